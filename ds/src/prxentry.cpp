@@ -1,0 +1,159 @@
+// rexhost's module entry, its image-information and linkage records, the
+// entry table bound under interface id 327863, and the task guard.
+#include <cstring>
+
+#include "host/modrec.h"
+#include "prxbridge.h"
+
+namespace {
+
+// Signatures stay in step with the slot types of the module boundary.
+static_assert(std::is_same_v<decltype(&rexhost_unbind), rexhost_unbind_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_interp_create), rexhost_interp_create_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_interp_destroy), rexhost_interp_destroy_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_parse), rexhost_parse_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_regfree), rexhost_regfree_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_match), rexhost_match_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_expand), rexhost_expand_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_report_errors), rexhost_report_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_report_notes), rexhost_report_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_set_option), rexhost_set_option_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_compile), rexhost_compile_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_release), rexhost_release_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_interp_create_here), rexhost_interp_create_here_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_interp_free), rexhost_interp_free_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_eval_text), rexhost_eval_text_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_get_sv_text), rexhost_get_sv_text_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_get_sv_number), rexhost_get_sv_number_fn>);
+static_assert(std::is_same_v<decltype(&rexhost_call), rexhost_call_fn>);
+
+extern "C" int64_t linkage_task_call(void* a, void* b, void* c, void* d)
+{
+    return xkLinkageCall(a, b, c, d);
+}
+
+constexpr uint32_t BUILD_STAMP = 0x6578A1C0u;
+
+constinit const module_linkage linkage = {
+    .w0 = 0,
+    .w2 = 0xFFFF,
+    .w4 = 0x400,
+    .w8 = 0x400,
+    .name = {'r', 'e', 'x', 'h', 'o', 's', 't', ' '},
+    .w14 = 0,
+    .init = reinterpret_cast<void*>(&rexhost_bind),
+    .w20 = 1,
+    .w24 = 0x25D3,
+    .build_stamp = BUILD_STAMP,
+    .w2c = 0xF,
+    .callback1 = reinterpret_cast<void*>(&linkage_return_one),
+    .callback2 = reinterpret_cast<void*>(&linkage_task_call),
+    .callback3 = reinterpret_cast<void*>(&linkage_return_one),
+    .w48 = 3,
+};
+
+constinit const char version_texts[] = "rexhost 1.0";
+
+}  // namespace
+
+constinit const TOV_Image_Information image_information = {
+    .marker = "TOV_Image_Information=",
+    .magic = IMAGE_MAGIC,
+    .version = IMAGE_VERSION,
+    .release = "1.0",
+    .release_build = "1.0 build 1",
+    .build_date = "December 10, 2026",
+    .linkage = image_information.linkage_list,
+    .version_strings = version_texts,
+    .sequence = "001",
+    .linkage_list = {&linkage, nullptr},
+    .version_block = {
+        {.text = "1.0 build 1"},
+        {.text = "rexhost/ds/src"},
+        {.text = "base"},
+        {.text = "ds"},
+        {.text = "version"},
+        {.text = "::"},
+        {.text = "TOV_VERSION_HOTFIX_NUMBER=        "},
+        {.text = "VERCON_IMAGE_DESCRIPTION=        "},
+        {.text = "X64"},
+        {.text = "2026-12-10 00:00:00"},
+        {.value = BUILD_STAMP},
+    },
+};
+
+// Slot s is word 3 + s; slot 0 stays empty.
+constinit const rexhost_entry_table entry_table = {
+    .header = {nullptr, nullptr, nullptr},
+    .slot = {
+        nullptr,
+        reinterpret_cast<void*>(&rexhost_unbind),               // 1  unbind the interface
+        reinterpret_cast<void*>(&rexhost_interp_create),        // 2  create the task's interpreter
+        reinterpret_cast<void*>(&rexhost_interp_destroy),       // 3  destroy an interpreter
+        reinterpret_cast<void*>(&rexhost_parse),                // 4  parse and compile a pattern text
+        reinterpret_cast<void*>(&rexhost_regfree),              // 5  free a pattern and its tree
+        reinterpret_cast<void*>(&rexhost_match),                // 6  match a compiled pattern
+        reinterpret_cast<void*>(&rexhost_expand),               // 7  expand a replacement
+        reinterpret_cast<void*>(&rexhost_report_errors),        // 8  hand over captured errors
+        reinterpret_cast<void*>(&rexhost_report_notes),         // 9  hand over captured output
+        reinterpret_cast<void*>(&rexhost_set_option),           // 10 pattern trace on or off
+        reinterpret_cast<void*>(&rexhost_compile),              // 11 compile for a call site
+        reinterpret_cast<void*>(&rexhost_release),              // 12 release a call-site record
+        reinterpret_cast<void*>(&rexhost_interp_create_here),   // 13 create on the current task
+        reinterpret_cast<void*>(&rexhost_interp_free),          // 14 destruct and free
+        reinterpret_cast<void*>(&rexhost_eval_text),            // 15 evaluate a program text
+        reinterpret_cast<void*>(&rexhost_get_sv_text),          // 16 read a scalar as text
+        reinterpret_cast<void*>(&rexhost_get_sv_number),        // 17 read a scalar as a number
+        reinterpret_cast<void*>(&rexhost_call),                 // 18 call a subroutine by name
+    },
+};
+
+extern "C" __attribute__((visibility("default"))) const TOV_Image_Information* mcn_main(void* host, void* module)
+{
+    g_host_vector = static_cast<host_vector*>(host);
+    g_module_handle = module;
+    xk_read_host_setting();
+    return &image_information;
+}
+
+extern "C" __attribute__((visibility("default"))) void xkvercn1(void* dest)
+{
+    std::memcpy(dest, image_information.version_block, sizeof image_information.version_block);
+}
+
+extern "C" int64_t rexhost_bind()
+{
+    return xkBindInterface(REXHOST_INTERFACE_ID, const_cast<rexhost_entry_table*>(&entry_table), g_module_handle);
+}
+
+extern "C" int32_t rexhost_unbind(void*, void* b, void* c, void* d)
+{
+    return xkUnbindInterface(REXHOST_INTERFACE_ID, b, c, d);
+}
+
+bool task_guard_enter(host_task* task, TaskGuard* guard)
+{
+    guard->switched = false;
+    guard->back = nullptr;
+    // Compared with the task that runs now: the interpreter's pool and its
+    // name are found under the current task, so the work must run there.
+    host_task* current = host_task_handle(host_current_task());
+    if (task == current)
+        return true;
+    int32_t status = 0;
+    host_task* prev = xkTaskSwitch(host_current_task_cell_value(), task, &status);
+    if (status != 0)
+        return false;
+    guard->back = prev;
+    guard->switched = true;
+    return true;
+}
+
+void task_guard_leave(TaskGuard* guard)
+{
+    if (!guard->switched)
+        return;
+    int32_t status = 0;
+    xkTaskSwitch(host_current_task_cell_value(), guard->back, &status);
+    guard->switched = false;
+}

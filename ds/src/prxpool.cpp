@@ -1,0 +1,106 @@
+// The interpreter's memory wrappers over its host pool.
+#include "prxpool.h"
+
+#include <cstring>
+
+#include "prxlibc.h"
+
+namespace {
+
+PERLGCB* find_interp()
+{
+    PERLGCB* gcb = interp_of_current_task();
+    if (!gcb)
+        prx_host_abort("panic: interpreter memory asked for with no interpreter in the current task");
+    return gcb;
+}
+
+// A failed allocation: null under the no-memory-ok flag, else the text and
+// an exit with status 1.
+void* out_of_memory(PERLGCB* gcb)
+{
+    if (gcb->nomemok)
+        return nullptr;
+    static const char text[] = "Out of memory!\n";
+    prx_stderr_write(gcb, text, sizeof text - 1);
+    interp_exit(gcb, 1);
+}
+
+void* alloc_in(PERLGCB* gcb, uint64_t size)
+{
+    host_pool* pool = gcb->pool;
+    void* block = pool->alloc(pool, size ? size : 1, POOL_ALLOC);
+    return block ? block : out_of_memory(gcb);
+}
+
+}  // namespace
+
+void* pool_malloc(uint64_t size)
+{
+    return alloc_in(find_interp(), size);
+}
+
+void* pool_realloc(void* block, uint64_t size)
+{
+    PERLGCB* gcb = find_interp();
+    if (size == 0) {
+        if (block)
+            gcb->pool->free(gcb->pool, block, POOL_UNKNOWN_SIZE, POOL_FREE);
+        return nullptr;
+    }
+    if (!block)
+        return alloc_in(gcb, static_cast<uint32_t>(size));
+    void* moved = xkPoolRealloc(gcb->pool, block, POOL_UNKNOWN_SIZE, static_cast<uint32_t>(size), 0);
+    return moved ? moved : out_of_memory(gcb);
+}
+
+void pool_free(void* block)
+{
+    PERLGCB* gcb = find_interp();
+    if (block)
+        gcb->pool->free(gcb->pool, block, POOL_UNKNOWN_SIZE, POOL_FREE);
+}
+
+char* pool_strdup(PERLGCB*, const char* text)
+{
+    size_t len = text ? std::strlen(text) : 0;
+    char* block = static_cast<char*>(pool_malloc(len + 1));
+    if (!block)
+        return nullptr;
+    if (text)
+        xk_copy(text, block, static_cast<int32_t>(len + 1));
+    else
+        block[0] = 0;
+    return block;
+}
+
+char* pool_strndup(PERLGCB*, const char* text, int32_t count)
+{
+    int64_t n = count < 0 ? 0 : count;
+    char* block = static_cast<char*>(pool_malloc(static_cast<uint64_t>(n) + 1));
+    if (!block)
+        return nullptr;
+    xk_copy(text, block, static_cast<int32_t>(n));
+    block[n] = 0;
+    return block;
+}
+
+void* mem_move(const void* src, void* dst, int32_t count)
+{
+    if (count > 0)
+        std::memmove(dst, src, static_cast<size_t>(count));
+    return dst;
+}
+
+void mem_fill_repeated(PERLGCB*, void* dst, const void* src, int32_t len, int32_t count)
+{
+    if (count < 1 || len < 1)
+        return;
+    uint8_t* out = static_cast<uint8_t*>(dst);
+    if (len == 1) {
+        std::memset(out, *static_cast<const uint8_t*>(src), static_cast<size_t>(count));
+        return;
+    }
+    for (int32_t i = 0; i < count; i++)
+        std::memcpy(out + static_cast<size_t>(i) * static_cast<size_t>(len), src, static_cast<size_t>(len));
+}

@@ -1,0 +1,33 @@
+// The module's host record and the task locator shared by both modules.
+#include "hostcall.h"
+
+constinit host_vector* g_host_vector = nullptr;
+constinit void* g_module_handle = nullptr;
+
+void* host_current_task_cell_value()
+{
+    host_vector* hv = g_host_vector;
+    if (hv->no_task)
+        return nullptr;
+    void** cell = hv->current_task_cell ? hv->current_task_cell : &hv->main_task->cell;
+    return *cell;
+}
+
+host_task_record* host_current_task()
+{
+    host_vector* hv = g_host_vector;
+    if (hv->no_task)
+        return nullptr;
+    void* value = host_current_task_cell_value();
+    if (value == reinterpret_cast<void*>(1))
+        return hv->main_task;
+    return static_cast<host_task_record*>(value);
+}
+
+host_task_record* host_main_task()
+{
+    host_vector* hv = g_host_vector;
+    return hv->no_task ? nullptr : hv->main_task;
+}
+
+extern "C" int64_t linkage_return_one() { return 1; }

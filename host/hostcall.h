@@ -1,0 +1,40 @@
+// One call stub per host service: load the module's host record, mark the
+// group in use, and call slot S of group G with the caller's own arguments.
+#pragma once
+
+#include "hostif.h"
+
+#define HOST_UNPAREN(...) __VA_ARGS__
+
+template <unsigned G, unsigned S, class Fn>
+[[gnu::always_inline]] inline Fn host_entry()
+{
+    host_vector* hv = g_host_vector;
+    hv->in_use[G] = 1;
+    return reinterpret_cast<Fn>(hv->groups[G][S]);
+}
+
+#define HOST_SVC(G, S, NAME, RET, PARAMS, ARGS) \
+    [[gnu::always_inline]] inline RET NAME PARAMS { return host_entry<G, S, RET(*) PARAMS>() ARGS; }
+#define HOST_SVC_VA(G, S, NAME, RET, PARAMS, ARGS)                                       \
+    template <class... More>                                                              \
+    [[gnu::always_inline]] inline RET NAME(HOST_UNPAREN PARAMS, More... more)             \
+    {                                                                                     \
+        return host_entry<G, S, RET (*)(HOST_UNPAREN PARAMS, ...)>()(HOST_UNPAREN ARGS, more...); \
+    }
+#include "hostsvc.def"
+#undef HOST_SVC
+#undef HOST_SVC_VA
+
+// The task that runs now: null while the no-task flag is set; the value 1 in
+// the current-task cell names the main task record itself.
+host_task_record* host_current_task();
+// The main task record, or null while the no-task flag is set.
+host_task_record* host_main_task();
+// The handle of a task record (word 34), null for none.
+inline host_task* host_task_handle(host_task_record* rec) { return rec ? rec->handle : nullptr; }
+// The raw value of the current-task cell, as task switching passes it on.
+void* host_current_task_cell_value();
+
+// The two callbacks of the module linkage record that answer 1.
+extern "C" int64_t linkage_return_one();

@@ -1,0 +1,73 @@
+// The records a module hands the host at load time: image information,
+// module linkage and the version block. Both modules use these layouts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct module_linkage {
+    uint16_t w0;              // 0
+    uint16_t w2;              // 0xFFFF
+    uint32_t w4;              // 0x400
+    uint32_t w8;              // 0x400
+    char name[8];             // module name, blank-padded
+    uint32_t w14;             // 0
+    void* init;               // init routine (rexhost) or handler (function modules)
+    uint32_t w20;             // 1
+    uint32_t w24;             // 0x25D3
+    uint32_t build_stamp;     // the module's own
+    uint32_t w2c;             // 0xF
+    void* callback1;          // returns 1
+    void* callback2;          // stub of host service group 1 slot 2
+    void* callback3;          // returns 1
+    uint32_t w48;             // 3
+};
+static_assert(offsetof(module_linkage, name) == 0x0C);
+static_assert(offsetof(module_linkage, init) == 0x18);
+static_assert(offsetof(module_linkage, build_stamp) == 0x28);
+static_assert(offsetof(module_linkage, callback1) == 0x30);
+static_assert(offsetof(module_linkage, callback2) == 0x38);
+static_assert(offsetof(module_linkage, callback3) == 0x40);
+static_assert(offsetof(module_linkage, w48) == 0x48);
+
+constexpr size_t VERSION_BLOCK_WORDS = 26;
+
+// A word of the version block: a text or a number.
+union VersionWord {
+    const char* text;
+    uint64_t value;
+};
+static_assert(sizeof(VersionWord) == 8);
+constexpr uint32_t IMAGE_MAGIC = 0xB0BDEBEDu;
+constexpr uint32_t IMAGE_VERSION = 8;
+
+struct TOV_Image_Information {
+    char marker[24];                      // "TOV_Image_Information="
+    uint32_t magic;                       // IMAGE_MAGIC
+    uint32_t version;                     // IMAGE_VERSION
+    char release[6];
+    char release_build[20];
+    char build_date[30];
+    const module_linkage* const* linkage; // -> linkage_list
+    const void* version_strings;
+    char sequence[8];                     // "001"
+    const module_linkage* linkage_list[2];
+    VersionWord version_block[VERSION_BLOCK_WORDS];
+};
+static_assert(offsetof(TOV_Image_Information, magic) == 0x18);
+static_assert(offsetof(TOV_Image_Information, version) == 0x1C);
+static_assert(offsetof(TOV_Image_Information, release) == 0x20);
+static_assert(offsetof(TOV_Image_Information, release_build) == 0x26);
+static_assert(offsetof(TOV_Image_Information, build_date) == 0x3A);
+static_assert(offsetof(TOV_Image_Information, linkage) == 0x58);
+static_assert(offsetof(TOV_Image_Information, version_strings) == 0x60);
+static_assert(offsetof(TOV_Image_Information, sequence) == 0x68);
+static_assert(offsetof(TOV_Image_Information, linkage_list) == 0x70);
+static_assert(offsetof(TOV_Image_Information, version_block) == 0x80);
+static_assert(sizeof(TOV_Image_Information) == 0x80 + 208);
+
+// The exported entries of every module.
+typedef const TOV_Image_Information* (*mcn_main_fn)(void* host, void* module);
+typedef void (*xkvercn1_fn)(void* dest);
+typedef int64_t (*rexhost_init_fn)();
+typedef void* (*function_handler_fn)(int64_t request);

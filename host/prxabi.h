@@ -1,0 +1,117 @@
+// The boundary between matchmod and rexhost: the entry table rexhost binds
+// under its interface id, the call-site record both fill, and the parts of
+// the interpreter block and the compiled pattern that matchmod reads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hostif.h"
+
+struct PERLGCB;       // the interpreter control block (rexhost)
+struct ReplaceNode;   // a parsed s/// replacement (rexhost)
+struct SV;
+struct re_substr_info;
+struct re_data_array;
+struct re_class_node;
+
+// One captured output stream: stored text in the host's line form.
+struct prx_capture {
+    char* buf;        // from the interpreter's pool; not terminated
+    int32_t len;      // bytes stored
+    int32_t cap;      // bytes allocated
+};
+
+// The fixed head of every interpreter block.
+constexpr size_t PRX_HEAD_JMPBUF_SIZE = 560;
+struct PrxGcbHead {
+    alignas(16) uint8_t jmpbuf[PRX_HEAD_JMPBUF_SIZE];  // the bridge's last-resort jump target
+    host_pool* pool;         // the interpreter's own pool
+    prx_capture out;         // captured standard output (stream 1)
+    prx_capture err;         // captured standard error (stream 2), starts with "%1z"
+    uint32_t ranuni_seed;    // seed of the rand/srand substitutes
+    SV* subject;             // subject value of the last match
+    int32_t errno_cell;      // 1100 marks a backtracking-guard trip
+};
+static_assert(offsetof(PrxGcbHead, pool) == 560);
+static_assert(offsetof(PrxGcbHead, out) == 568);
+static_assert(offsetof(PrxGcbHead, err) == 584);
+
+// The task's bridge block, registered under "PRXGCB".
+struct PRXGCB {
+    int32_t refcnt;          // call-site records holding a pattern through it
+    PERLGCB* interp;         // the task's interpreter
+};
+static_assert(sizeof(PRXGCB) == 16 && offsetof(PRXGCB, interp) == 8);
+
+// The compiled pattern.
+struct re_compiled {
+    int32_t* startp;             // start offsets, group 0 = whole match
+    int32_t* endp;               // end offsets
+    re_class_node* regstclass;   // start class, or null
+    re_substr_info* substrs;     // anchored, floating, check
+    char* precomp;               // copy of the pattern text
+    re_data_array* data;         // data array, or null
+    char* subbeg;                // copy of the last subject
+    int32_t sublen;              // its length
+    int32_t refcnt;              // 1 when the compiler returns it
+    int32_t minlen;              // fewest characters any match consumes
+    int32_t prelen;              // pattern text length
+    uint32_t nparens;            // capturing groups
+    uint32_t lastparen;          // highest group of the last match
+    uint32_t reganch;            // analysis flags
+    uint32_t lastcloseparen;     // last group closed in the last match
+    uint32_t program[1];         // node program, allocated with the record
+};
+static_assert(offsetof(re_compiled, startp) == 0);
+static_assert(offsetof(re_compiled, reganch) == 80);
+
+// Analysis flag of a pattern compiled from a text that carries the o flag;
+// set by the compile entry and read by PRXMATCH to decide caching.
+constexpr uint32_t RE_KEEP_ONCE = 0x40000000u;
+
+// The compiled-pattern record of one call site (40 bytes).
+struct PrxCompiled {
+    PRXGCB* bridge;              // the task's bridge block, or null
+    re_compiled* pattern;        // null until a compile succeeds
+    uint32_t last_status;        // 0x8017113B after a compile, then the last match's
+    ReplaceNode* tree;           // parsed replacement, or null
+    int32_t failures;            // failing calls of this record
+};
+static_assert(offsetof(PrxCompiled, pattern) == 8);
+static_assert(offsetof(PrxCompiled, last_status) == 16);
+static_assert(offsetof(PrxCompiled, tree) == 24);
+static_assert(offsetof(PrxCompiled, failures) == 32);
+static_assert(sizeof(PrxCompiled) == 40);
+
+// Entry slots (group 183 once bound).
+typedef int32_t (*rexhost_unbind_fn)(void* a, void* b, void* c, void* d);
+typedef PERLGCB* (*rexhost_interp_create_fn)(host_task* task);
+typedef void (*rexhost_interp_destroy_fn)(PERLGCB* interp, host_task* task);
+typedef uint32_t (*rexhost_parse_fn)(PERLGCB* interp, host_task* task, const char* start, const char* end,
+                                     re_compiled** pattern_out, ReplaceNode** tree_out);
+typedef void (*rexhost_regfree_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, ReplaceNode* tree);
+typedef uint32_t (*rexhost_match_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, const char* start,
+                                     const char* end, const char* beginning, int32_t minend, uint32_t flags);
+typedef int32_t (*rexhost_expand_fn)(ReplaceNode* node, re_compiled* pattern, char* out, int32_t room,
+                                     const char* beginning, int32_t* overflow);
+typedef void (*rexhost_report_fn)(host_task* task, PERLGCB* interp, const char* name);
+typedef uint32_t (*rexhost_set_option_fn)(PERLGCB* interp, int32_t on);
+typedef uint32_t (*rexhost_compile_fn)(PrxCompiled* record, host_task* task, const char* text, int32_t length,
+                                       const char* name, int32_t constant);
+typedef void (*rexhost_release_fn)(host_task* task, PrxCompiled* record);
+typedef PERLGCB* (*rexhost_interp_create_here_fn)();
+typedef void (*rexhost_interp_free_fn)(PERLGCB* interp);
+typedef const char* (*rexhost_eval_text_fn)(PERLGCB* interp, const char* text, int32_t raise);
+typedef int32_t (*rexhost_get_sv_text_fn)(PERLGCB* interp, const char* name, const char** text, int64_t* length);
+typedef int32_t (*rexhost_get_sv_number_fn)(PERLGCB* interp, const char* name, double* number);
+typedef int32_t (*rexhost_call_fn)(PERLGCB* interp, const char* name);
+
+constexpr unsigned REXHOST_SLOT_COUNT = 18;
+
+// The entry table record: three header words, then slot s at word 3 + s.
+struct rexhost_entry_table {
+    void* header[3];
+    void* slot[REXHOST_SLOT_COUNT + 1];   // slot[0] stays empty
+};
+static_assert(offsetof(rexhost_entry_table, slot) == 24);

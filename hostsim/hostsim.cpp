@@ -1,0 +1,857 @@
+// The stand-in host: services of groups 0, 1 and 39, tasks, pools, the module
+// loader and the recorders behind them.
+#include "hostsim/hostsim.h"
+
+#include <dlfcn.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <utility>
+
+namespace hostsim {
+
+namespace {
+std::unique_ptr<Host> g_current;
+
+std::string hex32(uint32_t v)
+{
+    char b[16];
+    std::snprintf(b, sizeof b, "0x%08X", v);
+    return b;
+}
+
+std::string upper8(const char* name8)
+{
+    std::string s(name8, strnlen(name8, 8));
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+void* pool_alloc_op(host_pool* pool, uint64_t size, uint32_t flags)
+{
+    Pool* p = reinterpret_cast<Pool*>(pool);
+    return p->host->pool_alloc(p, size, flags);
+}
+
+int32_t pool_free_op(host_pool* pool, void* block, uint64_t, uint32_t)
+{
+    Pool* p = reinterpret_cast<Pool*>(pool);
+    p->host->pool_free(p, block);
+    return 0;
+}
+
+// A service the host does not offer: record it loudly and stop.
+[[noreturn]] void unoffered(unsigned g, unsigned s)
+{
+    Host& h = host();
+    std::string what = std::to_string(g) + "/" + std::to_string(s);
+    h.unoffered.push_back(what);
+    std::fprintf(stderr, "host: service %s is not offered by this host\n", what.c_str());
+    std::abort();
+}
+
+template <unsigned G, unsigned S>
+void trap()
+{
+    unoffered(G, S);
+}
+
+template <unsigned G, size_t... S>
+void fill_traps(std::vector<HostEntry>& table, std::index_sequence<S...>)
+{
+    ((table[S] = &trap<G, static_cast<unsigned>(S)>), ...);
+}
+
+template <unsigned G>
+void fill_group(Host& h)
+{
+    h.tables[G].assign(HOST_GROUP_SLOTS, nullptr);
+    fill_traps<G>(h.tables[G], std::make_index_sequence<HOST_GROUP_SLOTS>{});
+    h.group_ptrs[G] = h.tables[G].data();
+}
+
+// ---- service implementations -------------------------------------------
+
+int32_t impl_xkBindInterface(uint32_t id, void* table, void*)
+{
+    Host& h = host();
+    return h.bind(id, table);
+}
+
+int32_t impl_xkUnbindInterface(uint32_t id, void*, void*, void*)
+{
+    host().unbind(id);
+    return 0;
+}
+
+int32_t impl_xkLoadModule(uint32_t, const char* name8, int32_t)
+{
+    Host& h = host();
+    std::string name = upper8(name8);
+    h.loads.push_back(name);
+    return h.load(name) ? 0 : static_cast<int32_t>(0x8001C8FFu);
+}
+
+int32_t impl_xkPoolCreate(host_pool** out, uint32_t size, uint32_t extent, uint32_t flags, host_task* task)
+{
+    Host& h = host();
+    h.pool_creates.push_back({size, extent, flags});
+    if (h.fail_pool_create)
+        return static_cast<int32_t>(ST_NO_MEMORY);
+    Task* t = h.find_task(task);
+    Pool* p = h.new_pool(t ? t->name : std::string("?"), flags);
+    *out = &p->ops;
+    return 0;
+}
+
+int32_t impl_xkSessionRegister(host_task* task, int32_t key, void* record)
+{
+    Host& h = host();
+    h.sessions.push_back({task, {key, record}});
+    Task* t = h.find_task(task);
+    if (!t)
+        return 1;
+    if (key == 37)
+        std::memcpy(t->session_block + HOST_SESSION_RECORD_OFFSET, &record, sizeof record);
+    return 0;
+}
+
+void impl_xkSleep(uint32_t ms, int32_t, int32_t)
+{
+    Host& h = host();
+    h.sleeps.push_back(ms);
+    h.clock += ms / 1000.0;
+}
+
+double impl_xkDateTime() { return host().clock; }
+
+int32_t impl_xkTextToDouble(XkTextToDoubleReq* req)
+{
+    if (!req || !req->text || req->length <= 0)
+        return 1;
+    std::string s(req->text, static_cast<size_t>(req->length));
+    size_t b = s.find_first_not_of(' ');
+    size_t e = s.find_last_not_of(' ');
+    if (b == std::string::npos)
+        return 1;
+    s = s.substr(b, e - b + 1);
+    char* end = nullptr;
+    double v = std::strtod(s.c_str(), &end);
+    if (end == s.c_str() || *end != 0)
+        return 1;
+    *req->result = v;
+    return 0;
+}
+
+int32_t impl_xkTextToInteger(const char* text, int32_t length, int32_t, int32_t* consumed, int32_t* value)
+{
+    if (!text || length <= 0)
+        return 1;
+    int32_t i = 0;
+    while (i < length && text[i] == ' ')
+        i++;
+    bool neg = false;
+    if (i < length && (text[i] == '-' || text[i] == '+'))
+        neg = text[i++] == '-';
+    int32_t digits = 0;
+    int64_t v = 0;
+    while (i < length && text[i] >= '0' && text[i] <= '9') {
+        v = v * 10 + (text[i] - '0');
+        if (v > 2147483648ll)
+            return 1;
+        i++;
+        digits++;
+    }
+    if (!digits)
+        return 1;
+    int32_t used = i;
+    while (i < length && text[i] == ' ')
+        i++;
+    if (i < length)
+        return 1;
+    if (neg)
+        v = -v;
+    if (v > 2147483647ll)
+        return 1;
+    if (consumed)
+        *consumed = used;
+    *value = static_cast<int32_t>(v);
+    return 0;
+}
+
+void impl_xkMbcsLower(char* text, int32_t length)
+{
+    Host& h = host();
+    for (int32_t i = 0; i < length; i++)
+        text[i] = static_cast<char>(h.lower[static_cast<uint8_t>(text[i])]);
+}
+
+void impl_xkMbcsUpper(char* text, int32_t length)
+{
+    Host& h = host();
+    for (int32_t i = 0; i < length; i++)
+        text[i] = static_cast<char>(h.upper[static_cast<uint8_t>(text[i])]);
+}
+
+int64_t impl_xkLinkageCall(void*, void*, void*, void*) { return 0; }
+
+host_task* impl_xkTaskSwitch(void*, host_task* to, int32_t* status)
+{
+    Host& h = host();
+    Task* prev = h.current_task();
+    Task* t = h.find_task(to);
+    if (h.fail_task_switch || h.fail_task_switch_count > 0 || !t) {
+        if (h.fail_task_switch_count > 0)
+            h.fail_task_switch_count--;
+        if (status)
+            *status = 1;
+        return nullptr;
+    }
+    h.make_current(t);
+    if (status)
+        *status = 0;
+    return prev ? &prev->handle : nullptr;
+}
+
+void impl_xkFatal(int32_t code, int32_t detail)
+{
+    Host& h = host();
+    h.fatals.push_back({code, detail});
+    h.event("FATAL " + std::to_string(code) + " (" + std::to_string(detail) + "): the host stops");
+    if (h.fatal_exits) {
+        std::fprintf(stderr, "host: fatal stop %d (%d)\n", code, detail);
+        std::exit(3);
+    }
+}
+
+void* impl_xkPoolRealloc(host_pool* pool, void* block, uint32_t, uint32_t new_size, uint32_t)
+{
+    Pool* p = reinterpret_cast<Pool*>(pool);
+    return p->host->pool_realloc(p, block, new_size);
+}
+
+void impl_xkPoolDestroy(host_pool* pool)
+{
+    Pool* p = reinterpret_cast<Pool*>(pool);
+    p->host->destroy_pool(p);
+}
+
+int32_t impl_xkOptionString(void*, int32_t, int32_t, int32_t, int32_t, char* buffer, int32_t* size, int32_t, host_task*)
+{
+    Host& h = host();
+    if (!buffer || !size || *size <= 0)
+        return 1;
+    int32_t n = static_cast<int32_t>(h.option_string.size());
+    if (n >= *size)
+        n = *size - 1;
+    std::memcpy(buffer, h.option_string.data(), static_cast<size_t>(n));
+    buffer[n] = 0;
+    *size = n;
+    return 0;
+}
+
+int32_t impl_xkOptionValue(const char* name, int32_t length, int32_t, int32_t, int32_t, void* value_out, void*, host_task*)
+{
+    Host& h = host();
+    std::string key(name, static_cast<size_t>(length > 0 ? length : 0));
+    auto it = h.option_values.find(key);
+    if (it == h.option_values.end())
+        return static_cast<int32_t>(0x8001C8F0u);
+    int64_t v = it->second;
+    std::memcpy(value_out, &v, sizeof v);
+    return 0;
+}
+
+void impl_xkPutLog(const char* line)
+{
+    Host& h = host();
+    std::string s = line ? line : "";
+    h.log.push_back(s);
+    h.event("LOG " + s);
+}
+
+void impl_xkPutLines(host_task* task, const char* text, int64_t length)
+{
+    Host& h = host();
+    LinesHandOver l;
+    l.task = task;
+    l.raw.assign(text ? text : "", text ? static_cast<size_t>(length) : 0);
+    l.text = Host::decode_lines(l.raw, &l.error);
+    h.lines.push_back(l);
+    std::istringstream in(l.text);
+    std::string line;
+    while (std::getline(in, line))
+        h.event(std::string(l.error ? "ERROR TEXT " : "NOTE TEXT ") + line);
+}
+
+int64_t impl_xkGroup39Slot108(void*, int32_t) { return 0; }
+
+void impl_xkReportStatus(host_task* task, uint32_t status)
+{
+    Host& h = host();
+    StatusReport r{task, status, h.last_inserts, Host::status_text(status, h.last_inserts)};
+    h.reports.push_back(r);
+    h.last_inserts.clear();
+    h.event("STATUS " + hex32(status) + " " + r.text);
+}
+
+int64_t impl_xkGroup39Slot138(void*, int32_t, int32_t) { return 0; }
+
+int32_t impl_xkNamedBlockSet(host_task* task, int32_t, const char* name, int32_t length, void* block)
+{
+    Host& h = host();
+    Task* t = h.find_task(task);
+    if (!t)
+        return 1;
+    std::string key(name, static_cast<size_t>(length));
+    if (block)
+        t->named[key] = block;
+    else
+        t->named.erase(key);
+    return 0;
+}
+
+int32_t impl_xkNamedBlockGet(host_task* task, int32_t, const char* name, int32_t length, void** out, int32_t)
+{
+    Host& h = host();
+    Task* t = h.find_task(task);
+    if (!t)
+        return 1;
+    auto it = t->named.find(std::string(name, static_cast<size_t>(length)));
+    if (it == t->named.end())
+        return 1;
+    *out = it->second;
+    return 0;
+}
+
+// The host's number format: the double in at most `width` characters with as
+// many significant digits as fit, right-justified in a blank-padded field.
+int32_t impl_xkFormatDouble(XkFormatDoubleReq* req)
+{
+    if (!req || !req->value || !req->buffer || req->width <= 0 || req->width > 32)
+        return 1;
+    double v = *req->value;
+    int32_t width = req->width;
+    std::string text;
+    if (std::isnan(v))
+        text = "NaN";
+    else if (std::isinf(v))
+        text = v < 0 ? "-Inf" : "Inf";
+    else {
+        for (int prec = width; prec >= 1; prec--) {
+            char b[64];
+            std::snprintf(b, sizeof b, "%.*g", prec, v);
+            if (static_cast<int32_t>(std::strlen(b)) <= width) {
+                text = b;
+                break;
+            }
+        }
+        if (text.empty())
+            return 1;
+    }
+    if (static_cast<int32_t>(text.size()) > width)
+        return 1;
+    std::memset(req->buffer, ' ', static_cast<size_t>(width));
+    std::memcpy(req->buffer + width - text.size(), text.data(), text.size());
+    return 0;
+}
+
+void impl_xkGroup39Slot194(char* text8) { std::memcpy(text8, "HOSTSIM ", 8); }
+
+int64_t impl_xkGroup39Slot79(void*, void*, void*, void*) { return 0; }
+int64_t impl_xkGroup39Slot104(void*, void*, void*, void*) { return 0; }
+int64_t impl_xkGroup40Slot277(void*, void*, void*, void*) { return 0; }
+int64_t impl_xkGroup49Slot31(void*, void*, void*, void*) { return 0; }
+
+// ---- the entries the host tables hold -------------------------------------
+
+#define HOST_SVC(G, S, NAME, RET, PARAMS, ARGS)        \
+    RET hs_##NAME PARAMS                                \
+    {                                                   \
+        Host& host_ = host();                           \
+        host_.record(G, S, #NAME);                      \
+        if (host_.over.NAME)                            \
+            return host_.over.NAME ARGS;                \
+        return impl_##NAME ARGS;                        \
+    }
+#define HOST_SVC_VA(G, S, NAME, RET, PARAMS, ARGS)
+#include "host/hostsvc.def"
+#undef HOST_SVC
+#undef HOST_SVC_VA
+
+// xkStatusMessage: count, then (address, length) pairs.
+void hs_xkStatusMessage(int32_t count, ...)
+{
+    Host& h = host();
+    h.record(0, 144, "xkStatusMessage");
+    std::vector<std::string> inserts;
+    va_list ap;
+    va_start(ap, count);
+    for (int32_t i = 0; i < count; i++) {
+        const char* p = va_arg(ap, const char*);
+        int64_t n = va_arg(ap, int64_t);
+        inserts.emplace_back(p ? p : "", p ? static_cast<size_t>(n) : 0);
+    }
+    va_end(ap);
+    h.status_inserts.push_back(inserts);
+    h.last_inserts = inserts;
+}
+
+// xkIssueMessage: the argument shape is the catalogue's. 103 and 104 take a
+// count and that many texts; 105, 204 and 304 take one text.
+void hs_xkIssueMessage(host_task* task, int32_t table, int32_t number, ...)
+{
+    Host& h = host();
+    h.record(39, 125, "xkIssueMessage");
+    std::vector<std::string> args;
+    va_list ap;
+    va_start(ap, number);
+    if (table == MSG_TABLE && (number == MSG_MISSING_ARG || number == MSG_BAD_ARG)) {
+        int32_t n = va_arg(ap, int32_t);
+        args.push_back(std::to_string(n));
+        for (int32_t i = 0; i < n && i < 8; i++) {
+            const char* s = va_arg(ap, const char*);
+            args.emplace_back(s ? s : "");
+        }
+    } else if (table == MSG_TABLE) {
+        const char* s = va_arg(ap, const char*);
+        args.emplace_back(s ? s : "");
+    }
+    va_end(ap);
+    Message m{task, table, number, args, Host::catalogue_text(table, number, args)};
+    h.messages.push_back(m);
+    h.event("MESSAGE " + std::to_string(table) + "/" + std::to_string(number) + " " + m.text);
+}
+
+}  // namespace
+
+// ---- Host -----------------------------------------------------------------
+
+Host::Host()
+{
+    fill_group<0>(*this);
+    fill_group<1>(*this);
+    fill_group<39>(*this);
+    fill_group<40>(*this);
+    fill_group<49>(*this);
+    fill_group<REXHOST_GROUP>(*this);
+#define HOST_SVC(G, S, NAME, RET, PARAMS, ARGS) tables[G][S] = reinterpret_cast<HostEntry>(&hs_##NAME);
+#define HOST_SVC_VA(G, S, NAME, RET, PARAMS, ARGS) tables[G][S] = reinterpret_cast<HostEntry>(&hs_##NAME);
+#include "host/hostsvc.def"
+#undef HOST_SVC
+#undef HOST_SVC_VA
+
+    // ASCII-only character tables; bytes 0x80-0xFF have no class.
+    for (int c = 0; c < 256; c++) {
+        upper[c] = static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        lower[c] = static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        uint8_t k = 0;
+        if (c >= 'A' && c <= 'Z')
+            k |= HC_UPPER;
+        if (c >= 'a' && c <= 'z')
+            k |= HC_LOWER;
+        if (c >= '0' && c <= '9')
+            k |= HC_DIGIT | HC_XDIGIT;
+        if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))
+            k |= HC_XDIGIT;
+        if (c == ' ' || (c >= 9 && c <= 13))
+            k |= HC_SPACE;
+        if (c == ' ')
+            k |= HC_BLANK;
+        if (c < 32 || c == 127)
+            k |= HC_CNTRL;
+        if (c > 32 && c < 127 && !(k & HC_ALNUM))
+            k |= HC_PUNCT;
+        cclass[c] = k;
+    }
+
+    vec.groups = group_ptrs;
+    vec.in_use = in_use;
+    vec.upper = upper;
+    vec.lower = lower;
+    vec.cclass = cclass;
+    vec.mbcs = nullptr;
+    int32_t* setting = &setting_value;
+    std::memcpy(settings + HOST_SETTINGS_WORD_OFFSET, &setting, sizeof setting);
+    vec.settings = settings;
+    vec.toolkit = nullptr;
+    vec.no_task = 0;
+
+#ifdef PRX_REXHOST_SO
+    module_paths["REXHOST"] = PRX_REXHOST_SO;
+#endif
+#ifdef PRX_MATCHMOD_SO
+    module_paths["MATCHMOD"] = PRX_MATCHMOD_SO;
+#endif
+    if (const char* dir = std::getenv("PRX_MODULE_DIR")) {
+        module_paths["REXHOST"] = std::string(dir) + "/librexhost.so";
+        module_paths["MATCHMOD"] = std::string(dir) + "/libmatchmod.so";
+    }
+
+    host_pool_ = new_pool("host", 0);
+    vec.allocator = &host_pool_->ops;
+    add_task("MAIN");
+    add_task("TASK1");
+    add_task("TASK2");
+    vec.main_task = &main_task()->record;
+    vec.current_task_cell = &task_cell;
+    task_cell = &main_task()->record;
+}
+
+Host::~Host()
+{
+    for (auto& m : modules)
+        if (m.second->dl)
+            dlclose(m.second->dl);
+    for (auto& p : pools)
+        if (!p->destroyed)
+            destroy_pool(p.get());
+}
+
+Task* Host::add_task(const std::string& name)
+{
+    auto t = std::make_unique<Task>();
+    t->name = name;
+    t->record.handle = &t->handle;
+    t->allocator = new_pool(name, 0);
+    t->handle.allocator = &t->allocator->ops;
+    t->handle.session_block = t->session_block;
+    tasks.push_back(std::move(t));
+    return tasks.back().get();
+}
+
+Task* Host::find_task(const host_task* handle)
+{
+    for (auto& t : tasks)
+        if (&t->handle == handle)
+            return t.get();
+    return nullptr;
+}
+
+Task* Host::current_task()
+{
+    if (vec.no_task)
+        return nullptr;
+    void* v = vec.current_task_cell ? *vec.current_task_cell : main_task()->record.cell;
+    if (v == reinterpret_cast<void*>(1))
+        return main_task();
+    for (auto& t : tasks)
+        if (&t->record == v)
+            return t.get();
+    return nullptr;
+}
+
+void Host::make_current(Task* t)
+{
+    void** cell = vec.current_task_cell ? vec.current_task_cell : &main_task()->record.cell;
+    *cell = &t->record;
+}
+
+void Host::use_task_cell(bool on)
+{
+    Task* cur = current_task();
+    vec.current_task_cell = on ? &task_cell : nullptr;
+    if (cur)
+        make_current(cur);
+}
+
+Pool* Host::new_pool(const std::string& owner, uint32_t flags)
+{
+    auto p = std::make_unique<Pool>();
+    p->ops.alloc = &pool_alloc_op;
+    p->ops.free = &pool_free_op;
+    p->host = this;
+    p->owner = owner;
+    p->create_flags = flags;
+    pools.push_back(std::move(p));
+    return pools.back().get();
+}
+
+bool Host::allocation_fails(uint64_t size)
+{
+    bool f = false;
+    if (fail.fail_next) {
+        fail.fail_next = false;
+        f = true;
+    } else if (fail.fail_after == 0) {
+        f = true;
+    } else if (fail.fail_after > 0) {
+        fail.fail_after--;
+    }
+    if (!f && fail.byte_limit) {
+        uint64_t live = 0;
+        for (auto& p : pools)
+            live += p->live_bytes;
+        if (live + size > fail.byte_limit)
+            f = true;
+    }
+    if (f)
+        fail.failures++;
+    return f;
+}
+
+void* Host::pool_alloc(Pool* p, uint64_t size, uint32_t flags)
+{
+    if (p->destroyed || allocation_fails(size))
+        return nullptr;
+    size_t n = size ? static_cast<size_t>(size) : 1;
+    void* b = std::malloc(n);
+    if (!b)
+        return nullptr;
+    // Blocks asked for without zero-fill start with a pattern, so that code
+    // relying on zeroed memory it did not ask for shows up in tests.
+    std::memset(b, (flags & POOL_ZERO) ? 0 : 0xA5, n);
+    p->live[b] = n;
+    p->live_bytes += n;
+    p->allocations++;
+    return b;
+}
+
+void Host::pool_free(Pool* p, void* block)
+{
+    if (!block)
+        return;
+    auto it = p->live.find(block);
+    if (it == p->live.end()) {
+        std::fprintf(stderr, "host: free of a block the pool %s does not hold\n", p->owner.c_str());
+        std::abort();
+    }
+    p->live_bytes -= it->second;
+    p->live.erase(it);
+    std::free(block);
+}
+
+void* Host::pool_realloc(Pool* p, void* block, uint64_t size)
+{
+    if (!block)
+        return pool_alloc(p, size, 0);
+    auto it = p->live.find(block);
+    if (it == p->live.end()) {
+        std::fprintf(stderr, "host: realloc of a block the pool %s does not hold\n", p->owner.c_str());
+        std::abort();
+    }
+    if (allocation_fails(size > it->second ? size - it->second : 0))
+        return nullptr;
+    size_t n = size ? static_cast<size_t>(size) : 1;
+    void* nb = std::malloc(n);
+    if (!nb)
+        return nullptr;
+    size_t old = it->second;
+    std::memcpy(nb, block, old < n ? old : n);
+    if (n > old)
+        std::memset(static_cast<char*>(nb) + old, 0xA5, n - old);
+    std::free(block);
+    p->live.erase(it);
+    p->live[nb] = n;
+    p->live_bytes = p->live_bytes - old + n;
+    return nb;
+}
+
+void Host::destroy_pool(Pool* p)
+{
+    for (auto& kv : p->live)
+        std::free(kv.first);
+    p->live.clear();
+    p->live_bytes = 0;
+    p->destroyed = true;
+}
+
+size_t Host::live_pools() const
+{
+    size_t n = 0;
+    for (auto& p : pools)
+        if (!p->destroyed && p->create_flags)
+            n++;
+    return n;
+}
+
+void Host::record(unsigned g, unsigned s, const char* name)
+{
+    if (record_calls)
+        calls.push_back({g, s, name});
+}
+
+void Host::event(const std::string& line)
+{
+    if (echo)
+        *echo << "host: " << line << "\n";
+}
+
+LoadedModule* Host::load(const std::string& name8)
+{
+    std::string key = upper8(name8.c_str());
+    auto it = modules.find(key);
+    if (it != modules.end())
+        return it->second.get();
+    auto pit = module_paths.find(key);
+    if (pit == module_paths.end())
+        return nullptr;
+    auto m = std::make_unique<LoadedModule>();
+    m->path = pit->second;
+    m->dl = dlopen(m->path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m->dl) {
+        event(std::string("LOAD FAILED ") + key + ": " + dlerror());
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<mcn_main_fn>(dlsym(m->dl, "mcn_main"));
+    if (!entry) {
+        dlclose(m->dl);
+        return nullptr;
+    }
+    m->image = entry(&vec, m->dl);
+    if (!m->image || std::memcmp(m->image->marker, "TOV_Image_Information=", 22) != 0 ||
+        m->image->magic != IMAGE_MAGIC) {
+        event("LOAD FAILED " + key + ": no image information");
+        dlclose(m->dl);
+        return nullptr;
+    }
+    m->linkage = m->image->linkage ? m->image->linkage[0] : nullptr;
+    LoadedModule* raw = m.get();
+    modules[key] = std::move(m);
+    // An interface module binds itself from its init routine; function
+    // modules are asked for their functions instead.
+    if (raw->linkage && raw->linkage->init && key != "MATCHMOD") {
+        reinterpret_cast<rexhost_init_fn>(raw->linkage->init)();
+        raw->initialised = true;
+    }
+    return raw;
+}
+
+FunctionModule Host::load_function_module(const std::string& name8)
+{
+    FunctionModule f;
+    f.module = load(name8);
+    if (!f.module || !f.module->linkage)
+        return f;
+    auto handler = reinterpret_cast<function_handler_fn>(f.module->linkage->init);
+    auto* list = static_cast<XkFuncDescriptorListRec*>(handler(1));
+    if (list) {
+        f.count = list->count;
+        f.descriptors = list->descriptors;
+    }
+    auto* cbs = static_cast<void**>(handler(2));
+    if (cbs)
+        for (int32_t i = 1; i <= f.count; i++)
+            f.callbacks.push_back(reinterpret_cast<xk_func_callback>(cbs[i]));
+    return f;
+}
+
+int32_t Host::bind(uint32_t id, void* table)
+{
+    unsigned g = id & 0xFFFFu;
+    if (g >= HOST_GROUP_COUNT || !table)
+        return 1;
+    if (!saved_groups.count(g))
+        saved_groups[g] = tables[g];
+    group_ptrs[g] = reinterpret_cast<HostEntry*>(static_cast<void**>(table) + 3);
+    event("BIND " + std::to_string(id) + " as group " + std::to_string(g));
+    return 0;
+}
+
+void Host::unbind(uint32_t id)
+{
+    unsigned g = id & 0xFFFFu;
+    if (g < HOST_GROUP_COUNT)
+        group_ptrs[g] = tables[g].data();
+}
+
+std::string Host::catalogue_text(int32_t table, int32_t number, const std::vector<std::string>& args)
+{
+    auto arg = [&](size_t i) { return i < args.size() ? args[i] : std::string(); };
+    if (table != MSG_TABLE)
+        return "message " + std::to_string(table) + "/" + std::to_string(number);
+    switch (number) {
+    case MSG_MISSING_ARG:
+        return "ERROR: A required argument to the function " + arg(1) + " is missing.";
+    case MSG_BAD_ARG:
+        return "ERROR: Argument 1 to the function " + arg(1) + " is not valid.";
+    case MSG_COMPILE_FAILED:
+        return "ERROR: The regular expression passed to the function " + arg(0) + " did not compile.";
+    case MSG_FIFTH_FAILURE:
+        return "NOTE: The function " + arg(0) + " has failed five times at one call site; further reports are suppressed.";
+    case MSG_UNSUPPORTED:
+        return "ERROR: The C library function " + arg(0) + " is not supported in this environment.";
+    default:
+        return "message " + std::to_string(table) + "/" + std::to_string(number);
+    }
+}
+
+std::string Host::status_text(uint32_t status, const std::vector<std::string>& inserts)
+{
+    std::string s = "status " + hex32(status);
+    if (!inserts.empty()) {
+        s += ":";
+        for (auto& i : inserts)
+            s += " [" + i + "]";
+    }
+    return s;
+}
+
+std::string Host::decode_lines(const std::string& raw, bool* error)
+{
+    std::string out;
+    size_t i = 0;
+    bool err = raw.compare(0, 3, "%1z") == 0;
+    if (err)
+        i = 3;
+    for (; i < raw.size(); i++) {
+        if (raw[i] == '%' && i + 1 < raw.size()) {
+            char c = raw[i + 1];
+            if (c == 'n') {
+                out += '\n';
+                i++;
+                continue;
+            }
+            if (c == '%') {
+                out += '%';
+                i++;
+                continue;
+            }
+        }
+        out += raw[i];
+    }
+    if (error)
+        *error = err;
+    return out;
+}
+
+void Host::clear_records()
+{
+    messages.clear();
+    reports.clear();
+    status_inserts.clear();
+    log.clear();
+    lines.clear();
+    calls.clear();
+    fatals.clear();
+    sleeps.clear();
+    pool_creates.clear();
+    loads.clear();
+    sessions.clear();
+    std::memset(in_use, 0, sizeof in_use);
+}
+
+Host& host()
+{
+    if (!g_current)
+        g_current = std::make_unique<Host>();
+    return *g_current;
+}
+
+Host& reset()
+{
+    g_current.reset();
+    g_current = std::make_unique<Host>();
+    return *g_current;
+}
+
+}  // namespace hostsim

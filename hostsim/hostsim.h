@@ -1,0 +1,195 @@
+// The stand-in host: the host record, service groups, tasks, pools, named
+// blocks, catalogue, statuses, log, options, clock and module loader that
+// the modules call, with recorders that tests inspect.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/hostif.h"
+#include "host/modrec.h"
+#include "host/xkfunc.h"
+
+namespace hostsim {
+
+struct Host;
+
+// One host pool; host_pool comes first so the modules can use it directly.
+struct Pool {
+    host_pool ops;
+    Host* host;
+    std::string owner;                       // for the log: task name or "host"
+    std::unordered_map<void*, size_t> live;  // block -> size
+    uint64_t live_bytes = 0;
+    uint64_t allocations = 0;
+    bool destroyed = false;
+    uint32_t create_flags = 0;
+};
+
+struct Task {
+    host_task handle{};                      // what services receive
+    host_task_record record{};               // record->handle == &handle
+    std::string name;
+    Pool* allocator = nullptr;
+    std::map<std::string, void*> named;      // named-block registry
+    alignas(16) uint8_t session_block[0x200]{};
+};
+
+struct Message {
+    host_task* task;
+    int32_t table;
+    int32_t number;
+    std::vector<std::string> args;
+    std::string text;                        // the catalogue text with the arguments
+};
+
+struct StatusReport {
+    host_task* task;
+    uint32_t status;
+    std::vector<std::string> inserts;        // raw insert bytes of the last xkStatusMessage
+    std::string text;
+};
+
+struct LinesHandOver {
+    host_task* task;
+    std::string raw;                         // as handed over ("%n", "%%", "%1z")
+    std::string text;                        // decoded
+    bool error;                              // began with "%1z"
+};
+
+struct Call {
+    unsigned group;
+    unsigned slot;
+    const char* name;
+};
+
+// Allocation failure knobs, applied to every pool allocation and reallocation.
+struct FailPolicy {
+    bool fail_next = false;                  // the next allocation fails
+    int64_t fail_after = -1;                 // this many succeed, then all fail
+    uint64_t byte_limit = 0;                 // live bytes above this fail (0: none)
+    uint64_t failures = 0;                   // failures delivered so far
+};
+
+struct LoadedModule {
+    std::string path;
+    void* dl = nullptr;
+    const TOV_Image_Information* image = nullptr;
+    const module_linkage* linkage = nullptr;
+    bool initialised = false;
+};
+
+// A function module's offer as the host learns it.
+struct FunctionModule {
+    LoadedModule* module = nullptr;
+    const XkFuncDescriptor* descriptors = nullptr;
+    int32_t count = 0;
+    std::vector<xk_func_callback> callbacks;
+};
+
+// Services that a test may replace. A set member is called instead of the
+// host's own implementation of that service.
+struct Overrides {
+#define HOST_SVC(G, S, NAME, RET, PARAMS, ARGS) std::function<RET PARAMS> NAME;
+#define HOST_SVC_VA(G, S, NAME, RET, PARAMS, ARGS)
+#include "host/hostsvc.def"
+#undef HOST_SVC
+#undef HOST_SVC_VA
+};
+
+struct Host {
+    host_vector vec{};
+    std::vector<HostEntry> tables[HOST_GROUP_COUNT];
+    HostEntry* group_ptrs[HOST_GROUP_COUNT]{};
+    uint8_t in_use[HOST_GROUP_COUNT]{};
+    uint8_t upper[256]{}, lower[256]{}, cclass[256]{};
+    void* task_cell = nullptr;               // the cell host_vector slot 56 names
+    int32_t setting_value = 42;              // the 32-bit setting behind settings+0x310
+    alignas(16) uint8_t settings[0x400]{};
+    host_mbcs_info mbcs{};
+    std::vector<std::unique_ptr<Task>> tasks;
+    std::vector<std::unique_ptr<Pool>> pools;
+    Pool* host_pool_ = nullptr;              // host_vector slot 10
+
+    // Recorders.
+    std::vector<Message> messages;
+    std::vector<StatusReport> reports;
+    std::vector<std::vector<std::string>> status_inserts;  // every xkStatusMessage
+    std::vector<std::string> log;            // xkPutLog lines
+    std::vector<LinesHandOver> lines;        // xkPutLines
+    std::vector<Call> calls;
+    std::vector<std::pair<int32_t, int32_t>> fatals;
+    std::vector<uint32_t> sleeps;
+    std::vector<std::vector<uint32_t>> pool_creates;  // size, extent, flags
+    std::vector<std::string> loads;          // xkLoadModule names
+    std::vector<std::pair<host_task*, std::pair<int32_t, void*>>> sessions;
+    std::vector<std::string> unoffered;      // "G/S" of services the host lacks
+    bool record_calls = true;
+    std::ostream* echo = nullptr;            // print the host log as it happens
+
+    // Behaviour knobs.
+    FailPolicy fail;
+    bool fail_task_switch = false;           // every task switch fails
+    int fail_task_switch_count = 0;          // the next N task switches fail
+    bool fail_pool_create = false;
+    bool fatal_exits = false;                // xkFatal ends the process (command line)
+    double clock = 1.7e9;                    // seconds, xkDateTime
+    std::string option_string;
+    std::map<std::string, int64_t> option_values{{"YEARCUTOFF", 1926}};
+    std::map<std::string, std::string> module_paths;  // upper-case 8-char name -> .so
+    std::map<std::string, std::unique_ptr<LoadedModule>> modules;
+    std::map<uint32_t, std::vector<HostEntry>> saved_groups;
+    Overrides over;
+    std::vector<std::string> last_inserts;
+
+    Host();
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    Task* main_task() { return tasks[0].get(); }
+    Task* task(size_t i) { return tasks[i].get(); }
+    Task* add_task(const std::string& name);
+    Task* find_task(const host_task* handle);
+    Task* current_task();
+    void make_current(Task* t);
+    // Offer (or stop offering) the host_vector slot 56 cell.
+    void use_task_cell(bool on);
+
+    Pool* new_pool(const std::string& owner, uint32_t flags);
+    void* pool_alloc(Pool* p, uint64_t size, uint32_t flags);
+    void pool_free(Pool* p, void* block);
+    void* pool_realloc(Pool* p, void* block, uint64_t size);
+    void destroy_pool(Pool* p);
+    size_t live_pools() const;
+    bool allocation_fails(uint64_t size);
+
+    void record(unsigned g, unsigned s, const char* name);
+    void event(const std::string& line);
+
+    // Modules.
+    LoadedModule* load(const std::string& name8);
+    FunctionModule load_function_module(const std::string& name8);
+    int32_t bind(uint32_t id, void* table);
+    void unbind(uint32_t id);
+
+    // Catalogue texts of table 738.
+    static std::string catalogue_text(int32_t table, int32_t number, const std::vector<std::string>& args);
+    static std::string status_text(uint32_t status, const std::vector<std::string>& inserts);
+    static std::string decode_lines(const std::string& raw, bool* error);
+
+    void clear_records();
+};
+
+// The one host of the process; services find it here.
+Host& host();
+// Replace the host with a fresh one (tests).
+Host& reset();
+
+}  // namespace hostsim

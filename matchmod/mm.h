@@ -1,0 +1,15 @@
+// matchmod's own interface: the module entry, the PRXMATCH callback and the
+// toolkit-services record the module keeps.
+#pragma once
+
+#include <cstdint>
+
+#include "host/hostif.h"
+#include "host/xkfunc.h"
+
+extern XkServices* g_xk_services;
+
+extern "C" void* prxmatch_describe(int64_t request);
+extern "C" uint32_t prxmatch_call(XkFuncCall* call, double* result, void* a3, void* a4);
+void* xkFuncDescriptorList(int32_t kind, int32_t count, const XkFuncDescriptor* descriptors,
+                           const xk_func_callback* callbacks);

@@ -1,0 +1,130 @@
+// matchmod's module entry: image information and linkage records, and the
+// handler that tells the host about the function PRXMATCH.
+#include <cstring>
+
+#include "host/hostcall.h"
+#include "host/modrec.h"
+#include "host/xkfunc.h"
+#include "matchmod/mm.h"
+
+namespace {
+
+extern "C" int64_t mm_linkage_task_call(void* a, void* b, void* c, void* d)
+{
+    return xkLinkageCall(a, b, c, d);
+}
+
+constexpr uint32_t BUILD_STAMP = 0x6578A1C1u;
+
+constinit const module_linkage linkage = {
+    .w0 = 0,
+    .w2 = 0xFFFF,
+    .w4 = 0x400,
+    .w8 = 0x400,
+    .name = {'m', 'a', 't', 'c', 'h', 'm', 'o', 'd'},
+    .w14 = 0,
+    .init = reinterpret_cast<void*>(&prxmatch_describe),
+    .w20 = 1,
+    .w24 = 0x25D3,
+    .build_stamp = BUILD_STAMP,
+    .w2c = 0xF,
+    .callback1 = reinterpret_cast<void*>(&linkage_return_one),
+    .callback2 = reinterpret_cast<void*>(&mm_linkage_task_call),
+    .callback3 = reinterpret_cast<void*>(&linkage_return_one),
+    .w48 = 3,
+};
+
+constinit const char version_texts[] = "matchmod 1.0";
+
+constinit const XkFuncDescriptor prxmatch_descriptor = {
+    .name = "PRXMATCH",
+    .min_args = 2,
+    .max_args = 2,
+    .attr1 = 0x42,
+    .attr2 = 0x8000,
+    .attr3 = 0x13,
+};
+
+}  // namespace
+
+constinit const TOV_Image_Information mm_image_information = {
+    .marker = "TOV_Image_Information=",
+    .magic = IMAGE_MAGIC,
+    .version = IMAGE_VERSION,
+    .release = "1.0",
+    .release_build = "1.0 build 1",
+    .build_date = "December 10, 2026",
+    .linkage = mm_image_information.linkage_list,
+    .version_strings = version_texts,
+    .sequence = "001",
+    .linkage_list = {&linkage, nullptr},
+    .version_block = {
+        {.text = "1.0 build 1"},
+        {.text = "matchmod"},
+        {.text = "base"},
+        {.text = "ds"},
+        {.text = "version"},
+        {.text = "::"},
+        {.text = "TOV_VERSION_HOTFIX_NUMBER=        "},
+        {.text = "VERCON_IMAGE_DESCRIPTION=        "},
+        {.text = "X64"},
+        {.text = "2026-12-10 00:00:00"},
+        {.value = BUILD_STAMP},
+    },
+};
+
+constinit XkServices* g_xk_services = nullptr;
+
+extern "C" __attribute__((visibility("default"))) const TOV_Image_Information* mcn_main(void* host, void* module)
+{
+    g_host_vector = static_cast<host_vector*>(host);
+    g_module_handle = module;
+    g_xk_services = g_host_vector->toolkit;
+    return &mm_image_information;
+}
+
+extern "C" __attribute__((visibility("default"))) void xkvercn1(void* dest)
+{
+    std::memcpy(dest, mm_image_information.version_block, sizeof mm_image_information.version_block);
+}
+
+void* xkFuncDescriptorList(int32_t kind, int32_t count, const XkFuncDescriptor* descriptors,
+                           const xk_func_callback* callbacks)
+{
+    host_pool* pool = g_host_vector->allocator;
+    if (kind == 1) {
+        auto* list = static_cast<XkFuncDescriptorListRec*>(pool->alloc(pool, sizeof(XkFuncDescriptorListRec), POOL_ALLOC_ZERO6));
+        if (!list) {
+            xkFatal(1016, 0);
+            return nullptr;
+        }
+        list->count = count;
+        list->descriptors = descriptors;
+        return list;
+    }
+    if (kind == 2) {
+        uint64_t size = (static_cast<uint64_t>(count) + 1) * sizeof(void*);
+        auto* words = static_cast<void**>(pool->alloc(pool, size, POOL_ALLOC_ZERO6));
+        if (!words) {
+            xkFatal(1016, 0);
+            return nullptr;
+        }
+        for (int32_t i = 0; i < count; i++)
+            words[i + 1] = reinterpret_cast<void*>(callbacks[i]);
+        return words;
+    }
+    return nullptr;
+}
+
+extern "C" void* prxmatch_describe(int64_t request)
+{
+    try {
+        static constexpr xk_func_callback callbacks[1] = {&prxmatch_call};
+        if (request == 1)
+            return xkFuncDescriptorList(1, 1, &prxmatch_descriptor, nullptr);
+        if (request == 2)
+            return xkFuncDescriptorList(2, 1, nullptr, callbacks);
+    } catch (...) {
+    }
+    return nullptr;
+}
