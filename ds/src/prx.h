@@ -10,17 +10,201 @@
 #include "host/prxabi.h"
 #include "host/xktool.h"
 
-// Values and aggregates (their layouts live in the value and aggregate families).
-struct SV;
-struct AV;
-struct HV;
-struct GV;
-struct CV;
-struct IO;
-struct MAGIC;
 struct OP;
 struct COP;
+struct GP;
 struct stack_level;
+struct hash_entry;
+struct magic_method_table;
+struct MAGIC;
+
+// ---- values ---------------------------------------------------------------
+//
+// Every value is a head that never moves and a body whose type only grows.
+// Arrays, hashes, code, globs and handles are heads of the same layout; the
+// distinct names keep the families' signatures apart.
+
+struct SV {
+    void* any;          // body; the next free head on a freed head
+    uint32_t refcnt;    // 1 for a new value
+    uint32_t flags;     // low byte: body type (0xFF on a freed head); above: SVf_* bits
+};
+struct AV { void* any; uint32_t refcnt; uint32_t flags; };
+struct HV { void* any; uint32_t refcnt; uint32_t flags; };
+struct CV { void* any; uint32_t refcnt; uint32_t flags; };
+struct GV { void* any; uint32_t refcnt; uint32_t flags; };
+struct IO { void* any; uint32_t refcnt; uint32_t flags; };
+static_assert(sizeof(SV) == 16 && sizeof(AV) == 16 && sizeof(HV) == 16);
+
+template <class T>
+inline SV* as_sv(T* v) { return reinterpret_cast<SV*>(v); }
+template <class T>
+inline T* sv_as(SV* v) { return reinterpret_cast<T*>(v); }
+
+// Body types (low byte of flags).
+enum : uint32_t {
+    SVt_NULL = 0, SVt_IV = 1, SVt_NV = 2, SVt_RV = 3, SVt_PV = 4, SVt_PVIV = 5, SVt_PVNV = 6,
+    SVt_PVMG = 7, SVt_PVBM = 8, SVt_PVLV = 9, SVt_PVAV = 10, SVt_PVHV = 11, SVt_PVCV = 12,
+    SVt_PVGV = 13, SVt_PVFM = 14, SVt_PVIO = 15,
+    SVt_FREED = 0xFF,
+};
+
+// Flag bits above the type byte.
+enum : uint32_t {
+    SVs_PADBUSY = 0x100,
+    SVs_PADTMP = 0x200,
+    SVs_PADMY = 0x400,
+    SVs_TEMP = 0x800,
+    SVs_OBJECT = 0x1000,
+    SVs_GMG = 0x2000,
+    SVs_SMG = 0x4000,
+    SVs_RMG = 0x8000,
+    SVf_IOK = 0x10000,
+    SVf_NOK = 0x20000,
+    SVf_POK = 0x40000,
+    SVf_ROK = 0x80000,
+    SVf_FAKE = 0x100000,
+    SVf_OOK = 0x200000,
+    SVf_SWEPT = 0x400000,
+    SVf_READONLY = 0x800000,
+    SVp_IOK = 0x1000000,
+    SVp_NOK = 0x2000000,
+    SVp_POK = 0x4000000,
+    SVp_SCREAM = 0x8000000,
+    SVf_AMAGIC = 0x10000000,     // OVERLOAD
+    SVf_UTF8 = 0x20000000,       // hashes: SHAREKEYS
+    SVf_SHAREKEYS = 0x20000000,
+    SVf_EVALED = 0x40000000,     // hashes: LAZYDEL; search strings: TAIL
+    SVf_LAZYDEL = 0x40000000,
+    SVf_TAIL = 0x40000000,
+    SVf_IVisUV = 0x80000000,     // references: WEAKREF; code: COMPILED; search strings: VALID
+    SVf_WEAKREF = 0x80000000,
+    SVf_COMPILED = 0x80000000,
+    SVf_VALID = 0x80000000,
+    SVf_OK_ANY = 0x70f0000,      // the defined test
+};
+
+inline uint32_t sv_type(const SV* sv) { return sv->flags & 0xFF; }
+
+// Bodies. Types 4 to 7 extend each other in place; 8, 9 and 12 to 15 begin
+// with the seven fields of a PVMG body; arrays and hashes keep MAGIC and
+// STASH where PVMG keeps them. An integer-only (double-only) body pointer
+// points offsetof(xpviv, iv) (offsetof(xpvnv, nv)) bytes before its cell.
+struct xpv { char* pv; uint64_t cur; uint64_t len; };
+struct xpviv { char* pv; uint64_t cur; uint64_t len; int64_t iv; };
+struct xpvnv { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; };
+struct xpvmg { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash; };
+struct xpvbm {
+    char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
+    int32_t useful;      // usefulness count of a compiled search string
+    uint16_t previous;   // position of the rare byte's previous occurrence
+    uint8_t rare;        // the rarest byte
+};
+struct xpvlv {
+    char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
+    uint64_t targoff;
+    uint64_t targlen;
+    SV* targ;
+    char type;
+};
+struct xpvav {
+    SV** array;          // first live element slot
+    int32_t fill;        // index of the last element, -1 when empty
+    int32_t max;         // index of the last allocated slot
+    uint64_t unused_len;
+    int64_t iv;
+    double nv;
+    MAGIC* magic;
+    HV* stash;
+    SV** alloc;          // start of the allocated element storage
+    SV* arylen;          // value standing for $#array, or null
+    uint8_t avflags;
+};
+struct xpvhv {
+    hash_entry** array;  // bucket heads
+    uint64_t fill;       // buckets in use
+    uint64_t max;        // buckets minus 1
+    int64_t keys;        // number of keys
+    double nv;
+    MAGIC* magic;
+    HV* stash;
+    int32_t riter;       // iterator bucket
+    hash_entry* eiter;   // iterator entry
+    OP* pmroot;          // pattern ops of a package
+    char* name;          // package name of a stash
+};
+struct xpvcv {
+    char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
+    HV* comp_stash;
+    OP* start;
+    OP* root;
+    void* xsub;
+    int64_t xsubany;
+    GV* gv;
+    char* file;
+    int32_t depth;
+    AV* padlist;
+    CV* outside;
+    uint16_t cvflags;
+};
+struct xpvgv {
+    char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
+    GP* gp;              // glob body, shared by aliased globs
+    char* name;
+    uint64_t namelen;
+    HV* gvstash;         // the stash the glob lives in
+    uint8_t gvflags;
+};
+struct xpvfm {
+    char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
+    HV* comp_stash;
+    OP* start;
+    OP* root;
+    void* xsub;
+    int64_t xsubany;
+    GV* gv;
+    char* file;
+    int32_t depth;
+    AV* padlist;
+    CV* outside;
+    uint16_t cvflags;
+    int32_t lines;
+};
+struct xpvio {
+    char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
+    intptr_t ifp;        // input stream token
+    intptr_t ofp;        // output stream token
+    void* dirp;
+    int32_t lines, page, page_len, lines_left;
+    char* top_name;
+    GV* top_gv;
+    char* fmt_name;
+    GV* fmt_gv;
+    char* bottom_name;
+    GV* bottom_gv;
+    int16_t subprocess;
+    char type;           // '<' '>' 'a' '+' '-' '|' 's' ' '
+    uint8_t ioflags;
+};
+static_assert(offsetof(xpvmg, magic) == 40 && offsetof(xpvmg, stash) == 48);
+static_assert(offsetof(xpvav, magic) == 40 && offsetof(xpvav, stash) == 48);
+static_assert(offsetof(xpvhv, magic) == 40 && offsetof(xpvhv, stash) == 48);
+static_assert(offsetof(xpvcv, magic) == 40 && offsetof(xpvgv, magic) == 40);
+static_assert(offsetof(xpvfm, magic) == 40 && offsetof(xpvio, magic) == 40);
+static_assert(offsetof(xpvav, iv) == offsetof(xpviv, iv) && offsetof(xpvhv, nv) == offsetof(xpvnv, nv));
+
+// A magic record; the chain hangs off the MAGIC field of a body of type 7 or above.
+struct MAGIC {
+    MAGIC* next;
+    const magic_method_table* virt;  // method table, or null
+    uint16_t priv;
+    char type;                       // type letter
+    uint8_t mgflags;                 // 1 TAINTEDDIR/MINMATCH, 2 REFCOUNTED, 4 GSKIP
+    SV* obj;
+    char* ptr;                       // pool bytes, or a counted value when len == -2
+    int32_t len;
+};
+static_assert(std::is_standard_layout_v<MAGIC> && std::is_trivially_copyable_v<MAGIC>);
 
 // Stream tokens: 0 none (and standard input), 1 captured standard output and
 // the debug stream, 2 captured standard error.
@@ -59,6 +243,11 @@ struct PERLGCB {
     uint32_t ranuni_seed;         // rand/srand seed
     SV* subject;                  // subject value of the last match
     int32_t errno_cell;           // 1100 marks a backtracking-guard trip
+
+    // Immortal values: never freed, READONLY.
+    SV sv_undef;
+    SV sv_yes;
+    SV sv_no;
 
     // Errors and exits.
     JumpEnv* top_env;             // innermost jump environment
