@@ -278,6 +278,24 @@ struct PERLGCB {
 
     // Options.
     uint32_t debug_flags;         // bit 0x200: pattern-engine trace
+
+    // ---- values: arenas, body free lists, numbers, formatting ----------------
+
+    // ---- messages, fatal errors and warnings --------------------------------
+
+    // ---- run loop, stacks and scopes ----------------------------------------
+
+    // ---- string search, Unicode classes, UNIVERSAL, process support ---------
+
+    // ---- aggregates, symbol tables, overloading and magic -------------------
+
+    // ---- pattern engine -----------------------------------------------------
+
+    // ---- source front end ---------------------------------------------------
+
+    // ---- op tree and run-time ops -------------------------------------------
+
+    // ---- bridge and interpreter life ----------------------------------------
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));

@@ -46,14 +46,28 @@ void panic_not_built(const char* name)
 
 #define NOT_BUILT(name) panic_not_built(#name)
 
-// ---- values, messages, globs ----------------------------------------------
+// ---- values: arenas, body free lists, numbers, formatting -------------------
 void sv_release(PERLGCB*, SV*) { NOT_BUILT(sv_release); }
-PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 void errsv_set_empty(PERLGCB*) { NOT_BUILT(errsv_set_empty); }
+
+// ---- messages, fatal errors and warnings ------------------------------------
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
-// ---- stacks -----------------------------------------------------------------
+// ---- run loop, stacks and scopes --------------------------------------------
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
+
+// ---- string search, Unicode classes, UNIVERSAL, process support -------------
+
+// ---- aggregates, symbol tables, overloading and magic -----------------------
+PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
+
+// ---- pattern engine ---------------------------------------------------------
+
+// ---- source front end -------------------------------------------------------
+
+// ---- op tree and run-time ops -----------------------------------------------
+
+// ---- bridge and interpreter life --------------------------------------------
 
 // ---- entry-table slots ------------------------------------------------------
 extern "C" {
