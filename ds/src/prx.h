@@ -17,6 +17,12 @@ struct stack_level;
 struct hash_entry;
 struct magic_method_table;
 struct MAGIC;
+struct SV;
+struct PERLGCB;
+
+// Run-time function and check routine of an op (the op tables).
+typedef OP* (*op_run_fn)(PERLGCB* gcb);
+typedef OP* (*op_check_fn)(PERLGCB* gcb, OP* op);
 
 // ---- values ---------------------------------------------------------------
 //
@@ -206,6 +212,18 @@ struct MAGIC {
 };
 static_assert(std::is_standard_layout_v<MAGIC> && std::is_trivially_copyable_v<MAGIC>);
 
+// A magic method table: five slots, each may be empty. Every method takes
+// the value and its record; the results of get, set, clear and free are
+// ignored, len answers a length (the highest index for aggregates).
+struct magic_method_table {
+    int32_t (*get)(PERLGCB* gcb, SV* sv, MAGIC* mg);
+    int32_t (*set)(PERLGCB* gcb, SV* sv, MAGIC* mg);
+    uint32_t (*len)(PERLGCB* gcb, SV* sv, MAGIC* mg);
+    int32_t (*clear)(PERLGCB* gcb, SV* sv, MAGIC* mg);
+    int32_t (*free)(PERLGCB* gcb, SV* sv, MAGIC* mg);
+};
+constexpr int MAGIC_TABLE_COUNT = 28;
+
 // Stream tokens: 0 none (and standard input), 1 captured standard output and
 // the debug stream, 2 captured standard error.
 typedef intptr_t PrxStream;
@@ -288,12 +306,20 @@ struct PERLGCB {
     // ---- string search, Unicode classes, UNIVERSAL, process support ---------
 
     // ---- aggregates, symbol tables, overloading and magic -------------------
+    const char** signal_name_table;    // table block copy: names by signal number, null-terminated
+    uint32_t* signal_number_table;     // table block copy: numbers, parallel to the names
+    magic_method_table magic_tables[MAGIC_TABLE_COUNT];  // this interpreter's method tables, in row order
 
     // ---- pattern engine -----------------------------------------------------
 
     // ---- source front end ---------------------------------------------------
 
     // ---- op tree and run-time ops -------------------------------------------
+    op_run_fn* op_run_function_table;  // table block copies of the five op tables
+    op_check_fn* op_check_table;
+    const char** op_name_table;
+    const char** op_desc_table;
+    uint32_t* op_args_table;
 
     // ---- bridge and interpreter life ----------------------------------------
 };

@@ -6,7 +6,9 @@
 
 #include "prxbridge.h"
 #include "prxlibc.h"
+#include "prxmg.h"
 #include "prxmsg.h"
+#include "prxop.h"
 
 namespace {
 
@@ -59,6 +61,66 @@ void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
+uint32_t mg_update_flags(PERLGCB*, SV*) { NOT_BUILT(mg_update_flags); }
+int32_t mg_call_get(PERLGCB*, SV*) { NOT_BUILT(mg_call_get); }
+int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
+int32_t mg_call_clear(PERLGCB*, SV*) { NOT_BUILT(mg_call_clear); }
+uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
+int32_t mg_element_count(PERLGCB*, SV*) { NOT_BUILT(mg_element_count); }
+MAGIC* mg_find_by_type(PERLGCB*, SV*, char) { NOT_BUILT(mg_find_by_type); }
+int32_t mg_copy_to_element(PERLGCB*, SV*, SV*, const char*, int32_t) { NOT_BUILT(mg_copy_to_element); }
+int32_t mg_free_chain(PERLGCB*, SV*) { NOT_BUILT(mg_free_chain); }
+void mg_restore_flags(PERLGCB*, void*) { NOT_BUILT(mg_restore_flags); }
+int32_t magic_nothing(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_nothing); }
+int32_t magic_special_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_get); }
+int32_t magic_special_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_set); }
+uint32_t magic_special_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_len); }
+int32_t magic_env_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_env_set); }
+int32_t magic_envelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_envelem_set); }
+int32_t magic_envelem_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_envelem_clear); }
+int32_t magic_sigelem_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_sigelem_get); }
+int32_t magic_sigelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_sigelem_set); }
+int32_t magic_sigelem_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_sigelem_clear); }
+int32_t magic_call_tie_method(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_call_tie_method); }
+int32_t magic_packelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_packelem_set); }
+int32_t magic_packelem_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_packelem_clear); }
+uint32_t magic_pack_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_len); }
+int32_t magic_pack_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_clear); }
+int32_t magic_pack_next_key(PERLGCB*, SV*, MAGIC*, SV*) { NOT_BUILT(magic_pack_next_key); }
+int32_t magic_pack_exists(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_exists); }
+int32_t magic_arylen_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_arylen_get); }
+int32_t magic_arylen_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_arylen_set); }
+int32_t magic_glob_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_glob_get); }
+int32_t magic_glob_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_glob_set); }
+int32_t magic_nkeys_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_nkeys_get); }
+int32_t magic_nkeys_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_nkeys_set); }
+int32_t magic_substr_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_substr_get); }
+int32_t magic_substr_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_substr_set); }
+int32_t magic_vec_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_vec_get); }
+int32_t magic_vec_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_vec_set); }
+int32_t magic_pos_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pos_get); }
+int32_t magic_pos_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pos_set); }
+int32_t magic_defelem_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_defelem_get); }
+int32_t magic_defelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_defelem_set); }
+void magic_create_deferred_element(PERLGCB*, SV*) { NOT_BUILT(magic_create_deferred_element); }
+int32_t magic_dbline_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_dbline_set); }
+int32_t magic_isa_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_isa_set); }
+int32_t magic_mglob_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_mglob_set); }
+int32_t magic_taint_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_taint_get); }
+int32_t magic_taint_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_taint_set); }
+int32_t magic_bm_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_bm_set); }
+int32_t magic_fm_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_fm_set); }
+int32_t magic_uvar_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_uvar_get); }
+int32_t magic_uvar_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_uvar_set); }
+int32_t magic_pattern_free(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pattern_free); }
+uint32_t magic_matchoffsets_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_matchoffsets_len); }
+int32_t magic_matchoffsetitem_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_matchoffsetitem_get); }
+int32_t magic_matchoffsetitem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_matchoffsetitem_set); }
+int32_t magic_amagic_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_amagic_set); }
+int32_t magic_killbackrefs(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_killbackrefs); }
+uint32_t signal_number_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(signal_number_by_name); }
+void signal_deliver(int32_t) { NOT_BUILT(signal_deliver); }
+void signal_unwind_handler_stack(PERLGCB*, void*) { NOT_BUILT(signal_unwind_handler_stack); }
 PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 
 // ---- pattern engine ---------------------------------------------------------
@@ -66,6 +128,18 @@ PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 // ---- source front end -------------------------------------------------------
 
 // ---- op tree and run-time ops -----------------------------------------------
+// Every run-time function and check routine whose row is marked P.
+#define PRX_PENDING_RUN_P(fn) \
+    OP* fn(PERLGCB*) { NOT_BUILT(fn); }
+#define PRX_PENDING_RUN_S(fn)
+#define PRX_PENDING_RUN_B(fn)
+#define PRX_PENDING_CHECK_P(fn) \
+    OP* fn(PERLGCB*, OP*) { NOT_BUILT(fn); }
+#define PRX_PENDING_CHECK_S(fn)
+#define PRX_PENDING_CHECK_B(fn)
+#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) PRX_PENDING_RUN_##ppmark(pp) PRX_PENDING_CHECK_##ckmark(ck)
+#include "prxop.def"
+#undef PRX_OP
 
 // ---- bridge and interpreter life --------------------------------------------
 
