@@ -310,6 +310,28 @@ struct PERLGCB {
     uint32_t* signal_number_table;     // table block copy: numbers, parallel to the names
     magic_method_table magic_tables[MAGIC_TABLE_COUNT];  // this interpreter's method tables, in row order
 
+    // Hashes and arrays.
+    hash_entry* hash_entry_free_list;  // free entries, linked through next
+    void* hash_entry_arena_chain;      // newest entry arena; each links the previous in its first slot
+    HV* shared_key_table;              // one record per key of every SHAREKEYS hash
+    SV* tied_fetch_cell;               // the temporary element of the last tied hash fetch
+    hash_entry* tied_fetch_entry;      // the entry of the last tied fetch by value; made on first use
+    SV* tied_array_fetch_cell;         // the temporary element of the last tied or offsets array fetch
+
+    // Symbol tables, methods and overloading.
+    uint32_t method_cache_generation;  // method caches and overload tables of an older one are stale
+    uint32_t overload_generation;      // advanced by changes to a package's %OVERLOAD
+    uint32_t gensym_counter;           // number of the next generated glob
+
+    // Owned by other families; kept here until theirs are in place.
+    void* spare_chunk;                 // a freed large block offered to the value-head allocator
+    uint64_t spare_chunk_size;
+    int32_t tainting;                  // taint checks are on
+    int32_t tainted;                   // the current expression is tainted
+    SV** stack_sp;                     // top item of the argument stack
+    SV** stack_base;                   // item 0
+    SV** stack_max;                    // last allocated item
+
     // ---- pattern engine -----------------------------------------------------
 
     // ---- source front end ---------------------------------------------------

@@ -89,6 +89,15 @@ uint32_t magic_pack_len(PERLGCB* gcb, SV* sv, MAGIC* mg);
 int32_t magic_pack_clear(PERLGCB* gcb, SV* sv, MAGIC* mg);
 int32_t magic_pack_next_key(PERLGCB* gcb, SV* sv, MAGIC* mg, SV* key);
 int32_t magic_pack_exists(PERLGCB* gcb, SV* sv, MAGIC* mg);
+// The tie object of a record: its object, or a new temporary reference to
+// the value when it has none.
+SV* tie_object(PERLGCB* gcb, SV* sv, MAGIC* mg);
+// The array code's method call: on a stack level of the magic kind, a mark,
+// the object and the arguments, the method called by name inside a scope.
+// With result, *result becomes a new copy of the value the method returned,
+// or the immortal undefined value when it returned none.
+void tie_call_array_method(PERLGCB* gcb, SV* obj, const char* method, int32_t call_flags, SV** args,
+                           int32_t nargs, SV** result);
 
 // Lvalues.
 int32_t magic_arylen_get(PERLGCB* gcb, SV* sv, MAGIC* mg);

@@ -9,6 +9,7 @@
 #include "prxmg.h"
 #include "prxmsg.h"
 #include "prxop.h"
+#include "prxsv.h"
 
 namespace {
 
@@ -49,10 +50,30 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+int64_t sv_to_int(PERLGCB*, SV*) { NOT_BUILT(sv_to_int); }
+SV* sv_new_from_int(PERLGCB*, int64_t) { NOT_BUILT(sv_new_from_int); }
+char* sv_to_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string); }
+SV* sv_new_undef(PERLGCB*, uint64_t) { NOT_BUILT(sv_new_undef); }
+int32_t sv_upgrade_body(PERLGCB*, SV*, uint32_t) { NOT_BUILT(sv_upgrade_body); }
+void sv_assign(PERLGCB*, SV*, SV*) { NOT_BUILT(sv_assign); }
+bool sv_is_true(PERLGCB*, SV*) { NOT_BUILT(sv_is_true); }
+int32_t sv_remove_magic(PERLGCB*, SV*, int) { NOT_BUILT(sv_remove_magic); }
+void sv_add_magic(PERLGCB*, SV*, SV*, int, const char*, int32_t) { NOT_BUILT(sv_add_magic); }
+SV* sv_new_from_bytes(PERLGCB*, const char*, uint64_t) { NOT_BUILT(sv_new_from_bytes); }
+SV* sv_new_copy(PERLGCB*, SV*) { NOT_BUILT(sv_new_copy); }
+SV* sv_new_temporary(PERLGCB*) { NOT_BUILT(sv_new_temporary); }
+SV* sv_new_temporary_copy(PERLGCB*, SV*) { NOT_BUILT(sv_new_temporary_copy); }
+SV* sv_make_temporary(PERLGCB*, SV*) { NOT_BUILT(sv_make_temporary); }
+bool sv_is_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_is_tainted); }
 void sv_release(PERLGCB*, SV*) { NOT_BUILT(sv_release); }
 void errsv_set_empty(PERLGCB*) { NOT_BUILT(errsv_set_empty); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
+void fatal_error(PERLGCB*, const char*, ...) { NOT_BUILT(fatal_error); }
+void category_warning(PERLGCB*, int32_t, const char*, ...) { NOT_BUILT(category_warning); }
+void warning(PERLGCB*, const char*, ...) { NOT_BUILT(warning); }
+bool warn_enabled(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled); }
+bool warn_enabled_default(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled_default); }
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
@@ -61,6 +82,8 @@ void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
+SV* tie_object(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(tie_object); }
+void tie_call_array_method(PERLGCB*, SV*, const char*, int32_t, SV**, int32_t, SV**) { NOT_BUILT(tie_call_array_method); }
 uint32_t mg_update_flags(PERLGCB*, SV*) { NOT_BUILT(mg_update_flags); }
 int32_t mg_call_get(PERLGCB*, SV*) { NOT_BUILT(mg_call_get); }
 int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
