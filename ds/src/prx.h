@@ -322,6 +322,13 @@ struct PERLGCB {
     uint32_t method_cache_generation;  // method caches and overload tables of an older one are stale
     uint32_t overload_generation;      // advanced by changes to a package's %OVERLOAD
     uint32_t gensym_counter;           // number of the next generated glob
+    HV* main_stash;                    // the stash of main, holding "main::" for itself
+    HV* null_stash;                    // receives the names the strict rule refuses
+
+    // %SIG: by signal number, the handler stored in $SIG{NAME} and a
+    // read-only copy of the key it was stored under; one reference each.
+    SV** signal_handler_slots;
+    SV** signal_name_slots;
 
     // Owned by other families; kept here until theirs are in place.
     void* spare_chunk;                 // a freed large block offered to the value-head allocator
@@ -331,6 +338,18 @@ struct PERLGCB {
     SV** stack_sp;                     // top item of the argument stack
     SV** stack_base;                   // item 0
     SV** stack_max;                    // last allocated item
+    COP* curcop;                       // current statement
+    COP* compiling;                    // the compile-time statement record; curcop while compiling
+    HV* current_package;               // the package being compiled
+    uint32_t compile_hints;            // 0x400: strict variables
+    CV* compcv;                        // the code value being compiled
+    int32_t match_variables_seen;      // set once $`, $& or $' exists
+    const char* chop_set;              // characters at which a format field may break a line
+    SV* formfeed_value;                // $^L
+    SV* patchlevel_value;              // the version value
+    GV* default_output_glob;           // the default output handle
+    uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
+    uint32_t dowarn;                   // global warning switch: 0x01 $^W
 
     // ---- pattern engine -----------------------------------------------------
 

@@ -9,103 +9,104 @@
 
 // ---- op records -----------------------------------------------------------
 //
-// Every shape begins with the base fields; the longer shapes add theirs
-// behind them. All records come zero-filled from the interpreter's pool.
-
-#define PRX_OP_BASE_FIELDS                                                              \
-    OP* next;           /* next op in execution order; a leaf points to itself */     \
-    OP* sibling;        /* next kid of the same parent */                            \
-    op_run_fn run;      /* copy of the run-time function of TYPE */                  \
-    uint32_t targ;      /* pad slot of the target; former TYPE of a nulled op */     \
-    uint16_t type;      /* row in the op tables; 0 is the null op */                 \
-    uint16_t seq;       /* peephole order; 65535: never freed */                     \
-    uint8_t flags;      /* OPf_* */                                                  \
-    uint8_t priv;       /* per-type bits */
+// Every shape begins with the base fields (an OP); the longer shapes add
+// theirs behind it. All records come zero-filled from the interpreter's pool.
 
 struct OP {
-    PRX_OP_BASE_FIELDS
+    OP* op_next;           // next op in execution order; a leaf points to itself
+    OP* op_sibling;        // next kid of the same parent
+    op_run_fn op_ppaddr;   // run-time function of op_type
+    uint32_t op_targ;      // pad slot of the target (other uses by type)
+    uint16_t op_type;      // row of the op tables; 0 the null op
+    uint16_t op_seq;       // peephole order; 65535 never freed
+    uint8_t op_flags;      // OPf_* bits
+    uint8_t op_private;    // per-type bits
 };
 using op_base = OP;
 
 struct op_pad {
-    PRX_OP_BASE_FIELDS
-    uint32_t padix;     // pad slot holding the op's value
+    OP op;
+    uint32_t op_padix;     // pad slot holding the op's value
 };
 
 struct op_unary {
-    PRX_OP_BASE_FIELDS
-    OP* first;
+    OP op;
+    OP* op_first;
 };
 
 struct op_binary {
-    PRX_OP_BASE_FIELDS
-    OP* first;
-    OP* last;
+    OP op;
+    OP* op_first;
+    OP* op_last;
 };
 
 struct op_logical {
-    PRX_OP_BASE_FIELDS
-    OP* first;
-    OP* other;          // first op of the branch taken when the condition decides so
+    OP op;
+    OP* op_first;
+    OP* op_other;          // first op of the branch taken when the condition decides so
 };
 
 struct op_list {
-    PRX_OP_BASE_FIELDS
-    OP* first;
-    OP* last;
+    OP op;
+    OP* op_first;
+    OP* op_last;
 };
 
 struct op_value {
-    PRX_OP_BASE_FIELDS
-    SV* value;          // one reference held by the op
+    OP op;
+    SV* op_sv;             // one reference held by the op
 };
 
 struct op_string {
-    PRX_OP_BASE_FIELDS
-    char* string;       // pool string owned by the op (a value on a UTF-8 trans op)
+    OP op;
+    char* op_pv;           // pool string owned by the op (a value on a UTF-8 trans op)
 };
 
 struct op_loop {
-    PRX_OP_BASE_FIELDS
-    OP* first;
-    OP* last;
-    OP* redo_op;
-    OP* next_op;
-    OP* last_op;
+    OP op;
+    OP* op_first;
+    OP* op_last;
+    OP* op_redoop;
+    OP* op_nextop;
+    OP* op_lastop;
 };
 
 struct op_pattern {
-    PRX_OP_BASE_FIELDS
-    OP* first;
-    OP* last;
-    OP* repl_root;      // replacement tree of subst; split's target glob on pushre
-    OP* repl_start;     // first op of the replacement, not owned
-    op_pattern* pm_next;  // next pattern op of the same package
-    re_compiled* regexp;  // released through the interpreter's regex free hook
-    uint16_t pmflags;
-    uint16_t pm_permflags;
-    uint8_t pm_dynflags;  // 0x01 matched once, 0x02 tainted, 0x04 UTF-8 pattern text
+    OP op;
+    OP* op_first;
+    OP* op_last;
+    OP* op_pmreplroot;     // replacement tree of subst; split's target glob on pushre
+    OP* op_pmreplstart;    // first op of the replacement, not owned
+    op_pattern* op_pmnext; // next pattern op of the same package
+    re_compiled* op_pmregexp;  // released through the interpreter's regex free hook
+    uint16_t op_pmflags;
+    uint16_t op_pmpermflags;
+    uint8_t op_pmdynflags; // 0x01 matched once, 0x02 tainted, 0x04 UTF-8 pattern text
 };
 
+// The statement op (op_statement).
 struct COP {
-    PRX_OP_BASE_FIELDS
-    char* label;        // owned, or null
-    HV* package;        // stash in force, not counted
-    GV* file;           // glob of the source file, one reference
-    uint32_t stmt_seq;  // sequence number for lexical visibility
-    int32_t array_base;
-    uint16_t line;      // 65535: no line
-    SV* warnings;       // one of the three markers, or an owned bit-string value
+    OP op;                 // base fields
+    char* cop_label;       // label owned by the op, or null
+    HV* cop_stash;         // package in force, not counted
+    GV* cop_filegv;        // glob of the source file, one reference
+    uint32_t cop_seq;      // statement sequence number
+    int32_t cop_arybase;   // array base in force
+    uint16_t cop_line;     // source line; 65535 no line
+    SV* cop_warnings;      // a WARNINGS_* marker or a bit-string value owned by the op
 };
 using op_statement = COP;
+static_assert(std::is_standard_layout_v<COP> && offsetof(COP, op) == 0);
+static_assert(offsetof(op_unary, op_first) == sizeof(OP) && offsetof(op_value, op_sv) == sizeof(OP));
+static_assert(offsetof(op_pattern, op_last) == offsetof(op_binary, op_last));
+static_assert(offsetof(op_loop, op_last) == offsetof(op_list, op_last));
 
-#undef PRX_OP_BASE_FIELDS
-
-static_assert(std::is_standard_layout_v<OP> && std::is_trivially_copyable_v<OP>);
-static_assert(offsetof(op_unary, first) == sizeof(OP) && offsetof(op_value, value) == sizeof(OP));
-static_assert(offsetof(op_pattern, first) == offsetof(op_binary, first));
-static_assert(offsetof(op_pattern, last) == offsetof(op_binary, last));
-static_assert(offsetof(op_loop, last) == offsetof(op_list, last));
+// Marker values of cop_warnings; they are not values and never released.
+constexpr uintptr_t WARNINGS_STD = 0;
+constexpr uintptr_t WARNINGS_ALL = 16;
+constexpr uintptr_t WARNINGS_NONE = 32;
+// Private bit of a statement op: byte semantics in force.
+constexpr uint8_t HINT_BYTES = 0x08;
 
 // FLAGS bits.
 enum : uint8_t {
@@ -146,6 +147,15 @@ enum op_type : uint16_t {
     OP_max
 };
 static_assert(OP_max == 351);
+
+// Records a compile error: appends the message to the eval's error text
+// inside an eval, else to the error buffer; counts it.
+void error_queue(PERLGCB* gcb, SV* message);
+
+// Starts compiling a sub or format body: saves the compile state and makes a
+// fresh code value the one being compiled (compcv); returns the save-stack
+// index from before the call.
+int32_t start_sub_compile(PERLGCB* gcb, int32_t is_format, uint32_t flags);
 
 // Run-time functions and check routines, every row's (rows that share a
 // function declare it again).

@@ -10,6 +10,9 @@
 #include "prxmsg.h"
 #include "prxop.h"
 #include "prxsv.h"
+#include "prxcall.h"
+#include "prxscope.h"
+#include "prxuni.h"
 
 namespace {
 
@@ -50,6 +53,13 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+void sv_append_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_append_bytes); }
+void sv_append_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_append_cstring); }
+void sv_set_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_set_bytes); }
+void sv_set_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_set_cstring); }
+void sv_set_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_set_formatted); }
+void sv_set_int(PERLGCB*, SV*, int64_t) { NOT_BUILT(sv_set_int); }
+void sv_mark_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_mark_tainted); }
 int64_t sv_to_int(PERLGCB*, SV*) { NOT_BUILT(sv_to_int); }
 SV* sv_new_from_int(PERLGCB*, int64_t) { NOT_BUILT(sv_new_from_int); }
 char* sv_to_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string); }
@@ -69,6 +79,7 @@ void sv_release(PERLGCB*, SV*) { NOT_BUILT(sv_release); }
 void errsv_set_empty(PERLGCB*) { NOT_BUILT(errsv_set_empty); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
+SV* build_message(PERLGCB*, const char*, ...) { NOT_BUILT(build_message); }
 void fatal_error(PERLGCB*, const char*, ...) { NOT_BUILT(fatal_error); }
 void category_warning(PERLGCB*, int32_t, const char*, ...) { NOT_BUILT(category_warning); }
 void warning(PERLGCB*, const char*, ...) { NOT_BUILT(warning); }
@@ -77,9 +88,13 @@ bool warn_enabled_default(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled_default); 
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
+void scope_enter(PERLGCB*) { NOT_BUILT(scope_enter); }
+void scope_leave(PERLGCB*) { NOT_BUILT(scope_leave); }
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
 
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
+int32_t utf8_is_ident_start(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_ident_start); }
+
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
 SV* tie_object(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(tie_object); }
@@ -144,7 +159,6 @@ int32_t magic_killbackrefs(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_killbackrefs
 uint32_t signal_number_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(signal_number_by_name); }
 void signal_deliver(int32_t) { NOT_BUILT(signal_deliver); }
 void signal_unwind_handler_stack(PERLGCB*, void*) { NOT_BUILT(signal_unwind_handler_stack); }
-PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 
 // ---- pattern engine ---------------------------------------------------------
 
@@ -152,6 +166,8 @@ PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 
 // ---- op tree and run-time ops -----------------------------------------------
 // Every run-time function and check routine whose row is marked P.
+void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
+int32_t start_sub_compile(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(start_sub_compile); }
 #define PRX_PENDING_RUN_P(fn) \
     OP* fn(PERLGCB*) { NOT_BUILT(fn); }
 #define PRX_PENDING_RUN_S(fn)
@@ -165,6 +181,7 @@ PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 #undef PRX_OP
 
 // ---- bridge and interpreter life --------------------------------------------
+void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }
 
 // ---- entry-table slots ------------------------------------------------------
 extern "C" {

@@ -98,3 +98,4 @@ SV* sv_new_temporary_copy(PERLGCB* gcb, SV* src);
 SV* sv_make_temporary(PERLGCB* gcb, SV* sv);
 bool sv_is_tainted(PERLGCB* gcb, SV* sv);
 CV* sv_to_code(PERLGCB* gcb, SV* sv, HV** stash_out, GV** gv_out, int32_t create);
+void sv_mark_tainted(PERLGCB* gcb, SV* sv);
