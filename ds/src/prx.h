@@ -212,17 +212,17 @@ struct MAGIC {
 };
 static_assert(std::is_standard_layout_v<MAGIC> && std::is_trivially_copyable_v<MAGIC>);
 
-// A magic method table: five slots, each may be empty. Every method takes
-// the value and its record; the results of get, set, clear and free are
-// ignored, len answers a length (the highest index for aggregates).
+// A magic method table: five slots, each may be empty. The interpreter holds
+// its own copy of the 28 tables (PERLGCB::magic_vtbl); MAGIC::virt points there.
+typedef int32_t (*magic_method)(PERLGCB* gcb, SV* sv, MAGIC* mg);
 struct magic_method_table {
-    int32_t (*get)(PERLGCB* gcb, SV* sv, MAGIC* mg);
-    int32_t (*set)(PERLGCB* gcb, SV* sv, MAGIC* mg);
-    uint32_t (*len)(PERLGCB* gcb, SV* sv, MAGIC* mg);
-    int32_t (*clear)(PERLGCB* gcb, SV* sv, MAGIC* mg);
-    int32_t (*free)(PERLGCB* gcb, SV* sv, MAGIC* mg);
+    magic_method get;                                    // before a read
+    magic_method set;                                    // after a write
+    uint32_t (*len)(PERLGCB* gcb, SV* sv, MAGIC* mg);    // length, or highest index of an aggregate
+    magic_method clear;                                  // when an aggregate is emptied
+    magic_method free;                                   // when the record goes
 };
-constexpr int MAGIC_TABLE_COUNT = 28;
+constexpr int32_t MAGIC_VTBL_COUNT = 28;
 
 // Stream tokens: 0 none (and standard input), 1 captured standard output and
 // the debug stream, 2 captured standard error.
@@ -308,7 +308,7 @@ struct PERLGCB {
     // ---- aggregates, symbol tables, overloading and magic -------------------
     const char** signal_name_table;    // table block copy: names by signal number, null-terminated
     uint32_t* signal_number_table;     // table block copy: numbers, parallel to the names
-    magic_method_table magic_tables[MAGIC_TABLE_COUNT];  // this interpreter's method tables, in row order
+    magic_method_table magic_vtbl[MAGIC_VTBL_COUNT];  // the interpreter's copies, rows as VTBL_*
 
     // Hashes and arrays.
     hash_entry* hash_entry_free_list;  // free entries, linked through next

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr const char* dump_names[MAGIC_TABLE_COUNT] = {
+constexpr const char* dump_names[MAGIC_VTBL_COUNT] = {
 #define PRX_MGVTBL(row, dump, get, set, len, clear, free) dump,
 #include "prxmg.def"
 #undef PRX_MGVTBL
@@ -15,35 +15,35 @@ constexpr const char* dump_names[MAGIC_TABLE_COUNT] = {
 int32_t mg_table_row_for_type(char type)
 {
     switch (type) {
-    case '\0': return MGVT_SV;
-    case 'E': return MGVT_ENV;
-    case 'e': return MGVT_ENVELEM;
-    case 'S': return MGVT_SIG;
-    case 's': return MGVT_SIGELEM;
-    case 'P': return MGVT_PACK;
+    case '\0': return VTBL_SV;
+    case 'E': return VTBL_ENV;
+    case 'e': return VTBL_ENVELEM;
+    case 'S': return VTBL_SIG;
+    case 's': return VTBL_SIGELEM;
+    case 'P': return VTBL_PACK;
     case 'p':
-    case 'q': return MGVT_PACKELEM;
-    case 'l': return MGVT_DBLINE;
-    case 'I': return MGVT_ISA;
-    case 'i': return MGVT_ISAITEM;
-    case '#': return MGVT_ARYLEN;
-    case '*': return MGVT_GLOB;
-    case 'g': return MGVT_MGLOB;
-    case 'k': return MGVT_NKEYS;
-    case 't': return MGVT_TAINT;
-    case 'x': return MGVT_SUBSTR;
-    case 'v': return MGVT_VEC;
-    case '.': return MGVT_POS;
-    case 'B': return MGVT_BM;
-    case 'f': return MGVT_FM;
-    case 'U': return MGVT_UVAR;
-    case 'y': return MGVT_DEFELEM;
-    case 'r': return MGVT_PATTERN;
-    case 'D': return MGVT_MATCHOFFSETS;
-    case 'd': return MGVT_MATCHOFFSETITEM;
-    case 'A': return MGVT_AMAGIC;
-    case 'a': return MGVT_AMAGICELEM;
-    case '<': return MGVT_BACKREF;
+    case 'q': return VTBL_PACKELEM;
+    case 'l': return VTBL_DBLINE;
+    case 'I': return VTBL_ISA;
+    case 'i': return VTBL_ISAITEM;
+    case '#': return VTBL_ARYLEN;
+    case '*': return VTBL_GLOB;
+    case 'g': return VTBL_MGLOB;
+    case 'k': return VTBL_NKEYS;
+    case 't': return VTBL_TAINT;
+    case 'x': return VTBL_SUBSTR;
+    case 'v': return VTBL_VEC;
+    case '.': return VTBL_POS;
+    case 'B': return VTBL_BM;
+    case 'f': return VTBL_FM;
+    case 'U': return VTBL_UVAR;
+    case 'y': return VTBL_DEFELEM;
+    case 'r': return VTBL_PATTERN;
+    case 'D': return VTBL_MATCHOFFSETS;
+    case 'd': return VTBL_MATCHOFFSETITEM;
+    case 'A': return VTBL_AMAGIC;
+    case 'a': return VTBL_AMAGICELEM;
+    case '<': return VTBL_BACKREF;
     case 'L':
     case '~':
     case 'c': return MG_ROW_NONE;
@@ -53,5 +53,5 @@ int32_t mg_table_row_for_type(char type)
 
 const char* mg_table_dump_name(int32_t row)
 {
-    return row >= 0 && row < MAGIC_TABLE_COUNT ? dump_names[row] : nullptr;
+    return row >= 0 && row < MAGIC_VTBL_COUNT ? dump_names[row] : nullptr;
 }

@@ -11,9 +11,9 @@ enum mg_table_row : int32_t {
 #define PRX_MGVTBL(row, dump, get, set, len, clear, free) row,
 #include "prxmg.def"
 #undef PRX_MGVTBL
-    MGVT_COUNT
+    VTBL_COUNT
 };
-static_assert(MGVT_COUNT == MAGIC_TABLE_COUNT);
+static_assert(VTBL_COUNT == MAGIC_VTBL_COUNT);
 
 // Row of a type letter: the row index; MG_ROW_NONE for the letters attached
 // without a table ('L', '~', 'c'); MG_ROW_UNKNOWN for a letter magic refuses.
@@ -55,7 +55,7 @@ uint32_t mg_value_length(PERLGCB* gcb, SV* sv);
 // Highest index through the first len method, else an array's fill;
 // "Size magic not implemented" for other values.
 int32_t mg_element_count(PERLGCB* gcb, SV* sv);
-MAGIC* mg_find_by_type(PERLGCB* gcb, SV* sv, char type);
+MAGIC* mg_find_by_type(PERLGCB* gcb, SV* sv, int type);
 // Gives a fresh element the element form of the aggregate's upper-case
 // magic; returns how many records were attached.
 int32_t mg_copy_to_element(PERLGCB* gcb, SV* aggregate, SV* element, const char* key, int32_t keylen);

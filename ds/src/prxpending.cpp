@@ -105,7 +105,7 @@ int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
 int32_t mg_call_clear(PERLGCB*, SV*) { NOT_BUILT(mg_call_clear); }
 uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
 int32_t mg_element_count(PERLGCB*, SV*) { NOT_BUILT(mg_element_count); }
-MAGIC* mg_find_by_type(PERLGCB*, SV*, char) { NOT_BUILT(mg_find_by_type); }
+MAGIC* mg_find_by_type(PERLGCB*, SV*, int) { NOT_BUILT(mg_find_by_type); }
 int32_t mg_copy_to_element(PERLGCB*, SV*, SV*, const char*, int32_t) { NOT_BUILT(mg_copy_to_element); }
 int32_t mg_free_chain(PERLGCB*, SV*) { NOT_BUILT(mg_free_chain); }
 void mg_restore_flags(PERLGCB*, void*) { NOT_BUILT(mg_restore_flags); }

@@ -87,7 +87,7 @@ constinit const uint8_t case_swap_image[256] = {
 
 // ---- magic method tables --------------------------------------------------------
 
-constinit const magic_method_table magic_table_image[MAGIC_TABLE_COUNT] = {
+constinit const magic_method_table magic_table_image[MAGIC_VTBL_COUNT] = {
 #define PRX_MGVTBL(row, dump, g, s, l, c, f) {.get = g, .set = s, .len = l, .clear = c, .free = f},
 #include "prxmg.def"
 #undef PRX_MGVTBL
@@ -139,6 +139,6 @@ uint32_t init_table_block(PERLGCB* gcb)
     gcb->op_args_table = place<uint32_t>(cursor, op_args_image, ARGS_BYTES);
     gcb->signal_number_table = place<uint32_t>(cursor, signal_number_image, SIGNUM_BYTES);
     gcb->fold_table = place<uint8_t>(cursor, case_swap_image, FOLD_BYTES);
-    std::memcpy(gcb->magic_tables, magic_table_image, sizeof magic_table_image);
+    std::memcpy(gcb->magic_vtbl, magic_table_image, sizeof magic_table_image);
     return 0;
 }

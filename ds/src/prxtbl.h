@@ -19,4 +19,4 @@ uint32_t init_table_block(PERLGCB* gcb);
 extern const char* const signal_name_image[SIGNAL_TABLE_SIZE];
 extern const uint32_t signal_number_image[SIGNAL_TABLE_SIZE];
 extern const uint8_t case_swap_image[256];
-extern const magic_method_table magic_table_image[MAGIC_TABLE_COUNT];
+extern const magic_method_table magic_table_image[MAGIC_VTBL_COUNT];

@@ -57,8 +57,8 @@ TEST(TableBlock, CopiesEveryTableIntoOneBlock)
     EXPECT_EQ(gcb->fold_table[0xC4], 0xC4);
 
     // The magic method tables are copied into the block of the interpreter.
-    EXPECT_EQ(gcb->magic_tables[MGVT_SV].get, &magic_special_get);
-    EXPECT_EQ(gcb->magic_tables[MGVT_BACKREF].free, &magic_killbackrefs);
+    EXPECT_EQ(gcb->magic_vtbl[VTBL_SV].get, &magic_special_get);
+    EXPECT_EQ(gcb->magic_vtbl[VTBL_BACKREF].free, &magic_killbackrefs);
     interp_free(gcb);
 }
 
@@ -73,7 +73,7 @@ TEST(TableBlock, NoMemoryLeavesEveryFieldUnset)
     EXPECT_EQ(gcb->op_name_table, nullptr);
     EXPECT_EQ(gcb->signal_name_table, nullptr);
     EXPECT_EQ(gcb->fold_table, nullptr);
-    EXPECT_EQ(gcb->magic_tables[MGVT_SV].get, nullptr);
+    EXPECT_EQ(gcb->magic_vtbl[VTBL_SV].get, nullptr);
     interp_free(gcb);
 }
 
@@ -245,21 +245,21 @@ TEST(MagicTables, LettersMapToTheirRows)
         char letter;
         int32_t row;
     } cases[] = {
-        {'\0', MGVT_SV}, {'E', MGVT_ENV}, {'e', MGVT_ENVELEM}, {'S', MGVT_SIG}, {'s', MGVT_SIGELEM},
-        {'P', MGVT_PACK}, {'p', MGVT_PACKELEM}, {'q', MGVT_PACKELEM}, {'l', MGVT_DBLINE}, {'I', MGVT_ISA},
-        {'i', MGVT_ISAITEM}, {'#', MGVT_ARYLEN}, {'*', MGVT_GLOB}, {'g', MGVT_MGLOB}, {'k', MGVT_NKEYS},
-        {'t', MGVT_TAINT}, {'x', MGVT_SUBSTR}, {'v', MGVT_VEC}, {'.', MGVT_POS}, {'B', MGVT_BM},
-        {'f', MGVT_FM}, {'U', MGVT_UVAR}, {'y', MGVT_DEFELEM}, {'r', MGVT_PATTERN}, {'D', MGVT_MATCHOFFSETS},
-        {'d', MGVT_MATCHOFFSETITEM}, {'A', MGVT_AMAGIC}, {'a', MGVT_AMAGICELEM}, {'<', MGVT_BACKREF},
+        {'\0', VTBL_SV}, {'E', VTBL_ENV}, {'e', VTBL_ENVELEM}, {'S', VTBL_SIG}, {'s', VTBL_SIGELEM},
+        {'P', VTBL_PACK}, {'p', VTBL_PACKELEM}, {'q', VTBL_PACKELEM}, {'l', VTBL_DBLINE}, {'I', VTBL_ISA},
+        {'i', VTBL_ISAITEM}, {'#', VTBL_ARYLEN}, {'*', VTBL_GLOB}, {'g', VTBL_MGLOB}, {'k', VTBL_NKEYS},
+        {'t', VTBL_TAINT}, {'x', VTBL_SUBSTR}, {'v', VTBL_VEC}, {'.', VTBL_POS}, {'B', VTBL_BM},
+        {'f', VTBL_FM}, {'U', VTBL_UVAR}, {'y', VTBL_DEFELEM}, {'r', VTBL_PATTERN}, {'D', VTBL_MATCHOFFSETS},
+        {'d', VTBL_MATCHOFFSETITEM}, {'A', VTBL_AMAGIC}, {'a', VTBL_AMAGICELEM}, {'<', VTBL_BACKREF},
         {'L', MG_ROW_NONE}, {'~', MG_ROW_NONE}, {'c', MG_ROW_NONE},
         {'Q', MG_ROW_UNKNOWN}, {'z', MG_ROW_UNKNOWN}, {'!', MG_ROW_UNKNOWN},
     };
     for (const Case& c : cases)
         EXPECT_EQ(mg_table_row_for_type(c.letter), c.row) << "letter " << int(c.letter);
-    EXPECT_EQ(MGVT_BACKREF, 27);
-    EXPECT_STREQ(mg_table_dump_name(MGVT_SV), "sv");
-    EXPECT_STREQ(mg_table_dump_name(MGVT_AMAGICELEM), "amagicelem");
-    for (int32_t unnamed : {MGVT_ISAITEM, MGVT_PATTERN, MGVT_MATCHOFFSETS, MGVT_MATCHOFFSETITEM})
+    EXPECT_EQ(VTBL_BACKREF, 27);
+    EXPECT_STREQ(mg_table_dump_name(VTBL_SV), "sv");
+    EXPECT_STREQ(mg_table_dump_name(VTBL_AMAGICELEM), "amagicelem");
+    for (int32_t unnamed : {VTBL_ISAITEM, VTBL_PATTERN, VTBL_MATCHOFFSETS, VTBL_MATCHOFFSETITEM})
         EXPECT_EQ(mg_table_dump_name(unnamed), nullptr);
 }
 
@@ -267,19 +267,19 @@ TEST(MagicTables, SlotsOfTheTelltaleRows)
 {
     const magic_method_table* t = magic_table_image;
     // %SIG as a whole has no methods; its elements act.
-    EXPECT_EQ(t[MGVT_SIG].get, nullptr);
-    EXPECT_EQ(t[MGVT_SIG].set, nullptr);
-    EXPECT_EQ(t[MGVT_SIG].len, nullptr);
-    EXPECT_EQ(t[MGVT_SIG].clear, nullptr);
-    EXPECT_EQ(t[MGVT_SIG].free, nullptr);
-    EXPECT_EQ(t[MGVT_ENV].clear, &magic_nothing);
-    EXPECT_EQ(t[MGVT_ISA].set, &magic_isa_set);
-    EXPECT_EQ(t[MGVT_ISA].clear, &magic_isa_set);
-    EXPECT_EQ(t[MGVT_AMAGIC].free, &magic_amagic_set);
-    EXPECT_EQ(t[MGVT_PACK].len, &magic_pack_len);
-    EXPECT_EQ(t[MGVT_PACKELEM].get, &magic_call_tie_method);
-    EXPECT_EQ(t[MGVT_MATCHOFFSETS].len, &magic_matchoffsets_len);
-    EXPECT_EQ(t[MGVT_PATTERN].free, &magic_pattern_free);
+    EXPECT_EQ(t[VTBL_SIG].get, nullptr);
+    EXPECT_EQ(t[VTBL_SIG].set, nullptr);
+    EXPECT_EQ(t[VTBL_SIG].len, nullptr);
+    EXPECT_EQ(t[VTBL_SIG].clear, nullptr);
+    EXPECT_EQ(t[VTBL_SIG].free, nullptr);
+    EXPECT_EQ(t[VTBL_ENV].clear, &magic_nothing);
+    EXPECT_EQ(t[VTBL_ISA].set, &magic_isa_set);
+    EXPECT_EQ(t[VTBL_ISA].clear, &magic_isa_set);
+    EXPECT_EQ(t[VTBL_AMAGIC].free, &magic_amagic_set);
+    EXPECT_EQ(t[VTBL_PACK].len, &magic_pack_len);
+    EXPECT_EQ(t[VTBL_PACKELEM].get, &magic_call_tie_method);
+    EXPECT_EQ(t[VTBL_MATCHOFFSETS].len, &magic_matchoffsets_len);
+    EXPECT_EQ(t[VTBL_PATTERN].free, &magic_pattern_free);
 }
 
 }  // namespace
