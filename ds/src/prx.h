@@ -17,6 +17,7 @@ struct stack_level;
 struct hash_entry;
 struct magic_method_table;
 struct MAGIC;
+union save_entry;
 struct SV;
 struct PERLGCB;
 
@@ -338,6 +339,9 @@ struct PERLGCB {
     SV** stack_sp;                     // top item of the argument stack
     SV** stack_base;                   // item 0
     SV** stack_max;                    // last allocated item
+    save_entry* savestack;             // save-stack slots
+    int32_t savestack_ix;              // slots in use
+    int32_t savestack_max;             // capacity in slots
     COP* curcop;                       // current statement
     COP* compiling;                    // the compile-time statement record; curcop while compiling
     HV* current_package;               // the package being compiled

@@ -53,6 +53,7 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+SV* sv_new_reference(PERLGCB*, SV*) { NOT_BUILT(sv_new_reference); }
 void sv_append_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_append_bytes); }
 void sv_append_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_append_cstring); }
 void sv_set_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_set_bytes); }
@@ -88,6 +89,8 @@ bool warn_enabled_default(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled_default); 
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
+void save_push_destructor(PERLGCB*, void (*)(PERLGCB*, void*), void*) { NOT_BUILT(save_push_destructor); }
+int32_t save_push_alloc(PERLGCB*, int32_t, int32_t) { NOT_BUILT(save_push_alloc); }
 void scope_enter(PERLGCB*) { NOT_BUILT(scope_enter); }
 void scope_leave(PERLGCB*) { NOT_BUILT(scope_leave); }
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
@@ -97,19 +100,7 @@ int32_t utf8_is_ident_start(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_ident_
 
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
-SV* tie_object(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(tie_object); }
 void tie_call_array_method(PERLGCB*, SV*, const char*, int32_t, SV**, int32_t, SV**) { NOT_BUILT(tie_call_array_method); }
-uint32_t mg_update_flags(PERLGCB*, SV*) { NOT_BUILT(mg_update_flags); }
-int32_t mg_call_get(PERLGCB*, SV*) { NOT_BUILT(mg_call_get); }
-int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
-int32_t mg_call_clear(PERLGCB*, SV*) { NOT_BUILT(mg_call_clear); }
-uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
-int32_t mg_element_count(PERLGCB*, SV*) { NOT_BUILT(mg_element_count); }
-MAGIC* mg_find_by_type(PERLGCB*, SV*, int) { NOT_BUILT(mg_find_by_type); }
-int32_t mg_copy_to_element(PERLGCB*, SV*, SV*, const char*, int32_t) { NOT_BUILT(mg_copy_to_element); }
-int32_t mg_free_chain(PERLGCB*, SV*) { NOT_BUILT(mg_free_chain); }
-void mg_restore_flags(PERLGCB*, void*) { NOT_BUILT(mg_restore_flags); }
-int32_t magic_nothing(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_nothing); }
 int32_t magic_special_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_get); }
 int32_t magic_special_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_set); }
 uint32_t magic_special_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_len); }
