@@ -354,6 +354,10 @@ struct PERLGCB {
     GV* default_output_glob;           // the default output handle
     uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
     uint32_t dowarn;                   // global warning switch: 0x01 $^W
+    OP* curpm;                         // last successful pattern op
+    void (*re_hook_free)(PERLGCB*, re_compiled*);  // the engine's pattern free
+    int32_t localizing;                // 1 while a localized value gets its fresh value, 2 while restored
+    GV* db_line_glob;                  // the debugger's line glob of the current file
 
     // ---- pattern engine -----------------------------------------------------
 

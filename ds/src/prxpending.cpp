@@ -13,6 +13,8 @@
 #include "prxcall.h"
 #include "prxscope.h"
 #include "prxuni.h"
+#include "prxutf8.h"
+#include "prxio.h"
 
 namespace {
 
@@ -53,6 +55,15 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+void sv_set_uint(PERLGCB*, SV*, uint64_t) { NOT_BUILT(sv_set_uint); }
+void sv_convert_to_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_convert_to_utf8); }
+void sv_insert(PERLGCB*, SV*, uint64_t, uint64_t, const char*, uint64_t) { NOT_BUILT(sv_insert); }
+void sv_pos_char_to_byte(PERLGCB*, SV*, int32_t*, int32_t*) { NOT_BUILT(sv_pos_char_to_byte); }
+void sv_pos_b2u(PERLGCB*, SV*, int32_t*) { NOT_BUILT(sv_pos_b2u); }
+uint64_t sv_char_length(PERLGCB*, SV*) { NOT_BUILT(sv_char_length); }
+uint64_t sv_byte_length(PERLGCB*, SV*) { NOT_BUILT(sv_byte_length); }
+int32_t sv_undo_offset(PERLGCB*, SV*) { NOT_BUILT(sv_undo_offset); }
+uint8_t* utf8_copy_from_bytes(PERLGCB*, const uint8_t*, int64_t*) { NOT_BUILT(utf8_copy_from_bytes); }
 SV* sv_new_reference(PERLGCB*, SV*) { NOT_BUILT(sv_new_reference); }
 void sv_append_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_append_bytes); }
 void sv_append_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_append_cstring); }
@@ -117,36 +128,6 @@ uint32_t magic_pack_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_len); }
 int32_t magic_pack_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_clear); }
 int32_t magic_pack_next_key(PERLGCB*, SV*, MAGIC*, SV*) { NOT_BUILT(magic_pack_next_key); }
 int32_t magic_pack_exists(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_exists); }
-int32_t magic_arylen_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_arylen_get); }
-int32_t magic_arylen_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_arylen_set); }
-int32_t magic_glob_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_glob_get); }
-int32_t magic_glob_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_glob_set); }
-int32_t magic_nkeys_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_nkeys_get); }
-int32_t magic_nkeys_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_nkeys_set); }
-int32_t magic_substr_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_substr_get); }
-int32_t magic_substr_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_substr_set); }
-int32_t magic_vec_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_vec_get); }
-int32_t magic_vec_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_vec_set); }
-int32_t magic_pos_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pos_get); }
-int32_t magic_pos_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pos_set); }
-int32_t magic_defelem_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_defelem_get); }
-int32_t magic_defelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_defelem_set); }
-void magic_create_deferred_element(PERLGCB*, SV*) { NOT_BUILT(magic_create_deferred_element); }
-int32_t magic_dbline_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_dbline_set); }
-int32_t magic_isa_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_isa_set); }
-int32_t magic_mglob_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_mglob_set); }
-int32_t magic_taint_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_taint_get); }
-int32_t magic_taint_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_taint_set); }
-int32_t magic_bm_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_bm_set); }
-int32_t magic_fm_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_fm_set); }
-int32_t magic_uvar_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_uvar_get); }
-int32_t magic_uvar_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_uvar_set); }
-int32_t magic_pattern_free(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pattern_free); }
-uint32_t magic_matchoffsets_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_matchoffsets_len); }
-int32_t magic_matchoffsetitem_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_matchoffsetitem_get); }
-int32_t magic_matchoffsetitem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_matchoffsetitem_set); }
-int32_t magic_amagic_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_amagic_set); }
-int32_t magic_killbackrefs(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_killbackrefs); }
 uint32_t signal_number_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(signal_number_by_name); }
 void signal_deliver(int32_t) { NOT_BUILT(signal_deliver); }
 void signal_unwind_handler_stack(PERLGCB*, void*) { NOT_BUILT(signal_unwind_handler_stack); }
@@ -156,6 +137,8 @@ void signal_unwind_handler_stack(PERLGCB*, void*) { NOT_BUILT(signal_unwind_hand
 // ---- source front end -------------------------------------------------------
 
 // ---- op tree and run-time ops -----------------------------------------------
+uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
+void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
 // Every run-time function and check routine whose row is marked P.
 void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
 int32_t start_sub_compile(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(start_sub_compile); }

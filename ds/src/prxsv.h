@@ -99,3 +99,4 @@ SV* sv_make_temporary(PERLGCB* gcb, SV* sv);
 bool sv_is_tainted(PERLGCB* gcb, SV* sv);
 CV* sv_to_code(PERLGCB* gcb, SV* sv, HV** stash_out, GV** gv_out, int32_t create);
 void sv_mark_tainted(PERLGCB* gcb, SV* sv);
+uint64_t sv_byte_length(PERLGCB* gcb, SV* sv);

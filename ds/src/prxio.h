@@ -1,0 +1,10 @@
+// I/O routines behind the handle ops, the vec and bit-string routines, and
+// the value dump.
+#pragma once
+
+#include "prx.h"
+
+// Reads a bit field of 1 to 32 bits at an element offset of a string value.
+uint64_t do_vec_read(PERLGCB* gcb, SV* sv, int32_t offset, int32_t bits);
+// Writes the value's integer into its lvalue target's bit field.
+void do_vec_write(PERLGCB* gcb, SV* sv);
