@@ -342,6 +342,21 @@ struct PERLGCB {
     save_entry* savestack;             // save-stack slots
     int32_t savestack_ix;              // slots in use
     int32_t savestack_max;             // capacity in slots
+    int32_t* markstack;                // mark stack: argument-stack indexes; entry 0 unused
+    int32_t* markstack_ptr;            // top mark
+    int32_t* markstack_max;            // base + capacity
+    int32_t scopestack_ix;             // open scopes
+    int32_t scopestack_max;            // capacity
+    SV** tmps_stack;                   // temporaries; each entry owns one reference
+    int32_t tmps_ix;                   // top entry, -1 when empty
+    int32_t tmps_floor;                // entries at or below it belong to outer scopes
+    int32_t tmps_max;                  // capacity
+    OP** retstack;                     // return ops
+    int32_t retstack_ix;               // entries
+    int32_t retstack_max;              // capacity
+    OP* op;                            // current op
+    SV* diehook;                       // $SIG{__DIE__}, or null
+    SV* warnhook;                      // $SIG{__WARN__}, or null
     COP* curcop;                       // current statement
     COP* compiling;                    // the compile-time statement record; curcop while compiling
     HV* current_package;               // the package being compiled

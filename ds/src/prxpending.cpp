@@ -15,6 +15,9 @@
 #include "prxuni.h"
 #include "prxutf8.h"
 #include "prxio.h"
+#include "prxproc.h"
+#include "prxrun.h"
+#include "prxsearch.h"
 
 namespace {
 
@@ -55,6 +58,8 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+char* sv_force_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_force_string); }
+CV* sv_to_code(PERLGCB*, SV*, HV**, GV**, int32_t) { NOT_BUILT(sv_to_code); }
 void sv_set_uint(PERLGCB*, SV*, uint64_t) { NOT_BUILT(sv_set_uint); }
 void sv_convert_to_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_convert_to_utf8); }
 void sv_insert(PERLGCB*, SV*, uint64_t, uint64_t, const char*, uint64_t) { NOT_BUILT(sv_insert); }
@@ -91,6 +96,7 @@ void sv_release(PERLGCB*, SV*) { NOT_BUILT(sv_release); }
 void errsv_set_empty(PERLGCB*) { NOT_BUILT(errsv_set_empty); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
+OP* die_error(PERLGCB*, const char*, ...) { NOT_BUILT(die_error); }
 SV* build_message(PERLGCB*, const char*, ...) { NOT_BUILT(build_message); }
 void fatal_error(PERLGCB*, const char*, ...) { NOT_BUILT(fatal_error); }
 void category_warning(PERLGCB*, int32_t, const char*, ...) { NOT_BUILT(category_warning); }
@@ -100,6 +106,12 @@ bool warn_enabled_default(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled_default); 
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
+void save_push_int(PERLGCB*, int32_t*) { NOT_BUILT(save_push_int); }
+SV** arg_stack_extend(PERLGCB*, SV**, SV**, int32_t) { NOT_BUILT(arg_stack_extend); }
+void mark_stack_extend(PERLGCB*) { NOT_BUILT(mark_stack_extend); }
+void tmps_free_to_floor(PERLGCB*) { NOT_BUILT(tmps_free_to_floor); }
+void stack_level_push(PERLGCB*, int32_t) { NOT_BUILT(stack_level_push); }
+void stack_level_pop(PERLGCB*) { NOT_BUILT(stack_level_pop); }
 void save_push_destructor(PERLGCB*, void (*)(PERLGCB*, void*), void*) { NOT_BUILT(save_push_destructor); }
 int32_t save_push_alloc(PERLGCB*, int32_t, int32_t) { NOT_BUILT(save_push_alloc); }
 void scope_enter(PERLGCB*) { NOT_BUILT(scope_enter); }
@@ -107,30 +119,18 @@ void scope_leave(PERLGCB*) { NOT_BUILT(scope_leave); }
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
 
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
+const char* copy_to_delimiter(PERLGCB*, char*, const char*, const char*, const char*, int32_t, int32_t*) { NOT_BUILT(copy_to_delimiter); }
+void env_set(PERLGCB*, const char*, const char*) { NOT_BUILT(env_set); }
+prx_sighandler signal_get(PERLGCB*, int32_t) { NOT_BUILT(signal_get); }
+prx_sighandler signal_set(PERLGCB*, int32_t, prx_sighandler) { NOT_BUILT(signal_set); }
+
 int32_t utf8_is_ident_start(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_ident_start); }
 
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
-void tie_call_array_method(PERLGCB*, SV*, const char*, int32_t, SV**, int32_t, SV**) { NOT_BUILT(tie_call_array_method); }
 int32_t magic_special_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_get); }
 int32_t magic_special_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_set); }
 uint32_t magic_special_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_len); }
-int32_t magic_env_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_env_set); }
-int32_t magic_envelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_envelem_set); }
-int32_t magic_envelem_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_envelem_clear); }
-int32_t magic_sigelem_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_sigelem_get); }
-int32_t magic_sigelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_sigelem_set); }
-int32_t magic_sigelem_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_sigelem_clear); }
-int32_t magic_call_tie_method(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_call_tie_method); }
-int32_t magic_packelem_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_packelem_set); }
-int32_t magic_packelem_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_packelem_clear); }
-uint32_t magic_pack_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_len); }
-int32_t magic_pack_clear(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_clear); }
-int32_t magic_pack_next_key(PERLGCB*, SV*, MAGIC*, SV*) { NOT_BUILT(magic_pack_next_key); }
-int32_t magic_pack_exists(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_pack_exists); }
-uint32_t signal_number_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(signal_number_by_name); }
-void signal_deliver(int32_t) { NOT_BUILT(signal_deliver); }
-void signal_unwind_handler_stack(PERLGCB*, void*) { NOT_BUILT(signal_unwind_handler_stack); }
 
 // ---- pattern engine ---------------------------------------------------------
 
@@ -155,6 +155,8 @@ int32_t start_sub_compile(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(start_sub_com
 #undef PRX_OP
 
 // ---- bridge and interpreter life --------------------------------------------
+int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
+int32_t interp_call_method_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_call_method_by_name); }
 void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }
 
 // ---- entry-table slots ------------------------------------------------------

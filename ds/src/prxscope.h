@@ -70,3 +70,4 @@ void save_push_destructor(PERLGCB* gcb, void (*fn)(PERLGCB* gcb, void* arg), voi
 // reservation; returns its byte offset from the start of the save stack,
 // which moves whenever the stack grows.
 int32_t save_push_alloc(PERLGCB* gcb, int32_t size, int32_t pad);
+void save_push_int(PERLGCB* gcb, int32_t* addr);
