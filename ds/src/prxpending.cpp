@@ -58,6 +58,7 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+double sv_to_double(PERLGCB*, SV*) { NOT_BUILT(sv_to_double); }
 char* sv_force_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_force_string); }
 CV* sv_to_code(PERLGCB*, SV*, HV**, GV**, int32_t) { NOT_BUILT(sv_to_code); }
 void sv_set_uint(PERLGCB*, SV*, uint64_t) { NOT_BUILT(sv_set_uint); }
