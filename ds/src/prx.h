@@ -373,6 +373,29 @@ struct PERLGCB {
     void (*re_hook_free)(PERLGCB*, re_compiled*);  // the engine's pattern free
     int32_t localizing;                // 1 while a localized value gets its fresh value, 2 while restored
     GV* db_line_glob;                  // the debugger's line glob of the current file
+    SV* db_single;                     // the debugger's single-step variable; null until it is set up
+    SV* bodytarget;                    // $^A, the format accumulator
+    SV* nrs;                           // the newline-or-record separator; rs holds the same value
+    char* ofs;                         // $, and its length
+    uint64_t ofslen;
+    char* ors;                         // $\ and its length; null when unset
+    uint64_t orslen;
+    char* ofmt;                        // $#
+    char* inplace;                     // $^I, or null
+    char* osname;                      // $^O
+    int32_t minus_c;                   // $^C
+    int32_t maxsysfd;                  // $^F
+    int32_t basetime;                  // $^T
+    int32_t widesyscalls;              // ${^WIDE_SYSTEM_CALLS}
+    int32_t multiline;                 // $*
+    int32_t statusvalue;               // $?
+    int32_t lex_state;                 // 11 while no parse runs
+    int32_t uid, euid, gid, egid;      // real and effective user and group ids
+    int32_t delaymagic;                // id changes delayed by a list assignment
+    char** origargv;                   // start-up arguments, which $0 overwrites
+    int32_t origargc;
+    int32_t origalen;                  // their contiguous span, 0 until computed
+    char** origenviron;
 
     // ---- pattern engine -----------------------------------------------------
 

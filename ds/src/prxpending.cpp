@@ -58,6 +58,7 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+void sv_set_double(PERLGCB*, SV*, double) { NOT_BUILT(sv_set_double); }
 double sv_to_double(PERLGCB*, SV*) { NOT_BUILT(sv_to_double); }
 char* sv_force_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_force_string); }
 CV* sv_to_code(PERLGCB*, SV*, HV**, GV**, int32_t) { NOT_BUILT(sv_to_code); }
@@ -107,6 +108,7 @@ bool warn_enabled_default(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled_default); 
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
+void save_push_value_ptr(PERLGCB*, SV**) { NOT_BUILT(save_push_value_ptr); }
 void save_push_int(PERLGCB*, int32_t*) { NOT_BUILT(save_push_int); }
 SV** arg_stack_extend(PERLGCB*, SV**, SV**, int32_t) { NOT_BUILT(arg_stack_extend); }
 void mark_stack_extend(PERLGCB*) { NOT_BUILT(mark_stack_extend); }
@@ -129,9 +131,6 @@ int32_t utf8_is_ident_start(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_ident_
 
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
-int32_t magic_special_get(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_get); }
-int32_t magic_special_set(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_set); }
-uint32_t magic_special_len(PERLGCB*, SV*, MAGIC*) { NOT_BUILT(magic_special_len); }
 
 // ---- pattern engine ---------------------------------------------------------
 
@@ -156,6 +155,7 @@ int32_t start_sub_compile(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(start_sub_com
 #undef PRX_OP
 
 // ---- bridge and interpreter life --------------------------------------------
+void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
 int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
 int32_t interp_call_method_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_call_method_by_name); }
 void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }

@@ -71,3 +71,4 @@ void save_push_destructor(PERLGCB* gcb, void (*fn)(PERLGCB* gcb, void* arg), voi
 // which moves whenever the stack grows.
 int32_t save_push_alloc(PERLGCB* gcb, int32_t size, int32_t pad);
 void save_push_int(PERLGCB* gcb, int32_t* addr);
+void save_push_value_ptr(PERLGCB* gcb, SV** addr);
