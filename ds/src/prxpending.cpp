@@ -5,8 +5,20 @@
 #include <cstring>
 
 #include "prxbridge.h"
+#include "prxcall.h"
+#include "prxgv.h"
+#include "prxhv.h"
+#include "prxav.h"
+#include "prxio.h"
 #include "prxlibc.h"
+#include "prxmg.h"
 #include "prxmsg.h"
+#include "prxnum.h"
+#include "prxop.h"
+#include "prxrun.h"
+#include "prxscope.h"
+#include "prxsv.h"
+#include "prxutf8.h"
 
 namespace {
 
@@ -47,27 +59,132 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
-void sv_release(PERLGCB*, SV*) { NOT_BUILT(sv_release); }
-void errsv_set_empty(PERLGCB*) { NOT_BUILT(errsv_set_empty); }
+char* sv_to_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string); }
+char* sv_to_string_no_length(PERLGCB*, SV*) { NOT_BUILT(sv_to_string_no_length); }
+char* sv_to_string_entry(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string_entry); }
+char* sv_to_string_entry_b(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string_entry_b); }
+char* sv_force_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_force_string); }
+int64_t sv_to_int(PERLGCB*, SV*) { NOT_BUILT(sv_to_int); }
+uint64_t sv_to_uint(PERLGCB*, SV*) { NOT_BUILT(sv_to_uint); }
+double sv_to_double(PERLGCB*, SV*) { NOT_BUILT(sv_to_double); }
+uint32_t sv_number_class(PERLGCB*, SV*) { NOT_BUILT(sv_number_class); }
+bool sv_is_true(PERLGCB*, SV*) { NOT_BUILT(sv_is_true); }
+void sv_increment(PERLGCB*, SV*) { NOT_BUILT(sv_increment); }
+void sv_decrement(PERLGCB*, SV*) { NOT_BUILT(sv_decrement); }
+int64_t sv_int_value(PERLGCB*, SV*) { NOT_BUILT(sv_int_value); }
+uint64_t sv_uint_value(PERLGCB*, SV*) { NOT_BUILT(sv_uint_value); }
+double sv_double_value(PERLGCB*, SV*) { NOT_BUILT(sv_double_value); }
+bool sv_convert_to_bytes(PERLGCB*, SV*, int32_t) { NOT_BUILT(sv_convert_to_bytes); }
+void sv_convert_to_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_convert_to_utf8); }
+void sv_encode_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_encode_utf8); }
+bool sv_mark_utf8_if_valid(PERLGCB*, SV*) { NOT_BUILT(sv_mark_utf8_if_valid); }
+uint64_t sv_byte_length(PERLGCB*, SV*) { NOT_BUILT(sv_byte_length); }
+uint64_t sv_char_length(PERLGCB*, SV*) { NOT_BUILT(sv_char_length); }
+void sv_pos_b2u(PERLGCB*, SV*, int32_t*) { NOT_BUILT(sv_pos_b2u); }
+void sv_format_append(PERLGCB*, SV*, const char*, uint64_t, va_list*, SV**, int32_t) { NOT_BUILT(sv_format_append); }
+void sv_format_set(PERLGCB*, SV*, const char*, uint64_t, va_list*, SV**, int32_t) { NOT_BUILT(sv_format_set); }
+void sv_append_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_append_formatted); }
+void sv_set_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_set_formatted); }
+SV* sv_new_formatted(PERLGCB*, const char*, ...) { NOT_BUILT(sv_new_formatted); }
+SV* sv_new_formatted_va(PERLGCB*, const char*, va_list*) { NOT_BUILT(sv_new_formatted_va); }
+SV* sv_new_formatted_no_interp(const char*, ...) { NOT_BUILT(sv_new_formatted_no_interp); }
+void sv_mark_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_mark_tainted); }
+bool sv_is_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_is_tainted); }
+void sv_clear_taint(PERLGCB*, SV*) { NOT_BUILT(sv_clear_taint); }
+void taint_check_dependency(PERLGCB*, const char*, const char*) { NOT_BUILT(taint_check_dependency); }
+void taint_check_environment(PERLGCB*) { NOT_BUILT(taint_check_environment); }
+char* sv_read_record(PERLGCB*, SV*, PrxStream, int32_t) { NOT_BUILT(sv_read_record); }
+void sv_reset_by_letters(PERLGCB*, const char*, HV*) { NOT_BUILT(sv_reset_by_letters); }
+CV* sv_to_code(PERLGCB*, SV*, HV**, GV**, int32_t) { NOT_BUILT(sv_to_code); }
+void warn_uninitialized(PERLGCB*) { NOT_BUILT(warn_uninitialized); }
+char* sv_string_value(PERLGCB*, SV*) { NOT_BUILT(sv_string_value); }
+char* sv_string_value_b(PERLGCB*, SV*) { NOT_BUILT(sv_string_value_b); }
+char* sv_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len); }
+char* sv_string_value_len_b(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len_b); }
+char* sv_string_value_len_c(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len_c); }
+char* sv_utf8_string_value(PERLGCB*, SV*) { NOT_BUILT(sv_utf8_string_value); }
+char* sv_utf8_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_utf8_string_value_len); }
+uint32_t utf8_encoded_length(uint64_t) { NOT_BUILT(utf8_encoded_length); }
+uint8_t* utf8_encode(PERLGCB*, uint8_t*, uint64_t) { NOT_BUILT(utf8_encode); }
+int32_t utf8_check_char(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_check_char); }
+bool utf8_check_string(PERLGCB*, const uint8_t*, uint64_t) { NOT_BUILT(utf8_check_string); }
+uint64_t utf8_decode(PERLGCB*, const uint8_t*, uint64_t, int64_t*, uint32_t) { NOT_BUILT(utf8_decode); }
+uint64_t utf8_decode_simple(PERLGCB*, const uint8_t*, int64_t*) { NOT_BUILT(utf8_decode_simple); }
+uint64_t utf8_length(PERLGCB*, const uint8_t*, const uint8_t*) { NOT_BUILT(utf8_length); }
+int64_t utf8_distance(PERLGCB*, const uint8_t*, const uint8_t*) { NOT_BUILT(utf8_distance); }
+uint8_t* utf8_skip_chars(PERLGCB*, const uint8_t*, int32_t) { NOT_BUILT(utf8_skip_chars); }
+uint8_t* utf8_convert_to_bytes(PERLGCB*, uint8_t*, int64_t*) { NOT_BUILT(utf8_convert_to_bytes); }
+uint8_t* utf8_copy_as_bytes(PERLGCB*, uint8_t*, int64_t*, int32_t*) { NOT_BUILT(utf8_copy_as_bytes); }
+uint8_t* utf8_copy_from_bytes(PERLGCB*, const uint8_t*, int64_t*) { NOT_BUILT(utf8_copy_from_bytes); }
+uint8_t* utf16_to_utf8(PERLGCB*, const uint8_t*, uint8_t*, int32_t, int32_t*) { NOT_BUILT(utf16_to_utf8); }
+uint8_t* utf16le_to_utf8(PERLGCB*, uint8_t*, uint8_t*, int32_t, int32_t*) { NOT_BUILT(utf16le_to_utf8); }
+double scan_binary(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_binary); }
+double scan_octal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_octal); }
+double scan_hexadecimal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_hexadecimal); }
+double prx_pow(double, double) { NOT_BUILT(prx_pow); }
+double prx_exp(double) { NOT_BUILT(prx_exp); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
+const char* format_message(PERLGCB*, const char*, ...) { NOT_BUILT(format_message); }
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
+SV* build_message(PERLGCB*, const char*, ...) { NOT_BUILT(build_message); }
+SV* vbuild_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vbuild_message); }
+void fatal_error(PERLGCB*, const char*, ...) { NOT_BUILT(fatal_error); }
+OP* die_error(PERLGCB*, const char*, ...) { NOT_BUILT(die_error); }
+void warning(PERLGCB*, const char*, ...) { NOT_BUILT(warning); }
+void category_warning(PERLGCB*, int32_t, const char*, ...) { NOT_BUILT(category_warning); }
+void warn_bad_filehandle(PERLGCB*, GV*, IO*, int32_t) { NOT_BUILT(warn_bad_filehandle); }
+bool warn_enabled(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled); }
+bool warn_enabled_default(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled_default); }
+void write_to_stderr(PERLGCB*, const char*, uint64_t) { NOT_BUILT(write_to_stderr); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
+stack_level* stack_level_new(PERLGCB*, int32_t, int32_t) { NOT_BUILT(stack_level_new); }
+SV** arg_stack_extend(PERLGCB*, SV**, SV**, int32_t) { NOT_BUILT(arg_stack_extend); }
+void mark_stack_extend(PERLGCB*) { NOT_BUILT(mark_stack_extend); }
+SV** tmps_stack_extend(PERLGCB*, int32_t) { NOT_BUILT(tmps_stack_extend); }
+void tmps_free_to_floor(PERLGCB*) { NOT_BUILT(tmps_free_to_floor); }
+void scope_enter(PERLGCB*) { NOT_BUILT(scope_enter); }
+void scope_leave(PERLGCB*) { NOT_BUILT(scope_leave); }
+void save_push_value_ptr(PERLGCB*, SV**) { NOT_BUILT(save_push_value_ptr); }
+void save_push_release_value(PERLGCB*, SV*) { NOT_BUILT(save_push_release_value); }
+void leave_scope(PERLGCB*, int32_t) { NOT_BUILT(leave_scope); }
 
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
 PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
+GP* gp_retain(PERLGCB*, GP*) { NOT_BUILT(gp_retain); }
+void gp_release(PERLGCB*, GV*) { NOT_BUILT(gp_release); }
+HV* gv_stash_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(gv_stash_by_name); }
+GV* gv_ensure_hash(PERLGCB*, GV*) { NOT_BUILT(gv_ensure_hash); }
+void gv_qualified_name_with_main(PERLGCB*, SV*, GV*, const char*, int32_t) { NOT_BUILT(gv_qualified_name_with_main); }
+GV* gv_find_method(PERLGCB*, HV*, const char*) { NOT_BUILT(gv_find_method); }
+int32_t gv_rebuild_overload_table(PERLGCB*, HV*) { NOT_BUILT(gv_rebuild_overload_table); }
+SV* overload_call_operator(PERLGCB*, SV*, SV*, int32_t, int32_t) { NOT_BUILT(overload_call_operator); }
+SV** hv_fetch_str(PERLGCB*, HV*, const char*, int32_t, int32_t) { NOT_BUILT(hv_fetch_str); }
+void hv_free_storage(PERLGCB*, HV*) { NOT_BUILT(hv_free_storage); }
+void av_free_storage(PERLGCB*, AV*) { NOT_BUILT(av_free_storage); }
+int32_t mg_call_get(PERLGCB*, SV*) { NOT_BUILT(mg_call_get); }
+int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
+uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
 
 // ---- pattern engine ---------------------------------------------------------
 
 // ---- source front end -------------------------------------------------------
 
 // ---- op tree and run-time ops -----------------------------------------------
+SV* op_const_value(PERLGCB*, OP*, CV*) { NOT_BUILT(op_const_value); }
+SV* cv_const_value(PERLGCB*, CV*) { NOT_BUILT(cv_const_value); }
+void cv_check_prototype(PERLGCB*, CV*, GV*, const char*) { NOT_BUILT(cv_check_prototype); }
+void cv_undefine(PERLGCB*, CV*) { NOT_BUILT(cv_undefine); }
+OP* die_return_to_eval(PERLGCB*, const char*, uint64_t) { NOT_BUILT(die_return_to_eval); }
+int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
+void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 
 // ---- bridge and interpreter life --------------------------------------------
+int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
 
 // ---- entry-table slots ------------------------------------------------------
 extern "C" {
