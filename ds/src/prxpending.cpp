@@ -15,6 +15,7 @@
 #include "prxmsg.h"
 #include "prxnum.h"
 #include "prxop.h"
+#include "prxre.h"
 #include "prxrun.h"
 #include "prxscope.h"
 #include "prxsv.h"
@@ -41,13 +42,27 @@ R entry_not_built(const char* name, R answer)
 
 }  // namespace
 
+namespace {
+// Set while a not-built panic runs through fatal_error; a second one met on
+// that path (a callee of the error path itself not built) takes the plain
+// way. Every long jump ends the first one's extent.
+constinit thread_local int32_t not_built_active = 0;
+}  // namespace
+
+void panic_not_built_end() { not_built_active = 0; }
+
 void panic_not_built(const char* name)
 {
     PERLGCB* gcb = interp_of_current_task();
     if (gcb) {
+        bool can_land = (gcb->top_env && gcb->top_env->prev) || head_env(gcb)->must_catch;
+        if (can_land && !not_built_active) {
+            not_built_active = 1;
+            fatal_error(gcb, "panic: not built: %s", name);
+        }
         char text[128];
         int n = std::snprintf(text, sizeof text, "panic: not built: %s\n", name);
-        prx_stderr_write(gcb, text, static_cast<size_t>(n));
+        prx_fwrite(text, 1, static_cast<uint32_t>(n), PRX_STDERR);
         if (gcb->top_env && gcb->top_env->prev)
             jump_to(gcb, gcb->top_env, 2);
         if (head_env(gcb)->must_catch)
@@ -81,13 +96,6 @@ bool sv_mark_utf8_if_valid(PERLGCB*, SV*) { NOT_BUILT(sv_mark_utf8_if_valid); }
 uint64_t sv_byte_length(PERLGCB*, SV*) { NOT_BUILT(sv_byte_length); }
 uint64_t sv_char_length(PERLGCB*, SV*) { NOT_BUILT(sv_char_length); }
 void sv_pos_b2u(PERLGCB*, SV*, int32_t*) { NOT_BUILT(sv_pos_b2u); }
-void sv_format_append(PERLGCB*, SV*, const char*, uint64_t, va_list*, SV**, int32_t) { NOT_BUILT(sv_format_append); }
-void sv_format_set(PERLGCB*, SV*, const char*, uint64_t, va_list*, SV**, int32_t) { NOT_BUILT(sv_format_set); }
-void sv_append_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_append_formatted); }
-void sv_set_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_set_formatted); }
-SV* sv_new_formatted(PERLGCB*, const char*, ...) { NOT_BUILT(sv_new_formatted); }
-SV* sv_new_formatted_va(PERLGCB*, const char*, va_list*) { NOT_BUILT(sv_new_formatted_va); }
-SV* sv_new_formatted_no_interp(const char*, ...) { NOT_BUILT(sv_new_formatted_no_interp); }
 void sv_mark_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_mark_tainted); }
 bool sv_is_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_is_tainted); }
 void sv_clear_taint(PERLGCB*, SV*) { NOT_BUILT(sv_clear_taint); }
@@ -104,39 +112,8 @@ char* sv_string_value_len_b(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_valu
 char* sv_string_value_len_c(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len_c); }
 char* sv_utf8_string_value(PERLGCB*, SV*) { NOT_BUILT(sv_utf8_string_value); }
 char* sv_utf8_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_utf8_string_value_len); }
-uint32_t utf8_encoded_length(uint64_t) { NOT_BUILT(utf8_encoded_length); }
-uint8_t* utf8_encode(PERLGCB*, uint8_t*, uint64_t) { NOT_BUILT(utf8_encode); }
-int32_t utf8_check_char(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_check_char); }
-bool utf8_check_string(PERLGCB*, const uint8_t*, uint64_t) { NOT_BUILT(utf8_check_string); }
-uint64_t utf8_decode(PERLGCB*, const uint8_t*, uint64_t, int64_t*, uint32_t) { NOT_BUILT(utf8_decode); }
-uint64_t utf8_decode_simple(PERLGCB*, const uint8_t*, int64_t*) { NOT_BUILT(utf8_decode_simple); }
-uint64_t utf8_length(PERLGCB*, const uint8_t*, const uint8_t*) { NOT_BUILT(utf8_length); }
-int64_t utf8_distance(PERLGCB*, const uint8_t*, const uint8_t*) { NOT_BUILT(utf8_distance); }
-uint8_t* utf8_skip_chars(PERLGCB*, const uint8_t*, int32_t) { NOT_BUILT(utf8_skip_chars); }
-uint8_t* utf8_convert_to_bytes(PERLGCB*, uint8_t*, int64_t*) { NOT_BUILT(utf8_convert_to_bytes); }
-uint8_t* utf8_copy_as_bytes(PERLGCB*, uint8_t*, int64_t*, int32_t*) { NOT_BUILT(utf8_copy_as_bytes); }
-uint8_t* utf8_copy_from_bytes(PERLGCB*, const uint8_t*, int64_t*) { NOT_BUILT(utf8_copy_from_bytes); }
-uint8_t* utf16_to_utf8(PERLGCB*, const uint8_t*, uint8_t*, int32_t, int32_t*) { NOT_BUILT(utf16_to_utf8); }
-uint8_t* utf16le_to_utf8(PERLGCB*, uint8_t*, uint8_t*, int32_t, int32_t*) { NOT_BUILT(utf16le_to_utf8); }
-double scan_binary(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_binary); }
-double scan_octal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_octal); }
-double scan_hexadecimal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_hexadecimal); }
-double prx_pow(double, double) { NOT_BUILT(prx_pow); }
-double prx_exp(double) { NOT_BUILT(prx_exp); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
-const char* format_message(PERLGCB*, const char*, ...) { NOT_BUILT(format_message); }
-const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
-SV* build_message(PERLGCB*, const char*, ...) { NOT_BUILT(build_message); }
-SV* vbuild_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vbuild_message); }
-void fatal_error(PERLGCB*, const char*, ...) { NOT_BUILT(fatal_error); }
-OP* die_error(PERLGCB*, const char*, ...) { NOT_BUILT(die_error); }
-void warning(PERLGCB*, const char*, ...) { NOT_BUILT(warning); }
-void category_warning(PERLGCB*, int32_t, const char*, ...) { NOT_BUILT(category_warning); }
-void warn_bad_filehandle(PERLGCB*, GV*, IO*, int32_t) { NOT_BUILT(warn_bad_filehandle); }
-bool warn_enabled(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled); }
-bool warn_enabled_default(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled_default); }
-void write_to_stderr(PERLGCB*, const char*, uint64_t) { NOT_BUILT(write_to_stderr); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
@@ -171,6 +148,7 @@ int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
 uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
 
 // ---- pattern engine ---------------------------------------------------------
+void re_save_match_state(PERLGCB*) { NOT_BUILT(re_save_match_state); }
 
 // ---- source front end -------------------------------------------------------
 

@@ -288,7 +288,7 @@ void pop_stack_level(PERLGCB* gcb)
     stack_level* prev = cur->si_prev;
     if (!prev) {
         static const char text[] = "panic: POPSTACK\n";
-        write_to_stderr(gcb, text, sizeof text - 1);
+        prx_stderr_write(gcb, text, sizeof text - 1);
         interp_exit(gcb, 1);
     }
     av_body(gcb->curstack)->fill = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
