@@ -74,21 +74,6 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
-char* sv_to_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string); }
-char* sv_to_string_no_length(PERLGCB*, SV*) { NOT_BUILT(sv_to_string_no_length); }
-char* sv_to_string_entry(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string_entry); }
-char* sv_to_string_entry_b(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string_entry_b); }
-char* sv_force_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_force_string); }
-int64_t sv_to_int(PERLGCB*, SV*) { NOT_BUILT(sv_to_int); }
-uint64_t sv_to_uint(PERLGCB*, SV*) { NOT_BUILT(sv_to_uint); }
-double sv_to_double(PERLGCB*, SV*) { NOT_BUILT(sv_to_double); }
-uint32_t sv_number_class(PERLGCB*, SV*) { NOT_BUILT(sv_number_class); }
-bool sv_is_true(PERLGCB*, SV*) { NOT_BUILT(sv_is_true); }
-void sv_increment(PERLGCB*, SV*) { NOT_BUILT(sv_increment); }
-void sv_decrement(PERLGCB*, SV*) { NOT_BUILT(sv_decrement); }
-int64_t sv_int_value(PERLGCB*, SV*) { NOT_BUILT(sv_int_value); }
-uint64_t sv_uint_value(PERLGCB*, SV*) { NOT_BUILT(sv_uint_value); }
-double sv_double_value(PERLGCB*, SV*) { NOT_BUILT(sv_double_value); }
 bool sv_convert_to_bytes(PERLGCB*, SV*, int32_t) { NOT_BUILT(sv_convert_to_bytes); }
 void sv_convert_to_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_convert_to_utf8); }
 void sv_encode_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_encode_utf8); }
