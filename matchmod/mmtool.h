@@ -63,3 +63,11 @@ inline bool xk_is_missing(double d)
     __builtin_memcpy(&bits, &d, sizeof bits);
     return (bits >> 48) == 0xFFFF;
 }
+// A host number counts as missing when its exponent bits (52 to 62) are all
+// ones: any NaN or infinity.
+inline bool xk_number_missing(double d)
+{
+    uint64_t bits;
+    __builtin_memcpy(&bits, &d, sizeof bits);
+    return ((bits >> 52) & 0x7FF) == 0x7FF;
+}

@@ -208,7 +208,7 @@ TEST(CaseTables, RegenerateToTheSameText)
     const char* src = std::getenv("PRX_SOURCE_DIR");
     const char* bin = std::getenv("PRX_BINARY_DIR");
     if (!src || !bin || std::system("python3 -c 'import unicodedata' >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "python3 is not available";
+        GTEST_SKIP() << "no source directory given or python3 is not available";
     std::string out = std::string(bin) + "/mmcase.regenerated";
     std::string cmd = "python3 " + std::string(src) + "/scripts/gen_case_tables.py " + out;
     ASSERT_EQ(std::system(cmd.c_str()), 0);
