@@ -23,30 +23,31 @@ typedef uint64_t (*rng_next64_fn)(void* state);                            // 15
 typedef double (*rng_uniform_fn)(void* state);                             // 16-18, 20-35
 
 struct RngMethodOps {
-    rng_size_fn state_size;          // 0  state size in bytes (issues note 0x8C7FE852)
-    rng_dump_fn dump32;              // 1  print the state as 32-bit words
-    rng_dump_fn dump64;              // 2  print the state as 64-bit words
-    rng_key_fn set_key;              // 3  key from bytes: 0, 1, 2, 3, 4 or -1 (refused)
-    rng_u32_fn seed32;               // 4  seed from a 32-bit value (0: default seed)
-    rng_u64_fn seed64;               // 5  seed from a 64-bit value
-    rng_double_fn seed_double;       // 6  seed from a double
-    rng_u32_fn stream32;             // 7  stream number
-    rng_u64_fn stream64;             // 8
-    rng_double_fn stream_double;     // 9
-    rng_u32_fn counter32;            // 10 counter
-    rng_u64_fn counter64;            // 11
-    rng_u32_fn position32;           // 12 FRY2X32 only
-    rng_u64_fn position64;           // 13 FRY2X64 and FRY4X64 only
-    rng_next32_fn next32;            // 14
-    rng_next64_fn next64;            // 15
-    rng_uniform_fn uniform_open;     // 16 the method's slot 20 (32-bit) or 30 (64-bit)
-    rng_uniform_fn uniform_classic;  // 17 MT1998, MT32, MTHYBRID, RANUNI only
-    rng_uniform_fn uniform;          // 18 the method's slot 23 or 34
-    void* unused19;                  // 19 never set
-    rng_uniform_fn u32[5];           // 20-24 from one 32-bit draw
-    rng_uniform_fn u64[10];          // 25-34 from 64-bit draws
-    rng_uniform_fn full;             // 35 full precision
+    rng_size_fn state_size = nullptr;          // 0  state size in bytes (issues note 0x8C7FE852)
+    rng_dump_fn dump32 = nullptr;              // 1  print the state as 32-bit words
+    rng_dump_fn dump64 = nullptr;              // 2  print the state as 64-bit words
+    rng_key_fn set_key = nullptr;              // 3  key from bytes: 0, 1, 2, 3, 4 or -1 (refused)
+    rng_u32_fn seed32 = nullptr;               // 4  seed from a 32-bit value (0: default seed)
+    rng_u64_fn seed64 = nullptr;               // 5  seed from a 64-bit value
+    rng_double_fn seed_double = nullptr;       // 6  seed from a double
+    rng_u32_fn stream32 = nullptr;             // 7  stream number
+    rng_u64_fn stream64 = nullptr;             // 8
+    rng_double_fn stream_double = nullptr;     // 9
+    rng_u32_fn counter32 = nullptr;            // 10 counter
+    rng_u64_fn counter64 = nullptr;            // 11
+    rng_u32_fn position32 = nullptr;           // 12 FRY2X32 only
+    rng_u64_fn position64 = nullptr;           // 13 FRY2X64 and FRY4X64 only
+    rng_next32_fn next32 = nullptr;            // 14
+    rng_next64_fn next64 = nullptr;            // 15
+    rng_uniform_fn uniform_open = nullptr;     // 16 the method's slot 20 (32-bit) or 30 (64-bit)
+    rng_uniform_fn uniform_classic = nullptr;  // 17 MT1998, MT32, MTHYBRID, RANUNI only
+    rng_uniform_fn uniform = nullptr;          // 18 the method's slot 23 or 34
+    void* unused19 = nullptr;                // 19 never set
+    rng_uniform_fn u32[5] = {};           // 20-24 from one 32-bit draw
+    rng_uniform_fn u64[10] = {};          // 25-34 from 64-bit draws
+    rng_uniform_fn full = nullptr;             // 35 full precision
 };
+// Unset slots stay null.
 static_assert(sizeof(RngMethodOps) == 36 * 8);
 static_assert(offsetof(RngMethodOps, next32) == 14 * 8);
 static_assert(offsetof(RngMethodOps, u32) == 20 * 8);
@@ -89,6 +90,17 @@ static_assert(offsetof(RngMethod, flags) == 136);
 static_assert(offsetof(RngMethod, ops) == 160);
 
 typedef void (*rng_register_fn)(RngMethod* method);
+
+// One registration routine per method: fills the zeroed record.
+#define RNG_METHOD(id, reg, ...) void reg(RngMethod* method);
+#include "rng/rngmethods.def"
+#undef RNG_METHOD
+constexpr int RNG_METHOD_COUNT = 0
+#define RNG_METHOD(...) +1
+#include "rng/rngmethods.def"
+#undef RNG_METHOD
+    ;
+static_assert(RNG_METHOD_COUNT == 19);
 
 constexpr uint64_t RNG_MARKER = 123456789;
 constexpr size_t RNG_STATE_AREA = 2512;
