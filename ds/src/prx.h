@@ -300,9 +300,51 @@ struct PERLGCB {
 
     // ---- values: arenas, body free lists, numbers, formatting ----------------
 
+    // Head arenas and body free lists.
+    SV* sv_free_heads;            // free heads, linked through the body pointer
+    SV* sv_arena_chain;           // newest head arena; arenas link through slot 0
+    uint32_t sv_live_count;       // heads in use
+    uint32_t sv_spare_size;       // bytes of sv_spare_block
+    void* sv_spare_block;         // a block handed over for heads; carved once
+    void* body_free_list[13];     // free cells of body types 1 to 12
+    void* body_chunk_chain[13];   // chunks of body types 1 to 12
+    int32_t sv_clean_all;         // the final sweep runs
+    int32_t sv_in_clean_objs;     // the object sweep runs
+    uint32_t sv_objcount;         // live blessed values other than I/O handles
+
+    // Numbers and formatting.
+    const char* hexdigit;         // "0123456789abcdef0123456789ABCDEF"
+    char* efloatbuf;              // the formatter's buffer for doubles; only grows
+    uint64_t efloatsize;          // its size
+    int32_t seen_evals;           // eval groups interpolated patterns may bring in at run time
+
+    // Taint.
+    int32_t tainting;             // taint mode
+    int32_t tainted;              // the current expression is tainted; the run loop clears it
+    int32_t unsafe;               // violations only warn
+    int32_t uid, euid, gid, egid; // real and effective user and group ids
+
     // ---- messages, fatal errors and warnings --------------------------------
 
+    SV* mess_sv;                  // message value used during global destruction; never freed
+    SV* errors;                   // error accumulator (compile errors), or null
+    SV* diehook;                  // $SIG{__DIE__}, or null
+    SV* warnhook;                 // $SIG{__WARN__}, or null
+    uint32_t dowarn;              // global warning switch: bit 0x1 set by -w
+
     // ---- run loop, stacks and scopes ----------------------------------------
+
+    SV** stack_sp;                // top item of the argument stack
+    SV** stack_base;              // item 0
+    SV** stack_max;               // last allocated item
+    int32_t* markstack;           // mark stack base
+    int32_t* markstack_ptr;       // current mark
+    int32_t* markstack_max;       // mark stack limit
+    SV** tmps_stack;              // temporaries; each entry owns one count
+    int32_t tmps_ix;              // top entry, -1 when empty
+    int32_t tmps_floor;           // entries at or below it stay
+    int32_t tmps_max;             // capacity
+    int32_t localizing;           // 0; 1 while a localized value's fresh value runs set magic; 2 while restored
 
     // ---- string search, Unicode classes, UNIVERSAL, process support ---------
 
@@ -332,33 +374,14 @@ struct PERLGCB {
     SV** signal_name_slots;
 
     // Owned by other families; kept here until theirs are in place.
-    void* spare_chunk;                 // a freed large block offered to the value-head allocator
-    uint64_t spare_chunk_size;
-    int32_t tainting;                  // taint checks are on
-    int32_t tainted;                   // the current expression is tainted
-    SV** stack_sp;                     // top item of the argument stack
-    SV** stack_base;                   // item 0
-    SV** stack_max;                    // last allocated item
     save_entry* savestack;             // save-stack slots
     int32_t savestack_ix;              // slots in use
     int32_t savestack_max;             // capacity in slots
-    int32_t* markstack;                // mark stack: argument-stack indexes; entry 0 unused
-    int32_t* markstack_ptr;            // top mark
-    int32_t* markstack_max;            // base + capacity
     int32_t scopestack_ix;             // open scopes
     int32_t scopestack_max;            // capacity
-    SV** tmps_stack;                   // temporaries; each entry owns one reference
-    int32_t tmps_ix;                   // top entry, -1 when empty
-    int32_t tmps_floor;                // entries at or below it belong to outer scopes
-    int32_t tmps_max;                  // capacity
     OP** retstack;                     // return ops
     int32_t retstack_ix;               // entries
     int32_t retstack_max;              // capacity
-    OP* op;                            // current op
-    SV* diehook;                       // $SIG{__DIE__}, or null
-    SV* warnhook;                      // $SIG{__WARN__}, or null
-    COP* curcop;                       // current statement
-    COP* compiling;                    // the compile-time statement record; curcop while compiling
     HV* current_package;               // the package being compiled
     uint32_t compile_hints;            // 0x400: strict variables
     CV* compcv;                        // the code value being compiled
@@ -368,10 +391,8 @@ struct PERLGCB {
     SV* patchlevel_value;              // the version value
     GV* default_output_glob;           // the default output handle
     uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
-    uint32_t dowarn;                   // global warning switch: 0x01 $^W
     OP* curpm;                         // last successful pattern op
     void (*re_hook_free)(PERLGCB*, re_compiled*);  // the engine's pattern free
-    int32_t localizing;                // 1 while a localized value gets its fresh value, 2 while restored
     GV* db_line_glob;                  // the debugger's line glob of the current file
     SV* db_single;                     // the debugger's single-step variable; null until it is set up
     SV* bodytarget;                    // $^A, the format accumulator
@@ -390,12 +411,12 @@ struct PERLGCB {
     int32_t multiline;                 // $*
     int32_t statusvalue;               // $?
     int32_t lex_state;                 // 11 while no parse runs
-    int32_t uid, euid, gid, egid;      // real and effective user and group ids
     int32_t delaymagic;                // id changes delayed by a list assignment
     char** origargv;                   // start-up arguments, which $0 overwrites
     int32_t origargc;
     int32_t origalen;                  // their contiguous span, 0 until computed
     char** origenviron;
+    GV* envgv;                         // the %ENV glob
 
     // ---- pattern engine -----------------------------------------------------
 
@@ -407,6 +428,11 @@ struct PERLGCB {
     const char** op_name_table;
     const char** op_desc_table;
     uint32_t* op_args_table;
+
+    OP* op;                       // current op; null between ops
+    COP* curcop;                  // current statement
+    COP* compiling;               // the compile-time statement: curcop while code is compiled
+    OP* sortcop;                  // the sort op being run
 
     // ---- bridge and interpreter life ----------------------------------------
 };
@@ -488,3 +514,5 @@ void interp_free(PERLGCB* gcb);
 
 // The internal fault of code that a later subsystem completes.
 [[noreturn]] void panic_not_built(const char* name);
+// Ends the extent of a not-built panic; every long jump calls it.
+void panic_not_built_end();

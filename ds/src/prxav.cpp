@@ -182,9 +182,9 @@ void av_grow_to_index(PERLGCB* gcb, AV* av, int32_t key)
     newmax = rounded_max(newmax);
     SV** ary = static_cast<SV**>(pool_malloc((static_cast<uint64_t>(newmax) + 1) * sizeof(SV*)));
     std::memcpy(ary, b->alloc, (static_cast<uint64_t>(b->max) + 1) * sizeof(SV*));
-    if (b->max > 64 && !gcb->spare_chunk) {
-        gcb->spare_chunk = b->alloc;
-        gcb->spare_chunk_size = (static_cast<uint64_t>(b->max) + 1) * sizeof(SV*);
+    if (b->max > 64 && !gcb->sv_spare_block) {
+        gcb->sv_spare_block = b->alloc;
+        gcb->sv_spare_size = static_cast<uint32_t>((static_cast<uint64_t>(b->max) + 1) * sizeof(SV*));
     } else {
         pool_free(b->alloc);
     }

@@ -27,7 +27,6 @@ constinit const char* const overload_key_names[AMG_COUNT] = {
 
 namespace {
 
-constexpr int32_t SI_OVERLOAD = 5;
 
 // The overload table of an overloaded value's package, when it overloads
 // something; null otherwise.

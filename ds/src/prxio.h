@@ -4,6 +4,10 @@
 
 #include "prx.h"
 
+// Closes a handle's streams; explicit is 0 for an implicit close.
+int32_t io_close_streams(PERLGCB* gcb, IO* io, int32_t explicit_close);
+// Writes a dump of the value to the debug stream.
+void dump_value(PERLGCB* gcb, SV* sv);
 // Reads a bit field of 1 to 32 bits at an element offset of a string value.
 uint64_t do_vec_read(PERLGCB* gcb, SV* sv, int32_t offset, int32_t bits);
 // Writes the value's integer into its lvalue target's bit field.

@@ -47,7 +47,3 @@ enum : int32_t {
     WARN_UNINITIALIZED = 41,
     WARN_UTF8 = 44,
 };
-
-// Writes text to the interpreter's standard error (the STDERR handle's
-// stream, or stream 2).
-void write_to_stderr(PERLGCB* gcb, const char* text, uint64_t length);

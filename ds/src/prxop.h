@@ -152,6 +152,15 @@ static_assert(OP_max == 351);
 // inside an eval, else to the error buffer; counts it.
 void error_queue(PERLGCB* gcb, SV* message);
 
+// The constant value of a body made of one constant, else null.
+SV* op_const_value(PERLGCB* gcb, OP* start, CV* cv);
+// The constant value of a sub with an empty prototype whose body is one constant, else null.
+SV* cv_const_value(PERLGCB* gcb, CV* cv);
+// Warns "Prototype mismatch:" when the old and the new prototype differ.
+void cv_check_prototype(PERLGCB* gcb, CV* cv, GV* gv, const char* proto);
+// Frees a code or format value's op tree and pad and clears its code fields.
+void cv_undefine(PERLGCB* gcb, CV* cv);
+
 // Starts compiling a sub or format body: saves the compile state and makes a
 // fresh code value the one being compiled (compcv); returns the save-stack
 // index from before the call.

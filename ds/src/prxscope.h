@@ -72,3 +72,4 @@ void save_push_destructor(PERLGCB* gcb, void (*fn)(PERLGCB* gcb, void* arg), voi
 int32_t save_push_alloc(PERLGCB* gcb, int32_t size, int32_t pad);
 void save_push_int(PERLGCB* gcb, int32_t* addr);
 void save_push_value_ptr(PERLGCB* gcb, SV** addr);
+void save_push_release_value(PERLGCB* gcb, SV* sv);
