@@ -103,10 +103,12 @@ void magicalize(PERLGCB* gcb, GV* gv, const char* name, uint32_t len)
     sv_add_magic(gcb, gv_gp(gv)->gp_sv, as_sv(gv), '\0', name, static_cast<int32_t>(len));
 }
 
+// Read-only after the magic is attached: attaching magic to a read-only
+// value outside compilation is refused.
 void ro_magicalize(PERLGCB* gcb, GV* gv, const char* name, uint32_t len)
 {
-    gv_gp(gv)->gp_sv->flags |= SVf_READONLY;
     magicalize(gcb, gv, name, len);
+    gv_gp(gv)->gp_sv->flags |= SVf_READONLY;
 }
 
 void init_sig(PERLGCB* gcb, GV* gv)
