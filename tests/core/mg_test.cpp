@@ -149,4 +149,55 @@ TEST_F(Magic, ElementCountOfPlainValues)
     EXPECT_EQ(err_text(), "Size magic not implemented.\n");
 }
 
+// Weak references are listed in the referent's back-reference array;
+// freeing the referent clears them.
+class WeakRef : public Agg {
+protected:
+    // A weak reference to target, listed in its back-reference array.
+    SV* weaken(SV* target)
+    {
+        SV* ref = sv_new_reference(gcb, target);
+        ref->flags |= SVf_WEAKREF;
+        target->refcnt--;
+        MAGIC* mg = mg_find_by_type(gcb, target, '<');
+        AV* list;
+        if (mg) {
+            list = sv_as<AV>(mg->obj);
+        } else {
+            list = av_new_empty(gcb);
+            sv_add_magic(gcb, target, as_sv(list), '<', nullptr, 0);
+            sv_release(gcb, as_sv(list));
+        }
+        av_append(gcb, list, ref);  // the list does not count its weak references
+        return ref;
+    }
+};
+
+TEST_F(WeakRef, ClearedWhenTheReferentDies)
+{
+    SV* target = pv("target");
+    SV* w1 = weaken(target);
+    SV* w2 = weaken(target);
+    EXPECT_EQ(target->refcnt, 1u);
+    EXPECT_TRUE(target->flags & SVs_RMG);
+    EXPECT_FALSE(target->flags & (SVs_GMG | SVs_SMG));
+    ASSERT_EQ(run([&] { sv_release(gcb, target); }), 0) << err_text();
+    for (SV* w : {w1, w2}) {
+        EXPECT_FALSE(w->flags & (SVf_ROK | SVf_WEAKREF));
+        EXPECT_FALSE(w->flags & SVf_OK_ANY);
+        EXPECT_EQ(sv_rv(w), nullptr);
+    }
+}
+
+TEST_F(WeakRef, ASlotThatIsNoWeakReferenceIsAFault)
+{
+    SV* target = pv("target");
+    weaken(target);
+    AV* list = sv_as<AV>(mg_find_by_type(gcb, target, '<')->obj);
+    av_append(gcb, list, pv("stray"));
+    MAGIC* mg = mg_find_by_type(gcb, target, '<');
+    EXPECT_EQ(run([&] { magic_killbackrefs(gcb, target, mg); }), 2);
+    EXPECT_EQ(err_text(), "panic: magic_killbackrefs.\n");
+}
+
 }  // namespace
