@@ -56,6 +56,7 @@ void e_release(host_task* task, PrxCompiled* rec)
 {
     g_engine->trace.push_back("release");
     g_engine->released.push_back(rec);
+    g_engine->released_failures.push_back(rec ? rec->failures : -1);
     if (rec)
         task->allocator->free(task->allocator, rec, 0, POOL_FREE);
 }
