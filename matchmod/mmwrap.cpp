@@ -32,19 +32,33 @@ int32_t xkHostMessage(XkLog* log, int32_t level, uint32_t code, ...)
     return status;
 }
 
+namespace {
+
+constexpr uint32_t NO_SERVICE = 0x803FC002u;
+
+bool offered() { return g_xk_services && g_xk_services->sysinfo; }
+
+}  // namespace
+
 uint32_t xkHostQuery(void* buffer)
 {
+    if (!offered())
+        return NO_SERVICE;
     return g_xk_services->sysinfo(XK_SYSINFO_CLASS_BLOCK, buffer, XK_SYSINFO_SEL_BLOCK);
 }
 
 uint32_t xkHostQueryProcessor(void* buffer)
 {
+    if (!offered())
+        return NO_SERVICE;
     return g_xk_services->sysinfo(XK_SYSINFO_CLASS_MACHINE, buffer, XK_SYSINFO_SEL_PROCESSOR);
 }
 
 double xkClockSeconds()
 {
     double block[2] = {0, 0};
+    if (!offered())
+        return 0;
     g_xk_services->sysinfo(XK_SYSINFO_CLASS_MACHINE, block, XK_SYSINFO_SEL_CLOCK);
     return block[0] - block[1];
 }

@@ -83,6 +83,10 @@ int32_t rng_set_key(void* state, const void* bytes, int64_t length, uint32_t mod
     return rng_key_contract(state, KEY, bytes, length, mode);
 }
 
+// The key setter of the methods whose key is the state's first 8 bytes
+// (FRY2X32, MH3, PCG64I, SUBKEY64, XOR64).
+int32_t xkRngSetKeyBytes(void* state, const void* bytes, int64_t length, uint32_t mode);
+
 // Key setter of the methods that take no key: refuses any bytes.
 int32_t rng_refuse_key(void* state, const void* bytes, int64_t length, uint32_t mode);
 

@@ -143,6 +143,11 @@ int32_t rng_key_contract(void* key, size_t key_bytes, const void* bytes, int64_t
     return 4;
 }
 
+int32_t xkRngSetKeyBytes(void* state, const void* bytes, int64_t length, uint32_t mode)
+{
+    return rng_key_contract(state, 8, bytes, length, mode);
+}
+
 int32_t rng_refuse_key(void*, const void*, int64_t length, uint32_t) { return length < 1 ? 0 : -1; }
 
 void rng_dump_nothing(void*, int32_t) {}

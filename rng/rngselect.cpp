@@ -227,8 +227,9 @@ uint64_t xkRngClockSeed64()
     xkHostQuery(block);
     uint64_t word;
     std::memcpy(&word, block + XK_SYSINFO_SEED_OFFSET, 8);
-    XkHostRecord* rec = g_xk_services->host_record(g_xk_services);
-    uint64_t x = rng_u64_of(t * 1e9) + word + 2 * rec->varying + 1;
+    XkHostRecord* rec = g_xk_services && g_xk_services->host_record ? g_xk_services->host_record(g_xk_services)
+                                                                    : nullptr;
+    uint64_t x = rng_u64_of(t * 1e9) + word + 2 * (rec ? rec->varying : 0) + 1;
     return rng_fmix64(x);
 }
 

@@ -123,10 +123,10 @@ int32_t size_xor128() { return rng_state_size_note("XOR128", sizeof(Xor128State)
 int32_t size_xor1024() { return rng_state_size_note("XOR1024", sizeof(XorLong<16>)); }
 int32_t size_xor4096() { return rng_state_size_note("XOR4096", sizeof(XorLong<64>)); }
 
-#define XOR_OPS(SIZE, STATE, KEY, S32, S64, SD, G)                                                       \
+#define XOR_OPS(SIZE, STATE, SETKEY, S32, S64, SD, G)                                                       \
     {                                                                                                    \
         .state_size = &SIZE, .dump32 = &rng_dump32<sizeof(STATE)>, .dump64 = &rng_dump64<sizeof(STATE)>, \
-        .set_key = &rng_set_key<KEY>, .seed32 = S32, .seed64 = S64, .seed_double = SD,                   \
+        .set_key = SETKEY, .seed32 = S32, .seed64 = S64, .seed_double = SD,                   \
         .stream32 = &rng_noop<uint32_t>, .stream64 = &rng_noop<uint64_t>,                                \
         .stream_double = &rng_noop<double>, .counter32 = &rng_noop<uint32_t>,                            \
         .counter64 = &rng_noop<uint64_t>, .next32 = &next32<G>, .next64 = &next64<G>,                    \
@@ -140,10 +140,10 @@ int32_t rng_word_seed64(void* st, uint64_t seed) { return seed64<fill64>(st, see
 int32_t rng_word_seed_double(void* st, double seed) { return seed_double<fill64>(st, seed); }
 
 constinit const RngMethodOps rng_ops_xor64 =
-    XOR_OPS(size_xor64, Xor64State, 8, &rng_word_seed32, &rng_word_seed64, &rng_word_seed_double, Xor64);
+    XOR_OPS(size_xor64, Xor64State, &xkRngSetKeyBytes, &rng_word_seed32, &rng_word_seed64, &rng_word_seed_double, Xor64);
 constinit const RngMethodOps rng_ops_xor128 =
-    XOR_OPS(size_xor128, Xor128State, 16, &seed32<fill128>, &seed64<fill128>, &seed_double<fill128>, Xor128);
-constinit const RngMethodOps rng_ops_xor1024 = XOR_OPS(size_xor1024, XorLong<16>, 128, &seed32<fill_long<16>>,
+    XOR_OPS(size_xor128, Xor128State, &rng_set_key<16>, &seed32<fill128>, &seed64<fill128>, &seed_double<fill128>, Xor128);
+constinit const RngMethodOps rng_ops_xor1024 = XOR_OPS(size_xor1024, XorLong<16>, &rng_set_key<128>, &seed32<fill_long<16>>,
                                                        &seed64<fill_long<16>>, &seed_double<fill_long<16>>, Xor1024);
-constinit const RngMethodOps rng_ops_xor4096 = XOR_OPS(size_xor4096, XorLong<64>, 512, &seed32<fill_long<64>>,
+constinit const RngMethodOps rng_ops_xor4096 = XOR_OPS(size_xor4096, XorLong<64>, &rng_set_key<512>, &seed32<fill_long<64>>,
                                                        &seed64<fill_long<64>>, &seed_double<fill_long<64>>, Xor4096);

@@ -35,6 +35,7 @@ struct ScriptedEngine {
     const char* match_end = nullptr;
     const char* match_beginning = nullptr;
     std::vector<PrxCompiled*> released;
+    std::vector<int32_t> released_failures;   // failure counts of the released records
     std::vector<std::string> loads;     // "id name mode" of every xkLoadModule
 
     void bind(hostsim::Host& h);

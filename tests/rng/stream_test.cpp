@@ -575,3 +575,35 @@ TEST_F(RngTest, MurmurHashWords)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RngTest, SharedOperations)
+{
+    auto ops = [](rng_register_fn reg) {
+        RngMethod m{};
+        reg(&m);
+        return m.ops;
+    };
+    for (rng_register_fn reg : {&xkRngRegisterFry2x32, &xkRngRegisterMh3, &xkRngRegisterPcg64i,
+                                &xkRngRegisterSubkey64, &xkRngRegisterXor64})
+        EXPECT_EQ(ops(reg).set_key, &xkRngSetKeyBytes);
+    for (rng_register_fn reg : {&xkRngRegisterMt1998, &xkRngRegisterMt32, &xkRngRegisterMtHybrid})
+        EXPECT_EQ(ops(reg).set_key, ops(&xkRngRegisterMt64).set_key);
+    EXPECT_EQ(ops(&xkRngRegisterXor128).set_key, ops(&xkRngRegisterFry2x64).set_key);
+    EXPECT_EQ(ops(&xkRngRegisterSubkey32).set_key, ops(&xkRngRegisterPcg32i).set_key);
+    EXPECT_EQ(ops(&xkRngRegisterXorgens).set_key, ops(&xkRngRegisterRanuni).set_key);
+    for (rng_register_fn reg : {&xkRngRegisterMh3, &xkRngRegisterSubkey64}) {
+        EXPECT_EQ(ops(reg).seed32, ops(&xkRngRegisterXor64).seed32);
+        EXPECT_EQ(ops(reg).seed64, ops(&xkRngRegisterXor64).seed64);
+    }
+    // The three 32-bit Mersenne Twister methods share their generation.
+    RngMethodOps a = ops(&xkRngRegisterMt1998), b = ops(&xkRngRegisterMtHybrid);
+    EXPECT_EQ(a.next32, b.next32);
+    EXPECT_EQ(a.uniform_classic, b.uniform_classic);
+    EXPECT_EQ(a.stream32, b.stream32);
+    EXPECT_EQ(a.counter64, b.counter64);
+    EXPECT_NE(a.seed32, b.seed32);
+}
+
+}  // namespace
