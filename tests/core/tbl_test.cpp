@@ -51,9 +51,9 @@ TEST(TableBlock, CopiesEveryTableIntoOneBlock)
     EXPECT_EQ(at(gcb->fold_table), 12972);
 
     // Case swap: letters swap, everything else maps to itself.
-    EXPECT_EQ(gcb->fold_table['A'], 'a');
-    EXPECT_EQ(gcb->fold_table['z'], 'Z');
-    EXPECT_EQ(gcb->fold_table['5'], '5');
+    EXPECT_EQ(gcb->fold_table[uint8_t{'A'}], 'a');
+    EXPECT_EQ(gcb->fold_table[uint8_t{'z'}], 'Z');
+    EXPECT_EQ(gcb->fold_table[uint8_t{'5'}], '5');
     EXPECT_EQ(gcb->fold_table[0xC4], 0xC4);
 
     // The magic method tables are copied into the block of the interpreter.
