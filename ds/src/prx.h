@@ -333,18 +333,30 @@ struct PERLGCB {
     uint32_t dowarn;              // global warning switch: bit 0x1 set by -w
 
     // ---- run loop, stacks and scopes ----------------------------------------
-
     SV** stack_sp;                // top item of the argument stack
-    SV** stack_base;              // item 0
+    SV** stack_base;              // item 0 of the current argument stack
     SV** stack_max;               // last allocated item
-    int32_t* markstack;           // mark stack base
-    int32_t* markstack_ptr;       // current mark
-    int32_t* markstack_max;       // mark stack limit
-    SV** tmps_stack;              // temporaries; each entry owns one count
+    int32_t* markstack;           // mark stack: argument-stack indexes; entry 0 unused
+    int32_t* markstack_ptr;       // top mark
+    int32_t* markstack_max;       // base + capacity; a push that reaches it grows the stack
+    int32_t* scopestack;          // save-stack index of each open scope
+    int32_t scopestack_ix;        // open scopes
+    int32_t scopestack_max;       // capacity
+    save_entry* savestack;        // save-stack slots
+    int32_t savestack_ix;         // slots in use
+    int32_t savestack_max;        // capacity in slots
+    SV** tmps_stack;              // temporaries; each entry owns one reference
     int32_t tmps_ix;              // top entry, -1 when empty
-    int32_t tmps_floor;           // entries at or below it stay
+    int32_t tmps_floor;           // entries at or below it belong to outer scopes
     int32_t tmps_max;             // capacity
-    int32_t localizing;           // 0; 1 while a localized value's fresh value runs set magic; 2 while restored
+    OP** retstack;                // return ops
+    int32_t retstack_ix;          // entries
+    int32_t retstack_max;         // capacity
+    int32_t (*runops)(PERLGCB* gcb);  // run-loop hook; every run of ops goes through it
+    int32_t localizing;           // 1 while a localized value's fresh value runs set magic, 2 while the old one does
+    AV* comppad;                  // compile pad
+    SV** curpad;                  // element array of the current pad
+    char token_buffer[256];       // the lexer's token buffer; kept across nested runs that may compile
 
     // ---- string search, Unicode classes, UNIVERSAL, process support ---------
 
@@ -374,14 +386,6 @@ struct PERLGCB {
     SV** signal_name_slots;
 
     // Owned by other families; kept here until theirs are in place.
-    save_entry* savestack;             // save-stack slots
-    int32_t savestack_ix;              // slots in use
-    int32_t savestack_max;             // capacity in slots
-    int32_t scopestack_ix;             // open scopes
-    int32_t scopestack_max;            // capacity
-    OP** retstack;                     // return ops
-    int32_t retstack_ix;               // entries
-    int32_t retstack_max;              // capacity
     HV* current_package;               // the package being compiled
     uint32_t compile_hints;            // 0x400: strict variables
     CV* compcv;                        // the code value being compiled

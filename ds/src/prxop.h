@@ -166,6 +166,23 @@ void cv_undefine(PERLGCB* gcb, CV* cv);
 // index from before the call.
 int32_t start_sub_compile(PERLGCB* gcb, int32_t is_format, uint32_t flags);
 
+// A native sub: called with the interpreter and its code value; works on
+// the arguments above the top mark.
+typedef void (*xsub_fn)(PERLGCB* gcb, CV* cv);
+// Installs a native function as the named sub (anonymous without a name);
+// file is kept, not copied.
+CV* sub_define_xs(PERLGCB* gcb, const char* name, xsub_fn fn, const char* file);
+// Defines the named sub from its name op, prototype op and body op (a
+// declaration without a body); consumes the ops and unwinds to floor.
+CV* sub_define_plain(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* body);
+// A value op of the type; the op takes over the value's reference.
+OP* op_new_value(PERLGCB* gcb, int32_t type, int32_t flags, SV* sv);
+// Frees an op tree (none is ignored).
+void op_free_tree(PERLGCB* gcb, OP* op);
+// Loads a module as a use statement would; flags 2 imports nothing. Takes
+// over the name value; the import values follow the version, ended by null.
+void module_load_va(PERLGCB* gcb, uint32_t flags, SV* name, SV* version, ...);
+
 // Run-time functions and check routines, every row's (rows that share a
 // function declare it again).
 #define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) \

@@ -91,22 +91,6 @@ char* sv_utf8_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_utf8_str
 // ---- messages, fatal errors and warnings ------------------------------------
 
 // ---- run loop, stacks and scopes --------------------------------------------
-void save_push_int(PERLGCB*, int32_t*) { NOT_BUILT(save_push_int); }
-void stack_level_push(PERLGCB*, int32_t) { NOT_BUILT(stack_level_push); }
-void stack_level_pop(PERLGCB*) { NOT_BUILT(stack_level_pop); }
-void save_push_destructor(PERLGCB*, void (*)(PERLGCB*, void*), void*) { NOT_BUILT(save_push_destructor); }
-int32_t save_push_alloc(PERLGCB*, int32_t, int32_t) { NOT_BUILT(save_push_alloc); }
-void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
-stack_level* stack_level_new(PERLGCB*, int32_t, int32_t) { NOT_BUILT(stack_level_new); }
-SV** arg_stack_extend(PERLGCB*, SV**, SV**, int32_t) { NOT_BUILT(arg_stack_extend); }
-void mark_stack_extend(PERLGCB*) { NOT_BUILT(mark_stack_extend); }
-SV** tmps_stack_extend(PERLGCB*, int32_t) { NOT_BUILT(tmps_stack_extend); }
-void tmps_free_to_floor(PERLGCB*) { NOT_BUILT(tmps_free_to_floor); }
-void scope_enter(PERLGCB*) { NOT_BUILT(scope_enter); }
-void scope_leave(PERLGCB*) { NOT_BUILT(scope_leave); }
-void save_push_value_ptr(PERLGCB*, SV**) { NOT_BUILT(save_push_value_ptr); }
-void save_push_release_value(PERLGCB*, SV*) { NOT_BUILT(save_push_release_value); }
-void leave_scope(PERLGCB*, int32_t) { NOT_BUILT(leave_scope); }
 
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
 const char* copy_to_delimiter(PERLGCB*, char*, const char*, const char*, const char*, int32_t, int32_t*) { NOT_BUILT(copy_to_delimiter); }
@@ -121,8 +105,15 @@ int32_t utf8_is_ident_start(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_ident_
 void re_save_match_state(PERLGCB*) { NOT_BUILT(re_save_match_state); }
 
 // ---- source front end -------------------------------------------------------
+double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }
 
 // ---- op tree and run-time ops -----------------------------------------------
+CV* sub_define_xs(PERLGCB*, const char*, xsub_fn, const char*) { NOT_BUILT(sub_define_xs); }
+CV* sub_define_plain(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(sub_define_plain); }
+OP* op_new_value(PERLGCB*, int32_t, int32_t, SV*) { NOT_BUILT(op_new_value); }
+void op_free_tree(PERLGCB*, OP*) { NOT_BUILT(op_free_tree); }
+void module_load_va(PERLGCB*, uint32_t, SV*, SV*, ...) { NOT_BUILT(module_load_va); }
+void cx_unwind(PERLGCB*, int32_t) { NOT_BUILT(cx_unwind); }
 uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
 void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
 void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }

@@ -58,6 +58,14 @@ enum : int32_t {
     SAVE_KIND_MAX = 36,
 };
 
+// ---- growth ---------------------------------------------------------------
+
+// One general growth step: capacity * 3 / 2 + 4.
+void save_stack_extend(PERLGCB* gcb);
+// Sets the capacity to the index + n.
+void save_stack_extend_by(PERLGCB* gcb, int32_t n);
+
+// ---- scopes ---------------------------------------------------------------
 
 // Opens a scope: pushes the save-stack index on the scope stack.
 void scope_enter(PERLGCB* gcb);
@@ -65,11 +73,60 @@ void scope_enter(PERLGCB* gcb);
 void scope_leave(PERLGCB* gcb);
 // Pops and undoes entries while the save-stack index is above base.
 void leave_scope(PERLGCB* gcb, int32_t base);
+
+// ---- pushes ---------------------------------------------------------------
+
+SV* save_push_scalar(PERLGCB* gcb, GV* gv);
+SV* save_push_scalar_by_ref(PERLGCB* gcb, SV** slot);
+void save_push_value_ptr_by_ref(PERLGCB* gcb, SV** slot);
+void save_push_string_ptr_by_ref(PERLGCB* gcb, char** slot);
+void save_push_gp(PERLGCB* gcb, GV* gv, int32_t empty);
+AV* save_push_array(PERLGCB* gcb, GV* gv);
+HV* save_push_hash(PERLGCB* gcb, GV* gv);
+void save_push_item(PERLGCB* gcb, SV* item);
+// One item entry for each of items[1] to items[n].
+void save_push_list(PERLGCB* gcb, SV** items, int32_t n);
+void save_push_int(PERLGCB* gcb, int32_t* addr);
+void save_push_i32(PERLGCB* gcb, int32_t* addr);
+void save_push_i16(PERLGCB* gcb, int16_t* addr);
+void save_push_i8(PERLGCB* gcb, int8_t* addr);
+void save_push_iv(PERLGCB* gcb, int64_t* addr);
+void save_push_value_ptr(PERLGCB* gcb, SV** addr);
+void save_push_hash_ptr(PERLGCB* gcb, HV** addr);
+void save_push_string_ptr(PERLGCB* gcb, char** addr);
+void save_push_generic_ptr(PERLGCB* gcb, void** addr);
+void save_push_release_value(PERLGCB* gcb, SV* sv);
+void save_push_make_temporary(PERLGCB* gcb, SV* sv);
+void save_push_free_op_tree(PERLGCB* gcb, OP* op);
+void save_push_free_block(PERLGCB* gcb, void* block);
+// slot: an element of the current pad.
+void save_push_clear_pad_entry(PERLGCB* gcb, SV** slot);
+// The entry owns key (a pool block) from now on.
+void save_push_delete(PERLGCB* gcb, HV* hv, char* key, int32_t klen);
 void save_push_destructor(PERLGCB* gcb, void (*fn)(PERLGCB* gcb, void* arg), void* arg);
+void save_push_aelem(PERLGCB* gcb, AV* av, int32_t idx, SV** slot);
+void save_push_helem(PERLGCB* gcb, HV* hv, SV* key, SV** slot);
+void save_push_op(PERLGCB* gcb);
 // Reserves raw slots for a record of size bytes at pad bytes into the
 // reservation; returns its byte offset from the start of the save stack,
 // which moves whenever the stack grows.
 int32_t save_push_alloc(PERLGCB* gcb, int32_t size, int32_t pad);
-void save_push_int(PERLGCB* gcb, int32_t* addr);
-void save_push_value_ptr(PERLGCB* gcb, SV** addr);
-void save_push_release_value(PERLGCB* gcb, SV* sv);
+
+// ---- direct writes ----------------------------------------------------------
+//
+// Entries that callers write slot by slot (kinds 21, 22, 27, 33): make room
+// first, then push operands and the kind.
+
+inline void save_check(PERLGCB* gcb, int32_t need)
+{
+    if (gcb->savestack_ix + need > gcb->savestack_max)
+        save_stack_extend(gcb);
+}
+inline void save_put_ptr(PERLGCB* gcb, void* p) { gcb->savestack[gcb->savestack_ix++].ptr = p; }
+inline void save_put_i32(PERLGCB* gcb, int32_t v)
+{
+    save_entry& e = gcb->savestack[gcb->savestack_ix++];
+    e.i64 = 0;
+    e.i32 = v;
+}
+inline void save_put_i64(PERLGCB* gcb, int64_t v) { gcb->savestack[gcb->savestack_ix++].i64 = v; }

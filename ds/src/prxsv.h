@@ -204,6 +204,9 @@ void taint_check_environment(PERLGCB* gcb);
 char* sv_read_record(PERLGCB* gcb, SV* sv, PrxStream stream, int32_t append);
 void sv_reset_by_letters(PERLGCB* gcb, const char* letters, HV* stash);
 CV* sv_to_code(PERLGCB* gcb, SV* sv, HV** stash_out, GV** gv_out, int32_t create);
+// The numeric value of a version string from the ordinals of its
+// characters (the source front end's number scanner).
+double sv_version_number(PERLGCB* gcb, SV* sv);
 void warn_uninitialized(PERLGCB* gcb);
 char* sv_string_value(PERLGCB* gcb, SV* sv);
 char* sv_string_value_b(PERLGCB* gcb, SV* sv);

@@ -1,0 +1,65 @@
+// An interpreter with its stacks made as construction makes them: the main
+// stack level (128 items, 55 frames), temporaries (128), marks (32), scopes
+// (32), the save stack (128) and the return stack (16), over the symbol
+// tables of the aggregate fixture.
+#pragma once
+
+#include "agg_fixture.h"
+
+#include "ds/src/prxav.h"
+#include "ds/src/prxrun.h"
+#include "ds/src/prxscope.h"
+
+namespace prxtest {
+
+class Stacks : public Agg {
+protected:
+    void SetUp() override
+    {
+        Agg::SetUp();
+        stack_level* si = stack_level_new(gcb, 128, 55);
+        si->si_type = SI_MAIN;
+        gcb->curstackinfo = si;
+        gcb->curstack = gcb->mainstack = si->si_stack;
+        xpvav* body = av_body(si->si_stack);
+        gcb->stack_base = gcb->stack_sp = body->array;
+        gcb->stack_max = body->array + body->max;
+        gcb->markstack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
+        gcb->markstack_ptr = gcb->markstack;
+        gcb->markstack_max = gcb->markstack + 32;
+        gcb->scopestack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
+        gcb->scopestack_ix = 0;
+        gcb->scopestack_max = 32;
+        gcb->savestack = static_cast<save_entry*>(pool_malloc(128 * sizeof(save_entry)));
+        gcb->savestack_ix = 0;
+        gcb->savestack_max = 128;
+        gcb->retstack = static_cast<OP**>(pool_malloc(16 * sizeof(OP*)));
+        gcb->retstack_ix = 0;
+        gcb->retstack_max = 16;
+    }
+
+    // Whether the last run stopped at a routine a later part of the
+    // interpreter builds; tests of paths through it skip until it exists.
+    bool not_built() { return err_text().rfind("panic: not built: ", 0) == 0; }
+
+    // Pushes the items after a new mark, as a caller of a built-in does.
+    void push_args(std::initializer_list<SV*> items)
+    {
+        SV** sp = gcb->stack_sp;
+        push_mark(gcb, sp);
+        sp = arg_stack_room(gcb, sp, static_cast<int32_t>(items.size()));
+        for (SV* sv : items)
+            *++sp = sv;
+        gcb->stack_sp = sp;
+    }
+    // The values between the base's mark position and the stack pointer.
+    std::vector<SV*> results_from(int32_t mark)
+    {
+        std::vector<SV*> out;
+        for (SV** p = gcb->stack_base + mark + 1; p <= gcb->stack_sp; p++)
+            out.push_back(*p);
+        return out;
+    }
+};
+
+}  // namespace prxtest

@@ -1,0 +1,169 @@
+// The doubles behind doubles.h. The wrapped symbols are the routines'
+// mangled names.
+#include "doubles.h"
+
+#include <cstring>
+
+#include "ds/src/prxop.h"
+#include "ds/src/prxsv.h"
+
+namespace doubles {
+std::function<int32_t(PERLGCB*, const char*, int32_t)> method_call;
+Stream* stream = nullptr;
+std::vector<OP*>* freed_ops = nullptr;
+int* match_state_saves = nullptr;
+std::vector<std::string>* module_loads = nullptr;
+SubDefinition* subs = nullptr;
+
+void reset()
+{
+    method_call = nullptr;
+    stream = nullptr;
+    freed_ops = nullptr;
+    match_state_saves = nullptr;
+    module_loads = nullptr;
+    if (subs) {
+        for (OP* op : subs->ops)
+            delete reinterpret_cast<op_value*>(op);
+        subs->ops.clear();
+    }
+    subs = nullptr;
+}
+}  // namespace doubles
+
+using doubles::stream;
+
+extern "C" {
+int32_t __real__Z26interp_call_method_by_nameP7PERLGCBPKci(PERLGCB*, const char*, int32_t);
+int32_t __real__Z8prx_getcl(PrxStream);
+size_t __real__Z9prx_freadPvmml(void*, size_t, size_t, PrxStream);
+int32_t __real__Z8prx_feofl(PrxStream);
+int32_t __real__Z10prx_ungetcil(int32_t, PrxStream);
+void __real__Z12op_free_treeP7PERLGCBP2OP(PERLGCB*, OP*);
+void __real__Z19re_save_match_stateP7PERLGCB(PERLGCB*);
+void __real__Z14module_load_vaP7PERLGCBjP2SVS2_z(PERLGCB*, uint32_t, SV*, SV*, ...);
+int32_t __real__Z17start_sub_compileP7PERLGCBij(PERLGCB*, int32_t, uint32_t);
+OP* __real__Z12op_new_valueP7PERLGCBiiP2SV(PERLGCB*, int32_t, int32_t, SV*);
+CV* __real__Z16sub_define_plainP7PERLGCBiP2OPS2_S2_(PERLGCB*, int32_t, OP*, OP*, OP*);
+CV* __real__Z13sub_define_xsP7PERLGCBPKcPFvS0_P2CVES2_(PERLGCB*, const char*, xsub_fn, const char*);
+
+int32_t __wrap__Z26interp_call_method_by_nameP7PERLGCBPKci(PERLGCB* gcb, const char* name, int32_t flags)
+{
+    if (doubles::method_call)
+        return doubles::method_call(gcb, name, flags);
+    return __real__Z26interp_call_method_by_nameP7PERLGCBPKci(gcb, name, flags);
+}
+
+int32_t __wrap__Z8prx_getcl(PrxStream s)
+{
+    if (!stream)
+        return __real__Z8prx_getcl(s);
+    stream->calls.push_back("getc");
+    if (stream->pos >= stream->text.size())
+        return -1;
+    return static_cast<uint8_t>(stream->text[stream->pos++]);
+}
+
+size_t __wrap__Z9prx_freadPvmml(void* buf, size_t size, size_t count, PrxStream s)
+{
+    if (!stream)
+        return __real__Z9prx_freadPvmml(buf, size, count, s);
+    stream->calls.push_back("fread");
+    size_t n = size * count;
+    size_t left = stream->text.size() - stream->pos;
+    if (n > left)
+        n = left;
+    std::memcpy(buf, stream->text.data() + stream->pos, n);
+    stream->pos += n;
+    return n;
+}
+
+int32_t __wrap__Z8prx_feofl(PrxStream s)
+{
+    if (!stream)
+        return __real__Z8prx_feofl(s);
+    stream->calls.push_back("feof");
+    return stream->pos >= stream->text.size() ? 1 : 0;
+}
+
+int32_t __wrap__Z10prx_ungetcil(int32_t c, PrxStream s)
+{
+    if (!stream)
+        return __real__Z10prx_ungetcil(c, s);
+    stream->calls.push_back("ungetc");
+    if (c == -1 || stream->pos == 0)
+        return -1;
+    stream->pos--;
+    return c;
+}
+
+void __wrap__Z12op_free_treeP7PERLGCBP2OP(PERLGCB* gcb, OP* op)
+{
+    if (doubles::freed_ops) {
+        doubles::freed_ops->push_back(op);
+        return;
+    }
+    __real__Z12op_free_treeP7PERLGCBP2OP(gcb, op);
+}
+
+void __wrap__Z19re_save_match_stateP7PERLGCB(PERLGCB* gcb)
+{
+    if (doubles::match_state_saves) {
+        ++*doubles::match_state_saves;
+        return;
+    }
+    __real__Z19re_save_match_stateP7PERLGCB(gcb);
+}
+
+void __wrap__Z14module_load_vaP7PERLGCBjP2SVS2_z(PERLGCB* gcb, uint32_t flags, SV* name, SV* version, ...)
+{
+    if (!doubles::module_loads) {
+        // Every caller passes no import values after the version.
+        __real__Z14module_load_vaP7PERLGCBjP2SVS2_z(gcb, flags, name, version, nullptr);
+        return;
+    }
+    uint64_t len = 0;
+    const char* text = sv_text(gcb, name, &len);
+    doubles::module_loads->push_back(std::to_string(flags) + " " + std::string(text, len) +
+                                     (version ? " version" : ""));
+    sv_release(gcb, name);
+}
+
+int32_t __wrap__Z17start_sub_compileP7PERLGCBij(PERLGCB* gcb, int32_t is_format, uint32_t flags)
+{
+    if (!doubles::subs)
+        return __real__Z17start_sub_compileP7PERLGCBij(gcb, is_format, flags);
+    return gcb->savestack_ix;
+}
+
+OP* __wrap__Z12op_new_valueP7PERLGCBiiP2SV(PERLGCB* gcb, int32_t type, int32_t flags, SV* sv)
+{
+    if (!doubles::subs)
+        return __real__Z12op_new_valueP7PERLGCBiiP2SV(gcb, type, flags, sv);
+    auto* op = new op_value{};
+    op->op.op_type = static_cast<uint16_t>(type);
+    op->op_sv = sv;
+    doubles::subs->ops.push_back(&op->op);
+    return &op->op;
+}
+
+CV* __wrap__Z16sub_define_plainP7PERLGCBiP2OPS2_S2_(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* body)
+{
+    if (!doubles::subs)
+        return __real__Z16sub_define_plainP7PERLGCBiP2OPS2_S2_(gcb, floor, name, proto, body);
+    SV* value = reinterpret_cast<op_value*>(name)->op_sv;
+    if (doubles::subs->define_sub)
+        doubles::subs->define_sub(value, floor);
+    sv_release(gcb, value);  // the op owned the name
+    return nullptr;
+}
+
+CV* __wrap__Z13sub_define_xsP7PERLGCBPKcPFvS0_P2CVES2_(PERLGCB* gcb, const char* name, xsub_fn fn, const char* file)
+{
+    if (!doubles::subs)
+        return __real__Z13sub_define_xsP7PERLGCBPKcPFvS0_P2CVES2_(gcb, name, fn, file);
+    doubles::subs->xsubs.push_back(std::string(name) + " " + file);
+    doubles::subs->xsub_functions.push_back(fn);
+    return nullptr;
+}
+}
