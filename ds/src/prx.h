@@ -359,6 +359,10 @@ struct PERLGCB {
     char token_buffer[256];       // the lexer's token buffer; kept across nested runs that may compile
 
     // ---- string search, Unicode classes, UNIVERSAL, process support ---------
+    int32_t* study_first;         // study tables: first position of each byte value, -1 when absent
+    int32_t* study_next;          // per position: distance to the next position of its byte, or -position
+    int32_t study_max;            // highest position the tables have room for, -1 when none
+    SV* study_last;               // the value the tables describe
 
     // ---- aggregates, symbol tables, overloading and magic -------------------
     const char** signal_name_table;    // table block copy: names by signal number, null-terminated

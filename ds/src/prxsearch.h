@@ -1,7 +1,42 @@
-// String search: byte-range search, delimited copies.
+// String search on bytes: copying to a delimiter, plain substring search,
+// the Boyer-Moore compile and search of fixed strings, the search through
+// the study tables, and the case-blind comparison through the fold table.
 #pragma once
 
 #include "prx.h"
 
+// Low 4 bits of the compile flags of boyer_moore_prepare: the string gets
+// a newline appended and is marked TAIL.
+constexpr uint32_t BM_TAIL_FLAGS = 15;
+// Lowest bit of the search flags of boyer_moore_search: multi-line.
+constexpr uint32_t BM_MULTILINE = 1;
+
+// Copies from [from, fromend) to [to, toend) up to an unescaped delim; "\"
+// before delim is dropped. Bytes are written while there is room, a 0
+// after them when room is left; *count gets every byte that would have been
+// written. Returns the delimiter's position in the source, or fromend.
 const char* copy_to_delimiter(PERLGCB* gcb, char* to, const char* toend, const char* from, const char* fromend,
                               int32_t delim, int32_t* count);
+// First occurrence of needle in haystack (both terminated), or none; an
+// absent or empty needle yields the haystack.
+const char* str_find(PERLGCB* gcb, const char* haystack, const char* needle);
+// First (last) occurrence of [little, lend) in [big, bend), or none. An empty
+// needle yields big (bend).
+const char* mem_find(PERLGCB* gcb, const char* big, const char* bend, const char* little, const char* lend);
+const char* mem_find_last(PERLGCB* gcb, const char* big, const char* bend, const char* little, const char* lend);
+// Compiles sv in place into a search string (body PVBM, skip table, 'B'
+// magic, rare byte). flags: the low byte is stored; BM_TAIL_FLAGS appends a
+// newline and marks TAIL.
+void boyer_moore_prepare(PERLGCB* gcb, SV* sv, uint32_t flags);
+// First occurrence of the search string little in [big, bend), with the TAIL
+// rules; flags: BM_MULTILINE.
+char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32_t flags);
+// Search of a compiled string in the studied value through the study tables.
+// *old_pos: -1 to start, then the chain position of the last match.
+char* study_find(PERLGCB* gcb, SV* big, SV* little, int32_t start_shift, int32_t end_shift, int32_t* old_pos,
+                 int32_t last);
+// 0 when every byte of a equals b's byte or its fold, else 1.
+int32_t mem_casecmp(PERLGCB* gcb, const char* a, const char* b, int32_t len);
+
+// Rarity of each byte value: a lower entry is a rarer byte.
+extern const uint8_t byte_frequency_table[256];

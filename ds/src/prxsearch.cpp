@@ -1,0 +1,348 @@
+// String search on bytes: delimiter copy, plain substring search, the
+// Boyer-Moore compile and search of fixed strings, the study-table search and
+// the case-blind comparison.
+#include "prxsearch.h"
+
+#include <cstring>
+
+#include "prxlibc.h"
+#include "prxmg.h"
+#include "prxsv.h"
+
+constinit const uint8_t byte_frequency_table[256] = {
+    1,   2,   84,  151, 154, 155, 156, 157, 165, 246, 250, 3,   158, 7,   18,  29,
+    40,  51,  62,  73,  85,  96,  107, 118, 129, 140, 147, 148, 149, 150, 152, 153,
+    255, 182, 224, 205, 174, 176, 180, 217, 233, 232, 236, 187, 235, 228, 234, 226,
+    222, 219, 211, 195, 188, 193, 185, 184, 191, 183, 201, 229, 181, 220, 194, 162,
+    163, 208, 186, 202, 200, 218, 198, 179, 178, 214, 166, 170, 207, 199, 209, 206,
+    204, 160, 212, 216, 215, 192, 175, 173, 243, 172, 161, 190, 203, 189, 164, 230,
+    167, 248, 227, 244, 242, 255, 241, 231, 240, 253, 169, 210, 245, 237, 249, 247,
+    239, 168, 252, 251, 254, 238, 223, 221, 213, 225, 177, 197, 171, 196, 159, 4,
+    5,   6,   8,   9,   10,  11,  12,  13,  14,  15,  16,  17,  19,  20,  21,  22,
+    23,  24,  25,  26,  27,  28,  30,  31,  32,  33,  34,  35,  36,  37,  38,  39,
+    41,  42,  43,  44,  45,  46,  47,  48,  49,  50,  52,  53,  54,  55,  56,  57,
+    58,  59,  60,  61,  63,  64,  65,  66,  67,  68,  69,  70,  71,  72,  74,  75,
+    76,  77,  78,  79,  80,  81,  82,  83,  86,  87,  88,  89,  90,  91,  92,  93,
+    94,  95,  97,  98,  99,  100, 101, 102, 103, 104, 105, 106, 108, 109, 110, 111,
+    112, 113, 114, 115, 116, 117, 119, 120, 121, 122, 123, 124, 125, 126, 127, 128,
+    130, 131, 132, 133, 134, 135, 136, 137, 138, 139, 141, 142, 143, 144, 145, 146,
+};
+
+namespace {
+
+inline xpvbm* bm_body(SV* sv) { return static_cast<xpvbm*>(sv->any); }
+
+// Equal bytes; n may be 0.
+inline bool bytes_equal(const char* a, const char* b, int64_t n)
+{
+    return n <= 0 || std::memcmp(a, b, static_cast<size_t>(n)) == 0;
+}
+
+// A tail-marked needle of length len (its last byte the appended newline):
+// the needle without that newline at the very end of [big, bend), or none.
+char* tail_at_end(char* big, char* bend, const char* little, int64_t len)
+{
+    if (len < 1 || bend - big < len - 1)
+        return nullptr;
+    char* at = bend - (len - 1);
+    return bytes_equal(at, little, len - 1) ? at : nullptr;
+}
+
+}  // namespace
+
+const char* copy_to_delimiter(PERLGCB*, char* to, const char* toend, const char* from, const char* fromend,
+                              int32_t delim, int32_t* count)
+{
+    int32_t n = 0;
+    auto put = [&](char c) {
+        if (to < toend)
+            *to++ = c;
+        n++;
+    };
+    while (from < fromend) {
+        char c = *from;
+        if (c == '\\') {
+            if (from + 1 >= fromend) {
+                // A backslash as the last source byte escapes nothing: it is
+                // copied and the walk ends at the source end.
+                put(c);
+                from++;
+                break;
+            }
+            if (static_cast<uint8_t>(from[1]) == static_cast<uint8_t>(delim)) {
+                put(from[1]);
+            } else {
+                put(c);
+                put(from[1]);
+            }
+            from += 2;
+            continue;
+        }
+        if (static_cast<uint8_t>(c) == static_cast<uint8_t>(delim))
+            break;
+        put(c);
+        from++;
+    }
+    if (to < toend)
+        *to = 0;
+    *count = n;
+    return from;
+}
+
+const char* str_find(PERLGCB*, const char* haystack, const char* needle)
+{
+    if (!needle || !*needle)
+        return haystack;
+    for (const char* h = haystack; *h; h++) {
+        const char* a = h;
+        const char* b = needle;
+        while (*b && *a == *b) {
+            a++;
+            b++;
+        }
+        if (!*b)
+            return h;
+        if (!*a)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+const char* mem_find(PERLGCB*, const char* big, const char* bend, const char* little, const char* lend)
+{
+    int64_t len = lend - little;
+    if (len <= 0)
+        return big;
+    if (len > bend - big)
+        return nullptr;
+    const char* last = bend - len;
+    for (const char* p = big; p <= last; p++) {
+        p = static_cast<const char*>(std::memchr(p, *little, static_cast<size_t>(last - p + 1)));
+        if (!p)
+            return nullptr;
+        if (bytes_equal(p + 1, little + 1, len - 1))
+            return p;
+    }
+    return nullptr;
+}
+
+const char* mem_find_last(PERLGCB*, const char* big, const char* bend, const char* little, const char* lend)
+{
+    int64_t len = lend - little;
+    if (len <= 0)
+        return bend;
+    if (len > bend - big)
+        return nullptr;
+    for (const char* p = bend - len; p >= big; p--) {
+        if (*p == *little && bytes_equal(p + 1, little + 1, len - 1))
+            return p;
+    }
+    return nullptr;
+}
+
+void boyer_moore_prepare(PERLGCB* gcb, SV* sv, uint32_t flags)
+{
+    if (flags & BM_TAIL_FLAGS)
+        sv_append_bytes(gcb, sv, "\n", 1);
+    uint64_t len = 0;
+    sv_force_string(gcb, sv, &len);
+    if (sv_type(sv) < SVt_PVBM)
+        sv_upgrade_body(gcb, sv, SVt_PVBM);
+    len = bm_body(sv)->cur;
+    if (len == 0)
+        return;
+    if (len > 2) {
+        uint32_t m = len > 255 ? 255 : static_cast<uint32_t>(len);
+        char* s = sv_grow_buffer(gcb, sv, len + 258);
+        s[len + 1] = static_cast<char>(flags & 0xFF);
+        uint8_t* table = reinterpret_cast<uint8_t*>(s + len + 2);
+        std::memset(table, static_cast<int>(m), 256);
+        // Distance from the end of the last occurrence among the last m
+        // bytes; the last byte gets 0.
+        const uint8_t* end = reinterpret_cast<const uint8_t*>(s + len);
+        for (uint32_t i = 0; i < m; i++) {
+            uint8_t b = end[-1 - static_cast<int64_t>(i)];
+            if (table[b] == m)
+                table[b] = static_cast<uint8_t>(i);
+        }
+    }
+    sv_add_magic(gcb, sv, nullptr, 'B', nullptr, 0);
+    sv->flags |= SVf_VALID;
+
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(bm_body(sv)->pv);
+    uint64_t rare_at = 0;
+    for (uint64_t i = 1; i < len; i++) {
+        if (byte_frequency_table[s[i]] < byte_frequency_table[s[rare_at]])
+            rare_at = i;
+    }
+    xpvbm* body = bm_body(sv);
+    body->rare = s[rare_at];
+    body->previous = static_cast<uint16_t>(rare_at);
+    body->useful = 100;
+    if (flags & BM_TAIL_FLAGS)
+        sv->flags |= SVf_TAIL;
+    if (gcb->debug_flags & 0x200)
+        prx_fprintf(PRX_STDOUT, "rarest char %c at %d\n", static_cast<int>(body->rare), static_cast<int>(rare_at));
+}
+
+char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32_t flags)
+{
+    xpvbm* lb = bm_body(little);
+    const char* needle = lb->pv;
+    int64_t len = static_cast<int64_t>(lb->cur);
+    bool tail = (little->flags & SVf_TAIL) != 0;
+    bool anchored_tail = tail && !(flags & BM_MULTILINE);
+    int64_t have = bend - big;
+
+    if (have < len) {
+        if (tail && have == len - 1 && bytes_equal(big, needle, len - 1))
+            return big;
+        return nullptr;
+    }
+    if (len == 0)
+        return big;
+    if (len == 1) {
+        if (anchored_tail)
+            return bend[-1] == '\n' ? bend - 1 : bend;
+        char* p = static_cast<char*>(std::memchr(big, *needle, static_cast<size_t>(have)));
+        if (p)
+            return p;
+        return tail ? bend : nullptr;
+    }
+    if (len == 2) {
+        char c1 = needle[0];
+        char c2 = needle[1];
+        if (anchored_tail) {
+            if (bend[-2] == c1 && bend[-1] == '\n')
+                return bend - 2;
+            if (bend[-1] == c1)
+                return bend - 1;
+            return nullptr;
+        }
+        // Every pair overlaps exactly one byte at an odd offset: test each
+        // such byte as the second byte, then as the first, which keeps the
+        // leftmost pair first.
+        for (char* s = big + 1; s < bend; s += 2) {
+            if (*s == c2 && s[-1] == c1)
+                return s - 1;
+            if (*s == c1 && s + 1 < bend && s[1] == c2)
+                return s;
+        }
+        if (tail && bend[-1] == c1)
+            return bend - 1;
+        return nullptr;
+    }
+    if (anchored_tail) {
+        if (bend[-1] == '\n' && bytes_equal(bend - len, needle, len))
+            return bend - len;
+        if (bytes_equal(bend - (len - 1), needle, len - 1))
+            return bend - (len - 1);
+        return nullptr;
+    }
+    if (sv_type(little) != SVt_PVBM || !(little->flags & SVf_VALID)) {
+        char* found = const_cast<char*>(mem_find(gcb, big, bend, needle, needle + len));
+        if (!found && tail)
+            return tail_at_end(big, bend, needle, len);
+        return found;
+    }
+
+    const uint8_t* table = reinterpret_cast<const uint8_t*>(needle + len + 2);
+    int64_t pos = len - 1;  // haystack offset aligned with the needle's last byte
+    while (pos < have) {
+        uint8_t skip = table[static_cast<uint8_t>(big[pos])];
+        if (skip) {
+            pos += skip;
+            continue;
+        }
+        // big[pos] is the needle's last byte: compare the bytes before it.
+        int64_t k = len - 1;
+        while (k > 0 && needle[k - 1] == big[pos - len + k])
+            k--;
+        if (k == 0)
+            return big + pos - (len - 1);
+        pos++;
+    }
+    if (pos == have && (needle[len + 1] & BM_TAIL_FLAGS))
+        return tail_at_end(big, bend, needle, len);
+    return nullptr;
+}
+
+char* study_find(PERLGCB* gcb, SV* big, SV* little, int32_t start_shift, int32_t end_shift, int32_t* old_pos,
+                 int32_t last)
+{
+    xpvbm* lb = bm_body(little);
+    const char* needle = lb->pv;
+    int64_t nlen = static_cast<int64_t>(lb->cur);
+    int32_t rare_at = lb->previous;
+    const int32_t* next = gcb->study_next;
+    char* hay = static_cast<xpv*>(big->any)->pv;
+    int64_t hlen = static_cast<int64_t>(static_cast<xpv*>(big->any)->cur);
+
+    int64_t pos;
+    bool found_start;
+    if (*old_pos == -1) {
+        pos = gcb->study_first[lb->rare];
+        found_start = pos >= 0;
+    } else {
+        pos = *old_pos + next[*old_pos];
+        found_start = pos != 0;
+    }
+
+    bool to_tail = false;
+    if (found_start) {
+        int64_t stop = hlen - end_shift - (nlen - 1 - rare_at);
+        int64_t from = static_cast<int64_t>(rare_at) + start_shift;
+        if (from > stop) {
+            if (from != stop + 1)
+                return nullptr;
+            to_tail = true;
+        } else {
+            while (pos < from) {
+                pos += next[pos];
+                if (pos == 0) {
+                    found_start = false;
+                    break;
+                }
+            }
+        }
+        if (found_start && !to_tail) {
+            bool found = false;
+            do {
+                if (pos >= stop)
+                    break;
+                if (bytes_equal(hay + pos - rare_at, needle, nlen)) {
+                    *old_pos = static_cast<int32_t>(pos);
+                    if (!last)
+                        return hay + pos - rare_at;
+                    found = true;
+                }
+                pos += next[pos];
+            } while (pos != 0);
+            if (last && found)
+                return hay + *old_pos - rare_at;
+            to_tail = true;
+        }
+    }
+    if (!found_start) {
+        // The rare byte does not occur (again): only a newline that ends the
+        // needle can still match as the tail.
+        if (!(lb->rare == '\n' && rare_at == nlen - 1))
+            return nullptr;
+    }
+
+    if (!(little->flags & SVf_TAIL) || end_shift > 0)
+        return nullptr;
+    return tail_at_end(hay, hay + hlen, needle, nlen);
+}
+
+int32_t mem_casecmp(PERLGCB* gcb, const char* a, const char* b, int32_t len)
+{
+    const uint8_t* fold = gcb->fold_table;
+    const uint8_t* x = reinterpret_cast<const uint8_t*>(a);
+    const uint8_t* y = reinterpret_cast<const uint8_t*>(b);
+    for (int32_t i = 0; i < len; i++) {
+        if (x[i] != y[i] && x[i] != fold[y[i]])
+            return 1;
+    }
+    return 0;
+}
