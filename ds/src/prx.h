@@ -363,6 +363,12 @@ struct PERLGCB {
     int32_t* study_next;          // per position: distance to the next position of its byte, or -position
     int32_t study_max;            // highest position the tables have room for, -1 when none
     SV* study_last;               // the value the tables describe
+    SV* swash_slots[17];          // swashes of the class tests and case maps (SWASH_*), null until first use
+    HV* swash_last_hv;            // last-block cache of swash_fetch: the swash's hash,
+    uint32_t swash_last_klen;     //   the key length,
+    uint8_t swash_last_key[12];   //   the key bytes,
+    const uint8_t* swash_last_vec;  // the vector (inside a value the hash keeps),
+    uint64_t swash_last_len;      //   and its length in bytes
 
     // ---- aggregates, symbol tables, overloading and magic -------------------
     const char** signal_name_table;    // table block copy: names by signal number, null-terminated
