@@ -369,6 +369,7 @@ struct PERLGCB {
     uint8_t swash_last_key[12];   //   the key bytes,
     const uint8_t* swash_last_vec;  // the vector (inside a value the hash keeps),
     uint64_t swash_last_len;      //   and its length in bytes
+    AV* fdpid;                    // child process id of each piped descriptor
 
     // ---- aggregates, symbol tables, overloading and magic -------------------
     const char** signal_name_table;    // table block copy: names by signal number, null-terminated

@@ -93,9 +93,6 @@ char* sv_utf8_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_utf8_str
 // ---- run loop, stacks and scopes --------------------------------------------
 
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
-void env_set(PERLGCB*, const char*, const char*) { NOT_BUILT(env_set); }
-prx_sighandler signal_get(PERLGCB*, int32_t) { NOT_BUILT(signal_get); }
-prx_sighandler signal_set(PERLGCB*, int32_t, prx_sighandler) { NOT_BUILT(signal_set); }
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
 
