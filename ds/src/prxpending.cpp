@@ -76,17 +76,6 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
-char* sv_read_record(PERLGCB*, SV*, PrxStream, int32_t) { NOT_BUILT(sv_read_record); }
-void sv_reset_by_letters(PERLGCB*, const char*, HV*) { NOT_BUILT(sv_reset_by_letters); }
-CV* sv_to_code(PERLGCB*, SV*, HV**, GV**, int32_t) { NOT_BUILT(sv_to_code); }
-void warn_uninitialized(PERLGCB*) { NOT_BUILT(warn_uninitialized); }
-char* sv_string_value(PERLGCB*, SV*) { NOT_BUILT(sv_string_value); }
-char* sv_string_value_b(PERLGCB*, SV*) { NOT_BUILT(sv_string_value_b); }
-char* sv_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len); }
-char* sv_string_value_len_b(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len_b); }
-char* sv_string_value_len_c(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len_c); }
-char* sv_utf8_string_value(PERLGCB*, SV*) { NOT_BUILT(sv_utf8_string_value); }
-char* sv_utf8_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_utf8_string_value_len); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
 
