@@ -298,4 +298,83 @@ TEST_F(Scope, LocalArrayAndHashOfAGlob)
     EXPECT_EQ(gv_gp(gv)->gp_hv, ohv);
 }
 
+TEST_F(Scope, EmptiedGlobBody)
+{
+    GV* gv = glob(pv("old"));
+    GP* old = gv_gp(gv);
+    SV* gsv = as_sv(gv);
+    sv_grow_buffer(gcb, gsv, 16);
+    std::strcpy(sv_pv(gsv), "*main::g");
+    sv_cur(gsv) = 8;
+    gsv->flags |= SVf_POK | SVp_POK;
+    char* buf = sv_pv(gsv);
+    uint64_t len = sv_len(gsv);
+    // An ARGV handle and a sub defined under the name.
+    old->gp_io = io_new_body(gcb);
+    io_body(old->gp_io)->ioflags |= IOf_ARGV;
+    SV* code = sv_new_undef(gcb, 0);
+    sv_upgrade_body(gcb, code, SVt_PVCV);
+    old->gp_cv = sv_as<CV>(code);
+    gcb->curcop->cop_line = 12;
+    uint32_t generation = gcb->method_cache_generation;
+
+    scope_enter(gcb);
+    save_push_gp(gcb, gv, 1);
+    GP* fresh = gv_gp(gv);
+    EXPECT_NE(fresh, old);
+    EXPECT_EQ(fresh->gp_refcnt, 1u);
+    EXPECT_EQ(fresh->gp_egv, gv);
+    EXPECT_EQ(fresh->gp_line, 12);
+    EXPECT_STREQ(fresh->gp_file, "");
+    ASSERT_NE(fresh->gp_sv, nullptr);
+    EXPECT_FALSE(sv_ok(fresh->gp_sv));
+    EXPECT_EQ(fresh->gp_cv, nullptr);
+    ASSERT_NE(fresh->gp_io, nullptr);
+    EXPECT_NE(fresh->gp_io, old->gp_io);
+    EXPECT_EQ(io_body(fresh->gp_io)->ioflags & (IOf_ARGV | IOf_START), IOf_ARGV | IOf_START);
+    EXPECT_EQ(gcb->method_cache_generation, generation + 1);  // a method out of use
+    EXPECT_EQ(sv_len(gsv), 0u);
+    EXPECT_FALSE(gsv->flags & (SVf_POK | SVp_POK));
+    scope_leave(gcb);
+
+    EXPECT_EQ(gv_gp(gv), old);
+    EXPECT_EQ(sv_pv(gsv), buf);
+    EXPECT_EQ(sv_cur(gsv), 8u);
+    EXPECT_EQ(sv_len(gsv), len);
+    EXPECT_EQ(gcb->method_cache_generation, generation + 2);  // and back into use
+    EXPECT_EQ(as_sv(gv)->refcnt, 1u);
+
+    // Without the empty flag the body is shared and the glob introduced.
+    save_push_gp(gcb, gv, 0);
+    EXPECT_EQ(gv_gp(gv), old);
+    EXPECT_EQ(old->gp_refcnt, 2u);
+    EXPECT_TRUE(gv_body(gv)->gvflags & GVf_INTRO);
+    leave_scope(gcb, 0);
+    EXPECT_EQ(gv_gp(gv), old);
+    EXPECT_EQ(old->gp_refcnt, 1u);
+}
+
+TEST_F(Scope, LocalOfATaintedValueKeepsItsTaintMagicOnTheOldValue)
+{
+    gcb->tainting = 1;
+    SV* slot = pv("secret");
+    sv_mark_tainted(gcb, slot);
+    SV* old = slot;
+    MAGIC* mg = mg_find_by_type(gcb, old, 't');
+    ASSERT_NE(mg, nullptr);
+    ASSERT_TRUE(old->flags & SVs_GMG);
+    gcb->tainted = 0;
+    scope_enter(gcb);
+    save_push_scalar_by_ref(gcb, &slot);
+    // The get magic marked the expression tainted: the record's object
+    // points at the old value for the scope, and the flag is put back.
+    EXPECT_EQ(mg->obj, old);
+    EXPECT_EQ(gcb->tainted, 0);
+    EXPECT_EQ(gcb->savestack[gcb->savestack_ix - 1].i32, SAVE_VALUE_PTR);
+    EXPECT_TRUE(old->flags & SVf_POK);  // its public flags from the private ones
+    scope_leave(gcb);
+    EXPECT_EQ(slot, old);
+    EXPECT_EQ(mg->obj, nullptr);
+}
+
 }  // namespace
