@@ -52,6 +52,10 @@ char* sv_read_record(PERLGCB* gcb, SV* sv, PrxStream fp, int32_t append)
         SV* ref = sv_rv(rs);
         int64_t n = (ref->flags & SVf_IOK) ? sv_iv(ref) : sv_to_int(gcb, ref);
         record_size = static_cast<int32_t>(static_cast<uint32_t>(n));
+        // A size whose low 32 bits are not positive reads nothing rather
+        // than growing the buffer by a wrapped count.
+        if (record_size < 0)
+            record_size = 0;
         mode = Mode::Fixed;
     } else if ((rs->flags & SVf_POK) && sv_cur(rs) == 0) {
         mode = Mode::Paragraph;

@@ -155,6 +155,13 @@ TEST_F(ReadRecordData, SlurpAndFixedRecords)
     EXPECT_EQ(read(sv), "def");
     EXPECT_EQ(read(sv), "gh");
     EXPECT_EQ(read(sv), "<null>");
+    // A size that does not fit 32 bits as a positive count reads nothing.
+    SV* huge = sv_new_from_int(gcb, 0);
+    sv_set_uint(gcb, huge, 4294967295u);
+    separator(sv_new_reference(gcb, huge));
+    feed("abc");
+    EXPECT_EQ(read(sv), "<null>");
+    EXPECT_EQ(stream.pos, 0u);
     // A reference to 0 separates by its own string form.
     SV* zero_ref = sv_new_reference(gcb, sv_new_from_int(gcb, 0));
     separator(zero_ref);
