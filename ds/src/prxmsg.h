@@ -21,3 +21,8 @@ OP* die_error(PERLGCB* gcb, const char* fmt, ...);
 void warning(PERLGCB* gcb, const char* fmt, ...);
 void category_warning(PERLGCB* gcb, int32_t category, const char* fmt, ...);
 void warn_bad_filehandle(PERLGCB* gcb, GV* gv, IO* io, int32_t optype);
+
+// Warning tests for the current statement (callers test before they warn):
+// the all setting, a bit string with the category's bit set, or the
+// standard setting while the -w switch is on.
+bool warn_enabled(PERLGCB* gcb, int32_t category);

@@ -7,6 +7,14 @@
 #include "prxbridge.h"
 #include "prxlibc.h"
 #include "prxmsg.h"
+#include "prxnum.h"
+#include "prxop.h"
+#include "prxre.h"
+#include "prxscope.h"
+#include "prxsearch.h"
+#include "prxsv.h"
+#include "prxuni.h"
+#include "prxutf8.h"
 
 namespace {
 
@@ -47,25 +55,73 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
+char* sv_to_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string); }
+void sv_set_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_set_bytes); }
+void sv_set_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_set_cstring); }
+char* sv_grow_buffer(PERLGCB*, SV*, uint64_t) { NOT_BUILT(sv_grow_buffer); }
+void sv_append_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_append_bytes); }
+void sv_append_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_append_cstring); }
+uint64_t sv_char_length(PERLGCB*, SV*) { NOT_BUILT(sv_char_length); }
+void sv_append_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_append_formatted); }
+void sv_set_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_set_formatted); }
+SV* sv_new_undef(PERLGCB*, uint64_t) { NOT_BUILT(sv_new_undef); }
+SV* sv_new_from_bytes(PERLGCB*, const char*, uint64_t) { NOT_BUILT(sv_new_from_bytes); }
+double scan_octal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_octal); }
+double scan_hexadecimal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_hexadecimal); }
+uint8_t* utf8_encode(PERLGCB*, uint8_t*, uint64_t) { NOT_BUILT(utf8_encode); }
+uint64_t utf8_decode(PERLGCB*, const uint8_t*, uint64_t, int64_t*, uint32_t) { NOT_BUILT(utf8_decode); }
+uint64_t utf8_length(PERLGCB*, const uint8_t*, const uint8_t*) { NOT_BUILT(utf8_length); }
+uint8_t* utf8_skip_chars(PERLGCB*, const uint8_t*, int32_t) { NOT_BUILT(utf8_skip_chars); }
 void sv_release(PERLGCB*, SV*) { NOT_BUILT(sv_release); }
 void errsv_set_empty(PERLGCB*) { NOT_BUILT(errsv_set_empty); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
+void fatal_error(PERLGCB*, const char*, ...) { NOT_BUILT(fatal_error); }
+void category_warning(PERLGCB*, int32_t, const char*, ...) { NOT_BUILT(category_warning); }
+bool warn_enabled(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled); }
 const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
+void scope_enter(PERLGCB*) { NOT_BUILT(scope_enter); }
+void scope_leave(PERLGCB*) { NOT_BUILT(scope_leave); }
+void leave_scope(PERLGCB*, int32_t) { NOT_BUILT(leave_scope); }
+void save_push_destructor(PERLGCB*, void (*)(PERLGCB*, void*), void*) { NOT_BUILT(save_push_destructor); }
+void save_push_int(PERLGCB*, int32_t*) { NOT_BUILT(save_push_int); }
+void save_push_i32(PERLGCB*, int32_t*) { NOT_BUILT(save_push_i32); }
+void save_push_generic_ptr(PERLGCB*, void**) { NOT_BUILT(save_push_generic_ptr); }
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
 
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
+void boyer_moore_prepare(PERLGCB*, SV*, uint32_t) { NOT_BUILT(boyer_moore_prepare); }
+char* boyer_moore_search(PERLGCB*, char*, char*, SV*, uint32_t) { NOT_BUILT(boyer_moore_search); }
+char* study_find(PERLGCB*, SV*, SV*, int32_t, int32_t, int32_t*, int32_t) { NOT_BUILT(study_find); }
+int32_t mem_casecmp(PERLGCB*, const char*, const char*, int32_t) { NOT_BUILT(mem_casecmp); }
+SV* swash_new(PERLGCB*, const char*, const char*, SV*, int32_t, int32_t) { NOT_BUILT(swash_new); }
+uint64_t swash_fetch(PERLGCB*, SV*, const uint8_t*) { NOT_BUILT(swash_fetch); }
+int32_t utf8_is_word(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_word); }
+int32_t utf8_is_space(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_space); }
+int32_t utf8_is_digit(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_digit); }
+int32_t utf8_is_mark(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_mark); }
+uint64_t uni_to_lower(PERLGCB*, uint32_t) { NOT_BUILT(uni_to_lower); }
+uint64_t utf8_to_lower(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_to_lower); }
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
 PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 
 // ---- pattern engine ---------------------------------------------------------
+int32_t re_exec(PERLGCB*, re_compiled*, const char*, const char*, const char*, int32_t, SV*, void*, uint32_t)
+{
+    NOT_BUILT(re_exec);
+}
+const char* re_guess_start(PERLGCB*, re_compiled*, SV*, const char*, const char*, uint32_t, re_guess_data*)
+{
+    NOT_BUILT(re_guess_start);
+}
 
 // ---- source front end -------------------------------------------------------
 
 // ---- op tree and run-time ops -----------------------------------------------
+void op_free_tree(PERLGCB*, OP*) { NOT_BUILT(op_free_tree); }
 
 // ---- bridge and interpreter life --------------------------------------------
 
