@@ -368,6 +368,10 @@ struct PERLGCB {
     int32_t* re_depth;            // the guard's nesting counter of this thread
     const char* re_last_position; // the driver's last-position cell for the finder
     int32_t re_study_iterator;    // the driver's study iterator cell
+    uint64_t* re_bt;              // the matcher's backtracking stack: capture saves and alternative records
+    int32_t re_bt_ix;             // slots in use
+    int32_t re_bt_max;            // capacity in slots
+    int32_t re_exec_nesting;      // matches open in this interpreter (a match inside a match is 2)
 
     // ---- source front end ---------------------------------------------------
 

@@ -96,6 +96,7 @@ void boyer_moore_prepare(PERLGCB*, SV*, uint32_t) { NOT_BUILT(boyer_moore_prepar
 char* boyer_moore_search(PERLGCB*, char*, char*, SV*, uint32_t) { NOT_BUILT(boyer_moore_search); }
 char* study_find(PERLGCB*, SV*, SV*, int32_t, int32_t, int32_t*, int32_t) { NOT_BUILT(study_find); }
 int32_t mem_casecmp(PERLGCB*, const char*, const char*, int32_t) { NOT_BUILT(mem_casecmp); }
+const char* mem_find_last(PERLGCB*, const char*, const char*, const char*, const char*) { NOT_BUILT(mem_find_last); }
 SV* swash_new(PERLGCB*, const char*, const char*, SV*, int32_t, int32_t) { NOT_BUILT(swash_new); }
 uint64_t swash_fetch(PERLGCB*, SV*, const uint8_t*) { NOT_BUILT(swash_fetch); }
 int32_t utf8_is_word(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_word); }
@@ -104,19 +105,15 @@ int32_t utf8_is_digit(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_digit); }
 int32_t utf8_is_mark(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_mark); }
 uint64_t uni_to_lower(PERLGCB*, uint32_t) { NOT_BUILT(uni_to_lower); }
 uint64_t utf8_to_lower(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_to_lower); }
+int32_t uni_is_word(PERLGCB*, uint32_t) { NOT_BUILT(uni_is_word); }
+int32_t uni_is_space(PERLGCB*, uint32_t) { NOT_BUILT(uni_is_space); }
+int32_t uni_is_digit(PERLGCB*, uint32_t) { NOT_BUILT(uni_is_digit); }
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
 PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 
 // ---- pattern engine ---------------------------------------------------------
-int32_t re_exec(PERLGCB*, re_compiled*, const char*, const char*, const char*, int32_t, SV*, void*, uint32_t)
-{
-    NOT_BUILT(re_exec);
-}
-const char* re_guess_start(PERLGCB*, re_compiled*, SV*, const char*, const char*, uint32_t, re_guess_data*)
-{
-    NOT_BUILT(re_guess_start);
-}
+
 
 // ---- source front end -------------------------------------------------------
 

@@ -8,6 +8,9 @@
 SV* swash_new(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv, int32_t minbits, int32_t none);
 // The entry of the UTF-8 character at p: 0 or 1 for a 1-bit table.
 uint64_t swash_fetch(PERLGCB* gcb, SV* swash, const uint8_t* p);
+int32_t uni_is_word(PERLGCB* gcb, uint32_t c);
+int32_t uni_is_space(PERLGCB* gcb, uint32_t c);
+int32_t uni_is_digit(PERLGCB* gcb, uint32_t c);
 int32_t utf8_is_word(PERLGCB* gcb, const uint8_t* p);
 int32_t utf8_is_space(PERLGCB* gcb, const uint8_t* p);
 int32_t utf8_is_digit(PERLGCB* gcb, const uint8_t* p);
