@@ -1,6 +1,7 @@
 // The stand-in host: services of groups 0, 1 and 39, tasks, pools, the module
 // loader and the recorders behind them.
 #include "hostsim/hostsim.h"
+#include "hostsim/toolkit.h"
 
 #include <dlfcn.h>
 
@@ -483,7 +484,9 @@ Host::Host()
     int32_t* setting = &setting_value;
     std::memcpy(settings + HOST_SETTINGS_WORD_OFFSET, &setting, sizeof setting);
     vec.settings = settings;
-    vec.toolkit = nullptr;
+    toolkit = std::make_unique<Toolkit>();
+    toolkit_init(*toolkit, *this);
+    vec.toolkit = &toolkit->services;
     vec.no_task = 0;
 
 #ifdef PRX_REXHOST_SO
@@ -837,6 +840,10 @@ void Host::clear_records()
     pool_creates.clear();
     loads.clear();
     sessions.clear();
+    toolkit->prints.clear();
+    toolkit->messages.clear();
+    toolkit->writes.clear();
+    toolkit->store_calls.clear();
     std::memset(in_use, 0, sizeof in_use);
 }
 

@@ -19,6 +19,7 @@
 namespace hostsim {
 
 struct Host;
+struct Toolkit;
 
 // One host pool; host_pool comes first so the modules can use it directly.
 struct Pool {
@@ -147,12 +148,14 @@ struct Host {
     std::map<uint32_t, std::vector<HostEntry>> saved_groups;
     Overrides over;
     std::vector<std::string> last_inserts;
+    std::unique_ptr<Toolkit> toolkit;        // host_vector slot 82 (hostsim/toolkit.h)
 
     Host();
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
+    Toolkit& tk() { return *toolkit; }
     Task* main_task() { return tasks[0].get(); }
     Task* task(size_t i) { return tasks[i].get(); }
     Task* add_task(const std::string& name);

@@ -1,13 +1,14 @@
 // matchmod's own interface: the module entry, the PRXMATCH callback and the
-// toolkit-services record the module keeps.
+// support library's families.
 #pragma once
 
 #include <cstdint>
 
 #include "host/hostif.h"
 #include "host/xkfunc.h"
-
-extern XkServices* g_xk_services;
+#include "matchmod/mmhost.h"
+#include "matchmod/mmstore.h"
+#include "matchmod/mmtool.h"
 
 extern "C" void* prxmatch_describe(int64_t request);
 extern "C" uint32_t prxmatch_call(XkFuncCall* call, double* result, void* a3, void* a4);

@@ -21,6 +21,7 @@ struct op_pattern;
 struct re_program_node;
 struct re_loop_frame;
 struct re_guess_data;
+struct PERLGCB;
 
 // ---- values ---------------------------------------------------------------
 //
@@ -210,6 +211,18 @@ struct MAGIC {
 };
 static_assert(std::is_standard_layout_v<MAGIC> && std::is_trivially_copyable_v<MAGIC>);
 
+// A magic method table: five slots, each may be empty. The interpreter holds
+// its own copy of the 28 tables (PERLGCB::magic_vtbl); MAGIC::virt points there.
+typedef int32_t (*magic_method)(PERLGCB* gcb, SV* sv, MAGIC* mg);
+struct magic_method_table {
+    magic_method get;                                    // before a read
+    magic_method set;                                    // after a write
+    uint32_t (*len)(PERLGCB* gcb, SV* sv, MAGIC* mg);    // length, or highest index of an aggregate
+    magic_method clear;                                  // when an aggregate is emptied
+    magic_method free;                                   // when the record goes
+};
+constexpr int32_t MAGIC_VTBL_COUNT = 28;
+
 // Stream tokens: 0 none (and standard input), 1 captured standard output and
 // the debug stream, 2 captured standard error.
 typedef intptr_t PrxStream;
@@ -285,13 +298,62 @@ struct PERLGCB {
 
     // ---- values: arenas, body free lists, numbers, formatting ----------------
 
+    // Head arenas and body free lists.
+    SV* sv_free_heads;            // free heads, linked through the body pointer
+    SV* sv_arena_chain;           // newest head arena; arenas link through slot 0
+    uint32_t sv_live_count;       // heads in use
+    uint32_t sv_spare_size;       // bytes of sv_spare_block
+    void* sv_spare_block;         // a block handed over for heads; carved once
+    void* body_free_list[13];     // free cells of body types 1 to 12
+    void* body_chunk_chain[13];   // chunks of body types 1 to 12
+    void* he_chunk_chain;         // hash-entry chunks, freed with the body chunks
+    int32_t sv_clean_all;         // the final sweep runs
+    int32_t sv_in_clean_objs;     // the object sweep runs
+    uint32_t sv_objcount;         // live blessed values other than I/O handles
+    uint32_t amagic_generation;   // 0 while no package overloads
+    uint32_t sub_generation;      // raised whenever a code slot or a method may change
+    HV* defstash;                 // main::; null before the interpreter is built
+
+    // Numbers and formatting.
+    const char* hexdigit;         // "0123456789abcdef0123456789ABCDEF"
+    char* efloatbuf;              // the formatter's buffer for doubles; only grows
+    uint64_t efloatsize;          // its size
+    int32_t seen_evals;           // eval groups interpolated patterns may bring in at run time
+
+    // Taint.
+    int32_t tainting;             // taint mode
+    int32_t tainted;              // the current expression is tainted; the run loop clears it
+    int32_t unsafe;               // violations only warn
+    int32_t uid, euid, gid, egid; // real and effective user and group ids
+
     // ---- messages, fatal errors and warnings --------------------------------
 
+    SV* mess_sv;                  // message value used during global destruction; never freed
+    SV* errors;                   // error accumulator (compile errors), or null
+    SV* diehook;                  // $SIG{__DIE__}, or null
+    SV* warnhook;                 // $SIG{__WARN__}, or null
+    uint32_t dowarn;              // global warning switch: bit 0x1 set by -w
+
     // ---- run loop, stacks and scopes ----------------------------------------
+
+    SV** stack_sp;                // top item of the argument stack
+    SV** stack_base;              // item 0
+    SV** stack_max;               // last allocated item
+    int32_t* markstack;           // mark stack base
+    int32_t* markstack_ptr;       // current mark
+    int32_t* markstack_max;       // mark stack limit
+    SV** tmps_stack;              // temporaries; each entry owns one count
+    int32_t tmps_ix;              // top entry, -1 when empty
+    int32_t tmps_floor;           // entries at or below it stay
+    int32_t tmps_max;             // capacity
+    int32_t localizing;           // 0; 1 while a localized value's fresh value runs set magic; 2 while restored
 
     // ---- string search, Unicode classes, UNIVERSAL, process support ---------
 
     // ---- aggregates, symbol tables, overloading and magic -------------------
+
+    magic_method_table magic_vtbl[MAGIC_VTBL_COUNT];  // the interpreter's copies, rows as VTBL_*
+    GV* envgv;                    // the %ENV glob
 
     // ---- pattern engine -----------------------------------------------------
     // Engine hooks: the run-time layer reaches the engine only through these.
@@ -377,6 +439,13 @@ struct PERLGCB {
 
     // ---- op tree and run-time ops -------------------------------------------
 
+    OP* op;                       // current op; null between ops
+    COP* curcop;                  // current statement
+    COP* compiling;               // the compile-time statement: curcop while code is compiled
+    OP* sortcop;                  // the sort op being run
+    const char** op_name_table;   // the interpreter's copy of the op names
+    const char** op_desc_table;   // the interpreter's copy of the op descriptions
+
     // ---- bridge and interpreter life ----------------------------------------
 };
 
@@ -457,3 +526,5 @@ void interp_free(PERLGCB* gcb);
 
 // The internal fault of code that a later subsystem completes.
 [[noreturn]] void panic_not_built(const char* name);
+// Ends the extent of a not-built panic; every long jump calls it.
+void panic_not_built_end();

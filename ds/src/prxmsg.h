@@ -22,7 +22,28 @@ void warning(PERLGCB* gcb, const char* fmt, ...);
 void category_warning(PERLGCB* gcb, int32_t category, const char* fmt, ...);
 void warn_bad_filehandle(PERLGCB* gcb, GV* gv, IO* io, int32_t optype);
 
-// Warning tests for the current statement (callers test before they warn):
-// the all setting, a bit string with the category's bit set, or the
-// standard setting while the -w switch is on.
+// Warning tests for the current statement (callers test before they warn).
+// warn_enabled: the all setting, a bit string with bit 2c set, or the
+// standard setting while the -w switch is on. warn_enabled_default: a
+// default-on category: the all or the standard setting, or bit 2c set.
 bool warn_enabled(PERLGCB* gcb, int32_t category);
+bool warn_enabled_default(PERLGCB* gcb, int32_t category);
+
+// Warning categories.
+enum : int32_t {
+    WARN_ALL = 0,
+    WARN_CLOSED = 6,
+    WARN_UNOPENED = 10,
+    WARN_MISC = 11,
+    WARN_NUMERIC = 12,
+    WARN_OVERFLOW = 14,
+    WARN_PORTABLE = 16,
+    WARN_REDEFINE = 18,
+    WARN_INTERNAL = 23,
+    WARN_SYNTAX = 27,
+    WARN_DIGIT = 31,
+    WARN_PRINTF = 34,
+    WARN_TAINT = 39,
+    WARN_UNINITIALIZED = 41,
+    WARN_UTF8 = 44,
+};

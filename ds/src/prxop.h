@@ -1,5 +1,6 @@
-// Op records: the base fields every op shares and the pattern op, as far
-// as the pattern engine reads them.
+// Op records: the base fields every op shares and the statement op, as far
+// as the value layer and the messages read them; the op-table data lives
+// beside them.
 #pragma once
 
 #include "prx.h"
@@ -17,6 +18,41 @@ struct OP {
     uint8_t op_flags;      // common flag bits
     uint8_t op_private;    // per-type bits
 };
+
+// The statement op (op_statement).
+struct COP {
+    OP op;                 // base fields
+    char* cop_label;       // label owned by the op, or null
+    HV* cop_stash;         // package in force, not counted
+    GV* cop_filegv;        // glob of the source file, one reference
+    uint32_t cop_seq;      // statement sequence number
+    int32_t cop_arybase;   // array base in force
+    uint16_t cop_line;     // source line; 65535 no line
+    SV* cop_warnings;      // a WARNINGS_* marker or a bit-string value owned by the op
+};
+static_assert(std::is_standard_layout_v<COP> && offsetof(COP, op) == 0);
+
+// Marker values of cop_warnings; they are not values and never released.
+constexpr uintptr_t WARNINGS_STD = 0;
+constexpr uintptr_t WARNINGS_ALL = 16;
+constexpr uintptr_t WARNINGS_NONE = 32;
+// Private bit of a statement op: byte semantics in force.
+constexpr uint8_t HINT_BYTES = 0x08;
+
+// Op types the value layer names.
+enum : uint16_t {
+    OP_SPRINTF = 115,
+    OP_PRTF = 208,
+};
+
+// The constant value of a body made of one constant, else null.
+SV* op_const_value(PERLGCB* gcb, OP* start, CV* cv);
+// The constant value of a sub with an empty prototype whose body is one constant, else null.
+SV* cv_const_value(PERLGCB* gcb, CV* cv);
+// Warns "Prototype mismatch:" when the old and the new prototype differ.
+void cv_check_prototype(PERLGCB* gcb, CV* cv, GV* gv, const char* proto);
+// Frees a code or format value's op tree and pad and clears its code fields.
+void cv_undefine(PERLGCB* gcb, CV* cv);
 
 // The pattern op (match, qr, subst, pushre).
 struct op_pattern {

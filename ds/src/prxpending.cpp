@@ -5,15 +5,22 @@
 #include <cstring>
 
 #include "prxbridge.h"
+#include "prxcall.h"
+#include "prxgv.h"
+#include "prxhv.h"
+#include "prxav.h"
+#include "prxio.h"
 #include "prxlibc.h"
+#include "prxmg.h"
 #include "prxmsg.h"
 #include "prxnum.h"
 #include "prxop.h"
 #include "prxre.h"
-#include "prxscope.h"
 #include "prxsearch.h"
-#include "prxsv.h"
 #include "prxuni.h"
+#include "prxrun.h"
+#include "prxscope.h"
+#include "prxsv.h"
 #include "prxutf8.h"
 
 namespace {
@@ -37,13 +44,27 @@ R entry_not_built(const char* name, R answer)
 
 }  // namespace
 
+namespace {
+// Set while a not-built panic runs through fatal_error; a second one met on
+// that path (a callee of the error path itself not built) takes the plain
+// way. Every long jump ends the first one's extent.
+constinit thread_local int32_t not_built_active = 0;
+}  // namespace
+
+void panic_not_built_end() { not_built_active = 0; }
+
 void panic_not_built(const char* name)
 {
     PERLGCB* gcb = interp_of_current_task();
     if (gcb) {
+        bool can_land = (gcb->top_env && gcb->top_env->prev) || head_env(gcb)->must_catch;
+        if (can_land && !not_built_active) {
+            not_built_active = 1;
+            fatal_error(gcb, "panic: not built: %s", name);
+        }
         char text[128];
         int n = std::snprintf(text, sizeof text, "panic: not built: %s\n", name);
-        prx_stderr_write(gcb, text, static_cast<size_t>(n));
+        prx_fwrite(text, 1, static_cast<uint32_t>(n), PRX_STDERR);
         if (gcb->top_env && gcb->top_env->prev)
             jump_to(gcb, gcb->top_env, 2);
         if (head_env(gcb)->must_catch)
@@ -55,31 +76,31 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
-char* sv_to_string(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_to_string); }
-void sv_set_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_set_bytes); }
-void sv_set_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_set_cstring); }
-char* sv_grow_buffer(PERLGCB*, SV*, uint64_t) { NOT_BUILT(sv_grow_buffer); }
-void sv_append_bytes(PERLGCB*, SV*, const char*, uint64_t) { NOT_BUILT(sv_append_bytes); }
-void sv_append_cstring(PERLGCB*, SV*, const char*) { NOT_BUILT(sv_append_cstring); }
+bool sv_convert_to_bytes(PERLGCB*, SV*, int32_t) { NOT_BUILT(sv_convert_to_bytes); }
+void sv_convert_to_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_convert_to_utf8); }
+void sv_encode_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_encode_utf8); }
+bool sv_mark_utf8_if_valid(PERLGCB*, SV*) { NOT_BUILT(sv_mark_utf8_if_valid); }
+uint64_t sv_byte_length(PERLGCB*, SV*) { NOT_BUILT(sv_byte_length); }
 uint64_t sv_char_length(PERLGCB*, SV*) { NOT_BUILT(sv_char_length); }
-void sv_append_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_append_formatted); }
-void sv_set_formatted(PERLGCB*, SV*, const char*, ...) { NOT_BUILT(sv_set_formatted); }
-SV* sv_new_undef(PERLGCB*, uint64_t) { NOT_BUILT(sv_new_undef); }
-SV* sv_new_from_bytes(PERLGCB*, const char*, uint64_t) { NOT_BUILT(sv_new_from_bytes); }
-double scan_octal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_octal); }
-double scan_hexadecimal(PERLGCB*, const char*, uint64_t, uint64_t*) { NOT_BUILT(scan_hexadecimal); }
-uint8_t* utf8_encode(PERLGCB*, uint8_t*, uint64_t) { NOT_BUILT(utf8_encode); }
-uint64_t utf8_decode(PERLGCB*, const uint8_t*, uint64_t, int64_t*, uint32_t) { NOT_BUILT(utf8_decode); }
-uint64_t utf8_length(PERLGCB*, const uint8_t*, const uint8_t*) { NOT_BUILT(utf8_length); }
-uint8_t* utf8_skip_chars(PERLGCB*, const uint8_t*, int32_t) { NOT_BUILT(utf8_skip_chars); }
-void sv_release(PERLGCB*, SV*) { NOT_BUILT(sv_release); }
-void errsv_set_empty(PERLGCB*) { NOT_BUILT(errsv_set_empty); }
+void sv_pos_b2u(PERLGCB*, SV*, int32_t*) { NOT_BUILT(sv_pos_b2u); }
+void sv_mark_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_mark_tainted); }
+bool sv_is_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_is_tainted); }
+void sv_clear_taint(PERLGCB*, SV*) { NOT_BUILT(sv_clear_taint); }
+void taint_check_dependency(PERLGCB*, const char*, const char*) { NOT_BUILT(taint_check_dependency); }
+void taint_check_environment(PERLGCB*) { NOT_BUILT(taint_check_environment); }
+char* sv_read_record(PERLGCB*, SV*, PrxStream, int32_t) { NOT_BUILT(sv_read_record); }
+void sv_reset_by_letters(PERLGCB*, const char*, HV*) { NOT_BUILT(sv_reset_by_letters); }
+CV* sv_to_code(PERLGCB*, SV*, HV**, GV**, int32_t) { NOT_BUILT(sv_to_code); }
+void warn_uninitialized(PERLGCB*) { NOT_BUILT(warn_uninitialized); }
+char* sv_string_value(PERLGCB*, SV*) { NOT_BUILT(sv_string_value); }
+char* sv_string_value_b(PERLGCB*, SV*) { NOT_BUILT(sv_string_value_b); }
+char* sv_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len); }
+char* sv_string_value_len_b(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len_b); }
+char* sv_string_value_len_c(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_string_value_len_c); }
+char* sv_utf8_string_value(PERLGCB*, SV*) { NOT_BUILT(sv_utf8_string_value); }
+char* sv_utf8_string_value_len(PERLGCB*, SV*, uint64_t*) { NOT_BUILT(sv_utf8_string_value_len); }
 
 // ---- messages, fatal errors and warnings ------------------------------------
-void fatal_error(PERLGCB*, const char*, ...) { NOT_BUILT(fatal_error); }
-void category_warning(PERLGCB*, int32_t, const char*, ...) { NOT_BUILT(category_warning); }
-bool warn_enabled(PERLGCB*, int32_t) { NOT_BUILT(warn_enabled); }
-const char* vformat_message(PERLGCB*, const char*, va_list*) { NOT_BUILT(vformat_message); }
 
 // ---- run loop, stacks and scopes --------------------------------------------
 void scope_enter(PERLGCB*) { NOT_BUILT(scope_enter); }
@@ -89,7 +110,15 @@ void save_push_destructor(PERLGCB*, void (*)(PERLGCB*, void*), void*) { NOT_BUIL
 void save_push_int(PERLGCB*, int32_t*) { NOT_BUILT(save_push_int); }
 void save_push_i32(PERLGCB*, int32_t*) { NOT_BUILT(save_push_i32); }
 void save_push_generic_ptr(PERLGCB*, void**) { NOT_BUILT(save_push_generic_ptr); }
+void save_push_i8(PERLGCB*, int8_t*) { NOT_BUILT(save_push_i8); }
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
+stack_level* stack_level_new(PERLGCB*, int32_t, int32_t) { NOT_BUILT(stack_level_new); }
+SV** arg_stack_extend(PERLGCB*, SV**, SV**, int32_t) { NOT_BUILT(arg_stack_extend); }
+void mark_stack_extend(PERLGCB*) { NOT_BUILT(mark_stack_extend); }
+SV** tmps_stack_extend(PERLGCB*, int32_t) { NOT_BUILT(tmps_stack_extend); }
+void tmps_free_to_floor(PERLGCB*) { NOT_BUILT(tmps_free_to_floor); }
+void save_push_value_ptr(PERLGCB*, SV**) { NOT_BUILT(save_push_value_ptr); }
+void save_push_release_value(PERLGCB*, SV*) { NOT_BUILT(save_push_release_value); }
 
 // ---- string search, Unicode classes, UNIVERSAL, process support -------------
 void boyer_moore_prepare(PERLGCB*, SV*, uint32_t) { NOT_BUILT(boyer_moore_prepare); }
@@ -111,6 +140,20 @@ int32_t uni_is_digit(PERLGCB*, uint32_t) { NOT_BUILT(uni_is_digit); }
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
 PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
+GP* gp_retain(PERLGCB*, GP*) { NOT_BUILT(gp_retain); }
+void gp_release(PERLGCB*, GV*) { NOT_BUILT(gp_release); }
+HV* gv_stash_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(gv_stash_by_name); }
+GV* gv_ensure_hash(PERLGCB*, GV*) { NOT_BUILT(gv_ensure_hash); }
+void gv_qualified_name_with_main(PERLGCB*, SV*, GV*, const char*, int32_t) { NOT_BUILT(gv_qualified_name_with_main); }
+GV* gv_find_method(PERLGCB*, HV*, const char*) { NOT_BUILT(gv_find_method); }
+int32_t gv_rebuild_overload_table(PERLGCB*, HV*) { NOT_BUILT(gv_rebuild_overload_table); }
+SV* overload_call_operator(PERLGCB*, SV*, SV*, int32_t, int32_t) { NOT_BUILT(overload_call_operator); }
+SV** hv_fetch_str(PERLGCB*, HV*, const char*, int32_t, int32_t) { NOT_BUILT(hv_fetch_str); }
+void hv_free_storage(PERLGCB*, HV*) { NOT_BUILT(hv_free_storage); }
+void av_free_storage(PERLGCB*, AV*) { NOT_BUILT(av_free_storage); }
+int32_t mg_call_get(PERLGCB*, SV*) { NOT_BUILT(mg_call_get); }
+int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
+uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
 
 // ---- pattern engine ---------------------------------------------------------
 
@@ -119,8 +162,16 @@ PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
 
 // ---- op tree and run-time ops -----------------------------------------------
 void op_free_tree(PERLGCB*, OP*) { NOT_BUILT(op_free_tree); }
+SV* op_const_value(PERLGCB*, OP*, CV*) { NOT_BUILT(op_const_value); }
+SV* cv_const_value(PERLGCB*, CV*) { NOT_BUILT(cv_const_value); }
+void cv_check_prototype(PERLGCB*, CV*, GV*, const char*) { NOT_BUILT(cv_check_prototype); }
+void cv_undefine(PERLGCB*, CV*) { NOT_BUILT(cv_undefine); }
+OP* die_return_to_eval(PERLGCB*, const char*, uint64_t) { NOT_BUILT(die_return_to_eval); }
+int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
+void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 
 // ---- bridge and interpreter life --------------------------------------------
+int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
 
 // ---- entry-table slots ------------------------------------------------------
 extern "C" {

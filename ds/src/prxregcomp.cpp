@@ -3,6 +3,7 @@
 // atoms and groups.
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "prxlibc.h"
 #include "prxmsg.h"
@@ -1372,3 +1373,75 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
 }
 
 bool re_warn_enabled(PERLGCB* gcb) { return warn_enabled(gcb, RE_WARN_REGEXP); }
+
+namespace {
+
+template <class T>
+void save_ptr(PERLGCB* gcb, T** field)
+{
+    save_push_generic_ptr(gcb, reinterpret_cast<void**>(const_cast<std::remove_const_t<T>**>(field)));
+}
+template <class T>
+void save_i32(PERLGCB* gcb, T* field)
+{
+    static_assert(sizeof(T) == 4);
+    save_push_i32(gcb, reinterpret_cast<int32_t*>(field));
+}
+
+}  // namespace
+
+void re_save_match_state(PERLGCB* gcb)
+{
+    // Compile state.
+    save_ptr(gcb, &gcb->re_parse);
+    save_ptr(gcb, &gcb->re_xend);
+    save_ptr(gcb, &gcb->re_precomp);
+    save_ptr(gcb, &gcb->re_emit);
+    save_i32(gcb, &gcb->re_size);
+    save_i32(gcb, &gcb->re_cflags);
+    save_i32(gcb, &gcb->re_naughty);
+    save_i32(gcb, &gcb->re_npar);
+    save_i32(gcb, &gcb->re_sawback);
+    save_i32(gcb, &gcb->re_seen);
+    save_i32(gcb, &gcb->re_zerolen);
+    save_i32(gcb, &gcb->re_seen_evals);
+    save_i32(gcb, &gcb->re_extralen);
+    save_i32(gcb, &gcb->re_whilem_seen);
+    save_i32(gcb, &gcb->re_nesting);
+    save_ptr(gcb, &gcb->re_rx);
+    save_i32(gcb, &gcb->re_regflags);
+    save_ptr(gcb, &gcb->re_data_in_use);
+    // Match state.
+    save_ptr(gcb, &gcb->re_pattern_text);
+    save_i32(gcb, &gcb->re_group_count);
+    save_i32(gcb, &gcb->re_open_high);
+    save_ptr(gcb, &gcb->re_input);
+    save_ptr(gcb, &gcb->re_search_start);
+    save_ptr(gcb, &gcb->re_subject_end);
+    save_ptr(gcb, &gcb->re_starts);
+    save_ptr(gcb, &gcb->re_ends);
+    save_ptr(gcb, &gcb->re_last_group);
+    save_ptr(gcb, &gcb->re_till);
+    save_push_i8(gcb, reinterpret_cast<int8_t*>(&gcb->re_prev_char));
+    save_ptr(gcb, &gcb->re_data);
+    save_ptr(gcb, &gcb->re_subject_begin);
+    save_i32(gcb, &gcb->re_match_flags);
+    save_i32(gcb, &gcb->re_eval_set);
+    save_i32(gcb, &gcb->re_narrate);
+    save_ptr(gcb, &gcb->re_program);
+    save_i32(gcb, &gcb->re_indent);
+    save_ptr(gcb, &gcb->re_current_repeat);
+    save_ptr(gcb, &gcb->re_call_frame);
+    save_ptr(gcb, &gcb->re_pattern);
+    save_ptr(gcb, &gcb->re_g_anchor);
+    save_ptr(gcb, &gcb->re_subject);
+    save_ptr(gcb, &gcb->re_pos_magic);
+    save_i32(gcb, &gcb->re_saved_pos);
+    save_ptr(gcb, &gcb->re_saved_current_op);
+    save_ptr(gcb, &gcb->re_saved_copy);
+    save_i32(gcb, &gcb->re_max_iterations);
+    save_i32(gcb, &gcb->re_iterations_left);
+    save_ptr(gcb, &gcb->curcop);
+    if (gcb->debug_flags & 0x200)
+        save_ptr(gcb, &gcb->re_attempt_start);
+}

@@ -1,0 +1,314 @@
+// Reference counting: dropping a reference, emptying a value whose count
+// reached 0 (its destructor, magic, class and body), weak references, and
+// one value taking over another's body.
+#include "prxcall.h"
+#include "prxgv.h"
+#include "prxhv.h"
+#include "prxio.h"
+#include "prxlibc.h"
+#include "prxmg.h"
+#include "prxsvint.h"
+
+namespace {
+
+constexpr uint32_t IMMORTAL_COUNT = 0x7FFFFFFF;
+
+// The referent's back-reference list, or "panic: del_backref".
+AV* backref_list(PERLGCB* gcb, SV* referent)
+{
+    MAGIC* mg = nullptr;
+    if (referent && sv_type(referent) >= SVt_PVMG && sv_magic_chain(referent))
+        mg = mg_find_by_type(gcb, referent, '<');
+    if (!mg)
+        fatal_error(gcb, "panic: del_backref");
+    return sv_as<AV>(mg->obj);
+}
+
+// Runs the DESTROY methods of a blessed value whose count is 0: once for
+// each class it is blessed into at the time, on a stack level of its own.
+void call_destructors(PERLGCB* gcb, SV* sv)
+{
+    // A reference of our own, not from an arena; only its cell is borrowed.
+    SV tmpref{nullptr, 1, 0};
+    sv_upgrade_body(gcb, &tmpref, SVt_RV);
+    tmpref.flags |= SVf_ROK | SVf_READONLY;
+    HV* stash;
+    do {
+        stash = sv_stash(sv);
+        GV* destructor = gv_find_method(gcb, stash, "DESTROY");
+        if (destructor) {
+            scope_enter(gcb);
+            push_stack_level(gcb, SI_DESTROY);
+            sv_rv(&tmpref) = sv;
+            sv->refcnt++;
+            push_mark_and_arg(gcb, &tmpref);
+            interp_call_value(gcb, gv_gp(destructor)->gp_cv, CALL_DISCARD | CALL_EVAL | CALL_KEEPERR);
+            sv->refcnt--;
+            pop_stack_level(gcb);
+            scope_leave(gcb);
+        }
+    } while ((sv->flags & SVs_OBJECT) && sv_stash(sv) != stash);
+    body_give(gcb, SVt_RV, tmpref.any);
+}
+
+}  // namespace
+
+void sv_release(PERLGCB* gcb, SV* sv)
+{
+    if (!sv)
+        return;
+    if (sv->refcnt == 0) {
+        if ((sv->flags & SVf_SWEPT) || gcb->sv_clean_all)
+            return;
+        if ((sv->flags & SVf_READONLY) && sv_is_immortal(gcb, sv)) {
+            sv->refcnt = IMMORTAL_COUNT;
+            return;
+        }
+        if (warn_enabled_default(gcb, WARN_INTERNAL))
+            category_warning(gcb, WARN_INTERNAL, "Attempt to free unreferenced scalar");
+        return;
+    }
+    if (--sv->refcnt != 0)
+        return;
+    if ((sv->flags & SVf_READONLY) && sv_is_immortal(gcb, sv)) {
+        sv->refcnt = IMMORTAL_COUNT;
+        return;
+    }
+    sv_destroy_contents(gcb, sv);
+    if (sv->refcnt == 0)
+        free_head(gcb, sv);
+}
+
+void sv_destroy_contents(PERLGCB* gcb, SV* sv)
+{
+    if (sv->flags & SVs_OBJECT) {
+        if (gcb->defstash)
+            call_destructors(gcb, sv);
+        if (sv->refcnt != 0) {
+            if (gcb->sv_in_clean_objs) {
+                HV* stash = sv_stash(sv);
+                const char* name = stash ? hv_body(stash)->name : nullptr;
+                fatal_error(gcb, "DESTROY created new reference to dead object '%s'", name ? name : "");
+            }
+            return;  // a destructor gave the value a new reference: it lives on
+        }
+        if (sv->flags & SVs_OBJECT) {
+            HV* stash = sv_stash(sv);
+            sv_stash(sv) = nullptr;
+            sv_release(gcb, as_sv(stash));
+            sv->flags &= ~SVs_OBJECT;
+            if (sv_type(sv) != SVt_PVIO)
+                gcb->sv_objcount--;
+        }
+    }
+    uint32_t type = sv_type(sv);
+    if (type >= SVt_PVMG && sv_magic_chain(sv))
+        mg_free_chain(gcb, sv);
+
+    HV* glob_stash = nullptr;
+    bool string_part = true;
+    switch (type) {
+    case SVt_PVIO: {
+        xpvio* io = static_cast<xpvio*>(sv->any);
+        if (io->ifp && io->ifp != PRX_STDOUT && io->ifp != PRX_STDERR)
+            io_close_streams(gcb, sv_as<IO>(sv), 0);
+        if (io->dirp && !(io->ioflags & 0x40))
+            prx_closedir(io->dirp);
+        io->dirp = nullptr;
+        pool_free(io->top_name);
+        pool_free(io->fmt_name);
+        pool_free(io->bottom_name);
+        io->top_name = io->fmt_name = io->bottom_name = nullptr;
+        break;
+    }
+    case SVt_PVGV: {
+        GV* gv = sv_as<GV>(sv);
+        gp_release(gcb, gv);
+        xpvgv* b = gv_body(gv);
+        pool_free(b->name);
+        b->name = nullptr;
+        glob_stash = b->gvstash;
+        b->gvstash = nullptr;
+        break;
+    }
+    case SVt_PVCV:
+    case SVt_PVFM:
+        cv_undefine(gcb, sv_as<CV>(sv));
+        break;
+    case SVt_PVHV:
+        hv_free_storage(gcb, sv_as<HV>(sv));
+        string_part = false;
+        break;
+    case SVt_PVAV:
+        av_free_storage(gcb, sv_as<AV>(sv));
+        string_part = false;
+        break;
+    case SVt_PVLV: {
+        xpvlv* lv = static_cast<xpvlv*>(sv->any);
+        SV* targ = lv->targ;
+        lv->targ = nullptr;
+        sv_release(gcb, targ);
+        break;
+    }
+    default:
+        break;
+    }
+    if (string_part && type != SVt_NULL && type != SVt_IV && type != SVt_NV) {
+        if (sv->flags & SVf_OOK)
+            sv_undo_offset(gcb, sv);
+        if ((sv->flags & (SVf_ROK | SVf_WEAKREF)) == (SVf_ROK | SVf_WEAKREF)) {
+            del_backref(gcb, sv);
+        } else if (sv->flags & SVf_ROK) {
+            SV* referent = sv_rv(sv);
+            sv_rv(sv) = nullptr;
+            sv_release(gcb, referent);
+        } else if (type != SVt_RV && sv_pv(sv) && sv_len(sv) != 0) {
+            pool_free(sv_pv(sv));
+            sv_pv(sv) = nullptr;
+        }
+    }
+    sv_free_body(gcb, sv);
+    sv->flags = SVt_FREED | (sv->flags & SVf_SWEPT);
+    sv_release(gcb, as_sv(glob_stash));
+}
+
+void del_backref(PERLGCB* gcb, SV* sv)
+{
+    AV* list = backref_list(gcb, sv_rv(sv));
+    xpvav* b = av_body(list);
+    for (int32_t i = 0; i <= b->fill; i++)
+        if (b->array[i] == sv)
+            b->array[i] = &gcb->sv_undef;
+}
+
+void sv_drop_reference(PERLGCB* gcb, SV* sv)
+{
+    if ((sv->flags & (SVf_ROK | SVf_WEAKREF)) == (SVf_ROK | SVf_WEAKREF)) {
+        del_backref(gcb, sv);
+        sv->flags &= ~(SVf_ROK | SVf_WEAKREF);
+        sv_rv(sv) = nullptr;
+        return;
+    }
+    SV* referent = sv_rv(sv);
+    sv_rv(sv) = nullptr;
+    sv->flags &= ~(SVf_ROK | SVf_AMAGIC);
+    if (!referent)
+        return;
+    if (referent->refcnt == 1 && !(referent->flags & SVf_READONLY))
+        push_temporary(gcb, referent);
+    else
+        sv_release(gcb, referent);
+}
+
+void sv_release_object_ref(PERLGCB* gcb, SV* sv)
+{
+    if (!(sv->flags & SVf_ROK))
+        return;
+    SV* referent = sv_rv(sv);
+    if (!referent || !(referent->flags & SVs_OBJECT))
+        return;
+    if (sv->flags & SVf_WEAKREF) {
+        del_backref(gcb, sv);
+        sv->flags &= ~(SVf_WEAKREF | SVf_ROK);
+        sv_rv(sv) = nullptr;
+    } else {
+        sv->flags &= ~(SVf_ROK | SVf_AMAGIC);
+        sv_rv(sv) = nullptr;
+        sv_release(gcb, referent);
+    }
+}
+
+void sv_replace(PERLGCB* gcb, SV* sv, SV* nsv)
+{
+    uint32_t refcnt = sv->refcnt;
+    if (sv->flags & SV_THINK_FIRST) {
+        if ((sv->flags & SVf_READONLY) && !in_compile_statement(gcb))
+            croak_readonly(gcb);
+        if (sv->flags & SVf_ROK)
+            sv_drop_reference(gcb, sv);
+        else if ((sv->flags & SVf_FAKE) && sv_type(sv) == SVt_PVGV)
+            sv_glob_to_plain(gcb, sv);
+    }
+    if (nsv->refcnt != 1 && warn_enabled_default(gcb, WARN_INTERNAL))
+        category_warning(gcb, WARN_INTERNAL, "Reference miscount in sv_replace()");
+    if (sv->flags & SV_MAGIC_FLAGS) {
+        if (nsv->flags & SV_MAGIC_FLAGS)
+            mg_free_chain(gcb, nsv);
+        else
+            sv_upgrade_body(gcb, nsv, SVt_PVMG);
+        sv_magic_chain(nsv) = sv_magic_chain(sv);
+        nsv->flags |= sv->flags & SV_MAGIC_FLAGS;
+        sv->flags &= ~SV_MAGIC_FLAGS;
+        sv_magic_chain(sv) = nullptr;
+    }
+    sv->refcnt = 0;
+    sv_destroy_contents(gcb, sv);
+    sv->any = nsv->any;
+    sv->flags = nsv->flags;
+    sv->refcnt = refcnt;
+    nsv->any = nullptr;
+    free_head(gcb, nsv);
+}
+
+void errsv_set_empty(PERLGCB* gcb)
+{
+    GP* gp = gv_gp(gcb->errgv);
+    if (gp && gp->gp_sv)
+        sv_set_bytes(gcb, gp->gp_sv, "", 0);
+}
+
+// ---- further stack levels ----------------------------------------------------
+
+void push_stack_level(PERLGCB* gcb, int32_t kind)
+{
+    stack_level* cur = gcb->curstackinfo;
+    stack_level* next = cur->si_next;
+    if (!next) {
+        next = stack_level_new(gcb, 32, 13);
+        next->si_prev = cur;
+        cur->si_next = next;
+    }
+    next->si_type = kind;
+    next->si_cxix = -1;
+    av_body(next->si_stack)->fill = 0;
+    // The level below keeps its fill and mark position for the way back.
+    av_body(gcb->curstack)->fill = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
+    next->si_markoff = static_cast<int32_t>(gcb->markstack_ptr - gcb->markstack);
+    xpvav* b = av_body(next->si_stack);
+    gcb->curstack = next->si_stack;
+    gcb->curstackinfo = next;
+    gcb->stack_base = b->array;
+    gcb->stack_max = b->array + b->max;
+    gcb->stack_sp = b->array + b->fill;
+}
+
+void pop_stack_level(PERLGCB* gcb)
+{
+    stack_level* cur = gcb->curstackinfo;
+    stack_level* prev = cur->si_prev;
+    if (!prev) {
+        static const char text[] = "panic: POPSTACK\n";
+        prx_stderr_write(gcb, text, sizeof text - 1);
+        interp_exit(gcb, 1);
+    }
+    av_body(gcb->curstack)->fill = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
+    xpvav* b = av_body(prev->si_stack);
+    gcb->curstack = prev->si_stack;
+    gcb->stack_base = b->array;
+    gcb->stack_max = b->array + b->max;
+    gcb->stack_sp = b->array + b->fill;
+    gcb->markstack_ptr = gcb->markstack + cur->si_markoff;
+    gcb->curstackinfo = prev;
+}
+
+void push_mark_and_arg(PERLGCB* gcb, SV* arg)
+{
+    SV** sp = gcb->stack_sp;
+    if (++gcb->markstack_ptr == gcb->markstack_max)
+        mark_stack_extend(gcb);
+    *gcb->markstack_ptr = static_cast<int32_t>(sp - gcb->stack_base);
+    if (gcb->stack_max - sp < 1)
+        sp = arg_stack_extend(gcb, sp, sp, 1);
+    *++sp = arg;
+    gcb->stack_sp = sp;
+}

@@ -1,0 +1,139 @@
+// Magic attachment: a record of a type letter on a value's chain, with the
+// method table the letter chooses, and the removal of every record of a
+// letter.
+#include "prxgv.h"
+#include "prxlibc.h"
+#include "prxmg.h"
+#include "prxsvint.h"
+
+namespace {
+
+constexpr int32_t ROW_NONE = -1;      // attached without a table
+constexpr int32_t ROW_REFUSED = -2;   // not a magic type
+
+int32_t magic_row(int how)
+{
+    switch (how) {
+    case 0: return VTBL_SV;
+    case '#': return VTBL_ARYLEN;
+    case '*': return VTBL_GLOB;
+    case '.': return VTBL_POS;
+    case '<': return VTBL_BACKREF;
+    case 'A': return VTBL_AMAGIC;
+    case 'a': return VTBL_AMAGICELEM;
+    case 'B': return VTBL_BM;
+    case 'c': return ROW_NONE;
+    case 'D': return VTBL_MATCHOFFSETS;
+    case 'd': return VTBL_MATCHOFFSETITEM;
+    case 'E': return VTBL_ENV;
+    case 'e': return VTBL_ENVELEM;
+    case 'f': return VTBL_FM;
+    case 'g': return VTBL_MGLOB;
+    case 'I': return VTBL_ISA;
+    case 'i': return VTBL_ISAITEM;
+    case 'k': return VTBL_NKEYS;
+    case 'L': return ROW_NONE;
+    case 'l': return VTBL_DBLINE;
+    case 'P': return VTBL_PACK;
+    case 'p': return VTBL_PACKELEM;
+    case 'q': return VTBL_PACKELEM;
+    case 'r': return VTBL_PATTERN;
+    case 'S': return VTBL_SIG;
+    case 's': return VTBL_SIGELEM;
+    case 't': return VTBL_TAINT;
+    case 'U': return VTBL_UVAR;
+    case 'v': return VTBL_VEC;
+    case 'x': return VTBL_SUBSTR;
+    case 'y': return VTBL_DEFELEM;
+    case '~': return ROW_NONE;
+    default: return ROW_REFUSED;
+    }
+}
+
+// Whether sv is one of the slots of the glob's body.
+bool is_slot_of_glob(SV* sv, SV* glob)
+{
+    GP* gp = gv_gp(sv_as<GV>(glob));
+    if (!gp)
+        return false;
+    return sv == gp->gp_sv || sv == as_sv(gp->gp_av) || sv == as_sv(gp->gp_hv) || sv == as_sv(gp->gp_cv) ||
+           sv == as_sv(gp->gp_io) || sv == as_sv(gp->gp_form);
+}
+
+}  // namespace
+
+void sv_add_magic(PERLGCB* gcb, SV* sv, SV* obj, int how, const char* name, int32_t namlen)
+{
+    if ((sv->flags & SVf_READONLY) && !in_compile_statement(gcb) && !prx_strchr("gBf", how))
+        croak_readonly(gcb);
+    if ((sv->flags & SV_MAGIC_FLAGS) || (how == 't' && sv_type(sv) >= SVt_PVMG)) {
+        if (MAGIC* found = mg_find_by_type(gcb, sv, how)) {
+            if (how == 't')
+                found->len |= 1;
+            return;
+        }
+    } else if (sv_type(sv) < SVt_PVMG) {
+        sv_upgrade_body(gcb, sv, SVt_PVMG);
+    }
+    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(sizeof(MAGIC)));
+    std::memset(mg, 0, sizeof *mg);
+    mg->next = sv_magic_chain(sv);
+    sv_magic_chain(sv) = mg;
+
+    if (!obj || obj == sv || how == '#' || how == 'r' || (sv_type(obj) == SVt_PVGV && is_slot_of_glob(sv, obj))) {
+        mg->obj = obj;
+    } else {
+        mg->obj = sv_refinc(obj);
+        mg->mgflags |= MGf_REFCOUNTED;
+    }
+    mg->type = static_cast<char>(how);
+    mg->len = namlen;
+    if (name) {
+        if (namlen >= 0)
+            mg->ptr = pool_strndup(gcb, name, namlen);
+        else if (namlen == -2)
+            mg->ptr = reinterpret_cast<char*>(sv_refinc(reinterpret_cast<SV*>(const_cast<char*>(name))));
+    }
+    int32_t row = magic_row(how);
+    if (row == ROW_REFUSED)
+        fatal_error(gcb, "Don't know how to handle magic of type '%c'", how);
+    if (row >= 0)
+        mg->virt = &gcb->magic_vtbl[row];
+    if (how == 't')
+        mg->len = 1;
+    if (how == 'L' || how == '~')
+        sv->flags |= SVs_RMG;
+    mg_update_flags(gcb, sv);
+    if (sv->flags & SVs_GMG)
+        sv->flags &= ~SV_PUBLIC_OK;
+}
+
+int32_t sv_remove_magic(PERLGCB* gcb, SV* sv, int type)
+{
+    if (sv_type(sv) < SVt_PVMG || !sv_magic_chain(sv))
+        return 0;
+    MAGIC** link = &sv_magic_chain(sv);
+    while (MAGIC* mg = *link) {
+        if (mg->type != static_cast<char>(type)) {
+            link = &mg->next;
+            continue;
+        }
+        *link = mg->next;
+        if (mg->virt && mg->virt->free)
+            mg->virt->free(gcb, sv, mg);
+        if (mg->ptr && mg->type != 'g') {
+            if (mg->len >= 0)
+                pool_free(mg->ptr);
+            else if (mg->len == -2)
+                sv_release(gcb, reinterpret_cast<SV*>(mg->ptr));
+        }
+        if ((mg->mgflags & MGf_REFCOUNTED) && mg->obj)
+            sv_release(gcb, mg->obj);
+        pool_free(mg);
+    }
+    if (!sv_magic_chain(sv)) {
+        sv->flags &= ~SV_MAGIC_FLAGS;
+        sv->flags |= (sv->flags & SV_PRIVATE_OK) >> 8;
+    }
+    return 0;
+}

@@ -1,0 +1,132 @@
+// The command-line programs prxmatch and rngprobe, run as a person runs them.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "mmfixture.h"
+#include "matchmod/mmsession.h"
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// Runs a tool of the build with arguments (shell words) and optional input.
+Outcome run(const std::string& tool, const std::string& args, const std::string& input = "")
+{
+    Outcome r;
+    const char* bin = std::getenv("PRX_BINARY_DIR");
+    if (!bin)
+        return r;
+    std::string base = std::string(bin) + "/cli_test." + tool;
+    std::string in = base + ".in", out = base + ".out", err = base + ".err";
+    std::ofstream(in) << input;
+    std::string cmd = std::string(bin) + "/hostsim/" + tool + " " + args + " <" + in + " >" + out + " 2>" + err;
+    int st = std::system(cmd.c_str());
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = slurp(out);
+    r.err = slurp(err);
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return r;
+}
+
+struct Cli : ::testing::Test {
+    void SetUp() override
+    {
+        if (!std::getenv("PRX_BINARY_DIR"))
+            GTEST_SKIP() << "no build directory given";
+    }
+};
+
+TEST_F(Cli, PrxmatchCallsOncePerSource)
+{
+    Outcome r = run("prxmatch", "'/b/' abc xyz");
+    EXPECT_EQ(r.status, 0);
+    // One result line per source, whatever the engine answers.
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+    // An engine that cannot compile yet is named plainly.
+    bool not_built = r.err.find("panic: not built: rexhost_compile") != std::string::npos;
+    EXPECT_EQ(r.err.find("prxmatch: the pattern engine cannot compile patterns yet (rexhost_compile is not built)") !=
+                  std::string::npos,
+              not_built)
+        << r.err;
+    if (not_built) {
+        EXPECT_EQ(r.out, ".\tstatus 0x0001D804\n.\tstatus 0x0001D804\n");
+    }
+    Outcome s = run("prxmatch", "'/b/'", "abc\nxyz\nb\n");
+    EXPECT_EQ(std::count(s.out.begin(), s.out.end(), '\n'), 3);
+}
+
+TEST_F(Cli, PrxmatchPatternIds)
+{
+    Outcome r = run("prxmatch", "--id . abc");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, ".\tstatus 0x0001D804\n");
+    EXPECT_NE(r.err.find("MESSAGE 738/103 ERROR: A required argument to the function PRXMATCH is missing."),
+              std::string::npos);
+    r = run("prxmatch", "--id 0.5 abc def");
+    EXPECT_EQ(r.out, ".\tstatus 0x8001D802\n.\tstatus 0x8001D802\n");
+    r = run("prxmatch", "--slot '/b/' --id 1 abc");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("prxmatch: slot 1 holds /b/"), std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+}
+
+TEST_F(Cli, PrxmatchUsage)
+{
+    EXPECT_EQ(run("prxmatch", "").status, 2);
+    EXPECT_EQ(run("prxmatch", "--kind").status, 2);
+}
+
+TEST_F(Cli, RngprobeDraws)
+{
+    Outcome r = run("rngprobe", "MT32 5489 0 3");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "d091bb5c\n22ae9ef6\ne7e1faee\n");
+    r = run("rngprobe", "mt 5489 0 1");
+    EXPECT_EQ(r.out, "c96d191cf6f6aea6\n");
+    r = run("rngprobe", "PCG32I 1 0 2");
+    EXPECT_EQ(r.out, "a3fe8633\n0e48fb8f\n");
+    r = run("rngprobe", "--uniform MT32 5489 0 1");
+    char want[64];
+    std::snprintf(want, sizeof want, "%.17g\n", 3499211612.0 * (0x1p-32 - 0x1p-85));
+    EXPECT_EQ(r.out, want);
+    r = run("rngprobe", "--uniform XOR64 1 0 1");
+    std::snprintf(want, sizeof want, "%.17g\n", static_cast<double>(0x47E4CE4B896CDD1Dull) * 0x1p-64);
+    EXPECT_EQ(r.out, want);
+    r = run("rngprobe", "NOPE 5489 0 1");
+    EXPECT_NE(r.err.find("rngprobe: the stream of NOPE reports 0x8C7FE80B and uses MTHYBRID"), std::string::npos);
+    EXPECT_EQ(run("rngprobe", "MT32 x 0 1").status, 2);
+}
+
+// The command line stops on a fatal host error with a non-zero exit code.
+TEST(FatalStop, CommandLineHostExits)
+{
+    EXPECT_EXIT(
+        {
+            hostsim::Host& h = hostsim::reset();
+            h.fatal_exits = true;
+            mcn_main(&h.vec, nullptr);
+            h.fail.fail_next = true;
+            prx_slot_alloc(&h.main_task()->handle);
+        },
+        ::testing::ExitedWithCode(3), "host: fatal stop 1016");
+}
+
+}  // namespace
