@@ -27,10 +27,17 @@ protected:
         gcb = interp_alloc();
         gcb->top_env = &gcb->start_env;
         gcb->start_env.prev = nullptr;
+        if (!gcb->fold_table)
+            gcb->fold_table = fold;  // the table block is made by interpreter construction
         rexhost_build_fold(gcb);
         re_install_hooks(gcb);
     }
-    void TearDown() override { interp_free(gcb); }
+    void TearDown() override
+    {
+        if (gcb->fold_table == fold)
+            gcb->fold_table = nullptr;
+        interp_free(gcb);
+    }
 
     // Runs body under a jump environment; returns the code that arrived.
     int32_t guarded(const std::function<void()>& body)
@@ -50,6 +57,20 @@ protected:
             *code = c;
         last_op_flags = pm.op_pmflags;
         return c ? nullptr : rx;
+    }
+    // Matches subject from its start; the code of a jump that left the match
+    // goes to *code. Returns 1 for a match, 0 for none, -1 after a jump.
+    int32_t match(re_compiled* rx, const std::string& subject, int32_t* code = nullptr)
+    {
+        subj = subject;
+        int32_t r = 0;
+        int32_t c = guarded([&] {
+            r = gcb->re_hook_exec(gcb, rx, subj.data(), subj.data() + subj.size(), subj.data(), 0, nullptr, nullptr,
+                                  0);
+        });
+        if (code)
+            *code = c;
+        return c ? -1 : r;
     }
     // Captured standard error as plain text.
     std::string err_text()
@@ -77,6 +98,8 @@ protected:
     }
     void clear_err() { gcb->err.len = 0; }
 
+    std::string subj;
+    uint8_t fold[256] = {};
     hostsim::Host* h = nullptr;
     PERLGCB* gcb = nullptr;
     uint16_t last_op_flags = 0;
