@@ -1005,7 +1005,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             if (kind == RE_EXACT) {
                 if (first->type != RE_EXACT && !(gcb->re_regflags & RE_REGF_UTF8))
                     rx->regstclass = reinterpret_cast<re_class_node*>(first);
-            } else if (re_simple_nodes[first->type] || kind == RE_BOUND || kind == RE_NBOUND) {
+            } else if ((re_simple_nodes[first->type] && kind != RE_REG_ANY) || kind == RE_BOUND || kind == RE_NBOUND) {
                 rx->regstclass = reinterpret_cast<re_class_node*>(first);
             } else if (kind == RE_BOL) {
                 rx->reganch |= first->type == RE_MBOL ? REA_MBOL : first->type == RE_SBOL ? REA_SBOL : REA_BOL;
