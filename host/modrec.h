@@ -5,6 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// The routine a linkage record names: the init routine of an interface
+// module, or the handler of a function module.
+union linkage_routine {
+    int64_t (*init)();
+    void* (*handler)(int64_t request);
+};
+static_assert(sizeof(linkage_routine) == 8);
+
 struct module_linkage {
     uint16_t w0;              // 0
     uint16_t w2;              // 0xFFFF
@@ -12,18 +20,18 @@ struct module_linkage {
     uint32_t w8;              // 0x400
     char name[8];             // module name, blank-padded
     uint32_t w14;             // 0
-    void* init;               // init routine (rexhost) or handler (function modules)
+    linkage_routine routine;  // init routine (rexhost) or handler (function modules)
     uint32_t w20;             // 1
     uint32_t w24;             // 0x25D3
     uint32_t build_stamp;     // the module's own
     uint32_t w2c;             // 0xF
-    void* callback1;          // returns 1
-    void* callback2;          // stub of host service group 1 slot 2
-    void* callback3;          // returns 1
+    int64_t (*callback1)();   // returns 1
+    int64_t (*callback2)(void*, void*, void*, void*);  // stub of host service group 1 slot 2
+    int64_t (*callback3)();   // returns 1
     uint32_t w48;             // 3
 };
 static_assert(offsetof(module_linkage, name) == 0x0C);
-static_assert(offsetof(module_linkage, init) == 0x18);
+static_assert(offsetof(module_linkage, routine) == 0x18);
 static_assert(offsetof(module_linkage, build_stamp) == 0x28);
 static_assert(offsetof(module_linkage, callback1) == 0x30);
 static_assert(offsetof(module_linkage, callback2) == 0x38);

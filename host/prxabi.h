@@ -109,9 +109,33 @@ typedef int32_t (*rexhost_call_fn)(PERLGCB* interp, const char* name);
 
 constexpr unsigned REXHOST_SLOT_COUNT = 18;
 
-// The entry table record: three header words, then slot s at word 3 + s.
+// The entry table record: three header words, then slot s at word 3 + s
+// (slot 0 stays empty). The host reads the slots as one array of entries.
 struct rexhost_entry_table {
     void* header[3];
-    void* slot[REXHOST_SLOT_COUNT + 1];   // slot[0] stays empty
+    void* slot0;
+    rexhost_unbind_fn unbind;                        // 1
+    rexhost_interp_create_fn interp_create;          // 2
+    rexhost_interp_destroy_fn interp_destroy;        // 3
+    rexhost_parse_fn parse;                          // 4
+    rexhost_regfree_fn regfree;                      // 5
+    rexhost_match_fn match;                          // 6
+    rexhost_expand_fn expand;                        // 7
+    rexhost_report_fn report_errors;                 // 8
+    rexhost_report_fn report_notes;                  // 9
+    rexhost_set_option_fn set_option;                // 10
+    rexhost_compile_fn compile;                      // 11
+    rexhost_release_fn release;                      // 12
+    rexhost_interp_create_here_fn interp_create_here;  // 13
+    rexhost_interp_free_fn interp_free;              // 14
+    rexhost_eval_text_fn eval_text;                  // 15
+    rexhost_get_sv_text_fn get_sv_text;              // 16
+    rexhost_get_sv_number_fn get_sv_number;          // 17
+    rexhost_call_fn call;                            // 18
 };
-static_assert(offsetof(rexhost_entry_table, slot) == 24);
+static_assert(offsetof(rexhost_entry_table, slot0) == 24);
+static_assert(offsetof(rexhost_entry_table, unbind) == 24 + 8 * 1);
+static_assert(offsetof(rexhost_entry_table, match) == 24 + 8 * 6);
+static_assert(offsetof(rexhost_entry_table, compile) == 24 + 8 * 11);
+static_assert(offsetof(rexhost_entry_table, call) == 24 + 8 * 18);
+static_assert(sizeof(rexhost_entry_table) == 24 + 8 * (REXHOST_SLOT_COUNT + 1));

@@ -69,7 +69,7 @@ void trap()
 template <unsigned G, size_t... S>
 void fill_traps(std::vector<HostEntry>& table, std::index_sequence<S...>)
 {
-    ((table[S] = &trap<G, static_cast<unsigned>(S)>), ...);
+    table = {&trap<G, static_cast<unsigned>(S)>...};
 }
 
 template <unsigned G>
@@ -722,8 +722,8 @@ LoadedModule* Host::load(const std::string& name8)
     modules[key] = std::move(m);
     // An interface module binds itself from its init routine; function
     // modules are asked for their functions instead.
-    if (raw->linkage && raw->linkage->init && key != "MATCHMOD") {
-        reinterpret_cast<rexhost_init_fn>(raw->linkage->init)();
+    if (raw->linkage && raw->linkage->routine.init && key != "MATCHMOD") {
+        raw->linkage->routine.init();
         raw->initialised = true;
     }
     return raw;
@@ -735,7 +735,7 @@ FunctionModule Host::load_function_module(const std::string& name8)
     f.module = load(name8);
     if (!f.module || !f.module->linkage)
         return f;
-    auto handler = reinterpret_cast<function_handler_fn>(f.module->linkage->init);
+    auto handler = f.module->linkage->routine.handler;
     auto* list = static_cast<XkFuncDescriptorListRec*>(handler(1));
     if (list) {
         f.count = list->count;

@@ -23,14 +23,14 @@ constinit const module_linkage linkage = {
     .w8 = 0x400,
     .name = {'m', 'a', 't', 'c', 'h', 'm', 'o', 'd'},
     .w14 = 0,
-    .init = reinterpret_cast<void*>(&prxmatch_describe),
+    .routine = {.handler = &prxmatch_describe},
     .w20 = 1,
     .w24 = 0x25D3,
     .build_stamp = BUILD_STAMP,
     .w2c = 0xF,
-    .callback1 = reinterpret_cast<void*>(&linkage_return_one),
-    .callback2 = reinterpret_cast<void*>(&mm_linkage_task_call),
-    .callback3 = reinterpret_cast<void*>(&linkage_return_one),
+    .callback1 = &linkage_return_one,
+    .callback2 = &mm_linkage_task_call,
+    .callback3 = &linkage_return_one,
     .w48 = 3,
 };
 

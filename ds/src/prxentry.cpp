@@ -41,14 +41,14 @@ constinit const module_linkage linkage = {
     .w8 = 0x400,
     .name = {'r', 'e', 'x', 'h', 'o', 's', 't', ' '},
     .w14 = 0,
-    .init = reinterpret_cast<void*>(&rexhost_bind),
+    .routine = {.init = &rexhost_bind},
     .w20 = 1,
     .w24 = 0x25D3,
     .build_stamp = BUILD_STAMP,
     .w2c = 0xF,
-    .callback1 = reinterpret_cast<void*>(&linkage_return_one),
-    .callback2 = reinterpret_cast<void*>(&linkage_task_call),
-    .callback3 = reinterpret_cast<void*>(&linkage_return_one),
+    .callback1 = &linkage_return_one,
+    .callback2 = &linkage_task_call,
+    .callback3 = &linkage_return_one,
     .w48 = 3,
 };
 
@@ -82,30 +82,27 @@ constinit const TOV_Image_Information image_information = {
     },
 };
 
-// Slot s is word 3 + s; slot 0 stays empty.
 constinit const rexhost_entry_table entry_table = {
     .header = {nullptr, nullptr, nullptr},
-    .slot = {
-        nullptr,
-        reinterpret_cast<void*>(&rexhost_unbind),               // 1  unbind the interface
-        reinterpret_cast<void*>(&rexhost_interp_create),        // 2  create the task's interpreter
-        reinterpret_cast<void*>(&rexhost_interp_destroy),       // 3  destroy an interpreter
-        reinterpret_cast<void*>(&rexhost_parse),                // 4  parse and compile a pattern text
-        reinterpret_cast<void*>(&rexhost_regfree),              // 5  free a pattern and its tree
-        reinterpret_cast<void*>(&rexhost_match),                // 6  match a compiled pattern
-        reinterpret_cast<void*>(&rexhost_expand),               // 7  expand a replacement
-        reinterpret_cast<void*>(&rexhost_report_errors),        // 8  hand over captured errors
-        reinterpret_cast<void*>(&rexhost_report_notes),         // 9  hand over captured output
-        reinterpret_cast<void*>(&rexhost_set_option),           // 10 pattern trace on or off
-        reinterpret_cast<void*>(&rexhost_compile),              // 11 compile for a call site
-        reinterpret_cast<void*>(&rexhost_release),              // 12 release a call-site record
-        reinterpret_cast<void*>(&rexhost_interp_create_here),   // 13 create on the current task
-        reinterpret_cast<void*>(&rexhost_interp_free),          // 14 destruct and free
-        reinterpret_cast<void*>(&rexhost_eval_text),            // 15 evaluate a program text
-        reinterpret_cast<void*>(&rexhost_get_sv_text),          // 16 read a scalar as text
-        reinterpret_cast<void*>(&rexhost_get_sv_number),        // 17 read a scalar as a number
-        reinterpret_cast<void*>(&rexhost_call),                 // 18 call a subroutine by name
-    },
+    .slot0 = nullptr,
+    .unbind = &rexhost_unbind,                          // unbind the interface
+    .interp_create = &rexhost_interp_create,            // create the task's interpreter
+    .interp_destroy = &rexhost_interp_destroy,          // destroy an interpreter
+    .parse = &rexhost_parse,                            // parse and compile a pattern text
+    .regfree = &rexhost_regfree,                        // free a pattern and its tree
+    .match = &rexhost_match,                            // match a compiled pattern
+    .expand = &rexhost_expand,                          // expand a replacement
+    .report_errors = &rexhost_report_errors,            // hand over captured errors
+    .report_notes = &rexhost_report_notes,              // hand over captured output
+    .set_option = &rexhost_set_option,                  // pattern trace on or off
+    .compile = &rexhost_compile,                        // compile for a call site
+    .release = &rexhost_release,                        // release a call-site record
+    .interp_create_here = &rexhost_interp_create_here,  // create on the current task
+    .interp_free = &rexhost_interp_free,                // destruct and free
+    .eval_text = &rexhost_eval_text,                    // evaluate a program text
+    .get_sv_text = &rexhost_get_sv_text,                // read a scalar as text
+    .get_sv_number = &rexhost_get_sv_number,            // read a scalar as a number
+    .call = &rexhost_call,                              // call a subroutine by name
 };
 
 extern "C" __attribute__((visibility("default"))) const TOV_Image_Information* mcn_main(void* host, void* module)

@@ -76,18 +76,6 @@ void panic_not_built(const char* name)
 #define NOT_BUILT(name) panic_not_built(#name)
 
 // ---- values: arenas, body free lists, numbers, formatting -------------------
-bool sv_convert_to_bytes(PERLGCB*, SV*, int32_t) { NOT_BUILT(sv_convert_to_bytes); }
-void sv_convert_to_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_convert_to_utf8); }
-void sv_encode_utf8(PERLGCB*, SV*) { NOT_BUILT(sv_encode_utf8); }
-bool sv_mark_utf8_if_valid(PERLGCB*, SV*) { NOT_BUILT(sv_mark_utf8_if_valid); }
-uint64_t sv_byte_length(PERLGCB*, SV*) { NOT_BUILT(sv_byte_length); }
-uint64_t sv_char_length(PERLGCB*, SV*) { NOT_BUILT(sv_char_length); }
-void sv_pos_b2u(PERLGCB*, SV*, int32_t*) { NOT_BUILT(sv_pos_b2u); }
-void sv_mark_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_mark_tainted); }
-bool sv_is_tainted(PERLGCB*, SV*) { NOT_BUILT(sv_is_tainted); }
-void sv_clear_taint(PERLGCB*, SV*) { NOT_BUILT(sv_clear_taint); }
-void taint_check_dependency(PERLGCB*, const char*, const char*) { NOT_BUILT(taint_check_dependency); }
-void taint_check_environment(PERLGCB*) { NOT_BUILT(taint_check_environment); }
 char* sv_read_record(PERLGCB*, SV*, PrxStream, int32_t) { NOT_BUILT(sv_read_record); }
 void sv_reset_by_letters(PERLGCB*, const char*, HV*) { NOT_BUILT(sv_reset_by_letters); }
 CV* sv_to_code(PERLGCB*, SV*, HV**, GV**, int32_t) { NOT_BUILT(sv_to_code); }

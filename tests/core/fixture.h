@@ -39,6 +39,9 @@ protected:
         gcb->hexdigit = "0123456789abcdef0123456789ABCDEF";
         gcb->start_env = JumpEnv{nullptr, -1, 1};
         gcb->top_env = &gcb->start_env;
+        // A jump that escapes a test's run() reaches gtest as an exception
+        // instead of ending the process at the bridge's last resort.
+        head_env(gcb)->must_catch = 1;
         gcb->compiling = &compile_cop;
         gcb->curcop = &runtime_cop;
         gcb->tmps_stack = static_cast<SV**>(pool_malloc(128 * sizeof(SV*)));

@@ -438,9 +438,9 @@ TEST_F(Foundation, FoldTable)
     uint8_t table[256];
     gcb->fold_table = table;
     rexhost_build_fold(gcb);
-    EXPECT_EQ(table['a'], 'A');
-    EXPECT_EQ(table['Z'], 'z');
-    EXPECT_EQ(table['5'], '5');
+    EXPECT_EQ(table[0x61], 'A');
+    EXPECT_EQ(table[0x5A], 'z');
+    EXPECT_EQ(table[0x35], '5');
     EXPECT_EQ(table[0xE9], 0xE9);
     gcb->fold_table = nullptr;
 }

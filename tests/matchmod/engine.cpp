@@ -70,11 +70,11 @@ void ScriptedEngine::bind(hostsim::Host& h)
     pattern.endp = endp;
     bridge.refcnt = 1;
     bridge.interp = reinterpret_cast<PERLGCB*>(&interp);
-    table.slot[6] = reinterpret_cast<void*>(&e_match);
-    table.slot[8] = reinterpret_cast<void*>(&e_errors);
-    table.slot[9] = reinterpret_cast<void*>(&e_notes);
-    table.slot[11] = reinterpret_cast<void*>(&e_compile);
-    table.slot[12] = reinterpret_cast<void*>(&e_release);
+    table.match = &e_match;
+    table.report_errors = &e_errors;
+    table.report_notes = &e_notes;
+    table.compile = &e_compile;
+    table.release = &e_release;
     h.bind(REXHOST_INTERFACE_ID, &table);
     // The engine is already bound: loading rexhost only records the request.
     h.over.xkLoadModule = [this](uint32_t id, const char* name, int32_t mode) -> int32_t {

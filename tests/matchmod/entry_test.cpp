@@ -15,10 +15,10 @@ TEST_F(EntryTest, EntryKeepsTheHostRecords)
     EXPECT_EQ(g_xk_services, &tk->services);
     const module_linkage* l = info->linkage[0];
     EXPECT_EQ(std::string(l->name, 8), "matchmod");
-    EXPECT_EQ(l->init, reinterpret_cast<void*>(&prxmatch_describe));
+    EXPECT_EQ(l->routine.handler, &prxmatch_describe);
     // The linkage record's task callback reaches host service group 1 slot 2.
     h->over.xkLinkageCall = [](void* a, void*, void*, void*) -> int64_t { return a ? 11 : 12; };
-    auto cb = reinterpret_cast<int64_t (*)(void*, void*, void*, void*)>(l->callback2);
+    auto cb = l->callback2;
     EXPECT_EQ(cb(h, nullptr, nullptr, nullptr), 11);
     EXPECT_EQ(h->calls.back().group, 1u);
     EXPECT_EQ(h->calls.back().slot, 2u);

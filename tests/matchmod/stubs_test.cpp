@@ -98,11 +98,11 @@ void t_release(host_task* t, PrxCompiled* r) { seen = {12, {t, r, nullptr}}; }
 TEST_F(StubsTest, EntrySlotStubsReachTheBoundTable)
 {
     static rexhost_entry_table table{};
-    table.slot[6] = reinterpret_cast<void*>(&t_match);
-    table.slot[8] = reinterpret_cast<void*>(&t_errors);
-    table.slot[9] = reinterpret_cast<void*>(&t_notes);
-    table.slot[11] = reinterpret_cast<void*>(&t_compile);
-    table.slot[12] = reinterpret_cast<void*>(&t_release);
+    table.match = &t_match;
+    table.report_errors = &t_errors;
+    table.report_notes = &t_notes;
+    table.compile = &t_compile;
+    table.release = &t_release;
     ASSERT_EQ(h->bind(327863, &table), 0);
     auto* interp = reinterpret_cast<PERLGCB*>(0x1000);
     auto* task = reinterpret_cast<host_task*>(0x2000);

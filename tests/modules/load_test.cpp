@@ -55,8 +55,8 @@ TEST(Modules, ImageInformationAndLinkage)
         EXPECT_EQ(l->w24, 0x25D3u);
         EXPECT_EQ(l->w2c, 0xFu);
         EXPECT_EQ(l->w48, 3u);
-        EXPECT_EQ(reinterpret_cast<int64_t (*)()>(l->callback1)(), 1);
-        EXPECT_EQ(reinterpret_cast<int64_t (*)()>(l->callback3)(), 1);
+        EXPECT_EQ(l->callback1(), 1);
+        EXPECT_EQ(l->callback3(), 1);
         // xkvercn1 copies the 208-byte version block.
         auto vercn = reinterpret_cast<xkvercn1_fn>(dlsym(m->dl, "xkvercn1"));
         ASSERT_NE(vercn, nullptr);
@@ -87,7 +87,7 @@ TEST(Modules, MatchmodDescribesPrxmatch)
     hostsim::Host& h = hostsim::reset();
     hostsim::LoadedModule* m = h.load("MATCHMOD");
     ASSERT_NE(m, nullptr);
-    auto handler = reinterpret_cast<function_handler_fn>(m->linkage->init);
+    auto handler = m->linkage->routine.handler;
     EXPECT_EQ(handler(0), nullptr);
     EXPECT_EQ(handler(3), nullptr);
     auto* list = static_cast<XkFuncDescriptorListRec*>(handler(1));
