@@ -1105,7 +1105,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 while (n >= ln || (n == RE_INFTY && ln > 0 && l)) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (paren) {
-                            if (n) {
+                            if (ln) {  // the count matched so far, not the maximum
                                 gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, gcb->re_input, l) - bostr);
                                 gcb->re_ends[paren] = static_cast<int32_t>(gcb->re_input - bostr);
                             } else
@@ -1222,7 +1222,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 }
                 while (n >= ln || (n == RE_INFTY && ln > 0)) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
-                        if (try_paren(n, gcb->re_input))
+                        if (try_paren(ln, gcb->re_input))
                             sayYES;
                         bt_unwind(gcb, lastcp);
                     }

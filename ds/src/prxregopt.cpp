@@ -893,7 +893,9 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
                 data->flags |= SF_HAS_EVAL;
             if (data)
                 data->whilem_c = fake.whilem_c;
-            if (f & SCF_DO_STCLASS_AND) {
+            // A lookahead that may match the empty string says nothing of the
+            // next character: only one that must consume narrows the class.
+            if ((f & SCF_DO_STCLASS_AND) && !(intrnl.flags & RE_CLASS_EOS)) {
                 uint8_t was = data->start_class->flags & RE_CLASS_EOS;
                 re_class_and(data->start_class, &intrnl);
                 if (was)
