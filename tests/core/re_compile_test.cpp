@@ -126,3 +126,149 @@ TEST_F(Engine, LongJumpFormsForBigPrograms)
 }
 
 }  // namespace
+
+namespace {
+
+std::string members(const re_class_node* cl)
+{
+    std::string s;
+    for (int c = 0; c < 256; c++)
+        if (re_bitmap_test(cl->bitmap, static_cast<uint8_t>(c)))
+            s += static_cast<char>(c);
+    return s;
+}
+
+// Every POSIX class name, and its negation, by the host's ASCII tables.
+TEST_F(Engine, PosixClassNames)
+{
+    struct Case {
+        const char* name;
+        std::string want;
+    };
+    std::string all;
+    for (int c = 0; c < 256; c++)
+        all += static_cast<char>(c);
+    auto select = [&](bool (*f)(int)) {
+        std::string s;
+        for (int c = 0; c < 256; c++)
+            if (f(c))
+                s += static_cast<char>(c);
+        return s;
+    };
+    const Case cases[] = {
+        {"alpha", select([](int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); })},
+        {"alnum", select([](int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); })},
+        {"ascii", select([](int c) { return c < 128; })},
+        {"blank", "\t "},
+        {"cntrl", select([](int c) { return c < 32 || c == 127; })},
+        {"digit", "0123456789"},
+        {"graph", select([](int c) { return c > 32 && c < 127; })},
+        {"lower", "abcdefghijklmnopqrstuvwxyz"},
+        {"print", select([](int c) { return c >= 32 && c < 127; })},
+        {"punct", select([](int c) {
+             return c > 32 && c < 127 && !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
+         })},
+        {"space", "\t\n\v\f\r "},
+        {"upper", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"},
+        {"word", select([](int c) {
+             return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+         })},
+        {"xdigit", "0123456789ABCDEFabcdef"},
+    };
+    for (const Case& c : cases) {
+        for (bool negated : {false, true}) {
+            std::string pattern = std::string("[[:") + (negated ? "^" : "") + c.name + ":]]";
+            SCOPED_TRACE(pattern);
+            re_compiled* rx = compile(pattern);
+            ASSERT_NE(rx, nullptr) << err_text();
+            const re_class_node* cl = reinterpret_cast<const re_class_node*>(rx->program + 1);
+            ASSERT_EQ(cl->type, RE_ANYOF);
+            std::string want = c.want;
+            if (negated) {
+                std::string comp;
+                for (int ch = 0; ch < 256; ch++)
+                    if (want.find(static_cast<char>(ch)) == std::string::npos)
+                        comp += static_cast<char>(ch);
+                want = comp;
+            }
+            EXPECT_EQ(members(cl), want);
+            pregfree(gcb, rx);
+        }
+    }
+}
+
+TEST_F(Engine, ClassMembersAndEscapes)
+{
+    struct Case {
+        const char* pattern;
+        const char* flags;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"[]a]", "", "]a"},
+        {"[a-]", "", "-a"},
+        {"[\\x{41}\\x42]", "", "AB"},
+        {"[\\x{e9}]", "", "\xe9"},
+        {"[\\101\\cA\\t]", "", std::string("\x01\tA")},
+        {"[A-C]", "i", "ABCabc"},
+        {"[:alpha:]", "", ":ahlp"},
+        {"[\\d-z]", "", "-0123456789z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern, c.flags);
+        ASSERT_NE(rx, nullptr) << err_text();
+        const re_class_node* cl = reinterpret_cast<const re_class_node*>(rx->program + 1);
+        ASSERT_EQ(cl->type, RE_ANYOF);
+        EXPECT_EQ(members(cl), c.want);
+        pregfree(gcb, rx);
+    }
+}
+
+// A pattern is freed with its data-array entries when its count reaches 0.
+TEST_F(Engine, FreedWhenCountReachesZero)
+{
+    auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
+    re_compiled* rx = compile("([a])|[b]");
+    ASSERT_EQ(match(rx, "a"), 1);  // the matcher's scratch stays with the interpreter
+    pregfree(gcb, rx);
+    size_t before = pool->live.size();
+    rx = compile("[a]|[b]");
+    ASSERT_NE(rx, nullptr);
+    ASSERT_NE(rx->data, nullptr);
+    EXPECT_GT(pool->live.size(), before);
+    rx->refcnt++;
+    pregfree(gcb, rx);
+    EXPECT_EQ(rx->refcnt, 1);
+    EXPECT_EQ(match(rx, "xb"), 1);
+    pregfree(gcb, rx);
+    EXPECT_EQ(pool->live.size(), before);
+    pregfree(gcb, nullptr);
+}
+
+// Repeats of zero-width atoms: the simple counter counts characters only,
+// and the fixed-length counter stops at the end of the subject.
+TEST_F(Engine, RepeatsOfZeroWidthAtoms)
+{
+    struct Case {
+        const char* pattern;
+        const char* subject;
+        int32_t start;
+    };
+    const Case cases[] = {
+        {"[a](?:\\B)+", "ab", -1},
+        {"[a](?:\\B)*", "ab", 0},
+        {"(?:^)+", "", -1},
+        {"(?:^)+", "x", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = match(rx, c.subject);
+        EXPECT_EQ(r == 1 ? rx->startp[0] : -1, c.start);
+        pregfree(gcb, rx);
+    }
+}
+
+}  // namespace
