@@ -570,17 +570,19 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan);
 
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
 {
-    int32_t depth = guard_depth + 1;
+    // The driver points re_depth at this thread's counter for the match.
+    int32_t* counter = gcb->re_depth ? gcb->re_depth : &guard_depth;
+    int32_t depth = *counter + 1;
     if (depth > RE_DEPTH_LIMIT) {
-        guard_depth = 0;
+        *counter = 0;
         gcb->errno_cell = 1100;
         fatal_error(gcb, "Catastrophic backtracking detected");
     }
-    guard_depth = depth;
+    *counter = depth;
     gcb->re_indent++;
     int32_t r = match_body(gcb, node);
     gcb->re_indent--;
-    guard_depth--;
+    --*counter;
     return r;
 }
 
