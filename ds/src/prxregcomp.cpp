@@ -1,6 +1,7 @@
 // The pattern compiler: the driver with its two passes, the compile-error
 // forms, the emitters and linkers, and the parser of branches, pieces,
 // atoms and groups.
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
@@ -163,6 +164,26 @@ void re_fail_formatted(PERLGCB* gcb, const char* at, const char* tmpl, const cha
         buf[sizeof buf - 1] = 0;
     }
     fatal_error(gcb, "%s", buf);
+}
+
+void re_fail_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
+{
+    char msg[600];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    re_fail_formatted(gcb, at, fmt, msg);
+}
+
+void re_warn_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
+{
+    char msg[600];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    re_warn_at(gcb, at, msg);
 }
 
 void re_warn_at(PERLGCB* gcb, const char* at, const char* message)
@@ -485,9 +506,7 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flagp)
         if (!max && *maxpos != '0')
             max = RE_INFTY;
         else if (max >= RE_INFTY) {
-            char msg[80];
-            std::snprintf(msg, sizeof msg, "Quantifier in {,} bigger than %d", static_cast<int>(RE_INFTY - 1));
-            re_fail_formatted(gcb, gcb->re_parse, "Quantifier in {,} bigger than %d", msg);
+            re_fail_fmt(gcb, gcb->re_parse, "Quantifier in {,} bigger than %d", static_cast<int>(RE_INFTY - 1));
         }
         gcb->re_parse = next;
         re_next_token(gcb);
@@ -539,11 +558,9 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flagp)
         *flagp |= RE_SPSTART;
 
     if (!re_size_only(gcb) && !(flags & RE_HASWIDTH) && max > RE_INFTY / 3 && re_warn_enabled(gcb)) {
-        char msg[600];
         int32_t n = static_cast<int32_t>(gcb->re_parse - origparse);
-        std::snprintf(msg, sizeof msg, "%.*s matches null string many times", static_cast<int>(n > 500 ? 500 : n),
-                      origparse);
-        re_warn_at(gcb, gcb->re_parse, msg);
+        re_warn_fmt(gcb, gcb->re_parse, "%.*s matches null string many times", static_cast<int>(n > 500 ? 500 : n),
+                    origparse);
     }
 
     if (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '?') {
@@ -991,10 +1008,8 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flagp)
         }
         re_next_token(gcb);
     } else {
-        char msg[64];
         int32_t n = static_cast<int32_t>(end - p < 2 ? end - p : 2);
-        std::snprintf(msg, sizeof msg, "Unknown switch condition (?(%.*s", static_cast<int>(n), p);
-        re_fail_formatted(gcb, p, "Unknown switch condition (?(%.2s", msg);
+        re_fail_fmt(gcb, p, "Unknown switch condition (?(%.*s", static_cast<int>(n), p);
     }
     re_program_node* ifthen = re_emit_arg_node(gcb, RE_IFTHEN, 0);
     re_link_tail(gcb, ret, ifthen);
@@ -1049,9 +1064,7 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
     *flagp = 0;
 
     if (++gcb->re_nesting > RE_NESTING_LIMIT) {
-        char msg[64];
-        std::snprintf(msg, sizeof msg, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
-        re_fail_formatted(gcb, gcb->re_parse, "Groups nested more than %d deep", msg);
+        re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
     }
 
     if (paren) {
@@ -1083,9 +1096,7 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
                 break;
             case '$':
             case '@': {
-                char msg[64];
-                std::snprintf(msg, sizeof msg, "Sequence (?%c...) not implemented", static_cast<char>(paren));
-                re_fail_formatted(gcb, gcb->re_parse, "Sequence (?%c...) not implemented", msg);
+                re_fail_fmt(gcb, gcb->re_parse, "Sequence (?%c...) not implemented", static_cast<char>(paren));
             }
             case '#':
                 while (gcb->re_parse < end && *gcb->re_parse != ')')
@@ -1132,11 +1143,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
                 if (gcb->re_parse >= end || *gcb->re_parse != ')') {
                     if (gcb->re_parse < end)
                         gcb->re_parse++;
-                    char msg[600];
                     int32_t n = static_cast<int32_t>(gcb->re_parse - seqstart);
-                    std::snprintf(msg, sizeof msg, "Sequence (%.*s...) not recognized", static_cast<int>(n > 500 ? 500 : n),
-                                  seqstart);
-                    re_fail_formatted(gcb, gcb->re_parse, "Sequence (%.*s...) not recognized", msg);
+                    re_fail_fmt(gcb, gcb->re_parse, "Sequence (%.*s...) not recognized",
+                                static_cast<int>(n > 500 ? 500 : n), seqstart);
                 }
                 re_next_token(gcb);
                 *flagp = RE_TRYAGAIN;

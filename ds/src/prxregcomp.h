@@ -41,6 +41,11 @@ bool re_warn_enabled(PERLGCB* gcb);
 [[noreturn]] void re_fail_at(PERLGCB* gcb, const char* at, const char* message);
 // The form with arguments: message is the template already expanded.
 [[noreturn]] void re_fail_formatted(PERLGCB* gcb, const char* at, const char* tmpl, const char* message);
+// The form with arguments, formatting the template itself (kept out of the
+// parser's recursive frames).
+[[noreturn]] __attribute__((noinline, format(printf, 3, 4))) void re_fail_fmt(PERLGCB* gcb, const char* at,
+                                                                            const char* fmt, ...);
+__attribute__((noinline, format(printf, 3, 4))) void re_warn_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...);
 // A warning of the regexp category in the position form.
 void re_warn_at(PERLGCB* gcb, const char* at, const char* message);
 

@@ -272,3 +272,22 @@ TEST_F(Engine, RepeatsOfZeroWidthAtoms)
 }
 
 }  // namespace
+
+namespace {
+
+// Group nesting is bounded, so that the parser never runs out of stack.
+TEST_F(Engine, GroupNestingLimit)
+{
+    auto nested = [](int depth) { return std::string(depth, '(') + "[a]" + std::string(depth, ')'); };
+    re_compiled* rx = compile(nested(900));
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_EQ(rx->nparens, 900u);
+    EXPECT_EQ(match(rx, "xa"), 1);
+    EXPECT_EQ(rx->startp[900], 1);
+    pregfree(gcb, rx);
+    int32_t code = 0;
+    EXPECT_EQ(compile(nested(5000), "", &code), nullptr);
+    EXPECT_NE(code, 0);
+}
+
+}  // namespace
