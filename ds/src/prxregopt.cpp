@@ -781,7 +781,9 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
                     nxt += static_cast<int32_t>(re_arg(nxt));
                 (nxt - 1)->flags = static_cast<uint8_t>(data->whilem_c | (gcb->re_whilem_seen << 4));
             }
-            if (data && (fl & (SF_HAS_PAR | SF_IN_PAR)))
+            // Groups inside the body are groups of this stretch too: without
+            // them an enclosing repeat would take the body's group for its own.
+            if (data && ((fl | data->flags) & (SF_HAS_PAR | SF_IN_PAR)))
                 pars++;
             if (flags & SCF_DO_SUBSTR) {
                 bool have_last = false;
