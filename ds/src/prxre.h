@@ -203,6 +203,12 @@ typedef void (*re_free_fn)(PERLGCB* gcb, re_compiled* rx);
 
 // The successor of a node, or null.
 re_program_node* re_next_node(PERLGCB* gcb, re_program_node* node);
+// The same for a node of a finished program (never the size pass's node).
+inline re_program_node* re_next_in_program(re_program_node* p)
+{
+    int32_t offset = re_next_in_arg[p->type] ? static_cast<int32_t>(re_arg(p)) : p->next;
+    return offset == 0 ? nullptr : p + offset;
+}
 // Points the five engine hooks of the interpreter at this engine.
 void re_install_hooks(PERLGCB* gcb);
 

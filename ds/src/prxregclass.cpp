@@ -286,7 +286,9 @@ re_program_node* re_parse_class(PERLGCB* gcb)
             gcb->re_parse = p;
         }
         if (named != NO_CLASS) {
-            if (!need_class) {
+            // Only under locale do named classes stay symbolic (the class word
+            // and flag 0x8); otherwise their bytes go into the bitmap.
+            if (!need_class && (gcb->re_cflags & PMf_LOCALE)) {
                 need_class = true;
                 if (re_size_only(gcb))
                     gcb->re_size += 1;

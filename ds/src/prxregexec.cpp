@@ -604,7 +604,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
     const bool utf8 = utf8_mode(gcb);
 
     while (scan) {
-        next = re_next_node(gcb, scan);
+        next = re_next_in_program(scan);
     reenter:
         switch (scan->type) {
         case RE_BOL:
@@ -1353,7 +1353,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             gcb->re_indent = static_cast<int32_t>(static_cast<int64_t>(uw[7]));
             // Continue with the alternative's body.
             scan = next;
-            next = re_next_node(gcb, scan);
+            next = re_next_in_program(scan);
             goto reenter;
         }
         return 0;
