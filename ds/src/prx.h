@@ -21,7 +21,13 @@ struct op_pattern;
 struct re_program_node;
 struct re_loop_frame;
 struct re_guess_data;
+union save_entry;
+struct SV;
 struct PERLGCB;
+
+// Run-time function and check routine of an op (the op tables).
+typedef OP* (*op_run_fn)(PERLGCB* gcb);
+typedef OP* (*op_check_fn)(PERLGCB* gcb, OP* op);
 
 // ---- values ---------------------------------------------------------------
 //
@@ -306,13 +312,9 @@ struct PERLGCB {
     void* sv_spare_block;         // a block handed over for heads; carved once
     void* body_free_list[13];     // free cells of body types 1 to 12
     void* body_chunk_chain[13];   // chunks of body types 1 to 12
-    void* he_chunk_chain;         // hash-entry chunks, freed with the body chunks
     int32_t sv_clean_all;         // the final sweep runs
     int32_t sv_in_clean_objs;     // the object sweep runs
     uint32_t sv_objcount;         // live blessed values other than I/O handles
-    uint32_t amagic_generation;   // 0 while no package overloads
-    uint32_t sub_generation;      // raised whenever a code slot or a method may change
-    HV* defstash;                 // main::; null before the interpreter is built
 
     // Numbers and formatting.
     const char* hexdigit;         // "0123456789abcdef0123456789ABCDEF"
@@ -351,9 +353,74 @@ struct PERLGCB {
     // ---- string search, Unicode classes, UNIVERSAL, process support ---------
 
     // ---- aggregates, symbol tables, overloading and magic -------------------
-
+    const char** signal_name_table;    // table block copy: names by signal number, null-terminated
+    uint32_t* signal_number_table;     // table block copy: numbers, parallel to the names
     magic_method_table magic_vtbl[MAGIC_VTBL_COUNT];  // the interpreter's copies, rows as VTBL_*
-    GV* envgv;                    // the %ENV glob
+
+    // Hashes and arrays.
+    hash_entry* hash_entry_free_list;  // free entries, linked through next
+    void* hash_entry_arena_chain;      // newest entry arena; each links the previous in its first slot
+    HV* shared_key_table;              // one record per key of every SHAREKEYS hash
+    SV* tied_fetch_cell;               // the temporary element of the last tied hash fetch
+    hash_entry* tied_fetch_entry;      // the entry of the last tied fetch by value; made on first use
+    SV* tied_array_fetch_cell;         // the temporary element of the last tied or offsets array fetch
+
+    // Symbol tables, methods and overloading.
+    uint32_t method_cache_generation;  // method caches and overload tables of an older one are stale
+    uint32_t overload_generation;      // advanced by changes to a package's %OVERLOAD
+    uint32_t gensym_counter;           // number of the next generated glob
+    HV* main_stash;                    // the stash of main, holding "main::" for itself
+    HV* null_stash;                    // receives the names the strict rule refuses
+
+    // %SIG: by signal number, the handler stored in $SIG{NAME} and a
+    // read-only copy of the key it was stored under; one reference each.
+    SV** signal_handler_slots;
+    SV** signal_name_slots;
+
+    // Owned by other families; kept here until theirs are in place.
+    save_entry* savestack;             // save-stack slots
+    int32_t savestack_ix;              // slots in use
+    int32_t savestack_max;             // capacity in slots
+    int32_t scopestack_ix;             // open scopes
+    int32_t scopestack_max;            // capacity
+    OP** retstack;                     // return ops
+    int32_t retstack_ix;               // entries
+    int32_t retstack_max;              // capacity
+    HV* current_package;               // the package being compiled
+    uint32_t compile_hints;            // 0x400: strict variables
+    CV* compcv;                        // the code value being compiled
+    int32_t match_variables_seen;      // set once $`, $& or $' exists
+    const char* chop_set;              // characters at which a format field may break a line
+    SV* formfeed_value;                // $^L
+    SV* patchlevel_value;              // the version value
+    GV* default_output_glob;           // the default output handle
+    uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
+    OP* curpm;                         // last successful pattern op
+    void (*re_hook_free)(PERLGCB*, re_compiled*);  // the engine's pattern free
+    GV* db_line_glob;                  // the debugger's line glob of the current file
+    SV* db_single;                     // the debugger's single-step variable; null until it is set up
+    SV* bodytarget;                    // $^A, the format accumulator
+    SV* nrs;                           // the newline-or-record separator; rs holds the same value
+    char* ofs;                         // $, and its length
+    uint64_t ofslen;
+    char* ors;                         // $\ and its length; null when unset
+    uint64_t orslen;
+    char* ofmt;                        // $#
+    char* inplace;                     // $^I, or null
+    char* osname;                      // $^O
+    int32_t minus_c;                   // $^C
+    int32_t maxsysfd;                  // $^F
+    int32_t basetime;                  // $^T
+    int32_t widesyscalls;              // ${^WIDE_SYSTEM_CALLS}
+    int32_t multiline;                 // $*
+    int32_t statusvalue;               // $?
+    int32_t lex_state;                 // 11 while no parse runs
+    int32_t delaymagic;                // id changes delayed by a list assignment
+    char** origargv;                   // start-up arguments, which $0 overwrites
+    int32_t origargc;
+    int32_t origalen;                  // their contiguous span, 0 until computed
+    char** origenviron;
+    GV* envgv;                         // the %ENV glob
 
     // ---- pattern engine -----------------------------------------------------
     // Engine hooks: the run-time layer reaches the engine only through these.
@@ -362,8 +429,7 @@ struct PERLGCB {
                             uint32_t);
     const char* (*re_hook_guess)(PERLGCB*, re_compiled*, SV*, const char*, const char*, uint32_t, re_guess_data*);
     SV* (*re_hook_check)(PERLGCB*, re_compiled*);
-    void (*re_hook_free)(PERLGCB*, re_compiled*);
-    int32_t multiline;            // nonzero: ^ and $ of patterns without /m work at line boundaries
+    // (the free hook and the multi-line flag are fields of the magic section)
 
     // Compile state: valid while a pattern compiles, kept afterwards.
     const char* re_parse;         // parse position
@@ -438,13 +504,16 @@ struct PERLGCB {
     // ---- source front end ---------------------------------------------------
 
     // ---- op tree and run-time ops -------------------------------------------
+    op_run_fn* op_run_function_table;  // table block copies of the five op tables
+    op_check_fn* op_check_table;
+    const char** op_name_table;
+    const char** op_desc_table;
+    uint32_t* op_args_table;
 
     OP* op;                       // current op; null between ops
     COP* curcop;                  // current statement
     COP* compiling;               // the compile-time statement: curcop while code is compiled
     OP* sortcop;                  // the sort op being run
-    const char** op_name_table;   // the interpreter's copy of the op names
-    const char** op_desc_table;   // the interpreter's copy of the op descriptions
 
     // ---- bridge and interpreter life ----------------------------------------
 };

@@ -12,3 +12,10 @@ enum : int32_t {
 };
 
 int32_t interp_call_value(PERLGCB* gcb, CV* cv, int32_t flags);
+// Calls the named method on the object that stands first above the current
+// mark; returns the number of results left on the stack.
+int32_t interp_call_method_by_name(PERLGCB* gcb, const char* name, int32_t flags);
+// Requires a file by evaluating a require of it.
+void interp_require_file(PERLGCB* gcb, const char* name);
+// Creates the debugger's globals.
+void interp_setup_debugger(PERLGCB* gcb);

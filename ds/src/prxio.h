@@ -1,4 +1,5 @@
-// I/O routines behind the handle ops, and the value dump.
+// I/O routines behind the handle ops, the vec and bit-string routines, and
+// the value dump.
 #pragma once
 
 #include "prx.h"
@@ -7,3 +8,7 @@
 int32_t io_close_streams(PERLGCB* gcb, IO* io, int32_t explicit_close);
 // Writes a dump of the value to the debug stream.
 void dump_value(PERLGCB* gcb, SV* sv);
+// Reads a bit field of 1 to 32 bits at an element offset of a string value.
+uint64_t do_vec_read(PERLGCB* gcb, SV* sv, int32_t offset, int32_t bits);
+// Writes the value's integer into its lvalue target's bit field.
+void do_vec_write(PERLGCB* gcb, SV* sv);

@@ -306,7 +306,7 @@ void warn_bad_filehandle(PERLGCB* gcb, GV* gv, IO* io, int32_t optype)
     bool dirhandle = iob && iob->dirp && !(iob->ioflags & 0x40);
     if (gv && sv_type(as_sv(gv)) == SVt_PVGV) {
         SV* handle = sv_new_temporary(gcb);
-        gv_qualified_name_with_main(gcb, handle, gv, nullptr, 0);
+        gv_qualified_name(gcb, handle, gv, nullptr, 0);
         if ((handle->flags & SVf_POK) && sv_cur(handle)) {
             const char* hname = sv_pv(handle);
             category_warning(gcb, category, "%s%s on %s %s %s", name, parens, state, kind, hname);

@@ -4,24 +4,26 @@
 #include <cstdio>
 #include <cstring>
 
+#include "prxav.h"
 #include "prxbridge.h"
 #include "prxcall.h"
 #include "prxgv.h"
 #include "prxhv.h"
-#include "prxav.h"
 #include "prxio.h"
 #include "prxlibc.h"
 #include "prxmg.h"
 #include "prxmsg.h"
 #include "prxnum.h"
 #include "prxop.h"
+#include "prxproc.h"
 #include "prxre.h"
 #include "prxsearch.h"
 #include "prxuni.h"
 #include "prxrun.h"
 #include "prxscope.h"
+#include "prxsearch.h"
 #include "prxsv.h"
-#include "prxutf8.h"
+#include "prxuni.h"
 
 namespace {
 
@@ -99,6 +101,9 @@ void save_push_int(PERLGCB*, int32_t*) { NOT_BUILT(save_push_int); }
 void save_push_i32(PERLGCB*, int32_t*) { NOT_BUILT(save_push_i32); }
 void save_push_generic_ptr(PERLGCB*, void**) { NOT_BUILT(save_push_generic_ptr); }
 void save_push_i8(PERLGCB*, int8_t*) { NOT_BUILT(save_push_i8); }
+void stack_level_push(PERLGCB*, int32_t) { NOT_BUILT(stack_level_push); }
+void stack_level_pop(PERLGCB*) { NOT_BUILT(stack_level_pop); }
+int32_t save_push_alloc(PERLGCB*, int32_t, int32_t) { NOT_BUILT(save_push_alloc); }
 void stack_unwind_for_exit(PERLGCB*) { NOT_BUILT(stack_unwind_for_exit); }
 stack_level* stack_level_new(PERLGCB*, int32_t, int32_t) { NOT_BUILT(stack_level_new); }
 SV** arg_stack_extend(PERLGCB*, SV**, SV**, int32_t) { NOT_BUILT(arg_stack_extend); }
@@ -125,23 +130,13 @@ uint64_t utf8_to_lower(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_to_lower); }
 int32_t uni_is_word(PERLGCB*, uint32_t) { NOT_BUILT(uni_is_word); }
 int32_t uni_is_space(PERLGCB*, uint32_t) { NOT_BUILT(uni_is_space); }
 int32_t uni_is_digit(PERLGCB*, uint32_t) { NOT_BUILT(uni_is_digit); }
+const char* copy_to_delimiter(PERLGCB*, char*, const char*, const char*, const char*, int32_t, int32_t*) { NOT_BUILT(copy_to_delimiter); }
+void env_set(PERLGCB*, const char*, const char*) { NOT_BUILT(env_set); }
+prx_sighandler signal_get(PERLGCB*, int32_t) { NOT_BUILT(signal_get); }
+prx_sighandler signal_set(PERLGCB*, int32_t, prx_sighandler) { NOT_BUILT(signal_set); }
+int32_t utf8_is_ident_start(PERLGCB*, const uint8_t*) { NOT_BUILT(utf8_is_ident_start); }
 
 // ---- aggregates, symbol tables, overloading and magic -----------------------
-PrxStream io_output_stream_of(PERLGCB*, GV*) { NOT_BUILT(io_output_stream_of); }
-GP* gp_retain(PERLGCB*, GP*) { NOT_BUILT(gp_retain); }
-void gp_release(PERLGCB*, GV*) { NOT_BUILT(gp_release); }
-HV* gv_stash_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(gv_stash_by_name); }
-GV* gv_ensure_hash(PERLGCB*, GV*) { NOT_BUILT(gv_ensure_hash); }
-void gv_qualified_name_with_main(PERLGCB*, SV*, GV*, const char*, int32_t) { NOT_BUILT(gv_qualified_name_with_main); }
-GV* gv_find_method(PERLGCB*, HV*, const char*) { NOT_BUILT(gv_find_method); }
-int32_t gv_rebuild_overload_table(PERLGCB*, HV*) { NOT_BUILT(gv_rebuild_overload_table); }
-SV* overload_call_operator(PERLGCB*, SV*, SV*, int32_t, int32_t) { NOT_BUILT(overload_call_operator); }
-SV** hv_fetch_str(PERLGCB*, HV*, const char*, int32_t, int32_t) { NOT_BUILT(hv_fetch_str); }
-void hv_free_storage(PERLGCB*, HV*) { NOT_BUILT(hv_free_storage); }
-void av_free_storage(PERLGCB*, AV*) { NOT_BUILT(av_free_storage); }
-int32_t mg_call_get(PERLGCB*, SV*) { NOT_BUILT(mg_call_get); }
-int32_t mg_call_set(PERLGCB*, SV*) { NOT_BUILT(mg_call_set); }
-uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
 
 // ---- pattern engine ---------------------------------------------------------
 
@@ -150,6 +145,23 @@ uint32_t mg_value_length(PERLGCB*, SV*) { NOT_BUILT(mg_value_length); }
 
 // ---- op tree and run-time ops -----------------------------------------------
 void op_free_tree(PERLGCB*, OP*) { NOT_BUILT(op_free_tree); }
+uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
+void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
+void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
+int32_t start_sub_compile(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(start_sub_compile); }
+// Every run-time function and check routine whose row is marked P.
+#define PRX_PENDING_RUN_P(fn) \
+    OP* fn(PERLGCB*) { NOT_BUILT(fn); }
+#define PRX_PENDING_RUN_S(fn)
+#define PRX_PENDING_RUN_B(fn)
+#define PRX_PENDING_CHECK_P(fn) \
+    OP* fn(PERLGCB*, OP*) { NOT_BUILT(fn); }
+#define PRX_PENDING_CHECK_S(fn)
+#define PRX_PENDING_CHECK_B(fn)
+#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) PRX_PENDING_RUN_##ppmark(pp) PRX_PENDING_CHECK_##ckmark(ck)
+#include "prxop.def"
+#include "prxutf8.h"
+#undef PRX_OP
 SV* op_const_value(PERLGCB*, OP*, CV*) { NOT_BUILT(op_const_value); }
 SV* cv_const_value(PERLGCB*, CV*) { NOT_BUILT(cv_const_value); }
 void cv_check_prototype(PERLGCB*, CV*, GV*, const char*) { NOT_BUILT(cv_check_prototype); }
@@ -159,6 +171,9 @@ int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); 
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 
 // ---- bridge and interpreter life --------------------------------------------
+void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
+int32_t interp_call_method_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_call_method_by_name); }
+void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }
 int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
 
 // ---- entry-table slots ------------------------------------------------------

@@ -41,3 +41,27 @@ void scope_leave(PERLGCB* gcb);
 // Unwinds the context stack to the innermost eval and returns the op the run
 // loop resumes at; outside any eval it writes the message and exits.
 OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length);
+
+// Switches to the next stack level (made with 32 items and 13 frames the
+// first time, then reused), giving it the kind and an empty argument stack
+// and context stack.
+void stack_level_push(PERLGCB* gcb, int32_t kind);
+// Switches back to the previous level; with none, "panic: POPSTACK\n" and an
+// exit with status 1.
+void stack_level_pop(PERLGCB* gcb);
+
+// Makes room for n more items above sp; returns the stack pointer to use.
+inline SV** arg_stack_room(PERLGCB* gcb, SV** sp, int32_t n)
+{
+    if (gcb->stack_max - sp < n)
+        sp = arg_stack_extend(gcb, sp, sp, n);
+    return sp;
+}
+
+// Pushes a mark at sp.
+inline void push_mark(PERLGCB* gcb, SV** sp)
+{
+    if (++gcb->markstack_ptr == gcb->markstack_max)
+        mark_stack_extend(gcb);
+    *gcb->markstack_ptr = static_cast<int32_t>(sp - gcb->stack_base);
+}

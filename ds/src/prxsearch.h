@@ -5,6 +5,8 @@
 
 #include "prx.h"
 
+const char* copy_to_delimiter(PERLGCB* gcb, char* to, const char* toend, const char* from, const char* fromend,
+                              int32_t delim, int32_t* count);
 // Low 4 bits of the compile flags of boyer_moore_prepare: the string gets
 // a newline appended and is marked TAIL.
 constexpr uint32_t BM_TAIL_FLAGS = 15;

@@ -413,12 +413,12 @@ void sv_arena_free_all(PERLGCB* gcb)
         gcb->body_chunk_chain[type] = nullptr;
         gcb->body_free_list[type] = nullptr;
     }
-    for (void* chunk = gcb->he_chunk_chain; chunk;) {
+    for (void* chunk = gcb->hash_entry_arena_chain; chunk;) {
         void* next = *static_cast<void**>(chunk);
         pool_free(chunk);
         chunk = next;
     }
-    gcb->he_chunk_chain = nullptr;
+    gcb->hash_entry_arena_chain = nullptr;
     if (gcb->sv_spare_block)
         pool_free(gcb->sv_spare_block);
     gcb->sv_spare_block = nullptr;

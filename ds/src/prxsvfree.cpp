@@ -82,7 +82,7 @@ void sv_release(PERLGCB* gcb, SV* sv)
 void sv_destroy_contents(PERLGCB* gcb, SV* sv)
 {
     if (sv->flags & SVs_OBJECT) {
-        if (gcb->defstash)
+        if (gcb->main_stash)
             call_destructors(gcb, sv);
         if (sv->refcnt != 0) {
             if (gcb->sv_in_clean_objs) {

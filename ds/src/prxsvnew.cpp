@@ -195,7 +195,7 @@ SV* sv_bless_referent(PERLGCB* gcb, SV* rv, HV* stash)
     if (sv_type(referent) < SVt_PVMG)
         sv_upgrade_body(gcb, referent, SVt_PVMG);
     sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(stash)));
-    if (gcb->amagic_generation && gv_rebuild_overload_table(gcb, stash))
+    if (gcb->overload_generation && gv_rebuild_overload_table(gcb, stash))
         rv->flags |= SVf_AMAGIC;
     else
         rv->flags &= ~SVf_AMAGIC;

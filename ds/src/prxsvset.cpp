@@ -202,7 +202,7 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
                 gp->gp_cv = nullptr;
                 gp->gp_cvgen = 0;
                 sv_release(gcb, as_sv(cached));
-                gcb->sub_generation++;
+                gcb->method_cache_generation++;
             }
             save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gp->gp_cv));
         } else {
@@ -232,7 +232,7 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
             gp->gp_cv = xcv;
             gp->gp_cvgen = 0;
             gv_body(d)->gvflags |= GVf_ASSUMECV;
-            gcb->sub_generation++;
+            gcb->method_cache_generation++;
         }
         mark_imported(gcb, d, GVf_IMPORTED_CV);
         break;

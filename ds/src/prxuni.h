@@ -11,6 +11,7 @@ uint64_t swash_fetch(PERLGCB* gcb, SV* swash, const uint8_t* p);
 int32_t uni_is_word(PERLGCB* gcb, uint32_t c);
 int32_t uni_is_space(PERLGCB* gcb, uint32_t c);
 int32_t uni_is_digit(PERLGCB* gcb, uint32_t c);
+int32_t utf8_is_ident_start(PERLGCB* gcb, const uint8_t* p);
 int32_t utf8_is_word(PERLGCB* gcb, const uint8_t* p);
 int32_t utf8_is_space(PERLGCB* gcb, const uint8_t* p);
 int32_t utf8_is_digit(PERLGCB* gcb, const uint8_t* p);
