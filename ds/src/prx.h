@@ -17,6 +17,10 @@ struct stack_level;
 struct hash_entry;
 struct magic_method_table;
 struct MAGIC;
+struct op_pattern;
+struct re_program_node;
+struct re_loop_frame;
+struct re_guess_data;
 union save_entry;
 struct SV;
 struct PERLGCB;
@@ -434,6 +438,83 @@ struct PERLGCB {
     GV* envgv;                         // the %ENV glob
 
     // ---- pattern engine -----------------------------------------------------
+    // Engine hooks: the run-time layer reaches the engine only through these.
+    re_compiled* (*re_hook_compile)(PERLGCB*, const char*, const char*, op_pattern*);
+    int32_t (*re_hook_exec)(PERLGCB*, re_compiled*, const char*, const char*, const char*, int32_t, SV*, void*,
+                            uint32_t);
+    const char* (*re_hook_guess)(PERLGCB*, re_compiled*, SV*, const char*, const char*, uint32_t, re_guess_data*);
+    SV* (*re_hook_check)(PERLGCB*, re_compiled*);
+    // (the free hook and the multi-line flag are fields of the magic section)
+
+    // Compile state: valid while a pattern compiles, kept afterwards.
+    const char* re_parse;         // parse position
+    const char* re_xend;          // end of the pattern text
+    const char* re_precomp;       // start of the pattern text; errors quote it
+    uint32_t* re_emit;            // next unit; &re_placeholder during the size pass
+    int32_t re_size;              // units counted by the size pass
+    uint32_t re_cflags;           // compile flags (16-bit pattern flag word)
+    int32_t re_naughty;           // complexity count
+    int32_t re_npar;              // next group number
+    int32_t re_sawback;           // a back-reference was seen
+    uint32_t re_seen;             // 0x2 looks behind, 0x4 \G, 0x8 code block
+    int32_t re_zerolen;           // zero-length marker
+    int32_t re_seen_evals;        // code blocks counted by the size pass
+    int32_t re_extralen;          // units long jumps would add
+    int32_t re_whilem_seen;       // CURLYX repeats of the size pass, capped at 15
+    int32_t re_nesting;           // open groups of the parse
+    re_compiled* re_rx;           // the pattern under construction
+    uint32_t re_regflags;         // shared with the matcher; 0x8 the pattern is UTF-8
+    re_data_array* re_data_in_use;  // data array of the last compiled pattern
+    uint32_t re_placeholder[2];   // the size pass's node
+    int32_t re_whilem_index;      // repeat-loop index of the optimiser
+    char* re_opt_text[3];         // the optimiser's literal buffers (pool blocks); freed by the next run
+
+    // Match state (re_save_match_state saves all of it).
+    const char* re_pattern_text;  // pattern text of the pattern in use
+    uint32_t re_group_count;      // group count of the pattern in use
+    int32_t re_open_high;         // highest group opened in the current attempt
+    int32_t re_colours_set;       // nonzero once re_colours are read
+    const char* re_colours[6];    // trace colours
+    const char* re_input;         // input position; the end of the match after success
+    const char* re_search_start;  // the start argument of this search
+    const char* re_subject_end;   // end of the subject (exclusive)
+    int32_t* re_starts;           // start offsets in use
+    int32_t* re_ends;             // end offsets in use
+    uint32_t* re_last_group;      // the pattern's last-group field
+    const char* re_till;          // a match must not end before it
+    uint8_t re_prev_char;         // the byte before the start for ^, \b and \B
+    const char** re_open_at;      // per group, where it was last opened
+    uint32_t re_open_at_size;     // capacity of re_open_at
+    re_data_array* re_data;       // data array of the pattern in use
+    const char* re_subject_begin; // beginning of the subject; offsets count from it
+    uint32_t re_match_flags;      // RF_* bits
+    int32_t re_eval_set;          // nonzero while the eval set-up is in force
+    int32_t re_narrate;           // trace narration flag
+    re_program_node* re_program;  // node program of the pattern in use
+    int32_t re_indent;            // trace nesting level
+    re_loop_frame* re_current_repeat;  // innermost open general repeat
+    void* re_call_frame;          // open pattern-call frame (none in this engine)
+    re_compiled* re_pattern;      // the pattern in use
+    const char* re_g_anchor;      // the position \G stands for
+    SV* re_subject;               // the subject value, or null
+    MAGIC* re_pos_magic;          // pos magic during the eval set-up
+    int32_t re_saved_pos;         // pos before the eval set-up
+    OP* re_saved_current_op;      // current pattern op before the eval set-up
+    OP* re_own_pattern_op;        // the matcher's own pattern op
+    char* re_saved_copy;          // subject copy set aside by the eval set-up
+    int64_t re_saved_copy_length;
+    int32_t re_max_iterations;    // super-linear cache budget; 0 until needed
+    int32_t re_iterations_left;
+    uint8_t* re_position_cache;   // super-linear cache bitmap (pool block, reused)
+    uint64_t re_position_cache_size;  // its size in bytes
+    const char* re_attempt_start; // start of the current attempt (trace)
+    int32_t* re_depth;            // the guard's nesting counter of this thread
+    const char* re_last_position; // the driver's last-position cell for the finder
+    int32_t re_study_iterator;    // the driver's study iterator cell
+    uint64_t* re_bt;              // the matcher's backtracking stack: capture saves and alternative records
+    int32_t re_bt_ix;             // slots in use
+    int32_t re_bt_max;            // capacity in slots
+    int32_t re_exec_nesting;      // matches open in this interpreter (a match inside a match is 2)
 
     // ---- source front end ---------------------------------------------------
 

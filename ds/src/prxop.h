@@ -198,3 +198,6 @@ extern const op_check_fn op_check_image[OP_max];
 extern const char* const op_name_image[OP_max];
 extern const char* const op_desc_image[OP_max];
 extern const uint32_t op_args_image[OP_max];
+
+// Frees an op tree.
+void op_free_tree(PERLGCB* gcb, OP* op);

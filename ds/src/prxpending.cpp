@@ -17,6 +17,8 @@
 #include "prxop.h"
 #include "prxproc.h"
 #include "prxre.h"
+#include "prxsearch.h"
+#include "prxuni.h"
 #include "prxrun.h"
 #include "prxscope.h"
 #include "prxsearch.h"
@@ -86,7 +88,7 @@ void panic_not_built(const char* name)
 // ---- aggregates, symbol tables, overloading and magic -----------------------
 
 // ---- pattern engine ---------------------------------------------------------
-void re_save_match_state(PERLGCB*) { NOT_BUILT(re_save_match_state); }
+
 
 // ---- source front end -------------------------------------------------------
 double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }

@@ -1,0 +1,471 @@
+// Bracket classes of the pattern compiler: the byte class with its bitmap,
+// POSIX class names, the check for POSIX syntax outside a class, and the
+// UTF-8 class built on a swash.
+#include <cstdio>
+#include <cstring>
+
+#include "prxmsg.h"
+#include "prxnum.h"
+#include "prxpool.h"
+#include "prxregcomp.h"
+#include "prxsv.h"
+#include "prxuni.h"
+#include "prxutf8.h"
+
+namespace {
+
+constexpr int32_t NO_CLASS = -1;
+
+uint8_t ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
+bool is_word_byte(uint32_t c) { return (ctype(c) & HC_ALNUM) || c == '_'; }
+
+// Whether byte c belongs to named class cc, by the host's class table.
+bool named_class_holds(int32_t cc, uint32_t c)
+{
+    bool positive;
+    switch (cc & ~1) {
+    case RE_CC_WORD: positive = is_word_byte(c); break;
+    case RE_CC_SPACE: positive = ctype(c) & HC_SPACE; break;
+    case RE_CC_DIGIT: positive = c >= '0' && c <= '9'; break;
+    case RE_CC_ALNUM: positive = ctype(c) & HC_ALNUM; break;
+    case RE_CC_ALPHA: positive = ctype(c) & HC_ALPHA; break;
+    case RE_CC_ASCII: positive = c < 128; break;
+    case RE_CC_CNTRL: positive = ctype(c) & HC_CNTRL; break;
+    case RE_CC_GRAPH: positive = ctype(c) & HC_GRAPH; break;
+    case RE_CC_LOWER: positive = ctype(c) & HC_LOWER; break;
+    case RE_CC_PRINT: positive = ctype(c) & HC_PRINT; break;
+    case RE_CC_PUNCT: positive = ctype(c) & HC_PUNCT; break;
+    case RE_CC_UPPER: positive = ctype(c) & HC_UPPER; break;
+    case RE_CC_XDIGIT: positive = ctype(c) & HC_XDIGIT; break;
+    case RE_CC_PSXSPC: positive = (ctype(c) & HC_SPACE) || c == 11; break;
+    case RE_CC_BLANK: positive = c == 9 || c == 32; break;
+    default: positive = false; break;
+    }
+    return (cc & 1) ? !positive : positive;
+}
+
+struct PosixName {
+    const char* name;
+    int32_t len;
+    int32_t cc;
+};
+constexpr PosixName posix_names[] = {
+    {"alpha", 5, RE_CC_ALPHA}, {"alnum", 5, RE_CC_ALNUM}, {"ascii", 5, RE_CC_ASCII},
+    {"blank", 5, RE_CC_BLANK}, {"cntrl", 5, RE_CC_CNTRL}, {"digit", 5, RE_CC_DIGIT},
+    {"graph", 5, RE_CC_GRAPH}, {"lower", 5, RE_CC_LOWER}, {"print", 5, RE_CC_PRINT},
+    {"punct", 5, RE_CC_PUNCT}, {"space", 5, RE_CC_PSXSPC}, {"upper", 5, RE_CC_UPPER},
+    {"word", 4, RE_CC_WORD}, {"xdigit", 6, RE_CC_XDIGIT},
+};
+
+// Value of an escape inside a class; p is just after the backslash and
+// moves past the escape. Sets *named to a class number for \w and its kin.
+uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, bool* is_wide_prop, SV* listing)
+{
+    const char* p = *pp;
+    const char* end = gcb->re_xend;
+    uint32_t value = static_cast<uint8_t>(*p++);
+    *named = NO_CLASS;
+    switch (value) {
+    case 'w': *named = RE_CC_WORD; break;
+    case 'W': *named = RE_CC_NWORD; break;
+    case 's': *named = RE_CC_SPACE; break;
+    case 'S': *named = RE_CC_NSPACE; break;
+    case 'd': *named = RE_CC_DIGIT; break;
+    case 'D': *named = RE_CC_NDIGIT; break;
+    case 'p':
+    case 'P':
+        if (utf8) {
+            // \p{Name} and \P{Name} are members of a UTF-8 class.
+            const char* name = p;
+            int32_t n = 1;
+            if (p < end && *p == '{') {
+                const char* e = p + 1;
+                while (e < end && *e != '}')
+                    e++;
+                if (e >= end) {
+                    gcb->re_parse = p + 1;
+                    re_fail_at(gcb, gcb->re_parse, "Missing right brace on \\p{}");
+                }
+                name = p + 1;
+                n = static_cast<int32_t>(e - name);
+                p = e + 1;
+            } else if (p < end)
+                p++;
+            else
+                n = 0;
+            if (listing)
+                sv_append_formatted(gcb, listing, value == 'p' ? "+utf8::%.*s\n" : "!utf8::%.*s\n",
+                                    static_cast<int>(n), name);
+            *is_wide_prop = true;
+        }
+        break;
+    case 'n': value = '\n'; break;
+    case 'r': value = '\r'; break;
+    case 't': value = '\t'; break;
+    case 'f': value = '\f'; break;
+    case 'b': value = 8; break;
+    case 'e': value = 27; break;
+    case 'a': value = 7; break;
+    case 'x':
+        if (p < end && *p == '{') {
+            const char* e = p + 1;
+            while (e < end && *e != '}')
+                e++;
+            if (e >= end)
+                re_fail_at(gcb, p + 1, "Missing right brace on \\x{}");
+            uint64_t numlen = 0;
+            double v = e > p + 1 ? scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &numlen) : 0;
+            uint64_t big = static_cast<uint64_t>(v);
+            if (big > 0xFF && !utf8) {
+                char msg[120];
+                std::snprintf(msg, sizeof msg, "Code point 0x%llX in \\x{} is too large for a byte pattern",
+                              static_cast<unsigned long long>(big));
+                re_fail_formatted(gcb, e + 1, "Code point 0x%lX in \\x{} is too large for a byte pattern", msg);
+            }
+            value = static_cast<uint32_t>(big);
+            p = e + 1;
+        } else {
+            uint64_t avail = end - p < 2 ? static_cast<uint64_t>(end - p) : 2;
+            uint64_t numlen = 0;
+            value = avail ? static_cast<uint32_t>(scan_hexadecimal(gcb, p, avail, &numlen)) : 0;
+            p += numlen;
+        }
+        break;
+    case 'c': {
+        uint8_t c = p < end ? static_cast<uint8_t>(*p++) : 0;
+        value = static_cast<uint8_t>(g_host_vector->upper[c] ^ 64);
+        break;
+    }
+    case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+        --p;
+        uint64_t avail = end - p < 3 ? static_cast<uint64_t>(end - p) : 3;
+        uint64_t numlen = 0;
+        value = static_cast<uint32_t>(scan_octal(gcb, p, avail, &numlen));
+        p += numlen;
+        break;
+    }
+    default:
+        if (!re_size_only(gcb) && (ctype(value) & HC_ALPHA) && re_warn_enabled(gcb)) {
+            char msg[80];
+            std::snprintf(msg, sizeof msg, "Unrecognized escape \\%c in character class passed through",
+                          static_cast<char>(value));
+            re_warn_at(gcb, p, msg);
+        }
+        break;
+    }
+    *pp = p;
+    return value;
+}
+
+void warn_false_range(PERLGCB* gcb, const char* rangebegin, const char* tmpl)
+{
+    if (re_size_only(gcb) || !re_warn_enabled(gcb))
+        return;
+    char msg[600];
+    int32_t n = static_cast<int32_t>(gcb->re_parse - rangebegin);
+    if (n > 500)
+        n = 500;
+    std::snprintf(msg, sizeof msg, tmpl, static_cast<int>(n), static_cast<int>(n), rangebegin);
+    re_warn_at(gcb, gcb->re_parse, msg);
+}
+
+[[noreturn]] void fail_invalid_range(PERLGCB* gcb, const char* rangebegin)
+{
+    char msg[600];
+    int32_t n = static_cast<int32_t>(gcb->re_parse - rangebegin);
+    if (n > 500)
+        n = 500;
+    std::snprintf(msg, sizeof msg, "Invalid [] range \"%*.*s\"", static_cast<int>(n), static_cast<int>(n), rangebegin);
+    re_fail_formatted(gcb, gcb->re_parse, "Invalid [] range \"%*.*s\"", msg);
+}
+
+}  // namespace
+
+int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value)
+{
+    const char* end = gcb->re_xend;
+    const char* s = gcb->re_parse;
+    if (value != '[' || s + 1 >= end || (*s != ':' && *s != '=' && *s != '.'))
+        return NO_CLASS;
+    char c = *s;
+    const char* t = s + 1;
+    while (t < end && *t != c)
+        t++;
+    if (t >= end || t + 1 >= end || t[1] != ']')
+        return NO_CLASS;
+    gcb->re_parse = t + 2;
+    if (c != ':') {
+        if (re_size_only(gcb)) {
+            gcb->re_parse = s;
+            return NO_CLASS;
+        }
+        char msg[80];
+        std::snprintf(msg, sizeof msg, "POSIX syntax [%c %c] is reserved for future extensions", c, c);
+        re_fail_formatted(gcb, gcb->re_parse, "POSIX syntax [%c %c] is reserved for future extensions", msg);
+    }
+    const char* name = s + 1;
+    bool complement = name < t && *name == '^';
+    if (complement)
+        name++;
+    int32_t n = static_cast<int32_t>(t - name);
+    for (const PosixName& pn : posix_names)
+        if (pn.len == n && std::memcmp(pn.name, name, static_cast<size_t>(n)) == 0)
+            return pn.cc + (complement ? 1 : 0);
+    char msg[600];
+    int32_t qn = static_cast<int32_t>(t - s - 1);
+    std::snprintf(msg, sizeof msg, "POSIX class [:%.*s:] unknown", static_cast<int>(qn > 500 ? 500 : qn), s + 1);
+    re_fail_formatted(gcb, gcb->re_parse, "POSIX class [:%.*s:] unknown", msg);
+}
+
+void re_check_posix_syntax(PERLGCB* gcb)
+{
+    const char* p = gcb->re_parse;
+    const char* end = gcb->re_xend;
+    if (p >= end || (*p != ':' && *p != '.' && *p != '='))
+        return;
+    char c = *p;
+    const char* s = p + 1;
+    while (s < end && is_word_byte(static_cast<uint8_t>(*s)))
+        s++;
+    if (s + 1 < end && *s == c && s[1] == ']') {
+        char msg[80];
+        std::snprintf(msg, sizeof msg, "POSIX syntax [%c %c] belongs inside character classes", c, c);
+        re_warn_at(gcb, s + 2, msg);
+        if (c != ':') {
+            std::snprintf(msg, sizeof msg, "POSIX syntax [%c %c] is reserved for future extensions", c, c);
+            re_fail_formatted(gcb, s + 2, "POSIX syntax [%c %c] is reserved for future extensions", msg);
+        }
+    }
+}
+
+re_program_node* re_parse_class(PERLGCB* gcb)
+{
+    re_program_node* ret = re_emit_node(gcb, RE_ANYOF);
+    re_class_node* cls = nullptr;
+    if (re_size_only(gcb))
+        gcb->re_size += RE_BITMAP_UNITS;
+    else {
+        cls = reinterpret_cast<re_class_node*>(ret);
+        cls->flags = 0;
+        std::memset(cls->bitmap, 0, sizeof cls->bitmap);
+        gcb->re_emit += RE_BITMAP_UNITS;
+        if (gcb->re_cflags & PMf_FOLD)
+            cls->flags |= RE_CLASS_FOLD;
+        if (gcb->re_cflags & PMf_LOCALE)
+            cls->flags |= RE_CLASS_LOCALE;
+    }
+    const char* end = gcb->re_xend;
+    if (gcb->re_parse < end && *gcb->re_parse == '^') {
+        gcb->re_naughty++;
+        gcb->re_parse++;
+        if (cls)
+            cls->flags |= RE_CLASS_INVERT;
+    }
+    if (!re_size_only(gcb) && re_warn_enabled(gcb))
+        re_check_posix_syntax(gcb);
+
+    bool need_class = false;
+    bool range = false;
+    uint32_t lastvalue = 0;
+    const char* rangebegin = gcb->re_parse;
+    bool first = true;
+    while (gcb->re_parse < end && (first || *gcb->re_parse != ']')) {
+        first = false;
+        int32_t named = NO_CLASS;
+        if (!range)
+            rangebegin = gcb->re_parse;
+        uint32_t value = static_cast<uint8_t>(*gcb->re_parse++);
+        if (value == '[')
+            named = re_parse_posix_class(gcb, static_cast<int32_t>(value));
+        else if (value == '\\') {
+            if (gcb->re_parse >= end)
+                break;
+            bool wide = false;
+            const char* p = gcb->re_parse;
+            value = class_escape(gcb, &p, &named, false, &wide, nullptr);
+            gcb->re_parse = p;
+        }
+        if (named != NO_CLASS) {
+            // Only under locale do named classes stay symbolic (the class word
+            // and flag 0x8); otherwise their bytes go into the bitmap.
+            if (!need_class && (gcb->re_cflags & PMf_LOCALE)) {
+                need_class = true;
+                if (re_size_only(gcb))
+                    gcb->re_size += 1;
+                else {
+                    std::memset(cls->classes, 0, sizeof cls->classes);
+                    cls->flags |= RE_CLASS_NAMED;
+                    gcb->re_emit += 1;
+                }
+            }
+            if (range) {
+                // a-\d: no true range; a and "-" are members.
+                warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
+                if (cls) {
+                    re_bitmap_set(cls->bitmap, static_cast<uint8_t>(lastvalue));
+                    re_bitmap_set(cls->bitmap, '-');
+                }
+                range = false;
+            }
+            if (cls) {
+                if (gcb->re_cflags & PMf_LOCALE)
+                    cls->classes[named >> 3] |= static_cast<uint8_t>(1u << (named & 7));
+                else
+                    for (uint32_t c = 0; c < 256; c++)
+                        if (named_class_holds(named, c))
+                            re_bitmap_set(cls->bitmap, static_cast<uint8_t>(c));
+            }
+            // \w- : the "-" is a member of its own.
+            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
+                gcb->re_parse++;
+                warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
+                if (cls)
+                    re_bitmap_set(cls->bitmap, '-');
+            }
+            continue;
+        }
+        if (range) {
+            if (lastvalue > value)
+                fail_invalid_range(gcb, rangebegin);
+            range = false;
+        } else {
+            lastvalue = value;
+            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
+                gcb->re_parse++;
+                range = true;
+                continue;
+            }
+        }
+        if (cls)
+            for (uint32_t c = lastvalue; c <= value && c < 256; c++)
+                re_bitmap_set(cls->bitmap, static_cast<uint8_t>(c));
+        range = false;
+    }
+    if (range && cls) {
+        // A range left open at the end of the text: its left end and "-".
+        re_bitmap_set(cls->bitmap, static_cast<uint8_t>(lastvalue));
+        re_bitmap_set(cls->bitmap, '-');
+    }
+    if (cls) {
+        uint8_t f = cls->flags & ~RE_CLASS_INVERT;
+        if (f == RE_CLASS_FOLD) {
+            // Fold at compile time: every member's case partner is a member.
+            const uint8_t* fold = gcb->fold_table;
+            uint8_t extra[32] = {};
+            for (uint32_t c = 0; c < 256; c++)
+                if (re_bitmap_test(cls->bitmap, static_cast<uint8_t>(c)))
+                    re_bitmap_set(extra, fold[c]);
+            for (int i = 0; i < 32; i++)
+                cls->bitmap[i] |= extra[i];
+            cls->flags &= ~RE_CLASS_FOLD;
+        }
+        if (cls->flags == RE_CLASS_INVERT) {
+            for (int i = 0; i < 32; i++)
+                cls->bitmap[i] = static_cast<uint8_t>(~cls->bitmap[i]);
+            cls->flags = 0;
+        }
+    }
+    return ret;
+}
+
+re_program_node* re_parse_class_utf8(PERLGCB* gcb)
+{
+    const char* end = gcb->re_xend;
+    uint16_t flags = 0;
+    SV* listing = nullptr;
+    if (!re_size_only(gcb))
+        listing = sv_new_from_bytes(gcb, "# comment\n", 10);
+    if (gcb->re_parse < end && *gcb->re_parse == '^') {
+        gcb->re_naughty++;
+        gcb->re_parse++;
+        flags |= RE_CLASS_INVERT;
+    }
+    if (gcb->re_cflags & PMf_FOLD)
+        flags |= RE_CLASS_FOLD;
+    if (gcb->re_cflags & PMf_LOCALE)
+        flags |= RE_CLASS_LOCALE;
+
+    static const char* const props[RE_CC_COUNT / 2] = {
+        "IsWord", "IsSpacePerl", "IsDigit", "IsAlnum", "IsAlpha", "IsASCII", "IsCntrl",
+        "IsGraph", "IsLower", "IsPrint", "IsPunct", "IsUpper", "IsXDigit", "IsSpace", "IsBlank",
+    };
+    bool range = false;
+    uint32_t lastvalue = 0;
+    const char* rangebegin = gcb->re_parse;
+    bool first = true;
+    while (gcb->re_parse < end && (first || *gcb->re_parse != ']')) {
+        first = false;
+        int32_t named = NO_CLASS;
+        bool wide_prop = false;
+        if (!range)
+            rangebegin = gcb->re_parse;
+        int64_t numlen = 0;
+        uint32_t value = static_cast<uint32_t>(utf8_decode(gcb, reinterpret_cast<const uint8_t*>(gcb->re_parse),
+                                                           static_cast<uint64_t>(end - gcb->re_parse), &numlen, 0));
+        gcb->re_parse += numlen ? numlen : 1;
+        if (value == '[')
+            named = re_parse_posix_class(gcb, static_cast<int32_t>(value));
+        else if (value == '\\') {
+            if (gcb->re_parse >= end)
+                break;
+            const char* p = gcb->re_parse;
+            value = class_escape(gcb, &p, &named, true, &wide_prop, listing);
+            gcb->re_parse = p;
+        }
+        if (wide_prop) {
+            if (range)
+                fail_invalid_range(gcb, rangebegin);
+            continue;
+        }
+        if (named != NO_CLASS) {
+            if (range) {
+                warn_false_range(gcb, rangebegin, "False [] brange \"%*.*s\"");
+                if (listing)
+                    sv_append_formatted(gcb, listing, "%04lx\n%04lx\n", static_cast<unsigned long>(lastvalue),
+                                        static_cast<unsigned long>('-'));
+                range = false;
+            }
+            if (listing)
+                sv_append_formatted(gcb, listing, "%cutf8::%s\n", (named & 1) ? '!' : '+', props[named >> 1]);
+            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
+                gcb->re_parse++;
+                warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
+                if (listing)
+                    sv_append_cstring(gcb, listing, "002D\n");
+            }
+            continue;
+        }
+        if (range) {
+            if (lastvalue > value)
+                fail_invalid_range(gcb, rangebegin);
+            range = false;
+        } else {
+            lastvalue = value;
+            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
+                gcb->re_parse++;
+                range = true;
+                continue;
+            }
+        }
+        if (listing) {
+            if (lastvalue == value)
+                sv_append_formatted(gcb, listing, "%04lx\n", static_cast<unsigned long>(value));
+            else
+                sv_append_formatted(gcb, listing, "%04lx\t%04lx\n", static_cast<unsigned long>(lastvalue),
+                                    static_cast<unsigned long>(value));
+        }
+        range = false;
+    }
+    if (range && listing)
+        sv_append_formatted(gcb, listing, "%04lx\n002D\n", static_cast<unsigned long>(lastvalue));
+
+    re_program_node* ret = re_emit_arg_node(gcb, RE_ANYOFUTF8, 0);
+    if (!re_size_only(gcb)) {
+        SV* swash = swash_new(gcb, "utf8", "", listing, 1, 0);
+        sv_release(gcb, listing);
+        uint32_t n = re_data_append(gcb, 1, "s");
+        gcb->re_rx->data->data[n] = swash;
+        re_set_arg(ret, static_cast<uint32_t>(flags) | (n << 16));
+    }
+    return ret;
+}

@@ -1,0 +1,1456 @@
+// The pattern compiler: the driver with its two passes, the compile-error
+// forms, the emitters and linkers, and the parser of branches, pieces,
+// atoms and groups.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#include "prxlibc.h"
+#include "prxmsg.h"
+#include "prxnum.h"
+#include "prxop.h"
+#include "prxpool.h"
+#include "prxre.h"
+#include "prxregcomp.h"
+#include "prxscope.h"
+#include "prxsv.h"
+#include "prxutf8.h"
+#include "prxuni.h"
+
+// ---- node tables -------------------------------------------------------------
+
+const char* const re_node_names[RE_NODE_COUNT] = {
+#define RE_NODE(name, kind, args, offarg, simple) #name,
+#include "prxregnodes.def"
+#undef RE_NODE
+};
+const uint8_t re_node_kinds[RE_NODE_COUNT] = {
+#define RE_NODE(name, kind, args, offarg, simple) RE_##kind,
+#include "prxregnodes.def"
+#undef RE_NODE
+};
+const uint8_t re_arg_units[RE_NODE_COUNT] = {
+#define RE_NODE(name, kind, args, offarg, simple) args,
+#include "prxregnodes.def"
+#undef RE_NODE
+};
+const uint8_t re_next_in_arg[RE_NODE_COUNT] = {
+#define RE_NODE(name, kind, args, offarg, simple) offarg,
+#include "prxregnodes.def"
+#undef RE_NODE
+};
+const uint8_t re_simple_nodes[RE_NODE_COUNT] = {
+#define RE_NODE(name, kind, args, offarg, simple) simple,
+#include "prxregnodes.def"
+#undef RE_NODE
+};
+static_assert(sizeof re_node_names / sizeof re_node_names[0] == RE_NODE_COUNT);
+
+const char* const re_class_names[RE_CC_COUNT] = {
+    "\\w", "\\W", "\\s", "\\S", "\\d", "\\D", "[:alnum:]", "[:^alnum:]", "[:alpha:]", "[:^alpha:]",
+    "[:ascii:]", "[:^ascii:]", "[:ctrl:]", "[:^ctrl:]", "[:graph:]", "[:^graph:]", "[:lower:]", "[:^lower:]",
+    "[:print:]", "[:^print:]", "[:punct:]", "[:^punct:]", "[:upper:]", "[:^upper:]", "[:xdigit:]", "[:^xdigit:]",
+    "[:space:]", "[:^space:]", "[:blank:]", "[:^blank:]",
+};
+
+re_program_node* re_next_node(PERLGCB* gcb, re_program_node* p)
+{
+    if (p == reinterpret_cast<re_program_node*>(gcb->re_placeholder))
+        return nullptr;
+    int32_t offset = re_next_in_arg[p->type] ? static_cast<int32_t>(re_arg(p)) : p->next;
+    return offset == 0 ? nullptr : p + offset;
+}
+
+void re_install_hooks(PERLGCB* gcb)
+{
+    gcb->re_hook_compile = re_compile_pattern;
+    gcb->re_hook_exec = re_exec;
+    gcb->re_hook_guess = re_guess_start;
+    gcb->re_hook_check = re_check_substr;
+    gcb->re_hook_free = pregfree;
+}
+
+void pattern_flag_add(PERLGCB*, uint16_t* flags, int32_t letter)
+{
+    switch (letter) {
+    case 'i': *flags |= PMf_FOLD; break;
+    case 'g': *flags |= PMf_GLOBAL; break;
+    case 'c': *flags |= PMf_CONTINUE; break;
+    case 'o': *flags |= PMf_KEEP; break;
+    case 'm': *flags |= PMf_MULTILINE; break;
+    case 's': *flags |= PMf_SINGLELINE; break;
+    case 'x': *flags |= PMf_EXTENDED; break;
+    default: break;
+    }
+}
+
+// ---- compile errors ------------------------------------------------------------
+//
+// Every error raises a fatal error that never returns. Once the emit pass
+// has begun, the half-built pattern is handed to the save stack first, so
+// that the unwinding frees it.
+
+namespace {
+
+// Which text an error quotes: the pattern text, or an empty one when there
+// is none.
+int32_t quoted_length(PERLGCB* gcb)
+{
+    if (!gcb->re_precomp || !gcb->re_xend || gcb->re_xend < gcb->re_precomp)
+        return 0;
+    return static_cast<int32_t>(gcb->re_xend - gcb->re_precomp);
+}
+
+const char* quoted_text(PERLGCB* gcb)
+{
+    return gcb->re_precomp && quoted_length(gcb) ? gcb->re_precomp : "";
+}
+
+// Offset of a place inside the pattern text, kept within the text.
+int32_t offset_of(PERLGCB* gcb, const char* at)
+{
+    int32_t len = quoted_length(gcb);
+    if (!gcb->re_precomp || !at || at < gcb->re_precomp)
+        return 0;
+    int64_t off = at - gcb->re_precomp;
+    return off > len ? len : static_cast<int32_t>(off);
+}
+
+void free_on_error(PERLGCB* gcb)
+{
+    if (!re_size_only(gcb) && gcb->re_rx)
+        save_push_destructor(gcb, re_free_on_unwind, gcb->re_rx);
+}
+
+}  // namespace
+
+void re_fail_plain(PERLGCB* gcb, const char* message)
+{
+    free_on_error(gcb);
+    int32_t len = quoted_length(gcb);
+    const char* ellipsis = "";
+    if (len > 127) {
+        len = 117;
+        ellipsis = "...";
+    }
+    fatal_error(gcb, "%s in regex m/%.*s%s/", message, static_cast<int>(len), quoted_text(gcb), ellipsis);
+}
+
+void re_fail_at(PERLGCB* gcb, const char* at, const char* message)
+{
+    free_on_error(gcb);
+    int32_t len = quoted_length(gcb);
+    int32_t off = offset_of(gcb, at);
+    const char* text = quoted_text(gcb);
+    fatal_error(gcb, "%s before HERE mark in regex m/%.*s << HERE %.*s/", message, static_cast<int>(off), text,
+                static_cast<int>(len - off), text + off);
+}
+
+void re_fail_formatted(PERLGCB* gcb, const char* at, const char* tmpl, const char* args_text)
+{
+    // The template's arguments are already expanded into args_text; the
+    // joined message is cut to 511 bytes and ends in a newline.
+    (void)tmpl;
+    free_on_error(gcb);
+    int32_t len = quoted_length(gcb);
+    int32_t off = offset_of(gcb, at);
+    const char* text = quoted_text(gcb);
+    char buf[512];
+    int n = std::snprintf(buf, sizeof buf, "%.510s before HERE mark in regex m/%.*s << HERE %.*s/\n", args_text,
+                          static_cast<int>(off), text, static_cast<int>(len - off), text + off);
+    if (n >= static_cast<int>(sizeof buf)) {
+        buf[sizeof buf - 2] = '\n';
+        buf[sizeof buf - 1] = 0;
+    }
+    fatal_error(gcb, "%s", buf);
+}
+
+void re_fail_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
+{
+    char msg[600];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    re_fail_formatted(gcb, at, fmt, msg);
+}
+
+void re_warn_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
+{
+    char msg[600];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    re_warn_at(gcb, at, msg);
+}
+
+void re_warn_at(PERLGCB* gcb, const char* at, const char* message)
+{
+    int32_t len = quoted_length(gcb);
+    int32_t off = offset_of(gcb, at);
+    const char* text = quoted_text(gcb);
+    category_warning(gcb, RE_WARN_REGEXP, "%s before HERE mark in regex m/%.*s << HERE %.*s/", message,
+                     static_cast<int>(off), text, static_cast<int>(len - off), text + off);
+}
+
+// ---- emitters and linking ----------------------------------------------------------
+
+re_program_node* re_emit_node(PERLGCB* gcb, uint8_t op)
+{
+    if (re_size_only(gcb)) {
+        gcb->re_size += 1;
+        return re_placeholder(gcb);
+    }
+    re_program_node* node = reinterpret_cast<re_program_node*>(gcb->re_emit);
+    node->flags = RE_NO_FLAGS;
+    node->type = op;
+    node->next = 0;
+    gcb->re_emit += 1;
+    return node;
+}
+
+re_program_node* re_emit_arg_node(PERLGCB* gcb, uint8_t op, uint32_t arg)
+{
+    if (re_size_only(gcb)) {
+        gcb->re_size += 2;
+        return re_placeholder(gcb);
+    }
+    re_program_node* node = reinterpret_cast<re_program_node*>(gcb->re_emit);
+    node->flags = RE_NO_FLAGS;
+    node->type = op;
+    node->next = 0;
+    re_set_arg(node, arg);
+    gcb->re_emit += 2;
+    return node;
+}
+
+int32_t re_emit_uni(PERLGCB* gcb, uint32_t cp, char* dest)
+{
+    if (re_size_only(gcb)) {
+        uint64_t u = cp;
+        return u < 0x80 ? 1 : u < 0x800 ? 2 : u < 0x10000 ? 3 : u < 0x200000 ? 4 : u < 0x4000000 ? 5
+             : u < 0x80000000 ? 6 : 7;
+    }
+    uint8_t* end = utf8_encode(gcb, reinterpret_cast<uint8_t*>(dest), cp);
+    return static_cast<int32_t>(end - reinterpret_cast<uint8_t*>(dest));
+}
+
+void re_link_tail(PERLGCB* gcb, re_program_node* p, re_program_node* target)
+{
+    if (re_size_only(gcb))
+        return;
+    re_program_node* scan = p;
+    for (;;) {
+        re_program_node* temp = re_next_node(gcb, scan);
+        if (!temp)
+            break;
+        scan = temp;
+    }
+    int64_t distance = target - scan;
+    if (re_next_in_arg[scan->type])
+        re_set_arg(scan, static_cast<uint32_t>(static_cast<int32_t>(distance)));
+    else
+        scan->next = static_cast<uint16_t>(distance);
+}
+
+void re_link_branch_tail(PERLGCB* gcb, re_program_node* p, re_program_node* target)
+{
+    if (re_size_only(gcb) || !p)
+        return;
+    if (p->type == RE_BRANCH)
+        re_link_tail(gcb, p + 1, target);
+    else if (re_kind(p) == RE_BRANCHJ)
+        re_link_tail(gcb, p + 2, target);
+}
+
+void re_insert_operand(PERLGCB* gcb, uint8_t op, re_program_node* operand)
+{
+    int32_t units = 1 + re_arg_units[op];
+    if (re_size_only(gcb)) {
+        gcb->re_size += units;
+        return;
+    }
+    uint32_t* place = reinterpret_cast<uint32_t*>(operand);
+    uint32_t* end = gcb->re_emit;
+    std::memmove(place + units, place, static_cast<size_t>(end - place) * sizeof(uint32_t));
+    gcb->re_emit = end + units;
+    re_program_node* node = operand;
+    node->flags = RE_NO_FLAGS;
+    node->type = op;
+    node->next = 0;
+    for (int32_t i = 1; i < units; i++)
+        place[i] = 0;
+}
+
+uint32_t re_data_append(PERLGCB* gcb, int32_t n, const char* codes)
+{
+    re_compiled* rx = gcb->re_rx;
+    re_data_array* d = rx->data;
+    uint32_t old = d ? d->count : 0;
+    uint64_t bytes = sizeof(re_data_array) + static_cast<uint64_t>(old + n - 1) * sizeof(void*);
+    re_data_array* grown = static_cast<re_data_array*>(pool_realloc(d, bytes));
+    char* what = static_cast<char*>(pool_realloc(d ? grown->what : nullptr, old + static_cast<uint32_t>(n)));
+    if (!d)
+        grown->count = 0;
+    grown->what = what;
+    for (int32_t i = 0; i < n; i++) {
+        what[old + static_cast<uint32_t>(i)] = codes[i];
+        grown->data[old + static_cast<uint32_t>(i)] = nullptr;
+    }
+    grown->count = old + static_cast<uint32_t>(n);
+    rx->data = grown;
+    return old;
+}
+
+// ---- scanning helpers ------------------------------------------------------------------
+
+namespace {
+
+bool is_space(uint8_t c) { return g_host_vector->cclass[c] & HC_SPACE; }
+bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+bool is_alpha(uint8_t c) { return g_host_vector->cclass[c] & HC_ALPHA; }
+
+// Skips "(?#...)" comments and, under /x, white space and "#" comments at
+// the parse position.
+void skip_ignorable(PERLGCB* gcb)
+{
+    for (;;) {
+        const char* p = gcb->re_parse;
+        const char* end = gcb->re_xend;
+        if (end - p >= 3 && p[0] == '(' && p[1] == '?' && p[2] == '#') {
+            const char* q = p + 3;
+            while (q < end && *q != ')')
+                q++;
+            if (q >= end) {
+                gcb->re_parse = end;
+                re_fail_plain(gcb, "Sequence (?#... not terminated");
+            }
+            gcb->re_parse = q + 1;
+            continue;
+        }
+        if (gcb->re_cflags & PMf_EXTENDED) {
+            if (p < end && is_space(static_cast<uint8_t>(*p))) {
+                gcb->re_parse = p + 1;
+                continue;
+            }
+            if (p < end && *p == '#') {
+                while (p < end && *p != '\n')
+                    p++;
+                gcb->re_parse = p < end ? p + 1 : end;
+                continue;
+            }
+        }
+        return;
+    }
+}
+
+// Decimal number at p, saturating; digits only.
+int64_t read_number(const char* p, const char* end)
+{
+    int64_t n = 0;
+    while (p < end && is_digit(static_cast<uint8_t>(*p))) {
+        n = n * 10 + (*p - '0');
+        if (n > 1000000000)
+            n = 1000000000;
+        p++;
+    }
+    return n;
+}
+
+bool is_quantifier_at(PERLGCB* gcb, const char* p)
+{
+    if (p >= gcb->re_xend)
+        return false;
+    return *p == '*' || *p == '+' || *p == '?' || (*p == '{' && re_is_curly(gcb, p));
+}
+
+}  // namespace
+
+const char* re_next_token(PERLGCB* gcb)
+{
+    const char* before = gcb->re_parse++;
+    skip_ignorable(gcb);
+    return before;
+}
+
+const char* re_skip_whitespace(PERLGCB* gcb, const char* p, const char* end)
+{
+    while (p < end) {
+        if (is_space(static_cast<uint8_t>(*p)))
+            p++;
+        else if (*p == '#') {
+            while (p < end && *p != '\n')
+                p++;
+            if (p < end)
+                p++;
+        } else
+            break;
+    }
+    (void)gcb;
+    return p;
+}
+
+bool re_is_curly(PERLGCB* gcb, const char* p)
+{
+    const char* end = gcb->re_xend;
+    if (p >= end || *p != '{')
+        return false;
+    p++;
+    if (p >= end || !is_digit(static_cast<uint8_t>(*p)))
+        return false;
+    while (p < end && is_digit(static_cast<uint8_t>(*p)))
+        p++;
+    if (p < end && *p == ',')
+        p++;
+    while (p < end && is_digit(static_cast<uint8_t>(*p)))
+        p++;
+    return p < end && *p == '}';
+}
+
+// ---- branches and pieces ---------------------------------------------------------------
+
+namespace {
+
+re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flagp);
+
+}  // namespace
+
+re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flagp, int32_t first)
+{
+    re_program_node* ret = nullptr;
+    re_program_node* chain = nullptr;
+    int32_t flags = 0;
+    int32_t count = 0;
+    if (!first) {
+        if (!re_size_only(gcb) && gcb->re_extralen)
+            ret = re_emit_arg_node(gcb, RE_BRANCHJ, 0);
+        else
+            ret = re_emit_node(gcb, RE_BRANCH);
+        if (re_size_only(gcb))
+            gcb->re_extralen += 1;
+    }
+    *flagp = RE_WORST;
+    skip_ignorable(gcb);
+    while (gcb->re_parse < gcb->re_xend && *gcb->re_parse != '|' && *gcb->re_parse != ')') {
+        flags &= ~RE_TRYAGAIN;
+        re_program_node* latest = parse_quantified(gcb, &flags);
+        if (!latest) {
+            if (flags & RE_TRYAGAIN)
+                continue;
+            return nullptr;
+        }
+        if (!ret)
+            ret = latest;
+        *flagp |= flags & RE_HASWIDTH;
+        if (!chain)
+            *flagp |= flags & RE_SPSTART;
+        else {
+            gcb->re_naughty++;
+            re_link_tail(gcb, chain, latest);
+        }
+        chain = latest;
+        count++;
+    }
+    if (!chain) {
+        chain = re_emit_node(gcb, RE_NOTHING);
+        if (!ret)
+            ret = chain;
+    }
+    if (count == 1)
+        *flagp |= flags & RE_SIMPLE;
+    return ret;
+}
+
+namespace {
+
+re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flagp)
+{
+    const char* origparse = gcb->re_parse;
+    int32_t flags = 0;
+    re_program_node* ret = re_parse_atom(gcb, &flags);
+    if (!ret) {
+        if (flags & RE_TRYAGAIN)
+            *flagp |= RE_TRYAGAIN;
+        return nullptr;
+    }
+    const char* p = gcb->re_parse;
+    if (p >= gcb->re_xend || !is_quantifier_at(gcb, p)) {
+        *flagp = flags;
+        return ret;
+    }
+    char op = *p;
+    int64_t min = 0, max = 0;
+    if (op == '{') {
+        const char* next = p + 1;
+        const char* maxpos = nullptr;
+        while (next < gcb->re_xend && (is_digit(static_cast<uint8_t>(*next)) || *next == ',')) {
+            if (*next == ',') {
+                if (maxpos)
+                    break;
+                maxpos = next;
+            }
+            next++;
+        }
+        // re_is_curly has seen the closing brace at next.
+        if (!maxpos)
+            maxpos = next;
+        gcb->re_parse = p + 1;
+        min = read_number(gcb->re_parse, gcb->re_xend);
+        if (*maxpos == ',')
+            maxpos++;
+        else
+            maxpos = gcb->re_parse;
+        max = read_number(maxpos, gcb->re_xend);
+        if (!max && *maxpos != '0')
+            max = RE_INFTY;
+        else if (max >= RE_INFTY) {
+            re_fail_fmt(gcb, gcb->re_parse, "Quantifier in {,} bigger than %d", static_cast<int>(RE_INFTY - 1));
+        }
+        gcb->re_parse = next;
+        re_next_token(gcb);
+    } else {
+        re_next_token(gcb);
+        min = op == '+' ? 1 : 0;
+        max = op == '?' ? 1 : RE_INFTY;
+    }
+
+    if ((flags & RE_SIMPLE) && op == '*') {
+        re_insert_operand(gcb, RE_STAR, ret);
+        gcb->re_naughty += 4;
+    } else if ((flags & RE_SIMPLE) && op == '+') {
+        re_insert_operand(gcb, RE_PLUS, ret);
+        gcb->re_naughty += 3;
+    } else if (flags & RE_SIMPLE) {
+        gcb->re_naughty += 2 + gcb->re_naughty / 2;
+        re_insert_operand(gcb, RE_CURLY, ret);
+    } else {
+        re_program_node* w = re_emit_node(gcb, RE_WHILEM);
+        if (!re_size_only(gcb))
+            w->flags = 0;
+        re_link_tail(gcb, ret, w);
+        if (!re_size_only(gcb) && gcb->re_extralen) {
+            re_insert_operand(gcb, RE_LONGJMP, ret);
+            re_insert_operand(gcb, RE_NOTHING, ret);
+            ret->next = 3;  // the NOTHING steps over the LONGJMP to the body
+        }
+        re_insert_operand(gcb, RE_CURLYX, ret);
+        if (!re_size_only(gcb) && gcb->re_extralen)
+            ret->next = 3;  // the CURLYX steps over the NOTHING to the LONGJMP
+        re_link_tail(gcb, ret, re_emit_node(gcb, RE_NOTHING));
+        if (re_size_only(gcb)) {
+            gcb->re_whilem_seen++;
+            gcb->re_extralen += 3;
+        }
+        gcb->re_naughty = gcb->re_naughty * 2 + 4;
+    }
+    if (!re_size_only(gcb)) {
+        ret->flags = 0;
+        if (ret->type != RE_STAR && ret->type != RE_PLUS)
+            re_set_min_max(ret, static_cast<uint16_t>(min), static_cast<uint16_t>(max));
+    }
+    if (max && max < min)
+        re_fail_at(gcb, gcb->re_parse, "Can't do {n,m} with n > m");
+
+    *flagp = max > 0 ? RE_HASWIDTH : RE_WORST;
+    if (op == '*' || op == '?')
+        *flagp |= RE_SPSTART;
+
+    if (!re_size_only(gcb) && !(flags & RE_HASWIDTH) && max > RE_INFTY / 3 && re_warn_enabled(gcb)) {
+        int32_t n = static_cast<int32_t>(gcb->re_parse - origparse);
+        re_warn_fmt(gcb, gcb->re_parse, "%.*s matches null string many times", static_cast<int>(n > 500 ? 500 : n),
+                    origparse);
+    }
+
+    if (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '?') {
+        re_next_token(gcb);
+        re_insert_operand(gcb, RE_MINMOD, ret);
+        re_link_tail(gcb, ret, ret + 1);
+    }
+    if (is_quantifier_at(gcb, gcb->re_parse)) {
+        gcb->re_parse++;
+        re_fail_at(gcb, gcb->re_parse, "Nested quantifiers");
+    }
+    return ret;
+}
+
+// Opcode of a class escape: the plain form, +1 in a UTF-8 pattern, +2
+// under locale (when the family has locale forms).
+uint8_t class_op(PERLGCB* gcb, uint8_t base, bool has_locale)
+{
+    uint8_t op = base;
+    if (gcb->re_regflags & RE_REGF_UTF8)
+        op += 1;
+    if (has_locale && (gcb->re_cflags & PMf_LOCALE))
+        op += 2;
+    return op;
+}
+
+}  // namespace
+
+// ---- atoms --------------------------------------------------------------------------------
+
+namespace {
+
+// Loads the interpreter's cached class table of a UTF-8 pattern escape.
+void load_utf8_class(PERLGCB* gcb, char which)
+{
+    if (!(gcb->re_regflags & RE_REGF_UTF8))
+        return;
+    static const uint8_t word[] = "a";
+    static const uint8_t digit[] = "1";
+    static const uint8_t blank[] = " ";
+    if (which == 'w')
+        (void)utf8_is_word(gcb, word);
+    else if (which == 'd')
+        (void)utf8_is_digit(gcb, digit);
+    else
+        (void)utf8_is_space(gcb, blank);
+}
+
+// A \x escape at p (p just after the "x"): the value and the position after
+// it. In a byte pattern a code point above 0xFF is refused.
+uint64_t hex_escape(PERLGCB* gcb, const char** pp, bool in_class)
+{
+    const char* p = *pp;
+    uint64_t value;
+    if (p < gcb->re_xend && *p == '{') {
+        const char* e = p + 1;
+        while (e < gcb->re_xend && *e != '}')
+            e++;
+        if (e >= gcb->re_xend)
+            re_fail_at(gcb, p + 1, "Missing right brace on \\x{}");
+        uint64_t numlen = 0;
+        value = e > p + 1 ? static_cast<uint64_t>(scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &numlen))
+                          : 0;
+        if (value > 0xFF && !(gcb->re_regflags & RE_REGF_UTF8)) {
+            char msg[120];
+            std::snprintf(msg, sizeof msg, "Code point 0x%llX in \\x{} is too large for a byte pattern",
+                          static_cast<unsigned long long>(value));
+            re_fail_formatted(gcb, e + 1, "Code point 0x%lX in \\x{} is too large for a byte pattern", msg);
+        }
+        *pp = e + 1;
+        (void)in_class;
+        return value;
+    }
+    uint64_t avail = gcb->re_xend - p < 2 ? static_cast<uint64_t>(gcb->re_xend - p) : 2;
+    uint64_t numlen = 0;
+    value = avail ? static_cast<uint64_t>(scan_hexadecimal(gcb, p, avail, &numlen)) : 0;
+    *pp = p + numlen;
+    return value;
+}
+
+uint8_t control_char(PERLGCB* gcb, const char** pp)
+{
+    const char* p = *pp;
+    uint8_t c = 0;
+    if (p < gcb->re_xend)
+        c = static_cast<uint8_t>(*p++);
+    *pp = p;
+    return static_cast<uint8_t>(g_host_vector->upper[c] ^ 64);
+}
+
+re_program_node* parse_literal(PERLGCB* gcb, int32_t* flagp)
+{
+    bool utf8 = gcb->re_regflags & RE_REGF_UTF8;
+    uint8_t op = !(gcb->re_cflags & PMf_FOLD) ? RE_EXACT : (gcb->re_cflags & PMf_LOCALE) ? RE_EXACTFL : RE_EXACTF;
+    re_program_node* ret = re_emit_node(gcb, op);
+    char* s = re_size_only(gcb) ? nullptr : re_text(ret);
+    const char* end = gcb->re_xend;
+    const char* p = gcb->re_parse - 1;
+    int32_t len = 0;
+    char unibuf[16];
+    for (; len < 127 && p < end;) {
+        const char* oldp = p;
+        if (gcb->re_cflags & PMf_EXTENDED)
+            p = re_skip_whitespace(gcb, p, end);
+        if (p >= end)
+            break;
+        uint64_t ender;
+        bool stop = false;
+        switch (*p) {
+        case '^': case '$': case '.': case '[': case '(': case ')': case '|':
+            stop = true;
+            break;
+        case '\\':
+            if (p + 1 >= end) {
+                gcb->re_parse = end;
+                re_fail_plain(gcb, "Trailing \\");
+            }
+            switch (*++p) {
+            case 'A': case 'G': case 'Z': case 'z': case 'w': case 'W': case 'b': case 'B':
+            case 's': case 'S': case 'd': case 'D': case 'p': case 'P':
+                --p;
+                stop = true;
+                break;
+            case 'n': ender = '\n'; p++; break;
+            case 'r': ender = '\r'; p++; break;
+            case 't': ender = '\t'; p++; break;
+            case 'f': ender = '\f'; p++; break;
+            case 'e': ender = 27; p++; break;
+            case 'a': ender = 7; p++; break;
+            case 'x':
+                p++;
+                ender = hex_escape(gcb, &p, false);
+                break;
+            case 'c':
+                p++;
+                ender = control_char(gcb, &p);
+                break;
+            case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+                if (*p == '0' ||
+                    (p + 1 < end && is_digit(static_cast<uint8_t>(p[1])) && read_number(p, end) >= gcb->re_npar)) {
+                    uint64_t avail = end - p < 3 ? static_cast<uint64_t>(end - p) : 3;
+                    uint64_t numlen = 0;
+                    ender = static_cast<uint64_t>(scan_octal(gcb, p, avail, &numlen));
+                    p += numlen;
+                } else {
+                    --p;
+                    stop = true;
+                }
+                break;
+            default:
+                if (!re_size_only(gcb) && is_alpha(static_cast<uint8_t>(*p)) && re_warn_enabled(gcb)) {
+                    char msg[64];
+                    std::snprintf(msg, sizeof msg, "Unrecognized escape \\%c passed through", *p);
+                    re_warn_at(gcb, p + 1, msg);
+                }
+                goto normal_default;
+            }
+            break;
+        default:
+        normal_default:
+            if (utf8 && (static_cast<uint8_t>(*p) & 0xC0) == 0xC0 && static_cast<uint8_t>(*p) <= 0xFD) {
+                int64_t numlen = 0;
+                ender = utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p), static_cast<uint64_t>(end - p),
+                                    &numlen, 0);
+                p += numlen ? numlen : 1;
+            } else
+                ender = static_cast<uint8_t>(*p++);
+            break;
+        }
+        if (stop)
+            break;
+        if (gcb->re_cflags & PMf_EXTENDED)
+            p = re_skip_whitespace(gcb, p, end);
+        if (utf8 && (gcb->re_cflags & PMf_FOLD)) {
+            if ((gcb->re_cflags & PMf_LOCALE) && ender < 256)
+                ender = g_host_vector->lower[ender];
+            else
+                ender = uni_to_lower(gcb, static_cast<uint32_t>(ender));
+        }
+        bool wide = utf8 && ender >= 0x80;
+        int32_t width = wide ? re_emit_uni(gcb, static_cast<uint32_t>(ender), s ? unibuf : unibuf) : 1;
+        if (len + width > 127) {
+            // A character that does not fit ends the run before it.
+            p = oldp;
+            break;
+        }
+        bool quant = is_quantifier_at(gcb, p);
+        if (quant && len) {
+            p = oldp;
+            break;
+        }
+        if (s) {
+            if (wide)
+                std::memcpy(s, unibuf, static_cast<size_t>(width));
+            else
+                *s = static_cast<char>(ender);
+            s += width;
+        }
+        len += width;
+        if (quant)
+            break;
+    }
+    gcb->re_parse = p - 1;
+    re_next_token(gcb);
+    if (len > 0)
+        *flagp |= RE_HASWIDTH;
+    if (len == 1)
+        *flagp |= RE_SIMPLE;
+    if (re_size_only(gcb))
+        gcb->re_size += (len + 3) / 4;
+    else {
+        ret->flags = static_cast<uint8_t>(len);
+        gcb->re_emit += (len + 3) / 4;
+    }
+    return ret;
+}
+
+}  // namespace
+
+re_program_node* re_parse_atom(PERLGCB* gcb, int32_t* flagp)
+{
+    re_program_node* ret = nullptr;
+    int32_t flags = 0;
+    *flagp = RE_WORST;
+    bool tried_again = false;
+tryagain:
+    if (gcb->re_parse >= gcb->re_xend) {
+        // Only reached after a group that held a switch or a comment.
+        *flagp |= RE_TRYAGAIN;
+        return nullptr;
+    }
+    switch (*gcb->re_parse) {
+    case '^':
+        gcb->re_zerolen++;
+        re_next_token(gcb);
+        if (gcb->re_cflags & PMf_MULTILINE)
+            ret = re_emit_node(gcb, RE_MBOL);
+        else if (gcb->re_cflags & PMf_SINGLELINE)
+            ret = re_emit_node(gcb, RE_SBOL);
+        else
+            ret = re_emit_node(gcb, RE_BOL);
+        break;
+    case '$':
+        re_next_token(gcb);
+        if (gcb->re_parse < gcb->re_xend)
+            gcb->re_zerolen++;
+        if (gcb->re_cflags & PMf_MULTILINE)
+            ret = re_emit_node(gcb, RE_MEOL);
+        else if (gcb->re_cflags & PMf_SINGLELINE)
+            ret = re_emit_node(gcb, RE_SEOL);
+        else
+            ret = re_emit_node(gcb, RE_EOL);
+        break;
+    case '.':
+        re_next_token(gcb);
+        if (gcb->re_regflags & RE_REGF_UTF8)
+            ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANYUTF8 : RE_ANYUTF8);
+        else
+            ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANY : RE_REG_ANY);
+        gcb->re_naughty++;
+        *flagp |= RE_HASWIDTH;
+        if (!(gcb->re_regflags & RE_REGF_UTF8))
+            *flagp |= RE_SIMPLE;
+        break;
+    case '[': {
+        const char* oparse = ++gcb->re_parse;
+        ret = (gcb->re_regflags & RE_REGF_UTF8) ? re_parse_class_utf8(gcb) : re_parse_class(gcb);
+        if (gcb->re_parse >= gcb->re_xend || *gcb->re_parse != ']')
+            re_fail_at(gcb, oparse, "Unmatched [");
+        re_next_token(gcb);
+        *flagp |= RE_HASWIDTH | RE_SIMPLE;
+        break;
+    }
+    case '(':
+        re_next_token(gcb);
+        ret = re_parse_group(gcb, 1, &flags);
+        if (!ret) {
+            if (flags & RE_TRYAGAIN) {
+                tried_again = true;
+                goto tryagain;
+            }
+            return nullptr;
+        }
+        *flagp |= flags & (RE_HASWIDTH | RE_SPSTART | RE_SIMPLE);
+        break;
+    case '|':
+    case ')':
+        if (tried_again) {
+            *flagp |= RE_TRYAGAIN;
+            return nullptr;
+        }
+        re_fail_at(gcb, gcb->re_parse, "Internal urp");
+    case '{':
+        if (!re_is_curly(gcb, gcb->re_parse)) {
+            gcb->re_parse++;
+            return parse_literal(gcb, flagp);
+        }
+        [[fallthrough]];
+    case '?':
+    case '+':
+    case '*':
+        gcb->re_parse++;
+        re_fail_at(gcb, gcb->re_parse, "Quantifier follows nothing");
+    case '#':
+        if (gcb->re_cflags & PMf_EXTENDED) {
+            while (gcb->re_parse < gcb->re_xend && *gcb->re_parse != '\n')
+                gcb->re_parse++;
+            if (gcb->re_parse < gcb->re_xend)
+                gcb->re_parse++;
+            skip_ignorable(gcb);
+            goto tryagain;
+        }
+        gcb->re_parse++;
+        return parse_literal(gcb, flagp);
+    case '\\': {
+        if (gcb->re_parse + 1 >= gcb->re_xend) {
+            gcb->re_parse = gcb->re_xend;
+            re_fail_plain(gcb, "Trailing \\");
+        }
+        char c = *++gcb->re_parse;
+        switch (c) {
+        case 'A':
+            gcb->re_zerolen++;
+            ret = re_emit_node(gcb, RE_SBOL);
+            *flagp |= RE_SIMPLE;
+            re_next_token(gcb);
+            break;
+        case 'G':
+            ret = re_emit_node(gcb, RE_GPOS);
+            gcb->re_seen |= RE_SEEN_GPOS;
+            *flagp |= RE_SIMPLE;
+            re_next_token(gcb);
+            break;
+        case 'Z':
+            ret = re_emit_node(gcb, RE_SEOL);
+            *flagp |= RE_SIMPLE;
+            re_next_token(gcb);
+            break;
+        case 'z':
+            ret = re_emit_node(gcb, RE_EOS);
+            *flagp |= RE_SIMPLE;
+            gcb->re_zerolen++;
+            re_next_token(gcb);
+            break;
+        case 'C':
+            ret = re_emit_node(gcb, RE_SANY);
+            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            re_next_token(gcb);
+            break;
+        case 'X':
+            re_fail_plain(gcb, "Use of \\X for wide characters is not supported");
+        case 'w':
+        case 'W':
+            ret = re_emit_node(gcb, class_op(gcb, c == 'w' ? RE_ALNUM : RE_NALNUM, true));
+            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            re_next_token(gcb);
+            load_utf8_class(gcb, 'w');
+            break;
+        case 'b':
+        case 'B':
+            gcb->re_zerolen++;
+            gcb->re_seen |= RE_SEEN_LOOKBEHIND;
+            ret = re_emit_node(gcb, class_op(gcb, c == 'b' ? RE_BOUND : RE_NBOUND, true));
+            *flagp |= RE_SIMPLE;
+            re_next_token(gcb);
+            load_utf8_class(gcb, 'w');
+            break;
+        case 's':
+        case 'S':
+            ret = re_emit_node(gcb, class_op(gcb, c == 's' ? RE_SPACE : RE_NSPACE, true));
+            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            re_next_token(gcb);
+            load_utf8_class(gcb, 's');
+            break;
+        case 'd':
+        case 'D':
+            ret = re_emit_node(gcb, class_op(gcb, c == 'd' ? RE_DIGIT : RE_NDIGIT, false));
+            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            re_next_token(gcb);
+            load_utf8_class(gcb, 'd');
+            break;
+        case 'p':
+        case 'P':
+            if (gcb->re_parse + 1 < gcb->re_xend && gcb->re_parse[1] == '{')
+                re_fail_plain(gcb, "Use of \\p{} or \\P{} for wide characters is not supported");
+            re_fail_plain(gcb, "Use of \\p or \\P for wide characters is not supported");
+        case 'n': case 'r': case 't': case 'f': case 'e': case 'a': case 'x': case 'c': case '0':
+            return parse_literal(gcb, flagp);
+        case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': {
+            int64_t num = read_number(gcb->re_parse, gcb->re_xend);
+            if (num > 9 && num >= gcb->re_npar)
+                return parse_literal(gcb, flagp);
+            if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->nparens))
+                re_fail_at(gcb, gcb->re_parse, "Reference to nonexistent group");
+            gcb->re_sawback = 1;
+            uint8_t op = !(gcb->re_cflags & PMf_FOLD) ? RE_REF
+                       : (gcb->re_cflags & PMf_LOCALE) ? RE_REFFL : RE_REFF;
+            ret = re_emit_arg_node(gcb, op, static_cast<uint32_t>(num));
+            *flagp |= RE_HASWIDTH;
+            while (gcb->re_parse < gcb->re_xend && is_digit(static_cast<uint8_t>(*gcb->re_parse)))
+                gcb->re_parse++;
+            gcb->re_parse--;
+            re_next_token(gcb);
+            break;
+        }
+        default:
+            return parse_literal(gcb, flagp);
+        }
+        break;
+    }
+    default:
+        gcb->re_parse++;
+        return parse_literal(gcb, flagp);
+    }
+    return ret;
+}
+
+// ---- groups ---------------------------------------------------------------------------------
+
+namespace {
+
+re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flagp)
+{
+    re_program_node* ret;
+    int32_t flags = 0;
+    const char* p = gcb->re_parse;
+    const char* end = gcb->re_xend;
+    if (p < end && *p == '?' && p + 1 < end && (p[1] == '=' || p[1] == '!' || p[1] == '<' || p[1] == '{')) {
+        ret = re_emit_node(gcb, RE_LOGICAL);
+        if (!re_size_only(gcb))
+            ret->flags = 1;
+        int32_t cflag = 0;
+        re_program_node* cond = re_parse_group(gcb, 1, &cflag);
+        re_link_tail(gcb, ret, cond);
+    } else if (p < end && *p >= '1' && *p <= '9') {
+        int64_t parno = read_number(p, end);
+        while (gcb->re_parse < end && is_digit(static_cast<uint8_t>(*gcb->re_parse)))
+            gcb->re_parse++;
+        ret = re_emit_arg_node(gcb, RE_GROUPP, static_cast<uint32_t>(parno));
+        skip_ignorable(gcb);
+        if (gcb->re_parse >= end || *gcb->re_parse != ')') {
+            if (gcb->re_parse < end)
+                gcb->re_parse++;
+            re_fail_at(gcb, gcb->re_parse, "Switch condition not recognized");
+        }
+        re_next_token(gcb);
+    } else {
+        int32_t n = static_cast<int32_t>(end - p < 2 ? end - p : 2);
+        re_fail_fmt(gcb, p, "Unknown switch condition (?(%.*s", static_cast<int>(n), p);
+    }
+    re_program_node* ifthen = re_emit_arg_node(gcb, RE_IFTHEN, 0);
+    re_link_tail(gcb, ret, ifthen);
+    re_program_node* br = re_parse_piece(gcb, &flags, 1);
+    if (!br)
+        br = re_emit_arg_node(gcb, RE_LONGJMP, 0);
+    else
+        re_link_tail(gcb, br, re_emit_arg_node(gcb, RE_LONGJMP, 0));
+    if (flags & RE_HASWIDTH)
+        *flagp |= RE_HASWIDTH;
+    re_program_node* lastbr = nullptr;
+    char c = gcb->re_parse < end ? *gcb->re_parse : 0;
+    if (gcb->re_parse < end)
+        re_next_token(gcb);
+    if (c == '|') {
+        lastbr = re_emit_arg_node(gcb, RE_IFTHEN, 0);  // kept for the optimiser
+        re_parse_piece(gcb, &flags, 1);
+        re_link_tail(gcb, ret, lastbr);
+        if (flags & RE_HASWIDTH)
+            *flagp |= RE_HASWIDTH;
+        c = gcb->re_parse < end ? *gcb->re_parse : 0;
+        if (gcb->re_parse < end)
+            re_next_token(gcb);
+    }
+    if (c != ')')
+        re_fail_at(gcb, gcb->re_parse, "Switch (?(condition)... contains too many branches");
+    re_program_node* ender = re_emit_node(gcb, RE_TAIL);
+    re_link_tail(gcb, br, ender);
+    if (lastbr) {
+        re_link_tail(gcb, lastbr, ender);
+        if (!re_size_only(gcb))
+            re_link_tail(gcb, lastbr + 2, ender);
+    } else
+        re_link_tail(gcb, ret, ender);
+    return ret;
+}
+
+}  // namespace
+
+re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
+{
+    re_program_node* ret = nullptr;
+    re_program_node* br;
+    re_program_node* lastbr;
+    re_program_node* ender = nullptr;
+    int32_t parno = 0;
+    int32_t flags = 0;
+    uint32_t oregflags = gcb->re_cflags;
+    const char* oparse = gcb->re_parse;
+    bool open = false;
+    bool have_branch = false;
+    *flagp = 0;
+
+    if (++gcb->re_nesting > RE_NESTING_LIMIT) {
+        re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
+    }
+
+    if (paren) {
+        const char* end = gcb->re_xend;
+        if (gcb->re_parse < end && *gcb->re_parse == '?') {
+            const char* seqstart = gcb->re_parse;
+            uint16_t posflags = 0, negflags = 0;
+            uint16_t* flagsp = &posflags;
+            gcb->re_parse++;
+            if (gcb->re_parse >= end)
+                re_fail_at(gcb, gcb->re_parse, "Sequence (? incomplete");
+            paren = static_cast<uint8_t>(*gcb->re_parse++);
+            switch (paren) {
+            case '<':
+                if (gcb->re_parse < end && *gcb->re_parse == '!')
+                    paren = ',';
+                else if (gcb->re_parse >= end || *gcb->re_parse != '=')
+                    goto unknown;
+                gcb->re_parse++;
+                gcb->re_seen |= RE_SEEN_LOOKBEHIND;
+                gcb->re_zerolen++;
+                break;
+            case '=':
+            case '!':
+                gcb->re_zerolen++;
+                break;
+            case ':':
+            case '>':
+                break;
+            case '$':
+            case '@': {
+                re_fail_fmt(gcb, gcb->re_parse, "Sequence (?%c...) not implemented", static_cast<char>(paren));
+            }
+            case '#':
+                while (gcb->re_parse < end && *gcb->re_parse != ')')
+                    gcb->re_parse++;
+                if (gcb->re_parse >= end)
+                    re_fail_plain(gcb, "Sequence (?#... not terminated");
+                re_next_token(gcb);
+                *flagp = RE_TRYAGAIN;
+                gcb->re_nesting--;
+                return nullptr;
+            case 'p':
+                re_fail_plain(gcb, "Use of (?p{}) to execute Perl code is not supported");
+            case '?':
+                re_fail_plain(gcb, "Use of (??{}) to execute Perl code is not supported");
+            case '{':
+                re_fail_plain(gcb, "Use of (?{}) to execute Perl code is not supported");
+            case '(':
+                ret = parse_conditional(gcb, flagp);
+                gcb->re_cflags = oregflags;  // switches inside a conditional end with it
+                gcb->re_nesting--;
+                return ret;
+            default:
+                --gcb->re_parse;
+            parse_flags:
+                while (gcb->re_parse < end && std::strchr("iogcmsx", *gcb->re_parse) && *gcb->re_parse) {
+                    if (*gcb->re_parse != 'o')
+                        pattern_flag_add(gcb, flagsp, *gcb->re_parse);
+                    ++gcb->re_parse;
+                }
+                if (gcb->re_parse < end && *gcb->re_parse == '-' && flagsp == &posflags) {
+                    flagsp = &negflags;
+                    ++gcb->re_parse;
+                    goto parse_flags;
+                }
+                if (gcb->re_parse < end && (*gcb->re_parse == ':' || *gcb->re_parse == ')')) {
+                    gcb->re_cflags = static_cast<uint16_t>((gcb->re_cflags | posflags) & ~static_cast<uint32_t>(negflags));
+                    if (*gcb->re_parse == ':') {
+                        gcb->re_parse++;
+                        paren = ':';
+                        break;
+                    }
+                }
+            unknown:
+                if (gcb->re_parse >= end || *gcb->re_parse != ')') {
+                    if (gcb->re_parse < end)
+                        gcb->re_parse++;
+                    int32_t n = static_cast<int32_t>(gcb->re_parse - seqstart);
+                    re_fail_fmt(gcb, gcb->re_parse, "Sequence (%.*s...) not recognized",
+                                static_cast<int>(n > 500 ? 500 : n), seqstart);
+                }
+                re_next_token(gcb);
+                *flagp = RE_TRYAGAIN;
+                gcb->re_nesting--;
+                return nullptr;
+            }
+        } else {
+            parno = gcb->re_npar;
+            gcb->re_npar++;
+            ret = re_emit_arg_node(gcb, RE_OPEN, static_cast<uint32_t>(parno));
+            open = true;
+        }
+    }
+
+    // The branches, linked together.
+    br = re_parse_piece(gcb, &flags, 1);
+    if (!br) {
+        gcb->re_nesting--;
+        return nullptr;
+    }
+    if (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '|') {
+        if (!re_size_only(gcb) && gcb->re_extralen)
+            re_insert_operand(gcb, RE_BRANCHJ, br);
+        else
+            re_insert_operand(gcb, RE_BRANCH, br);
+        have_branch = true;
+        if (re_size_only(gcb))
+            gcb->re_extralen += 1;
+    } else if (paren == ':')
+        *flagp |= flags & RE_SIMPLE;
+    if (open)
+        re_link_tail(gcb, ret, br);
+    else
+        ret = br;
+    *flagp |= flags & (RE_HASWIDTH | RE_SPSTART);
+    lastbr = br;
+    while (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '|') {
+        if (!re_size_only(gcb) && gcb->re_extralen) {
+            ender = re_emit_arg_node(gcb, RE_LONGJMP, 0);
+            re_link_tail(gcb, lastbr + 2, ender);
+        }
+        if (re_size_only(gcb))
+            gcb->re_extralen += 2;
+        re_next_token(gcb);
+        br = re_parse_piece(gcb, &flags, 0);
+        if (!br) {
+            gcb->re_nesting--;
+            return nullptr;
+        }
+        re_link_tail(gcb, lastbr, br);
+        *flagp |= flags & (RE_HASWIDTH | RE_SPSTART);
+        lastbr = br;
+    }
+
+    // The closing node, hooked onto the end.
+    switch (paren) {
+    case ':':
+        ender = have_branch ? re_emit_node(gcb, RE_TAIL) : nullptr;
+        break;
+    case 1:
+        ender = re_emit_arg_node(gcb, RE_CLOSE, static_cast<uint32_t>(parno));
+        break;
+    case '<':
+    case ',':
+    case '=':
+    case '!':
+        *flagp &= ~RE_HASWIDTH;
+        ender = re_emit_node(gcb, RE_SUCCEED);
+        break;
+    case '>':
+        ender = re_emit_node(gcb, RE_SUCCEED);
+        break;
+    case 0:
+        ender = re_emit_node(gcb, RE_END);
+        break;
+    default:
+        break;
+    }
+    if (ender) {
+        re_link_tail(gcb, lastbr, ender);
+        if (have_branch && !re_size_only(gcb)) {
+            for (br = ret; br; br = re_next_node(gcb, br))
+                re_link_branch_tail(gcb, br, ender);
+        }
+    }
+
+    if (paren == '=' || paren == '!' || paren == '<' || paren == ',' || paren == '>') {
+        uint8_t node = (paren == '!' || paren == ',') ? RE_UNLESSM : paren == '>' ? RE_SUSPEND : RE_IFMATCH;
+        re_insert_operand(gcb, node, ret);
+        if (!re_size_only(gcb))
+            ret->flags = (paren == '<' || paren == ',') ? 1 : 0;
+        re_link_tail(gcb, ret, re_emit_node(gcb, RE_TAIL));
+    }
+
+    if (paren) {
+        gcb->re_cflags = oregflags;
+        if (gcb->re_parse >= gcb->re_xend || *gcb->re_parse != ')')
+            re_fail_at(gcb, oparse, "Unmatched (");
+        re_next_token(gcb);
+    } else if (gcb->re_parse < gcb->re_xend) {
+        if (*gcb->re_parse == ')') {
+            gcb->re_parse++;
+            re_fail_at(gcb, gcb->re_parse, "Unmatched )");
+        }
+        re_fail_plain(gcb, "Junk on end of regexp");
+    }
+    gcb->re_nesting--;
+    return ret;
+}
+
+// ---- the driver -----------------------------------------------------------------------------------
+
+re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend, op_pattern* pm)
+{
+    // A new compile: no half-built pattern of an earlier one is ours.
+    gcb->re_emit = gcb->re_placeholder;
+    gcb->re_rx = nullptr;
+    if (!exp) {
+        gcb->re_precomp = nullptr;
+        gcb->re_xend = nullptr;
+        re_fail_plain(gcb, "NULL regexp argument");
+    }
+    if (pm->op_pmdynflags & 0x04)
+        gcb->re_regflags |= RE_REGF_UTF8;
+    else
+        gcb->re_regflags = 0;
+    gcb->re_precomp = exp;
+    bool debug = gcb->debug_flags & 0x200;
+    if (debug) {
+        if (!gcb->re_colours_set)
+            re_init_colors(gcb);
+        prx_fprintf(PRX_STDERR, "%sCompiling REx%s `%s%.*s%s'\n", gcb->re_colours[4], gcb->re_colours[5],
+                    gcb->re_colours[0], static_cast<int>(xend - exp), exp, gcb->re_colours[1]);
+    }
+
+    // Size pass: count the units.
+    gcb->re_cflags = pm->op_pmflags;
+    gcb->re_sawback = 0;
+    gcb->re_seen = 0;
+    gcb->re_seen_evals = 0;
+    gcb->re_extralen = 0;
+    gcb->re_naughty = 0;
+    gcb->re_size = 0;
+    gcb->re_whilem_seen = 0;
+    gcb->re_zerolen = (exp < xend && *exp == '^') ? -1 : 0;
+    gcb->re_parse = exp;
+    gcb->re_xend = xend;
+    gcb->re_npar = 1;
+    gcb->re_nesting = 0;
+    gcb->re_emit = gcb->re_placeholder;
+    int32_t flags = 0;
+    if (!re_parse_group(gcb, 0, &flags)) {
+        gcb->re_precomp = nullptr;
+        return nullptr;
+    }
+    if (debug)
+        prx_fprintf(PRX_STDERR, "size %ld ", static_cast<long>(gcb->re_size));
+
+    // Long jumps: only a program too big for 16-bit distances needs them.
+    if (gcb->re_size >= 65536 && gcb->re_extralen)
+        gcb->re_size += gcb->re_extralen;
+    else
+        gcb->re_extralen = 0;
+    if (gcb->re_whilem_seen > 15)
+        gcb->re_whilem_seen = 15;
+
+    uint64_t bytes = offsetof(re_compiled, program) + static_cast<uint64_t>(gcb->re_size + 1) * sizeof(uint32_t);
+    re_compiled* rx = static_cast<re_compiled*>(pool_malloc(bytes));
+    if (!rx)
+        re_fail_plain(gcb, "Regexp out of space");
+    std::memset(rx, 0, bytes);
+    rx->refcnt = 1;
+    rx->prelen = static_cast<int32_t>(xend - exp);
+    rx->precomp = pool_strndup(gcb, exp, rx->prelen);
+    rx->subbeg = nullptr;
+    rx->reganch = pm->op_pmflags & REA_PM_MASK;
+    rx->nparens = static_cast<uint32_t>(gcb->re_npar - 1);
+    rx->substrs = nullptr;
+    rx->startp = nullptr;
+    rx->endp = nullptr;
+    gcb->re_rx = rx;
+
+    // Emit pass.
+    gcb->re_parse = exp;
+    gcb->re_xend = xend;
+    gcb->re_cflags = pm->op_pmflags;
+    gcb->re_naughty = 0;
+    gcb->re_npar = 1;
+    gcb->re_nesting = 0;
+    gcb->re_emit = rx->program;
+    re_program_node* magic = reinterpret_cast<re_program_node*>(rx->program);
+    magic->flags = RE_MAGIC;
+    magic->type = 0;
+    magic->next = static_cast<uint16_t>(gcb->re_seen_evals > 65535 ? 65535 : gcb->re_seen_evals);
+    gcb->re_emit += 1;
+    rx->data = nullptr;
+    if (!re_parse_group(gcb, 0, &flags)) {
+        gcb->re_emit = gcb->re_placeholder;
+        gcb->re_rx = nullptr;
+        pregfree(gcb, rx);
+        return nullptr;
+    }
+
+    rx->reganch = pm->op_pmflags & REA_PM_MASK;
+    pm->op_pmflags = static_cast<uint16_t>(gcb->re_cflags);
+    if (gcb->re_regflags & RE_REGF_UTF8)
+        rx->reganch |= REA_UTF8;
+    if (gcb->re_naughty >= 10)
+        rx->reganch |= REA_NAUGHTY;
+    rx->regstclass = nullptr;
+
+    rx->substrs = static_cast<re_substr_info*>(pool_malloc(3 * sizeof(re_substr_info)));
+    std::memset(rx->substrs, 0, 3 * sizeof(re_substr_info));
+    re_optimize(gcb, rx);
+
+    if (gcb->re_seen & RE_SEEN_GPOS)
+        rx->reganch |= REA_GPOS_SEEN;
+    if (gcb->re_seen & RE_SEEN_LOOKBEHIND)
+        rx->reganch |= REA_LOOKBEHIND_SEEN;
+    if (gcb->re_seen & RE_SEEN_EVAL)
+        rx->reganch |= REA_EVAL_SEEN;
+    uint64_t offsets = static_cast<uint64_t>(gcb->re_npar) * sizeof(int32_t);
+    rx->startp = static_cast<int32_t*>(pool_malloc(offsets));
+    rx->endp = static_cast<int32_t*>(pool_malloc(offsets));
+    std::memset(rx->startp, 0, offsets);
+    std::memset(rx->endp, 0, offsets);
+    gcb->re_data_in_use = rx->data;
+    if (debug)
+        re_dump_program(gcb, rx);
+    // The pattern is the caller's now: no later error may free it.
+    gcb->re_emit = gcb->re_placeholder;
+    gcb->re_rx = nullptr;
+    return rx;
+}
+
+bool re_warn_enabled(PERLGCB* gcb) { return warn_enabled(gcb, RE_WARN_REGEXP); }
+
+namespace {
+
+template <class T>
+void save_ptr(PERLGCB* gcb, T** field)
+{
+    save_push_generic_ptr(gcb, reinterpret_cast<void**>(const_cast<std::remove_const_t<T>**>(field)));
+}
+template <class T>
+void save_i32(PERLGCB* gcb, T* field)
+{
+    static_assert(sizeof(T) == 4);
+    save_push_i32(gcb, reinterpret_cast<int32_t*>(field));
+}
+
+}  // namespace
+
+void re_save_match_state(PERLGCB* gcb)
+{
+    // Compile state.
+    save_ptr(gcb, &gcb->re_parse);
+    save_ptr(gcb, &gcb->re_xend);
+    save_ptr(gcb, &gcb->re_precomp);
+    save_ptr(gcb, &gcb->re_emit);
+    save_i32(gcb, &gcb->re_size);
+    save_i32(gcb, &gcb->re_cflags);
+    save_i32(gcb, &gcb->re_naughty);
+    save_i32(gcb, &gcb->re_npar);
+    save_i32(gcb, &gcb->re_sawback);
+    save_i32(gcb, &gcb->re_seen);
+    save_i32(gcb, &gcb->re_zerolen);
+    save_i32(gcb, &gcb->re_seen_evals);
+    save_i32(gcb, &gcb->re_extralen);
+    save_i32(gcb, &gcb->re_whilem_seen);
+    save_i32(gcb, &gcb->re_nesting);
+    save_ptr(gcb, &gcb->re_rx);
+    save_i32(gcb, &gcb->re_regflags);
+    save_ptr(gcb, &gcb->re_data_in_use);
+    // Match state.
+    save_ptr(gcb, &gcb->re_pattern_text);
+    save_i32(gcb, &gcb->re_group_count);
+    save_i32(gcb, &gcb->re_open_high);
+    save_ptr(gcb, &gcb->re_input);
+    save_ptr(gcb, &gcb->re_search_start);
+    save_ptr(gcb, &gcb->re_subject_end);
+    save_ptr(gcb, &gcb->re_starts);
+    save_ptr(gcb, &gcb->re_ends);
+    save_ptr(gcb, &gcb->re_last_group);
+    save_ptr(gcb, &gcb->re_till);
+    save_push_i8(gcb, reinterpret_cast<int8_t*>(&gcb->re_prev_char));
+    save_ptr(gcb, &gcb->re_data);
+    save_ptr(gcb, &gcb->re_subject_begin);
+    save_i32(gcb, &gcb->re_match_flags);
+    save_i32(gcb, &gcb->re_eval_set);
+    save_i32(gcb, &gcb->re_narrate);
+    save_ptr(gcb, &gcb->re_program);
+    save_i32(gcb, &gcb->re_indent);
+    save_ptr(gcb, &gcb->re_current_repeat);
+    save_ptr(gcb, &gcb->re_call_frame);
+    save_ptr(gcb, &gcb->re_pattern);
+    save_ptr(gcb, &gcb->re_g_anchor);
+    save_ptr(gcb, &gcb->re_subject);
+    save_ptr(gcb, &gcb->re_pos_magic);
+    save_i32(gcb, &gcb->re_saved_pos);
+    save_ptr(gcb, &gcb->re_saved_current_op);
+    save_ptr(gcb, &gcb->re_saved_copy);
+    save_i32(gcb, &gcb->re_max_iterations);
+    save_i32(gcb, &gcb->re_iterations_left);
+    save_ptr(gcb, &gcb->curcop);
+    if (gcb->debug_flags & 0x200)
+        save_ptr(gcb, &gcb->re_attempt_start);
+}

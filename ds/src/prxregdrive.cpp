@@ -1,0 +1,904 @@
+// The match driver, the start-position finder and the start-class scan:
+// where a compiled pattern is tried, and the one attempt at a position.
+#include <cstring>
+
+#include "prxlibc.h"
+#include "prxmsg.h"
+#include "prxpool.h"
+#include "prxre.h"
+#include "prxsearch.h"
+#include "prxsv.h"
+#include "prxuni.h"
+#include "prxutf8.h"
+
+namespace {
+
+inline uint8_t ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
+inline bool is_word(uint32_t c) { return (ctype(c) & HC_ALNUM) || c == '_'; }
+inline bool is_word_lc(uint32_t c) { return c < 0x80 && is_word(c); }
+inline bool is_space(uint32_t c) { return ctype(c) & HC_SPACE; }
+inline bool is_digit(uint32_t c) { return ctype(c) & HC_DIGIT; }
+inline bool utf8_mode(PERLGCB* gcb) { return gcb->re_match_flags & RF_UTF8; }
+bool debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
+
+inline int32_t skip_len(const char* p)
+{
+    uint8_t c = static_cast<uint8_t>(*p);
+    return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : c < 0xFC ? 5 : c < 0xFE ? 6 : c == 0xFE ? 7 : 13;
+}
+
+// Moves p by n characters: bytes, or UTF-8 characters in UTF-8 mode.
+const char* hop(PERLGCB* gcb, const char* p, int32_t n)
+{
+    return utf8_mode(gcb) ? re_step_chars(gcb, p, n) : p + n;
+}
+
+// The text of a substring value and its length without the tail newline.
+const char* substr_text(PERLGCB* gcb, SV* sv, int64_t* len)
+{
+    uint64_t l = 0;
+    const char* s = sv_text(gcb, sv, &l);
+    *len = static_cast<int64_t>(l);
+    return s;
+}
+inline bool has_tail(const SV* sv) { return sv->flags & SVf_TAIL; }
+
+// Length in characters of a substring value.
+int64_t char_len(PERLGCB* gcb, SV* sv)
+{
+    int64_t len = 0;
+    const char* s = substr_text(gcb, sv, &len);
+    if (!utf8_mode(gcb))
+        return len;
+    int64_t n = 0;
+    for (int64_t i = 0; i < len; i++)
+        if ((static_cast<uint8_t>(s[i]) & 0xC0) != 0x80)
+            n++;
+    return n;
+}
+
+// Searches [from, to) for the prepared substring; none when the range is empty.
+const char* search(PERLGCB* gcb, const char* from, const char* to, SV* little)
+{
+    if (from > to)
+        return nullptr;
+    return boyer_moore_search(gcb, const_cast<char*>(from), const_cast<char*>(to), little,
+                              gcb->multiline ? BM_MULTILINE : 0);
+}
+
+inline int32_t& usefulness(SV* sv) { return static_cast<xpvbm*>(sv->any)->useful; }
+
+// The class cases of the start-class scan, one tight loop per test.
+template <class Test>
+const char* scan_class(PERLGCB* gcb, re_compiled* rx, const char* s, const char* to, bool norun, bool utf8,
+                       Test&& test)
+{
+    bool doevery = !(rx->reganch & REA_SKIP);
+    bool tmp = true;
+    while (s < to) {
+        if (test(s)) {
+            if (tmp && (norun || re_try_at(gcb, rx, s)))
+                return s;
+            tmp = doevery;
+        } else
+            tmp = true;
+        s += utf8 ? skip_len(s) : 1;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* c, const char* s, const char* strend,
+                                const char* startpos, int32_t norun)
+{
+    auto byte = [](const char* p) { return static_cast<uint8_t>(*p); };
+    switch (c->type) {
+    case RE_ANYOF: {
+        const re_class_node* cl = reinterpret_cast<const re_class_node*>(c);
+        if (cl->flags == 0)
+            return scan_class(gcb, rx, s, strend, norun, false,
+                              [&](const char* p) { return re_bitmap_test(cl->bitmap, byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false,
+                          [&](const char* p) { return re_in_class(gcb, cl, byte(p)) != 0; });
+    }
+    case RE_ANYOFUTF8: {
+        uint32_t arg = re_arg(c);
+        if ((arg & 0xFFFF) == 0) {
+            SV* swash = static_cast<SV*>(rx->data->data[arg >> 16]);
+            return scan_class(gcb, rx, s, strend, norun, true, [&](const char* p) {
+                return swash_fetch(gcb, swash, reinterpret_cast<const uint8_t*>(p)) != 0;
+            });
+        }
+        return scan_class(gcb, rx, s, strend, norun, true, [&](const char* p) {
+            return re_in_class_utf8(gcb, c, reinterpret_cast<const uint8_t*>(p)) != 0;
+        });
+    }
+    case RE_EXACTF:
+    case RE_EXACTFL: {
+        const char* m = re_text(c);
+        int32_t ln = c->flags;
+        uint8_t c1 = static_cast<uint8_t>(*m);
+        uint8_t c2 = gcb->fold_table[c1];
+        if (c->type == RE_EXACTFL)
+            gcb->re_match_flags |= RF_TAINTED;
+        const char* e = strend - ln;
+        if (norun && e < s)
+            e = s;
+        for (; s <= e; s++) {
+            uint8_t b = byte(s);
+            if ((b == c1 || b == c2) && (ln == 1 || (s + ln <= gcb->re_subject_end && !mem_casecmp(gcb, s, m, ln))) &&
+                (norun || re_try_at(gcb, rx, s)))
+                return s;
+        }
+        return nullptr;
+    }
+    case RE_BOUNDL:
+    case RE_NBOUNDL:
+        gcb->re_match_flags |= RF_TAINTED;
+        [[fallthrough]];
+    case RE_BOUND:
+    case RE_NBOUND: {
+        bool locale = c->type == RE_BOUNDL || c->type == RE_NBOUNDL;
+        bool bound = c->type == RE_BOUND || c->type == RE_BOUNDL;
+        auto w = [&](uint8_t b) { return locale ? is_word_lc(b) : is_word(b); };
+        bool tmp = s != startpos ? w(byte(s - 1)) : false;
+        for (; s < strend; s++) {
+            bool x = w(byte(s));
+            if (x != tmp) {
+                tmp = x;
+                if (bound && (norun || re_try_at(gcb, rx, s)))
+                    return s;
+            } else if (!bound && (norun || re_try_at(gcb, rx, s)))
+                return s;
+        }
+        if (!rx->minlen && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
+            return s;
+        return nullptr;
+    }
+    case RE_BOUNDLUTF8:
+    case RE_NBOUNDLUTF8:
+        gcb->re_match_flags |= RF_TAINTED;
+        [[fallthrough]];
+    case RE_BOUNDUTF8:
+    case RE_NBOUNDUTF8: {
+        bool locale = c->type == RE_BOUNDLUTF8 || c->type == RE_NBOUNDLUTF8;
+        bool bound = c->type == RE_BOUNDUTF8 || c->type == RE_BOUNDLUTF8;
+        auto word_cp = [&](uint32_t cp) {
+            return locale ? (cp < 0x80 ? is_word(cp) : cp < 0x100 ? false : uni_is_word(gcb, cp) != 0)
+                          : uni_is_word(gcb, cp) != 0;
+        };
+        auto word_at = [&](const char* p) {
+            if (locale)
+                return word_cp(static_cast<uint32_t>(
+                    utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p), 13, nullptr, 0)));
+            return utf8_is_word(gcb, reinterpret_cast<const uint8_t*>(p)) != 0;
+        };
+        bool tmp = false;
+        if (s != startpos) {
+            const char* r = re_step_chars(gcb, s, -1);
+            tmp = word_cp(static_cast<uint32_t>(
+                utf8_decode(gcb, reinterpret_cast<const uint8_t*>(r), static_cast<uint64_t>(s - r), nullptr, 0)));
+        }
+        for (; s < strend; s += skip_len(s)) {
+            bool x = word_at(s);
+            if (x != tmp) {
+                tmp = x;
+                if (bound && (norun || re_try_at(gcb, rx, s)))
+                    return s;
+            } else if (!bound && (norun || re_try_at(gcb, rx, s)))
+                return s;
+        }
+        if (!rx->minlen && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
+            return s;
+        return nullptr;
+    }
+    case RE_ALNUM:
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_word(byte(p)); });
+    case RE_NALNUM:
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_word(byte(p)); });
+    case RE_ALNUML:
+        gcb->re_match_flags |= RF_TAINTED;
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_word_lc(byte(p)); });
+    case RE_NALNUML:
+        gcb->re_match_flags |= RF_TAINTED;
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_word_lc(byte(p)); });
+    case RE_SPACE:
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_space(byte(p)); });
+    case RE_NSPACE:
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_space(byte(p)); });
+    case RE_SPACEL:
+        gcb->re_match_flags |= RF_TAINTED;
+        return scan_class(gcb, rx, s, strend, norun, false,
+                          [&](const char* p) { return byte(p) < 0x80 && is_space(byte(p)); });
+    case RE_NSPACEL:
+        gcb->re_match_flags |= RF_TAINTED;
+        return scan_class(gcb, rx, s, strend, norun, false,
+                          [&](const char* p) { return !(byte(p) < 0x80 && is_space(byte(p))); });
+    case RE_DIGIT:
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_digit(byte(p)); });
+    case RE_NDIGIT:
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_digit(byte(p)); });
+    case RE_DIGITL:
+        gcb->re_match_flags |= RF_TAINTED;
+        return scan_class(gcb, rx, s, strend, norun, false,
+                          [&](const char* p) { return byte(p) < 0x80 && is_digit(byte(p)); });
+    case RE_NDIGITL:
+        gcb->re_match_flags |= RF_TAINTED;
+        return scan_class(gcb, rx, s, strend, norun, false,
+                          [&](const char* p) { return !(byte(p) < 0x80 && is_digit(byte(p))); });
+    case RE_ALNUMUTF8:
+    case RE_NALNUMUTF8:
+    case RE_ALNUMLUTF8:
+    case RE_NALNUMLUTF8:
+    case RE_SPACEUTF8:
+    case RE_NSPACEUTF8:
+    case RE_SPACELUTF8:
+    case RE_NSPACELUTF8:
+    case RE_DIGITUTF8:
+    case RE_NDIGITUTF8:
+    case RE_DIGITLUTF8:
+    case RE_NDIGITLUTF8: {
+        uint8_t op = c->type;
+        uint8_t kind = re_node_kinds[op];
+        bool locale = op == RE_ALNUMLUTF8 || op == RE_NALNUMLUTF8 || op == RE_SPACELUTF8 || op == RE_NSPACELUTF8 ||
+                      op == RE_DIGITLUTF8 || op == RE_NDIGITLUTF8;
+        bool positive = kind == RE_ALNUM || kind == RE_SPACE || kind == RE_DIGIT;
+        if (locale)
+            gcb->re_match_flags |= RF_TAINTED;
+        return scan_class(gcb, rx, s, strend, norun, true, [&](const char* p) {
+            const uint8_t* u = reinterpret_cast<const uint8_t*>(p);
+            bool in;
+            if ((kind == RE_SPACE || kind == RE_NSPACE) && *p == ' ')
+                in = true;
+            else if (locale) {
+                uint32_t cp = static_cast<uint32_t>(utf8_decode(gcb, u, 13, nullptr, 0));
+                if (cp < 0x100) {
+                    bool a = cp < 0x80;
+                    in = a && ((kind == RE_ALNUM || kind == RE_NALNUM) ? is_word(cp)
+                               : (kind == RE_SPACE || kind == RE_NSPACE) ? is_space(cp) : is_digit(cp));
+                } else
+                    in = (kind == RE_ALNUM || kind == RE_NALNUM) ? uni_is_word(gcb, cp) != 0
+                       : (kind == RE_SPACE || kind == RE_NSPACE) ? uni_is_space(gcb, cp) != 0
+                                                                 : uni_is_digit(gcb, cp) != 0;
+            } else
+                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? utf8_is_word(gcb, u) != 0
+                   : (kind == RE_SPACE || kind == RE_NSPACE) ? utf8_is_space(gcb, u) != 0 : utf8_is_digit(gcb, u) != 0;
+            return in == positive;
+        });
+    }
+    default:
+        fatal_error(gcb, "panic: unknown regstclass %d", static_cast<int>(c->type));
+    }
+}
+
+// ---- one attempt -----------------------------------------------------------------------
+
+int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
+{
+    gcb->re_indent = 0;
+    rx->startp[0] = static_cast<int32_t>(startpos - gcb->re_subject_begin);
+    gcb->re_input = startpos;
+    gcb->re_starts = rx->startp;
+    gcb->re_ends = rx->endp;
+    gcb->re_last_group = &rx->lastparen;
+    rx->lastparen = 0;
+    gcb->re_open_high = 0;
+    if (debug_on(gcb))
+        gcb->re_attempt_start = startpos;
+    if (gcb->re_open_at_size <= rx->nparens) {
+        gcb->re_open_at_size = rx->nparens * 3 / 2 + 3;
+        gcb->re_open_at = static_cast<const char**>(
+            pool_realloc(gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
+    }
+    for (uint32_t i = 1; i <= rx->nparens; i++) {
+        rx->startp[i] = -1;
+        rx->endp[i] = -1;
+    }
+    int32_t lastcp = gcb->re_bt_ix;
+    if (re_match_nodes(gcb, reinterpret_cast<re_program_node*>(rx->program) + 1)) {
+        rx->endp[0] = static_cast<int32_t>(gcb->re_input - gcb->re_subject_begin);
+        return 1;
+    }
+    if (gcb->re_bt_ix > lastcp)
+        gcb->re_bt_ix = lastcp;
+    return 0;
+}
+
+int32_t re_exec_nocopy(PERLGCB* gcb, re_compiled* rx, const char* start, const char* end, const char* begin,
+                       int32_t minend, SV* subject, int32_t nocopy)
+{
+    return re_exec(gcb, rx, start, end, begin, minend, subject, nullptr, nocopy ? 0u : static_cast<uint32_t>(REXEC_COPY));
+}
+
+// ---- the start-position finder ------------------------------------------------------------
+
+const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpos, const char* strend,
+                           uint32_t flags, re_guess_data* data)
+{
+    re_substr_info* sub = rx->substrs;
+    SV* check = sub[RE_SUBSTR_CHECK].substr;
+    SV* anchored = sub[RE_SUBSTR_ANCHORED].substr;
+    const char* const i_strpos = strpos;
+    const char* strbeg;
+    const char* s;
+    const char* t;
+    const char* check_at = nullptr;
+    const char* other_last = nullptr;
+    int32_t start_shift = 0;
+    int64_t end_shift = 0;
+    bool ml_anch;
+    const int32_t minlen = rx->minlen;
+    if (utf8_mode(gcb) != ((rx->reganch & REA_UTF8) != 0)) {
+        // The mode of this pattern, whatever the last match left.
+        if (rx->reganch & REA_UTF8)
+            gcb->re_match_flags |= RF_UTF8;
+        else
+            gcb->re_match_flags &= ~RF_UTF8;
+    }
+    (void)data;
+
+    if (minlen > strend - strpos)
+        goto fail;
+    if (!check)
+        return strpos;
+    if (sv && (sv->flags & SVf_POK) && static_cast<uint64_t>(strend - strpos) <= sv_cur(sv) &&
+        !(sv->flags & SVf_ROK))
+        strbeg = strend - sv_cur(sv);
+    else
+        strbeg = strpos;
+    start_shift = sub[RE_SUBSTR_CHECK].min_offset;
+    end_shift = static_cast<int64_t>(minlen) - start_shift - char_len(gcb, check) + (has_tail(check) ? 1 : 0);
+    if (rx->reganch & REA_ANCH) {
+        ml_anch = !((rx->reganch & (REA_SBOL | REA_GPOS)) || ((rx->reganch & REA_BOL) && !gcb->multiline));
+        if (!ml_anch) {
+            if (!(rx->reganch & REA_GPOS) && sv && !(sv->flags & SVf_ROK) && strpos != strbeg)
+                goto fail;
+            if (sub[RE_SUBSTR_CHECK].min_offset == sub[RE_SUBSTR_CHECK].max_offset) {
+                // The substring sits at a constant offset from the start.
+                gcb->re_subject_end = strend;
+                s = hop(gcb, strpos, sub[RE_SUBSTR_CHECK].min_offset);
+                int64_t slen = 0;
+                const char* cs = substr_text(gcb, check, &slen);
+                if (has_tail(check)) {
+                    int64_t room = strend - s;
+                    if (room > slen || room < slen - 1 || (room == slen && strend[-1] != '\n'))
+                        goto fail_finish;
+                    slen--;
+                    if (slen && (*cs != *s || (slen > 1 && std::memcmp(cs, s, static_cast<size_t>(slen)) != 0)))
+                        goto fail_finish;
+                } else if (strend - s < slen || (slen && *cs != *s) ||
+                           (slen > 1 && std::memcmp(cs, s, static_cast<size_t>(slen)) != 0))
+                    goto fail_finish;
+                s = strpos;
+                goto success_at_start;
+            }
+            s = strpos;
+            int64_t e = sub[RE_SUBSTR_CHECK].max_offset + char_len(gcb, check) - (has_tail(check) ? 1 : 0);
+            int64_t eshift = (strend - s) - e;
+            if (end_shift < eshift)
+                end_shift = eshift;
+        } else
+            s = strpos;
+    } else {
+        ml_anch = false;
+        s = strpos;
+    }
+    if (end_shift < 0)
+        end_shift = 0;
+
+restart:
+    other_last = nullptr;
+    if (flags & REXEC_STUDIED) {
+        int32_t iterator = -1;
+        int32_t* it = data && data->study_iterator ? data->study_iterator : &iterator;
+        s = study_find(gcb, sv, check, static_cast<int32_t>((s - strbeg) + start_shift),
+                       static_cast<int32_t>(end_shift), it, 0);
+        if (data && data->last_position)
+            *data->last_position = s;
+    } else
+        s = search(gcb, s + start_shift, strend - end_shift, check);
+    if (!s)
+        goto fail_finish;
+    check_at = s;
+
+    if (sub[RE_SUBSTR_FLOATING].substr && anchored) {
+        if (!other_last)
+            other_last = strpos;
+        if (check == sub[RE_SUBSTR_FLOATING].substr) {
+        do_other_anchored : {
+            const char* last = s - start_shift;
+            const char* s1 = s;
+            int32_t maxoff = sub[RE_SUBSTR_CHECK].max_offset;
+            t = strpos;
+            if (s - strpos > maxoff) {
+                if (!(rx->reganch & REA_UTF8))
+                    t = s - maxoff;
+                else {
+                    const char* saved = gcb->re_subject_begin;
+                    gcb->re_subject_begin = strpos;
+                    const char* h = re_step_chars_or_fail(gcb, s, -maxoff);
+                    gcb->re_subject_begin = saved;
+                    t = h && h > strpos ? h : strpos;
+                }
+            }
+            t += sub[RE_SUBSTR_ANCHORED].min_offset;
+            if (t < other_last)
+                t = other_last;
+            const char* last2 = strend - minlen;
+            const char* last1 = last < last2 ? last : last2;
+            int64_t alen = 0;
+            substr_text(gcb, anchored, &alen);
+            const char* to = last1 + sub[RE_SUBSTR_ANCHORED].min_offset + alen - (has_tail(anchored) ? 1 : 0);
+            if (to > strend)
+                to = strend;
+            const char* h = search(gcb, t, to, anchored);
+            if (!h) {
+                if (last1 >= last2)
+                    goto fail_finish;
+                gcb->re_subject_end = strend;
+                s = hop(gcb, last, 1);
+                goto restart;
+            }
+            t = h - sub[RE_SUBSTR_ANCHORED].min_offset;
+            other_last = h + 1;
+            s = s1;
+            if (t == strpos)
+                goto try_at_start;
+            goto try_at_offset;
+        }
+        } else {
+            // Check the floating substring.
+            SV* fl = sub[RE_SUBSTR_FLOATING].substr;
+            const char* s1 = s;
+            t = s - start_shift;
+            const char* last1 = strend - minlen + sub[RE_SUBSTR_FLOATING].min_offset;
+            const char* last = last1;
+            if (last - t > sub[RE_SUBSTR_FLOATING].max_offset)
+                last = t + sub[RE_SUBSTR_FLOATING].max_offset;
+            const char* from = t + sub[RE_SUBSTR_FLOATING].min_offset;
+            if (from < other_last)
+                from = other_last;
+            int64_t flen = 0;
+            substr_text(gcb, fl, &flen);
+            const char* to = last + flen - (has_tail(fl) ? 1 : 0);
+            if (to > strend)
+                to = strend;
+            const char* h = search(gcb, from, to, fl);
+            if (!h) {
+                if (last1 == last)
+                    goto fail_finish;
+                gcb->re_subject_end = strend;
+                s = hop(gcb, t, 1);
+                goto restart;
+            }
+            other_last = h + 1;
+            s = s1;
+            if (t == strpos)
+                goto try_at_start;
+            goto try_at_offset;
+        }
+    }
+
+    {
+        int32_t maxoff = sub[RE_SUBSTR_CHECK].max_offset;
+        bool later = false;
+        if (s - strpos > maxoff) {
+            if (!(rx->reganch & REA_UTF8)) {
+                t = s - maxoff;
+                later = true;
+            } else {
+                const char* saved = gcb->re_subject_begin;
+                gcb->re_subject_begin = strpos;
+                const char* h = re_step_chars_or_fail(gcb, s, -maxoff);
+                gcb->re_subject_begin = saved;
+                if (h && h > strpos) {
+                    t = h;
+                    later = true;
+                }
+            }
+        }
+        if (!later)
+            goto try_at_start;
+    }
+try_at_offset:
+    if (ml_anch && t[-1] != '\n') {
+    find_anchor:
+        while (t < strend - minlen) {
+            if (*t == '\n') {
+                if (t < check_at - sub[RE_SUBSTR_CHECK].min_offset) {
+                    if (anchored) {
+                        strpos = t + 1;
+                        s = check_at;
+                        goto do_other_anchored;
+                    }
+                    s = t + 1;
+                    goto set_useful;
+                }
+                other_last = strpos = s = t + 1;
+                goto restart;
+            }
+            t++;
+        }
+        goto fail_finish;
+    }
+    s = t;
+set_useful:
+    if (check)
+        usefulness(check)++;
+    goto stclass;
+
+try_at_start:
+    if (ml_anch && sv && !(sv->flags & SVf_ROK) && strpos != strbeg && strpos[-1] != '\n' &&
+        !(rx->reganch & REA_IMPLICIT)) {
+        t = strpos;
+        goto find_anchor;
+    }
+success_at_start:
+    if (!(rx->reganch & REA_NAUGHTY) && check && --usefulness(check) < 0 && check == sub[RE_SUBSTR_FLOATING].substr) {
+        // The floating substring keeps failing to narrow anything: stop using it.
+        if (debug_on(gcb))
+            prx_fprintf(PRX_STDOUT, "... Disabling check substring...\n");
+        sv_release(gcb, check);
+        sub[RE_SUBSTR_CHECK].substr = nullptr;
+        sub[RE_SUBSTR_FLOATING].substr = nullptr;
+        check = nullptr;
+        rx->reganch &= ~REA_USE_FINDER;
+    }
+    s = strpos;
+
+stclass:
+    if (rx->regstclass) {
+        re_program_node* cls = reinterpret_cast<re_program_node*>(rx->regstclass);
+        int32_t cl_l = re_kind(cls) == RE_EXACT ? static_cast<int32_t>(cls->flags) : 1;
+        const char* endpos = (sub[RE_SUBSTR_ANCHORED].substr || ml_anch) ? s + (minlen ? cl_l : 0)
+                           : sub[RE_SUBSTR_FLOATING].substr             ? check_at - start_shift + cl_l
+                                                                         : strend;
+        if (endpos > strend)
+            endpos = strend;
+        const char* startpos = strbeg;
+        t = s;
+        if (rx->reganch & REA_UTF8) {
+            gcb->re_data = rx->data;
+            gcb->re_subject_begin = startpos;
+        }
+        gcb->re_subject_end = strend;
+        const char* r = re_scan_start_class(gcb, rx, cls, s, endpos, startpos, 1);
+        if (!r) {
+            if (endpos == strend)
+                goto fail;
+            if ((rx->reganch & REA_ANCH) && !ml_anch)
+                goto fail;
+            if (sub[RE_SUBSTR_ANCHORED].substr) {
+                if (sub[RE_SUBSTR_ANCHORED].substr == check) {
+                hop_and_restart:
+                    gcb->re_subject_end = strend;
+                    s = hop(gcb, t, 1);
+                    if (s + start_shift + end_shift > strend)
+                        goto fail;
+                    if (!check)
+                        goto giveup;
+                    goto restart;
+                }
+                if (t + start_shift >= check_at)
+                    goto retry_floating_check;
+                s = check_at;
+                if (!check)
+                    goto giveup;
+                goto do_other_anchored;
+            }
+            if (ml_anch) {
+                s = t = t + 1;
+                if (!check)
+                    goto giveup;
+                goto try_at_offset;
+            }
+            if (!sub[RE_SUBSTR_FLOATING].substr)
+                goto fail;
+        retry_floating_check:
+            t = check_at - start_shift;
+            goto hop_and_restart;
+        }
+        s = r;
+    }
+giveup:
+    if (debug_on(gcb))
+        prx_fprintf(PRX_STDOUT, "%s%s:%s match at offset %ld\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
+                    check ? "Guessed" : "Giving up", gcb->re_colours[5] ? gcb->re_colours[5] : "",
+                    static_cast<long>(s - i_strpos));
+    return s;
+
+fail_finish:
+    if (sub[RE_SUBSTR_CHECK].substr)
+        usefulness(sub[RE_SUBSTR_CHECK].substr) += 5;
+fail:
+    if (debug_on(gcb))
+        prx_fprintf(PRX_STDOUT, "%sMatch rejected by optimizer%s\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
+                    gcb->re_colours[5] ? gcb->re_colours[5] : "");
+    return nullptr;
+}
+
+// ---- the match driver -------------------------------------------------------------------------
+
+namespace {
+
+// The guard's counter at the start of a match: its value is returned, and an
+// outermost match of the interpreter starts from 0.
+int32_t guard_depth_reset(PERLGCB* gcb)
+{
+    int32_t* depth = re_depth_counter();
+    int32_t before = *depth;
+    if (gcb->re_exec_nesting == 0)
+        *depth = 0;
+    return before;
+}
+
+// The pos value of the subject's 'g' magic, or -1.
+int64_t pos_of(SV* sv)
+{
+    if (!sv || sv_type(sv) < SVt_PVMG || !(sv->flags & (SVs_GMG | SVs_SMG | SVs_RMG)))
+        return -1;
+    for (MAGIC* mg = static_cast<xpvmg*>(sv->any)->magic; mg; mg = mg->next)
+        if (mg->type == 'g')
+            return mg->len;
+    return -1;
+}
+
+// The attempts of one match; 1 on success.
+int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* startpos, const char* strend,
+                   const char* strbeg, SV* sv, uint32_t flags)
+{
+    re_substr_info* sub = rx->substrs;
+    int32_t minlen = rx->minlen;
+    bool utf8 = utf8_mode(gcb);
+
+    if (rx->reganch & (REA_BOL | REA_MBOL | REA_SBOL)) {
+        // Anchored at a beginning: the start, and after newlines when allowed.
+        if (s == startpos && re_try_at(gcb, rx, startpos))
+            return 1;
+        if (gcb->multiline || (rx->reganch & (REA_IMPLICIT | REA_MBOL))) {
+            int32_t dontbother = minlen ? minlen - 1 : 0;
+            const char* end = hop(gcb, strend, -dontbother) - 1;
+            if (sub[RE_SUBSTR_CHECK].substr) {
+                if (s != startpos && re_try_at(gcb, rx, s))
+                    return 1;
+                for (;;) {
+                    if (s >= end)
+                        return 0;
+                    if (rx->reganch & REA_USE_GUESS) {
+                        s = re_guess_start(gcb, rx, sv, s + 1, strend, flags, nullptr);
+                        if (!s)
+                            return 0;
+                    } else
+                        s++;
+                    if (re_try_at(gcb, rx, s))
+                        return 1;
+                }
+            }
+            if (s > startpos)
+                s--;
+            while (s < end) {
+                if (*s++ == '\n' && re_try_at(gcb, rx, s))
+                    return 1;
+            }
+        }
+        return 0;
+    }
+    if (rx->reganch & REA_GPOS)
+        return re_try_at(gcb, rx, gcb->re_g_anchor);
+
+    SV* anchored = sub[RE_SUBSTR_ANCHORED].substr;
+    SV* floating = sub[RE_SUBSTR_FLOATING].substr;
+    if (anchored && (rx->reganch & REA_SKIP)) {
+        // /x+whatever/: one attempt per run of x.
+        int64_t alen = 0;
+        char ch = substr_text(gcb, anchored, &alen)[0];
+        while (s < strend) {
+            if (*s == ch) {
+                if (re_try_at(gcb, rx, s))
+                    return 1;
+                s += utf8 ? skip_len(s) : 1;
+                while (s < strend && *s == ch)
+                    s += utf8 ? skip_len(s) : 1;
+            }
+            if (s < strend)
+                s += utf8 ? skip_len(s) : 1;
+        }
+        return 0;
+    }
+    if (anchored || (floating && sub[RE_SUBSTR_FLOATING].max_offset < strend - s)) {
+        SV* must = anchored ? anchored : floating;
+        int32_t back_max = anchored ? sub[RE_SUBSTR_ANCHORED].min_offset : sub[RE_SUBSTR_FLOATING].max_offset;
+        int32_t back_min = anchored ? sub[RE_SUBSTR_ANCHORED].min_offset : sub[RE_SUBSTR_FLOATING].min_offset;
+        const char* last = hop(gcb, strend, -static_cast<int32_t>(char_len(gcb, must) - (has_tail(must) ? 1 : 0) + back_min));
+        const char* last1 = s > strbeg ? hop(gcb, s, -1) : s - 1;
+        int32_t iterator = -1;
+        while (s <= last) {
+            const char* h;
+            if (flags & REXEC_STUDIED)
+                h = study_find(gcb, sv, must, static_cast<int32_t>(hop(gcb, s, back_min) - strbeg), 0, &iterator, 0);
+            else {
+                const char* from = hop(gcb, s, back_min);
+                h = from <= strend ? search(gcb, from, strend, must) : nullptr;
+            }
+            if (!h)
+                break;
+            s = h;
+            if (hop(gcb, s, -back_max) > last1) {
+                last1 = hop(gcb, s, -back_min);
+                s = hop(gcb, s, -back_max);
+            } else {
+                const char* t = last1 >= strbeg ? hop(gcb, last1, 1) : last1 + 1;
+                last1 = hop(gcb, s, -back_min);
+                s = t;
+            }
+            while (s <= last1) {
+                if (re_try_at(gcb, rx, s))
+                    return 1;
+                s += utf8 ? skip_len(s) : 1;
+            }
+        }
+        return 0;
+    }
+    if (rx->regstclass) {
+        re_program_node* c = reinterpret_cast<re_program_node*>(rx->regstclass);
+        const char* end = strend;
+        if (minlen && re_kind(c) != RE_EXACT)
+            end = hop(gcb, strend, -(minlen - 1));
+        return re_scan_start_class(gcb, rx, c, s, end, startpos, 0) ? 1 : 0;
+    }
+    int64_t dontbother = 0;
+    if (floating) {
+        // Matches cannot start after the last occurrence of the floating substring.
+        const char* last = nullptr;
+        if (flags & REXEC_STUDIED) {
+            int32_t iterator = -1;
+            last = study_find(gcb, sv, floating, static_cast<int32_t>(s - strbeg), 0, &iterator, 1);
+            if (!last)
+                last = gcb->re_last_position;
+        } else {
+            int64_t len = 0;
+            const char* little = substr_text(gcb, floating, &len);
+            bool find_last = true;
+            if (has_tail(floating)) {
+                find_last = false;
+                if (strend - s >= len - 1 && std::memcmp(strend - len + 1, little, static_cast<size_t>(len - 1)) == 0)
+                    last = strend - len + 1;
+                else if (!gcb->multiline)
+                    last = strend - s >= len && std::memcmp(strend - len, little, static_cast<size_t>(len)) == 0
+                               ? strend - len
+                               : nullptr;
+                else
+                    find_last = true;
+            }
+            if (find_last)
+                last = len ? mem_find_last(gcb, s, strend, little, little + len) : strend;
+        }
+        if (!last)
+            return 0;
+        dontbother = (strend - last) + sub[RE_SUBSTR_FLOATING].min_offset;
+    }
+    if (minlen && dontbother < minlen)
+        dontbother = minlen - 1;
+    const char* stop = strend - dontbother;
+    for (;;) {
+        if (re_try_at(gcb, rx, s))
+            return 1;
+        if (s >= stop)
+            return 0;
+        s += utf8 ? skip_len(s) : 1;
+    }
+}
+
+}  // namespace
+
+int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char* strend, const char* strbeg,
+                int32_t minend, SV* sv, void* data, uint32_t flags)
+{
+    (void)data;
+    gcb->re_current_repeat = nullptr;
+    gcb->re_pattern_text = rx ? rx->precomp : nullptr;
+    if (!rx || !stringarg)
+        fatal_error(gcb, "NULL regexp parameter");
+    gcb->re_program = reinterpret_cast<re_program_node*>(rx->program);
+    gcb->re_group_count = rx->nparens;
+    gcb->re_data = rx->data;
+    gcb->re_pattern = rx;
+    if (strend - stringarg < rx->minlen)
+        return 0;
+    if (stringarg == strbeg)
+        gcb->re_prev_char = '\n';
+    else {
+        gcb->re_prev_char = static_cast<uint8_t>(stringarg[-1]);
+        if (!gcb->multiline && gcb->re_prev_char == '\n')
+            gcb->re_prev_char = 0;
+    }
+    if (reinterpret_cast<const uint8_t*>(rx->program)[0] != RE_MAGIC)
+        fatal_error(gcb, "corrupted regexp program");
+    gcb->re_match_flags = 0;
+    gcb->re_eval_set = 0;
+    gcb->re_max_iterations = 0;
+    if (rx->reganch & REA_UTF8)
+        gcb->re_match_flags |= RF_UTF8;
+    gcb->re_subject_begin = strbeg;
+    gcb->re_search_start = stringarg;
+    gcb->re_subject = sv;
+    gcb->re_subject_end = strend;
+    gcb->re_till = stringarg + minend;
+    gcb->re_call_frame = nullptr;
+    gcb->re_depth = re_depth_counter();
+    const char* s = stringarg;
+
+    if (rx->reganch & REA_GPOS_SEEN) {
+        int64_t pos = (flags & REXEC_IGNORE_POS) ? -1 : pos_of(sv);
+        gcb->re_g_anchor = pos >= 0 ? strbeg + pos : stringarg;
+        if (rx->reganch & REA_GPOS) {
+            if (s > gcb->re_g_anchor)
+                return 0;
+            s = gcb->re_g_anchor;
+        }
+    }
+    if (!(flags & REXEC_CHECKED) && rx->substrs && rx->substrs[RE_SUBSTR_CHECK].substr) {
+        re_guess_data d{&gcb->re_last_position, &gcb->re_study_iterator};
+        gcb->re_last_position = nullptr;
+        s = re_guess_start(gcb, rx, sv, s, strend, flags, &d);
+        if (!s)
+            return 0;
+        gcb->re_subject_end = strend;
+        gcb->re_subject_begin = strbeg;
+    }
+    if (debug_on(gcb)) {
+        if (!gcb->re_colours_set)
+            re_init_colors(gcb);
+        int64_t left = strend - stringarg;
+        prx_fprintf(PRX_STDOUT, "%sMatching REx%s `%s%.60s%s%s' against `%s%.*s%s%s'\n", gcb->re_colours[4],
+                    gcb->re_colours[5], gcb->re_colours[0], rx->precomp, gcb->re_colours[1],
+                    rx->prelen > 60 ? "..." : "", gcb->re_colours[0], static_cast<int>(left > 60 ? 60 : left),
+                    stringarg, gcb->re_colours[1], left > 60 ? "..." : "");
+    }
+
+    // The attempts run under an environment of their own, so that every way
+    // out of the match (a guard trip, an error of code the matcher calls)
+    // gives the nesting counter and the backtracking stack back.
+    int32_t depth_before = guard_depth_reset(gcb);
+    int32_t bt_before = gcb->re_bt_ix;
+    gcb->re_exec_nesting++;
+    int32_t found = 0;
+    JumpEnv env;
+    int32_t code = jump_run(gcb, &env, true, [&] { found = find_match(gcb, rx, s, stringarg, strend, strbeg, sv, flags); });
+    gcb->re_exec_nesting--;
+    *re_depth_counter() = depth_before;
+    gcb->re_bt_ix = bt_before;
+    if (code) {
+        if (code == 4 && gcb->errno_cell == 1100)
+            gcb->errno_cell = 0;  // the guard's mark has done its work
+        if (!env.prev)
+            bridge_fatal_jump();
+        jump_to(gcb, env.prev, code);
+    }
+    if (!found) {
+        if (debug_on(gcb))
+            prx_fprintf(PRX_STDOUT, "%sMatch failed%s\n", gcb->re_colours[4], gcb->re_colours[5]);
+        return 0;
+    }
+    if (gcb->re_match_flags & RF_TAINTED)
+        rx->reganch |= REA_TAINTED;
+    else
+        rx->reganch &= ~REA_TAINTED;
+    if (!(flags & REXEC_NOT_FIRST)) {
+        if (rx->reganch & REA_COPY_DONE) {
+            pool_free(rx->subbeg);
+            rx->reganch &= ~REA_COPY_DONE;
+        }
+        int32_t len = static_cast<int32_t>(gcb->re_subject_end - strbeg);
+        if (flags & REXEC_COPY) {
+            rx->subbeg = pool_strndup(gcb, strbeg, len);
+            rx->sublen = len;
+            rx->reganch |= REA_COPY_DONE;
+        } else {
+            rx->subbeg = const_cast<char*>(strbeg);
+            rx->sublen = len;
+        }
+    }
+    return 1;
+}

@@ -1,0 +1,1369 @@
+// The matcher: the node-program interpreter with its repeat nodes, the
+// repeat counters, class tests, capture save and restore, and the
+// backtracking guard.
+#include <cstdio>
+#include <cstring>
+
+#include "prxlibc.h"
+#include "prxmsg.h"
+#include "prxpool.h"
+#include "prxre.h"
+#include "prxsearch.h"
+#include "prxuni.h"
+#include "prxutf8.h"
+
+// ---- backtracking guard ----------------------------------------------------------------
+//
+// The nesting counter belongs to the thread: host tasks may match on several
+// threads at once. The match driver restores it on every way out of a match.
+
+namespace {
+thread_local int32_t guard_depth = 0;
+}
+
+int32_t* re_depth_counter() { return &guard_depth; }
+
+namespace {
+
+// ---- the backtracking stack ------------------------------------------------------------
+//
+// Capture saves and alternative records live on a stack of 8-byte slots of
+// the interpreter, addressed by index so that growth may move it.
+
+constexpr int64_t CAPTURE_CONTEXT = 21;  // kind slot of a capture save
+constexpr int64_t UNWIND_BRANCH = 1;     // alternative record of BRANCH
+constexpr int64_t UNWIND_BRANCHJ = 2;    // alternative record of BRANCHJ
+constexpr int32_t UNWIND_SLOTS = 8;
+
+void bt_reserve(PERLGCB* gcb, int32_t n)
+{
+    if (gcb->re_bt_ix + n <= gcb->re_bt_max)
+        return;
+    int64_t cap = gcb->re_bt_max ? gcb->re_bt_max : 256;
+    while (cap < static_cast<int64_t>(gcb->re_bt_ix) + n)
+        cap *= 2;
+    gcb->re_bt = static_cast<uint64_t*>(pool_realloc(gcb->re_bt, static_cast<uint64_t>(cap) * sizeof(uint64_t)));
+    gcb->re_bt_max = static_cast<int32_t>(cap);
+}
+
+inline void push_i(PERLGCB* gcb, int64_t v) { gcb->re_bt[gcb->re_bt_ix++] = static_cast<uint64_t>(v); }
+inline void push_p(PERLGCB* gcb, const void* p) { gcb->re_bt[gcb->re_bt_ix++] = reinterpret_cast<uintptr_t>(p); }
+inline int64_t pop_i(PERLGCB* gcb) { return static_cast<int64_t>(gcb->re_bt[--gcb->re_bt_ix]); }
+inline const char* pop_p(PERLGCB* gcb) { return reinterpret_cast<const char*>(gcb->re_bt[--gcb->re_bt_ix]); }
+
+inline void bt_unwind(PERLGCB* gcb, int32_t level)
+{
+    if (gcb->re_bt_ix > level)
+        gcb->re_bt_ix = level;
+}
+
+// ---- character tests ------------------------------------------------------------------
+
+inline uint8_t ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
+inline bool is_word(uint32_t c) { return (ctype(c) & HC_ALNUM) || c == '_'; }
+inline bool is_word_lc(uint32_t c) { return c < 0x80 && is_word(c); }
+inline bool is_space(uint32_t c) { return ctype(c) & HC_SPACE; }
+inline bool is_digit(uint32_t c) { return ctype(c) & HC_DIGIT; }
+inline bool utf8_mode(PERLGCB* gcb) { return gcb->re_match_flags & RF_UTF8; }
+
+uint32_t decode_at(PERLGCB* gcb, const char* p)
+{
+    return static_cast<uint32_t>(utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p), 13, nullptr, 0));
+}
+
+// A UTF-8 test against one of the cached property tests.
+bool utf8_word(PERLGCB* gcb, const char* p) { return utf8_is_word(gcb, reinterpret_cast<const uint8_t*>(p)); }
+bool utf8_space(PERLGCB* gcb, const char* p) { return utf8_is_space(gcb, reinterpret_cast<const uint8_t*>(p)); }
+bool utf8_digit(PERLGCB* gcb, const char* p) { return utf8_is_digit(gcb, reinterpret_cast<const uint8_t*>(p)); }
+
+// The locale UTF-8 tests: ASCII by the host table, 0x80-0xFF never, above by Unicode.
+bool lc_utf8_word(PERLGCB* gcb, const char* p)
+{
+    uint32_t c = decode_at(gcb, p);
+    return c < 0x80 ? is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0;
+}
+bool lc_utf8_space(PERLGCB* gcb, const char* p)
+{
+    uint32_t c = decode_at(gcb, p);
+    return c < 0x80 ? is_space(c) : c < 0x100 ? false : uni_is_space(gcb, c) != 0;
+}
+bool lc_utf8_digit(PERLGCB* gcb, const char* p)
+{
+    uint32_t c = decode_at(gcb, p);
+    return c < 0x80 ? is_digit(c) : c < 0x100 ? false : uni_is_digit(gcb, c) != 0;
+}
+
+inline int32_t skip_len(const char* p)
+{
+    uint8_t c = static_cast<uint8_t>(*p);
+    if (c < 0xC0)
+        return 1;
+    if (c < 0xE0)
+        return 2;
+    if (c < 0xF0)
+        return 3;
+    if (c < 0xF8)
+        return 4;
+    if (c < 0xFC)
+        return 5;
+    if (c < 0xFE)
+        return 6;
+    return c == 0xFE ? 7 : 13;
+}
+
+}  // namespace
+
+int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
+{
+    uint8_t flags = node->flags;
+    bool match = re_bitmap_test(node->bitmap, c);
+    if (!match && (flags & RE_CLASS_FOLD)) {
+        if (flags & RE_CLASS_LOCALE)
+            gcb->re_match_flags |= RF_TAINTED;
+        match = re_bitmap_test(node->bitmap, gcb->fold_table[c]);
+    }
+    if (!match && (flags & RE_CLASS_NAMED)) {
+        gcb->re_match_flags |= RF_TAINTED;
+        uint8_t t = ctype(c);
+        bool a = c < 0x80;
+        for (int32_t cc = 0; cc < RE_CC_COUNT && !match; cc++) {
+            if (!re_class_bit(node, cc))
+                continue;
+            bool holds;
+            switch (cc & ~1) {
+            case RE_CC_WORD: holds = a && ((t & HC_ALNUM) || c == '_'); break;
+            case RE_CC_SPACE: holds = a && (t & HC_SPACE); break;
+            case RE_CC_DIGIT: holds = a && (t & HC_DIGIT); break;
+            case RE_CC_ALNUM: holds = a && (t & HC_ALNUM); break;
+            case RE_CC_ALPHA: holds = a && (t & HC_ALPHA); break;
+            case RE_CC_ASCII: holds = a; break;
+            case RE_CC_CNTRL: holds = a && (t & HC_CNTRL); break;
+            case RE_CC_GRAPH: holds = a && (t & HC_GRAPH); break;
+            case RE_CC_LOWER: holds = a && (t & HC_LOWER); break;
+            case RE_CC_PRINT: holds = a && (t & HC_PRINT); break;
+            case RE_CC_PUNCT: holds = a && (t & HC_PUNCT); break;
+            case RE_CC_UPPER: holds = a && (t & HC_UPPER); break;
+            case RE_CC_XDIGIT: holds = t & HC_XDIGIT; break;
+            case RE_CC_PSXSPC: holds = (t & HC_SPACE) || c == 11; break;
+            default: holds = c == 9 || c == 32; break;
+            }
+            match = (cc & 1) ? !holds : holds;
+        }
+    }
+    return ((flags & RE_CLASS_INVERT) ? !match : match) ? 1 : 0;
+}
+
+int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* p)
+{
+    uint32_t arg = re_arg(node);
+    uint8_t flags = static_cast<uint8_t>(arg & 0xFF);
+    SV* swash = static_cast<SV*>(gcb->re_data->data[arg >> 16]);
+    bool match = swash_fetch(gcb, swash, p) != 0;
+    if (!match && (flags & RE_CLASS_FOLD)) {
+        uint8_t buf[16];
+        uint64_t lower;
+        if (flags & RE_CLASS_LOCALE) {
+            gcb->re_match_flags |= RF_TAINTED;
+            uint32_t c = static_cast<uint32_t>(utf8_decode(gcb, p, 13, nullptr, 0));
+            lower = c < 256 ? g_host_vector->lower[c] : uni_to_lower(gcb, c);
+        } else
+            lower = utf8_to_lower(gcb, p);
+        utf8_encode(gcb, buf, lower);
+        match = swash_fetch(gcb, swash, buf) != 0;
+    }
+    return ((flags & RE_CLASS_INVERT) ? !match : match) ? 1 : 0;
+}
+
+int32_t re_save_captures(PERLGCB* gcb, int32_t floor)
+{
+    int32_t before = gcb->re_bt_ix;
+    int32_t n = gcb->re_open_high - floor;
+    if (n < 0)
+        n = 0;
+    bt_reserve(gcb, 4 * n + 5);
+    for (int32_t g = gcb->re_open_high; g > floor; g--) {
+        push_i(gcb, gcb->re_ends[g]);
+        push_i(gcb, gcb->re_starts[g]);
+        push_p(gcb, gcb->re_open_at[g]);
+        push_i(gcb, g);
+    }
+    push_i(gcb, gcb->re_open_high);
+    push_i(gcb, *gcb->re_last_group);
+    push_p(gcb, gcb->re_input);
+    push_i(gcb, 4 * n + 3);
+    push_i(gcb, CAPTURE_CONTEXT);
+    return before;
+}
+
+int32_t re_save_all_captures(PERLGCB* gcb) { return re_save_captures(gcb, 0); }
+
+namespace {
+
+// Pops one capture save; the input position it held is returned.
+const char* restore_captures(PERLGCB* gcb)
+{
+    pop_i(gcb);  // kind
+    int64_t k = pop_i(gcb);
+    const char* input = pop_p(gcb);
+    *gcb->re_last_group = static_cast<uint32_t>(pop_i(gcb));
+    gcb->re_open_high = static_cast<int32_t>(pop_i(gcb));
+    uint32_t last = *gcb->re_last_group;
+    for (k -= 3; k > 0; k -= 4) {
+        uint32_t g = static_cast<uint32_t>(pop_i(gcb));
+        gcb->re_open_at[g] = pop_p(gcb);
+        gcb->re_starts[g] = static_cast<int32_t>(pop_i(gcb));
+        int32_t e = static_cast<int32_t>(pop_i(gcb));
+        if (g <= last)
+            gcb->re_ends[g] = e;
+    }
+    for (uint32_t g = last + 1; g <= gcb->re_group_count; g++) {
+        if (static_cast<int32_t>(g) > gcb->re_open_high)
+            gcb->re_starts[g] = -1;
+        gcb->re_ends[g] = -1;
+    }
+    return input;
+}
+
+}  // namespace
+
+const char* re_restore_captures(PERLGCB* gcb) { return restore_captures(gcb); }
+
+void re_restore_captures_to(PERLGCB* gcb, int32_t index)
+{
+    int32_t saved = gcb->re_bt_ix;
+    gcb->re_bt_ix = index;
+    const char* input = gcb->re_input;
+    restore_captures(gcb);
+    gcb->re_input = input;
+    gcb->re_bt_ix = saved;
+}
+
+void re_restore_saved_position(PERLGCB* gcb, void*)
+{
+    // The eval set-up is never made: no pattern of this engine holds code.
+    gcb->re_eval_set = 0;
+}
+
+const char* re_step_chars_or_fail(PERLGCB* gcb, const char* p, int32_t n)
+{
+    if (n >= 0) {
+        while (n-- > 0) {
+            if (p >= gcb->re_subject_end)
+                return nullptr;
+            p += skip_len(p);
+        }
+        return p;
+    }
+    while (n++ < 0) {
+        if (p <= gcb->re_subject_begin)
+            return nullptr;
+        p--;
+        if (static_cast<uint8_t>(*p) & 0x80)
+            while (p > gcb->re_subject_begin && (static_cast<uint8_t>(*p) & 0xC0) == 0x80)
+                p--;
+    }
+    return p;
+}
+
+const char* re_step_chars(PERLGCB* gcb, const char* p, int32_t n)
+{
+    if (n >= 0) {
+        while (n-- > 0 && p < gcb->re_subject_end)
+            p += skip_len(p);
+        return p;
+    }
+    while (n++ < 0 && p > gcb->re_subject_begin) {
+        p--;
+        if (static_cast<uint8_t>(*p) & 0x80)
+            while (p > gcb->re_subject_begin && (static_cast<uint8_t>(*p) & 0xC0) == 0x80)
+                p--;
+    }
+    return p;
+}
+
+// ---- repeat counting --------------------------------------------------------------------
+
+int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
+{
+    const char* scan = gcb->re_input;
+    const char* loceol = gcb->re_subject_end;
+    if (max != RE_INFTY && max < loceol - scan)
+        loceol = scan + max;
+    int32_t hardcount = 0;
+    bool hard = false;
+    const char* eol = gcb->re_subject_end;
+    // The UTF-8 forms count characters and stop at the maximum themselves.
+    auto utf8_count = [&](auto&& test) {
+        hard = true;
+        while (hardcount < max && scan < eol && test(scan)) {
+            scan += skip_len(scan);
+            hardcount++;
+        }
+    };
+    switch (p->type) {
+    case RE_REG_ANY: {
+        const void* nl = scan < loceol ? std::memchr(scan, '\n', static_cast<size_t>(loceol - scan)) : nullptr;
+        scan = nl ? static_cast<const char*>(nl) : loceol;
+        break;
+    }
+    case RE_SANY:
+        scan = loceol;
+        break;
+    case RE_ANYUTF8:
+        utf8_count([&](const char* s) { return *s != '\n'; });
+        break;
+    case RE_SANYUTF8:
+        utf8_count([&](const char*) { return true; });
+        break;
+    case RE_EXACT: {
+        char c = re_text(p)[0];
+        while (scan < loceol && *scan == c)
+            scan++;
+        break;
+    }
+    case RE_EXACTFL:
+        gcb->re_match_flags |= RF_TAINTED;
+        [[fallthrough]];
+    case RE_EXACTF: {
+        uint8_t c = static_cast<uint8_t>(re_text(p)[0]);
+        uint8_t c2 = gcb->fold_table[c];
+        while (scan < loceol && (static_cast<uint8_t>(*scan) == c || static_cast<uint8_t>(*scan) == c2))
+            scan++;
+        break;
+    }
+    case RE_ANYOF: {
+        const re_class_node* cl = reinterpret_cast<const re_class_node*>(p);
+        if (cl->flags == 0)
+            while (scan < loceol && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(*scan)))
+                scan++;
+        else
+            while (scan < loceol && re_in_class(gcb, cl, static_cast<uint8_t>(*scan)))
+                scan++;
+        break;
+    }
+    case RE_ANYOFUTF8:
+        utf8_count([&](const char* s) {
+            uint32_t arg = re_arg(p);
+            if ((arg & 0xFFFF) == 0)
+                return swash_fetch(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]),
+                                   reinterpret_cast<const uint8_t*>(s)) != 0;
+            return re_in_class_utf8(gcb, p, reinterpret_cast<const uint8_t*>(s)) != 0;
+        });
+        break;
+    case RE_ALNUM:
+        while (scan < loceol && is_word(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_ALNUML:
+        gcb->re_match_flags |= RF_TAINTED;
+        while (scan < loceol && is_word_lc(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_NALNUM:
+        while (scan < loceol && !is_word(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_NALNUML:
+        gcb->re_match_flags |= RF_TAINTED;
+        while (scan < loceol && !is_word_lc(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_SPACE:
+        while (scan < loceol && is_space(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_SPACEL:
+        gcb->re_match_flags |= RF_TAINTED;
+        while (scan < loceol && static_cast<uint8_t>(*scan) < 0x80 && is_space(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_NSPACE:
+        while (scan < loceol && !is_space(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_NSPACEL:
+        gcb->re_match_flags |= RF_TAINTED;
+        while (scan < loceol && !(static_cast<uint8_t>(*scan) < 0x80 && is_space(static_cast<uint8_t>(*scan))))
+            scan++;
+        break;
+    case RE_DIGIT:
+        while (scan < loceol && is_digit(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_NDIGIT:
+        while (scan < loceol && !is_digit(static_cast<uint8_t>(*scan)))
+            scan++;
+        break;
+    case RE_ALNUMUTF8:
+        utf8_count([&](const char* s) { return utf8_word(gcb, s); });
+        break;
+    case RE_NALNUMUTF8:
+        utf8_count([&](const char* s) { return !utf8_word(gcb, s); });
+        break;
+    case RE_ALNUMLUTF8:
+        gcb->re_match_flags |= RF_TAINTED;
+        utf8_count([&](const char* s) { return lc_utf8_word(gcb, s); });
+        break;
+    case RE_NALNUMLUTF8:
+        gcb->re_match_flags |= RF_TAINTED;
+        utf8_count([&](const char* s) { return !lc_utf8_word(gcb, s); });
+        break;
+    case RE_SPACEUTF8:
+        utf8_count([&](const char* s) { return *s == ' ' || utf8_space(gcb, s); });
+        break;
+    case RE_NSPACEUTF8:
+        utf8_count([&](const char* s) { return !(*s == ' ' || utf8_space(gcb, s)); });
+        break;
+    case RE_SPACELUTF8:
+        gcb->re_match_flags |= RF_TAINTED;
+        utf8_count([&](const char* s) { return *s == ' ' || lc_utf8_space(gcb, s); });
+        break;
+    case RE_NSPACELUTF8:
+        gcb->re_match_flags |= RF_TAINTED;
+        utf8_count([&](const char* s) { return !(*s == ' ' || lc_utf8_space(gcb, s)); });
+        break;
+    case RE_DIGITUTF8:
+        utf8_count([&](const char* s) { return utf8_digit(gcb, s); });
+        break;
+    case RE_NDIGITUTF8:
+        utf8_count([&](const char* s) { return !utf8_digit(gcb, s); });
+        break;
+    default:
+        break;
+    }
+    int32_t c = hard ? hardcount : static_cast<int32_t>(scan - gcb->re_input);
+    gcb->re_input = scan;
+    return c;
+}
+
+int32_t re_count_general(PERLGCB* gcb, re_program_node* p, int32_t max, int32_t* lp)
+{
+    if (!max)
+        return 0;
+    const char* start = gcb->re_input;
+    const char* loceol = gcb->re_subject_end;
+    const char* scan = start;
+    int32_t count = 0;
+    int32_t res = 1;
+    bool utf8 = utf8_mode(gcb);
+    while (gcb->re_input < loceol && ((scan = gcb->re_input), (res = re_match_nodes(gcb, p)) != 0)) {
+        if (!count++) {
+            int32_t l;
+            if (utf8) {
+                l = 0;
+                for (const char* q = start; q < gcb->re_input; q += skip_len(q))
+                    l++;
+            } else
+                l = static_cast<int32_t>(gcb->re_input - start);
+            *lp = l;
+            if (l == 0)
+                return max;
+            if (!utf8 && max != RE_INFTY && static_cast<int64_t>(l) * max < loceol - scan)
+                loceol = scan + static_cast<int64_t>(l) * max;
+        }
+        if (count >= max)
+            break;
+    }
+    if (!res)
+        gcb->re_input = scan;
+    return count;
+}
+
+// ---- the node-program interpreter --------------------------------------------------------
+
+namespace {
+
+// The byte at p, or -1 at the end of the subject.
+inline int32_t byte_at(PERLGCB* gcb, const char* p) { return p < gcb->re_subject_end ? static_cast<uint8_t>(*p) : -1; }
+
+// The look-ahead bytes of the node after a repeat; c1 = -1000 when none.
+inline void lookahead_bytes(PERLGCB* gcb, re_program_node* next, int32_t* c1, int32_t* c2)
+{
+    if (next && re_kind(next) == RE_EXACT) {
+        *c1 = static_cast<uint8_t>(re_text(next)[0]);
+        *c2 = next->type == RE_EXACT ? *c1 : gcb->fold_table[*c1];
+    } else
+        *c1 = *c2 = -1000;
+}
+
+inline bool could_work(PERLGCB* gcb, int32_t c1, int32_t c2, const char* p)
+{
+    if (c1 == -1000)
+        return true;
+    int32_t b = byte_at(gcb, p);
+    return b == c1 || b == c2;
+}
+
+const char* hop_back(PERLGCB* gcb, const char* p, int32_t n)
+{
+    return utf8_mode(gcb) ? re_step_chars(gcb, p, -n) : p - n;
+}
+
+// Case-blind comparison of a UTF-8 literal or group text at s with the
+// subject at l; returns the subject position after it, or null.
+const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const char* l, bool locale_form)
+{
+    const char* end = gcb->re_subject_end;
+    while (s < e) {
+        if (l >= end)
+            return nullptr;
+        uint64_t a, b;
+        if (locale_form) {
+            uint32_t ca = decode_at(gcb, s);
+            uint32_t cb = decode_at(gcb, l);
+            a = ca < 256 ? g_host_vector->lower[ca] : uni_to_lower(gcb, ca);
+            b = cb < 256 ? g_host_vector->lower[cb] : uni_to_lower(gcb, cb);
+        } else {
+            a = utf8_to_lower(gcb, reinterpret_cast<const uint8_t*>(s));
+            b = utf8_to_lower(gcb, reinterpret_cast<const uint8_t*>(l));
+        }
+        if (a != b)
+            return nullptr;
+        s += skip_len(s);
+        l += skip_len(l);
+    }
+    return l;
+}
+
+[[noreturn]] void panic(PERLGCB* gcb, const char* message) { fatal_error(gcb, "%s", message); }
+
+// The recursion-limit warning of a general repeat that reached the maximum.
+void warn_recursion_limit(PERLGCB* gcb, int32_t n)
+{
+    if (n >= RE_INFTY && !(gcb->re_match_flags & RF_WARNED) && warn_enabled(gcb, 19)) {
+        gcb->re_match_flags |= RF_WARNED;
+        category_warning(gcb, 19, "%s limit (%d) exceeded", "Complex regular subexpression recursion", RE_INFTY - 1);
+    }
+}
+
+// Super-linear cache: true when this loop was already tried at p.
+bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p)
+{
+    int32_t count = scan->flags >> 4;
+    if (!gcb->re_max_iterations) {
+        int64_t budget = (static_cast<int64_t>(gcb->re_subject_end - gcb->re_subject_begin) + 1) * count;
+        gcb->re_max_iterations = budget > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(budget);
+        gcb->re_iterations_left = gcb->re_max_iterations;
+    }
+    if (gcb->re_iterations_left-- == 0) {
+        uint64_t size = (static_cast<uint64_t>(gcb->re_max_iterations) + 7) / 8;
+        if (!gcb->re_position_cache || gcb->re_position_cache_size < size) {
+            gcb->re_position_cache = static_cast<uint8_t*>(pool_realloc(gcb->re_position_cache, size));
+            gcb->re_position_cache_size = size;
+        }
+        std::memset(gcb->re_position_cache, 0, size);
+    }
+    if (gcb->re_iterations_left < 0) {
+        int64_t o = (scan->flags & 0xf) - 1 + static_cast<int64_t>(p - gcb->re_subject_begin) * count;
+        uint8_t bit = static_cast<uint8_t>(1u << (o % 8));
+        uint8_t& cell = gcb->re_position_cache[o / 8];
+        if (cell & bit)
+            return true;
+        cell |= bit;
+    }
+    return false;
+}
+
+int32_t match_body(PERLGCB* gcb, re_program_node* scan);
+
+}  // namespace
+
+int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
+{
+    // The driver points re_depth at this thread's counter for the match.
+    int32_t* counter = gcb->re_depth ? gcb->re_depth : &guard_depth;
+    int32_t depth = *counter + 1;
+    if (depth > RE_DEPTH_LIMIT) {
+        *counter = 0;
+        gcb->errno_cell = 1100;
+        fatal_error(gcb, "Catastrophic backtracking detected");
+    }
+    *counter = depth;
+    gcb->re_indent++;
+    int32_t r = match_body(gcb, node);
+    gcb->re_indent--;
+    --*counter;
+    return r;
+}
+
+namespace {
+
+#define sayYES goto yes
+#define sayNO goto no
+
+int32_t match_body(PERLGCB* gcb, re_program_node* scan)
+{
+    const char* locinput = gcb->re_input;
+    const char* const end = gcb->re_subject_end;
+    const char* const bostr = gcb->re_subject_begin;
+    re_program_node* next = nullptr;
+    int32_t unwind = -1;      // innermost alternative record, -1 for none
+    bool minmod = false;
+    int32_t logical = 0;
+    bool sw = false;
+    const bool utf8 = utf8_mode(gcb);
+
+    while (scan) {
+        next = re_next_in_program(scan);
+    reenter:
+        switch (scan->type) {
+        case RE_BOL:
+            if (locinput == bostr ? gcb->re_prev_char == '\n'
+                                  : (gcb->multiline && locinput < end && locinput[-1] == '\n'))
+                break;
+            sayNO;
+        case RE_MBOL:
+            if (locinput == bostr ? gcb->re_prev_char == '\n' : (locinput < end && locinput[-1] == '\n'))
+                break;
+            sayNO;
+        case RE_SBOL:
+            if (locinput == bostr)
+                break;
+            sayNO;
+        case RE_GPOS:
+            if (locinput == gcb->re_g_anchor)
+                break;
+            sayNO;
+        case RE_EOL:
+            if (gcb->multiline)
+                goto meol;
+            [[fallthrough]];
+        case RE_SEOL:
+            if (locinput < end && *locinput != '\n')
+                sayNO;
+            if (end - locinput > 1)
+                sayNO;
+            break;
+        case RE_MEOL:
+        meol:
+            if (locinput < end && *locinput != '\n')
+                sayNO;
+            break;
+        case RE_EOS:
+            if (locinput != end)
+                sayNO;
+            break;
+        case RE_SANYUTF8:
+            if (locinput >= end)
+                sayNO;
+            locinput += skip_len(locinput);
+            if (locinput > end)
+                sayNO;
+            break;
+        case RE_SANY:
+            if (locinput >= end)
+                sayNO;
+            locinput++;
+            break;
+        case RE_ANYUTF8:
+            if (locinput >= end || *locinput == '\n')
+                sayNO;
+            locinput += skip_len(locinput);
+            if (locinput > end)
+                sayNO;
+            break;
+        case RE_REG_ANY:
+            if (locinput >= end || *locinput == '\n')
+                sayNO;
+            locinput++;
+            break;
+        case RE_EXACT: {
+            const char* s = re_text(scan);
+            int32_t ln = scan->flags;
+            if (locinput >= end || *s != *locinput)
+                sayNO;
+            if (end - locinput < ln)
+                sayNO;
+            if (ln > 1 && std::memcmp(s, locinput, static_cast<size_t>(ln)) != 0)
+                sayNO;
+            locinput += ln;
+            break;
+        }
+        case RE_EXACTFL:
+            gcb->re_match_flags |= RF_TAINTED;
+            [[fallthrough]];
+        case RE_EXACTF: {
+            const char* s = re_text(scan);
+            int32_t ln = scan->flags;
+            if (utf8) {
+                const char* l = utf8_fold_compare(gcb, s, s + ln, locinput, scan->type == RE_EXACTFL);
+                if (!l)
+                    sayNO;
+                locinput = l;
+                break;
+            }
+            if (locinput >= end)
+                sayNO;
+            uint8_t c0 = static_cast<uint8_t>(*s);
+            uint8_t n0 = static_cast<uint8_t>(*locinput);
+            if (c0 != n0 && c0 != gcb->fold_table[n0])
+                sayNO;
+            if (end - locinput < ln)
+                sayNO;
+            if (ln > 1 && mem_casecmp(gcb, s, locinput, ln))
+                sayNO;
+            locinput += ln;
+            break;
+        }
+        case RE_ANYOFUTF8: {
+            if (locinput >= end)
+                sayNO;
+            uint32_t arg = re_arg(scan);
+            const uint8_t* p = reinterpret_cast<const uint8_t*>(locinput);
+            bool in = (arg & 0xFFFF) == 0 ? swash_fetch(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), p) != 0
+                                          : re_in_class_utf8(gcb, scan, p) != 0;
+            if (!in)
+                sayNO;
+            locinput += skip_len(locinput);
+            break;
+        }
+        case RE_ANYOF: {
+            if (locinput >= end)
+                sayNO;
+            const re_class_node* cl = reinterpret_cast<const re_class_node*>(scan);
+            uint8_t c = static_cast<uint8_t>(*locinput);
+            if (cl->flags == 0 ? !re_bitmap_test(cl->bitmap, c) : !re_in_class(gcb, cl, c))
+                sayNO;
+            locinput++;
+            break;
+        }
+        case RE_ALNUML:
+            gcb->re_match_flags |= RF_TAINTED;
+            if (locinput >= end || !is_word_lc(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_ALNUM:
+            if (locinput >= end || !is_word(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_NALNUML:
+            gcb->re_match_flags |= RF_TAINTED;
+            if (locinput >= end || is_word_lc(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_NALNUM:
+            if (locinput >= end || is_word(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_SPACEL:
+            gcb->re_match_flags |= RF_TAINTED;
+            if (locinput >= end || !(static_cast<uint8_t>(*locinput) < 0x80 && is_space(static_cast<uint8_t>(*locinput))))
+                sayNO;
+            locinput++;
+            break;
+        case RE_SPACE:
+            if (locinput >= end || !is_space(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_NSPACEL:
+            gcb->re_match_flags |= RF_TAINTED;
+            if (locinput >= end || (static_cast<uint8_t>(*locinput) < 0x80 && is_space(static_cast<uint8_t>(*locinput))))
+                sayNO;
+            locinput++;
+            break;
+        case RE_NSPACE:
+            if (locinput >= end || is_space(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_DIGIT:
+            if (locinput >= end || !is_digit(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_NDIGIT:
+            if (locinput >= end || is_digit(static_cast<uint8_t>(*locinput)))
+                sayNO;
+            locinput++;
+            break;
+        case RE_ALNUMUTF8:
+        case RE_NALNUMUTF8:
+        case RE_ALNUMLUTF8:
+        case RE_NALNUMLUTF8:
+        case RE_SPACEUTF8:
+        case RE_NSPACEUTF8:
+        case RE_SPACELUTF8:
+        case RE_NSPACELUTF8:
+        case RE_DIGITUTF8:
+        case RE_NDIGITUTF8: {
+            if (locinput >= end)
+                sayNO;
+            uint8_t op = scan->type;
+            bool locale = op == RE_ALNUMLUTF8 || op == RE_NALNUMLUTF8 || op == RE_SPACELUTF8 || op == RE_NSPACELUTF8;
+            if (locale)
+                gcb->re_match_flags |= RF_TAINTED;
+            uint8_t kind = re_node_kinds[op];
+            bool positive = kind == RE_ALNUM || kind == RE_SPACE || kind == RE_DIGIT;
+            uint8_t c = static_cast<uint8_t>(*locinput);
+            bool in;
+            if (c < 0x80) {
+                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? is_word(c)
+                   : (kind == RE_SPACE || kind == RE_NSPACE) ? is_space(c) : is_digit(c);
+            } else if (locale) {
+                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? lc_utf8_word(gcb, locinput)
+                   : (kind == RE_SPACE || kind == RE_NSPACE) ? lc_utf8_space(gcb, locinput) : lc_utf8_digit(gcb, locinput);
+            } else {
+                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? utf8_word(gcb, locinput)
+                   : (kind == RE_SPACE || kind == RE_NSPACE) ? utf8_space(gcb, locinput) : utf8_digit(gcb, locinput);
+            }
+            if (in != positive)
+                sayNO;
+            locinput += skip_len(locinput);
+            break;
+        }
+        case RE_BOUNDL:
+        case RE_NBOUNDL:
+            gcb->re_match_flags |= RF_TAINTED;
+            [[fallthrough]];
+        case RE_BOUND:
+        case RE_NBOUND: {
+            uint32_t ln = locinput != gcb->re_search_start ? static_cast<uint8_t>(locinput[-1]) : gcb->re_prev_char;
+            uint32_t nc = locinput < end ? static_cast<uint8_t>(*locinput) : 0;
+            bool a, b;
+            if (scan->type == RE_BOUND || scan->type == RE_NBOUND) {
+                a = is_word(ln);
+                b = locinput < end && is_word(nc);
+            } else {
+                a = is_word_lc(ln);
+                b = locinput < end && is_word_lc(nc);
+            }
+            bool bound = a != b;
+            if (bound != (scan->type == RE_BOUND || scan->type == RE_BOUNDL))
+                sayNO;
+            break;
+        }
+        case RE_BOUNDLUTF8:
+        case RE_NBOUNDLUTF8:
+            gcb->re_match_flags |= RF_TAINTED;
+            [[fallthrough]];
+        case RE_BOUNDUTF8:
+        case RE_NBOUNDUTF8: {
+            bool locale = scan->type == RE_BOUNDLUTF8 || scan->type == RE_NBOUNDLUTF8;
+            bool a;
+            if (locinput == gcb->re_search_start)
+                a = is_word(gcb->re_prev_char) && (!locale || gcb->re_prev_char < 0x80);
+            else {
+                const char* r = re_step_chars(gcb, locinput, -1);
+                uint32_t c = static_cast<uint32_t>(
+                    utf8_decode(gcb, reinterpret_cast<const uint8_t*>(r), static_cast<uint64_t>(locinput - r), nullptr, 0));
+                a = locale ? (c < 0x80 ? is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0)
+                           : uni_is_word(gcb, c) != 0;
+            }
+            bool b = false;
+            if (locinput < end)
+                b = locale ? lc_utf8_word(gcb, locinput) : utf8_word(gcb, locinput);
+            bool bound = a != b;
+            if (bound != (scan->type == RE_BOUNDUTF8 || scan->type == RE_BOUNDLUTF8))
+                sayNO;
+            break;
+        }
+        case RE_CLUMP:
+        case RE_EVAL:
+            // Never emitted: the compiler refuses \X and code blocks.
+            panic(gcb, "regexp memory corruption");
+        case RE_REFFL:
+            gcb->re_match_flags |= RF_TAINTED;
+            [[fallthrough]];
+        case RE_REF:
+        case RE_REFF: {
+            uint32_t n = re_arg(scan);
+            int32_t ln = gcb->re_starts[n];
+            gcb->re_iterations_left = gcb->re_max_iterations;  // the cache is void
+            if (*gcb->re_last_group < n || ln == -1 || gcb->re_ends[n] == -1)
+                sayNO;
+            if (ln == gcb->re_ends[n])
+                break;
+            const char* s = bostr + ln;
+            int32_t len = gcb->re_ends[n] - ln;
+            if (utf8 && scan->type != RE_REF) {
+                const char* l = utf8_fold_compare(gcb, s, s + len, locinput, scan->type == RE_REFFL);
+                if (!l)
+                    sayNO;
+                locinput = l;
+                break;
+            }
+            if (locinput >= end)
+                sayNO;
+            uint8_t c0 = static_cast<uint8_t>(*s);
+            uint8_t n0 = static_cast<uint8_t>(*locinput);
+            if (c0 != n0 && (scan->type == RE_REF || c0 != gcb->fold_table[n0]))
+                sayNO;
+            if (end - locinput < len)
+                sayNO;
+            if (len > 1 && (scan->type == RE_REF ? std::memcmp(s, locinput, static_cast<size_t>(len)) != 0
+                                                 : mem_casecmp(gcb, s, locinput, len) != 0))
+                sayNO;
+            locinput += len;
+            break;
+        }
+        case RE_NOTHING:
+        case RE_TAIL:
+        case RE_BACK:
+        case RE_OPTIMIZED:
+            break;
+        case RE_OPEN: {
+            uint32_t n = re_arg(scan);
+            gcb->re_open_at[n] = locinput;
+            if (static_cast<int32_t>(n) > gcb->re_open_high)
+                gcb->re_open_high = static_cast<int32_t>(n);
+            break;
+        }
+        case RE_CLOSE: {
+            uint32_t n = re_arg(scan);
+            gcb->re_starts[n] = static_cast<int32_t>(gcb->re_open_at[n] - bostr);
+            gcb->re_ends[n] = static_cast<int32_t>(locinput - bostr);
+            if (n > *gcb->re_last_group)
+                *gcb->re_last_group = n;
+            break;
+        }
+        case RE_GROUPP: {
+            uint32_t n = re_arg(scan);
+            sw = *gcb->re_last_group >= n && gcb->re_ends[n] != -1;
+            break;
+        }
+        case RE_IFTHEN:
+            gcb->re_iterations_left = gcb->re_max_iterations;  // the cache is void
+            if (sw)
+                next = scan + 2;
+            else {
+                next = scan + static_cast<int32_t>(re_arg(scan));
+                if (next->type == RE_IFTHEN)  // the "no" branch follows a marker node
+                    next += 2;
+            }
+            break;
+        case RE_LOGICAL:
+            logical = scan->flags;
+            break;
+        case RE_BRANCHJ:
+        case RE_BRANCH: {
+            uint8_t c1 = scan->type;
+            re_program_node* inner = scan + (c1 == RE_BRANCHJ ? 2 : 1);
+            if (!next || next->type != c1) {
+                next = inner;  // a single alternative: no choice
+                break;
+            }
+            bt_reserve(gcb, UNWIND_SLOTS);
+            int32_t rec = gcb->re_bt_ix;
+            push_i(gcb, c1 == RE_BRANCH ? UNWIND_BRANCH : UNWIND_BRANCHJ);
+            push_i(gcb, unwind);
+            push_i(gcb, rec + UNWIND_SLOTS);
+            push_i(gcb, *gcb->re_last_group);
+            push_p(gcb, next);
+            push_p(gcb, locinput);
+            push_i(gcb, 0);
+            push_i(gcb, ++gcb->re_indent);
+            unwind = rec;
+            next = inner;
+            break;
+        }
+        case RE_MINMOD:
+            minmod = true;
+            break;
+        case RE_CURLYX: {
+            re_loop_frame cc;
+            int32_t cp = gcb->re_bt_ix;
+            int32_t parenfloor = scan->flags;
+            if ((next - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
+                next += static_cast<int32_t>(re_arg(next));
+            if (parenfloor > static_cast<int32_t>(*gcb->re_last_group))
+                parenfloor = static_cast<int32_t>(*gcb->re_last_group);
+            cc.paren_floor = parenfloor;
+            cc.count = -1;
+            cc.min = re_arg_min(scan);
+            cc.max = re_arg_max(scan);
+            cc.minimal = minmod ? 1 : 0;
+            cc.body = scan + 2;
+            cc.continuation = next;
+            cc.last_position = nullptr;
+            cc.outer = gcb->re_current_repeat;
+            gcb->re_current_repeat = &cc;
+            minmod = false;
+            gcb->re_input = locinput;
+            int32_t n = re_match_nodes(gcb, next - 1);  // start on the WHILEM
+            bt_unwind(gcb, cp);
+            gcb->re_current_repeat = cc.outer;
+            if (n)
+                sayYES;
+            sayNO;
+        }
+        case RE_WHILEM: {
+            re_loop_frame* cc = gcb->re_current_repeat;
+            const char* lastloc = cc->last_position;
+            int32_t n = cc->count + 1;
+            gcb->re_input = locinput;
+
+            // An empty repetition once the minimum is reached ends the loop.
+            if (locinput == cc->last_position && n >= cc->min) {
+                gcb->re_current_repeat = cc->outer;
+                int32_t ln = cc->outer ? cc->outer->count : 0;
+                if (re_match_nodes(gcb, cc->continuation))
+                    sayYES;
+                if (cc->outer)
+                    cc->outer->count = ln;
+                gcb->re_current_repeat = cc;
+                sayNO;
+            }
+            if (n < cc->min) {
+                cc->count = n;
+                cc->last_position = locinput;
+                if (re_match_nodes(gcb, cc->body))
+                    sayYES;
+                cc->count = n - 1;
+                cc->last_position = lastloc;
+                sayNO;
+            }
+            if (scan->flags && already_tried(gcb, scan, locinput))
+                sayNO;
+            if (cc->minimal) {
+                gcb->re_current_repeat = cc->outer;
+                int32_t ln = cc->outer ? cc->outer->count : 0;
+                int32_t cp = re_save_captures(gcb, cc->paren_floor);
+                int32_t lastcp = gcb->re_bt_ix;
+                if (re_match_nodes(gcb, cc->continuation)) {
+                    bt_unwind(gcb, cp);
+                    sayYES;
+                }
+                bt_unwind(gcb, lastcp);
+                restore_captures(gcb);
+                if (cc->outer)
+                    cc->outer->count = ln;
+                gcb->re_current_repeat = cc;
+                if (n >= cc->max) {
+                    warn_recursion_limit(gcb, n);
+                    sayNO;
+                }
+                gcb->re_input = locinput;
+                cc->count = n;
+                cc->last_position = locinput;
+                cp = re_save_captures(gcb, cc->paren_floor);
+                lastcp = gcb->re_bt_ix;
+                if (re_match_nodes(gcb, cc->body)) {
+                    bt_unwind(gcb, cp);
+                    sayYES;
+                }
+                bt_unwind(gcb, lastcp);
+                restore_captures(gcb);
+                cc->count = n - 1;
+                cc->last_position = lastloc;
+                sayNO;
+            }
+            if (n < cc->max) {
+                int32_t cp = re_save_captures(gcb, cc->paren_floor);
+                cc->count = n;
+                cc->last_position = locinput;
+                int32_t lastcp = gcb->re_bt_ix;
+                if (re_match_nodes(gcb, cc->body)) {
+                    bt_unwind(gcb, cp);
+                    sayYES;
+                }
+                bt_unwind(gcb, lastcp);
+                restore_captures(gcb);
+                gcb->re_input = locinput;
+            }
+            warn_recursion_limit(gcb, n);
+            gcb->re_current_repeat = cc->outer;
+            {
+                int32_t ln = cc->outer ? cc->outer->count : 0;
+                if (re_match_nodes(gcb, cc->continuation))
+                    sayYES;
+                if (cc->outer)
+                    cc->outer->count = ln;
+            }
+            gcb->re_current_repeat = cc;
+            cc->count = n - 1;
+            cc->last_position = lastloc;
+            sayNO;
+        }
+        case RE_CURLYM: {
+            int32_t l = 0;
+            int32_t ln = re_arg_min(scan);
+            int32_t n = re_arg_max(scan);
+            int32_t paren = scan->flags;
+            if (paren) {
+                if (paren > gcb->re_open_high)
+                    gcb->re_open_high = paren;
+                if (static_cast<uint32_t>(paren) > *gcb->re_last_group)
+                    *gcb->re_last_group = static_cast<uint32_t>(paren);
+            }
+            re_program_node* body = scan + 2;
+            if (paren)
+                body += body->next;  // skip the folded OPEN
+            gcb->re_input = locinput;
+            int32_t c1, c2;
+            if (minmod) {
+                minmod = false;
+                if (ln && re_count_general(gcb, body, ln, &l) < ln)
+                    sayNO;
+                if (ln && l == 0)
+                    n = ln;  // empty repetitions need no backtracking
+                locinput = gcb->re_input;
+                lookahead_bytes(gcb, next, &c1, &c2);
+                int32_t lastcp = gcb->re_bt_ix;
+                while (n >= ln || (n == RE_INFTY && ln > 0 && l)) {
+                    if (could_work(gcb, c1, c2, gcb->re_input)) {
+                        if (paren) {
+                            if (ln) {  // the count matched so far, not the maximum
+                                gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, gcb->re_input, l) - bostr);
+                                gcb->re_ends[paren] = static_cast<int32_t>(gcb->re_input - bostr);
+                            } else
+                                gcb->re_ends[paren] = -1;
+                        }
+                        if (re_match_nodes(gcb, next))
+                            sayYES;
+                        bt_unwind(gcb, lastcp);
+                    }
+                    gcb->re_input = locinput;
+                    if (re_count_general(gcb, body, 1, &l)) {
+                        ln++;
+                        locinput = gcb->re_input;
+                    } else
+                        sayNO;
+                }
+            } else {
+                n = re_count_general(gcb, body, n, &l);
+                if (n != 0 && l == 0 && !(paren && ln == 0))
+                    ln = n;
+                locinput = gcb->re_input;
+                lookahead_bytes(gcb, next, &c1, &c2);
+                int32_t lastcp = gcb->re_bt_ix;
+                while (n >= ln) {
+                    if (could_work(gcb, c1, c2, gcb->re_input)) {
+                        if (paren) {
+                            if (n) {
+                                gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, gcb->re_input, l) - bostr);
+                                gcb->re_ends[paren] = static_cast<int32_t>(gcb->re_input - bostr);
+                            } else
+                                gcb->re_ends[paren] = -1;
+                        }
+                        if (re_match_nodes(gcb, next))
+                            sayYES;
+                        bt_unwind(gcb, lastcp);
+                    }
+                    n--;
+                    locinput = hop_back(gcb, locinput, l);
+                    gcb->re_input = locinput;
+                }
+            }
+            sayNO;
+        }
+        case RE_CURLYN:
+        case RE_CURLY:
+        case RE_STAR:
+        case RE_PLUS: {
+            int32_t paren = 0, ln, n;
+            re_program_node* body;
+            if (scan->type == RE_CURLYN) {
+                paren = scan->flags;
+                if (paren > gcb->re_open_high)
+                    gcb->re_open_high = paren;
+                if (static_cast<uint32_t>(paren) > *gcb->re_last_group)
+                    *gcb->re_last_group = static_cast<uint32_t>(paren);
+                ln = re_arg_min(scan);
+                n = re_arg_max(scan);
+                body = re_next_node(gcb, scan + 2);
+            } else if (scan->type == RE_CURLY) {
+                ln = re_arg_min(scan);
+                n = re_arg_max(scan);
+                body = scan + 2;
+            } else {
+                ln = scan->type == RE_PLUS ? 1 : 0;
+                n = RE_INFTY;
+                body = scan + 1;
+            }
+            int32_t c1, c2;
+            lookahead_bytes(gcb, next, &c1, &c2);
+            gcb->re_input = locinput;
+            // Tries the rest after count repetitions; yes on success.
+            auto try_paren = [&](int32_t count, const char* input) -> bool {
+                if (paren) {
+                    if (count) {
+                        gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, input, 1) - bostr);
+                        gcb->re_ends[paren] = static_cast<int32_t>(input - bostr);
+                    } else
+                        gcb->re_ends[paren] = -1;
+                }
+                if (re_match_nodes(gcb, next))
+                    return true;
+                if (paren && count)
+                    gcb->re_ends[paren] = -1;
+                return false;
+            };
+            if (minmod) {
+                minmod = false;
+                if (ln && re_count_simple(gcb, body, ln) < ln)
+                    sayNO;
+                locinput = gcb->re_input;
+                int32_t lastcp = gcb->re_bt_ix;
+                if (c1 != -1000 && !utf8) {
+                    // Only positions holding the next literal's first byte can work.
+                    const char* e = (n == RE_INFTY || n - ln >= end - locinput) ? end - 1 : locinput + (n - ln);
+                    const char* old = locinput;
+                    for (;;) {
+                        while (locinput <= e && static_cast<uint8_t>(*locinput) != c1 &&
+                               static_cast<uint8_t>(*locinput) != c2)
+                            locinput++;
+                        if (locinput > e)
+                            sayNO;
+                        if (locinput != old) {
+                            ln = 1;
+                            int32_t want = static_cast<int32_t>(locinput - old);
+                            if (re_count_simple(gcb, body, want) < want)
+                                sayNO;
+                        }
+                        if (try_paren(ln, locinput))
+                            sayYES;
+                        gcb->re_input = locinput;
+                        bt_unwind(gcb, lastcp);
+                        old = locinput++;
+                    }
+                }
+                while (n >= ln || (n == RE_INFTY && ln > 0)) {
+                    if (could_work(gcb, c1, c2, gcb->re_input)) {
+                        if (try_paren(ln, gcb->re_input))
+                            sayYES;
+                        bt_unwind(gcb, lastcp);
+                    }
+                    gcb->re_input = locinput;
+                    if (re_count_simple(gcb, body, 1)) {
+                        ln++;
+                        locinput = gcb->re_input;
+                    } else
+                        sayNO;
+                }
+                sayNO;
+            }
+            n = re_count_simple(gcb, body, n);
+            locinput = gcb->re_input;
+            if (ln < n && next && re_kind(next) == RE_EOL &&
+                (!gcb->multiline || next->type == RE_SEOL || next->type == RE_EOS)) {
+                // $ and \Z also match before a final newline: back off by one there.
+                ln = n;
+                if (locinput > bostr && locinput[-1] == '\n' && next->type != RE_EOS)
+                    ln--;
+            }
+            int32_t lastcp = gcb->re_bt_ix;
+            while (n >= ln) {
+                if (could_work(gcb, c1, c2, gcb->re_input)) {
+                    if (try_paren(n, gcb->re_input))
+                        sayYES;
+                    bt_unwind(gcb, lastcp);
+                }
+                n--;
+                locinput = hop_back(gcb, locinput, 1);
+                gcb->re_input = locinput;
+            }
+            sayNO;
+        }
+        case RE_SUSPEND:
+        case RE_UNLESSM:
+        case RE_IFMATCH: {
+            int32_t expect = scan->type == RE_UNLESSM ? 0 : 1;
+            bool matched;
+            if (scan->type != RE_SUSPEND && scan->flags) {
+                const char* s = utf8 ? re_step_chars_or_fail(gcb, locinput, -static_cast<int32_t>(scan->flags))
+                                     : (locinput - bostr < scan->flags ? nullptr : locinput - scan->flags);
+                if (!s) {
+                    // Not enough text before: a positive look-behind fails, a negative one holds.
+                    matched = expect == 0;
+                    goto lookaround_done;
+                }
+                gcb->re_input = s;
+            } else
+                gcb->re_input = locinput;
+            matched = re_match_nodes(gcb, scan + 2) == expect;
+        lookaround_done:
+            if (!matched) {
+                if (logical) {
+                    logical = 0;
+                    sw = false;
+                    next = scan + static_cast<int32_t>(re_arg(scan));
+                    if (next == scan)
+                        next = nullptr;
+                    break;
+                }
+                sayNO;
+            }
+            if (logical) {
+                logical = 0;
+                sw = true;
+            }
+            if (scan->type == RE_SUSPEND)
+                locinput = gcb->re_input;
+            next = scan + static_cast<int32_t>(re_arg(scan));
+            if (next == scan)
+                next = nullptr;
+            break;
+        }
+        case RE_LONGJMP:
+            next = scan + static_cast<int32_t>(re_arg(scan));
+            if (next == scan)
+                next = nullptr;
+            break;
+        case RE_END:
+            if (locinput < gcb->re_till)
+                sayNO;
+            gcb->re_input = locinput;
+            return 1;
+        case RE_SUCCEED:
+            gcb->re_input = locinput;
+            return 1;
+        default: {
+            char text[64];
+            std::snprintf(text, sizeof text, "%lx %d\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(scan)),
+                          scan->type);
+            prx_stderr_write(gcb, text, std::strlen(text));
+            panic(gcb, "regexp memory corruption");
+        }
+        }
+        scan = next;
+        continue;
+
+    no:
+        // The failure step: resume the innermost open alternative, if any.
+        while (unwind >= 0) {
+            uint64_t* uw = gcb->re_bt + unwind;
+            int64_t type = static_cast<int64_t>(uw[0]);
+            if (type != UNWIND_BRANCH && type != UNWIND_BRANCHJ)
+                panic(gcb, "regexp unwind memory corruption");
+            int32_t lastcp = static_cast<int32_t>(uw[2]);
+            uint32_t lastparen = static_cast<uint32_t>(uw[3]);
+            bt_unwind(gcb, lastcp);
+            uw = gcb->re_bt + unwind;
+            for (uint32_t g = *gcb->re_last_group; g > lastparen; g--)
+                gcb->re_ends[g] = -1;
+            *gcb->re_last_group = lastparen;
+            re_program_node* alt = reinterpret_cast<re_program_node*>(uw[4]);
+            uint8_t op = type == UNWIND_BRANCH ? RE_BRANCH : RE_BRANCHJ;
+            if (!alt || alt->type != op) {
+                unwind = static_cast<int32_t>(static_cast<int64_t>(uw[1]));
+                gcb->re_indent--;
+                continue;
+            }
+            // More alternatives: the record moves on to the one after.
+            int32_t off = type == UNWIND_BRANCH ? alt->next : static_cast<int32_t>(re_arg(alt));
+            uw[4] = reinterpret_cast<uintptr_t>(off ? alt + off : nullptr);
+            scan = alt;
+            next = alt + (type == UNWIND_BRANCH ? 1 : 2);
+            locinput = reinterpret_cast<const char*>(uw[5]);
+            gcb->re_indent = static_cast<int32_t>(static_cast<int64_t>(uw[7]));
+            // Continue with the alternative's body.
+            scan = next;
+            next = re_next_in_program(scan);
+            goto reenter;
+        }
+        return 0;
+    yes:
+        return 1;
+    }
+    panic(gcb, "corrupted regexp pointers");
+}
+
+#undef sayYES
+#undef sayNO
+
+}  // namespace

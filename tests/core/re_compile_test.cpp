@@ -1,0 +1,293 @@
+// The pattern compiler: node programs, the dump, refusals and errors.
+#include "re_fixture.h"
+
+namespace {
+
+using retest::Engine;
+
+
+}  // namespace
+
+namespace {
+
+TEST_F(Engine, PatternFlagLetters)
+{
+    struct Case {
+        const char* letters;
+        uint16_t want;
+    };
+    const Case cases[] = {
+        {"i", 0x4000}, {"m", 0x1000}, {"s", 0x2000}, {"x", 0x8000}, {"o", 0x0080},
+        {"g", 0x0100}, {"c", 0x0200}, {"ii", 0x4000}, {"e", 0}, {"imsx", 0xF000},
+    };
+    for (const Case& c : cases) {
+        uint16_t word = 0x0001;  // bits of the op that the letters leave alone
+        for (const char* p = c.letters; *p; p++)
+            pattern_flag_add(gcb, &word, *p);
+        EXPECT_EQ(word, static_cast<uint16_t>(c.want | 0x0001)) << c.letters;
+    }
+}
+
+// Analysis of patterns whose programs hold no literal runs.
+TEST_F(Engine, MinimumLengthAnchorsAndStartClasses)
+{
+    struct Case {
+        const char* pattern;
+        const char* flags;
+        int32_t minlen;
+        uint32_t anchors;      // reganch & 0xFF
+        const char* stclass;   // opcode name of the start class, or "" for none
+    };
+    const Case cases[] = {
+        {"\\d+", "", 1, 0x10, "DIGIT"},
+        {"[ab]{3,5}", "", 3, 0, "ANYOF"},
+        {"^[a-z]", "", 1, 0x1, "ANYOF"},
+        {"^[a-z]", "m", 1, 0x2, "ANYOF"},
+        {"\\A\\w", "", 1, 0x4, "ALNUM"},
+        {".*\\d", "", 1, 0x22, "ANYOF"},
+        {".*\\d", "s", 1, 0x24, ""},
+        {"[ab]|[cd]", "", 1, 0, "ANYOF"},
+        {"\\s*\\d", "", 1, 0, "ANYOF"},
+        {"(?:[a]|[b][c])*", "", 0, 0, ""},
+        {"\\bx?", "", 0, 0, "BOUND"},
+        {"\\G\\d", "", 1, 0x88, "DIGIT"},
+        {"(\\d)(\\w)", "", 2, 0, "DIGIT"},
+        {"[a]{0,3}[b]", "", 1, 0, "ANYOF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern, c.flags);
+        ASSERT_NE(rx, nullptr) << err_text();
+        EXPECT_EQ(rx->minlen, c.minlen);
+        EXPECT_EQ(rx->reganch & 0xFF, c.anchors);
+        std::string name = rx->regstclass ? re_node_names[rx->regstclass->type] : "";
+        EXPECT_EQ(name, c.stclass);
+        pregfree(gcb, rx);
+    }
+}
+
+TEST_F(Engine, SyntheticStartClassOfAlternation)
+{
+    re_compiled* rx = compile("[a]|[b]");
+    ASSERT_NE(rx, nullptr);
+    ASSERT_NE(rx->regstclass, nullptr);
+    for (int c = 0; c < 256; c++)
+        EXPECT_EQ(re_bitmap_test(rx->regstclass->bitmap, static_cast<uint8_t>(c)), c == 'a' || c == 'b') << c;
+    ASSERT_NE(rx->data, nullptr);
+    EXPECT_EQ(rx->data->count, 1u);
+    EXPECT_EQ(rx->data->what[0], 'f');
+    EXPECT_EQ(rx->substrs[0].substr, nullptr);
+    EXPECT_EQ(rx->substrs[1].substr, nullptr);
+    pregfree(gcb, rx);
+}
+
+// Programs of 65536 units or more use BRANCHJ and LONGJMP for long distances.
+TEST_F(Engine, LongJumpFormsForBigPrograms)
+{
+    std::string small = "(?:[a]|[b]|)[c]";
+    std::string big;
+    for (int i = 0; i < 3000; i++)
+        big += "(?:[a]|[b]|)";
+    big += "[c]";
+    for (const std::string* p : {&small, &big}) {
+        re_compiled* rx = compile(*p);
+        ASSERT_NE(rx, nullptr) << err_text();
+        bool branchj = false, branch = false, longjmp = false;
+        re_program_node* n = reinterpret_cast<re_program_node*>(rx->program) + 1;
+        // Walk every node of the program in order.
+        for (;;) {
+            uint8_t op = n->type;
+            branchj |= op == RE_BRANCHJ;
+            branch |= op == RE_BRANCH;
+            longjmp |= op == RE_LONGJMP;
+            if (op == RE_END)
+                break;
+            if (op == RE_ANYOF)
+                n += 1 + RE_BITMAP_UNITS + ((n->flags & RE_CLASS_NAMED) ? 1 : 0);
+            else if (re_node_kinds[op] == RE_EXACT)
+                n += re_exact_units(n->flags);
+            else
+                n += 1 + re_arg_units[op];
+        }
+        if (p == &small) {
+            EXPECT_TRUE(branch);
+            EXPECT_FALSE(branchj);
+            EXPECT_FALSE(longjmp);
+        } else {
+            EXPECT_FALSE(branch);
+            EXPECT_TRUE(branchj);
+            EXPECT_TRUE(longjmp);
+        }
+        EXPECT_EQ(match(rx, "xxabbac"), 1) << err_text();
+        EXPECT_EQ(rx->startp[0], p == &small ? 5 : 2);
+        EXPECT_EQ(rx->endp[0], 7);
+        pregfree(gcb, rx);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string members(const re_class_node* cl)
+{
+    std::string s;
+    for (int c = 0; c < 256; c++)
+        if (re_bitmap_test(cl->bitmap, static_cast<uint8_t>(c)))
+            s += static_cast<char>(c);
+    return s;
+}
+
+// Every POSIX class name, and its negation, by the host's ASCII tables.
+TEST_F(Engine, PosixClassNames)
+{
+    struct Case {
+        const char* name;
+        std::string want;
+    };
+    std::string all;
+    for (int c = 0; c < 256; c++)
+        all += static_cast<char>(c);
+    auto select = [&](bool (*f)(int)) {
+        std::string s;
+        for (int c = 0; c < 256; c++)
+            if (f(c))
+                s += static_cast<char>(c);
+        return s;
+    };
+    const Case cases[] = {
+        {"alpha", select([](int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); })},
+        {"alnum", select([](int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); })},
+        {"ascii", select([](int c) { return c < 128; })},
+        {"blank", "\t "},
+        {"cntrl", select([](int c) { return c < 32 || c == 127; })},
+        {"digit", "0123456789"},
+        {"graph", select([](int c) { return c > 32 && c < 127; })},
+        {"lower", "abcdefghijklmnopqrstuvwxyz"},
+        {"print", select([](int c) { return c >= 32 && c < 127; })},
+        {"punct", select([](int c) {
+             return c > 32 && c < 127 && !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
+         })},
+        {"space", "\t\n\v\f\r "},
+        {"upper", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"},
+        {"word", select([](int c) {
+             return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+         })},
+        {"xdigit", "0123456789ABCDEFabcdef"},
+    };
+    for (const Case& c : cases) {
+        for (bool negated : {false, true}) {
+            std::string pattern = std::string("[[:") + (negated ? "^" : "") + c.name + ":]]";
+            SCOPED_TRACE(pattern);
+            re_compiled* rx = compile(pattern);
+            ASSERT_NE(rx, nullptr) << err_text();
+            const re_class_node* cl = reinterpret_cast<const re_class_node*>(rx->program + 1);
+            ASSERT_EQ(cl->type, RE_ANYOF);
+            std::string want = c.want;
+            if (negated) {
+                std::string comp;
+                for (int ch = 0; ch < 256; ch++)
+                    if (want.find(static_cast<char>(ch)) == std::string::npos)
+                        comp += static_cast<char>(ch);
+                want = comp;
+            }
+            EXPECT_EQ(members(cl), want);
+            pregfree(gcb, rx);
+        }
+    }
+}
+
+TEST_F(Engine, ClassMembersAndEscapes)
+{
+    struct Case {
+        const char* pattern;
+        const char* flags;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"[]a]", "", "]a"},
+        {"[a-]", "", "-a"},
+        {"[\\x{41}\\x42]", "", "AB"},
+        {"[\\x{e9}]", "", "\xe9"},
+        {"[\\101\\cA\\t]", "", std::string("\x01\tA")},
+        {"[A-C]", "i", "ABCabc"},
+        {"[:alpha:]", "", ":ahlp"},
+        {"[\\d-z]", "", "-0123456789z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern, c.flags);
+        ASSERT_NE(rx, nullptr) << err_text();
+        const re_class_node* cl = reinterpret_cast<const re_class_node*>(rx->program + 1);
+        ASSERT_EQ(cl->type, RE_ANYOF);
+        EXPECT_EQ(members(cl), c.want);
+        pregfree(gcb, rx);
+    }
+}
+
+// A pattern is freed with its data-array entries when its count reaches 0.
+TEST_F(Engine, FreedWhenCountReachesZero)
+{
+    auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
+    re_compiled* rx = compile("([a])|[b]");
+    ASSERT_EQ(match(rx, "a"), 1);  // the matcher's scratch stays with the interpreter
+    pregfree(gcb, rx);
+    size_t before = pool->live.size();
+    rx = compile("[a]|[b]");
+    ASSERT_NE(rx, nullptr);
+    ASSERT_NE(rx->data, nullptr);
+    EXPECT_GT(pool->live.size(), before);
+    rx->refcnt++;
+    pregfree(gcb, rx);
+    EXPECT_EQ(rx->refcnt, 1);
+    EXPECT_EQ(match(rx, "xb"), 1);
+    pregfree(gcb, rx);
+    EXPECT_EQ(pool->live.size(), before);
+    pregfree(gcb, nullptr);
+}
+
+// Repeats of zero-width atoms: the simple counter counts characters only,
+// and the fixed-length counter stops at the end of the subject.
+TEST_F(Engine, RepeatsOfZeroWidthAtoms)
+{
+    struct Case {
+        const char* pattern;
+        const char* subject;
+        int32_t start;
+    };
+    const Case cases[] = {
+        {"[a](?:\\B)+", "ab", -1},
+        {"[a](?:\\B)*", "ab", 0},
+        {"(?:^)+", "", -1},
+        {"(?:^)+", "x", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = match(rx, c.subject);
+        EXPECT_EQ(r == 1 ? rx->startp[0] : -1, c.start);
+        pregfree(gcb, rx);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Group nesting is bounded, so that the parser never runs out of stack.
+TEST_F(Engine, GroupNestingLimit)
+{
+    auto nested = [](int depth) { return std::string(depth, '(') + "[a]" + std::string(depth, ')'); };
+    re_compiled* rx = compile(nested(900));
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_EQ(rx->nparens, 900u);
+    EXPECT_EQ(match(rx, "xa"), 1);
+    EXPECT_EQ(rx->startp[900], 1);
+    pregfree(gcb, rx);
+    int32_t code = 0;
+    EXPECT_EQ(compile(nested(5000), "", &code), nullptr);
+    EXPECT_NE(code, 0);
+}
+
+}  // namespace

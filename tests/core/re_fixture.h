@@ -1,0 +1,108 @@
+// Shared fixture of the pattern-engine tests: a fresh host and interpreter
+// block, compiling through the compile hook, and the captured trace text.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "ds/src/prx.h"
+#include "ds/src/prxlibc.h"
+#include "ds/src/prxop.h"
+#include "ds/src/prxre.h"
+#include "hostsim/hostsim.h"
+
+extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
+
+namespace retest {
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        h = &hostsim::reset();
+        mcn_main(&h->vec, nullptr);
+        gcb = interp_alloc();
+        gcb->top_env = &gcb->start_env;
+        gcb->start_env.prev = nullptr;
+        if (!gcb->fold_table)
+            gcb->fold_table = fold;  // the table block is made by interpreter construction
+        rexhost_build_fold(gcb);
+        re_install_hooks(gcb);
+    }
+    void TearDown() override
+    {
+        if (gcb->fold_table == fold)
+            gcb->fold_table = nullptr;
+        interp_free(gcb);
+    }
+
+    // Runs body under a jump environment; returns the code that arrived.
+    int32_t guarded(const std::function<void()>& body)
+    {
+        JumpEnv env;
+        return jump_run(gcb, &env, true, body);
+    }
+    // Compiles pattern with the flag letters; null when the compile jumped.
+    re_compiled* compile(const std::string& pattern, const char* flags = "", int32_t* code = nullptr)
+    {
+        op_pattern pm{};
+        for (const char* f = flags; *f; f++)
+            pattern_flag_add(gcb, &pm.op_pmflags, *f);
+        re_compiled* rx = nullptr;
+        int32_t c = guarded([&] { rx = gcb->re_hook_compile(gcb, pattern.data(), pattern.data() + pattern.size(), &pm); });
+        if (code)
+            *code = c;
+        last_op_flags = pm.op_pmflags;
+        return c ? nullptr : rx;
+    }
+    // Matches subject from its start; the code of a jump that left the match
+    // goes to *code. Returns 1 for a match, 0 for none, -1 after a jump.
+    int32_t match(re_compiled* rx, const std::string& subject, int32_t* code = nullptr)
+    {
+        subj = subject;
+        int32_t r = 0;
+        int32_t c = guarded([&] {
+            r = gcb->re_hook_exec(gcb, rx, subj.data(), subj.data() + subj.size(), subj.data(), 0, nullptr, nullptr,
+                                  0);
+        });
+        if (code)
+            *code = c;
+        return c ? -1 : r;
+    }
+    // Captured standard error as plain text.
+    std::string err_text()
+    {
+        std::string raw = gcb->err.len ? std::string(gcb->err.buf, static_cast<size_t>(gcb->err.len)) : "";
+        if (raw.rfind("%1z", 0) == 0)
+            raw.erase(0, 3);
+        std::string out;
+        for (size_t i = 0; i < raw.size(); i++) {
+            if (raw[i] == '%' && i + 1 < raw.size()) {
+                if (raw[i + 1] == 'n') {
+                    out += '\n';
+                    i++;
+                    continue;
+                }
+                if (raw[i + 1] == '%') {
+                    out += '%';
+                    i++;
+                    continue;
+                }
+            }
+            out += raw[i];
+        }
+        return out;
+    }
+    void clear_err() { gcb->err.len = 0; }
+
+    std::string subj;
+    uint8_t fold[256] = {};
+    hostsim::Host* h = nullptr;
+    PERLGCB* gcb = nullptr;
+    uint16_t last_op_flags = 0;
+};
+
+}  // namespace retest

@@ -1,0 +1,202 @@
+// Golden cases of the engine that need the string search and the scope
+// routines: literal runs, end anchors, error texts and the guard's jump.
+// Each case is skipped while one of those routines is not built.
+#include "re_fixture.h"
+
+#include <vector>
+
+namespace {
+
+using retest::Engine;
+
+#define SKIP_IF_NOT_BUILT()                                                                \
+    do {                                                                                   \
+        if (err_text().find("panic: not built: ") != std::string::npos)                   \
+            GTEST_SKIP() << "a routine this case needs is not built: " << err_text();     \
+    } while (0)
+
+TEST_F(Engine, DumpOfPlusAndLiteral)
+{
+    gcb->debug_flags |= 0x200;
+    re_compiled* rx = compile("a+b");
+    SKIP_IF_NOT_BUILT();
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_NE(err_text().find("   1: PLUS(4)\n   2:   EXACT <a>(0)\n   4: EXACT <b>(6)\n   6: END(0)\n"),
+              std::string::npos)
+        << err_text();
+    pregfree(gcb, rx);
+}
+
+TEST_F(Engine, SummaryOfFloatingCheck)
+{
+    gcb->debug_flags |= 0x200;
+    re_compiled* rx = compile("foo.*bar");
+    SKIP_IF_NOT_BUILT();
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_NE(err_text().find("anchored `foo' at 0 floating `bar' at 3..2147483647 (checking floating) minlen 6 \n"),
+              std::string::npos)
+        << err_text();
+    EXPECT_EQ(rx->minlen, 6);
+    pregfree(gcb, rx);
+}
+
+TEST_F(Engine, CompileErrors)
+{
+    struct Case {
+        std::string pattern;
+        std::string message;  // the start of the captured error text
+    };
+    std::string long_text = std::string(128, 'b') + "\\X";
+    const Case cases[] = {
+        {"a**", "Nested quantifiers before HERE mark in regex m/a** << HERE /"},
+        {"(?<=a+)b", "Variable length lookbehind not implemented before HERE mark in regex m/(?<=a+)b << HERE /"},
+        {"a\\X", "Use of \\X for wide characters is not supported in regex m/a\\X/"},
+        {"(?{1})", "Use of (?{}) to execute Perl code is not supported in regex m/(?{1})/"},
+        {"(??{1})", "Use of (??{}) to execute Perl code is not supported in regex m/(??{1})/"},
+        {"(?p{1})", "Use of (?p{}) to execute Perl code is not supported in regex m/(?p{1})/"},
+        {"a{32767}", "Quantifier in {,} bigger than 32766 before HERE mark in regex m/"},
+        {"a{3,1}", "Can't do {n,m} with n > m before HERE mark in regex m/a{3,1} << HERE /"},
+        {"[z-a]", "Invalid [] range \"z-a\" before HERE mark in regex m/"},
+        {"[[:foo:]]", "POSIX class [:foo:] unknown before HERE mark in regex m/"},
+        {"[[.a.]]", "POSIX syntax [. .] is reserved for future extensions before HERE mark in regex m/"},
+        {"(?(1)a|b|c)", "Switch (?(condition)... contains too many branches before HERE mark in regex m/"},
+        {"(a)\\2", "Reference to nonexistent group before HERE mark in regex m/(a)\\2 << HERE /"},
+        {"a)", "Unmatched ) before HERE mark in regex m/a) << HERE /"},
+        {"(a", "Unmatched ( before HERE mark in regex m/"},
+        {"a\\", "Trailing \\ in regex m/a\\/"},
+        {"[\\x{100}]", "Code point 0x100 in \\x{} is too large for a byte pattern before HERE mark in regex m/"},
+        {long_text, "Use of \\X for wide characters is not supported in regex m/" + std::string(117, 'b') + ".../"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        clear_err();
+        int32_t code = 0;
+        EXPECT_EQ(compile(c.pattern, "", &code), nullptr);
+        SKIP_IF_NOT_BUILT();
+        EXPECT_NE(code, 0);
+        EXPECT_EQ(err_text().substr(0, c.message.size()), c.message);
+    }
+}
+
+TEST_F(Engine, NullPatternQuotesEmptyText)
+{
+    re_compiled* rx = compile("ab");
+    SKIP_IF_NOT_BUILT();
+    ASSERT_NE(rx, nullptr);
+    pregfree(gcb, rx);
+    op_pattern pm{};
+    int32_t code = guarded([&] { gcb->re_hook_compile(gcb, nullptr, nullptr, &pm); });
+    SKIP_IF_NOT_BUILT();
+    EXPECT_NE(code, 0);
+    EXPECT_EQ(err_text().substr(0, 36), "NULL regexp argument in regex m//.\n");
+}
+
+struct MatchCase {
+    const char* pattern;
+    const char* flags;
+    std::string subject;
+    std::vector<int32_t> groups;  // start, end pairs; empty: no match
+};
+
+TEST_F(Engine, MatchesWithLiterals)
+{
+    const MatchCase cases[] = {
+        {"(a|ab)(c|bcd)(d*)", "", "abcd", {0, 4, 0, 1, 1, 4, 4, 4}},
+        {"(?:(a)b|ac)", "", "ac", {0, 2, -1, -1}},
+        {"(a)\\1", "i", "xaA", {1, 3, 1, 2}},
+        {"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)\\10", "", "abcdefghijj", {0, 11}},
+        {"(a)\\10", "", "a\x08", {0, 2}},
+        {"(?<=ab)c", "", "acabc", {4, 5}},
+        {"(?<!ab)c", "", "c", {0, 1}},
+        {"(?>a*)a", "", "aaa", {}},
+        {"a*?b", "", "aab", {0, 3}},
+        {"(a)?(?(1)b|c)", "", "xc", {1, 2, -1, -1}},
+        {"a$", "", "a\n", {0, 1}},
+        {"a\\z", "", "a\n", {}},
+        {"$", "", "ab\n", {2, 2}},
+        {"\\n+$\\n", "", "\n\n", {0, 2}},
+        {"abc$", "", "xabc\n", {1, 4}},
+        {"abc$", "", "abc\n\n", {}},
+        {"\\b$", "", "a", {1, 1}},
+        {"", "", "abc", {0, 0}},
+        {"a{,3}", "", "xa{,3}", {1, 6}},
+        {"\\x{41}\\x41", "", "zAA", {1, 3}},
+        {"(?i)abc", "", "xAbC", {1, 4}},
+        {"a(?i)b", "", "aB Ab", {0, 2}},
+        {"foo.*bar", "", "xfoo12bar", {1, 9}},
+        {"^b", "m", "a\nb", {2, 3}},
+    };
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        clear_err();
+        re_compiled* rx = compile(c.pattern, c.flags);
+        SKIP_IF_NOT_BUILT();
+        ASSERT_NE(rx, nullptr) << err_text();
+        gcb->multiline = std::string(c.flags).find_first_of("ms") != std::string::npos;
+        int32_t r = match(rx, c.subject);
+        gcb->multiline = 0;
+        SKIP_IF_NOT_BUILT();
+        if (c.groups.empty()) {
+            EXPECT_EQ(r, 0);
+        } else {
+            ASSERT_EQ(r, 1) << err_text();
+            std::vector<int32_t> got;
+            for (size_t g = 0; g < c.groups.size() / 2; g++) {
+                bool set = g <= rx->lastparen && rx->endp[g] != -1;
+                got.push_back(set ? rx->startp[g] : -1);
+                got.push_back(set ? rx->endp[g] : -1);
+            }
+            EXPECT_EQ(got, c.groups);
+        }
+        pregfree(gcb, rx);
+    }
+}
+
+TEST_F(Engine, OpFlagsTakeTopLevelSwitches)
+{
+    re_compiled* rx = compile("(?i)abc");
+    SKIP_IF_NOT_BUILT();
+    ASSERT_NE(rx, nullptr);
+    EXPECT_EQ(last_op_flags & 0x4000, 0x4000);
+    pregfree(gcb, rx);
+}
+
+TEST_F(Engine, GuardTripsWithCodeFour)
+{
+    re_compiled* rx = compile("^(a|ab)*$");
+    SKIP_IF_NOT_BUILT();
+    ASSERT_NE(rx, nullptr);
+    int32_t code = 0;
+    EXPECT_EQ(match(rx, std::string(5000, 'a'), &code), -1);
+    SKIP_IF_NOT_BUILT();
+    EXPECT_EQ(code, 4);
+    EXPECT_EQ(*re_depth_counter(), 0);
+    EXPECT_NE(gcb->errno_cell, 1100);
+    pregfree(gcb, rx);
+    for (const char* p : {"^a*$", "^(?:a|b)*$", "^(a)*$"}) {
+        SCOPED_TRACE(p);
+        rx = compile(p);
+        ASSERT_NE(rx, nullptr);
+        EXPECT_EQ(match(rx, std::string(5000, 'a')), 1);
+        pregfree(gcb, rx);
+    }
+}
+
+TEST_F(Engine, AbsentFloatingSubstringFailsWithoutAttempt)
+{
+    // An attempt would nest once per "a" and trip the guard.
+    re_compiled* rx = compile("(a|ab)*c");
+    SKIP_IF_NOT_BUILT();
+    ASSERT_NE(rx, nullptr);
+    int32_t code = 0;
+    EXPECT_EQ(match(rx, std::string(5000, 'a'), &code), 0);
+    SKIP_IF_NOT_BUILT();
+    EXPECT_EQ(code, 0);
+    pregfree(gcb, rx);
+    rx = compile("^(a|aa)*$");
+    ASSERT_NE(rx, nullptr);
+    EXPECT_EQ(match(rx, std::string(40, 'a') + "b"), 0);
+    pregfree(gcb, rx);
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+// The matcher over patterns without literal runs: captures, repeats,
+// alternation records, lookaround, conditionals and the guard.
+#include "re_fixture.h"
+
+#include <vector>
+
+namespace {
+
+using retest::Engine;
+
+struct MatchCase {
+    const char* pattern;
+    const char* flags;
+    std::string subject;
+    std::vector<int32_t> groups;  // start, end pairs; empty: no match
+};
+
+TEST_F(Engine, MatchesWithoutLiterals)
+{
+    const MatchCase cases[] = {
+        {"\\d+", "", "ab123c", {2, 5}},
+        {"[ab]+", "", "xxbab", {2, 5}},
+        {"([ab])([cd]*)", "", "zbccd", {1, 5, 1, 2, 2, 5}},
+        {"([a]|[a][b])*[c]", "", "ababc", {0, 5, 2, 4}},
+        {"(?:([a])[b]|[a][c])", "", "ac", {0, 2, -1, -1}},
+        {"([a]|[a][b])([c]|[b][c][d])([d]*)", "", "abcd", {0, 4, 0, 1, 1, 4, 4, 4}},
+        {"(?>[a]*)[a]", "", "aaa", {}},
+        {"[a]*?[b]", "", "aab", {0, 3}},
+        {"\\w+?\\d", "", "ab1c2", {0, 3}},
+        {"(?<=[a][b])[c]", "", "acabc", {4, 5}},
+        {"(?<![a][b])[c]", "", "c", {0, 1}},
+        {"(?=\\w)\\d", "", "a1", {1, 2}},
+        {"(?![a])\\w", "", "ab", {1, 2}},
+        {"([a])?(?(1)[b]|[c])", "", "xabc", {1, 3, 1, 2}},
+        {"([a])?(?(1)[b]|[c])", "", "xc", {1, 2, -1, -1}},
+        
+        
+        {"", "", "abc", {0, 0}},
+        
+        
+        
+        
+        {"([a-c])\\1", "", "abbc", {1, 3, 1, 2}},
+        {"([a-c])\\1", "i", "aBbc", {1, 3, 1, 2}},
+        {"^[b]", "m", "a\nb", {2, 3}},
+        {"[a]{2,3}", "", "aaaa", {0, 3}},
+        {"([a]|[b])+?[c]", "", "abc", {0, 3, 1, 2}},
+        {"(\\w\\w)*", "", "abcde", {0, 4, 2, 4}},
+    };
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern, c.flags);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = match(rx, c.subject);
+        if (c.groups.empty()) {
+            EXPECT_EQ(r, 0);
+        } else {
+            ASSERT_EQ(r, 1) << err_text();
+            std::vector<int32_t> got;
+            for (size_t g = 0; g < c.groups.size() / 2; g++) {
+                bool set = g <= rx->lastparen && rx->endp[g] != -1;
+                got.push_back(set ? rx->startp[g] : -1);
+                got.push_back(set ? rx->endp[g] : -1);
+            }
+            EXPECT_EQ(got, c.groups);
+        }
+        pregfree(gcb, rx);
+    }
+}
+
+TEST_F(Engine, SimpleAndFixedRepeatsDoNotNest)
+{
+    re_compiled* rx;
+    for (const char* p : {"^[a]*(?![a-z])", "^(?:[a]|[b])*(?![a-z])", "^([a])*(?![a-z])"}) {
+        SCOPED_TRACE(p);
+        rx = compile(p);
+        ASSERT_NE(rx, nullptr);
+        EXPECT_EQ(match(rx, std::string(5000, 'a')), 1);
+        pregfree(gcb, rx);
+    }
+}
+
+TEST_F(Engine, SuperLinearCacheStopsExponentialFailure)
+{
+    re_compiled* rx = compile("^([a]|[a][a])*(?![a-z])");
+    ASSERT_NE(rx, nullptr);
+    EXPECT_EQ(match(rx, std::string(40, 'a') + "b"), 0);
+    pregfree(gcb, rx);
+}
+
+}  // namespace
