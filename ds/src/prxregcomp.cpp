@@ -681,6 +681,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flagp)
             switch (*++p) {
             case 'A': case 'G': case 'Z': case 'z': case 'w': case 'W': case 'b': case 'B':
             case 's': case 'S': case 'd': case 'D': case 'p': case 'P':
+            case 'X':  // refused as an atom: a run never takes it as a letter
                 --p;
                 stop = true;
                 break;
@@ -953,8 +954,13 @@ tryagain:
             int64_t num = read_number(gcb->re_parse, gcb->re_xend);
             if (num > 9 && num >= gcb->re_npar)
                 return parse_literal(gcb, flagp);
-            if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->nparens))
-                re_fail_at(gcb, gcb->re_parse, "Reference to nonexistent group");
+            if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->nparens)) {
+                // The mark stands after the group number.
+                const char* after = gcb->re_parse;
+                while (after < gcb->re_xend && is_digit(static_cast<uint8_t>(*after)))
+                    after++;
+                re_fail_at(gcb, after, "Reference to nonexistent group");
+            }
             gcb->re_sawback = 1;
             uint8_t op = !(gcb->re_cflags & PMf_FOLD) ? RE_REF
                        : (gcb->re_cflags & PMf_LOCALE) ? RE_REFFL : RE_REFF;
