@@ -199,6 +199,36 @@ TEST_F(Reset, StringAccessors)
 
 }
 
+int g_get_calls = 0;
+int32_t count_get(PERLGCB*, SV*, MAGIC*)
+{
+    g_get_calls++;
+    return 0;
+}
+constinit magic_method_table counting_table = {count_get, nullptr, nullptr, nullptr, nullptr};
+
+TEST_F(Reset, StringAccessorsOfAStringRunNoGetMagic)
+{
+    SV* s = pv("text");
+    sv_upgrade_body(gcb, s, SVt_PVMG);
+    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(sizeof(MAGIC)));
+    std::memset(mg, 0, sizeof *mg);
+    mg->type = '~';
+    mg->virt = &counting_table;
+    sv_magic_chain(s) = mg;
+    s->flags |= SVs_GMG;
+    g_get_calls = 0;
+    uint64_t len = 0;
+    EXPECT_EQ(sv_string_value_len(gcb, s, &len), sv_pv(s));
+    EXPECT_EQ(len, 4u);
+    EXPECT_EQ(sv_string_value(gcb, s), sv_pv(s));
+    EXPECT_EQ(g_get_calls, 0);
+    // Without POK the conversion runs the get magic.
+    s->flags &= ~(SVf_POK | SVp_POK);
+    sv_string_value_len(gcb, s, &len);
+    EXPECT_EQ(g_get_calls, 1);
+}
+
 TEST_F(Reset, Utf8StringAccessors)
 {
     SV* e9 = pv("\xE9");
