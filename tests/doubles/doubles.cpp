@@ -9,6 +9,7 @@
 
 namespace doubles {
 std::function<int32_t(PERLGCB*, const char*, int32_t)> method_call;
+std::function<int32_t(PERLGCB*, CV*, int32_t)> value_call;
 Stream* stream = nullptr;
 std::vector<OP*>* freed_ops = nullptr;
 int* match_state_saves = nullptr;
@@ -18,6 +19,7 @@ SubDefinition* subs = nullptr;
 void reset()
 {
     method_call = nullptr;
+    value_call = nullptr;
     stream = nullptr;
     freed_ops = nullptr;
     match_state_saves = nullptr;
@@ -35,6 +37,7 @@ using doubles::stream;
 
 extern "C" {
 int32_t __real__Z26interp_call_method_by_nameP7PERLGCBPKci(PERLGCB*, const char*, int32_t);
+int32_t __real__Z17interp_call_valueP7PERLGCBP2CVi(PERLGCB*, CV*, int32_t);
 int32_t __real__Z8prx_getcl(PrxStream);
 size_t __real__Z9prx_freadPvmml(void*, size_t, size_t, PrxStream);
 int32_t __real__Z8prx_feofl(PrxStream);
@@ -52,6 +55,13 @@ int32_t __wrap__Z26interp_call_method_by_nameP7PERLGCBPKci(PERLGCB* gcb, const c
     if (doubles::method_call)
         return doubles::method_call(gcb, name, flags);
     return __real__Z26interp_call_method_by_nameP7PERLGCBPKci(gcb, name, flags);
+}
+
+int32_t __wrap__Z17interp_call_valueP7PERLGCBP2CVi(PERLGCB* gcb, CV* cv, int32_t flags)
+{
+    if (doubles::value_call)
+        return doubles::value_call(gcb, cv, flags);
+    return __real__Z17interp_call_valueP7PERLGCBP2CVi(gcb, cv, flags);
 }
 
 int32_t __wrap__Z8prx_getcl(PrxStream s)

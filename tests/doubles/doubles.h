@@ -1,5 +1,6 @@
 // Doubles of entry points that the tests of this executable replace through
-// the linker (--wrap): the call of a Perl-level method by name, the stream
+// the linker (--wrap): the call of a Perl-level method by name or of a code
+// value, the stream
 // substitutes getc, fread, feof and ungetc, the op-tree release, the save of
 // the matcher's state, module loading and the sub-definition path. Each
 // double serves the test's function when one is set and otherwise passes the
@@ -17,6 +18,9 @@ namespace doubles {
 
 // interp_call_method_by_name(gcb, name, flags) -> number of results.
 extern std::function<int32_t(PERLGCB*, const char*, int32_t)> method_call;
+
+// interp_call_value(gcb, cv, flags) -> number of results.
+extern std::function<int32_t(PERLGCB*, CV*, int32_t)> value_call;
 
 // A stream that delivers data: reads come from text, then end of stream.
 struct Stream {
