@@ -1,6 +1,7 @@
 // Fixture of the aggregate, symbol-table and magic tests: the shared
 // interpreter fixture plus what the symbol tables stand on (the shared-key
-// table, the main stash, the method-cache generation, the table block).
+// table, the main and null stashes, the method-cache generation, the table
+// block).
 #pragma once
 
 #include <cstring>
@@ -36,6 +37,7 @@ protected:
         GV* self = gv_fetch_by_name(gcb, "main::", GV_ADD, SVt_PVHV);
         sv_release(gcb, as_sv(gv_gp(self)->gp_hv));
         gv_gp(self)->gp_hv = sv_as<HV>(sv_refinc(as_sv(main)));
+        gcb->null_stash = gv_stash_by_name(gcb, "<none>", 1);
     }
 
     void runtime_cop_stash(HV* stash) { gcb->curcop->cop_stash = stash; }

@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "core/agg_fixture.h"
+#include "core/run_fixture.h"
 
 namespace {
 
-using prxtest::Agg;
+using prxtest::Stacks;
 
 OP* dummy_root(PERLGCB*) { return nullptr; }
 
-class Method : public Agg {
+class Method : public Stacks {
 protected:
     // Defines pkg::name as a sub with a body (or a declaration without one).
     CV* define(const std::string& full, bool body = true)
@@ -173,6 +173,62 @@ TEST_F(Method, QualifiedNamesAndImport)
     EXPECT_EQ(gv_find_method_autoload_flag(gcb, stash("Other"), "unimport", 1), sv_as<GV>(&gcb->sv_yes));
     EXPECT_EQ(gv_find_method_autoload_flag(gcb, stash("Other"), "missing", 0), nullptr);
     EXPECT_EQ(gv_method_search(gcb, nullptr, "m", 1, 0), nullptr);
+}
+
+TEST_F(Method, StoresIntoIsaMoveTheGenerationOncePerStore)
+{
+    GV* gv = gv_fetch_by_name(gcb, "W::ISA", GV_ADD, SVt_PVAV);
+    AV* av = gv_gp(gv)->gp_av;
+    ASSERT_NE(mg_find_by_type(gcb, as_sv(av), 'I'), nullptr);
+    uint32_t gen = gcb->method_cache_generation;
+    ASSERT_EQ(run([&] { av_append(gcb, av, pv("Base")); }), 0) << err_text();
+    EXPECT_EQ(gcb->method_cache_generation, gen + 1);
+    // The element carries isa-item magic: a store into it counts too.
+    SV* elem = *av_fetch_element(gcb, av, 0, 0);
+    ASSERT_NE(mg_find_by_type(gcb, elem, 'i'), nullptr);
+    sv_set_cstring(gcb, elem, "Other");
+    ASSERT_EQ(run([&] { mg_call_set(gcb, elem); }), 0) << err_text();
+    EXPECT_EQ(gcb->method_cache_generation, gen + 2);
+    ASSERT_EQ(run([&] { av_remove_all(gcb, av); }), 0) << err_text();
+    EXPECT_EQ(gcb->method_cache_generation, gen + 3);
+}
+
+TEST_F(Method, AutoloadStandsInForMissingSubs)
+{
+    static OP root{};
+    CV* autoload = define("A::AUTOLOAD");
+    static_cast<xpvcv*>(autoload->any)->root = &root;
+    isa("D", {"A"});
+    GV* gv = nullptr;
+    ASSERT_EQ(run([&] { gv = gv_find_method(gcb, stash("D"), "missing"); }), 0) << err_text();
+    EXPECT_EQ(found_cv(gv), autoload);
+    // $AUTOLOAD of the package holding the AUTOLOAD sub names the sub asked for.
+    GV* var = gv_fetch_by_name(gcb, "A::AUTOLOAD", 0, SVt_PV);
+    EXPECT_EQ(str(gv_gp(var)->gp_sv), "D::missing");
+    // Without the autoload flag nothing stands in; AUTOLOAD itself is never served.
+    EXPECT_EQ(gv_find_method_autoload_flag(gcb, stash("D"), "missing2", 0), nullptr);
+    EXPECT_EQ(gv_find_autoload(gcb, stash("D"), "AUTOLOAD", 8, 0), nullptr);
+    // Inherited AUTOLOAD for a non-method call is deprecated.
+    warnings_all();
+    gcb->err.len = 0;
+    ASSERT_EQ(run([&] { gv_find_autoload(gcb, stash("D"), "fn", 2, 0); }), 0);
+    EXPECT_EQ(err_text(), "Use of inherited AUTOLOAD for non-method D::fn() is deprecated.\n");
+    gcb->err.len = 0;
+    ASSERT_EQ(run([&] { gv_find_autoload(gcb, stash("D"), "fn", 2, 1); }), 0);
+    EXPECT_EQ(err_text(), "");
+}
+
+TEST_F(Method, AStubFoundIsServedByAutoload)
+{
+    static OP root{};
+    CV* autoload = define("A::AUTOLOAD");
+    static_cast<xpvcv*>(autoload->any)->root = &root;
+    define("A::stub", false);
+    isa("D", {"A"});
+    GV* gv = nullptr;
+    ASSERT_EQ(run([&] { gv = gv_find_method(gcb, stash("D"), "stub"); }), 0) << err_text();
+    EXPECT_EQ(found_cv(gv), autoload);
+    EXPECT_EQ(str(gv_gp(gv_fetch_by_name(gcb, "A::AUTOLOAD", 0, SVt_PV))->gp_sv), "A::stub");
 }
 
 }  // namespace

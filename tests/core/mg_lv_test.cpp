@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "core/agg_fixture.h"
+#include "core/run_fixture.h"
 #include "ds/src/prxop.h"
 
 namespace {
 
-using prxtest::Agg;
+using prxtest::Stacks;
 
-class Lvalue : public Agg {
+class Lvalue : public Stacks {
 protected:
     // A PVLV standing for part of target, with magic of the letter.
     SV* lvalue(SV* target, char letter, uint64_t off, uint64_t len)
@@ -242,6 +242,15 @@ TEST_F(Bookkeeping, MatchOffsets)
     matched();
     EXPECT_EQ(magic_matchoffsets_len(gcb, as_sv(plus), dp), 2u);   // the group count
     EXPECT_EQ(magic_matchoffsets_len(gcb, as_sv(minus), dm), 2u);  // the last group
+    // Through the dispatcher: $#+ and $#-, and the elements by their get magic.
+    EXPECT_EQ(av_highest_index(gcb, plus), 2);
+    EXPECT_EQ(av_highest_index(gcb, minus), 2);
+    SV* minus1 = *av_fetch_element(gcb, minus, 1, 0);
+    ASSERT_EQ(run([&] { mg_call_get(gcb, minus1); }), 0) << err_text();
+    EXPECT_FALSE(minus1->flags & SVf_OK_ANY);  // group 1 did not take part: left undef
+    SV* plus2 = *av_fetch_element(gcb, plus, 2, 0);
+    ASSERT_EQ(run([&] { mg_call_get(gcb, plus2); }), 0) << err_text();
+    EXPECT_EQ(sv_to_int(gcb, plus2), 2);
     struct Case {
         AV* av;
         int32_t index;

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "core/agg_fixture.h"
+#include "core/run_fixture.h"
 #include "ds/src/prxop.h"
 
 namespace {
 
-using prxtest::Agg;
+using prxtest::Stacks;
 
-class Special : public Agg {
+class Special : public Stacks {
 protected:
     // A scalar with the special-variable magic of the given name, made plain
     // as the dispatcher makes it while its methods run.
@@ -97,6 +97,20 @@ TEST_F(Special, MatchVariables)
     SV* amp = get("&");
     EXPECT_EQ(str(amp), "\xC3\xA9\xC3\xA9");
     EXPECT_TRUE(amp->flags & SVf_UTF8);
+}
+
+TEST_F(Special, ThroughTheDispatcher)
+{
+    matched();
+    SV* one = gv_gp(gv_fetch_by_name(gcb, "1", GV_ADD, SVt_PV))->gp_sv;
+    SV* two = gv_gp(gv_fetch_by_name(gcb, "2", GV_ADD, SVt_PV))->gp_sv;
+    EXPECT_EQ(mg_value_length(gcb, one), 0u);  // no string is built
+    EXPECT_EQ(mg_value_length(gcb, two), 1u);
+    ASSERT_EQ(run([&] { mg_call_get(gcb, one); }), 0) << err_text();
+    EXPECT_FALSE(one->flags & SVf_OK_ANY);
+    EXPECT_EQ(str(two), "b");  // reading runs the get magic
+    EXPECT_TRUE(two->flags & SVf_READONLY);
+    EXPECT_TRUE(two->flags & SVs_GMG);
 }
 
 TEST_F(Special, ErrorNumberReadsAsANumberOnly)

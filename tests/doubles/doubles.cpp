@@ -10,6 +10,7 @@
 namespace doubles {
 std::function<int32_t(PERLGCB*, const char*, int32_t)> method_call;
 std::function<int32_t(PERLGCB*, CV*, int32_t)> value_call;
+std::vector<std::string>* queued_errors = nullptr;
 Stream* stream = nullptr;
 std::vector<OP*>* freed_ops = nullptr;
 int* match_state_saves = nullptr;
@@ -20,6 +21,7 @@ void reset()
 {
     method_call = nullptr;
     value_call = nullptr;
+    queued_errors = nullptr;
     stream = nullptr;
     freed_ops = nullptr;
     match_state_saves = nullptr;
@@ -38,6 +40,7 @@ using doubles::stream;
 extern "C" {
 int32_t __real__Z26interp_call_method_by_nameP7PERLGCBPKci(PERLGCB*, const char*, int32_t);
 int32_t __real__Z17interp_call_valueP7PERLGCBP2CVi(PERLGCB*, CV*, int32_t);
+void __real__Z11error_queueP7PERLGCBP2SV(PERLGCB*, SV*);
 int32_t __real__Z8prx_getcl(PrxStream);
 size_t __real__Z9prx_freadPvmml(void*, size_t, size_t, PrxStream);
 int32_t __real__Z8prx_feofl(PrxStream);
@@ -62,6 +65,17 @@ int32_t __wrap__Z17interp_call_valueP7PERLGCBP2CVi(PERLGCB* gcb, CV* cv, int32_t
     if (doubles::value_call)
         return doubles::value_call(gcb, cv, flags);
     return __real__Z17interp_call_valueP7PERLGCBP2CVi(gcb, cv, flags);
+}
+
+void __wrap__Z11error_queueP7PERLGCBP2SV(PERLGCB* gcb, SV* message)
+{
+    if (!doubles::queued_errors) {
+        __real__Z11error_queueP7PERLGCBP2SV(gcb, message);
+        return;
+    }
+    uint64_t len = 0;
+    const char* text = sv_text(gcb, message, &len);
+    doubles::queued_errors->push_back(std::string(text, len));
 }
 
 int32_t __wrap__Z8prx_getcl(PrxStream s)

@@ -22,6 +22,9 @@ extern std::function<int32_t(PERLGCB*, const char*, int32_t)> method_call;
 // interp_call_value(gcb, cv, flags) -> number of results.
 extern std::function<int32_t(PERLGCB*, CV*, int32_t)> value_call;
 
+// error_queue(gcb, message): the message texts, while set.
+extern std::vector<std::string>* queued_errors;
+
 // A stream that delivers data: reads come from text, then end of stream.
 struct Stream {
     std::string text;
