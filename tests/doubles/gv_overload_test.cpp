@@ -81,6 +81,7 @@ protected:
     SV* object(HV* st, const char* text = "o")
     {
         SV* referent = pv(text);
+        sv_upgrade_body(gcb, referent, SVt_PVMG);
         referent->flags |= SVs_OBJECT;
         sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
         SV* rv = sv_new_reference(gcb, referent);

@@ -17,6 +17,7 @@ using prxtest::Stacks;
 class Strict : public Stacks {
 protected:
     std::vector<std::string> errors;
+    doubles::SubDefinition subs;
     HV* pkg = nullptr;
     void SetUp() override
     {
@@ -101,7 +102,6 @@ TEST_F(Strict, AGlobHoldingASubSuggestsTheCall)
 
 TEST_F(Strict, ADeclarationBecomesAnEmptySubWithItsPrototype)
 {
-    doubles::SubDefinition subs;
     doubles::subs = &subs;
     CV* fresh = sv_as<CV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(fresh), SVt_PVCV);
