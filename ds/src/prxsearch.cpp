@@ -248,6 +248,40 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
 
     const uint8_t* table = reinterpret_cast<const uint8_t*>(needle + len + 2);
     int64_t pos = len - 1;  // haystack offset aligned with the needle's last byte
+
+    // Rare-byte scan: candidates are the places where the needle's rarest
+    // byte stands at its offset, found with the platform's vectorised byte
+    // search and taken left to right, so the first that compares equal is
+    // the leftmost match. When the byte turns out to be common here (many
+    // candidates close together) the skip loop below takes over.
+    {
+        const int64_t rare_at = lb->previous;
+        const int rare = lb->rare;
+        int64_t from = rare_at;                  // first offset where the rare byte can stand
+        const int64_t last = have - len + rare_at;  // last such offset
+        int64_t misses = 0;
+        while (from <= last) {
+            const char* hit = static_cast<const char*>(
+                std::memchr(big + from, rare, static_cast<size_t>(last - from + 1)));
+            if (!hit)
+                break;
+            int64_t start = (hit - big) - rare_at;
+            if (bytes_equal(big + start, needle, len))
+                return big + start;
+            from = (hit - big) + 1;
+            // Give up on the byte search once candidates come more often
+            // than one in 32 bytes of subject.
+            if (++misses > 8 && misses * 32 > from)
+                break;
+        }
+        if (from > last) {
+            pos = have;
+        } else {
+            int64_t resume = from - rare_at + (len - 1);
+            pos = resume > pos ? resume : pos;
+        }
+    }
+
     while (pos < have) {
         uint8_t skip = table[static_cast<uint8_t>(big[pos])];
         if (skip) {

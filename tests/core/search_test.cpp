@@ -242,6 +242,44 @@ TEST_F(Search, BoyerMooreAgreesWithPlainSearch)
     }
 }
 
+TEST_F(Search, BoyerMooreOverLongSubjectsWhateverTheRareByte)
+{
+    // Long subjects where the needle's rarest byte is common (the search
+    // leaves the byte scan for the skip loop part-way) or absent until the
+    // match: the result is always the leftmost match.
+    struct Case {
+        std::string hay;
+        std::string needle;
+    };
+    std::vector<Case> cases;
+    uint32_t seed = 12345;
+    auto next = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int i = 0; i < 40; i++) {
+        std::string hay;
+        for (int k = 0; k < 3000; k++)
+            hay += "ab"[next() % 2];
+        std::string needle;
+        int len = 3 + i % 8;
+        for (int k = 0; k < len; k++)
+            needle += "ab"[next() % 2];
+        cases.push_back({hay, needle});
+    }
+    cases.push_back({std::string(5000, 'e') + "eeeeq" + std::string(10, 'e'), "eeeeq"});
+    cases.push_back({std::string(5000, 'x') + "Holmes", "Holmes"});
+    cases.push_back({std::string(5000, 'x'), "Holmes"});
+    std::string spaced;
+    for (int k = 0; k < 400; k++)
+        spaced += "kk k ";
+    cases.push_back({spaced + "kkkq", "kkkq"});
+    for (const Case& c : cases) {
+        SV* little = compiled(c.needle);
+        const char* want = mem_find(gcb, c.hay.data(), c.hay.data() + c.hay.size(), c.needle.data(),
+                                    c.needle.data() + c.needle.size());
+        ASSERT_EQ(bm(c.hay, little), want ? want - c.hay.data() : -1) << c.needle;
+        sv_release(gcb, little);
+    }
+}
+
 class StudySearch : public Search {
 protected:
     // Builds the study tables of text as the study op does.
