@@ -400,41 +400,6 @@ struct PERLGCB {
     SV** signal_handler_slots;
     SV** signal_name_slots;
 
-    // Owned by other families; kept here until theirs are in place.
-    HV* current_package;               // the package being compiled
-    uint32_t compile_hints;            // 0x400: strict variables
-    CV* compcv;                        // the code value being compiled
-    int32_t match_variables_seen;      // set once $`, $& or $' exists
-    const char* chop_set;              // characters at which a format field may break a line
-    SV* formfeed_value;                // $^L
-    SV* patchlevel_value;              // the version value
-    GV* default_output_glob;           // the default output handle
-    uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
-    OP* curpm;                         // last successful pattern op
-    void (*re_hook_free)(PERLGCB*, re_compiled*);  // the engine's pattern free
-    GV* db_line_glob;                  // the debugger's line glob of the current file
-    SV* db_single;                     // the debugger's single-step variable; null until it is set up
-    SV* bodytarget;                    // $^A, the format accumulator
-    SV* nrs;                           // the newline-or-record separator; rs holds the same value
-    char* ofs;                         // $, and its length
-    uint64_t ofslen;
-    char* ors;                         // $\ and its length; null when unset
-    uint64_t orslen;
-    char* ofmt;                        // $#
-    char* inplace;                     // $^I, or null
-    char* osname;                      // $^O
-    int32_t minus_c;                   // $^C
-    int32_t maxsysfd;                  // $^F
-    int32_t basetime;                  // $^T
-    int32_t widesyscalls;              // ${^WIDE_SYSTEM_CALLS}
-    int32_t multiline;                 // $*
-    int32_t statusvalue;               // $?
-    int32_t lex_state;                 // 11 while no parse runs
-    int32_t delaymagic;                // id changes delayed by a list assignment
-    char** origargv;                   // start-up arguments, which $0 overwrites
-    int32_t origargc;
-    int32_t origalen;                  // their contiguous span, 0 until computed
-    char** origenviron;
     GV* envgv;                         // the %ENV glob
 
     // ---- pattern engine -----------------------------------------------------
@@ -444,7 +409,9 @@ struct PERLGCB {
                             uint32_t);
     const char* (*re_hook_guess)(PERLGCB*, re_compiled*, SV*, const char*, const char*, uint32_t, re_guess_data*);
     SV* (*re_hook_check)(PERLGCB*, re_compiled*);
-    // (the free hook and the multi-line flag are fields of the magic section)
+    void (*re_hook_free)(PERLGCB*, re_compiled*);  // the engine's pattern free
+    int32_t multiline;                 // $*
+    int32_t match_variables_seen;      // set once $`, $& or $' exists
 
     // Compile state: valid while a pattern compiles, kept afterwards.
     const char* re_parse;         // parse position
@@ -517,6 +484,10 @@ struct PERLGCB {
     int32_t re_exec_nesting;      // matches open in this interpreter (a match inside a match is 2)
 
     // ---- source front end ---------------------------------------------------
+    HV* current_package;               // the package being compiled
+    uint32_t compile_hints;            // 0x400: strict variables
+    CV* compcv;                        // the code value being compiled
+    int32_t lex_state;                 // 11 while no parse runs
 
     // ---- op tree and run-time ops -------------------------------------------
     op_run_fn* op_run_function_table;  // table block copies of the five op tables
@@ -529,8 +500,35 @@ struct PERLGCB {
     COP* curcop;                  // current statement
     COP* compiling;               // the compile-time statement: curcop while code is compiled
     OP* sortcop;                  // the sort op being run
+    OP* curpm;                         // last successful pattern op
+    GV* default_output_glob;           // the default output handle
+    uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
+    GV* db_line_glob;                  // the debugger's line glob of the current file
+    SV* db_single;                     // the debugger's single-step variable; null until it is set up
+    const char* chop_set;              // characters at which a format field may break a line
+    SV* formfeed_value;                // $^L
+    SV* bodytarget;                    // $^A, the format accumulator
+    SV* nrs;                           // the newline-or-record separator; rs holds the same value
+    char* ofs;                         // $, and its length
+    uint64_t ofslen;
+    char* ors;                         // $\ and its length; null when unset
+    uint64_t orslen;
+    char* ofmt;                        // $#
+    char* inplace;                     // $^I, or null
+    int32_t delaymagic;                // id changes delayed by a list assignment
+    int32_t statusvalue;               // $?
 
     // ---- bridge and interpreter life ----------------------------------------
+    SV* patchlevel_value;              // the version value
+    char* osname;                      // $^O
+    int32_t minus_c;                   // $^C
+    int32_t maxsysfd;                  // $^F
+    int32_t basetime;                  // $^T
+    int32_t widesyscalls;              // ${^WIDE_SYSTEM_CALLS}
+    char** origargv;                   // start-up arguments, which $0 overwrites
+    int32_t origargc;
+    int32_t origalen;                  // their contiguous span, 0 until computed
+    char** origenviron;
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));
