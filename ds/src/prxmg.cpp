@@ -262,22 +262,28 @@ uint32_t mg_update_flags(PERLGCB*, SV* sv)
     return sv->flags;
 }
 
+void mg_free_record(PERLGCB* gcb, SV* sv, MAGIC* mg)
+{
+    if (mg->virt && mg->virt->free)
+        mg->virt->free(gcb, sv, mg);
+    // The 'g' record keeps no owned bytes in its pointer.
+    if (mg->ptr && mg->type != 'g') {
+        if (mg->len >= 0)
+            pool_free(mg->ptr);
+        else if (mg->len == -2)
+            sv_release(gcb, reinterpret_cast<SV*>(mg->ptr));
+    }
+    if ((mg->mgflags & MGf_REFCOUNTED) && mg->obj)
+        sv_release(gcb, mg->obj);
+    pool_free(mg);
+}
+
 int32_t mg_free_chain(PERLGCB* gcb, SV* sv)
 {
     MAGIC* next;
     for (MAGIC* mg = sv_magic_chain(sv); mg; mg = next) {
         next = mg->next;
-        if (mg->virt && mg->virt->free)
-            mg->virt->free(gcb, sv, mg);
-        if (mg->ptr && mg->type != 'g') {
-            if (mg->len >= 0)
-                pool_free(mg->ptr);
-            else if (mg->len == -2)
-                sv_release(gcb, reinterpret_cast<SV*>(mg->ptr));
-        }
-        if ((mg->mgflags & MGf_REFCOUNTED) && mg->obj)
-            sv_release(gcb, mg->obj);
-        pool_free(mg);
+        mg_free_record(gcb, sv, mg);
     }
     sv_magic_chain(sv) = nullptr;
     return 0;

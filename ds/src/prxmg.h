@@ -59,6 +59,11 @@ MAGIC* mg_find_by_type(PERLGCB* gcb, SV* sv, int type);
 // Gives a fresh element the element form of the aggregate's upper-case
 // magic; returns how many records were attached.
 int32_t mg_copy_to_element(PERLGCB* gcb, SV* aggregate, SV* element, const char* key, int32_t keylen);
+// Frees one record of sv's chain: calls its free method, frees its owned
+// pointer (bytes when MG_LEN >= 0, a value when -2; never for 'g'), releases
+// its counted object, frees the record. The caller unlinks it or drops the
+// whole chain.
+void mg_free_record(PERLGCB* gcb, SV* sv, MAGIC* mg);
 int32_t mg_free_chain(PERLGCB* gcb, SV* sv);
 // Scope destructor of a dispatch; its argument is the byte offset of the
 // magic_restore_record from the save-stack base.

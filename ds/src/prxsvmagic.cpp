@@ -119,17 +119,7 @@ int32_t sv_remove_magic(PERLGCB* gcb, SV* sv, int type)
             continue;
         }
         *link = mg->next;
-        if (mg->virt && mg->virt->free)
-            mg->virt->free(gcb, sv, mg);
-        if (mg->ptr && mg->type != 'g') {
-            if (mg->len >= 0)
-                pool_free(mg->ptr);
-            else if (mg->len == -2)
-                sv_release(gcb, reinterpret_cast<SV*>(mg->ptr));
-        }
-        if ((mg->mgflags & MGf_REFCOUNTED) && mg->obj)
-            sv_release(gcb, mg->obj);
-        pool_free(mg);
+        mg_free_record(gcb, sv, mg);
     }
     if (!sv_magic_chain(sv)) {
         sv->flags &= ~SV_MAGIC_FLAGS;
