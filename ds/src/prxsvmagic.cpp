@@ -8,48 +8,6 @@
 
 namespace {
 
-constexpr int32_t ROW_NONE = -1;      // attached without a table
-constexpr int32_t ROW_REFUSED = -2;   // not a magic type
-
-int32_t magic_row(int how)
-{
-    switch (how) {
-    case 0: return VTBL_SV;
-    case '#': return VTBL_ARYLEN;
-    case '*': return VTBL_GLOB;
-    case '.': return VTBL_POS;
-    case '<': return VTBL_BACKREF;
-    case 'A': return VTBL_AMAGIC;
-    case 'a': return VTBL_AMAGICELEM;
-    case 'B': return VTBL_BM;
-    case 'c': return ROW_NONE;
-    case 'D': return VTBL_MATCHOFFSETS;
-    case 'd': return VTBL_MATCHOFFSETITEM;
-    case 'E': return VTBL_ENV;
-    case 'e': return VTBL_ENVELEM;
-    case 'f': return VTBL_FM;
-    case 'g': return VTBL_MGLOB;
-    case 'I': return VTBL_ISA;
-    case 'i': return VTBL_ISAITEM;
-    case 'k': return VTBL_NKEYS;
-    case 'L': return ROW_NONE;
-    case 'l': return VTBL_DBLINE;
-    case 'P': return VTBL_PACK;
-    case 'p': return VTBL_PACKELEM;
-    case 'q': return VTBL_PACKELEM;
-    case 'r': return VTBL_PATTERN;
-    case 'S': return VTBL_SIG;
-    case 's': return VTBL_SIGELEM;
-    case 't': return VTBL_TAINT;
-    case 'U': return VTBL_UVAR;
-    case 'v': return VTBL_VEC;
-    case 'x': return VTBL_SUBSTR;
-    case 'y': return VTBL_DEFELEM;
-    case '~': return ROW_NONE;
-    default: return ROW_REFUSED;
-    }
-}
-
 // Whether sv is one of the slots of the glob's body.
 bool is_slot_of_glob(SV* sv, SV* glob)
 {
@@ -94,8 +52,9 @@ void sv_add_magic(PERLGCB* gcb, SV* sv, SV* obj, int how, const char* name, int3
         else if (namlen == -2)
             mg->ptr = reinterpret_cast<char*>(sv_refinc(reinterpret_cast<SV*>(const_cast<char*>(name))));
     }
-    int32_t row = magic_row(how);
-    if (row == ROW_REFUSED)
+    // A value outside the char range is no letter at all.
+    int32_t row = how == static_cast<char>(how) ? mg_table_row_for_type(static_cast<char>(how)) : MG_ROW_UNKNOWN;
+    if (row == MG_ROW_UNKNOWN)
         fatal_error(gcb, "Don't know how to handle magic of type '%c'", how);
     if (row >= 0)
         mg->virt = &gcb->magic_vtbl[row];
