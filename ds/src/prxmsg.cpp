@@ -124,10 +124,10 @@ bool call_hook(PERLGCB* gcb, SV** slot, int32_t kind, const Message& m)
     } else {
         arg = gv_gp(gcb->errgv)->gp_sv;
     }
-    push_stack_level(gcb, kind);
+    stack_level_push(gcb, kind);
     push_mark_and_arg(gcb, arg);
     interp_call_value(gcb, cv, CALL_DISCARD);
-    pop_stack_level(gcb);
+    stack_level_pop_to_mark(gcb);
     scope_leave(gcb);
     return true;
 }

@@ -161,6 +161,13 @@ void stack_level_pop(PERLGCB* gcb)
     switch_to_level(gcb, prev);
 }
 
+void stack_level_pop_to_mark(PERLGCB* gcb)
+{
+    int32_t markoff = gcb->curstackinfo->si_markoff;
+    stack_level_pop(gcb);
+    gcb->markstack_ptr = gcb->markstack + markoff;
+}
+
 void stack_unwind_for_exit(PERLGCB* gcb)
 {
     while (gcb->curstack != gcb->mainstack) {

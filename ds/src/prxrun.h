@@ -167,6 +167,9 @@ void stack_level_push(PERLGCB* gcb, int32_t kind);
 // Switches back to the previous level; with none, "panic: POPSTACK\n" and an
 // exit with status 1.
 void stack_level_pop(PERLGCB* gcb);
+// stack_level_pop, then the mark stack back where it stood when the level
+// was entered.
+void stack_level_pop_to_mark(PERLGCB* gcb);
 
 // Pops every context frame above index (the run-time ops' unwinding).
 void cx_unwind(PERLGCB* gcb, int32_t index);

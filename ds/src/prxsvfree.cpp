@@ -38,13 +38,13 @@ void call_destructors(PERLGCB* gcb, SV* sv)
         GV* destructor = gv_find_method(gcb, stash, "DESTROY");
         if (destructor) {
             scope_enter(gcb);
-            push_stack_level(gcb, SI_DESTROY);
+            stack_level_push(gcb, SI_DESTROY);
             sv_rv(&tmpref) = sv;
             sv->refcnt++;
             push_mark_and_arg(gcb, &tmpref);
             interp_call_value(gcb, gv_gp(destructor)->gp_cv, CALL_DISCARD | CALL_EVAL | CALL_KEEPERR);
             sv->refcnt--;
-            pop_stack_level(gcb);
+            stack_level_pop_to_mark(gcb);
             scope_leave(gcb);
         }
     } while ((sv->flags & SVs_OBJECT) && sv_stash(sv) != stash);
@@ -257,49 +257,7 @@ void errsv_set_empty(PERLGCB* gcb)
         sv_set_bytes(gcb, gp->gp_sv, "", 0);
 }
 
-// ---- further stack levels ----------------------------------------------------
-
-void push_stack_level(PERLGCB* gcb, int32_t kind)
-{
-    stack_level* cur = gcb->curstackinfo;
-    stack_level* next = cur->si_next;
-    if (!next) {
-        next = stack_level_new(gcb, 32, 13);
-        next->si_prev = cur;
-        cur->si_next = next;
-    }
-    next->si_type = kind;
-    next->si_cxix = -1;
-    av_body(next->si_stack)->fill = 0;
-    // The level below keeps its fill and mark position for the way back.
-    av_body(gcb->curstack)->fill = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
-    next->si_markoff = static_cast<int32_t>(gcb->markstack_ptr - gcb->markstack);
-    xpvav* b = av_body(next->si_stack);
-    gcb->curstack = next->si_stack;
-    gcb->curstackinfo = next;
-    gcb->stack_base = b->array;
-    gcb->stack_max = b->array + b->max;
-    gcb->stack_sp = b->array + b->fill;
-}
-
-void pop_stack_level(PERLGCB* gcb)
-{
-    stack_level* cur = gcb->curstackinfo;
-    stack_level* prev = cur->si_prev;
-    if (!prev) {
-        static const char text[] = "panic: POPSTACK\n";
-        prx_stderr_write(gcb, text, sizeof text - 1);
-        interp_exit(gcb, 1);
-    }
-    av_body(gcb->curstack)->fill = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
-    xpvav* b = av_body(prev->si_stack);
-    gcb->curstack = prev->si_stack;
-    gcb->stack_base = b->array;
-    gcb->stack_max = b->array + b->max;
-    gcb->stack_sp = b->array + b->fill;
-    gcb->markstack_ptr = gcb->markstack + cur->si_markoff;
-    gcb->curstackinfo = prev;
-}
+// ---- the argument of a call on a further stack level ----------------------------
 
 void push_mark_and_arg(PERLGCB* gcb, SV* arg)
 {

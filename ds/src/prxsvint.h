@@ -100,12 +100,6 @@ inline const char* current_op_desc(PERLGCB* gcb)
     return gcb->op && gcb->op_desc_table ? gcb->op_desc_table[gcb->op->op_type] : nullptr;
 }
 
-// Opens a further stack level of a kind around a call of interpreter code
-// (taking the next level of the chain or making one with 32 items and 13
-// frames), and returns to the level below; with no level below that is
-// "panic: POPSTACK\n" and an exit with status 1.
-void push_stack_level(PERLGCB* gcb, int32_t kind);
-void pop_stack_level(PERLGCB* gcb);
 // Pushes a mark and one argument on the current argument stack.
 void push_mark_and_arg(PERLGCB* gcb, SV* arg);
 
