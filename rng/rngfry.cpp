@@ -144,41 +144,7 @@ struct Fry64 {
     static void reseed(void* st) { start<uint64_t, W>(st, xkRngDefaultSeed64()); }
 };
 
-// ---- seeds, stream numbers, counters, positions ----------------------------------------------------
-
-int32_t seed32_2x32(void* st, uint32_t seed)
-{
-    start<uint32_t, 2>(st, seed ? seed : xkRngDefaultSeed31());
-    return 1;
-}
-int32_t seed64_2x32(void* st, uint64_t seed)
-{
-    start<uint32_t, 2>(st, seed ? rng_fold32(seed) : xkRngDefaultSeed31());
-    return 1;
-}
-int32_t seed_double_2x32(void* st, double seed)
-{
-    start<uint32_t, 2>(st, rng_seed32_of_double(seed));
-    return 1;
-}
-template <int W>
-int32_t seed32_64(void* st, uint32_t seed)
-{
-    start<uint64_t, W>(st, seed ? seed : xkRngDefaultSeed64());
-    return 1;
-}
-template <int W>
-int32_t seed64_64(void* st, uint64_t seed)
-{
-    start<uint64_t, W>(st, rng_seed64_value(seed));
-    return 1;
-}
-template <int W>
-int32_t seed_double_64(void* st, double seed)
-{
-    start<uint64_t, W>(st, rng_seed64_of_double(seed));
-    return 1;
-}
+// ---- stream numbers, counters, positions ----------------------------------------------------------
 
 // A stream number is mixed into k1; it takes effect at the next block.
 template <class T, int W>
@@ -219,15 +185,6 @@ int32_t stream64(void* st, uint64_t a)
     return mix_stream<T, W>(st, static_cast<T>(a));
 }
 template <class T, int W>
-int32_t stream_double(void* st, double d)
-{
-    d = rng_present(d);
-    if (d == 0)
-        return 0;
-    double modulus = sizeof(T) == 4 ? 4294967296.0 : 18446744073709551616.0;
-    return mix_stream<T, W>(st, static_cast<T>(rng_remainder(d, modulus)));
-}
-template <class T, int W>
 int32_t counter32(void* st, uint32_t a)
 {
     return mix_counter<T, W>(st, static_cast<T>(a));
@@ -255,32 +212,17 @@ int32_t size_2x32() { return rng_state_size_note("FRY2X32", sizeof(FryState<uint
 int32_t size_2x64() { return rng_state_size_note("FRY2X64", sizeof(FryState<uint64_t, 2>)); }
 int32_t size_4x64() { return rng_state_size_note("FRY4X64", sizeof(FryState<uint64_t, 4>)); }
 
-uint32_t next32_2x32(void* st) { return Fry2x32::draw32(st); }
-uint64_t next64_2x32(void* st)
-{
-    uint64_t hi = Fry2x32::draw32(st);
-    return (hi << 32) | Fry2x32::draw32(st);
-}
-template <int W>
-uint64_t next64_64(void* st)
-{
-    return Fry64<W>::draw64(st);
-}
-template <int W>
-uint32_t next32_64(void* st)
-{
-    return static_cast<uint32_t>(Fry64<W>::draw64(st) >> 32);
-}
-
-#define FRY64_OPS(W, SIZE, KEY)                                                                                 \
-    {                                                                                                           \
-        .state_size = &SIZE, .dump32 = &rng_dump32<sizeof(FryState<uint64_t, W>)>,                              \
-        .dump64 = &rng_dump64<sizeof(FryState<uint64_t, W>)>, .set_key = &rng_set_key<KEY>,                    \
-        .seed32 = &seed32_64<W>, .seed64 = &seed64_64<W>, .seed_double = &seed_double_64<W>,                    \
-        .stream32 = &stream32<uint64_t, W>, .stream64 = &stream64<uint64_t, W>,                                 \
-        .stream_double = &stream_double<uint64_t, W>, .counter32 = &counter32<uint64_t, W>,                     \
-        .counter64 = &counter64<uint64_t, W>, .position64 = &set_position<uint64_t, W, uint64_t>,               \
-        .next32 = &next32_64<W>, .next64 = &next64_64<W>, RNG_UNIFORMS64(Fry64<W>),                             \
+#define FRY64_OPS(W, SIZE, KEY)                                                                           \
+    {                                                                                                     \
+        .state_size = &SIZE, .dump32 = &rng_dump32<sizeof(FryState<uint64_t, W>)>,                        \
+        .dump64 = &rng_dump64<sizeof(FryState<uint64_t, W>)>, .set_key = &rng_set_key<KEY>,               \
+        .seed32 = &rng_seed32_to64<start<uint64_t, W>>, .seed64 = &rng_seed64_to64<start<uint64_t, W>>,   \
+        .seed_double = &rng_seed_double_to64<start<uint64_t, W>>, .stream32 = &stream32<uint64_t, W>,     \
+        .stream64 = &stream64<uint64_t, W>,                                                               \
+        .stream_double = &rng_stream_double_to<uint64_t, mix_stream<uint64_t, W>>,                        \
+        .counter32 = &counter32<uint64_t, W>, .counter64 = &counter64<uint64_t, W>,                       \
+        .position64 = &set_position<uint64_t, W, uint64_t>, .next32 = &rng_next32_of64<Fry64<W>>,         \
+        .next64 = &rng_next64_of64<Fry64<W>>, RNG_UNIFORMS64(Fry64<W>),                                   \
     }
 
 }  // namespace
@@ -290,17 +232,17 @@ constinit const RngMethodOps rng_ops_fry2x32 = {
     .dump32 = &rng_dump32<sizeof(FryState<uint32_t, 2>)>,
     .dump64 = &rng_dump64<sizeof(FryState<uint32_t, 2>)>,
     .set_key = &xkRngSetKeyBytes,
-    .seed32 = &seed32_2x32,
-    .seed64 = &seed64_2x32,
-    .seed_double = &seed_double_2x32,
+    .seed32 = &rng_seed32_to32<start<uint32_t, 2>, 1>,
+    .seed64 = &rng_seed64_to32<start<uint32_t, 2>>,
+    .seed_double = &rng_seed_double_to32<start<uint32_t, 2>>,
     .stream32 = &stream32<uint32_t, 2>,
     .stream64 = &stream64<uint32_t, 2>,
-    .stream_double = &stream_double<uint32_t, 2>,
+    .stream_double = &rng_stream_double_to<uint32_t, mix_stream<uint32_t, 2>>,
     .counter32 = &counter32<uint32_t, 2>,
     .counter64 = &counter64<uint32_t, 2>,
     .position32 = &set_position<uint32_t, 2, uint32_t>,
-    .next32 = &next32_2x32,
-    .next64 = &next64_2x32,
+    .next32 = &rng_next32_of32<Fry2x32>,
+    .next64 = &rng_next64_of32<Fry2x32>,
     RNG_UNIFORMS32(Fry2x32, nullptr),
 };
 constinit const RngMethodOps rng_ops_fry2x64 = FRY64_OPS(2, size_2x64, 16);

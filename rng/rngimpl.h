@@ -1,7 +1,8 @@
-// Inside the random-number framework: the uniform conversions every
-// generator instantiates over its own inlined draw, the shared key setter,
-// dumps, no-ops and seed-value rules, and the operation tables of the
-// generators.
+// Inside the random-number framework: the uniform conversions and the
+// 32/64-bit values every generator instantiates over its own inlined draw,
+// the seed operations over a generator's fill routine, the shared key
+// setter, dumps, no-ops and seed-value rules, and the operation tables of
+// the generators.
 #pragma once
 
 #include <cmath>
@@ -66,6 +67,93 @@ inline uint32_t rng_seed32_of_double(double d)
 }
 
 inline uint32_t rng_fold32(uint64_t s) { return static_cast<uint32_t>(s ^ (s >> 32)); }
+
+// ---- seed operations over a method's fill routine ----------------------------------------
+// FILL makes the whole state from one start value.
+
+// A state of 64-bit start values: a 32-bit or 64-bit seed of 0 takes the
+// default 64-bit seed, a double as rng_seed64_of_double. All answer 1.
+template <void (*FILL)(void*, uint64_t)>
+int32_t rng_seed32_to64(void* st, uint32_t seed)
+{
+    FILL(st, seed ? seed : xkRngDefaultSeed64());
+    return 1;
+}
+template <void (*FILL)(void*, uint64_t)>
+int32_t rng_seed64_to64(void* st, uint64_t seed)
+{
+    FILL(st, rng_seed64_value(seed));
+    return 1;
+}
+template <void (*FILL)(void*, uint64_t)>
+int32_t rng_seed_double_to64(void* st, double seed)
+{
+    FILL(st, rng_seed64_of_double(seed));
+    return 1;
+}
+
+// A state of 32-bit start values: a seed of 0 takes the default 31-bit seed,
+// a 64-bit seed is folded, a double as rng_seed32_of_double. The 32-bit seed
+// answers SEED32_CODE, the others 1.
+template <void (*FILL)(void*, uint32_t), int32_t SEED32_CODE>
+int32_t rng_seed32_to32(void* st, uint32_t seed)
+{
+    FILL(st, seed ? seed : xkRngDefaultSeed31());
+    return SEED32_CODE;
+}
+template <void (*FILL)(void*, uint32_t)>
+int32_t rng_seed64_to32(void* st, uint64_t seed)
+{
+    FILL(st, seed ? rng_fold32(seed) : xkRngDefaultSeed31());
+    return 1;
+}
+template <void (*FILL)(void*, uint32_t)>
+int32_t rng_seed_double_to32(void* st, double seed)
+{
+    FILL(st, rng_seed32_of_double(seed));
+    return 1;
+}
+
+// ---- stream numbers as doubles ------------------------------------------------------------
+
+// Slot 9 over the method's own stream operation SET: a missing number or 0
+// answers 0 and changes nothing; otherwise SET gets the number modulo the
+// range of T (truncated, brought into range) and gives the answer.
+template <class T, int32_t (*SET)(void*, T)>
+int32_t rng_stream_double_to(void* st, double d)
+{
+    d = rng_present(d);
+    if (d == 0)
+        return 0;
+    double modulus = sizeof(T) == 4 ? 4294967296.0 : 18446744073709551616.0;
+    return SET(st, static_cast<T>(rng_remainder(d, modulus)));
+}
+
+// ---- 32-bit and 64-bit values from a method's draws ------------------------------------------
+
+// A 32-bit method: a 64-bit value is two draws, the first the high half.
+template <class G>
+uint32_t rng_next32_of32(void* s)
+{
+    return G::draw32(s);
+}
+template <class G>
+uint64_t rng_next64_of32(void* s)
+{
+    uint64_t hi = G::draw32(s);
+    return (hi << 32) | G::draw32(s);
+}
+// A 64-bit method: a 32-bit value is the high half of a draw.
+template <class G>
+uint64_t rng_next64_of64(void* s)
+{
+    return G::draw64(s);
+}
+template <class G>
+uint32_t rng_next32_of64(void* s)
+{
+    return static_cast<uint32_t>(G::draw64(s) >> 32);
+}
 
 // ---- operations shared by many methods -------------------------------------------------------
 

@@ -14,8 +14,6 @@ struct Mh3 {
 };
 
 int32_t size() { return rng_state_size_note("MH3", 8); }
-uint64_t next64(void* st) { return Mh3::draw64(st); }
-uint32_t next32(void* st) { return static_cast<uint32_t>(Mh3::draw64(st) >> 32); }
 
 }  // namespace
 
@@ -32,7 +30,7 @@ constinit const RngMethodOps rng_ops_mh3 = {
     .stream_double = &rng_noop<double>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &next32,
-    .next64 = &next64,
+    .next32 = &rng_next32_of64<Mh3>,
+    .next64 = &rng_next64_of64<Mh3>,
     RNG_UNIFORMS64(Mh3),
 };

@@ -158,12 +158,6 @@ struct Mt32Draw {
     static void reseed(void* st) { fill_2002(static_cast<Mt32*>(st), xkRngDefaultSeed31()); }
 };
 
-uint32_t mt_next32(void* st) { return Mt32Draw::draw32(st); }
-uint64_t mt_next64(void* st)
-{
-    uint64_t hi = Mt32Draw::draw32(st);
-    return (hi << 32) | Mt32Draw::draw32(st);
-}
 double mt_classic(void* st)
 {
     constexpr uint64_t bits = 0x3DEFFFFFFFFFFFFFull;   // 2^-32 less 2^-85
@@ -179,21 +173,16 @@ uint32_t seed32_of(uint64_t s)
 }
 
 template <void (*FILL)(Mt32*, uint32_t)>
-int32_t mt_seed32(void* st, uint32_t seed)
+void fill_state(void* st, uint32_t seed)
 {
-    FILL(static_cast<Mt32*>(st), seed ? seed : xkRngDefaultSeed31());
-    return 2;
+    FILL(static_cast<Mt32*>(st), seed);
 }
+// Unlike the other 32-bit methods, a 64-bit seed that folds to 0 takes the
+// default seed.
 template <void (*FILL)(Mt32*, uint32_t)>
 int32_t mt_seed64(void* st, uint64_t seed)
 {
     FILL(static_cast<Mt32*>(st), seed32_of(seed));
-    return 1;
-}
-template <void (*FILL)(Mt32*, uint32_t)>
-int32_t mt_seed_double(void* st, double seed)
-{
-    FILL(static_cast<Mt32*>(st), rng_seed32_of_double(seed));
     return 1;
 }
 
@@ -217,23 +206,18 @@ int32_t mt_stream32(void* st, uint32_t value)
     rehash32(static_cast<Mt32*>(st), STREAM_TAG, value);
     return 2;
 }
+// A non-zero wider stream number: its low 32 bits, when not 0.
+int32_t mt_stream_low(void* st, uint32_t low)
+{
+    if (low != 0)
+        rehash32(static_cast<Mt32*>(st), STREAM_TAG, low);
+    return 1;
+}
 int32_t mt_stream64(void* st, uint64_t value)
 {
     if (value == 0)
         return 0;
-    if (static_cast<uint32_t>(value) != 0)
-        rehash32(static_cast<Mt32*>(st), STREAM_TAG, static_cast<uint32_t>(value));
-    return 1;
-}
-int32_t mt_stream_double(void* st, double value)
-{
-    value = rng_present(value);
-    if (value == 0)
-        return 0;
-    uint32_t low = static_cast<uint32_t>(rng_remainder(value, 4294967296.0));
-    if (low != 0)
-        rehash32(static_cast<Mt32*>(st), STREAM_TAG, low);
-    return 1;
+    return mt_stream_low(st, static_cast<uint32_t>(value));
 }
 int32_t mt_counter32(void* st, uint32_t value)
 {
@@ -256,10 +240,12 @@ int32_t size_mthybrid() { return rng_state_size_note("MTHYBRID", sizeof(Mt32)); 
 #define MT32_OPS(SIZE, FILL)                                                                                   \
     {                                                                                                          \
         .state_size = &SIZE, .dump32 = &rng_dump32<sizeof(Mt32)>, .dump64 = &rng_dump64<sizeof(Mt32)>,         \
-        .set_key = &rng_set_key<N * 4>, .seed32 = &mt_seed32<FILL>, .seed64 = &mt_seed64<FILL>,                \
-        .seed_double = &mt_seed_double<FILL>, .stream32 = &mt_stream32, .stream64 = &mt_stream64,              \
-        .stream_double = &mt_stream_double, .counter32 = &mt_counter32, .counter64 = &mt_counter64,            \
-        .next32 = &mt_next32, .next64 = &mt_next64, .uniform_open = &unit_lower32<Mt32Draw>,                   \
+        .set_key = &rng_set_key<N * 4>, .seed32 = &rng_seed32_to32<fill_state<FILL>, 2>,                       \
+        .seed64 = &mt_seed64<FILL>, .seed_double = &rng_seed_double_to32<fill_state<FILL>>,                    \
+        .stream32 = &mt_stream32, .stream64 = &mt_stream64,                                                    \
+        .stream_double = &rng_stream_double_to<uint32_t, mt_stream_low>, .counter32 = &mt_counter32,           \
+        .counter64 = &mt_counter64, .next32 = &rng_next32_of32<Mt32Draw>,                                      \
+        .next64 = &rng_next64_of32<Mt32Draw>, .uniform_open = &unit_lower32<Mt32Draw>,                         \
         .uniform_classic = &mt_classic, .uniform = &unit_lower32<Mt32Draw>,                                    \
         .u32 = {&unit_lower32<Mt32Draw>, &unit_mid32<Mt32Draw>, &unit_upper32<Mt32Draw>,                       \
                 &unit_lower32<Mt32Draw>, &unit_even32<Mt32Draw>},                                              \
@@ -295,8 +281,9 @@ void regenerate64(uint64_t* mt)
     mt[NN - 1] = twist64(mt[NN - 1], mt[0], mt[MM - 1]);
 }
 
-void fill64(Mt64* s, uint64_t seed)
+void fill64(void* st, uint64_t seed)
 {
+    Mt64* s = static_cast<Mt64*>(st);
     s->w[0] = seed;
     for (uint64_t i = 1; i < NN; i++)
         s->w[i] = 6364136223846793005ull * (s->w[i - 1] ^ (s->w[i - 1] >> 62)) + i;
@@ -318,27 +305,8 @@ struct Mt64Draw {
         x ^= x >> 43;
         return x;
     }
-    static void reseed(void* st) { fill64(static_cast<Mt64*>(st), xkRngDefaultSeed64()); }
+    static void reseed(void* st) { fill64(st, xkRngDefaultSeed64()); }
 };
-
-uint64_t mt64_next64(void* st) { return Mt64Draw::draw64(st); }
-uint32_t mt64_next32(void* st) { return static_cast<uint32_t>(Mt64Draw::draw64(st) >> 32); }
-
-int32_t mt64_seed32(void* st, uint32_t seed)
-{
-    fill64(static_cast<Mt64*>(st), seed ? seed : xkRngDefaultSeed64());
-    return 1;
-}
-int32_t mt64_seed64(void* st, uint64_t seed)
-{
-    fill64(static_cast<Mt64*>(st), rng_seed64_value(seed));
-    return 1;
-}
-int32_t mt64_seed_double(void* st, double seed)
-{
-    fill64(static_cast<Mt64*>(st), rng_seed64_of_double(seed));
-    return 1;
-}
 
 void rehash64(Mt64* s, uint64_t tag, uint64_t value)
 {
@@ -364,17 +332,6 @@ int32_t mt64_rehash64(void* st, uint64_t value)
     rehash64(static_cast<Mt64*>(st), TAG, value);
     return 1;
 }
-int32_t mt64_stream_double(void* st, double value)
-{
-    value = rng_present(value);
-    if (value == 0)
-        return 0;
-    uint64_t v = rng_remainder(value, 18446744073709551616.0);
-    if (v == 0)
-        return 0;
-    rehash64(static_cast<Mt64*>(st), STREAM_TAG, v);
-    return 1;
-}
 
 int32_t size_mt64() { return rng_state_size_note("MT64", sizeof(Mt64)); }
 
@@ -389,16 +346,16 @@ constinit const RngMethodOps rng_ops_mt64 = {
     .dump32 = &rng_dump32<sizeof(Mt64)>,
     .dump64 = &rng_dump64<sizeof(Mt64)>,
     .set_key = &rng_set_key<NN * 8>,
-    .seed32 = &mt64_seed32,
-    .seed64 = &mt64_seed64,
-    .seed_double = &mt64_seed_double,
+    .seed32 = &rng_seed32_to64<fill64>,
+    .seed64 = &rng_seed64_to64<fill64>,
+    .seed_double = &rng_seed_double_to64<fill64>,
     .stream32 = &mt64_rehash32<STREAM_TAG>,
     .stream64 = &mt64_rehash64<STREAM_TAG>,
-    .stream_double = &mt64_stream_double,
+    .stream_double = &rng_stream_double_to<uint64_t, mt64_rehash64<STREAM_TAG>>,
     .counter32 = &mt64_rehash32<COUNTER_TAG>,
     .counter64 = &mt64_rehash64<COUNTER_TAG>,
-    .next32 = &mt64_next32,
-    .next64 = &mt64_next64,
+    .next32 = &rng_next32_of64<Mt64Draw>,
+    .next64 = &rng_next64_of64<Mt64Draw>,
     RNG_UNIFORMS64(Mt64Draw),
 };
 

@@ -43,37 +43,6 @@ void start(void* st, T v)
 
 void Pcg64::reseed(void* st) { start<uint64_t>(st, xkRngDefaultSeed64()); }
 
-int32_t seed32_32(void* st, uint32_t seed)
-{
-    start<uint32_t>(st, seed ? seed : xkRngDefaultSeed31());
-    return 1;
-}
-int32_t seed64_32(void* st, uint64_t seed)
-{
-    start<uint32_t>(st, seed ? rng_fold32(seed) : xkRngDefaultSeed31());
-    return 1;
-}
-int32_t seed_double_32(void* st, double seed)
-{
-    start<uint32_t>(st, rng_seed32_of_double(seed));
-    return 1;
-}
-int32_t seed32_64(void* st, uint32_t seed)
-{
-    start<uint64_t>(st, seed ? seed : xkRngDefaultSeed64());
-    return 1;
-}
-int32_t seed64_64(void* st, uint64_t seed)
-{
-    start<uint64_t>(st, rng_seed64_value(seed));
-    return 1;
-}
-int32_t seed_double_64(void* st, double seed)
-{
-    start<uint64_t>(st, rng_seed64_of_double(seed));
-    return 1;
-}
-
 // The state moves by the new increment less 1.
 template <class T>
 int32_t select_stream(void* st, T a)
@@ -95,26 +64,9 @@ int32_t stream64(void* st, uint64_t a)
 {
     return select_stream<T>(st, static_cast<T>(a));
 }
-template <class T>
-int32_t stream_double(void* st, double d)
-{
-    d = rng_present(d);
-    if (d == 0)
-        return 0;
-    double modulus = sizeof(T) == 4 ? 4294967296.0 : 18446744073709551616.0;
-    return select_stream<T>(st, static_cast<T>(rng_remainder(d, modulus)));
-}
 
 int32_t size32() { return rng_state_size_note("PCG32I", sizeof(PcgState<uint32_t>)); }
 int32_t size64() { return rng_state_size_note("PCG64I", sizeof(PcgState<uint64_t>)); }
-uint32_t next32_32(void* st) { return Pcg32::draw32(st); }
-uint64_t next64_32(void* st)
-{
-    uint64_t hi = Pcg32::draw32(st);
-    return (hi << 32) | Pcg32::draw32(st);
-}
-uint64_t next64_64(void* st) { return Pcg64::draw64(st); }
-uint32_t next32_64(void* st) { return static_cast<uint32_t>(Pcg64::draw64(st) >> 32); }
 
 }  // namespace
 
@@ -123,16 +75,16 @@ constinit const RngMethodOps rng_ops_pcg32i = {
     .dump32 = &rng_dump32<8>,
     .dump64 = &rng_dump64<8>,
     .set_key = &rng_set_key<4>,
-    .seed32 = &seed32_32,
-    .seed64 = &seed64_32,
-    .seed_double = &seed_double_32,
+    .seed32 = &rng_seed32_to32<start<uint32_t>, 1>,
+    .seed64 = &rng_seed64_to32<start<uint32_t>>,
+    .seed_double = &rng_seed_double_to32<start<uint32_t>>,
     .stream32 = &stream32<uint32_t>,
     .stream64 = &stream64<uint32_t>,
-    .stream_double = &stream_double<uint32_t>,
+    .stream_double = &rng_stream_double_to<uint32_t, select_stream<uint32_t>>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &next32_32,
-    .next64 = &next64_32,
+    .next32 = &rng_next32_of32<Pcg32>,
+    .next64 = &rng_next64_of32<Pcg32>,
     RNG_UNIFORMS32(Pcg32, nullptr),
 };
 
@@ -141,15 +93,15 @@ constinit const RngMethodOps rng_ops_pcg64i = {
     .dump32 = &rng_dump32<16>,
     .dump64 = &rng_dump64<16>,
     .set_key = &xkRngSetKeyBytes,
-    .seed32 = &seed32_64,
-    .seed64 = &seed64_64,
-    .seed_double = &seed_double_64,
+    .seed32 = &rng_seed32_to64<start<uint64_t>>,
+    .seed64 = &rng_seed64_to64<start<uint64_t>>,
+    .seed_double = &rng_seed_double_to64<start<uint64_t>>,
     .stream32 = &stream32<uint64_t>,
     .stream64 = &stream64<uint64_t>,
-    .stream_double = &stream_double<uint64_t>,
+    .stream_double = &rng_stream_double_to<uint64_t, select_stream<uint64_t>>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &next32_64,
-    .next64 = &next64_64,
+    .next32 = &rng_next32_of64<Pcg64>,
+    .next64 = &rng_next64_of64<Pcg64>,
     RNG_UNIFORMS64(Pcg64),
 };

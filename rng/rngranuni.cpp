@@ -19,6 +19,9 @@ uint32_t nonzero_state(uint32_t v)
     return v;
 }
 
+// The plain seed operations store the start value as the state.
+void store_word(void* st, uint32_t v) { *static_cast<uint32_t*>(st) = v; }
+
 struct Ranuni {
     static uint32_t draw32(void* st)
     {
@@ -48,12 +51,6 @@ int32_t ranuni_seed_double(void* st, double seed)
     *static_cast<uint32_t*>(st) = nonzero_state(*static_cast<uint32_t*>(st));
     return 1;
 }
-uint32_t ranuni_next32(void* st) { return Ranuni::draw32(st); }
-uint64_t ranuni_next64(void* st)
-{
-    uint64_t hi = Ranuni::draw32(st);
-    return (hi << 32) | Ranuni::draw32(st);
-}
 double ranuni_classic(void* st) { return ranuni_next(static_cast<uint32_t*>(st)); }
 
 // RDRAND: no state. Without the instruction a draw is 0; selection never
@@ -65,27 +62,13 @@ struct Rdrand {
 };
 
 int32_t rdrand_size() { return rng_state_size_note("RDRAND", 0); }
-uint32_t rdrand_next32(void* st) { return Rdrand::draw32(st); }
-uint64_t rdrand_next64(void* st) { return Rdrand::draw64(st); }
 
 }  // namespace
 
 // Shared with SUBKEY32: the seed value itself, 0 taking the default seed.
-int32_t rng_plain_seed32(void* st, uint32_t seed)
-{
-    *static_cast<uint32_t*>(st) = seed ? seed : xkRngDefaultSeed31();
-    return 2;
-}
-int32_t rng_plain_seed64(void* st, uint64_t seed)
-{
-    *static_cast<uint32_t*>(st) = seed ? rng_fold32(seed) : xkRngDefaultSeed31();
-    return 1;
-}
-int32_t rng_plain_seed_double(void* st, double seed)
-{
-    *static_cast<uint32_t*>(st) = rng_seed32_of_double(seed);
-    return 1;
-}
+int32_t rng_plain_seed32(void* st, uint32_t seed) { return rng_seed32_to32<store_word, 2>(st, seed); }
+int32_t rng_plain_seed64(void* st, uint64_t seed) { return rng_seed64_to32<store_word>(st, seed); }
+int32_t rng_plain_seed_double(void* st, double seed) { return rng_seed_double_to32<store_word>(st, seed); }
 
 constinit const RngMethodOps rng_ops_ranuni = {
     .state_size = &ranuni_size,
@@ -100,8 +83,8 @@ constinit const RngMethodOps rng_ops_ranuni = {
     .stream_double = &rng_noop<double>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &ranuni_next32,
-    .next64 = &ranuni_next64,
+    .next32 = &rng_next32_of32<Ranuni>,
+    .next64 = &rng_next64_of32<Ranuni>,
     RNG_UNIFORMS32(Ranuni, &ranuni_classic),
 };
 
@@ -118,8 +101,8 @@ constinit const RngMethodOps rng_ops_rdrand = {
     .stream_double = &rng_noop<double>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &rdrand_next32,
-    .next64 = &rdrand_next64,
+    .next32 = &rng_next32_of32<Rdrand>,
+    .next64 = &rng_next64_of64<Rdrand>,
     .uniform_open = &unit_open64<Rdrand>,
     .uniform = &unit_closed64<Rdrand>,
     .u32 = {&unit_open32<Rdrand>, &unit_mid32<Rdrand>, &unit_upper32<Rdrand>, &unit_lower32<Rdrand>,

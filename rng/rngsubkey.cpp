@@ -44,28 +44,16 @@ int32_t stream64(void* st, uint64_t a)
         static_cast<SubkeyState<T>*>(st)->k = static_cast<T>(a);
     return 1;
 }
-// Stored also when the remainder is 0.
+// The step of a double stream number: stored also when the remainder is 0.
 template <class T>
-int32_t stream_double(void* st, double d)
+int32_t set_step(void* st, T k)
 {
-    d = rng_present(d);
-    if (d == 0)
-        return 0;
-    double modulus = sizeof(T) == 4 ? 4294967296.0 : 18446744073709551616.0;
-    static_cast<SubkeyState<T>*>(st)->k = static_cast<T>(rng_remainder(d, modulus));
+    static_cast<SubkeyState<T>*>(st)->k = k;
     return 1;
 }
 
 int32_t size32() { return rng_state_size_note("SUBKEY32", sizeof(SubkeyState<uint32_t>)); }
 int32_t size64() { return rng_state_size_note("SUBKEY64", sizeof(SubkeyState<uint64_t>)); }
-uint32_t next32_32(void* st) { return Subkey32::draw32(st); }
-uint64_t next64_32(void* st)
-{
-    uint64_t hi = Subkey32::draw32(st);
-    return (hi << 32) | Subkey32::draw32(st);
-}
-uint64_t next64_64(void* st) { return Subkey64::draw64(st); }
-uint32_t next32_64(void* st) { return static_cast<uint32_t>(Subkey64::draw64(st) >> 32); }
 
 }  // namespace
 
@@ -79,11 +67,11 @@ constinit const RngMethodOps rng_ops_subkey32 = {
     .seed_double = &rng_plain_seed_double,
     .stream32 = &stream32<uint32_t>,
     .stream64 = &stream64<uint32_t>,
-    .stream_double = &stream_double<uint32_t>,
+    .stream_double = &rng_stream_double_to<uint32_t, set_step<uint32_t>>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &next32_32,
-    .next64 = &next64_32,
+    .next32 = &rng_next32_of32<Subkey32>,
+    .next64 = &rng_next64_of32<Subkey32>,
     RNG_UNIFORMS32(Subkey32, nullptr),
 };
 
@@ -97,10 +85,10 @@ constinit const RngMethodOps rng_ops_subkey64 = {
     .seed_double = &rng_word_seed_double,
     .stream32 = &stream32<uint64_t>,
     .stream64 = &stream64<uint64_t>,
-    .stream_double = &stream_double<uint64_t>,
+    .stream_double = &rng_stream_double_to<uint64_t, set_step<uint64_t>>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &next32_64,
-    .next64 = &next64_64,
+    .next32 = &rng_next32_of64<Subkey64>,
+    .next64 = &rng_next64_of64<Subkey64>,
     RNG_UNIFORMS64(Subkey64),
 };

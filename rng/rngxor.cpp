@@ -86,37 +86,7 @@ void XorLongDraw<W, A, B, C, MUL>::reseed(void* st)
     fill_long<W>(st, xkRngDefaultSeed64());
 }
 
-template <void (*FILL)(void*, uint64_t)>
-int32_t seed32(void* st, uint32_t seed)
-{
-    FILL(st, seed ? seed : xkRngDefaultSeed64());
-    return 1;
-}
-template <void (*FILL)(void*, uint64_t)>
-int32_t seed64(void* st, uint64_t seed)
-{
-    FILL(st, rng_seed64_value(seed));
-    return 1;
-}
-template <void (*FILL)(void*, uint64_t)>
-int32_t seed_double(void* st, double seed)
-{
-    FILL(st, rng_seed64_of_double(seed));
-    return 1;
-}
-
 void fill64(void* st, uint64_t v) { static_cast<Xor64State*>(st)->x = v; }
-
-template <class G>
-uint64_t next64(void* st)
-{
-    return G::draw64(st);
-}
-template <class G>
-uint32_t next32(void* st)
-{
-    return static_cast<uint32_t>(G::draw64(st) >> 32);
-}
 
 int32_t size_xor64() { return rng_state_size_note("XOR64", sizeof(Xor64State)); }
 int32_t size_xor128() { return rng_state_size_note("XOR128", sizeof(Xor128State)); }
@@ -129,21 +99,21 @@ int32_t size_xor4096() { return rng_state_size_note("XOR4096", sizeof(XorLong<64
         .set_key = SETKEY, .seed32 = S32, .seed64 = S64, .seed_double = SD,                   \
         .stream32 = &rng_noop<uint32_t>, .stream64 = &rng_noop<uint64_t>,                                \
         .stream_double = &rng_noop<double>, .counter32 = &rng_noop<uint32_t>,                            \
-        .counter64 = &rng_noop<uint64_t>, .next32 = &next32<G>, .next64 = &next64<G>,                    \
+        .counter64 = &rng_noop<uint64_t>, .next32 = &rng_next32_of64<G>, .next64 = &rng_next64_of64<G>,                    \
         RNG_UNIFORMS64(G),                                                                               \
     }
 
 }  // namespace
 
-int32_t rng_word_seed32(void* st, uint32_t seed) { return seed32<fill64>(st, seed); }
-int32_t rng_word_seed64(void* st, uint64_t seed) { return seed64<fill64>(st, seed); }
-int32_t rng_word_seed_double(void* st, double seed) { return seed_double<fill64>(st, seed); }
+int32_t rng_word_seed32(void* st, uint32_t seed) { return rng_seed32_to64<fill64>(st, seed); }
+int32_t rng_word_seed64(void* st, uint64_t seed) { return rng_seed64_to64<fill64>(st, seed); }
+int32_t rng_word_seed_double(void* st, double seed) { return rng_seed_double_to64<fill64>(st, seed); }
 
 constinit const RngMethodOps rng_ops_xor64 =
     XOR_OPS(size_xor64, Xor64State, &xkRngSetKeyBytes, &rng_word_seed32, &rng_word_seed64, &rng_word_seed_double, Xor64);
 constinit const RngMethodOps rng_ops_xor128 =
-    XOR_OPS(size_xor128, Xor128State, &rng_set_key<16>, &seed32<fill128>, &seed64<fill128>, &seed_double<fill128>, Xor128);
-constinit const RngMethodOps rng_ops_xor1024 = XOR_OPS(size_xor1024, XorLong<16>, &rng_set_key<128>, &seed32<fill_long<16>>,
-                                                       &seed64<fill_long<16>>, &seed_double<fill_long<16>>, Xor1024);
-constinit const RngMethodOps rng_ops_xor4096 = XOR_OPS(size_xor4096, XorLong<64>, &rng_set_key<512>, &seed32<fill_long<64>>,
-                                                       &seed64<fill_long<64>>, &seed_double<fill_long<64>>, Xor4096);
+    XOR_OPS(size_xor128, Xor128State, &rng_set_key<16>, &rng_seed32_to64<fill128>, &rng_seed64_to64<fill128>, &rng_seed_double_to64<fill128>, Xor128);
+constinit const RngMethodOps rng_ops_xor1024 = XOR_OPS(size_xor1024, XorLong<16>, &rng_set_key<128>, &rng_seed32_to64<fill_long<16>>,
+                                                       &rng_seed64_to64<fill_long<16>>, &rng_seed_double_to64<fill_long<16>>, Xor1024);
+constinit const RngMethodOps rng_ops_xor4096 = XOR_OPS(size_xor4096, XorLong<64>, &rng_set_key<512>, &rng_seed32_to64<fill_long<64>>,
+                                                       &rng_seed64_to64<fill_long<64>>, &rng_seed_double_to64<fill_long<64>>, Xor4096);

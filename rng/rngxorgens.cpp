@@ -65,23 +65,6 @@ struct Xorgens {
 };
 
 int32_t size() { return rng_state_size_note("XORGENS", sizeof(XorgensState)); }
-int32_t seed32(void* st, uint32_t seed)
-{
-    fill(st, seed ? seed : xkRngDefaultSeed64());
-    return 1;
-}
-int32_t seed64(void* st, uint64_t seed)
-{
-    fill(st, rng_seed64_value(seed));
-    return 1;
-}
-int32_t seed_double(void* st, double seed)
-{
-    fill(st, rng_seed64_of_double(seed));
-    return 1;
-}
-uint64_t next64(void* st) { return Xorgens::draw64(st); }
-uint32_t next32(void* st) { return static_cast<uint32_t>(Xorgens::draw64(st) >> 32); }
 
 }  // namespace
 
@@ -90,15 +73,15 @@ constinit const RngMethodOps rng_ops_xorgens = {
     .dump32 = &rng_dump32<sizeof(XorgensState)>,
     .dump64 = &rng_dump64<sizeof(XorgensState)>,
     .set_key = &rng_refuse_key,
-    .seed32 = &seed32,
-    .seed64 = &seed64,
-    .seed_double = &seed_double,
+    .seed32 = &rng_seed32_to64<fill>,
+    .seed64 = &rng_seed64_to64<fill>,
+    .seed_double = &rng_seed_double_to64<fill>,
     .stream32 = &rng_noop<uint32_t>,
     .stream64 = &rng_noop<uint64_t>,
     .stream_double = &rng_noop<double>,
     .counter32 = &rng_noop<uint32_t>,
     .counter64 = &rng_noop<uint64_t>,
-    .next32 = &next32,
-    .next64 = &next64,
+    .next32 = &rng_next32_of64<Xorgens>,
+    .next64 = &rng_next64_of64<Xorgens>,
     RNG_UNIFORMS64(Xorgens),
 };
