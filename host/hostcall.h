@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hostif.h"
+#include "modrec.h"  // the linkage callbacks this layer defines
 
 #define HOST_UNPAREN(...) __VA_ARGS__
 
@@ -35,6 +36,3 @@ host_task_record* host_main_task();
 inline host_task* host_task_handle(host_task_record* rec) { return rec ? rec->handle : nullptr; }
 // The raw value of the current-task cell, as task switching passes it on.
 void* host_current_task_cell_value();
-
-// The two callbacks of the module linkage record that answer 1.
-extern "C" int64_t linkage_return_one();

@@ -74,6 +74,74 @@ static_assert(offsetof(TOV_Image_Information, linkage_list) == 0x70);
 static_assert(offsetof(TOV_Image_Information, version_block) == 0x80);
 static_assert(sizeof(TOV_Image_Information) == 0x80 + 208);
 
+// The linkage record's callbacks, defined in the host layer that each module
+// carries (hostcall.cpp): 1 and 3 answer 1; 2 is the stub of host service
+// group 1 slot 2.
+extern "C" int64_t linkage_return_one();
+extern "C" int64_t linkage_task_call(void* a, void* b, void* c, void* d);
+
+// A module's linkage record: its blank-padded 8-character name, routine and
+// build stamp inside the words every module gives alike. Constant data:
+// records built with it are constinit.
+constexpr module_linkage module_linkage_record(const char (&name)[9], linkage_routine routine, uint32_t build_stamp)
+{
+    module_linkage l = {
+        .w0 = 0,
+        .w2 = 0xFFFF,
+        .w4 = 0x400,
+        .w8 = 0x400,
+        .name = {},
+        .w14 = 0,
+        .routine = routine,
+        .w20 = 1,
+        .w24 = 0x25D3,
+        .build_stamp = build_stamp,
+        .w2c = 0xF,
+        .callback1 = &linkage_return_one,
+        .callback2 = &linkage_task_call,
+        .callback3 = &linkage_return_one,
+        .w48 = 3,
+    };
+    for (size_t i = 0; i < sizeof l.name; i++)
+        l.name[i] = name[i];
+    return l;
+}
+
+// A module's image information around its linkage record, its version
+// texts, the source path of the version block and the build stamp (the
+// block's word 10). self_list is the record's own linkage_list, named in its
+// initialiser: the linkage pointer points back into the record.
+constexpr TOV_Image_Information image_information_record(const module_linkage* const* self_list,
+                                                         const module_linkage* linkage, const char* version_strings,
+                                                         const char* source_path, uint32_t build_stamp)
+{
+    return {
+        .marker = "TOV_Image_Information=",
+        .magic = IMAGE_MAGIC,
+        .version = IMAGE_VERSION,
+        .release = "1.0",
+        .release_build = "1.0 build 1",
+        .build_date = "December 10, 2026",
+        .linkage = self_list,
+        .version_strings = version_strings,
+        .sequence = "001",
+        .linkage_list = {linkage, nullptr},
+        .version_block = {
+            {.text = "1.0 build 1"},
+            {.text = source_path},
+            {.text = "base"},
+            {.text = "ds"},
+            {.text = "version"},
+            {.text = "::"},
+            {.text = "TOV_VERSION_HOTFIX_NUMBER=        "},
+            {.text = "VERCON_IMAGE_DESCRIPTION=        "},
+            {.text = "X64"},
+            {.text = "2026-12-10 00:00:00"},
+            {.value = build_stamp},
+        },
+    };
+}
+
 // The exported entries of every module.
 typedef const TOV_Image_Information* (*mcn_main_fn)(void* host, void* module);
 typedef void (*xkvercn1_fn)(void* dest);

@@ -9,30 +9,10 @@
 
 namespace {
 
-extern "C" int64_t mm_linkage_task_call(void* a, void* b, void* c, void* d)
-{
-    return xkLinkageCall(a, b, c, d);
-}
-
 constexpr uint32_t BUILD_STAMP = 0x6578A1C1u;
 
-constinit const module_linkage linkage = {
-    .w0 = 0,
-    .w2 = 0xFFFF,
-    .w4 = 0x400,
-    .w8 = 0x400,
-    .name = {'m', 'a', 't', 'c', 'h', 'm', 'o', 'd'},
-    .w14 = 0,
-    .routine = {.handler = &prxmatch_describe},
-    .w20 = 1,
-    .w24 = 0x25D3,
-    .build_stamp = BUILD_STAMP,
-    .w2c = 0xF,
-    .callback1 = &linkage_return_one,
-    .callback2 = &mm_linkage_task_call,
-    .callback3 = &linkage_return_one,
-    .w48 = 3,
-};
+constinit const module_linkage linkage =
+    module_linkage_record("matchmod", {.handler = &prxmatch_describe}, BUILD_STAMP);
 
 constinit const char version_texts[] = "matchmod 1.0";
 
@@ -47,31 +27,8 @@ constinit const XkFuncDescriptor prxmatch_descriptor = {
 
 }  // namespace
 
-constinit const TOV_Image_Information mm_image_information = {
-    .marker = "TOV_Image_Information=",
-    .magic = IMAGE_MAGIC,
-    .version = IMAGE_VERSION,
-    .release = "1.0",
-    .release_build = "1.0 build 1",
-    .build_date = "December 10, 2026",
-    .linkage = mm_image_information.linkage_list,
-    .version_strings = version_texts,
-    .sequence = "001",
-    .linkage_list = {&linkage, nullptr},
-    .version_block = {
-        {.text = "1.0 build 1"},
-        {.text = "matchmod"},
-        {.text = "base"},
-        {.text = "ds"},
-        {.text = "version"},
-        {.text = "::"},
-        {.text = "TOV_VERSION_HOTFIX_NUMBER=        "},
-        {.text = "VERCON_IMAGE_DESCRIPTION=        "},
-        {.text = "X64"},
-        {.text = "2026-12-10 00:00:00"},
-        {.value = BUILD_STAMP},
-    },
-};
+constinit const TOV_Image_Information mm_image_information =
+    image_information_record(mm_image_information.linkage_list, &linkage, version_texts, "matchmod", BUILD_STAMP);
 
 constinit XkServices* g_xk_services = nullptr;
 

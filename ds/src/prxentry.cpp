@@ -27,60 +27,16 @@ static_assert(std::is_same_v<decltype(&rexhost_get_sv_text), rexhost_get_sv_text
 static_assert(std::is_same_v<decltype(&rexhost_get_sv_number), rexhost_get_sv_number_fn>);
 static_assert(std::is_same_v<decltype(&rexhost_call), rexhost_call_fn>);
 
-extern "C" int64_t linkage_task_call(void* a, void* b, void* c, void* d)
-{
-    return xkLinkageCall(a, b, c, d);
-}
-
 constexpr uint32_t BUILD_STAMP = 0x6578A1C0u;
 
-constinit const module_linkage linkage = {
-    .w0 = 0,
-    .w2 = 0xFFFF,
-    .w4 = 0x400,
-    .w8 = 0x400,
-    .name = {'r', 'e', 'x', 'h', 'o', 's', 't', ' '},
-    .w14 = 0,
-    .routine = {.init = &rexhost_bind},
-    .w20 = 1,
-    .w24 = 0x25D3,
-    .build_stamp = BUILD_STAMP,
-    .w2c = 0xF,
-    .callback1 = &linkage_return_one,
-    .callback2 = &linkage_task_call,
-    .callback3 = &linkage_return_one,
-    .w48 = 3,
-};
+constinit const module_linkage linkage = module_linkage_record("rexhost ", {.init = &rexhost_bind}, BUILD_STAMP);
 
 constinit const char version_texts[] = "rexhost 1.0";
 
 }  // namespace
 
-constinit const TOV_Image_Information image_information = {
-    .marker = "TOV_Image_Information=",
-    .magic = IMAGE_MAGIC,
-    .version = IMAGE_VERSION,
-    .release = "1.0",
-    .release_build = "1.0 build 1",
-    .build_date = "December 10, 2026",
-    .linkage = image_information.linkage_list,
-    .version_strings = version_texts,
-    .sequence = "001",
-    .linkage_list = {&linkage, nullptr},
-    .version_block = {
-        {.text = "1.0 build 1"},
-        {.text = "rexhost/ds/src"},
-        {.text = "base"},
-        {.text = "ds"},
-        {.text = "version"},
-        {.text = "::"},
-        {.text = "TOV_VERSION_HOTFIX_NUMBER=        "},
-        {.text = "VERCON_IMAGE_DESCRIPTION=        "},
-        {.text = "X64"},
-        {.text = "2026-12-10 00:00:00"},
-        {.value = BUILD_STAMP},
-    },
-};
+constinit const TOV_Image_Information image_information =
+    image_information_record(image_information.linkage_list, &linkage, version_texts, "rexhost/ds/src", BUILD_STAMP);
 
 constinit const rexhost_entry_table entry_table = {
     .header = {nullptr, nullptr, nullptr},
