@@ -152,6 +152,57 @@ void cache_uint_of_double(PERLGCB* gcb, SV* sv)
     }
 }
 
+// The conversions' caching steps; cache is cache_int_of_double or
+// cache_uint_of_double, the rule of the conversion's own sign.
+
+// A double without a valid integer: the integer slot from the double.
+void integer_from_double(PERLGCB* gcb, SV* sv, void (*cache)(PERLGCB*, SV*))
+{
+    if (sv_type(sv) == SVt_NV)
+        sv_upgrade_body(gcb, sv, SVt_PVNV);
+    integer_on(gcb, sv);
+    cache(gcb, sv);
+}
+
+// Whether a numeric text of class cls is taken through a double: it is no
+// integer, or its integer is outside the 32-bit range.
+bool text_needs_double(SV* sv, uint32_t cls)
+{
+    return (cls & NUMCLASS_NOT_INT) || (cls && !fits_i32(sv_pv(sv)));
+}
+
+// A text taken through a double: both the double and the integer slot.
+void double_and_integer_from_text(PERLGCB* gcb, SV* sv, void (*cache)(PERLGCB*, SV*))
+{
+    double d = prx_atof(sv_pv(sv));
+    if (sv_type(sv) < SVt_PVNV)
+        sv_upgrade_body(gcb, sv, SVt_PVNV);
+    sv_nv(sv) = d;
+    double_on(sv);
+    integer_on(gcb, sv);
+    cache(gcb, sv);
+}
+
+// A read-only value with no value at all (the immortal undefined value):
+// true after the uninitialized report; the conversion answers 0.
+bool readonly_undefined(PERLGCB* gcb, SV* sv)
+{
+    if (!(sv->flags & SVf_READONLY) || (sv->flags & VALUE_PRESENT))
+        return false;
+    if (warn_enabled(gcb, WARN_UNINITIALIZED))
+        report_uninitialized(gcb);
+    return true;
+}
+
+// The end of an integer conversion of a value with nothing to convert: the
+// uninitialized report, and an empty value becomes an integer body.
+void integer_of_nothing(PERLGCB* gcb, SV* sv)
+{
+    uninitialized(gcb, sv);
+    if (sv_type(sv) == SVt_NULL)
+        sv_upgrade_body(gcb, sv, SVt_IV);
+}
+
 // An overloaded conversion's result that refers to something else than the
 // value's referent, or null.
 SV* overloaded(PERLGCB* gcb, SV* sv, int32_t method)
@@ -347,31 +398,19 @@ int64_t sv_to_int(PERLGCB* gcb, SV* sv)
                 return (tmp->flags & SVf_IOK) ? sv_iv(tmp) : sv_to_int(gcb, tmp);
             return static_cast<int64_t>(reinterpret_cast<uintptr_t>(sv_rv(sv)));
         }
-        if ((sv->flags & SVf_READONLY) && !(sv->flags & VALUE_PRESENT)) {
-            if (warn_enabled(gcb, WARN_UNINITIALIZED))
-                report_uninitialized(gcb);
+        if (readonly_undefined(gcb, sv))
             return 0;
-        }
     }
     if (sv->flags & SVp_IOK)
         return sv_iv(sv);
     if (sv->flags & SVp_NOK) {
-        if (sv_type(sv) == SVt_NV)
-            sv_upgrade_body(gcb, sv, SVt_PVNV);
-        integer_on(gcb, sv);
-        cache_int_of_double(gcb, sv);
+        integer_from_double(gcb, sv, cache_int_of_double);
         return sv_iv(sv);
     }
     if ((sv->flags & SVp_POK) && sv_len(sv)) {
         uint32_t cls = sv_number_class(gcb, sv);
-        if ((cls & NUMCLASS_NOT_INT) || (cls && !fits_i32(sv_pv(sv)))) {
-            double d = prx_atof(sv_pv(sv));
-            if (sv_type(sv) < SVt_PVNV)
-                sv_upgrade_body(gcb, sv, SVt_PVNV);
-            sv_nv(sv) = d;
-            double_on(sv);
-            integer_on(gcb, sv);
-            cache_int_of_double(gcb, sv);
+        if (text_needs_double(sv, cls)) {
+            double_and_integer_from_text(gcb, sv, cache_int_of_double);
         } else {
             if (sv_type(sv) < SVt_PVIV)
                 sv_upgrade_body(gcb, sv, SVt_PVIV);
@@ -382,9 +421,7 @@ int64_t sv_to_int(PERLGCB* gcb, SV* sv)
         }
         return sv_iv(sv);
     }
-    uninitialized(gcb, sv);
-    if (sv_type(sv) == SVt_NULL)
-        sv_upgrade_body(gcb, sv, SVt_IV);
+    integer_of_nothing(gcb, sv);
     return 0;
 }
 
@@ -414,31 +451,19 @@ uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
                 return (tmp->flags & SVf_IOK) ? sv_uv(tmp) : sv_to_uint(gcb, tmp);
             return reinterpret_cast<uintptr_t>(sv_rv(sv));
         }
-        if ((sv->flags & SVf_READONLY) && !(sv->flags & VALUE_PRESENT)) {
-            if (warn_enabled(gcb, WARN_UNINITIALIZED))
-                report_uninitialized(gcb);
+        if (readonly_undefined(gcb, sv))
             return 0;
-        }
     }
     if (sv->flags & SVp_IOK)
         return sv_uv(sv);
     if (sv->flags & SVp_NOK) {
-        if (sv_type(sv) == SVt_NV)
-            sv_upgrade_body(gcb, sv, SVt_PVNV);
-        integer_on(gcb, sv);
-        cache_uint_of_double(gcb, sv);
+        integer_from_double(gcb, sv, cache_uint_of_double);
         return sv_uv(sv);
     }
     if ((sv->flags & SVp_POK) && sv_len(sv)) {
         uint32_t cls = sv_number_class(gcb, sv);
-        if ((cls & NUMCLASS_NOT_INT) || (cls && !fits_i32(sv_pv(sv)))) {
-            double d = prx_atof(sv_pv(sv));
-            if (sv_type(sv) < SVt_PVNV)
-                sv_upgrade_body(gcb, sv, SVt_PVNV);
-            sv_nv(sv) = d;
-            double_on(sv);
-            integer_on(gcb, sv);
-            cache_uint_of_double(gcb, sv);
+        if (text_needs_double(sv, cls)) {
+            double_and_integer_from_text(gcb, sv, cache_uint_of_double);
         } else {
             if (sv_type(sv) < SVt_PVIV)
                 sv_upgrade_body(gcb, sv, SVt_PVIV);
@@ -456,9 +481,7 @@ uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
         }
         return sv_uv(sv);
     }
-    uninitialized(gcb, sv);
-    if (sv_type(sv) == SVt_NULL)
-        sv_upgrade_body(gcb, sv, SVt_IV);
+    integer_of_nothing(gcb, sv);
     return 0;
 }
 
@@ -488,11 +511,8 @@ double sv_to_double(PERLGCB* gcb, SV* sv)
                 return (tmp->flags & SVf_NOK) ? sv_nv(tmp) : sv_to_double(gcb, tmp);
             return static_cast<double>(reinterpret_cast<uintptr_t>(sv_rv(sv)));
         }
-        if ((sv->flags & SVf_READONLY) && !(sv->flags & VALUE_PRESENT)) {
-            if (warn_enabled(gcb, WARN_UNINITIALIZED))
-                report_uninitialized(gcb);
+        if (readonly_undefined(gcb, sv))
             return 0.0;
-        }
     }
     uint32_t type = sv_type(sv);
     if (type == SVt_NULL)
