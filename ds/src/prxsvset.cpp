@@ -89,6 +89,21 @@ void store_bytes(PERLGCB* gcb, SV* sv, const char* ptr, uint64_t len, uint64_t m
     sv->flags |= SVf_POK | SVp_POK;
 }
 
+// The text setters: no text leaves the value undefined; of a text, moved
+// bytes are copied (the length, or one more with the terminating NUL).
+void set_text(PERLGCB* gcb, SV* sv, const char* ptr, uint64_t len, uint64_t moved)
+{
+    modify_check(gcb, sv);
+    if (!ptr) {
+        clear_value_flags(sv);
+        undo_offset(gcb, sv);
+        return;
+    }
+    upgrade_for_string(gcb, sv);
+    store_bytes(gcb, sv, ptr, len, moved);
+    taint_step(gcb, sv);
+}
+
 void set_magic(PERLGCB* gcb, SV* sv)
 {
     if (sv->flags & SVs_SMG)
@@ -340,29 +355,13 @@ void sv_set_double(PERLGCB* gcb, SV* sv, double value)
 
 void sv_set_bytes(PERLGCB* gcb, SV* sv, const char* ptr, uint64_t len)
 {
-    modify_check(gcb, sv);
-    if (!ptr) {
-        clear_value_flags(sv);
-        undo_offset(gcb, sv);
-        return;
-    }
-    upgrade_for_string(gcb, sv);
-    store_bytes(gcb, sv, ptr, len, len);
-    taint_step(gcb, sv);
+    set_text(gcb, sv, ptr, len, len);
 }
 
 void sv_set_cstring(PERLGCB* gcb, SV* sv, const char* ptr)
 {
-    modify_check(gcb, sv);
-    if (!ptr) {
-        clear_value_flags(sv);
-        undo_offset(gcb, sv);
-        return;
-    }
-    upgrade_for_string(gcb, sv);
-    uint64_t len = static_cast<uint32_t>(static_cast<int32_t>(std::strlen(ptr)));
-    store_bytes(gcb, sv, ptr, len, len + 1);
-    taint_step(gcb, sv);
+    uint64_t len = ptr ? static_cast<uint32_t>(static_cast<int32_t>(std::strlen(ptr))) : 0;
+    set_text(gcb, sv, ptr, len, len + 1);
 }
 
 void sv_adopt_buffer(PERLGCB* gcb, SV* sv, char* ptr, uint64_t len)
