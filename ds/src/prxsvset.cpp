@@ -173,6 +173,21 @@ void assign_glob(PERLGCB* gcb, SV* dst, SV* src)
     gv_body(d)->gvflags |= GVf_MULTI;
 }
 
+// Puts x into a slot of a glob body. Under local the slot's value is saved
+// for the scope and none is returned; otherwise the old value is returned
+// for the caller to release.
+template <class T>
+SV* replace_slot(PERLGCB* gcb, T** slot, SV* x, bool intro)
+{
+    SV* old = nullptr;
+    if (intro)
+        save_push_value_ptr(gcb, reinterpret_cast<SV**>(slot));
+    else
+        old = as_sv(*slot);
+    *slot = sv_as<T>(x);
+    return old;
+}
+
 // A reference assigned to a glob: the referent goes into the slot of its kind.
 void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
 {
@@ -194,19 +209,11 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
     SV* old = nullptr;
     switch (sv_type(x)) {
     case SVt_PVAV:
-        if (intro)
-            save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gp->gp_av));
-        else
-            old = as_sv(gp->gp_av);
-        gp->gp_av = sv_as<AV>(x);
+        old = replace_slot(gcb, &gp->gp_av, x, intro);
         mark_imported(gcb, d, GVf_IMPORTED_AV);
         break;
     case SVt_PVHV:
-        if (intro)
-            save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gp->gp_hv));
-        else
-            old = as_sv(gp->gp_hv);
-        gp->gp_hv = sv_as<HV>(x);
+        old = replace_slot(gcb, &gp->gp_hv, x, intro);
         mark_imported(gcb, d, GVf_IMPORTED_HV);
         break;
     case SVt_PVCV: {
@@ -253,18 +260,10 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
         break;
     }
     case SVt_PVIO:
-        if (intro)
-            save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gp->gp_io));
-        else
-            old = as_sv(gp->gp_io);
-        gp->gp_io = sv_as<IO>(x);
+        old = replace_slot(gcb, &gp->gp_io, x, intro);
         break;
     default:
-        if (intro)
-            save_push_value_ptr(gcb, &gp->gp_sv);
-        else
-            old = gp->gp_sv;
-        gp->gp_sv = x;
+        old = replace_slot(gcb, &gp->gp_sv, x, intro);
         mark_imported(gcb, d, GVf_IMPORTED_SV);
         break;
     }
