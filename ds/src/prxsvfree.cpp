@@ -221,14 +221,7 @@ void sv_release_object_ref(PERLGCB* gcb, SV* sv)
 void sv_replace(PERLGCB* gcb, SV* sv, SV* nsv)
 {
     uint32_t refcnt = sv->refcnt;
-    if (sv->flags & SV_THINK_FIRST) {
-        if ((sv->flags & SVf_READONLY) && !in_compile_statement(gcb))
-            croak_readonly(gcb);
-        if (sv->flags & SVf_ROK)
-            sv_drop_reference(gcb, sv);
-        else if ((sv->flags & SVf_FAKE) && sv_type(sv) == SVt_PVGV)
-            sv_glob_to_plain(gcb, sv);
-    }
+    sv_make_modifiable(gcb, sv);
     if (nsv->refcnt != 1 && warn_enabled_default(gcb, WARN_INTERNAL))
         category_warning(gcb, WARN_INTERNAL, "Reference miscount in sv_replace()");
     if (sv->flags & SV_MAGIC_FLAGS) {

@@ -139,14 +139,7 @@ SV* sv_make_temporary(PERLGCB* gcb, SV* sv)
 SV* sv_make_ref_to_new(PERLGCB* gcb, SV* rv, const char* classname)
 {
     SV* sv = take_head(gcb);
-    if (rv->flags & SV_THINK_FIRST) {
-        if ((rv->flags & SVf_READONLY) && !in_compile_statement(gcb))
-            croak_readonly(gcb);
-        if (rv->flags & SVf_ROK)
-            sv_drop_reference(gcb, rv);
-        else if ((rv->flags & SVf_FAKE) && sv_type(rv) == SVt_PVGV)
-            sv_glob_to_plain(gcb, rv);
-    }
+    sv_make_modifiable(gcb, rv);
     rv->flags &= ~SVf_AMAGIC;
     if (sv_type(rv) >= SVt_PVMG) {
         uint32_t refcnt = rv->refcnt;
