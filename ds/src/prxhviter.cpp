@@ -79,18 +79,24 @@ hash_entry* tied_advance(PERLGCB* gcb, HV* hv, MAGIC* mg)
     return nullptr;
 }
 
-}  // namespace
-
-void hv_release_entry(PERLGCB* gcb, HV* hv, hash_entry* he)
+// Frees an entry and its key; its value and a value key are released now,
+// or, later, made temporary (released at the next temporaries free).
+void release_entry(PERLGCB* gcb, HV* hv, hash_entry* he, bool later)
 {
     if (!he)
         return;
+    auto drop = [&](SV* sv) {
+        if (later)
+            sv_make_temporary(gcb, sv);
+        else
+            sv_release(gcb, sv);
+    };
     if (drops_a_sub(hv, he->value))
         gcb->method_cache_generation++;
     if (he->value)
-        sv_release(gcb, he->value);
+        drop(he->value);
     if (he->key->len == HEK_SV_KEY) {
-        sv_release(gcb, hek_key_sv(he->key));
+        drop(hek_key_sv(he->key));
         pool_free(he->key);
     } else if (!(hv->flags & SVf_SHAREKEYS)) {
         pool_free(he->key);
@@ -100,23 +106,16 @@ void hv_release_entry(PERLGCB* gcb, HV* hv, hash_entry* he)
     he_give_back(gcb, he);
 }
 
+}  // namespace
+
+void hv_release_entry(PERLGCB* gcb, HV* hv, hash_entry* he)
+{
+    release_entry(gcb, hv, he, false);
+}
+
 void hv_release_entry_later(PERLGCB* gcb, HV* hv, hash_entry* he)
 {
-    if (!he)
-        return;
-    if (drops_a_sub(hv, he->value))
-        gcb->method_cache_generation++;
-    if (he->value)
-        sv_make_temporary(gcb, he->value);
-    if (he->key->len == HEK_SV_KEY) {
-        sv_make_temporary(gcb, hek_key_sv(he->key));
-        pool_free(he->key);
-    } else if (!(hv->flags & SVf_SHAREKEYS)) {
-        pool_free(he->key);
-    } else {
-        hv_unshare_key(gcb, he->key);
-    }
-    he_give_back(gcb, he);
+    release_entry(gcb, hv, he, true);
 }
 
 int32_t hv_iter_start(PERLGCB* gcb, HV* hv)
