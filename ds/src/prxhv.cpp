@@ -54,15 +54,15 @@ hash_key* new_private_key(const char* key, int32_t len, uint32_t hash)
     return hek;
 }
 
-// Doubles the bucket count of a table. A failed allocation leaves the table
-// as it was; it will try again at the next insert into an empty bucket.
-void split(PERLGCB* gcb, HV* hv)
+// Moves a table with an array to a zeroed array of n heads (a power of two
+// above the current count) and redistributes its entries. A failed
+// allocation leaves the table as it was.
+void rehash_into(PERLGCB* gcb, HV* hv, uint64_t n)
 {
     xpvhv* b = hv_body(hv);
     uint64_t oldsize = b->max + 1;
-    uint64_t newsize = oldsize * 2;
     gcb->nomemok = 1;
-    hash_entry** a = static_cast<hash_entry**>(pool_malloc(bucket_bytes(newsize)));
+    hash_entry** a = static_cast<hash_entry**>(pool_malloc(bucket_bytes(n)));
     if (!a) {
         gcb->nomemok = 0;
         return;
@@ -70,21 +70,24 @@ void split(PERLGCB* gcb, HV* hv)
     std::memcpy(a, b->array, oldsize * sizeof(hash_entry*));
     retire_buckets(gcb, b->array, oldsize);
     gcb->nomemok = 0;
-    std::memset(a + oldsize, 0, oldsize * sizeof(hash_entry*));
+    std::memset(a + oldsize, 0, (n - oldsize) * sizeof(hash_entry*));
     b->array = a;
-    b->max = newsize - 1;
-
+    b->max = n - 1;
+    if (!b->fill)
+        return;
+    // An entry that moves goes to a head at or above oldsize, which this
+    // loop does not reach again.
     for (uint64_t i = 0; i < oldsize; i++) {
         hash_entry** link = &a[i];
         if (!*link)
             continue;
-        hash_entry** moved = &a[i + oldsize];
         while (hash_entry* he = *link) {
-            if ((he->key->hash & b->max) != i) {
+            uint64_t j = he->key->hash & (n - 1);
+            if (j != i) {
                 *link = he->next;
-                if (!(he->next = *moved))
+                if (!(he->next = a[j]))
                     b->fill++;
-                *moved = he;
+                a[j] = he;
             } else {
                 link = &he->next;
             }
@@ -93,6 +96,10 @@ void split(PERLGCB* gcb, HV* hv)
             b->fill--;
     }
 }
+
+// Doubles the bucket count of a table. A failed allocation leaves the table
+// as it was; it will try again at the next insert into an empty bucket.
+void split(PERLGCB* gcb, HV* hv) { rehash_into(gcb, hv, (hv_body(hv)->max + 1) * 2); }
 
 // The first magic record of the hash with an upper-case type letter, and
 // whether one of them is 'P' or 'S' (the hash keeps no storage of its own).
@@ -459,38 +466,7 @@ void hv_grow_buckets(PERLGCB* gcb, HV* hv, int64_t wanted)
         b->max = n - 1;
         return;
     }
-    gcb->nomemok = 1;
-    hash_entry** a = static_cast<hash_entry**>(pool_malloc(bucket_bytes(n)));
-    if (!a) {
-        gcb->nomemok = 0;
-        return;
-    }
-    std::memcpy(a, b->array, oldsize * sizeof(hash_entry*));
-    retire_buckets(gcb, b->array, oldsize);
-    gcb->nomemok = 0;
-    std::memset(a + oldsize, 0, (n - oldsize) * sizeof(hash_entry*));
-    b->array = a;
-    b->max = n - 1;
-    if (!b->fill)
-        return;
-    for (uint64_t i = 0; i < oldsize; i++) {
-        hash_entry** link = &a[i];
-        if (!*link)
-            continue;
-        while (hash_entry* he = *link) {
-            uint64_t j = he->key->hash & (n - 1);
-            if (j != i) {
-                *link = he->next;
-                if (!(he->next = a[j]))
-                    b->fill++;
-                a[j] = he;
-            } else {
-                link = &he->next;
-            }
-        }
-        if (!a[i])
-            b->fill--;
-    }
+    rehash_into(gcb, hv, n);
 }
 
 // ---- the shared-key table ---------------------------------------------------------
