@@ -163,12 +163,15 @@ hash_entry* find(HV* hv, const char* key, int32_t len, uint32_t hash)
     return nullptr;
 }
 
-// The key bytes of a key value.
-const char* key_text(PERLGCB* gcb, SV* keysv, int32_t* len)
+// The key bytes of a key value and their length; a hash of 0 asks for the
+// key's hash.
+const char* key_text(PERLGCB* gcb, SV* keysv, int32_t* len, uint32_t* hash)
 {
     uint64_t n = 0;
     const char* p = sv_text(gcb, keysv, &n);
     *len = static_cast<int32_t>(n);
+    if (!*hash)
+        *hash = hv_key_hash(p, *len);
     return p;
 }
 
@@ -319,9 +322,7 @@ hash_entry* hv_store_sv(PERLGCB* gcb, HV* hv, SV* keysv, SV* val, uint32_t hash)
             return nullptr;
     }
     int32_t len = 0;
-    const char* key = key_text(gcb, keysv, &len);
-    if (!hash)
-        hash = hv_key_hash(key, len);
+    const char* key = key_text(gcb, keysv, &len, &hash);
     return store_hashed(gcb, hv, key, len, val, hash);
 }
 
@@ -376,9 +377,7 @@ hash_entry* hv_fetch_sv(PERLGCB* gcb, HV* hv, SV* keysv, int32_t lval, uint32_t 
         b->array = new_buckets(b->max + 1);
     }
     int32_t len = 0;
-    const char* key = key_text(gcb, keysv, &len);
-    if (!hash)
-        hash = hv_key_hash(key, len);
+    const char* key = key_text(gcb, keysv, &len, &hash);
     if (hash_entry* he = find(hv, key, len, hash))
         return he;
     if (!lval)
@@ -408,9 +407,7 @@ bool hv_exists_sv(PERLGCB* gcb, HV* hv, SV* keysv, uint32_t hash)
         return tied_exists(gcb, sv);
     }
     int32_t len = 0;
-    const char* key = key_text(gcb, keysv, &len);
-    if (!hash)
-        hash = hv_key_hash(key, len);
+    const char* key = key_text(gcb, keysv, &len, &hash);
     return find(hv, key, len, hash) != nullptr;
 }
 
@@ -440,9 +437,7 @@ SV* hv_delete_sv(PERLGCB* gcb, HV* hv, SV* keysv, int32_t flags, uint32_t hash)
             return result;
     }
     int32_t len = 0;
-    const char* key = key_text(gcb, keysv, &len);
-    if (!hash)
-        hash = hv_key_hash(key, len);
+    const char* key = key_text(gcb, keysv, &len, &hash);
     return delete_hashed(gcb, hv, key, len, hash, flags);
 }
 
