@@ -65,6 +65,25 @@ void fill_undef(PERLGCB* gcb, SV** from, int64_t count)
         from[i] = &gcb->sv_undef;
 }
 
+// The start of pop and shift: true with *out set when the array is missing
+// or empty (the undefined value) or tied (the result of the tie's method);
+// a read-only array is refused.
+bool removal_settled(PERLGCB* gcb, AV* av, const char* method, SV** out)
+{
+    if (!av || av_highest_index(gcb, av) < 0) {
+        *out = &gcb->sv_undef;
+        return true;
+    }
+    if (av->flags & SVf_READONLY)
+        fatal_error(gcb, no_modify);
+    if (MAGIC* mg = tie_magic(gcb, av)) {
+        *out = nullptr;
+        tie_call(gcb, av, mg, method, 0, nullptr, 0, out);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 AV* av_new_empty(PERLGCB* gcb)
@@ -282,15 +301,9 @@ void av_append(PERLGCB* gcb, AV* av, SV* val)
 
 SV* av_remove_last(PERLGCB* gcb, AV* av)
 {
-    if (!av || av_highest_index(gcb, av) < 0)
-        return &gcb->sv_undef;
-    if (av->flags & SVf_READONLY)
-        fatal_error(gcb, no_modify);
-    if (MAGIC* mg = tie_magic(gcb, av)) {
-        SV* result = nullptr;
-        tie_call(gcb, av, mg, "POP", 0, nullptr, 0, &result);
-        return result;
-    }
+    SV* settled = nullptr;
+    if (removal_settled(gcb, av, "POP", &settled))
+        return settled;
     xpvav* b = av_body(av);
     SV* sv = b->array[b->fill];
     b->array[b->fill--] = &gcb->sv_undef;
@@ -301,15 +314,9 @@ SV* av_remove_last(PERLGCB* gcb, AV* av)
 
 SV* av_remove_first(PERLGCB* gcb, AV* av)
 {
-    if (!av || av_highest_index(gcb, av) < 0)
-        return &gcb->sv_undef;
-    if (av->flags & SVf_READONLY)
-        fatal_error(gcb, no_modify);
-    if (MAGIC* mg = tie_magic(gcb, av)) {
-        SV* result = nullptr;
-        tie_call(gcb, av, mg, "SHIFT", 0, nullptr, 0, &result);
-        return result;
-    }
+    SV* settled = nullptr;
+    if (removal_settled(gcb, av, "SHIFT", &settled))
+        return settled;
     xpvav* b = av_body(av);
     SV* sv = b->array[0];
     if (b->avflags & AVf_REAL)
