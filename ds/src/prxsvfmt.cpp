@@ -2,6 +2,7 @@
 // precision, vectors and size letters, over a C argument list or an array of
 // values, and its entry points.
 #include <cstdio>
+#include <type_traits>
 
 #include "prxlibc.h"
 #include "prxmg.h"
@@ -40,6 +41,38 @@ int32_t next_i32(PERLGCB* gcb, ArgSource& a)
         return va_arg(*a.list, int);
     SV* sv = next_value(a);
     return sv ? static_cast<int32_t>(value_int(gcb, sv)) : 0;
+}
+
+// An integer argument by the conversion's sign (I is int64_t or uint64_t):
+// from the C list a short (h), a 64-bit integer (V, q) or an int; from the
+// values the number, cut to a short (h) or to 32 bits (l).
+template <class I>
+I next_integer(PERLGCB* gcb, ArgSource& a, char size)
+{
+    constexpr bool SIGNED = std::is_signed_v<I>;
+    using Short = std::conditional_t<SIGNED, int16_t, uint16_t>;
+    using Word = std::conditional_t<SIGNED, int32_t, uint32_t>;
+    using CInt = std::conditional_t<SIGNED, int, unsigned>;
+    if (a.list) {
+        if (size == 'h')
+            return static_cast<Short>(va_arg(*a.list, CInt));
+        if (size == 'V' || size == 'q')
+            return va_arg(*a.list, I);
+        return va_arg(*a.list, CInt);
+    }
+    SV* v = next_value(a);
+    I n = 0;
+    if (v) {
+        if constexpr (SIGNED)
+            n = value_int(gcb, v);
+        else
+            n = value_uint(gcb, v);
+    }
+    if (size == 'h')
+        return static_cast<Short>(n);
+    if (size == 'l')
+        return static_cast<Word>(n);
+    return n;
 }
 
 // The binary exponent of a frexp split: the biased exponent field minus
@@ -438,22 +471,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                         esignbuf[esignlen++] = plus;
                 }
             } else if (signed_conv) {
-                int64_t iv;
-                if (args) {
-                    if (size == 'h')
-                        iv = static_cast<int16_t>(va_arg(*args, int));
-                    else if (size == 'V' || size == 'q')
-                        iv = va_arg(*args, int64_t);
-                    else
-                        iv = va_arg(*args, int);
-                } else {
-                    SV* v = next_value(src);
-                    iv = v ? value_int(gcb, v) : 0;
-                    if (size == 'h')
-                        iv = static_cast<int16_t>(iv);
-                    else if (size == 'l')
-                        iv = static_cast<int32_t>(iv);
-                }
+                int64_t iv = next_integer<int64_t>(gcb, src, size);
                 if (iv >= 0) {
                     uv = static_cast<uint64_t>(iv);
                     if (plus)
@@ -463,21 +481,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                     esignbuf[esignlen++] = '-';
                 }
             } else if (c != 'p') {
-                if (args) {
-                    if (size == 'h')
-                        uv = static_cast<uint16_t>(va_arg(*args, unsigned));
-                    else if (size == 'V' || size == 'q')
-                        uv = va_arg(*args, uint64_t);
-                    else
-                        uv = va_arg(*args, unsigned);
-                } else {
-                    SV* v = next_value(src);
-                    uv = v ? value_uint(gcb, v) : 0;
-                    if (size == 'h')
-                        uv = static_cast<uint16_t>(uv);
-                    else if (size == 'l')
-                        uv = static_cast<uint32_t>(uv);
-                }
+                uv = next_integer<uint64_t>(gcb, src, size);
             }
         }
 
