@@ -6,6 +6,7 @@
 #include "prxmsg.h"
 #include "prxpool.h"
 #include "prxre.h"
+#include "prxregmatch.h"
 #include "prxsearch.h"
 #include "prxsv.h"
 #include "prxuni.h"
@@ -13,24 +14,12 @@
 
 namespace {
 
-inline uint8_t ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
-inline bool is_word(uint32_t c) { return (ctype(c) & HC_ALNUM) || c == '_'; }
-inline bool is_word_lc(uint32_t c) { return c < 0x80 && is_word(c); }
-inline bool is_space(uint32_t c) { return ctype(c) & HC_SPACE; }
-inline bool is_digit(uint32_t c) { return ctype(c) & HC_DIGIT; }
-inline bool utf8_mode(PERLGCB* gcb) { return gcb->re_match_flags & RF_UTF8; }
 bool debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
-
-inline int32_t skip_len(const char* p)
-{
-    uint8_t c = static_cast<uint8_t>(*p);
-    return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : c < 0xFC ? 5 : c < 0xFE ? 6 : c == 0xFE ? 7 : 13;
-}
 
 // Moves p by n characters: bytes, or UTF-8 characters in UTF-8 mode.
 const char* hop(PERLGCB* gcb, const char* p, int32_t n)
 {
-    return utf8_mode(gcb) ? re_step_chars(gcb, p, n) : p + n;
+    return re_utf8_mode(gcb) ? re_step_chars(gcb, p, n) : p + n;
 }
 
 // The text of a substring value and its length without the tail newline.
@@ -48,7 +37,7 @@ int64_t char_len(PERLGCB* gcb, SV* sv)
 {
     int64_t len = 0;
     const char* s = substr_text(gcb, sv, &len);
-    if (!utf8_mode(gcb))
+    if (!re_utf8_mode(gcb))
         return len;
     int64_t n = 0;
     for (int64_t i = 0; i < len; i++)
@@ -82,7 +71,7 @@ const char* scan_class(PERLGCB* gcb, re_compiled* rx, const char* s, const char*
             tmp = doevery;
         } else
             tmp = true;
-        s += utf8 ? skip_len(s) : 1;
+        s += utf8 ? re_char_skip(s) : 1;
     }
     return nullptr;
 }
@@ -141,7 +130,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
     case RE_NBOUND: {
         bool locale = c->type == RE_BOUNDL || c->type == RE_NBOUNDL;
         bool bound = c->type == RE_BOUND || c->type == RE_BOUNDL;
-        auto w = [&](uint8_t b) { return locale ? is_word_lc(b) : is_word(b); };
+        auto w = [&](uint8_t b) { return locale ? re_is_word_lc(b) : re_is_word(b); };
         bool tmp = s != startpos ? w(byte(s - 1)) : false;
         for (; s < strend; s++) {
             bool x = w(byte(s));
@@ -165,7 +154,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         bool locale = c->type == RE_BOUNDLUTF8 || c->type == RE_NBOUNDLUTF8;
         bool bound = c->type == RE_BOUNDUTF8 || c->type == RE_BOUNDLUTF8;
         auto word_cp = [&](uint32_t cp) {
-            return locale ? (cp < 0x80 ? is_word(cp) : cp < 0x100 ? false : uni_is_word(gcb, cp) != 0)
+            return locale ? (cp < 0x80 ? re_is_word(cp) : cp < 0x100 ? false : uni_is_word(gcb, cp) != 0)
                           : uni_is_word(gcb, cp) != 0;
         };
         auto word_at = [&](const char* p) {
@@ -180,7 +169,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
             tmp = word_cp(static_cast<uint32_t>(
                 utf8_decode(gcb, reinterpret_cast<const uint8_t*>(r), static_cast<uint64_t>(s - r), nullptr, 0)));
         }
-        for (; s < strend; s += skip_len(s)) {
+        for (; s < strend; s += re_char_skip(s)) {
             bool x = word_at(s);
             if (x != tmp) {
                 tmp = x;
@@ -194,39 +183,39 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         return nullptr;
     }
     case RE_ALNUM:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_word(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_word(byte(p)); });
     case RE_NALNUM:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_word(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_word(byte(p)); });
     case RE_ALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_word_lc(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_word_lc(byte(p)); });
     case RE_NALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_word_lc(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_word_lc(byte(p)); });
     case RE_SPACE:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_space(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_space(byte(p)); });
     case RE_NSPACE:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_space(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_space(byte(p)); });
     case RE_SPACEL:
         gcb->re_match_flags |= RF_TAINTED;
         return scan_class(gcb, rx, s, strend, norun, false,
-                          [&](const char* p) { return byte(p) < 0x80 && is_space(byte(p)); });
+                          [&](const char* p) { return byte(p) < 0x80 && re_is_space(byte(p)); });
     case RE_NSPACEL:
         gcb->re_match_flags |= RF_TAINTED;
         return scan_class(gcb, rx, s, strend, norun, false,
-                          [&](const char* p) { return !(byte(p) < 0x80 && is_space(byte(p))); });
+                          [&](const char* p) { return !(byte(p) < 0x80 && re_is_space(byte(p))); });
     case RE_DIGIT:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return is_digit(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_digit(byte(p)); });
     case RE_NDIGIT:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !is_digit(byte(p)); });
+        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_digit(byte(p)); });
     case RE_DIGITL:
         gcb->re_match_flags |= RF_TAINTED;
         return scan_class(gcb, rx, s, strend, norun, false,
-                          [&](const char* p) { return byte(p) < 0x80 && is_digit(byte(p)); });
+                          [&](const char* p) { return byte(p) < 0x80 && re_is_digit(byte(p)); });
     case RE_NDIGITL:
         gcb->re_match_flags |= RF_TAINTED;
         return scan_class(gcb, rx, s, strend, norun, false,
-                          [&](const char* p) { return !(byte(p) < 0x80 && is_digit(byte(p))); });
+                          [&](const char* p) { return !(byte(p) < 0x80 && re_is_digit(byte(p))); });
     case RE_ALNUMUTF8:
     case RE_NALNUMUTF8:
     case RE_ALNUMLUTF8:
@@ -255,8 +244,8 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
                 uint32_t cp = static_cast<uint32_t>(utf8_decode(gcb, u, 13, nullptr, 0));
                 if (cp < 0x100) {
                     bool a = cp < 0x80;
-                    in = a && ((kind == RE_ALNUM || kind == RE_NALNUM) ? is_word(cp)
-                               : (kind == RE_SPACE || kind == RE_NSPACE) ? is_space(cp) : is_digit(cp));
+                    in = a && ((kind == RE_ALNUM || kind == RE_NALNUM) ? re_is_word(cp)
+                               : (kind == RE_SPACE || kind == RE_NSPACE) ? re_is_space(cp) : re_is_digit(cp));
                 } else
                     in = (kind == RE_ALNUM || kind == RE_NALNUM) ? uni_is_word(gcb, cp) != 0
                        : (kind == RE_SPACE || kind == RE_NSPACE) ? uni_is_space(gcb, cp) != 0
@@ -329,7 +318,7 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
     int64_t end_shift = 0;
     bool ml_anch;
     const int32_t minlen = rx->minlen;
-    if (utf8_mode(gcb) != ((rx->reganch & REA_UTF8) != 0)) {
+    if (re_utf8_mode(gcb) != ((rx->reganch & REA_UTF8) != 0)) {
         // The mode of this pattern, whatever the last match left.
         if (rx->reganch & REA_UTF8)
             gcb->re_match_flags |= RF_UTF8;
@@ -650,7 +639,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
 {
     re_substr_info* sub = rx->substrs;
     int32_t minlen = rx->minlen;
-    bool utf8 = utf8_mode(gcb);
+    bool utf8 = re_utf8_mode(gcb);
 
     if (rx->reganch & (REA_BOL | REA_MBOL | REA_SBOL)) {
         // Anchored at a beginning: the start, and after newlines when allowed.
@@ -697,12 +686,12 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             if (*s == ch) {
                 if (re_try_at(gcb, rx, s))
                     return 1;
-                s += utf8 ? skip_len(s) : 1;
+                s += utf8 ? re_char_skip(s) : 1;
                 while (s < strend && *s == ch)
-                    s += utf8 ? skip_len(s) : 1;
+                    s += utf8 ? re_char_skip(s) : 1;
             }
             if (s < strend)
-                s += utf8 ? skip_len(s) : 1;
+                s += utf8 ? re_char_skip(s) : 1;
         }
         return 0;
     }
@@ -735,7 +724,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             while (s <= last1) {
                 if (re_try_at(gcb, rx, s))
                     return 1;
-                s += utf8 ? skip_len(s) : 1;
+                s += utf8 ? re_char_skip(s) : 1;
             }
         }
         return 0;
@@ -786,7 +775,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             return 1;
         if (s >= stop)
             return 0;
-        s += utf8 ? skip_len(s) : 1;
+        s += utf8 ? re_char_skip(s) : 1;
     }
 }
 

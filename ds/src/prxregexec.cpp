@@ -8,6 +8,7 @@
 #include "prxmsg.h"
 #include "prxpool.h"
 #include "prxre.h"
+#include "prxregmatch.h"
 #include "prxsearch.h"
 #include "prxuni.h"
 #include "prxutf8.h"
@@ -59,13 +60,6 @@ inline void bt_unwind(PERLGCB* gcb, int32_t level)
 
 // ---- character tests ------------------------------------------------------------------
 
-inline uint8_t ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
-inline bool is_word(uint32_t c) { return (ctype(c) & HC_ALNUM) || c == '_'; }
-inline bool is_word_lc(uint32_t c) { return c < 0x80 && is_word(c); }
-inline bool is_space(uint32_t c) { return ctype(c) & HC_SPACE; }
-inline bool is_digit(uint32_t c) { return ctype(c) & HC_DIGIT; }
-inline bool utf8_mode(PERLGCB* gcb) { return gcb->re_match_flags & RF_UTF8; }
-
 uint32_t decode_at(PERLGCB* gcb, const char* p)
 {
     return static_cast<uint32_t>(utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p), 13, nullptr, 0));
@@ -80,35 +74,17 @@ bool utf8_digit(PERLGCB* gcb, const char* p) { return utf8_is_digit(gcb, reinter
 bool lc_utf8_word(PERLGCB* gcb, const char* p)
 {
     uint32_t c = decode_at(gcb, p);
-    return c < 0x80 ? is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0;
+    return c < 0x80 ? re_is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0;
 }
 bool lc_utf8_space(PERLGCB* gcb, const char* p)
 {
     uint32_t c = decode_at(gcb, p);
-    return c < 0x80 ? is_space(c) : c < 0x100 ? false : uni_is_space(gcb, c) != 0;
+    return c < 0x80 ? re_is_space(c) : c < 0x100 ? false : uni_is_space(gcb, c) != 0;
 }
 bool lc_utf8_digit(PERLGCB* gcb, const char* p)
 {
     uint32_t c = decode_at(gcb, p);
-    return c < 0x80 ? is_digit(c) : c < 0x100 ? false : uni_is_digit(gcb, c) != 0;
-}
-
-inline int32_t skip_len(const char* p)
-{
-    uint8_t c = static_cast<uint8_t>(*p);
-    if (c < 0xC0)
-        return 1;
-    if (c < 0xE0)
-        return 2;
-    if (c < 0xF0)
-        return 3;
-    if (c < 0xF8)
-        return 4;
-    if (c < 0xFC)
-        return 5;
-    if (c < 0xFE)
-        return 6;
-    return c == 0xFE ? 7 : 13;
+    return c < 0x80 ? re_is_digit(c) : c < 0x100 ? false : uni_is_digit(gcb, c) != 0;
 }
 
 }  // namespace
@@ -124,7 +100,7 @@ int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
     }
     if (!match && (flags & RE_CLASS_NAMED)) {
         gcb->re_match_flags |= RF_TAINTED;
-        uint8_t t = ctype(c);
+        uint8_t t = re_ctype(c);
         bool a = c < 0x80;
         for (int32_t cc = 0; cc < RE_CC_COUNT && !match; cc++) {
             if (!re_class_bit(node, cc))
@@ -250,7 +226,7 @@ const char* re_step_chars_or_fail(PERLGCB* gcb, const char* p, int32_t n)
         while (n-- > 0) {
             if (p >= gcb->re_subject_end)
                 return nullptr;
-            p += skip_len(p);
+            p += re_char_skip(p);
         }
         return p;
     }
@@ -269,7 +245,7 @@ const char* re_step_chars(PERLGCB* gcb, const char* p, int32_t n)
 {
     if (n >= 0) {
         while (n-- > 0 && p < gcb->re_subject_end)
-            p += skip_len(p);
+            p += re_char_skip(p);
         return p;
     }
     while (n++ < 0 && p > gcb->re_subject_begin) {
@@ -296,7 +272,7 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
     auto utf8_count = [&](auto&& test) {
         hard = true;
         while (hardcount < max && scan < eol && test(scan)) {
-            scan += skip_len(scan);
+            scan += re_char_skip(scan);
             hardcount++;
         }
     };
@@ -351,47 +327,47 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
         });
         break;
     case RE_ALNUM:
-        while (scan < loceol && is_word(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && re_is_word(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_ALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && is_word_lc(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && re_is_word_lc(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NALNUM:
-        while (scan < loceol && !is_word(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && !re_is_word(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && !is_word_lc(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && !re_is_word_lc(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_SPACE:
-        while (scan < loceol && is_space(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && re_is_space(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_SPACEL:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && static_cast<uint8_t>(*scan) < 0x80 && is_space(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NSPACE:
-        while (scan < loceol && !is_space(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && !re_is_space(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NSPACEL:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && !(static_cast<uint8_t>(*scan) < 0x80 && is_space(static_cast<uint8_t>(*scan))))
+        while (scan < loceol && !(static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan))))
             scan++;
         break;
     case RE_DIGIT:
-        while (scan < loceol && is_digit(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && re_is_digit(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NDIGIT:
-        while (scan < loceol && !is_digit(static_cast<uint8_t>(*scan)))
+        while (scan < loceol && !re_is_digit(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_ALNUMUTF8:
@@ -445,13 +421,13 @@ int32_t re_count_general(PERLGCB* gcb, re_program_node* p, int32_t max, int32_t*
     const char* scan = start;
     int32_t count = 0;
     int32_t res = 1;
-    bool utf8 = utf8_mode(gcb);
+    bool utf8 = re_utf8_mode(gcb);
     while (gcb->re_input < loceol && ((scan = gcb->re_input), (res = re_match_nodes(gcb, p)) != 0)) {
         if (!count++) {
             int32_t l;
             if (utf8) {
                 l = 0;
-                for (const char* q = start; q < gcb->re_input; q += skip_len(q))
+                for (const char* q = start; q < gcb->re_input; q += re_char_skip(q))
                     l++;
             } else
                 l = static_cast<int32_t>(gcb->re_input - start);
@@ -496,7 +472,7 @@ inline bool could_work(PERLGCB* gcb, int32_t c1, int32_t c2, const char* p)
 
 const char* hop_back(PERLGCB* gcb, const char* p, int32_t n)
 {
-    return utf8_mode(gcb) ? re_step_chars(gcb, p, -n) : p - n;
+    return re_utf8_mode(gcb) ? re_step_chars(gcb, p, -n) : p - n;
 }
 
 // Case-blind comparison of a UTF-8 literal or group text at s with the
@@ -519,8 +495,8 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
         }
         if (a != b)
             return nullptr;
-        s += skip_len(s);
-        l += skip_len(l);
+        s += re_char_skip(s);
+        l += re_char_skip(l);
     }
     return l;
 }
@@ -601,7 +577,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
     bool minmod = false;
     int32_t logical = 0;
     bool sw = false;
-    const bool utf8 = utf8_mode(gcb);
+    const bool utf8 = re_utf8_mode(gcb);
 
     while (scan) {
         next = re_next_in_program(scan);
@@ -646,7 +622,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_SANYUTF8:
             if (locinput >= end)
                 sayNO;
-            locinput += skip_len(locinput);
+            locinput += re_char_skip(locinput);
             if (locinput > end)
                 sayNO;
             break;
@@ -658,7 +634,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_ANYUTF8:
             if (locinput >= end || *locinput == '\n')
                 sayNO;
-            locinput += skip_len(locinput);
+            locinput += re_char_skip(locinput);
             if (locinput > end)
                 sayNO;
             break;
@@ -714,7 +690,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                                           : re_in_class_utf8(gcb, scan, p) != 0;
             if (!in)
                 sayNO;
-            locinput += skip_len(locinput);
+            locinput += re_char_skip(locinput);
             break;
         }
         case RE_ANYOF: {
@@ -729,55 +705,55 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         }
         case RE_ALNUML:
             gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || !is_word_lc(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || !re_is_word_lc(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
         case RE_ALNUM:
-            if (locinput >= end || !is_word(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || !re_is_word(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
         case RE_NALNUML:
             gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || is_word_lc(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || re_is_word_lc(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
         case RE_NALNUM:
-            if (locinput >= end || is_word(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || re_is_word(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
         case RE_SPACEL:
             gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || !(static_cast<uint8_t>(*locinput) < 0x80 && is_space(static_cast<uint8_t>(*locinput))))
+            if (locinput >= end || !(static_cast<uint8_t>(*locinput) < 0x80 && re_is_space(static_cast<uint8_t>(*locinput))))
                 sayNO;
             locinput++;
             break;
         case RE_SPACE:
-            if (locinput >= end || !is_space(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || !re_is_space(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
         case RE_NSPACEL:
             gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || (static_cast<uint8_t>(*locinput) < 0x80 && is_space(static_cast<uint8_t>(*locinput))))
+            if (locinput >= end || (static_cast<uint8_t>(*locinput) < 0x80 && re_is_space(static_cast<uint8_t>(*locinput))))
                 sayNO;
             locinput++;
             break;
         case RE_NSPACE:
-            if (locinput >= end || is_space(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || re_is_space(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
         case RE_DIGIT:
-            if (locinput >= end || !is_digit(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || !re_is_digit(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
         case RE_NDIGIT:
-            if (locinput >= end || is_digit(static_cast<uint8_t>(*locinput)))
+            if (locinput >= end || re_is_digit(static_cast<uint8_t>(*locinput)))
                 sayNO;
             locinput++;
             break;
@@ -802,8 +778,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             uint8_t c = static_cast<uint8_t>(*locinput);
             bool in;
             if (c < 0x80) {
-                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? is_word(c)
-                   : (kind == RE_SPACE || kind == RE_NSPACE) ? is_space(c) : is_digit(c);
+                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? re_is_word(c)
+                   : (kind == RE_SPACE || kind == RE_NSPACE) ? re_is_space(c) : re_is_digit(c);
             } else if (locale) {
                 in = (kind == RE_ALNUM || kind == RE_NALNUM) ? lc_utf8_word(gcb, locinput)
                    : (kind == RE_SPACE || kind == RE_NSPACE) ? lc_utf8_space(gcb, locinput) : lc_utf8_digit(gcb, locinput);
@@ -813,7 +789,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             }
             if (in != positive)
                 sayNO;
-            locinput += skip_len(locinput);
+            locinput += re_char_skip(locinput);
             break;
         }
         case RE_BOUNDL:
@@ -826,11 +802,11 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             uint32_t nc = locinput < end ? static_cast<uint8_t>(*locinput) : 0;
             bool a, b;
             if (scan->type == RE_BOUND || scan->type == RE_NBOUND) {
-                a = is_word(ln);
-                b = locinput < end && is_word(nc);
+                a = re_is_word(ln);
+                b = locinput < end && re_is_word(nc);
             } else {
-                a = is_word_lc(ln);
-                b = locinput < end && is_word_lc(nc);
+                a = re_is_word_lc(ln);
+                b = locinput < end && re_is_word_lc(nc);
             }
             bool bound = a != b;
             if (bound != (scan->type == RE_BOUND || scan->type == RE_BOUNDL))
@@ -846,12 +822,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             bool locale = scan->type == RE_BOUNDLUTF8 || scan->type == RE_NBOUNDLUTF8;
             bool a;
             if (locinput == gcb->re_search_start)
-                a = is_word(gcb->re_prev_char) && (!locale || gcb->re_prev_char < 0x80);
+                a = re_is_word(gcb->re_prev_char) && (!locale || gcb->re_prev_char < 0x80);
             else {
                 const char* r = re_step_chars(gcb, locinput, -1);
                 uint32_t c = static_cast<uint32_t>(
                     utf8_decode(gcb, reinterpret_cast<const uint8_t*>(r), static_cast<uint64_t>(locinput - r), nullptr, 0));
-                a = locale ? (c < 0x80 ? is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0)
+                a = locale ? (c < 0x80 ? re_is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0)
                            : uni_is_word(gcb, c) != 0;
             }
             bool b = false;

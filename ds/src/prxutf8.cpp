@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr uint8_t skip_of(unsigned b)
-{
-    return b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : b < 0xFC ? 5 : b < 0xFE ? 6 : b == 0xFE ? 7 : 13;
-}
 struct SkipTable {
     uint8_t v[256];
 };
@@ -22,7 +18,7 @@ constexpr SkipTable make_skip_table()
 {
     SkipTable t{};
     for (unsigned b = 0; b < 256; b++)
-        t.v[b] = skip_of(b);
+        t.v[b] = utf8_skip_of(static_cast<uint8_t>(b));
     return t;
 }
 constexpr SkipTable SKIP = make_skip_table();

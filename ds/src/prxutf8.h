@@ -4,7 +4,12 @@
 
 #include "prx.h"
 
-// Length of the sequence a byte starts (continuation bytes: 1).
+// Length of the sequence a byte starts (continuation bytes: 1), computed
+// and as a table.
+constexpr uint8_t utf8_skip_of(uint8_t b)
+{
+    return b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : b < 0xFC ? 5 : b < 0xFE ? 6 : b == 0xFE ? 7 : 13;
+}
 extern const uint8_t utf8_skip_table[256];
 
 // Decoder flags: each bit allows one malformation.
