@@ -153,24 +153,9 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
     case RE_NBOUNDUTF8: {
         bool locale = c->type == RE_BOUNDLUTF8 || c->type == RE_NBOUNDLUTF8;
         bool bound = c->type == RE_BOUNDUTF8 || c->type == RE_BOUNDLUTF8;
-        auto word_cp = [&](uint32_t cp) {
-            return locale ? (cp < 0x80 ? re_is_word(cp) : cp < 0x100 ? false : uni_is_word(gcb, cp) != 0)
-                          : uni_is_word(gcb, cp) != 0;
-        };
-        auto word_at = [&](const char* p) {
-            if (locale)
-                return word_cp(static_cast<uint32_t>(
-                    utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p), 13, nullptr, 0)));
-            return utf8_is_word(gcb, reinterpret_cast<const uint8_t*>(p)) != 0;
-        };
-        bool tmp = false;
-        if (s != startpos) {
-            const char* r = re_step_chars(gcb, s, -1);
-            tmp = word_cp(static_cast<uint32_t>(
-                utf8_decode(gcb, reinterpret_cast<const uint8_t*>(r), static_cast<uint64_t>(s - r), nullptr, 0)));
-        }
+        bool tmp = s != startpos && re_word_cp(gcb, re_decode_before(gcb, s), locale);
         for (; s < strend; s += re_char_skip(s)) {
-            bool x = word_at(s);
+            bool x = re_word_at(gcb, s, locale);
             if (x != tmp) {
                 tmp = x;
                 if (bound && (norun || re_try_at(gcb, rx, s)))
@@ -232,27 +217,17 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         uint8_t kind = re_node_kinds[op];
         bool locale = op == RE_ALNUMLUTF8 || op == RE_NALNUMLUTF8 || op == RE_SPACELUTF8 || op == RE_NSPACELUTF8 ||
                       op == RE_DIGITLUTF8 || op == RE_NDIGITLUTF8;
-        bool positive = kind == RE_ALNUM || kind == RE_SPACE || kind == RE_DIGIT;
+        bool positive = re_kind_positive(kind);
         if (locale)
             gcb->re_match_flags |= RF_TAINTED;
         return scan_class(gcb, rx, s, strend, norun, true, [&](const char* p) {
-            const uint8_t* u = reinterpret_cast<const uint8_t*>(p);
             bool in;
-            if ((kind == RE_SPACE || kind == RE_NSPACE) && *p == ' ')
+            if (re_kind_space(kind) && *p == ' ')
                 in = true;
-            else if (locale) {
-                uint32_t cp = static_cast<uint32_t>(utf8_decode(gcb, u, 13, nullptr, 0));
-                if (cp < 0x100) {
-                    bool a = cp < 0x80;
-                    in = a && ((kind == RE_ALNUM || kind == RE_NALNUM) ? re_is_word(cp)
-                               : (kind == RE_SPACE || kind == RE_NSPACE) ? re_is_space(cp) : re_is_digit(cp));
-                } else
-                    in = (kind == RE_ALNUM || kind == RE_NALNUM) ? uni_is_word(gcb, cp) != 0
-                       : (kind == RE_SPACE || kind == RE_NSPACE) ? uni_is_space(gcb, cp) != 0
-                                                                 : uni_is_digit(gcb, cp) != 0;
-            } else
-                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? utf8_is_word(gcb, u) != 0
-                   : (kind == RE_SPACE || kind == RE_NSPACE) ? utf8_is_space(gcb, u) != 0 : utf8_is_digit(gcb, u) != 0;
+            else if (locale)
+                in = re_kind_lc(gcb, kind, re_decode_at(gcb, p));
+            else
+                in = re_kind_utf8(gcb, kind, p);
             return in == positive;
         });
     }

@@ -58,36 +58,9 @@ inline void bt_unwind(PERLGCB* gcb, int32_t level)
         gcb->re_bt_ix = level;
 }
 
-// ---- character tests ------------------------------------------------------------------
-
-uint32_t decode_at(PERLGCB* gcb, const char* p)
-{
-    return static_cast<uint32_t>(utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p), 13, nullptr, 0));
-}
-
-// A UTF-8 test against one of the cached property tests.
-bool utf8_word(PERLGCB* gcb, const char* p) { return utf8_is_word(gcb, reinterpret_cast<const uint8_t*>(p)); }
-bool utf8_space(PERLGCB* gcb, const char* p) { return utf8_is_space(gcb, reinterpret_cast<const uint8_t*>(p)); }
-bool utf8_digit(PERLGCB* gcb, const char* p) { return utf8_is_digit(gcb, reinterpret_cast<const uint8_t*>(p)); }
-
-// The locale UTF-8 tests: ASCII by the host table, 0x80-0xFF never, above by Unicode.
-bool lc_utf8_word(PERLGCB* gcb, const char* p)
-{
-    uint32_t c = decode_at(gcb, p);
-    return c < 0x80 ? re_is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0;
-}
-bool lc_utf8_space(PERLGCB* gcb, const char* p)
-{
-    uint32_t c = decode_at(gcb, p);
-    return c < 0x80 ? re_is_space(c) : c < 0x100 ? false : uni_is_space(gcb, c) != 0;
-}
-bool lc_utf8_digit(PERLGCB* gcb, const char* p)
-{
-    uint32_t c = decode_at(gcb, p);
-    return c < 0x80 ? re_is_digit(c) : c < 0x100 ? false : uni_is_digit(gcb, c) != 0;
-}
-
 }  // namespace
+
+// ---- class tests ---------------------------------------------------------------------
 
 int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
 {
@@ -371,38 +344,38 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
             scan++;
         break;
     case RE_ALNUMUTF8:
-        utf8_count([&](const char* s) { return utf8_word(gcb, s); });
+        utf8_count([&](const char* s) { return re_utf8_word(gcb, s); });
         break;
     case RE_NALNUMUTF8:
-        utf8_count([&](const char* s) { return !utf8_word(gcb, s); });
+        utf8_count([&](const char* s) { return !re_utf8_word(gcb, s); });
         break;
     case RE_ALNUMLUTF8:
         gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return lc_utf8_word(gcb, s); });
+        utf8_count([&](const char* s) { return re_lc_word(gcb, re_decode_at(gcb, s)); });
         break;
     case RE_NALNUMLUTF8:
         gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return !lc_utf8_word(gcb, s); });
+        utf8_count([&](const char* s) { return !re_lc_word(gcb, re_decode_at(gcb, s)); });
         break;
     case RE_SPACEUTF8:
-        utf8_count([&](const char* s) { return *s == ' ' || utf8_space(gcb, s); });
+        utf8_count([&](const char* s) { return *s == ' ' || re_utf8_space(gcb, s); });
         break;
     case RE_NSPACEUTF8:
-        utf8_count([&](const char* s) { return !(*s == ' ' || utf8_space(gcb, s)); });
+        utf8_count([&](const char* s) { return !(*s == ' ' || re_utf8_space(gcb, s)); });
         break;
     case RE_SPACELUTF8:
         gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return *s == ' ' || lc_utf8_space(gcb, s); });
+        utf8_count([&](const char* s) { return *s == ' ' || re_lc_space(gcb, re_decode_at(gcb, s)); });
         break;
     case RE_NSPACELUTF8:
         gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return !(*s == ' ' || lc_utf8_space(gcb, s)); });
+        utf8_count([&](const char* s) { return !(*s == ' ' || re_lc_space(gcb, re_decode_at(gcb, s))); });
         break;
     case RE_DIGITUTF8:
-        utf8_count([&](const char* s) { return utf8_digit(gcb, s); });
+        utf8_count([&](const char* s) { return re_utf8_digit(gcb, s); });
         break;
     case RE_NDIGITUTF8:
-        utf8_count([&](const char* s) { return !utf8_digit(gcb, s); });
+        utf8_count([&](const char* s) { return !re_utf8_digit(gcb, s); });
         break;
     default:
         break;
@@ -485,8 +458,8 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
             return nullptr;
         uint64_t a, b;
         if (locale_form) {
-            uint32_t ca = decode_at(gcb, s);
-            uint32_t cb = decode_at(gcb, l);
+            uint32_t ca = re_decode_at(gcb, s);
+            uint32_t cb = re_decode_at(gcb, l);
             a = ca < 256 ? g_host_vector->lower[ca] : uni_to_lower(gcb, ca);
             b = cb < 256 ? g_host_vector->lower[cb] : uni_to_lower(gcb, cb);
         } else {
@@ -774,20 +747,15 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (locale)
                 gcb->re_match_flags |= RF_TAINTED;
             uint8_t kind = re_node_kinds[op];
-            bool positive = kind == RE_ALNUM || kind == RE_SPACE || kind == RE_DIGIT;
             uint8_t c = static_cast<uint8_t>(*locinput);
             bool in;
-            if (c < 0x80) {
-                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? re_is_word(c)
-                   : (kind == RE_SPACE || kind == RE_NSPACE) ? re_is_space(c) : re_is_digit(c);
-            } else if (locale) {
-                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? lc_utf8_word(gcb, locinput)
-                   : (kind == RE_SPACE || kind == RE_NSPACE) ? lc_utf8_space(gcb, locinput) : lc_utf8_digit(gcb, locinput);
-            } else {
-                in = (kind == RE_ALNUM || kind == RE_NALNUM) ? utf8_word(gcb, locinput)
-                   : (kind == RE_SPACE || kind == RE_NSPACE) ? utf8_space(gcb, locinput) : utf8_digit(gcb, locinput);
-            }
-            if (in != positive)
+            if (c < 0x80)
+                in = re_kind_byte(kind, c);
+            else if (locale)
+                in = re_kind_lc(gcb, kind, re_decode_at(gcb, locinput));
+            else
+                in = re_kind_utf8(gcb, kind, locinput);
+            if (in != re_kind_positive(kind))
                 sayNO;
             locinput += re_char_skip(locinput);
             break;
@@ -823,16 +791,9 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             bool a;
             if (locinput == gcb->re_search_start)
                 a = re_is_word(gcb->re_prev_char) && (!locale || gcb->re_prev_char < 0x80);
-            else {
-                const char* r = re_step_chars(gcb, locinput, -1);
-                uint32_t c = static_cast<uint32_t>(
-                    utf8_decode(gcb, reinterpret_cast<const uint8_t*>(r), static_cast<uint64_t>(locinput - r), nullptr, 0));
-                a = locale ? (c < 0x80 ? re_is_word(c) : c < 0x100 ? false : uni_is_word(gcb, c) != 0)
-                           : uni_is_word(gcb, c) != 0;
-            }
-            bool b = false;
-            if (locinput < end)
-                b = locale ? lc_utf8_word(gcb, locinput) : utf8_word(gcb, locinput);
+            else
+                a = re_word_cp(gcb, re_decode_before(gcb, locinput), locale);
+            bool b = locinput < end && re_word_at(gcb, locinput, locale);
             bool bound = a != b;
             if (bound != (scan->type == RE_BOUNDUTF8 || scan->type == RE_BOUNDLUTF8))
                 sayNO;
