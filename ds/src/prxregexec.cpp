@@ -193,19 +193,24 @@ void re_restore_saved_position(PERLGCB* gcb, void*)
     gcb->re_eval_set = 0;
 }
 
-const char* re_step_chars_or_fail(PERLGCB* gcb, const char* p, int32_t n)
+namespace {
+
+// Moves p by n UTF-8 characters (back when n < 0). At an end of the subject
+// the move stops there, or, when FAIL, gives null.
+template <bool FAIL>
+const char* step_chars(PERLGCB* gcb, const char* p, int32_t n)
 {
     if (n >= 0) {
         while (n-- > 0) {
             if (p >= gcb->re_subject_end)
-                return nullptr;
+                return FAIL ? nullptr : p;
             p += re_char_skip(p);
         }
         return p;
     }
     while (n++ < 0) {
         if (p <= gcb->re_subject_begin)
-            return nullptr;
+            return FAIL ? nullptr : p;
         p--;
         if (static_cast<uint8_t>(*p) & 0x80)
             while (p > gcb->re_subject_begin && (static_cast<uint8_t>(*p) & 0xC0) == 0x80)
@@ -214,21 +219,11 @@ const char* re_step_chars_or_fail(PERLGCB* gcb, const char* p, int32_t n)
     return p;
 }
 
-const char* re_step_chars(PERLGCB* gcb, const char* p, int32_t n)
-{
-    if (n >= 0) {
-        while (n-- > 0 && p < gcb->re_subject_end)
-            p += re_char_skip(p);
-        return p;
-    }
-    while (n++ < 0 && p > gcb->re_subject_begin) {
-        p--;
-        if (static_cast<uint8_t>(*p) & 0x80)
-            while (p > gcb->re_subject_begin && (static_cast<uint8_t>(*p) & 0xC0) == 0x80)
-                p--;
-    }
-    return p;
-}
+}  // namespace
+
+const char* re_step_chars_or_fail(PERLGCB* gcb, const char* p, int32_t n) { return step_chars<true>(gcb, p, n); }
+
+const char* re_step_chars(PERLGCB* gcb, const char* p, int32_t n) { return step_chars<false>(gcb, p, n); }
 
 // ---- repeat counting --------------------------------------------------------------------
 
