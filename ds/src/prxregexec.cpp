@@ -469,6 +469,34 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
     return l;
 }
 
+// The literal or group text s of len bytes against the subject at p (the
+// subject ends at end): exactly, or case-blind (fold; by the locale rule
+// when locale), in UTF-8 mode a case-blind one character by character. On a
+// match p moves past it. Inlined into every node that compares text.
+[[gnu::always_inline]] inline bool compare_text(PERLGCB* gcb, const char* s, int32_t len, const char*& p,
+                                                const char* end, bool fold, bool locale, bool utf8)
+{
+    if (fold && utf8) {
+        const char* l = utf8_fold_compare(gcb, s, s + len, p, locale);
+        if (!l)
+            return false;
+        p = l;
+        return true;
+    }
+    if (p >= end)
+        return false;
+    uint8_t c0 = static_cast<uint8_t>(*s);
+    uint8_t n0 = static_cast<uint8_t>(*p);
+    if (c0 != n0 && (!fold || c0 != gcb->fold_table[n0]))
+        return false;
+    if (end - p < len)
+        return false;
+    if (len > 1 && (fold ? mem_casecmp(gcb, s, p, len) != 0 : std::memcmp(s, p, static_cast<size_t>(len)) != 0))
+        return false;
+    p += len;
+    return true;
+}
+
 [[noreturn]] void panic(PERLGCB* gcb, const char* message) { fatal_error(gcb, "%s", message); }
 
 // The recursion-limit warning of a general repeat that reached the maximum.
@@ -612,41 +640,16 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             locinput++;
             break;
         case RE_EXACT: {
-            const char* s = re_text(scan);
-            int32_t ln = scan->flags;
-            if (locinput >= end || *s != *locinput)
+            if (!compare_text(gcb, re_text(scan), scan->flags, locinput, end, false, false, utf8))
                 sayNO;
-            if (end - locinput < ln)
-                sayNO;
-            if (ln > 1 && std::memcmp(s, locinput, static_cast<size_t>(ln)) != 0)
-                sayNO;
-            locinput += ln;
             break;
         }
         case RE_EXACTFL:
             gcb->re_match_flags |= RF_TAINTED;
             [[fallthrough]];
         case RE_EXACTF: {
-            const char* s = re_text(scan);
-            int32_t ln = scan->flags;
-            if (utf8) {
-                const char* l = utf8_fold_compare(gcb, s, s + ln, locinput, scan->type == RE_EXACTFL);
-                if (!l)
-                    sayNO;
-                locinput = l;
-                break;
-            }
-            if (locinput >= end)
+            if (!compare_text(gcb, re_text(scan), scan->flags, locinput, end, true, scan->type == RE_EXACTFL, utf8))
                 sayNO;
-            uint8_t c0 = static_cast<uint8_t>(*s);
-            uint8_t n0 = static_cast<uint8_t>(*locinput);
-            if (c0 != n0 && c0 != gcb->fold_table[n0])
-                sayNO;
-            if (end - locinput < ln)
-                sayNO;
-            if (ln > 1 && mem_casecmp(gcb, s, locinput, ln))
-                sayNO;
-            locinput += ln;
             break;
         }
         case RE_ANYOFUTF8: {
@@ -810,27 +813,9 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 sayNO;
             if (ln == gcb->re_ends[n])
                 break;
-            const char* s = bostr + ln;
-            int32_t len = gcb->re_ends[n] - ln;
-            if (utf8 && scan->type != RE_REF) {
-                const char* l = utf8_fold_compare(gcb, s, s + len, locinput, scan->type == RE_REFFL);
-                if (!l)
-                    sayNO;
-                locinput = l;
-                break;
-            }
-            if (locinput >= end)
+            if (!compare_text(gcb, bostr + ln, gcb->re_ends[n] - ln, locinput, end, scan->type != RE_REF,
+                              scan->type == RE_REFFL, utf8))
                 sayNO;
-            uint8_t c0 = static_cast<uint8_t>(*s);
-            uint8_t n0 = static_cast<uint8_t>(*locinput);
-            if (c0 != n0 && (scan->type == RE_REF || c0 != gcb->fold_table[n0]))
-                sayNO;
-            if (end - locinput < len)
-                sayNO;
-            if (len > 1 && (scan->type == RE_REF ? std::memcmp(s, locinput, static_cast<size_t>(len)) != 0
-                                                 : mem_casecmp(gcb, s, locinput, len) != 0))
-                sayNO;
-            locinput += len;
             break;
         }
         case RE_NOTHING:
