@@ -538,6 +538,36 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p)
 
 int32_t match_body(PERLGCB* gcb, re_program_node* scan);
 
+// Tries node with the captures above the loop's paren floor saved: on
+// success the save is dropped, on failure the captures are put back.
+[[gnu::always_inline]] inline bool try_keeping_captures(PERLGCB* gcb, re_loop_frame* cc, re_program_node* node)
+{
+    int32_t cp = re_save_captures(gcb, cc->paren_floor);
+    int32_t lastcp = gcb->re_bt_ix;
+    if (re_match_nodes(gcb, node)) {
+        bt_unwind(gcb, cp);
+        return true;
+    }
+    bt_unwind(gcb, lastcp);
+    restore_captures(gcb);
+    return false;
+}
+
+// Tries what follows the loop, with the outer loop current (and, when
+// keeping, the captures saved as try_keeping_captures does). On failure the
+// outer loop's count is put back and this loop is current again.
+[[gnu::always_inline]] inline bool try_after_loop(PERLGCB* gcb, re_loop_frame* cc, bool keeping)
+{
+    gcb->re_current_repeat = cc->outer;
+    int32_t ln = cc->outer ? cc->outer->count : 0;
+    if (keeping ? try_keeping_captures(gcb, cc, cc->continuation) : re_match_nodes(gcb, cc->continuation) != 0)
+        return true;
+    if (cc->outer)
+        cc->outer->count = ln;
+    gcb->re_current_repeat = cc;
+    return false;
+}
+
 }  // namespace
 
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
@@ -916,13 +946,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
 
             // An empty repetition once the minimum is reached ends the loop.
             if (locinput == cc->last_position && n >= cc->min) {
-                gcb->re_current_repeat = cc->outer;
-                int32_t ln = cc->outer ? cc->outer->count : 0;
-                if (re_match_nodes(gcb, cc->continuation))
+                if (try_after_loop(gcb, cc, false))
                     sayYES;
-                if (cc->outer)
-                    cc->outer->count = ln;
-                gcb->re_current_repeat = cc;
                 sayNO;
             }
             if (n < cc->min) {
@@ -937,19 +962,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (scan->flags && already_tried(gcb, scan, locinput))
                 sayNO;
             if (cc->minimal) {
-                gcb->re_current_repeat = cc->outer;
-                int32_t ln = cc->outer ? cc->outer->count : 0;
-                int32_t cp = re_save_captures(gcb, cc->paren_floor);
-                int32_t lastcp = gcb->re_bt_ix;
-                if (re_match_nodes(gcb, cc->continuation)) {
-                    bt_unwind(gcb, cp);
+                if (try_after_loop(gcb, cc, true))
                     sayYES;
-                }
-                bt_unwind(gcb, lastcp);
-                restore_captures(gcb);
-                if (cc->outer)
-                    cc->outer->count = ln;
-                gcb->re_current_repeat = cc;
                 if (n >= cc->max) {
                     warn_recursion_limit(gcb, n);
                     sayNO;
@@ -957,41 +971,22 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 gcb->re_input = locinput;
                 cc->count = n;
                 cc->last_position = locinput;
-                cp = re_save_captures(gcb, cc->paren_floor);
-                lastcp = gcb->re_bt_ix;
-                if (re_match_nodes(gcb, cc->body)) {
-                    bt_unwind(gcb, cp);
+                if (try_keeping_captures(gcb, cc, cc->body))
                     sayYES;
-                }
-                bt_unwind(gcb, lastcp);
-                restore_captures(gcb);
                 cc->count = n - 1;
                 cc->last_position = lastloc;
                 sayNO;
             }
             if (n < cc->max) {
-                int32_t cp = re_save_captures(gcb, cc->paren_floor);
                 cc->count = n;
                 cc->last_position = locinput;
-                int32_t lastcp = gcb->re_bt_ix;
-                if (re_match_nodes(gcb, cc->body)) {
-                    bt_unwind(gcb, cp);
+                if (try_keeping_captures(gcb, cc, cc->body))
                     sayYES;
-                }
-                bt_unwind(gcb, lastcp);
-                restore_captures(gcb);
                 gcb->re_input = locinput;
             }
             warn_recursion_limit(gcb, n);
-            gcb->re_current_repeat = cc->outer;
-            {
-                int32_t ln = cc->outer ? cc->outer->count : 0;
-                if (re_match_nodes(gcb, cc->continuation))
-                    sayYES;
-                if (cc->outer)
-                    cc->outer->count = ln;
-            }
-            gcb->re_current_repeat = cc;
+            if (try_after_loop(gcb, cc, false))
+                sayYES;
             cc->count = n - 1;
             cc->last_position = lastloc;
             sayNO;
