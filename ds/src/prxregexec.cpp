@@ -538,6 +538,23 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p)
 
 int32_t match_body(PERLGCB* gcb, re_program_node* scan);
 
+// A repeat that captures its body's group: the group counts as opened and
+// as the highest seen.
+inline void note_group(PERLGCB* gcb, int32_t paren)
+{
+    if (paren > gcb->re_open_high)
+        gcb->re_open_high = paren;
+    if (static_cast<uint32_t>(paren) > *gcb->re_last_group)
+        *gcb->re_last_group = static_cast<uint32_t>(paren);
+}
+
+// The node an offset argument leads to; an offset of 0 leads nowhere.
+inline re_program_node* jump_target(re_program_node* scan)
+{
+    re_program_node* to = scan + static_cast<int32_t>(re_arg(scan));
+    return to == scan ? nullptr : to;
+}
+
 // Tries node with the captures above the loop's paren floor saved: on
 // success the save is dropped, on failure the captures are put back.
 [[gnu::always_inline]] inline bool try_keeping_captures(PERLGCB* gcb, re_loop_frame* cc, re_program_node* node)
@@ -997,10 +1014,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             int32_t n = re_arg_max(scan);
             int32_t paren = scan->flags;
             if (paren) {
-                if (paren > gcb->re_open_high)
-                    gcb->re_open_high = paren;
-                if (static_cast<uint32_t>(paren) > *gcb->re_last_group)
-                    *gcb->re_last_group = static_cast<uint32_t>(paren);
+                note_group(gcb, paren);
             }
             re_program_node* body = scan + 2;
             if (paren)
@@ -1071,10 +1085,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             re_program_node* body;
             if (scan->type == RE_CURLYN) {
                 paren = scan->flags;
-                if (paren > gcb->re_open_high)
-                    gcb->re_open_high = paren;
-                if (static_cast<uint32_t>(paren) > *gcb->re_last_group)
-                    *gcb->re_last_group = static_cast<uint32_t>(paren);
+                note_group(gcb, paren);
                 ln = re_arg_min(scan);
                 n = re_arg_max(scan);
                 body = re_next_node(gcb, scan + 2);
@@ -1193,9 +1204,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 if (logical) {
                     logical = 0;
                     sw = false;
-                    next = scan + static_cast<int32_t>(re_arg(scan));
-                    if (next == scan)
-                        next = nullptr;
+                    next = jump_target(scan);
                     break;
                 }
                 sayNO;
@@ -1206,15 +1215,11 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             }
             if (scan->type == RE_SUSPEND)
                 locinput = gcb->re_input;
-            next = scan + static_cast<int32_t>(re_arg(scan));
-            if (next == scan)
-                next = nullptr;
+            next = jump_target(scan);
             break;
         }
         case RE_LONGJMP:
-            next = scan + static_cast<int32_t>(re_arg(scan));
-            if (next == scan)
-                next = nullptr;
+            next = jump_target(scan);
             break;
         case RE_END:
             if (locinput < gcb->re_till)
