@@ -114,6 +114,19 @@ void* body_take(PERLGCB* gcb, uint32_t type)
     return cell;
 }
 
+namespace {
+
+// A zeroed body from the arena of type.
+template <class B>
+B* zeroed_body(PERLGCB* gcb, uint32_t type)
+{
+    B* b = static_cast<B*>(body_take(gcb, type));
+    std::memset(b, 0, sizeof *b);
+    return b;
+}
+
+}  // namespace
+
 void body_give(PERLGCB* gcb, uint32_t type, void* cell)
 {
     *static_cast<void**>(cell) = gcb->body_free_list[type];
@@ -239,6 +252,12 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
     // A string buffer the value owns; a referent or a borrowed buffer is
     // not one.
     bool owns_buffer = old >= SVt_PV && pv && len != 0;
+    // The bodies of the magic kinds begin with the fields of xpvmg: the old
+    // contents go there, and the body becomes the value's.
+    auto carry_common = [&](auto* b) {
+        b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
+        sv->any = b;
+    };
     switch (type) {
     case SVt_IV: {
         void* cell = body_take(gcb, type);
@@ -282,25 +301,16 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
         sv->any = b;
         break;
     }
-    case SVt_PVBM: {
-        xpvbm* b = static_cast<xpvbm*>(body_take(gcb, type));
-        std::memset(b, 0, sizeof *b);
-        b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
-        sv->any = b;
+    case SVt_PVBM:
+        carry_common(zeroed_body<xpvbm>(gcb, type));
         break;
-    }
-    case SVt_PVLV: {
-        xpvlv* b = static_cast<xpvlv*>(body_take(gcb, type));
-        std::memset(b, 0, sizeof *b);
-        b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
-        sv->any = b;
+    case SVt_PVLV:
+        carry_common(zeroed_body<xpvlv>(gcb, type));
         break;
-    }
     case SVt_PVAV: {
         if (owns_buffer)
             pool_free(pv);
-        xpvav* b = static_cast<xpvav*>(body_take(gcb, type));
-        std::memset(b, 0, sizeof *b);
+        xpvav* b = zeroed_body<xpvav>(gcb, type);
         b->fill = -1;
         b->max = -1;
         b->magic = magic;
@@ -311,37 +321,25 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
     case SVt_PVHV: {
         if (owns_buffer)
             pool_free(pv);
-        xpvhv* b = static_cast<xpvhv*>(body_take(gcb, type));
-        std::memset(b, 0, sizeof *b);
+        xpvhv* b = zeroed_body<xpvhv>(gcb, type);
         b->magic = magic;
         b->stash = stash;
         sv->any = b;
         break;
     }
-    case SVt_PVCV: {
-        xpvcv* b = static_cast<xpvcv*>(body_take(gcb, type));
-        std::memset(b, 0, sizeof *b);
-        b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
-        sv->any = b;
+    case SVt_PVCV:
+        carry_common(zeroed_body<xpvcv>(gcb, type));
         break;
-    }
-    case SVt_PVGV: {
-        xpvgv* b = new_single_body<xpvgv>();
-        b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
-        sv->any = b;
+    case SVt_PVGV:
+        carry_common(new_single_body<xpvgv>());
         break;
-    }
-    case SVt_PVFM: {
-        xpvfm* b = new_single_body<xpvfm>();
-        b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
-        sv->any = b;
+    case SVt_PVFM:
+        carry_common(new_single_body<xpvfm>());
         break;
-    }
     case SVt_PVIO: {
         xpvio* b = new_single_body<xpvio>();
-        b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
+        carry_common(b);
         b->page_len = 60;
-        sv->any = b;
         break;
     }
     default:
