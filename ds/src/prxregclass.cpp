@@ -179,6 +179,32 @@ void warn_false_range(PERLGCB* gcb, const char* rangebegin, const char* tmpl)
     re_fail_formatted(gcb, gcb->re_parse, "Invalid [] range \"%*.*s\"", msg);
 }
 
+// Whether the class goes on with a '-' that is not its last character.
+bool at_range_dash(PERLGCB* gcb, const char* end)
+{
+    return gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']';
+}
+
+// The range bookkeeping after a member value: the end of a range must not
+// lie below its start, and the range closes; a member followed by a range
+// dash (taken) opens one and answers true, as it waits for the range's end.
+bool range_opens(PERLGCB* gcb, const char* end, uint32_t value, const char* rangebegin, bool* range,
+                 uint32_t* lastvalue)
+{
+    if (*range) {
+        if (*lastvalue > value)
+            fail_invalid_range(gcb, rangebegin);
+        *range = false;
+        return false;
+    }
+    *lastvalue = value;
+    if (!at_range_dash(gcb, end))
+        return false;
+    gcb->re_parse++;
+    *range = true;
+    return true;
+}
+
 }  // namespace
 
 int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value)
@@ -316,7 +342,7 @@ re_program_node* re_parse_class(PERLGCB* gcb)
                             re_bitmap_set(cls->bitmap, static_cast<uint8_t>(c));
             }
             // \w- : the "-" is a member of its own.
-            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
+            if (at_range_dash(gcb, end)) {
                 gcb->re_parse++;
                 warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
                 if (cls)
@@ -324,18 +350,8 @@ re_program_node* re_parse_class(PERLGCB* gcb)
             }
             continue;
         }
-        if (range) {
-            if (lastvalue > value)
-                fail_invalid_range(gcb, rangebegin);
-            range = false;
-        } else {
-            lastvalue = value;
-            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
-                gcb->re_parse++;
-                range = true;
-                continue;
-            }
-        }
+        if (range_opens(gcb, end, value, rangebegin, &range, &lastvalue))
+            continue;
         if (cls)
             for (uint32_t c = lastvalue; c <= value && c < 256; c++)
                 re_bitmap_set(cls->bitmap, static_cast<uint8_t>(c));
@@ -427,7 +443,7 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
             }
             if (listing)
                 sv_append_formatted(gcb, listing, "%cutf8::%s\n", (named & 1) ? '!' : '+', props[named >> 1]);
-            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
+            if (at_range_dash(gcb, end)) {
                 gcb->re_parse++;
                 warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
                 if (listing)
@@ -435,18 +451,8 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
             }
             continue;
         }
-        if (range) {
-            if (lastvalue > value)
-                fail_invalid_range(gcb, rangebegin);
-            range = false;
-        } else {
-            lastvalue = value;
-            if (gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']') {
-                gcb->re_parse++;
-                range = true;
-                continue;
-            }
-        }
+        if (range_opens(gcb, end, value, rangebegin, &range, &lastvalue))
+            continue;
         if (listing) {
             if (lastvalue == value)
                 sv_append_formatted(gcb, listing, "%04lx\n", static_cast<unsigned long>(value));
