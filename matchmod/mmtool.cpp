@@ -225,7 +225,12 @@ int32_t xkWcsComparePadded(const char16_t* a, int32_t alen, const char16_t* b, i
     return remembered;
 }
 
-void xkStrCopy(const char* source, char* destination)
+namespace {
+
+// Copies a terminated string with its terminator; no source gives an empty
+// string, no destination does nothing.
+template <class C>
+void copy_terminated(const C* source, C* destination)
 {
     if (!destination)
         return;
@@ -239,19 +244,11 @@ void xkStrCopy(const char* source, char* destination)
     while (source[i++]);
 }
 
-void xkWcsCopy(const char16_t* source, char16_t* destination)
-{
-    if (!destination)
-        return;
-    if (!source) {
-        destination[0] = 0;
-        return;
-    }
-    int32_t i = 0;
-    do
-        destination[i] = source[i];
-    while (source[i++]);
-}
+}  // namespace
+
+void xkStrCopy(const char* source, char* destination) { copy_terminated(source, destination); }
+
+void xkWcsCopy(const char16_t* source, char16_t* destination) { copy_terminated(source, destination); }
 
 void xkBytesUpper(void* buffer, int64_t count) { bytes_case(static_cast<uint8_t*>(buffer), count, 'a', 0); }
 
