@@ -22,21 +22,31 @@ struct Mt32 {
 };
 static_assert(sizeof(Mt32) == 2500);
 
-inline uint32_t twist(uint32_t a, uint32_t b, uint32_t far)
+// One step of either generator over words of type T: the upper bits of a,
+// the lower bits of b, shifted and twisted into the word far ahead.
+template <class T, T UPPER_BITS, T LOWER_BITS, T MATRIX_A>
+inline T twist_word(T a, T b, T far)
 {
-    uint32_t y = (a & UPPER) | (b & LOWER);
-    return far ^ (y >> 1) ^ ((y & 1u) ? MATRIX : 0u);
+    T y = (a & UPPER_BITS) | (b & LOWER_BITS);
+    return far ^ (y >> 1) ^ ((y & 1u) ? MATRIX_A : T{0});
 }
 
-void regenerate_plain(uint32_t* mt)
+// Regenerates the NW words of a state in place, word k from words k, k + 1
+// and k + MW (modulo NW).
+template <class T, int NW, int MW, T (*TWIST)(T, T, T)>
+void regenerate_words(T* mt)
 {
     int k = 0;
-    for (; k < N - M; k++)
-        mt[k] = twist(mt[k], mt[k + 1], mt[k + M]);
-    for (; k < N - 1; k++)
-        mt[k] = twist(mt[k], mt[k + 1], mt[k + M - N]);
-    mt[N - 1] = twist(mt[N - 1], mt[0], mt[M - 1]);
+    for (; k < NW - MW; k++)
+        mt[k] = TWIST(mt[k], mt[k + 1], mt[k + MW]);
+    for (; k < NW - 1; k++)
+        mt[k] = TWIST(mt[k], mt[k + 1], mt[k + MW - NW]);
+    mt[NW - 1] = TWIST(mt[NW - 1], mt[0], mt[MW - 1]);
 }
+
+inline uint32_t twist(uint32_t a, uint32_t b, uint32_t far) { return twist_word<uint32_t, UPPER, LOWER, MATRIX>(a, b, far); }
+
+void regenerate_plain(uint32_t* mt) { regenerate_words<uint32_t, N, M, twist>(mt); }
 
 __attribute__((target("avx2"))) inline __m256i twist8(const uint32_t* a, const uint32_t* far)
 {
@@ -265,20 +275,9 @@ struct Mt64 {
 };
 static_assert(sizeof(Mt64) == 2504);
 
-inline uint64_t twist64(uint64_t a, uint64_t b, uint64_t far)
-{
-    uint64_t y = (a & UPPER64) | (b & LOWER64);
-    return far ^ (y >> 1) ^ ((y & 1u) ? MATRIX64 : 0u);
-}
-
 void regenerate64(uint64_t* mt)
 {
-    int k = 0;
-    for (; k < NN - MM; k++)
-        mt[k] = twist64(mt[k], mt[k + 1], mt[k + MM]);
-    for (; k < NN - 1; k++)
-        mt[k] = twist64(mt[k], mt[k + 1], mt[k + MM - NN]);
-    mt[NN - 1] = twist64(mt[NN - 1], mt[0], mt[MM - 1]);
+    regenerate_words<uint64_t, NN, MM, twist_word<uint64_t, UPPER64, LOWER64, MATRIX64>>(mt);
 }
 
 void fill64(void* st, uint64_t seed)
