@@ -525,6 +525,30 @@ void save_push_gp(PERLGCB* gcb, GV* gv, int32_t empty)
     gp->gp_egv = gv;
 }
 
+namespace {
+
+// Saves a glob's array or hash slot for the scope (kind SAVE_ARRAY or
+// SAVE_HASH) and puts a new empty aggregate there, which takes over the old
+// one's magic as localized.
+template <class T>
+T* localize_aggregate(PERLGCB* gcb, GV* gv, T** slot, int32_t kind, T* (*make)(PERLGCB*))
+{
+    T* old = *slot;
+    room(gcb, 3);
+    save_put_ptr(gcb, gv);
+    save_put_ptr(gcb, old);
+    save_put_i32(gcb, kind);
+    T* fresh = make(gcb);
+    *slot = fresh;
+    if (sv_magic_chain(as_sv(old))) {
+        move_magic(as_sv(old), as_sv(fresh));
+        set_magic_localizing(gcb, as_sv(fresh), 1);
+    }
+    return fresh;
+}
+
+}  // namespace
+
 AV* save_push_array(PERLGCB* gcb, GV* gv)
 {
     if (!gv_gp(gv)->gp_av)
@@ -533,35 +557,14 @@ AV* save_push_array(PERLGCB* gcb, GV* gv)
     uint8_t avflags = av_body(oav)->avflags;
     if (!(avflags & AVf_REAL) && (avflags & AVf_REIFY))
         av_make_real(gcb, oav);
-    room(gcb, 3);
-    save_put_ptr(gcb, gv);
-    save_put_ptr(gcb, oav);
-    save_put_i32(gcb, SAVE_ARRAY);
-    AV* av = av_new_empty(gcb);
-    gv_gp(gv)->gp_av = av;
-    if (sv_magic_chain(as_sv(oav))) {
-        move_magic(as_sv(oav), as_sv(av));
-        set_magic_localizing(gcb, as_sv(av), 1);
-    }
-    return av;
+    return localize_aggregate(gcb, gv, &gv_gp(gv)->gp_av, SAVE_ARRAY, av_new_empty);
 }
 
 HV* save_push_hash(PERLGCB* gcb, GV* gv)
 {
     if (!gv_gp(gv)->gp_hv)
         gv_ensure_hash(gcb, gv);
-    HV* ohv = gv_gp(gv)->gp_hv;
-    room(gcb, 3);
-    save_put_ptr(gcb, gv);
-    save_put_ptr(gcb, ohv);
-    save_put_i32(gcb, SAVE_HASH);
-    HV* hv = hv_new_empty(gcb);
-    gv_gp(gv)->gp_hv = hv;
-    if (sv_magic_chain(as_sv(ohv))) {
-        move_magic(as_sv(ohv), as_sv(hv));
-        set_magic_localizing(gcb, as_sv(hv), 1);
-    }
-    return hv;
+    return localize_aggregate(gcb, gv, &gv_gp(gv)->gp_hv, SAVE_HASH, hv_new_empty);
 }
 
 void save_push_item(PERLGCB* gcb, SV* item)
