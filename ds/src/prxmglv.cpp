@@ -48,6 +48,18 @@ void settle_target(PERLGCB* gcb, SV* sv, MAGIC* mg, SV* value)
     mg->mgflags &= ~MGf_REFCOUNTED;
 }
 
+// The element of the hash or pseudo-hash aggregate under key, fetched with
+// the lvalue flag; null when there is none.
+SV* keyed_element(PERLGCB* gcb, SV* aggregate, SV* key, int32_t lval)
+{
+    if (sv_type(aggregate) == SVt_PVHV) {
+        hash_entry* he = hv_fetch_sv(gcb, sv_as<HV>(aggregate), key, lval, 0);
+        return he ? he->value : nullptr;
+    }
+    SV** svp = pseudohash_fetch(gcb, sv_as<AV>(aggregate), key, lval, 0);
+    return svp ? *svp : nullptr;
+}
+
 }  // namespace
 
 int32_t magic_substr_get(PERLGCB* gcb, SV* sv, MAGIC*)
@@ -246,13 +258,7 @@ int32_t magic_defelem_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
     SV* targ = nullptr;
     if (lv->targlen) {
         if (mg->obj) {
-            SV* ahv = lv->targ;
-            if (sv_type(ahv) == SVt_PVHV) {
-                if (hash_entry* he = hv_fetch_sv(gcb, sv_as<HV>(ahv), mg->obj, 0, 0))
-                    targ = he->value;
-            } else if (SV** svp = pseudohash_fetch(gcb, sv_as<AV>(ahv), mg->obj, 0, 0)) {
-                targ = *svp;
-            }
+            targ = keyed_element(gcb, lv->targ, mg->obj, 0);
         } else {
             AV* av = sv_as<AV>(lv->targ);
             int32_t off = static_cast<int32_t>(lv->targoff);
@@ -291,13 +297,7 @@ void magic_create_deferred_element(PERLGCB* gcb, SV* sv)
         return;
     SV* value = nullptr;
     if (mg->obj) {
-        SV* ahv = lv->targ;
-        if (sv_type(ahv) == SVt_PVHV) {
-            if (hash_entry* he = hv_fetch_sv(gcb, sv_as<HV>(ahv), mg->obj, 1, 0))
-                value = he->value;
-        } else if (SV** svp = pseudohash_fetch(gcb, sv_as<AV>(ahv), mg->obj, 1, 0)) {
-            value = *svp;
-        }
+        value = keyed_element(gcb, lv->targ, mg->obj, 1);
         if (!value || value == &gcb->sv_undef) {
             uint64_t len = 0;
             fatal_error(gcb, "Modification of non-creatable hash value attempted, subscript \"%s\"",
