@@ -26,20 +26,14 @@ static_assert(!second_method_generation<PERLGCB>, "the method-cache generation i
 static_assert(!second_overload_generation<PERLGCB>, "the overload generation is overload_generation");
 static_assert(!second_main_stash<PERLGCB>, "the main stash is main_stash");
 
-namespace {
-
-// The file name of the current statement: its file glob's scalar.
-const char* current_file(PERLGCB* gcb)
+const char* gv_statement_file(PERLGCB*, COP* cop)
 {
-    COP* cop = gcb->curcop;
     if (!cop || !cop->cop_filegv)
         return nullptr;
     GP* gp = gv_gp(cop->cop_filegv);
     SV* sv = gp ? gp->gp_sv : nullptr;
     return sv && (sv->flags & SVf_POK) ? sv_pv(sv) : nullptr;
 }
-
-}  // namespace
 
 void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32_t len, int32_t multi)
 {
@@ -66,7 +60,7 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
     b->gp = gp;
     gp->gp_sv = sv_new_undef(gcb, 0);
     gp->gp_line = gcb->curcop ? gcb->curcop->cop_line : 0;
-    const char* file = current_file(gcb);
+    const char* file = gv_statement_file(gcb, gcb->curcop);
     gp->gp_file = file ? file : "";
     gp->gp_cvgen = 0;
     gp->gp_egv = gv;
@@ -88,7 +82,7 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
     gcb->method_cache_generation++;
     xpvcv* cb = static_cast<xpvcv*>(gp->gp_cv->any);
     cb->gv = gv;
-    cb->file = const_cast<char*>(current_file(gcb));
+    cb->file = const_cast<char*>(gv_statement_file(gcb, gcb->curcop));
     cb->comp_stash = gcb->current_package;
     if (proto) {
         sv_set_cstring(gcb, as_sv(gp->gp_cv), proto);

@@ -52,6 +52,8 @@ constexpr uint32_t HINT_STRICT_VARS = 0x400;
 
 // ---- globs and glob bodies --------------------------------------------------
 
+// The file name of a statement: its file glob's scalar text, or null.
+const char* gv_statement_file(PERLGCB* gcb, COP* cop);
 void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32_t len, int32_t multi);
 GP* gp_retain(PERLGCB* gcb, GP* gp);
 void gp_release(PERLGCB* gcb, GV* gv);

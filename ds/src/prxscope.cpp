@@ -180,16 +180,6 @@ void clear_pad_entry(PERLGCB* gcb, int32_t index)
     nsv->flags |= padflags;
 }
 
-// The file name of a statement: its file glob's scalar text, or null.
-const char* statement_file(COP* cop)
-{
-    if (!cop || !cop->cop_filegv)
-        return nullptr;
-    GP* gp = gv_gp(cop->cop_filegv);
-    SV* name = gp ? gp->gp_sv : nullptr;
-    return name && (name->flags & SVf_POK) ? sv_pv(name) : nullptr;
-}
-
 }  // namespace
 
 // ---- growth ---------------------------------------------------------------
@@ -520,7 +510,7 @@ void save_push_gp(PERLGCB* gcb, GV* gv, int32_t empty)
     gp->gp_sv = sv_new_undef(gcb, 0);
     COP* cop = gcb->curcop;
     gp->gp_line = cop ? cop->cop_line : 0;
-    const char* file = statement_file(cop);
+    const char* file = gv_statement_file(gcb, cop);
     gp->gp_file = file ? file : "";
     gp->gp_egv = gv;
 }
