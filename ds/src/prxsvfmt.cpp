@@ -75,6 +75,19 @@ I next_integer(PERLGCB* gcb, ArgSource& a, char size)
     return n;
 }
 
+// The next element of a vector flag's string: a character when it is UTF-8,
+// else a byte; the string moves past it (at least one byte).
+uint64_t next_vector_element(PERLGCB* gcb, const uint8_t** vecstr, uint64_t* veclen, bool utf8)
+{
+    int64_t ulen = 1;
+    uint64_t uv = utf8 ? utf8_decode(gcb, *vecstr, *veclen, &ulen, 0) : **vecstr;
+    if (ulen < 1)
+        ulen = 1;
+    *vecstr += ulen;
+    *veclen = static_cast<uint64_t>(ulen) >= *veclen ? 0 : *veclen - static_cast<uint64_t>(ulen);
+    return uv;
+}
+
 // The binary exponent of a frexp split: the biased exponent field minus
 // 1022, and 0 for zero.
 int32_t binary_exponent(double nv)
@@ -458,15 +471,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                     vectorize = false;
                     base = 0;   // only the width's fill
                 } else {
-                    int64_t ulen = 1;
-                    if (vec_utf8)
-                        uv = utf8_decode(gcb, vecstr, veclen, &ulen, 0);
-                    else
-                        uv = *vecstr;
-                    if (ulen < 1)
-                        ulen = 1;
-                    vecstr += ulen;
-                    veclen = static_cast<uint64_t>(ulen) >= veclen ? 0 : veclen - static_cast<uint64_t>(ulen);
+                    uv = next_vector_element(gcb, &vecstr, &veclen, vec_utf8);
                     if (signed_conv && plus)
                         esignbuf[esignlen++] = plus;
                 }
@@ -584,15 +589,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         if (vectorize) {
             esignlen = 0;
             zeros = 0;
-            int64_t ulen = 1;
-            if (vec_utf8)
-                uv = utf8_decode(gcb, vecstr, veclen, &ulen, 0);
-            else
-                uv = *vecstr;
-            if (ulen < 1)
-                ulen = 1;
-            vecstr += ulen;
-            veclen = static_cast<uint64_t>(ulen) >= veclen ? 0 : veclen - static_cast<uint64_t>(ulen);
+            uv = next_vector_element(gcb, &vecstr, &veclen, vec_utf8);
             goto vector_element;
         }
         p = q;
