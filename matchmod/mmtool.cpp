@@ -127,7 +127,11 @@ char16_t xk_upper_char(char16_t c)
     return map_bytes(case_upper_index, case_upper_delta, case_upper_pairs, c);
 }
 
-int32_t xkStrLen(const char* text)
+namespace {
+
+// The length of a terminated string; no string has length 0.
+template <class C>
+int32_t terminated_length(const C* text)
 {
     if (!text)
         return 0;
@@ -137,15 +141,11 @@ int32_t xkStrLen(const char* text)
     return n;
 }
 
-int32_t xkWcsLen(const char16_t* text)
-{
-    if (!text)
-        return 0;
-    int32_t n = 0;
-    while (text[n])
-        n++;
-    return n;
-}
+}  // namespace
+
+int32_t xkStrLen(const char* text) { return terminated_length(text); }
+
+int32_t xkWcsLen(const char16_t* text) { return terminated_length(text); }
 
 int32_t xkTrimLength(const char* text, int32_t length)
 {
