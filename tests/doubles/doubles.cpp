@@ -10,6 +10,7 @@
 namespace doubles {
 std::function<int32_t(PERLGCB*, const char*, int32_t)> method_call;
 std::function<int32_t(PERLGCB*, CV*, int32_t)> value_call;
+std::function<OP*(PERLGCB*, const char*, uint64_t)> eval_unwind;
 std::vector<std::string>* queued_errors = nullptr;
 Stream* stream = nullptr;
 std::vector<OP*>* freed_ops = nullptr;
@@ -21,6 +22,7 @@ void reset()
 {
     method_call = nullptr;
     value_call = nullptr;
+    eval_unwind = nullptr;
     queued_errors = nullptr;
     stream = nullptr;
     freed_ops = nullptr;
@@ -41,6 +43,7 @@ extern "C" {
 int32_t __real__Z26interp_call_method_by_nameP7PERLGCBPKci(PERLGCB*, const char*, int32_t);
 int32_t __real__Z17interp_call_valueP7PERLGCBP2CVi(PERLGCB*, CV*, int32_t);
 void __real__Z11error_queueP7PERLGCBP2SV(PERLGCB*, SV*);
+OP* __real__Z18die_return_to_evalP7PERLGCBPKcm(PERLGCB*, const char*, uint64_t);
 int32_t __real__Z8prx_getcl(PrxStream);
 size_t __real__Z9prx_freadPvmml(void*, size_t, size_t, PrxStream);
 int32_t __real__Z8prx_feofl(PrxStream);
@@ -65,6 +68,13 @@ int32_t __wrap__Z17interp_call_valueP7PERLGCBP2CVi(PERLGCB* gcb, CV* cv, int32_t
     if (doubles::value_call)
         return doubles::value_call(gcb, cv, flags);
     return __real__Z17interp_call_valueP7PERLGCBP2CVi(gcb, cv, flags);
+}
+
+OP* __wrap__Z18die_return_to_evalP7PERLGCBPKcm(PERLGCB* gcb, const char* message, uint64_t length)
+{
+    if (doubles::eval_unwind)
+        return doubles::eval_unwind(gcb, message, length);
+    return __real__Z18die_return_to_evalP7PERLGCBPKcm(gcb, message, length);
 }
 
 void __wrap__Z11error_queueP7PERLGCBP2SV(PERLGCB* gcb, SV* message)

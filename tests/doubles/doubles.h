@@ -1,6 +1,6 @@
 // Doubles of entry points that the tests of this executable replace through
 // the linker (--wrap): the call of a Perl-level method by name or of a code
-// value, the stream
+// value, the unwinding into an eval, the stream
 // substitutes getc, fread, feof and ungetc, the op-tree release, the save of
 // the matcher's state, module loading and the sub-definition path. Each
 // double serves the test's function when one is set and otherwise passes the
@@ -21,6 +21,9 @@ extern std::function<int32_t(PERLGCB*, const char*, int32_t)> method_call;
 
 // interp_call_value(gcb, cv, flags) -> number of results.
 extern std::function<int32_t(PERLGCB*, CV*, int32_t)> value_call;
+
+// die_return_to_eval(gcb, message, length) -> the restart op, while set.
+extern std::function<OP*(PERLGCB*, const char*, uint64_t)> eval_unwind;
 
 // error_queue(gcb, message): the message texts, while set.
 extern std::vector<std::string>* queued_errors;
