@@ -35,7 +35,7 @@ constexpr KnownDifference known_differences[] = {
     {"", ""},  // no generated case differs at present
 };
 
-bool is_known(const std::string& p)
+[[maybe_unused]] bool is_known(const std::string& p)
 {
     for (const KnownDifference& k : known_differences)
         if (*k.pattern && p == k.pattern)
@@ -172,7 +172,7 @@ private:
 
 class Differential : public retest::Engine {};
 
-std::string shown(const std::string& s)
+[[maybe_unused]] std::string shown(const std::string& s)
 {
     std::string out;
     for (char c : s)
