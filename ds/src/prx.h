@@ -82,13 +82,13 @@ enum : uint32_t {
     SVp_NOK = 0x2000000,
     SVp_POK = 0x4000000,
     SVp_SCREAM = 0x8000000,
-    SVf_AMAGIC = 0x10000000,     // OVERLOAD
+    SVf_OVERLOAD = 0x10000000,
     SVf_UTF8 = 0x20000000,       // hashes: SHAREKEYS
     SVf_SHAREKEYS = 0x20000000,
     SVf_EVALED = 0x40000000,     // hashes: LAZYDEL; search strings: TAIL
     SVf_LAZYDEL = 0x40000000,
     SVf_TAIL = 0x40000000,
-    SVf_IVisUV = 0x80000000,     // references: WEAKREF; code: COMPILED; search strings: VALID
+    SVf_IsUV = 0x80000000,       // references: WEAKREF; code: COMPILED; search strings: VALID
     SVf_WEAKREF = 0x80000000,
     SVf_COMPILED = 0x80000000,
     SVf_VALID = 0x80000000,
@@ -100,25 +100,25 @@ inline uint32_t sv_type(const SV* sv) { return sv->flags & 0xFF; }
 // Bodies. Types 4 to 7 extend each other in place; 8, 9 and 12 to 15 begin
 // with the seven fields of a PVMG body; arrays and hashes keep MAGIC and
 // STASH where PVMG keeps them. An integer-only (double-only) body pointer
-// points offsetof(xpviv, iv) (offsetof(xpvnv, nv)) bytes before its cell.
-struct xpv { char* pv; uint64_t cur; uint64_t len; };
-struct xpviv { char* pv; uint64_t cur; uint64_t len; int64_t iv; };
-struct xpvnv { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; };
-struct xpvmg { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash; };
-struct xpvbm {
+// points offsetof(PVIV, iv) (offsetof(PVNV, nv)) bytes before its cell.
+struct PV { char* pv; uint64_t cur; uint64_t len; };
+struct PVIV { char* pv; uint64_t cur; uint64_t len; int64_t iv; };
+struct PVNV { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; };
+struct PVMG { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash; };
+struct PVBM {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     int32_t useful;      // usefulness count of a compiled search string
     uint16_t previous;   // position of the rare byte's previous occurrence
     uint8_t rare;        // the rarest byte
 };
-struct xpvlv {
+struct PVLV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     uint64_t targoff;
     uint64_t targlen;
     SV* targ;
     char type;
 };
-struct xpvav {
+struct PVAV {
     SV** array;          // first live element slot
     int32_t fill;        // index of the last element, -1 when empty
     int32_t max;         // index of the last allocated slot
@@ -131,7 +131,7 @@ struct xpvav {
     SV* arylen;          // value standing for $#array, or null
     uint8_t avflags;
 };
-struct xpvhv {
+struct PVHV {
     hash_entry** array;  // bucket heads
     uint64_t fill;       // buckets in use
     uint64_t max;        // buckets minus 1
@@ -144,7 +144,7 @@ struct xpvhv {
     OP* pmroot;          // pattern ops of a package
     char* name;          // package name of a stash
 };
-struct xpvcv {
+struct PVCV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     HV* comp_stash;
     OP* start;
@@ -158,7 +158,7 @@ struct xpvcv {
     CV* outside;
     uint16_t cvflags;
 };
-struct xpvgv {
+struct PVGV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     GP* gp;              // glob body, shared by aliased globs
     char* name;
@@ -166,7 +166,7 @@ struct xpvgv {
     HV* gvstash;         // the stash the glob lives in
     uint8_t gvflags;
 };
-struct xpvfm {
+struct PVFM {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     HV* comp_stash;
     OP* start;
@@ -181,7 +181,7 @@ struct xpvfm {
     uint16_t cvflags;
     int32_t lines;
 };
-struct xpvio {
+struct PVIO {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     intptr_t ifp;        // input stream token
     intptr_t ofp;        // output stream token
@@ -197,12 +197,12 @@ struct xpvio {
     char type;           // '<' '>' 'a' '+' '-' '|' 's' ' '
     uint8_t ioflags;
 };
-static_assert(offsetof(xpvmg, magic) == 40 && offsetof(xpvmg, stash) == 48);
-static_assert(offsetof(xpvav, magic) == 40 && offsetof(xpvav, stash) == 48);
-static_assert(offsetof(xpvhv, magic) == 40 && offsetof(xpvhv, stash) == 48);
-static_assert(offsetof(xpvcv, magic) == 40 && offsetof(xpvgv, magic) == 40);
-static_assert(offsetof(xpvfm, magic) == 40 && offsetof(xpvio, magic) == 40);
-static_assert(offsetof(xpvav, iv) == offsetof(xpviv, iv) && offsetof(xpvhv, nv) == offsetof(xpvnv, nv));
+static_assert(offsetof(PVMG, magic) == 40 && offsetof(PVMG, stash) == 48);
+static_assert(offsetof(PVAV, magic) == 40 && offsetof(PVAV, stash) == 48);
+static_assert(offsetof(PVHV, magic) == 40 && offsetof(PVHV, stash) == 48);
+static_assert(offsetof(PVCV, magic) == 40 && offsetof(PVGV, magic) == 40);
+static_assert(offsetof(PVFM, magic) == 40 && offsetof(PVIO, magic) == 40);
+static_assert(offsetof(PVAV, iv) == offsetof(PVIV, iv) && offsetof(PVHV, nv) == offsetof(PVNV, nv));
 
 // A magic record; the chain hangs off the MAGIC field of a body of type 7 or above.
 struct MAGIC {
@@ -277,7 +277,7 @@ struct PERLGCB {
     JumpEnv start_env;            // the start environment construction links
     int32_t exit_status;          // status of the last exit
     int32_t exit_flags;           // bit 1: the exit was expected
-    int32_t nomemok;              // nonzero: a failed allocation returns null
+    int32_t no_memory_ok;         // nonzero: a failed allocation returns null
     int32_t in_eval;              // nonzero while an eval runs
     int32_t dirty;                // global destruction under way
     int32_t destruct_level;
@@ -378,7 +378,7 @@ struct PERLGCB {
     // ---- aggregates, symbol tables, overloading and magic -------------------
     const char** signal_name_table;    // table block copy: names by signal number, null-terminated
     uint32_t* signal_number_table;     // table block copy: numbers, parallel to the names
-    magic_method_table magic_vtbl[MAGIC_VTBL_COUNT];  // the interpreter's copies, rows as VTBL_*
+    magic_method_table magic_vtbl[MAGIC_VTBL_COUNT];  // the interpreter's copies, rows as PL_vtbl_*
 
     // Hashes and arrays.
     hash_entry* hash_entry_free_list;  // free entries, linked through next
@@ -436,7 +436,7 @@ struct PERLGCB {
     int32_t re_whilem_index;      // repeat-loop index of the optimiser
     char* re_opt_text[3];         // the optimiser's literal buffers (pool blocks); freed by the next run
 
-    // Match state (re_save_match_state saves all of it).
+    // Match state, re_match_state (re_save_match_state saves all of it).
     const char* re_pattern_text;  // pattern text of the pattern in use
     uint32_t re_group_count;      // group count of the pattern in use
     int32_t re_open_high;         // highest group opened in the current attempt
@@ -497,8 +497,8 @@ struct PERLGCB {
     uint32_t* op_args_table;
 
     OP* op;                       // current op; null between ops
-    COP* curcop;                  // current statement
-    COP* compiling;               // the compile-time statement: curcop while code is compiled
+    COP* current_statement;       // current statement
+    COP* compiling_statement;     // the compile-time statement: current_statement while code is compiled
     OP* sortcop;                  // the sort op being run
     OP* curpm;                         // last successful pattern op
     GV* default_output_glob;           // the default output handle

@@ -145,7 +145,7 @@ int32_t magic_pattern_free(PERLGCB* gcb, SV*, MAGIC* mg)
 int32_t magic_killbackrefs(PERLGCB* gcb, SV*, MAGIC* mg)
 {
     AV* av = sv_as<AV>(mg->obj);
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     for (int32_t i = b->fill; i >= 0; i--) {
         SV* ref = b->array[i];
         if (!ref || ref == &gcb->sv_undef)
@@ -155,7 +155,7 @@ int32_t magic_killbackrefs(PERLGCB* gcb, SV*, MAGIC* mg)
         sv_rv(ref) = nullptr;
         if (ref->flags & SVf_OOK)
             sv_undo_offset(gcb, ref);
-        ref->flags &= ~(SVf_OK_ANY | SVf_AMAGIC | SVf_IVisUV | SVf_WEAKREF);
+        ref->flags &= ~(SVf_OK_ANY | SVf_OVERLOAD | SVf_IsUV | SVf_WEAKREF);
         b->array[i] = &gcb->sv_undef;
     }
     return 0;

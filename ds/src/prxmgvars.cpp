@@ -49,7 +49,7 @@ bool special_warnings(SV* w)
 
 int64_t int_of(PERLGCB* gcb, SV* sv) { return (sv->flags & SVf_IOK) ? sv_iv(sv) : sv_to_int(gcb, sv); }
 
-bool in_bytes(PERLGCB* gcb) { return gcb->curcop && (gcb->curcop->op.op_private & HINT_BYTES); }
+bool in_bytes(PERLGCB* gcb) { return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES); }
 
 const char* text_of(PERLGCB* gcb, SV* sv, uint64_t* len) { return sv_text(gcb, sv, len); }
 
@@ -180,7 +180,7 @@ void set_warning_bits(PERLGCB* gcb, SV* sv)
     if (!(sv->flags & SVf_POK) && gcb->localizing) {
         static const char none[WARN_BITS_SIZE] = {};
         sv_set_bytes(gcb, sv, none, WARN_BITS_SIZE);
-        gcb->compiling->cop_warnings = warnings_marker(WARNINGS_NONE);
+        gcb->compiling_statement->cop_warnings = warnings_marker(WARNINGS_NONE);
         return;
     }
     uint64_t len = 0;
@@ -192,12 +192,12 @@ void set_warning_bits(PERLGCB* gcb, SV* sv)
         any_fatals |= static_cast<uint8_t>(ptr[i]) & 0xAA;
     }
     if (!accumulate) {
-        gcb->compiling->cop_warnings = warnings_marker(WARNINGS_NONE);
+        gcb->compiling_statement->cop_warnings = warnings_marker(WARNINGS_NONE);
     } else if ((static_cast<uint8_t>(ptr[0]) & 1) && !any_fatals) {
-        gcb->compiling->cop_warnings = warnings_marker(WARNINGS_ALL);
+        gcb->compiling_statement->cop_warnings = warnings_marker(WARNINGS_ALL);
         gcb->dowarn |= G_WARN_ONCE;
     } else {
-        SV*& w = gcb->compiling->cop_warnings;
+        SV*& w = gcb->compiling_statement->cop_warnings;
         if (special_warnings(w))
             w = sv_new_copy(gcb, sv);
         else
@@ -293,7 +293,7 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         break;
     case '\023':  // ^S
         if (gcb->lex_state != LEX_NOTPARSING)
-            sv->flags &= ~(SVf_OK_ANY | SVf_AMAGIC | SVf_IVisUV);
+            sv->flags &= ~(SVf_OK_ANY | SVf_OVERLOAD | SVf_IsUV);
         else if (gcb->in_eval)
             sv_set_int(gcb, sv, gcb->in_eval & ~EVAL_INREQUIRE);
         break;
@@ -304,7 +304,7 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         if (name[1] == 0) {
             sv_set_int(gcb, sv, (gcb->dowarn & G_WARN_ON) ? 1 : 0);
         } else if (std::strcmp(name, "\027ARNING_BITS") == 0) {
-            SV* w = gcb->compiling->cop_warnings;
+            SV* w = gcb->compiling_statement->cop_warnings;
             if (w == warnings_marker(WARNINGS_NONE) || w == warnings_marker(WARNINGS_STD)) {
                 static const char none[WARN_BITS_SIZE] = {};
                 sv_set_bytes(gcb, sv, none, WARN_BITS_SIZE);
@@ -315,7 +315,7 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
             } else {
                 sv_assign(gcb, sv, w);
             }
-            sv->flags &= ~(SVf_OK_ANY | SVf_AMAGIC | SVf_IVisUV);
+            sv->flags &= ~(SVf_OK_ANY | SVf_OVERLOAD | SVf_IsUV);
             sv->flags |= SVf_POK | SVp_POK;
         } else if (std::strcmp(name, "\027IDE_SYSTEM_CALLS") == 0) {
             sv_set_int(gcb, sv, gcb->widesyscalls);
@@ -391,7 +391,7 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         PERLGCB* running = interp_of_current_task();
         if (!running)
             running = gcb;
-        sv_set_int(gcb, sv, running->curcop ? running->curcop->cop_arybase : 0);
+        sv_set_int(gcb, sv, running->current_statement ? running->current_statement->cop_arybase : 0);
         break;
     }
     case '|': {
@@ -533,7 +533,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
     case '^':
     case '~':
         if (IO* io = default_output(gcb)) {
-            xpvio* b = io_body(io);
+            PVIO* b = io_body(io);
             char*& slot = name[0] == '^' ? b->top_name : b->fmt_name;
             pool_free(slot);
             slot = copy_of(gcb, sv);
@@ -557,7 +557,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         break;
     case '|':
         if (IO* io = default_output(gcb)) {
-            xpvio* b = io_body(io);
+            PVIO* b = io_body(io);
             if (int_of(gcb, sv) == 0) {
                 b->ioflags &= ~IOf_FLUSH;
             } else if (!(b->ioflags & IOf_FLUSH)) {
@@ -599,7 +599,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         gcb->ofmt = copy_of(gcb, sv);
         break;
     case '[':
-        gcb->compiling->cop_arybase = static_cast<int32_t>(int_of(gcb, sv));
+        gcb->compiling_statement->cop_arybase = static_cast<int32_t>(int_of(gcb, sv));
         break;
     case '?': {
         int32_t status = static_cast<int32_t>(int_of(gcb, sv));

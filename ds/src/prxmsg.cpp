@@ -20,7 +20,7 @@ SV* message_value(PERLGCB* gcb)
         return sv_new_temporary(gcb);
     if (!gcb->mess_sv) {
         SV* sv = static_cast<SV*>(pool_malloc(sizeof(SV)));
-        xpvmg* body = static_cast<xpvmg*>(pool_malloc(sizeof(xpvmg)));
+        PVMG* body = static_cast<PVMG*>(pool_malloc(sizeof(PVMG)));
         std::memset(body, 0, sizeof *body);
         sv->any = body;
         sv->refcnt = 1u << 30;
@@ -46,7 +46,7 @@ void add_suffix(PERLGCB* gcb, SV* sv)
         return;
     GV* gv = gcb->last_in_gv;
     if (gv && sv_type(as_sv(gv)) == SVt_PVGV && gv_gp(gv) && gv_gp(gv)->gp_io) {
-        xpvio* io = static_cast<xpvio*>(gv_gp(gv)->gp_io->any);
+        PVIO* io = static_cast<PVIO*>(gv_gp(gv)->gp_io->any);
         if (io && io->lines != 0) {
             SV* rs = gcb->rs;
             bool line = rs && (rs->flags & SVf_POK) && sv_cur(rs) == 1 && sv_pv(rs)[0] == '\n';
@@ -111,7 +111,7 @@ bool call_hook(PERLGCB* gcb, SV** slot, int32_t kind, const Message& m)
     scope_leave(gcb);
     if (!cv)
         return false;
-    xpvcv* body = static_cast<xpvcv*>(cv->any);
+    PVCV* body = static_cast<PVCV*>(cv->any);
     if (body->depth != 0 || (!body->root && !body->xsub))
         return false;
     scope_enter(gcb);
@@ -161,7 +161,7 @@ Message warning_message(PERLGCB* gcb, const char* fmt, va_list* args)
 // The warning bits of the current statement, or null for a fixed setting.
 SV* warning_bits(PERLGCB* gcb)
 {
-    SV* w = gcb->curcop ? gcb->curcop->cop_warnings : nullptr;
+    SV* w = gcb->current_statement ? gcb->current_statement->cop_warnings : nullptr;
     uintptr_t v = reinterpret_cast<uintptr_t>(w);
     return v == WARNINGS_STD || v == WARNINGS_ALL || v == WARNINGS_NONE ? nullptr : w;
 }
@@ -178,7 +178,7 @@ bool bit_set(SV* bits, int32_t n)
 
 bool warn_enabled(PERLGCB* gcb, int32_t category)
 {
-    uintptr_t w = gcb->curcop ? reinterpret_cast<uintptr_t>(gcb->curcop->cop_warnings) : WARNINGS_STD;
+    uintptr_t w = gcb->current_statement ? reinterpret_cast<uintptr_t>(gcb->current_statement->cop_warnings) : WARNINGS_STD;
     if (w == WARNINGS_ALL)
         return true;
     if (w == WARNINGS_NONE)
@@ -190,7 +190,7 @@ bool warn_enabled(PERLGCB* gcb, int32_t category)
 
 bool warn_enabled_default(PERLGCB* gcb, int32_t category)
 {
-    uintptr_t w = gcb->curcop ? reinterpret_cast<uintptr_t>(gcb->curcop->cop_warnings) : WARNINGS_STD;
+    uintptr_t w = gcb->current_statement ? reinterpret_cast<uintptr_t>(gcb->current_statement->cop_warnings) : WARNINGS_STD;
     if (w == WARNINGS_ALL || w == WARNINGS_STD)
         return true;
     if (w == WARNINGS_NONE)
@@ -287,7 +287,7 @@ void warn_bad_filehandle(PERLGCB* gcb, GV* gv, IO* io, int32_t optype)
                        : optype == 207 ? "write"
                        : gcb->op_desc_table ? gcb->op_desc_table[optype] : "";
     const char* parens = optype >= 236 && optype <= 262 ? "" : "()";
-    xpvio* iob = io ? static_cast<xpvio*>(io->any) : nullptr;
+    PVIO* iob = io ? static_cast<PVIO*>(io->any) : nullptr;
     const char* kind = "filehandle";
     const char* state = "unopened";
     int32_t category = WARN_UNOPENED;

@@ -1456,7 +1456,7 @@ void re_save_match_state(PERLGCB* gcb)
     save_ptr(gcb, &gcb->re_saved_copy);
     save_i32(gcb, &gcb->re_max_iterations);
     save_i32(gcb, &gcb->re_iterations_left);
-    save_ptr(gcb, &gcb->curcop);
+    save_ptr(gcb, &gcb->current_statement);
     if (gcb->debug_flags & 0x200)
         save_ptr(gcb, &gcb->re_attempt_start);
 }

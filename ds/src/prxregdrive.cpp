@@ -55,7 +55,7 @@ const char* search(PERLGCB* gcb, const char* from, const char* to, SV* little)
                               gcb->multiline ? BM_MULTILINE : 0);
 }
 
-inline int32_t& usefulness(SV* sv) { return static_cast<xpvbm*>(sv->any)->useful; }
+inline int32_t& usefulness(SV* sv) { return static_cast<PVBM*>(sv->any)->useful; }
 
 // The class cases of the start-class scan, one tight loop per test.
 template <class Test>
@@ -602,7 +602,7 @@ int64_t pos_of(SV* sv)
 {
     if (!sv || sv_type(sv) < SVt_PVMG || !(sv->flags & (SVs_GMG | SVs_SMG | SVs_RMG)))
         return -1;
-    for (MAGIC* mg = static_cast<xpvmg*>(sv->any)->magic; mg; mg = mg->next)
+    for (MAGIC* mg = static_cast<PVMG*>(sv->any)->magic; mg; mg = mg->next)
         if (mg->type == 'g')
             return mg->len;
     return -1;

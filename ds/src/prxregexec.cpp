@@ -19,10 +19,10 @@
 // threads at once. The match driver restores it on every way out of a match.
 
 namespace {
-thread_local int32_t guard_depth = 0;
+thread_local int32_t re_depth_guard = 0;
 }
 
-int32_t* re_depth_counter() { return &guard_depth; }
+int32_t* re_depth_counter() { return &re_depth_guard; }
 
 namespace {
 
@@ -590,7 +590,7 @@ inline re_program_node* jump_target(re_program_node* scan)
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
 {
     // The driver points re_depth at this thread's counter for the match.
-    int32_t* counter = gcb->re_depth ? gcb->re_depth : &guard_depth;
+    int32_t* counter = gcb->re_depth ? gcb->re_depth : &re_depth_guard;
     int32_t depth = *counter + 1;
     if (depth > RE_DEPTH_LIMIT) {
         *counter = 0;

@@ -248,7 +248,7 @@ namespace {
 
 // ---- substrings ----------------------------------------------------------------------
 
-void scan_commit(PERLGCB* gcb, ScanData* data)
+void re_commit_substr(PERLGCB* gcb, ScanData* data)
 {
     int32_t l = lit_chars(gcb, data->last_found);
     int32_t old_l = lit_chars(gcb, data->longest);
@@ -339,7 +339,7 @@ void skip_nothings(PERLGCB* gcb, re_program_node* scan)
     re_fail_at(gcb, gcb->re_xend, message);
 }
 
-int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
+int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                     ScanData* data, uint32_t flags);
 
 // The start-class effect of one simple node.
@@ -439,7 +439,7 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
     int32_t max1 = 0, min1 = I32_INF, num = 0;
     re_class_node accum;
     if (flags & SCF_DO_SUBSTR)
-        scan_commit(gcb, data);
+        re_commit_substr(gcb, data);
     if (flags & SCF_DO_STCLASS)
         class_init_zero(gcb, &accum);
     while (scan && scan->type == code) {
@@ -458,7 +458,7 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
         }
         if (flags & SCF_WHILEM_VISITED_POS)
             f |= SCF_WHILEM_VISITED_POS;
-        int32_t minnext = study_chunk(gcb, &scan, &deltanext, next, &fake, f);
+        int32_t minnext = re_study_nodes(gcb, &scan, &deltanext, next, &fake, f);
         if (min1 > minnext)
             min1 = minnext;
         int32_t reach = sat(static_cast<int64_t>(minnext) + deltanext);
@@ -511,7 +511,7 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
     *scanp = scan;
 }
 
-int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
+int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                     ScanData* data, uint32_t flags)
 {
     int32_t min = 0;
@@ -574,7 +574,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
             // EXACTF, EXACTFL: folded text never becomes a substring.
             int32_t l = char_count(gcb, re_text(scan), scan->flags);
             if (flags & SCF_DO_SUBSTR)
-                scan_commit(gcb, data);
+                re_commit_substr(gcb, data);
             min = sat(static_cast<int64_t>(min) + l);
             if (flags & SCF_DO_SUBSTR)
                 data->pos_min = sat(static_cast<int64_t>(data->pos_min) + l);
@@ -645,7 +645,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
                 is_inf = is_inf_internal = true;
                 scan = next_of(gcb, scan);
                 if (flags & SCF_DO_SUBSTR) {
-                    scan_commit(gcb, data);
+                    re_commit_substr(gcb, data);
                     data->longest = data->longest_float;
                 }
                 goto optimize_curly_tail;
@@ -659,7 +659,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
             default:
                 // REF: anything may follow.
                 if (flags & SCF_DO_SUBSTR) {
-                    scan_commit(gcb, data);
+                    re_commit_substr(gcb, data);
                     data->longest = data->longest_float;
                 }
                 is_inf = is_inf_internal = true;
@@ -675,7 +675,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
             // do_curly: the body at scan, repeated mincount..maxcount times.
             if (flags & SCF_DO_SUBSTR) {
                 if (mincount == 0)
-                    scan_commit(gcb, data);
+                    re_commit_substr(gcb, data);
                 pos_before = data->pos_min;
             }
             if (data) {
@@ -695,7 +695,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
             // unless the count could still matter.
             if (mincount != maxcount - 1 && maxcount != RE_INFTY)
                 f &= ~SCF_WHILEM_VISITED_POS;
-            minnext = study_chunk(gcb, &scan, &deltanext, last, data, mincount == 0 ? (f & ~SCF_DO_SUBSTR) : f);
+            minnext = re_study_nodes(gcb, &scan, &deltanext, last, data, mincount == 0 ? (f & ~SCF_DO_SUBSTR) : f);
             if (flags & SCF_DO_STCLASS)
                 data->start_class = oclass;
             if (mincount == 0 || minnext == 0) {
@@ -770,7 +770,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
                     mark_optimized(nxt + 1);
                     // Relink the body over the folded nodes.
                     int32_t dn = 0;
-                    study_chunk(gcb, &nxt1, &dn, nxt, nullptr, 0);
+                    re_study_nodes(gcb, &nxt1, &dn, nxt, nullptr, 0);
                 } else
                     oscan->flags = 0;
             } else if (oscan->type == RE_CURLYX && (flags & SCF_WHILEM_VISITED_POS) && maxcount == RE_INFTY && data &&
@@ -827,7 +827,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
                                       static_cast<int64_t>(minnext) * mincount);
                 if (mincount != maxcount) {
                     // Fixed substrings found inside the body cannot be extended.
-                    scan_commit(gcb, data);
+                    re_commit_substr(gcb, data);
                     if (mincount && have_last) {
                         lit_set(data->last_found, last_buf, last_len);
                         int32_t chars = char_count(gcb, last_buf, last_len);
@@ -852,7 +852,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
             continue;
         } else if (re_simple_nodes[op]) {
             if (flags & SCF_DO_SUBSTR) {
-                scan_commit(gcb, data);
+                re_commit_substr(gcb, data);
                 data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
             }
             min = sat(static_cast<int64_t>(min) + 1);
@@ -878,7 +878,7 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
             if (flags & SCF_WHILEM_VISITED_POS)
                 f |= SCF_WHILEM_VISITED_POS;
             re_program_node* nscan = scan + 2;
-            int32_t minnext = study_chunk(gcb, &nscan, &deltanext, last, &fake, f);
+            int32_t minnext = re_study_nodes(gcb, &nscan, &deltanext, last, &fake, f);
             if (scan->flags) {
                 if (deltanext)
                     fail_at_end(gcb, "Variable length lookbehind not implemented");
@@ -1045,12 +1045,12 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             stclass_flag = SCF_DO_STCLASS_AND;
         }
         first = scan;
-        minlen = study_chunk(gcb, &first, &fake, end, &data, SCF_DO_SUBSTR | SCF_WHILEM_VISITED_POS | stclass_flag);
+        minlen = re_study_nodes(gcb, &first, &fake, end, &data, SCF_DO_SUBSTR | SCF_WHILEM_VISITED_POS | stclass_flag);
         if (gcb->re_npar == 1 && data.longest == data.longest_fixed && data.last_start_min == 0 &&
             data.last_end > 0 && !gcb->re_zerolen &&
             (!(gcb->re_seen & RE_SEEN_GPOS) || (rx->reganch & REA_GPOS)))
             rx->reganch |= REA_CHECK_ALL;
-        scan_commit(gcb, &data);
+        re_commit_substr(gcb, &data);
 
         int32_t float_len = lit_chars(gcb, &longest_float);
         bool multiline = gcb->re_cflags & PMf_MULTILINE;
@@ -1105,7 +1105,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         class_init_zero(gcb, &ch_class);
         data.start_class = &ch_class;
         data.last_end = -1;
-        minlen = study_chunk(gcb, &scan, &fake, end, &data, SCF_DO_STCLASS_OR | SCF_WHILEM_VISITED_POS);
+        minlen = re_study_nodes(gcb, &scan, &fake, end, &data, SCF_DO_STCLASS_OR | SCF_WHILEM_VISITED_POS);
         if (!(data.start_class->flags & RE_CLASS_EOS) && !class_is_anything(data.start_class))
             rx->regstclass = keep_start_class(gcb, rx, data.start_class);
     }

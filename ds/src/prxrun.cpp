@@ -33,7 +33,7 @@ stack_level* stack_level_new(PERLGCB* gcb, int32_t items, int32_t frames)
 {
     stack_level* si = static_cast<stack_level*>(pool_malloc(sizeof(stack_level)));
     AV* av = av_new_empty(gcb);
-    xpvav* body = av_body(av);
+    PVAV* body = av_body(av);
     body->avflags &= static_cast<uint8_t>(~AVf_REAL);
     av_grow_to_index(gcb, av, items > 0 ? items - 1 : 0);
     body = av_body(av);
@@ -118,7 +118,7 @@ namespace {
 void switch_to_level(PERLGCB* gcb, stack_level* si)
 {
     av_body(gcb->curstack)->fill = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
-    xpvav* body = av_body(si->si_stack);
+    PVAV* body = av_body(si->si_stack);
     gcb->stack_base = body->array;
     gcb->stack_max = body->array + body->max;
     gcb->stack_sp = body->array + body->fill;
@@ -192,7 +192,7 @@ void stack_unwind_for_exit(PERLGCB* gcb)
     // Pop frame 0 and restore what it recorded.
     cx_frame* cx = &si->si_cxstack[0];
     si->si_cxix = -1;
-    gcb->curcop = cx->blk.oldcop;
+    gcb->current_statement = cx->blk.oldcop;
     gcb->markstack_ptr = gcb->markstack + cx->blk.oldmarksp;
     gcb->scopestack_ix = cx->blk.oldscopesp;
     gcb->retstack_ix = cx->blk.oldretsp;

@@ -508,7 +508,7 @@ void save_push_gp(PERLGCB* gcb, GV* gv, int32_t empty)
     }
     gv_gp(gv) = gp_retain(gcb, gp);
     gp->gp_sv = sv_new_undef(gcb, 0);
-    COP* cop = gcb->curcop;
+    COP* cop = gcb->current_statement;
     gp->gp_line = cop ? cop->cop_line : 0;
     const char* file = gv_statement_file(gcb, cop);
     gp->gp_file = file ? file : "";

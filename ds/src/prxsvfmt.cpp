@@ -435,7 +435,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             } else if (SV* v = next_value(src)) {
                 sv_set_int(gcb, v, 0);
                 sv_iv(v) = count;
-                v->flags |= SVf_IVisUV;
+                v->flags |= SVf_IsUV;
                 if (v->flags & SVs_SMG)
                     mg_call_set(gcb, v);
             }

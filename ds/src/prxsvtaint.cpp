@@ -52,7 +52,7 @@ void sv_mark_tainted(PERLGCB* gcb, SV* sv)
     mg->next = sv_magic_chain(sv);
     sv_magic_chain(sv) = mg;
     mg->type = 't';
-    mg->virt = &gcb->magic_vtbl[VTBL_TAINT];
+    mg->virt = &gcb->magic_vtbl[PL_vtbl_taint];
     mg->len = 1;
     mg_update_flags(gcb, sv);
     if (sv->flags & SVs_GMG)

@@ -31,7 +31,7 @@ SV* call_for_one_result(PERLGCB* gcb, const char* method)
     return result;
 }
 
-inline bool compiling(PERLGCB* gcb) { return gcb->curcop == gcb->compiling; }
+inline bool compiling(PERLGCB* gcb) { return gcb->current_statement == gcb->compiling_statement; }
 
 }  // namespace
 
@@ -71,7 +71,7 @@ SV* swash_new(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv, int32
             len = sizeof gcb->token_buffer - 1;
         std::memcpy(gcb->token_buffer, text, len);
         gcb->token_buffer[len] = 0;
-        gcb->curcop->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
+        gcb->current_statement->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
     }
     if (!(retval->flags & SVf_ROK) || sv_type(sv_rv(retval)) != SVt_PVHV)
         fatal_error(gcb, "SWASHNEW didn't return an HV ref");
@@ -115,7 +115,7 @@ uint64_t swash_fetch(PERLGCB* gcb, SV* swash, const uint8_t* p)
             tmps_free_to_floor(gcb);
             scope_leave(gcb);
             if (compiling(gcb))
-                gcb->curcop->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
+                gcb->current_statement->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
 
             svp = hv_store_str(gcb, hv, reinterpret_cast<const char*>(p), static_cast<int32_t>(klen), retval, 0);
             SV* stored = svp ? *svp : nullptr;

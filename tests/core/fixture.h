@@ -42,8 +42,8 @@ protected:
         // A jump that escapes a test's run() reaches gtest as an exception
         // instead of ending the process at the bridge's last resort.
         head_env(gcb)->must_catch = 1;
-        gcb->compiling = &compile_cop;
-        gcb->curcop = &runtime_cop;
+        gcb->compiling_statement = &compile_cop;
+        gcb->current_statement = &runtime_cop;
         gcb->tmps_stack = static_cast<SV**>(pool_malloc(128 * sizeof(SV*)));
         gcb->tmps_max = 128;
         gcb->tmps_ix = gcb->tmps_floor = -1;

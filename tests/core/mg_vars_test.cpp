@@ -203,17 +203,17 @@ TEST_F(Special, WarningSwitches)
 
     std::string all(12, '\x55');
     ASSERT_EQ(set("\x17" "ARNING_BITS", sv_new_from_bytes(gcb, all.data(), all.size())), 0);
-    EXPECT_EQ(gcb->compiling->cop_warnings, reinterpret_cast<SV*>(WARNINGS_ALL));
+    EXPECT_EQ(gcb->compiling_statement->cop_warnings, reinterpret_cast<SV*>(WARNINGS_ALL));
     EXPECT_TRUE(gcb->dowarn & 0x08);
     EXPECT_EQ(str(get("\x17" "ARNING_BITS")), all);
     std::string none(12, '\0');
     ASSERT_EQ(set("\x17" "ARNING_BITS", sv_new_from_bytes(gcb, none.data(), none.size())), 0);
-    EXPECT_EQ(gcb->compiling->cop_warnings, reinterpret_cast<SV*>(WARNINGS_NONE));
+    EXPECT_EQ(gcb->compiling_statement->cop_warnings, reinterpret_cast<SV*>(WARNINGS_NONE));
     EXPECT_EQ(str(get("\x17" "ARNING_BITS")), none);
     std::string some(12, '\0');
     some[1] = 0x10;  // category 6
     ASSERT_EQ(set("\x17" "ARNING_BITS", sv_new_from_bytes(gcb, some.data(), some.size())), 0);
-    SV* w = gcb->compiling->cop_warnings;
+    SV* w = gcb->compiling_statement->cop_warnings;
     ASSERT_NE(w, reinterpret_cast<SV*>(WARNINGS_ALL));
     EXPECT_EQ(str(w), some);
     EXPECT_EQ(str(get("\x17" "ARNING_BITS")), some);
@@ -268,10 +268,10 @@ TEST_F(Special, InterpreterFields)
     ASSERT_EQ(set("\x09", &gcb->sv_undef), 0);
     EXPECT_EQ(gcb->inplace, nullptr);
     EXPECT_EQ(text(get("\x09")), "<undef>");
-    gcb->compiling->cop_arybase = 0;
+    gcb->compiling_statement->cop_arybase = 0;
     ASSERT_EQ(set("[", iv(1)), 0);
-    EXPECT_EQ(gcb->compiling->cop_arybase, 1);
-    gcb->curcop->cop_arybase = 1;
+    EXPECT_EQ(gcb->compiling_statement->cop_arybase, 1);
+    gcb->current_statement->cop_arybase = 1;
     EXPECT_EQ(sv_to_int(gcb, get("[")), 1);
     gcb->lex_state = 11;
     gcb->in_eval = 0x09;

@@ -16,14 +16,14 @@ protected:
     {
         SV* gv = sv_new_head(gcb);
         sv_upgrade_body(gcb, gv, SVt_PVGV);
-        xpvgv* b = static_cast<xpvgv*>(gv->any);
+        PVGV* b = static_cast<PVGV*>(gv->any);
         b->name = pool_strdup(gcb, name);
         b->namelen = std::strlen(name);
         GP* gp = static_cast<GP*>(pool_malloc(sizeof(GP)));
         std::memset(gp, 0, sizeof *gp);
         SV* io = sv_new_head(gcb);
         sv_upgrade_body(gcb, io, SVt_PVIO);
-        static_cast<xpvio*>(io->any)->lines = lines;
+        static_cast<PVIO*>(io->any)->lines = lines;
         gp->gp_io = sv_as<IO>(io);
         b->gp = gp;
         return sv_as<GV>(gv);
@@ -133,7 +133,7 @@ TEST_F(Msg, WarningsByCategory)
     EXPECT_FALSE(warn_enabled(gcb, WARN_UNINITIALIZED));
     EXPECT_FALSE(warn_enabled_default(gcb, WARN_INTERNAL));
     gcb->dowarn = 0;
-    gcb->curcop = nullptr;   // no statement: the standard setting
+    gcb->current_statement = nullptr; // no statement: the standard setting
     EXPECT_TRUE(warn_enabled_default(gcb, WARN_INTERNAL));
     EXPECT_FALSE(warn_enabled(gcb, WARN_NUMERIC));
 }
@@ -165,12 +165,12 @@ TEST_F(Msg, BadFilehandleWithoutAName)
     op_descs[223] = "socket";
     SV* io = sv_new_head(gcb);
     sv_upgrade_body(gcb, io, SVt_PVIO);
-    static_cast<xpvio*>(io->any)->type = ' ';
+    static_cast<PVIO*>(io->any)->type = ' ';
     warn_bad_filehandle(gcb, nullptr, sv_as<IO>(io), 209);
     warn_bad_filehandle(gcb, nullptr, nullptr, 236);
     warn_bad_filehandle(gcb, nullptr, nullptr, 26);
     warn_bad_filehandle(gcb, nullptr, sv_as<IO>(io), 223);
-    static_cast<xpvio*>(io->any)->dirp = &gcb;
+    static_cast<PVIO*>(io->any)->dirp = &gcb;
     warn_bad_filehandle(gcb, nullptr, sv_as<IO>(io), 207);
     EXPECT_EQ(err_text(),
               "print() on closed filehandle.\n"

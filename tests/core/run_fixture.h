@@ -21,7 +21,7 @@ protected:
         si->si_type = SI_MAIN;
         gcb->curstackinfo = si;
         gcb->curstack = gcb->mainstack = si->si_stack;
-        xpvav* body = av_body(si->si_stack);
+        PVAV* body = av_body(si->si_stack);
         gcb->stack_base = gcb->stack_sp = body->array;
         gcb->stack_max = body->array + body->max;
         gcb->markstack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));

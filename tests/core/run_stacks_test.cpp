@@ -63,7 +63,7 @@ TEST_F(RunStacks, StackLevelNew)
     } cases[] = {{0, 1, 0}, {1, 13, 0}, {32, 13, 31}, {128, 55, 127}};
     for (const Case& c : cases) {
         stack_level* si = stack_level_new(gcb, c.items, c.frames);
-        xpvav* body = av_body(si->si_stack);
+        PVAV* body = av_body(si->si_stack);
         EXPECT_FALSE(body->avflags & AVf_REAL) << c.items;
         EXPECT_GE(body->max, c.max_at_least) << c.items;
         EXPECT_EQ(body->fill, 0) << c.items;
@@ -264,7 +264,7 @@ TEST_F(RunStacks, ExitUnwindsLevelsAndTheMainFrame)
     EXPECT_EQ(gcb->curstackinfo, main_level);
     EXPECT_EQ(gcb->curstack, gcb->mainstack);
     EXPECT_EQ(main_level->si_cxix, -1);
-    EXPECT_EQ(gcb->curcop, &cop);
+    EXPECT_EQ(gcb->current_statement, &cop);
     EXPECT_EQ(gcb->markstack_ptr, gcb->markstack);
     EXPECT_EQ(gcb->retstack_ix, 0);
     EXPECT_EQ(gcb->scopestack_ix, 0);  // the frame's scope was closed

@@ -61,7 +61,7 @@ TEST_F(SvConv, NumbersBecomeCachedText)
     EXPECT_EQ(minv->flags & (SVf_POK | SVp_POK | SVf_IOK | SVp_IOK), SVf_POK | SVp_POK | SVf_IOK | SVp_IOK);
     SV* maxu = sv_new_from_uint(gcb, UINT64_MAX);
     EXPECT_EQ(conv(maxu), "18446744073709551615");
-    EXPECT_TRUE(maxu->flags & SVf_IVisUV);
+    EXPECT_TRUE(maxu->flags & SVf_IsUV);
     EXPECT_EQ(sv_uv(maxu), UINT64_MAX);
     EXPECT_EQ(conv(sv_new_from_int(gcb, 0)), "0");
 
@@ -220,14 +220,14 @@ TEST_F(SvConv, IntegerConversionCaches)
 {
     SV* d = sv_new_from_double(gcb, 3e9);
     EXPECT_EQ(sv_to_int(gcb, d), 3000000000);
-    EXPECT_TRUE(d->flags & SVf_IVisUV);
+    EXPECT_TRUE(d->flags & SVf_IsUV);
     EXPECT_TRUE(d->flags & SVf_IOK);
     SV* du = sv_new_from_double(gcb, 3e9);
     EXPECT_EQ(sv_to_uint(gcb, du), 3000000000u);
-    EXPECT_TRUE(du->flags & SVf_IVisUV);
+    EXPECT_TRUE(du->flags & SVf_IsUV);
     SV* neg = sv_new_from_double(gcb, -1.0);
     EXPECT_EQ(sv_to_uint(gcb, neg), UINT64_MAX);
-    EXPECT_FALSE(neg->flags & SVf_IVisUV);
+    EXPECT_FALSE(neg->flags & SVf_IsUV);
     EXPECT_EQ(sv_iv(neg), -1);
 
     SV* frac = bytes("1.5");
@@ -317,7 +317,7 @@ TEST_F(SvConv, IncrementAndDecrement)
     EXPECT_EQ(sv_nv(imin), -2147483649.0);
     SV* uzero = sv_new_from_uint(gcb, 0);
     sv_decrement(gcb, uzero);
-    EXPECT_EQ(uzero->flags & (SVf_IOK | SVf_IVisUV), SVf_IOK);
+    EXPECT_EQ(uzero->flags & (SVf_IOK | SVf_IsUV), SVf_IOK);
     EXPECT_EQ(sv_iv(uzero), -1);
     SV* i = sv_new_from_int(gcb, 5);
     sv_increment(gcb, i);

@@ -148,7 +148,7 @@ TEST_F(SvFmt, ArraySource)
     target = bytes("pre");
     sv_format_append(gcb, target, "ab%ncd", 6, nullptr, &counter, 1);
     EXPECT_EQ(str(target), "preabcd");
-    EXPECT_EQ(counter->flags & (SVf_IOK | SVp_IOK | SVf_IVisUV), SVf_IOK | SVp_IOK | SVf_IVisUV);
+    EXPECT_EQ(counter->flags & (SVf_IOK | SVp_IOK | SVf_IsUV), SVf_IOK | SVp_IOK | SVf_IsUV);
     EXPECT_EQ(sv_iv(counter), 2);
     int32_t seen = -1;
     EXPECT_EQ(fmt("abc%nd", &seen), "abcd");

@@ -70,8 +70,8 @@ protected:
     {
         CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
         sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
-        static_cast<xpvcv*>(cv->any)->xsub = reinterpret_cast<void*>(&dummy_root);
-        static_cast<xpvcv*>(cv->any)->gv = gv;
+        static_cast<PVCV*>(cv->any)->xsub = reinterpret_cast<void*>(&dummy_root);
+        static_cast<PVCV*>(cv->any)->gv = gv;
         sv_refinc(as_sv(cv));
         gv_gp(gv)->gp_cv = cv;
         keys[cv] = key;
@@ -86,7 +86,7 @@ protected:
         sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
         SV* rv = sv_new_reference(gcb, referent);
         sv_release(gcb, referent);
-        rv->flags |= SVf_AMAGIC;
+        rv->flags |= SVf_OVERLOAD;
         return rv;
     }
     SV* call(SV* l, SV* r, int32_t method, int32_t flags)

@@ -181,7 +181,7 @@ TEST_F(SigEnv, DeliveryCallsTheHandlerWithTheSignalName)
     CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
     static OP root{};
-    static_cast<xpvcv*>(cv->any)->root = &root;
+    static_cast<PVCV*>(cv->any)->root = &root;
     sv_refinc(as_sv(cv));
     ASSERT_EQ(set_sig("ALRM", sv_new_reference(gcb, as_sv(cv))), 0) << err_text();
     std::vector<std::string> args;

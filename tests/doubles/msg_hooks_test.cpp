@@ -38,7 +38,7 @@ protected:
     {
         SV* sv = sv_new_undef(gcb, 0);
         sv_upgrade_body(gcb, sv, SVt_PVCV);
-        static_cast<xpvcv*>(sv->any)->xsub = reinterpret_cast<void*>(&native_body);
+        static_cast<PVCV*>(sv->any)->xsub = reinterpret_cast<void*>(&native_body);
         if (out)
             *out = sv_as<CV>(sv);
         SV* ref = sv_new_reference(gcb, sv);
@@ -91,13 +91,13 @@ TEST_F(Hooks, DieInsideTheDieHookDoesNotCallItAgain)
     gcb->diehook = hook_ref(&cv);
     on_call = [&](CV* running) {
         // The hook runs (depth 1) and dies itself.
-        static_cast<xpvcv*>(running->any)->depth = 1;
+        static_cast<PVCV*>(running->any)->depth = 1;
         fatal_error(gcb, "inner");
     };
     EXPECT_EQ(run([&] { fatal_error(gcb, "outer"); }), 2);
     EXPECT_EQ(calls.size(), 1u);
     EXPECT_EQ(err_text(), "inner.\n");
-    static_cast<xpvcv*>(cv->any)->depth = 0;
+    static_cast<PVCV*>(cv->any)->depth = 0;
 }
 
 TEST_F(Hooks, GuardTripSkipsTheHookAndWritesNothing)
