@@ -25,7 +25,7 @@ re_compiled* last_match(PERLGCB* gcb)
 uint32_t magic_matchoffsets_len(PERLGCB* gcb, SV*, MAGIC* mg)
 {
     if (re_compiled* rx = last_match(gcb))
-        return mg->obj ? rx->nparens : rx->lastparen;  // @+ : @-
+        return mg->obj ? rx->group_count : rx->last_group; // @+ : @-
     return static_cast<uint32_t>(-1);
 }
 
@@ -35,10 +35,10 @@ int32_t magic_matchoffsetitem_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
     if (!rx)
         return 0;
     int32_t paren = mg->len;
-    if (paren < 0 || static_cast<uint32_t>(paren) > rx->nparens)
+    if (paren < 0 || static_cast<uint32_t>(paren) > rx->group_count)
         return 0;
-    int32_t s = rx->startp[paren];
-    int32_t t = rx->endp[paren];
+    int32_t s = rx->start_offsets[paren];
+    int32_t t = rx->end_offsets[paren];
     if (s != -1 && t != -1)
         sv_set_int(gcb, sv, mg->obj ? t : s);
     return 0;

@@ -86,17 +86,17 @@ void set_match_text(PERLGCB* gcb, SV* sv, re_compiled* rx, const char* s, int32_
     else
         sv->flags &= ~SVf_UTF8;
     if (gcb->tainting)
-        gcb->tainted = was_tainted || (rx->reganch & 0x80000) ? 1 : 0;
+        gcb->tainted = was_tainted || (rx->analysis_flags & 0x80000) ? 1 : 0;
 }
 
 // $1.., $&, $+: the text of a group, undef when it did not take part.
 void get_group(PERLGCB* gcb, SV* sv, re_compiled* rx, uint32_t paren)
 {
     int32_t s1, t1;
-    if (paren <= rx->nparens && (s1 = rx->startp[paren]) != -1 && (t1 = rx->endp[paren]) != -1) {
+    if (paren <= rx->group_count && (s1 = rx->start_offsets[paren]) != -1 && (t1 = rx->end_offsets[paren]) != -1) {
         if (t1 - s1 >= 0) {
-            if (rx->subbeg)
-                set_match_text(gcb, sv, rx, rx->subbeg + s1, t1 - s1);
+            if (rx->subject_copy)
+                set_match_text(gcb, sv, rx, rx->subject_copy + s1, t1 - s1);
             return;
         }
     }
@@ -114,9 +114,9 @@ int32_t utf8_skip(uint8_t b)
 uint32_t match_length(PERLGCB* gcb, re_compiled* rx, int32_t s1, int32_t t1)
 {
     int32_t i = t1 - s1;
-    if (i > 0 && utf8_match(gcb) && rx->subbeg) {
-        const uint8_t* s = reinterpret_cast<const uint8_t*>(rx->subbeg) + s1;
-        const uint8_t* send = reinterpret_cast<const uint8_t*>(rx->subbeg) + t1;
+    if (i > 0 && utf8_match(gcb) && rx->subject_copy) {
+        const uint8_t* s = reinterpret_cast<const uint8_t*>(rx->subject_copy) + s1;
+        const uint8_t* send = reinterpret_cast<const uint8_t*>(rx->subject_copy) + t1;
         i = 0;
         while (s < send) {
             s += utf8_skip(*s);
@@ -129,7 +129,7 @@ uint32_t match_length(PERLGCB* gcb, re_compiled* rx, int32_t s1, int32_t t1)
 uint32_t group_length(PERLGCB* gcb, re_compiled* rx, uint32_t paren)
 {
     int32_t s1, t1;
-    if (paren <= rx->nparens && (s1 = rx->startp[paren]) != -1 && (t1 = rx->endp[paren]) != -1)
+    if (paren <= rx->group_count && (s1 = rx->start_offsets[paren]) != -1 && (t1 = rx->end_offsets[paren]) != -1)
         return match_length(gcb, rx, s1, t1);
     return 0;
 }
@@ -329,22 +329,22 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '+':
-        if ((rx = last_match(gcb)) && rx->lastparen) {
-            get_group(gcb, sv, rx, rx->lastparen);
+        if ((rx = last_match(gcb)) && rx->last_group) {
+            get_group(gcb, sv, rx, rx->last_group);
             break;
         }
         sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '`':
-        if ((rx = last_match(gcb)) && rx->subbeg && rx->startp[0] != -1) {
-            set_match_text(gcb, sv, rx, rx->subbeg, rx->startp[0]);
+        if ((rx = last_match(gcb)) && rx->subject_copy && rx->start_offsets[0] != -1) {
+            set_match_text(gcb, sv, rx, rx->subject_copy, rx->start_offsets[0]);
             break;
         }
         sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '\'':
-        if ((rx = last_match(gcb)) && rx->subbeg && rx->endp[0] != -1) {
-            set_match_text(gcb, sv, rx, rx->subbeg + rx->endp[0], rx->sublen - rx->endp[0]);
+        if ((rx = last_match(gcb)) && rx->subject_copy && rx->end_offsets[0] != -1) {
+            set_match_text(gcb, sv, rx, rx->subject_copy + rx->end_offsets[0], rx->subject_copy_length - rx->end_offsets[0]);
             break;
         }
         sv_assign(gcb, sv, &gcb->sv_undef);
@@ -444,16 +444,16 @@ uint32_t magic_special_len(PERLGCB* gcb, SV* sv, MAGIC* mg)
             return group_length(gcb, rx, static_cast<uint32_t>(prx_atoi(name)));
         return 0;
     case '+':
-        if ((rx = last_match(gcb)) && rx->lastparen)
-            return group_length(gcb, rx, rx->lastparen);
+        if ((rx = last_match(gcb)) && rx->last_group)
+            return group_length(gcb, rx, rx->last_group);
         return 0;
     case '`':
-        if ((rx = last_match(gcb)) && rx->startp[0] != -1)
-            return rx->startp[0] > 0 ? match_length(gcb, rx, 0, rx->startp[0]) : 0;
+        if ((rx = last_match(gcb)) && rx->start_offsets[0] != -1)
+            return rx->start_offsets[0] > 0 ? match_length(gcb, rx, 0, rx->start_offsets[0]) : 0;
         return 0;
     case '\'':
-        if ((rx = last_match(gcb)) && rx->endp[0] != -1)
-            return rx->sublen - rx->endp[0] > 0 ? match_length(gcb, rx, rx->endp[0], rx->sublen) : 0;
+        if ((rx = last_match(gcb)) && rx->end_offsets[0] != -1)
+            return rx->subject_copy_length - rx->end_offsets[0] > 0 ? match_length(gcb, rx, rx->end_offsets[0], rx->subject_copy_length) : 0;
         return 0;
     case ',':
         return static_cast<uint32_t>(gcb->ofslen);

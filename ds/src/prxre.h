@@ -102,7 +102,7 @@ inline bool re_class_bit(const re_class_node* n, int32_t cc) { return (n->classe
 
 // ---- compiled-pattern parts ---------------------------------------------------
 
-// Analysis flags (re_compiled::reganch).
+// Analysis flags (re_compiled::analysis_flags).
 enum : uint32_t {
     REA_BOL = 0x1,                // leading BOL
     REA_MBOL = 0x2,               // leading MBOL, or implicit leading .* without /s

@@ -954,7 +954,7 @@ tryagain:
             int64_t num = read_number(gcb->re_parse, gcb->re_xend);
             if (num > 9 && num >= gcb->re_npar)
                 return parse_literal(gcb, flagp);
-            if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->nparens)) {
+            if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->group_count)) {
                 // The mark stands after the group number.
                 const char* after = gcb->re_parse;
                 while (after < gcb->re_xend && is_digit(static_cast<uint8_t>(*after)))
@@ -1323,15 +1323,15 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     if (!rx)
         re_fail_plain(gcb, "Regexp out of space");
     std::memset(rx, 0, bytes);
-    rx->refcnt = 1;
-    rx->prelen = static_cast<int32_t>(xend - exp);
-    rx->precomp = pool_strndup(gcb, exp, rx->prelen);
-    rx->subbeg = nullptr;
-    rx->reganch = pm->op_pmflags & REA_PM_MASK;
-    rx->nparens = static_cast<uint32_t>(gcb->re_npar - 1);
-    rx->substrs = nullptr;
-    rx->startp = nullptr;
-    rx->endp = nullptr;
+    rx->ref_count = 1;
+    rx->pattern_length = static_cast<int32_t>(xend - exp);
+    rx->pattern_text = pool_strndup(gcb, exp, rx->pattern_length);
+    rx->subject_copy = nullptr;
+    rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
+    rx->group_count = static_cast<uint32_t>(gcb->re_npar - 1);
+    rx->substrings = nullptr;
+    rx->start_offsets = nullptr;
+    rx->end_offsets = nullptr;
     gcb->re_rx = rx;
 
     // Emit pass.
@@ -1355,29 +1355,29 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
         return nullptr;
     }
 
-    rx->reganch = pm->op_pmflags & REA_PM_MASK;
+    rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
     pm->op_pmflags = static_cast<uint16_t>(gcb->re_cflags);
     if (gcb->re_regflags & RE_REGF_UTF8)
-        rx->reganch |= REA_UTF8;
+        rx->analysis_flags |= REA_UTF8;
     if (gcb->re_naughty >= 10)
-        rx->reganch |= REA_NAUGHTY;
-    rx->regstclass = nullptr;
+        rx->analysis_flags |= REA_NAUGHTY;
+    rx->start_class = nullptr;
 
-    rx->substrs = static_cast<re_substr_info*>(pool_malloc(3 * sizeof(re_substr_info)));
-    std::memset(rx->substrs, 0, 3 * sizeof(re_substr_info));
+    rx->substrings = static_cast<re_substr_info*>(pool_malloc(3 * sizeof(re_substr_info)));
+    std::memset(rx->substrings, 0, 3 * sizeof(re_substr_info));
     re_optimize(gcb, rx);
 
     if (gcb->re_seen & RE_SEEN_GPOS)
-        rx->reganch |= REA_GPOS_SEEN;
+        rx->analysis_flags |= REA_GPOS_SEEN;
     if (gcb->re_seen & RE_SEEN_LOOKBEHIND)
-        rx->reganch |= REA_LOOKBEHIND_SEEN;
+        rx->analysis_flags |= REA_LOOKBEHIND_SEEN;
     if (gcb->re_seen & RE_SEEN_EVAL)
-        rx->reganch |= REA_EVAL_SEEN;
+        rx->analysis_flags |= REA_EVAL_SEEN;
     uint64_t offsets = static_cast<uint64_t>(gcb->re_npar) * sizeof(int32_t);
-    rx->startp = static_cast<int32_t*>(pool_malloc(offsets));
-    rx->endp = static_cast<int32_t*>(pool_malloc(offsets));
-    std::memset(rx->startp, 0, offsets);
-    std::memset(rx->endp, 0, offsets);
+    rx->start_offsets = static_cast<int32_t*>(pool_malloc(offsets));
+    rx->end_offsets = static_cast<int32_t*>(pool_malloc(offsets));
+    std::memset(rx->start_offsets, 0, offsets);
+    std::memset(rx->end_offsets, 0, offsets);
     gcb->re_data_in_use = rx->data;
     if (debug)
         re_dump_program(gcb, rx);

@@ -62,7 +62,7 @@ template <class Test>
 const char* scan_class(PERLGCB* gcb, re_compiled* rx, const char* s, const char* to, bool norun, bool utf8,
                        Test&& test)
 {
-    bool doevery = !(rx->reganch & REA_SKIP);
+    bool doevery = !(rx->analysis_flags & REA_SKIP);
     bool tmp = true;
     while (s < to) {
         if (test(s)) {
@@ -141,7 +141,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
             } else if (!bound && (norun || re_try_at(gcb, rx, s)))
                 return s;
         }
-        if (!rx->minlen && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
+        if (!rx->min_length && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
             return s;
         return nullptr;
     }
@@ -163,7 +163,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
             } else if (!bound && (norun || re_try_at(gcb, rx, s)))
                 return s;
         }
-        if (!rx->minlen && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
+        if (!rx->min_length && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
             return s;
         return nullptr;
     }
@@ -241,27 +241,27 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
 int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
 {
     gcb->re_indent = 0;
-    rx->startp[0] = static_cast<int32_t>(startpos - gcb->re_subject_begin);
+    rx->start_offsets[0] = static_cast<int32_t>(startpos - gcb->re_subject_begin);
     gcb->re_input = startpos;
-    gcb->re_starts = rx->startp;
-    gcb->re_ends = rx->endp;
-    gcb->re_last_group = &rx->lastparen;
-    rx->lastparen = 0;
+    gcb->re_starts = rx->start_offsets;
+    gcb->re_ends = rx->end_offsets;
+    gcb->re_last_group = &rx->last_group;
+    rx->last_group = 0;
     gcb->re_open_high = 0;
     if (debug_on(gcb))
         gcb->re_attempt_start = startpos;
-    if (gcb->re_open_at_size <= rx->nparens) {
-        gcb->re_open_at_size = rx->nparens * 3 / 2 + 3;
+    if (gcb->re_open_at_size <= rx->group_count) {
+        gcb->re_open_at_size = rx->group_count * 3 / 2 + 3;
         gcb->re_open_at = static_cast<const char**>(
             pool_realloc(gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
     }
-    for (uint32_t i = 1; i <= rx->nparens; i++) {
-        rx->startp[i] = -1;
-        rx->endp[i] = -1;
+    for (uint32_t i = 1; i <= rx->group_count; i++) {
+        rx->start_offsets[i] = -1;
+        rx->end_offsets[i] = -1;
     }
     int32_t lastcp = gcb->re_bt_ix;
     if (re_match_nodes(gcb, reinterpret_cast<re_program_node*>(rx->program) + 1)) {
-        rx->endp[0] = static_cast<int32_t>(gcb->re_input - gcb->re_subject_begin);
+        rx->end_offsets[0] = static_cast<int32_t>(gcb->re_input - gcb->re_subject_begin);
         return 1;
     }
     if (gcb->re_bt_ix > lastcp)
@@ -280,7 +280,7 @@ int32_t re_exec_nocopy(PERLGCB* gcb, re_compiled* rx, const char* start, const c
 const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpos, const char* strend,
                            uint32_t flags, re_guess_data* data)
 {
-    re_substr_info* sub = rx->substrs;
+    re_substr_info* sub = rx->substrings;
     SV* check = sub[RE_SUBSTR_CHECK].substr;
     SV* anchored = sub[RE_SUBSTR_ANCHORED].substr;
     const char* const i_strpos = strpos;
@@ -292,10 +292,10 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
     int32_t start_shift = 0;
     int64_t end_shift = 0;
     bool ml_anch;
-    const int32_t minlen = rx->minlen;
-    if (re_utf8_mode(gcb) != ((rx->reganch & REA_UTF8) != 0)) {
+    const int32_t minlen = rx->min_length;
+    if (re_utf8_mode(gcb) != ((rx->analysis_flags & REA_UTF8) != 0)) {
         // The mode of this pattern, whatever the last match left.
-        if (rx->reganch & REA_UTF8)
+        if (rx->analysis_flags & REA_UTF8)
             gcb->re_match_flags |= RF_UTF8;
         else
             gcb->re_match_flags &= ~RF_UTF8;
@@ -313,10 +313,10 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
         strbeg = strpos;
     start_shift = sub[RE_SUBSTR_CHECK].min_offset;
     end_shift = static_cast<int64_t>(minlen) - start_shift - char_len(gcb, check) + (has_tail(check) ? 1 : 0);
-    if (rx->reganch & REA_ANCH) {
-        ml_anch = !((rx->reganch & (REA_SBOL | REA_GPOS)) || ((rx->reganch & REA_BOL) && !gcb->multiline));
+    if (rx->analysis_flags & REA_ANCH) {
+        ml_anch = !((rx->analysis_flags & (REA_SBOL | REA_GPOS)) || ((rx->analysis_flags & REA_BOL) && !gcb->multiline));
         if (!ml_anch) {
-            if (!(rx->reganch & REA_GPOS) && sv && !(sv->flags & SVf_ROK) && strpos != strbeg)
+            if (!(rx->analysis_flags & REA_GPOS) && sv && !(sv->flags & SVf_ROK) && strpos != strbeg)
                 goto fail;
             if (sub[RE_SUBSTR_CHECK].min_offset == sub[RE_SUBSTR_CHECK].max_offset) {
                 // The substring sits at a constant offset from the start.
@@ -376,7 +376,7 @@ restart:
             int32_t maxoff = sub[RE_SUBSTR_CHECK].max_offset;
             t = strpos;
             if (s - strpos > maxoff) {
-                if (!(rx->reganch & REA_UTF8))
+                if (!(rx->analysis_flags & REA_UTF8))
                     t = s - maxoff;
                 else {
                     const char* saved = gcb->re_subject_begin;
@@ -448,7 +448,7 @@ restart:
         int32_t maxoff = sub[RE_SUBSTR_CHECK].max_offset;
         bool later = false;
         if (s - strpos > maxoff) {
-            if (!(rx->reganch & REA_UTF8)) {
+            if (!(rx->analysis_flags & REA_UTF8)) {
                 t = s - maxoff;
                 later = true;
             } else {
@@ -494,12 +494,12 @@ set_useful:
 
 try_at_start:
     if (ml_anch && sv && !(sv->flags & SVf_ROK) && strpos != strbeg && strpos[-1] != '\n' &&
-        !(rx->reganch & REA_IMPLICIT)) {
+        !(rx->analysis_flags & REA_IMPLICIT)) {
         t = strpos;
         goto find_anchor;
     }
 success_at_start:
-    if (!(rx->reganch & REA_NAUGHTY) && check && --usefulness(check) < 0 && check == sub[RE_SUBSTR_FLOATING].substr) {
+    if (!(rx->analysis_flags & REA_NAUGHTY) && check && --usefulness(check) < 0 && check == sub[RE_SUBSTR_FLOATING].substr) {
         // The floating substring keeps failing to narrow anything: stop using it.
         if (debug_on(gcb))
             prx_fprintf(PRX_STDOUT, "... Disabling check substring...\n");
@@ -507,13 +507,13 @@ success_at_start:
         sub[RE_SUBSTR_CHECK].substr = nullptr;
         sub[RE_SUBSTR_FLOATING].substr = nullptr;
         check = nullptr;
-        rx->reganch &= ~REA_USE_FINDER;
+        rx->analysis_flags &= ~REA_USE_FINDER;
     }
     s = strpos;
 
 stclass:
-    if (rx->regstclass) {
-        re_program_node* cls = reinterpret_cast<re_program_node*>(rx->regstclass);
+    if (rx->start_class) {
+        re_program_node* cls = reinterpret_cast<re_program_node*>(rx->start_class);
         int32_t cl_l = re_kind(cls) == RE_EXACT ? static_cast<int32_t>(cls->flags) : 1;
         const char* endpos = (sub[RE_SUBSTR_ANCHORED].substr || ml_anch) ? s + (minlen ? cl_l : 0)
                            : sub[RE_SUBSTR_FLOATING].substr             ? check_at - start_shift + cl_l
@@ -522,7 +522,7 @@ stclass:
             endpos = strend;
         const char* startpos = strbeg;
         t = s;
-        if (rx->reganch & REA_UTF8) {
+        if (rx->analysis_flags & REA_UTF8) {
             gcb->re_data = rx->data;
             gcb->re_subject_begin = startpos;
         }
@@ -531,7 +531,7 @@ stclass:
         if (!r) {
             if (endpos == strend)
                 goto fail;
-            if ((rx->reganch & REA_ANCH) && !ml_anch)
+            if ((rx->analysis_flags & REA_ANCH) && !ml_anch)
                 goto fail;
             if (sub[RE_SUBSTR_ANCHORED].substr) {
                 if (sub[RE_SUBSTR_ANCHORED].substr == check) {
@@ -612,15 +612,15 @@ int64_t pos_of(SV* sv)
 int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* startpos, const char* strend,
                    const char* strbeg, SV* sv, uint32_t flags)
 {
-    re_substr_info* sub = rx->substrs;
-    int32_t minlen = rx->minlen;
+    re_substr_info* sub = rx->substrings;
+    int32_t minlen = rx->min_length;
     bool utf8 = re_utf8_mode(gcb);
 
-    if (rx->reganch & (REA_BOL | REA_MBOL | REA_SBOL)) {
+    if (rx->analysis_flags & (REA_BOL | REA_MBOL | REA_SBOL)) {
         // Anchored at a beginning: the start, and after newlines when allowed.
         if (s == startpos && re_try_at(gcb, rx, startpos))
             return 1;
-        if (gcb->multiline || (rx->reganch & (REA_IMPLICIT | REA_MBOL))) {
+        if (gcb->multiline || (rx->analysis_flags & (REA_IMPLICIT | REA_MBOL))) {
             int32_t dontbother = minlen ? minlen - 1 : 0;
             const char* end = hop(gcb, strend, -dontbother) - 1;
             if (sub[RE_SUBSTR_CHECK].substr) {
@@ -629,7 +629,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
                 for (;;) {
                     if (s >= end)
                         return 0;
-                    if (rx->reganch & REA_USE_GUESS) {
+                    if (rx->analysis_flags & REA_USE_GUESS) {
                         s = re_guess_start(gcb, rx, sv, s + 1, strend, flags, nullptr);
                         if (!s)
                             return 0;
@@ -648,12 +648,12 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         }
         return 0;
     }
-    if (rx->reganch & REA_GPOS)
+    if (rx->analysis_flags & REA_GPOS)
         return re_try_at(gcb, rx, gcb->re_g_anchor);
 
     SV* anchored = sub[RE_SUBSTR_ANCHORED].substr;
     SV* floating = sub[RE_SUBSTR_FLOATING].substr;
-    if (anchored && (rx->reganch & REA_SKIP)) {
+    if (anchored && (rx->analysis_flags & REA_SKIP)) {
         // /x+whatever/: one attempt per run of x.
         int64_t alen = 0;
         char ch = substr_text(gcb, anchored, &alen)[0];
@@ -704,8 +704,8 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         }
         return 0;
     }
-    if (rx->regstclass) {
-        re_program_node* c = reinterpret_cast<re_program_node*>(rx->regstclass);
+    if (rx->start_class) {
+        re_program_node* c = reinterpret_cast<re_program_node*>(rx->start_class);
         const char* end = strend;
         if (minlen && re_kind(c) != RE_EXACT)
             end = hop(gcb, strend, -(minlen - 1));
@@ -761,14 +761,14 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
 {
     (void)data;
     gcb->re_current_repeat = nullptr;
-    gcb->re_pattern_text = rx ? rx->precomp : nullptr;
+    gcb->re_pattern_text = rx ? rx->pattern_text : nullptr;
     if (!rx || !stringarg)
         fatal_error(gcb, "NULL regexp parameter");
     gcb->re_program = reinterpret_cast<re_program_node*>(rx->program);
-    gcb->re_group_count = rx->nparens;
+    gcb->re_group_count = rx->group_count;
     gcb->re_data = rx->data;
     gcb->re_pattern = rx;
-    if (strend - stringarg < rx->minlen)
+    if (strend - stringarg < rx->min_length)
         return 0;
     if (stringarg == strbeg)
         gcb->re_prev_char = '\n';
@@ -782,7 +782,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
     gcb->re_match_flags = 0;
     gcb->re_eval_set = 0;
     gcb->re_max_iterations = 0;
-    if (rx->reganch & REA_UTF8)
+    if (rx->analysis_flags & REA_UTF8)
         gcb->re_match_flags |= RF_UTF8;
     gcb->re_subject_begin = strbeg;
     gcb->re_search_start = stringarg;
@@ -793,16 +793,16 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
     gcb->re_depth = re_depth_counter();
     const char* s = stringarg;
 
-    if (rx->reganch & REA_GPOS_SEEN) {
+    if (rx->analysis_flags & REA_GPOS_SEEN) {
         int64_t pos = (flags & REXEC_IGNORE_POS) ? -1 : pos_of(sv);
         gcb->re_g_anchor = pos >= 0 ? strbeg + pos : stringarg;
-        if (rx->reganch & REA_GPOS) {
+        if (rx->analysis_flags & REA_GPOS) {
             if (s > gcb->re_g_anchor)
                 return 0;
             s = gcb->re_g_anchor;
         }
     }
-    if (!(flags & REXEC_CHECKED) && rx->substrs && rx->substrs[RE_SUBSTR_CHECK].substr) {
+    if (!(flags & REXEC_CHECKED) && rx->substrings && rx->substrings[RE_SUBSTR_CHECK].substr) {
         re_guess_data d{&gcb->re_last_position, &gcb->re_study_iterator};
         gcb->re_last_position = nullptr;
         s = re_guess_start(gcb, rx, sv, s, strend, flags, &d);
@@ -816,8 +816,8 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
             re_init_colors(gcb);
         int64_t left = strend - stringarg;
         prx_fprintf(PRX_STDOUT, "%sMatching REx%s `%s%.60s%s%s' against `%s%.*s%s%s'\n", gcb->re_colours[4],
-                    gcb->re_colours[5], gcb->re_colours[0], rx->precomp, gcb->re_colours[1],
-                    rx->prelen > 60 ? "..." : "", gcb->re_colours[0], static_cast<int>(left > 60 ? 60 : left),
+                    gcb->re_colours[5], gcb->re_colours[0], rx->pattern_text, gcb->re_colours[1],
+                    rx->pattern_length > 60 ? "..." : "", gcb->re_colours[0], static_cast<int>(left > 60 ? 60 : left),
                     stringarg, gcb->re_colours[1], left > 60 ? "..." : "");
     }
 
@@ -846,22 +846,22 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
         return 0;
     }
     if (gcb->re_match_flags & RF_TAINTED)
-        rx->reganch |= REA_TAINTED;
+        rx->analysis_flags |= REA_TAINTED;
     else
-        rx->reganch &= ~REA_TAINTED;
+        rx->analysis_flags &= ~REA_TAINTED;
     if (!(flags & REXEC_NOT_FIRST)) {
-        if (rx->reganch & REA_COPY_DONE) {
-            pool_free(rx->subbeg);
-            rx->reganch &= ~REA_COPY_DONE;
+        if (rx->analysis_flags & REA_COPY_DONE) {
+            pool_free(rx->subject_copy);
+            rx->analysis_flags &= ~REA_COPY_DONE;
         }
         int32_t len = static_cast<int32_t>(gcb->re_subject_end - strbeg);
         if (flags & REXEC_COPY) {
-            rx->subbeg = pool_strndup(gcb, strbeg, len);
-            rx->sublen = len;
-            rx->reganch |= REA_COPY_DONE;
+            rx->subject_copy = pool_strndup(gcb, strbeg, len);
+            rx->subject_copy_length = len;
+            rx->analysis_flags |= REA_COPY_DONE;
         } else {
-            rx->subbeg = const_cast<char*>(strbeg);
-            rx->sublen = len;
+            rx->subject_copy = const_cast<char*>(strbeg);
+            rx->subject_copy_length = len;
         }
     }
     return 1;

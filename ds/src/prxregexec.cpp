@@ -1248,12 +1248,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (type != UNWIND_BRANCH && type != UNWIND_BRANCHJ)
                 panic(gcb, "regexp unwind memory corruption");
             int32_t lastcp = static_cast<int32_t>(uw[2]);
-            uint32_t lastparen = static_cast<uint32_t>(uw[3]);
+            uint32_t last_group = static_cast<uint32_t>(uw[3]);
             bt_unwind(gcb, lastcp);
             uw = gcb->re_bt + unwind;
-            for (uint32_t g = *gcb->re_last_group; g > lastparen; g--)
+            for (uint32_t g = *gcb->re_last_group; g > last_group; g--)
                 gcb->re_ends[g] = -1;
-            *gcb->re_last_group = lastparen;
+            *gcb->re_last_group = last_group;
             re_program_node* alt = reinterpret_cast<re_program_node*>(uw[4]);
             uint8_t op = type == UNWIND_BRANCH ? RE_BRANCH : RE_BRANCHJ;
             if (!alt || alt->type != op) {

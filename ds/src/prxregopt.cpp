@@ -958,7 +958,7 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
     re_class_node* copy = static_cast<re_class_node*>(pool_malloc(sizeof(re_class_node)));
     *copy = *cl;
     rx->data->data[n] = copy;
-    rx->reganch &= ~REA_SKIP;
+    rx->analysis_flags &= ~REA_SKIP;
     if (debug_on(gcb)) {
         char desc[1024];
         re_describe_to(gcb, desc, sizeof desc, reinterpret_cast<re_program_node*>(copy));
@@ -982,7 +982,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
     Literal last_found{&gcb->re_opt_text[0], 0, 0};
     Literal longest_fixed{&gcb->re_opt_text[1], 0, 0};
     Literal longest_float{&gcb->re_opt_text[2], 0, 0};
-    re_substr_info* sub = rx->substrs;
+    re_substr_info* sub = rx->substrings;
     gcb->re_whilem_index = 0;
 
     if (scan->type != RE_BRANCH) {
@@ -1008,28 +1008,28 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             uint8_t kind = re_kind(first);
             if (kind == RE_EXACT) {
                 if (first->type != RE_EXACT && !(gcb->re_regflags & RE_REGF_UTF8))
-                    rx->regstclass = reinterpret_cast<re_class_node*>(first);
+                    rx->start_class = reinterpret_cast<re_class_node*>(first);
             } else if ((re_simple_nodes[first->type] && kind != RE_REG_ANY) || kind == RE_BOUND || kind == RE_NBOUND) {
-                rx->regstclass = reinterpret_cast<re_class_node*>(first);
+                rx->start_class = reinterpret_cast<re_class_node*>(first);
             } else if (kind == RE_BOL) {
-                rx->reganch |= first->type == RE_MBOL ? REA_MBOL : first->type == RE_SBOL ? REA_SBOL : REA_BOL;
+                rx->analysis_flags |= first->type == RE_MBOL ? REA_MBOL : first->type == RE_SBOL ? REA_SBOL : REA_BOL;
                 first += 1;
                 continue;
             } else if (first->type == RE_GPOS) {
-                rx->reganch |= REA_GPOS;
+                rx->analysis_flags |= REA_GPOS;
                 first += 1;
                 continue;
-            } else if (first->type == RE_STAR && re_kind(first + 1) == RE_REG_ANY && !(rx->reganch & REA_ANCH)) {
+            } else if (first->type == RE_STAR && re_kind(first + 1) == RE_REG_ANY && !(rx->analysis_flags & REA_ANCH)) {
                 // A leading .* matches from a line start as well as anywhere later.
                 uint8_t type = (first + 1)->type;
-                rx->reganch |= (type == RE_REG_ANY || type == RE_ANYUTF8 ? REA_MBOL : REA_SBOL) | REA_IMPLICIT;
+                rx->analysis_flags |= (type == RE_REG_ANY || type == RE_ANYUTF8 ? REA_MBOL : REA_SBOL) | REA_IMPLICIT;
                 first += 1;
                 continue;
             }
             break;
         }
         if (sawplus && (!sawopen || !gcb->re_sawback) && !(gcb->re_seen & RE_SEEN_EVAL))
-            rx->reganch |= REA_SKIP;
+            rx->analysis_flags |= REA_SKIP;
         if (debug_on(gcb))
             prx_fprintf(PRX_STDERR, "first at %ld\n", static_cast<long>(first - program));
 
@@ -1039,7 +1039,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         data.longest = &longest_fixed;
         data.last_end = -1;
         uint32_t stclass_flag = 0;
-        if (!rx->regstclass) {
+        if (!rx->start_class) {
             class_init(gcb, &ch_class);
             data.start_class = &ch_class;
             stclass_flag = SCF_DO_STCLASS_AND;
@@ -1048,8 +1048,8 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         minlen = re_study_nodes(gcb, &first, &fake, end, &data, SCF_DO_SUBSTR | SCF_WHILEM_VISITED_POS | stclass_flag);
         if (gcb->re_npar == 1 && data.longest == data.longest_fixed && data.last_start_min == 0 &&
             data.last_end > 0 && !gcb->re_zerolen &&
-            (!(gcb->re_seen & RE_SEEN_GPOS) || (rx->reganch & REA_GPOS)))
-            rx->reganch |= REA_CHECK_ALL;
+            (!(gcb->re_seen & RE_SEEN_GPOS) || (rx->analysis_flags & REA_GPOS)))
+            rx->analysis_flags |= REA_CHECK_ALL;
         re_commit_substr(gcb, &data);
 
         int32_t float_len = lit_chars(gcb, &longest_float);
@@ -1077,27 +1077,27 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             fixed_len = 0;
         if (!sub[RE_SUBSTR_FLOATING].substr)
             float_len = 0;
-        if (rx->regstclass && re_kind(reinterpret_cast<re_program_node*>(rx->regstclass)) == RE_REG_ANY)
-            rx->regstclass = nullptr;
+        if (rx->start_class && re_kind(reinterpret_cast<re_program_node*>(rx->start_class)) == RE_REG_ANY)
+            rx->start_class = nullptr;
         if ((!sub[RE_SUBSTR_ANCHORED].substr || sub[RE_SUBSTR_ANCHORED].min_offset) && stclass_flag &&
             !(data.start_class->flags & RE_CLASS_EOS) && !class_is_anything(data.start_class))
-            rx->regstclass = keep_start_class(gcb, rx, data.start_class);
+            rx->start_class = keep_start_class(gcb, rx, data.start_class);
 
         // The check substring: the floating one unless the anchored one is longer.
         if (fixed_len > float_len) {
             sub[RE_SUBSTR_CHECK].substr = sub[RE_SUBSTR_ANCHORED].substr;
             sub[RE_SUBSTR_CHECK].min_offset = sub[RE_SUBSTR_CHECK].max_offset = sub[RE_SUBSTR_ANCHORED].min_offset;
-            if (rx->reganch & (REA_SBOL | REA_GPOS))
-                rx->reganch |= REA_NOSCAN;
+            if (rx->analysis_flags & (REA_SBOL | REA_GPOS))
+                rx->analysis_flags |= REA_NOSCAN;
         } else {
             sub[RE_SUBSTR_CHECK].substr = sub[RE_SUBSTR_FLOATING].substr;
             sub[RE_SUBSTR_CHECK].min_offset = sub[RE_SUBSTR_FLOATING].min_offset;
             sub[RE_SUBSTR_CHECK].max_offset = sub[RE_SUBSTR_FLOATING].max_offset;
         }
-        if (sub[RE_SUBSTR_CHECK].substr && !(rx->reganch & REA_GPOS)) {
-            rx->reganch |= REA_USE_FINDER;
+        if (sub[RE_SUBSTR_CHECK].substr && !(rx->analysis_flags & REA_GPOS)) {
+            rx->analysis_flags |= REA_USE_FINDER;
             if (sub[RE_SUBSTR_CHECK].substr->flags & SVf_TAIL)
-                rx->reganch |= REA_CHECK_TAIL;
+                rx->analysis_flags |= REA_CHECK_TAIL;
         }
     } else {
         // Several alternatives at the top: only the minimum length and a
@@ -1107,15 +1107,15 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         data.last_end = -1;
         minlen = re_study_nodes(gcb, &scan, &fake, end, &data, SCF_DO_STCLASS_OR | SCF_WHILEM_VISITED_POS);
         if (!(data.start_class->flags & RE_CLASS_EOS) && !class_is_anything(data.start_class))
-            rx->regstclass = keep_start_class(gcb, rx, data.start_class);
+            rx->start_class = keep_start_class(gcb, rx, data.start_class);
     }
-    rx->minlen = minlen;
+    rx->min_length = minlen;
     free_scratch(gcb);
 }
 
 SV* re_check_substr(PERLGCB* gcb, re_compiled* rx)
 {
-    SV* check = rx->substrs ? rx->substrs[RE_SUBSTR_CHECK].substr : nullptr;
+    SV* check = rx->substrings ? rx->substrings[RE_SUBSTR_CHECK].substr : nullptr;
     if (debug_on(gcb) && check) {
         if (!gcb->re_colours_set)
             re_init_colors(gcb);

@@ -51,7 +51,7 @@ char* pattern_text(PERLGCB* gcb, MAGIC* mg, uint64_t* len)
         char field[5];
         int32_t left = 0, right = 4;
         for (const auto& l : letters) {
-            if (re->reganch & l.bit)
+            if (re->analysis_flags & l.bit)
                 field[left++] = l.letter;
             else
                 field[right--] = l.letter;
@@ -61,7 +61,7 @@ char* pattern_text(PERLGCB* gcb, MAGIC* mg, uint64_t* len)
             field[left] = '-';
             fieldlen = 5;
         }
-        int32_t textlen = re->prelen + fieldlen + 4;
+        int32_t textlen = re->pattern_length + fieldlen + 4;
         char* text = static_cast<char*>(pool_malloc(static_cast<uint64_t>(textlen + fieldlen + 1)));
         char* d = text;
         *d++ = '(';
@@ -69,8 +69,8 @@ char* pattern_text(PERLGCB* gcb, MAGIC* mg, uint64_t* len)
         std::memcpy(d, field, static_cast<size_t>(fieldlen));
         d += fieldlen;
         *d++ = ':';
-        std::memcpy(d, re->precomp, static_cast<size_t>(re->prelen));
-        d += re->prelen;
+        std::memcpy(d, re->pattern_text, static_cast<size_t>(re->pattern_length));
+        d += re->pattern_length;
         *d++ = ')';
         *d = 0;
         mg->ptr = text;

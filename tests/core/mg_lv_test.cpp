@@ -218,10 +218,10 @@ protected:
     op_pattern pm{};
     void matched()
     {
-        rx.startp = starts.data();
-        rx.endp = ends.data();
-        rx.nparens = 2;
-        rx.lastparen = 2;
+        rx.start_offsets = starts.data();
+        rx.end_offsets = ends.data();
+        rx.group_count = 2;
+        rx.last_group = 2;
         pm.op_pmregexp = &rx;
         gcb->curpm = &pm.op;
     }

@@ -52,12 +52,12 @@ protected:
         subject = "xabcy";
         starts = {1, -1, 2};
         ends = {4, -1, 3};
-        rx.startp = starts.data();
-        rx.endp = ends.data();
-        rx.subbeg = subject.data();
-        rx.sublen = static_cast<int32_t>(subject.size());
-        rx.nparens = 2;
-        rx.lastparen = 2;
+        rx.start_offsets = starts.data();
+        rx.end_offsets = ends.data();
+        rx.subject_copy = subject.data();
+        rx.subject_copy_length = static_cast<int32_t>(subject.size());
+        rx.group_count = 2;
+        rx.last_group = 2;
         pm.op_pmregexp = &rx;
         gcb->curpm = &pm.op;
     }
@@ -83,13 +83,13 @@ TEST_F(Special, MatchVariables)
         EXPECT_EQ(text(get(c.name)), c.value) << c.name;
         EXPECT_EQ(len(c.name), c.length) << c.name;
     }
-    rx.lastparen = 0;
+    rx.last_group = 0;
     EXPECT_EQ(text(get("+")), "<undef>");
     EXPECT_EQ(len("+"), 0u);
     // A UTF-8 match counts characters.
     subject = "x\xC3\xA9\xC3\xA9y";
-    rx.subbeg = subject.data();
-    rx.sublen = static_cast<int32_t>(subject.size());
+    rx.subject_copy = subject.data();
+    rx.subject_copy_length = static_cast<int32_t>(subject.size());
     starts[0] = 1;
     ends[0] = 5;
     pm.op_pmdynflags = 0x04;

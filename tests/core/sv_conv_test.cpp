@@ -38,9 +38,9 @@ protected:
     {
         auto* re = static_cast<re_compiled*>(pool_malloc(sizeof(re_compiled) + 4));
         std::memset(re, 0, sizeof(re_compiled) + 4);
-        re->precomp = pool_strdup(gcb, text);
-        re->prelen = static_cast<int32_t>(std::strlen(text));
-        re->reganch = anal;
+        re->pattern_text = pool_strdup(gcb, text);
+        re->pattern_length = static_cast<int32_t>(std::strlen(text));
+        re->analysis_flags = anal;
         uint8_t* unit0 = reinterpret_cast<uint8_t*>(re->program);
         unit0[0] = 0x9C;
         std::memcpy(unit0 + 2, &evals, 2);
