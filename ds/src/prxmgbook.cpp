@@ -25,7 +25,7 @@ re_compiled* last_match(PERLGCB* gcb)
 uint32_t magic_matchoffsets_len(PERLGCB* gcb, SV*, MAGIC* mg)
 {
     if (re_compiled* rx = last_match(gcb))
-        return mg->obj ? rx->group_count : rx->last_group; // @+ : @-
+        return mg->obj ? rx->group_count : rx->last_group;  // @+ : @-
     return static_cast<uint32_t>(-1);
 }
 

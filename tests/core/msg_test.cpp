@@ -133,7 +133,7 @@ TEST_F(Msg, WarningsByCategory)
     EXPECT_FALSE(warn_enabled(gcb, WARN_UNINITIALIZED));
     EXPECT_FALSE(warn_enabled_default(gcb, WARN_INTERNAL));
     gcb->dowarn = 0;
-    gcb->current_statement = nullptr; // no statement: the standard setting
+    gcb->current_statement = nullptr;  // no statement: the standard setting
     EXPECT_TRUE(warn_enabled_default(gcb, WARN_INTERNAL));
     EXPECT_FALSE(warn_enabled(gcb, WARN_NUMERIC));
 }
