@@ -61,14 +61,14 @@ void describe_bitmap_class(PERLGCB* gcb, Text* t, const re_class_node* cl)
         put(t, "^");
     for (uint32_t i = 0; i <= 256; i++) {
         if (i < 256 && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(i))) {
-            uint32_t rangestart = i;
+            uint32_t range_start = i;
             while (i + 1 < 256 && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(i + 1)))
                 i++;
-            put_member(t, rangestart);
-            if (i > rangestart + 1) {
+            put_member(t, range_start);
+            if (i > range_start + 1) {
                 put(t, "-");
                 put_member(t, i);
-            } else if (i == rangestart + 1)
+            } else if (i == range_start + 1)
                 put_member(t, i);
         }
     }
@@ -199,10 +199,10 @@ re_program_node* dump_range(PERLGCB* gcb, re_program_node* start, re_program_nod
         }
         uint8_t kind = re_kind(node);
         if (kind == RE_BRANCHJ) {
-            re_program_node* nnode = next && next->type == RE_LONGJMP ? re_next_node(gcb, next) : next;
-            if (last && (!nnode || nnode > last))
-                nnode = last;
-            node = dump_range(gcb, start, node + 2, nnode, level + 1);
+            re_program_node* stop = next && next->type == RE_LONGJMP ? re_next_node(gcb, next) : next;
+            if (last && (!stop || stop > last))
+                stop = last;
+            node = dump_range(gcb, start, node + 2, stop, level + 1);
         } else if (kind == RE_BRANCH) {
             node = dump_range(gcb, start, node + 1, next, level + 1);
         } else if (op == RE_CURLY) {
