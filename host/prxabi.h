@@ -92,7 +92,7 @@ typedef uint32_t (*rexhost_parse_fn)(PERLGCB* interp, host_task* task, const cha
                                      re_compiled** pattern_out, ReplaceNode** tree_out);
 typedef void (*rexhost_regfree_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, ReplaceNode* tree);
 typedef uint32_t (*rexhost_match_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, const char* start,
-                                     const char* end, const char* beginning, int32_t minend, uint32_t flags);
+                                     const char* end, const char* beginning, int32_t min_end, uint32_t flags);
 typedef int32_t (*rexhost_expand_fn)(ReplaceNode* node, re_compiled* pattern, char* out, int32_t room,
                                      const char* beginning, int32_t* overflow);
 typedef void (*rexhost_report_fn)(host_task* task, PERLGCB* interp, const char* name);
