@@ -282,19 +282,19 @@ struct PERLGCB {
     int32_t dirty;                // global destruction under way
     int32_t destruct_level;
     OP* restartop;                // where the run loop resumes after a die in an eval
-    SV* e_script;                 // program text of -e
+    SV* e_program;                // program text of -e
 
     // Input and output handles.
-    GV* stderrgv;                 // STDERR glob: its I/O record's output stream is the error capture
-    GV* last_in_gv;               // last-read handle
+    GV* stderr_glob;              // STDERR glob: its I/O record's output stream is the error capture
+    GV* last_input_glob;          // last-read handle
     SV* rs;                       // input record separator $/
-    GV* argvgv;                   // ARGV glob
-    GV* errgv;                    // the glob of $@
+    GV* argv_glob;                // ARGV glob
+    GV* error_glob;               // the glob of $@
 
     // Stack levels (the run loop's stacks).
-    stack_level* curstackinfo;    // current stack level
-    AV* curstack;                 // current argument-stack array
-    AV* mainstack;                // main argument-stack array
+    stack_level* current_level;   // current stack level
+    AV* current_arg_stack;        // current argument-stack array
+    AV* main_arg_stack;           // main argument-stack array
 
     // Tables.
     uint8_t* fold_table;          // 256-byte case-fold table, null until set up
@@ -317,9 +317,9 @@ struct PERLGCB {
     uint32_t sv_objcount;         // live blessed values other than I/O handles
 
     // Numbers and formatting.
-    const char* hexdigit;         // "0123456789abcdef0123456789ABCDEF"
-    char* efloatbuf;              // the formatter's buffer for doubles; only grows
-    uint64_t efloatsize;          // its size
+    const char* hex_digits;       // "0123456789abcdef0123456789ABCDEF"
+    char* float_buffer;           // the formatter's buffer for doubles; only grows
+    uint64_t float_buffer_size;   // its size
     int32_t seen_evals;           // eval groups interpolated patterns may bring in at run time
 
     // Taint.
@@ -330,33 +330,33 @@ struct PERLGCB {
 
     // ---- messages, fatal errors and warnings --------------------------------
 
-    SV* mess_sv;                  // message value used during global destruction; never freed
+    SV* reusable_message;         // message value used during global destruction; never freed
     SV* errors;                   // error accumulator (compile errors), or null
-    SV* diehook;                  // $SIG{__DIE__}, or null
-    SV* warnhook;                 // $SIG{__WARN__}, or null
-    uint32_t dowarn;              // global warning switch: bit 0x1 set by -w
+    SV* die_hook;                 // $SIG{__DIE__}, or null
+    SV* warn_hook;                // $SIG{__WARN__}, or null
+    uint32_t warn_switch;         // global warning switch: bit 0x1 set by -w
 
     // ---- run loop, stacks and scopes ----------------------------------------
-    SV** stack_sp;                // top item of the argument stack
-    SV** stack_base;              // item 0 of the current argument stack
-    SV** stack_max;               // last allocated item
-    int32_t* markstack;           // mark stack: argument-stack indexes; entry 0 unused
-    int32_t* markstack_ptr;       // top mark
-    int32_t* markstack_max;       // base + capacity; a push that reaches it grows the stack
-    int32_t* scopestack;          // save-stack index of each open scope
-    int32_t scopestack_ix;        // open scopes
-    int32_t scopestack_max;       // capacity
+    SV** arg_sp;                  // top item of the argument stack
+    SV** arg_base;                // item 0 of the current argument stack
+    SV** arg_max;                 // last allocated item
+    int32_t* mark_stack;          // mark stack: argument-stack indexes; entry 0 unused
+    int32_t* mark_sp;             // top mark
+    int32_t* mark_max;            // base + capacity; a push that reaches it grows the stack
+    int32_t* scope_stack;         // save-stack index of each open scope
+    int32_t scope_ix;             // open scopes
+    int32_t scope_max;            // capacity
     save_entry* savestack;        // save-stack slots
     int32_t savestack_ix;         // slots in use
     int32_t savestack_max;        // capacity in slots
-    SV** tmps_stack;              // temporaries; each entry owns one reference
-    int32_t tmps_ix;              // top entry, -1 when empty
-    int32_t tmps_floor;           // entries at or below it belong to outer scopes
-    int32_t tmps_max;             // capacity
-    OP** retstack;                // return ops
-    int32_t retstack_ix;          // entries
-    int32_t retstack_max;         // capacity
-    int32_t (*runops)(PERLGCB* gcb);  // run-loop hook; every run of ops goes through it
+    SV** temps;                   // temporaries; each entry owns one reference
+    int32_t temps_ix;             // top entry, -1 when empty
+    int32_t temps_floor;          // entries at or below it belong to outer scopes
+    int32_t temps_max;            // capacity
+    OP** return_stack;            // return ops
+    int32_t return_ix;            // entries
+    int32_t return_max;           // capacity
+    int32_t (*run_loop_hook)(PERLGCB* gcb);  // run-loop hook; every run of ops goes through it
     int32_t localizing;           // 1 while a localized value's fresh value runs set magic, 2 while the old one does
     AV* comppad;                  // compile pad
     SV** curpad;                  // element array of the current pad
@@ -400,7 +400,7 @@ struct PERLGCB {
     SV** signal_handler_slots;
     SV** signal_name_slots;
 
-    GV* envgv;                         // the %ENV glob
+    GV* env_glob;                      // the %ENV glob
 
     // ---- pattern engine -----------------------------------------------------
     // Engine hooks: the run-time layer reaches the engine only through these.
@@ -486,7 +486,7 @@ struct PERLGCB {
     // ---- source front end ---------------------------------------------------
     HV* current_package;               // the package being compiled
     uint32_t compile_hints;            // 0x400: strict variables
-    CV* compcv;                        // the code value being compiled
+    CV* compile_cv;                    // the code value being compiled
     int32_t lex_state;                 // 11 while no parse runs
 
     // ---- op tree and run-time ops -------------------------------------------
@@ -499,36 +499,36 @@ struct PERLGCB {
     OP* op;                       // current op; null between ops
     COP* current_statement;       // current statement
     COP* compiling_statement;     // the compile-time statement: current_statement while code is compiled
-    OP* sortcop;                  // the sort op being run
-    OP* curpm;                         // last successful pattern op
+    OP* sort_op;                  // the sort op being run
+    OP* last_match_op;                 // last successful pattern op
     GV* default_output_glob;           // the default output handle
     uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
     GV* db_line_glob;                  // the debugger's line glob of the current file
     SV* db_single;                     // the debugger's single-step variable; null until it is set up
     const char* chop_set;              // characters at which a format field may break a line
     SV* formfeed_value;                // $^L
-    SV* bodytarget;                    // $^A, the format accumulator
-    SV* nrs;                           // the newline-or-record separator; rs holds the same value
-    char* ofs;                         // $, and its length
-    uint64_t ofslen;
-    char* ors;                         // $\ and its length; null when unset
-    uint64_t orslen;
-    char* ofmt;                        // $#
+    SV* format_accumulator;            // $^A, the format accumulator
+    SV* newline_rs;                    // the newline-or-record separator; rs holds the same value
+    char* output_field_sep;            // $, and its length
+    uint64_t output_field_sep_len;
+    char* output_record_sep;           // $\ and its length; null when unset
+    uint64_t output_record_sep_len;
+    char* number_format;               // $#
     char* inplace;                     // $^I, or null
-    int32_t delaymagic;                // id changes delayed by a list assignment
-    int32_t statusvalue;               // $?
+    int32_t delayed_ids;               // id changes delayed by a list assignment
+    int32_t child_status;              // $?
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value
     char* osname;                      // $^O
-    int32_t minus_c;                   // $^C
-    int32_t maxsysfd;                  // $^F
-    int32_t basetime;                  // $^T
-    int32_t widesyscalls;              // ${^WIDE_SYSTEM_CALLS}
-    char** origargv;                   // start-up arguments, which $0 overwrites
-    int32_t origargc;
-    int32_t origalen;                  // their contiguous span, 0 until computed
-    char** origenviron;
+    int32_t compile_only;              // $^C
+    int32_t max_system_fd;             // $^F
+    int32_t start_time;                // $^T
+    int32_t wide_system_calls;         // ${^WIDE_SYSTEM_CALLS}
+    char** startup_argv;               // start-up arguments, which $0 overwrites
+    int32_t startup_argc;
+    int32_t startup_arg_span;          // their contiguous span, 0 until computed
+    char** startup_environ;
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));
@@ -599,7 +599,7 @@ void stack_unwind_for_exit(PERLGCB* gcb);
 void sv_release(PERLGCB* gcb, SV* sv);
 // The output stream of a handle's I/O record, 0 when it has none (the glob family).
 PrxStream io_output_stream_of(PERLGCB* gcb, GV* gv);
-// Sets $@ to the empty string (the value family); only called once errgv exists.
+// Sets $@ to the empty string (the value family); only called once error_glob exists.
 void errsv_set_empty(PERLGCB* gcb);
 
 // Interpreter block life.

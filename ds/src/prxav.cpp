@@ -208,10 +208,10 @@ void av_grow_to_index(PERLGCB* gcb, AV* av, int32_t key)
         pool_free(b->alloc);
     }
     b->alloc = ary;
-    if (av == gcb->curstack) {
-        gcb->stack_sp = ary + (gcb->stack_sp - gcb->stack_base);
-        gcb->stack_base = ary;
-        gcb->stack_max = ary + newmax;
+    if (av == gcb->current_arg_stack) {
+        gcb->arg_sp = ary + (gcb->arg_sp - gcb->arg_base);
+        gcb->arg_base = ary;
+        gcb->arg_max = ary + newmax;
     }
     if (real)
         fill_undef(gcb, ary + b->max + 1, newmax - b->max);
@@ -266,8 +266,8 @@ SV** av_store_element(PERLGCB* gcb, AV* av, int32_t key, SV* val)
     SV** ary = b->array;
     if (key > b->fill) {
         if (!(b->avflags & AVf_REAL)) {
-            if (av == gcb->curstack && key > gcb->stack_sp - gcb->stack_base)
-                gcb->stack_sp = gcb->stack_base + key;
+            if (av == gcb->current_arg_stack && key > gcb->arg_sp - gcb->arg_base)
+                gcb->arg_sp = gcb->arg_base + key;
             fill_undef(gcb, ary + b->fill + 1, key - b->fill);
         }
         b->fill = key;

@@ -63,7 +63,7 @@ SV* call_method(PERLGCB* gcb, CV* cv, SV* first, SV* second, SV* swapped, SV* ke
 {
     stack_level_push(gcb, SI_OVERLOAD);
     scope_enter(gcb);
-    SV** sp = gcb->stack_sp;
+    SV** sp = gcb->arg_sp;
     push_mark(gcb, sp);
     sp = arg_stack_room(gcb, sp, 5);
     *++sp = first;
@@ -71,9 +71,9 @@ SV* call_method(PERLGCB* gcb, CV* cv, SV* first, SV* second, SV* swapped, SV* ke
     *++sp = swapped;
     if (key)
         *++sp = key;
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
     int32_t count = interp_call_value(gcb, cv, 0);
-    SV* res = count ? *gcb->stack_sp-- : &gcb->sv_undef;
+    SV* res = count ? *gcb->arg_sp-- : &gcb->sv_undef;
     scope_leave(gcb);
     stack_level_pop(gcb);
     return res;

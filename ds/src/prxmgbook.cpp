@@ -16,7 +16,7 @@ namespace {
 // The compiled pattern of the last successful match, or null.
 re_compiled* last_match(PERLGCB* gcb)
 {
-    op_pattern* pm = reinterpret_cast<op_pattern*>(gcb->curpm);
+    op_pattern* pm = reinterpret_cast<op_pattern*>(gcb->last_match_op);
     return pm ? pm->op_pmregexp : nullptr;
 }
 

@@ -245,7 +245,7 @@ void sv_replace(PERLGCB* gcb, SV* sv, SV* nsv)
 
 void errsv_set_empty(PERLGCB* gcb)
 {
-    GP* gp = gv_gp(gcb->errgv);
+    GP* gp = gv_gp(gcb->error_glob);
     if (gp && gp->gp_sv)
         sv_set_bytes(gcb, gp->gp_sv, "", 0);
 }
@@ -254,12 +254,12 @@ void errsv_set_empty(PERLGCB* gcb)
 
 void push_mark_and_arg(PERLGCB* gcb, SV* arg)
 {
-    SV** sp = gcb->stack_sp;
-    if (++gcb->markstack_ptr == gcb->markstack_max)
+    SV** sp = gcb->arg_sp;
+    if (++gcb->mark_sp == gcb->mark_max)
         mark_stack_extend(gcb);
-    *gcb->markstack_ptr = static_cast<int32_t>(sp - gcb->stack_base);
-    if (gcb->stack_max - sp < 1)
+    *gcb->mark_sp = static_cast<int32_t>(sp - gcb->arg_base);
+    if (gcb->arg_max - sp < 1)
         sp = arg_stack_extend(gcb, sp, sp, 1);
     *++sp = arg;
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
 }

@@ -81,9 +81,9 @@ inline void taint_step(PERLGCB* gcb, SV* sv)
 // Pushes a value on the temporaries stack and marks it TEMP.
 inline void push_temporary(PERLGCB* gcb, SV* sv)
 {
-    if (gcb->tmps_ix + 1 >= gcb->tmps_max)
+    if (gcb->temps_ix + 1 >= gcb->temps_max)
         tmps_stack_extend(gcb, 1);
-    gcb->tmps_stack[++gcb->tmps_ix] = sv;
+    gcb->temps[++gcb->temps_ix] = sv;
     sv->flags |= SVs_TEMP;
 }
 

@@ -134,8 +134,8 @@ void mark_imported(PERLGCB* gcb, GV* gv, uint8_t bit)
 // Whether the running sort comparator is the code value's body.
 bool is_active_sort_sub(PERLGCB* gcb, CV* cv)
 {
-    return gcb->curstackinfo && gcb->curstackinfo->si_type == SI_SORT && cv &&
-           static_cast<PVCV*>(cv->any)->start == gcb->sortcop;
+    return gcb->current_level && gcb->current_level->si_type == SI_SORT && cv &&
+           static_cast<PVCV*>(cv->any)->start == gcb->sort_op;
 }
 
 void taint_from(PERLGCB* gcb, SV* dst, SV* src)

@@ -80,9 +80,9 @@ void taint_check_dependency(PERLGCB* gcb, const char* f, const char* s)
 
 void taint_check_environment(PERLGCB* gcb)
 {
-    if (!gcb->envgv)
+    if (!gcb->env_glob)
         return;
-    GV* gv = gv_ensure_hash(gcb, gcb->envgv);
+    GV* gv = gv_ensure_hash(gcb, gcb->env_glob);
     HV* env = gv_gp(gv)->gp_hv;
     if (SV** svp = hv_fetch_str(gcb, env, "PATH", 4, 0); svp && *svp) {
         SV* path = *svp;

@@ -25,8 +25,8 @@ SV* call_for_one_result(PERLGCB* gcb, const char* method)
 {
     SV* result = &gcb->sv_undef;
     if (interp_call_method_by_name(gcb, method, 0)) {
-        result = sv_new_copy(gcb, *gcb->stack_sp);
-        gcb->stack_sp--;
+        result = sv_new_copy(gcb, *gcb->arg_sp);
+        gcb->arg_sp--;
     }
     return result;
 }
@@ -44,7 +44,7 @@ SV* swash_new(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv, int32
         scope_leave(gcb);
     }
     stack_level_push(gcb, SI_MAGIC);
-    SV** sp = gcb->stack_sp;
+    SV** sp = gcb->arg_sp;
     push_mark(gcb, sp);
     sp = arg_stack_room(gcb, sp, 5);
     *++sp = sv_make_temporary(gcb, sv_new_from_cstring(gcb, pkg, 0));
@@ -52,7 +52,7 @@ SV* swash_new(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv, int32
     *++sp = listsv;
     *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, minbits));
     *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, none));
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
 
     scope_enter(gcb);
     save_push_i32(gcb, reinterpret_cast<int32_t*>(&gcb->compile_hints));
@@ -98,18 +98,18 @@ uint64_t swash_fetch(PERLGCB* gcb, SV* swash, const uint8_t* p)
             slen = sv_cur(*svp);
         } else {
             scope_enter(gcb);
-            save_push_int(gcb, &gcb->tmps_floor);
-            gcb->tmps_floor = gcb->tmps_ix;
+            save_push_int(gcb, &gcb->temps_floor);
+            gcb->temps_floor = gcb->temps_ix;
             re_save_match_state(gcb);
             stack_level_push(gcb, SI_MAGIC);
-            SV** sp = gcb->stack_sp;
+            SV** sp = gcb->arg_sp;
             push_mark(gcb, sp);
             sp = arg_stack_room(gcb, sp, 3);
             *++sp = swash;
             uint64_t code = utf8_decode_simple(gcb, p, nullptr);
             *++sp = sv_make_temporary(gcb, sv_new_from_uint(gcb, code & ~static_cast<uint64_t>(entries - 1)));
             *++sp = sv_make_temporary(gcb, sv_new_from_uint(gcb, entries));
-            gcb->stack_sp = sp;
+            gcb->arg_sp = sp;
             SV* retval = call_for_one_result(gcb, "SWASHGET");
             stack_level_pop(gcb);
             tmps_free_to_floor(gcb);

@@ -344,8 +344,8 @@ void attributes_fetch_attrs(PERLGCB* gcb, CV*)
             uint16_t bit;
             const char* name;
         } names[] = {{CODE_LOCKED, "locked"}, {CODE_LVALUE, "lvalue"}, {CODE_METHOD, "method"}};
-        SV** sp = arg_stack_room(gcb, gcb->stack_base + f.ax - 1, 3);
-        gcb->stack_sp = sp;
+        SV** sp = arg_stack_room(gcb, gcb->arg_base + f.ax - 1, 3);
+        gcb->arg_sp = sp;
         for (const auto& n : names) {
             if (code_flags(sv) & n.bit)
                 xs_arg(gcb, f, nret++) = sv_make_temporary(gcb, sv_new_from_cstring(gcb, n.name, 0));

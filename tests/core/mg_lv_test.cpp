@@ -223,7 +223,7 @@ protected:
         rx.group_count = 2;
         rx.last_group = 2;
         pm.op_pmregexp = &rx;
-        gcb->curpm = &pm.op;
+        gcb->last_match_op = &pm.op;
     }
 };
 

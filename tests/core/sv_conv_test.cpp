@@ -114,9 +114,9 @@ TEST_F(SvConv, ReferenceTexts)
     sv_upgrade_body(gcb, av, SVt_PVAV);
     SV* ref = sv_new_reference(gcb, av);
     EXPECT_EQ(conv(ref), "ARRAY(" + hex(av) + ")");
-    int32_t ix = gcb->tmps_ix;
+    int32_t ix = gcb->temps_ix;
     conv(ref);
-    EXPECT_EQ(gcb->tmps_ix, ix + 1);   // the text is a temporary value
+    EXPECT_EQ(gcb->temps_ix, ix + 1);  // the text is a temporary value
 
     SV* blessed = sv_new_head(gcb);
     sv_upgrade_body(gcb, blessed, SVt_PVAV);

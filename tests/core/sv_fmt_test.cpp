@@ -131,7 +131,7 @@ TEST_F(SvFmt, Doubles)
     EXPECT_EQ(fmt("%#.0f", 3.0), "3.");
     EXPECT_EQ(fmt("%F", 2.0), "2.000000");
     EXPECT_EQ(fmt("%.0f", 1e300).size(), 301u);
-    EXPECT_GE(gcb->efloatsize, 301u + 20u);
+    EXPECT_GE(gcb->float_buffer_size, 301u + 20u);
 }
 
 TEST_F(SvFmt, ArraySource)

@@ -49,15 +49,15 @@ TEST_F(SvNew, Constructors)
 
 TEST_F(SvNew, Temporaries)
 {
-    int32_t ix = gcb->tmps_ix;
+    int32_t ix = gcb->temps_ix;
     EXPECT_EQ(sv_make_temporary(gcb, &gcb->sv_yes), &gcb->sv_yes);
     EXPECT_EQ(sv_make_temporary(gcb, nullptr), nullptr);
-    EXPECT_EQ(gcb->tmps_ix, ix);
+    EXPECT_EQ(gcb->temps_ix, ix);
     EXPECT_FALSE(gcb->sv_yes.flags & SVs_TEMP);
 
     SV* t = sv_new_temporary(gcb);
-    EXPECT_EQ(gcb->tmps_ix, ix + 1);
-    EXPECT_EQ(gcb->tmps_stack[gcb->tmps_ix], t);
+    EXPECT_EQ(gcb->temps_ix, ix + 1);
+    EXPECT_EQ(gcb->temps[gcb->temps_ix], t);
     EXPECT_TRUE(t->flags & SVs_TEMP);
     sv_set_bytes(gcb, t, "temp", 4);
 
@@ -72,7 +72,7 @@ TEST_F(SvNew, Temporaries)
 
     SV* tc = sv_new_temporary_copy(gcb, c);
     EXPECT_EQ(str(tc), "temp");
-    EXPECT_EQ(gcb->tmps_stack[gcb->tmps_ix], tc);
+    EXPECT_EQ(gcb->temps[gcb->temps_ix], tc);
 
     // Making a reference clears the referent's temporary mark.
     SV* r = sv_new_reference(gcb, t);

@@ -207,10 +207,10 @@ TEST_F(SvSet, DroppingTheLastReferenceDefersTheReferent)
     SV* target = sv_new_from_bytes(gcb, "t", 1);
     SV* ref = sv_new_reference(gcb, target);
     sv_release(gcb, target);   // ref now holds the only count
-    int32_t ix = gcb->tmps_ix;
+    int32_t ix = gcb->temps_ix;
     sv_set_int(gcb, ref, 0);
-    EXPECT_EQ(gcb->tmps_ix, ix + 1);
-    EXPECT_EQ(gcb->tmps_stack[gcb->tmps_ix], target);
+    EXPECT_EQ(gcb->temps_ix, ix + 1);
+    EXPECT_EQ(gcb->temps[gcb->temps_ix], target);
     EXPECT_TRUE(target->flags & SVs_TEMP);
     EXPECT_EQ(target->refcnt, 1u);
 }

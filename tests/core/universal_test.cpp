@@ -55,7 +55,7 @@ protected:
     // code in *code.
     std::vector<SV*> call(void (*fn)(PERLGCB*, CV*), std::initializer_list<SV*> args, int32_t* code = nullptr)
     {
-        int32_t mark = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
+        int32_t mark = static_cast<int32_t>(gcb->arg_sp - gcb->arg_base);
         push_args(args);
         int32_t c = run([&] { fn(gcb, nullptr); });
         if (code)
@@ -63,7 +63,7 @@ protected:
         else
             EXPECT_EQ(c, 0) << err_text();
         std::vector<SV*> out = c ? std::vector<SV*>{} : results_from(mark);
-        gcb->stack_sp = gcb->stack_base + mark;
+        gcb->arg_sp = gcb->arg_base + mark;
         return out;
     }
     SV* isa(SV* v, const char* cls) { return one(call(universal_isa, {v, pv(cls)})); }

@@ -36,15 +36,15 @@ protected:
         doubles::reset();
         doubles::value_call = [this](PERLGCB*, CV* cv, int32_t flags) {
             EXPECT_EQ(flags, 0);
-            EXPECT_EQ(gcb->curstackinfo->si_type, SI_OVERLOAD);
-            int32_t mark = *gcb->markstack_ptr--;
+            EXPECT_EQ(gcb->current_level->si_type, SI_OVERLOAD);
+            int32_t mark = *gcb->mark_sp--;
             Call c{keys[cv], {}};
-            for (SV** p = gcb->stack_base + mark + 1; p <= gcb->stack_sp; p++)
+            for (SV** p = gcb->arg_base + mark + 1; p <= gcb->arg_sp; p++)
                 c.args.push_back(*p);
             calls.push_back(c);
-            gcb->stack_sp = gcb->stack_base + mark;
+            gcb->arg_sp = gcb->arg_base + mark;
             auto it = results.find(c.method);
-            *++gcb->stack_sp = it == results.end() ? pv(c.method.c_str()) : it->second(c);
+            *++gcb->arg_sp = it == results.end() ? pv(c.method.c_str()) : it->second(c);
             return 1;
         };
     }

@@ -105,7 +105,7 @@ TEST_F(Strict, ADeclarationBecomesAnEmptySubWithItsPrototype)
     doubles::subs = &subs;
     CV* fresh = sv_as<CV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(fresh), SVt_PVCV);
-    gcb->compcv = fresh;  // what the sub-compile start makes
+    gcb->compile_cv = fresh;  // what the sub-compile start makes
     // The stash entry holds the prototype string of a declaration.
     hv_store_str(gcb, pkg, "decl", 4, pv("$$"), 0);
     uint32_t gen = gcb->method_cache_generation;
