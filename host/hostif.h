@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
-typedef void (*HostEntry)();  // a service entry; called through its real signature
+typedef void (*HostEntry)();  // one service entry, called through its real signature
 typedef HostEntry* host_service_group;  // a group's service entries by slot number
 
 // A host memory pool: the wrappers call these two words directly.
