@@ -135,8 +135,8 @@ struct Ours {
         gcb->multiline = 0;
         if (r != 1)
             return false;
-        *start = rx->startp[0];
-        *end = rx->endp[0];
+        *start = rx->start_offsets[0];
+        *end = rx->end_offsets[0];
         return true;
     }
 };

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <type_traits>
 
-typedef void (*HostEntry)();  // a service entry; called through its real signature
+typedef void (*HostEntry)();  // one service entry, called through its real signature
+typedef HostEntry* host_service_group;  // a group's service entries by slot number
 
 // A host memory pool: the wrappers call these two words directly.
 struct host_pool {
@@ -43,7 +44,7 @@ struct XkServices;
 
 // The host's service record handed to mcn_main; slots are 8-byte words.
 struct host_vector {
-    HostEntry** groups;            // 0  service-group tables by group number
+    host_service_group* groups;    // 0  service-group tables by group number
     uint8_t* in_use;               // 1  one in-use byte per group
     uint64_t w2_3[2];
     host_task_record* main_task;   // 4

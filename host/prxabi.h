@@ -46,25 +46,25 @@ static_assert(sizeof(PRXGCB) == 16 && offsetof(PRXGCB, interp) == 8);
 
 // The compiled pattern.
 struct re_compiled {
-    int32_t* startp;             // start offsets, group 0 = whole match
-    int32_t* endp;               // end offsets
-    re_class_node* regstclass;   // start class, or null
-    re_substr_info* substrs;     // anchored, floating, check
-    char* precomp;               // copy of the pattern text
+    int32_t* start_offsets;      // start offsets, group 0 = whole match
+    int32_t* end_offsets;        // end offsets
+    re_class_node* start_class;  // start class, or null
+    re_substr_info* substrings;  // anchored, floating, check
+    char* pattern_text;          // copy of the pattern text
     re_data_array* data;         // data array, or null
-    char* subbeg;                // copy of the last subject
-    int32_t sublen;              // its length
-    int32_t refcnt;              // 1 when the compiler returns it
-    int32_t minlen;              // fewest characters any match consumes
-    int32_t prelen;              // pattern text length
-    uint32_t nparens;            // capturing groups
-    uint32_t lastparen;          // highest group of the last match
-    uint32_t reganch;            // analysis flags
-    uint32_t lastcloseparen;     // last group closed in the last match
+    char* subject_copy;          // copy of the last subject
+    int32_t subject_copy_length; // its length
+    int32_t ref_count;           // 1 when the compiler returns it
+    int32_t min_length;          // fewest characters any match consumes
+    int32_t pattern_length;      // pattern text length
+    uint32_t group_count;        // capturing groups
+    uint32_t last_group;         // highest group of the last match
+    uint32_t analysis_flags;     // analysis flags
+    uint32_t last_closed_group;  // last group closed in the last match
     uint32_t program[1];         // node program, allocated with the record
 };
-static_assert(offsetof(re_compiled, startp) == 0);
-static_assert(offsetof(re_compiled, reganch) == 80);
+static_assert(offsetof(re_compiled, start_offsets) == 0);
+static_assert(offsetof(re_compiled, analysis_flags) == 80);
 
 // Analysis flag of a pattern compiled from a text that carries the o flag;
 // set by the compile entry and read by PRXMATCH to decide caching.
@@ -92,7 +92,7 @@ typedef uint32_t (*rexhost_parse_fn)(PERLGCB* interp, host_task* task, const cha
                                      re_compiled** pattern_out, ReplaceNode** tree_out);
 typedef void (*rexhost_regfree_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, ReplaceNode* tree);
 typedef uint32_t (*rexhost_match_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, const char* start,
-                                     const char* end, const char* beginning, int32_t minend, uint32_t flags);
+                                     const char* end, const char* beginning, int32_t min_end, uint32_t flags);
 typedef int32_t (*rexhost_expand_fn)(ReplaceNode* node, re_compiled* pattern, char* out, int32_t room,
                                      const char* beginning, int32_t* overflow);
 typedef void (*rexhost_report_fn)(host_task* task, PERLGCB* interp, const char* name);

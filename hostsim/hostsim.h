@@ -107,7 +107,7 @@ struct Overrides {
 struct Host {
     host_vector vec{};
     std::vector<HostEntry> tables[HOST_GROUP_COUNT];
-    HostEntry* group_ptrs[HOST_GROUP_COUNT]{};
+    host_service_group group_ptrs[HOST_GROUP_COUNT]{};
     uint8_t in_use[HOST_GROUP_COUNT]{};
     uint8_t upper[256]{}, lower[256]{}, cclass[256]{};
     void* task_cell = nullptr;               // the cell host_vector slot 56 names

@@ -92,7 +92,7 @@ uint32_t call_body(XkFuncCall* call, double* result)
                                               pat ? static_cast<int32_t>(pat->length) : 0, FUNCTION_NAME, constant);
             // Decided before the status is looked at: a failed compile of a
             // constant argument stays on the call site with its count.
-            bool once = rec->pattern && (rec->pattern->reganch & RE_KEEP_ONCE);
+            bool once = rec->pattern && (rec->pattern->analysis_flags & RE_KEEP_ONCE);
             if ((once || constant) && kind_keeps(call->kind))
                 call->cached = rec;
             else
@@ -120,7 +120,7 @@ uint32_t call_body(XkFuncCall* call, double* result)
     } else if (status == 0) {
         if (captured_out(interp) > 0)
             rexhost_report_notes(task, interp, FUNCTION_NAME);
-        int32_t position = static_cast<int32_t>(static_cast<uint32_t>(rec->pattern->startp[0]) + 1u);
+        int32_t position = static_cast<int32_t>(static_cast<uint32_t>(rec->pattern->start_offsets[0]) + 1u);
         *result = static_cast<double>(position);
     } else {
         if (!no_match(status))

@@ -16,9 +16,9 @@ extern XkServices* g_xk_services;
 // Each stub marks group 183 in use and calls the slot with the caller's arguments.
 
 inline uint32_t rexhost_match(PERLGCB* interp, host_task* task, re_compiled* pattern, const char* start,
-                              const char* end, const char* beginning, int32_t minend, uint32_t flags)
+                              const char* end, const char* beginning, int32_t min_end, uint32_t flags)
 {
-    return host_entry<REXHOST_GROUP, 6, rexhost_match_fn>()(interp, task, pattern, start, end, beginning, minend,
+    return host_entry<REXHOST_GROUP, 6, rexhost_match_fn>()(interp, task, pattern, start, end, beginning, min_end,
                                                            flags);
 }
 inline void rexhost_report_errors(host_task* task, PERLGCB* interp, const char* name)

@@ -82,13 +82,13 @@ enum : uint32_t {
     SVp_NOK = 0x2000000,
     SVp_POK = 0x4000000,
     SVp_SCREAM = 0x8000000,
-    SVf_AMAGIC = 0x10000000,     // OVERLOAD
+    SVf_OVERLOAD = 0x10000000,
     SVf_UTF8 = 0x20000000,       // hashes: SHAREKEYS
     SVf_SHAREKEYS = 0x20000000,
     SVf_EVALED = 0x40000000,     // hashes: LAZYDEL; search strings: TAIL
     SVf_LAZYDEL = 0x40000000,
     SVf_TAIL = 0x40000000,
-    SVf_IVisUV = 0x80000000,     // references: WEAKREF; code: COMPILED; search strings: VALID
+    SVf_IsUV = 0x80000000,       // references: WEAKREF; code: COMPILED; search strings: VALID
     SVf_WEAKREF = 0x80000000,
     SVf_COMPILED = 0x80000000,
     SVf_VALID = 0x80000000,
@@ -100,25 +100,25 @@ inline uint32_t sv_type(const SV* sv) { return sv->flags & 0xFF; }
 // Bodies. Types 4 to 7 extend each other in place; 8, 9 and 12 to 15 begin
 // with the seven fields of a PVMG body; arrays and hashes keep MAGIC and
 // STASH where PVMG keeps them. An integer-only (double-only) body pointer
-// points offsetof(xpviv, iv) (offsetof(xpvnv, nv)) bytes before its cell.
-struct xpv { char* pv; uint64_t cur; uint64_t len; };
-struct xpviv { char* pv; uint64_t cur; uint64_t len; int64_t iv; };
-struct xpvnv { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; };
-struct xpvmg { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash; };
-struct xpvbm {
+// points offsetof(PVIV, iv) (offsetof(PVNV, nv)) bytes before its cell.
+struct PV { char* pv; uint64_t cur; uint64_t len; };
+struct PVIV { char* pv; uint64_t cur; uint64_t len; int64_t iv; };
+struct PVNV { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; };
+struct PVMG { char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash; };
+struct PVBM {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     int32_t useful;      // usefulness count of a compiled search string
     uint16_t previous;   // position of the rare byte's previous occurrence
     uint8_t rare;        // the rarest byte
 };
-struct xpvlv {
+struct PVLV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     uint64_t targoff;
     uint64_t targlen;
     SV* targ;
     char type;
 };
-struct xpvav {
+struct PVAV {
     SV** array;          // first live element slot
     int32_t fill;        // index of the last element, -1 when empty
     int32_t max;         // index of the last allocated slot
@@ -131,7 +131,7 @@ struct xpvav {
     SV* arylen;          // value standing for $#array, or null
     uint8_t avflags;
 };
-struct xpvhv {
+struct PVHV {
     hash_entry** array;  // bucket heads
     uint64_t fill;       // buckets in use
     uint64_t max;        // buckets minus 1
@@ -144,7 +144,7 @@ struct xpvhv {
     OP* pmroot;          // pattern ops of a package
     char* name;          // package name of a stash
 };
-struct xpvcv {
+struct PVCV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     HV* comp_stash;
     OP* start;
@@ -158,7 +158,7 @@ struct xpvcv {
     CV* outside;
     uint16_t cvflags;
 };
-struct xpvgv {
+struct PVGV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     GP* gp;              // glob body, shared by aliased globs
     char* name;
@@ -166,7 +166,7 @@ struct xpvgv {
     HV* gvstash;         // the stash the glob lives in
     uint8_t gvflags;
 };
-struct xpvfm {
+struct PVFM {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     HV* comp_stash;
     OP* start;
@@ -181,7 +181,7 @@ struct xpvfm {
     uint16_t cvflags;
     int32_t lines;
 };
-struct xpvio {
+struct PVIO {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
     intptr_t ifp;        // input stream token
     intptr_t ofp;        // output stream token
@@ -197,12 +197,12 @@ struct xpvio {
     char type;           // '<' '>' 'a' '+' '-' '|' 's' ' '
     uint8_t ioflags;
 };
-static_assert(offsetof(xpvmg, magic) == 40 && offsetof(xpvmg, stash) == 48);
-static_assert(offsetof(xpvav, magic) == 40 && offsetof(xpvav, stash) == 48);
-static_assert(offsetof(xpvhv, magic) == 40 && offsetof(xpvhv, stash) == 48);
-static_assert(offsetof(xpvcv, magic) == 40 && offsetof(xpvgv, magic) == 40);
-static_assert(offsetof(xpvfm, magic) == 40 && offsetof(xpvio, magic) == 40);
-static_assert(offsetof(xpvav, iv) == offsetof(xpviv, iv) && offsetof(xpvhv, nv) == offsetof(xpvnv, nv));
+static_assert(offsetof(PVMG, magic) == 40 && offsetof(PVMG, stash) == 48);
+static_assert(offsetof(PVAV, magic) == 40 && offsetof(PVAV, stash) == 48);
+static_assert(offsetof(PVHV, magic) == 40 && offsetof(PVHV, stash) == 48);
+static_assert(offsetof(PVCV, magic) == 40 && offsetof(PVGV, magic) == 40);
+static_assert(offsetof(PVFM, magic) == 40 && offsetof(PVIO, magic) == 40);
+static_assert(offsetof(PVAV, iv) == offsetof(PVIV, iv) && offsetof(PVHV, nv) == offsetof(PVNV, nv));
 
 // A magic record; the chain hangs off the MAGIC field of a body of type 7 or above.
 struct MAGIC {
@@ -277,24 +277,24 @@ struct PERLGCB {
     JumpEnv start_env;            // the start environment construction links
     int32_t exit_status;          // status of the last exit
     int32_t exit_flags;           // bit 1: the exit was expected
-    int32_t nomemok;              // nonzero: a failed allocation returns null
+    int32_t no_memory_ok;         // nonzero: a failed allocation returns null
     int32_t in_eval;              // nonzero while an eval runs
     int32_t dirty;                // global destruction under way
     int32_t destruct_level;
     OP* restartop;                // where the run loop resumes after a die in an eval
-    SV* e_script;                 // program text of -e
+    SV* e_program;                // program text of -e
 
     // Input and output handles.
-    GV* stderrgv;                 // STDERR glob: its I/O record's output stream is the error capture
-    GV* last_in_gv;               // last-read handle
+    GV* stderr_glob;              // STDERR glob: its I/O record's output stream is the error capture
+    GV* last_input_glob;          // last-read handle
     SV* rs;                       // input record separator $/
-    GV* argvgv;                   // ARGV glob
-    GV* errgv;                    // the glob of $@
+    GV* argv_glob;                // ARGV glob
+    GV* error_glob;               // the glob of $@
 
     // Stack levels (the run loop's stacks).
-    stack_level* curstackinfo;    // current stack level
-    AV* curstack;                 // current argument-stack array
-    AV* mainstack;                // main argument-stack array
+    stack_level* current_level;   // current stack level
+    AV* current_arg_stack;        // current argument-stack array
+    AV* main_arg_stack;           // main argument-stack array
 
     // Tables.
     uint8_t* fold_table;          // 256-byte case-fold table, null until set up
@@ -317,9 +317,9 @@ struct PERLGCB {
     uint32_t sv_objcount;         // live blessed values other than I/O handles
 
     // Numbers and formatting.
-    const char* hexdigit;         // "0123456789abcdef0123456789ABCDEF"
-    char* efloatbuf;              // the formatter's buffer for doubles; only grows
-    uint64_t efloatsize;          // its size
+    const char* hex_digits;       // "0123456789abcdef0123456789ABCDEF"
+    char* float_buffer;           // the formatter's buffer for doubles; only grows
+    uint64_t float_buffer_size;   // its size
     int32_t seen_evals;           // eval groups interpolated patterns may bring in at run time
 
     // Taint.
@@ -330,33 +330,33 @@ struct PERLGCB {
 
     // ---- messages, fatal errors and warnings --------------------------------
 
-    SV* mess_sv;                  // message value used during global destruction; never freed
+    SV* reusable_message;         // message value used during global destruction; never freed
     SV* errors;                   // error accumulator (compile errors), or null
-    SV* diehook;                  // $SIG{__DIE__}, or null
-    SV* warnhook;                 // $SIG{__WARN__}, or null
-    uint32_t dowarn;              // global warning switch: bit 0x1 set by -w
+    SV* die_hook;                 // $SIG{__DIE__}, or null
+    SV* warn_hook;                // $SIG{__WARN__}, or null
+    uint32_t warn_switch;         // global warning switch: bit 0x1 set by -w
 
     // ---- run loop, stacks and scopes ----------------------------------------
-    SV** stack_sp;                // top item of the argument stack
-    SV** stack_base;              // item 0 of the current argument stack
-    SV** stack_max;               // last allocated item
-    int32_t* markstack;           // mark stack: argument-stack indexes; entry 0 unused
-    int32_t* markstack_ptr;       // top mark
-    int32_t* markstack_max;       // base + capacity; a push that reaches it grows the stack
-    int32_t* scopestack;          // save-stack index of each open scope
-    int32_t scopestack_ix;        // open scopes
-    int32_t scopestack_max;       // capacity
+    SV** arg_sp;                  // top item of the argument stack
+    SV** arg_base;                // item 0 of the current argument stack
+    SV** arg_max;                 // last allocated item
+    int32_t* mark_stack;          // mark stack: argument-stack indexes; entry 0 unused
+    int32_t* mark_sp;             // top mark
+    int32_t* mark_max;            // base + capacity; a push that reaches it grows the stack
+    int32_t* scope_stack;         // save-stack index of each open scope
+    int32_t scope_ix;             // open scopes
+    int32_t scope_max;            // capacity
     save_entry* savestack;        // save-stack slots
     int32_t savestack_ix;         // slots in use
     int32_t savestack_max;        // capacity in slots
-    SV** tmps_stack;              // temporaries; each entry owns one reference
-    int32_t tmps_ix;              // top entry, -1 when empty
-    int32_t tmps_floor;           // entries at or below it belong to outer scopes
-    int32_t tmps_max;             // capacity
-    OP** retstack;                // return ops
-    int32_t retstack_ix;          // entries
-    int32_t retstack_max;         // capacity
-    int32_t (*runops)(PERLGCB* gcb);  // run-loop hook; every run of ops goes through it
+    SV** temps;                   // temporaries; each entry owns one reference
+    int32_t temps_ix;             // top entry, -1 when empty
+    int32_t temps_floor;          // entries at or below it belong to outer scopes
+    int32_t temps_max;            // capacity
+    OP** return_stack;            // return ops
+    int32_t return_ix;            // entries
+    int32_t return_max;           // capacity
+    int32_t (*run_loop_hook)(PERLGCB* gcb);  // run-loop hook; every run of ops goes through it
     int32_t localizing;           // 1 while a localized value's fresh value runs set magic, 2 while the old one does
     AV* comppad;                  // compile pad
     SV** curpad;                  // element array of the current pad
@@ -378,7 +378,7 @@ struct PERLGCB {
     // ---- aggregates, symbol tables, overloading and magic -------------------
     const char** signal_name_table;    // table block copy: names by signal number, null-terminated
     uint32_t* signal_number_table;     // table block copy: numbers, parallel to the names
-    magic_method_table magic_vtbl[MAGIC_VTBL_COUNT];  // the interpreter's copies, rows as VTBL_*
+    magic_method_table magic_vtbl[MAGIC_VTBL_COUNT];  // the interpreter's copies, rows as PL_vtbl_*
 
     // Hashes and arrays.
     hash_entry* hash_entry_free_list;  // free entries, linked through next
@@ -400,7 +400,7 @@ struct PERLGCB {
     SV** signal_handler_slots;
     SV** signal_name_slots;
 
-    GV* envgv;                         // the %ENV glob
+    GV* env_glob;                      // the %ENV glob
 
     // ---- pattern engine -----------------------------------------------------
     // Engine hooks: the run-time layer reaches the engine only through these.
@@ -436,7 +436,7 @@ struct PERLGCB {
     int32_t re_whilem_index;      // repeat-loop index of the optimiser
     char* re_opt_text[3];         // the optimiser's literal buffers (pool blocks); freed by the next run
 
-    // Match state (re_save_match_state saves all of it).
+    // Match state, re_match_state (re_save_match_state saves all of it).
     const char* re_pattern_text;  // pattern text of the pattern in use
     uint32_t re_group_count;      // group count of the pattern in use
     int32_t re_open_high;         // highest group opened in the current attempt
@@ -486,7 +486,7 @@ struct PERLGCB {
     // ---- source front end ---------------------------------------------------
     HV* current_package;               // the package being compiled
     uint32_t compile_hints;            // 0x400: strict variables
-    CV* compcv;                        // the code value being compiled
+    CV* compile_cv;                    // the code value being compiled
     int32_t lex_state;                 // 11 while no parse runs
 
     // ---- op tree and run-time ops -------------------------------------------
@@ -497,38 +497,38 @@ struct PERLGCB {
     uint32_t* op_args_table;
 
     OP* op;                       // current op; null between ops
-    COP* curcop;                  // current statement
-    COP* compiling;               // the compile-time statement: curcop while code is compiled
-    OP* sortcop;                  // the sort op being run
-    OP* curpm;                         // last successful pattern op
+    COP* current_statement;       // current statement
+    COP* compiling_statement;     // the compile-time statement: current_statement while code is compiled
+    OP* sort_op;                  // the sort op being run
+    OP* last_match_op;                 // last successful pattern op
     GV* default_output_glob;           // the default output handle
     uint32_t debugger_flags;           // $^P; 0x02 keeps the source lines
     GV* db_line_glob;                  // the debugger's line glob of the current file
     SV* db_single;                     // the debugger's single-step variable; null until it is set up
     const char* chop_set;              // characters at which a format field may break a line
     SV* formfeed_value;                // $^L
-    SV* bodytarget;                    // $^A, the format accumulator
-    SV* nrs;                           // the newline-or-record separator; rs holds the same value
-    char* ofs;                         // $, and its length
-    uint64_t ofslen;
-    char* ors;                         // $\ and its length; null when unset
-    uint64_t orslen;
-    char* ofmt;                        // $#
+    SV* format_accumulator;            // $^A, the format accumulator
+    SV* newline_rs;                    // the newline-or-record separator; rs holds the same value
+    char* output_field_sep;            // $, and its length
+    uint64_t output_field_sep_len;
+    char* output_record_sep;           // $\ and its length; null when unset
+    uint64_t output_record_sep_len;
+    char* number_format;               // $#
     char* inplace;                     // $^I, or null
-    int32_t delaymagic;                // id changes delayed by a list assignment
-    int32_t statusvalue;               // $?
+    int32_t delayed_ids;               // id changes delayed by a list assignment
+    int32_t child_status;              // $?
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value
     char* osname;                      // $^O
-    int32_t minus_c;                   // $^C
-    int32_t maxsysfd;                  // $^F
-    int32_t basetime;                  // $^T
-    int32_t widesyscalls;              // ${^WIDE_SYSTEM_CALLS}
-    char** origargv;                   // start-up arguments, which $0 overwrites
-    int32_t origargc;
-    int32_t origalen;                  // their contiguous span, 0 until computed
-    char** origenviron;
+    int32_t compile_only;              // $^C
+    int32_t max_system_fd;             // $^F
+    int32_t start_time;                // $^T
+    int32_t wide_system_calls;         // ${^WIDE_SYSTEM_CALLS}
+    char** startup_argv;               // start-up arguments, which $0 overwrites
+    int32_t startup_argc;
+    int32_t startup_arg_span;          // their contiguous span, 0 until computed
+    char** startup_environ;
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));
@@ -599,7 +599,7 @@ void stack_unwind_for_exit(PERLGCB* gcb);
 void sv_release(PERLGCB* gcb, SV* sv);
 // The output stream of a handle's I/O record, 0 when it has none (the glob family).
 PrxStream io_output_stream_of(PERLGCB* gcb, GV* gv);
-// Sets $@ to the empty string (the value family); only called once errgv exists.
+// Sets $@ to the empty string (the value family); only called once error_glob exists.
 void errsv_set_empty(PERLGCB* gcb);
 
 // Interpreter block life.

@@ -90,7 +90,7 @@ AV* av_new_empty(PERLGCB* gcb)
 {
     AV* av = sv_as<AV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(av), SVt_PVAV);
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     b->avflags = AVf_REAL;
     b->alloc = nullptr;
     b->array = nullptr;
@@ -103,7 +103,7 @@ AV* av_new_from_copies(PERLGCB* gcb, int32_t n, SV** values)
 {
     AV* av = av_new_empty(gcb);
     if (n > 0) {
-        xpvav* b = av_body(av);
+        PVAV* b = av_body(av);
         SV** ary = static_cast<SV**>(pool_malloc(static_cast<uint64_t>(n) * sizeof(SV*)));
         b->alloc = ary;
         b->array = ary;
@@ -120,7 +120,7 @@ AV* av_new_borrowed(PERLGCB* gcb, int32_t n, SV** values)
 {
     AV* av = sv_as<AV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(av), SVt_PVAV);
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     uint64_t count = n > 0 ? static_cast<uint64_t>(n) : 0;
     SV** ary = static_cast<SV**>(pool_malloc((count + 1) * sizeof(SV*)));
     std::memcpy(ary, values, count * sizeof(SV*));
@@ -136,7 +136,7 @@ AV* av_new_borrowed(PERLGCB* gcb, int32_t n, SV** values)
 
 void av_make_real(PERLGCB* gcb, AV* av)
 {
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (b->avflags & AVf_REAL)
         return;
     int32_t key = b->max + 1;
@@ -170,7 +170,7 @@ void av_grow_to_index(PERLGCB* gcb, AV* av, int32_t key)
         tie_call(gcb, av, mg, "EXTEND", CALL_DISCARD, &arg, 1, nullptr);
         return;
     }
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (key <= b->max)
         return;
     bool real = b->avflags & AVf_REAL;
@@ -208,10 +208,10 @@ void av_grow_to_index(PERLGCB* gcb, AV* av, int32_t key)
         pool_free(b->alloc);
     }
     b->alloc = ary;
-    if (av == gcb->curstack) {
-        gcb->stack_sp = ary + (gcb->stack_sp - gcb->stack_base);
-        gcb->stack_base = ary;
-        gcb->stack_max = ary + newmax;
+    if (av == gcb->current_arg_stack) {
+        gcb->arg_sp = ary + (gcb->arg_sp - gcb->arg_base);
+        gcb->arg_base = ary;
+        gcb->arg_max = ary + newmax;
     }
     if (real)
         fill_undef(gcb, ary + b->max + 1, newmax - b->max);
@@ -229,7 +229,7 @@ SV** av_fetch_element(PERLGCB* gcb, AV* av, int32_t key, int32_t lval)
         gcb->tied_array_fetch_cell = sv;
         return &gcb->tied_array_fetch_cell;
     }
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (key <= b->fill) {
         SV*& slot = b->array[key];
         if (slot != &gcb->sv_undef) {
@@ -258,7 +258,7 @@ SV** av_store_element(PERLGCB* gcb, AV* av, int32_t key, SV* val)
             mg_copy_to_element(gcb, as_sv(av), val, nullptr, key);
         return nullptr;
     }
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (!(b->avflags & AVf_REAL) && (b->avflags & AVf_REIFY))
         av_make_real(gcb, av);
     if (key > b->max)
@@ -266,8 +266,8 @@ SV** av_store_element(PERLGCB* gcb, AV* av, int32_t key, SV* val)
     SV** ary = b->array;
     if (key > b->fill) {
         if (!(b->avflags & AVf_REAL)) {
-            if (av == gcb->curstack && key > gcb->stack_sp - gcb->stack_base)
-                gcb->stack_sp = gcb->stack_base + key;
+            if (av == gcb->current_arg_stack && key > gcb->arg_sp - gcb->arg_base)
+                gcb->arg_sp = gcb->arg_base + key;
             fill_undef(gcb, ary + b->fill + 1, key - b->fill);
         }
         b->fill = key;
@@ -304,7 +304,7 @@ SV* av_remove_last(PERLGCB* gcb, AV* av)
     SV* settled = nullptr;
     if (removal_settled(gcb, av, "POP", &settled))
         return settled;
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     SV* sv = b->array[b->fill];
     b->array[b->fill--] = &gcb->sv_undef;
     if (av->flags & SVs_SMG)
@@ -317,7 +317,7 @@ SV* av_remove_first(PERLGCB* gcb, AV* av)
     SV* settled = nullptr;
     if (removal_settled(gcb, av, "SHIFT", &settled))
         return settled;
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     SV* sv = b->array[0];
     if (b->avflags & AVf_REAL)
         b->array[0] = &gcb->sv_undef;
@@ -342,7 +342,7 @@ void av_insert_front(PERLGCB* gcb, AV* av, int32_t num)
         pool_free(args);
         return;
     }
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (!(b->avflags & AVf_REAL) && (b->avflags & AVf_REIFY))
         av_make_real(gcb, av);
     int64_t prefix = b->array - b->alloc;
@@ -379,7 +379,7 @@ void av_set_highest_index(PERLGCB* gcb, AV* av, int32_t fill)
         tie_call(gcb, av, mg, "STORESIZE", CALL_DISCARD, &arg, 1, nullptr);
         return;
     }
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (fill > b->max) {
         av_store_element(gcb, av, fill, &gcb->sv_undef);
         return;
@@ -420,7 +420,7 @@ SV* av_delete_element(PERLGCB* gcb, AV* av, int32_t key, int32_t flags)
             return nullptr;
         }
     }
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (key > b->fill)
         return nullptr;
     SV* sv = b->array[key];
@@ -451,7 +451,7 @@ bool av_element_exists(PERLGCB* gcb, AV* av, int32_t key)
             return hv_element_is_true(gcb, sv);
         }
     }
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     return key <= b->fill && b->array[key] && b->array[key] != &gcb->sv_undef;
 }
 
@@ -463,7 +463,7 @@ void av_remove_all(PERLGCB* gcb, AV* av)
         fatal_error(gcb, no_modify);
     if (av->flags & SVs_RMG)
         mg_call_clear(gcb, as_sv(av));
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (b->max < 0)
         return;
     if (b->avflags & AVf_REAL) {
@@ -485,7 +485,7 @@ void av_free_storage(PERLGCB* gcb, AV* av)
         return;
     if (tie_magic(gcb, av))
         av_set_highest_index(gcb, av, -1);
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     if (b->avflags & AVf_REAL)
         for (int32_t key = b->fill; key >= 0; key--)
             sv_release(gcb, b->array[key]);

@@ -6,7 +6,7 @@
 
 #include "prx.h"
 
-inline xpvav* av_body(AV* av) { return static_cast<xpvav*>(av->any); }
+inline PVAV* av_body(AV* av) { return static_cast<PVAV*>(av->any); }
 
 // avflags.
 enum : uint8_t {

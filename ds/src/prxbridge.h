@@ -23,7 +23,7 @@ uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* start, const c
                        re_compiled** pattern_out, ReplaceNode** tree_out);
 void rexhost_regfree(PERLGCB* gcb, host_task* task, re_compiled* pattern, ReplaceNode* tree);
 uint32_t rexhost_match(PERLGCB* gcb, host_task* task, re_compiled* pattern, const char* start, const char* end,
-                       const char* beginning, int32_t minend, uint32_t flags);
+                       const char* beginning, int32_t min_end, uint32_t flags);
 int32_t rexhost_expand(ReplaceNode* node, re_compiled* pattern, char* out, int32_t room, const char* beginning,
                        int32_t* overflow);
 void rexhost_report_errors(host_task* task, PERLGCB* gcb, const char* name);

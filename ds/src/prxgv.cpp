@@ -41,7 +41,7 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
     bool had_body = sv_type(sv) != SVt_NULL;
     char* proto = had_body && (sv->flags & SVf_POK) ? sv_pv(sv) : nullptr;
     sv_upgrade_body(gcb, sv, SVt_PVGV);
-    xpvgv* b = gv_body(gv);
+    PVGV* b = gv_body(gv);
     if (b->len) {
         if (proto) {
             b->pv = nullptr;
@@ -59,8 +59,8 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
     gp->gp_refcnt = 1;
     b->gp = gp;
     gp->gp_sv = sv_new_undef(gcb, 0);
-    gp->gp_line = gcb->curcop ? gcb->curcop->cop_line : 0;
-    const char* file = gv_statement_file(gcb, gcb->curcop);
+    gp->gp_line = gcb->current_statement ? gcb->current_statement->cop_line : 0;
+    const char* file = gv_statement_file(gcb, gcb->current_statement);
     gp->gp_file = file ? file : "";
     gp->gp_cvgen = 0;
     gp->gp_egv = gv;
@@ -74,15 +74,15 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
         return;
     // A sub declaration stored in the stash before the name was first used
     // as a glob: the glob gets an empty sub, with the declared prototype.
-    sv->flags &= ~(SVf_IOK | SVp_IOK | SVf_IVisUV);
+    sv->flags &= ~(SVf_IOK | SVp_IOK | SVf_IsUV);
     scope_enter(gcb);
     start_sub_compile(gcb, 0, 0);
-    gp->gp_cv = gcb->compcv;
+    gp->gp_cv = gcb->compile_cv;
     scope_leave(gcb);
     gcb->method_cache_generation++;
-    xpvcv* cb = static_cast<xpvcv*>(gp->gp_cv->any);
+    PVCV* cb = static_cast<PVCV*>(gp->gp_cv->any);
     cb->gv = gv;
-    cb->file = const_cast<char*>(gv_statement_file(gcb, gcb->curcop));
+    cb->file = const_cast<char*>(gv_statement_file(gcb, gcb->current_statement));
     cb->comp_stash = gcb->current_package;
     if (proto) {
         sv_set_cstring(gcb, as_sv(gp->gp_cv), proto);

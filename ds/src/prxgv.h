@@ -23,19 +23,19 @@ struct GP {
 };
 static_assert(std::is_standard_layout_v<GP> && std::is_trivially_copyable_v<GP>);
 
-// Glob flags byte (xpvgv gvflags).
+// Glob flags byte (PVGV gvflags).
 enum : uint8_t {
     GVf_INTRO = 0x01,
     GVf_MULTI = 0x02,
     GVf_ASSUMECV = 0x04,
-    GVf_IMPORTED_SV = 0x10,
-    GVf_IMPORTED_AV = 0x20,
-    GVf_IMPORTED_HV = 0x40,
-    GVf_IMPORTED_CV = 0x80,
-    GVf_IMPORTED = 0xF0,
+    GVf_IMPORT_SV = 0x10,
+    GVf_IMPORT_AV = 0x20,
+    GVf_IMPORT_HV = 0x40,
+    GVf_IMPORT_CV = 0x80,
+    GVf_IMPORT = 0xF0,
 };
 
-inline xpvgv* gv_body(GV* gv) { return static_cast<xpvgv*>(gv->any); }
+inline PVGV* gv_body(GV* gv) { return static_cast<PVGV*>(gv->any); }
 inline GP*& gv_gp(GV* gv) { return gv_body(gv)->gp; }
 inline bool sv_is_glob(const SV* sv) { return sv && sv_type(sv) == SVt_PVGV; }
 
@@ -162,4 +162,4 @@ enum : uint8_t {
     IOf_START = 0x02,     // not yet started
     IOf_FLUSH = 0x04,     // autoflush
 };
-inline xpvio* io_body(IO* io) { return static_cast<xpvio*>(io->any); }
+inline PVIO* io_body(IO* io) { return static_cast<PVIO*>(io->any); }

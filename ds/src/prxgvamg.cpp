@@ -32,7 +32,7 @@ namespace {
 // something; null otherwise.
 overload_table* table_of(PERLGCB* gcb, SV* sv)
 {
-    if (!(sv->flags & SVf_AMAGIC) || !(sv->flags & SVf_ROK) || !sv_rv(sv))
+    if (!(sv->flags & SVf_OVERLOAD) || !(sv->flags & SVf_ROK) || !sv_rv(sv))
         return nullptr;
     HV* stash = sv_stash(sv_rv(sv));
     MAGIC* mg = stash ? mg_find_by_type(gcb, as_sv(stash), 'c') : nullptr;
@@ -49,10 +49,10 @@ const char* package_of(SV* sv)
 // The dummy sub the overload pragma installs for a method given by name.
 bool is_overload_nil(CV* cv)
 {
-    GV* gv = static_cast<xpvcv*>(cv->any)->gv;
+    GV* gv = static_cast<PVCV*>(cv->any)->gv;
     if (!gv)
         return false;
-    xpvgv* b = gv_body(gv);
+    PVGV* b = gv_body(gv);
     return b->namelen == 3 && std::memcmp(b->name, "nil", 3) == 0 && b->gvstash &&
            hv_body(b->gvstash)->name && std::strcmp(hv_body(b->gvstash)->name, "overload") == 0;
 }
@@ -63,7 +63,7 @@ SV* call_method(PERLGCB* gcb, CV* cv, SV* first, SV* second, SV* swapped, SV* ke
 {
     stack_level_push(gcb, SI_OVERLOAD);
     scope_enter(gcb);
-    SV** sp = gcb->stack_sp;
+    SV** sp = gcb->arg_sp;
     push_mark(gcb, sp);
     sp = arg_stack_room(gcb, sp, 5);
     *++sp = first;
@@ -71,9 +71,9 @@ SV* call_method(PERLGCB* gcb, CV* cv, SV* first, SV* second, SV* swapped, SV* ke
     *++sp = swapped;
     if (key)
         *++sp = key;
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
     int32_t count = interp_call_value(gcb, cv, 0);
-    SV* res = count ? *gcb->stack_sp-- : &gcb->sv_undef;
+    SV* res = count ? *gcb->arg_sp-- : &gcb->sv_undef;
     scope_leave(gcb);
     stack_level_pop(gcb);
     return res;
@@ -275,8 +275,8 @@ SV* overload_call_operator(PERLGCB* gcb, SV* left, SV* right, int32_t method, in
                 notfound = true;
                 lr = 1;
             } else {
-                bool lo = left->flags & SVf_AMAGIC;
-                bool ro = right->flags & SVf_AMAGIC;
+                bool lo = left->flags & SVf_OVERLOAD;
+                bool ro = right->flags & SVf_OVERLOAD;
                 SV* msg = sv_make_temporary(gcb, sv_new_from_bytes(gcb, "", 0));
                 sv_set_formatted(gcb, msg, "Operation `%s': no method found,%sargument %s%s%s%s",
                                  overload_key_names[method + a], unary ? " " : "\n\tleft ",

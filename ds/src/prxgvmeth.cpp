@@ -22,7 +22,7 @@ int32_t deeper(int32_t level) { return level >= 0 ? level + 1 : level - 1; }
 
 bool has_body(CV* cv)
 {
-    xpvcv* b = static_cast<xpvcv*>(cv->any);
+    PVCV* b = static_cast<PVCV*>(cv->any);
     return b->root || b->xsub;
 }
 
@@ -151,7 +151,7 @@ GV* gv_find_method_autoload_flag(PERLGCB* gcb, HV* stash, const char* name, int3
         uint32_t pkglen = static_cast<uint32_t>(nsplit - origname);
         if (pkglen == 5 && std::strncmp(origname, "SUPER", 5) == 0) {
             // SUPER is looked up from the running statement's package.
-            HV* cur = gcb->curcop ? gcb->curcop->cop_stash : nullptr;
+            HV* cur = gcb->current_statement ? gcb->current_statement->cop_stash : nullptr;
             const char* curname = cur && hv_body(cur)->name ? hv_body(cur)->name : "";
             SV* tmp = sv_make_temporary(gcb, sv_new_from_bytes(gcb, curname, std::strlen(curname)));
             sv_append_bytes(gcb, tmp, "::SUPER", 7);
@@ -173,10 +173,10 @@ GV* gv_find_method_autoload_flag(PERLGCB* gcb, HV* stash, const char* name, int3
         CV* cv = gv_gp(gv)->gp_cv;
         if (!has_body(cv)) {
             GV* stubgv = gv;
-            xpvcv* cb = static_cast<xpvcv*>(cv->any);
+            PVCV* cb = static_cast<PVCV*>(cv->any);
             if (!(cb->cvflags & CVf_ANON) && cb->gv && gv_gp(cb->gv)->gp_cv == cv)
                 stubgv = cb->gv;
-            xpvgv* sb = gv_body(stubgv);
+            PVGV* sb = gv_body(stubgv);
             if (GV* autogv = gv_find_autoload(gcb, sb->gvstash, sb->name, static_cast<uint32_t>(sb->namelen), 1))
                 gv = autogv;
         }
@@ -199,14 +199,14 @@ GV* gv_find_autoload(PERLGCB* gcb, HV* stash, const char* name, uint32_t len, in
     if (!gv)
         return nullptr;
     CV* cv = gv_gp(gv)->gp_cv;
-    if (!cv || !static_cast<xpvcv*>(cv->any)->root)
+    if (!cv || !static_cast<PVCV*>(cv->any)->root)
         return nullptr;
     if (!method && warn_enabled(gcb, WARN_DEPRECATED) &&
         (gv_gp(gv)->gp_cvgen || gv_body(gv)->gvstash != stash))
         category_warning(gcb, WARN_DEPRECATED, "Use of inherited AUTOLOAD for non-method %s::%.*s() is deprecated",
                          hv_body(stash)->name, static_cast<int>(len), name);
     // $AUTOLOAD of the package that holds the AUTOLOAD sub names the sub asked for.
-    HV* varstash = gv_body(static_cast<xpvcv*>(cv->any)->gv)->gvstash;
+    HV* varstash = gv_body(static_cast<PVCV*>(cv->any)->gv)->gvstash;
     GV* vargv = sv_as<GV>(*hv_fetch_str(gcb, varstash, autoload, autolen, 1));
     scope_enter(gcb);
     if (!sv_is_glob(as_sv(vargv)))

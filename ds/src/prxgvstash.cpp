@@ -43,10 +43,10 @@ void name_buffer_done(char* small, char* text)
         pool_free(text);
 }
 
-bool compiling(PERLGCB* gcb) { return gcb->curcop == gcb->compiling; }
+bool compiling(PERLGCB* gcb) { return gcb->current_statement == gcb->compiling_statement; }
 
 // Byte semantics of the running statement.
-bool in_bytes(PERLGCB* gcb) { return gcb->curcop && (gcb->curcop->op.op_private & HINT_BYTES); }
+bool in_bytes(PERLGCB* gcb) { return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES); }
 
 // Identifier start: a letter or "_", or under character semantics a UTF-8
 // identifier-start character.
@@ -77,8 +77,8 @@ HV* strict_package(PERLGCB* gcb, HV* stash, const char* name, uint32_t len, uint
         return nullptr;
     GV* gv = sv_as<GV>(*gvp);
     uint8_t flags = gv_body(gv)->gvflags;
-    if ((kind == SVt_PV && !(flags & GVf_IMPORTED_SV)) || (kind == SVt_PVAV && !(flags & GVf_IMPORTED_AV)) ||
-        (kind == SVt_PVHV && !(flags & GVf_IMPORTED_HV))) {
+    if ((kind == SVt_PV && !(flags & GVf_IMPORT_SV)) || (kind == SVt_PVAV && !(flags & GVf_IMPORT_AV)) ||
+        (kind == SVt_PVHV && !(flags & GVf_IMPORT_HV))) {
         warning(gcb, "Variable \"%c%s\" is not imported", sigil_of(kind), name);
         GP* gp = gv_gp(gv);
         if (gp->gp_cv && !gp->gp_cvgen)
@@ -366,7 +366,7 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
                 kind != SVt_PVFM && kind != SVt_PVIO && !(len == 1 && kind == SVt_PV && (*name == 'a' || *name == 'b')))
                 stash = strict_package(gcb, stash, name, len, kind);
         } else {
-            stash = gcb->curcop->cop_stash;
+            stash = gcb->current_statement->cop_stash;
         }
     }
     if (!stash) {
@@ -495,7 +495,7 @@ GV* gv_fetch_file_glob(PERLGCB* gcb, const char* name)
 
 void gv_warn_used_once(PERLGCB* gcb, HV* stash)
 {
-    xpvhv* b = hv_body(stash);
+    PVHV* b = hv_body(stash);
     if (!b->array)
         return;
     for (uint64_t i = 0; i <= b->max; i++) {
@@ -513,7 +513,7 @@ void gv_warn_used_once(PERLGCB* gcb, HV* stash)
                 const char* file = gv_gp(gv)->gp_file;
                 if (file && file[0] == '/' && (std::strstr(file, "/lib/") || std::strstr(file, ".pm")))
                     continue;
-                COP* cop = gcb->curcop;
+                COP* cop = gcb->current_statement;
                 cop->cop_line = gv_gp(gv)->gp_line;
                 GV* filegv = gv_fetch_file_glob(gcb, file ? file : "");
                 sv_refinc(as_sv(filegv));

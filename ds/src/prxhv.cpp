@@ -59,17 +59,17 @@ hash_key* new_private_key(const char* key, int32_t len, uint32_t hash)
 // allocation leaves the table as it was.
 void rehash_into(PERLGCB* gcb, HV* hv, uint64_t n)
 {
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     uint64_t oldsize = b->max + 1;
-    gcb->nomemok = 1;
+    gcb->no_memory_ok = 1;
     hash_entry** a = static_cast<hash_entry**>(pool_malloc(bucket_bytes(n)));
     if (!a) {
-        gcb->nomemok = 0;
+        gcb->no_memory_ok = 0;
         return;
     }
     std::memcpy(a, b->array, oldsize * sizeof(hash_entry*));
     retire_buckets(gcb, b->array, oldsize);
-    gcb->nomemok = 0;
+    gcb->no_memory_ok = 0;
     std::memset(a + oldsize, 0, (n - oldsize) * sizeof(hash_entry*));
     b->array = a;
     b->max = n - 1;
@@ -126,7 +126,7 @@ bool tied(PERLGCB* gcb, HV* hv)
 // entry, the value given taking the old one's place when the key exists.
 hash_entry* store_hashed(PERLGCB* gcb, HV* hv, const char* key, int32_t len, SV* val, uint32_t hash)
 {
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     if (!b->array)
         b->array = new_buckets(b->max + 1);
     hash_entry** bucket = &b->array[hash & static_cast<uint32_t>(b->max)];
@@ -154,7 +154,7 @@ hash_entry* store_hashed(PERLGCB* gcb, HV* hv, const char* key, int32_t len, SV*
 // Looks a key up; null when the hash has no buckets or the key is absent.
 hash_entry* find(HV* hv, const char* key, int32_t len, uint32_t hash)
 {
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     if (!b->array)
         return nullptr;
     for (hash_entry* he = b->array[hash & static_cast<uint32_t>(b->max)]; he; he = he->next)
@@ -188,7 +188,7 @@ bool tied_exists(PERLGCB* gcb, SV* element)
 // both deletes.
 SV* delete_hashed(PERLGCB* gcb, HV* hv, const char* key, int32_t len, uint32_t hash, int32_t flags)
 {
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     if (!b->array)
         return nullptr;
     hash_entry** link = &b->array[hash & static_cast<uint32_t>(b->max)];
@@ -280,7 +280,7 @@ HV* hv_new_empty(PERLGCB* gcb)
 {
     HV* hv = sv_as<HV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(hv), SVt_PVHV);
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     hv->flags &= ~(SVf_POK | SVp_POK | SVf_NOK | SVp_NOK);
     hv->flags |= SVf_SHAREKEYS;
     b->max = 7;
@@ -336,7 +336,7 @@ SV** hv_fetch_str(PERLGCB* gcb, HV* hv, const char* key, int32_t klen, int32_t l
         gcb->tied_fetch_cell = sv;
         return &gcb->tied_fetch_cell;
     }
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     if (!b->array) {
         if (!lval)
             return nullptr;
@@ -370,7 +370,7 @@ hash_entry* hv_fetch_sv(PERLGCB* gcb, HV* hv, SV* keysv, int32_t lval, uint32_t 
         mg_copy_to_element(gcb, as_sv(hv), fake->value, reinterpret_cast<const char*>(keycopy), HEK_SV_KEY);
         return fake;
     }
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     if (!b->array) {
         if (!lval)
             return nullptr;
@@ -443,7 +443,7 @@ SV* hv_delete_sv(PERLGCB* gcb, HV* hv, SV* keysv, int32_t flags, uint32_t hash)
 
 void hv_grow_buckets(PERLGCB* gcb, HV* hv, int64_t wanted)
 {
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     uint64_t oldsize = b->max + 1;
     if (wanted > INT32_MAX || wanted < 0 || static_cast<uint64_t>(wanted) <= oldsize)
         return;
@@ -469,7 +469,7 @@ void hv_grow_buckets(PERLGCB* gcb, HV* hv, int64_t wanted)
 hash_key* hv_share_key(PERLGCB* gcb, const char* key, int32_t len, uint32_t hash)
 {
     HV* table = gcb->shared_key_table;
-    xpvhv* b = hv_body(table);
+    PVHV* b = hv_body(table);
     if (!b->array)
         b->array = new_buckets(b->max + 1);
     hash_entry** bucket = &b->array[hash & static_cast<uint32_t>(b->max)];
@@ -503,7 +503,7 @@ char* hv_share_key_bytes(PERLGCB* gcb, const char* key, int32_t len, uint32_t ha
 void hv_unshare_key_bytes(PERLGCB* gcb, const char* key, int32_t len, uint32_t hash)
 {
     HV* table = gcb->shared_key_table;
-    xpvhv* b = hv_body(table);
+    PVHV* b = hv_body(table);
     if (b->array) {
         hash_entry** link = &b->array[hash & static_cast<uint32_t>(b->max)];
         bool first = true;

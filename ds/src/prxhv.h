@@ -36,7 +36,7 @@ static_assert(sizeof(hash_entry) == 24 && std::is_standard_layout_v<hash_entry>)
 constexpr uint64_t HE_ARENA_BYTES = 1008;
 static_assert(HE_ARENA_BYTES % sizeof(hash_entry) == 0);
 
-inline xpvhv* hv_body(HV* hv) { return static_cast<xpvhv*>(hv->any); }
+inline PVHV* hv_body(HV* hv) { return static_cast<PVHV*>(hv->any); }
 
 // Flags of hv_delete_*: the discard flag of the call interface.
 constexpr int32_t HV_DISCARD = 2;

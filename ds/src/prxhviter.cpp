@@ -25,7 +25,7 @@ bool drops_a_sub(HV* hv, SV* value)
 // also releases a lazily deleted current entry).
 void free_all_entries(PERLGCB* gcb, HV* hv)
 {
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     if (!b->array)
         return;
     for (uint64_t i = 0; i <= b->max; i++) {
@@ -51,7 +51,7 @@ hash_entry** new_zeroed_buckets(uint64_t n)
 // private entry whose key record holds the current key as a value.
 hash_entry* tied_advance(PERLGCB* gcb, HV* hv, MAGIC* mg)
 {
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     SV* key = sv_new_temporary(gcb);
     hash_entry* he = b->eiter;
     if (he) {
@@ -122,7 +122,7 @@ int32_t hv_iter_start(PERLGCB* gcb, HV* hv)
 {
     if (!hv)
         fatal_error(gcb, "Bad hash");
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     hash_entry* he = b->eiter;
     if (he && (hv->flags & SVf_LAZYDEL)) {
         hv->flags &= ~SVf_LAZYDEL;
@@ -137,7 +137,7 @@ hash_entry* hv_iter_advance(PERLGCB* gcb, HV* hv)
 {
     if (!hv)
         fatal_error(gcb, "Bad hash");
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     if (hv->flags & SVs_RMG)
         if (MAGIC* mg = mg_find_by_type(gcb, as_sv(hv), 'P'))
             return tied_advance(gcb, hv, mg);
@@ -197,7 +197,7 @@ void hv_remove_all(PERLGCB* gcb, HV* hv)
 {
     if (!hv)
         return;
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     free_all_entries(gcb, hv);
     b->fill = 0;
     b->keys = 0;
@@ -211,7 +211,7 @@ void hv_free_storage(PERLGCB* gcb, HV* hv)
 {
     if (!hv)
         return;
-    xpvhv* b = hv_body(hv);
+    PVHV* b = hv_body(hv);
     free_all_entries(gcb, hv);
     pool_free(b->array);
     pool_free(b->name);
@@ -234,7 +234,7 @@ HV* hv_new_copy(PERLGCB* gcb, HV* src)
     hv_body(copy)->max = max;
     if (!fill)
         return copy;
-    xpvhv* sb = hv_body(src);
+    PVHV* sb = hv_body(src);
     int32_t riter = sb->riter;
     hash_entry* eiter = sb->eiter;
     // A lazily deleted current entry is released by the pass: the source's

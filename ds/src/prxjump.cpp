@@ -63,11 +63,11 @@ void interp_exit_jump(PERLGCB* gcb)
 
 void interp_exit_unwind(PERLGCB* gcb)
 {
-    if (gcb->e_script) {
-        SV* e = gcb->e_script;
-        gcb->e_script = nullptr;
+    if (gcb->e_program) {
+        SV* e = gcb->e_program;
+        gcb->e_program = nullptr;
         sv_release(gcb, e);
     }
-    if (gcb->curstackinfo)
+    if (gcb->current_level)
         stack_unwind_for_exit(gcb);
 }

@@ -20,35 +20,35 @@ constexpr const char* dump_names[MAGIC_VTBL_COUNT] = {
 int32_t mg_table_row_for_type(char type)
 {
     switch (type) {
-    case '\0': return VTBL_SV;
-    case 'E': return VTBL_ENV;
-    case 'e': return VTBL_ENVELEM;
-    case 'S': return VTBL_SIG;
-    case 's': return VTBL_SIGELEM;
-    case 'P': return VTBL_PACK;
+    case '\0': return PL_vtbl_sv;
+    case 'E': return PL_vtbl_env;
+    case 'e': return PL_vtbl_envelem;
+    case 'S': return PL_vtbl_sig;
+    case 's': return PL_vtbl_sigelem;
+    case 'P': return PL_vtbl_pack;
     case 'p':
-    case 'q': return VTBL_PACKELEM;
-    case 'l': return VTBL_DBLINE;
-    case 'I': return VTBL_ISA;
-    case 'i': return VTBL_ISAITEM;
-    case '#': return VTBL_ARYLEN;
-    case '*': return VTBL_GLOB;
-    case 'g': return VTBL_MGLOB;
-    case 'k': return VTBL_NKEYS;
-    case 't': return VTBL_TAINT;
-    case 'x': return VTBL_SUBSTR;
-    case 'v': return VTBL_VEC;
-    case '.': return VTBL_POS;
-    case 'B': return VTBL_BM;
-    case 'f': return VTBL_FM;
-    case 'U': return VTBL_UVAR;
-    case 'y': return VTBL_DEFELEM;
-    case 'r': return VTBL_PATTERN;
-    case 'D': return VTBL_MATCHOFFSETS;
-    case 'd': return VTBL_MATCHOFFSETITEM;
-    case 'A': return VTBL_AMAGIC;
-    case 'a': return VTBL_AMAGICELEM;
-    case '<': return VTBL_BACKREF;
+    case 'q': return PL_vtbl_packelem;
+    case 'l': return PL_vtbl_dbline;
+    case 'I': return PL_vtbl_isa;
+    case 'i': return PL_vtbl_isaitem;
+    case '#': return PL_vtbl_arylen;
+    case '*': return PL_vtbl_glob;
+    case 'g': return PL_vtbl_mglob;
+    case 'k': return PL_vtbl_nkeys;
+    case 't': return PL_vtbl_taint;
+    case 'x': return PL_vtbl_substr;
+    case 'v': return PL_vtbl_vec;
+    case '.': return PL_vtbl_pos;
+    case 'B': return PL_vtbl_bm;
+    case 'f': return PL_vtbl_fm;
+    case 'U': return PL_vtbl_uvar;
+    case 'y': return PL_vtbl_defelem;
+    case 'r': return PL_vtbl_pattern;
+    case 'D': return PL_vtbl_matchoffsets;
+    case 'd': return PL_vtbl_matchoffsetitem;
+    case 'A': return PL_vtbl_amagic;
+    case 'a': return PL_vtbl_amagicelem;
+    case '<': return PL_vtbl_backref;
     case 'L':
     case '~':
     case 'c': return MG_ROW_NONE;
@@ -206,7 +206,7 @@ int32_t mg_element_count(PERLGCB* gcb, SV* sv)
         }
     }
     if (sv_type(sv) == SVt_PVAV)
-        return static_cast<xpvav*>(sv->any)->fill;
+        return static_cast<PVAV*>(sv->any)->fill;
     fatal_error(gcb, "Size magic not implemented");
 }
 

@@ -16,7 +16,7 @@ namespace {
 // The compiled pattern of the last successful match, or null.
 re_compiled* last_match(PERLGCB* gcb)
 {
-    op_pattern* pm = reinterpret_cast<op_pattern*>(gcb->curpm);
+    op_pattern* pm = reinterpret_cast<op_pattern*>(gcb->last_match_op);
     return pm ? pm->op_pmregexp : nullptr;
 }
 
@@ -25,7 +25,7 @@ re_compiled* last_match(PERLGCB* gcb)
 uint32_t magic_matchoffsets_len(PERLGCB* gcb, SV*, MAGIC* mg)
 {
     if (re_compiled* rx = last_match(gcb))
-        return mg->obj ? rx->nparens : rx->lastparen;  // @+ : @-
+        return mg->obj ? rx->group_count : rx->last_group;  // @+ : @-
     return static_cast<uint32_t>(-1);
 }
 
@@ -35,10 +35,10 @@ int32_t magic_matchoffsetitem_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
     if (!rx)
         return 0;
     int32_t paren = mg->len;
-    if (paren < 0 || static_cast<uint32_t>(paren) > rx->nparens)
+    if (paren < 0 || static_cast<uint32_t>(paren) > rx->group_count)
         return 0;
-    int32_t s = rx->startp[paren];
-    int32_t t = rx->endp[paren];
+    int32_t s = rx->start_offsets[paren];
+    int32_t t = rx->end_offsets[paren];
     if (s != -1 && t != -1)
         sv_set_int(gcb, sv, mg->obj ? t : s);
     return 0;
@@ -145,7 +145,7 @@ int32_t magic_pattern_free(PERLGCB* gcb, SV*, MAGIC* mg)
 int32_t magic_killbackrefs(PERLGCB* gcb, SV*, MAGIC* mg)
 {
     AV* av = sv_as<AV>(mg->obj);
-    xpvav* b = av_body(av);
+    PVAV* b = av_body(av);
     for (int32_t i = b->fill; i >= 0; i--) {
         SV* ref = b->array[i];
         if (!ref || ref == &gcb->sv_undef)
@@ -155,7 +155,7 @@ int32_t magic_killbackrefs(PERLGCB* gcb, SV*, MAGIC* mg)
         sv_rv(ref) = nullptr;
         if (ref->flags & SVf_OOK)
             sv_undo_offset(gcb, ref);
-        ref->flags &= ~(SVf_OK_ANY | SVf_AMAGIC | SVf_IVisUV | SVf_WEAKREF);
+        ref->flags &= ~(SVf_OK_ANY | SVf_OVERLOAD | SVf_IsUV | SVf_WEAKREF);
         b->array[i] = &gcb->sv_undef;
     }
     return 0;

@@ -14,23 +14,23 @@
 
 namespace {
 
-xpvlv* lv_body(SV* sv) { return static_cast<xpvlv*>(sv->any); }
+PVLV* lv_body(SV* sv) { return static_cast<PVLV*>(sv->any); }
 
 // Character semantics: the value is UTF-8 and the statement is not under
 // byte semantics.
 bool do_utf8(PERLGCB* gcb, SV* sv)
 {
-    return (sv->flags & SVf_UTF8) && !(gcb->curcop && (gcb->curcop->op.op_private & HINT_BYTES));
+    return (sv->flags & SVf_UTF8) && !(gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES));
 }
 
-int32_t array_base(PERLGCB* gcb) { return gcb->curcop ? gcb->curcop->cop_arybase : 0; }
+int32_t array_base(PERLGCB* gcb) { return gcb->current_statement ? gcb->current_statement->cop_arybase : 0; }
 
 // Makes a value undefined: an offset-start string is moved back first.
 void make_undef(PERLGCB* gcb, SV* sv)
 {
     if (sv->flags & SVf_OOK)
         sv_undo_offset(gcb, sv);
-    sv->flags &= ~(SVf_OK_ANY | SVf_AMAGIC | SVf_IVisUV);
+    sv->flags &= ~(SVf_OK_ANY | SVf_OVERLOAD | SVf_IsUV);
 }
 
 int64_t int_of(PERLGCB* gcb, SV* sv) { return (sv->flags & SVf_IOK) ? sv_iv(sv) : sv_to_int(gcb, sv); }
@@ -38,7 +38,7 @@ int64_t int_of(PERLGCB* gcb, SV* sv) { return (sv->flags & SVf_IOK) ? sv_iv(sv) 
 // Hands the deferred element's target over to an element that now exists.
 void settle_target(PERLGCB* gcb, SV* sv, MAGIC* mg, SV* value)
 {
-    xpvlv* lv = lv_body(sv);
+    PVLV* lv = lv_body(sv);
     sv_refinc(value);
     sv_release(gcb, lv->targ);
     lv->targ = value;
@@ -64,7 +64,7 @@ SV* keyed_element(PERLGCB* gcb, SV* aggregate, SV* key, int32_t lval)
 
 int32_t magic_substr_get(PERLGCB* gcb, SV* sv, MAGIC*)
 {
-    xpvlv* lv = lv_body(sv);
+    PVLV* lv = lv_body(sv);
     SV* lsv = lv->targ;
     uint64_t len = 0;
     const char* tmps = sv_text(gcb, lsv, &len);
@@ -88,7 +88,7 @@ int32_t magic_substr_set(PERLGCB* gcb, SV* sv, MAGIC*)
 {
     uint64_t len = 0;
     const char* tmps = sv_text(gcb, sv, &len);
-    xpvlv* lv = lv_body(sv);
+    PVLV* lv = lv_body(sv);
     SV* lsv = lv->targ;
     int32_t lvoff = static_cast<int32_t>(lv->targoff);
     int32_t lvlen = static_cast<int32_t>(lv->targlen);
@@ -112,7 +112,7 @@ int32_t magic_substr_set(PERLGCB* gcb, SV* sv, MAGIC*)
 
 int32_t magic_vec_get(PERLGCB* gcb, SV* sv, MAGIC*)
 {
-    xpvlv* lv = lv_body(sv);
+    PVLV* lv = lv_body(sv);
     if (!lv->targ) {
         make_undef(gcb, sv);
         return 0;
@@ -254,7 +254,7 @@ int32_t magic_glob_set(PERLGCB* gcb, SV* sv, MAGIC*)
 
 int32_t magic_defelem_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
 {
-    xpvlv* lv = lv_body(sv);
+    PVLV* lv = lv_body(sv);
     SV* targ = nullptr;
     if (lv->targlen) {
         if (mg->obj) {
@@ -278,7 +278,7 @@ int32_t magic_defelem_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
 
 int32_t magic_defelem_set(PERLGCB* gcb, SV* sv, MAGIC*)
 {
-    xpvlv* lv = lv_body(sv);
+    PVLV* lv = lv_body(sv);
     if (lv->targlen)
         magic_create_deferred_element(gcb, sv);
     if (SV* targ = lv->targ) {
@@ -291,7 +291,7 @@ int32_t magic_defelem_set(PERLGCB* gcb, SV* sv, MAGIC*)
 
 void magic_create_deferred_element(PERLGCB* gcb, SV* sv)
 {
-    xpvlv* lv = lv_body(sv);
+    PVLV* lv = lv_body(sv);
     MAGIC* mg;
     if (!lv->targlen || !(mg = mg_find_by_type(gcb, sv, 'y')))
         return;

@@ -143,9 +143,9 @@ int32_t magic_sigelem_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
     uint32_t i = 0;
     if (key[0] == '_') {
         if (same_name(key, klen, "__DIE__"))
-            hook = &gcb->diehook;
+            hook = &gcb->die_hook;
         else if (same_name(key, klen, "__WARN__"))
-            hook = &gcb->warnhook;
+            hook = &gcb->warn_hook;
         else
             fatal_error(gcb, "No such hook: %s", key);
         release_slot(gcb, hook);
@@ -221,11 +221,11 @@ void signal_deliver(int32_t sig)
     intptr_t flags = 0;
     if (gcb->savestack_ix + 15 <= gcb->savestack_max)
         flags |= 1;
-    if (gcb->markstack_ptr < gcb->markstack_max - 2)
+    if (gcb->mark_sp < gcb->mark_max - 2)
         flags |= 4;
-    if (gcb->retstack_ix < gcb->retstack_max - 2)
+    if (gcb->return_ix < gcb->return_max - 2)
         flags |= 8;
-    if (gcb->scopestack_ix < gcb->scopestack_max - 3)
+    if (gcb->scope_ix < gcb->scope_max - 3)
         flags |= 16;
     const char* signame = sig > 0 && sig < SIGNAL_TABLE_SIZE ? gcb->signal_name_table[sig] : nullptr;
     if (!gcb->signal_handler_slots || sig <= 0 || sig >= SIGNAL_TABLE_SIZE || !gcb->signal_handler_slots[sig]) {
@@ -240,11 +240,11 @@ void signal_deliver(int32_t sig)
         save_push_destructor(gcb, signal_unwind_handler_stack, reinterpret_cast<void*>(flags));
     }
     if (flags & 4)
-        gcb->markstack_ptr++;
+        gcb->mark_sp++;
     if (flags & 8)
-        gcb->retstack[++gcb->retstack_ix] = nullptr;
+        gcb->return_stack[++gcb->return_ix] = nullptr;
     if (flags & 16)
-        gcb->scopestack_ix++;
+        gcb->scope_ix++;
 
     SV* handler = gcb->signal_handler_slots[sig];
     CV* cv = nullptr;
@@ -256,9 +256,9 @@ void signal_deliver(int32_t sig)
         cv = sv_to_code(gcb, handler, &stash, &gv, 1);
     }
     SV* arg = nullptr;
-    if (!cv || !static_cast<xpvcv*>(cv->any)->root) {
+    if (!cv || !static_cast<PVCV*>(cv->any)->root) {
         if (warn_enabled(gcb, WARN_SIGNAL)) {
-            GV* named = gv ? gv : cv ? static_cast<xpvcv*>(cv->any)->gv : nullptr;
+            GV* named = gv ? gv : cv ? static_cast<PVCV*>(cv->any)->gv : nullptr;
             if (named && gv_gp(named) && gv_gp(named)->gp_egv)
                 named = gv_gp(named)->gp_egv;
             category_warning(gcb, WARN_SIGNAL, "SIG%s handler \"%s\" not defined.\n", signame,
@@ -273,22 +273,22 @@ void signal_deliver(int32_t sig)
             sv_set_cstring(gcb, arg, signame);
         }
         stack_level_push(gcb, SI_SIGNAL);
-        SV** sp = gcb->stack_sp;
+        SV** sp = gcb->arg_sp;
         push_mark(gcb, sp);
         sp = arg_stack_room(gcb, sp, 1);
         *++sp = arg;
-        gcb->stack_sp = sp;
+        gcb->arg_sp = sp;
         interp_call_value(gcb, cv, CALL_DISCARD);
         stack_level_pop(gcb);
     }
     if (flags & 1)
         gcb->savestack_ix -= 8;
     if (flags & 4)
-        gcb->markstack_ptr--;
+        gcb->mark_sp--;
     if (flags & 8)
-        gcb->retstack_ix--;
+        gcb->return_ix--;
     if (flags & 16)
-        gcb->scopestack_ix--;
+        gcb->scope_ix--;
     if (flags & 64)
         sv_release(gcb, arg);
     gcb->op = myop;

@@ -16,8 +16,8 @@ void frame_open(PERLGCB* gcb, bool tmps)
 {
     scope_enter(gcb);
     if (tmps) {
-        save_push_int(gcb, &gcb->tmps_floor);
-        gcb->tmps_floor = gcb->tmps_ix;
+        save_push_int(gcb, &gcb->temps_floor);
+        gcb->temps_floor = gcb->temps_ix;
     }
     stack_level_push(gcb, SI_MAGIC);
 }
@@ -34,7 +34,7 @@ void frame_close(PERLGCB* gcb, bool tmps)
 // n > 2 the value, and calls the method; returns the count of results.
 int32_t methcall(PERLGCB* gcb, SV* sv, MAGIC* mg, const char* meth, int32_t flags, int32_t n, SV* val)
 {
-    SV** sp = gcb->stack_sp;
+    SV** sp = gcb->arg_sp;
     push_mark(gcb, sp);
     sp = arg_stack_room(gcb, sp, n);
     *++sp = tie_object(gcb, sv, mg);
@@ -50,7 +50,7 @@ int32_t methcall(PERLGCB* gcb, SV* sv, MAGIC* mg, const char* meth, int32_t flag
     }
     if (n > 2)
         *++sp = val;
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
     return interp_call_method_by_name(gcb, meth, flags);
 }
 
@@ -59,7 +59,7 @@ void methpack(PERLGCB* gcb, SV* sv, MAGIC* mg, const char* meth)
 {
     frame_open(gcb, true);
     if (methcall(gcb, sv, mg, meth, 0, 2, nullptr))
-        sv_assign(gcb, sv, *gcb->stack_sp--);
+        sv_assign(gcb, sv, *gcb->arg_sp--);
     frame_close(gcb, true);
 }
 
@@ -99,7 +99,7 @@ uint32_t magic_pack_len(PERLGCB* gcb, SV* sv, MAGIC* mg)
     uint32_t retval = 0;
     frame_open(gcb, true);
     if (methcall(gcb, sv, mg, "FETCHSIZE", 0, 2, nullptr))
-        retval = static_cast<uint32_t>(sv_to_int(gcb, *gcb->stack_sp--)) - 1;
+        retval = static_cast<uint32_t>(sv_to_int(gcb, *gcb->arg_sp--)) - 1;
     frame_close(gcb, true);
     return retval;
 }
@@ -116,15 +116,15 @@ int32_t magic_pack_next_key(PERLGCB* gcb, SV* sv, MAGIC* mg, SV* key)
 {
     bool next = key->flags & SVf_OK_ANY;
     frame_open(gcb, true);
-    SV** sp = gcb->stack_sp;
+    SV** sp = gcb->arg_sp;
     push_mark(gcb, sp);
     sp = arg_stack_room(gcb, sp, 2);
     *++sp = tie_object(gcb, sv, mg);
     if (next)
         *++sp = key;
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
     if (interp_call_method_by_name(gcb, next ? "NEXTKEY" : "FIRSTKEY", 0))
-        sv_assign(gcb, key, *gcb->stack_sp--);
+        sv_assign(gcb, key, *gcb->arg_sp--);
     frame_close(gcb, true);
     return 0;
 }
@@ -133,17 +133,17 @@ void tie_call_array_method(PERLGCB* gcb, SV* obj, const char* method, int32_t ca
                            SV** result)
 {
     stack_level_push(gcb, SI_MAGIC);
-    SV** sp = gcb->stack_sp;
+    SV** sp = gcb->arg_sp;
     push_mark(gcb, sp);
     sp = arg_stack_room(gcb, sp, nargs + 1);
     *++sp = obj;
     for (int32_t i = 0; i < nargs; i++)
         *++sp = args[i];
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
     scope_enter(gcb);
     int32_t count = interp_call_method_by_name(gcb, method, call_flags);
     if (result)
-        *result = count ? sv_new_copy(gcb, *gcb->stack_sp--) : &gcb->sv_undef;
+        *result = count ? sv_new_copy(gcb, *gcb->arg_sp--) : &gcb->sv_undef;
     scope_leave(gcb);
     stack_level_pop(gcb);
 }

@@ -49,12 +49,12 @@ bool special_warnings(SV* w)
 
 int64_t int_of(PERLGCB* gcb, SV* sv) { return (sv->flags & SVf_IOK) ? sv_iv(sv) : sv_to_int(gcb, sv); }
 
-bool in_bytes(PERLGCB* gcb) { return gcb->curcop && (gcb->curcop->op.op_private & HINT_BYTES); }
+bool in_bytes(PERLGCB* gcb) { return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES); }
 
 const char* text_of(PERLGCB* gcb, SV* sv, uint64_t* len) { return sv_text(gcb, sv, len); }
 
 // The last successful match's compiled pattern, and its op.
-op_pattern* last_pm(PERLGCB* gcb) { return reinterpret_cast<op_pattern*>(gcb->curpm); }
+op_pattern* last_pm(PERLGCB* gcb) { return reinterpret_cast<op_pattern*>(gcb->last_match_op); }
 re_compiled* last_match(PERLGCB* gcb) { return last_pm(gcb) ? last_pm(gcb)->op_pmregexp : nullptr; }
 
 bool utf8_match(PERLGCB* gcb) { return (last_pm(gcb)->op_pmdynflags & PMdf_UTF8) && !in_bytes(gcb); }
@@ -86,17 +86,17 @@ void set_match_text(PERLGCB* gcb, SV* sv, re_compiled* rx, const char* s, int32_
     else
         sv->flags &= ~SVf_UTF8;
     if (gcb->tainting)
-        gcb->tainted = was_tainted || (rx->reganch & 0x80000) ? 1 : 0;
+        gcb->tainted = was_tainted || (rx->analysis_flags & 0x80000) ? 1 : 0;
 }
 
 // $1.., $&, $+: the text of a group, undef when it did not take part.
 void get_group(PERLGCB* gcb, SV* sv, re_compiled* rx, uint32_t paren)
 {
     int32_t s1, t1;
-    if (paren <= rx->nparens && (s1 = rx->startp[paren]) != -1 && (t1 = rx->endp[paren]) != -1) {
+    if (paren <= rx->group_count && (s1 = rx->start_offsets[paren]) != -1 && (t1 = rx->end_offsets[paren]) != -1) {
         if (t1 - s1 >= 0) {
-            if (rx->subbeg)
-                set_match_text(gcb, sv, rx, rx->subbeg + s1, t1 - s1);
+            if (rx->subject_copy)
+                set_match_text(gcb, sv, rx, rx->subject_copy + s1, t1 - s1);
             return;
         }
     }
@@ -114,9 +114,9 @@ int32_t utf8_skip(uint8_t b)
 uint32_t match_length(PERLGCB* gcb, re_compiled* rx, int32_t s1, int32_t t1)
 {
     int32_t i = t1 - s1;
-    if (i > 0 && utf8_match(gcb) && rx->subbeg) {
-        const uint8_t* s = reinterpret_cast<const uint8_t*>(rx->subbeg) + s1;
-        const uint8_t* send = reinterpret_cast<const uint8_t*>(rx->subbeg) + t1;
+    if (i > 0 && utf8_match(gcb) && rx->subject_copy) {
+        const uint8_t* s = reinterpret_cast<const uint8_t*>(rx->subject_copy) + s1;
+        const uint8_t* send = reinterpret_cast<const uint8_t*>(rx->subject_copy) + t1;
         i = 0;
         while (s < send) {
             s += utf8_skip(*s);
@@ -129,7 +129,7 @@ uint32_t match_length(PERLGCB* gcb, re_compiled* rx, int32_t s1, int32_t t1)
 uint32_t group_length(PERLGCB* gcb, re_compiled* rx, uint32_t paren)
 {
     int32_t s1, t1;
-    if (paren <= rx->nparens && (s1 = rx->startp[paren]) != -1 && (t1 = rx->endp[paren]) != -1)
+    if (paren <= rx->group_count && (s1 = rx->start_offsets[paren]) != -1 && (t1 = rx->end_offsets[paren]) != -1)
         return match_length(gcb, rx, s1, t1);
     return 0;
 }
@@ -155,8 +155,8 @@ char* copy_of(PERLGCB* gcb, SV* sv)
 // the id equals its partner, or the not-implemented error.
 void set_id(PERLGCB* gcb, int32_t* id, int32_t partner, int32_t delay_bit, bool group, const char* refusal)
 {
-    if (gcb->delaymagic) {
-        gcb->delaymagic |= delay_bit;
+    if (gcb->delayed_ids) {
+        gcb->delayed_ids |= delay_bit;
         return;
     }
     if (*id == partner) {
@@ -175,12 +175,12 @@ void set_id(PERLGCB* gcb, int32_t* id, int32_t partner, int32_t delay_bit, bool 
 
 void set_warning_bits(PERLGCB* gcb, SV* sv)
 {
-    if (gcb->dowarn & G_WARN_ALL_MASK)
+    if (gcb->warn_switch & G_WARN_ALL_MASK)
         return;
     if (!(sv->flags & SVf_POK) && gcb->localizing) {
         static const char none[WARN_BITS_SIZE] = {};
         sv_set_bytes(gcb, sv, none, WARN_BITS_SIZE);
-        gcb->compiling->cop_warnings = warnings_marker(WARNINGS_NONE);
+        gcb->compiling_statement->cop_warnings = warnings_marker(WARNINGS_NONE);
         return;
     }
     uint64_t len = 0;
@@ -192,12 +192,12 @@ void set_warning_bits(PERLGCB* gcb, SV* sv)
         any_fatals |= static_cast<uint8_t>(ptr[i]) & 0xAA;
     }
     if (!accumulate) {
-        gcb->compiling->cop_warnings = warnings_marker(WARNINGS_NONE);
+        gcb->compiling_statement->cop_warnings = warnings_marker(WARNINGS_NONE);
     } else if ((static_cast<uint8_t>(ptr[0]) & 1) && !any_fatals) {
-        gcb->compiling->cop_warnings = warnings_marker(WARNINGS_ALL);
-        gcb->dowarn |= G_WARN_ONCE;
+        gcb->compiling_statement->cop_warnings = warnings_marker(WARNINGS_ALL);
+        gcb->warn_switch |= G_WARN_ONCE;
     } else {
-        SV*& w = gcb->compiling->cop_warnings;
+        SV*& w = gcb->compiling_statement->cop_warnings;
         if (special_warnings(w))
             w = sv_new_copy(gcb, sv);
         else
@@ -205,7 +205,7 @@ void set_warning_bits(PERLGCB* gcb, SV* sv)
         uint64_t wlen = 0;
         const char* bits = text_of(gcb, w, &wlen);
         if (wlen > 3 && (static_cast<uint8_t>(bits[3]) & 0x04))  // bit 26: the once category
-            gcb->dowarn |= G_WARN_ONCE;
+            gcb->warn_switch |= G_WARN_ONCE;
     }
 }
 
@@ -213,44 +213,44 @@ void set_warning_bits(PERLGCB* gcb, SV* sv)
 // span (computed the first time).
 void set_program_name(PERLGCB* gcb, SV* sv)
 {
-    if (!gcb->origargv || !gcb->origargv[0])
+    if (!gcb->startup_argv || !gcb->startup_argv[0])
         return;
-    if (gcb->origalen == 0) {
-        char* s = gcb->origargv[0];
+    if (gcb->startup_arg_span == 0) {
+        char* s = gcb->startup_argv[0];
         s += std::strlen(s);
-        for (int32_t i = 1; i < gcb->origargc; i++) {
-            if (gcb->origargv[i] != s + 1)
+        for (int32_t i = 1; i < gcb->startup_argc; i++) {
+            if (gcb->startup_argv[i] != s + 1)
                 break;
             ++s;
             s += std::strlen(s);
         }
-        if (gcb->origenviron && gcb->origenviron[0] == s + 1) {
+        if (gcb->startup_environ && gcb->startup_environ[0] == s + 1) {
             env_set(gcb, "NoNe  SuCh", nullptr);
-            for (int32_t i = 0; gcb->origenviron[i]; i++) {
-                if (gcb->origenviron[i] != s + 1)
+            for (int32_t i = 0; gcb->startup_environ[i]; i++) {
+                if (gcb->startup_environ[i] != s + 1)
                     break;
                 ++s;
                 s += std::strlen(s);
             }
         }
-        gcb->origalen = static_cast<int32_t>(s - gcb->origargv[0]);
+        gcb->startup_arg_span = static_cast<int32_t>(s - gcb->startup_argv[0]);
     }
     uint64_t len = 0;
     const char* s = sv_force_string(gcb, sv, &len);
     int64_t i = static_cast<int64_t>(len);
-    char* argv0 = gcb->origargv[0];
-    if (i >= gcb->origalen) {
-        i = gcb->origalen;
+    char* argv0 = gcb->startup_argv[0];
+    if (i >= gcb->startup_arg_span) {
+        i = gcb->startup_arg_span;
         std::memcpy(argv0, s, static_cast<size_t>(i));
         argv0[i] = 0;
     } else {
         std::memcpy(argv0, s, static_cast<size_t>(i));
         char* p = argv0 + i;
         *p++ = 0;
-        while (++i < gcb->origalen)
+        while (++i < gcb->startup_arg_span)
             *p++ = ' ';
-        for (int32_t k = 1; k < gcb->origargc; k++)
-            gcb->origargv[k] = nullptr;
+        for (int32_t k = 1; k < gcb->startup_argc; k++)
+            gcb->startup_argv[k] = nullptr;
     }
 }
 
@@ -262,10 +262,10 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
     re_compiled* rx;
     switch (name[0]) {
     case '\001':  // ^A
-        sv_assign(gcb, sv, gcb->bodytarget ? gcb->bodytarget : &gcb->sv_undef);
+        sv_assign(gcb, sv, gcb->format_accumulator ? gcb->format_accumulator : &gcb->sv_undef);
         break;
     case '\003':  // ^C
-        sv_set_int(gcb, sv, gcb->minus_c);
+        sv_set_int(gcb, sv, gcb->compile_only);
         break;
     case '\004':  // ^D
         sv_set_int(gcb, sv, gcb->debug_flags & 0x7FFF);
@@ -274,7 +274,7 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         get_errno(gcb, sv);
         break;
     case '\006':  // ^F
-        sv_set_int(gcb, sv, gcb->maxsysfd);
+        sv_set_int(gcb, sv, gcb->max_system_fd);
         break;
     case '\010':  // ^H
         sv_set_int(gcb, sv, static_cast<int64_t>(gcb->compile_hints));
@@ -293,18 +293,18 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         break;
     case '\023':  // ^S
         if (gcb->lex_state != LEX_NOTPARSING)
-            sv->flags &= ~(SVf_OK_ANY | SVf_AMAGIC | SVf_IVisUV);
+            sv->flags &= ~(SVf_OK_ANY | SVf_OVERLOAD | SVf_IsUV);
         else if (gcb->in_eval)
             sv_set_int(gcb, sv, gcb->in_eval & ~EVAL_INREQUIRE);
         break;
     case '\024':  // ^T
-        sv_set_int(gcb, sv, gcb->basetime);
+        sv_set_int(gcb, sv, gcb->start_time);
         break;
     case '\027':  // ^W, ${^WARNING_BITS}, ${^WIDE_SYSTEM_CALLS}
         if (name[1] == 0) {
-            sv_set_int(gcb, sv, (gcb->dowarn & G_WARN_ON) ? 1 : 0);
+            sv_set_int(gcb, sv, (gcb->warn_switch & G_WARN_ON) ? 1 : 0);
         } else if (std::strcmp(name, "\027ARNING_BITS") == 0) {
-            SV* w = gcb->compiling->cop_warnings;
+            SV* w = gcb->compiling_statement->cop_warnings;
             if (w == warnings_marker(WARNINGS_NONE) || w == warnings_marker(WARNINGS_STD)) {
                 static const char none[WARN_BITS_SIZE] = {};
                 sv_set_bytes(gcb, sv, none, WARN_BITS_SIZE);
@@ -315,10 +315,10 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
             } else {
                 sv_assign(gcb, sv, w);
             }
-            sv->flags &= ~(SVf_OK_ANY | SVf_AMAGIC | SVf_IVisUV);
+            sv->flags &= ~(SVf_OK_ANY | SVf_OVERLOAD | SVf_IsUV);
             sv->flags |= SVf_POK | SVp_POK;
         } else if (std::strcmp(name, "\027IDE_SYSTEM_CALLS") == 0) {
-            sv_set_int(gcb, sv, gcb->widesyscalls);
+            sv_set_int(gcb, sv, gcb->wide_system_calls);
         }
         break;
     case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': case '&':
@@ -329,34 +329,34 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '+':
-        if ((rx = last_match(gcb)) && rx->lastparen) {
-            get_group(gcb, sv, rx, rx->lastparen);
+        if ((rx = last_match(gcb)) && rx->last_group) {
+            get_group(gcb, sv, rx, rx->last_group);
             break;
         }
         sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '`':
-        if ((rx = last_match(gcb)) && rx->subbeg && rx->startp[0] != -1) {
-            set_match_text(gcb, sv, rx, rx->subbeg, rx->startp[0]);
+        if ((rx = last_match(gcb)) && rx->subject_copy && rx->start_offsets[0] != -1) {
+            set_match_text(gcb, sv, rx, rx->subject_copy, rx->start_offsets[0]);
             break;
         }
         sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '\'':
-        if ((rx = last_match(gcb)) && rx->subbeg && rx->endp[0] != -1) {
-            set_match_text(gcb, sv, rx, rx->subbeg + rx->endp[0], rx->sublen - rx->endp[0]);
+        if ((rx = last_match(gcb)) && rx->subject_copy && rx->end_offsets[0] != -1) {
+            set_match_text(gcb, sv, rx, rx->subject_copy + rx->end_offsets[0], rx->subject_copy_length - rx->end_offsets[0]);
             break;
         }
         sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '.': {
-        GV* gv = gcb->last_in_gv;
+        GV* gv = gcb->last_input_glob;
         if (gv && sv_is_glob(as_sv(gv)) && gv_gp(gv) && gv_gp(gv)->gp_io)
             sv_set_int(gcb, sv, io_body(gv_gp(gv)->gp_io)->lines);
         break;
     }
     case '?':
-        sv_set_int(gcb, sv, gcb->statusvalue);
+        sv_set_int(gcb, sv, gcb->child_status);
         break;
     case '^':
         if (IO* io = default_output(gcb)) {
@@ -391,7 +391,7 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         PERLGCB* running = interp_of_current_task();
         if (!running)
             running = gcb;
-        sv_set_int(gcb, sv, running->curcop ? running->curcop->cop_arybase : 0);
+        sv_set_int(gcb, sv, running->current_statement ? running->current_statement->cop_arybase : 0);
         break;
     }
     case '|': {
@@ -400,16 +400,16 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
         break;
     }
     case ',':
-        sv_set_bytes(gcb, sv, gcb->ofs ? gcb->ofs : "", gcb->ofslen);
+        sv_set_bytes(gcb, sv, gcb->output_field_sep ? gcb->output_field_sep : "", gcb->output_field_sep_len);
         break;
     case '\\':
-        if (gcb->ors)
-            sv_set_bytes(gcb, sv, gcb->ors, gcb->orslen);
+        if (gcb->output_record_sep)
+            sv_set_bytes(gcb, sv, gcb->output_record_sep, gcb->output_record_sep_len);
         else
             sv_assign(gcb, sv, &gcb->sv_undef);
         break;
     case '#':
-        sv_set_cstring(gcb, sv, gcb->ofmt);
+        sv_set_cstring(gcb, sv, gcb->number_format);
         break;
     case '!':
         get_errno(gcb, sv);
@@ -444,21 +444,21 @@ uint32_t magic_special_len(PERLGCB* gcb, SV* sv, MAGIC* mg)
             return group_length(gcb, rx, static_cast<uint32_t>(prx_atoi(name)));
         return 0;
     case '+':
-        if ((rx = last_match(gcb)) && rx->lastparen)
-            return group_length(gcb, rx, rx->lastparen);
+        if ((rx = last_match(gcb)) && rx->last_group)
+            return group_length(gcb, rx, rx->last_group);
         return 0;
     case '`':
-        if ((rx = last_match(gcb)) && rx->startp[0] != -1)
-            return rx->startp[0] > 0 ? match_length(gcb, rx, 0, rx->startp[0]) : 0;
+        if ((rx = last_match(gcb)) && rx->start_offsets[0] != -1)
+            return rx->start_offsets[0] > 0 ? match_length(gcb, rx, 0, rx->start_offsets[0]) : 0;
         return 0;
     case '\'':
-        if ((rx = last_match(gcb)) && rx->endp[0] != -1)
-            return rx->sublen - rx->endp[0] > 0 ? match_length(gcb, rx, rx->endp[0], rx->sublen) : 0;
+        if ((rx = last_match(gcb)) && rx->end_offsets[0] != -1)
+            return rx->subject_copy_length - rx->end_offsets[0] > 0 ? match_length(gcb, rx, rx->end_offsets[0], rx->subject_copy_length) : 0;
         return 0;
     case ',':
-        return static_cast<uint32_t>(gcb->ofslen);
+        return static_cast<uint32_t>(gcb->output_field_sep_len);
     case '\\':
-        return static_cast<uint32_t>(gcb->orslen);
+        return static_cast<uint32_t>(gcb->output_record_sep_len);
     default:
         break;
     }
@@ -476,11 +476,11 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
     uint64_t len = 0;
     switch (name[0]) {
     case '\001':  // ^A
-        if (gcb->bodytarget)
-            sv_assign(gcb, gcb->bodytarget, sv);
+        if (gcb->format_accumulator)
+            sv_assign(gcb, gcb->format_accumulator, sv);
         break;
     case '\003':  // ^C
-        gcb->minus_c = static_cast<int32_t>(int_of(gcb, sv));
+        gcb->compile_only = static_cast<int32_t>(int_of(gcb, sv));
         break;
     case '\004':  // ^D
         gcb->debug_flags = static_cast<uint32_t>(int_of(gcb, sv)) | DEBUG_TOP_FLAG;
@@ -489,7 +489,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         gcb->errno_cell = static_cast<int32_t>(int_of(gcb, sv));
         break;
     case '\006':  // ^F
-        gcb->maxsysfd = static_cast<int32_t>(int_of(gcb, sv));
+        gcb->max_system_fd = static_cast<int32_t>(int_of(gcb, sv));
         break;
     case '\010':  // ^H
         gcb->compile_hints = static_cast<uint32_t>(int_of(gcb, sv));
@@ -508,24 +508,24 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
             interp_setup_debugger(gcb);
         break;
     case '\024':  // ^T
-        gcb->basetime = static_cast<int32_t>(int_of(gcb, sv));
+        gcb->start_time = static_cast<int32_t>(int_of(gcb, sv));
         break;
     case '\027':  // ^W, ${^WARNING_BITS}, ${^WIDE_SYSTEM_CALLS}
         if (name[1] == 0) {
-            if (!(gcb->dowarn & G_WARN_ALL_MASK))
-                gcb->dowarn = (gcb->dowarn & ~G_WARN_ON) | (int_of(gcb, sv) ? static_cast<uint32_t>(G_WARN_ON) : 0u);
+            if (!(gcb->warn_switch & G_WARN_ALL_MASK))
+                gcb->warn_switch = (gcb->warn_switch & ~G_WARN_ON) | (int_of(gcb, sv) ? static_cast<uint32_t>(G_WARN_ON) : 0u);
         } else if (std::strcmp(name, "\027ARNING_BITS") == 0) {
             set_warning_bits(gcb, sv);
         } else if (std::strcmp(name, "\027IDE_SYSTEM_CALLS") == 0) {
-            gcb->widesyscalls = sv_is_true(gcb, sv) ? 1 : 0;
+            gcb->wide_system_calls = sv_is_true(gcb, sv) ? 1 : 0;
         }
         break;
     case '.':
         if (gcb->localizing) {
             if (gcb->localizing == 1)
-                save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gcb->last_in_gv));
+                save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gcb->last_input_glob));
         } else if (sv->flags & SVf_OK_ANY) {
-            GV* gv = gcb->last_in_gv;
+            GV* gv = gcb->last_input_glob;
             if (gv && sv_is_glob(as_sv(gv)) && gv_gp(gv) && gv_gp(gv)->gp_io)
                 io_body(gv_gp(gv)->gp_io)->lines = static_cast<int32_t>(int_of(gcb, sv));
         }
@@ -533,7 +533,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
     case '^':
     case '~':
         if (IO* io = default_output(gcb)) {
-            xpvio* b = io_body(io);
+            PVIO* b = io_body(io);
             char*& slot = name[0] == '^' ? b->top_name : b->fmt_name;
             pool_free(slot);
             slot = copy_of(gcb, sv);
@@ -557,7 +557,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         break;
     case '|':
         if (IO* io = default_output(gcb)) {
-            xpvio* b = io_body(io);
+            PVIO* b = io_body(io);
             if (int_of(gcb, sv) == 0) {
                 b->ioflags &= ~IOf_FLUSH;
             } else if (!(b->ioflags & IOf_FLUSH)) {
@@ -571,39 +571,39 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         gcb->multiline = int_of(gcb, sv) != 0 ? 1 : 0;
         break;
     case '/':
-        sv_release(gcb, gcb->nrs);
-        gcb->nrs = sv_new_copy(gcb, sv);
+        sv_release(gcb, gcb->newline_rs);
+        gcb->newline_rs = sv_new_copy(gcb, sv);
         sv_release(gcb, gcb->rs);
-        gcb->rs = sv_refinc(gcb->nrs);
+        gcb->rs = sv_refinc(gcb->newline_rs);
         break;
     case '\\':
-        pool_free(gcb->ors);
+        pool_free(gcb->output_record_sep);
         if ((sv->flags & SVf_OK_ANY) || (sv->flags & SVs_GMG)) {
             const char* s = text_of(gcb, sv, &len);
-            gcb->ors = pool_strndup(gcb, s, static_cast<int32_t>(len));
-            gcb->orslen = len;
+            gcb->output_record_sep = pool_strndup(gcb, s, static_cast<int32_t>(len));
+            gcb->output_record_sep_len = len;
         } else {
-            gcb->ors = nullptr;
-            gcb->orslen = 0;
+            gcb->output_record_sep = nullptr;
+            gcb->output_record_sep_len = 0;
         }
         break;
     case ',': {
-        pool_free(gcb->ofs);
+        pool_free(gcb->output_field_sep);
         const char* s = text_of(gcb, sv, &len);
-        gcb->ofs = pool_strndup(gcb, s, static_cast<int32_t>(len));
-        gcb->ofslen = len;
+        gcb->output_field_sep = pool_strndup(gcb, s, static_cast<int32_t>(len));
+        gcb->output_field_sep_len = len;
         break;
     }
     case '#':
-        pool_free(gcb->ofmt);
-        gcb->ofmt = copy_of(gcb, sv);
+        pool_free(gcb->number_format);
+        gcb->number_format = copy_of(gcb, sv);
         break;
     case '[':
-        gcb->compiling->cop_arybase = static_cast<int32_t>(int_of(gcb, sv));
+        gcb->compiling_statement->cop_arybase = static_cast<int32_t>(int_of(gcb, sv));
         break;
     case '?': {
         int32_t status = static_cast<int32_t>(int_of(gcb, sv));
-        gcb->statusvalue = status == -1 ? -1 : (status & 0xFFFF);
+        gcb->child_status = status == -1 ? -1 : (status & 0xFFFF);
         break;
     }
     case '!':

@@ -18,16 +18,16 @@ SV* message_value(PERLGCB* gcb)
 {
     if (!gcb->dirty)
         return sv_new_temporary(gcb);
-    if (!gcb->mess_sv) {
+    if (!gcb->reusable_message) {
         SV* sv = static_cast<SV*>(pool_malloc(sizeof(SV)));
-        xpvmg* body = static_cast<xpvmg*>(pool_malloc(sizeof(xpvmg)));
+        PVMG* body = static_cast<PVMG*>(pool_malloc(sizeof(PVMG)));
         std::memset(body, 0, sizeof *body);
         sv->any = body;
         sv->refcnt = 1u << 30;
         sv->flags = SVt_PVMG;
-        gcb->mess_sv = sv;
+        gcb->reusable_message = sv;
     }
-    return gcb->mess_sv;
+    return gcb->reusable_message;
 }
 
 SV* vformat_into_message(PERLGCB* gcb, const char* fmt, va_list* args)
@@ -44,13 +44,13 @@ void add_suffix(PERLGCB* gcb, SV* sv)
     uint64_t cur = sv_cur(sv);
     if (cur && sv_pv(sv)[cur - 1] == '\n')
         return;
-    GV* gv = gcb->last_in_gv;
+    GV* gv = gcb->last_input_glob;
     if (gv && sv_type(as_sv(gv)) == SVt_PVGV && gv_gp(gv) && gv_gp(gv)->gp_io) {
-        xpvio* io = static_cast<xpvio*>(gv_gp(gv)->gp_io->any);
+        PVIO* io = static_cast<PVIO*>(gv_gp(gv)->gp_io->any);
         if (io && io->lines != 0) {
             SV* rs = gcb->rs;
             bool line = rs && (rs->flags & SVf_POK) && sv_cur(rs) == 1 && sv_pv(rs)[0] == '\n';
-            const char* name = gv == gcb->argvgv ? "" : gv_body(gv)->name;
+            const char* name = gv == gcb->argv_glob ? "" : gv_body(gv)->name;
             sv_append_formatted(gcb, sv, ", <%s> %s %ld", name ? name : "", line ? "line" : "chunk",
                                 io->lines);
         }
@@ -111,7 +111,7 @@ bool call_hook(PERLGCB* gcb, SV** slot, int32_t kind, const Message& m)
     scope_leave(gcb);
     if (!cv)
         return false;
-    xpvcv* body = static_cast<xpvcv*>(cv->any);
+    PVCV* body = static_cast<PVCV*>(cv->any);
     if (body->depth != 0 || (!body->root && !body->xsub))
         return false;
     scope_enter(gcb);
@@ -122,7 +122,7 @@ bool call_hook(PERLGCB* gcb, SV** slot, int32_t kind, const Message& m)
         arg->flags |= SVf_READONLY;
         save_push_release_value(gcb, arg);
     } else {
-        arg = gv_gp(gcb->errgv)->gp_sv;
+        arg = gv_gp(gcb->error_glob)->gp_sv;
     }
     stack_level_push(gcb, kind);
     push_mark_and_arg(gcb, arg);
@@ -147,7 +147,7 @@ bool call_hook(PERLGCB* gcb, SV** slot, int32_t kind, const Message& m)
 
 void warn_with(PERLGCB* gcb, const Message& m)
 {
-    if (call_hook(gcb, &gcb->warnhook, SI_WARNHOOK, m))
+    if (call_hook(gcb, &gcb->warn_hook, SI_WARNHOOK, m))
         return;
     prx_stderr_write(gcb, m.text, m.len);
 }
@@ -161,7 +161,7 @@ Message warning_message(PERLGCB* gcb, const char* fmt, va_list* args)
 // The warning bits of the current statement, or null for a fixed setting.
 SV* warning_bits(PERLGCB* gcb)
 {
-    SV* w = gcb->curcop ? gcb->curcop->cop_warnings : nullptr;
+    SV* w = gcb->current_statement ? gcb->current_statement->cop_warnings : nullptr;
     uintptr_t v = reinterpret_cast<uintptr_t>(w);
     return v == WARNINGS_STD || v == WARNINGS_ALL || v == WARNINGS_NONE ? nullptr : w;
 }
@@ -178,19 +178,19 @@ bool bit_set(SV* bits, int32_t n)
 
 bool warn_enabled(PERLGCB* gcb, int32_t category)
 {
-    uintptr_t w = gcb->curcop ? reinterpret_cast<uintptr_t>(gcb->curcop->cop_warnings) : WARNINGS_STD;
+    uintptr_t w = gcb->current_statement ? reinterpret_cast<uintptr_t>(gcb->current_statement->cop_warnings) : WARNINGS_STD;
     if (w == WARNINGS_ALL)
         return true;
     if (w == WARNINGS_NONE)
         return false;
     if (w == WARNINGS_STD)
-        return gcb->dowarn & 1;
+        return gcb->warn_switch & 1;
     return bit_set(reinterpret_cast<SV*>(w), 2 * category);
 }
 
 bool warn_enabled_default(PERLGCB* gcb, int32_t category)
 {
-    uintptr_t w = gcb->curcop ? reinterpret_cast<uintptr_t>(gcb->curcop->cop_warnings) : WARNINGS_STD;
+    uintptr_t w = gcb->current_statement ? reinterpret_cast<uintptr_t>(gcb->current_statement->cop_warnings) : WARNINGS_STD;
     if (w == WARNINGS_ALL || w == WARNINGS_STD)
         return true;
     if (w == WARNINGS_NONE)
@@ -240,7 +240,7 @@ void fatal_error(PERLGCB* gcb, const char* fmt, ...)
         gcb->errno_cell = 0;
         jump_or_top_env_panic(gcb, 4);
     }
-    call_hook(gcb, &gcb->diehook, SI_DIEHOOK, m);
+    call_hook(gcb, &gcb->die_hook, SI_DIEHOOK, m);
     die_with(gcb, m);
 }
 
@@ -251,7 +251,7 @@ OP* die_error(PERLGCB* gcb, const char* fmt, ...)
     va_start(ap, fmt);
     Message m = fatal_message(gcb, fmt, &ap);
     va_end(ap);
-    call_hook(gcb, &gcb->diehook, SI_DIEHOOK, m);
+    call_hook(gcb, &gcb->die_hook, SI_DIEHOOK, m);
     gcb->restartop = die_return_to_eval(gcb, m.text, m.len);
     if ((gcb->top_env && gcb->top_env->prev) || (!gcb->restartop && was_in_eval))
         jump_or_top_env_panic(gcb, 3);
@@ -275,7 +275,7 @@ void category_warning(PERLGCB* gcb, int32_t category, const char* fmt, ...)
     va_end(ap);
     SV* bits = warning_bits(gcb);
     if (bits && (bit_set(bits, 1) || bit_set(bits, 2 * category + 1))) {
-        call_hook(gcb, &gcb->diehook, SI_DIEHOOK, m);
+        call_hook(gcb, &gcb->die_hook, SI_DIEHOOK, m);
         die_with(gcb, m);
     }
     warn_with(gcb, m);
@@ -287,7 +287,7 @@ void warn_bad_filehandle(PERLGCB* gcb, GV* gv, IO* io, int32_t optype)
                        : optype == 207 ? "write"
                        : gcb->op_desc_table ? gcb->op_desc_table[optype] : "";
     const char* parens = optype >= 236 && optype <= 262 ? "" : "()";
-    xpvio* iob = io ? static_cast<xpvio*>(io->any) : nullptr;
+    PVIO* iob = io ? static_cast<PVIO*>(io->any) : nullptr;
     const char* kind = "filehandle";
     const char* state = "unopened";
     int32_t category = WARN_UNOPENED;

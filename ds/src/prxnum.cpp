@@ -70,7 +70,7 @@ int32_t digit_value(PERLGCB* gcb, const ScanBase& sb, char c)
         return c >= '0' && c <= '7' ? c - '0' : -1;
     if (c == 0)
         return -1;
-    const char* table = gcb->hexdigit ? gcb->hexdigit : HEX_DIGITS;
+    const char* table = gcb->hex_digits ? gcb->hex_digits : HEX_DIGITS;
     for (int32_t i = 0; i < 32; i++)
         if (table[i] == c)
             return i % 16;

@@ -162,7 +162,7 @@ void cv_check_prototype(PERLGCB* gcb, CV* cv, GV* gv, const char* proto);
 void cv_undefine(PERLGCB* gcb, CV* cv);
 
 // Starts compiling a sub or format body: saves the compile state and makes a
-// fresh code value the one being compiled (compcv); returns the save-stack
+// fresh code value the one being compiled (compile_cv); returns the save-stack
 // index from before the call.
 int32_t start_sub_compile(PERLGCB* gcb, int32_t is_format, uint32_t flags);
 

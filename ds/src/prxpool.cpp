@@ -19,7 +19,7 @@ PERLGCB* find_interp()
 // an exit with status 1.
 void* out_of_memory(PERLGCB* gcb)
 {
-    if (gcb->nomemok)
+    if (gcb->no_memory_ok)
         return nullptr;
     static const char text[] = "Out of memory!\n";
     prx_stderr_write(gcb, text, sizeof text - 1);

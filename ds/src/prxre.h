@@ -102,7 +102,7 @@ inline bool re_class_bit(const re_class_node* n, int32_t cc) { return (n->classe
 
 // ---- compiled-pattern parts ---------------------------------------------------
 
-// Analysis flags (re_compiled::reganch).
+// Analysis flags (re_compiled::analysis_flags).
 enum : uint32_t {
     REA_BOL = 0x1,                // leading BOL
     REA_MBOL = 0x2,               // leading MBOL, or implicit leading .* without /s
@@ -193,7 +193,7 @@ enum : uint32_t {
 // Hook types.
 typedef re_compiled* (*re_compile_fn)(PERLGCB* gcb, const char* start, const char* end, op_pattern* pm);
 typedef int32_t (*re_exec_fn)(PERLGCB* gcb, re_compiled* rx, const char* start, const char* end, const char* begin,
-                              int32_t minend, SV* subject, void* data, uint32_t flags);
+                              int32_t min_end, SV* subject, void* data, uint32_t flags);
 typedef const char* (*re_guess_fn)(PERLGCB* gcb, re_compiled* rx, SV* subject, const char* start, const char* end,
                                    uint32_t flags, re_guess_data* data);
 typedef SV* (*re_check_fn)(PERLGCB* gcb, re_compiled* rx);
@@ -241,10 +241,10 @@ re_program_node* re_dump_range(PERLGCB* gcb, re_program_node* start, re_program_
 
 // ---- matcher -------------------------------------------------------------------------
 
-int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start, const char* end, const char* begin, int32_t minend,
+int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start, const char* end, const char* begin, int32_t min_end,
                 SV* subject, void* data, uint32_t flags);
 int32_t re_exec_nocopy(PERLGCB* gcb, re_compiled* rx, const char* start, const char* end, const char* begin,
-                       int32_t minend, SV* subject, int32_t nocopy);
+                       int32_t min_end, SV* subject, int32_t nocopy);
 const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* subject, const char* start, const char* end,
                            uint32_t flags, re_guess_data* data);
 int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* position);

@@ -113,8 +113,8 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
                 e++;
             if (e >= end)
                 re_fail_at(gcb, p + 1, "Missing right brace on \\x{}");
-            uint64_t numlen = 0;
-            double v = e > p + 1 ? scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &numlen) : 0;
+            uint64_t consumed = 0;
+            double v = e > p + 1 ? scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &consumed) : 0;
             uint64_t big = static_cast<uint64_t>(v);
             if (big > 0xFF && !utf8) {
                 char msg[120];
@@ -126,9 +126,9 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
             p = e + 1;
         } else {
             uint64_t avail = end - p < 2 ? static_cast<uint64_t>(end - p) : 2;
-            uint64_t numlen = 0;
-            value = avail ? static_cast<uint32_t>(scan_hexadecimal(gcb, p, avail, &numlen)) : 0;
-            p += numlen;
+            uint64_t consumed = 0;
+            value = avail ? static_cast<uint32_t>(scan_hexadecimal(gcb, p, avail, &consumed)) : 0;
+            p += consumed;
         }
         break;
     case 'c': {
@@ -139,9 +139,9 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
     case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
         --p;
         uint64_t avail = end - p < 3 ? static_cast<uint64_t>(end - p) : 3;
-        uint64_t numlen = 0;
-        value = static_cast<uint32_t>(scan_octal(gcb, p, avail, &numlen));
-        p += numlen;
+        uint64_t consumed = 0;
+        value = static_cast<uint32_t>(scan_octal(gcb, p, avail, &consumed));
+        p += consumed;
         break;
     }
     default:
@@ -157,25 +157,25 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
     return value;
 }
 
-void warn_false_range(PERLGCB* gcb, const char* rangebegin, const char* tmpl)
+void warn_false_range(PERLGCB* gcb, const char* range_begin, const char* tmpl)
 {
     if (re_size_only(gcb) || !re_warn_enabled(gcb))
         return;
     char msg[600];
-    int32_t n = static_cast<int32_t>(gcb->re_parse - rangebegin);
+    int32_t n = static_cast<int32_t>(gcb->re_parse - range_begin);
     if (n > 500)
         n = 500;
-    std::snprintf(msg, sizeof msg, tmpl, static_cast<int>(n), static_cast<int>(n), rangebegin);
+    std::snprintf(msg, sizeof msg, tmpl, static_cast<int>(n), static_cast<int>(n), range_begin);
     re_warn_at(gcb, gcb->re_parse, msg);
 }
 
-[[noreturn]] void fail_invalid_range(PERLGCB* gcb, const char* rangebegin)
+[[noreturn]] void fail_invalid_range(PERLGCB* gcb, const char* range_begin)
 {
     char msg[600];
-    int32_t n = static_cast<int32_t>(gcb->re_parse - rangebegin);
+    int32_t n = static_cast<int32_t>(gcb->re_parse - range_begin);
     if (n > 500)
         n = 500;
-    std::snprintf(msg, sizeof msg, "Invalid [] range \"%*.*s\"", static_cast<int>(n), static_cast<int>(n), rangebegin);
+    std::snprintf(msg, sizeof msg, "Invalid [] range \"%*.*s\"", static_cast<int>(n), static_cast<int>(n), range_begin);
     re_fail_formatted(gcb, gcb->re_parse, "Invalid [] range \"%*.*s\"", msg);
 }
 
@@ -188,16 +188,16 @@ bool at_range_dash(PERLGCB* gcb, const char* end)
 // The range bookkeeping after a member value: the end of a range must not
 // lie below its start, and the range closes; a member followed by a range
 // dash (taken) opens one and answers true, as it waits for the range's end.
-bool range_opens(PERLGCB* gcb, const char* end, uint32_t value, const char* rangebegin, bool* range,
-                 uint32_t* lastvalue)
+bool range_opens(PERLGCB* gcb, const char* end, uint32_t value, const char* range_begin, bool* range,
+                 uint32_t* prev_value)
 {
     if (*range) {
-        if (*lastvalue > value)
-            fail_invalid_range(gcb, rangebegin);
+        if (*prev_value > value)
+            fail_invalid_range(gcb, range_begin);
         *range = false;
         return false;
     }
-    *lastvalue = value;
+    *prev_value = value;
     if (!at_range_dash(gcb, end))
         return false;
     gcb->re_parse++;
@@ -292,14 +292,14 @@ re_program_node* re_parse_class(PERLGCB* gcb)
 
     bool need_class = false;
     bool range = false;
-    uint32_t lastvalue = 0;
-    const char* rangebegin = gcb->re_parse;
+    uint32_t prev_value = 0;
+    const char* range_begin = gcb->re_parse;
     bool first = true;
     while (gcb->re_parse < end && (first || *gcb->re_parse != ']')) {
         first = false;
         int32_t named = NO_CLASS;
         if (!range)
-            rangebegin = gcb->re_parse;
+            range_begin = gcb->re_parse;
         uint32_t value = static_cast<uint8_t>(*gcb->re_parse++);
         if (value == '[')
             named = re_parse_posix_class(gcb, static_cast<int32_t>(value));
@@ -326,9 +326,9 @@ re_program_node* re_parse_class(PERLGCB* gcb)
             }
             if (range) {
                 // a-\d: no true range; a and "-" are members.
-                warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
+                warn_false_range(gcb, range_begin, "False [] range \"%*.*s\"");
                 if (cls) {
-                    re_bitmap_set(cls->bitmap, static_cast<uint8_t>(lastvalue));
+                    re_bitmap_set(cls->bitmap, static_cast<uint8_t>(prev_value));
                     re_bitmap_set(cls->bitmap, '-');
                 }
                 range = false;
@@ -344,22 +344,22 @@ re_program_node* re_parse_class(PERLGCB* gcb)
             // \w- : the "-" is a member of its own.
             if (at_range_dash(gcb, end)) {
                 gcb->re_parse++;
-                warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
+                warn_false_range(gcb, range_begin, "False [] range \"%*.*s\"");
                 if (cls)
                     re_bitmap_set(cls->bitmap, '-');
             }
             continue;
         }
-        if (range_opens(gcb, end, value, rangebegin, &range, &lastvalue))
+        if (range_opens(gcb, end, value, range_begin, &range, &prev_value))
             continue;
         if (cls)
-            for (uint32_t c = lastvalue; c <= value && c < 256; c++)
+            for (uint32_t c = prev_value; c <= value && c < 256; c++)
                 re_bitmap_set(cls->bitmap, static_cast<uint8_t>(c));
         range = false;
     }
     if (range && cls) {
         // A range left open at the end of the text: its left end and "-".
-        re_bitmap_set(cls->bitmap, static_cast<uint8_t>(lastvalue));
+        re_bitmap_set(cls->bitmap, static_cast<uint8_t>(prev_value));
         re_bitmap_set(cls->bitmap, '-');
     }
     if (cls) {
@@ -406,19 +406,19 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
         "IsGraph", "IsLower", "IsPrint", "IsPunct", "IsUpper", "IsXDigit", "IsSpace", "IsBlank",
     };
     bool range = false;
-    uint32_t lastvalue = 0;
-    const char* rangebegin = gcb->re_parse;
+    uint32_t prev_value = 0;
+    const char* range_begin = gcb->re_parse;
     bool first = true;
     while (gcb->re_parse < end && (first || *gcb->re_parse != ']')) {
         first = false;
         int32_t named = NO_CLASS;
         bool wide_prop = false;
         if (!range)
-            rangebegin = gcb->re_parse;
-        int64_t numlen = 0;
+            range_begin = gcb->re_parse;
+        int64_t consumed = 0;
         uint32_t value = static_cast<uint32_t>(utf8_decode(gcb, reinterpret_cast<const uint8_t*>(gcb->re_parse),
-                                                           static_cast<uint64_t>(end - gcb->re_parse), &numlen, 0));
-        gcb->re_parse += numlen ? numlen : 1;
+                                                           static_cast<uint64_t>(end - gcb->re_parse), &consumed, 0));
+        gcb->re_parse += consumed ? consumed : 1;
         if (value == '[')
             named = re_parse_posix_class(gcb, static_cast<int32_t>(value));
         else if (value == '\\') {
@@ -430,14 +430,14 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
         }
         if (wide_prop) {
             if (range)
-                fail_invalid_range(gcb, rangebegin);
+                fail_invalid_range(gcb, range_begin);
             continue;
         }
         if (named != NO_CLASS) {
             if (range) {
-                warn_false_range(gcb, rangebegin, "False [] brange \"%*.*s\"");
+                warn_false_range(gcb, range_begin, "False [] brange \"%*.*s\"");
                 if (listing)
-                    sv_append_formatted(gcb, listing, "%04lx\n%04lx\n", static_cast<unsigned long>(lastvalue),
+                    sv_append_formatted(gcb, listing, "%04lx\n%04lx\n", static_cast<unsigned long>(prev_value),
                                         static_cast<unsigned long>('-'));
                 range = false;
             }
@@ -445,25 +445,25 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
                 sv_append_formatted(gcb, listing, "%cutf8::%s\n", (named & 1) ? '!' : '+', props[named >> 1]);
             if (at_range_dash(gcb, end)) {
                 gcb->re_parse++;
-                warn_false_range(gcb, rangebegin, "False [] range \"%*.*s\"");
+                warn_false_range(gcb, range_begin, "False [] range \"%*.*s\"");
                 if (listing)
                     sv_append_cstring(gcb, listing, "002D\n");
             }
             continue;
         }
-        if (range_opens(gcb, end, value, rangebegin, &range, &lastvalue))
+        if (range_opens(gcb, end, value, range_begin, &range, &prev_value))
             continue;
         if (listing) {
-            if (lastvalue == value)
+            if (prev_value == value)
                 sv_append_formatted(gcb, listing, "%04lx\n", static_cast<unsigned long>(value));
             else
-                sv_append_formatted(gcb, listing, "%04lx\t%04lx\n", static_cast<unsigned long>(lastvalue),
+                sv_append_formatted(gcb, listing, "%04lx\t%04lx\n", static_cast<unsigned long>(prev_value),
                                     static_cast<unsigned long>(value));
         }
         range = false;
     }
     if (range && listing)
-        sv_append_formatted(gcb, listing, "%04lx\n002D\n", static_cast<unsigned long>(lastvalue));
+        sv_append_formatted(gcb, listing, "%04lx\n002D\n", static_cast<unsigned long>(prev_value));
 
     re_program_node* ret = re_emit_arg_node(gcb, RE_ANYOFUTF8, 0);
     if (!re_size_only(gcb)) {

@@ -413,11 +413,11 @@ bool re_is_curly(PERLGCB* gcb, const char* p)
 
 namespace {
 
-re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flagp);
+re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out);
 
 }  // namespace
 
-re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flagp, int32_t first)
+re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first)
 {
     re_program_node* ret = nullptr;
     re_program_node* chain = nullptr;
@@ -431,21 +431,21 @@ re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flagp, int32_t first)
         if (re_size_only(gcb))
             gcb->re_extralen += 1;
     }
-    *flagp = RE_WORST;
+    *flags_out = RE_FLAGS_NONE;
     skip_ignorable(gcb);
     while (gcb->re_parse < gcb->re_xend && *gcb->re_parse != '|' && *gcb->re_parse != ')') {
-        flags &= ~RE_TRYAGAIN;
+        flags &= ~RE_TRY_AGAIN;
         re_program_node* latest = parse_quantified(gcb, &flags);
         if (!latest) {
-            if (flags & RE_TRYAGAIN)
+            if (flags & RE_TRY_AGAIN)
                 continue;
             return nullptr;
         }
         if (!ret)
             ret = latest;
-        *flagp |= flags & RE_HASWIDTH;
+        *flags_out |= flags & RE_HAS_WIDTH;
         if (!chain)
-            *flagp |= flags & RE_SPSTART;
+            *flags_out |= flags & RE_REPEAT_START;
         else {
             gcb->re_naughty++;
             re_link_tail(gcb, chain, latest);
@@ -459,51 +459,51 @@ re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flagp, int32_t first)
             ret = chain;
     }
     if (count == 1)
-        *flagp |= flags & RE_SIMPLE;
+        *flags_out |= flags & RE_SIMPLE;
     return ret;
 }
 
 namespace {
 
-re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flagp)
+re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
 {
-    const char* origparse = gcb->re_parse;
+    const char* piece_start = gcb->re_parse;
     int32_t flags = 0;
     re_program_node* ret = re_parse_atom(gcb, &flags);
     if (!ret) {
-        if (flags & RE_TRYAGAIN)
-            *flagp |= RE_TRYAGAIN;
+        if (flags & RE_TRY_AGAIN)
+            *flags_out |= RE_TRY_AGAIN;
         return nullptr;
     }
     const char* p = gcb->re_parse;
     if (p >= gcb->re_xend || !is_quantifier_at(gcb, p)) {
-        *flagp = flags;
+        *flags_out = flags;
         return ret;
     }
     char op = *p;
     int64_t min = 0, max = 0;
     if (op == '{') {
         const char* next = p + 1;
-        const char* maxpos = nullptr;
+        const char* max_text = nullptr;
         while (next < gcb->re_xend && (is_digit(static_cast<uint8_t>(*next)) || *next == ',')) {
             if (*next == ',') {
-                if (maxpos)
+                if (max_text)
                     break;
-                maxpos = next;
+                max_text = next;
             }
             next++;
         }
         // re_is_curly has seen the closing brace at next.
-        if (!maxpos)
-            maxpos = next;
+        if (!max_text)
+            max_text = next;
         gcb->re_parse = p + 1;
         min = read_number(gcb->re_parse, gcb->re_xend);
-        if (*maxpos == ',')
-            maxpos++;
+        if (*max_text == ',')
+            max_text++;
         else
-            maxpos = gcb->re_parse;
-        max = read_number(maxpos, gcb->re_xend);
-        if (!max && *maxpos != '0')
+            max_text = gcb->re_parse;
+        max = read_number(max_text, gcb->re_xend);
+        if (!max && *max_text != '0')
             max = RE_INFTY;
         else if (max >= RE_INFTY) {
             re_fail_fmt(gcb, gcb->re_parse, "Quantifier in {,} bigger than %d", static_cast<int>(RE_INFTY - 1));
@@ -553,14 +553,14 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flagp)
     if (max && max < min)
         re_fail_at(gcb, gcb->re_parse, "Can't do {n,m} with n > m");
 
-    *flagp = max > 0 ? RE_HASWIDTH : RE_WORST;
+    *flags_out = max > 0 ? RE_HAS_WIDTH : RE_FLAGS_NONE;
     if (op == '*' || op == '?')
-        *flagp |= RE_SPSTART;
+        *flags_out |= RE_REPEAT_START;
 
-    if (!re_size_only(gcb) && !(flags & RE_HASWIDTH) && max > RE_INFTY / 3 && re_warn_enabled(gcb)) {
-        int32_t n = static_cast<int32_t>(gcb->re_parse - origparse);
+    if (!re_size_only(gcb) && !(flags & RE_HAS_WIDTH) && max > RE_INFTY / 3 && re_warn_enabled(gcb)) {
+        int32_t n = static_cast<int32_t>(gcb->re_parse - piece_start);
         re_warn_fmt(gcb, gcb->re_parse, "%.*s matches null string many times", static_cast<int>(n > 500 ? 500 : n),
-                    origparse);
+                    piece_start);
     }
 
     if (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '?') {
@@ -621,8 +621,8 @@ uint64_t hex_escape(PERLGCB* gcb, const char** pp, bool in_class)
             e++;
         if (e >= gcb->re_xend)
             re_fail_at(gcb, p + 1, "Missing right brace on \\x{}");
-        uint64_t numlen = 0;
-        value = e > p + 1 ? static_cast<uint64_t>(scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &numlen))
+        uint64_t consumed = 0;
+        value = e > p + 1 ? static_cast<uint64_t>(scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &consumed))
                           : 0;
         if (value > 0xFF && !(gcb->re_regflags & RE_REGF_UTF8)) {
             char msg[120];
@@ -635,9 +635,9 @@ uint64_t hex_escape(PERLGCB* gcb, const char** pp, bool in_class)
         return value;
     }
     uint64_t avail = gcb->re_xend - p < 2 ? static_cast<uint64_t>(gcb->re_xend - p) : 2;
-    uint64_t numlen = 0;
-    value = avail ? static_cast<uint64_t>(scan_hexadecimal(gcb, p, avail, &numlen)) : 0;
-    *pp = p + numlen;
+    uint64_t consumed = 0;
+    value = avail ? static_cast<uint64_t>(scan_hexadecimal(gcb, p, avail, &consumed)) : 0;
+    *pp = p + consumed;
     return value;
 }
 
@@ -651,7 +651,7 @@ uint8_t control_char(PERLGCB* gcb, const char** pp)
     return static_cast<uint8_t>(g_host_vector->upper[c] ^ 64);
 }
 
-re_program_node* parse_literal(PERLGCB* gcb, int32_t* flagp)
+re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
 {
     bool utf8 = gcb->re_regflags & RE_REGF_UTF8;
     uint8_t op = !(gcb->re_cflags & PMf_FOLD) ? RE_EXACT : (gcb->re_cflags & PMf_LOCALE) ? RE_EXACTFL : RE_EXACTF;
@@ -703,9 +703,9 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flagp)
                 if (*p == '0' ||
                     (p + 1 < end && is_digit(static_cast<uint8_t>(p[1])) && read_number(p, end) >= gcb->re_npar)) {
                     uint64_t avail = end - p < 3 ? static_cast<uint64_t>(end - p) : 3;
-                    uint64_t numlen = 0;
-                    ender = static_cast<uint64_t>(scan_octal(gcb, p, avail, &numlen));
-                    p += numlen;
+                    uint64_t consumed = 0;
+                    ender = static_cast<uint64_t>(scan_octal(gcb, p, avail, &consumed));
+                    p += consumed;
                 } else {
                     --p;
                     stop = true;
@@ -723,10 +723,10 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flagp)
         default:
         normal_default:
             if (utf8 && (static_cast<uint8_t>(*p) & 0xC0) == 0xC0 && static_cast<uint8_t>(*p) <= 0xFD) {
-                int64_t numlen = 0;
+                int64_t consumed = 0;
                 ender = utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p), static_cast<uint64_t>(end - p),
-                                    &numlen, 0);
-                p += numlen ? numlen : 1;
+                                    &consumed, 0);
+                p += consumed ? consumed : 1;
             } else
                 ender = static_cast<uint8_t>(*p++);
             break;
@@ -767,9 +767,9 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flagp)
     gcb->re_parse = p - 1;
     re_next_token(gcb);
     if (len > 0)
-        *flagp |= RE_HASWIDTH;
+        *flags_out |= RE_HAS_WIDTH;
     if (len == 1)
-        *flagp |= RE_SIMPLE;
+        *flags_out |= RE_SIMPLE;
     if (re_size_only(gcb))
         gcb->re_size += (len + 3) / 4;
     else {
@@ -781,16 +781,16 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flagp)
 
 }  // namespace
 
-re_program_node* re_parse_atom(PERLGCB* gcb, int32_t* flagp)
+re_program_node* re_parse_atom(PERLGCB* gcb, int32_t* flags_out)
 {
     re_program_node* ret = nullptr;
     int32_t flags = 0;
-    *flagp = RE_WORST;
+    *flags_out = RE_FLAGS_NONE;
     bool tried_again = false;
-tryagain:
+try_again:
     if (gcb->re_parse >= gcb->re_xend) {
         // Only reached after a group that held a switch or a comment.
-        *flagp |= RE_TRYAGAIN;
+        *flags_out |= RE_TRY_AGAIN;
         return nullptr;
     }
     switch (*gcb->re_parse) {
@@ -822,42 +822,42 @@ tryagain:
         else
             ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANY : RE_REG_ANY);
         gcb->re_naughty++;
-        *flagp |= RE_HASWIDTH;
+        *flags_out |= RE_HAS_WIDTH;
         if (!(gcb->re_regflags & RE_REGF_UTF8))
-            *flagp |= RE_SIMPLE;
+            *flags_out |= RE_SIMPLE;
         break;
     case '[': {
-        const char* oparse = ++gcb->re_parse;
+        const char* saved_parse = ++gcb->re_parse;
         ret = (gcb->re_regflags & RE_REGF_UTF8) ? re_parse_class_utf8(gcb) : re_parse_class(gcb);
         if (gcb->re_parse >= gcb->re_xend || *gcb->re_parse != ']')
-            re_fail_at(gcb, oparse, "Unmatched [");
+            re_fail_at(gcb, saved_parse, "Unmatched [");
         re_next_token(gcb);
-        *flagp |= RE_HASWIDTH | RE_SIMPLE;
+        *flags_out |= RE_HAS_WIDTH | RE_SIMPLE;
         break;
     }
     case '(':
         re_next_token(gcb);
         ret = re_parse_group(gcb, 1, &flags);
         if (!ret) {
-            if (flags & RE_TRYAGAIN) {
+            if (flags & RE_TRY_AGAIN) {
                 tried_again = true;
-                goto tryagain;
+                goto try_again;
             }
             return nullptr;
         }
-        *flagp |= flags & (RE_HASWIDTH | RE_SPSTART | RE_SIMPLE);
+        *flags_out |= flags & (RE_HAS_WIDTH | RE_REPEAT_START | RE_SIMPLE);
         break;
     case '|':
     case ')':
         if (tried_again) {
-            *flagp |= RE_TRYAGAIN;
+            *flags_out |= RE_TRY_AGAIN;
             return nullptr;
         }
         re_fail_at(gcb, gcb->re_parse, "Internal urp");
     case '{':
         if (!re_is_curly(gcb, gcb->re_parse)) {
             gcb->re_parse++;
-            return parse_literal(gcb, flagp);
+            return parse_literal(gcb, flags_out);
         }
         [[fallthrough]];
     case '?':
@@ -872,10 +872,10 @@ tryagain:
             if (gcb->re_parse < gcb->re_xend)
                 gcb->re_parse++;
             skip_ignorable(gcb);
-            goto tryagain;
+            goto try_again;
         }
         gcb->re_parse++;
-        return parse_literal(gcb, flagp);
+        return parse_literal(gcb, flags_out);
     case '\\': {
         if (gcb->re_parse + 1 >= gcb->re_xend) {
             gcb->re_parse = gcb->re_xend;
@@ -886,29 +886,29 @@ tryagain:
         case 'A':
             gcb->re_zerolen++;
             ret = re_emit_node(gcb, RE_SBOL);
-            *flagp |= RE_SIMPLE;
+            *flags_out |= RE_SIMPLE;
             re_next_token(gcb);
             break;
         case 'G':
             ret = re_emit_node(gcb, RE_GPOS);
             gcb->re_seen |= RE_SEEN_GPOS;
-            *flagp |= RE_SIMPLE;
+            *flags_out |= RE_SIMPLE;
             re_next_token(gcb);
             break;
         case 'Z':
             ret = re_emit_node(gcb, RE_SEOL);
-            *flagp |= RE_SIMPLE;
+            *flags_out |= RE_SIMPLE;
             re_next_token(gcb);
             break;
         case 'z':
             ret = re_emit_node(gcb, RE_EOS);
-            *flagp |= RE_SIMPLE;
+            *flags_out |= RE_SIMPLE;
             gcb->re_zerolen++;
             re_next_token(gcb);
             break;
         case 'C':
             ret = re_emit_node(gcb, RE_SANY);
-            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            *flags_out |= RE_HAS_WIDTH | RE_SIMPLE;
             re_next_token(gcb);
             break;
         case 'X':
@@ -916,7 +916,7 @@ tryagain:
         case 'w':
         case 'W':
             ret = re_emit_node(gcb, class_op(gcb, c == 'w' ? RE_ALNUM : RE_NALNUM, true));
-            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            *flags_out |= RE_HAS_WIDTH | RE_SIMPLE;
             re_next_token(gcb);
             load_utf8_class(gcb, 'w');
             break;
@@ -925,21 +925,21 @@ tryagain:
             gcb->re_zerolen++;
             gcb->re_seen |= RE_SEEN_LOOKBEHIND;
             ret = re_emit_node(gcb, class_op(gcb, c == 'b' ? RE_BOUND : RE_NBOUND, true));
-            *flagp |= RE_SIMPLE;
+            *flags_out |= RE_SIMPLE;
             re_next_token(gcb);
             load_utf8_class(gcb, 'w');
             break;
         case 's':
         case 'S':
             ret = re_emit_node(gcb, class_op(gcb, c == 's' ? RE_SPACE : RE_NSPACE, true));
-            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            *flags_out |= RE_HAS_WIDTH | RE_SIMPLE;
             re_next_token(gcb);
             load_utf8_class(gcb, 's');
             break;
         case 'd':
         case 'D':
             ret = re_emit_node(gcb, class_op(gcb, c == 'd' ? RE_DIGIT : RE_NDIGIT, false));
-            *flagp |= RE_HASWIDTH | RE_SIMPLE;
+            *flags_out |= RE_HAS_WIDTH | RE_SIMPLE;
             re_next_token(gcb);
             load_utf8_class(gcb, 'd');
             break;
@@ -949,12 +949,12 @@ tryagain:
                 re_fail_plain(gcb, "Use of \\p{} or \\P{} for wide characters is not supported");
             re_fail_plain(gcb, "Use of \\p or \\P for wide characters is not supported");
         case 'n': case 'r': case 't': case 'f': case 'e': case 'a': case 'x': case 'c': case '0':
-            return parse_literal(gcb, flagp);
+            return parse_literal(gcb, flags_out);
         case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': {
             int64_t num = read_number(gcb->re_parse, gcb->re_xend);
             if (num > 9 && num >= gcb->re_npar)
-                return parse_literal(gcb, flagp);
-            if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->nparens)) {
+                return parse_literal(gcb, flags_out);
+            if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->group_count)) {
                 // The mark stands after the group number.
                 const char* after = gcb->re_parse;
                 while (after < gcb->re_xend && is_digit(static_cast<uint8_t>(*after)))
@@ -965,7 +965,7 @@ tryagain:
             uint8_t op = !(gcb->re_cflags & PMf_FOLD) ? RE_REF
                        : (gcb->re_cflags & PMf_LOCALE) ? RE_REFFL : RE_REFF;
             ret = re_emit_arg_node(gcb, op, static_cast<uint32_t>(num));
-            *flagp |= RE_HASWIDTH;
+            *flags_out |= RE_HAS_WIDTH;
             while (gcb->re_parse < gcb->re_xend && is_digit(static_cast<uint8_t>(*gcb->re_parse)))
                 gcb->re_parse++;
             gcb->re_parse--;
@@ -973,13 +973,13 @@ tryagain:
             break;
         }
         default:
-            return parse_literal(gcb, flagp);
+            return parse_literal(gcb, flags_out);
         }
         break;
     }
     default:
         gcb->re_parse++;
-        return parse_literal(gcb, flagp);
+        return parse_literal(gcb, flags_out);
     }
     return ret;
 }
@@ -988,7 +988,7 @@ tryagain:
 
 namespace {
 
-re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flagp)
+re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
 {
     re_program_node* ret;
     int32_t flags = 0;
@@ -1002,10 +1002,10 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flagp)
         re_program_node* cond = re_parse_group(gcb, 1, &cflag);
         re_link_tail(gcb, ret, cond);
     } else if (p < end && *p >= '1' && *p <= '9') {
-        int64_t parno = read_number(p, end);
+        int64_t group_number = read_number(p, end);
         while (gcb->re_parse < end && is_digit(static_cast<uint8_t>(*gcb->re_parse)))
             gcb->re_parse++;
-        ret = re_emit_arg_node(gcb, RE_GROUPP, static_cast<uint32_t>(parno));
+        ret = re_emit_arg_node(gcb, RE_GROUPP, static_cast<uint32_t>(group_number));
         skip_ignorable(gcb);
         if (gcb->re_parse >= end || *gcb->re_parse != ')') {
             if (gcb->re_parse < end)
@@ -1019,23 +1019,23 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flagp)
     }
     re_program_node* ifthen = re_emit_arg_node(gcb, RE_IFTHEN, 0);
     re_link_tail(gcb, ret, ifthen);
-    re_program_node* br = re_parse_piece(gcb, &flags, 1);
-    if (!br)
-        br = re_emit_arg_node(gcb, RE_LONGJMP, 0);
+    re_program_node* branch = re_parse_piece(gcb, &flags, 1);
+    if (!branch)
+        branch = re_emit_arg_node(gcb, RE_LONGJMP, 0);
     else
-        re_link_tail(gcb, br, re_emit_arg_node(gcb, RE_LONGJMP, 0));
-    if (flags & RE_HASWIDTH)
-        *flagp |= RE_HASWIDTH;
-    re_program_node* lastbr = nullptr;
+        re_link_tail(gcb, branch, re_emit_arg_node(gcb, RE_LONGJMP, 0));
+    if (flags & RE_HAS_WIDTH)
+        *flags_out |= RE_HAS_WIDTH;
+    re_program_node* last_branch = nullptr;
     char c = gcb->re_parse < end ? *gcb->re_parse : 0;
     if (gcb->re_parse < end)
         re_next_token(gcb);
     if (c == '|') {
-        lastbr = re_emit_arg_node(gcb, RE_IFTHEN, 0);  // kept for the optimiser
+        last_branch = re_emit_arg_node(gcb, RE_IFTHEN, 0);  // kept for the optimiser
         re_parse_piece(gcb, &flags, 1);
-        re_link_tail(gcb, ret, lastbr);
-        if (flags & RE_HASWIDTH)
-            *flagp |= RE_HASWIDTH;
+        re_link_tail(gcb, ret, last_branch);
+        if (flags & RE_HAS_WIDTH)
+            *flags_out |= RE_HAS_WIDTH;
         c = gcb->re_parse < end ? *gcb->re_parse : 0;
         if (gcb->re_parse < end)
             re_next_token(gcb);
@@ -1043,11 +1043,11 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flagp)
     if (c != ')')
         re_fail_at(gcb, gcb->re_parse, "Switch (?(condition)... contains too many branches");
     re_program_node* ender = re_emit_node(gcb, RE_TAIL);
-    re_link_tail(gcb, br, ender);
-    if (lastbr) {
-        re_link_tail(gcb, lastbr, ender);
+    re_link_tail(gcb, branch, ender);
+    if (last_branch) {
+        re_link_tail(gcb, last_branch, ender);
         if (!re_size_only(gcb))
-            re_link_tail(gcb, lastbr + 2, ender);
+            re_link_tail(gcb, last_branch + 2, ender);
     } else
         re_link_tail(gcb, ret, ender);
     return ret;
@@ -1055,19 +1055,19 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flagp)
 
 }  // namespace
 
-re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
+re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
 {
     re_program_node* ret = nullptr;
-    re_program_node* br;
-    re_program_node* lastbr;
+    re_program_node* branch;
+    re_program_node* last_branch;
     re_program_node* ender = nullptr;
-    int32_t parno = 0;
+    int32_t group_number = 0;
     int32_t flags = 0;
-    uint32_t oregflags = gcb->re_cflags;
-    const char* oparse = gcb->re_parse;
+    uint32_t saved_cflags = gcb->re_cflags;
+    const char* saved_parse = gcb->re_parse;
     bool open = false;
     bool have_branch = false;
-    *flagp = 0;
+    *flags_out = 0;
 
     if (++gcb->re_nesting > RE_NESTING_LIMIT) {
         re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
@@ -1076,9 +1076,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
     if (paren) {
         const char* end = gcb->re_xend;
         if (gcb->re_parse < end && *gcb->re_parse == '?') {
-            const char* seqstart = gcb->re_parse;
-            uint16_t posflags = 0, negflags = 0;
-            uint16_t* flagsp = &posflags;
+            const char* switch_start = gcb->re_parse;
+            uint16_t flags_on = 0, flags_off = 0;
+            uint16_t* flagsp = &flags_on;
             gcb->re_parse++;
             if (gcb->re_parse >= end)
                 re_fail_at(gcb, gcb->re_parse, "Sequence (? incomplete");
@@ -1110,7 +1110,7 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
                 if (gcb->re_parse >= end)
                     re_fail_plain(gcb, "Sequence (?#... not terminated");
                 re_next_token(gcb);
-                *flagp = RE_TRYAGAIN;
+                *flags_out = RE_TRY_AGAIN;
                 gcb->re_nesting--;
                 return nullptr;
             case 'p':
@@ -1120,8 +1120,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
             case '{':
                 re_fail_plain(gcb, "Use of (?{}) to execute Perl code is not supported");
             case '(':
-                ret = parse_conditional(gcb, flagp);
-                gcb->re_cflags = oregflags;  // switches inside a conditional end with it
+                ret = parse_conditional(gcb, flags_out);
+                gcb->re_cflags = saved_cflags;  // switches inside a conditional end with it
                 gcb->re_nesting--;
                 return ret;
             default:
@@ -1132,13 +1132,13 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
                         pattern_flag_add(gcb, flagsp, *gcb->re_parse);
                     ++gcb->re_parse;
                 }
-                if (gcb->re_parse < end && *gcb->re_parse == '-' && flagsp == &posflags) {
-                    flagsp = &negflags;
+                if (gcb->re_parse < end && *gcb->re_parse == '-' && flagsp == &flags_on) {
+                    flagsp = &flags_off;
                     ++gcb->re_parse;
                     goto parse_flags;
                 }
                 if (gcb->re_parse < end && (*gcb->re_parse == ':' || *gcb->re_parse == ')')) {
-                    gcb->re_cflags = static_cast<uint16_t>((gcb->re_cflags | posflags) & ~static_cast<uint32_t>(negflags));
+                    gcb->re_cflags = static_cast<uint16_t>((gcb->re_cflags | flags_on) & ~static_cast<uint32_t>(flags_off));
                     if (*gcb->re_parse == ':') {
                         gcb->re_parse++;
                         paren = ':';
@@ -1149,61 +1149,61 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
                 if (gcb->re_parse >= end || *gcb->re_parse != ')') {
                     if (gcb->re_parse < end)
                         gcb->re_parse++;
-                    int32_t n = static_cast<int32_t>(gcb->re_parse - seqstart);
+                    int32_t n = static_cast<int32_t>(gcb->re_parse - switch_start);
                     re_fail_fmt(gcb, gcb->re_parse, "Sequence (%.*s...) not recognized",
-                                static_cast<int>(n > 500 ? 500 : n), seqstart);
+                                static_cast<int>(n > 500 ? 500 : n), switch_start);
                 }
                 re_next_token(gcb);
-                *flagp = RE_TRYAGAIN;
+                *flags_out = RE_TRY_AGAIN;
                 gcb->re_nesting--;
                 return nullptr;
             }
         } else {
-            parno = gcb->re_npar;
+            group_number = gcb->re_npar;
             gcb->re_npar++;
-            ret = re_emit_arg_node(gcb, RE_OPEN, static_cast<uint32_t>(parno));
+            ret = re_emit_arg_node(gcb, RE_OPEN, static_cast<uint32_t>(group_number));
             open = true;
         }
     }
 
     // The branches, linked together.
-    br = re_parse_piece(gcb, &flags, 1);
-    if (!br) {
+    branch = re_parse_piece(gcb, &flags, 1);
+    if (!branch) {
         gcb->re_nesting--;
         return nullptr;
     }
     if (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '|') {
         if (!re_size_only(gcb) && gcb->re_extralen)
-            re_insert_operand(gcb, RE_BRANCHJ, br);
+            re_insert_operand(gcb, RE_BRANCHJ, branch);
         else
-            re_insert_operand(gcb, RE_BRANCH, br);
+            re_insert_operand(gcb, RE_BRANCH, branch);
         have_branch = true;
         if (re_size_only(gcb))
             gcb->re_extralen += 1;
     } else if (paren == ':')
-        *flagp |= flags & RE_SIMPLE;
+        *flags_out |= flags & RE_SIMPLE;
     if (open)
-        re_link_tail(gcb, ret, br);
+        re_link_tail(gcb, ret, branch);
     else
-        ret = br;
-    *flagp |= flags & (RE_HASWIDTH | RE_SPSTART);
-    lastbr = br;
+        ret = branch;
+    *flags_out |= flags & (RE_HAS_WIDTH | RE_REPEAT_START);
+    last_branch = branch;
     while (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '|') {
         if (!re_size_only(gcb) && gcb->re_extralen) {
             ender = re_emit_arg_node(gcb, RE_LONGJMP, 0);
-            re_link_tail(gcb, lastbr + 2, ender);
+            re_link_tail(gcb, last_branch + 2, ender);
         }
         if (re_size_only(gcb))
             gcb->re_extralen += 2;
         re_next_token(gcb);
-        br = re_parse_piece(gcb, &flags, 0);
-        if (!br) {
+        branch = re_parse_piece(gcb, &flags, 0);
+        if (!branch) {
             gcb->re_nesting--;
             return nullptr;
         }
-        re_link_tail(gcb, lastbr, br);
-        *flagp |= flags & (RE_HASWIDTH | RE_SPSTART);
-        lastbr = br;
+        re_link_tail(gcb, last_branch, branch);
+        *flags_out |= flags & (RE_HAS_WIDTH | RE_REPEAT_START);
+        last_branch = branch;
     }
 
     // The closing node, hooked onto the end.
@@ -1212,13 +1212,13 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
         ender = have_branch ? re_emit_node(gcb, RE_TAIL) : nullptr;
         break;
     case 1:
-        ender = re_emit_arg_node(gcb, RE_CLOSE, static_cast<uint32_t>(parno));
+        ender = re_emit_arg_node(gcb, RE_CLOSE, static_cast<uint32_t>(group_number));
         break;
     case '<':
     case ',':
     case '=':
     case '!':
-        *flagp &= ~RE_HASWIDTH;
+        *flags_out &= ~RE_HAS_WIDTH;
         ender = re_emit_node(gcb, RE_SUCCEED);
         break;
     case '>':
@@ -1231,10 +1231,10 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
         break;
     }
     if (ender) {
-        re_link_tail(gcb, lastbr, ender);
+        re_link_tail(gcb, last_branch, ender);
         if (have_branch && !re_size_only(gcb)) {
-            for (br = ret; br; br = re_next_node(gcb, br))
-                re_link_branch_tail(gcb, br, ender);
+            for (branch = ret; branch; branch = re_next_node(gcb, branch))
+                re_link_branch_tail(gcb, branch, ender);
         }
     }
 
@@ -1247,9 +1247,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp)
     }
 
     if (paren) {
-        gcb->re_cflags = oregflags;
+        gcb->re_cflags = saved_cflags;
         if (gcb->re_parse >= gcb->re_xend || *gcb->re_parse != ')')
-            re_fail_at(gcb, oparse, "Unmatched (");
+            re_fail_at(gcb, saved_parse, "Unmatched (");
         re_next_token(gcb);
     } else if (gcb->re_parse < gcb->re_xend) {
         if (*gcb->re_parse == ')') {
@@ -1323,15 +1323,15 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     if (!rx)
         re_fail_plain(gcb, "Regexp out of space");
     std::memset(rx, 0, bytes);
-    rx->refcnt = 1;
-    rx->prelen = static_cast<int32_t>(xend - exp);
-    rx->precomp = pool_strndup(gcb, exp, rx->prelen);
-    rx->subbeg = nullptr;
-    rx->reganch = pm->op_pmflags & REA_PM_MASK;
-    rx->nparens = static_cast<uint32_t>(gcb->re_npar - 1);
-    rx->substrs = nullptr;
-    rx->startp = nullptr;
-    rx->endp = nullptr;
+    rx->ref_count = 1;
+    rx->pattern_length = static_cast<int32_t>(xend - exp);
+    rx->pattern_text = pool_strndup(gcb, exp, rx->pattern_length);
+    rx->subject_copy = nullptr;
+    rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
+    rx->group_count = static_cast<uint32_t>(gcb->re_npar - 1);
+    rx->substrings = nullptr;
+    rx->start_offsets = nullptr;
+    rx->end_offsets = nullptr;
     gcb->re_rx = rx;
 
     // Emit pass.
@@ -1355,29 +1355,29 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
         return nullptr;
     }
 
-    rx->reganch = pm->op_pmflags & REA_PM_MASK;
+    rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
     pm->op_pmflags = static_cast<uint16_t>(gcb->re_cflags);
     if (gcb->re_regflags & RE_REGF_UTF8)
-        rx->reganch |= REA_UTF8;
+        rx->analysis_flags |= REA_UTF8;
     if (gcb->re_naughty >= 10)
-        rx->reganch |= REA_NAUGHTY;
-    rx->regstclass = nullptr;
+        rx->analysis_flags |= REA_NAUGHTY;
+    rx->start_class = nullptr;
 
-    rx->substrs = static_cast<re_substr_info*>(pool_malloc(3 * sizeof(re_substr_info)));
-    std::memset(rx->substrs, 0, 3 * sizeof(re_substr_info));
+    rx->substrings = static_cast<re_substr_info*>(pool_malloc(3 * sizeof(re_substr_info)));
+    std::memset(rx->substrings, 0, 3 * sizeof(re_substr_info));
     re_optimize(gcb, rx);
 
     if (gcb->re_seen & RE_SEEN_GPOS)
-        rx->reganch |= REA_GPOS_SEEN;
+        rx->analysis_flags |= REA_GPOS_SEEN;
     if (gcb->re_seen & RE_SEEN_LOOKBEHIND)
-        rx->reganch |= REA_LOOKBEHIND_SEEN;
+        rx->analysis_flags |= REA_LOOKBEHIND_SEEN;
     if (gcb->re_seen & RE_SEEN_EVAL)
-        rx->reganch |= REA_EVAL_SEEN;
+        rx->analysis_flags |= REA_EVAL_SEEN;
     uint64_t offsets = static_cast<uint64_t>(gcb->re_npar) * sizeof(int32_t);
-    rx->startp = static_cast<int32_t*>(pool_malloc(offsets));
-    rx->endp = static_cast<int32_t*>(pool_malloc(offsets));
-    std::memset(rx->startp, 0, offsets);
-    std::memset(rx->endp, 0, offsets);
+    rx->start_offsets = static_cast<int32_t*>(pool_malloc(offsets));
+    rx->end_offsets = static_cast<int32_t*>(pool_malloc(offsets));
+    std::memset(rx->start_offsets, 0, offsets);
+    std::memset(rx->end_offsets, 0, offsets);
     gcb->re_data_in_use = rx->data;
     if (debug)
         re_dump_program(gcb, rx);
@@ -1456,7 +1456,7 @@ void re_save_match_state(PERLGCB* gcb)
     save_ptr(gcb, &gcb->re_saved_copy);
     save_i32(gcb, &gcb->re_max_iterations);
     save_i32(gcb, &gcb->re_iterations_left);
-    save_ptr(gcb, &gcb->curcop);
+    save_ptr(gcb, &gcb->current_statement);
     if (gcb->debug_flags & 0x200)
         save_ptr(gcb, &gcb->re_attempt_start);
 }

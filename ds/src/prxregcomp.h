@@ -9,11 +9,11 @@
 
 // Parse result flags, passed up from atom to piece to branch to group.
 enum : int32_t {
-    RE_WORST = 0,
-    RE_HASWIDTH = 0x1,   // always consumes at least one character
-    RE_SIMPLE = 0x2,     // one simple node
-    RE_SPSTART = 0x4,    // may start with a repeat that can match nothing
-    RE_TRYAGAIN = 0x8,   // only a comment or a flag switch was consumed
+    RE_FLAGS_NONE = 0,
+    RE_HAS_WIDTH = 0x1,     // always consumes at least one character
+    RE_SIMPLE = 0x2,        // one simple node
+    RE_REPEAT_START = 0x4,  // may start with a repeat that can match nothing
+    RE_TRY_AGAIN = 0x8,     // only a comment or a flag switch was consumed
 };
 
 // Seen bits of the compile state.
@@ -61,9 +61,9 @@ const char* re_next_token(PERLGCB* gcb);
 const char* re_skip_whitespace(PERLGCB* gcb, const char* p, const char* end);
 bool re_is_curly(PERLGCB* gcb, const char* p);
 
-re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flagp);
-re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flagp, int32_t first);
-re_program_node* re_parse_atom(PERLGCB* gcb, int32_t* flagp);
+re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out);
+re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first);
+re_program_node* re_parse_atom(PERLGCB* gcb, int32_t* flags_out);
 re_program_node* re_parse_class(PERLGCB* gcb);
 re_program_node* re_parse_class_utf8(PERLGCB* gcb);
 int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value);

@@ -55,20 +55,20 @@ const char* search(PERLGCB* gcb, const char* from, const char* to, SV* little)
                               gcb->multiline ? BM_MULTILINE : 0);
 }
 
-inline int32_t& usefulness(SV* sv) { return static_cast<xpvbm*>(sv->any)->useful; }
+inline int32_t& usefulness(SV* sv) { return static_cast<PVBM*>(sv->any)->useful; }
 
 // The class cases of the start-class scan, one tight loop per test.
 template <class Test>
-const char* scan_class(PERLGCB* gcb, re_compiled* rx, const char* s, const char* to, bool norun, bool utf8,
+const char* scan_class(PERLGCB* gcb, re_compiled* rx, const char* s, const char* to, bool check_only, bool utf8,
                        Test&& test)
 {
-    bool doevery = !(rx->reganch & REA_SKIP);
+    bool every_position = !(rx->analysis_flags & REA_SKIP);
     bool tmp = true;
     while (s < to) {
         if (test(s)) {
-            if (tmp && (norun || re_try_at(gcb, rx, s)))
+            if (tmp && (check_only || re_try_at(gcb, rx, s)))
                 return s;
-            tmp = doevery;
+            tmp = every_position;
         } else
             tmp = true;
         s += utf8 ? re_char_skip(s) : 1;
@@ -79,27 +79,27 @@ const char* scan_class(PERLGCB* gcb, re_compiled* rx, const char* s, const char*
 }  // namespace
 
 const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* c, const char* s, const char* strend,
-                                const char* startpos, int32_t norun)
+                                const char* startpos, int32_t check_only)
 {
     auto byte = [](const char* p) { return static_cast<uint8_t>(*p); };
     switch (c->type) {
     case RE_ANYOF: {
         const re_class_node* cl = reinterpret_cast<const re_class_node*>(c);
         if (cl->flags == 0)
-            return scan_class(gcb, rx, s, strend, norun, false,
+            return scan_class(gcb, rx, s, strend, check_only, false,
                               [&](const char* p) { return re_bitmap_test(cl->bitmap, byte(p)); });
-        return scan_class(gcb, rx, s, strend, norun, false,
+        return scan_class(gcb, rx, s, strend, check_only, false,
                           [&](const char* p) { return re_in_class(gcb, cl, byte(p)) != 0; });
     }
     case RE_ANYOFUTF8: {
         uint32_t arg = re_arg(c);
         if ((arg & 0xFFFF) == 0) {
             SV* swash = static_cast<SV*>(rx->data->data[arg >> 16]);
-            return scan_class(gcb, rx, s, strend, norun, true, [&](const char* p) {
+            return scan_class(gcb, rx, s, strend, check_only, true, [&](const char* p) {
                 return swash_fetch(gcb, swash, reinterpret_cast<const uint8_t*>(p)) != 0;
             });
         }
-        return scan_class(gcb, rx, s, strend, norun, true, [&](const char* p) {
+        return scan_class(gcb, rx, s, strend, check_only, true, [&](const char* p) {
             return re_in_class_utf8(gcb, c, reinterpret_cast<const uint8_t*>(p)) != 0;
         });
     }
@@ -112,12 +112,12 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         if (c->type == RE_EXACTFL)
             gcb->re_match_flags |= RF_TAINTED;
         const char* e = strend - ln;
-        if (norun && e < s)
+        if (check_only && e < s)
             e = s;
         for (; s <= e; s++) {
             uint8_t b = byte(s);
             if ((b == c1 || b == c2) && (ln == 1 || (s + ln <= gcb->re_subject_end && !mem_casecmp(gcb, s, m, ln))) &&
-                (norun || re_try_at(gcb, rx, s)))
+                (check_only || re_try_at(gcb, rx, s)))
                 return s;
         }
         return nullptr;
@@ -136,12 +136,12 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
             bool x = w(byte(s));
             if (x != tmp) {
                 tmp = x;
-                if (bound && (norun || re_try_at(gcb, rx, s)))
+                if (bound && (check_only || re_try_at(gcb, rx, s)))
                     return s;
-            } else if (!bound && (norun || re_try_at(gcb, rx, s)))
+            } else if (!bound && (check_only || re_try_at(gcb, rx, s)))
                 return s;
         }
-        if (!rx->minlen && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
+        if (!rx->min_length && (bound ? tmp : !tmp) && (check_only || re_try_at(gcb, rx, s)))
             return s;
         return nullptr;
     }
@@ -158,48 +158,48 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
             bool x = re_word_at(gcb, s, locale);
             if (x != tmp) {
                 tmp = x;
-                if (bound && (norun || re_try_at(gcb, rx, s)))
+                if (bound && (check_only || re_try_at(gcb, rx, s)))
                     return s;
-            } else if (!bound && (norun || re_try_at(gcb, rx, s)))
+            } else if (!bound && (check_only || re_try_at(gcb, rx, s)))
                 return s;
         }
-        if (!rx->minlen && (bound ? tmp : !tmp) && (norun || re_try_at(gcb, rx, s)))
+        if (!rx->min_length && (bound ? tmp : !tmp) && (check_only || re_try_at(gcb, rx, s)))
             return s;
         return nullptr;
     }
     case RE_ALNUM:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_word(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_word(byte(p)); });
     case RE_NALNUM:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_word(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_word(byte(p)); });
     case RE_ALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_word_lc(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_word_lc(byte(p)); });
     case RE_NALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_word_lc(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_word_lc(byte(p)); });
     case RE_SPACE:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_space(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_space(byte(p)); });
     case RE_NSPACE:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_space(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_space(byte(p)); });
     case RE_SPACEL:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false,
+        return scan_class(gcb, rx, s, strend, check_only, false,
                           [&](const char* p) { return byte(p) < 0x80 && re_is_space(byte(p)); });
     case RE_NSPACEL:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false,
+        return scan_class(gcb, rx, s, strend, check_only, false,
                           [&](const char* p) { return !(byte(p) < 0x80 && re_is_space(byte(p))); });
     case RE_DIGIT:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return re_is_digit(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_digit(byte(p)); });
     case RE_NDIGIT:
-        return scan_class(gcb, rx, s, strend, norun, false, [&](const char* p) { return !re_is_digit(byte(p)); });
+        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_digit(byte(p)); });
     case RE_DIGITL:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false,
+        return scan_class(gcb, rx, s, strend, check_only, false,
                           [&](const char* p) { return byte(p) < 0x80 && re_is_digit(byte(p)); });
     case RE_NDIGITL:
         gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, false,
+        return scan_class(gcb, rx, s, strend, check_only, false,
                           [&](const char* p) { return !(byte(p) < 0x80 && re_is_digit(byte(p))); });
     case RE_ALNUMUTF8:
     case RE_NALNUMUTF8:
@@ -220,7 +220,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         bool positive = re_kind_positive(kind);
         if (locale)
             gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, norun, true, [&](const char* p) {
+        return scan_class(gcb, rx, s, strend, check_only, true, [&](const char* p) {
             bool in;
             if (re_kind_space(kind) && *p == ' ')
                 in = true;
@@ -241,38 +241,38 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
 int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
 {
     gcb->re_indent = 0;
-    rx->startp[0] = static_cast<int32_t>(startpos - gcb->re_subject_begin);
+    rx->start_offsets[0] = static_cast<int32_t>(startpos - gcb->re_subject_begin);
     gcb->re_input = startpos;
-    gcb->re_starts = rx->startp;
-    gcb->re_ends = rx->endp;
-    gcb->re_last_group = &rx->lastparen;
-    rx->lastparen = 0;
+    gcb->re_starts = rx->start_offsets;
+    gcb->re_ends = rx->end_offsets;
+    gcb->re_last_group = &rx->last_group;
+    rx->last_group = 0;
     gcb->re_open_high = 0;
     if (debug_on(gcb))
         gcb->re_attempt_start = startpos;
-    if (gcb->re_open_at_size <= rx->nparens) {
-        gcb->re_open_at_size = rx->nparens * 3 / 2 + 3;
+    if (gcb->re_open_at_size <= rx->group_count) {
+        gcb->re_open_at_size = rx->group_count * 3 / 2 + 3;
         gcb->re_open_at = static_cast<const char**>(
             pool_realloc(gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
     }
-    for (uint32_t i = 1; i <= rx->nparens; i++) {
-        rx->startp[i] = -1;
-        rx->endp[i] = -1;
+    for (uint32_t i = 1; i <= rx->group_count; i++) {
+        rx->start_offsets[i] = -1;
+        rx->end_offsets[i] = -1;
     }
-    int32_t lastcp = gcb->re_bt_ix;
+    int32_t saved_level = gcb->re_bt_ix;
     if (re_match_nodes(gcb, reinterpret_cast<re_program_node*>(rx->program) + 1)) {
-        rx->endp[0] = static_cast<int32_t>(gcb->re_input - gcb->re_subject_begin);
+        rx->end_offsets[0] = static_cast<int32_t>(gcb->re_input - gcb->re_subject_begin);
         return 1;
     }
-    if (gcb->re_bt_ix > lastcp)
-        gcb->re_bt_ix = lastcp;
+    if (gcb->re_bt_ix > saved_level)
+        gcb->re_bt_ix = saved_level;
     return 0;
 }
 
 int32_t re_exec_nocopy(PERLGCB* gcb, re_compiled* rx, const char* start, const char* end, const char* begin,
-                       int32_t minend, SV* subject, int32_t nocopy)
+                       int32_t min_end, SV* subject, int32_t nocopy)
 {
-    return re_exec(gcb, rx, start, end, begin, minend, subject, nullptr, nocopy ? 0u : static_cast<uint32_t>(REXEC_COPY));
+    return re_exec(gcb, rx, start, end, begin, min_end, subject, nullptr, nocopy ? 0u : static_cast<uint32_t>(REXEC_COPY));
 }
 
 // ---- the start-position finder ------------------------------------------------------------
@@ -280,10 +280,10 @@ int32_t re_exec_nocopy(PERLGCB* gcb, re_compiled* rx, const char* start, const c
 const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpos, const char* strend,
                            uint32_t flags, re_guess_data* data)
 {
-    re_substr_info* sub = rx->substrs;
+    re_substr_info* sub = rx->substrings;
     SV* check = sub[RE_SUBSTR_CHECK].substr;
     SV* anchored = sub[RE_SUBSTR_ANCHORED].substr;
-    const char* const i_strpos = strpos;
+    const char* const initial_strpos = strpos;
     const char* strbeg;
     const char* s;
     const char* t;
@@ -292,10 +292,10 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
     int32_t start_shift = 0;
     int64_t end_shift = 0;
     bool ml_anch;
-    const int32_t minlen = rx->minlen;
-    if (re_utf8_mode(gcb) != ((rx->reganch & REA_UTF8) != 0)) {
+    const int32_t minlen = rx->min_length;
+    if (re_utf8_mode(gcb) != ((rx->analysis_flags & REA_UTF8) != 0)) {
         // The mode of this pattern, whatever the last match left.
-        if (rx->reganch & REA_UTF8)
+        if (rx->analysis_flags & REA_UTF8)
             gcb->re_match_flags |= RF_UTF8;
         else
             gcb->re_match_flags &= ~RF_UTF8;
@@ -313,10 +313,10 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
         strbeg = strpos;
     start_shift = sub[RE_SUBSTR_CHECK].min_offset;
     end_shift = static_cast<int64_t>(minlen) - start_shift - char_len(gcb, check) + (has_tail(check) ? 1 : 0);
-    if (rx->reganch & REA_ANCH) {
-        ml_anch = !((rx->reganch & (REA_SBOL | REA_GPOS)) || ((rx->reganch & REA_BOL) && !gcb->multiline));
+    if (rx->analysis_flags & REA_ANCH) {
+        ml_anch = !((rx->analysis_flags & (REA_SBOL | REA_GPOS)) || ((rx->analysis_flags & REA_BOL) && !gcb->multiline));
         if (!ml_anch) {
-            if (!(rx->reganch & REA_GPOS) && sv && !(sv->flags & SVf_ROK) && strpos != strbeg)
+            if (!(rx->analysis_flags & REA_GPOS) && sv && !(sv->flags & SVf_ROK) && strpos != strbeg)
                 goto fail;
             if (sub[RE_SUBSTR_CHECK].min_offset == sub[RE_SUBSTR_CHECK].max_offset) {
                 // The substring sits at a constant offset from the start.
@@ -327,15 +327,15 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
                 if (has_tail(check)) {
                     int64_t room = strend - s;
                     if (room > slen || room < slen - 1 || (room == slen && strend[-1] != '\n'))
-                        goto fail_finish;
+                        goto fail_with_penalty;
                     slen--;
                     if (slen && (*cs != *s || (slen > 1 && std::memcmp(cs, s, static_cast<size_t>(slen)) != 0)))
-                        goto fail_finish;
+                        goto fail_with_penalty;
                 } else if (strend - s < slen || (slen && *cs != *s) ||
                            (slen > 1 && std::memcmp(cs, s, static_cast<size_t>(slen)) != 0))
-                    goto fail_finish;
+                    goto fail_with_penalty;
                 s = strpos;
-                goto success_at_start;
+                goto found_at_start;
             }
             s = strpos;
             int64_t e = sub[RE_SUBSTR_CHECK].max_offset + char_len(gcb, check) - (has_tail(check) ? 1 : 0);
@@ -363,20 +363,20 @@ restart:
     } else
         s = search(gcb, s + start_shift, strend - end_shift, check);
     if (!s)
-        goto fail_finish;
+        goto fail_with_penalty;
     check_at = s;
 
     if (sub[RE_SUBSTR_FLOATING].substr && anchored) {
         if (!other_last)
             other_last = strpos;
         if (check == sub[RE_SUBSTR_FLOATING].substr) {
-        do_other_anchored : {
+        other_substring : {
             const char* last = s - start_shift;
             const char* s1 = s;
             int32_t maxoff = sub[RE_SUBSTR_CHECK].max_offset;
             t = strpos;
             if (s - strpos > maxoff) {
-                if (!(rx->reganch & REA_UTF8))
+                if (!(rx->analysis_flags & REA_UTF8))
                     t = s - maxoff;
                 else {
                     const char* saved = gcb->re_subject_begin;
@@ -399,7 +399,7 @@ restart:
             const char* h = search(gcb, t, to, anchored);
             if (!h) {
                 if (last1 >= last2)
-                    goto fail_finish;
+                    goto fail_with_penalty;
                 gcb->re_subject_end = strend;
                 s = hop(gcb, last, 1);
                 goto restart;
@@ -408,8 +408,8 @@ restart:
             other_last = h + 1;
             s = s1;
             if (t == strpos)
-                goto try_at_start;
-            goto try_at_offset;
+                goto at_start;
+            goto at_offset;
         }
         } else {
             // Check the floating substring.
@@ -431,7 +431,7 @@ restart:
             const char* h = search(gcb, from, to, fl);
             if (!h) {
                 if (last1 == last)
-                    goto fail_finish;
+                    goto fail_with_penalty;
                 gcb->re_subject_end = strend;
                 s = hop(gcb, t, 1);
                 goto restart;
@@ -439,8 +439,8 @@ restart:
             other_last = h + 1;
             s = s1;
             if (t == strpos)
-                goto try_at_start;
-            goto try_at_offset;
+                goto at_start;
+            goto at_offset;
         }
     }
 
@@ -448,7 +448,7 @@ restart:
         int32_t maxoff = sub[RE_SUBSTR_CHECK].max_offset;
         bool later = false;
         if (s - strpos > maxoff) {
-            if (!(rx->reganch & REA_UTF8)) {
+            if (!(rx->analysis_flags & REA_UTF8)) {
                 t = s - maxoff;
                 later = true;
             } else {
@@ -463,18 +463,18 @@ restart:
             }
         }
         if (!later)
-            goto try_at_start;
+            goto at_start;
     }
-try_at_offset:
+at_offset:
     if (ml_anch && t[-1] != '\n') {
-    find_anchor:
+    line_search:
         while (t < strend - minlen) {
             if (*t == '\n') {
                 if (t < check_at - sub[RE_SUBSTR_CHECK].min_offset) {
                     if (anchored) {
                         strpos = t + 1;
                         s = check_at;
-                        goto do_other_anchored;
+                        goto other_substring;
                     }
                     s = t + 1;
                     goto set_useful;
@@ -484,7 +484,7 @@ try_at_offset:
             }
             t++;
         }
-        goto fail_finish;
+        goto fail_with_penalty;
     }
     s = t;
 set_useful:
@@ -492,14 +492,14 @@ set_useful:
         usefulness(check)++;
     goto stclass;
 
-try_at_start:
+at_start:
     if (ml_anch && sv && !(sv->flags & SVf_ROK) && strpos != strbeg && strpos[-1] != '\n' &&
-        !(rx->reganch & REA_IMPLICIT)) {
+        !(rx->analysis_flags & REA_IMPLICIT)) {
         t = strpos;
-        goto find_anchor;
+        goto line_search;
     }
-success_at_start:
-    if (!(rx->reganch & REA_NAUGHTY) && check && --usefulness(check) < 0 && check == sub[RE_SUBSTR_FLOATING].substr) {
+found_at_start:
+    if (!(rx->analysis_flags & REA_NAUGHTY) && check && --usefulness(check) < 0 && check == sub[RE_SUBSTR_FLOATING].substr) {
         // The floating substring keeps failing to narrow anything: stop using it.
         if (debug_on(gcb))
             prx_fprintf(PRX_STDOUT, "... Disabling check substring...\n");
@@ -507,22 +507,22 @@ success_at_start:
         sub[RE_SUBSTR_CHECK].substr = nullptr;
         sub[RE_SUBSTR_FLOATING].substr = nullptr;
         check = nullptr;
-        rx->reganch &= ~REA_USE_FINDER;
+        rx->analysis_flags &= ~REA_USE_FINDER;
     }
     s = strpos;
 
 stclass:
-    if (rx->regstclass) {
-        re_program_node* cls = reinterpret_cast<re_program_node*>(rx->regstclass);
-        int32_t cl_l = re_kind(cls) == RE_EXACT ? static_cast<int32_t>(cls->flags) : 1;
-        const char* endpos = (sub[RE_SUBSTR_ANCHORED].substr || ml_anch) ? s + (minlen ? cl_l : 0)
-                           : sub[RE_SUBSTR_FLOATING].substr             ? check_at - start_shift + cl_l
+    if (rx->start_class) {
+        re_program_node* cls = reinterpret_cast<re_program_node*>(rx->start_class);
+        int32_t class_len = re_kind(cls) == RE_EXACT ? static_cast<int32_t>(cls->flags) : 1;
+        const char* endpos = (sub[RE_SUBSTR_ANCHORED].substr || ml_anch) ? s + (minlen ? class_len : 0)
+                           : sub[RE_SUBSTR_FLOATING].substr             ? check_at - start_shift + class_len
                                                                          : strend;
         if (endpos > strend)
             endpos = strend;
         const char* startpos = strbeg;
         t = s;
-        if (rx->reganch & REA_UTF8) {
+        if (rx->analysis_flags & REA_UTF8) {
             gcb->re_data = rx->data;
             gcb->re_subject_begin = startpos;
         }
@@ -531,48 +531,48 @@ stclass:
         if (!r) {
             if (endpos == strend)
                 goto fail;
-            if ((rx->reganch & REA_ANCH) && !ml_anch)
+            if ((rx->analysis_flags & REA_ANCH) && !ml_anch)
                 goto fail;
             if (sub[RE_SUBSTR_ANCHORED].substr) {
                 if (sub[RE_SUBSTR_ANCHORED].substr == check) {
-                hop_and_restart:
+                hop_then_restart:
                     gcb->re_subject_end = strend;
                     s = hop(gcb, t, 1);
                     if (s + start_shift + end_shift > strend)
                         goto fail;
                     if (!check)
-                        goto giveup;
+                        goto give_up;
                     goto restart;
                 }
                 if (t + start_shift >= check_at)
-                    goto retry_floating_check;
+                    goto retry_floating;
                 s = check_at;
                 if (!check)
-                    goto giveup;
-                goto do_other_anchored;
+                    goto give_up;
+                goto other_substring;
             }
             if (ml_anch) {
                 s = t = t + 1;
                 if (!check)
-                    goto giveup;
-                goto try_at_offset;
+                    goto give_up;
+                goto at_offset;
             }
             if (!sub[RE_SUBSTR_FLOATING].substr)
                 goto fail;
-        retry_floating_check:
+        retry_floating:
             t = check_at - start_shift;
-            goto hop_and_restart;
+            goto hop_then_restart;
         }
         s = r;
     }
-giveup:
+give_up:
     if (debug_on(gcb))
         prx_fprintf(PRX_STDOUT, "%s%s:%s match at offset %ld\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
                     check ? "Guessed" : "Giving up", gcb->re_colours[5] ? gcb->re_colours[5] : "",
-                    static_cast<long>(s - i_strpos));
+                    static_cast<long>(s - initial_strpos));
     return s;
 
-fail_finish:
+fail_with_penalty:
     if (sub[RE_SUBSTR_CHECK].substr)
         usefulness(sub[RE_SUBSTR_CHECK].substr) += 5;
 fail:
@@ -602,7 +602,7 @@ int64_t pos_of(SV* sv)
 {
     if (!sv || sv_type(sv) < SVt_PVMG || !(sv->flags & (SVs_GMG | SVs_SMG | SVs_RMG)))
         return -1;
-    for (MAGIC* mg = static_cast<xpvmg*>(sv->any)->magic; mg; mg = mg->next)
+    for (MAGIC* mg = static_cast<PVMG*>(sv->any)->magic; mg; mg = mg->next)
         if (mg->type == 'g')
             return mg->len;
     return -1;
@@ -612,15 +612,15 @@ int64_t pos_of(SV* sv)
 int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* startpos, const char* strend,
                    const char* strbeg, SV* sv, uint32_t flags)
 {
-    re_substr_info* sub = rx->substrs;
-    int32_t minlen = rx->minlen;
+    re_substr_info* sub = rx->substrings;
+    int32_t minlen = rx->min_length;
     bool utf8 = re_utf8_mode(gcb);
 
-    if (rx->reganch & (REA_BOL | REA_MBOL | REA_SBOL)) {
+    if (rx->analysis_flags & (REA_BOL | REA_MBOL | REA_SBOL)) {
         // Anchored at a beginning: the start, and after newlines when allowed.
         if (s == startpos && re_try_at(gcb, rx, startpos))
             return 1;
-        if (gcb->multiline || (rx->reganch & (REA_IMPLICIT | REA_MBOL))) {
+        if (gcb->multiline || (rx->analysis_flags & (REA_IMPLICIT | REA_MBOL))) {
             int32_t dontbother = minlen ? minlen - 1 : 0;
             const char* end = hop(gcb, strend, -dontbother) - 1;
             if (sub[RE_SUBSTR_CHECK].substr) {
@@ -629,7 +629,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
                 for (;;) {
                     if (s >= end)
                         return 0;
-                    if (rx->reganch & REA_USE_GUESS) {
+                    if (rx->analysis_flags & REA_USE_GUESS) {
                         s = re_guess_start(gcb, rx, sv, s + 1, strend, flags, nullptr);
                         if (!s)
                             return 0;
@@ -648,12 +648,12 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         }
         return 0;
     }
-    if (rx->reganch & REA_GPOS)
+    if (rx->analysis_flags & REA_GPOS)
         return re_try_at(gcb, rx, gcb->re_g_anchor);
 
     SV* anchored = sub[RE_SUBSTR_ANCHORED].substr;
     SV* floating = sub[RE_SUBSTR_FLOATING].substr;
-    if (anchored && (rx->reganch & REA_SKIP)) {
+    if (anchored && (rx->analysis_flags & REA_SKIP)) {
         // /x+whatever/: one attempt per run of x.
         int64_t alen = 0;
         char ch = substr_text(gcb, anchored, &alen)[0];
@@ -704,8 +704,8 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         }
         return 0;
     }
-    if (rx->regstclass) {
-        re_program_node* c = reinterpret_cast<re_program_node*>(rx->regstclass);
+    if (rx->start_class) {
+        re_program_node* c = reinterpret_cast<re_program_node*>(rx->start_class);
         const char* end = strend;
         if (minlen && re_kind(c) != RE_EXACT)
             end = hop(gcb, strend, -(minlen - 1));
@@ -756,24 +756,24 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
 
 }  // namespace
 
-int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char* strend, const char* strbeg,
-                int32_t minend, SV* sv, void* data, uint32_t flags)
+int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char* strend, const char* strbeg,
+                int32_t min_end, SV* sv, void* data, uint32_t flags)
 {
     (void)data;
     gcb->re_current_repeat = nullptr;
-    gcb->re_pattern_text = rx ? rx->precomp : nullptr;
-    if (!rx || !stringarg)
+    gcb->re_pattern_text = rx ? rx->pattern_text : nullptr;
+    if (!rx || !start_arg)
         fatal_error(gcb, "NULL regexp parameter");
     gcb->re_program = reinterpret_cast<re_program_node*>(rx->program);
-    gcb->re_group_count = rx->nparens;
+    gcb->re_group_count = rx->group_count;
     gcb->re_data = rx->data;
     gcb->re_pattern = rx;
-    if (strend - stringarg < rx->minlen)
+    if (strend - start_arg < rx->min_length)
         return 0;
-    if (stringarg == strbeg)
+    if (start_arg == strbeg)
         gcb->re_prev_char = '\n';
     else {
-        gcb->re_prev_char = static_cast<uint8_t>(stringarg[-1]);
+        gcb->re_prev_char = static_cast<uint8_t>(start_arg[-1]);
         if (!gcb->multiline && gcb->re_prev_char == '\n')
             gcb->re_prev_char = 0;
     }
@@ -782,27 +782,27 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
     gcb->re_match_flags = 0;
     gcb->re_eval_set = 0;
     gcb->re_max_iterations = 0;
-    if (rx->reganch & REA_UTF8)
+    if (rx->analysis_flags & REA_UTF8)
         gcb->re_match_flags |= RF_UTF8;
     gcb->re_subject_begin = strbeg;
-    gcb->re_search_start = stringarg;
+    gcb->re_search_start = start_arg;
     gcb->re_subject = sv;
     gcb->re_subject_end = strend;
-    gcb->re_till = stringarg + minend;
+    gcb->re_till = start_arg + min_end;
     gcb->re_call_frame = nullptr;
     gcb->re_depth = re_depth_counter();
-    const char* s = stringarg;
+    const char* s = start_arg;
 
-    if (rx->reganch & REA_GPOS_SEEN) {
+    if (rx->analysis_flags & REA_GPOS_SEEN) {
         int64_t pos = (flags & REXEC_IGNORE_POS) ? -1 : pos_of(sv);
-        gcb->re_g_anchor = pos >= 0 ? strbeg + pos : stringarg;
-        if (rx->reganch & REA_GPOS) {
+        gcb->re_g_anchor = pos >= 0 ? strbeg + pos : start_arg;
+        if (rx->analysis_flags & REA_GPOS) {
             if (s > gcb->re_g_anchor)
                 return 0;
             s = gcb->re_g_anchor;
         }
     }
-    if (!(flags & REXEC_CHECKED) && rx->substrs && rx->substrs[RE_SUBSTR_CHECK].substr) {
+    if (!(flags & REXEC_CHECKED) && rx->substrings && rx->substrings[RE_SUBSTR_CHECK].substr) {
         re_guess_data d{&gcb->re_last_position, &gcb->re_study_iterator};
         gcb->re_last_position = nullptr;
         s = re_guess_start(gcb, rx, sv, s, strend, flags, &d);
@@ -814,11 +814,11 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
     if (debug_on(gcb)) {
         if (!gcb->re_colours_set)
             re_init_colors(gcb);
-        int64_t left = strend - stringarg;
+        int64_t left = strend - start_arg;
         prx_fprintf(PRX_STDOUT, "%sMatching REx%s `%s%.60s%s%s' against `%s%.*s%s%s'\n", gcb->re_colours[4],
-                    gcb->re_colours[5], gcb->re_colours[0], rx->precomp, gcb->re_colours[1],
-                    rx->prelen > 60 ? "..." : "", gcb->re_colours[0], static_cast<int>(left > 60 ? 60 : left),
-                    stringarg, gcb->re_colours[1], left > 60 ? "..." : "");
+                    gcb->re_colours[5], gcb->re_colours[0], rx->pattern_text, gcb->re_colours[1],
+                    rx->pattern_length > 60 ? "..." : "", gcb->re_colours[0], static_cast<int>(left > 60 ? 60 : left),
+                    start_arg, gcb->re_colours[1], left > 60 ? "..." : "");
     }
 
     // The attempts run under an environment of their own, so that every way
@@ -829,7 +829,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
     gcb->re_exec_nesting++;
     int32_t found = 0;
     JumpEnv env;
-    int32_t code = jump_run(gcb, &env, true, [&] { found = find_match(gcb, rx, s, stringarg, strend, strbeg, sv, flags); });
+    int32_t code = jump_run(gcb, &env, true, [&] { found = find_match(gcb, rx, s, start_arg, strend, strbeg, sv, flags); });
     gcb->re_exec_nesting--;
     *re_depth_counter() = depth_before;
     gcb->re_bt_ix = bt_before;
@@ -846,22 +846,22 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* stringarg, const char
         return 0;
     }
     if (gcb->re_match_flags & RF_TAINTED)
-        rx->reganch |= REA_TAINTED;
+        rx->analysis_flags |= REA_TAINTED;
     else
-        rx->reganch &= ~REA_TAINTED;
+        rx->analysis_flags &= ~REA_TAINTED;
     if (!(flags & REXEC_NOT_FIRST)) {
-        if (rx->reganch & REA_COPY_DONE) {
-            pool_free(rx->subbeg);
-            rx->reganch &= ~REA_COPY_DONE;
+        if (rx->analysis_flags & REA_COPY_DONE) {
+            pool_free(rx->subject_copy);
+            rx->analysis_flags &= ~REA_COPY_DONE;
         }
         int32_t len = static_cast<int32_t>(gcb->re_subject_end - strbeg);
         if (flags & REXEC_COPY) {
-            rx->subbeg = pool_strndup(gcb, strbeg, len);
-            rx->sublen = len;
-            rx->reganch |= REA_COPY_DONE;
+            rx->subject_copy = pool_strndup(gcb, strbeg, len);
+            rx->subject_copy_length = len;
+            rx->analysis_flags |= REA_COPY_DONE;
         } else {
-            rx->subbeg = const_cast<char*>(strbeg);
-            rx->sublen = len;
+            rx->subject_copy = const_cast<char*>(strbeg);
+            rx->subject_copy_length = len;
         }
     }
     return 1;

@@ -61,14 +61,14 @@ void describe_bitmap_class(PERLGCB* gcb, Text* t, const re_class_node* cl)
         put(t, "^");
     for (uint32_t i = 0; i <= 256; i++) {
         if (i < 256 && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(i))) {
-            uint32_t rangestart = i;
+            uint32_t range_start = i;
             while (i + 1 < 256 && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(i + 1)))
                 i++;
-            put_member(t, rangestart);
-            if (i > rangestart + 1) {
+            put_member(t, range_start);
+            if (i > range_start + 1) {
                 put(t, "-");
                 put_member(t, i);
-            } else if (i == rangestart + 1)
+            } else if (i == range_start + 1)
                 put_member(t, i);
         }
     }
@@ -199,10 +199,10 @@ re_program_node* dump_range(PERLGCB* gcb, re_program_node* start, re_program_nod
         }
         uint8_t kind = re_kind(node);
         if (kind == RE_BRANCHJ) {
-            re_program_node* nnode = next && next->type == RE_LONGJMP ? re_next_node(gcb, next) : next;
-            if (last && (!nnode || nnode > last))
-                nnode = last;
-            node = dump_range(gcb, start, node + 2, nnode, level + 1);
+            re_program_node* stop = next && next->type == RE_LONGJMP ? re_next_node(gcb, next) : next;
+            if (last && (!stop || stop > last))
+                stop = last;
+            node = dump_range(gcb, start, node + 2, stop, level + 1);
         } else if (kind == RE_BRANCH) {
             node = dump_range(gcb, start, node + 1, next, level + 1);
         } else if (op == RE_CURLY) {
@@ -249,7 +249,7 @@ void re_dump_program(PERLGCB* gcb, re_compiled* rx)
 
     char line[4096];
     Text t{line, sizeof line, 0};
-    re_substr_info* sub = rx->substrs;
+    re_substr_info* sub = rx->substrings;
     auto show = [&](SV* sv, const char* what) {
         uint64_t len = 0;
         const char* s = sv_text(gcb, sv, &len);
@@ -270,37 +270,37 @@ void re_dump_program(PERLGCB* gcb, re_compiled* rx)
     if (sub && sub[RE_SUBSTR_CHECK].substr) {
         put(&t, "%s", sub[RE_SUBSTR_CHECK].substr == sub[RE_SUBSTR_ANCHORED].substr ? "(checking anchored"
                                                                                     : "(checking floating");
-        if (rx->reganch & REA_NOSCAN)
+        if (rx->analysis_flags & REA_NOSCAN)
             put(&t, " noscan");
-        if (rx->reganch & REA_CHECK_ALL)
+        if (rx->analysis_flags & REA_CHECK_ALL)
             put(&t, " isall");
         put(&t, ") ");
     }
-    if (rx->regstclass) {
+    if (rx->start_class) {
         char desc[2048];
-        re_describe_to(gcb, desc, sizeof desc, reinterpret_cast<re_program_node*>(rx->regstclass));
+        re_describe_to(gcb, desc, sizeof desc, reinterpret_cast<re_program_node*>(rx->start_class));
         put(&t, "stclass `%s' ", desc);
     }
-    if (rx->reganch & REA_ANCH) {
+    if (rx->analysis_flags & REA_ANCH) {
         put(&t, "anchored");
-        if (rx->reganch & REA_BOL)
+        if (rx->analysis_flags & REA_BOL)
             put(&t, "(BOL)");
-        if (rx->reganch & REA_MBOL)
+        if (rx->analysis_flags & REA_MBOL)
             put(&t, "(MBOL)");
-        if (rx->reganch & REA_SBOL)
+        if (rx->analysis_flags & REA_SBOL)
             put(&t, "(SBOL)");
-        if (rx->reganch & REA_GPOS)
+        if (rx->analysis_flags & REA_GPOS)
             put(&t, "(GPOS)");
         put(&t, " ");
     }
-    if (rx->reganch & REA_GPOS_SEEN)
+    if (rx->analysis_flags & REA_GPOS_SEEN)
         put(&t, "GPOS ");
-    if (rx->reganch & REA_SKIP)
+    if (rx->analysis_flags & REA_SKIP)
         put(&t, "plus ");
-    if (rx->reganch & REA_IMPLICIT)
+    if (rx->analysis_flags & REA_IMPLICIT)
         put(&t, "implicit ");
-    put(&t, "minlen %ld ", static_cast<long>(rx->minlen));
-    if (rx->reganch & REA_EVAL_SEEN)
+    put(&t, "minlen %ld ", static_cast<long>(rx->min_length));
+    if (rx->analysis_flags & REA_EVAL_SEEN)
         put(&t, "with eval ");
     put(&t, "\n");
     prx_fprintf(PRX_STDERR, "%s", line);
@@ -332,20 +332,20 @@ void pregfree(PERLGCB* gcb, re_compiled* rx)
 {
     if (debug_on(gcb) && !gcb->re_colours_set)
         re_init_colors(gcb);
-    if (!rx || --rx->refcnt > 0)
+    if (!rx || --rx->ref_count > 0)
         return;
-    if (debug_on(gcb) && rx->precomp)
+    if (debug_on(gcb) && rx->pattern_text)
         prx_fprintf(PRX_STDERR, "%sFreeing REx:%s `%s%.60s%s%s'\n", colour(gcb, 4), colour(gcb, 5), colour(gcb, 0),
-                    rx->precomp, colour(gcb, 1), rx->prelen > 60 ? "..." : "");
-    pool_free(rx->precomp);
-    if (rx->reganch & REA_COPY_DONE)
-        pool_free(rx->subbeg);
-    if (rx->substrs) {
-        if (rx->substrs[RE_SUBSTR_ANCHORED].substr)
-            sv_release(gcb, rx->substrs[RE_SUBSTR_ANCHORED].substr);
-        if (rx->substrs[RE_SUBSTR_FLOATING].substr)
-            sv_release(gcb, rx->substrs[RE_SUBSTR_FLOATING].substr);
-        pool_free(rx->substrs);
+                    rx->pattern_text, colour(gcb, 1), rx->pattern_length > 60 ? "..." : "");
+    pool_free(rx->pattern_text);
+    if (rx->analysis_flags & REA_COPY_DONE)
+        pool_free(rx->subject_copy);
+    if (rx->substrings) {
+        if (rx->substrings[RE_SUBSTR_ANCHORED].substr)
+            sv_release(gcb, rx->substrings[RE_SUBSTR_ANCHORED].substr);
+        if (rx->substrings[RE_SUBSTR_FLOATING].substr)
+            sv_release(gcb, rx->substrings[RE_SUBSTR_FLOATING].substr);
+        pool_free(rx->substrings);
     }
     if (re_data_array* d = rx->data) {
         SV* pad = nullptr;
@@ -383,8 +383,8 @@ void pregfree(PERLGCB* gcb, re_compiled* rx)
         pool_free(d->what);
         pool_free(d);
     }
-    pool_free(rx->startp);
-    pool_free(rx->endp);
+    pool_free(rx->start_offsets);
+    pool_free(rx->end_offsets);
     pool_free(rx);
 }
 

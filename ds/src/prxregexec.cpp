@@ -19,10 +19,10 @@
 // threads at once. The match driver restores it on every way out of a match.
 
 namespace {
-thread_local int32_t guard_depth = 0;
+thread_local int32_t re_depth_guard = 0;
 }
 
-int32_t* re_depth_counter() { return &guard_depth; }
+int32_t* re_depth_counter() { return &re_depth_guard; }
 
 namespace {
 
@@ -230,28 +230,28 @@ const char* re_step_chars(PERLGCB* gcb, const char* p, int32_t n) { return step_
 int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
 {
     const char* scan = gcb->re_input;
-    const char* loceol = gcb->re_subject_end;
-    if (max != RE_INFTY && max < loceol - scan)
-        loceol = scan + max;
-    int32_t hardcount = 0;
+    const char* limit = gcb->re_subject_end;
+    if (max != RE_INFTY && max < limit - scan)
+        limit = scan + max;
+    int32_t chars_counted = 0;
     bool hard = false;
     const char* eol = gcb->re_subject_end;
     // The UTF-8 forms count characters and stop at the maximum themselves.
     auto utf8_count = [&](auto&& test) {
         hard = true;
-        while (hardcount < max && scan < eol && test(scan)) {
+        while (chars_counted < max && scan < eol && test(scan)) {
             scan += re_char_skip(scan);
-            hardcount++;
+            chars_counted++;
         }
     };
     switch (p->type) {
     case RE_REG_ANY: {
-        const void* nl = scan < loceol ? std::memchr(scan, '\n', static_cast<size_t>(loceol - scan)) : nullptr;
-        scan = nl ? static_cast<const char*>(nl) : loceol;
+        const void* nl = scan < limit ? std::memchr(scan, '\n', static_cast<size_t>(limit - scan)) : nullptr;
+        scan = nl ? static_cast<const char*>(nl) : limit;
         break;
     }
     case RE_SANY:
-        scan = loceol;
+        scan = limit;
         break;
     case RE_ANYUTF8:
         utf8_count([&](const char* s) { return *s != '\n'; });
@@ -261,7 +261,7 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
         break;
     case RE_EXACT: {
         char c = re_text(p)[0];
-        while (scan < loceol && *scan == c)
+        while (scan < limit && *scan == c)
             scan++;
         break;
     }
@@ -271,17 +271,17 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
     case RE_EXACTF: {
         uint8_t c = static_cast<uint8_t>(re_text(p)[0]);
         uint8_t c2 = gcb->fold_table[c];
-        while (scan < loceol && (static_cast<uint8_t>(*scan) == c || static_cast<uint8_t>(*scan) == c2))
+        while (scan < limit && (static_cast<uint8_t>(*scan) == c || static_cast<uint8_t>(*scan) == c2))
             scan++;
         break;
     }
     case RE_ANYOF: {
         const re_class_node* cl = reinterpret_cast<const re_class_node*>(p);
         if (cl->flags == 0)
-            while (scan < loceol && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(*scan)))
+            while (scan < limit && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(*scan)))
                 scan++;
         else
-            while (scan < loceol && re_in_class(gcb, cl, static_cast<uint8_t>(*scan)))
+            while (scan < limit && re_in_class(gcb, cl, static_cast<uint8_t>(*scan)))
                 scan++;
         break;
     }
@@ -295,47 +295,47 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
         });
         break;
     case RE_ALNUM:
-        while (scan < loceol && re_is_word(static_cast<uint8_t>(*scan)))
+        while (scan < limit && re_is_word(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_ALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && re_is_word_lc(static_cast<uint8_t>(*scan)))
+        while (scan < limit && re_is_word_lc(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NALNUM:
-        while (scan < loceol && !re_is_word(static_cast<uint8_t>(*scan)))
+        while (scan < limit && !re_is_word(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NALNUML:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && !re_is_word_lc(static_cast<uint8_t>(*scan)))
+        while (scan < limit && !re_is_word_lc(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_SPACE:
-        while (scan < loceol && re_is_space(static_cast<uint8_t>(*scan)))
+        while (scan < limit && re_is_space(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_SPACEL:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan)))
+        while (scan < limit && static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NSPACE:
-        while (scan < loceol && !re_is_space(static_cast<uint8_t>(*scan)))
+        while (scan < limit && !re_is_space(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NSPACEL:
         gcb->re_match_flags |= RF_TAINTED;
-        while (scan < loceol && !(static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan))))
+        while (scan < limit && !(static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan))))
             scan++;
         break;
     case RE_DIGIT:
-        while (scan < loceol && re_is_digit(static_cast<uint8_t>(*scan)))
+        while (scan < limit && re_is_digit(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_NDIGIT:
-        while (scan < loceol && !re_is_digit(static_cast<uint8_t>(*scan)))
+        while (scan < limit && !re_is_digit(static_cast<uint8_t>(*scan)))
             scan++;
         break;
     case RE_ALNUMUTF8:
@@ -375,7 +375,7 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
     default:
         break;
     }
-    int32_t c = hard ? hardcount : static_cast<int32_t>(scan - gcb->re_input);
+    int32_t c = hard ? chars_counted : static_cast<int32_t>(scan - gcb->re_input);
     gcb->re_input = scan;
     return c;
 }
@@ -385,12 +385,12 @@ int32_t re_count_general(PERLGCB* gcb, re_program_node* p, int32_t max, int32_t*
     if (!max)
         return 0;
     const char* start = gcb->re_input;
-    const char* loceol = gcb->re_subject_end;
+    const char* limit = gcb->re_subject_end;
     const char* scan = start;
     int32_t count = 0;
     int32_t res = 1;
     bool utf8 = re_utf8_mode(gcb);
-    while (gcb->re_input < loceol && ((scan = gcb->re_input), (res = re_match_nodes(gcb, p)) != 0)) {
+    while (gcb->re_input < limit && ((scan = gcb->re_input), (res = re_match_nodes(gcb, p)) != 0)) {
         if (!count++) {
             int32_t l;
             if (utf8) {
@@ -402,8 +402,8 @@ int32_t re_count_general(PERLGCB* gcb, re_program_node* p, int32_t max, int32_t*
             *lp = l;
             if (l == 0)
                 return max;
-            if (!utf8 && max != RE_INFTY && static_cast<int64_t>(l) * max < loceol - scan)
-                loceol = scan + static_cast<int64_t>(l) * max;
+            if (!utf8 && max != RE_INFTY && static_cast<int64_t>(l) * max < limit - scan)
+                limit = scan + static_cast<int64_t>(l) * max;
         }
         if (count >= max)
             break;
@@ -560,12 +560,12 @@ inline re_program_node* jump_target(re_program_node* scan)
 [[gnu::always_inline]] inline bool try_keeping_captures(PERLGCB* gcb, re_loop_frame* cc, re_program_node* node)
 {
     int32_t cp = re_save_captures(gcb, cc->paren_floor);
-    int32_t lastcp = gcb->re_bt_ix;
+    int32_t saved_level = gcb->re_bt_ix;
     if (re_match_nodes(gcb, node)) {
         bt_unwind(gcb, cp);
         return true;
     }
-    bt_unwind(gcb, lastcp);
+    bt_unwind(gcb, saved_level);
     restore_captures(gcb);
     return false;
 }
@@ -590,7 +590,7 @@ inline re_program_node* jump_target(re_program_node* scan)
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
 {
     // The driver points re_depth at this thread's counter for the match.
-    int32_t* counter = gcb->re_depth ? gcb->re_depth : &guard_depth;
+    int32_t* counter = gcb->re_depth ? gcb->re_depth : &re_depth_guard;
     int32_t depth = *counter + 1;
     if (depth > RE_DEPTH_LIMIT) {
         *counter = 0;
@@ -607,14 +607,14 @@ int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
 
 namespace {
 
-#define sayYES goto yes
-#define sayNO goto no
+#define MATCH_YES goto yes
+#define MATCH_NO goto no
 
 int32_t match_body(PERLGCB* gcb, re_program_node* scan)
 {
     const char* locinput = gcb->re_input;
     const char* const end = gcb->re_subject_end;
-    const char* const bostr = gcb->re_subject_begin;
+    const char* const subject_begin = gcb->re_subject_begin;
     re_program_node* next = nullptr;
     int32_t unwind = -1;      // innermost alternative record, -1 for none
     bool minmod = false;
@@ -624,71 +624,71 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
 
     while (scan) {
         next = re_next_in_program(scan);
-    reenter:
+    dispatch:
         switch (scan->type) {
         case RE_BOL:
-            if (locinput == bostr ? gcb->re_prev_char == '\n'
-                                  : (gcb->multiline && locinput < end && locinput[-1] == '\n'))
+            if (locinput == subject_begin ? gcb->re_prev_char == '\n'
+                                          : (gcb->multiline && locinput < end && locinput[-1] == '\n'))
                 break;
-            sayNO;
+            MATCH_NO;
         case RE_MBOL:
-            if (locinput == bostr ? gcb->re_prev_char == '\n' : (locinput < end && locinput[-1] == '\n'))
+            if (locinput == subject_begin ? gcb->re_prev_char == '\n' : (locinput < end && locinput[-1] == '\n'))
                 break;
-            sayNO;
+            MATCH_NO;
         case RE_SBOL:
-            if (locinput == bostr)
+            if (locinput == subject_begin)
                 break;
-            sayNO;
+            MATCH_NO;
         case RE_GPOS:
             if (locinput == gcb->re_g_anchor)
                 break;
-            sayNO;
+            MATCH_NO;
         case RE_EOL:
             if (gcb->multiline)
-                goto meol;
+                goto multiline_eol;
             [[fallthrough]];
         case RE_SEOL:
             if (locinput < end && *locinput != '\n')
-                sayNO;
+                MATCH_NO;
             if (end - locinput > 1)
-                sayNO;
+                MATCH_NO;
             break;
         case RE_MEOL:
-        meol:
+        multiline_eol:
             if (locinput < end && *locinput != '\n')
-                sayNO;
+                MATCH_NO;
             break;
         case RE_EOS:
             if (locinput != end)
-                sayNO;
+                MATCH_NO;
             break;
         case RE_SANYUTF8:
             if (locinput >= end)
-                sayNO;
+                MATCH_NO;
             locinput += re_char_skip(locinput);
             if (locinput > end)
-                sayNO;
+                MATCH_NO;
             break;
         case RE_SANY:
             if (locinput >= end)
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_ANYUTF8:
             if (locinput >= end || *locinput == '\n')
-                sayNO;
+                MATCH_NO;
             locinput += re_char_skip(locinput);
             if (locinput > end)
-                sayNO;
+                MATCH_NO;
             break;
         case RE_REG_ANY:
             if (locinput >= end || *locinput == '\n')
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_EXACT: {
             if (!compare_text(gcb, re_text(scan), scan->flags, locinput, end, false, false, utf8))
-                sayNO;
+                MATCH_NO;
             break;
         }
         case RE_EXACTFL:
@@ -696,83 +696,83 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             [[fallthrough]];
         case RE_EXACTF: {
             if (!compare_text(gcb, re_text(scan), scan->flags, locinput, end, true, scan->type == RE_EXACTFL, utf8))
-                sayNO;
+                MATCH_NO;
             break;
         }
         case RE_ANYOFUTF8: {
             if (locinput >= end)
-                sayNO;
+                MATCH_NO;
             uint32_t arg = re_arg(scan);
             const uint8_t* p = reinterpret_cast<const uint8_t*>(locinput);
             bool in = (arg & 0xFFFF) == 0 ? swash_fetch(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), p) != 0
                                           : re_in_class_utf8(gcb, scan, p) != 0;
             if (!in)
-                sayNO;
+                MATCH_NO;
             locinput += re_char_skip(locinput);
             break;
         }
         case RE_ANYOF: {
             if (locinput >= end)
-                sayNO;
+                MATCH_NO;
             const re_class_node* cl = reinterpret_cast<const re_class_node*>(scan);
             uint8_t c = static_cast<uint8_t>(*locinput);
             if (cl->flags == 0 ? !re_bitmap_test(cl->bitmap, c) : !re_in_class(gcb, cl, c))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         }
         case RE_ALNUML:
             gcb->re_match_flags |= RF_TAINTED;
             if (locinput >= end || !re_is_word_lc(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_ALNUM:
             if (locinput >= end || !re_is_word(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_NALNUML:
             gcb->re_match_flags |= RF_TAINTED;
             if (locinput >= end || re_is_word_lc(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_NALNUM:
             if (locinput >= end || re_is_word(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_SPACEL:
             gcb->re_match_flags |= RF_TAINTED;
             if (locinput >= end || !(static_cast<uint8_t>(*locinput) < 0x80 && re_is_space(static_cast<uint8_t>(*locinput))))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_SPACE:
             if (locinput >= end || !re_is_space(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_NSPACEL:
             gcb->re_match_flags |= RF_TAINTED;
             if (locinput >= end || (static_cast<uint8_t>(*locinput) < 0x80 && re_is_space(static_cast<uint8_t>(*locinput))))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_NSPACE:
             if (locinput >= end || re_is_space(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_DIGIT:
             if (locinput >= end || !re_is_digit(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_NDIGIT:
             if (locinput >= end || re_is_digit(static_cast<uint8_t>(*locinput)))
-                sayNO;
+                MATCH_NO;
             locinput++;
             break;
         case RE_ALNUMUTF8:
@@ -786,7 +786,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_DIGITUTF8:
         case RE_NDIGITUTF8: {
             if (locinput >= end)
-                sayNO;
+                MATCH_NO;
             uint8_t op = scan->type;
             bool locale = op == RE_ALNUMLUTF8 || op == RE_NALNUMLUTF8 || op == RE_SPACELUTF8 || op == RE_NSPACELUTF8;
             if (locale)
@@ -801,7 +801,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             else
                 in = re_kind_utf8(gcb, kind, locinput);
             if (in != re_kind_positive(kind))
-                sayNO;
+                MATCH_NO;
             locinput += re_char_skip(locinput);
             break;
         }
@@ -823,7 +823,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             }
             bool bound = a != b;
             if (bound != (scan->type == RE_BOUND || scan->type == RE_BOUNDL))
-                sayNO;
+                MATCH_NO;
             break;
         }
         case RE_BOUNDLUTF8:
@@ -841,7 +841,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             bool b = locinput < end && re_word_at(gcb, locinput, locale);
             bool bound = a != b;
             if (bound != (scan->type == RE_BOUNDUTF8 || scan->type == RE_BOUNDLUTF8))
-                sayNO;
+                MATCH_NO;
             break;
         }
         case RE_CLUMP:
@@ -857,12 +857,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             int32_t ln = gcb->re_starts[n];
             gcb->re_iterations_left = gcb->re_max_iterations;  // the cache is void
             if (*gcb->re_last_group < n || ln == -1 || gcb->re_ends[n] == -1)
-                sayNO;
+                MATCH_NO;
             if (ln == gcb->re_ends[n])
                 break;
-            if (!compare_text(gcb, bostr + ln, gcb->re_ends[n] - ln, locinput, end, scan->type != RE_REF,
+            if (!compare_text(gcb, subject_begin + ln, gcb->re_ends[n] - ln, locinput, end, scan->type != RE_REF,
                               scan->type == RE_REFFL, utf8))
-                sayNO;
+                MATCH_NO;
             break;
         }
         case RE_NOTHING:
@@ -879,8 +879,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         }
         case RE_CLOSE: {
             uint32_t n = re_arg(scan);
-            gcb->re_starts[n] = static_cast<int32_t>(gcb->re_open_at[n] - bostr);
-            gcb->re_ends[n] = static_cast<int32_t>(locinput - bostr);
+            gcb->re_starts[n] = static_cast<int32_t>(gcb->re_open_at[n] - subject_begin);
+            gcb->re_ends[n] = static_cast<int32_t>(locinput - subject_begin);
             if (n > *gcb->re_last_group)
                 *gcb->re_last_group = n;
             break;
@@ -931,12 +931,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_CURLYX: {
             re_loop_frame cc;
             int32_t cp = gcb->re_bt_ix;
-            int32_t parenfloor = scan->flags;
+            int32_t group_floor = scan->flags;
             if ((next - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
                 next += static_cast<int32_t>(re_arg(next));
-            if (parenfloor > static_cast<int32_t>(*gcb->re_last_group))
-                parenfloor = static_cast<int32_t>(*gcb->re_last_group);
-            cc.paren_floor = parenfloor;
+            if (group_floor > static_cast<int32_t>(*gcb->re_last_group))
+                group_floor = static_cast<int32_t>(*gcb->re_last_group);
+            cc.paren_floor = group_floor;
             cc.count = -1;
             cc.min = re_arg_min(scan);
             cc.max = re_arg_max(scan);
@@ -952,61 +952,61 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             bt_unwind(gcb, cp);
             gcb->re_current_repeat = cc.outer;
             if (n)
-                sayYES;
-            sayNO;
+                MATCH_YES;
+            MATCH_NO;
         }
         case RE_WHILEM: {
             re_loop_frame* cc = gcb->re_current_repeat;
-            const char* lastloc = cc->last_position;
+            const char* previous_position = cc->last_position;
             int32_t n = cc->count + 1;
             gcb->re_input = locinput;
 
             // An empty repetition once the minimum is reached ends the loop.
             if (locinput == cc->last_position && n >= cc->min) {
                 if (try_after_loop(gcb, cc, false))
-                    sayYES;
-                sayNO;
+                    MATCH_YES;
+                MATCH_NO;
             }
             if (n < cc->min) {
                 cc->count = n;
                 cc->last_position = locinput;
                 if (re_match_nodes(gcb, cc->body))
-                    sayYES;
+                    MATCH_YES;
                 cc->count = n - 1;
-                cc->last_position = lastloc;
-                sayNO;
+                cc->last_position = previous_position;
+                MATCH_NO;
             }
             if (scan->flags && already_tried(gcb, scan, locinput))
-                sayNO;
+                MATCH_NO;
             if (cc->minimal) {
                 if (try_after_loop(gcb, cc, true))
-                    sayYES;
+                    MATCH_YES;
                 if (n >= cc->max) {
                     warn_recursion_limit(gcb, n);
-                    sayNO;
+                    MATCH_NO;
                 }
                 gcb->re_input = locinput;
                 cc->count = n;
                 cc->last_position = locinput;
                 if (try_keeping_captures(gcb, cc, cc->body))
-                    sayYES;
+                    MATCH_YES;
                 cc->count = n - 1;
-                cc->last_position = lastloc;
-                sayNO;
+                cc->last_position = previous_position;
+                MATCH_NO;
             }
             if (n < cc->max) {
                 cc->count = n;
                 cc->last_position = locinput;
                 if (try_keeping_captures(gcb, cc, cc->body))
-                    sayYES;
+                    MATCH_YES;
                 gcb->re_input = locinput;
             }
             warn_recursion_limit(gcb, n);
             if (try_after_loop(gcb, cc, false))
-                sayYES;
+                MATCH_YES;
             cc->count = n - 1;
-            cc->last_position = lastloc;
-            sayNO;
+            cc->last_position = previous_position;
+            MATCH_NO;
         }
         case RE_CURLYM: {
             int32_t l = 0;
@@ -1024,31 +1024,31 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (minmod) {
                 minmod = false;
                 if (ln && re_count_general(gcb, body, ln, &l) < ln)
-                    sayNO;
+                    MATCH_NO;
                 if (ln && l == 0)
                     n = ln;  // empty repetitions need no backtracking
                 locinput = gcb->re_input;
                 lookahead_bytes(gcb, next, &c1, &c2);
-                int32_t lastcp = gcb->re_bt_ix;
+                int32_t saved_level = gcb->re_bt_ix;
                 while (n >= ln || (n == RE_INFTY && ln > 0 && l)) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (paren) {
                             if (ln) {  // the count matched so far, not the maximum
-                                gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, gcb->re_input, l) - bostr);
-                                gcb->re_ends[paren] = static_cast<int32_t>(gcb->re_input - bostr);
+                                gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, gcb->re_input, l) - subject_begin);
+                                gcb->re_ends[paren] = static_cast<int32_t>(gcb->re_input - subject_begin);
                             } else
                                 gcb->re_ends[paren] = -1;
                         }
                         if (re_match_nodes(gcb, next))
-                            sayYES;
-                        bt_unwind(gcb, lastcp);
+                            MATCH_YES;
+                        bt_unwind(gcb, saved_level);
                     }
                     gcb->re_input = locinput;
                     if (re_count_general(gcb, body, 1, &l)) {
                         ln++;
                         locinput = gcb->re_input;
                     } else
-                        sayNO;
+                        MATCH_NO;
                 }
             } else {
                 n = re_count_general(gcb, body, n, &l);
@@ -1056,26 +1056,26 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                     ln = n;
                 locinput = gcb->re_input;
                 lookahead_bytes(gcb, next, &c1, &c2);
-                int32_t lastcp = gcb->re_bt_ix;
+                int32_t saved_level = gcb->re_bt_ix;
                 while (n >= ln) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (paren) {
                             if (n) {
-                                gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, gcb->re_input, l) - bostr);
-                                gcb->re_ends[paren] = static_cast<int32_t>(gcb->re_input - bostr);
+                                gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, gcb->re_input, l) - subject_begin);
+                                gcb->re_ends[paren] = static_cast<int32_t>(gcb->re_input - subject_begin);
                             } else
                                 gcb->re_ends[paren] = -1;
                         }
                         if (re_match_nodes(gcb, next))
-                            sayYES;
-                        bt_unwind(gcb, lastcp);
+                            MATCH_YES;
+                        bt_unwind(gcb, saved_level);
                     }
                     n--;
                     locinput = hop_back(gcb, locinput, l);
                     gcb->re_input = locinput;
                 }
             }
-            sayNO;
+            MATCH_NO;
         }
         case RE_CURLYN:
         case RE_CURLY:
@@ -1105,8 +1105,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             auto try_paren = [&](int32_t count, const char* input) -> bool {
                 if (paren) {
                     if (count) {
-                        gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, input, 1) - bostr);
-                        gcb->re_ends[paren] = static_cast<int32_t>(input - bostr);
+                        gcb->re_starts[paren] = static_cast<int32_t>(hop_back(gcb, input, 1) - subject_begin);
+                        gcb->re_ends[paren] = static_cast<int32_t>(input - subject_begin);
                     } else
                         gcb->re_ends[paren] = -1;
                 }
@@ -1119,9 +1119,9 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (minmod) {
                 minmod = false;
                 if (ln && re_count_simple(gcb, body, ln) < ln)
-                    sayNO;
+                    MATCH_NO;
                 locinput = gcb->re_input;
-                int32_t lastcp = gcb->re_bt_ix;
+                int32_t saved_level = gcb->re_bt_ix;
                 if (c1 != -1000 && !utf8) {
                     // Only positions holding the next literal's first byte can work.
                     const char* e = (n == RE_INFTY || n - ln >= end - locinput) ? end - 1 : locinput + (n - ln);
@@ -1131,34 +1131,34 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                                static_cast<uint8_t>(*locinput) != c2)
                             locinput++;
                         if (locinput > e)
-                            sayNO;
+                            MATCH_NO;
                         if (locinput != old) {
                             ln = 1;
                             int32_t want = static_cast<int32_t>(locinput - old);
                             if (re_count_simple(gcb, body, want) < want)
-                                sayNO;
+                                MATCH_NO;
                         }
                         if (try_paren(ln, locinput))
-                            sayYES;
+                            MATCH_YES;
                         gcb->re_input = locinput;
-                        bt_unwind(gcb, lastcp);
+                        bt_unwind(gcb, saved_level);
                         old = locinput++;
                     }
                 }
                 while (n >= ln || (n == RE_INFTY && ln > 0)) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (try_paren(ln, gcb->re_input))
-                            sayYES;
-                        bt_unwind(gcb, lastcp);
+                            MATCH_YES;
+                        bt_unwind(gcb, saved_level);
                     }
                     gcb->re_input = locinput;
                     if (re_count_simple(gcb, body, 1)) {
                         ln++;
                         locinput = gcb->re_input;
                     } else
-                        sayNO;
+                        MATCH_NO;
                 }
-                sayNO;
+                MATCH_NO;
             }
             n = re_count_simple(gcb, body, n);
             locinput = gcb->re_input;
@@ -1166,21 +1166,21 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 (!gcb->multiline || next->type == RE_SEOL || next->type == RE_EOS)) {
                 // $ and \Z also match before a final newline: back off by one there.
                 ln = n;
-                if (locinput > bostr && locinput[-1] == '\n' && next->type != RE_EOS)
+                if (locinput > subject_begin && locinput[-1] == '\n' && next->type != RE_EOS)
                     ln--;
             }
-            int32_t lastcp = gcb->re_bt_ix;
+            int32_t saved_level = gcb->re_bt_ix;
             while (n >= ln) {
                 if (could_work(gcb, c1, c2, gcb->re_input)) {
                     if (try_paren(n, gcb->re_input))
-                        sayYES;
-                    bt_unwind(gcb, lastcp);
+                        MATCH_YES;
+                    bt_unwind(gcb, saved_level);
                 }
                 n--;
                 locinput = hop_back(gcb, locinput, 1);
                 gcb->re_input = locinput;
             }
-            sayNO;
+            MATCH_NO;
         }
         case RE_SUSPEND:
         case RE_UNLESSM:
@@ -1189,7 +1189,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             bool matched;
             if (scan->type != RE_SUSPEND && scan->flags) {
                 const char* s = utf8 ? re_step_chars_or_fail(gcb, locinput, -static_cast<int32_t>(scan->flags))
-                                     : (locinput - bostr < scan->flags ? nullptr : locinput - scan->flags);
+                                     : (locinput - subject_begin < scan->flags ? nullptr : locinput - scan->flags);
                 if (!s) {
                     // Not enough text before: a positive look-behind fails, a negative one holds.
                     matched = expect == 0;
@@ -1207,7 +1207,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                     next = jump_target(scan);
                     break;
                 }
-                sayNO;
+                MATCH_NO;
             }
             if (logical) {
                 logical = 0;
@@ -1223,7 +1223,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             break;
         case RE_END:
             if (locinput < gcb->re_till)
-                sayNO;
+                MATCH_NO;
             gcb->re_input = locinput;
             return 1;
         case RE_SUCCEED:
@@ -1243,35 +1243,35 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
     no:
         // The failure step: resume the innermost open alternative, if any.
         while (unwind >= 0) {
-            uint64_t* uw = gcb->re_bt + unwind;
-            int64_t type = static_cast<int64_t>(uw[0]);
+            uint64_t* record = gcb->re_bt + unwind;
+            int64_t type = static_cast<int64_t>(record[0]);
             if (type != UNWIND_BRANCH && type != UNWIND_BRANCHJ)
                 panic(gcb, "regexp unwind memory corruption");
-            int32_t lastcp = static_cast<int32_t>(uw[2]);
-            uint32_t lastparen = static_cast<uint32_t>(uw[3]);
-            bt_unwind(gcb, lastcp);
-            uw = gcb->re_bt + unwind;
-            for (uint32_t g = *gcb->re_last_group; g > lastparen; g--)
+            int32_t saved_level = static_cast<int32_t>(record[2]);
+            uint32_t last_group = static_cast<uint32_t>(record[3]);
+            bt_unwind(gcb, saved_level);
+            record = gcb->re_bt + unwind;
+            for (uint32_t g = *gcb->re_last_group; g > last_group; g--)
                 gcb->re_ends[g] = -1;
-            *gcb->re_last_group = lastparen;
-            re_program_node* alt = reinterpret_cast<re_program_node*>(uw[4]);
+            *gcb->re_last_group = last_group;
+            re_program_node* alt = reinterpret_cast<re_program_node*>(record[4]);
             uint8_t op = type == UNWIND_BRANCH ? RE_BRANCH : RE_BRANCHJ;
             if (!alt || alt->type != op) {
-                unwind = static_cast<int32_t>(static_cast<int64_t>(uw[1]));
+                unwind = static_cast<int32_t>(static_cast<int64_t>(record[1]));
                 gcb->re_indent--;
                 continue;
             }
             // More alternatives: the record moves on to the one after.
             int32_t off = type == UNWIND_BRANCH ? alt->next : static_cast<int32_t>(re_arg(alt));
-            uw[4] = reinterpret_cast<uintptr_t>(off ? alt + off : nullptr);
+            record[4] = reinterpret_cast<uintptr_t>(off ? alt + off : nullptr);
             scan = alt;
             next = alt + (type == UNWIND_BRANCH ? 1 : 2);
-            locinput = reinterpret_cast<const char*>(uw[5]);
-            gcb->re_indent = static_cast<int32_t>(static_cast<int64_t>(uw[7]));
+            locinput = reinterpret_cast<const char*>(record[5]);
+            gcb->re_indent = static_cast<int32_t>(static_cast<int64_t>(record[7]));
             // Continue with the alternative's body.
             scan = next;
             next = re_next_in_program(scan);
-            goto reenter;
+            goto dispatch;
         }
         return 0;
     yes:
@@ -1280,7 +1280,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
     panic(gcb, "corrupted regexp pointers");
 }
 
-#undef sayYES
-#undef sayNO
+#undef MATCH_YES
+#undef MATCH_NO
 
 }  // namespace

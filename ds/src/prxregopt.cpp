@@ -17,28 +17,28 @@ constexpr int32_t I32_INF = 0x7FFFFFFF;
 
 // Scan-record flags.
 enum : uint32_t {
-    SF_BEFORE_SEOL = 0x1,
-    SF_BEFORE_MEOL = 0x2,
-    SF_BEFORE_EOL = 0x3,
-    SF_FIX_BEFORE_SEOL = 0x4,
-    SF_FIX_BEFORE_MEOL = 0x8,
-    SF_FIX_BEFORE_EOL = 0xC,
-    SF_FL_BEFORE_SEOL = 0x10,
-    SF_FL_BEFORE_MEOL = 0x20,
-    SF_FL_BEFORE_EOL = 0x30,
-    SF_IS_INF = 0x40,
-    SF_HAS_PAR = 0x80,
-    SF_IN_PAR = 0x100,
-    SF_HAS_EVAL = 0x200,
+    SCAN_BEFORE_SEOL = 0x1,
+    SCAN_BEFORE_MEOL = 0x2,
+    SCAN_BEFORE_EOL = 0x3,
+    SCAN_FIXED_BEFORE_SEOL = 0x4,
+    SCAN_FIXED_BEFORE_MEOL = 0x8,
+    SCAN_FIXED_BEFORE_EOL = 0xC,
+    SCAN_FLOATING_BEFORE_SEOL = 0x10,
+    SCAN_FLOATING_BEFORE_MEOL = 0x20,
+    SCAN_FLOATING_BEFORE_EOL = 0x30,
+    SCAN_UNBOUNDED = 0x40,
+    SCAN_HAS_GROUP = 0x80,
+    SCAN_ONE_GROUP = 0x100,
+    SCAN_HAS_CODE = 0x200,
 };
 
 // Study mode bits.
 enum : uint32_t {
-    SCF_DO_SUBSTR = 0x400,
-    SCF_DO_STCLASS_AND = 0x800,
-    SCF_DO_STCLASS_OR = 0x1000,
-    SCF_DO_STCLASS = 0x1800,
-    SCF_WHILEM_VISITED_POS = 0x2000,
+    STUDY_SUBSTRINGS = 0x400,
+    STUDY_CLASS_AND = 0x800,
+    STUDY_CLASS_OR = 0x1000,
+    STUDY_CLASS = 0x1800,
+    STUDY_NUMBER_LOOPS = 0x2000,
 };
 
 // A literal being collected: its bytes live in one of the interpreter's
@@ -53,10 +53,10 @@ struct Literal {
 struct ScanData {
     int32_t pos_min;
     int32_t pos_delta;
-    Literal* last_found;
-    int32_t last_end;          // -1 when no literal is being collected
-    int32_t last_start_min;
-    int32_t last_start_max;
+    Literal* literal;
+    int32_t literal_end;       // -1 when no literal is being collected
+    int32_t literal_start_min;
+    int32_t literal_start_max;
     Literal* longest;          // &longest_fixed or &longest_float
     Literal* longest_fixed;
     int32_t offset_fixed;
@@ -64,7 +64,7 @@ struct ScanData {
     int32_t offset_float_min;
     int32_t offset_float_max;
     uint32_t flags;
-    int32_t whilem_c;
+    int32_t loops_numbered;
     re_class_node* start_class;
 };
 
@@ -248,30 +248,30 @@ namespace {
 
 // ---- substrings ----------------------------------------------------------------------
 
-void scan_commit(PERLGCB* gcb, ScanData* data)
+void re_commit_substr(PERLGCB* gcb, ScanData* data)
 {
-    int32_t l = lit_chars(gcb, data->last_found);
+    int32_t l = lit_chars(gcb, data->literal);
     int32_t old_l = lit_chars(gcb, data->longest);
-    if (l >= old_l && (l > old_l || (data->flags & SF_BEFORE_EOL))) {
-        lit_set(data->longest, *data->last_found->slot, data->last_found->len);
+    if (l >= old_l && (l > old_l || (data->flags & SCAN_BEFORE_EOL))) {
+        lit_set(data->longest, *data->literal->slot, data->literal->len);
         if (data->longest == data->longest_fixed) {
-            data->offset_fixed = l ? data->last_start_min : data->pos_min;
-            if (data->flags & SF_BEFORE_EOL)
-                data->flags |= (data->flags & SF_BEFORE_EOL) << 2;
+            data->offset_fixed = l ? data->literal_start_min : data->pos_min;
+            if (data->flags & SCAN_BEFORE_EOL)
+                data->flags |= (data->flags & SCAN_BEFORE_EOL) << 2;
             else
-                data->flags &= ~SF_FIX_BEFORE_EOL;
+                data->flags &= ~SCAN_FIXED_BEFORE_EOL;
         } else {
-            data->offset_float_min = l ? data->last_start_min : data->pos_min;
-            data->offset_float_max = l ? data->last_start_max : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
-            if (data->flags & SF_BEFORE_EOL)
-                data->flags |= (data->flags & SF_BEFORE_EOL) << 4;
+            data->offset_float_min = l ? data->literal_start_min : data->pos_min;
+            data->offset_float_max = l ? data->literal_start_max : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
+            if (data->flags & SCAN_BEFORE_EOL)
+                data->flags |= (data->flags & SCAN_BEFORE_EOL) << 4;
             else
-                data->flags &= ~SF_FL_BEFORE_EOL;
+                data->flags &= ~SCAN_FLOATING_BEFORE_EOL;
         }
     }
-    data->last_found->len = 0;
-    data->last_end = -1;
-    data->flags &= ~SF_BEFORE_EOL;
+    data->literal->len = 0;
+    data->literal_end = -1;
+    data->flags &= ~SCAN_BEFORE_EOL;
 }
 
 // ---- the study --------------------------------------------------------------------------
@@ -280,31 +280,31 @@ void scan_commit(PERLGCB* gcb, ScanData* data)
 void merge_literals(PERLGCB* gcb, re_program_node* scan)
 {
     re_program_node* n = next_of(gcb, scan);
-    bool stringok = true;
+    bool can_merge = true;
     re_program_node* next = scan + re_exact_units(scan->flags);
     re_program_node* stop = scan;
-    while (n && (re_kind(n) == RE_NOTHING || (stringok && n->type == scan->type)) && n->next &&
+    while (n && (re_kind(n) == RE_NOTHING || (can_merge && n->type == scan->type)) && n->next &&
            static_cast<int32_t>(scan->next) + n->next < 32767) {
         if (n->type == RE_TAIL || n > next)
-            stringok = false;
+            can_merge = false;
         if (re_kind(n) == RE_NOTHING) {
             scan->next = static_cast<uint16_t>(scan->next + n->next);
             next = n + 1;
-            if (stringok)
+            if (can_merge)
                 stop = n;
             n = next_of(gcb, n);
         } else {
-            int32_t oldl = scan->flags;
-            re_program_node* nnext = next_of(gcb, n);
-            if (oldl + n->flags > 255)
+            int32_t old_len = scan->flags;
+            re_program_node* following = next_of(gcb, n);
+            if (old_len + n->flags > 255)
                 break;
             scan->next = static_cast<uint16_t>(scan->next + n->next);
-            scan->flags = static_cast<uint8_t>(oldl + n->flags);
+            scan->flags = static_cast<uint8_t>(old_len + n->flags);
             next = n + re_exact_units(n->flags);
             // n follows scan directly: its text may be moved over its own head.
-            std::memmove(re_text(scan) + oldl, re_text(n), n->flags);
+            std::memmove(re_text(scan) + old_len, re_text(n), n->flags);
             stop = next - 1;
-            n = nnext;
+            n = following;
         }
     }
     if (debug_on(gcb)) {
@@ -339,15 +339,15 @@ void skip_nothings(PERLGCB* gcb, re_program_node* scan)
     re_fail_at(gcb, gcb->re_xend, message);
 }
 
-int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
-                    ScanData* data, uint32_t flags);
+int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
+                       ScanData* data, uint32_t flags);
 
 // The start-class effect of one simple node.
 void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uint32_t flags,
                         const re_class_node* and_with)
 {
     re_class_node* sc = data->start_class;
-    bool do_and = flags & SCF_DO_STCLASS_AND;
+    bool do_and = flags & STUDY_CLASS_AND;
     sc->flags &= ~RE_CLASS_EOS;
     // One family: positive test, class numbers, whether it is the locale form.
     auto family = [&](bool (*holds)(uint32_t), int32_t cc_pos, int32_t cc_neg, bool negated, bool locale_form) {
@@ -418,13 +418,13 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
         }
         break;
     }
-    if (flags & SCF_DO_STCLASS_OR)
+    if (flags & STUDY_CLASS_OR)
         re_class_and(sc, and_with);
 }
 
 // The alternation at scan (BRANCH, BRANCHJ, IFTHEN or SUSPEND).
 void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, uint32_t* flagsp, int32_t* minp,
-                       int64_t* deltap, bool* is_inf, bool* is_inf_internal, int32_t* pars,
+                       int64_t* deltap, bool* unbounded, bool* unbounded_inside, int32_t* groups,
                        re_class_node* and_with)
 {
     re_program_node* scan = *scanp;
@@ -436,74 +436,74 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
         *scanp = code == RE_BRANCHJ ? scan + 2 : scan + 1;
         return;
     }
-    int32_t max1 = 0, min1 = I32_INF, num = 0;
+    int32_t alt_max = 0, alt_min = I32_INF, num = 0;
     re_class_node accum;
-    if (flags & SCF_DO_SUBSTR)
-        scan_commit(gcb, data);
-    if (flags & SCF_DO_STCLASS)
+    if (flags & STUDY_SUBSTRINGS)
+        re_commit_substr(gcb, data);
+    if (flags & STUDY_CLASS)
         class_init_zero(gcb, &accum);
     while (scan && scan->type == code) {
-        int32_t deltanext = 0;
+        int32_t body_delta = 0;
         ScanData fake{};
         re_class_node this_class;
         uint32_t f = 0;
         num++;
-        fake.whilem_c = data ? data->whilem_c : 0;
+        fake.loops_numbered = data ? data->loops_numbered : 0;
         next = next_of(gcb, scan);
         scan = code == RE_BRANCH ? scan + 1 : scan + 2;
-        if (flags & SCF_DO_STCLASS) {
+        if (flags & STUDY_CLASS) {
             class_init(gcb, &this_class);
             fake.start_class = &this_class;
-            f = SCF_DO_STCLASS_AND;
+            f = STUDY_CLASS_AND;
         }
-        if (flags & SCF_WHILEM_VISITED_POS)
-            f |= SCF_WHILEM_VISITED_POS;
-        int32_t minnext = study_chunk(gcb, &scan, &deltanext, next, &fake, f);
-        if (min1 > minnext)
-            min1 = minnext;
-        int32_t reach = sat(static_cast<int64_t>(minnext) + deltanext);
-        if (max1 < reach)
-            max1 = reach;
-        if (deltanext == I32_INF)
-            *is_inf = *is_inf_internal = true;
+        if (flags & STUDY_NUMBER_LOOPS)
+            f |= STUDY_NUMBER_LOOPS;
+        int32_t body_min = re_study_nodes(gcb, &scan, &body_delta, next, &fake, f);
+        if (alt_min > body_min)
+            alt_min = body_min;
+        int32_t reach = sat(static_cast<int64_t>(body_min) + body_delta);
+        if (alt_max < reach)
+            alt_max = reach;
+        if (body_delta == I32_INF)
+            *unbounded = *unbounded_inside = true;
         scan = next;
-        if (fake.flags & (SF_HAS_PAR | SF_IN_PAR))
-            (*pars)++;
-        if (data && (fake.flags & SF_HAS_EVAL))
-            data->flags |= SF_HAS_EVAL;
+        if (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP))
+            (*groups)++;
+        if (data && (fake.flags & SCAN_HAS_CODE))
+            data->flags |= SCAN_HAS_CODE;
         if (data)
-            data->whilem_c = fake.whilem_c;
-        if (flags & SCF_DO_STCLASS)
+            data->loops_numbered = fake.loops_numbered;
+        if (flags & STUDY_CLASS)
             re_class_or(gcb, &accum, &this_class);
         if (code == RE_SUSPEND)
             break;
     }
     if (code == RE_IFTHEN && num < 2)  // no "no" branch: the switch may match nothing
-        min1 = 0;
-    if (flags & SCF_DO_SUBSTR) {
-        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + min1);
-        data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) + max1 - min1);
-        if (max1 != min1 || *is_inf)
+        alt_min = 0;
+    if (flags & STUDY_SUBSTRINGS) {
+        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + alt_min);
+        data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) + alt_max - alt_min);
+        if (alt_max != alt_min || *unbounded)
             data->longest = data->longest_float;
     }
-    *minp = sat(static_cast<int64_t>(*minp) + min1);
-    *deltap += static_cast<int64_t>(max1) - min1;
-    if (flags & SCF_DO_STCLASS_OR) {
+    *minp = sat(static_cast<int64_t>(*minp) + alt_min);
+    *deltap += static_cast<int64_t>(alt_max) - alt_min;
+    if (flags & STUDY_CLASS_OR) {
         re_class_or(gcb, data->start_class, &accum);
-        if (min1) {
+        if (alt_min) {
             re_class_and(data->start_class, and_with);
-            flags &= ~SCF_DO_STCLASS;
+            flags &= ~STUDY_CLASS;
         }
-    } else if (flags & SCF_DO_STCLASS_AND) {
-        if (min1) {
+    } else if (flags & STUDY_CLASS_AND) {
+        if (alt_min) {
             re_class_and(data->start_class, &accum);
-            flags &= ~SCF_DO_STCLASS;
+            flags &= ~STUDY_CLASS;
         } else {
             // Switch to union mode: keep the class so far aside.
             *and_with = *data->start_class;
-            flags &= ~SCF_DO_STCLASS_AND;
+            flags &= ~STUDY_CLASS_AND;
             *data->start_class = accum;
-            flags |= SCF_DO_STCLASS_OR;
+            flags |= STUDY_CLASS_OR;
             data->start_class->flags |= RE_CLASS_EOS;
         }
     }
@@ -511,17 +511,17 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
     *scanp = scan;
 }
 
-int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
-                    ScanData* data, uint32_t flags)
+int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
+                       ScanData* data, uint32_t flags)
 {
     int32_t min = 0;
-    int32_t pars = 0;
+    int32_t groups = 0;
     re_program_node* scan = *scanp;
     re_program_node* next;
     int64_t delta = 0;
-    bool is_inf = (flags & SCF_DO_SUBSTR) && (data->flags & SF_IS_INF);
-    bool is_inf_internal = false;
-    int32_t is_par = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
+    bool unbounded = (flags & STUDY_SUBSTRINGS) && (data->flags & SCAN_UNBOUNDED);
+    bool unbounded_inside = false;
+    int32_t closing_group = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
     re_class_node and_with;
     class_init(gcb, &and_with);
 
@@ -536,24 +536,24 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
         uint8_t kind = re_kind(scan);
         if (op == RE_BRANCH || op == RE_BRANCHJ || op == RE_IFTHEN || op == RE_SUSPEND) {
             re_program_node* before = scan;
-            study_alternation(gcb, &scan, data, &flags, &min, &delta, &is_inf, &is_inf_internal, &pars, &and_with);
+            study_alternation(gcb, &scan, data, &flags, &min, &delta, &unbounded, &unbounded_inside, &groups, &and_with);
             (void)before;
             continue;
         } else if (op == RE_EXACT) {
             int32_t l = char_count(gcb, re_text(scan), scan->flags);
             min = sat(static_cast<int64_t>(min) + l);
-            if (flags & SCF_DO_SUBSTR) {
-                if (data->last_end == -1) {
-                    data->last_start_min = data->pos_min;
-                    data->last_start_max = is_inf ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
+            if (flags & STUDY_SUBSTRINGS) {
+                if (data->literal_end == -1) {
+                    data->literal_start_min = data->pos_min;
+                    data->literal_start_max = unbounded ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
                 }
-                lit_append(data->last_found, re_text(scan), scan->flags);
-                data->last_end = sat(static_cast<int64_t>(data->pos_min) + l);
-                data->pos_min = data->last_end;
-                data->flags &= ~SF_BEFORE_EOL;
+                lit_append(data->literal, re_text(scan), scan->flags);
+                data->literal_end = sat(static_cast<int64_t>(data->pos_min) + l);
+                data->pos_min = data->literal_end;
+                data->flags &= ~SCAN_BEFORE_EOL;
             }
             uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
-            if (flags & SCF_DO_STCLASS_AND) {
+            if (flags & STUDY_CLASS_AND) {
                 re_class_node* sc = data->start_class;
                 bool compat = true;
                 if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
@@ -564,22 +564,22 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
                 if (compat)
                     re_bitmap_set(sc->bitmap, c0);
                 sc->flags &= ~RE_CLASS_EOS;
-            } else if (flags & SCF_DO_STCLASS_OR) {
+            } else if (flags & STUDY_CLASS_OR) {
                 re_bitmap_set(data->start_class->bitmap, c0);
                 data->start_class->flags &= ~RE_CLASS_EOS;
                 re_class_and(data->start_class, &and_with);
             }
-            flags &= ~SCF_DO_STCLASS;
+            flags &= ~STUDY_CLASS;
         } else if (kind == RE_EXACT) {
             // EXACTF, EXACTFL: folded text never becomes a substring.
             int32_t l = char_count(gcb, re_text(scan), scan->flags);
-            if (flags & SCF_DO_SUBSTR)
-                scan_commit(gcb, data);
+            if (flags & STUDY_SUBSTRINGS)
+                re_commit_substr(gcb, data);
             min = sat(static_cast<int64_t>(min) + l);
-            if (flags & SCF_DO_SUBSTR)
+            if (flags & STUDY_SUBSTRINGS)
                 data->pos_min = sat(static_cast<int64_t>(data->pos_min) + l);
             uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
-            if (flags & SCF_DO_STCLASS_AND) {
+            if (flags & STUDY_CLASS_AND) {
                 re_class_node* sc = data->start_class;
                 bool compat = true;
                 if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
@@ -594,343 +594,343 @@ int32_t study_chunk(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_p
                     if (op == RE_EXACTFL)
                         sc->flags |= RE_CLASS_LOCALE;
                 }
-            } else if (flags & SCF_DO_STCLASS_OR) {
+            } else if (flags & STUDY_CLASS_OR) {
                 if (data->start_class->flags & RE_CLASS_FOLD) {
                     re_bitmap_set(data->start_class->bitmap, c0);
                     data->start_class->flags &= ~RE_CLASS_EOS;
                 }
                 re_class_and(data->start_class, &and_with);
             }
-            flags &= ~SCF_DO_STCLASS;
+            flags &= ~STUDY_CLASS;
         } else if (kind == RE_STAR || kind == RE_PLUS || kind == RE_CURLY || kind == RE_WHILEM || kind == RE_REF ||
                    kind == RE_BACK) {
-            int32_t mincount = 0, maxcount = 0, minnext = 0, deltanext = 0;
+            int32_t min_count = 0, max_count = 0, body_min = 0, body_delta = 0;
             uint32_t fl = 0;
             uint32_t f = flags;
             int32_t pos_before = 0;
-            re_program_node* oscan = scan;
+            re_program_node* repeat_node = scan;
             re_class_node this_class;
-            re_class_node* oclass = nullptr;
-            bool do_curly = false;
+            re_class_node* saved_class = nullptr;
+            bool repeat_body = false;
             switch (kind) {
             case RE_WHILEM:
                 // The end of a general repeat's body: the study of the body ends.
                 scan = scan + 1;
                 goto finish;
             case RE_PLUS:
-                if (flags & (SCF_DO_SUBSTR | SCF_DO_STCLASS)) {
+                if (flags & (STUDY_SUBSTRINGS | STUDY_CLASS)) {
                     re_program_node* operand = scan + 1;
-                    if (operand->type == RE_EXACT || (flags & SCF_DO_STCLASS)) {
-                        mincount = 1;
-                        maxcount = RE_INFTY;
+                    if (operand->type == RE_EXACT || (flags & STUDY_CLASS)) {
+                        min_count = 1;
+                        max_count = RE_INFTY;
                         next = next_of(gcb, scan);
                         scan = scan + 1;
-                        do_curly = true;
+                        repeat_body = true;
                         break;
                     }
                 }
-                if (flags & SCF_DO_SUBSTR)
+                if (flags & STUDY_SUBSTRINGS)
                     data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
                 min = sat(static_cast<int64_t>(min) + 1);
                 [[fallthrough]];
             case RE_STAR:
-                if (flags & SCF_DO_STCLASS) {
-                    mincount = 0;
-                    maxcount = RE_INFTY;
+                if (flags & STUDY_CLASS) {
+                    min_count = 0;
+                    max_count = RE_INFTY;
                     next = next_of(gcb, scan);
                     scan = scan + 1;
-                    do_curly = true;
+                    repeat_body = true;
                     break;
                 }
-                is_inf = is_inf_internal = true;
+                unbounded = unbounded_inside = true;
                 scan = next_of(gcb, scan);
-                if (flags & SCF_DO_SUBSTR) {
-                    scan_commit(gcb, data);
+                if (flags & STUDY_SUBSTRINGS) {
+                    re_commit_substr(gcb, data);
                     data->longest = data->longest_float;
                 }
-                goto optimize_curly_tail;
+                goto repeat_tail;
             case RE_CURLY:
-                mincount = re_arg_min(scan);
-                maxcount = re_arg_max(scan);
+                min_count = re_arg_min(scan);
+                max_count = re_arg_max(scan);
                 next = next_of(gcb, scan);
                 scan = scan + 2;
-                do_curly = true;
+                repeat_body = true;
                 break;
             default:
                 // REF: anything may follow.
-                if (flags & SCF_DO_SUBSTR) {
-                    scan_commit(gcb, data);
+                if (flags & STUDY_SUBSTRINGS) {
+                    re_commit_substr(gcb, data);
                     data->longest = data->longest_float;
                 }
-                is_inf = is_inf_internal = true;
-                if (flags & SCF_DO_STCLASS_OR)
+                unbounded = unbounded_inside = true;
+                if (flags & STUDY_CLASS_OR)
                     class_set_all(gcb, data->start_class);
-                flags &= ~SCF_DO_STCLASS;
+                flags &= ~STUDY_CLASS;
                 break;
             }
-            if (!do_curly) {
+            if (!repeat_body) {
                 scan = next_of(gcb, scan);
                 continue;
             }
-            // do_curly: the body at scan, repeated mincount..maxcount times.
-            if (flags & SCF_DO_SUBSTR) {
-                if (mincount == 0)
-                    scan_commit(gcb, data);
+            // repeat_body: the body at scan, repeated min_count..max_count times.
+            if (flags & STUDY_SUBSTRINGS) {
+                if (min_count == 0)
+                    re_commit_substr(gcb, data);
                 pos_before = data->pos_min;
             }
             if (data) {
                 fl = data->flags;
-                data->flags &= ~(SF_HAS_PAR | SF_IN_PAR | SF_HAS_EVAL);
-                if (is_inf)
-                    data->flags |= SF_IS_INF;
+                data->flags &= ~(SCAN_HAS_GROUP | SCAN_ONE_GROUP | SCAN_HAS_CODE);
+                if (unbounded)
+                    data->flags |= SCAN_UNBOUNDED;
             }
-            if (flags & SCF_DO_STCLASS) {
+            if (flags & STUDY_CLASS) {
                 class_init(gcb, &this_class);
-                oclass = data->start_class;
+                saved_class = data->start_class;
                 data->start_class = &this_class;
-                f |= SCF_DO_STCLASS_AND;
-                f &= ~SCF_DO_STCLASS_OR;
+                f |= STUDY_CLASS_AND;
+                f &= ~STUDY_CLASS_OR;
             }
             // Once a body fails at a position it cannot succeed there later
             // unless the count could still matter.
-            if (mincount != maxcount - 1 && maxcount != RE_INFTY)
-                f &= ~SCF_WHILEM_VISITED_POS;
-            minnext = study_chunk(gcb, &scan, &deltanext, last, data, mincount == 0 ? (f & ~SCF_DO_SUBSTR) : f);
-            if (flags & SCF_DO_STCLASS)
-                data->start_class = oclass;
-            if (mincount == 0 || minnext == 0) {
-                if (flags & SCF_DO_STCLASS_OR) {
+            if (min_count != max_count - 1 && max_count != RE_INFTY)
+                f &= ~STUDY_NUMBER_LOOPS;
+            body_min = re_study_nodes(gcb, &scan, &body_delta, last, data, min_count == 0 ? (f & ~STUDY_SUBSTRINGS) : f);
+            if (flags & STUDY_CLASS)
+                data->start_class = saved_class;
+            if (min_count == 0 || body_min == 0) {
+                if (flags & STUDY_CLASS_OR) {
                     re_class_or(gcb, data->start_class, &this_class);
-                } else if (flags & SCF_DO_STCLASS_AND) {
+                } else if (flags & STUDY_CLASS_AND) {
                     and_with = *data->start_class;
-                    flags &= ~SCF_DO_STCLASS_AND;
+                    flags &= ~STUDY_CLASS_AND;
                     *data->start_class = this_class;
-                    flags |= SCF_DO_STCLASS_OR;
+                    flags |= STUDY_CLASS_OR;
                     data->start_class->flags |= RE_CLASS_EOS;
                 }
             } else {
-                if (flags & SCF_DO_STCLASS_OR) {
+                if (flags & STUDY_CLASS_OR) {
                     re_class_or(gcb, data->start_class, &this_class);
                     re_class_and(data->start_class, &and_with);
-                } else if (flags & SCF_DO_STCLASS_AND)
+                } else if (flags & STUDY_CLASS_AND)
                     re_class_and(data->start_class, &this_class);
-                flags &= ~SCF_DO_STCLASS;
+                flags &= ~STUDY_CLASS;
             }
             if (!scan)  // a CURLY body ends without WHILEM
                 scan = next;
-            if (static_cast<int64_t>(minnext) + deltanext == 0 && data && !(data->flags & (SF_HAS_PAR | SF_IN_PAR)) &&
-                maxcount <= RE_INFTY / 3 && re_warn_enabled(gcb))
+            if (static_cast<int64_t>(body_min) + body_delta == 0 && data && !(data->flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)) &&
+                max_count <= RE_INFTY / 3 && re_warn_enabled(gcb))
                 re_warn_at(gcb, gcb->re_xend, "Quantifier unexpected on zero-length expression");
 
-            min = sat(static_cast<int64_t>(min) + static_cast<int64_t>(minnext) * mincount);
-            is_inf_internal |= (maxcount == RE_INFTY && static_cast<int64_t>(minnext) + deltanext > 0) ||
-                               deltanext == I32_INF;
-            is_inf |= is_inf_internal;
-            delta += (static_cast<int64_t>(minnext) + deltanext) * maxcount - static_cast<int64_t>(minnext) * mincount;
+            min = sat(static_cast<int64_t>(min) + static_cast<int64_t>(body_min) * min_count);
+            unbounded_inside |= (max_count == RE_INFTY && static_cast<int64_t>(body_min) + body_delta > 0) ||
+                               body_delta == I32_INF;
+            unbounded |= unbounded_inside;
+            delta += (static_cast<int64_t>(body_min) + body_delta) * max_count - static_cast<int64_t>(body_min) * min_count;
 
             // CURLYX over one group around one simple node: CURLYN.
-            if (oscan->type == RE_CURLYX && data && (data->flags & SF_IN_PAR) && !(data->flags & SF_HAS_EVAL) &&
-                !deltanext && minnext == 1) {
-                re_program_node* nxt = oscan + 2;
-                re_program_node* nxt1 = nxt;
-                re_program_node* nxt2;
-                nxt = next_of(gcb, nxt);
-                if (nxt && (re_simple_nodes[nxt->type] || (re_kind(nxt) == RE_EXACT && nxt->flags == 1))) {
-                    nxt2 = nxt;
-                    nxt = next_of(gcb, nxt);
-                    if (nxt && nxt->type == RE_CLOSE) {
-                        oscan->flags = static_cast<uint8_t>(re_arg(nxt));
-                        oscan->type = RE_CURLYN;
-                        nxt1->type = RE_NOTHING;  // was OPEN
-                        mark_optimized(nxt1 + 1);
-                        nxt2->next = 0;
-                        mark_optimized(nxt);      // was CLOSE
-                        mark_optimized(nxt + 1);
+            if (repeat_node->type == RE_CURLYX && data && (data->flags & SCAN_ONE_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
+                !body_delta && body_min == 1) {
+                re_program_node* node = repeat_node + 2;
+                re_program_node* open_node = node;
+                re_program_node* inner_node;
+                node = next_of(gcb, node);
+                if (node && (re_simple_nodes[node->type] || (re_kind(node) == RE_EXACT && node->flags == 1))) {
+                    inner_node = node;
+                    node = next_of(gcb, node);
+                    if (node && node->type == RE_CLOSE) {
+                        repeat_node->flags = static_cast<uint8_t>(re_arg(node));
+                        repeat_node->type = RE_CURLYN;
+                        open_node->type = RE_NOTHING;  // was OPEN
+                        mark_optimized(open_node + 1);
+                        inner_node->next = 0;
+                        mark_optimized(node);     // was CLOSE
+                        mark_optimized(node + 1);
                     }
                 }
             }
             // CURLYX over a fixed-length body: CURLYM.
-            if (oscan->type == RE_CURLYX && data && !(data->flags & SF_HAS_PAR) && !(data->flags & SF_HAS_EVAL) &&
-                !deltanext) {
-                re_program_node* nxt = oscan + 2;
-                re_program_node* nxt2;
-                oscan->type = RE_CURLYM;
-                while ((nxt2 = next_of(gcb, nxt)) && nxt2->type != RE_WHILEM)
-                    nxt = nxt2;
-                if (nxt2)
-                    nxt2->type = RE_SUCCEED;  // was WHILEM
-                if (data->flags & SF_IN_PAR) {
-                    re_program_node* nxt1 = oscan + 2;
-                    if (nxt->type != RE_CLOSE)
+            if (repeat_node->type == RE_CURLYX && data && !(data->flags & SCAN_HAS_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
+                !body_delta) {
+                re_program_node* node = repeat_node + 2;
+                re_program_node* inner_node;
+                repeat_node->type = RE_CURLYM;
+                while ((inner_node = next_of(gcb, node)) && inner_node->type != RE_WHILEM)
+                    node = inner_node;
+                if (inner_node)
+                    inner_node->type = RE_SUCCEED;  // was WHILEM
+                if (data->flags & SCAN_ONE_GROUP) {
+                    re_program_node* open_node = repeat_node + 2;
+                    if (node->type != RE_CLOSE)
                         re_fail_plain(gcb, "Panic opt close");
-                    oscan->flags = static_cast<uint8_t>(re_arg(nxt));
-                    nxt1->type = RE_OPTIMIZED;  // was OPEN
-                    nxt->type = RE_OPTIMIZED;   // was CLOSE
-                    mark_optimized(nxt1 + 1);
-                    mark_optimized(nxt + 1);
+                    repeat_node->flags = static_cast<uint8_t>(re_arg(node));
+                    open_node->type = RE_OPTIMIZED;  // was OPEN
+                    node->type = RE_OPTIMIZED;  // was CLOSE
+                    mark_optimized(open_node + 1);
+                    mark_optimized(node + 1);
                     // Relink the body over the folded nodes.
                     int32_t dn = 0;
-                    study_chunk(gcb, &nxt1, &dn, nxt, nullptr, 0);
+                    re_study_nodes(gcb, &open_node, &dn, node, nullptr, 0);
                 } else
-                    oscan->flags = 0;
-            } else if (oscan->type == RE_CURLYX && (flags & SCF_WHILEM_VISITED_POS) && maxcount == RE_INFTY && data &&
-                       ++data->whilem_c < 16) {
+                    repeat_node->flags = 0;
+            } else if (repeat_node->type == RE_CURLYX && (flags & STUDY_NUMBER_LOOPS) && max_count == RE_INFTY && data &&
+                       ++data->loops_numbered < 16) {
                 // Number the loop for the matcher's position cache.
-                re_program_node* nxt = oscan + oscan->next;
-                if ((nxt - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
-                    nxt += static_cast<int32_t>(re_arg(nxt));
-                (nxt - 1)->flags = static_cast<uint8_t>(data->whilem_c | (gcb->re_whilem_seen << 4));
+                re_program_node* node = repeat_node + repeat_node->next;
+                if ((node - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
+                    node += static_cast<int32_t>(re_arg(node));
+                (node - 1)->flags = static_cast<uint8_t>(data->loops_numbered | (gcb->re_whilem_seen << 4));
             }
             // Groups inside the body are groups of this stretch too: without
             // them an enclosing repeat would take the body's group for its own.
-            if (data && ((fl | data->flags) & (SF_HAS_PAR | SF_IN_PAR)))
-                pars++;
-            if (flags & SCF_DO_SUBSTR) {
+            if (data && ((fl | data->flags) & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
+                groups++;
+            if (flags & STUDY_SUBSTRINGS) {
                 bool have_last = false;
-                int32_t counted = mincount != 0;
+                int32_t counted = min_count != 0;
                 char* last_buf = nullptr;
                 int32_t last_len = 0;
-                if (data->last_end > 0 && mincount != 0) {
+                if (data->literal_end > 0 && min_count != 0) {
                     // The literal reaches into the body: take the part added there.
-                    int32_t b = pos_before >= data->last_start_min ? pos_before : data->last_start_min;
-                    char* s = *data->last_found->slot;
-                    int32_t l = data->last_found->len;
-                    int32_t old = char_to_byte(gcb, s, l, b - data->last_start_min);
+                    int32_t b = pos_before >= data->literal_start_min ? pos_before : data->literal_start_min;
+                    char* s = *data->literal->slot;
+                    int32_t l = data->literal->len;
+                    int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
                     l -= old;
                     last_buf = static_cast<char*>(pool_malloc(static_cast<uint64_t>(l) + 1));
                     std::memcpy(last_buf, s + old, static_cast<size_t>(l));
                     last_len = l;
                     have_last = true;
-                    if (deltanext == 0 && pos_before == b) {
-                        // A constant string: the literal holds it mincount times.
-                        if (mincount > 1) {
-                            data->last_found->len -= l;
-                            for (int32_t i = 0; i < mincount; i++)
-                                lit_append(data->last_found, last_buf, l);
-                            data->last_end = sat(static_cast<int64_t>(data->last_end) +
-                                                 static_cast<int64_t>(char_count(gcb, last_buf, l)) * (mincount - 1));
+                    if (body_delta == 0 && pos_before == b) {
+                        // A constant string: the literal holds it min_count times.
+                        if (min_count > 1) {
+                            data->literal->len -= l;
+                            for (int32_t i = 0; i < min_count; i++)
+                                lit_append(data->literal, last_buf, l);
+                            data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
+                                                    static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
                         }
                     } else {
                         // The start offset must point into the last copy.
-                        data->last_start_min = sat(static_cast<int64_t>(data->last_start_min) +
-                                                   static_cast<int64_t>(minnext) * (mincount - 1));
-                        data->last_start_max = is_inf ? data->last_start_max
-                                                      : sat(static_cast<int64_t>(data->last_start_max) +
-                                                            static_cast<int64_t>(maxcount - 1) *
-                                                                (static_cast<int64_t>(minnext) + data->pos_delta));
+                        data->literal_start_min = sat(static_cast<int64_t>(data->literal_start_min) +
+                                                      static_cast<int64_t>(body_min) * (min_count - 1));
+                        data->literal_start_max = unbounded ? data->literal_start_max
+                                                            : sat(static_cast<int64_t>(data->literal_start_max) +
+                                                                  static_cast<int64_t>(max_count - 1) *
+                                                                      (static_cast<int64_t>(body_min) + data->pos_delta));
                     }
                 }
                 data->pos_min = sat(static_cast<int64_t>(data->pos_min) +
-                                    static_cast<int64_t>(minnext) * (mincount - counted));
-                data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) - static_cast<int64_t>(counted) * deltanext +
-                                      (static_cast<int64_t>(minnext) + deltanext) * maxcount -
-                                      static_cast<int64_t>(minnext) * mincount);
-                if (mincount != maxcount) {
+                                    static_cast<int64_t>(body_min) * (min_count - counted));
+                data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) - static_cast<int64_t>(counted) * body_delta +
+                                      (static_cast<int64_t>(body_min) + body_delta) * max_count -
+                                      static_cast<int64_t>(body_min) * min_count);
+                if (min_count != max_count) {
                     // Fixed substrings found inside the body cannot be extended.
-                    scan_commit(gcb, data);
-                    if (mincount && have_last) {
-                        lit_set(data->last_found, last_buf, last_len);
+                    re_commit_substr(gcb, data);
+                    if (min_count && have_last) {
+                        lit_set(data->literal, last_buf, last_len);
                         int32_t chars = char_count(gcb, last_buf, last_len);
-                        data->last_end = data->pos_min;
-                        data->last_start_min = data->pos_min - chars;
-                        data->last_start_max = is_inf ? I32_INF
-                                                      : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta - chars);
+                        data->literal_end = data->pos_min;
+                        data->literal_start_min = data->pos_min - chars;
+                        data->literal_start_max = unbounded ? I32_INF
+                                                            : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta - chars);
                     }
                     data->longest = data->longest_float;
                 }
                 pool_free(last_buf);
             }
-            if (data && (fl & SF_HAS_EVAL))
-                data->flags |= SF_HAS_EVAL;
-        optimize_curly_tail:
-            if (oscan->type != RE_CURLYX) {
+            if (data && (fl & SCAN_HAS_CODE))
+                data->flags |= SCAN_HAS_CODE;
+        repeat_tail:
+            if (repeat_node->type != RE_CURLYX) {
                 re_program_node* n;
-                while ((n = next_of(gcb, oscan)) && re_kind(n) == RE_NOTHING && n->next &&
-                       static_cast<int32_t>(oscan->next) + n->next < 65536)
-                    oscan->next = static_cast<uint16_t>(oscan->next + n->next);
+                while ((n = next_of(gcb, repeat_node)) && re_kind(n) == RE_NOTHING && n->next &&
+                       static_cast<int32_t>(repeat_node->next) + n->next < 65536)
+                    repeat_node->next = static_cast<uint16_t>(repeat_node->next + n->next);
             }
             continue;
         } else if (re_simple_nodes[op]) {
-            if (flags & SCF_DO_SUBSTR) {
-                scan_commit(gcb, data);
+            if (flags & STUDY_SUBSTRINGS) {
+                re_commit_substr(gcb, data);
                 data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
             }
             min = sat(static_cast<int64_t>(min) + 1);
-            if (flags & SCF_DO_STCLASS) {
+            if (flags & STUDY_CLASS) {
                 study_simple_class(gcb, scan, data, flags, &and_with);
-                flags &= ~SCF_DO_STCLASS;
+                flags &= ~STUDY_CLASS;
             }
-        } else if (kind == RE_EOL && (flags & SCF_DO_SUBSTR)) {
-            data->flags |= op == RE_MEOL ? SF_BEFORE_MEOL : SF_BEFORE_SEOL;
+        } else if (kind == RE_EOL && (flags & STUDY_SUBSTRINGS)) {
+            data->flags |= op == RE_MEOL ? SCAN_BEFORE_MEOL : SCAN_BEFORE_SEOL;
         } else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
-                   (scan->flags || data || (flags & SCF_DO_STCLASS))) {
+                   (scan->flags || data || (flags & STUDY_CLASS))) {
             // Lookahead and lookbehind: studied apart; they consume nothing.
-            int32_t deltanext = 0;
+            int32_t body_delta = 0;
             ScanData fake{};
-            re_class_node intrnl;
+            re_class_node ahead_class;
             uint32_t f = 0;
-            fake.whilem_c = data ? data->whilem_c : 0;
-            if ((flags & SCF_DO_STCLASS) && !scan->flags && op == RE_IFMATCH) {
-                class_init(gcb, &intrnl);
-                fake.start_class = &intrnl;
-                f |= SCF_DO_STCLASS_AND;
+            fake.loops_numbered = data ? data->loops_numbered : 0;
+            if ((flags & STUDY_CLASS) && !scan->flags && op == RE_IFMATCH) {
+                class_init(gcb, &ahead_class);
+                fake.start_class = &ahead_class;
+                f |= STUDY_CLASS_AND;
             }
-            if (flags & SCF_WHILEM_VISITED_POS)
-                f |= SCF_WHILEM_VISITED_POS;
+            if (flags & STUDY_NUMBER_LOOPS)
+                f |= STUDY_NUMBER_LOOPS;
             re_program_node* nscan = scan + 2;
-            int32_t minnext = study_chunk(gcb, &nscan, &deltanext, last, &fake, f);
+            int32_t body_min = re_study_nodes(gcb, &nscan, &body_delta, last, &fake, f);
             if (scan->flags) {
-                if (deltanext)
+                if (body_delta)
                     fail_at_end(gcb, "Variable length lookbehind not implemented");
-                if (minnext > 255) {
+                if (body_min > 255) {
                     char msg[80];
                     std::snprintf(msg, sizeof msg, "Lookbehind longer than %lu not implemented", 255ul);
                     re_fail_formatted(gcb, gcb->re_xend, "Lookbehind longer than %lu not implemented", msg);
                 }
-                scan->flags = static_cast<uint8_t>(minnext);
+                scan->flags = static_cast<uint8_t>(body_min);
             }
-            if (data && (fake.flags & (SF_HAS_PAR | SF_IN_PAR)))
-                pars++;
-            if (data && (fake.flags & SF_HAS_EVAL))
-                data->flags |= SF_HAS_EVAL;
+            if (data && (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
+                groups++;
+            if (data && (fake.flags & SCAN_HAS_CODE))
+                data->flags |= SCAN_HAS_CODE;
             if (data)
-                data->whilem_c = fake.whilem_c;
+                data->loops_numbered = fake.loops_numbered;
             // A lookahead that may match the empty string says nothing of the
             // next character: only one that must consume narrows the class.
-            if ((f & SCF_DO_STCLASS_AND) && !(intrnl.flags & RE_CLASS_EOS)) {
+            if ((f & STUDY_CLASS_AND) && !(ahead_class.flags & RE_CLASS_EOS)) {
                 uint8_t was = data->start_class->flags & RE_CLASS_EOS;
-                re_class_and(data->start_class, &intrnl);
+                re_class_and(data->start_class, &ahead_class);
                 if (was)
                     data->start_class->flags |= RE_CLASS_EOS;
             }
         } else if (op == RE_OPEN) {
-            pars++;
-        } else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == is_par) {
+            groups++;
+        } else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == closing_group) {
             next = next_of(gcb, scan);
             if (next && next->type != RE_WHILEM && (!last || next < last))
-                is_par = 0;  // the group does not end the stretch
+                closing_group = 0;  // the group does not end the stretch
         } else if (op == RE_EVAL) {
             if (data)
-                data->flags |= SF_HAS_EVAL;
+                data->flags |= SCAN_HAS_CODE;
         }
         // Other nodes are zero-length.
         scan = next_of(gcb, scan);
     }
 finish:
     *scanp = scan;
-    *deltap = is_inf_internal ? I32_INF : sat(delta);
-    if ((flags & SCF_DO_SUBSTR) && is_inf)
+    *deltap = unbounded_inside ? I32_INF : sat(delta);
+    if ((flags & STUDY_SUBSTRINGS) && unbounded)
         data->pos_delta = I32_INF - data->pos_min;
-    if (is_par > 255)
-        is_par = 0;
-    if (is_par && pars == 1 && data) {
-        data->flags |= SF_IN_PAR;
-        data->flags &= ~SF_HAS_PAR;
-    } else if (pars && data) {
-        data->flags |= SF_HAS_PAR;
-        data->flags &= ~SF_IN_PAR;
+    if (closing_group > 255)
+        closing_group = 0;
+    if (closing_group && groups == 1 && data) {
+        data->flags |= SCAN_ONE_GROUP;
+        data->flags &= ~SCAN_HAS_GROUP;
+    } else if (groups && data) {
+        data->flags |= SCAN_HAS_GROUP;
+        data->flags &= ~SCAN_ONE_GROUP;
     }
-    if (flags & SCF_DO_STCLASS_OR)
+    if (flags & STUDY_CLASS_OR)
         re_class_and(data->start_class, &and_with);
     return min;
 }
@@ -958,7 +958,7 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
     re_class_node* copy = static_cast<re_class_node*>(pool_malloc(sizeof(re_class_node)));
     *copy = *cl;
     rx->data->data[n] = copy;
-    rx->reganch &= ~REA_SKIP;
+    rx->analysis_flags &= ~REA_SKIP;
     if (debug_on(gcb)) {
         char desc[1024];
         re_describe_to(gcb, desc, sizeof desc, reinterpret_cast<re_program_node*>(copy));
@@ -978,26 +978,26 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
     int32_t minlen = 0;
     int32_t fake = 0;
     ScanData data{};
-    re_class_node ch_class;
-    Literal last_found{&gcb->re_opt_text[0], 0, 0};
+    re_class_node synthetic_class;
+    Literal literal{&gcb->re_opt_text[0], 0, 0};
     Literal longest_fixed{&gcb->re_opt_text[1], 0, 0};
     Literal longest_float{&gcb->re_opt_text[2], 0, 0};
-    re_substr_info* sub = rx->substrs;
+    re_substr_info* sub = rx->substrings;
     gcb->re_whilem_index = 0;
 
     if (scan->type != RE_BRANCH) {
         // One alternative at the top: anchors, start class, substrings.
         re_program_node* first = scan;
-        bool sawplus = false, sawopen = false;
+        bool leading_plus = false, leading_open = false;
         for (;;) {
             if (first->type == RE_OPEN)
-                sawopen = true;
+                leading_open = true;
             else if (first->type == RE_BRANCH) {
                 re_program_node* n = next_of(gcb, first);
                 if (n && n->type == RE_BRANCH)
                     break;
             } else if (first->type == RE_PLUS)
-                sawplus = true;
+                leading_plus = true;
             else if (first->type != RE_MINMOD && !(re_kind(first) == RE_CURLY && re_arg_min(first) > 0))
                 break;
             if (first->type != RE_PLUS)
@@ -1008,59 +1008,59 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             uint8_t kind = re_kind(first);
             if (kind == RE_EXACT) {
                 if (first->type != RE_EXACT && !(gcb->re_regflags & RE_REGF_UTF8))
-                    rx->regstclass = reinterpret_cast<re_class_node*>(first);
+                    rx->start_class = reinterpret_cast<re_class_node*>(first);
             } else if ((re_simple_nodes[first->type] && kind != RE_REG_ANY) || kind == RE_BOUND || kind == RE_NBOUND) {
-                rx->regstclass = reinterpret_cast<re_class_node*>(first);
+                rx->start_class = reinterpret_cast<re_class_node*>(first);
             } else if (kind == RE_BOL) {
-                rx->reganch |= first->type == RE_MBOL ? REA_MBOL : first->type == RE_SBOL ? REA_SBOL : REA_BOL;
+                rx->analysis_flags |= first->type == RE_MBOL ? REA_MBOL : first->type == RE_SBOL ? REA_SBOL : REA_BOL;
                 first += 1;
                 continue;
             } else if (first->type == RE_GPOS) {
-                rx->reganch |= REA_GPOS;
+                rx->analysis_flags |= REA_GPOS;
                 first += 1;
                 continue;
-            } else if (first->type == RE_STAR && re_kind(first + 1) == RE_REG_ANY && !(rx->reganch & REA_ANCH)) {
+            } else if (first->type == RE_STAR && re_kind(first + 1) == RE_REG_ANY && !(rx->analysis_flags & REA_ANCH)) {
                 // A leading .* matches from a line start as well as anywhere later.
                 uint8_t type = (first + 1)->type;
-                rx->reganch |= (type == RE_REG_ANY || type == RE_ANYUTF8 ? REA_MBOL : REA_SBOL) | REA_IMPLICIT;
+                rx->analysis_flags |= (type == RE_REG_ANY || type == RE_ANYUTF8 ? REA_MBOL : REA_SBOL) | REA_IMPLICIT;
                 first += 1;
                 continue;
             }
             break;
         }
-        if (sawplus && (!sawopen || !gcb->re_sawback) && !(gcb->re_seen & RE_SEEN_EVAL))
-            rx->reganch |= REA_SKIP;
+        if (leading_plus && (!leading_open || !gcb->re_sawback) && !(gcb->re_seen & RE_SEEN_EVAL))
+            rx->analysis_flags |= REA_SKIP;
         if (debug_on(gcb))
             prx_fprintf(PRX_STDERR, "first at %ld\n", static_cast<long>(first - program));
 
-        data.last_found = &last_found;
+        data.literal = &literal;
         data.longest_fixed = &longest_fixed;
         data.longest_float = &longest_float;
         data.longest = &longest_fixed;
-        data.last_end = -1;
-        uint32_t stclass_flag = 0;
-        if (!rx->regstclass) {
-            class_init(gcb, &ch_class);
-            data.start_class = &ch_class;
-            stclass_flag = SCF_DO_STCLASS_AND;
+        data.literal_end = -1;
+        uint32_t class_mode = 0;
+        if (!rx->start_class) {
+            class_init(gcb, &synthetic_class);
+            data.start_class = &synthetic_class;
+            class_mode = STUDY_CLASS_AND;
         }
         first = scan;
-        minlen = study_chunk(gcb, &first, &fake, end, &data, SCF_DO_SUBSTR | SCF_WHILEM_VISITED_POS | stclass_flag);
-        if (gcb->re_npar == 1 && data.longest == data.longest_fixed && data.last_start_min == 0 &&
-            data.last_end > 0 && !gcb->re_zerolen &&
-            (!(gcb->re_seen & RE_SEEN_GPOS) || (rx->reganch & REA_GPOS)))
-            rx->reganch |= REA_CHECK_ALL;
-        scan_commit(gcb, &data);
+        minlen = re_study_nodes(gcb, &first, &fake, end, &data, STUDY_SUBSTRINGS | STUDY_NUMBER_LOOPS | class_mode);
+        if (gcb->re_npar == 1 && data.longest == data.longest_fixed && data.literal_start_min == 0 &&
+            data.literal_end > 0 && !gcb->re_zerolen &&
+            (!(gcb->re_seen & RE_SEEN_GPOS) || (rx->analysis_flags & REA_GPOS)))
+            rx->analysis_flags |= REA_CHECK_ALL;
+        re_commit_substr(gcb, &data);
 
         int32_t float_len = lit_chars(gcb, &longest_float);
         bool multiline = gcb->re_cflags & PMf_MULTILINE;
         if (float_len ||
-            ((data.flags & SF_FL_BEFORE_EOL) && (!(data.flags & SF_FL_BEFORE_MEOL) || multiline))) {
+            ((data.flags & SCAN_FLOATING_BEFORE_EOL) && (!(data.flags & SCAN_FLOATING_BEFORE_MEOL) || multiline))) {
             if (longest_fixed.len && data.offset_fixed == data.offset_float_min &&
                 longest_fixed.len == longest_float.len) {
                 float_len = 0;  // as in (a)+: the same literal at the same place
             } else {
-                bool t = (data.flags & SF_FL_BEFORE_EOL) && (!(data.flags & SF_FL_BEFORE_MEOL) || multiline);
+                bool t = (data.flags & SCAN_FLOATING_BEFORE_EOL) && (!(data.flags & SCAN_FLOATING_BEFORE_MEOL) || multiline);
                 sub[RE_SUBSTR_FLOATING].substr = make_substr(gcb, &longest_float, t);
                 sub[RE_SUBSTR_FLOATING].min_offset = data.offset_float_min;
                 sub[RE_SUBSTR_FLOATING].max_offset = data.offset_float_max;
@@ -1068,8 +1068,8 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         }
         int32_t fixed_len = lit_chars(gcb, &longest_fixed);
         if (fixed_len ||
-            ((data.flags & SF_FIX_BEFORE_EOL) && (!(data.flags & SF_FIX_BEFORE_MEOL) || multiline))) {
-            bool t = (data.flags & SF_FIX_BEFORE_EOL) && (!(data.flags & SF_FIX_BEFORE_MEOL) || multiline);
+            ((data.flags & SCAN_FIXED_BEFORE_EOL) && (!(data.flags & SCAN_FIXED_BEFORE_MEOL) || multiline))) {
+            bool t = (data.flags & SCAN_FIXED_BEFORE_EOL) && (!(data.flags & SCAN_FIXED_BEFORE_MEOL) || multiline);
             sub[RE_SUBSTR_ANCHORED].substr = make_substr(gcb, &longest_fixed, t);
             sub[RE_SUBSTR_ANCHORED].min_offset = data.offset_fixed;
             sub[RE_SUBSTR_ANCHORED].max_offset = data.offset_fixed;
@@ -1077,45 +1077,45 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             fixed_len = 0;
         if (!sub[RE_SUBSTR_FLOATING].substr)
             float_len = 0;
-        if (rx->regstclass && re_kind(reinterpret_cast<re_program_node*>(rx->regstclass)) == RE_REG_ANY)
-            rx->regstclass = nullptr;
-        if ((!sub[RE_SUBSTR_ANCHORED].substr || sub[RE_SUBSTR_ANCHORED].min_offset) && stclass_flag &&
+        if (rx->start_class && re_kind(reinterpret_cast<re_program_node*>(rx->start_class)) == RE_REG_ANY)
+            rx->start_class = nullptr;
+        if ((!sub[RE_SUBSTR_ANCHORED].substr || sub[RE_SUBSTR_ANCHORED].min_offset) && class_mode &&
             !(data.start_class->flags & RE_CLASS_EOS) && !class_is_anything(data.start_class))
-            rx->regstclass = keep_start_class(gcb, rx, data.start_class);
+            rx->start_class = keep_start_class(gcb, rx, data.start_class);
 
         // The check substring: the floating one unless the anchored one is longer.
         if (fixed_len > float_len) {
             sub[RE_SUBSTR_CHECK].substr = sub[RE_SUBSTR_ANCHORED].substr;
             sub[RE_SUBSTR_CHECK].min_offset = sub[RE_SUBSTR_CHECK].max_offset = sub[RE_SUBSTR_ANCHORED].min_offset;
-            if (rx->reganch & (REA_SBOL | REA_GPOS))
-                rx->reganch |= REA_NOSCAN;
+            if (rx->analysis_flags & (REA_SBOL | REA_GPOS))
+                rx->analysis_flags |= REA_NOSCAN;
         } else {
             sub[RE_SUBSTR_CHECK].substr = sub[RE_SUBSTR_FLOATING].substr;
             sub[RE_SUBSTR_CHECK].min_offset = sub[RE_SUBSTR_FLOATING].min_offset;
             sub[RE_SUBSTR_CHECK].max_offset = sub[RE_SUBSTR_FLOATING].max_offset;
         }
-        if (sub[RE_SUBSTR_CHECK].substr && !(rx->reganch & REA_GPOS)) {
-            rx->reganch |= REA_USE_FINDER;
+        if (sub[RE_SUBSTR_CHECK].substr && !(rx->analysis_flags & REA_GPOS)) {
+            rx->analysis_flags |= REA_USE_FINDER;
             if (sub[RE_SUBSTR_CHECK].substr->flags & SVf_TAIL)
-                rx->reganch |= REA_CHECK_TAIL;
+                rx->analysis_flags |= REA_CHECK_TAIL;
         }
     } else {
         // Several alternatives at the top: only the minimum length and a
         // start class united from the alternatives.
-        class_init_zero(gcb, &ch_class);
-        data.start_class = &ch_class;
-        data.last_end = -1;
-        minlen = study_chunk(gcb, &scan, &fake, end, &data, SCF_DO_STCLASS_OR | SCF_WHILEM_VISITED_POS);
+        class_init_zero(gcb, &synthetic_class);
+        data.start_class = &synthetic_class;
+        data.literal_end = -1;
+        minlen = re_study_nodes(gcb, &scan, &fake, end, &data, STUDY_CLASS_OR | STUDY_NUMBER_LOOPS);
         if (!(data.start_class->flags & RE_CLASS_EOS) && !class_is_anything(data.start_class))
-            rx->regstclass = keep_start_class(gcb, rx, data.start_class);
+            rx->start_class = keep_start_class(gcb, rx, data.start_class);
     }
-    rx->minlen = minlen;
+    rx->min_length = minlen;
     free_scratch(gcb);
 }
 
 SV* re_check_substr(PERLGCB* gcb, re_compiled* rx)
 {
-    SV* check = rx->substrs ? rx->substrs[RE_SUBSTR_CHECK].substr : nullptr;
+    SV* check = rx->substrings ? rx->substrings[RE_SUBSTR_CHECK].substr : nullptr;
     if (debug_on(gcb) && check) {
         if (!gcb->re_colours_set)
             re_init_colors(gcb);

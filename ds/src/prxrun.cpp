@@ -22,18 +22,18 @@ int32_t run_op_loop(PERLGCB* gcb)
 
 SV** arg_stack_extend(PERLGCB* gcb, SV** sp, SV** p, int32_t n)
 {
-    gcb->stack_sp = sp;
-    int32_t highest = static_cast<int32_t>(p - gcb->stack_base) + n + 128;
+    gcb->arg_sp = sp;
+    int32_t highest = static_cast<int32_t>(p - gcb->arg_base) + n + 128;
     // The array's growth moves base, pointer and limit with the storage.
-    av_grow_to_index(gcb, gcb->curstack, highest);
-    return gcb->stack_sp;
+    av_grow_to_index(gcb, gcb->current_arg_stack, highest);
+    return gcb->arg_sp;
 }
 
 stack_level* stack_level_new(PERLGCB* gcb, int32_t items, int32_t frames)
 {
     stack_level* si = static_cast<stack_level*>(pool_malloc(sizeof(stack_level)));
     AV* av = av_new_empty(gcb);
-    xpvav* body = av_body(av);
+    PVAV* body = av_body(av);
     body->avflags &= static_cast<uint8_t>(~AVf_REAL);
     av_grow_to_index(gcb, av, items > 0 ? items - 1 : 0);
     body = av_body(av);
@@ -52,7 +52,7 @@ stack_level* stack_level_new(PERLGCB* gcb, int32_t items, int32_t frames)
 
 int32_t cx_stack_extend(PERLGCB* gcb)
 {
-    stack_level* si = gcb->curstackinfo;
+    stack_level* si = gcb->current_level;
     int32_t highest = si->si_cxmax * 3 / 2;
     si->si_cxstack = static_cast<cx_frame*>(
         pool_realloc(si->si_cxstack, static_cast<uint64_t>(highest + 1) * sizeof(cx_frame)));
@@ -62,48 +62,48 @@ int32_t cx_stack_extend(PERLGCB* gcb)
 
 void return_stack_push(PERLGCB* gcb, OP* op)
 {
-    if (gcb->retstack_ix == gcb->retstack_max) {
-        int32_t cap = gcb->retstack_max * 3 / 2;
-        gcb->retstack = static_cast<OP**>(pool_realloc(gcb->retstack, static_cast<uint64_t>(cap) * sizeof(OP*)));
-        gcb->retstack_max = cap;
+    if (gcb->return_ix == gcb->return_max) {
+        int32_t cap = gcb->return_max * 3 / 2;
+        gcb->return_stack = static_cast<OP**>(pool_realloc(gcb->return_stack, static_cast<uint64_t>(cap) * sizeof(OP*)));
+        gcb->return_max = cap;
     }
-    gcb->retstack[gcb->retstack_ix++] = op;
+    gcb->return_stack[gcb->return_ix++] = op;
 }
 
 OP* return_stack_pop(PERLGCB* gcb)
 {
-    if (gcb->retstack_ix <= 0)
+    if (gcb->return_ix <= 0)
         return nullptr;
-    return gcb->retstack[--gcb->retstack_ix];
+    return gcb->return_stack[--gcb->return_ix];
 }
 
 void mark_stack_extend(PERLGCB* gcb)
 {
-    int32_t old_cap = static_cast<int32_t>(gcb->markstack_max - gcb->markstack);
+    int32_t old_cap = static_cast<int32_t>(gcb->mark_max - gcb->mark_stack);
     int32_t cap = old_cap * 3 / 2;
-    gcb->markstack =
-        static_cast<int32_t*>(pool_realloc(gcb->markstack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
-    gcb->markstack_ptr = gcb->markstack + old_cap;
-    gcb->markstack_max = gcb->markstack + cap;
+    gcb->mark_stack =
+        static_cast<int32_t*>(pool_realloc(gcb->mark_stack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
+    gcb->mark_sp = gcb->mark_stack + old_cap;
+    gcb->mark_max = gcb->mark_stack + cap;
 }
 
 SV** tmps_stack_extend(PERLGCB* gcb, int32_t n)
 {
     if (n < 128)
-        n = gcb->tmps_max < 512 ? 128 : 512;
-    int32_t cap = gcb->tmps_ix + n + 1;
-    gcb->tmps_stack = static_cast<SV**>(pool_realloc(gcb->tmps_stack, static_cast<uint64_t>(cap) * sizeof(SV*)));
-    gcb->tmps_max = cap;
-    return gcb->tmps_stack;
+        n = gcb->temps_max < 512 ? 128 : 512;
+    int32_t cap = gcb->temps_ix + n + 1;
+    gcb->temps = static_cast<SV**>(pool_realloc(gcb->temps, static_cast<uint64_t>(cap) * sizeof(SV*)));
+    gcb->temps_max = cap;
+    return gcb->temps;
 }
 
 void tmps_free_to_floor(PERLGCB* gcb)
 {
     // The index is re-read after each release: a destructor may push or free
     // temporaries of its own.
-    while (gcb->tmps_ix > gcb->tmps_floor) {
-        SV* sv = gcb->tmps_stack[gcb->tmps_ix];
-        gcb->tmps_stack[gcb->tmps_ix--] = nullptr;
+    while (gcb->temps_ix > gcb->temps_floor) {
+        SV* sv = gcb->temps[gcb->temps_ix];
+        gcb->temps[gcb->temps_ix--] = nullptr;
         if (sv) {
             sv->flags &= ~SVs_TEMP;
             sv_release(gcb, sv);
@@ -117,13 +117,13 @@ namespace {
 // stack pointer at the array's fill. The outgoing array keeps its fill.
 void switch_to_level(PERLGCB* gcb, stack_level* si)
 {
-    av_body(gcb->curstack)->fill = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
-    xpvav* body = av_body(si->si_stack);
-    gcb->stack_base = body->array;
-    gcb->stack_max = body->array + body->max;
-    gcb->stack_sp = body->array + body->fill;
-    gcb->curstack = si->si_stack;
-    gcb->curstackinfo = si;
+    av_body(gcb->current_arg_stack)->fill = static_cast<int32_t>(gcb->arg_sp - gcb->arg_base);
+    PVAV* body = av_body(si->si_stack);
+    gcb->arg_base = body->array;
+    gcb->arg_max = body->array + body->max;
+    gcb->arg_sp = body->array + body->fill;
+    gcb->current_arg_stack = si->si_stack;
+    gcb->current_level = si;
 }
 
 // "panic: POPSTACK\n" to standard error.
@@ -137,7 +137,7 @@ void write_popstack_panic(PERLGCB* gcb)
 
 void stack_level_push(PERLGCB* gcb, int32_t kind)
 {
-    stack_level* cur = gcb->curstackinfo;
+    stack_level* cur = gcb->current_level;
     stack_level* next = cur->si_next;
     if (!next) {
         next = stack_level_new(gcb, 32, 13);
@@ -148,12 +148,12 @@ void stack_level_push(PERLGCB* gcb, int32_t kind)
     next->si_cxix = -1;
     av_body(next->si_stack)->fill = 0;
     switch_to_level(gcb, next);
-    next->si_markoff = static_cast<int32_t>(gcb->markstack_ptr - gcb->markstack);
+    next->si_markoff = static_cast<int32_t>(gcb->mark_sp - gcb->mark_stack);
 }
 
 void stack_level_pop(PERLGCB* gcb)
 {
-    stack_level* prev = gcb->curstackinfo->si_prev;
+    stack_level* prev = gcb->current_level->si_prev;
     if (!prev) {
         write_popstack_panic(gcb);
         interp_exit(gcb, 1);
@@ -163,17 +163,17 @@ void stack_level_pop(PERLGCB* gcb)
 
 void stack_level_pop_to_mark(PERLGCB* gcb)
 {
-    int32_t markoff = gcb->curstackinfo->si_markoff;
+    int32_t markoff = gcb->current_level->si_markoff;
     stack_level_pop(gcb);
-    gcb->markstack_ptr = gcb->markstack + markoff;
+    gcb->mark_sp = gcb->mark_stack + markoff;
 }
 
 void stack_unwind_for_exit(PERLGCB* gcb)
 {
-    while (gcb->curstack != gcb->mainstack) {
-        if (gcb->curstackinfo->si_cxix >= 0)
+    while (gcb->current_arg_stack != gcb->main_arg_stack) {
+        if (gcb->current_level->si_cxix >= 0)
             cx_unwind(gcb, -1);
-        stack_level* prev = gcb->curstackinfo->si_prev;
+        stack_level* prev = gcb->current_level->si_prev;
         if (!prev) {
             // A chain that does not lead back to the main level cannot be
             // unwound; restarting the exit would meet it again. Report it and
@@ -184,7 +184,7 @@ void stack_unwind_for_exit(PERLGCB* gcb)
         }
         switch_to_level(gcb, prev);
     }
-    stack_level* si = gcb->curstackinfo;
+    stack_level* si = gcb->current_level;
     if (si->si_cxix < 0)
         return;
     if (si->si_cxix > 0)
@@ -192,10 +192,10 @@ void stack_unwind_for_exit(PERLGCB* gcb)
     // Pop frame 0 and restore what it recorded.
     cx_frame* cx = &si->si_cxstack[0];
     si->si_cxix = -1;
-    gcb->curcop = cx->blk.oldcop;
-    gcb->markstack_ptr = gcb->markstack + cx->blk.oldmarksp;
-    gcb->scopestack_ix = cx->blk.oldscopesp;
-    gcb->retstack_ix = cx->blk.oldretsp;
-    gcb->curpm = cx->blk.oldpm;
+    gcb->current_statement = cx->blk.oldcop;
+    gcb->mark_sp = gcb->mark_stack + cx->blk.oldmarksp;
+    gcb->scope_ix = cx->blk.oldscopesp;
+    gcb->return_ix = cx->blk.oldretsp;
+    gcb->last_match_op = cx->blk.oldpm;
     scope_leave(gcb);
 }

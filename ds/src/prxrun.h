@@ -182,7 +182,7 @@ OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length);
 // Makes room for n more items above sp; returns the stack pointer to use.
 inline SV** arg_stack_room(PERLGCB* gcb, SV** sp, int32_t n)
 {
-    if (gcb->stack_max - sp < n)
+    if (gcb->arg_max - sp < n)
         sp = arg_stack_extend(gcb, sp, sp, n);
     return sp;
 }
@@ -190,33 +190,33 @@ inline SV** arg_stack_room(PERLGCB* gcb, SV** sp, int32_t n)
 // Pushes a mark at sp.
 inline void push_mark(PERLGCB* gcb, SV** sp)
 {
-    if (++gcb->markstack_ptr == gcb->markstack_max)
+    if (++gcb->mark_sp == gcb->mark_max)
         mark_stack_extend(gcb);
-    *gcb->markstack_ptr = static_cast<int32_t>(sp - gcb->stack_base);
+    *gcb->mark_sp = static_cast<int32_t>(sp - gcb->arg_base);
 }
 
-inline int32_t pop_mark(PERLGCB* gcb) { return *gcb->markstack_ptr--; }
-inline int32_t top_mark(PERLGCB* gcb) { return *gcb->markstack_ptr; }
+inline int32_t pop_mark(PERLGCB* gcb) { return *gcb->mark_sp--; }
+inline int32_t top_mark(PERLGCB* gcb) { return *gcb->mark_sp; }
 
 // Takes over one reference of sv as a temporary.
 inline void tmps_push(PERLGCB* gcb, SV* sv)
 {
-    if (gcb->tmps_ix >= gcb->tmps_max - 1)
+    if (gcb->temps_ix >= gcb->temps_max - 1)
         tmps_stack_extend(gcb, 1);
-    gcb->tmps_stack[++gcb->tmps_ix] = sv;
+    gcb->temps[++gcb->temps_ix] = sv;
 }
 
 // The next frame index of the current level, growing its context stack when
 // full; the caller stores it as the current index and fills the frame.
 inline int32_t cx_next_index(PERLGCB* gcb)
 {
-    stack_level* si = gcb->curstackinfo;
+    stack_level* si = gcb->current_level;
     return si->si_cxix < si->si_cxmax ? si->si_cxix + 1 : cx_stack_extend(gcb);
 }
 
 inline cx_frame* cx_current(PERLGCB* gcb)
 {
-    stack_level* si = gcb->curstackinfo;
+    stack_level* si = gcb->current_level;
     return &si->si_cxstack[si->si_cxix];
 }
 
@@ -234,9 +234,9 @@ struct xs_frame {
 inline xs_frame xs_begin(PERLGCB* gcb)
 {
     int32_t mark = pop_mark(gcb);
-    return xs_frame{mark + 1, static_cast<int32_t>(gcb->stack_sp - gcb->stack_base) - mark};
+    return xs_frame{mark + 1, static_cast<int32_t>(gcb->arg_sp - gcb->arg_base) - mark};
 }
 // Argument (and result slot) i; the base is re-read since the stack moves.
-inline SV*& xs_arg(PERLGCB* gcb, const xs_frame& f, int32_t i) { return gcb->stack_base[f.ax + i]; }
+inline SV*& xs_arg(PERLGCB* gcb, const xs_frame& f, int32_t i) { return gcb->arg_base[f.ax + i]; }
 // Leaves n results at the mark.
-inline void xs_return(PERLGCB* gcb, const xs_frame& f, int32_t n) { gcb->stack_sp = gcb->stack_base + f.ax + n - 1; }
+inline void xs_return(PERLGCB* gcb, const xs_frame& f, int32_t n) { gcb->arg_sp = gcb->arg_base + f.ax + n - 1; }

@@ -204,18 +204,18 @@ void save_stack_extend_by(PERLGCB* gcb, int32_t n)
 
 void scope_enter(PERLGCB* gcb)
 {
-    if (gcb->scopestack_ix == gcb->scopestack_max) {
-        int32_t cap = gcb->scopestack_max * 3 / 2;
-        gcb->scopestack =
-            static_cast<int32_t*>(pool_realloc(gcb->scopestack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
-        gcb->scopestack_max = cap;
+    if (gcb->scope_ix == gcb->scope_max) {
+        int32_t cap = gcb->scope_max * 3 / 2;
+        gcb->scope_stack =
+            static_cast<int32_t*>(pool_realloc(gcb->scope_stack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
+        gcb->scope_max = cap;
     }
-    gcb->scopestack[gcb->scopestack_ix++] = gcb->savestack_ix;
+    gcb->scope_stack[gcb->scope_ix++] = gcb->savestack_ix;
 }
 
 void scope_leave(PERLGCB* gcb)
 {
-    int32_t base = gcb->scopestack[--gcb->scopestack_ix];
+    int32_t base = gcb->scope_stack[--gcb->scope_ix];
     leave_scope(gcb, base);
 }
 
@@ -344,7 +344,7 @@ void leave_scope(PERLGCB* gcb, int32_t base)
             break;
         }
         case SAVE_STACK_POS:
-            gcb->stack_sp = gcb->stack_base + pop_i32(gcb);
+            gcb->arg_sp = gcb->arg_base + pop_i32(gcb);
             break;
         case SAVE_I16: {
             int16_t* addr = static_cast<int16_t*>(pop_ptr(gcb));
@@ -508,7 +508,7 @@ void save_push_gp(PERLGCB* gcb, GV* gv, int32_t empty)
     }
     gv_gp(gv) = gp_retain(gcb, gp);
     gp->gp_sv = sv_new_undef(gcb, 0);
-    COP* cop = gcb->curcop;
+    COP* cop = gcb->current_statement;
     gp->gp_line = cop ? cop->cop_line : 0;
     const char* file = gv_statement_file(gcb, cop);
     gp->gp_file = file ? file : "";

@@ -30,7 +30,7 @@ constinit const uint8_t byte_frequency_table[256] = {
 
 namespace {
 
-inline xpvbm* bm_body(SV* sv) { return static_cast<xpvbm*>(sv->any); }
+inline PVBM* bm_body(SV* sv) { return static_cast<PVBM*>(sv->any); }
 
 // Equal bytes; n may be 0.
 inline bool bytes_equal(const char* a, const char* b, int64_t n)
@@ -175,7 +175,7 @@ void boyer_moore_prepare(PERLGCB* gcb, SV* sv, uint32_t flags)
         if (byte_frequency_table[s[i]] < byte_frequency_table[s[rare_at]])
             rare_at = i;
     }
-    xpvbm* body = bm_body(sv);
+    PVBM* body = bm_body(sv);
     body->rare = s[rare_at];
     body->previous = static_cast<uint16_t>(rare_at);
     body->useful = 100;
@@ -187,7 +187,7 @@ void boyer_moore_prepare(PERLGCB* gcb, SV* sv, uint32_t flags)
 
 char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32_t flags)
 {
-    xpvbm* lb = bm_body(little);
+    PVBM* lb = bm_body(little);
     const char* needle = lb->pv;
     int64_t len = static_cast<int64_t>(lb->cur);
     bool tail = (little->flags & SVf_TAIL) != 0;
@@ -304,13 +304,13 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
 char* study_find(PERLGCB* gcb, SV* big, SV* little, int32_t start_shift, int32_t end_shift, int32_t* old_pos,
                  int32_t last)
 {
-    xpvbm* lb = bm_body(little);
+    PVBM* lb = bm_body(little);
     const char* needle = lb->pv;
     int64_t nlen = static_cast<int64_t>(lb->cur);
     int32_t rare_at = lb->previous;
     const int32_t* next = gcb->study_next;
-    char* hay = static_cast<xpv*>(big->any)->pv;
-    int64_t hlen = static_cast<int64_t>(static_cast<xpv*>(big->any)->cur);
+    char* hay = static_cast<PV*>(big->any)->pv;
+    int64_t hlen = static_cast<int64_t>(static_cast<PV*>(big->any)->cur);
 
     int64_t pos;
     bool found_start;

@@ -130,7 +130,7 @@ void prx_write(int32_t, const void* data, uint32_t length)
 
 void prx_stderr_write(PERLGCB* gcb, const char* text, size_t length)
 {
-    PrxStream stream = gcb->stderrgv ? io_output_stream_of(gcb, gcb->stderrgv) : 0;
+    PrxStream stream = gcb->stderr_glob ? io_output_stream_of(gcb, gcb->stderr_glob) : 0;
     if (!stream)
         stream = PRX_STDERR;
     prx_fwrite(text, 1, static_cast<uint32_t>(length), stream);
@@ -151,7 +151,7 @@ extern "C" void rexhost_report_errors(host_task* task, PERLGCB* gcb, const char*
         if (!gcb || gcb->err.len <= 0 || !gcb->err.buf || !name)
             return;
         hand_over(task, gcb, name, &gcb->err);
-        if (gcb->errgv)
+        if (gcb->error_glob)
             errsv_set_empty(gcb);
     } catch (...) {
     }

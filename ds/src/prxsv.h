@@ -12,7 +12,7 @@
 
 // The value flags every setter clears before it stores.
 constexpr uint32_t SV_VALUE_FLAGS = SVf_IOK | SVf_NOK | SVf_POK | SVf_ROK | SVp_IOK | SVp_NOK | SVp_POK |
-                                    SVf_AMAGIC | SVf_UTF8 | SVf_IVisUV;
+                                    SVf_OVERLOAD | SVf_UTF8 | SVf_IsUV;
 // A value with none of these is modified without the modify check.
 constexpr uint32_t SV_THINK_FIRST = SVf_READONLY | SVf_ROK | SVf_FAKE | SVf_UTF8;
 // Magic summary bits.
@@ -28,16 +28,16 @@ constexpr uint32_t SV_PUBLIC_OK = SVf_IOK | SVf_NOK | SVf_POK;
 // is set so that sv_iv (sv_nv) reaches its cell. A reference keeps its
 // referent in the place of the string pointer.
 
-inline xpvmg* sv_body(SV* sv) { return static_cast<xpvmg*>(sv->any); }
-inline char*& sv_pv(SV* sv) { return static_cast<xpv*>(sv->any)->pv; }
-inline uint64_t& sv_cur(SV* sv) { return static_cast<xpv*>(sv->any)->cur; }
-inline uint64_t& sv_len(SV* sv) { return static_cast<xpv*>(sv->any)->len; }
-inline int64_t& sv_iv(SV* sv) { return static_cast<xpviv*>(sv->any)->iv; }
-inline uint64_t sv_uv(SV* sv) { return static_cast<uint64_t>(static_cast<xpviv*>(sv->any)->iv); }
-inline double& sv_nv(SV* sv) { return static_cast<xpvnv*>(sv->any)->nv; }
+inline PVMG* sv_body(SV* sv) { return static_cast<PVMG*>(sv->any); }
+inline char*& sv_pv(SV* sv) { return static_cast<PV*>(sv->any)->pv; }
+inline uint64_t& sv_cur(SV* sv) { return static_cast<PV*>(sv->any)->cur; }
+inline uint64_t& sv_len(SV* sv) { return static_cast<PV*>(sv->any)->len; }
+inline int64_t& sv_iv(SV* sv) { return static_cast<PVIV*>(sv->any)->iv; }
+inline uint64_t sv_uv(SV* sv) { return static_cast<uint64_t>(static_cast<PVIV*>(sv->any)->iv); }
+inline double& sv_nv(SV* sv) { return static_cast<PVNV*>(sv->any)->nv; }
 inline SV*& sv_rv(SV* sv) { return *static_cast<SV**>(sv->any); }  // the first word of every body
-inline MAGIC*& sv_magic_chain(SV* sv) { return static_cast<xpvmg*>(sv->any)->magic; }
-inline HV*& sv_stash(SV* sv) { return static_cast<xpvmg*>(sv->any)->stash; }
+inline MAGIC*& sv_magic_chain(SV* sv) { return static_cast<PVMG*>(sv->any)->magic; }
+inline HV*& sv_stash(SV* sv) { return static_cast<PVMG*>(sv->any)->stash; }
 inline SV* sv_refinc(SV* sv)
 {
     if (sv)

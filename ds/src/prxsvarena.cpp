@@ -25,22 +25,22 @@ constexpr uint32_t chunk_of(uint32_t cell) { return CHUNK_LIMIT / cell * cell; }
 
 constexpr BodyKind BODY_KINDS[13] = {
     {0, 0, 0, 0},
-    {8, offsetof(xpviv, iv), CHUNK_LIMIT, offsetof(xpviv, iv)},   // IV
-    {8, offsetof(xpvnv, nv), CHUNK_LIMIT, offsetof(xpvnv, nv)},   // NV
-    {8, 24, CHUNK_LIMIT, offsetof(xpv, pv)},                      // RV
-    {sizeof(xpv), sizeof(xpv), chunk_of(sizeof(xpv)), 0},
-    {sizeof(xpviv), sizeof(xpviv), chunk_of(sizeof(xpviv)), 0},
-    {sizeof(xpvnv), sizeof(xpvnv), chunk_of(sizeof(xpvnv)), 0},
-    {sizeof(xpvmg), sizeof(xpvmg), chunk_of(sizeof(xpvmg)), 0},
-    {sizeof(xpvbm), sizeof(xpvbm), chunk_of(sizeof(xpvbm)), 0},
-    {sizeof(xpvlv), sizeof(xpvlv), chunk_of(sizeof(xpvlv)), 0},
-    {sizeof(xpvav), sizeof(xpvav), chunk_of(sizeof(xpvav)), 0},
-    {sizeof(xpvhv), sizeof(xpvhv), chunk_of(sizeof(xpvhv)), 0},
-    {sizeof(xpvcv), sizeof(xpvcv), chunk_of(sizeof(xpvcv)), 0},
+    {8, offsetof(PVIV, iv), CHUNK_LIMIT, offsetof(PVIV, iv)},     // IV
+    {8, offsetof(PVNV, nv), CHUNK_LIMIT, offsetof(PVNV, nv)},     // NV
+    {8, 24, CHUNK_LIMIT, offsetof(PV, pv)},                       // RV
+    {sizeof(PV), sizeof(PV), chunk_of(sizeof(PV)), 0},
+    {sizeof(PVIV), sizeof(PVIV), chunk_of(sizeof(PVIV)), 0},
+    {sizeof(PVNV), sizeof(PVNV), chunk_of(sizeof(PVNV)), 0},
+    {sizeof(PVMG), sizeof(PVMG), chunk_of(sizeof(PVMG)), 0},
+    {sizeof(PVBM), sizeof(PVBM), chunk_of(sizeof(PVBM)), 0},
+    {sizeof(PVLV), sizeof(PVLV), chunk_of(sizeof(PVLV)), 0},
+    {sizeof(PVAV), sizeof(PVAV), chunk_of(sizeof(PVAV)), 0},
+    {sizeof(PVHV), sizeof(PVHV), chunk_of(sizeof(PVHV)), 0},
+    {sizeof(PVCV), sizeof(PVCV), chunk_of(sizeof(PVCV)), 0},
 };
-static_assert(chunk_of(sizeof(xpv)) == 1008 && chunk_of(sizeof(xpviv)) == 992);
-static_assert(chunk_of(sizeof(xpvnv)) == 1000 && chunk_of(sizeof(xpvmg)) == 1008);
-static_assert(chunk_of(sizeof(xpvhv)) == 968 && chunk_of(sizeof(xpvcv)) == 1008);
+static_assert(chunk_of(sizeof(PV)) == 1008 && chunk_of(sizeof(PVIV)) == 992);
+static_assert(chunk_of(sizeof(PVNV)) == 1000 && chunk_of(sizeof(PVMG)) == 1008);
+static_assert(chunk_of(sizeof(PVHV)) == 968 && chunk_of(sizeof(PVCV)) == 1008);
 static_assert(sizeof(SV) * 63 == SV_ARENA_BYTES);
 
 void carve_chunk(PERLGCB* gcb, uint32_t type)
@@ -219,7 +219,7 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
         nv = static_cast<double>(static_cast<uint64_t>(iv));
         break;
     default: {
-        xpvmg* b = sv_body(sv);
+        PVMG* b = sv_body(sv);
         pv = b->pv;
         // Carried as unsigned 32-bit quantities.
         cur = static_cast<uint32_t>(b->cur);
@@ -252,7 +252,7 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
     // A string buffer the value owns; a referent or a borrowed buffer is
     // not one.
     bool owns_buffer = old >= SVt_PV && pv && len != 0;
-    // The bodies of the magic kinds begin with the fields of xpvmg: the old
+    // The bodies of the magic kinds begin with the fields of PVMG: the old
     // contents go there, and the body becomes the value's.
     auto carry_common = [&](auto* b) {
         b->pv = pv, b->cur = cur, b->len = len, b->iv = iv, b->nv = nv, b->magic = magic, b->stash = stash;
@@ -278,39 +278,39 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
         break;
     }
     case SVt_PV: {
-        xpv* b = static_cast<xpv*>(body_take(gcb, type));
-        *b = xpv{pv, cur, len};
+        PV* b = static_cast<PV*>(body_take(gcb, type));
+        *b = PV{pv, cur, len};
         sv->any = b;
         break;
     }
     case SVt_PVIV: {
-        xpviv* b = static_cast<xpviv*>(body_take(gcb, type));
-        *b = xpviv{pv, cur, len, iv};
+        PVIV* b = static_cast<PVIV*>(body_take(gcb, type));
+        *b = PVIV{pv, cur, len, iv};
         sv->any = b;
         break;
     }
     case SVt_PVNV: {
-        xpvnv* b = static_cast<xpvnv*>(body_take(gcb, type));
-        *b = xpvnv{pv, cur, len, iv, nv};
+        PVNV* b = static_cast<PVNV*>(body_take(gcb, type));
+        *b = PVNV{pv, cur, len, iv, nv};
         sv->any = b;
         break;
     }
     case SVt_PVMG: {
-        xpvmg* b = static_cast<xpvmg*>(body_take(gcb, type));
-        *b = xpvmg{pv, cur, len, iv, nv, magic, stash};
+        PVMG* b = static_cast<PVMG*>(body_take(gcb, type));
+        *b = PVMG{pv, cur, len, iv, nv, magic, stash};
         sv->any = b;
         break;
     }
     case SVt_PVBM:
-        carry_common(zeroed_body<xpvbm>(gcb, type));
+        carry_common(zeroed_body<PVBM>(gcb, type));
         break;
     case SVt_PVLV:
-        carry_common(zeroed_body<xpvlv>(gcb, type));
+        carry_common(zeroed_body<PVLV>(gcb, type));
         break;
     case SVt_PVAV: {
         if (owns_buffer)
             pool_free(pv);
-        xpvav* b = zeroed_body<xpvav>(gcb, type);
+        PVAV* b = zeroed_body<PVAV>(gcb, type);
         b->fill = -1;
         b->max = -1;
         b->magic = magic;
@@ -321,23 +321,23 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
     case SVt_PVHV: {
         if (owns_buffer)
             pool_free(pv);
-        xpvhv* b = zeroed_body<xpvhv>(gcb, type);
+        PVHV* b = zeroed_body<PVHV>(gcb, type);
         b->magic = magic;
         b->stash = stash;
         sv->any = b;
         break;
     }
     case SVt_PVCV:
-        carry_common(zeroed_body<xpvcv>(gcb, type));
+        carry_common(zeroed_body<PVCV>(gcb, type));
         break;
     case SVt_PVGV:
-        carry_common(new_single_body<xpvgv>());
+        carry_common(new_single_body<PVGV>());
         break;
     case SVt_PVFM:
-        carry_common(new_single_body<xpvfm>());
+        carry_common(new_single_body<PVFM>());
         break;
     case SVt_PVIO: {
-        xpvio* b = new_single_body<xpvio>();
+        PVIO* b = new_single_body<PVIO>();
         carry_common(b);
         b->page_len = 60;
         break;
@@ -366,7 +366,7 @@ void sv_release_object_refs(PERLGCB* gcb)
     for_each_live(gcb, [&](SV* sv) {
         if (sv_type(sv) != SVt_PVGV)
             return;
-        GP* gp = static_cast<xpvgv*>(sv->any)->gp;
+        GP* gp = static_cast<PVGV*>(sv->any)->gp;
         if (!gp)
             return;
         SV* slots[5] = {gp->gp_sv, as_sv(gp->gp_av), as_sv(gp->gp_hv), as_sv(gp->gp_io), as_sv(gp->gp_cv)};

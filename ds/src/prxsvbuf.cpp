@@ -113,7 +113,7 @@ void sv_chop_front(PERLGCB* gcb, SV* sv, const char* new_start)
         sv_iv(sv) = 0;
         sv->flags |= SVf_OOK;
     }
-    sv->flags &= ~(SVf_IOK | SVf_NOK | SVp_IOK | SVp_NOK | SVf_IVisUV);
+    sv->flags &= ~(SVf_IOK | SVf_NOK | SVp_IOK | SVp_NOK | SVf_IsUV);
     uint64_t delta = static_cast<uint64_t>(new_start - sv_pv(sv));
     sv_len(sv) -= delta;
     sv_cur(sv) -= delta;

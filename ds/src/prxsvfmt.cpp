@@ -393,11 +393,11 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             need += has_precis ? precis : 6;
             if (need < width)
                 need = width;
-            if (gcb->efloatsize < need + 20) {
-                pool_free(gcb->efloatbuf);
-                gcb->efloatsize = need + 40;
-                gcb->efloatbuf = static_cast<char*>(pool_malloc(gcb->efloatsize));
-                gcb->efloatbuf[0] = 0;
+            if (gcb->float_buffer_size < need + 20) {
+                pool_free(gcb->float_buffer);
+                gcb->float_buffer_size = need + 40;
+                gcb->float_buffer = static_cast<char*>(pool_malloc(gcb->float_buffer_size));
+                gcb->float_buffer[0] = 0;
             }
             char fmt[48];
             char* f = fmt;
@@ -416,9 +416,9 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                 f += std::snprintf(f, 24, ".%llu", static_cast<unsigned long long>(precis));
             *f++ = c;
             *f = 0;
-            int n = std::snprintf(gcb->efloatbuf, gcb->efloatsize, fmt, nv);
-            eptr = gcb->efloatbuf;
-            elen = n < 0 ? 0 : std::strlen(gcb->efloatbuf);
+            int n = std::snprintf(gcb->float_buffer, gcb->float_buffer_size, fmt, nv);
+            eptr = gcb->float_buffer;
+            elen = n < 0 ? 0 : std::strlen(gcb->float_buffer);
             width = 0;
             break;
         }
@@ -435,7 +435,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             } else if (SV* v = next_value(src)) {
                 sv_set_int(gcb, v, 0);
                 sv_iv(v) = count;
-                v->flags |= SVf_IVisUV;
+                v->flags |= SVf_IsUV;
                 if (v->flags & SVs_SMG)
                     mg_call_set(gcb, v);
             }

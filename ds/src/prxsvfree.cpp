@@ -109,7 +109,7 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
     bool string_part = true;
     switch (type) {
     case SVt_PVIO: {
-        xpvio* io = static_cast<xpvio*>(sv->any);
+        PVIO* io = static_cast<PVIO*>(sv->any);
         if (io->ifp && io->ifp != PRX_STDOUT && io->ifp != PRX_STDERR)
             io_close_streams(gcb, sv_as<IO>(sv), 0);
         if (io->dirp && !(io->ioflags & 0x40))
@@ -124,7 +124,7 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
     case SVt_PVGV: {
         GV* gv = sv_as<GV>(sv);
         gp_release(gcb, gv);
-        xpvgv* b = gv_body(gv);
+        PVGV* b = gv_body(gv);
         pool_free(b->name);
         b->name = nullptr;
         glob_stash = b->gvstash;
@@ -144,7 +144,7 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
         string_part = false;
         break;
     case SVt_PVLV: {
-        xpvlv* lv = static_cast<xpvlv*>(sv->any);
+        PVLV* lv = static_cast<PVLV*>(sv->any);
         SV* targ = lv->targ;
         lv->targ = nullptr;
         sv_release(gcb, targ);
@@ -175,7 +175,7 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
 void del_backref(PERLGCB* gcb, SV* sv)
 {
     AV* list = backref_list(gcb, sv_rv(sv));
-    xpvav* b = av_body(list);
+    PVAV* b = av_body(list);
     for (int32_t i = 0; i <= b->fill; i++)
         if (b->array[i] == sv)
             b->array[i] = &gcb->sv_undef;
@@ -191,7 +191,7 @@ void sv_drop_reference(PERLGCB* gcb, SV* sv)
     }
     SV* referent = sv_rv(sv);
     sv_rv(sv) = nullptr;
-    sv->flags &= ~(SVf_ROK | SVf_AMAGIC);
+    sv->flags &= ~(SVf_ROK | SVf_OVERLOAD);
     if (!referent)
         return;
     if (referent->refcnt == 1 && !(referent->flags & SVf_READONLY))
@@ -212,7 +212,7 @@ void sv_release_object_ref(PERLGCB* gcb, SV* sv)
         sv->flags &= ~(SVf_WEAKREF | SVf_ROK);
         sv_rv(sv) = nullptr;
     } else {
-        sv->flags &= ~(SVf_ROK | SVf_AMAGIC);
+        sv->flags &= ~(SVf_ROK | SVf_OVERLOAD);
         sv_rv(sv) = nullptr;
         sv_release(gcb, referent);
     }
@@ -245,7 +245,7 @@ void sv_replace(PERLGCB* gcb, SV* sv, SV* nsv)
 
 void errsv_set_empty(PERLGCB* gcb)
 {
-    GP* gp = gv_gp(gcb->errgv);
+    GP* gp = gv_gp(gcb->error_glob);
     if (gp && gp->gp_sv)
         sv_set_bytes(gcb, gp->gp_sv, "", 0);
 }
@@ -254,12 +254,12 @@ void errsv_set_empty(PERLGCB* gcb)
 
 void push_mark_and_arg(PERLGCB* gcb, SV* arg)
 {
-    SV** sp = gcb->stack_sp;
-    if (++gcb->markstack_ptr == gcb->markstack_max)
+    SV** sp = gcb->arg_sp;
+    if (++gcb->mark_sp == gcb->mark_max)
         mark_stack_extend(gcb);
-    *gcb->markstack_ptr = static_cast<int32_t>(sp - gcb->stack_base);
-    if (gcb->stack_max - sp < 1)
+    *gcb->mark_sp = static_cast<int32_t>(sp - gcb->arg_base);
+    if (gcb->arg_max - sp < 1)
         sp = arg_stack_extend(gcb, sp, sp, 1);
     *++sp = arg;
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
 }

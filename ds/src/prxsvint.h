@@ -47,9 +47,9 @@ void body_give(PERLGCB* gcb, uint32_t type, void* cell);
 // leaves the body pointer null; the type byte is the caller's.
 void sv_free_body(PERLGCB* gcb, SV* sv);
 
-inline bool in_compile_statement(PERLGCB* gcb) { return gcb->curcop && gcb->curcop == gcb->compiling; }
+inline bool in_compile_statement(PERLGCB* gcb) { return gcb->current_statement && gcb->current_statement == gcb->compiling_statement; }
 // The byte hint of the current statement: UTF8 flags are ignored.
-inline bool bytes_hint(PERLGCB* gcb) { return gcb->curcop && (gcb->curcop->op.op_private & HINT_BYTES); }
+inline bool bytes_hint(PERLGCB* gcb) { return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES); }
 // UTF-8 in effect for a value: its UTF8 flag, unless the byte hint is set.
 inline bool utf8_in_effect(PERLGCB* gcb, const SV* sv) { return (sv->flags & SVf_UTF8) && !bytes_hint(gcb); }
 // A string that needs no preparation before it is written: POK without
@@ -81,9 +81,9 @@ inline void taint_step(PERLGCB* gcb, SV* sv)
 // Pushes a value on the temporaries stack and marks it TEMP.
 inline void push_temporary(PERLGCB* gcb, SV* sv)
 {
-    if (gcb->tmps_ix + 1 >= gcb->tmps_max)
+    if (gcb->temps_ix + 1 >= gcb->temps_max)
         tmps_stack_extend(gcb, 1);
-    gcb->tmps_stack[++gcb->tmps_ix] = sv;
+    gcb->temps[++gcb->temps_ix] = sv;
     sv->flags |= SVs_TEMP;
 }
 

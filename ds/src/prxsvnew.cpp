@@ -69,7 +69,7 @@ SV* sv_new_from_uint(PERLGCB* gcb, uint64_t value)
     sv_iv(sv) = 0;
     if (gcb->tainting && gcb->tainted)
         sv_add_magic(gcb, sv, nullptr, 't', nullptr, 0);
-    sv->flags |= SVf_IVisUV;
+    sv->flags |= SVf_IsUV;
     sv_iv(sv) = static_cast<int64_t>(value);
     return sv;
 }
@@ -140,7 +140,7 @@ SV* sv_make_ref_to_new(PERLGCB* gcb, SV* rv, const char* classname)
 {
     SV* sv = take_head(gcb);
     sv_make_modifiable(gcb, rv);
-    rv->flags &= ~SVf_AMAGIC;
+    rv->flags &= ~SVf_OVERLOAD;
     if (sv_type(rv) >= SVt_PVMG) {
         uint32_t refcnt = rv->refcnt;
         rv->refcnt = 0;
@@ -189,9 +189,9 @@ SV* sv_bless_referent(PERLGCB* gcb, SV* rv, HV* stash)
         sv_upgrade_body(gcb, referent, SVt_PVMG);
     sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(stash)));
     if (gcb->overload_generation && gv_rebuild_overload_table(gcb, stash))
-        rv->flags |= SVf_AMAGIC;
+        rv->flags |= SVf_OVERLOAD;
     else
-        rv->flags &= ~SVf_AMAGIC;
+        rv->flags &= ~SVf_OVERLOAD;
     return rv;
 }
 

@@ -118,7 +118,7 @@ void integer_only(PERLGCB* gcb, SV* sv)
 void unsigned_only(PERLGCB* gcb, SV* sv)
 {
     integer_only(gcb, sv);
-    sv->flags |= SVf_IVisUV;
+    sv->flags |= SVf_IsUV;
 }
 void double_only(PERLGCB* gcb, SV* sv)
 {
@@ -136,7 +136,7 @@ void cache_int_of_double(PERLGCB* gcb, SV* sv)
         sv_iv(sv) = nv_to_iv(gcb, nv);
     } else {
         sv_iv(sv) = static_cast<int64_t>(nv_to_uv(gcb, nv));
-        sv->flags |= SVf_IVisUV;
+        sv->flags |= SVf_IsUV;
     }
 }
 
@@ -148,7 +148,7 @@ void cache_uint_of_double(PERLGCB* gcb, SV* sv)
         sv_iv(sv) = nv_to_iv(gcb, nv);
     } else {
         sv_iv(sv) = static_cast<int64_t>(nv_to_uv(gcb, nv));
-        sv->flags |= SVf_IVisUV;
+        sv->flags |= SVf_IsUV;
     }
 }
 
@@ -207,7 +207,7 @@ void integer_of_nothing(PERLGCB* gcb, SV* sv)
 // value's referent, or null.
 SV* overloaded(PERLGCB* gcb, SV* sv, int32_t method)
 {
-    if (!(sv->flags & SVf_AMAGIC))
+    if (!(sv->flags & SVf_OVERLOAD))
         return nullptr;
     SV* tmp = overload_call_operator(gcb, sv, &gcb->sv_undef, method, AMGf_noright | AMGf_unary);
     if (!tmp || ((tmp->flags & SVf_ROK) && sv_rv(tmp) == sv_rv(sv)))
@@ -278,7 +278,7 @@ bool prepare_step(PERLGCB* gcb, SV* sv, int32_t method)
     if ((sv->flags & SVf_READONLY) && !in_compile_statement(gcb))
         croak_readonly(gcb);
     if (sv->flags & SVf_ROK) {
-        if ((sv->flags & SVf_AMAGIC) &&
+        if ((sv->flags & SVf_OVERLOAD) &&
             overload_call_operator(gcb, sv, &gcb->sv_undef, method, AMGf_noright | AMGf_unary))
             return true;
         SV* referent = sv_rv(sv);
@@ -471,10 +471,10 @@ uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
             if (cls & NUMCLASS_NEG) {
                 sv_iv(sv) = prx_atoi(sv_pv(sv));
             } else if (cls) {
-                sv->flags |= SVf_IVisUV;
+                sv->flags |= SVf_IsUV;
                 sv_iv(sv) = prx_atoi(sv_pv(sv));
             } else {
-                sv->flags |= SVf_IVisUV;
+                sv->flags |= SVf_IsUV;
                 sv_iv(sv) = 0;
                 not_a_number(gcb, sv);
             }
@@ -499,7 +499,7 @@ double sv_to_double(PERLGCB* gcb, SV* sv)
             return prx_atof(sv_pv(sv));
         }
         if (sv->flags & SVp_IOK)
-            return (sv->flags & SVf_IVisUV) ? static_cast<double>(sv_uv(sv)) : static_cast<double>(sv_iv(sv));
+            return (sv->flags & SVf_IsUV) ? static_cast<double>(sv_uv(sv)) : static_cast<double>(sv_iv(sv));
         if (!(sv->flags & SVf_ROK)) {
             uninitialized(gcb, sv);
             return 0.0;
@@ -521,7 +521,7 @@ double sv_to_double(PERLGCB* gcb, SV* sv)
         sv_upgrade_body(gcb, sv, SVt_PVNV);
     if ((sv->flags & SVp_IOK) &&
         (!(sv->flags & SVp_POK) || !has_full_stop(sv) || !sv_number_class(gcb, sv))) {
-        sv_nv(sv) = (sv->flags & SVf_IVisUV) ? static_cast<double>(sv_uv(sv)) : static_cast<double>(sv_iv(sv));
+        sv_nv(sv) = (sv->flags & SVf_IsUV) ? static_cast<double>(sv_uv(sv)) : static_cast<double>(sv_iv(sv));
     } else if ((sv->flags & SVp_POK) && sv_len(sv)) {
         if (!(sv->flags & SVp_IOK) && !sv_number_class(gcb, sv))
             not_a_number(gcb, sv);
@@ -573,7 +573,7 @@ void sv_increment(PERLGCB* gcb, SV* sv)
         return;
     }
     if (flags & SVp_IOK) {
-        if (flags & SVf_IVisUV) {
+        if (flags & SVf_IsUV) {
             if (sv_uv(sv) == 4294967295u) {
                 sv_set_double(gcb, sv, 4294967296.0);
             } else {
@@ -612,7 +612,7 @@ void sv_decrement(PERLGCB* gcb, SV* sv)
         return;
     }
     if (flags & SVp_IOK) {
-        if (flags & SVf_IVisUV) {
+        if (flags & SVf_IsUV) {
             if (sv_uv(sv) == 0) {
                 integer_only(gcb, sv);
                 sv_iv(sv) = -1;

@@ -25,7 +25,7 @@ void append_chunk(PERLGCB* gcb, SV* sv, const char* buf, int32_t cnt)
     std::memmove(pv + cur, buf, static_cast<size_t>(cnt));
     sv_cur(sv) = cur + static_cast<uint64_t>(cnt);
     pv[sv_cur(sv)] = 0;
-    sv->flags &= ~(SVf_IOK | SVp_IOK | SVf_NOK | SVp_NOK | SVf_ROK | SVf_AMAGIC | SVf_IVisUV);
+    sv->flags &= ~(SVf_IOK | SVp_IOK | SVf_NOK | SVp_NOK | SVf_ROK | SVf_OVERLOAD | SVf_IsUV);
     sv->flags |= SVf_POK | SVp_POK;
     if (gcb->tainting && gcb->tainted)
         sv_add_magic(gcb, sv, nullptr, 't', nullptr, 0);

@@ -26,7 +26,7 @@ CV* glob_code(GV* gv)
     return gp && !gp->gp_cvgen ? gp->gp_cv : nullptr;
 }
 
-inline HV* code_stash(SV* cv) { return static_cast<xpvcv*>(cv->any)->comp_stash; }
+inline HV* code_stash(SV* cv) { return static_cast<PVCV*>(cv->any)->comp_stash; }
 
 // Resets the package variables of one glob.
 void reset_glob(PERLGCB* gcb, GV* gv)
@@ -64,7 +64,7 @@ void sv_reset_by_letters(PERLGCB* gcb, const char* letters, HV* stash)
 {
     if (!stash)
         return;
-    xpvhv* body = hv_body(stash);
+    PVHV* body = hv_body(stash);
     if (!*letters) {
         for (op_pattern* pm = reinterpret_cast<op_pattern*>(body->pmroot); pm; pm = pm->op_pmnext)
             pm->op_pmdynflags &= static_cast<uint8_t>(~0x01);
@@ -126,7 +126,7 @@ CV* sv_to_code(PERLGCB* gcb, SV* sv, HV** stash_out, GV** gv_out, int32_t create
         if (sv->flags & SVs_GMG)
             mg_call_get(gcb, sv);
         if (sv->flags & SVf_ROK) {
-            if (gcb->overload_generation && (sv->flags & SVf_AMAGIC)) {
+            if (gcb->overload_generation && (sv->flags & SVf_OVERLOAD)) {
                 SV* cur = sv;
                 for (;;) {
                     SV* r = overload_call_operator(gcb, cur, &gcb->sv_undef, AMG_TO_CV, AMGf_noright | AMGf_unary);
@@ -138,7 +138,7 @@ CV* sv_to_code(PERLGCB* gcb, SV* sv, HV** stash_out, GV** gv_out, int32_t create
                     if (r == cur || sv_rv(r) == sv_rv(cur))
                         break;
                     cur = r;
-                    if (!(r->flags & SVf_AMAGIC))
+                    if (!(r->flags & SVf_OVERLOAD))
                         break;
                 }
             }

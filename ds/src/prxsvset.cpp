@@ -113,20 +113,20 @@ void set_magic(PERLGCB* gcb, SV* sv)
 // The package of the current statement differs from the glob's own.
 bool foreign_package(PERLGCB* gcb, GV* gv)
 {
-    HV* pkg = gcb->curcop ? gcb->curcop->cop_stash : nullptr;
+    HV* pkg = gcb->current_statement ? gcb->current_statement->cop_stash : nullptr;
     return pkg != gv_body(gv)->gvstash;
 }
 
 void mark_imported_all(PERLGCB* gcb, GV* gv)
 {
-    xpvgv* b = gv_body(gv);
-    if ((b->gvflags & GVf_IMPORTED) != GVf_IMPORTED && foreign_package(gcb, gv))
-        b->gvflags |= GVf_IMPORTED;
+    PVGV* b = gv_body(gv);
+    if ((b->gvflags & GVf_IMPORT) != GVf_IMPORT && foreign_package(gcb, gv))
+        b->gvflags |= GVf_IMPORT;
 }
 
 void mark_imported(PERLGCB* gcb, GV* gv, uint8_t bit)
 {
-    xpvgv* b = gv_body(gv);
+    PVGV* b = gv_body(gv);
     if (!(b->gvflags & bit) && foreign_package(gcb, gv))
         b->gvflags |= bit;
 }
@@ -134,8 +134,8 @@ void mark_imported(PERLGCB* gcb, GV* gv, uint8_t bit)
 // Whether the running sort comparator is the code value's body.
 bool is_active_sort_sub(PERLGCB* gcb, CV* cv)
 {
-    return gcb->curstackinfo && gcb->curstackinfo->si_type == SI_SORT && cv &&
-           static_cast<xpvcv*>(cv->any)->start == gcb->sortcop;
+    return gcb->current_level && gcb->current_level->si_type == SI_SORT && cv &&
+           static_cast<PVCV*>(cv->any)->start == gcb->sort_op;
 }
 
 void taint_from(PERLGCB* gcb, SV* dst, SV* src)
@@ -149,13 +149,13 @@ void taint_from(PERLGCB* gcb, SV* dst, SV* src)
 void assign_glob(PERLGCB* gcb, SV* dst, SV* src)
 {
     GV* d = sv_as<GV>(dst);
-    xpvgv* s = gv_body(sv_as<GV>(src));
+    PVGV* s = gv_body(sv_as<GV>(src));
     if (sv_type(dst) != SVt_PVGV) {
         const char* name = s->name;
         uint64_t namelen = s->namelen;
         sv_upgrade_body(gcb, dst, SVt_PVGV);
         sv_add_magic(gcb, dst, dst, '*', nullptr, 0);
-        xpvgv* b = gv_body(d);
+        PVGV* b = gv_body(d);
         b->gvstash = sv_as<HV>(sv_refinc(as_sv(s->gvstash)));
         b->name = pool_strndup(gcb, name, static_cast<int32_t>(namelen));
         b->namelen = namelen;
@@ -201,7 +201,7 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
         std::memset(fresh, 0, sizeof *fresh);
         gv_gp(d) = gp_retain(gcb, fresh);
         fresh->gp_sv = sv_new_head(gcb);
-        fresh->gp_line = gcb->curcop ? gcb->curcop->cop_line : 0;
+        fresh->gp_line = gcb->current_statement ? gcb->current_statement->cop_line : 0;
         fresh->gp_egv = d;
     }
     gv_body(d)->gvflags |= GVf_MULTI;
@@ -210,11 +210,11 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
     switch (sv_type(x)) {
     case SVt_PVAV:
         old = replace_slot(gcb, &gp->gp_av, x, intro);
-        mark_imported(gcb, d, GVf_IMPORTED_AV);
+        mark_imported(gcb, d, GVf_IMPORT_AV);
         break;
     case SVt_PVHV:
         old = replace_slot(gcb, &gp->gp_hv, x, intro);
-        mark_imported(gcb, d, GVf_IMPORTED_HV);
+        mark_imported(gcb, d, GVf_IMPORT_HV);
         break;
     case SVt_PVCV: {
         CV* xcv = sv_as<CV>(x);
@@ -233,13 +233,13 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
         if (gp->gp_cv != xcv) {
             CV* w = gp->gp_cv;
             if (w) {
-                xpvcv* wb = static_cast<xpvcv*>(w->any);
+                PVCV* wb = static_cast<PVCV*>(w->any);
                 if (!gp->gp_cvgen && (wb->root || wb->xsub)) {
                     SV* k = cv_const_value(gcb, w);
                     bool changed = true;
                     if (k)
                         changed = sv_compare_strings(
-                                      gcb, k, op_const_value(gcb, static_cast<xpvcv*>(xcv->any)->start, nullptr)) != 0;
+                                      gcb, k, op_const_value(gcb, static_cast<PVCV*>(xcv->any)->start, nullptr)) != 0;
                     if (is_active_sort_sub(gcb, w))
                         fatal_error(gcb, "Can't redefine active sort subroutine %s", gv_body(d)->name);
                     if ((changed || k) && warn_enabled(gcb, WARN_REDEFINE)) {
@@ -256,7 +256,7 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
             gv_body(d)->gvflags |= GVf_ASSUMECV;
             gcb->method_cache_generation++;
         }
-        mark_imported(gcb, d, GVf_IMPORTED_CV);
+        mark_imported(gcb, d, GVf_IMPORT_CV);
         break;
     }
     case SVt_PVIO:
@@ -264,7 +264,7 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
         break;
     default:
         old = replace_slot(gcb, &gp->gp_sv, x, intro);
-        mark_imported(gcb, d, GVf_IMPORTED_SV);
+        mark_imported(gcb, d, GVf_IMPORT_SV);
         break;
     }
     if (intro)
@@ -279,8 +279,8 @@ void copy_int_from(PERLGCB* gcb, SV* dst, uint32_t sflags, SV* src)
     undo_offset(gcb, dst);
     dst->flags |= SVf_IOK | SVp_IOK;
     sv_iv(dst) = sv_iv(src);
-    if (sflags & SVf_IVisUV)
-        dst->flags |= SVf_IVisUV;
+    if (sflags & SVf_IsUV)
+        dst->flags |= SVf_IsUV;
 }
 
 }  // namespace
@@ -305,7 +305,7 @@ void sv_glob_to_plain(PERLGCB* gcb, SV* sv)
     sv->flags &= ~SVf_FAKE;
     if (gv_gp(gv))
         gp_release(gcb, gv);
-    xpvgv* b = gv_body(gv);
+    PVGV* b = gv_body(gv);
     if (b->gvstash) {
         HV* stash = b->gvstash;
         b->gvstash = nullptr;
@@ -316,8 +316,8 @@ void sv_glob_to_plain(PERLGCB* gcb, SV* sv)
     pool_free(b->name);
     b->name = nullptr;
     b->gvflags &= ~GVf_MULTI;
-    xpvmg* mg = static_cast<xpvmg*>(body_take(gcb, SVt_PVMG));
-    *mg = xpvmg{b->pv, b->cur, b->len, b->iv, b->nv, b->magic, b->stash};
+    PVMG* mg = static_cast<PVMG*>(body_take(gcb, SVt_PVMG));
+    *mg = PVMG{b->pv, b->cur, b->len, b->iv, b->nv, b->magic, b->stash};
     pool_free(b);
     sv->any = mg;
     sv->flags = (sv->flags & ~0xFFu) | SVt_PVMG;
@@ -337,7 +337,7 @@ void sv_set_int(PERLGCB* gcb, SV* sv, int64_t value)
 void sv_set_uint(PERLGCB* gcb, SV* sv, uint64_t value)
 {
     sv_set_int(gcb, sv, 0);
-    sv->flags |= SVf_IVisUV;
+    sv->flags |= SVf_IsUV;
     sv_iv(sv) = static_cast<int64_t>(value);
 }
 
@@ -444,7 +444,7 @@ void sv_assign(PERLGCB* gcb, SV* dst, SV* src)
     if (!src)
         src = &gcb->sv_undef;
     const uint32_t dtype = sv_type(dst);
-    dst->flags &= ~SVf_AMAGIC;
+    dst->flags &= ~SVf_OVERLOAD;
     uint32_t stype = sv_type(src);
     uint32_t sflags;
     switch (stype) {
@@ -557,8 +557,8 @@ void sv_assign(PERLGCB* gcb, SV* dst, SV* src)
         }
         if (sflags & SVp_IOK)
             copy_int_from(gcb, dst, sflags, src);
-        if (sflags & SVf_AMAGIC)
-            dst->flags |= SVf_AMAGIC;
+        if (sflags & SVf_OVERLOAD)
+            dst->flags |= SVf_OVERLOAD;
     } else if (sflags & SVp_POK) {
         if ((sflags & SVs_TEMP) && src->refcnt == 1 && !(sflags & SVf_OOK)) {
             // A temporary about to go: take its buffer instead of copying.

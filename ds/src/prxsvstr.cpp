@@ -51,7 +51,7 @@ char* pattern_text(PERLGCB* gcb, MAGIC* mg, uint64_t* len)
         char field[5];
         int32_t left = 0, right = 4;
         for (const auto& l : letters) {
-            if (re->reganch & l.bit)
+            if (re->analysis_flags & l.bit)
                 field[left++] = l.letter;
             else
                 field[right--] = l.letter;
@@ -61,7 +61,7 @@ char* pattern_text(PERLGCB* gcb, MAGIC* mg, uint64_t* len)
             field[left] = '-';
             fieldlen = 5;
         }
-        int32_t textlen = re->prelen + fieldlen + 4;
+        int32_t textlen = re->pattern_length + fieldlen + 4;
         char* text = static_cast<char*>(pool_malloc(static_cast<uint64_t>(textlen + fieldlen + 1)));
         char* d = text;
         *d++ = '(';
@@ -69,8 +69,8 @@ char* pattern_text(PERLGCB* gcb, MAGIC* mg, uint64_t* len)
         std::memcpy(d, field, static_cast<size_t>(fieldlen));
         d += fieldlen;
         *d++ = ':';
-        std::memcpy(d, re->precomp, static_cast<size_t>(re->prelen));
-        d += re->prelen;
+        std::memcpy(d, re->pattern_text, static_cast<size_t>(re->pattern_length));
+        d += re->pattern_length;
         *d++ = ')';
         *d = 0;
         mg->ptr = text;
@@ -102,7 +102,7 @@ bool is_regexp_object(PERLGCB* gcb, SV* referent, MAGIC** found)
 char* reference_text(PERLGCB* gcb, SV* sv, uint64_t* len)
 {
     SV* referent = sv_rv(sv);
-    if (sv->flags & SVf_AMAGIC) {
+    if (sv->flags & SVf_OVERLOAD) {
         SV* tmp = overload_call_operator(gcb, sv, &gcb->sv_undef, AMG_STRING, AMGf_noright | AMGf_unary);
         if (tmp && !((tmp->flags & SVf_ROK) && sv_rv(tmp) == referent)) {
             if (tmp->flags & SVf_POK) {
@@ -176,7 +176,7 @@ char* sv_to_string(PERLGCB* gcb, SV* sv, uint64_t* len)
             return sv_pv(sv);
         }
         if (sv->flags & SVp_IOK) {
-            if (sv->flags & SVf_IVisUV)
+            if (sv->flags & SVf_IsUV)
                 prx_sprintf(scratch, "%llu", static_cast<unsigned long long>(sv_uv(sv)));
             else
                 prx_sprintf(scratch, "%lld", static_cast<long long>(sv_iv(sv)));
@@ -216,13 +216,13 @@ char* sv_to_string(PERLGCB* gcb, SV* sv, uint64_t* len)
         return buf;
     }
     if (sv->flags & SVp_IOK) {
-        uint32_t keep = sv->flags & (SVf_IOK | SVf_IVisUV);
+        uint32_t keep = sv->flags & (SVf_IOK | SVf_IsUV);
         if (sv_type(sv) < SVt_PVIV)
             sv_upgrade_body(gcb, sv, SVt_PVIV);
         char scratch[22];
         char* end = scratch + sizeof scratch;
         char* d = end;
-        bool negative = !(keep & SVf_IVisUV) && sv_iv(sv) < 0;
+        bool negative = !(keep & SVf_IsUV) && sv_iv(sv) < 0;
         uint64_t magnitude = negative ? 0 - sv_uv(sv) : sv_uv(sv);
         do {
             *--d = static_cast<char>('0' + magnitude % 10);

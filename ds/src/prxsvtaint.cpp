@@ -52,7 +52,7 @@ void sv_mark_tainted(PERLGCB* gcb, SV* sv)
     mg->next = sv_magic_chain(sv);
     sv_magic_chain(sv) = mg;
     mg->type = 't';
-    mg->virt = &gcb->magic_vtbl[VTBL_TAINT];
+    mg->virt = &gcb->magic_vtbl[PL_vtbl_taint];
     mg->len = 1;
     mg_update_flags(gcb, sv);
     if (sv->flags & SVs_GMG)
@@ -80,9 +80,9 @@ void taint_check_dependency(PERLGCB* gcb, const char* f, const char* s)
 
 void taint_check_environment(PERLGCB* gcb)
 {
-    if (!gcb->envgv)
+    if (!gcb->env_glob)
         return;
-    GV* gv = gv_ensure_hash(gcb, gcb->envgv);
+    GV* gv = gv_ensure_hash(gcb, gcb->env_glob);
     HV* env = gv_gp(gv)->gp_hv;
     if (SV** svp = hv_fetch_str(gcb, env, "PATH", 4, 0); svp && *svp) {
         SV* path = *svp;

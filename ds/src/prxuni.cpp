@@ -25,13 +25,13 @@ SV* call_for_one_result(PERLGCB* gcb, const char* method)
 {
     SV* result = &gcb->sv_undef;
     if (interp_call_method_by_name(gcb, method, 0)) {
-        result = sv_new_copy(gcb, *gcb->stack_sp);
-        gcb->stack_sp--;
+        result = sv_new_copy(gcb, *gcb->arg_sp);
+        gcb->arg_sp--;
     }
     return result;
 }
 
-inline bool compiling(PERLGCB* gcb) { return gcb->curcop == gcb->compiling; }
+inline bool compiling(PERLGCB* gcb) { return gcb->current_statement == gcb->compiling_statement; }
 
 }  // namespace
 
@@ -44,7 +44,7 @@ SV* swash_new(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv, int32
         scope_leave(gcb);
     }
     stack_level_push(gcb, SI_MAGIC);
-    SV** sp = gcb->stack_sp;
+    SV** sp = gcb->arg_sp;
     push_mark(gcb, sp);
     sp = arg_stack_room(gcb, sp, 5);
     *++sp = sv_make_temporary(gcb, sv_new_from_cstring(gcb, pkg, 0));
@@ -52,7 +52,7 @@ SV* swash_new(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv, int32
     *++sp = listsv;
     *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, minbits));
     *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, none));
-    gcb->stack_sp = sp;
+    gcb->arg_sp = sp;
 
     scope_enter(gcb);
     save_push_i32(gcb, reinterpret_cast<int32_t*>(&gcb->compile_hints));
@@ -71,7 +71,7 @@ SV* swash_new(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv, int32
             len = sizeof gcb->token_buffer - 1;
         std::memcpy(gcb->token_buffer, text, len);
         gcb->token_buffer[len] = 0;
-        gcb->curcop->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
+        gcb->current_statement->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
     }
     if (!(retval->flags & SVf_ROK) || sv_type(sv_rv(retval)) != SVt_PVHV)
         fatal_error(gcb, "SWASHNEW didn't return an HV ref");
@@ -98,24 +98,24 @@ uint64_t swash_fetch(PERLGCB* gcb, SV* swash, const uint8_t* p)
             slen = sv_cur(*svp);
         } else {
             scope_enter(gcb);
-            save_push_int(gcb, &gcb->tmps_floor);
-            gcb->tmps_floor = gcb->tmps_ix;
+            save_push_int(gcb, &gcb->temps_floor);
+            gcb->temps_floor = gcb->temps_ix;
             re_save_match_state(gcb);
             stack_level_push(gcb, SI_MAGIC);
-            SV** sp = gcb->stack_sp;
+            SV** sp = gcb->arg_sp;
             push_mark(gcb, sp);
             sp = arg_stack_room(gcb, sp, 3);
             *++sp = swash;
             uint64_t code = utf8_decode_simple(gcb, p, nullptr);
             *++sp = sv_make_temporary(gcb, sv_new_from_uint(gcb, code & ~static_cast<uint64_t>(entries - 1)));
             *++sp = sv_make_temporary(gcb, sv_new_from_uint(gcb, entries));
-            gcb->stack_sp = sp;
+            gcb->arg_sp = sp;
             SV* retval = call_for_one_result(gcb, "SWASHGET");
             stack_level_pop(gcb);
             tmps_free_to_floor(gcb);
             scope_leave(gcb);
             if (compiling(gcb))
-                gcb->curcop->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
+                gcb->current_statement->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
 
             svp = hv_store_str(gcb, hv, reinterpret_cast<const char*>(p), static_cast<int32_t>(klen), retval, 0);
             SV* stored = svp ? *svp : nullptr;

@@ -125,7 +125,7 @@ SV* isa_search(PERLGCB* gcb, HV* stash, const char* name, int32_t len, int32_t l
             else
                 gp_of(gv)->gp_sv = sv_new_from_int(gcb, gcb->method_cache_generation);
         }
-        xpvav* body = av_body(av);
+        PVAV* body = av_body(av);
         for (int32_t i = 0; i <= body->fill; i++) {
             SV* elem = av_body(av)->array[i];
             if (!elem)
@@ -277,7 +277,7 @@ SV* referent_or_usage(PERLGCB* gcb, SV* rv, const char* usage)
     return sv_rv(rv);
 }
 
-inline uint16_t& code_flags(SV* cv) { return static_cast<xpvcv*>(cv->any)->cvflags; }
+inline uint16_t& code_flags(SV* cv) { return static_cast<PVCV*>(cv->any)->cvflags; }
 
 // The name of the package of a glob's effective glob, when it has one.
 const char* glob_package_name(GV* gv)
@@ -344,8 +344,8 @@ void attributes_fetch_attrs(PERLGCB* gcb, CV*)
             uint16_t bit;
             const char* name;
         } names[] = {{CODE_LOCKED, "locked"}, {CODE_LVALUE, "lvalue"}, {CODE_METHOD, "method"}};
-        SV** sp = arg_stack_room(gcb, gcb->stack_base + f.ax - 1, 3);
-        gcb->stack_sp = sp;
+        SV** sp = arg_stack_room(gcb, gcb->arg_base + f.ax - 1, 3);
+        gcb->arg_sp = sp;
         for (const auto& n : names) {
             if (code_flags(sv) & n.bit)
                 xs_arg(gcb, f, nret++) = sv_make_temporary(gcb, sv_new_from_cstring(gcb, n.name, 0));
@@ -365,7 +365,7 @@ void attributes_guess_stash(PERLGCB* gcb, CV*)
     if (sv->flags & SVs_OBJECT) {
         name = hv_body(sv_stash(sv))->name;
     } else if (sv_type(sv) == SVt_PVCV) {
-        xpvcv* body = static_cast<xpvcv*>(sv->any);
+        PVCV* body = static_cast<PVCV*>(sv->any);
         GV* gv = body->gv;
         if (gv && sv_type(as_sv(gv)) == SVt_PVGV && gv_body(gv)->gvstash)
             name = hv_body(gv_body(gv)->gvstash)->name;

@@ -40,13 +40,13 @@ protected:
         gcb->null_stash = gv_stash_by_name(gcb, "<none>", 1);
     }
 
-    void runtime_cop_stash(HV* stash) { gcb->curcop->cop_stash = stash; }
+    void runtime_cop_stash(HV* stash) { gcb->current_statement->cop_stash = stash; }
 
     SV* pv(const char* text) { return sv_new_from_bytes(gcb, text, std::strlen(text)); }
     SV* iv(int64_t n) { return sv_new_from_int(gcb, n); }
     HV* stash(const char* name) { return gv_stash_by_name(gcb, name, 1); }
     // Makes code run as a statement of package pkg (not compiling).
-    void running_in(const char* pkg) { gcb->curcop->cop_stash = stash(pkg); }
+    void running_in(const char* pkg) { gcb->current_statement->cop_stash = stash(pkg); }
 };
 
 }  // namespace prxtest

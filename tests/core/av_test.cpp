@@ -19,7 +19,7 @@ protected:
         Agg::SetUp();
         av = av_new_empty(gcb);
     }
-    xpvav* body() { return av_body(av); }
+    PVAV* body() { return av_body(av); }
     AV* of(std::initializer_list<int> values)
     {
         AV* a = av_new_empty(gcb);

@@ -36,17 +36,17 @@ protected:
         mcn_main(&host->vec, nullptr);
         gcb = interp_alloc();
         ASSERT_NE(gcb, nullptr);
-        gcb->hexdigit = "0123456789abcdef0123456789ABCDEF";
+        gcb->hex_digits = "0123456789abcdef0123456789ABCDEF";
         gcb->start_env = JumpEnv{nullptr, -1, 1};
         gcb->top_env = &gcb->start_env;
         // A jump that escapes a test's run() reaches gtest as an exception
         // instead of ending the process at the bridge's last resort.
         head_env(gcb)->must_catch = 1;
-        gcb->compiling = &compile_cop;
-        gcb->curcop = &runtime_cop;
-        gcb->tmps_stack = static_cast<SV**>(pool_malloc(128 * sizeof(SV*)));
-        gcb->tmps_max = 128;
-        gcb->tmps_ix = gcb->tmps_floor = -1;
+        gcb->compiling_statement = &compile_cop;
+        gcb->current_statement = &runtime_cop;
+        gcb->temps = static_cast<SV**>(pool_malloc(128 * sizeof(SV*)));
+        gcb->temps_max = 128;
+        gcb->temps_ix = gcb->temps_floor = -1;
         op_names.assign(351, "null");
         op_descs.assign(351, "null operation");
         gcb->op_name_table = op_names.data();

@@ -186,7 +186,7 @@ TEST_F(Foundation, OutOfMemoryExitsWithStatusOne)
     EXPECT_EQ(code, 2);
 
     // Under the no-memory-ok flag the caller gets null instead.
-    gcb->nomemok = 1;
+    gcb->no_memory_ok = 1;
     h->fail.fail_next = true;
     code = guarded(gcb, [&] { got = pool_malloc(64); });
     EXPECT_EQ(code, 0);

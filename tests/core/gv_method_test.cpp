@@ -20,7 +20,7 @@ protected:
         GV* gv = gv_fetch_by_name(gcb, full.c_str(), GV_ADD, SVt_PVCV);
         CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
         sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
-        auto* b = static_cast<xpvcv*>(cv->any);
+        auto* b = static_cast<PVCV*>(cv->any);
         if (body)
             b->xsub = reinterpret_cast<void*>(&dummy_root);
         b->gv = gv;
@@ -197,7 +197,7 @@ TEST_F(Method, AutoloadStandsInForMissingSubs)
 {
     static OP root{};
     CV* autoload = define("A::AUTOLOAD");
-    static_cast<xpvcv*>(autoload->any)->root = &root;
+    static_cast<PVCV*>(autoload->any)->root = &root;
     isa("D", {"A"});
     GV* gv = nullptr;
     ASSERT_EQ(run([&] { gv = gv_find_method(gcb, stash("D"), "missing"); }), 0) << err_text();
@@ -222,7 +222,7 @@ TEST_F(Method, AStubFoundIsServedByAutoload)
 {
     static OP root{};
     CV* autoload = define("A::AUTOLOAD");
-    static_cast<xpvcv*>(autoload->any)->root = &root;
+    static_cast<PVCV*>(autoload->any)->root = &root;
     define("A::stub", false);
     isa("D", {"A"});
     GV* gv = nullptr;

@@ -113,7 +113,7 @@ TEST_F(Glob, SomeNamesAlwaysLiveInMain)
 
 TEST_F(Glob, CompilingNamesGoToTheCurrentPackage)
 {
-    gcb->curcop = gcb->compiling;
+    gcb->current_statement = gcb->compiling_statement;
     gcb->current_package = stash("Q");
     EXPECT_EQ(stash_name(fetch("var")), "Q");
     EXPECT_EQ(stash_name(fetch("ENV")), "main");
@@ -129,7 +129,7 @@ TEST_F(Glob, NumberedAndMatchVariablesAreReadOnlyAndMagical)
         ASSERT_NE(mg, nullptr) << name;
         EXPECT_STREQ(mg->ptr, name);
         EXPECT_EQ(mg->obj, as_sv(gv));
-        EXPECT_EQ(mg->virt, &gcb->magic_vtbl[VTBL_SV]);
+        EXPECT_EQ(mg->virt, &gcb->magic_vtbl[PL_vtbl_sv]);
     }
     EXPECT_EQ(gcb->match_variables_seen, 1);
     for (const char* name : {"/", ",", "\\", "\x17", "\x17" "ARNING_BITS"}) {

@@ -19,7 +19,7 @@ protected:
         Agg::SetUp();
         hv = hv_new_empty(gcb);
     }
-    xpvhv* body() { return hv_body(hv); }
+    PVHV* body() { return hv_body(hv); }
     SV** store(HV* h, const std::string& key, SV* val)
     {
         return hv_store_str(gcb, h, key.data(), static_cast<int32_t>(key.size()), val, 0);
@@ -53,7 +53,7 @@ protected:
     // Users of a key in the shared-key table; 0 when it is not there.
     uintptr_t shared_count(const std::string& key)
     {
-        xpvhv* t = hv_body(gcb->shared_key_table);
+        PVHV* t = hv_body(gcb->shared_key_table);
         uint32_t hash = hv_key_hash(key.data(), static_cast<int32_t>(key.size()));
         for (hash_entry* he = t->array[hash & t->max]; he; he = he->next)
             if (he->key->len == static_cast<int32_t>(key.size()) && key.compare(0, key.size(), he->key->bytes, key.size()) == 0)
@@ -253,7 +253,7 @@ TEST_F(Hash, FailedSplitKeepsTheTable)
     EXPECT_EQ(body()->array, before);
     EXPECT_EQ(body()->max, 7u);
     EXPECT_EQ(body()->keys, 8);
-    EXPECT_EQ(gcb->nomemok, 0);
+    EXPECT_EQ(gcb->no_memory_ok, 0);
     EXPECT_NE(fetch(hv, last), nullptr);
 }
 

@@ -18,7 +18,7 @@ protected:
     {
         SV* lv = sv_new_undef(gcb, 0);
         sv_upgrade_body(gcb, lv, SVt_PVLV);
-        xpvlv* b = static_cast<xpvlv*>(lv->any);
+        PVLV* b = static_cast<PVLV*>(lv->any);
         b->targ = sv_refinc(target);
         b->targoff = off;
         b->targlen = len;
@@ -28,7 +28,7 @@ protected:
         return lv;
     }
     MAGIC* mg(SV* sv, char letter) { return mg_find_by_type(gcb, sv, letter); }
-    xpvlv* lvb(SV* sv) { return static_cast<xpvlv*>(sv->any); }
+    PVLV* lvb(SV* sv) { return static_cast<PVLV*>(sv->any); }
     std::string text(SV* sv) { return (sv->flags & SVf_OK_ANY) ? str(sv) : "<undef>"; }
 };
 
@@ -83,7 +83,7 @@ TEST_F(Lvalue, Pos)
     magic_pos_get(gcb, lv, mg(lv, '.'));
     EXPECT_EQ(text(lv), "<undef>");
     // The array base counts.
-    gcb->curcop->cop_arybase = 1;
+    gcb->current_statement->cop_arybase = 1;
     sv_set_int(gcb, lv, 2);
     magic_pos_set(gcb, lv, mg(lv, '.'));
     EXPECT_EQ(mg_find_by_type(gcb, target, 'g')->len, 1);
@@ -102,7 +102,7 @@ TEST_F(Lvalue, ArrayLength)
     EXPECT_EQ(av->refcnt, 1u);  // the arylen record does not count the array
     magic_arylen_get(gcb, len, mg(len, '#'));
     EXPECT_EQ(sv_to_int(gcb, len), 2);
-    gcb->curcop->cop_arybase = 1;
+    gcb->current_statement->cop_arybase = 1;
     magic_arylen_get(gcb, len, mg(len, '#'));
     EXPECT_EQ(sv_to_int(gcb, len), 3);
     sv_set_int(gcb, len, 1);  // with base 1: highest index 0
@@ -218,12 +218,12 @@ protected:
     op_pattern pm{};
     void matched()
     {
-        rx.startp = starts.data();
-        rx.endp = ends.data();
-        rx.nparens = 2;
-        rx.lastparen = 2;
+        rx.start_offsets = starts.data();
+        rx.end_offsets = ends.data();
+        rx.group_count = 2;
+        rx.last_group = 2;
         pm.op_pmregexp = &rx;
-        gcb->curpm = &pm.op;
+        gcb->last_match_op = &pm.op;
     }
 };
 

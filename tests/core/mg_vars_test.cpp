@@ -52,14 +52,14 @@ protected:
         subject = "xabcy";
         starts = {1, -1, 2};
         ends = {4, -1, 3};
-        rx.startp = starts.data();
-        rx.endp = ends.data();
-        rx.subbeg = subject.data();
-        rx.sublen = static_cast<int32_t>(subject.size());
-        rx.nparens = 2;
-        rx.lastparen = 2;
+        rx.start_offsets = starts.data();
+        rx.end_offsets = ends.data();
+        rx.subject_copy = subject.data();
+        rx.subject_copy_length = static_cast<int32_t>(subject.size());
+        rx.group_count = 2;
+        rx.last_group = 2;
         pm.op_pmregexp = &rx;
-        gcb->curpm = &pm.op;
+        gcb->last_match_op = &pm.op;
     }
     std::string subject;
     std::vector<int32_t> starts, ends;
@@ -83,13 +83,13 @@ TEST_F(Special, MatchVariables)
         EXPECT_EQ(text(get(c.name)), c.value) << c.name;
         EXPECT_EQ(len(c.name), c.length) << c.name;
     }
-    rx.lastparen = 0;
+    rx.last_group = 0;
     EXPECT_EQ(text(get("+")), "<undef>");
     EXPECT_EQ(len("+"), 0u);
     // A UTF-8 match counts characters.
     subject = "x\xC3\xA9\xC3\xA9y";
-    rx.subbeg = subject.data();
-    rx.sublen = static_cast<int32_t>(subject.size());
+    rx.subject_copy = subject.data();
+    rx.subject_copy_length = static_cast<int32_t>(subject.size());
     starts[0] = 1;
     ends[0] = 5;
     pm.op_pmdynflags = 0x04;
@@ -168,20 +168,20 @@ TEST_F(Special, StatusAndLinesLeft)
 TEST_F(Special, Separators)
 {
     ASSERT_EQ(set("\\", &gcb->sv_undef), 0);
-    EXPECT_EQ(gcb->ors, nullptr);
+    EXPECT_EQ(gcb->output_record_sep, nullptr);
     EXPECT_EQ(text(get("\\")), "<undef>");
     ASSERT_EQ(set("\\", pv("")), 0);
-    ASSERT_NE(gcb->ors, nullptr);
-    EXPECT_EQ(gcb->orslen, 0u);
+    ASSERT_NE(gcb->output_record_sep, nullptr);
+    EXPECT_EQ(gcb->output_record_sep_len, 0u);
     EXPECT_EQ(len("\\"), 0u);
     ASSERT_EQ(set("\\", pv("\n")), 0);
-    EXPECT_EQ(std::string(gcb->ors, gcb->orslen), "\n");
+    EXPECT_EQ(std::string(gcb->output_record_sep, gcb->output_record_sep_len), "\n");
     ASSERT_EQ(set(",", pv("--")), 0);
     EXPECT_EQ(len(","), 2u);
     EXPECT_EQ(str(get(",")), "--");
     SV* rs = pv("::");
     ASSERT_EQ(set("/", rs), 0);
-    EXPECT_EQ(gcb->rs, gcb->nrs);
+    EXPECT_EQ(gcb->rs, gcb->newline_rs);
     EXPECT_EQ(str(gcb->rs), "::");
     EXPECT_NE(gcb->rs, rs);
     ASSERT_EQ(set("#", pv("%.3g")), 0);
@@ -196,24 +196,24 @@ TEST_F(Special, WarningSwitches)
     EXPECT_EQ(sv_to_int(gcb, get("\x17")), 1);
     ASSERT_EQ(set("\x17", iv(0)), 0);
     EXPECT_EQ(sv_to_int(gcb, get("\x17")), 0);
-    gcb->dowarn = 0x02;  // forced on by the command line
+    gcb->warn_switch = 0x02;  // forced on by the command line
     ASSERT_EQ(set("\x17", iv(1)), 0);
-    EXPECT_EQ(gcb->dowarn, 0x02u);
-    gcb->dowarn = 0;
+    EXPECT_EQ(gcb->warn_switch, 0x02u);
+    gcb->warn_switch = 0;
 
     std::string all(12, '\x55');
     ASSERT_EQ(set("\x17" "ARNING_BITS", sv_new_from_bytes(gcb, all.data(), all.size())), 0);
-    EXPECT_EQ(gcb->compiling->cop_warnings, reinterpret_cast<SV*>(WARNINGS_ALL));
-    EXPECT_TRUE(gcb->dowarn & 0x08);
+    EXPECT_EQ(gcb->compiling_statement->cop_warnings, reinterpret_cast<SV*>(WARNINGS_ALL));
+    EXPECT_TRUE(gcb->warn_switch & 0x08);
     EXPECT_EQ(str(get("\x17" "ARNING_BITS")), all);
     std::string none(12, '\0');
     ASSERT_EQ(set("\x17" "ARNING_BITS", sv_new_from_bytes(gcb, none.data(), none.size())), 0);
-    EXPECT_EQ(gcb->compiling->cop_warnings, reinterpret_cast<SV*>(WARNINGS_NONE));
+    EXPECT_EQ(gcb->compiling_statement->cop_warnings, reinterpret_cast<SV*>(WARNINGS_NONE));
     EXPECT_EQ(str(get("\x17" "ARNING_BITS")), none);
     std::string some(12, '\0');
     some[1] = 0x10;  // category 6
     ASSERT_EQ(set("\x17" "ARNING_BITS", sv_new_from_bytes(gcb, some.data(), some.size())), 0);
-    SV* w = gcb->compiling->cop_warnings;
+    SV* w = gcb->compiling_statement->cop_warnings;
     ASSERT_NE(w, reinterpret_cast<SV*>(WARNINGS_ALL));
     EXPECT_EQ(str(w), some);
     EXPECT_EQ(str(get("\x17" "ARNING_BITS")), some);
@@ -246,10 +246,10 @@ TEST_F(Special, IdsReportTheUnsupportedCall)
         EXPECT_EQ(sv_to_int(gcb, get(c.name)), 0);
     }
     // A list assignment delays the change.
-    gcb->delaymagic = 0x80;
+    gcb->delayed_ids = 0x80;
     host->messages.clear();
     ASSERT_EQ(set(">", iv(9)), 0);
-    EXPECT_EQ(gcb->delaymagic, 0x82);
+    EXPECT_EQ(gcb->delayed_ids, 0x82);
     EXPECT_EQ(gcb->euid, 9);
     EXPECT_TRUE(host->messages.empty());
 }
@@ -268,10 +268,10 @@ TEST_F(Special, InterpreterFields)
     ASSERT_EQ(set("\x09", &gcb->sv_undef), 0);
     EXPECT_EQ(gcb->inplace, nullptr);
     EXPECT_EQ(text(get("\x09")), "<undef>");
-    gcb->compiling->cop_arybase = 0;
+    gcb->compiling_statement->cop_arybase = 0;
     ASSERT_EQ(set("[", iv(1)), 0);
-    EXPECT_EQ(gcb->compiling->cop_arybase, 1);
-    gcb->curcop->cop_arybase = 1;
+    EXPECT_EQ(gcb->compiling_statement->cop_arybase, 1);
+    gcb->current_statement->cop_arybase = 1;
     EXPECT_EQ(sv_to_int(gcb, get("[")), 1);
     gcb->lex_state = 11;
     gcb->in_eval = 0x09;
@@ -283,7 +283,7 @@ TEST_F(Special, InterpreterFields)
 TEST_F(Special, LineNumberOfTheLastReadHandle)
 {
     GV* fh = gv_fetch_by_name(gcb, "FH", GV_ADD, SVt_PVIO);
-    gcb->last_in_gv = fh;
+    gcb->last_input_glob = fh;
     ASSERT_EQ(set(".", iv(42)), 0);
     EXPECT_EQ(io_body(gv_gp(fh)->gp_io)->lines, 42);
     EXPECT_EQ(sv_to_int(gcb, get(".")), 42);

@@ -16,14 +16,14 @@ protected:
     {
         SV* gv = sv_new_head(gcb);
         sv_upgrade_body(gcb, gv, SVt_PVGV);
-        xpvgv* b = static_cast<xpvgv*>(gv->any);
+        PVGV* b = static_cast<PVGV*>(gv->any);
         b->name = pool_strdup(gcb, name);
         b->namelen = std::strlen(name);
         GP* gp = static_cast<GP*>(pool_malloc(sizeof(GP)));
         std::memset(gp, 0, sizeof *gp);
         SV* io = sv_new_head(gcb);
         sv_upgrade_body(gcb, io, SVt_PVIO);
-        static_cast<xpvio*>(io->any)->lines = lines;
+        static_cast<PVIO*>(io->any)->lines = lines;
         gp->gp_io = sv_as<IO>(io);
         b->gp = gp;
         return sv_as<GV>(gv);
@@ -41,22 +41,22 @@ TEST_F(Msg, SuffixRule)
     EXPECT_EQ(built("x"), "x.\n");
     EXPECT_EQ(built(""), ".\n");
     gcb->rs = sv_new_from_bytes(gcb, "\n", 1);
-    gcb->last_in_gv = handle("FH", 3);
+    gcb->last_input_glob = handle("FH", 3);
     EXPECT_EQ(built("x"), "x, <FH> line 3.\n");
     EXPECT_EQ(built("y\n"), "y\n");
     gcb->rs = sv_new_from_bytes(gcb, "--", 2);
     EXPECT_EQ(built("x"), "x, <FH> chunk 3.\n");
     gcb->rs = nullptr;
     EXPECT_EQ(built("x"), "x, <FH> chunk 3.\n");
-    gcb->argvgv = gcb->last_in_gv;
+    gcb->argv_glob = gcb->last_input_glob;
     EXPECT_EQ(built("x"), "x, <> chunk 3.\n");
-    gcb->last_in_gv = handle("NONE", 0);
+    gcb->last_input_glob = handle("NONE", 0);
     EXPECT_EQ(built("x"), "x.\n");
     gcb->dirty = 1;
     EXPECT_EQ(built("x"), "x during global destruction.\n");
     EXPECT_EQ(str(build_message(gcb, "%s", "y")), "y during global destruction.\n");
-    EXPECT_EQ(build_message(gcb, "a"), gcb->mess_sv);   // reused
-    EXPECT_EQ(gcb->mess_sv->refcnt, 1u << 30);
+    EXPECT_EQ(build_message(gcb, "a"), gcb->reusable_message);  // reused
+    EXPECT_EQ(gcb->reusable_message->refcnt, 1u << 30);
     EXPECT_STREQ(format_message(gcb, "%d-%s", 4, "z"), "4-z");
 }
 
@@ -80,7 +80,7 @@ TEST_F(Msg, QueuedErrorsComeFirst)
 TEST_F(Msg, GuardTripJumpsWithCodeFourBeforeAnythingElse)
 {
     gcb->errno_cell = 1100;
-    gcb->diehook = sv_new_from_bytes(gcb, "hook", 4);   // would be resolved if it were called
+    gcb->die_hook = sv_new_from_bytes(gcb, "hook", 4);  // would be resolved if it were called
     gcb->in_eval = 1;
     EXPECT_EQ(run([&] { fatal_error(gcb, "Catastrophic backtracking detected"); }), 4);
     EXPECT_EQ(err_raw(), "");
@@ -88,7 +88,7 @@ TEST_F(Msg, GuardTripJumpsWithCodeFourBeforeAnythingElse)
     // The mark held for that one jump only.
     EXPECT_EQ(gcb->errno_cell, 0);
     gcb->in_eval = 0;
-    gcb->diehook = nullptr;
+    gcb->die_hook = nullptr;
     EXPECT_EQ(run([&] { fatal_error(gcb, "later"); }), 2);
     EXPECT_EQ(err_text(), "later.\n");
 }
@@ -113,7 +113,7 @@ TEST_F(Msg, WarningsByCategory)
     struct Case {
         const char* what;
         uintptr_t setting;
-        uint32_t dowarn;
+        uint32_t warn_switch;
         bool enabled;          // warn_enabled(category 12)
         bool enabled_default;  // warn_enabled_default(category 12)
     } cases[] = {
@@ -124,7 +124,7 @@ TEST_F(Msg, WarningsByCategory)
     };
     for (const Case& c : cases) {
         runtime_cop.cop_warnings = reinterpret_cast<SV*>(c.setting);
-        gcb->dowarn = c.dowarn;
+        gcb->warn_switch = c.warn_switch;
         EXPECT_EQ(warn_enabled(gcb, WARN_NUMERIC), c.enabled) << c.what;
         EXPECT_EQ(warn_enabled_default(gcb, WARN_NUMERIC), c.enabled_default) << c.what;
     }
@@ -132,8 +132,8 @@ TEST_F(Msg, WarningsByCategory)
     EXPECT_TRUE(warn_enabled(gcb, WARN_NUMERIC));
     EXPECT_FALSE(warn_enabled(gcb, WARN_UNINITIALIZED));
     EXPECT_FALSE(warn_enabled_default(gcb, WARN_INTERNAL));
-    gcb->dowarn = 0;
-    gcb->curcop = nullptr;   // no statement: the standard setting
+    gcb->warn_switch = 0;
+    gcb->current_statement = nullptr;  // no statement: the standard setting
     EXPECT_TRUE(warn_enabled_default(gcb, WARN_INTERNAL));
     EXPECT_FALSE(warn_enabled(gcb, WARN_NUMERIC));
 }
@@ -165,12 +165,12 @@ TEST_F(Msg, BadFilehandleWithoutAName)
     op_descs[223] = "socket";
     SV* io = sv_new_head(gcb);
     sv_upgrade_body(gcb, io, SVt_PVIO);
-    static_cast<xpvio*>(io->any)->type = ' ';
+    static_cast<PVIO*>(io->any)->type = ' ';
     warn_bad_filehandle(gcb, nullptr, sv_as<IO>(io), 209);
     warn_bad_filehandle(gcb, nullptr, nullptr, 236);
     warn_bad_filehandle(gcb, nullptr, nullptr, 26);
     warn_bad_filehandle(gcb, nullptr, sv_as<IO>(io), 223);
-    static_cast<xpvio*>(io->any)->dirp = &gcb;
+    static_cast<PVIO*>(io->any)->dirp = &gcb;
     warn_bad_filehandle(gcb, nullptr, sv_as<IO>(io), 207);
     EXPECT_EQ(err_text(),
               "print() on closed filehandle.\n"

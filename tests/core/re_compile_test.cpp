@@ -34,8 +34,8 @@ TEST_F(Engine, MinimumLengthAnchorsAndStartClasses)
     struct Case {
         const char* pattern;
         const char* flags;
-        int32_t minlen;
-        uint32_t anchors;      // reganch & 0xFF
+        int32_t min_length;
+        uint32_t anchors;      // analysis_flags & 0xFF
         const char* stclass;   // opcode name of the start class, or "" for none
     };
     const Case cases[] = {
@@ -58,9 +58,9 @@ TEST_F(Engine, MinimumLengthAnchorsAndStartClasses)
         SCOPED_TRACE(c.pattern);
         re_compiled* rx = compile(c.pattern, c.flags);
         ASSERT_NE(rx, nullptr) << err_text();
-        EXPECT_EQ(rx->minlen, c.minlen);
-        EXPECT_EQ(rx->reganch & 0xFF, c.anchors);
-        std::string name = rx->regstclass ? re_node_names[rx->regstclass->type] : "";
+        EXPECT_EQ(rx->min_length, c.min_length);
+        EXPECT_EQ(rx->analysis_flags & 0xFF, c.anchors);
+        std::string name = rx->start_class ? re_node_names[rx->start_class->type] : "";
         EXPECT_EQ(name, c.stclass);
         pregfree(gcb, rx);
     }
@@ -70,14 +70,14 @@ TEST_F(Engine, SyntheticStartClassOfAlternation)
 {
     re_compiled* rx = compile("[a]|[b]");
     ASSERT_NE(rx, nullptr);
-    ASSERT_NE(rx->regstclass, nullptr);
+    ASSERT_NE(rx->start_class, nullptr);
     for (int c = 0; c < 256; c++)
-        EXPECT_EQ(re_bitmap_test(rx->regstclass->bitmap, static_cast<uint8_t>(c)), c == 'a' || c == 'b') << c;
+        EXPECT_EQ(re_bitmap_test(rx->start_class->bitmap, static_cast<uint8_t>(c)), c == 'a' || c == 'b') << c;
     ASSERT_NE(rx->data, nullptr);
     EXPECT_EQ(rx->data->count, 1u);
     EXPECT_EQ(rx->data->what[0], 'f');
-    EXPECT_EQ(rx->substrs[0].substr, nullptr);
-    EXPECT_EQ(rx->substrs[1].substr, nullptr);
+    EXPECT_EQ(rx->substrings[0].substr, nullptr);
+    EXPECT_EQ(rx->substrings[1].substr, nullptr);
     pregfree(gcb, rx);
 }
 
@@ -119,8 +119,8 @@ TEST_F(Engine, LongJumpFormsForBigPrograms)
             EXPECT_TRUE(longjmp);
         }
         EXPECT_EQ(match(rx, "xxabbac"), 1) << err_text();
-        EXPECT_EQ(rx->startp[0], p == &small ? 5 : 2);
-        EXPECT_EQ(rx->endp[0], 7);
+        EXPECT_EQ(rx->start_offsets[0], p == &small ? 5 : 2);
+        EXPECT_EQ(rx->end_offsets[0], 7);
         pregfree(gcb, rx);
     }
 }
@@ -237,9 +237,9 @@ TEST_F(Engine, FreedWhenCountReachesZero)
     ASSERT_NE(rx, nullptr);
     ASSERT_NE(rx->data, nullptr);
     EXPECT_GT(pool->live.size(), before);
-    rx->refcnt++;
+    rx->ref_count++;
     pregfree(gcb, rx);
-    EXPECT_EQ(rx->refcnt, 1);
+    EXPECT_EQ(rx->ref_count, 1);
     EXPECT_EQ(match(rx, "xb"), 1);
     pregfree(gcb, rx);
     EXPECT_EQ(pool->live.size(), before);
@@ -266,7 +266,7 @@ TEST_F(Engine, RepeatsOfZeroWidthAtoms)
         re_compiled* rx = compile(c.pattern);
         ASSERT_NE(rx, nullptr) << err_text();
         int32_t r = match(rx, c.subject);
-        EXPECT_EQ(r == 1 ? rx->startp[0] : -1, c.start);
+        EXPECT_EQ(r == 1 ? rx->start_offsets[0] : -1, c.start);
         pregfree(gcb, rx);
     }
 }
@@ -281,9 +281,9 @@ TEST_F(Engine, GroupNestingLimit)
     auto nested = [](int depth) { return std::string(depth, '(') + "[a]" + std::string(depth, ')'); };
     re_compiled* rx = compile(nested(900));
     ASSERT_NE(rx, nullptr) << err_text();
-    EXPECT_EQ(rx->nparens, 900u);
+    EXPECT_EQ(rx->group_count, 900u);
     EXPECT_EQ(match(rx, "xa"), 1);
-    EXPECT_EQ(rx->startp[900], 1);
+    EXPECT_EQ(rx->start_offsets[900], 1);
     pregfree(gcb, rx);
     int32_t code = 0;
     EXPECT_EQ(compile(nested(5000), "", &code), nullptr);

@@ -36,7 +36,7 @@ TEST_F(Engine, SummaryOfFloatingCheck)
     EXPECT_NE(err_text().find("anchored `foo' at 0 floating `bar' at 3..2147483647 (checking floating) minlen 6 \n"),
               std::string::npos)
         << err_text();
-    EXPECT_EQ(rx->minlen, 6);
+    EXPECT_EQ(rx->min_length, 6);
     pregfree(gcb, rx);
 }
 
@@ -142,9 +142,9 @@ TEST_F(Engine, MatchesWithLiterals)
             ASSERT_EQ(r, 1) << err_text();
             std::vector<int32_t> got;
             for (size_t g = 0; g < c.groups.size() / 2; g++) {
-                bool set = g <= rx->lastparen && rx->endp[g] != -1;
-                got.push_back(set ? rx->startp[g] : -1);
-                got.push_back(set ? rx->endp[g] : -1);
+                bool set = g <= rx->last_group && rx->end_offsets[g] != -1;
+                got.push_back(set ? rx->start_offsets[g] : -1);
+                got.push_back(set ? rx->end_offsets[g] : -1);
             }
             EXPECT_EQ(got, c.groups);
         }

@@ -58,9 +58,9 @@ TEST_F(Engine, MatchesWithoutLiterals)
             ASSERT_EQ(r, 1) << err_text();
             std::vector<int32_t> got;
             for (size_t g = 0; g < c.groups.size() / 2; g++) {
-                bool set = g <= rx->lastparen && rx->endp[g] != -1;
-                got.push_back(set ? rx->startp[g] : -1);
-                got.push_back(set ? rx->endp[g] : -1);
+                bool set = g <= rx->last_group && rx->end_offsets[g] != -1;
+                got.push_back(set ? rx->start_offsets[g] : -1);
+                got.push_back(set ? rx->end_offsets[g] : -1);
             }
             EXPECT_EQ(got, c.groups);
         }

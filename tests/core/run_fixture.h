@@ -19,23 +19,23 @@ protected:
         Agg::SetUp();
         stack_level* si = stack_level_new(gcb, 128, 55);
         si->si_type = SI_MAIN;
-        gcb->curstackinfo = si;
-        gcb->curstack = gcb->mainstack = si->si_stack;
-        xpvav* body = av_body(si->si_stack);
-        gcb->stack_base = gcb->stack_sp = body->array;
-        gcb->stack_max = body->array + body->max;
-        gcb->markstack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
-        gcb->markstack_ptr = gcb->markstack;
-        gcb->markstack_max = gcb->markstack + 32;
-        gcb->scopestack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
-        gcb->scopestack_ix = 0;
-        gcb->scopestack_max = 32;
+        gcb->current_level = si;
+        gcb->current_arg_stack = gcb->main_arg_stack = si->si_stack;
+        PVAV* body = av_body(si->si_stack);
+        gcb->arg_base = gcb->arg_sp = body->array;
+        gcb->arg_max = body->array + body->max;
+        gcb->mark_stack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
+        gcb->mark_sp = gcb->mark_stack;
+        gcb->mark_max = gcb->mark_stack + 32;
+        gcb->scope_stack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
+        gcb->scope_ix = 0;
+        gcb->scope_max = 32;
         gcb->savestack = static_cast<save_entry*>(pool_malloc(128 * sizeof(save_entry)));
         gcb->savestack_ix = 0;
         gcb->savestack_max = 128;
-        gcb->retstack = static_cast<OP**>(pool_malloc(16 * sizeof(OP*)));
-        gcb->retstack_ix = 0;
-        gcb->retstack_max = 16;
+        gcb->return_stack = static_cast<OP**>(pool_malloc(16 * sizeof(OP*)));
+        gcb->return_ix = 0;
+        gcb->return_max = 16;
     }
 
     // Whether the last run stopped at a routine a later part of the
@@ -45,18 +45,18 @@ protected:
     // Pushes the items after a new mark, as a caller of a built-in does.
     void push_args(std::initializer_list<SV*> items)
     {
-        SV** sp = gcb->stack_sp;
+        SV** sp = gcb->arg_sp;
         push_mark(gcb, sp);
         sp = arg_stack_room(gcb, sp, static_cast<int32_t>(items.size()));
         for (SV* sv : items)
             *++sp = sv;
-        gcb->stack_sp = sp;
+        gcb->arg_sp = sp;
     }
     // The values between the base's mark position and the stack pointer.
     std::vector<SV*> results_from(int32_t mark)
     {
         std::vector<SV*> out;
-        for (SV** p = gcb->stack_base + mark + 1; p <= gcb->stack_sp; p++)
+        for (SV** p = gcb->arg_base + mark + 1; p <= gcb->arg_sp; p++)
             out.push_back(*p);
         return out;
     }

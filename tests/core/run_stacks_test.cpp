@@ -63,7 +63,7 @@ TEST_F(RunStacks, StackLevelNew)
     } cases[] = {{0, 1, 0}, {1, 13, 0}, {32, 13, 31}, {128, 55, 127}};
     for (const Case& c : cases) {
         stack_level* si = stack_level_new(gcb, c.items, c.frames);
-        xpvav* body = av_body(si->si_stack);
+        PVAV* body = av_body(si->si_stack);
         EXPECT_FALSE(body->avflags & AVf_REAL) << c.items;
         EXPECT_GE(body->max, c.max_at_least) << c.items;
         EXPECT_EQ(body->fill, 0) << c.items;
@@ -78,7 +78,7 @@ TEST_F(RunStacks, StackLevelNew)
 
 TEST_F(RunStacks, ContextStackGrowsAtThe56thFrame)
 {
-    stack_level* si = gcb->curstackinfo;
+    stack_level* si = gcb->current_level;
     for (int i = 0; i < 55; i++) {
         int32_t ix = cx_next_index(gcb);
         ASSERT_EQ(ix, i);
@@ -100,13 +100,13 @@ TEST_F(RunStacks, ReturnStack)
 {
     std::vector<OP> ops(17);
     EXPECT_EQ(return_stack_pop(gcb), nullptr);
-    EXPECT_EQ(gcb->retstack_ix, 0);
+    EXPECT_EQ(gcb->return_ix, 0);
     for (int i = 0; i < 16; i++)
         return_stack_push(gcb, &ops[i]);
-    EXPECT_EQ(gcb->retstack_max, 16);
+    EXPECT_EQ(gcb->return_max, 16);
     return_stack_push(gcb, &ops[16]);
-    EXPECT_EQ(gcb->retstack_max, 24);
-    EXPECT_EQ(gcb->retstack_ix, 17);
+    EXPECT_EQ(gcb->return_max, 24);
+    EXPECT_EQ(gcb->return_ix, 17);
     for (int i = 16; i >= 0; i--)
         EXPECT_EQ(return_stack_pop(gcb), &ops[i]);
     EXPECT_EQ(return_stack_pop(gcb), nullptr);
@@ -116,16 +116,16 @@ TEST_F(RunStacks, ScopeAndMarkStacksGrowByHalf)
 {
     for (int i = 0; i < 33; i++)
         scope_enter(gcb);
-    EXPECT_EQ(gcb->scopestack_max, 48);
-    EXPECT_EQ(gcb->scopestack_ix, 33);
+    EXPECT_EQ(gcb->scope_max, 48);
+    EXPECT_EQ(gcb->scope_ix, 33);
     for (int i = 0; i < 33; i++)
         scope_leave(gcb);
-    EXPECT_EQ(gcb->scopestack_ix, 0);
+    EXPECT_EQ(gcb->scope_ix, 0);
 
     for (int i = 1; i <= 32; i++)
-        push_mark(gcb, gcb->stack_base + i);
-    EXPECT_EQ(gcb->markstack_max - gcb->markstack, 48);
-    EXPECT_EQ(gcb->markstack_ptr - gcb->markstack, 32);
+        push_mark(gcb, gcb->arg_base + i);
+    EXPECT_EQ(gcb->mark_max - gcb->mark_stack, 48);
+    EXPECT_EQ(gcb->mark_sp - gcb->mark_stack, 32);
     for (int i = 32; i >= 1; i--)
         EXPECT_EQ(pop_mark(gcb), i);
 }
@@ -151,13 +151,13 @@ TEST_F(RunStacks, TemporariesGrowth)
         {128, 127, 300, 428},  // a larger request is taken as it is
     };
     for (const Case& c : cases) {
-        gcb->tmps_stack = static_cast<SV**>(pool_realloc(gcb->tmps_stack, c.cap * sizeof(SV*)));
-        gcb->tmps_max = c.cap;
-        gcb->tmps_ix = c.ix;
+        gcb->temps = static_cast<SV**>(pool_realloc(gcb->temps, c.cap * sizeof(SV*)));
+        gcb->temps_max = c.cap;
+        gcb->temps_ix = c.ix;
         SV** array = tmps_stack_extend(gcb, c.n);
-        EXPECT_EQ(gcb->tmps_max, c.want) << c.cap;
-        EXPECT_EQ(array, gcb->tmps_stack);
-        gcb->tmps_ix = -1;
+        EXPECT_EQ(gcb->temps_max, c.want) << c.cap;
+        EXPECT_EQ(array, gcb->temps);
+        gcb->temps_ix = -1;
     }
 }
 
@@ -167,9 +167,9 @@ TEST_F(RunStacks, FreeingTemporaries)
     SV* kept = sv_new_undef(gcb, 0);
     tmps_push(gcb, kept);
     kept->flags |= SVs_TEMP;
-    gcb->tmps_floor = gcb->tmps_ix;
+    gcb->temps_floor = gcb->temps_ix;
     tmps_free_to_floor(gcb);
-    EXPECT_EQ(gcb->tmps_ix, 0);
+    EXPECT_EQ(gcb->temps_ix, 0);
     EXPECT_EQ(kept->refcnt, 1u);
 
     // Above the floor: TEMP off, one reference released, empty slots skipped.
@@ -183,7 +183,7 @@ TEST_F(RunStacks, FreeingTemporaries)
     b->flags |= SVs_TEMP;
     tmps_push(gcb, b);
     tmps_free_to_floor(gcb);
-    EXPECT_EQ(gcb->tmps_ix, 0);
+    EXPECT_EQ(gcb->temps_ix, 0);
     EXPECT_EQ(a->refcnt, 1u);
     EXPECT_EQ(b->refcnt, 1u);
     EXPECT_FALSE(a->flags & SVs_TEMP);
@@ -193,35 +193,35 @@ TEST_F(RunStacks, FreeingTemporaries)
 
 TEST_F(RunStacks, ArgumentStackExtend)
 {
-    SV** sp = gcb->stack_base + 100;
+    SV** sp = gcb->arg_base + 100;
     SV** moved = arg_stack_extend(gcb, sp, sp, 200);
     // Room for the items below the position, the request and 128 more.
-    EXPECT_GE(av_body(gcb->curstack)->max, 100 + 200 + 128);
-    EXPECT_EQ(moved - gcb->stack_base, 100);
-    EXPECT_EQ(gcb->stack_max, gcb->stack_base + av_body(gcb->curstack)->max);
-    EXPECT_EQ(gcb->stack_base, av_body(gcb->curstack)->array);
+    EXPECT_GE(av_body(gcb->current_arg_stack)->max, 100 + 200 + 128);
+    EXPECT_EQ(moved - gcb->arg_base, 100);
+    EXPECT_EQ(gcb->arg_max, gcb->arg_base + av_body(gcb->current_arg_stack)->max);
+    EXPECT_EQ(gcb->arg_base, av_body(gcb->current_arg_stack)->array);
 }
 
 TEST_F(RunStacks, StackLevelsSwitchAndKeepTheArgumentStack)
 {
-    stack_level* main_level = gcb->curstackinfo;
+    stack_level* main_level = gcb->current_level;
     SV* v = sv_new_undef(gcb, 0);
-    *++gcb->stack_sp = v;  // one item on the main level
+    *++gcb->arg_sp = v;    // one item on the main level
     stack_level_push(gcb, SI_MAGIC);
-    stack_level* magic = gcb->curstackinfo;
+    stack_level* magic = gcb->current_level;
     EXPECT_NE(magic, main_level);
     EXPECT_EQ(magic->si_prev, main_level);
     EXPECT_EQ(main_level->si_next, magic);
     EXPECT_EQ(magic->si_type, SI_MAGIC);
-    EXPECT_EQ(gcb->stack_sp, gcb->stack_base);
-    EXPECT_GE(av_body(gcb->curstack)->max, 31);
+    EXPECT_EQ(gcb->arg_sp, gcb->arg_base);
+    EXPECT_GE(av_body(gcb->current_arg_stack)->max, 31);
     stack_level_pop(gcb);
-    EXPECT_EQ(gcb->curstackinfo, main_level);
-    EXPECT_EQ(gcb->stack_sp - gcb->stack_base, 1);
-    EXPECT_EQ(*gcb->stack_sp, v);
+    EXPECT_EQ(gcb->current_level, main_level);
+    EXPECT_EQ(gcb->arg_sp - gcb->arg_base, 1);
+    EXPECT_EQ(*gcb->arg_sp, v);
     // The level is kept and reused.
     stack_level_push(gcb, 9);
-    EXPECT_EQ(gcb->curstackinfo, magic);
+    EXPECT_EQ(gcb->current_level, magic);
     EXPECT_EQ(magic->si_type, 9);
     stack_level_pop(gcb);
 }
@@ -238,7 +238,7 @@ TEST_F(RunStacks, ExitUnwindsLevelsAndTheMainFrame)
 {
     // A frame on the main level recording the state at its push.
     COP cop{};
-    stack_level* main_level = gcb->curstackinfo;
+    stack_level* main_level = gcb->current_level;
     scope_enter(gcb);
     int32_t cell = 1;
     save_push_int(gcb, &cell);
@@ -249,11 +249,11 @@ TEST_F(RunStacks, ExitUnwindsLevelsAndTheMainFrame)
     cx->type = CXt_BLOCK;
     cx->blk.oldcop = &cop;
     cx->blk.oldmarksp = 0;
-    cx->blk.oldscopesp = gcb->scopestack_ix;
+    cx->blk.oldscopesp = gcb->scope_ix;
     cx->blk.oldretsp = 0;
     cx->blk.oldpm = nullptr;
     // State changed after the push, and two levels above the main one.
-    push_mark(gcb, gcb->stack_sp);
+    push_mark(gcb, gcb->arg_sp);
     return_stack_push(gcb, nullptr);
     stack_level_push(gcb, SI_MAGIC);
     stack_level_push(gcb, SI_MAGIC);
@@ -261,13 +261,13 @@ TEST_F(RunStacks, ExitUnwindsLevelsAndTheMainFrame)
     int32_t code = run([&] { interp_exit(gcb, 3); });
     EXPECT_EQ(code, 2);
     EXPECT_EQ(gcb->exit_status, 3);
-    EXPECT_EQ(gcb->curstackinfo, main_level);
-    EXPECT_EQ(gcb->curstack, gcb->mainstack);
+    EXPECT_EQ(gcb->current_level, main_level);
+    EXPECT_EQ(gcb->current_arg_stack, gcb->main_arg_stack);
     EXPECT_EQ(main_level->si_cxix, -1);
-    EXPECT_EQ(gcb->curcop, &cop);
-    EXPECT_EQ(gcb->markstack_ptr, gcb->markstack);
-    EXPECT_EQ(gcb->retstack_ix, 0);
-    EXPECT_EQ(gcb->scopestack_ix, 0);  // the frame's scope was closed
+    EXPECT_EQ(gcb->current_statement, &cop);
+    EXPECT_EQ(gcb->mark_sp, gcb->mark_stack);
+    EXPECT_EQ(gcb->return_ix, 0);
+    EXPECT_EQ(gcb->scope_ix, 0);       // the frame's scope was closed
     EXPECT_EQ(cell, 1);
     EXPECT_EQ(gcb->savestack_ix, 0);
 }

@@ -315,7 +315,7 @@ TEST_F(Scope, EmptiedGlobBody)
     SV* code = sv_new_undef(gcb, 0);
     sv_upgrade_body(gcb, code, SVt_PVCV);
     old->gp_cv = sv_as<CV>(code);
-    gcb->curcop->cop_line = 12;
+    gcb->current_statement->cop_line = 12;
     uint32_t generation = gcb->method_cache_generation;
 
     scope_enter(gcb);

@@ -111,7 +111,7 @@ TEST_F(Search, PrepareBuildsTheSkipTableAndRareByte)
         EXPECT_EQ(t[c], 5) << c;
     EXPECT_NE(mg_find_by_type(gcb, sv, 'B'), nullptr);
     // Frequency entries: 'a' 248, 'b' 227, 'c' 244.
-    auto* body = static_cast<xpvbm*>(sv->any);
+    auto* body = static_cast<PVBM*>(sv->any);
     EXPECT_EQ(body->rare, 'b');
     EXPECT_EQ(body->previous, 1);
     EXPECT_EQ(body->useful, 100);
@@ -123,7 +123,7 @@ TEST_F(Search, PrepareBuildsTheSkipTableAndRareByte)
         uint16_t at;
     } cases[] = {{"e e", 'e', 0}, {" ee", ' ', 0}, {"xqxq", 'q', 1}};
     for (const Case& c : cases) {
-        auto* b = static_cast<xpvbm*>(compiled(c.text)->any);
+        auto* b = static_cast<PVBM*>(compiled(c.text)->any);
         EXPECT_EQ(b->rare, c.rare) << c.text;
         EXPECT_EQ(b->previous, c.at) << c.text;
     }
@@ -150,7 +150,7 @@ TEST_F(Search, PrepareOfShortAndEmptyStrings)
 
     SV* two = compiled("ab");
     EXPECT_TRUE(two->flags & SVf_VALID);
-    EXPECT_EQ(static_cast<xpvbm*>(two->any)->useful, 100);
+    EXPECT_EQ(static_cast<PVBM*>(two->any)->useful, 100);
 
     SV* tail = compiled("abc", 1);
     EXPECT_EQ(str(tail), "abc\n");
@@ -342,7 +342,7 @@ TEST_F(StudySearch, TailCheckAtTheEnd)
 
     // A lone newline whose byte does not occur: the end of the string.
     SV* dollar = compiled("", 1);
-    EXPECT_EQ(static_cast<xpvbm*>(dollar->any)->rare, '\n');
+    EXPECT_EQ(static_cast<PVBM*>(dollar->any)->rare, '\n');
     SV* ab = study("ab");
     pos = -1;
     EXPECT_EQ(find(ab, dollar, 0, 0, &pos, 0), 2);

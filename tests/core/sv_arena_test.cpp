@@ -136,13 +136,13 @@ TEST_F(SvArena, AggregatesAndHandlesByUpgrade)
 
     SV* io = sv_new_head(gcb);
     sv_upgrade_body(gcb, io, SVt_PVIO);
-    EXPECT_EQ(static_cast<xpvio*>(io->any)->page_len, 60);
-    EXPECT_EQ(static_cast<xpvio*>(io->any)->lines, 0);
+    EXPECT_EQ(static_cast<PVIO*>(io->any)->page_len, 60);
+    EXPECT_EQ(static_cast<PVIO*>(io->any)->lines, 0);
 
     SV* gv = sv_new_from_int(gcb, 9);
     sv_upgrade_body(gcb, gv, SVt_PVGV);
     EXPECT_EQ(sv_iv(gv), 9);
-    EXPECT_EQ(static_cast<xpvgv*>(gv->any)->gp, nullptr);
+    EXPECT_EQ(static_cast<PVGV*>(gv->any)->gp, nullptr);
 }
 
 TEST_F(SvArena, UpgradeOfAnOffsetStringRestoresTheBuffer)

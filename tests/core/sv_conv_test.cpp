@@ -38,9 +38,9 @@ protected:
     {
         auto* re = static_cast<re_compiled*>(pool_malloc(sizeof(re_compiled) + 4));
         std::memset(re, 0, sizeof(re_compiled) + 4);
-        re->precomp = pool_strdup(gcb, text);
-        re->prelen = static_cast<int32_t>(std::strlen(text));
-        re->reganch = anal;
+        re->pattern_text = pool_strdup(gcb, text);
+        re->pattern_length = static_cast<int32_t>(std::strlen(text));
+        re->analysis_flags = anal;
         uint8_t* unit0 = reinterpret_cast<uint8_t*>(re->program);
         unit0[0] = 0x9C;
         std::memcpy(unit0 + 2, &evals, 2);
@@ -61,7 +61,7 @@ TEST_F(SvConv, NumbersBecomeCachedText)
     EXPECT_EQ(minv->flags & (SVf_POK | SVp_POK | SVf_IOK | SVp_IOK), SVf_POK | SVp_POK | SVf_IOK | SVp_IOK);
     SV* maxu = sv_new_from_uint(gcb, UINT64_MAX);
     EXPECT_EQ(conv(maxu), "18446744073709551615");
-    EXPECT_TRUE(maxu->flags & SVf_IVisUV);
+    EXPECT_TRUE(maxu->flags & SVf_IsUV);
     EXPECT_EQ(sv_uv(maxu), UINT64_MAX);
     EXPECT_EQ(conv(sv_new_from_int(gcb, 0)), "0");
 
@@ -114,9 +114,9 @@ TEST_F(SvConv, ReferenceTexts)
     sv_upgrade_body(gcb, av, SVt_PVAV);
     SV* ref = sv_new_reference(gcb, av);
     EXPECT_EQ(conv(ref), "ARRAY(" + hex(av) + ")");
-    int32_t ix = gcb->tmps_ix;
+    int32_t ix = gcb->temps_ix;
     conv(ref);
-    EXPECT_EQ(gcb->tmps_ix, ix + 1);   // the text is a temporary value
+    EXPECT_EQ(gcb->temps_ix, ix + 1);  // the text is a temporary value
 
     SV* blessed = sv_new_head(gcb);
     sv_upgrade_body(gcb, blessed, SVt_PVAV);
@@ -220,14 +220,14 @@ TEST_F(SvConv, IntegerConversionCaches)
 {
     SV* d = sv_new_from_double(gcb, 3e9);
     EXPECT_EQ(sv_to_int(gcb, d), 3000000000);
-    EXPECT_TRUE(d->flags & SVf_IVisUV);
+    EXPECT_TRUE(d->flags & SVf_IsUV);
     EXPECT_TRUE(d->flags & SVf_IOK);
     SV* du = sv_new_from_double(gcb, 3e9);
     EXPECT_EQ(sv_to_uint(gcb, du), 3000000000u);
-    EXPECT_TRUE(du->flags & SVf_IVisUV);
+    EXPECT_TRUE(du->flags & SVf_IsUV);
     SV* neg = sv_new_from_double(gcb, -1.0);
     EXPECT_EQ(sv_to_uint(gcb, neg), UINT64_MAX);
-    EXPECT_FALSE(neg->flags & SVf_IVisUV);
+    EXPECT_FALSE(neg->flags & SVf_IsUV);
     EXPECT_EQ(sv_iv(neg), -1);
 
     SV* frac = bytes("1.5");
@@ -317,7 +317,7 @@ TEST_F(SvConv, IncrementAndDecrement)
     EXPECT_EQ(sv_nv(imin), -2147483649.0);
     SV* uzero = sv_new_from_uint(gcb, 0);
     sv_decrement(gcb, uzero);
-    EXPECT_EQ(uzero->flags & (SVf_IOK | SVf_IVisUV), SVf_IOK);
+    EXPECT_EQ(uzero->flags & (SVf_IOK | SVf_IsUV), SVf_IOK);
     EXPECT_EQ(sv_iv(uzero), -1);
     SV* i = sv_new_from_int(gcb, 5);
     sv_increment(gcb, i);

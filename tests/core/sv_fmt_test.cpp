@@ -131,7 +131,7 @@ TEST_F(SvFmt, Doubles)
     EXPECT_EQ(fmt("%#.0f", 3.0), "3.");
     EXPECT_EQ(fmt("%F", 2.0), "2.000000");
     EXPECT_EQ(fmt("%.0f", 1e300).size(), 301u);
-    EXPECT_GE(gcb->efloatsize, 301u + 20u);
+    EXPECT_GE(gcb->float_buffer_size, 301u + 20u);
 }
 
 TEST_F(SvFmt, ArraySource)
@@ -148,7 +148,7 @@ TEST_F(SvFmt, ArraySource)
     target = bytes("pre");
     sv_format_append(gcb, target, "ab%ncd", 6, nullptr, &counter, 1);
     EXPECT_EQ(str(target), "preabcd");
-    EXPECT_EQ(counter->flags & (SVf_IOK | SVp_IOK | SVf_IVisUV), SVf_IOK | SVp_IOK | SVf_IVisUV);
+    EXPECT_EQ(counter->flags & (SVf_IOK | SVp_IOK | SVf_IsUV), SVf_IOK | SVp_IOK | SVf_IsUV);
     EXPECT_EQ(sv_iv(counter), 2);
     int32_t seen = -1;
     EXPECT_EQ(fmt("abc%nd", &seen), "abcd");

@@ -34,7 +34,7 @@ TEST_F(SvNew, Constructors)
 
     SV* u = sv_new_from_uint(gcb, UINT64_MAX);
     EXPECT_EQ(sv_type(u), SVt_IV);
-    EXPECT_EQ(u->flags & (SVf_IOK | SVp_IOK | SVf_IVisUV), SVf_IOK | SVp_IOK | SVf_IVisUV);
+    EXPECT_EQ(u->flags & (SVf_IOK | SVp_IOK | SVf_IsUV), SVf_IOK | SVp_IOK | SVf_IsUV);
     EXPECT_EQ(sv_uv(u), UINT64_MAX);
 
     SV* d = sv_new_from_double(gcb, 0.25);
@@ -49,15 +49,15 @@ TEST_F(SvNew, Constructors)
 
 TEST_F(SvNew, Temporaries)
 {
-    int32_t ix = gcb->tmps_ix;
+    int32_t ix = gcb->temps_ix;
     EXPECT_EQ(sv_make_temporary(gcb, &gcb->sv_yes), &gcb->sv_yes);
     EXPECT_EQ(sv_make_temporary(gcb, nullptr), nullptr);
-    EXPECT_EQ(gcb->tmps_ix, ix);
+    EXPECT_EQ(gcb->temps_ix, ix);
     EXPECT_FALSE(gcb->sv_yes.flags & SVs_TEMP);
 
     SV* t = sv_new_temporary(gcb);
-    EXPECT_EQ(gcb->tmps_ix, ix + 1);
-    EXPECT_EQ(gcb->tmps_stack[gcb->tmps_ix], t);
+    EXPECT_EQ(gcb->temps_ix, ix + 1);
+    EXPECT_EQ(gcb->temps[gcb->temps_ix], t);
     EXPECT_TRUE(t->flags & SVs_TEMP);
     sv_set_bytes(gcb, t, "temp", 4);
 
@@ -72,7 +72,7 @@ TEST_F(SvNew, Temporaries)
 
     SV* tc = sv_new_temporary_copy(gcb, c);
     EXPECT_EQ(str(tc), "temp");
-    EXPECT_EQ(gcb->tmps_stack[gcb->tmps_ix], tc);
+    EXPECT_EQ(gcb->temps[gcb->temps_ix], tc);
 
     // Making a reference clears the referent's temporary mark.
     SV* r = sv_new_reference(gcb, t);
@@ -155,10 +155,10 @@ int32_t counting_get(PERLGCB*, SV*, MAGIC*) { return 0; }
 
 TEST_F(SvNew, MagicAttachment)
 {
-    gcb->magic_vtbl[VTBL_SV].get = counting_get;
-    gcb->magic_vtbl[VTBL_SV].set = counting_get;
-    gcb->magic_vtbl[VTBL_TAINT].get = counting_get;
-    gcb->magic_vtbl[VTBL_TAINT].set = counting_get;
+    gcb->magic_vtbl[PL_vtbl_sv].get = counting_get;
+    gcb->magic_vtbl[PL_vtbl_sv].set = counting_get;
+    gcb->magic_vtbl[PL_vtbl_taint].get = counting_get;
+    gcb->magic_vtbl[PL_vtbl_taint].set = counting_get;
 
     // A get method hides the public flags; removing the last record shows them again.
     SV* sv = sv_new_from_bytes(gcb, "v", 1);
@@ -170,7 +170,7 @@ TEST_F(SvNew, MagicAttachment)
     ASSERT_NE(mg, nullptr);
     EXPECT_STREQ(mg->ptr, "name");
     EXPECT_EQ(mg->len, 4);
-    EXPECT_EQ(mg->virt, &gcb->magic_vtbl[VTBL_SV]);
+    EXPECT_EQ(mg->virt, &gcb->magic_vtbl[PL_vtbl_sv]);
     sv_add_magic(gcb, sv, nullptr, 0, "again", 5);   // the letter is there already
     EXPECT_EQ(mg->next, nullptr);
     EXPECT_EQ(sv_remove_magic(gcb, sv, 'x'), 0);     // not carried: unchanged

@@ -146,7 +146,7 @@ TEST_F(Reset, CodeValueOfAValue)
     EXPECT_EQ(st, stash);
     SV* code = sv_new_undef(gcb, 0);
     sv_upgrade_body(gcb, code, SVt_PVCV);
-    static_cast<xpvcv*>(code->any)->comp_stash = stash;
+    static_cast<PVCV*>(code->any)->comp_stash = stash;
     gv_gp(f)->gp_cv = sv_as<CV>(code);
     EXPECT_EQ(sv_to_code(gcb, pv("R::f"), &st, &gv, 0), sv_as<CV>(code));
     EXPECT_EQ(sv_to_code(gcb, as_sv(f), &st, &gv, 0), sv_as<CV>(code));

@@ -11,7 +11,7 @@ namespace {
 using prxtest::Interp;
 using SvSet = Interp;
 
-constexpr uint32_t OKS = SVf_IOK | SVf_NOK | SVf_POK | SVf_ROK | SVp_IOK | SVp_NOK | SVp_POK | SVf_UTF8 | SVf_IVisUV;
+constexpr uint32_t OKS = SVf_IOK | SVf_NOK | SVf_POK | SVf_ROK | SVp_IOK | SVp_NOK | SVp_POK | SVf_UTF8 | SVf_IsUV;
 
 TEST_F(SvSet, SettersFollowTheirUpgradeRules)
 {
@@ -33,7 +33,7 @@ TEST_F(SvSet, SettersFollowTheirUpgradeRules)
         SV* sv = sv_new_head(gcb);
         if (c.from != SVt_NULL)
             sv_upgrade_body(gcb, sv, c.from);
-        sv->flags |= SVf_UTF8 | SVf_IVisUV;   // cleared by every setter
+        sv->flags |= SVf_UTF8 | SVf_IsUV;     // cleared by every setter
         switch (c.setter) {
         case INT: sv_set_int(gcb, sv, -12); break;
         case DOUBLE: sv_set_double(gcb, sv, 2.5); break;
@@ -48,7 +48,7 @@ TEST_F(SvSet, SetterEdgeValues)
 {
     SV* u = sv_new_head(gcb);
     sv_set_uint(gcb, u, UINT64_MAX);
-    EXPECT_EQ(u->flags & OKS, SVf_IOK | SVp_IOK | SVf_IVisUV);
+    EXPECT_EQ(u->flags & OKS, SVf_IOK | SVp_IOK | SVf_IsUV);
     EXPECT_EQ(sv_uv(u), UINT64_MAX);
 
     struct TextCase {
@@ -89,7 +89,7 @@ TEST_F(SvSet, ReadOnlyValuesCanBeSetWhileCompiling)
 {
     SV* sv = sv_new_from_int(gcb, 1);
     sv->flags |= SVf_READONLY;
-    gcb->curcop = gcb->compiling;
+    gcb->current_statement = gcb->compiling_statement;
     sv_set_int(gcb, sv, 2);
     sv_assign(gcb, sv, &gcb->sv_yes);
     EXPECT_EQ(str(sv), "1");
@@ -207,10 +207,10 @@ TEST_F(SvSet, DroppingTheLastReferenceDefersTheReferent)
     SV* target = sv_new_from_bytes(gcb, "t", 1);
     SV* ref = sv_new_reference(gcb, target);
     sv_release(gcb, target);   // ref now holds the only count
-    int32_t ix = gcb->tmps_ix;
+    int32_t ix = gcb->temps_ix;
     sv_set_int(gcb, ref, 0);
-    EXPECT_EQ(gcb->tmps_ix, ix + 1);
-    EXPECT_EQ(gcb->tmps_stack[gcb->tmps_ix], target);
+    EXPECT_EQ(gcb->temps_ix, ix + 1);
+    EXPECT_EQ(gcb->temps[gcb->temps_ix], target);
     EXPECT_TRUE(target->flags & SVs_TEMP);
     EXPECT_EQ(target->refcnt, 1u);
 }
@@ -229,7 +229,7 @@ WeakPair make_weak_pair(PERLGCB* gcb)
     p.referent = sv_new_from_int(gcb, 11);
     p.list = sv_as<AV>(sv_new_head(gcb));
     sv_upgrade_body(gcb, as_sv(p.list), SVt_PVAV);
-    xpvav* b = av_body(p.list);
+    PVAV* b = av_body(p.list);
     b->alloc = b->array = static_cast<SV**>(pool_malloc(4 * sizeof(SV*)));
     b->max = 3;
     auto weak = [&] {

@@ -11,8 +11,8 @@ protected:
     {
         Agg::SetUp();
         // A plain hash stands for %ENV, so that storing entries reports nothing.
-        gcb->envgv = gv_fetch_by_name(gcb, "main::TAINTENV", GV_ADD, SVt_PVHV);
-        env = gv_gp(gcb->envgv)->gp_hv;
+        gcb->env_glob = gv_fetch_by_name(gcb, "main::TAINTENV", GV_ADD, SVt_PVHV);
+        env = gv_gp(gcb->env_glob)->gp_hv;
         gcb->tainting = 1;
     }
     SV* put(const char* name, const char* text, bool tainted)
@@ -107,7 +107,7 @@ TEST_F(TaintEnv, UnsafeModeWarnsForEveryEntry)
 TEST_F(TaintEnv, NoEnvironmentGlobNothingToCheck)
 {
     put("PATH", "/bin", true);
-    gcb->envgv = nullptr;
+    gcb->env_glob = nullptr;
     EXPECT_EQ(run([&] { taint_check_environment(gcb); }), 0);
     EXPECT_EQ(err_raw(), "");
 }

@@ -16,8 +16,8 @@ protected:
     {
         Interp::SetUp();
         // The taint table has a get and a set method.
-        gcb->magic_vtbl[VTBL_TAINT].get = taint_method;
-        gcb->magic_vtbl[VTBL_TAINT].set = taint_method;
+        gcb->magic_vtbl[PL_vtbl_taint].get = taint_method;
+        gcb->magic_vtbl[PL_vtbl_taint].set = taint_method;
     }
     int taint_records(SV* sv)
     {
@@ -57,7 +57,7 @@ TEST_F(Taint, MarksTestsAndClears)
     ro->flags |= SVf_READONLY;
     EXPECT_EQ(run([&] { sv_mark_tainted(gcb, ro); }), 2);
     EXPECT_EQ(err_text(), "Modification of a read-only value attempted.\n");
-    gcb->curcop = gcb->compiling;
+    gcb->current_statement = gcb->compiling_statement;
     sv_mark_tainted(gcb, ro);
     EXPECT_TRUE(sv_is_tainted(gcb, ro));
 }

@@ -57,8 +57,8 @@ TEST(TableBlock, CopiesEveryTableIntoOneBlock)
     EXPECT_EQ(gcb->fold_table[0xC4], 0xC4);
 
     // The magic method tables are copied into the block of the interpreter.
-    EXPECT_EQ(gcb->magic_vtbl[VTBL_SV].get, &magic_special_get);
-    EXPECT_EQ(gcb->magic_vtbl[VTBL_BACKREF].free, &magic_killbackrefs);
+    EXPECT_EQ(gcb->magic_vtbl[PL_vtbl_sv].get, &magic_special_get);
+    EXPECT_EQ(gcb->magic_vtbl[PL_vtbl_backref].free, &magic_killbackrefs);
     interp_free(gcb);
 }
 
@@ -73,7 +73,7 @@ TEST(TableBlock, NoMemoryLeavesEveryFieldUnset)
     EXPECT_EQ(gcb->op_name_table, nullptr);
     EXPECT_EQ(gcb->signal_name_table, nullptr);
     EXPECT_EQ(gcb->fold_table, nullptr);
-    EXPECT_EQ(gcb->magic_vtbl[VTBL_SV].get, nullptr);
+    EXPECT_EQ(gcb->magic_vtbl[PL_vtbl_sv].get, nullptr);
     interp_free(gcb);
 }
 
@@ -245,21 +245,21 @@ TEST(MagicTables, LettersMapToTheirRows)
         char letter;
         int32_t row;
     } cases[] = {
-        {'\0', VTBL_SV}, {'E', VTBL_ENV}, {'e', VTBL_ENVELEM}, {'S', VTBL_SIG}, {'s', VTBL_SIGELEM},
-        {'P', VTBL_PACK}, {'p', VTBL_PACKELEM}, {'q', VTBL_PACKELEM}, {'l', VTBL_DBLINE}, {'I', VTBL_ISA},
-        {'i', VTBL_ISAITEM}, {'#', VTBL_ARYLEN}, {'*', VTBL_GLOB}, {'g', VTBL_MGLOB}, {'k', VTBL_NKEYS},
-        {'t', VTBL_TAINT}, {'x', VTBL_SUBSTR}, {'v', VTBL_VEC}, {'.', VTBL_POS}, {'B', VTBL_BM},
-        {'f', VTBL_FM}, {'U', VTBL_UVAR}, {'y', VTBL_DEFELEM}, {'r', VTBL_PATTERN}, {'D', VTBL_MATCHOFFSETS},
-        {'d', VTBL_MATCHOFFSETITEM}, {'A', VTBL_AMAGIC}, {'a', VTBL_AMAGICELEM}, {'<', VTBL_BACKREF},
+        {'\0', PL_vtbl_sv}, {'E', PL_vtbl_env}, {'e', PL_vtbl_envelem}, {'S', PL_vtbl_sig}, {'s', PL_vtbl_sigelem},
+        {'P', PL_vtbl_pack}, {'p', PL_vtbl_packelem}, {'q', PL_vtbl_packelem}, {'l', PL_vtbl_dbline}, {'I', PL_vtbl_isa},
+        {'i', PL_vtbl_isaitem}, {'#', PL_vtbl_arylen}, {'*', PL_vtbl_glob}, {'g', PL_vtbl_mglob}, {'k', PL_vtbl_nkeys},
+        {'t', PL_vtbl_taint}, {'x', PL_vtbl_substr}, {'v', PL_vtbl_vec}, {'.', PL_vtbl_pos}, {'B', PL_vtbl_bm},
+        {'f', PL_vtbl_fm}, {'U', PL_vtbl_uvar}, {'y', PL_vtbl_defelem}, {'r', PL_vtbl_pattern}, {'D', PL_vtbl_matchoffsets},
+        {'d', PL_vtbl_matchoffsetitem}, {'A', PL_vtbl_amagic}, {'a', PL_vtbl_amagicelem}, {'<', PL_vtbl_backref},
         {'L', MG_ROW_NONE}, {'~', MG_ROW_NONE}, {'c', MG_ROW_NONE},
         {'Q', MG_ROW_UNKNOWN}, {'z', MG_ROW_UNKNOWN}, {'!', MG_ROW_UNKNOWN},
     };
     for (const Case& c : cases)
         EXPECT_EQ(mg_table_row_for_type(c.letter), c.row) << "letter " << int(c.letter);
-    EXPECT_EQ(VTBL_BACKREF, 27);
-    EXPECT_STREQ(mg_table_dump_name(VTBL_SV), "sv");
-    EXPECT_STREQ(mg_table_dump_name(VTBL_AMAGICELEM), "amagicelem");
-    for (int32_t unnamed : {VTBL_ISAITEM, VTBL_PATTERN, VTBL_MATCHOFFSETS, VTBL_MATCHOFFSETITEM})
+    EXPECT_EQ(PL_vtbl_backref, 27);
+    EXPECT_STREQ(mg_table_dump_name(PL_vtbl_sv), "sv");
+    EXPECT_STREQ(mg_table_dump_name(PL_vtbl_amagicelem), "amagicelem");
+    for (int32_t unnamed : {PL_vtbl_isaitem, PL_vtbl_pattern, PL_vtbl_matchoffsets, PL_vtbl_matchoffsetitem})
         EXPECT_EQ(mg_table_dump_name(unnamed), nullptr);
 }
 
@@ -267,19 +267,19 @@ TEST(MagicTables, SlotsOfTheTelltaleRows)
 {
     const magic_method_table* t = magic_table_image;
     // %SIG as a whole has no methods; its elements act.
-    EXPECT_EQ(t[VTBL_SIG].get, nullptr);
-    EXPECT_EQ(t[VTBL_SIG].set, nullptr);
-    EXPECT_EQ(t[VTBL_SIG].len, nullptr);
-    EXPECT_EQ(t[VTBL_SIG].clear, nullptr);
-    EXPECT_EQ(t[VTBL_SIG].free, nullptr);
-    EXPECT_EQ(t[VTBL_ENV].clear, &magic_nothing);
-    EXPECT_EQ(t[VTBL_ISA].set, &magic_isa_set);
-    EXPECT_EQ(t[VTBL_ISA].clear, &magic_isa_set);
-    EXPECT_EQ(t[VTBL_AMAGIC].free, &magic_amagic_set);
-    EXPECT_EQ(t[VTBL_PACK].len, &magic_pack_len);
-    EXPECT_EQ(t[VTBL_PACKELEM].get, &magic_call_tie_method);
-    EXPECT_EQ(t[VTBL_MATCHOFFSETS].len, &magic_matchoffsets_len);
-    EXPECT_EQ(t[VTBL_PATTERN].free, &magic_pattern_free);
+    EXPECT_EQ(t[PL_vtbl_sig].get, nullptr);
+    EXPECT_EQ(t[PL_vtbl_sig].set, nullptr);
+    EXPECT_EQ(t[PL_vtbl_sig].len, nullptr);
+    EXPECT_EQ(t[PL_vtbl_sig].clear, nullptr);
+    EXPECT_EQ(t[PL_vtbl_sig].free, nullptr);
+    EXPECT_EQ(t[PL_vtbl_env].clear, &magic_nothing);
+    EXPECT_EQ(t[PL_vtbl_isa].set, &magic_isa_set);
+    EXPECT_EQ(t[PL_vtbl_isa].clear, &magic_isa_set);
+    EXPECT_EQ(t[PL_vtbl_amagic].free, &magic_amagic_set);
+    EXPECT_EQ(t[PL_vtbl_pack].len, &magic_pack_len);
+    EXPECT_EQ(t[PL_vtbl_packelem].get, &magic_call_tie_method);
+    EXPECT_EQ(t[PL_vtbl_matchoffsets].len, &magic_matchoffsets_len);
+    EXPECT_EQ(t[PL_vtbl_pattern].free, &magic_pattern_free);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ protected:
     // code in *code.
     std::vector<SV*> call(void (*fn)(PERLGCB*, CV*), std::initializer_list<SV*> args, int32_t* code = nullptr)
     {
-        int32_t mark = static_cast<int32_t>(gcb->stack_sp - gcb->stack_base);
+        int32_t mark = static_cast<int32_t>(gcb->arg_sp - gcb->arg_base);
         push_args(args);
         int32_t c = run([&] { fn(gcb, nullptr); });
         if (code)
@@ -63,7 +63,7 @@ protected:
         else
             EXPECT_EQ(c, 0) << err_text();
         std::vector<SV*> out = c ? std::vector<SV*>{} : results_from(mark);
-        gcb->stack_sp = gcb->stack_base + mark;
+        gcb->arg_sp = gcb->arg_base + mark;
         return out;
     }
     SV* isa(SV* v, const char* cls) { return one(call(universal_isa, {v, pv(cls)})); }
@@ -245,7 +245,7 @@ TEST_F(Universal, AttributesBuiltIns)
     rest = call(attributes_modify_attrs, {cref, pv("method"), pv("locked"), pv("shared"), pv("lvalue"), pv("-locked")});
     ASSERT_EQ(rest.size(), 1u);
     EXPECT_EQ(str(rest[0]), "shared");
-    EXPECT_EQ(static_cast<xpvcv*>(as_sv(cv)->any)->cvflags & 0x1C0, 0x140);
+    EXPECT_EQ(static_cast<PVCV*>(as_sv(cv)->any)->cvflags & 0x1C0, 0x140);
     std::vector<SV*> names = call(attributes_fetch_attrs, {cref});
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(str(names[0]), "lvalue");
@@ -253,7 +253,7 @@ TEST_F(Universal, AttributesBuiltIns)
     EXPECT_TRUE(call(attributes_fetch_attrs, {aref}).empty());
 
     // The package of the code's glob, and the class of an object.
-    static_cast<xpvcv*>(as_sv(cv)->any)->gv = gv_fetch_by_name(gcb, "Pkg::f", 0, SVt_PVCV);
+    static_cast<PVCV*>(as_sv(cv)->any)->gv = gv_fetch_by_name(gcb, "Pkg::f", 0, SVt_PVCV);
     EXPECT_EQ(str(one(call(attributes_guess_stash, {cref}))), "Pkg");
     EXPECT_EQ(str(one(call(attributes_guess_stash, {object(as_sv(av_new_empty(gcb)), "Cls")}))), "Cls");
     EXPECT_FALSE(sv_ok(one(call(attributes_guess_stash, {aref}))));

@@ -36,15 +36,15 @@ protected:
         doubles::reset();
         doubles::value_call = [this](PERLGCB*, CV* cv, int32_t flags) {
             EXPECT_EQ(flags, 0);
-            EXPECT_EQ(gcb->curstackinfo->si_type, SI_OVERLOAD);
-            int32_t mark = *gcb->markstack_ptr--;
+            EXPECT_EQ(gcb->current_level->si_type, SI_OVERLOAD);
+            int32_t mark = *gcb->mark_sp--;
             Call c{keys[cv], {}};
-            for (SV** p = gcb->stack_base + mark + 1; p <= gcb->stack_sp; p++)
+            for (SV** p = gcb->arg_base + mark + 1; p <= gcb->arg_sp; p++)
                 c.args.push_back(*p);
             calls.push_back(c);
-            gcb->stack_sp = gcb->stack_base + mark;
+            gcb->arg_sp = gcb->arg_base + mark;
             auto it = results.find(c.method);
-            *++gcb->stack_sp = it == results.end() ? pv(c.method.c_str()) : it->second(c);
+            *++gcb->arg_sp = it == results.end() ? pv(c.method.c_str()) : it->second(c);
             return 1;
         };
     }
@@ -70,8 +70,8 @@ protected:
     {
         CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
         sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
-        static_cast<xpvcv*>(cv->any)->xsub = reinterpret_cast<void*>(&dummy_root);
-        static_cast<xpvcv*>(cv->any)->gv = gv;
+        static_cast<PVCV*>(cv->any)->xsub = reinterpret_cast<void*>(&dummy_root);
+        static_cast<PVCV*>(cv->any)->gv = gv;
         sv_refinc(as_sv(cv));
         gv_gp(gv)->gp_cv = cv;
         keys[cv] = key;
@@ -86,7 +86,7 @@ protected:
         sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
         SV* rv = sv_new_reference(gcb, referent);
         sv_release(gcb, referent);
-        rv->flags |= SVf_AMAGIC;
+        rv->flags |= SVf_OVERLOAD;
         return rv;
     }
     SV* call(SV* l, SV* r, int32_t method, int32_t flags)

@@ -25,7 +25,7 @@ protected:
         doubles::reset();
         doubles::queued_errors = &errors;
         pkg = stash("P");
-        gcb->curcop = gcb->compiling;
+        gcb->current_statement = gcb->compiling_statement;
         gcb->current_package = pkg;
         gcb->compile_hints |= HINT_STRICT_VARS;
     }
@@ -78,7 +78,7 @@ TEST_F(Strict, ExemptAndImportedNamesPass)
     gcb->compile_hints &= ~HINT_STRICT_VARS;
     GV* imp = fetch("imp", SVt_PVAV);
     gcb->compile_hints |= HINT_STRICT_VARS;
-    gv_body(imp)->gvflags |= GVf_IMPORTED_AV;
+    gv_body(imp)->gvflags |= GVf_IMPORT_AV;
     EXPECT_EQ(fetch("imp", SVt_PVAV), imp);
     EXPECT_TRUE(errors.empty());
     GV* refused = fetch("imp", SVt_PV);
@@ -105,7 +105,7 @@ TEST_F(Strict, ADeclarationBecomesAnEmptySubWithItsPrototype)
     doubles::subs = &subs;
     CV* fresh = sv_as<CV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(fresh), SVt_PVCV);
-    gcb->compcv = fresh;  // what the sub-compile start makes
+    gcb->compile_cv = fresh;  // what the sub-compile start makes
     // The stash entry holds the prototype string of a declaration.
     hv_store_str(gcb, pkg, "decl", 4, pv("$$"), 0);
     uint32_t gen = gcb->method_cache_generation;
@@ -115,8 +115,8 @@ TEST_F(Strict, ADeclarationBecomesAnEmptySubWithItsPrototype)
     EXPECT_TRUE(gv_body(gv)->gvflags & GVf_MULTI);
     EXPECT_EQ(gv_gp(gv)->gp_cv, fresh);
     EXPECT_EQ(std::string(sv_pv(as_sv(fresh)), sv_cur(as_sv(fresh))), "$$");
-    EXPECT_EQ(static_cast<xpvcv*>(fresh->any)->gv, gv);
-    EXPECT_EQ(static_cast<xpvcv*>(fresh->any)->comp_stash, pkg);
+    EXPECT_EQ(static_cast<PVCV*>(fresh->any)->gv, gv);
+    EXPECT_EQ(static_cast<PVCV*>(fresh->any)->comp_stash, pkg);
     EXPECT_GT(gcb->method_cache_generation, gen);
     EXPECT_FALSE(as_sv(gv)->flags & SVf_POK);
 }

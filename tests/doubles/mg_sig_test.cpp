@@ -24,9 +24,9 @@ protected:
         Stacks::SetUp();
         doubles::reset();
         sig = gv_gp(gv_fetch_by_name(gcb, "SIG", GV_ADD, SVt_PVHV))->gp_hv;
-        GV* envgv = gv_fetch_by_name(gcb, "ENV", GV_ADD, SVt_PVHV);
-        env = gv_gp(envgv)->gp_hv;
-        hv_attach_magic(gcb, env, envgv, 'E');
+        GV* env_glob = gv_fetch_by_name(gcb, "ENV", GV_ADD, SVt_PVHV);
+        env = gv_gp(env_glob)->gp_hv;
+        hv_attach_magic(gcb, env, env_glob, 'E');
     }
     void TearDown() override
     {
@@ -97,14 +97,14 @@ TEST_F(SigEnv, HooksTakeCodeAndIgnoreClearsThem)
 {
     SV* code = sv_new_reference(gcb, pv("a sub stands here"));
     ASSERT_EQ(set_sig("__DIE__", code), 0) << err_text();
-    ASSERT_NE(gcb->diehook, nullptr);
+    ASSERT_NE(gcb->die_hook, nullptr);
     ASSERT_EQ(set_sig("__DIE__", pv("IGNORE")), 0);
-    EXPECT_EQ(gcb->diehook, nullptr);
+    EXPECT_EQ(gcb->die_hook, nullptr);
     ASSERT_EQ(set_sig("__WARN__", pv("warner")), 0);
-    ASSERT_NE(gcb->warnhook, nullptr);
-    EXPECT_EQ(str(gcb->warnhook), "main::warner");
+    ASSERT_NE(gcb->warn_hook, nullptr);
+    EXPECT_EQ(str(gcb->warn_hook), "main::warner");
     ASSERT_EQ(set_sig("__WARN__", pv("DEFAULT")), 0);
-    EXPECT_EQ(gcb->warnhook, nullptr);
+    EXPECT_EQ(gcb->warn_hook, nullptr);
 }
 
 TEST_F(SigEnv, ReadingBeforeAnyStoreCachesTheDefault)
@@ -181,7 +181,7 @@ TEST_F(SigEnv, DeliveryCallsTheHandlerWithTheSignalName)
     CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
     sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
     static OP root{};
-    static_cast<xpvcv*>(cv->any)->root = &root;
+    static_cast<PVCV*>(cv->any)->root = &root;
     sv_refinc(as_sv(cv));
     ASSERT_EQ(set_sig("ALRM", sv_new_reference(gcb, as_sv(cv))), 0) << err_text();
     std::vector<std::string> args;
@@ -189,11 +189,11 @@ TEST_F(SigEnv, DeliveryCallsTheHandlerWithTheSignalName)
     doubles::value_call = [&](PERLGCB*, CV* called, int32_t flags) {
         EXPECT_EQ(called, cv);
         seen_flags = flags;
-        seen_level = gcb->curstackinfo->si_type;
-        int32_t mark = *gcb->markstack_ptr--;
-        for (SV** p = gcb->stack_base + mark + 1; p <= gcb->stack_sp; p++)
+        seen_level = gcb->current_level->si_type;
+        int32_t mark = *gcb->mark_sp--;
+        for (SV** p = gcb->arg_base + mark + 1; p <= gcb->arg_sp; p++)
             args.push_back(str(*p));
-        gcb->stack_sp = gcb->stack_base + mark;
+        gcb->arg_sp = gcb->arg_base + mark;
         return 0;
     };
     int32_t ix = gcb->savestack_ix;
@@ -202,7 +202,7 @@ TEST_F(SigEnv, DeliveryCallsTheHandlerWithTheSignalName)
     EXPECT_EQ(seen_flags, 2);
     EXPECT_EQ(seen_level, SI_SIGNAL);
     EXPECT_EQ(gcb->savestack_ix, ix);
-    EXPECT_EQ(gcb->curstackinfo->si_type, SI_MAIN);
+    EXPECT_EQ(gcb->current_level->si_type, SI_MAIN);
 }
 
 TEST_F(SigEnv, DeliveryWithoutAHandlerDies)

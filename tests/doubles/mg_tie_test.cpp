@@ -39,19 +39,19 @@ protected:
         doubles::reset();
         object = pv("OBJ");
         doubles::method_call = [this](PERLGCB*, const char* name, int32_t flags) {
-            int32_t mark = *gcb->markstack_ptr--;
-            Call c{name, flags, {}, {}, gcb->curstackinfo->si_type, {}};
-            for (SV** p = gcb->stack_base + mark + 1; p <= gcb->stack_sp; p++) {
+            int32_t mark = *gcb->mark_sp--;
+            Call c{name, flags, {}, {}, gcb->current_level->si_type, {}};
+            for (SV** p = gcb->arg_base + mark + 1; p <= gcb->arg_sp; p++) {
                 c.values.push_back(*p);
                 c.arg_flags.push_back((*p)->flags);
                 c.args.push_back((*p)->flags & SVf_OK_ANY ? str(*p) : "<undef>");
             }
             calls.push_back(c);
-            gcb->stack_sp = gcb->stack_base + mark;
+            gcb->arg_sp = gcb->arg_base + mark;
             auto it = answers.find(name);
             if (it == answers.end() || (flags & 2))
                 return 0;
-            *++gcb->stack_sp = sv_make_temporary(gcb, it->second());
+            *++gcb->arg_sp = sv_make_temporary(gcb, it->second());
             return 1;
         };
     }
@@ -90,7 +90,7 @@ TEST_F(Tie, FetchAndStoreOfAHashElement)
     EXPECT_EQ(calls[0].flags, 0);
     EXPECT_EQ(calls[0].args, (std::vector<std::string>{"OBJ", "k"}));
     EXPECT_EQ(calls[0].level_type, SI_MAGIC);
-    EXPECT_EQ(gcb->curstackinfo->si_type, SI_MAIN);
+    EXPECT_EQ(gcb->current_level->si_type, SI_MAIN);
     EXPECT_EQ(text(elem), "fetched");
     // A keyed element is not fetched again until a store.
     ASSERT_EQ(run([&] { mg_call_get(gcb, elem); }), 0);

@@ -21,7 +21,7 @@ protected:
         doubles::match_state_saves = &saves;
         doubles::value_call = [this](PERLGCB*, CV* cv, int32_t flags) {
             uint64_t len = 0;
-            const char* text = sv_text(gcb, *gcb->stack_sp, &len);
+            const char* text = sv_text(gcb, *gcb->arg_sp, &len);
             calls.push_back({cv, flags, std::string(text, len)});
             if (on_call)
                 on_call(cv);
@@ -38,7 +38,7 @@ protected:
     {
         SV* sv = sv_new_undef(gcb, 0);
         sv_upgrade_body(gcb, sv, SVt_PVCV);
-        static_cast<xpvcv*>(sv->any)->xsub = reinterpret_cast<void*>(&native_body);
+        static_cast<PVCV*>(sv->any)->xsub = reinterpret_cast<void*>(&native_body);
         if (out)
             *out = sv_as<CV>(sv);
         SV* ref = sv_new_reference(gcb, sv);
@@ -73,7 +73,7 @@ TEST_F(Hooks, FatalErrorInsideAnEvalJumpsWithCodeThree)
 TEST_F(Hooks, DieHookIsCalledOnceWithTheMessage)
 {
     CV* cv = nullptr;
-    gcb->diehook = hook_ref(&cv);
+    gcb->die_hook = hook_ref(&cv);
     EXPECT_EQ(run([&] { fatal_error(gcb, "oops %d", 7); }), 2);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].cv, cv);
@@ -82,27 +82,27 @@ TEST_F(Hooks, DieHookIsCalledOnceWithTheMessage)
     EXPECT_EQ(saves, 1);
     EXPECT_EQ(err_text(), "oops 7.\n");
     // The hook is back in its slot, and the stacks are back on the main level.
-    EXPECT_NE(gcb->diehook, nullptr);
+    EXPECT_NE(gcb->die_hook, nullptr);
 }
 
 TEST_F(Hooks, DieInsideTheDieHookDoesNotCallItAgain)
 {
     CV* cv = nullptr;
-    gcb->diehook = hook_ref(&cv);
+    gcb->die_hook = hook_ref(&cv);
     on_call = [&](CV* running) {
         // The hook runs (depth 1) and dies itself.
-        static_cast<xpvcv*>(running->any)->depth = 1;
+        static_cast<PVCV*>(running->any)->depth = 1;
         fatal_error(gcb, "inner");
     };
     EXPECT_EQ(run([&] { fatal_error(gcb, "outer"); }), 2);
     EXPECT_EQ(calls.size(), 1u);
     EXPECT_EQ(err_text(), "inner.\n");
-    static_cast<xpvcv*>(cv->any)->depth = 0;
+    static_cast<PVCV*>(cv->any)->depth = 0;
 }
 
 TEST_F(Hooks, GuardTripSkipsTheHookAndWritesNothing)
 {
-    gcb->diehook = hook_ref();
+    gcb->die_hook = hook_ref();
     gcb->errno_cell = 1100;
     EXPECT_EQ(run([&] { fatal_error(gcb, "Catastrophic backtracking detected"); }), 4);
     EXPECT_TRUE(calls.empty());
@@ -115,7 +115,7 @@ TEST_F(Hooks, GuardTripSkipsTheHookAndWritesNothing)
 
 TEST_F(Hooks, WarnHookTakesTheWarningInsteadOfStandardError)
 {
-    gcb->warnhook = hook_ref();
+    gcb->warn_hook = hook_ref();
     EXPECT_EQ(run([&] { warning(gcb, "careful"); }), 0);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].arg, "careful.\n");
@@ -125,7 +125,7 @@ TEST_F(Hooks, WarnHookTakesTheWarningInsteadOfStandardError)
     // A hook that is not a subroutine is not called; the text goes to
     // standard error. (The first hook stays alive: freeing a code value
     // needs the op-tree family.)
-    gcb->warnhook = sv_new_from_int(gcb, 3);
+    gcb->warn_hook = sv_new_from_int(gcb, 3);
     EXPECT_EQ(run([&] { warning(gcb, "again"); }), 0);
     EXPECT_EQ(calls.size(), 1u);
     EXPECT_EQ(err_text(), "again.\n");

@@ -210,8 +210,8 @@ TEST_F(ScopeKinds, EveryKindIsUndoneInReverseOrder)
     mark(21, [&] { return gcb->savestack_ix <= before21; });
     // 22 stack position
     raw({i32(3)}, SAVE_STACK_POS);
-    gcb->stack_sp = gcb->stack_base + 7;
-    mark(22, [&] { return gcb->stack_sp == gcb->stack_base + 3; });
+    gcb->arg_sp = gcb->arg_base + 7;
+    mark(22, [&] { return gcb->arg_sp == gcb->arg_base + 3; });
     // 23 i16
     int16_t s16 = -2;
     save_push_i16(gcb, &s16);

@@ -41,7 +41,7 @@ TEST_F(SubDefinition, CreateFlagDeclaresAMissingSub)
     subs.define_sub = [&](SV* name, int32_t floor) {
         defined.push_back(str(name));
         EXPECT_EQ(floor, gcb->savestack_ix);
-        EXPECT_EQ(gcb->scopestack_ix, 1);  // inside the scope sv_to_code opened
+        EXPECT_EQ(gcb->scope_ix, 1);       // inside the scope sv_to_code opened
         GV* gv = gv_fetch_by_name(gcb, str(name).c_str(), GV_ADD, SVt_PVCV);
         gv_gp(gv)->gp_cv = sv_as<CV>(code);
     };
@@ -53,7 +53,7 @@ TEST_F(SubDefinition, CreateFlagDeclaresAMissingSub)
     EXPECT_EQ(cv, sv_as<CV>(code));
     EXPECT_EQ(gv_gp(gv)->gp_cv, sv_as<CV>(code));
     EXPECT_EQ(st, stash);
-    EXPECT_EQ(gcb->scopestack_ix, 0);
+    EXPECT_EQ(gcb->scope_ix, 0);
     ASSERT_EQ(subs.ops.size(), 1u);
     EXPECT_EQ(subs.ops[0]->op_type, OP_CONST);
 

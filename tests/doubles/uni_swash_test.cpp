@@ -49,8 +49,8 @@ protected:
     {
         EXPECT_EQ(flags, 0);  // scalar context
         int32_t mark = pop_mark(gcb);
-        std::vector<SV*> args(gcb->stack_base + mark + 1, gcb->stack_sp + 1);
-        EXPECT_EQ(gcb->curstackinfo->si_type, SI_MAGIC);
+        std::vector<SV*> args(gcb->arg_base + mark + 1, gcb->arg_sp + 1);
+        EXPECT_EQ(gcb->current_level->si_type, SI_MAGIC);
         SV* result = nullptr;
         if (name == "SWASHNEW") {
             EXPECT_EQ(args.size(), 5u);
@@ -65,10 +65,10 @@ protected:
         } else {
             ADD_FAILURE() << name;
         }
-        gcb->stack_sp = gcb->stack_base + mark;
+        gcb->arg_sp = gcb->arg_base + mark;
         if (!result)
             return 0;
-        *++gcb->stack_sp = sv_make_temporary(gcb, result);
+        *++gcb->arg_sp = sv_make_temporary(gcb, result);
         return 1;
     }
 
@@ -97,7 +97,7 @@ protected:
 
 TEST_F(Swash, TheFirstWordTestCreatesOneSwash)
 {
-    SV** sp = gcb->stack_sp;  // the caller's argument stack stays as it is
+    SV** sp = gcb->arg_sp;    // the caller's argument stack stays as it is
     EXPECT_EQ(utf8_is_word(gcb, reinterpret_cast<const uint8_t*>("a")), 1);  // 0x61 is odd
     ASSERT_EQ(news.size(), 1u);
     EXPECT_EQ(news[0].pkg, "utf8");
@@ -109,12 +109,12 @@ TEST_F(Swash, TheFirstWordTestCreatesOneSwash)
     EXPECT_EQ(gets[0].swash, gcb->swash_slots[SWASH_WORD]);
     EXPECT_EQ(gets[0].start, 0u);
     EXPECT_EQ(gets[0].count, 128u);
-    EXPECT_EQ(gcb->stack_sp, sp);
-    EXPECT_EQ(gcb->curstackinfo->si_type, SI_MAIN);
+    EXPECT_EQ(gcb->arg_sp, sp);
+    EXPECT_EQ(gcb->current_level->si_type, SI_MAIN);
     EXPECT_EQ(saves, 2);  // around SWASHNEW and around SWASHGET
     EXPECT_TRUE(loads.empty());
     EXPECT_EQ(gcb->savestack_ix, 0);
-    EXPECT_EQ(gcb->scopestack_ix, 0);
+    EXPECT_EQ(gcb->scope_ix, 0);
 
     EXPECT_EQ(utf8_is_word(gcb, reinterpret_cast<const uint8_t*>("b")), 0);
     EXPECT_EQ(uni_is_word(gcb, 'c'), 1);
@@ -204,7 +204,7 @@ TEST_F(SwashUnloaded, TheFirstSwashLoadsThePackage)
     ASSERT_EQ(run([&] { sw = swash_new(gcb, "utf8", "IsDigit", &gcb->sv_undef, 0, 0); }), 0) << err_text();
     EXPECT_EQ(loads, (std::vector<std::string>{"2 utf8"}));
     EXPECT_EQ(news.size(), 1u);
-    EXPECT_EQ(gcb->scopestack_ix, 0);
+    EXPECT_EQ(gcb->scope_ix, 0);
 }
 
 TEST_F(Swash, SwashNewWantsAHashReference)

@@ -14,7 +14,7 @@ uint32_t e_compile(PrxCompiled* rec, host_task*, const char* text, int32_t lengt
     e.compile_constant = constant;
     rec->last_status = ST_NO_MATCH;
     if (e.compile_sets_pattern) {
-        e.pattern.reganch = e.once ? RE_KEEP_ONCE : 0;
+        e.pattern.analysis_flags = e.once ? RE_KEEP_ONCE : 0;
         rec->pattern = &e.pattern;
         rec->bridge = &e.bridge;
     }
@@ -35,7 +35,7 @@ uint32_t e_match(PERLGCB* interp, host_task*, re_compiled* pattern, const char* 
     e.interp.out.len = e.out_after_match;
     e.interp.err.len = e.err_after_match;
     if (e.match_status == 0)
-        e.startp[0] = e.match_offset;
+        e.start_offsets[0] = e.match_offset;
     return e.match_status;
 }
 
@@ -66,8 +66,8 @@ void e_release(host_task* task, PrxCompiled* rec)
 void ScriptedEngine::bind(hostsim::Host& h)
 {
     g_engine = this;
-    pattern.startp = startp;
-    pattern.endp = endp;
+    pattern.start_offsets = start_offsets;
+    pattern.end_offsets = end_offsets;
     bridge.refcnt = 1;
     bridge.interp = reinterpret_cast<PERLGCB*>(&interp);
     table.match = &e_match;

@@ -12,8 +12,8 @@ struct ScriptedEngine {
     rexhost_entry_table table{};
     alignas(16) PrxGcbHead interp{};
     PRXGCB bridge{};
-    int32_t startp[2]{};
-    int32_t endp[2]{};
+    int32_t start_offsets[2]{};
+    int32_t end_offsets[2]{};
     re_compiled pattern{};
 
     // What the next calls answer.

@@ -73,7 +73,7 @@ TEST(Modules, RexhostBindsItsEntryTable)
     hostsim::LoadedModule* m = h.load("REXHOST ");
     ASSERT_NE(m, nullptr);
     // Group 183 slot s is entry slot s of the bound table.
-    HostEntry* g = h.vec.groups[183];
+    host_service_group g = h.vec.groups[183];
     ASSERT_NE(g, h.tables[183].data());
     EXPECT_EQ(reinterpret_cast<void* const*>(g)[-3], nullptr);
     for (int s = 1; s <= 18; s++)

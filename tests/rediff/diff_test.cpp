@@ -240,8 +240,8 @@ TEST_F(Differential, FirstMatchAgreesWithPcre2)
                 pe = static_cast<int32_t>(ov[1]);
             }
             if (r == 1) {
-                es = rx->startp[0];
-                ee = rx->endp[0];
+                es = rx->start_offsets[0];
+                ee = rx->end_offsets[0];
             }
             compared++;
             if ((r < 0 || es != ps || ee != pe) && !is_known(pattern)) {

@@ -181,7 +181,7 @@ int main(int argc, char** argv)
                 msg.pop_back();
             std::printf("error\t%s\n", encode(msg).c_str());
         } else if (found)
-            std::printf("%d\t%d\n", o.rx->startp[0], o.rx->endp[0]);
+            std::printf("%d\t%d\n", o.rx->start_offsets[0], o.rx->end_offsets[0]);
         else
             std::printf("-1\t-1\n");
         std::fflush(stdout);
