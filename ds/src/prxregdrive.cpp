@@ -14,8 +14,6 @@
 
 namespace {
 
-bool debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
-
 // Moves p by n characters: bytes, or UTF-8 characters in UTF-8 mode.
 const char* hop(PERLGCB* gcb, const char* p, int32_t n)
 {
@@ -248,7 +246,7 @@ int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
     gcb->re_last_group = &rx->last_group;
     rx->last_group = 0;
     gcb->re_open_high = 0;
-    if (debug_on(gcb))
+    if (re_debug_on(gcb))
         gcb->re_attempt_start = startpos;
     if (gcb->re_open_at_size <= rx->group_count) {
         gcb->re_open_at_size = rx->group_count * 3 / 2 + 3;
@@ -260,10 +258,14 @@ int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
         rx->end_offsets[i] = -1;
     }
     int32_t saved_level = gcb->re_bt_ix;
+    if (re_debug_on(gcb))
+        re_trace_scope_set(gcb, saved_level);
     if (re_match_nodes(gcb, reinterpret_cast<re_program_node*>(rx->program) + 1)) {
         rx->end_offsets[0] = static_cast<int32_t>(gcb->re_input - gcb->re_subject_begin);
         return 1;
     }
+    if (re_debug_on(gcb) && gcb->re_bt_ix != saved_level)
+        re_trace_scope_clear(gcb, saved_level, gcb->re_bt_ix);
     if (gcb->re_bt_ix > saved_level)
         gcb->re_bt_ix = saved_level;
     return 0;
@@ -501,7 +503,7 @@ at_start:
 found_at_start:
     if (!(rx->analysis_flags & REA_NAUGHTY) && check && --usefulness(check) < 0 && check == sub[RE_SUBSTR_FLOATING].substr) {
         // The floating substring keeps failing to narrow anything: stop using it.
-        if (debug_on(gcb))
+        if (re_debug_on(gcb))
             prx_fprintf(PRX_STDOUT, "... Disabling check substring...\n");
         sv_release(gcb, check);
         sub[RE_SUBSTR_CHECK].substr = nullptr;
@@ -566,7 +568,7 @@ stclass:
         s = r;
     }
 give_up:
-    if (debug_on(gcb))
+    if (re_debug_on(gcb))
         prx_fprintf(PRX_STDOUT, "%s%s:%s match at offset %ld\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
                     check ? "Guessed" : "Giving up", gcb->re_colours[5] ? gcb->re_colours[5] : "",
                     static_cast<long>(s - initial_strpos));
@@ -576,7 +578,7 @@ fail_with_penalty:
     if (sub[RE_SUBSTR_CHECK].substr)
         usefulness(sub[RE_SUBSTR_CHECK].substr) += 5;
 fail:
-    if (debug_on(gcb))
+    if (re_debug_on(gcb))
         prx_fprintf(PRX_STDOUT, "%sMatch rejected by optimizer%s\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
                     gcb->re_colours[5] ? gcb->re_colours[5] : "");
     return nullptr;
@@ -811,7 +813,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
         gcb->re_subject_end = strend;
         gcb->re_subject_begin = strbeg;
     }
-    if (debug_on(gcb)) {
+    if (re_debug_on(gcb)) {
         if (!gcb->re_colours_set)
             re_init_colors(gcb);
         int64_t left = strend - start_arg;
@@ -841,7 +843,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
         jump_to(gcb, env.prev, code);
     }
     if (!found) {
-        if (debug_on(gcb))
+        if (re_debug_on(gcb))
             prx_fprintf(PRX_STDOUT, "%sMatch failed%s\n", gcb->re_colours[4], gcb->re_colours[5]);
         return 0;
     }

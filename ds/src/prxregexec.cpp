@@ -1,6 +1,7 @@
 // The matcher: the node-program interpreter with its repeat nodes, the
-// repeat counters, class tests, capture save and restore, and the
-// backtracking guard.
+// repeat counters, class tests, capture save and restore, the backtracking
+// guard, and the matcher's trace.
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "prxmsg.h"
 #include "prxpool.h"
 #include "prxre.h"
+#include "prxregcomp.h"
 #include "prxregmatch.h"
 #include "prxsearch.h"
 #include "prxuni.h"
@@ -58,7 +60,143 @@ inline void bt_unwind(PERLGCB* gcb, int32_t level)
         gcb->re_bt_ix = level;
 }
 
+// ---- trace -----------------------------------------------------------------------------
+//
+// Written only while the trace is on, to standard output. Everything here is
+// out of line and cold, and only the traced copy of the node loop calls it:
+// the loop of a match without the trace carries none of it.
+
+// Characters of the subject shown on each side of the position; more when
+// the colours, not the "> <" mark, set the position apart.
+constexpr int32_t TRACE_WINDOW = 7;
+constexpr int32_t TRACE_WINDOW_COLOURED = 10;
+// Column of the count lines of the repeat counters.
+constexpr int32_t TRACE_COUNT_COLUMN = 25;
+
+inline bool trace_coloured(PERLGCB* gcb) { return *re_colour(gcb, 0) != 0; }
+
+// Column after which the remarks of the current nesting level start: the
+// column of the node descriptions in the node lines (offset, window and
+// node number come first, then two blanks per level).
+int32_t trace_margin(PERLGCB* gcb)
+{
+    return 2 * (trace_coloured(gcb) ? TRACE_WINDOW_COLOURED : TRACE_WINDOW) + 15 + 2 * gcb->re_indent;
+}
+
+[[gnu::cold, gnu::noinline]] void say(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    prx_vfprintf(PRX_STDOUT, fmt, &ap);
+    va_end(ap);
+}
+
+// The description of a node as the program dump gives it, its classes
+// looked up in the data array of the pattern in use.
+void describe(PERLGCB* gcb, char* out, size_t size, re_program_node* node)
+{
+    if (node->type >= RE_NODE_COUNT) {
+        out[0] = 0;  // the dispatch reports the corruption
+        return;
+    }
+    re_data_array* saved = gcb->re_data_in_use;
+    gcb->re_data_in_use = gcb->re_data;
+    re_describe_to(gcb, out, size, node);
+    gcb->re_data_in_use = saved;
+}
+
+// The line of a node visited at pos: the offset, the subject around the
+// position (what lies before this attempt's start, what lies between it and
+// the position, and what follows), the node number, the nesting and the
+// node. Control bytes of the subject show as '.', so that each node keeps
+// one line whatever the subject holds.
+[[gnu::cold, gnu::noinline]] void trace_node(PERLGCB* gcb, re_program_node* node, const char* pos)
+{
+    const char* begin = gcb->re_subject_begin;
+    const char* end = gcb->re_subject_end;
+    const bool coloured = trace_coloured(gcb);
+    const int32_t width = coloured ? TRACE_WINDOW_COLOURED : TRACE_WINDOW;
+    const bool utf8 = re_utf8_mode(gcb);
+    const char* left = pos;
+    int32_t before = 0;
+    while (before < width && left > begin) {
+        left = utf8 ? re_step_chars(gcb, left, -1) : left - 1;
+        before++;
+    }
+    const char* right = pos;
+    int32_t after = 0;
+    while (after < width && right < end) {
+        right += utf8 ? re_char_skip(right) : 1;
+        after++;
+    }
+    if (right > end)
+        right = end;
+    // A copy of the window: the formatter reads its texts up to a NUL.
+    char text[2 * TRACE_WINDOW_COLOURED * 16 + 1];
+    int32_t head_len = static_cast<int32_t>(pos - left);
+    int32_t tail_len = static_cast<int32_t>(right - pos);
+    constexpr int32_t HALF = static_cast<int32_t>(sizeof text / 2);
+    if (head_len > HALF) {
+        left = pos - HALF;
+        head_len = HALF;
+    }
+    if (tail_len > HALF)
+        tail_len = HALF;
+    for (int32_t i = 0; i < head_len + tail_len; i++) {
+        uint8_t c = static_cast<uint8_t>(left[i]);
+        text[i] = c < 0x20 || c == 0x7F ? '.' : static_cast<char>(c);
+    }
+    text[head_len + tail_len] = 0;
+    // The part before the attempt's start.
+    uintptr_t at = reinterpret_cast<uintptr_t>(gcb->re_attempt_start);
+    int32_t outside = at > reinterpret_cast<uintptr_t>(left) && at <= reinterpret_cast<uintptr_t>(pos)
+                          ? static_cast<int32_t>(at - reinterpret_cast<uintptr_t>(left))
+                          : 0;
+    char desc[2048];
+    describe(gcb, desc, sizeof desc, node);
+    int64_t number = gcb->re_program ? static_cast<int64_t>(node - gcb->re_program) : 0;
+    say("%4lld <%s%.*s%s%s%.*s%s%s%s%.*s%s>%*s|%3lld:%*s%s\n", static_cast<int64_t>(pos - begin), re_colour(gcb, 4),
+        outside, text, re_colour(gcb, 5), re_colour(gcb, 2), head_len - outside, text + outside, re_colour(gcb, 3),
+        coloured ? "" : "> <", re_colour(gcb, 0), tail_len, text + head_len, re_colour(gcb, 1),
+        2 * width - before - after + (coloured ? 3 : 0), "", number, 2 * gcb->re_indent, "", desc);
+}
+
+// The count line of the simple repeat counter.
+[[gnu::cold, gnu::noinline]] void trace_count(PERLGCB* gcb, re_program_node* body, int32_t count, int32_t max)
+{
+    char desc[2048];
+    describe(gcb, desc, sizeof desc, body);
+    say("%*s  %s can match %lld times out of %lld...\n", TRACE_COUNT_COLUMN, "", desc, static_cast<int64_t>(count),
+        static_cast<int64_t>(max));
+}
+
+// A scope of the repeats: opened at the current level of the stack, and
+// unwound to it, with the trace lines when trace.
+inline int32_t scope_set(PERLGCB* gcb, bool trace)
+{
+    int32_t level = gcb->re_bt_ix;
+    if (trace)
+        re_trace_scope_set(gcb, level);
+    return level;
+}
+inline void scope_unwind(PERLGCB* gcb, int32_t level, bool trace)
+{
+    if (trace && gcb->re_bt_ix != level)
+        re_trace_scope_clear(gcb, level, gcb->re_bt_ix);
+    bt_unwind(gcb, level);
+}
+
 }  // namespace
+
+[[gnu::cold, gnu::noinline]] void re_trace_scope_set([[maybe_unused]] PERLGCB* gcb, int32_t level)
+{
+    say("  Setting an EVAL scope, savestack=%lld\n", static_cast<int64_t>(level));
+}
+
+[[gnu::cold, gnu::noinline]] void re_trace_scope_clear([[maybe_unused]] PERLGCB* gcb, int32_t level, int32_t top)
+{
+    say("  Clearing an EVAL scope, savestack=%lld..%lld\n", static_cast<int64_t>(level), static_cast<int64_t>(top));
+}
 
 // ---- class tests ---------------------------------------------------------------------
 
@@ -377,6 +515,8 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
     }
     int32_t c = hard ? chars_counted : static_cast<int32_t>(scan - gcb->re_input);
     gcb->re_input = scan;
+    if (re_debug_on(gcb)) [[unlikely]]
+        trace_count(gcb, p, c, max);
     return c;
 }
 
@@ -524,6 +664,8 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p)
             gcb->re_position_cache_size = size;
         }
         std::memset(gcb->re_position_cache, 0, size);
+        if (re_debug_on(gcb))
+            say("%sDetected a super-linear match, switching on caching%s...\n", re_colour(gcb, 4), re_colour(gcb, 5));
     }
     if (gcb->re_iterations_left < 0) {
         int64_t o = (scan->flags & 0xf) - 1 + static_cast<int64_t>(p - gcb->re_subject_begin) * count;
@@ -536,7 +678,16 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p)
     return false;
 }
 
+// The node loop of one activation; with TRACE it writes the trace lines.
+template <bool TRACE>
 int32_t match_body(PERLGCB* gcb, re_program_node* scan);
+
+// The traced loop is a copy of its own, so that the loop of every match
+// without the trace carries none of it.
+[[gnu::cold, gnu::noinline]] int32_t match_traced(PERLGCB* gcb, re_program_node* scan)
+{
+    return match_body<true>(gcb, scan);
+}
 
 // A repeat that captures its body's group: the group counts as opened and
 // as the highest seen.
@@ -557,15 +708,16 @@ inline re_program_node* jump_target(re_program_node* scan)
 
 // Tries node with the captures above the loop's paren floor saved: on
 // success the save is dropped, on failure the captures are put back.
-[[gnu::always_inline]] inline bool try_keeping_captures(PERLGCB* gcb, re_loop_frame* cc, re_program_node* node)
+[[gnu::always_inline]] inline bool try_keeping_captures(PERLGCB* gcb, re_loop_frame* cc, re_program_node* node,
+                                                        bool trace)
 {
     int32_t cp = re_save_captures(gcb, cc->paren_floor);
-    int32_t saved_level = gcb->re_bt_ix;
+    int32_t saved_level = scope_set(gcb, trace);
     if (re_match_nodes(gcb, node)) {
         bt_unwind(gcb, cp);
         return true;
     }
-    bt_unwind(gcb, saved_level);
+    scope_unwind(gcb, saved_level, trace);
     restore_captures(gcb);
     return false;
 }
@@ -573,11 +725,12 @@ inline re_program_node* jump_target(re_program_node* scan)
 // Tries what follows the loop, with the outer loop current (and, when
 // keeping, the captures saved as try_keeping_captures does). On failure the
 // outer loop's count is put back and this loop is current again.
-[[gnu::always_inline]] inline bool try_after_loop(PERLGCB* gcb, re_loop_frame* cc, bool keeping)
+[[gnu::always_inline]] inline bool try_after_loop(PERLGCB* gcb, re_loop_frame* cc, bool keeping, bool trace)
 {
     gcb->re_current_repeat = cc->outer;
     int32_t ln = cc->outer ? cc->outer->count : 0;
-    if (keeping ? try_keeping_captures(gcb, cc, cc->continuation) : re_match_nodes(gcb, cc->continuation) != 0)
+    if (keeping ? try_keeping_captures(gcb, cc, cc->continuation, trace)
+                : re_match_nodes(gcb, cc->continuation) != 0)
         return true;
     if (cc->outer)
         cc->outer->count = ln;
@@ -599,7 +752,7 @@ int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
     }
     *counter = depth;
     gcb->re_indent++;
-    int32_t r = match_body(gcb, node);
+    int32_t r = re_debug_on(gcb) ? match_traced(gcb, node) : match_body<false>(gcb, node);
     gcb->re_indent--;
     --*counter;
     return r;
@@ -610,6 +763,7 @@ namespace {
 #define MATCH_YES goto yes
 #define MATCH_NO goto no
 
+template <bool TRACE>
 int32_t match_body(PERLGCB* gcb, re_program_node* scan)
 {
     const char* locinput = gcb->re_input;
@@ -625,6 +779,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
     while (scan) {
         next = re_next_in_program(scan);
     dispatch:
+        if constexpr (TRACE)
+            trace_node(gcb, scan, locinput);
         switch (scan->type) {
         case RE_BOL:
             if (locinput == subject_begin ? gcb->re_prev_char == '\n'
@@ -948,8 +1104,10 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             gcb->re_current_repeat = &cc;
             minmod = false;
             gcb->re_input = locinput;
+            if constexpr (TRACE)
+                re_trace_scope_set(gcb, cp);
             int32_t n = re_match_nodes(gcb, next - 1);  // start on the WHILEM
-            bt_unwind(gcb, cp);
+            scope_unwind(gcb, cp, TRACE);
             gcb->re_current_repeat = cc.outer;
             if (n)
                 MATCH_YES;
@@ -960,10 +1118,16 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             const char* previous_position = cc->last_position;
             int32_t n = cc->count + 1;
             gcb->re_input = locinput;
+            if constexpr (TRACE)
+                say("%*s  %lld out of %lld..%lld  cc=%llx\n", trace_margin(gcb), "", static_cast<int64_t>(n),
+                    static_cast<int64_t>(cc->min), static_cast<int64_t>(cc->max),
+                    static_cast<uint64_t>(reinterpret_cast<uintptr_t>(cc)));
 
             // An empty repetition once the minimum is reached ends the loop.
             if (locinput == cc->last_position && n >= cc->min) {
-                if (try_after_loop(gcb, cc, false))
+                if constexpr (TRACE)
+                    say("%*s  empty match detected, try continuation...\n", trace_margin(gcb), "");
+                if (try_after_loop(gcb, cc, false, TRACE))
                     MATCH_YES;
                 MATCH_NO;
             }
@@ -976,19 +1140,24 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 cc->last_position = previous_position;
                 MATCH_NO;
             }
-            if (scan->flags && already_tried(gcb, scan, locinput))
+            if (scan->flags && already_tried(gcb, scan, locinput)) {
+                if constexpr (TRACE)
+                    say("%*s  already tried at this position...\n", trace_margin(gcb), "");
                 MATCH_NO;
+            }
             if (cc->minimal) {
-                if (try_after_loop(gcb, cc, true))
+                if (try_after_loop(gcb, cc, true, TRACE))
                     MATCH_YES;
                 if (n >= cc->max) {
                     warn_recursion_limit(gcb, n);
                     MATCH_NO;
                 }
+                if constexpr (TRACE)
+                    say("%*s  trying longer...\n", trace_margin(gcb), "");
                 gcb->re_input = locinput;
                 cc->count = n;
                 cc->last_position = locinput;
-                if (try_keeping_captures(gcb, cc, cc->body))
+                if (try_keeping_captures(gcb, cc, cc->body, TRACE))
                     MATCH_YES;
                 cc->count = n - 1;
                 cc->last_position = previous_position;
@@ -997,12 +1166,14 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (n < cc->max) {
                 cc->count = n;
                 cc->last_position = locinput;
-                if (try_keeping_captures(gcb, cc, cc->body))
+                if (try_keeping_captures(gcb, cc, cc->body, TRACE))
                     MATCH_YES;
+                if constexpr (TRACE)
+                    say("%*s  failed, try continuation...\n", trace_margin(gcb), "");
                 gcb->re_input = locinput;
             }
             warn_recursion_limit(gcb, n);
-            if (try_after_loop(gcb, cc, false))
+            if (try_after_loop(gcb, cc, false, TRACE))
                 MATCH_YES;
             cc->count = n - 1;
             cc->last_position = previous_position;
@@ -1029,7 +1200,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                     n = ln;  // empty repetitions need no backtracking
                 locinput = gcb->re_input;
                 lookahead_bytes(gcb, next, &c1, &c2);
-                int32_t saved_level = gcb->re_bt_ix;
+                int32_t saved_level = scope_set(gcb, TRACE);
                 while (n >= ln || (n == RE_INFTY && ln > 0 && l)) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (paren) {
@@ -1041,7 +1212,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                         }
                         if (re_match_nodes(gcb, next))
                             MATCH_YES;
-                        bt_unwind(gcb, saved_level);
+                        scope_unwind(gcb, saved_level, TRACE);
                     }
                     gcb->re_input = locinput;
                     if (re_count_general(gcb, body, 1, &l)) {
@@ -1055,8 +1226,11 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 if (n != 0 && l == 0 && !(paren && ln == 0))
                     ln = n;
                 locinput = gcb->re_input;
+                if constexpr (TRACE)
+                    say("%*s  matched %lld times, len=%lld...\n", trace_margin(gcb), "", static_cast<int64_t>(n),
+                        static_cast<int64_t>(l));
                 lookahead_bytes(gcb, next, &c1, &c2);
-                int32_t saved_level = gcb->re_bt_ix;
+                int32_t saved_level = scope_set(gcb, TRACE);
                 while (n >= ln) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (paren) {
@@ -1066,9 +1240,11 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                             } else
                                 gcb->re_ends[paren] = -1;
                         }
+                        if constexpr (TRACE)
+                            say("%*s  trying tail with n=%lld...\n", trace_margin(gcb), "", static_cast<int64_t>(n));
                         if (re_match_nodes(gcb, next))
                             MATCH_YES;
-                        bt_unwind(gcb, saved_level);
+                        scope_unwind(gcb, saved_level, TRACE);
                     }
                     n--;
                     locinput = hop_back(gcb, locinput, l);
@@ -1121,7 +1297,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 if (ln && re_count_simple(gcb, body, ln) < ln)
                     MATCH_NO;
                 locinput = gcb->re_input;
-                int32_t saved_level = gcb->re_bt_ix;
+                int32_t saved_level = scope_set(gcb, TRACE);
                 if (c1 != -1000 && !utf8) {
                     // Only positions holding the next literal's first byte can work.
                     const char* e = (n == RE_INFTY || n - ln >= end - locinput) ? end - 1 : locinput + (n - ln);
@@ -1141,7 +1317,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                         if (try_paren(ln, locinput))
                             MATCH_YES;
                         gcb->re_input = locinput;
-                        bt_unwind(gcb, saved_level);
+                        scope_unwind(gcb, saved_level, TRACE);
                         old = locinput++;
                     }
                 }
@@ -1149,7 +1325,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (try_paren(ln, gcb->re_input))
                             MATCH_YES;
-                        bt_unwind(gcb, saved_level);
+                        scope_unwind(gcb, saved_level, TRACE);
                     }
                     gcb->re_input = locinput;
                     if (re_count_simple(gcb, body, 1)) {
@@ -1169,12 +1345,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 if (locinput > subject_begin && locinput[-1] == '\n' && next->type != RE_EOS)
                     ln--;
             }
-            int32_t saved_level = gcb->re_bt_ix;
+            int32_t saved_level = scope_set(gcb, TRACE);
             while (n >= ln) {
                 if (could_work(gcb, c1, c2, gcb->re_input)) {
                     if (try_paren(n, gcb->re_input))
                         MATCH_YES;
-                    bt_unwind(gcb, saved_level);
+                    scope_unwind(gcb, saved_level, TRACE);
                 }
                 n--;
                 locinput = hop_back(gcb, locinput, 1);
@@ -1222,11 +1398,20 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             next = jump_target(scan);
             break;
         case RE_END:
-            if (locinput < gcb->re_till)
+            if (locinput < gcb->re_till) {
+                if constexpr (TRACE)
+                    say("%sMatch possible, but length=%lld is smaller than requested=%lld, failing!%s\n",
+                        re_colour(gcb, 4), static_cast<int64_t>(locinput - subject_begin) - gcb->re_starts[0],
+                        static_cast<int64_t>(gcb->re_till - subject_begin) - gcb->re_starts[0], re_colour(gcb, 5));
                 MATCH_NO;
+            }
+            if constexpr (TRACE)
+                say("%sMatch successful!%s\n", re_colour(gcb, 4), re_colour(gcb, 5));
             gcb->re_input = locinput;
             return 1;
         case RE_SUCCEED:
+            if constexpr (TRACE)
+                say("%*s  %scould match...%s\n", trace_margin(gcb), "", re_colour(gcb, 4), re_colour(gcb, 5));
             gcb->re_input = locinput;
             return 1;
         default: {
@@ -1241,6 +1426,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         continue;
 
     no:
+        if constexpr (TRACE)
+            say("%*s  %sfailed...%s\n", trace_margin(gcb), "", re_colour(gcb, 4), re_colour(gcb, 5));
         // The failure step: resume the innermost open alternative, if any.
         while (unwind >= 0) {
             uint64_t* record = gcb->re_bt + unwind;
@@ -1268,6 +1455,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             next = alt + (type == UNWIND_BRANCH ? 1 : 2);
             locinput = reinterpret_cast<const char*>(record[5]);
             gcb->re_indent = static_cast<int32_t>(static_cast<int64_t>(record[7]));
+            if constexpr (TRACE)
+                trace_node(gcb, alt, locinput);
             // Continue with the alternative's body.
             scan = next;
             next = re_next_in_program(scan);

@@ -1,7 +1,8 @@
 // What the matcher and the match driver share: the character tests of the
 // class and boundary nodes (over the host's tables, by the locale rule and
 // on UTF-8 text), the step over one character of the subject and the
-// decoding at a position, and the UTF-8 mode of the match.
+// decoding at a position, the UTF-8 mode of the match, and the trace test
+// with the lines both write around an attempt.
 #pragma once
 
 #include "prxre.h"
@@ -15,6 +16,16 @@ inline bool re_is_space(uint32_t c) { return re_ctype(c) & HC_SPACE; }
 inline bool re_is_digit(uint32_t c) { return re_ctype(c) & HC_DIGIT; }
 
 inline bool re_utf8_mode(PERLGCB* gcb) { return gcb->re_match_flags & RF_UTF8; }
+
+// The engine's trace is on while bit 0x200 of the debug option word is set.
+inline bool re_debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
+// Trace colour i; empty until the colours are read.
+inline const char* re_colour(PERLGCB* gcb, int i) { return gcb->re_colours[i] ? gcb->re_colours[i] : ""; }
+// Trace lines of a backtracking scope: opened at level, and given up with
+// the stack grown from level to top. Kept out of line: only the trace
+// calls them.
+void re_trace_scope_set(PERLGCB* gcb, int32_t level);
+void re_trace_scope_clear(PERLGCB* gcb, int32_t level, int32_t top);
 
 // Bytes of the UTF-8 character that starts at p.
 inline int32_t re_char_skip(const char* p) { return utf8_skip_of(static_cast<uint8_t>(*p)); }

@@ -3,6 +3,8 @@
 //                        0x00-0x1F, 0x7F-0xFF and '%' written as %HH) and
 //                        prints "start TAB end", "-1 TAB -1", "guard TAB -1"
 //                        or "error TAB message" for each
+//   rxprobe --trace      the same, with the matcher's trace of each match
+//                        written to standard error before its outcome
 //   rxprobe --dump PATTERN [FLAGS]   prints the program dump
 #include <cstdio>
 #include <cstring>
@@ -69,11 +71,11 @@ void drop_interp(PERLGCB* gcb)
     interp_free(gcb);
 }
 
-// The captured standard error as plain text, then emptied.
-std::string take_err(PERLGCB* gcb)
+// A captured stream as plain text, then emptied.
+std::string take(prx_capture* cap)
 {
-    std::string raw = gcb->err.len ? std::string(gcb->err.buf, static_cast<size_t>(gcb->err.len)) : "";
-    gcb->err.len = 0;
+    std::string raw = cap->len ? std::string(cap->buf, static_cast<size_t>(cap->len)) : "";
+    cap->len = 0;
     std::string out;
     for (size_t i = 0; i < raw.size(); i++) {
         if (raw[i] == '%' && i + 1 < raw.size()) {
@@ -92,6 +94,8 @@ std::string take_err(PERLGCB* gcb)
     }
     return out;
 }
+
+std::string take_err(PERLGCB* gcb) { return take(&gcb->err); }
 
 struct Outcome {
     int32_t code;        // jump code of the compile or the match, 0 when none
@@ -134,6 +138,7 @@ int main(int argc, char** argv)
     mcn_main(&h.vec, nullptr);
     if (argc >= 3 && std::strcmp(argv[1], "--dump") == 0)
         return dump(argv[2], argc >= 4 ? argv[3] : "");
+    bool trace = argc >= 2 && std::strcmp(argv[1], "--trace") == 0;
     PERLGCB* gcb = fresh_interp();
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -166,6 +171,10 @@ int main(int argc, char** argv)
             continue;
         }
         gcb->multiline = flags.find_first_of("ms") != std::string::npos;
+        if (trace) {
+            take(&gcb->out);
+            gcb->debug_flags |= 0x200;
+        }
         int32_t found = 0;
         JumpEnv env;
         int32_t code = jump_run(gcb, &env, true, [&] {
@@ -173,6 +182,12 @@ int main(int argc, char** argv)
                                       nullptr, nullptr, 0);
         });
         gcb->multiline = 0;
+        if (trace) {
+            gcb->debug_flags &= ~0x200u;
+            std::fflush(stdout);
+            std::string text = take(&gcb->out);
+            std::fwrite(text.data(), 1, text.size(), stderr);
+        }
         if (code == 4)
             std::printf("guard\t-1\n");
         else if (code) {
