@@ -437,8 +437,8 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
             if (range) {
                 warn_false_range(gcb, range_begin, "False [] brange \"%*.*s\"");
                 if (listing)
-                    sv_append_formatted(gcb, listing, "%04lx\n%04lx\n", static_cast<unsigned long>(prev_value),
-                                        static_cast<unsigned long>('-'));
+                    sv_append_formatted(gcb, listing, "%04lx\n%04lx\n", static_cast<uint32_t>(prev_value),
+                                        static_cast<uint32_t>('-'));
                 range = false;
             }
             if (listing)
@@ -455,15 +455,15 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
             continue;
         if (listing) {
             if (prev_value == value)
-                sv_append_formatted(gcb, listing, "%04lx\n", static_cast<unsigned long>(value));
+                sv_append_formatted(gcb, listing, "%04lx\n", static_cast<uint32_t>(value));
             else
-                sv_append_formatted(gcb, listing, "%04lx\t%04lx\n", static_cast<unsigned long>(prev_value),
-                                    static_cast<unsigned long>(value));
+                sv_append_formatted(gcb, listing, "%04lx\t%04lx\n", static_cast<uint32_t>(prev_value),
+                                    static_cast<uint32_t>(value));
         }
         range = false;
     }
     if (range && listing)
-        sv_append_formatted(gcb, listing, "%04lx\n002D\n", static_cast<unsigned long>(prev_value));
+        sv_append_formatted(gcb, listing, "%04lx\n002D\n", static_cast<uint32_t>(prev_value));
 
     re_program_node* ret = re_emit_arg_node(gcb, RE_ANYOFUTF8, 0);
     if (!re_size_only(gcb)) {

@@ -1308,7 +1308,7 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
         return nullptr;
     }
     if (debug)
-        prx_fprintf(PRX_STDERR, "size %ld ", static_cast<long>(gcb->re_size));
+        prx_fprintf(PRX_STDERR, "size %ld ", gcb->re_size);
 
     // Long jumps: only a program too big for 16-bit distances needs them.
     if (gcb->re_size >= 65536 && gcb->re_extralen)

@@ -571,7 +571,7 @@ give_up:
     if (re_debug_on(gcb))
         prx_fprintf(PRX_STDOUT, "%s%s:%s match at offset %ld\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
                     check ? "Guessed" : "Giving up", gcb->re_colours[5] ? gcb->re_colours[5] : "",
-                    static_cast<long>(s - initial_strpos));
+                    static_cast<int32_t>(s - initial_strpos));
     return s;
 
 fail_with_penalty:
@@ -756,6 +756,17 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
     }
 }
 
+// Every way to no match ends here, with its trace line.
+int32_t no_match(PERLGCB* gcb)
+{
+    if (re_debug_on(gcb)) {
+        if (!gcb->re_colours_set)
+            re_init_colors(gcb);
+        prx_fprintf(PRX_STDOUT, "%sMatch failed%s\n", gcb->re_colours[4], gcb->re_colours[5]);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char* strend, const char* strbeg,
@@ -771,7 +782,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
     gcb->re_data = rx->data;
     gcb->re_pattern = rx;
     if (strend - start_arg < rx->min_length)
-        return 0;
+        return no_match(gcb);
     if (start_arg == strbeg)
         gcb->re_prev_char = '\n';
     else {
@@ -800,7 +811,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
         gcb->re_g_anchor = pos >= 0 ? strbeg + pos : start_arg;
         if (rx->analysis_flags & REA_GPOS) {
             if (s > gcb->re_g_anchor)
-                return 0;
+                return no_match(gcb);
             s = gcb->re_g_anchor;
         }
     }
@@ -809,7 +820,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
         gcb->re_last_position = nullptr;
         s = re_guess_start(gcb, rx, sv, s, strend, flags, &d);
         if (!s)
-            return 0;
+            return no_match(gcb);
         gcb->re_subject_end = strend;
         gcb->re_subject_begin = strbeg;
     }
@@ -842,11 +853,8 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
             bridge_fatal_jump();
         jump_to(gcb, env.prev, code);
     }
-    if (!found) {
-        if (re_debug_on(gcb))
-            prx_fprintf(PRX_STDOUT, "%sMatch failed%s\n", gcb->re_colours[4], gcb->re_colours[5]);
-        return 0;
-    }
+    if (!found)
+        return no_match(gcb);
     if (gcb->re_match_flags & RF_TAINTED)
         rx->analysis_flags |= REA_TAINTED;
     else

@@ -194,8 +194,8 @@ re_program_node* dump_range(PERLGCB* gcb, re_program_node* start, re_program_nod
         re_program_node* next = re_next_node(gcb, node);
         if (op != RE_OPTIMIZED) {
             re_describe_to(gcb, buf, sizeof buf, node);
-            prx_fprintf(PRX_STDERR, "%4ld:%*s%s(%ld)\n", static_cast<long>(node - start),
-                        static_cast<int>(level * 2 + 1), "", buf, next ? static_cast<long>(next - start) : 0L);
+            prx_fprintf(PRX_STDERR, "%4ld:%*s%s(%ld)\n", static_cast<int32_t>(node - start),
+                        static_cast<int>(level * 2 + 1), "", buf, next ? static_cast<int32_t>(next - start) : 0);
         }
         uint8_t kind = re_kind(node);
         if (kind == RE_BRANCHJ) {

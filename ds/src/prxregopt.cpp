@@ -1031,7 +1031,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         if (leading_plus && (!leading_open || !gcb->re_sawback) && !(gcb->re_seen & RE_SEEN_EVAL))
             rx->analysis_flags |= REA_SKIP;
         if (debug_on(gcb))
-            prx_fprintf(PRX_STDERR, "first at %ld\n", static_cast<long>(first - program));
+            prx_fprintf(PRX_STDERR, "first at %ld\n", static_cast<int32_t>(first - program));
 
         data.literal = &literal;
         data.longest_fixed = &longest_fixed;

@@ -299,7 +299,9 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                 eptr = va_arg(*args, const char*);
                 if (!eptr)
                     eptr = "(null)";
-                elen = std::strlen(eptr);
+                // A precision bounds the read, so the text need not be
+                // NUL-terminated (a window into a subject, say).
+                elen = has_precis ? strnlen(eptr, precis) : std::strlen(eptr);
             } else if (SV* argsv = next_value(src)) {
                 eptr = sv_text(gcb, argsv, &elen);
                 if (utf8_value(gcb, argsv)) {

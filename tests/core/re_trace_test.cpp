@@ -214,6 +214,30 @@ TEST_F(Trace, EndShorterThanTheMinimumEnd)
     pregfree(gcb, rx);
 }
 
+// A no match found before any attempt (the subject too short, the finder's
+// rejection) ends with the same line as one after attempts.
+TEST_F(Trace, EveryNoMatchEndsWithMatchFailed)
+{
+    struct Case {
+        const char* pattern;
+        const char* subject;
+    } cases[] = {
+        {"abcd", "ab"},      // shorter than the minimum length
+        {"x+yz", "xxxxyq"},  // the check substring is absent
+        {"a*b", "aaa"},      // attempts, all failing
+    };
+    for (const Case& c : cases) {
+        re_compiled* rx = compile_text(c.pattern);
+        ASSERT_NE(rx, nullptr) << c.pattern;
+        int32_t r = -1;
+        std::string text = traced(rx, c.subject, &r);
+        EXPECT_EQ(r, 0) << c.pattern;
+        ASSERT_FALSE(lines_of(text).empty()) << c.pattern;
+        EXPECT_EQ(lines_of(text).back(), "Match failed") << c.pattern << "\n" << text;
+        pregfree(gcb, rx);
+    }
+}
+
 TEST_F(Trace, ColoursWidenTheWindowAndReplaceTheMark)
 {
     re_compiled* rx = compile_text("k");

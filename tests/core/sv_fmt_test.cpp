@@ -73,6 +73,10 @@ TEST_F(SvFmt, IntegerBasesAndSizes)
     EXPECT_EQ(fmt("%x", -1), "ffffffff");
     EXPECT_EQ(fmt("%u", -1), "4294967295");
     EXPECT_EQ(fmt("%ld", -7), "-7");
+    // A precision bounds the read of a C string: no NUL needed past it.
+    const char unterminated[3] = {'a', 'b', 'c'};
+    EXPECT_EQ(fmt("<%.*s>", 3, unterminated), "<abc>");
+    EXPECT_EQ(fmt("<%.2s>", unterminated), "<ab>");
     EXPECT_EQ(fmt("%hd", 70000), "4464");
     EXPECT_EQ(fmt("%hu", 70000), "4464");
     EXPECT_EQ(fmt("%lld", INT64_MIN), "-9223372036854775808");
