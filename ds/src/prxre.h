@@ -232,6 +232,10 @@ SV* re_check_substr(PERLGCB* gcb, re_compiled* rx);
 void pregfree(PERLGCB* gcb, re_compiled* rx);
 void re_free_on_unwind(PERLGCB* gcb, void* rx);
 void re_init_colors(PERLGCB* gcb);
+// The engine's trace is on while bit 0x200 of the debug option word is set.
+inline bool re_debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
+// Trace colour i; empty until the colours are read.
+inline const char* re_colour(PERLGCB* gcb, int i) { return gcb->re_colours[i] ? gcb->re_colours[i] : ""; }
 // Sets text to the description of a node.
 void re_describe_node(PERLGCB* gcb, SV* text, re_program_node* node);
 // Prints nodes from node up to last (or to the end of the chain when last

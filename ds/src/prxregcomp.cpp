@@ -1279,7 +1279,7 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     else
         gcb->re_regflags = 0;
     gcb->re_precomp = exp;
-    bool debug = gcb->debug_flags & 0x200;
+    bool debug = re_debug_on(gcb);
     if (debug) {
         if (!gcb->re_colours_set)
             re_init_colors(gcb);
@@ -1457,6 +1457,6 @@ void re_save_match_state(PERLGCB* gcb)
     save_i32(gcb, &gcb->re_max_iterations);
     save_i32(gcb, &gcb->re_iterations_left);
     save_ptr(gcb, &gcb->current_statement);
-    if (gcb->debug_flags & 0x200)
+    if (re_debug_on(gcb))
         save_ptr(gcb, &gcb->re_attempt_start);
 }

@@ -14,8 +14,6 @@
 
 namespace {
 
-bool debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
-
 // A bounded text being built; output past the end is dropped.
 struct Text {
     char* buf;
@@ -330,11 +328,11 @@ void re_init_colors(PERLGCB* gcb)
 
 void pregfree(PERLGCB* gcb, re_compiled* rx)
 {
-    if (debug_on(gcb) && !gcb->re_colours_set)
+    if (re_debug_on(gcb) && !gcb->re_colours_set)
         re_init_colors(gcb);
     if (!rx || --rx->ref_count > 0)
         return;
-    if (debug_on(gcb) && rx->pattern_text)
+    if (re_debug_on(gcb) && rx->pattern_text)
         prx_fprintf(PRX_STDERR, "%sFreeing REx:%s `%s%.60s%s%s'\n", colour(gcb, 4), colour(gcb, 5), colour(gcb, 0),
                     rx->pattern_text, colour(gcb, 1), rx->pattern_length > 60 ? "..." : "");
     pool_free(rx->pattern_text);

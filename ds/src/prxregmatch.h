@@ -17,10 +17,6 @@ inline bool re_is_digit(uint32_t c) { return re_ctype(c) & HC_DIGIT; }
 
 inline bool re_utf8_mode(PERLGCB* gcb) { return gcb->re_match_flags & RF_UTF8; }
 
-// The engine's trace is on while bit 0x200 of the debug option word is set.
-inline bool re_debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
-// Trace colour i; empty until the colours are read.
-inline const char* re_colour(PERLGCB* gcb, int i) { return gcb->re_colours[i] ? gcb->re_colours[i] : ""; }
 // Trace lines of a backtracking scope: opened at level, and given up with
 // the stack grown from level to top. Kept out of line: only the trace
 // calls them.

@@ -149,8 +149,6 @@ void mark_optimized(re_program_node* n)
     n->next = 0;
 }
 
-bool debug_on(PERLGCB* gcb) { return gcb->debug_flags & 0x200; }
-
 // ---- start classes -----------------------------------------------------------------
 
 void class_set_all(PERLGCB* gcb, re_class_node* cl)
@@ -307,7 +305,7 @@ void merge_literals(PERLGCB* gcb, re_program_node* scan)
             n = following;
         }
     }
-    if (debug_on(gcb)) {
+    if (re_debug_on(gcb)) {
         // Units the literal absorbed are marked for the dump.
         for (re_program_node* u = scan + re_exact_units(scan->flags); u <= stop; u++)
             if (re_kind(u) != RE_NOTHING || u->type == RE_NOTHING)
@@ -959,7 +957,7 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
     *copy = *cl;
     rx->data->data[n] = copy;
     rx->analysis_flags &= ~REA_SKIP;
-    if (debug_on(gcb)) {
+    if (re_debug_on(gcb)) {
         char desc[1024];
         re_describe_to(gcb, desc, sizeof desc, reinterpret_cast<re_program_node*>(copy));
         prx_fprintf(PRX_STDERR, "synthetic stclass `%s'.\n", desc);
@@ -1030,7 +1028,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         }
         if (leading_plus && (!leading_open || !gcb->re_sawback) && !(gcb->re_seen & RE_SEEN_EVAL))
             rx->analysis_flags |= REA_SKIP;
-        if (debug_on(gcb))
+        if (re_debug_on(gcb))
             prx_fprintf(PRX_STDERR, "first at %ld\n", static_cast<int32_t>(first - program));
 
         data.literal = &literal;
@@ -1116,7 +1114,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
 SV* re_check_substr(PERLGCB* gcb, re_compiled* rx)
 {
     SV* check = rx->substrings ? rx->substrings[RE_SUBSTR_CHECK].substr : nullptr;
-    if (debug_on(gcb) && check) {
+    if (re_debug_on(gcb) && check) {
         if (!gcb->re_colours_set)
             re_init_colors(gcb);
         uint64_t len = 0;
