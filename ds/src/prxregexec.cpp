@@ -36,7 +36,20 @@ namespace {
 constexpr int64_t CAPTURE_CONTEXT = 21;  // kind slot of a capture save
 constexpr int64_t UNWIND_BRANCH = 1;     // alternative record of BRANCH
 constexpr int64_t UNWIND_BRANCHJ = 2;    // alternative record of BRANCHJ
-constexpr int32_t UNWIND_SLOTS = 8;
+
+// re_unwind_record: one open choice among branch alternatives, as slots of
+// the stack in this order.
+enum re_unwind_record : int32_t {
+    UR_KIND,              // UNWIND_BRANCH or UNWIND_BRANCHJ
+    UR_PREVIOUS,          // index of the record innermost before, -1 for none
+    UR_LEVEL,             // stack index just after the record
+    UR_LAST_GROUP,        // the last-group value when it was made
+    UR_NEXT_ALTERNATIVE,  // the alternative to try next, or null
+    UR_INPUT,             // where every alternative starts
+    UR_NEXT_CHAR,         // unused: the byte is read again at the input
+    UR_INDENT,            // trace nesting level to restore
+    UNWIND_SLOTS
+};
 
 void bt_reserve(PERLGCB* gcb, int32_t n)
 {
@@ -1069,6 +1082,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             }
             bt_reserve(gcb, UNWIND_SLOTS);
             int32_t rec = gcb->re_bt_ix;
+            // Slots in re_unwind_record order.
             push_i(gcb, c1 == RE_BRANCH ? UNWIND_BRANCH : UNWIND_BRANCHJ);
             push_i(gcb, unwind);
             push_i(gcb, rec + UNWIND_SLOTS);
@@ -1431,30 +1445,30 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         // The failure step: resume the innermost open alternative, if any.
         while (unwind >= 0) {
             uint64_t* record = gcb->re_bt + unwind;
-            int64_t type = static_cast<int64_t>(record[0]);
+            int64_t type = static_cast<int64_t>(record[UR_KIND]);
             if (type != UNWIND_BRANCH && type != UNWIND_BRANCHJ)
                 panic(gcb, "regexp unwind memory corruption");
-            int32_t saved_level = static_cast<int32_t>(record[2]);
-            uint32_t last_group = static_cast<uint32_t>(record[3]);
+            int32_t saved_level = static_cast<int32_t>(record[UR_LEVEL]);
+            uint32_t last_group = static_cast<uint32_t>(record[UR_LAST_GROUP]);
             bt_unwind(gcb, saved_level);
             record = gcb->re_bt + unwind;
             for (uint32_t g = *gcb->re_last_group; g > last_group; g--)
                 gcb->re_ends[g] = -1;
             *gcb->re_last_group = last_group;
-            re_program_node* alt = reinterpret_cast<re_program_node*>(record[4]);
+            re_program_node* alt = reinterpret_cast<re_program_node*>(record[UR_NEXT_ALTERNATIVE]);
             uint8_t op = type == UNWIND_BRANCH ? RE_BRANCH : RE_BRANCHJ;
             if (!alt || alt->type != op) {
-                unwind = static_cast<int32_t>(static_cast<int64_t>(record[1]));
+                unwind = static_cast<int32_t>(static_cast<int64_t>(record[UR_PREVIOUS]));
                 gcb->re_indent--;
                 continue;
             }
             // More alternatives: the record moves on to the one after.
             int32_t off = type == UNWIND_BRANCH ? alt->next : static_cast<int32_t>(re_arg(alt));
-            record[4] = reinterpret_cast<uintptr_t>(off ? alt + off : nullptr);
+            record[UR_NEXT_ALTERNATIVE] = reinterpret_cast<uintptr_t>(off ? alt + off : nullptr);
             scan = alt;
             next = alt + (type == UNWIND_BRANCH ? 1 : 2);
-            locinput = reinterpret_cast<const char*>(record[5]);
-            gcb->re_indent = static_cast<int32_t>(static_cast<int64_t>(record[7]));
+            locinput = reinterpret_cast<const char*>(record[UR_INPUT]);
+            gcb->re_indent = static_cast<int32_t>(static_cast<int64_t>(record[UR_INDENT]));
             if constexpr (TRACE)
                 trace_node(gcb, alt, locinput);
             // Continue with the alternative's body.
