@@ -138,6 +138,7 @@ int32_t xknrtget(const char16_t* name, int32_t name_length, char16_t* out, int32
 {
     if (capacity <= 0)
         return capacity;
+    // Capacity 1 holds only the terminator: the empty text, length 0.
     out[0] = 0;
     if (capacity == 1 || !name)
         return 0;
@@ -150,8 +151,11 @@ int32_t xknrtget(const char16_t* name, int32_t name_length, char16_t* out, int32
         if (n > capacity - 1)
             n = capacity - 1;
         out[n] = 0;
-    } else if (status != XKNV_ABSENT) {
-        report_failure(u"xkNameValueGet", name, length, "xknrtget", status);
+    } else {
+        // Whatever a failed read left in the buffer is not the entry's text.
+        out[0] = 0;
+        if (status != XKNV_ABSENT)
+            report_failure(u"xkNameValueGet", name, length, "xknrtget", status);
     }
     if (tracing())
         xkPrintMessage(xk_log(), XK_LEVEL_INFO, u"%hs(%.*S)='%s'", 0, "xknrtget", length, name, out);

@@ -30,6 +30,23 @@ TEST_F(StoreTest, TextReadsStopAtTheCapacity)
     EXPECT_TRUE(tk->messages.empty());
 }
 
+// A store that writes part of a text and then fails: the read counts as
+// failed, and the buffer still holds a terminated (empty) text.
+TEST_F(StoreTest, FailedTextReadLeavesAnEmptyText)
+{
+    tk->services.nv_get = [](XkServices*, const char16_t*, int32_t, int32_t, void* value, int64_t size,
+                             int64_t* stored) -> uint32_t {
+        std::memset(value, 'x', static_cast<size_t>(size));
+        *stored = size;
+        return 0x803FC0FFu;
+    };
+    char16_t buf[8];
+    std::memset(buf, 'y', sizeof buf);
+    EXPECT_EQ(xknrtget(NAME, 0, buf, 8), 0);
+    EXPECT_EQ(buf[0], 0);
+    EXPECT_EQ(message_codes(), std::vector<uint32_t>{0x803FC0FFu});
+}
+
 TEST_F(StoreTest, FailedReadsArePrintedIssuedAndDefaulted)
 {
     tk->fail_get[u16("OSENV.TOV_TEST")] = 0x803FC0FFu;
