@@ -1,6 +1,6 @@
 // rngprobe: draws from one random-number stream of the framework.
 //
-//   rngprobe [--uniform] METHOD SEED STREAM N
+//   rngprobe [--uniform] METHOD SEED STREAM N [--uniform]
 //
 // Creates a stream of METHOD (the method setting's names) with the seed and
 // stream number and prints N draws of the method's native integer output
@@ -23,7 +23,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: rngprobe [--uniform] METHOD SEED STREAM N\n");
+    std::fprintf(stderr, "usage: rngprobe [--uniform] METHOD SEED STREAM N [--uniform]\n");
     return 2;
 }
 
@@ -38,11 +38,15 @@ bool number(const char* text, uint64_t* out)
 
 int main(int argc, char** argv)
 {
+    // --uniform may come first or last.
     bool uniform = false;
     int first = 1;
     if (argc > 1 && std::string(argv[1]) == "--uniform") {
         uniform = true;
         first = 2;
+    } else if (argc == 6 && std::string(argv[5]) == "--uniform") {
+        uniform = true;
+        argc = 5;
     }
     if (argc - first != 4)
         return usage();

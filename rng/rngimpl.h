@@ -333,7 +333,12 @@ double unit_full(void* s)     // slot 35: a full 53-bit significand at every mag
     }
     // The sticky bit keeps the conversion from tying; above 2^63 it is
     // halved and doubled so that it stays exact to the nearest double.
+    // A value that would round up to 2^64 takes the largest double below
+    // it, so that the result stays below 1 (and below the next power of two
+    // of its scale).
     x |= 1;
+    if (x >= RNG_NEAR_TOP)
+        x = RNG_NEAR_TOP - 1024;
     double v = static_cast<double>((x >> 1) | (x & 1)) * 2.0;
     return std::ldexp(v, e);
 }

@@ -107,6 +107,7 @@ TEST_F(Cli, RngprobeDraws)
     char want[64];
     std::snprintf(want, sizeof want, "%.17g\n", 3499211612.0 * (0x1p-32 - 0x1p-85));
     EXPECT_EQ(r.out, want);
+    EXPECT_EQ(run("rngprobe", "MT32 5489 0 1 --uniform").out, want);
     r = run("rngprobe", "--uniform XOR64 1 0 1");
     std::snprintf(want, sizeof want, "%.17g\n", static_cast<double>(0x47E4CE4B896CDD1Dull) * 0x1p-64);
     EXPECT_EQ(r.out, want);

@@ -129,8 +129,23 @@ TEST(Uniforms, FullPrecision)
     // The sticky bit decides the rounding: no ties.
     Script::set({(1ull << 63) | (1ull << 10)});
     EXPECT_EQ(unit_full<Script>(nullptr), 0.5 + 0x1p-53);
-    Script::set({~0ull});
-    EXPECT_EQ(unit_full<Script>(nullptr), 1.0);
+    // A value that would round up to the next power of two stays below it:
+    // the interval is (0, 1), and a first draw of 1 stays below 2^-63.
+    struct {
+        uint64_t first, second;
+        double want;
+    } tops[] = {
+        {~0ull, 0, 1 - 0x1p-53},
+        {0xFFFFFFFFFFFFFC00ull, 0, 1 - 0x1p-53},
+        {0xFFFFFFFFFFFFFBFFull, 0, 1 - 0x1p-53},
+        {0xFFFFFFFFFFFFF3FFull, 0, 1 - 0x1p-52},
+        {1, ~0ull, (1 - 0x1p-53) * 0x1p-63},
+        {0, ~0ull, (1 - 0x1p-53) * 0x1p-64},
+    };
+    for (auto& t : tops) {
+        Script::set({t.first, t.second});
+        EXPECT_EQ(unit_full<Script>(nullptr), t.want) << std::hex << t.first;
+    }
 }
 
 using ZeroStates = MmTest;
