@@ -218,6 +218,7 @@ TEST_F(Engine, ClassMembersAndEscapes)
         {"[A-C]", "i", "ABCabc"},
         {"[:alpha:]", "", ":ahlp"},
         {"[\\d-z]", "", "-0123456789z"},
+        {"[\\p{L}]", "", "Lp{}"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern);
@@ -245,6 +246,7 @@ TEST_F(Engine, RegexpWarnings)
     const Case cases[] = {
         {"\\q", "Unrecognized escape \\q passed through before HERE mark in regex m/\\q << HERE /.\n"},
         {"[\\q]", "Unrecognized escape \\q in character class passed through before HERE mark in regex m/[\\q << HERE ]/.\n"},
+        {"[\\p{L}]", "Unrecognized escape \\p in character class passed through before HERE mark in regex m/[\\p << HERE {L}]/.\n"},
         {"[\\w-z]", "False [] range \"\\w-\" before HERE mark in regex m/[\\w- << HERE z]/.\n"},
         {"(?:)*", "(?:)* matches null string many times before HERE mark in regex m/(?:)* << HERE /.\n"},
         {"[:alpha:]",
