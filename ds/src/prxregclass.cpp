@@ -57,6 +57,17 @@ constexpr PosixName posix_names[] = {
     {"word", 4, RE_CC_WORD}, {"xdigit", 6, RE_CC_XDIGIT},
 };
 
+// An escaped letter that stands for itself in a class; at is after it.
+void warn_unrecognized(PERLGCB* gcb, uint32_t value, const char* at)
+{
+    if (!re_size_only(gcb) && (ctype(value) & HC_ALPHA) && re_warn_enabled(gcb)) {
+        char msg[80];
+        std::snprintf(msg, sizeof msg, "Unrecognized escape \\%c in character class passed through",
+                      static_cast<char>(value));
+        re_warn_at(gcb, at, msg);
+    }
+}
+
 // Value of an escape inside a class; p is just after the backslash and
 // moves past the escape. Sets *named to a class number for \w and its kin.
 uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, bool* is_wide_prop, SV* listing)
@@ -97,7 +108,10 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
                 sv_append_formatted(gcb, listing, value == 'p' ? "+utf8::%.*s\n" : "!utf8::%.*s\n",
                                     static_cast<int>(n), name);
             *is_wide_prop = true;
+            break;
         }
+        // In a byte class \p and \P are letters like any other.
+        warn_unrecognized(gcb, value, p);
         break;
     case 'n': value = '\n'; break;
     case 'r': value = '\r'; break;
@@ -145,12 +159,7 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
         break;
     }
     default:
-        if (!re_size_only(gcb) && (ctype(value) & HC_ALPHA) && re_warn_enabled(gcb)) {
-            char msg[80];
-            std::snprintf(msg, sizeof msg, "Unrecognized escape \\%c in character class passed through",
-                          static_cast<char>(value));
-            re_warn_at(gcb, p, msg);
-        }
+        warn_unrecognized(gcb, value, p);
         break;
     }
     *pp = p;

@@ -149,20 +149,18 @@ void re_fail_at(PERLGCB* gcb, const char* at, const char* message)
 
 void re_fail_formatted(PERLGCB* gcb, const char* at, const char* tmpl, const char* args_text)
 {
-    // The template's arguments are already expanded into args_text; the
-    // joined message is cut to 511 bytes and ends in a newline.
+    // The template's arguments are already expanded into args_text (at
+    // least its first 511 bytes). The joined message ends in a newline and
+    // is cut to 511 bytes: one cut short has lost its newline, so the fatal
+    // path adds its suffix.
     (void)tmpl;
     free_on_error(gcb);
     int32_t len = quoted_length(gcb);
     int32_t off = offset_of(gcb, at);
     const char* text = quoted_text(gcb);
     char buf[512];
-    int n = std::snprintf(buf, sizeof buf, "%.510s before HERE mark in regex m/%.*s << HERE %.*s/\n", args_text,
-                          static_cast<int>(off), text, static_cast<int>(len - off), text + off);
-    if (n >= static_cast<int>(sizeof buf)) {
-        buf[sizeof buf - 2] = '\n';
-        buf[sizeof buf - 1] = 0;
-    }
+    std::snprintf(buf, sizeof buf, "%s before HERE mark in regex m/%.*s << HERE %.*s/\n", args_text,
+                  static_cast<int>(off), text, static_cast<int>(len - off), text + off);
     fatal_error(gcb, "%s", buf);
 }
 
@@ -176,24 +174,45 @@ void re_fail_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
     re_fail_formatted(gcb, at, fmt, msg);
 }
 
-void re_warn_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
-{
-    char msg[600];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(msg, sizeof msg, fmt, ap);
-    va_end(ap);
-    re_warn_at(gcb, at, msg);
-}
+namespace {
 
-void re_warn_at(PERLGCB* gcb, const char* at, const char* message)
+// The position form as a warning; owned (if any) holds the message and is
+// released here. A warning made fatal, or a warning hook that dies, leaves
+// the compile: no unwinding entry holds the half-built pattern, so it is
+// freed here before the jump goes on.
+void warn_here(PERLGCB* gcb, const char* at, const char* message, SV* owned)
 {
     int32_t len = quoted_length(gcb);
     int32_t off = offset_of(gcb, at);
     const char* text = quoted_text(gcb);
-    category_warning(gcb, RE_WARN_REGEXP, "%s before HERE mark in regex m/%.*s << HERE %.*s/", message,
-                     static_cast<int>(off), text, static_cast<int>(len - off), text + off);
+    JumpEnv env;
+    int32_t code = jump_run(gcb, &env, true, [&] {
+        category_warning(gcb, RE_WARN_REGEXP, "%s before HERE mark in regex m/%.*s << HERE %.*s/", message,
+                         static_cast<int>(off), text, static_cast<int>(len - off), text + off);
+    });
+    if (owned)
+        sv_release(gcb, owned);
+    if (!code)
+        return;
+    if (!re_size_only(gcb) && gcb->re_rx)
+        re_free_on_unwind(gcb, gcb->re_rx);
+    if (!env.prev)
+        bridge_fatal_jump();
+    jump_to(gcb, env.prev, code);
 }
+
+}  // namespace
+
+void re_warn_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    SV* msg = sv_new_formatted_va(gcb, fmt, &ap);
+    va_end(ap);
+    warn_here(gcb, at, sv_pv(msg), msg);
+}
+
+void re_warn_at(PERLGCB* gcb, const char* at, const char* message) { warn_here(gcb, at, message, nullptr); }
 
 // ---- emitters and linking ----------------------------------------------------------
 
@@ -559,7 +578,7 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
 
     if (!re_size_only(gcb) && !(flags & RE_HAS_WIDTH) && max > RE_INFTY / 3 && re_warn_enabled(gcb)) {
         int32_t n = static_cast<int32_t>(gcb->re_parse - piece_start);
-        re_warn_fmt(gcb, gcb->re_parse, "%.*s matches null string many times", static_cast<int>(n > 500 ? 500 : n),
+        re_warn_fmt(gcb, gcb->re_parse, "%.*s matches null string many times", static_cast<int>(n),
                     piece_start);
     }
 
@@ -663,6 +682,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
     char unibuf[16];
     for (; len < 127 && p < end;) {
         const char* oldp = p;
+        int32_t room = 127;  // a \x{...} may take the run to 126 bytes only
         if (gcb->re_cflags & PMf_EXTENDED)
             p = re_skip_whitespace(gcb, p, end);
         if (p >= end)
@@ -681,6 +701,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
             switch (*++p) {
             case 'A': case 'G': case 'Z': case 'z': case 'w': case 'W': case 'b': case 'B':
             case 's': case 'S': case 'd': case 'D': case 'p': case 'P':
+            case 'C':  // any byte, an atom of its own
             case 'X':  // refused as an atom: a run never takes it as a letter
                 --p;
                 stop = true;
@@ -693,6 +714,8 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
             case 'a': ender = 7; p++; break;
             case 'x':
                 p++;
+                if (p < end && *p == '{')
+                    room = 126;
                 ender = hex_escape(gcb, &p, false);
                 break;
             case 'c':
@@ -743,7 +766,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
         }
         bool wide = utf8 && ender >= 0x80;
         int32_t width = wide ? re_emit_uni(gcb, static_cast<uint32_t>(ender), s ? unibuf : unibuf) : 1;
-        if (len + width > 127) {
+        if (len + width > room) {
             // A character that does not fit ends the run before it.
             p = oldp;
             break;
@@ -1150,8 +1173,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
                     if (gcb->re_parse < end)
                         gcb->re_parse++;
                     int32_t n = static_cast<int32_t>(gcb->re_parse - switch_start);
-                    re_fail_fmt(gcb, gcb->re_parse, "Sequence (%.*s...) not recognized",
-                                static_cast<int>(n > 500 ? 500 : n), switch_start);
+                    re_fail_fmt(gcb, gcb->re_parse, "Sequence (%.*s...) not recognized", static_cast<int>(n),
+                                switch_start);
                 }
                 re_next_token(gcb);
                 *flags_out = RE_TRY_AGAIN;

@@ -1,6 +1,11 @@
 // The pattern compiler: node programs, the dump, refusals and errors.
 #include "re_fixture.h"
 
+#include <algorithm>
+
+#include "ds/src/prxrun.h"
+#include "ds/src/prxsv.h"
+
 namespace {
 
 using retest::Engine;
@@ -213,6 +218,7 @@ TEST_F(Engine, ClassMembersAndEscapes)
         {"[A-C]", "i", "ABCabc"},
         {"[:alpha:]", "", ":ahlp"},
         {"[\\d-z]", "", "-0123456789z"},
+        {"[\\p{L}]", "", "Lp{}"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern);
@@ -223,6 +229,69 @@ TEST_F(Engine, ClassMembersAndEscapes)
         EXPECT_EQ(members(cl), c.want);
         pregfree(gcb, rx);
     }
+}
+
+// Warnings of the regexp category: only while it is enabled, in the
+// position form, the piece of a null-string repeat quoted whole.
+TEST_F(Engine, RegexpWarnings)
+{
+    struct Case {
+        std::string pattern;
+        std::string warning;
+    };
+    std::string long_piece = "(?:";
+    for (int i = 0; i < 300; i++)
+        long_piece += "\\b";
+    long_piece += ")*";
+    const Case cases[] = {
+        {"\\q", "Unrecognized escape \\q passed through before HERE mark in regex m/\\q << HERE /.\n"},
+        {"[\\q]", "Unrecognized escape \\q in character class passed through before HERE mark in regex m/[\\q << HERE ]/.\n"},
+        {"[\\p{L}]", "Unrecognized escape \\p in character class passed through before HERE mark in regex m/[\\p << HERE {L}]/.\n"},
+        {"[\\w-z]", "False [] range \"\\w-\" before HERE mark in regex m/[\\w- << HERE z]/.\n"},
+        {"(?:)*", "(?:)* matches null string many times before HERE mark in regex m/(?:)* << HERE /.\n"},
+        {"[:alpha:]",
+         "POSIX syntax [: :] belongs inside character classes before HERE mark in regex m/[:alpha:] << HERE /.\n"},
+        {long_piece, long_piece + " matches null string many times before HERE mark in regex m/" + long_piece +
+                         " << HERE /.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        for (int on : {0, 1}) {
+            gcb->warn_switch = on;
+            clear_err();
+            re_compiled* rx = compile(c.pattern);
+            ASSERT_NE(rx, nullptr) << err_text();
+            EXPECT_EQ(err_text(), on ? c.warning : "");
+            pregfree(gcb, rx);
+        }
+    }
+    gcb->warn_switch = 0;
+}
+
+// A regexp warning made fatal ends the compile and frees the half-built
+// pattern.
+TEST_F(Engine, FatalWarningFreesThePattern)
+{
+    std::string bits(12, '\0');
+    bits[2 * 19 / 8] = static_cast<char>(bits[2 * 19 / 8] | (1 << (2 * 19 % 8)));
+    bits[(2 * 19 + 1) / 8] = static_cast<char>(bits[(2 * 19 + 1) / 8] | (1 << ((2 * 19 + 1) % 8)));
+    COP cop{};
+    cop.cop_warnings = sv_new_from_bytes(gcb, bits.data(), bits.size());
+    gcb->current_statement = &cop;
+    auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
+    int32_t code = 0;
+    EXPECT_EQ(compile("\\q", "", &code), nullptr);  // the stacks and the capture are made once
+    tmps_free_to_floor(gcb);
+    size_t before = pool->live.size();
+    EXPECT_EQ(compile("a\\q", "", &code), nullptr);
+    EXPECT_NE(code, 0);
+    const std::string want = "Unrecognized escape \\q passed through before HERE mark in regex m/a\\q << HERE /.\n";
+    std::string text = err_text();
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), want.size())), want);
+    tmps_free_to_floor(gcb);  // the message
+    EXPECT_EQ(pool->live.size(), before);
+    gcb->current_statement = nullptr;
+    sv_release(gcb, cop.cop_warnings);
 }
 
 // A pattern is freed with its data-array entries when its count reaches 0.

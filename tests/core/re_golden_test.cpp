@@ -78,6 +78,63 @@ TEST_F(Engine, CompileErrors)
     }
 }
 
+// The form with arguments ends in a newline and is cut to 511 bytes; a cut
+// message has lost its newline and takes the usual suffix.
+TEST_F(Engine, ErrorWithArgumentsIsCutTo511Bytes)
+{
+    struct Case {
+        std::string pattern;
+        std::string text;
+    };
+    const std::string head = "Sequence (?<x...) not recognized before HERE mark in regex m/";
+    const Case cases[] = {
+        {"(?<x)", head + "(?<x << HERE )/\n"},
+        {std::string(600, 'a') + "(?<x)", head + std::string(450, 'a') + ".\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern.size());
+        clear_err();
+        int32_t code = 0;
+        EXPECT_EQ(compile(c.pattern, "", &code), nullptr);
+        SKIP_IF_NOT_BUILT();
+        EXPECT_NE(code, 0);
+        EXPECT_EQ(err_text(), c.text);
+    }
+}
+
+// A literal run holds at most 127 bytes; a \x{...} takes it to 126 only;
+// a quantifier binds the last character alone.
+TEST_F(Engine, LiteralRunLengths)
+{
+    struct Case {
+        std::string pattern;
+        std::string program;  // opcode names, with the length of each EXACT
+    };
+    const Case cases[] = {
+        // The optimiser joins neighbouring runs up to 255 bytes.
+        {std::string(400, 'a'), "EXACT254 EXACT146 END"},
+        {std::string(125, 'a') + "\\x{41}" + std::string(200, 'b'), "EXACT254 EXACT72 END"},
+        {std::string(126, 'a') + "\\x{41}" + std::string(200, 'b'), "EXACT253 EXACT74 END"},
+        {std::string(126, 'a') + "\\x41" + std::string(200, 'b'), "EXACT254 EXACT73 END"},
+        {"abc*", "EXACT2 STAR END"},
+        {"ab\\Cd", "EXACT2 SANY EXACT1 END"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern);
+        SKIP_IF_NOT_BUILT();
+        ASSERT_NE(rx, nullptr) << err_text();
+        std::string program;
+        for (re_program_node* n = reinterpret_cast<re_program_node*>(rx->program) + 1; n; n = re_next_in_program(n)) {
+            program += std::string(program.empty() ? "" : " ") + re_node_names[n->type];
+            if (re_node_kinds[n->type] == RE_EXACT)
+                program += std::to_string(n->flags);
+        }
+        EXPECT_EQ(program, c.program);
+        pregfree(gcb, rx);
+    }
+}
+
 TEST_F(Engine, NullPatternQuotesEmptyText)
 {
     re_compiled* rx = compile("ab");
@@ -121,6 +178,7 @@ TEST_F(Engine, MatchesWithLiterals)
         {"", "", "abc", {0, 0}},
         {"a{,3}", "", "xa{,3}", {1, 6}},
         {"\\x{41}\\x41", "", "zAA", {1, 3}},
+        {"ab\\C", "", "xabz", {1, 4}},
         {"(?i)abc", "", "xAbC", {1, 4}},
         {"a(?i)b", "", "aB Ab", {0, 2}},
         {"foo.*bar", "", "xfoo12bar", {1, 9}},
