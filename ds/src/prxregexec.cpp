@@ -661,8 +661,9 @@ void warn_recursion_limit(PERLGCB* gcb, int32_t n)
     }
 }
 
-// Super-linear cache: true when this loop was already tried at p.
-bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p)
+// Super-linear cache: true when this loop was already tried at p. When the
+// cache is on and p is new, its bit is set and its number left in *mark.
+bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* mark)
 {
     int32_t count = scan->flags >> 4;
     if (!gcb->re_max_iterations) {
@@ -687,8 +688,19 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p)
         if (cell & bit)
             return true;
         cell |= bit;
+        *mark = o;
     }
     return false;
+}
+
+// A loop that matched at the position its mark names takes the mark back:
+// a set bit must mean that the try there failed. Inside a lookaround or an
+// independent group a loop matches and the match may still fail after it;
+// the body runs again from another start, and must find the same success.
+inline void unmark(PERLGCB* gcb, int64_t mark)
+{
+    if (mark >= 0 && static_cast<uint64_t>(mark / 8) < gcb->re_position_cache_size)
+        gcb->re_position_cache[mark / 8] &= static_cast<uint8_t>(~(1u << (mark % 8)));
 }
 
 // The node loop of one activation; with TRACE it writes the trace lines.
@@ -1154,14 +1166,15 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 cc->last_position = previous_position;
                 MATCH_NO;
             }
-            if (scan->flags && already_tried(gcb, scan, locinput)) {
+            int64_t mark = -1;
+            if (scan->flags && already_tried(gcb, scan, locinput, &mark)) {
                 if constexpr (TRACE)
                     say("%*s  already tried at this position...\n", trace_margin(gcb), "");
                 MATCH_NO;
             }
             if (cc->minimal) {
                 if (try_after_loop(gcb, cc, true, TRACE))
-                    MATCH_YES;
+                    { unmark(gcb, mark); MATCH_YES; }
                 if (n >= cc->max) {
                     warn_recursion_limit(gcb, n);
                     MATCH_NO;
@@ -1172,7 +1185,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 cc->count = n;
                 cc->last_position = locinput;
                 if (try_keeping_captures(gcb, cc, cc->body, TRACE))
-                    MATCH_YES;
+                    { unmark(gcb, mark); MATCH_YES; }
                 cc->count = n - 1;
                 cc->last_position = previous_position;
                 MATCH_NO;
@@ -1181,14 +1194,14 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 cc->count = n;
                 cc->last_position = locinput;
                 if (try_keeping_captures(gcb, cc, cc->body, TRACE))
-                    MATCH_YES;
+                    { unmark(gcb, mark); MATCH_YES; }
                 if constexpr (TRACE)
                     say("%*s  failed, try continuation...\n", trace_margin(gcb), "");
                 gcb->re_input = locinput;
             }
             warn_recursion_limit(gcb, n);
             if (try_after_loop(gcb, cc, false, TRACE))
-                MATCH_YES;
+                { unmark(gcb, mark); MATCH_YES; }
             cc->count = n - 1;
             cc->last_position = previous_position;
             MATCH_NO;

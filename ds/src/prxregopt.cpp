@@ -260,7 +260,9 @@ void re_commit_substr(PERLGCB* gcb, ScanData* data)
                 data->flags &= ~SCAN_FIXED_BEFORE_EOL;
         } else {
             data->offset_float_min = l ? data->literal_start_min : data->pos_min;
-            data->offset_float_max = l ? data->literal_start_max : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
+            data->offset_float_max = l                                 ? data->literal_start_max
+                                     : (data->flags & SCAN_UNBOUNDED) ? I32_INF
+                                                                      : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
             if (data->flags & SCAN_BEFORE_EOL)
                 data->flags |= (data->flags & SCAN_BEFORE_EOL) << 4;
             else
@@ -462,8 +464,11 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
         int32_t reach = sat(static_cast<int64_t>(body_min) + body_delta);
         if (alt_max < reach)
             alt_max = reach;
-        if (body_delta == I32_INF)
+        if (body_delta == I32_INF) {
             *unbounded = *unbounded_inside = true;
+            if (flags & STUDY_SUBSTRINGS)
+                data->flags |= SCAN_UNBOUNDED;
+        }
         scan = next;
         if (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP))
             (*groups)++;
@@ -645,6 +650,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 if (flags & STUDY_SUBSTRINGS) {
                     re_commit_substr(gcb, data);
                     data->longest = data->longest_float;
+                    data->flags |= SCAN_UNBOUNDED;
                 }
                 goto repeat_tail;
             case RE_CURLY:
@@ -659,6 +665,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 if (flags & STUDY_SUBSTRINGS) {
                     re_commit_substr(gcb, data);
                     data->longest = data->longest_float;
+                    data->flags |= SCAN_UNBOUNDED;
                 }
                 unbounded = unbounded_inside = true;
                 if (flags & STUDY_CLASS_OR)
@@ -724,6 +731,8 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
             unbounded_inside |= (max_count == RE_INFTY && static_cast<int64_t>(body_min) + body_delta > 0) ||
                                body_delta == I32_INF;
             unbounded |= unbounded_inside;
+            if (unbounded && (flags & STUDY_SUBSTRINGS))
+                data->flags |= SCAN_UNBOUNDED;
             delta += (static_cast<int64_t>(body_min) + body_delta) * max_count - static_cast<int64_t>(body_min) * min_count;
 
             // CURLYX over one group around one simple node: CURLYN.
@@ -868,7 +877,9 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
             re_class_node ahead_class;
             uint32_t f = 0;
             fake.loops_numbered = data ? data->loops_numbered : 0;
-            if ((flags & STUDY_CLASS) && !scan->flags && op == RE_IFMATCH) {
+            // Only a class still being narrowed can take the lookahead's: a
+            // united one holds the starts of optional parts before it too.
+            if ((flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH) {
                 class_init(gcb, &ahead_class);
                 fake.start_class = &ahead_class;
                 f |= STUDY_CLASS_AND;
@@ -1017,8 +1028,10 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
                 rx->analysis_flags |= REA_GPOS;
                 first += 1;
                 continue;
-            } else if (first->type == RE_STAR && re_kind(first + 1) == RE_REG_ANY && !(rx->analysis_flags & REA_ANCH)) {
-                // A leading .* matches from a line start as well as anywhere later.
+            } else if (first->type == RE_STAR && re_kind(first + 1) == RE_REG_ANY && !(rx->analysis_flags & REA_ANCH) &&
+                       (!leading_open || !gcb->re_sawback)) {
+                // A leading .* matches from a line start as well as anywhere
+                // later; not when its group is referred to, as in (.*)b\1.
                 uint8_t type = (first + 1)->type;
                 rx->analysis_flags |= (type == RE_REG_ANY || type == RE_ANYUTF8 ? REA_MBOL : REA_SBOL) | REA_IMPLICIT;
                 first += 1;

@@ -183,6 +183,18 @@ TEST_F(Engine, MatchesWithLiterals)
         {"a(?i)b", "", "aB Ab", {0, 2}},
         {"foo.*bar", "", "xfoo12bar", {1, 9}},
         {"^b", "m", "a\nb", {2, 3}},
+        // A lookahead after an optional part narrows only what follows it:
+        // the start class keeps the optional part's first characters.
+        {"c?(?=b)b", "", "cb", {0, 2}},
+        {"(?:[x]?(?=c)|a)c", "", "bxc", {1, 3}},
+        // A lookahead whose loop matched at a position before may match there
+        // again from a later start, with the loop cache on.
+        {"(?>(?=(?>a{0,2}[a-c])*(?<=bb))[^bc]{0,2})(?<!a)", "", "abbbcc", {2, 2}},
+        // An end anchor after an unbounded repeat may stand anywhere later.
+        {"[a-c]\\S+$a*", "", "bbaa", {0, 4}},
+        {"\\S+$\\W??", "im", "\nAaa\n", {1, 4}},
+        // A leading .* whose group is referred to may start inside a line.
+        {"(.*)(b)\\1c", "i", "\nb\nA\ncbbc", {7, 9, 7, 7, 7, 8}},
     };
     for (const MatchCase& c : cases) {
         SCOPED_TRACE(c.pattern);
