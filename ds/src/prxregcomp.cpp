@@ -117,17 +117,10 @@ int32_t offset_of(PERLGCB* gcb, const char* at)
     return off > len ? len : static_cast<int32_t>(off);
 }
 
-void free_on_error(PERLGCB* gcb)
-{
-    if (!re_size_only(gcb) && gcb->re_rx)
-        save_push_destructor(gcb, re_free_on_unwind, gcb->re_rx);
-}
-
 }  // namespace
 
 void re_fail_plain(PERLGCB* gcb, const char* message)
 {
-    free_on_error(gcb);
     int32_t len = quoted_length(gcb);
     const char* ellipsis = "";
     if (len > 127) {
@@ -139,7 +132,6 @@ void re_fail_plain(PERLGCB* gcb, const char* message)
 
 void re_fail_at(PERLGCB* gcb, const char* at, const char* message)
 {
-    free_on_error(gcb);
     int32_t len = quoted_length(gcb);
     int32_t off = offset_of(gcb, at);
     const char* text = quoted_text(gcb);
@@ -154,7 +146,6 @@ void re_fail_formatted(PERLGCB* gcb, const char* at, const char* tmpl, const cha
     // is cut to 511 bytes: one cut short has lost its newline, so the fatal
     // path adds its suffix.
     (void)tmpl;
-    free_on_error(gcb);
     int32_t len = quoted_length(gcb);
     int32_t off = offset_of(gcb, at);
     const char* text = quoted_text(gcb);
@@ -174,45 +165,24 @@ void re_fail_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
     re_fail_formatted(gcb, at, fmt, msg);
 }
 
-namespace {
-
-// The position form as a warning; owned (if any) holds the message and is
-// released here. A warning made fatal, or a warning hook that dies, leaves
-// the compile: no unwinding entry holds the half-built pattern, so it is
-// freed here before the jump goes on.
-void warn_here(PERLGCB* gcb, const char* at, const char* message, SV* owned)
-{
-    int32_t len = quoted_length(gcb);
-    int32_t off = offset_of(gcb, at);
-    const char* text = quoted_text(gcb);
-    JumpEnv env;
-    int32_t code = jump_run(gcb, &env, true, [&] {
-        category_warning(gcb, RE_WARN_REGEXP, "%s before HERE mark in regex m/%.*s << HERE %.*s/", message,
-                         static_cast<int>(off), text, static_cast<int>(len - off), text + off);
-    });
-    if (owned)
-        sv_release(gcb, owned);
-    if (!code)
-        return;
-    if (!re_size_only(gcb) && gcb->re_rx)
-        re_free_on_unwind(gcb, gcb->re_rx);
-    if (!env.prev)
-        bridge_fatal_jump();
-    jump_to(gcb, env.prev, code);
-}
-
-}  // namespace
-
 void re_warn_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    SV* msg = sv_new_formatted_va(gcb, fmt, &ap);
+    // A temporary: a warning made fatal leaves before it could be released.
+    SV* msg = sv_make_temporary(gcb, sv_new_formatted_va(gcb, fmt, &ap));
     va_end(ap);
-    warn_here(gcb, at, sv_pv(msg), msg);
+    re_warn_at(gcb, at, sv_pv(msg));
 }
 
-void re_warn_at(PERLGCB* gcb, const char* at, const char* message) { warn_here(gcb, at, message, nullptr); }
+void re_warn_at(PERLGCB* gcb, const char* at, const char* message)
+{
+    int32_t len = quoted_length(gcb);
+    int32_t off = offset_of(gcb, at);
+    const char* text = quoted_text(gcb);
+    category_warning(gcb, RE_WARN_REGEXP, "%s before HERE mark in regex m/%.*s << HERE %.*s/", message,
+                     static_cast<int>(off), text, static_cast<int>(len - off), text + off);
+}
 
 // ---- emitters and linking ----------------------------------------------------------
 
@@ -1287,6 +1257,11 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
 
 // ---- the driver -----------------------------------------------------------------------------------
 
+namespace {
+re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, const char* xend, op_pattern* pm,
+                            bool debug);
+}  // namespace
+
 re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend, op_pattern* pm)
 {
     // A new compile: no half-built pattern of an earlier one is ours.
@@ -1357,6 +1332,33 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     rx->end_offsets = nullptr;
     gcb->re_rx = rx;
 
+    // From here on every error leaves a half-built pattern, whoever raises
+    // it: the parser, the optimiser, a regexp warning made fatal, a class
+    // table that cannot be built. It is put on the save stack, so that the
+    // catcher's scope unwinding frees it, and the jump goes on.
+    re_compiled* done = nullptr;
+    JumpEnv env;
+    int32_t code = jump_run(gcb, &env, true, [&] { done = emit_and_study(gcb, rx, exp, xend, pm, debug); });
+    if (code) {
+        gcb->re_emit = gcb->re_placeholder;
+        gcb->re_rx = nullptr;
+        save_push_destructor(gcb, re_free_on_unwind, rx);
+        if (!env.prev)
+            bridge_fatal_jump();
+        jump_to(gcb, env.prev, code);
+    }
+    return done;
+}
+
+namespace {
+
+// The emit pass and the optimiser over the record the size pass sized;
+// returns the finished pattern, or null (freed) when the parse gave up.
+re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, const char* xend, op_pattern* pm,
+                            bool debug)
+{
+    int32_t flags = 0;
+
     // Emit pass.
     gcb->re_parse = exp;
     gcb->re_xend = xend;
@@ -1409,6 +1411,8 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     gcb->re_rx = nullptr;
     return rx;
 }
+
+}  // namespace
 
 bool re_warn_enabled(PERLGCB* gcb) { return warn_enabled(gcb, RE_WARN_REGEXP); }
 

@@ -294,6 +294,34 @@ TEST_F(Engine, FatalWarningFreesThePattern)
     sv_release(gcb, cop.cop_warnings);
 }
 
+// An error raised after the size pass (here the optimiser's) ends the
+// compile with a half-built pattern, which goes when the catcher unwinds its
+// scope; the same holds for every error of the emit pass, whoever raises it.
+TEST_F(Engine, ErrorsAfterTheSizePassFreeThePattern)
+{
+    struct Case {
+        const char* pattern;
+        const char* error;  // the end of the error text
+    } cases[] = {
+        {"a(?<=b+)", "Variable length lookbehind not implemented before HERE mark in regex m/a(?<=b+) << HERE /.\n"},
+        {"(?<=x|yz)c", "Variable length lookbehind not implemented before HERE mark in regex m/(?<=x|yz)c << HERE /.\n"},
+    };
+    auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
+    for (const Case& c : cases) {
+        EXPECT_EQ(compile(c.pattern), nullptr) << c.pattern;  // the stacks and the capture are made once
+        tmps_free_to_floor(gcb);
+        size_t before = pool->live.size();
+        int32_t code = 0;
+        EXPECT_EQ(compile(c.pattern, "", &code), nullptr) << c.pattern;
+        EXPECT_EQ(code, 2) << c.pattern;
+        std::string text = err_text();
+        std::string want = c.error;
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), want.size())), want) << c.pattern;
+        tmps_free_to_floor(gcb);
+        EXPECT_EQ(pool->live.size(), before) << c.pattern;
+    }
+}
+
 // A pattern is freed with its data-array entries when its count reaches 0.
 TEST_F(Engine, FreedWhenCountReachesZero)
 {

@@ -12,6 +12,7 @@
 #include "ds/src/prxlibc.h"
 #include "ds/src/prxop.h"
 #include "ds/src/prxre.h"
+#include "ds/src/prxscope.h"
 #include "hostsim/hostsim.h"
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
@@ -52,7 +53,10 @@ protected:
         for (const char* f = flags; *f; f++)
             pattern_flag_add(gcb, &pm.op_pmflags, *f);
         re_compiled* rx = nullptr;
+        int32_t saved = gcb->savestack_ix;
         int32_t c = guarded([&] { rx = gcb->re_hook_compile(gcb, pattern.data(), pattern.data() + pattern.size(), &pm); });
+        if (c)
+            leave_scope(gcb, saved);  // as a catcher does: frees what the error left on the save stack
         if (code)
             *code = c;
         last_op_flags = pm.op_pmflags;
