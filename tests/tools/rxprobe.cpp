@@ -170,7 +170,7 @@ int main(int argc, char** argv)
             gcb = fresh_interp();
             continue;
         }
-        gcb->multiline = flags.find_first_of("ms") != std::string::npos;
+        gcb->multiline = flags.find('m') != std::string::npos;  // as the match entry sets it
         if (trace) {
             take(&gcb->out);
             gcb->debug_flags |= 0x200;
