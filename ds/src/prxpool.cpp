@@ -48,6 +48,10 @@ void* pool_realloc(void* block, uint64_t size)
             gcb->pool->free(gcb->pool, block, POOL_UNKNOWN_SIZE, POOL_FREE);
         return nullptr;
     }
+    // The pool takes a 32-bit size: a larger one cannot be had, and cutting
+    // it to 32 bits would hand back a block smaller than asked for.
+    if (size > UINT32_MAX)
+        return out_of_memory(gcb);
     if (!block)
         return alloc_in(gcb, static_cast<uint32_t>(size));
     void* moved = xkPoolRealloc(gcb->pool, block, POOL_UNKNOWN_SIZE, static_cast<uint32_t>(size), 0);

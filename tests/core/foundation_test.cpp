@@ -196,6 +196,23 @@ TEST_F(Foundation, OutOfMemoryExitsWithStatusOne)
     code = guarded(gcb, [&] { s = pool_strdup(gcb, "abc"); });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(s, nullptr);
+
+    // A size beyond 32 bits is never cut down to a smaller block: it is
+    // memory the pool cannot give.
+    b = pool_malloc(8);
+    for (uint64_t size : {uint64_t{1} << 32, (uint64_t{1} << 32) + 16}) {
+        got = reinterpret_cast<void*>(1);
+        EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(nullptr, size); }), 0);
+        EXPECT_EQ(got, nullptr) << size;
+        got = reinterpret_cast<void*>(1);
+        EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(b, size); }), 0);
+        EXPECT_EQ(got, nullptr) << size;
+    }
+    pool_free(b);
+    gcb->no_memory_ok = 0;
+    gcb->err.len = 0;
+    EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(nullptr, uint64_t{1} << 32); }), 2);
+    EXPECT_EQ(err_text(gcb), "%1zOut of memory!%n");
 }
 
 // With no outer environment an exit ends in the bridge's head buffer with -1.
