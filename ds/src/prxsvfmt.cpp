@@ -276,19 +276,15 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         bool invalid = false;
         switch (c) {
         case 'c': {
-            uint64_t code;
-            if (args) {
-                code = static_cast<uint64_t>(static_cast<int64_t>(va_arg(*args, int)));
-            } else {
-                SV* v = next_value(src);
-                code = v ? static_cast<uint64_t>(value_int(gcb, v)) : 0;
-            }
+            // A 32-bit signed code: a negative one is below 128 and gives
+            // its low byte.
+            int32_t code = next_i32(gcb, src);
             bool target_utf8 = utf8_in_effect(gcb, sv);
             if ((code < 256 && (code < 128 || !target_utf8)) || bytes_hint(gcb)) {
                 cbuf[0] = static_cast<uint8_t>(code);
                 elen = 1;
             } else {
-                elen = static_cast<uint64_t>(utf8_encode(gcb, cbuf, code) - cbuf);
+                elen = static_cast<uint64_t>(utf8_encode(gcb, cbuf, static_cast<uint64_t>(code)) - cbuf);
                 is_utf8 = true;
             }
             eptr = reinterpret_cast<const char*>(cbuf);

@@ -98,6 +98,13 @@ TEST_F(SvFmt, CharactersAndUtf8)
     EXPECT_TRUE(last_utf8);
     EXPECT_EQ(fmt("%c", 200), "\xC8");
     EXPECT_FALSE(last_utf8);
+    // The code is a 32-bit signed number: a negative one gives its low byte,
+    // and a value's integer is cut to 32 bits.
+    EXPECT_EQ(fmt("%c", -1), "\xFF");
+    EXPECT_FALSE(last_utf8);
+    EXPECT_EQ(fmtv("%c", {num((int64_t{1} << 32) + 65)}), "A");
+    EXPECT_EQ(fmtv("%c", {num(-191)}), "A");
+    EXPECT_FALSE(last_utf8);
     // Precision and width of a UTF-8 value count characters.
     EXPECT_EQ(fmtv("%.2s", {utf8("\xC3\xA9\xC3\xA9\xC3\xA9")}), "\xC3\xA9\xC3\xA9");
     EXPECT_TRUE(last_utf8);
