@@ -392,7 +392,7 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
     }
     if (add & GV_NOINIT)
         return gv;
-    if ((add & GV_ADDWARN) && warn_enabled(gcb, WARN_INTERNAL))
+    if ((add & GV_ADDWARN) && warn_enabled_default(gcb, WARN_INTERNAL))
         category_warning(gcb, WARN_INTERNAL, "Had to create %s unexpectedly", nambeg);
     gv_convert_to_glob(gcb, gv, stash, name, static_cast<int32_t>(len), add & GV_ADDMULTI);
     gv_add_slot_for_kind(gcb, gv, kind);
