@@ -81,8 +81,14 @@ TEST_F(Glob, QualifiedNamesMakeTheirStashes)
     GV* tick = fetch("x'");
     EXPECT_EQ(glob_name(tick), "x'");
     EXPECT_EQ(gv_body(tick)->gvstash, gcb->main_stash);
-    // A leading "*" before a letter is skipped.
+    // A leading "*" before a letter is skipped, also in the names of the
+    // stashes it makes.
     EXPECT_EQ(fetch("*A::B::c", 0), c);
+    GV* d = fetch("*S::T::d");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(stash_name(d), "S::T");
+    EXPECT_STREQ(hv_body(gv_stash_by_name(gcb, "S", 0))->name, "S");
+    EXPECT_EQ(full(d), "S::T::d");
     // A name that ends after a separator is the package glob itself.
     GV* pkg = fetch("A::B::", 0);
     ASSERT_NE(pkg, nullptr);
