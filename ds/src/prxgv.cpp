@@ -114,7 +114,7 @@ void gp_release(PERLGCB* gcb, GV* gv)
     if (!gp)
         return;
     if (gp->gp_refcnt == 0) {
-        if (warn_enabled(gcb, WARN_INTERNAL))
+        if (warn_enabled_default(gcb, WARN_INTERNAL))
             category_warning(gcb, WARN_INTERNAL, "Attempt to free unreferenced glob pointers");
         return;
     }

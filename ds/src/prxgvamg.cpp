@@ -281,9 +281,10 @@ SV* overload_call_operator(PERLGCB* gcb, SV* left, SV* right, int32_t method, in
                 sv_set_formatted(gcb, msg, "Operation `%s': no method found,%sargument %s%s%s%s",
                                  overload_key_names[method + a], unary ? " " : "\n\tleft ",
                                  lo ? "in overloaded package " : "has no overloaded magic", lo ? package_of(left) : "",
-                                 ro ? ",\n\tright argument in overloaded package "
-                                    : (unary ? "" : ",\n\tright argument has no overloaded magic"),
-                                 ro ? package_of(right) : "");
+                                 unary ? ""
+                                 : ro  ? ",\n\tright argument in overloaded package "
+                                       : ",\n\tright argument has no overloaded magic",
+                                 !unary && ro ? package_of(right) : "");
                 if (deciding && deciding->fallback >= AMT_FALLBACK_YES)
                     return nullptr;
                 uint64_t len = 0;

@@ -301,6 +301,8 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
     const char* name = nambeg;
     if (*name == '*' && is_alpha(name[1]))
         name++;
+    // Package names start after a skipped "*".
+    const char* pkgbeg = name;
     HV* stash = nullptr;
     GV* gv = nullptr;
     const char* namend = name;
@@ -336,7 +338,7 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
                 gp->gp_hv = hv_new_empty(gcb);
             stash = gp->gp_hv;
             if (!hv_body(stash)->name)
-                hv_body(stash)->name = pool_strndup(gcb, nambeg, static_cast<int32_t>(namend - nambeg));
+                hv_body(stash)->name = pool_strndup(gcb, pkgbeg, static_cast<int32_t>(namend - pkgbeg));
         }
         if (colons)
             namend++;
@@ -392,7 +394,7 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
     }
     if (add & GV_NOINIT)
         return gv;
-    if ((add & GV_ADDWARN) && warn_enabled(gcb, WARN_INTERNAL))
+    if ((add & GV_ADDWARN) && warn_enabled_default(gcb, WARN_INTERNAL))
         category_warning(gcb, WARN_INTERNAL, "Had to create %s unexpectedly", nambeg);
     gv_convert_to_glob(gcb, gv, stash, name, static_cast<int32_t>(len), add & GV_ADDMULTI);
     gv_add_slot_for_kind(gcb, gv, kind);

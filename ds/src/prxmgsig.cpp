@@ -256,7 +256,7 @@ void signal_deliver(int32_t sig)
         cv = sv_to_code(gcb, handler, &stash, &gv, 1);
     }
     SV* arg = nullptr;
-    if (!cv || !static_cast<PVCV*>(cv->any)->root) {
+    if (!cv || (!static_cast<PVCV*>(cv->any)->root && !static_cast<PVCV*>(cv->any)->xsub)) {
         if (warn_enabled(gcb, WARN_SIGNAL)) {
             GV* named = gv ? gv : cv ? static_cast<PVCV*>(cv->any)->gv : nullptr;
             if (named && gv_gp(named) && gv_gp(named)->gp_egv)

@@ -12,6 +12,15 @@ using prxtest::Agg;
 
 class Glob : public Agg {
 protected:
+    void warnings(char setting)
+    {
+        if (setting == 's')
+            warnings_std();
+        else if (setting == 'a')
+            warnings_all();
+        else
+            warnings_none();
+    }
     GV* fetch(const char* name, int32_t flags = GV_ADD, uint32_t kind = SVt_PV)
     {
         return gv_fetch_by_name(gcb, name, flags, kind);
@@ -72,8 +81,14 @@ TEST_F(Glob, QualifiedNamesMakeTheirStashes)
     GV* tick = fetch("x'");
     EXPECT_EQ(glob_name(tick), "x'");
     EXPECT_EQ(gv_body(tick)->gvstash, gcb->main_stash);
-    // A leading "*" before a letter is skipped.
+    // A leading "*" before a letter is skipped, also in the names of the
+    // stashes it makes.
     EXPECT_EQ(fetch("*A::B::c", 0), c);
+    GV* d = fetch("*S::T::d");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(stash_name(d), "S::T");
+    EXPECT_STREQ(hv_body(gv_stash_by_name(gcb, "S", 0))->name, "S");
+    EXPECT_EQ(full(d), "S::T::d");
     // A name that ends after a separator is the package glob itself.
     GV* pkg = fetch("A::B::", 0);
     ASSERT_NE(pkg, nullptr);
@@ -278,12 +293,50 @@ TEST_F(Glob, RetainingDropsACachedMethod)
 
 TEST_F(Glob, ReleasingAnUnreferencedBodyWarns)
 {
+    // The internal category is on by default: only "none" silences it.
+    struct Case {
+        char setting;  // s standard, a all, n none
+        const char* text;
+    } cases[] = {
+        {'s', "Attempt to free unreferenced glob pointers.\n"},
+        {'a', "Attempt to free unreferenced glob pointers.\n"},
+        {'n', ""},
+    };
     GV* gv = fetch("zero");
     gv_gp(gv)->gp_refcnt = 0;
-    warnings_all();
-    ASSERT_EQ(run([&] { gp_release(gcb, gv); }), 0);
-    EXPECT_EQ(err_text(), "Attempt to free unreferenced glob pointers.\n");
-    EXPECT_NE(gv_gp(gv), nullptr);
+    for (const Case& c : cases) {
+        gcb->err.len = 0;
+        warnings(c.setting);
+        ASSERT_EQ(run([&] { gp_release(gcb, gv); }), 0);
+        EXPECT_EQ(err_text(), c.text);
+        EXPECT_NE(gv_gp(gv), nullptr);
+        EXPECT_EQ(gv_gp(gv)->gp_refcnt, 0u);
+    }
+}
+
+TEST_F(Glob, CreationAskedToWarnWarnsByDefault)
+{
+    struct Case {
+        char setting;  // s standard, a all, n none
+        const char* name;
+        const char* text;
+    } cases[] = {
+        {'s', "P::one", "Had to create P::one unexpectedly.\n"},
+        {'a', "P::two", "Had to create P::two unexpectedly.\n"},
+        {'n', "P::three", ""},
+    };
+    for (const Case& c : cases) {
+        gcb->err.len = 0;
+        warnings(c.setting);
+        GV* gv = nullptr;
+        ASSERT_EQ(run([&] { gv = fetch(c.name, GV_ADD | GV_ADDWARN); }), 0);
+        EXPECT_NE(gv, nullptr) << c.name;
+        EXPECT_EQ(err_text(), c.text) << c.name;
+        // An existing glob is found without a word.
+        gcb->err.len = 0;
+        ASSERT_EQ(run([&] { fetch(c.name, GV_ADD | GV_ADDWARN); }), 0);
+        EXPECT_EQ(err_text(), "") << c.name;
+    }
 }
 
 TEST_F(Glob, SlotsOnlyOnGlobs)

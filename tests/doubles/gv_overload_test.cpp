@@ -225,6 +225,27 @@ TEST_F(Overload, UnarySubstitutions)
     EXPECT_EQ(call(o, &gcb->sv_undef, AMG_ITER, AMGf_noright | AMGf_unary), nullptr);
 }
 
+TEST_F(Overload, AUnaryReportNamesOneArgument)
+{
+    SV* o = object(package("Un", {"bool"}));
+    struct Case {
+        SV* left;
+        SV* right;
+        int32_t flags;
+        const char* text;
+    } cases[] = {
+        {o, &gcb->sv_undef, AMGf_noright | AMGf_unary,
+         "Operation `~': no method found, argument in overloaded package Un.\n"},
+        // An overloaded right operand of a unary operation is not reported.
+        {pv("x"), o, AMGf_unary, "Operation `~': no method found, argument has no overloaded magic.\n"},
+    };
+    for (const Case& c : cases) {
+        gcb->err.len = 0;
+        EXPECT_EQ(run([&] { overload_call_operator(gcb, c.left, c.right, AMG_COMPLEMENT, c.flags); }), 2);
+        EXPECT_EQ(err_text(), c.text);
+    }
+}
+
 TEST_F(Overload, TheRightOperandsMethodIsCalledSwapped)
 {
     HV* st = package("R", {"-"});

@@ -205,6 +205,44 @@ TEST_F(SigEnv, DeliveryCallsTheHandlerWithTheSignalName)
     EXPECT_EQ(gcb->current_level->si_type, SI_MAIN);
 }
 
+TEST_F(SigEnv, DeliveryNeedsAHandlerWithABody)
+{
+    // A native sub has a body and is called; a declared sub without one is
+    // reported under the signal category and not called.
+    struct Case {
+        bool native;
+        const char* text;
+        int calls;
+    } cases[] = {
+        {true, "", 1},
+        {false, "SIGALRM handler \"stub\" not defined.\n", 0},
+    };
+    static int native_body;
+    for (const Case& c : cases) {
+        gcb->err.len = 0;
+        GV* gv = gv_fetch_by_name(gcb, "stub", GV_ADD, SVt_PVCV);
+        CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
+        sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
+        PVCV* body = static_cast<PVCV*>(cv->any);
+        body->gv = gv;
+        body->xsub = c.native ? &native_body : nullptr;
+        ASSERT_EQ(set_sig("ALRM", sv_new_reference(gcb, as_sv(cv))), 0) << err_text();
+        int calls = 0;
+        doubles::value_call = [&](PERLGCB*, CV*, int32_t) {
+            calls++;
+            gcb->arg_sp = gcb->arg_base + *gcb->mark_sp--;
+            return 0;
+        };
+        warnings_all();
+        int32_t ix = gcb->savestack_ix;
+        ASSERT_EQ(run([&] { signal_deliver(14); }), 0) << err_text();
+        EXPECT_EQ(calls, c.calls) << c.native;
+        EXPECT_EQ(err_text(), c.text) << c.native;
+        EXPECT_EQ(gcb->savestack_ix, ix);
+        EXPECT_EQ(gcb->current_level->si_type, SI_MAIN);
+    }
+}
+
 TEST_F(SigEnv, DeliveryWithoutAHandlerDies)
 {
     EXPECT_EQ(run([&] { signal_deliver(15); }), 2);
