@@ -263,8 +263,12 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
         while (from <= last) {
             const char* hit = static_cast<const char*>(
                 std::memchr(big + from, rare, static_cast<size_t>(last - from + 1)));
-            if (!hit)
+            if (!hit) {
+                // No start from here on holds the rare byte: only the tail
+                // check at the end is left.
+                from = last + 1;
                 break;
+            }
             int64_t start = (hit - big) - rare_at;
             if (bytes_equal(big + start, needle, len))
                 return big + start;
@@ -275,6 +279,10 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
                 break;
         }
         if (from > last) {
+            // Every start is ruled out. The skip loop would end exactly at
+            // the end whenever the subject ends in the needle without its
+            // newline (no skip passes the end there), so the tail check
+            // below gives what it would.
             pos = have;
         } else {
             int64_t resume = from - rare_at + (len - 1);

@@ -120,9 +120,9 @@ SV* isa_search(PERLGCB* gcb, HV* stash, const char* name, int32_t len, int32_t l
             if (!gp_of(gv)->gp_hv)
                 gv_ensure_hash(gcb, gv);
             cache_hv = gp_of(gv)->gp_hv;
-            if (gp_of(gv)->gp_sv)
-                sv_set_int(gcb, gp_of(gv)->gp_sv, gcb->method_cache_generation);
-            else
+            // A scalar the glob already has is left as it is: the next
+            // lookup may find it stale and rebuild the cache.
+            if (!gp_of(gv)->gp_sv)
                 gp_of(gv)->gp_sv = sv_new_from_int(gcb, gcb->method_cache_generation);
         }
         PVAV* body = av_body(av);

@@ -203,6 +203,10 @@ TEST_F(Search, BoyerMooreSearch)
         {"tail multi-line inside", tail_abc, "abc\nxyz", 1, 0},
         {"tail multi-line at end", tail_abc, "xxabc", 1, 2},
         {"tail multi-line none", tail_abc, "xxabd", 1, -1},
+        // Long subjects where the needle's rarest byte (its newline) runs out.
+        {"tail multi-line long, at end", tail_abc, std::string(5000, 'x') + "abc", 1, 5000},
+        {"tail multi-line long, none", tail_abc, std::string(5000, 'x') + "abd", 1, -1},
+        {"tail multi-line long, newline early", tail_abc, "xxxx\n" + std::string(5000, 'x') + "abc", 1, 5005},
         {"uncompiled tail at end", plain_tail, "xxabc", 1, 2},
         {"uncompiled tail inside", plain_tail, "abc\nx", 1, 0},
         // A lone newline: the end of the string, before a final newline.

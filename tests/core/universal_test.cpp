@@ -108,6 +108,10 @@ TEST_F(Universal, IsaWalksTheInheritanceAndCachesIt)
     // Names compare blank-padded.
     EXPECT_EQ(isa(pv("C"), "A  "), &gcb->sv_yes);
 
+    // The first walk left the cache glob's new scalar undefined, so the
+    // call after it found the cache stale and emptied it: ask for A again.
+    EXPECT_EQ(isa(pv("C"), "A"), &gcb->sv_yes);
+
     // The cache of C remembers the answers for the current generation.
     HV* c = package("C");
     SV** cache = hv_fetch_str(gcb, c, "::ISA::CACHE::", 14, 0);
@@ -126,6 +130,27 @@ TEST_F(Universal, IsaWalksTheInheritanceAndCachesIt)
     EXPECT_EQ(isa(pv("C"), "Z"), &gcb->sv_no);
     EXPECT_EQ(sv_to_int(gcb, gv_gp(cgv)->gp_sv), static_cast<int64_t>(gcb->method_cache_generation));
     EXPECT_EQ(isa(pv("C"), "A"), &gcb->sv_yes);
+}
+
+TEST_F(Universal, CacheGlobKeepsTheScalarItIsMadeWith)
+{
+    package("A");
+    set_isa("C", {"A"});
+    define_sub("A::m");  // a generation other than 0
+    EXPECT_EQ(isa(pv("C"), "A"), &gcb->sv_yes);
+    SV** cache = hv_fetch_str(gcb, package("C"), "::ISA::CACHE::", 14, 0);
+    ASSERT_NE(cache, nullptr);
+    GP* gp = gv_gp(sv_as<GV>(*cache));
+    // The glob came with an undefined scalar, which is not replaced...
+    ASSERT_NE(gp->gp_sv, nullptr);
+    EXPECT_FALSE(sv_ok(gp->gp_sv));
+    // ...so the next lookup finds the cache stale and rebuilds it.
+    hv_store_str(gcb, gp->gp_hv, "Z", 1, &gcb->sv_yes, 0);
+    EXPECT_EQ(isa(pv("C"), "Z"), &gcb->sv_no);
+    EXPECT_EQ(sv_to_int(gcb, gp->gp_sv), static_cast<int64_t>(gcb->method_cache_generation));
+    // From then on the cache is taken as it is.
+    hv_store_str(gcb, gp->gp_hv, "Z", 1, &gcb->sv_yes, 0);
+    EXPECT_EQ(isa(pv("C"), "Z"), &gcb->sv_yes);
 }
 
 TEST_F(Universal, RecursiveInheritance)
