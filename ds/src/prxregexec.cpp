@@ -299,7 +299,21 @@ int32_t re_save_all_captures(PERLGCB* gcb) { return re_save_captures(gcb, 0); }
 
 namespace {
 
-// Pops one capture save; the input position it held is returned.
+// The restore's line of one group: its number, start, open position and
+// end, and "(no)" when the end was dropped.
+[[gnu::cold, gnu::noinline]] void say_restoring(PERLGCB* gcb, uint32_t g, uint32_t last, int32_t end)
+{
+    // The open position may be left from an earlier attempt: its offset is
+    // only printed, so it is taken without pointer arithmetic.
+    uintptr_t open = reinterpret_cast<uintptr_t>(gcb->re_open_at[g]);
+    uintptr_t begin = reinterpret_cast<uintptr_t>(gcb->re_subject_begin);
+    say("     restoring \\%lu to %ld(%ld)..%ld%s\n", g, gcb->re_starts[g], static_cast<int32_t>(open - begin),
+        end, g > last ? "(no)" : "");
+}
+
+// Pops one capture save; the input position it held is returned. TRACE
+// writes a line per group restored.
+template <bool TRACE>
 const char* restore_captures(PERLGCB* gcb)
 {
     pop_i(gcb);  // kind
@@ -308,6 +322,7 @@ const char* restore_captures(PERLGCB* gcb)
     *gcb->re_last_group = static_cast<uint32_t>(pop_i(gcb));
     gcb->re_open_high = static_cast<int32_t>(pop_i(gcb));
     uint32_t last = *gcb->re_last_group;
+    bool trace = TRACE && re_debug_on(gcb);
     for (k -= 3; k > 0; k -= 4) {
         uint32_t g = static_cast<uint32_t>(pop_i(gcb));
         gcb->re_open_at[g] = pop_p(gcb);
@@ -315,7 +330,12 @@ const char* restore_captures(PERLGCB* gcb)
         int32_t e = static_cast<int32_t>(pop_i(gcb));
         if (g <= last)
             gcb->re_ends[g] = e;
+        if (trace) [[unlikely]]
+            say_restoring(gcb, g, last, e);
     }
+    if (trace && last + 1 <= gcb->re_group_count) [[unlikely]]
+        say("     restoring \\%ld..\\%ld to undef\n", static_cast<int32_t>(last + 1),
+            static_cast<int32_t>(gcb->re_group_count));
     for (uint32_t g = last + 1; g <= gcb->re_group_count; g++) {
         if (static_cast<int32_t>(g) > gcb->re_open_high)
             gcb->re_starts[g] = -1;
@@ -326,14 +346,14 @@ const char* restore_captures(PERLGCB* gcb)
 
 }  // namespace
 
-const char* re_restore_captures(PERLGCB* gcb) { return restore_captures(gcb); }
+const char* re_restore_captures(PERLGCB* gcb) { return restore_captures<true>(gcb); }
 
 void re_restore_captures_to(PERLGCB* gcb, int32_t index)
 {
     int32_t saved = gcb->re_bt_ix;
     gcb->re_bt_ix = index;
     const char* input = gcb->re_input;
-    restore_captures(gcb);
+    restore_captures<false>(gcb);
     gcb->re_input = input;
     gcb->re_bt_ix = saved;
 }
@@ -743,7 +763,7 @@ inline re_program_node* jump_target(re_program_node* scan)
         return true;
     }
     scope_unwind(gcb, saved_level, trace);
-    restore_captures(gcb);
+    restore_captures<true>(gcb);
     return false;
 }
 
