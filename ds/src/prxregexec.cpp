@@ -299,21 +299,31 @@ int32_t re_save_all_captures(PERLGCB* gcb) { return re_save_captures(gcb, 0); }
 
 namespace {
 
-// The restore's line of one group: its number, start, open position and
-// end, and "(no)" when the end was dropped.
-[[gnu::cold, gnu::noinline]] void say_restoring(PERLGCB* gcb, uint32_t g, uint32_t last, int32_t end)
+// The lines of a restore, read from the capture save on top of the stack
+// before restore_captures pops it: per group its number, start, open
+// position and end ("(no)" when the end is dropped), then the groups that
+// are cleared. Must stay in step with the layout of re_save_captures.
+[[gnu::cold, gnu::noinline]] void say_restoring(PERLGCB* gcb)
 {
-    // The open position may be left from an earlier attempt: its offset is
-    // only printed, so it is taken without pointer arithmetic.
-    uintptr_t open = reinterpret_cast<uintptr_t>(gcb->re_open_at[g]);
+    const uint64_t* p = gcb->re_bt + gcb->re_bt_ix;
+    int64_t k = static_cast<int64_t>(p[-2]);
+    uint32_t last = static_cast<uint32_t>(p[-4]);
+    // The open position may be left from an earlier attempt or match: its
+    // offset is only printed, so it is taken without pointer arithmetic.
     uintptr_t begin = reinterpret_cast<uintptr_t>(gcb->re_subject_begin);
-    say("     restoring \\%lu to %ld(%ld)..%ld%s\n", g, gcb->re_starts[g], static_cast<int32_t>(open - begin),
-        end, g > last ? "(no)" : "");
+    p -= 5;
+    for (k -= 3; k > 0; k -= 4, p -= 4) {
+        uint32_t g = static_cast<uint32_t>(p[-1]);
+        say("     restoring \\%lu to %ld(%ld)..%ld%s\n", g, static_cast<int32_t>(p[-3]),
+            static_cast<int32_t>(static_cast<uintptr_t>(p[-2]) - begin), static_cast<int32_t>(p[-4]),
+            g > last ? "(no)" : "");
+    }
+    if (last + 1 <= gcb->re_group_count)
+        say("     restoring \\%ld..\\%ld to undef\n", static_cast<int32_t>(last + 1),
+            static_cast<int32_t>(gcb->re_group_count));
 }
 
-// Pops one capture save; the input position it held is returned. TRACE
-// writes a line per group restored.
-template <bool TRACE>
+// Pops one capture save; the input position it held is returned.
 const char* restore_captures(PERLGCB* gcb)
 {
     pop_i(gcb);  // kind
@@ -322,7 +332,6 @@ const char* restore_captures(PERLGCB* gcb)
     *gcb->re_last_group = static_cast<uint32_t>(pop_i(gcb));
     gcb->re_open_high = static_cast<int32_t>(pop_i(gcb));
     uint32_t last = *gcb->re_last_group;
-    bool trace = TRACE && re_debug_on(gcb);
     for (k -= 3; k > 0; k -= 4) {
         uint32_t g = static_cast<uint32_t>(pop_i(gcb));
         gcb->re_open_at[g] = pop_p(gcb);
@@ -330,12 +339,7 @@ const char* restore_captures(PERLGCB* gcb)
         int32_t e = static_cast<int32_t>(pop_i(gcb));
         if (g <= last)
             gcb->re_ends[g] = e;
-        if (trace) [[unlikely]]
-            say_restoring(gcb, g, last, e);
     }
-    if (trace && last + 1 <= gcb->re_group_count) [[unlikely]]
-        say("     restoring \\%ld..\\%ld to undef\n", static_cast<int32_t>(last + 1),
-            static_cast<int32_t>(gcb->re_group_count));
     for (uint32_t g = last + 1; g <= gcb->re_group_count; g++) {
         if (static_cast<int32_t>(g) > gcb->re_open_high)
             gcb->re_starts[g] = -1;
@@ -346,14 +350,19 @@ const char* restore_captures(PERLGCB* gcb)
 
 }  // namespace
 
-const char* re_restore_captures(PERLGCB* gcb) { return restore_captures<true>(gcb); }
+const char* re_restore_captures(PERLGCB* gcb)
+{
+    if (re_debug_on(gcb)) [[unlikely]]
+        say_restoring(gcb);
+    return restore_captures(gcb);
+}
 
 void re_restore_captures_to(PERLGCB* gcb, int32_t index)
 {
     int32_t saved = gcb->re_bt_ix;
     gcb->re_bt_ix = index;
     const char* input = gcb->re_input;
-    restore_captures<false>(gcb);
+    restore_captures(gcb);
     gcb->re_input = input;
     gcb->re_bt_ix = saved;
 }
@@ -763,7 +772,9 @@ inline re_program_node* jump_target(re_program_node* scan)
         return true;
     }
     scope_unwind(gcb, saved_level, trace);
-    restore_captures<true>(gcb);
+    if (trace)
+        say_restoring(gcb);
+    restore_captures(gcb);
     return false;
 }
 
