@@ -1,5 +1,6 @@
 // The match driver, the start-position finder and the start-class scan:
 // where a compiled pattern is tried, and the one attempt at a position.
+#include <cstdarg>
 #include <cstring>
 
 #include "prxlibc.h"
@@ -54,6 +55,49 @@ const char* search(PERLGCB* gcb, const char* from, const char* to, SV* little)
 }
 
 inline int32_t& usefulness(SV* sv) { return static_cast<PVBM*>(sv->any)->useful; }
+
+// ---- trace lines: all out of line, and called only while the trace is on.
+
+[[gnu::cold, gnu::noinline]] void say(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    prx_vfprintf(PRX_STDOUT, fmt, &ap);
+    va_end(ap);
+}
+
+// The offset of p from base as a %ld of a trace line takes it: offsets
+// within one subject fit in 32 bits.
+inline int32_t offset_of(const char* p, const char* base) { return static_cast<int32_t>(p - base); }
+
+// "HEAD KIND substr `TEXT'" then end: the substring without its tail
+// newline, and "$" after it when it carries the tail mark.
+[[gnu::cold, gnu::noinline]] void say_substr(PERLGCB* gcb, const char* head, const char* kind, SV* sv, const char* end)
+{
+    int64_t len = 0;
+    const char* text = substr_text(gcb, sv, &len);
+    bool tail = has_tail(sv);
+    say("%s %s substr `%s%.*s%s'%s%s", head, kind, re_colour(gcb, 0), static_cast<int>(tail ? len - 1 : len), text,
+        re_colour(gcb, 1), tail ? "$" : "", end);
+}
+
+// A line naming /^/m: fmt takes colours 0 and 1 around the ^, then up to
+// two offsets.
+[[gnu::cold, gnu::noinline]] void say_line_start(PERLGCB* gcb, const char* fmt, int32_t a = 0, int32_t b = 0)
+{
+    say(fmt, re_colour(gcb, 0), re_colour(gcb, 1), a, b);
+}
+
+// The finder's first line: the pattern and up to 60 bytes of the subject.
+[[gnu::cold, gnu::noinline]] void say_guessing(PERLGCB* gcb, re_compiled* rx, const char* strpos, const char* strend)
+{
+    if (!gcb->re_colours_set)
+        re_init_colors(gcb);
+    int64_t left = strend - strpos;
+    say("%sGuessing start of match, REx%s `%s%.60s%s%s' against `%s%.*s%s%s'...\n", re_colour(gcb, 4),
+        re_colour(gcb, 5), re_colour(gcb, 0), rx->pattern_text, re_colour(gcb, 1), rx->pattern_length > 60 ? "..." : "",
+        re_colour(gcb, 0), static_cast<int>(left > 60 ? 60 : left), strpos, re_colour(gcb, 1), left > 60 ? "..." : "");
+}
 
 // The class cases of the start-class scan, one tight loop per test.
 template <class Test>
@@ -249,9 +293,14 @@ int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
     if (re_debug_on(gcb))
         gcb->re_attempt_start = startpos;
     if (gcb->re_open_at_size <= rx->group_count) {
+        // Grown cleared: a capture save copies the entries of groups that
+        // this attempt has not opened, and the trace prints them.
+        uint32_t old_size = gcb->re_open_at_size;
         gcb->re_open_at_size = rx->group_count * 3 / 2 + 3;
         gcb->re_open_at = static_cast<const char**>(
             pool_realloc(gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
+        for (uint32_t i = old_size; i < gcb->re_open_at_size; i++)
+            gcb->re_open_at[i] = nullptr;
     }
     for (uint32_t i = 1; i <= rx->group_count; i++) {
         rx->start_offsets[i] = -1;
@@ -303,9 +352,14 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
             gcb->re_match_flags &= ~RF_UTF8;
     }
     (void)data;
+    if (re_debug_on(gcb)) [[unlikely]]
+        say_guessing(gcb, rx, strpos, strend);
 
-    if (minlen > strend - strpos)
+    if (minlen > strend - strpos) {
+        if (re_debug_on(gcb)) [[unlikely]]
+            say("String too short...\n");
         goto fail;
+    }
     if (!check)
         return strpos;
     if (sv && (sv->flags & SVf_POK) && static_cast<uint64_t>(strend - strpos) <= sv_cur(sv) &&
@@ -318,24 +372,35 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
     if (rx->analysis_flags & REA_ANCH) {
         ml_anch = !((rx->analysis_flags & (REA_SBOL | REA_GPOS)) || ((rx->analysis_flags & REA_BOL) && !gcb->multiline));
         if (!ml_anch) {
-            if (!(rx->analysis_flags & REA_GPOS) && sv && !(sv->flags & SVf_ROK) && strpos != strbeg)
+            if (!(rx->analysis_flags & REA_GPOS) && sv && !(sv->flags & SVf_ROK) && strpos != strbeg) {
+                if (re_debug_on(gcb)) [[unlikely]]
+                    say("Not at start...\n");
                 goto fail;
+            }
             if (sub[RE_SUBSTR_CHECK].min_offset == sub[RE_SUBSTR_CHECK].max_offset) {
                 // The substring sits at a constant offset from the start.
                 gcb->re_subject_end = strend;
                 s = hop(gcb, strpos, sub[RE_SUBSTR_CHECK].min_offset);
                 int64_t slen = 0;
                 const char* cs = substr_text(gcb, check, &slen);
+                bool equal;
                 if (has_tail(check)) {
                     int64_t room = strend - s;
-                    if (room > slen || room < slen - 1 || (room == slen && strend[-1] != '\n'))
+                    if (room > slen || room < slen - 1 || (room == slen && strend[-1] != '\n')) {
+                        if (re_debug_on(gcb)) [[unlikely]]
+                            say("String too long...\n");
                         goto fail_with_penalty;
+                    }
                     slen--;
-                    if (slen && (*cs != *s || (slen > 1 && std::memcmp(cs, s, static_cast<size_t>(slen)) != 0)))
-                        goto fail_with_penalty;
-                } else if (strend - s < slen || (slen && *cs != *s) ||
-                           (slen > 1 && std::memcmp(cs, s, static_cast<size_t>(slen)) != 0))
+                    equal = !slen || (*cs == *s && (slen == 1 || std::memcmp(cs, s, static_cast<size_t>(slen)) == 0));
+                } else
+                    equal = strend - s >= slen && (!slen || *cs == *s) &&
+                            (slen <= 1 || std::memcmp(cs, s, static_cast<size_t>(slen)) == 0);
+                if (!equal) {
+                    if (re_debug_on(gcb)) [[unlikely]]
+                        say("String not equal...\n");
                     goto fail_with_penalty;
+                }
                 s = strpos;
                 goto found_at_start;
             }
@@ -364,9 +429,14 @@ restart:
             *data->last_position = s;
     } else
         s = search(gcb, s + start_shift, strend - end_shift, check);
+    if (re_debug_on(gcb)) [[unlikely]]
+        say_substr(gcb, s ? "Found" : "Did not find", check == anchored ? "anchored" : "floating", check,
+                   s ? " at offset " : "...\n");
     if (!s)
         goto fail_with_penalty;
     check_at = s;
+    if (re_debug_on(gcb)) [[unlikely]]
+        say("%ld...\n", offset_of(s, initial_strpos));
 
     if (sub[RE_SUBSTR_FLOATING].substr && anchored) {
         if (!other_last)
@@ -399,13 +469,22 @@ restart:
             if (to > strend)
                 to = strend;
             const char* h = search(gcb, t, to, anchored);
+            if (re_debug_on(gcb)) [[unlikely]]
+                say_substr(gcb, h ? "Found" : "Contradicts", "anchored", anchored, "");
             if (!h) {
-                if (last1 >= last2)
+                if (last1 >= last2) {
+                    if (re_debug_on(gcb)) [[unlikely]]
+                        say(", giving up...\n");
                     goto fail_with_penalty;
+                }
                 gcb->re_subject_end = strend;
                 s = hop(gcb, last, 1);
+                if (re_debug_on(gcb)) [[unlikely]]
+                    say(", trying floating at offset %ld...\n", offset_of(s, initial_strpos));
                 goto restart;
             }
+            if (re_debug_on(gcb)) [[unlikely]]
+                say(" at offset %ld...\n", offset_of(h, initial_strpos));
             t = h - sub[RE_SUBSTR_ANCHORED].min_offset;
             other_last = h + 1;
             s = s1;
@@ -431,13 +510,22 @@ restart:
             if (to > strend)
                 to = strend;
             const char* h = search(gcb, from, to, fl);
+            if (re_debug_on(gcb)) [[unlikely]]
+                say_substr(gcb, h ? "Found" : "Contradicts", "floating", fl, "");
             if (!h) {
-                if (last1 == last)
+                if (last1 == last) {
+                    if (re_debug_on(gcb)) [[unlikely]]
+                        say(", giving up...\n");
                     goto fail_with_penalty;
+                }
                 gcb->re_subject_end = strend;
                 s = hop(gcb, t, 1);
+                if (re_debug_on(gcb)) [[unlikely]]
+                    say(", trying anchored starting at offset %ld...\n", offset_of(s, initial_strpos));
                 goto restart;
             }
+            if (re_debug_on(gcb)) [[unlikely]]
+                say(" at offset %ld...\n", offset_of(h, initial_strpos));
             other_last = h + 1;
             s = s1;
             if (t == strpos)
@@ -475,19 +563,32 @@ at_offset:
                 if (t < check_at - sub[RE_SUBSTR_CHECK].min_offset) {
                     if (anchored) {
                         strpos = t + 1;
+                        if (re_debug_on(gcb)) [[unlikely]]
+                            say_line_start(gcb, "Found /%s^%s/m at offset %ld, rescanning for anchored from offset %ld...\n",
+                                           offset_of(strpos, initial_strpos),
+                                           offset_of(strpos + sub[RE_SUBSTR_ANCHORED].min_offset, initial_strpos));
                         s = check_at;
                         goto other_substring;
                     }
                     s = t + 1;
+                    if (re_debug_on(gcb)) [[unlikely]]
+                        say_line_start(gcb, "Found /%s^%s/m at offset %ld...\n", offset_of(s, initial_strpos));
                     goto set_useful;
                 }
                 other_last = strpos = s = t + 1;
+                if (re_debug_on(gcb)) [[unlikely]]
+                    say_line_start(gcb, "Found /%s^%s/m, restarting lookup for check-string at offset %ld...\n",
+                                   offset_of(s, initial_strpos));
                 goto restart;
             }
             t++;
         }
+        if (re_debug_on(gcb)) [[unlikely]]
+            say_line_start(gcb, "Did not find /%s^%s/m...\n");
         goto fail_with_penalty;
     }
+    if (re_debug_on(gcb)) [[unlikely]]
+        say_line_start(gcb, "Starting position does not contradict /%s^%s/m...\n");
     s = t;
 set_useful:
     if (check)
@@ -501,10 +602,13 @@ at_start:
         goto line_search;
     }
 found_at_start:
+    if (ml_anch && re_debug_on(gcb)) [[unlikely]]
+        say("Position at offset %ld does not contradict /%s^%s/m...\n", offset_of(strpos, initial_strpos),
+            re_colour(gcb, 0), re_colour(gcb, 1));
     if (!(rx->analysis_flags & REA_NAUGHTY) && check && --usefulness(check) < 0 && check == sub[RE_SUBSTR_FLOATING].substr) {
         // The floating substring keeps failing to narrow anything: stop using it.
-        if (re_debug_on(gcb))
-            prx_fprintf(PRX_STDOUT, "... Disabling check substring...\n");
+        if (re_debug_on(gcb)) [[unlikely]]
+            say("... Disabling check substring...\n");
         sv_release(gcb, check);
         sub[RE_SUBSTR_CHECK].substr = nullptr;
         sub[RE_SUBSTR_FLOATING].substr = nullptr;
@@ -531,19 +635,32 @@ stclass:
         gcb->re_subject_end = strend;
         const char* r = re_scan_start_class(gcb, rx, cls, s, endpos, startpos, 1);
         if (!r) {
-            if (endpos == strend)
+            if (endpos == strend) {
+                if (re_debug_on(gcb)) [[unlikely]]
+                    say("Could not match STCLASS...\n");
                 goto fail;
+            }
+            if (re_debug_on(gcb)) [[unlikely]]
+                say("This position contradicts STCLASS...\n");
             if ((rx->analysis_flags & REA_ANCH) && !ml_anch)
                 goto fail;
+            const char* what = "floating";
             if (sub[RE_SUBSTR_ANCHORED].substr) {
                 if (sub[RE_SUBSTR_ANCHORED].substr == check) {
+                    what = "anchored";
                 hop_then_restart:
                     gcb->re_subject_end = strend;
                     s = hop(gcb, t, 1);
-                    if (s + start_shift + end_shift > strend)
+                    if (s + start_shift + end_shift > strend) {
+                        if (re_debug_on(gcb)) [[unlikely]]
+                            say("Could not match STCLASS...\n");
                         goto fail;
+                    }
                     if (!check)
                         goto give_up;
+                    if (re_debug_on(gcb)) [[unlikely]]
+                        say("Looking for %s substr starting at offset %ld...\n", what,
+                            offset_of(s + start_shift, initial_strpos));
                     goto restart;
                 }
                 if (t + start_shift >= check_at)
@@ -551,36 +668,45 @@ stclass:
                 s = check_at;
                 if (!check)
                     goto give_up;
+                if (re_debug_on(gcb)) [[unlikely]]
+                    say("Looking for anchored substr starting at offset %ld...\n", offset_of(s, initial_strpos));
                 goto other_substring;
             }
             if (ml_anch) {
                 s = t = t + 1;
                 if (!check)
                     goto give_up;
+                if (re_debug_on(gcb)) [[unlikely]]
+                    say_line_start(gcb, "Looking for /%s^%s/m starting at offset %ld...\n", offset_of(s, initial_strpos));
                 goto at_offset;
             }
             if (!sub[RE_SUBSTR_FLOATING].substr)
                 goto fail;
         retry_floating:
             t = check_at - start_shift;
+            what = "floating";
             goto hop_then_restart;
+        }
+        if (re_debug_on(gcb)) [[unlikely]] {
+            if (r == s)
+                say("Does not contradict STCLASS...\n");
+            else
+                say("By STCLASS: moving %ld --> %ld\n", offset_of(s, initial_strpos), offset_of(r, initial_strpos));
         }
         s = r;
     }
 give_up:
-    if (re_debug_on(gcb))
-        prx_fprintf(PRX_STDOUT, "%s%s:%s match at offset %ld\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
-                    check ? "Guessed" : "Giving up", gcb->re_colours[5] ? gcb->re_colours[5] : "",
-                    static_cast<int32_t>(s - initial_strpos));
+    if (re_debug_on(gcb)) [[unlikely]]
+        say("%s%s:%s match at offset %ld\n", re_colour(gcb, 4), check ? "Guessed" : "Giving up", re_colour(gcb, 5),
+            offset_of(s, initial_strpos));
     return s;
 
 fail_with_penalty:
     if (sub[RE_SUBSTR_CHECK].substr)
         usefulness(sub[RE_SUBSTR_CHECK].substr) += 5;
 fail:
-    if (re_debug_on(gcb))
-        prx_fprintf(PRX_STDOUT, "%sMatch rejected by optimizer%s\n", gcb->re_colours[4] ? gcb->re_colours[4] : "",
-                    gcb->re_colours[5] ? gcb->re_colours[5] : "");
+    if (re_debug_on(gcb)) [[unlikely]]
+        say("%sMatch rejected by optimizer%s\n", re_colour(gcb, 4), re_colour(gcb, 5));
     return nullptr;
 }
 
@@ -659,8 +785,10 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         // /x+whatever/: one attempt per run of x.
         int64_t alen = 0;
         char ch = substr_text(gcb, anchored, &alen)[0];
+        bool seen = false;
         while (s < strend) {
             if (*s == ch) {
+                seen = true;
                 if (re_try_at(gcb, rx, s))
                     return 1;
                 s += utf8 ? re_char_skip(s) : 1;
@@ -670,6 +798,8 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             if (s < strend)
                 s += utf8 ? re_char_skip(s) : 1;
         }
+        if (!seen && re_debug_on(gcb)) [[unlikely]]
+            say("Did not find anchored character...\n");
         return 0;
     }
     if (anchored || (floating && sub[RE_SUBSTR_FLOATING].max_offset < strend - s)) {
@@ -679,6 +809,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         const char* last = hop(gcb, strend, -static_cast<int32_t>(char_len(gcb, must) - (has_tail(must) ? 1 : 0) + back_min));
         const char* last1 = s > strbeg ? hop(gcb, s, -1) : s - 1;
         int32_t iterator = -1;
+        bool seen = false;
         while (s <= last) {
             const char* h;
             if (flags & REXEC_STUDIED)
@@ -689,6 +820,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             }
             if (!h)
                 break;
+            seen = true;
             s = h;
             if (hop(gcb, s, -back_max) > last1) {
                 last1 = hop(gcb, s, -back_min);
@@ -704,6 +836,8 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
                 s += utf8 ? re_char_skip(s) : 1;
             }
         }
+        if (!seen && re_debug_on(gcb)) [[unlikely]]
+            say_substr(gcb, "Did not find", anchored ? "anchored" : "floating", must, "...\n");
         return 0;
     }
     if (rx->start_class) {
@@ -711,7 +845,11 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         const char* end = strend;
         if (minlen && re_kind(c) != RE_EXACT)
             end = hop(gcb, strend, -(minlen - 1));
-        return re_scan_start_class(gcb, rx, c, s, end, startpos, 0) ? 1 : 0;
+        if (re_scan_start_class(gcb, rx, c, s, end, startpos, 0))
+            return 1;
+        if (re_debug_on(gcb)) [[unlikely]]
+            say("Contradicts stclass...\n");
+        return 0;
     }
     int64_t dontbother = 0;
     if (floating) {
@@ -740,8 +878,11 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             if (find_last)
                 last = len ? mem_find_last(gcb, s, strend, little, little + len) : strend;
         }
-        if (!last)
+        if (!last) {
+            if (re_debug_on(gcb)) [[unlikely]]
+                say("%sCan't trim the tail, match fails (should not happen)%s\n", re_colour(gcb, 4), re_colour(gcb, 5));
             return 0;
+        }
         dontbother = (strend - last) + sub[RE_SUBSTR_FLOATING].min_offset;
     }
     if (minlen && dontbother < minlen)
@@ -807,8 +948,15 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
     const char* s = start_arg;
 
     if (rx->analysis_flags & REA_GPOS_SEEN) {
-        int64_t pos = (flags & REXEC_IGNORE_POS) ? -1 : pos_of(sv);
-        gcb->re_g_anchor = pos >= 0 ? strbeg + pos : start_arg;
+        // \G is the subject's pos, or its beginning when it has none; a
+        // caller that ignores pos makes it the start.
+        if (flags & REXEC_IGNORE_POS)
+            gcb->re_g_anchor = start_arg;
+        else if (int64_t pos = pos_of(sv); pos >= 0)
+            gcb->re_g_anchor = strbeg + pos;
+        else
+            gcb->re_g_anchor = strbeg;
+        // A pattern anchored at \G is tried there only, never before start.
         if (rx->analysis_flags & REA_GPOS) {
             if (s > gcb->re_g_anchor)
                 return no_match(gcb);

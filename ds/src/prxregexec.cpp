@@ -299,6 +299,30 @@ int32_t re_save_all_captures(PERLGCB* gcb) { return re_save_captures(gcb, 0); }
 
 namespace {
 
+// The lines of a restore, read from the capture save on top of the stack
+// before restore_captures pops it: per group its number, start, open
+// position and end ("(no)" when the end is dropped), then the groups that
+// are cleared. Must stay in step with the layout of re_save_captures.
+[[gnu::cold, gnu::noinline]] void say_restoring(PERLGCB* gcb)
+{
+    const uint64_t* p = gcb->re_bt + gcb->re_bt_ix;
+    int64_t k = static_cast<int64_t>(p[-2]);
+    uint32_t last = static_cast<uint32_t>(p[-4]);
+    // The open position may be left from an earlier attempt or match: its
+    // offset is only printed, so it is taken without pointer arithmetic.
+    uintptr_t begin = reinterpret_cast<uintptr_t>(gcb->re_subject_begin);
+    p -= 5;
+    for (k -= 3; k > 0; k -= 4, p -= 4) {
+        uint32_t g = static_cast<uint32_t>(p[-1]);
+        say("     restoring \\%lu to %ld(%ld)..%ld%s\n", g, static_cast<int32_t>(p[-3]),
+            static_cast<int32_t>(static_cast<uintptr_t>(p[-2]) - begin), static_cast<int32_t>(p[-4]),
+            g > last ? "(no)" : "");
+    }
+    if (last + 1 <= gcb->re_group_count)
+        say("     restoring \\%ld..\\%ld to undef\n", static_cast<int32_t>(last + 1),
+            static_cast<int32_t>(gcb->re_group_count));
+}
+
 // Pops one capture save; the input position it held is returned.
 const char* restore_captures(PERLGCB* gcb)
 {
@@ -326,7 +350,12 @@ const char* restore_captures(PERLGCB* gcb)
 
 }  // namespace
 
-const char* re_restore_captures(PERLGCB* gcb) { return restore_captures(gcb); }
+const char* re_restore_captures(PERLGCB* gcb)
+{
+    if (re_debug_on(gcb)) [[unlikely]]
+        say_restoring(gcb);
+    return restore_captures(gcb);
+}
 
 void re_restore_captures_to(PERLGCB* gcb, int32_t index)
 {
@@ -743,6 +772,8 @@ inline re_program_node* jump_target(re_program_node* scan)
         return true;
     }
     scope_unwind(gcb, saved_level, trace);
+    if (trace)
+        say_restoring(gcb);
     restore_captures(gcb);
     return false;
 }

@@ -68,6 +68,47 @@ TEST_F(Engine, MatchesWithoutLiterals)
     }
 }
 
+// Where \G stands in a match from a later start: without a pos value it
+// is the beginning of the subject, and the start when the caller ignores
+// pos (flag 0x08). A pattern anchored at \G never matches before start.
+TEST_F(Engine, GposWithoutAPosValue)
+{
+    struct Case {
+        const char* pattern;
+        const char* subject;
+        int32_t start;
+        uint32_t flags;
+        std::vector<int32_t> match;  // start, end; empty: no match
+    } cases[] = {
+        {"x|\\Ga", "aaa", 1, 0, {}},
+        {"x|\\Ga", "aaa", 1, 0x08, {1, 2}},
+        {"x|\\Ga", "aaa", 0, 0, {0, 1}},
+        {"(?<=\\Ga)b", "ab", 1, 0, {1, 2}},
+        {"(?<=\\Ga)b", "ab", 1, 0x08, {}},
+        {"\\Ga", "aaa", 1, 0, {}},
+        {"\\Ga", "aaa", 1, 0x08, {1, 2}},
+        {"\\Ga", "aaa", 0, 0, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " from " + std::to_string(c.start) + " flags " + std::to_string(c.flags));
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        subj = c.subject;
+        int32_t r = -1;
+        int32_t code = guarded([&] {
+            r = re_exec(gcb, rx, subj.data() + c.start, subj.data() + subj.size(), subj.data(), 0, nullptr, nullptr,
+                        c.flags);
+        });
+        ASSERT_EQ(code, 0) << err_text();
+        EXPECT_EQ(r, c.match.empty() ? 0 : 1);
+        if (r == 1 && !c.match.empty()) {
+            EXPECT_EQ(rx->start_offsets[0], c.match[0]);
+            EXPECT_EQ(rx->end_offsets[0], c.match[1]);
+        }
+        pregfree(gcb, rx);
+    }
+}
+
 TEST_F(Engine, SimpleAndFixedRepeatsDoNotNest)
 {
     re_compiled* rx;

@@ -3,6 +3,8 @@
 // silence while the trace bit is clear.
 #include "re_fixture.h"
 
+#include "ds/src/prxsv.h"
+
 #include <regex>
 #include <sstream>
 #include <vector>
@@ -42,6 +44,39 @@ protected:
         *result = code ? -1 : r;
         return take_out();
     }
+    // Matches subject from offset start with the driver flags, the trace
+    // bit set only around the match; the result goes to *result.
+    std::string traced_at(re_compiled* rx, const std::string& subject, int32_t start, uint32_t flags, int32_t* result)
+    {
+        take_out();
+        subj = subject;
+        gcb->debug_flags |= 0x200;
+        int32_t r = -1;
+        int32_t code = guarded([&] {
+            r = re_exec(gcb, rx, subj.data() + start, subj.data() + subj.size(), subj.data(), 0, nullptr, nullptr,
+                        flags);
+        });
+        gcb->debug_flags &= ~0x200u;
+        *result = code ? -1 : r;
+        return take_out();
+    }
+    // Runs the start-position finder alone over the subject from offset
+    // start, with the subject held by a value when with_value; *result is
+    // the guessed offset, or -1 for none.
+    std::string guessed(re_compiled* rx, const std::string& subject, int32_t start, bool with_value, int32_t* result)
+    {
+        take_out();
+        SV* sv = sv_new_from_bytes(gcb, subject.data(), subject.size());
+        uint64_t len = 0;
+        const char* text = sv_text(gcb, sv, &len);
+        gcb->debug_flags |= 0x200;
+        const char* r = nullptr;
+        int32_t code = guarded([&] { r = re_guess_start(gcb, rx, with_value ? sv : nullptr, text + start, text + len, 0, nullptr); });
+        gcb->debug_flags &= ~0x200u;
+        *result = code || !r ? -1 : static_cast<int32_t>(r - text);
+        sv_release(gcb, sv);
+        return take_out();
+    }
     // Compiles pattern (as UTF-8 when utf8) with the trace bit clear.
     re_compiled* compile_text(const std::string& pattern, bool utf8 = false)
     {
@@ -78,6 +113,9 @@ TEST_F(Trace, WholeTraceOfALiteral)
     std::string text = traced(rx, "xab", &r);
     EXPECT_EQ(r, 1);
     EXPECT_EQ(text,
+              "Guessing start of match, REx `ab' against `xab'...\n"
+              "Found anchored substr `ab' at offset 1...\n"
+              "Starting position does not contradict /^/m...\n"
               "Guessed: match at offset 1\n"
               "Matching REx `ab' against `xab'\n"
               "  Setting an EVAL scope, savestack=0\n"
@@ -133,6 +171,151 @@ TEST_F(Trace, LinesOfNodesAndRepeats)
         // Every failure is told, down to the attempt's own.
         {"(?:ab)+[0-9]", "ababx", 0,
          {"                                   failed...", "                                 failed...", "Match failed"}},
+    };
+    for (const LinesCase& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile_text(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = 0;
+        std::string text = traced(rx, c.subject, &r);
+        EXPECT_EQ(r, c.result);
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(has_line(text, line)) << "missing: \"" << line << "\" in\n" << text;
+        pregfree(gcb, rx);
+    }
+}
+
+// Whole lines of the start-position finder and the driver's choice of
+// attempts, in the order given, for a match from an offset with flags.
+struct OrderedCase {
+    const char* pattern;
+    const char* op_flags;
+    std::string subject;
+    int32_t start;
+    uint32_t exec_flags;
+    int32_t result;
+    std::vector<std::string> lines;
+};
+
+TEST_F(Trace, LinesOfTheFinderAndTheDriver)
+{
+    const OrderedCase cases[] = {
+        // A constant-offset check under \A is one comparison.
+        {"\\Aab", "", "xb", 0, 0, 0, {"String not equal...", "Match rejected by optimizer", "Match failed"}},
+        // The tail mark: a subject that goes on after it is too long.
+        {"\\Aab\\Z", "", "abab", 0, 0, 0, {"String too long...", "Match rejected by optimizer"}},
+        {"\\Aab\\Z", "", "ab\n", 0, 0, 1, {"Guessed: match at offset 0", "Match successful!"}},
+        // The check substring and where it was found, the offsets counted
+        // from the start argument.
+        {"x+yz", "", "xxxxyq", 0, 0, 0, {"Did not find floating substr `xyz'...", "Match rejected by optimizer"}},
+        {"ab", "", "zzxab", 2, 0, 1,
+         {"Guessing start of match, REx `ab' against `xab'...", "Found anchored substr `ab' at offset 1...",
+          "Guessed: match at offset 1", "Matching REx `ab' against `xab'"}},
+        {"ab$", "", "abab", 0, 0, 1, {"Found anchored substr `ab'$ at offset 2...", "Guessed: match at offset 2"}},
+        // The other substring: found, and contradicting.
+        {"a.*b\\d", "", "zzazzb7", 0, 0, 1,
+         {"Found floating substr `b' at offset 5...", "Found anchored substr `a' at offset 2...",
+          "Starting position does not contradict /^/m...", "Guessed: match at offset 2"}},
+        {"b.{0,3}cd", "", "xbqqqqcdbxcd", 0, 0, 1,
+         {"Found floating substr `cd' at offset 6...", "Contradicts anchored substr `b', trying floating at offset 6...",
+          "Found floating substr `cd' at offset 10...", "Found anchored substr `b' at offset 8...",
+          "Guessed: match at offset 8"}},
+        {"b.{0,3}cd", "", "xbqqqqcd", 0, 0, 0,
+         {"Found floating substr `cd' at offset 6...", "Contradicts anchored substr `b', giving up...",
+          "Match rejected by optimizer"}},
+        {"abcd.*x", "", "abcdy", 0, 0, 0,
+         {"Found anchored substr `abcd' at offset 0...", "Contradicts floating substr `x', giving up...",
+          "Match rejected by optimizer"}},
+        // The line-start search under /m.
+        {"^xab", "m", "yxab\nxab", 0, 0, 1,
+         {"Found anchored substr `xab' at offset 1...",
+          "Found /^/m, restarting lookup for check-string at offset 5...", "Found anchored substr `xab' at offset 5...",
+          "Position at offset 5 does not contradict /^/m...", "Guessed: match at offset 5"}},
+        {"^xab", "m", "yxab", 0, 0, 0,
+         {"Found anchored substr `xab' at offset 1...", "Did not find /^/m...", "Match rejected by optimizer"}},
+        {"^\\w{0,3}xyz", "m", "q\nabxyz", 0, 0, 1,
+         {"Found floating substr `xyz' at offset 4...", "Found /^/m at offset 2...", "Guessed: match at offset 2"}},
+        {"^a\\w{0,5}xyz", "m", "qa\nabxyz", 0, 0, 1,
+         {"Found floating substr `xyz' at offset 5...", "Found anchored substr `a' at offset 1...",
+          "Found /^/m at offset 3, rescanning for anchored from offset 3...",
+          "Found anchored substr `a' at offset 3...", "Position at offset 3 does not contradict /^/m...",
+          "Guessed: match at offset 3"}},
+        // The start class moves the guess, or sends the search on.
+        {"\\w+ab", "", "--ab xab", 0, 0, 1,
+         {"Found floating substr `ab' at offset 2...", "This position contradicts STCLASS...",
+          "Looking for floating substr starting at offset 3...", "Found floating substr `ab' at offset 6...",
+          "By STCLASS: moving 0 --> 2", "Guessed: match at offset 2"}},
+        {"[xy]abc", "", "zzabcxabc", 0, 0, 1,
+         {"Found anchored substr `abc' at offset 2...", "This position contradicts STCLASS...",
+          "Looking for anchored substr starting at offset 3...", "Found anchored substr `abc' at offset 6...",
+          "Does not contradict STCLASS...", "Guessed: match at offset 5"}},
+        {"\\bc", "", "ac", 0, 0, 0, {"Could not match STCLASS...", "Match rejected by optimizer", "Match failed"}},
+        // The driver's own search when the caller has run the finder.
+        {"a+bc", "", "xyz", 0, 0x02, 0, {"Did not find anchored character...", "Match failed"}},
+        {"ab", "", "xyz", 0, 0x02, 0, {"Did not find anchored substr `ab'...", "Match failed"}},
+        {"ab$", "", "xyz", 0, 0x02, 0, {"Did not find anchored substr `ab'$...", "Match failed"}},
+        {"[xy]+\\d", "", "qqq", 0, 0, 0, {"Contradicts stclass...", "Match failed"}},
+        {"(?:.|\n)?.*b", "", "xyz", 0, 0x02, 0,
+         {"Can't trim the tail, match fails (should not happen)", "Match failed"}},
+    };
+    for (const OrderedCase& c : cases) {
+        SCOPED_TRACE(c.pattern + std::string(" on ") + c.subject);
+        re_compiled* rx = compile(c.pattern, c.op_flags);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = 0;
+        std::string text = traced_at(rx, c.subject, c.start, c.exec_flags, &r);
+        EXPECT_EQ(r, c.result) << text;
+        // Each line in turn, after the one before it.
+        std::vector<std::string> got = lines_of(text);
+        size_t at = 0;
+        for (const std::string& line : c.lines) {
+            while (at < got.size() && got[at] != line)
+                at++;
+            EXPECT_LT(at, got.size()) << "missing or out of order: \"" << line << "\" in\n" << text;
+            if (at == got.size())
+                break;
+            at++;
+        }
+        pregfree(gcb, rx);
+    }
+}
+
+// Lines of the finder that its direct callers see: a subject shorter than
+// the pattern, and a start-anchored pattern asked about a later position of
+// a subject value.
+TEST_F(Trace, FinderOnItsOwn)
+{
+    re_compiled* rx = compile_text("abcd");
+    ASSERT_NE(rx, nullptr);
+    int32_t r = 0;
+    EXPECT_EQ(guessed(rx, "xab", 1, false, &r),
+              "Guessing start of match, REx `abcd' against `ab'...\n"
+              "String too short...\n"
+              "Match rejected by optimizer\n");
+    EXPECT_EQ(r, -1);
+    pregfree(gcb, rx);
+
+    rx = compile_text("\\Aab");
+    ASSERT_NE(rx, nullptr);
+    EXPECT_EQ(guessed(rx, "abab", 2, true, &r),
+              "Guessing start of match, REx `\\Aab' against `ab'...\n"
+              "Not at start...\n"
+              "Match rejected by optimizer\n");
+    EXPECT_EQ(r, -1);
+    // Without the value the finder cannot tell, and takes the position.
+    std::string text = guessed(rx, "abab", 2, false, &r);
+    EXPECT_EQ(r, 2);
+    EXPECT_TRUE(has_line(text, "Guessed: match at offset 0")) << text;
+    pregfree(gcb, rx);
+}
+
+// Restoring the captures after a failed repetition tells each group put
+// back (with "(no)" for one not closed at the save) and the groups cleared.
+TEST_F(Trace, RestoringCaptures)
+{
+    const LinesCase cases[] = {
+        {"(a|bc)*d(e)", "abcade", 1, {"     restoring \\1 to 3(3)..4", "     restoring \\2..\\2 to undef"}},
+        {"(x(?:a|bc)*d)(e)", "xabcade", 1, {"     restoring \\1 to -1(0)..-1(no)", "     restoring \\1..\\2 to undef"}},
     };
     for (const LinesCase& c : cases) {
         SCOPED_TRACE(c.pattern);
