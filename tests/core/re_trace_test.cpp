@@ -133,7 +133,24 @@ struct LinesCase {
     std::vector<std::string> lines;
 };
 
-TEST_F(Trace, LinesOfNodesAndRepeats)
+class TraceLines : public Trace {
+protected:
+    // Matches the case's pattern traced and finds each of its lines whole.
+    void expect_lines(const LinesCase& c)
+    {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile_text(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = 0;
+        std::string text = traced(rx, c.subject, &r);
+        EXPECT_EQ(r, c.result);
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(has_line(text, line)) << "missing: \"" << line << "\" in\n" << text;
+        pregfree(gcb, rx);
+    }
+};
+
+TEST_F(TraceLines, LinesOfNodesAndRepeats)
 {
     const std::string pad25(25, ' ');
     const LinesCase cases[] = {
@@ -172,17 +189,8 @@ TEST_F(Trace, LinesOfNodesAndRepeats)
         {"(?:ab)+[0-9]", "ababx", 0,
          {"                                   failed...", "                                 failed...", "Match failed"}},
     };
-    for (const LinesCase& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        re_compiled* rx = compile_text(c.pattern);
-        ASSERT_NE(rx, nullptr) << err_text();
-        int32_t r = 0;
-        std::string text = traced(rx, c.subject, &r);
-        EXPECT_EQ(r, c.result);
-        for (const std::string& line : c.lines)
-            EXPECT_TRUE(has_line(text, line)) << "missing: \"" << line << "\" in\n" << text;
-        pregfree(gcb, rx);
-    }
+    for (const LinesCase& c : cases)
+        expect_lines(c);
 }
 
 // Whole lines of the start-position finder and the driver's choice of
@@ -311,23 +319,14 @@ TEST_F(Trace, FinderOnItsOwn)
 
 // Restoring the captures after a failed repetition tells each group put
 // back (with "(no)" for one not closed at the save) and the groups cleared.
-TEST_F(Trace, RestoringCaptures)
+TEST_F(TraceLines, RestoringCaptures)
 {
     const LinesCase cases[] = {
         {"(a|bc)*d(e)", "abcade", 1, {"     restoring \\1 to 3(3)..4", "     restoring \\2..\\2 to undef"}},
         {"(x(?:a|bc)*d)(e)", "xabcade", 1, {"     restoring \\1 to -1(0)..-1(no)", "     restoring \\1..\\2 to undef"}},
     };
-    for (const LinesCase& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        re_compiled* rx = compile_text(c.pattern);
-        ASSERT_NE(rx, nullptr) << err_text();
-        int32_t r = 0;
-        std::string text = traced(rx, c.subject, &r);
-        EXPECT_EQ(r, c.result);
-        for (const std::string& line : c.lines)
-            EXPECT_TRUE(has_line(text, line)) << "missing: \"" << line << "\" in\n" << text;
-        pregfree(gcb, rx);
-    }
+    for (const LinesCase& c : cases)
+        expect_lines(c);
 }
 
 TEST_F(Trace, GeneralRepeatCountsAndItsFrame)
