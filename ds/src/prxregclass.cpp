@@ -129,7 +129,9 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
                 re_fail_at(gcb, p + 1, "Missing right brace on \\x{}");
             uint64_t consumed = 0;
             double v = e > p + 1 ? scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &consumed) : 0;
-            uint64_t big = static_cast<uint64_t>(v);
+            // A code point is an unsigned integer of the interpreter: a bigger
+            // number stops at 0xFFFFFFFF.
+            uint64_t big = nv_to_uv(gcb, v);
             if (big > 0xFF && !utf8) {
                 char msg[120];
                 std::snprintf(msg, sizeof msg, "Code point 0x%llX in \\x{} is too large for a byte pattern",
@@ -159,6 +161,15 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
         break;
     }
     default:
+        if (utf8 && value >= 0xC0 && value <= 0xFD) {
+            // An escaped character of a UTF-8 class stands for itself whole.
+            int64_t consumed = 0;
+            value = static_cast<uint32_t>(utf8_decode(gcb, reinterpret_cast<const uint8_t*>(p - 1),
+                                                      static_cast<uint64_t>(end - (p - 1)), &consumed, 0));
+            if (consumed > 1)
+                p += consumed - 1;
+            break;
+        }
         warn_unrecognized(gcb, value, p);
         break;
     }
@@ -397,9 +408,11 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
 {
     const char* end = gcb->re_xend;
     uint16_t flags = 0;
+    // The listing is a temporary: the temps stack releases it, also when an
+    // error unwinds the compile before the swash is made.
     SV* listing = nullptr;
     if (!re_size_only(gcb))
-        listing = sv_new_from_bytes(gcb, "# comment\n", 10);
+        listing = sv_make_temporary(gcb, sv_new_from_bytes(gcb, "# comment\n", 10));
     if (gcb->re_parse < end && *gcb->re_parse == '^') {
         gcb->re_naughty++;
         gcb->re_parse++;
@@ -477,7 +490,6 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
     re_program_node* ret = re_emit_arg_node(gcb, RE_ANYOFUTF8, 0);
     if (!re_size_only(gcb)) {
         SV* swash = swash_new(gcb, "utf8", "", listing, 1, 0);
-        sv_release(gcb, listing);
         uint32_t n = re_data_append(gcb, 1, "s");
         gcb->re_rx->data->data[n] = swash;
         re_set_arg(ret, static_cast<uint32_t>(flags) | (n << 16));
