@@ -611,8 +611,10 @@ uint64_t hex_escape(PERLGCB* gcb, const char** pp, bool in_class)
         if (e >= gcb->re_xend)
             re_fail_at(gcb, p + 1, "Missing right brace on \\x{}");
         uint64_t consumed = 0;
-        value = e > p + 1 ? static_cast<uint64_t>(scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &consumed))
-                          : 0;
+        double v = e > p + 1 ? scan_hexadecimal(gcb, p + 1, static_cast<uint64_t>(e - p - 1), &consumed) : 0;
+        // A code point is an unsigned integer of the interpreter: a bigger
+        // number stops at 0xFFFFFFFF.
+        value = nv_to_uv(gcb, v);
         if (value > 0xFF && !(gcb->re_regflags & RE_REGF_UTF8)) {
             char msg[120];
             std::snprintf(msg, sizeof msg, "Code point 0x%llX in \\x{} is too large for a byte pattern",
@@ -652,7 +654,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
     char unibuf[16];
     for (; len < 127 && p < end;) {
         const char* oldp = p;
-        int32_t room = 127;  // a \x{...} may take the run to 126 bytes only
+        bool braced = false;  // a \x{...}: it may take the run to 126 bytes only
         if (gcb->re_cflags & PMf_EXTENDED)
             p = re_skip_whitespace(gcb, p, end);
         if (p >= end)
@@ -684,8 +686,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
             case 'a': ender = 7; p++; break;
             case 'x':
                 p++;
-                if (p < end && *p == '{')
-                    room = 126;
+                braced = p < end && *p == '{';
                 ender = hex_escape(gcb, &p, false);
                 break;
             case 'c':
@@ -736,8 +737,9 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
         }
         bool wide = utf8 && ender >= 0x80;
         int32_t width = wide ? re_emit_uni(gcb, static_cast<uint32_t>(ender), s ? unibuf : unibuf) : 1;
-        if (len + width > room) {
-            // A character that does not fit ends the run before it.
+        if (braced && len + width > 126) {
+            // A \x{...} that does not fit ends the run before it; any other
+            // character is taken while the run holds at most 126 bytes.
             p = oldp;
             break;
         }

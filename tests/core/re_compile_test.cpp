@@ -388,3 +388,110 @@ TEST_F(Engine, GroupNestingLimit)
 }
 
 }  // namespace
+
+namespace {
+
+// Patterns whose text is UTF-8, compiled as the pattern op of such a text.
+class Utf8Engine : public Engine {
+protected:
+    re_compiled* compile_utf8(const std::string& pattern, int32_t* code = nullptr)
+    {
+        op_pattern pm{};
+        pm.op_pmdynflags = 0x04;
+        re_compiled* rx = nullptr;
+        int32_t saved = gcb->savestack_ix;
+        int32_t c = guarded([&] { rx = gcb->re_hook_compile(gcb, pattern.data(), pattern.data() + pattern.size(), &pm); });
+        if (c)
+            leave_scope(gcb, saved);
+        if (code)
+            *code = c;
+        return c ? nullptr : rx;
+    }
+};
+
+// Literal runs of a UTF-8 pattern: characters are taken whole while the run
+// holds at most 126 bytes, a \x{...} only while it fits in 126, and a code
+// point above the interpreter's unsigned range stops at 0xFFFFFFFF.
+TEST_F(Utf8Engine, LiteralRuns)
+{
+    struct Case {
+        std::string pattern;
+        std::string program;  // opcode names, with the length of each EXACT
+        std::string text;     // the first EXACT's text
+    };
+    std::string e_acute = "\xC3\xA9";
+    std::string many;
+    for (int i = 0; i < 200; i++)
+        many += e_acute;
+    const Case cases[] = {
+        // 63 characters make 126 bytes: the 64th still joins the run. The
+        // optimiser joins neighbouring runs up to 255 bytes.
+        {many, "EXACT128 EXACT128 EXACT144 END", many.substr(0, 128)},
+        {std::string(126, 'a') + e_acute + std::string(200, 'b'), "EXACT255 EXACT73 END",
+         std::string(126, 'a') + e_acute + std::string(127, 'b')},
+        {std::string(126, 'a') + "\\x{e9}" + std::string(200, 'b'), "EXACT253 EXACT75 END",
+         std::string(126, 'a') + e_acute + std::string(125, 'b')},
+        {"a\\x{100000041}b", "EXACT9 END", "a\xFE\x83\xBF\xBF\xBF\xBF\xBF" "b"},
+        {"\\x{FFFFFFFF}", "EXACT7 END", "\xFE\x83\xBF\xBF\xBF\xBF\xBF"},
+        {"\\xE9\\351\\N", "EXACT5 END", e_acute + e_acute + "N"},
+        {"ab\xC4\x80*", "EXACT2 CURLYM END", "ab"},
+        {"\xC4\x80+", "CURLYM END", ""},
+        {"\\\xC3\xA9.", "EXACT2 ANYUTF8 END", e_acute},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile_utf8(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        std::string program, text;
+        for (re_program_node* n = reinterpret_cast<re_program_node*>(rx->program) + 1; n; n = re_next_in_program(n)) {
+            program += std::string(program.empty() ? "" : " ") + re_node_names[n->type];
+            if (re_node_kinds[n->type] == RE_EXACT) {
+                program += std::to_string(n->flags);
+                if (text.empty())
+                    text.assign(re_text(n), n->flags);
+            }
+        }
+        EXPECT_EQ(program, c.program);
+        EXPECT_EQ(text, c.text);
+        pregfree(gcb, rx);
+    }
+}
+
+// A regexp warning made fatal inside a UTF-8 class ends the compile in the
+// emit pass, before the class has its swash: nothing is left behind once
+// the catcher has unwound and freed its temporaries.
+TEST_F(Utf8Engine, FatalWarningInAClassLeavesNothing)
+{
+    std::string bits(12, '\0');
+    bits[2 * 19 / 8] = static_cast<char>(bits[2 * 19 / 8] | (1 << (2 * 19 % 8)));
+    bits[(2 * 19 + 1) / 8] = static_cast<char>(bits[(2 * 19 + 1) / 8] | (1 << ((2 * 19 + 1) % 8)));
+    COP cop{};
+    cop.cop_warnings = sv_new_from_bytes(gcb, bits.data(), bits.size());
+    gcb->current_statement = &cop;
+    auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
+    struct Case {
+        const char* pattern;
+        const char* warning;  // the end of the error text
+    } cases[] = {
+        {"a[\\q]", "Unrecognized escape \\q in character class passed through before HERE mark in regex m/a[\\q << HERE ]/.\n"},
+        {"[\\x{100}-\\w]", "False [] brange \"\\x{100}-\\w\" before HERE mark in regex m/[\\x{100}-\\w << HERE ]/.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        EXPECT_EQ(compile_utf8(c.pattern), nullptr);  // the stacks and the capture are made once
+        tmps_free_to_floor(gcb);
+        size_t before = pool->live.size();
+        int32_t code = 0;
+        EXPECT_EQ(compile_utf8(c.pattern, &code), nullptr);
+        EXPECT_NE(code, 0);
+        std::string text = err_text();
+        std::string want = c.warning;
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), want.size())), want);
+        tmps_free_to_floor(gcb);  // the message
+        EXPECT_EQ(pool->live.size(), before);
+    }
+    gcb->current_statement = nullptr;
+    sv_release(gcb, cop.cop_warnings);
+}
+
+}  // namespace
