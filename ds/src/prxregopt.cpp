@@ -818,13 +818,16 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                                                     static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
                         }
                     } else {
-                        // The start offset must point into the last copy.
+                        // The start offset must point into the last copy. The
+                        // minimum moves to the last copy that must be there, so
+                        // the maximum must follow it: without a bound the literal
+                        // may start anywhere after.
                         data->literal_start_min = sat(static_cast<int64_t>(data->literal_start_min) +
                                                       static_cast<int64_t>(body_min) * (min_count - 1));
-                        data->literal_start_max = unbounded ? data->literal_start_max
+                        data->literal_start_max = unbounded ? I32_INF
                                                             : sat(static_cast<int64_t>(data->literal_start_max) +
                                                                   static_cast<int64_t>(max_count - 1) *
-                                                                      (static_cast<int64_t>(body_min) + data->pos_delta));
+                                                                      (static_cast<int64_t>(body_min) + body_delta));
                     }
                 }
                 data->pos_min = sat(static_cast<int64_t>(data->pos_min) +
