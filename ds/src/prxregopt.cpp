@@ -678,11 +678,8 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 continue;
             }
             // repeat_body: the body at scan, repeated min_count..max_count times.
-            if (flags & STUDY_SUBSTRINGS) {
-                if (min_count == 0)
-                    re_commit_substr(gcb, data);
+            if (flags & STUDY_SUBSTRINGS)
                 pos_before = data->pos_min;
-            }
             if (data) {
                 fl = data->flags;
                 data->flags &= ~(SCAN_HAS_GROUP | SCAN_ONE_GROUP | SCAN_HAS_CODE);

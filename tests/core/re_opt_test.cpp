@@ -38,6 +38,8 @@ TEST_F(Engine, SummaryLineAfterTheDump)
         {"a(?:\\dxyz){2,}", "anchored `xyz' at 6 (checking anchored) stclass `ANYOF[a]' minlen 9 \n", "a1xyz1xyz1xyz"},
         {"ab(?:cd){2}e", "anchored `abcdcde' at 0 (checking anchored isall) minlen 7 \n", "xabcdcde"},
         {"ab(?:cd){1,3}", "anchored `abcd' at 0 floating `cd' at 2..6 (checking anchored) minlen 4 \n", "abcdcd"},
+        // A repeat of no copies leaves the literal around it whole.
+        {"abx{0}c", "anchored `abc' at 0 (checking anchored isall) minlen 3 \n", "abc"},
     };
     for (const SummaryCase& c : cases) {
         SCOPED_TRACE(c.pattern);
