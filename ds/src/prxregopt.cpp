@@ -678,11 +678,8 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 continue;
             }
             // repeat_body: the body at scan, repeated min_count..max_count times.
-            if (flags & STUDY_SUBSTRINGS) {
-                if (min_count == 0)
-                    re_commit_substr(gcb, data);
+            if (flags & STUDY_SUBSTRINGS)
                 pos_before = data->pos_min;
-            }
             if (data) {
                 fl = data->flags;
                 data->flags &= ~(SCAN_HAS_GROUP | SCAN_ONE_GROUP | SCAN_HAS_CODE);
@@ -818,13 +815,16 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                                                     static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
                         }
                     } else {
-                        // The start offset must point into the last copy.
+                        // The start offset must point into the last copy. The
+                        // minimum moves to the last copy that must be there, so
+                        // the maximum must follow it: without a bound the literal
+                        // may start anywhere after.
                         data->literal_start_min = sat(static_cast<int64_t>(data->literal_start_min) +
                                                       static_cast<int64_t>(body_min) * (min_count - 1));
-                        data->literal_start_max = unbounded ? data->literal_start_max
+                        data->literal_start_max = unbounded ? I32_INF
                                                             : sat(static_cast<int64_t>(data->literal_start_max) +
                                                                   static_cast<int64_t>(max_count - 1) *
-                                                                      (static_cast<int64_t>(body_min) + data->pos_delta));
+                                                                      (static_cast<int64_t>(body_min) + body_delta));
                     }
                 }
                 data->pos_min = sat(static_cast<int64_t>(data->pos_min) +

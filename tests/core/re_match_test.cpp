@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "ds/src/prxmg.h"
+#include "ds/src/prxsv.h"
+
 namespace {
 
 using retest::Engine;
@@ -105,6 +108,56 @@ TEST_F(Engine, GposWithoutAPosValue)
             EXPECT_EQ(rx->start_offsets[0], c.match[0]);
             EXPECT_EQ(rx->end_offsets[0], c.match[1]);
         }
+        pregfree(gcb, rx);
+    }
+}
+
+// A subject whose pos magic holds a value puts \G there, unless the
+// caller ignores pos; a negative value counts as none.
+TEST_F(Engine, GposFromThePosValue)
+{
+    struct Case {
+        const char* pattern;
+        const char* subject;
+        int32_t start;
+        int32_t pos;
+        uint32_t flags;
+        std::vector<int32_t> match;  // start, end; empty: no match
+    } cases[] = {
+        {"\\Ga", "aaa", 0, 1, 0, {1, 2}},
+        {"\\Ga", "aaa", 0, 0, 0, {0, 1}},
+        {"\\Ga", "aaa", 1, 2, 0, {2, 3}},
+        {"\\Ga", "aaa", 2, 1, 0, {}},
+        {"\\Ga", "aba", 0, 1, 0, {}},
+        {"\\Ga", "aaa", 0, -1, 0, {0, 1}},
+        {"\\Ga", "aaa", 0, 1, 0x08, {0, 1}},
+        {"x|\\Ga", "aaa", 0, 2, 0, {2, 3}},
+        {"x|\\Ga", "aaa", 0, -1, 0, {0, 1}},
+        {"a\\G", "aaa", 0, 2, 0, {1, 2}},
+        {"(?<=\\Ga)b", "aab", 0, 1, 0, {2, 3}},
+        {"(?<=\\Ga)b", "aab", 0, 0, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " from " + std::to_string(c.start) + " pos " + std::to_string(c.pos) +
+                     " flags " + std::to_string(c.flags));
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        subj = c.subject;
+        SV* sv = sv_new_from_bytes(gcb, subj.data(), subj.size());
+        sv_add_magic(gcb, sv, nullptr, 'g', nullptr, 0);
+        mg_find_by_type(gcb, sv, 'g')->len = c.pos;
+        int32_t r = -1;
+        int32_t code = guarded([&] {
+            r = gcb->re_hook_exec(gcb, rx, subj.data() + c.start, subj.data() + subj.size(), subj.data(), 0, sv, nullptr,
+                                  c.flags);
+        });
+        ASSERT_EQ(code, 0) << err_text();
+        EXPECT_EQ(r, c.match.empty() ? 0 : 1);
+        if (r == 1 && !c.match.empty()) {
+            EXPECT_EQ(rx->start_offsets[0], c.match[0]);
+            EXPECT_EQ(rx->end_offsets[0], c.match[1]);
+        }
+        sv_release(gcb, sv);
         pregfree(gcb, rx);
     }
 }
