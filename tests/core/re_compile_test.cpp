@@ -272,12 +272,8 @@ TEST_F(Engine, RegexpWarnings)
 // pattern.
 TEST_F(Engine, FatalWarningFreesThePattern)
 {
-    std::string bits(12, '\0');
-    bits[2 * 19 / 8] = static_cast<char>(bits[2 * 19 / 8] | (1 << (2 * 19 % 8)));
-    bits[(2 * 19 + 1) / 8] = static_cast<char>(bits[(2 * 19 + 1) / 8] | (1 << ((2 * 19 + 1) % 8)));
-    COP cop{};
-    cop.cop_warnings = sv_new_from_bytes(gcb, bits.data(), bits.size());
-    gcb->current_statement = &cop;
+    COP cop;
+    make_regexp_warnings_fatal(&cop);
     auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
     int32_t code = 0;
     EXPECT_EQ(compile("\\q", "", &code), nullptr);  // the stacks and the capture are made once
@@ -462,12 +458,8 @@ TEST_F(Utf8Engine, LiteralRuns)
 // the catcher has unwound and freed its temporaries.
 TEST_F(Utf8Engine, FatalWarningInAClassLeavesNothing)
 {
-    std::string bits(12, '\0');
-    bits[2 * 19 / 8] = static_cast<char>(bits[2 * 19 / 8] | (1 << (2 * 19 % 8)));
-    bits[(2 * 19 + 1) / 8] = static_cast<char>(bits[(2 * 19 + 1) / 8] | (1 << ((2 * 19 + 1) % 8)));
-    COP cop{};
-    cop.cop_warnings = sv_new_from_bytes(gcb, bits.data(), bits.size());
-    gcb->current_statement = &cop;
+    COP cop;
+    make_regexp_warnings_fatal(&cop);
     auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
     struct Case {
         const char* pattern;

@@ -7,12 +7,14 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ds/src/prx.h"
 #include "ds/src/prxlibc.h"
 #include "ds/src/prxop.h"
 #include "ds/src/prxre.h"
 #include "ds/src/prxscope.h"
+#include "ds/src/prxsv.h"
 #include "hostsim/hostsim.h"
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
@@ -75,6 +77,32 @@ protected:
         if (code)
             *code = c;
         return c ? -1 : r;
+    }
+    // Runs the matcher over subj from offset start, with the subject value
+    // sv (or none) and the exec flags; the whole match as {start, end}, or
+    // empty for no match.
+    std::vector<int32_t> exec_from(re_compiled* rx, int32_t start, SV* sv, uint32_t flags)
+    {
+        int32_t r = -1;
+        int32_t code = guarded([&] {
+            r = gcb->re_hook_exec(gcb, rx, subj.data() + start, subj.data() + subj.size(), subj.data(), 0, sv, nullptr,
+                                  flags);
+        });
+        EXPECT_EQ(code, 0) << err_text();
+        if (code || r != 1)
+            return {};
+        return {rx->start_offsets[0], rx->end_offsets[0]};
+    }
+    // Makes the regexp warnings fatal for the current statement, through cop;
+    // the caller releases cop->cop_warnings.
+    void make_regexp_warnings_fatal(COP* cop)
+    {
+        std::string bits(12, '\0');
+        for (int bit : {2 * 19, 2 * 19 + 1})  // the regexp category: on, and fatal
+            bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
+        *cop = COP{};
+        cop->cop_warnings = sv_new_from_bytes(gcb, bits.data(), bits.size());
+        gcb->current_statement = cop;
     }
     // Captured standard error as plain text.
     std::string err_text()
