@@ -42,6 +42,41 @@ protected:
     // interpreter builds; tests of paths through it skip until it exists.
     bool not_built() { return err_text().rfind("panic: not built: ", 0) == 0; }
 
+    // A glob made by hand: a glob body with a scalar, no stash.
+    GV* glob(SV* scalar)
+    {
+        SV* sv = sv_new_undef(gcb, 0);
+        sv_upgrade_body(gcb, sv, SVt_PVGV);
+        GP* gp = static_cast<GP*>(pool_malloc(sizeof(GP)));
+        std::memset(gp, 0, sizeof *gp);
+        gp->gp_sv = scalar;
+        gp->gp_refcnt = 1;
+        gp->gp_egv = sv_as<GV>(sv);
+        gv_gp(sv_as<GV>(sv)) = gp;
+        return sv_as<GV>(sv);
+    }
+    // Raw save-stack entries, as the callers that write slots themselves
+    // push them.
+    void raw(std::initializer_list<save_entry> slots, int32_t kind)
+    {
+        save_check(gcb, static_cast<int32_t>(slots.size()) + 1);
+        for (const save_entry& e : slots)
+            gcb->savestack[gcb->savestack_ix++] = e;
+        save_put_i32(gcb, kind);
+    }
+    static save_entry ptr(void* p)
+    {
+        save_entry e;
+        e.ptr = p;
+        return e;
+    }
+    static save_entry i32(int32_t v)
+    {
+        save_entry e;
+        e.i64 = 0;
+        e.i32 = v;
+        return e;
+    }
     // Pushes the items after a new mark, as a caller of a built-in does.
     void push_args(std::initializer_list<SV*> items)
     {
