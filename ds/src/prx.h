@@ -255,6 +255,15 @@ struct JumpUnwind {
     int32_t code;
 };
 
+// The value that travels with a grammar token: an op, a 32-bit integer (an
+// op type, a line number or a flag) or a text.
+union token_val {
+    OP* op;
+    int32_t ival;
+    char* pval;
+};
+static_assert(sizeof(token_val) == 8);
+
 // ---- the control block --------------------------------------------------
 
 struct PERLGCB {
@@ -485,9 +494,49 @@ struct PERLGCB {
 
     // ---- source front end ---------------------------------------------------
     HV* current_package;               // the package being compiled
-    uint32_t compile_hints;            // 0x400: strict variables
+    uint32_t compile_hints;            // HINT_* bits of the code being compiled
     CV* compile_cv;                    // the code value being compiled
-    int32_t lex_state;                 // 11 while no parse runs
+    int32_t lex_state;                 // lexer state 0 to 10 (LEX_*); 11 while no parse runs
+
+    // Lexer fields that the grammar, the op tree and the run-time ops share;
+    // the lexer saves them when a nested text is lexed.
+    token_val token_value;             // value of the token yylex returned last
+    int32_t expect;                    // XOPERATOR .. XTERMBLOCK: what the grammar expects next
+    int32_t error_count;               // compile errors so far; nonzero stops context propagation
+    SV* line_buffer;                   // the text being lexed
+    char* scan_pos;                    // read position in line_buffer
+    char* prev_token_pos;              // start of the previous token
+    char* prev_prev_token_pos;         // start of the token before that
+    char* buffer_end;                  // end of the text in line_buffer
+    char* line_start;                  // start of the current line in line_buffer
+    int32_t statement_line;            // pending statement line; 65535 for none
+    int32_t multi_start_line;          // line where the current delimited text began
+    int32_t multi_end_line;            // line where it ended (0 inside an s///e replacement)
+    int32_t declaring;                 // keyword number of the my, our or local being read; 0 none
+    HV* declaring_package;             // class of a typed my declaration, or null
+    PrxStream source_handle;           // the source stream; 0 for text given as a string
+    AV* source_filters;                // source filters, or null
+    int32_t doc_skipping;              // skipping lines until "=cut" or a "#!...perl" line
+
+    // ---- op tree: compile state and pads ------------------------------------
+    AV* comppad_name;                  // name pad of the code being compiled
+    int32_t comppad_name_fill;         // last name slot in use
+    int32_t comppad_name_floor;        // names below it belong to an enclosing block
+    int32_t padix;                     // last temporary slot handed out
+    int32_t padix_floor;               // temporaries are not taken below it
+    int32_t min_intro_pending;         // lowest pending declaration; 0 none
+    int32_t max_intro_pending;         // highest pending declaration
+    int32_t pad_reset_pending;         // temporaries may be reused at the next statement
+    uint32_t cop_seqmax;               // statement sequence counter
+    CV* main_cv;                       // the main program's code value
+    OP* main_root;                     // root of the main program
+    OP* main_start;                    // its first op in execution order
+    OP* eval_root;                     // root of the eval being compiled or run
+    OP* eval_start;                    // its first op
+    uint32_t eval_seq;                 // statement sequence number at the current eval
+    uint8_t* op_mask;                  // one byte per op type; always null here
+    int32_t modcount;                  // lvalues counted by the current assignment
+    uint32_t generation;               // assignment generation (common-variable detection)
 
     // ---- op tree and run-time ops -------------------------------------------
     op_run_fn* op_run_function_table;  // table block copies of the five op tables

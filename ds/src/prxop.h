@@ -183,6 +183,128 @@ void op_free_tree(PERLGCB* gcb, OP* op);
 // over the name value; the import values follow the version, ended by null.
 void module_load_va(PERLGCB* gcb, uint32_t flags, SV* name, SV* version, ...);
 
+// Compile hints (compile_hints, and the hints a statement records).
+enum : uint32_t {
+    HINT_INTEGER = 0x1,            // integer arithmetic
+    HINT_STRICT_REFS = 0x2,
+    HINT_BLOCK_SCOPE = 0x100,      // the block declared something that needs a scope
+    HINT_STRICT_SUBS = 0x200,
+    // HINT_STRICT_VARS 0x400 lives with the stash look-up (prxgv.h).
+    HINT_LOCALE = 0x800,
+    HINT_NEW_RE = 0x10000,         // constant overloading of pattern texts
+    HINT_LOCALIZE_HH = 0x20000,    // the hint hash is present
+    HINT_RE_TAINT = 0x100000,
+    HINT_RE_EVAL = 0x200000,
+    HINT_UTF8 = 0x800000,          // the source is UTF-8
+};
+
+// ---- builders ---------------------------------------------------------------
+//
+// Every builder returns the op to use, which may be another op than the one
+// it built (the check routine's choice). The flags argument carries FLAGS in
+// its low byte and, where a builder says so, PRIVATE bits in its second byte.
+
+OP* op_new_base(PERLGCB* gcb, int32_t type, int32_t flags);
+OP* op_new_stub(PERLGCB* gcb);
+// The op takes over the glob's reference count raised by one.
+OP* op_new_glob(PERLGCB* gcb, int32_t type, int32_t flags, GV* gv);
+OP* op_new_padref(PERLGCB* gcb, int32_t type, int32_t flags, SV* sv);
+// The op takes over the pool string (a value on a UTF-8 trans op).
+OP* op_new_string(PERLGCB* gcb, int32_t type, int32_t flags, char* pv);
+OP* op_new_unary(PERLGCB* gcb, int32_t type, int32_t flags, OP* first);
+OP* op_new_binary(PERLGCB* gcb, int32_t type, int32_t flags, OP* first, OP* last);
+OP* op_new_list(PERLGCB* gcb, int32_t type, int32_t flags, OP* first, OP* last);
+OP* op_convert_list(PERLGCB* gcb, int32_t type, int32_t flags, OP* op);
+OP* op_wrap_in_list(PERLGCB* gcb, OP* op);
+OP* op_list_append(PERLGCB* gcb, int32_t type, OP* first, OP* last);
+OP* op_list_prepend(PERLGCB* gcb, int32_t type, OP* first, OP* last);
+OP* op_list_concat(PERLGCB* gcb, int32_t type, OP* first, OP* last);
+
+// Logical, conditional, loop and assignment builders.
+OP* op_new_logical(PERLGCB* gcb, int32_t type, int32_t flags, OP* first, OP* other);
+OP* op_new_logical_worker(PERLGCB* gcb, int32_t type, int32_t flags, OP** firstp, OP** otherp);
+OP* op_new_conditional(PERLGCB* gcb, int32_t flags, OP* cond, OP* true_op, OP* false_op);
+OP* op_new_range(PERLGCB* gcb, int32_t flags, OP* left, OP* right);
+OP* op_new_loop(PERLGCB* gcb, int32_t flags, int32_t debuggable, OP* cond, OP* body);
+OP* op_new_while(PERLGCB* gcb, int32_t flags, int32_t debuggable, op_loop* loop, int32_t whileline, OP* cond,
+                 OP* body, OP* cont);
+OP* op_new_foreach(PERLGCB* gcb, int32_t flags, char* label, int32_t forline, OP* var, OP* list, OP* body,
+                   OP* cont);
+OP* op_new_loop_exit(PERLGCB* gcb, int32_t type, OP* label);
+OP* op_new_assign(PERLGCB* gcb, int32_t flags, OP* left, int32_t optype, OP* right);
+bool op_assigns_to_list(PERLGCB* gcb, OP* op);
+
+// Freeing, nulling and scopes.
+void op_clear_fields(PERLGCB* gcb, OP* op);
+void op_nullify(PERLGCB* gcb, OP* op);
+OP* op_new_scope(PERLGCB* gcb, OP* op);
+
+// Statements, declarations and dereferences.
+OP* op_new_statement(PERLGCB* gcb, int32_t flags, char* label, OP* op);
+void op_set_package(PERLGCB* gcb, OP* name);
+OP* op_new_dofile(PERLGCB* gcb, OP* term);
+OP* op_new_slice(PERLGCB* gcb, int32_t flags, OP* subscript, OP* list);
+OP* op_mark_parens(PERLGCB* gcb, OP* op);
+OP* op_new_not(PERLGCB* gcb, OP* op);
+OP* op_new_scalar_deref(PERLGCB* gcb, OP* op);
+OP* op_new_array_deref(PERLGCB* gcb, OP* op);
+OP* op_new_hash_deref(PERLGCB* gcb, OP* op);
+OP* op_new_glob_deref(PERLGCB* gcb, int32_t type, OP* op);
+OP* op_new_code_deref(PERLGCB* gcb, int32_t flags, OP* op);
+OP* oopsAV(PERLGCB* gcb, OP* op);
+OP* oopsHV(PERLGCB* gcb, OP* op);
+OP* op_apply_local(PERLGCB* gcb, OP* op, int32_t lexical);
+OP* op_join_subscript(PERLGCB* gcb, OP* op);
+bool op_is_scalar_lvalue_type(PERLGCB* gcb, OP* op, int32_t type);
+
+// Context propagation: each returns the op it was given (null stays null)
+// unless it says otherwise.
+OP* op_scalar_context(PERLGCB* gcb, OP* op);
+OP* op_void_context(PERLGCB* gcb, OP* op);
+OP* op_list_context(PERLGCB* gcb, OP* op);
+OP* op_list_context_kids(PERLGCB* gcb, OP* op);
+OP* op_scalar_context_kids(PERLGCB* gcb, OP* op);
+OP* op_statement_seq(PERLGCB* gcb, OP* op);
+OP* op_ref_context(PERLGCB* gcb, OP* op, int32_t type);
+OP* op_ref_context_one(PERLGCB* gcb, OP* op, int32_t type);
+OP* op_lvalue_context(PERLGCB* gcb, OP* op, int32_t type);
+OP* op_declare_my(PERLGCB* gcb, OP* op);
+OP* op_declare_my_with_attrs(PERLGCB* gcb, OP* op, OP* attrs);
+OP* op_declare_kid(PERLGCB* gcb, OP* op, OP* attrs);
+
+// Pattern and transliteration ops.
+OP* op_new_pattern(PERLGCB* gcb, int32_t type, int32_t flags);
+OP* op_pattern_runtime(PERLGCB* gcb, OP* pm, OP* expr, OP* repl);
+OP* op_new_binding(PERLGCB* gcb, int32_t type, OP* left, OP* right);
+OP* op_trans_tables(PERLGCB* gcb, OP* trans, OP* from, OP* to);
+
+// Blocks and the program root.
+// Begins a block; returns the save-stack index that op_close_block takes back.
+int32_t op_open_block(PERLGCB* gcb, int32_t full);
+OP* op_close_block(PERLGCB* gcb, int32_t floor, OP* seq);
+void scope_push_compile_hints(PERLGCB* gcb);
+// Installs the parsed program as the eval root or the main root.
+void op_new_program(PERLGCB* gcb, OP* op);
+// Links a subtree in execution order; returns its first op.
+OP* op_link_exec_order(PERLGCB* gcb, OP* op);
+
+// Constant folding and the peephole pass.
+OP* op_fold_constant_subtree(PERLGCB* gcb, OP* op);
+OP* op_fold_constant_list(PERLGCB* gcb, OP* op);
+void op_peephole(PERLGCB* gcb, OP* first);
+
+// Subroutines, formats, use/no and anonymous constructors.
+CV* sub_define(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);
+[[noreturn]] void sub_declare_my(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);
+CV* sub_define_constant(PERLGCB* gcb, HV* stash, const char* name, SV* sv);
+CV* cv_clone(PERLGCB* gcb, CV* proto);
+void format_define(PERLGCB* gcb, int32_t floor, OP* name, OP* block);
+void op_use_module(PERLGCB* gcb, int32_t use, int32_t floor, OP* version, OP* name, OP* args);
+void sub_attach_attributes(PERLGCB* gcb, HV* stash, SV* target, OP* attrs);
+OP* op_new_anon_list(PERLGCB* gcb, OP* list);
+OP* op_new_anon_hash(PERLGCB* gcb, OP* list);
+OP* op_new_anon_sub(PERLGCB* gcb, int32_t floor, OP* proto, OP* attrs, OP* block);
+
 // Run-time functions and check routines, every row's (rows that share a
 // function declare it again).
 #define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) \

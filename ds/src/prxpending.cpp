@@ -10,11 +10,13 @@
 #include "prxgv.h"
 #include "prxhv.h"
 #include "prxio.h"
+#include "prxlex.h"
 #include "prxlibc.h"
 #include "prxmg.h"
 #include "prxmsg.h"
 #include "prxnum.h"
 #include "prxop.h"
+#include "prxpad.h"
 #include "prxproc.h"
 #include "prxre.h"
 #include "prxsearch.h"
@@ -91,9 +93,106 @@ void panic_not_built(const char* name)
 
 
 // ---- source front end -------------------------------------------------------
+int32_t yylex(PERLGCB*) { NOT_BUILT(yylex); }
+void lex_context_begin(PERLGCB*, SV*) { NOT_BUILT(lex_context_begin); }
+void lex_context_end(PERLGCB*) { NOT_BUILT(lex_context_end); }
+char* lex_read_line(PERLGCB*, SV*, PrxStream) { NOT_BUILT(lex_read_line); }
+void lex_line_directive(PERLGCB*, char*) { NOT_BUILT(lex_line_directive); }
+int32_t keyword_lookup(PERLGCB*, const char*, int32_t) { NOT_BUILT(keyword_lookup); }
+void warn_deprecated(PERLGCB*, const char*) { NOT_BUILT(warn_deprecated); }
+int32_t compile_error(PERLGCB*, const char*) { NOT_BUILT(compile_error); }
+int32_t compile_warning(PERLGCB*, const char*) { NOT_BUILT(compile_warning); }
+void lex_restore_source(PERLGCB*, void*) { NOT_BUILT(lex_restore_source); }
+SV* filter_add(PERLGCB*, source_filter_fn, SV*) { NOT_BUILT(filter_add); }
+void filter_del(PERLGCB*, source_filter_fn) { NOT_BUILT(filter_del); }
+int32_t filter_read_input(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(filter_read_input); }
+int32_t grammar_parse(PERLGCB*) { NOT_BUILT(grammar_parse); }
 double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }
 
 // ---- op tree and run-time ops -----------------------------------------------
+OP* op_new_base(PERLGCB*, int32_t, int32_t) { NOT_BUILT(op_new_base); }
+OP* op_new_stub(PERLGCB*) { NOT_BUILT(op_new_stub); }
+OP* op_new_glob(PERLGCB*, int32_t, int32_t, GV*) { NOT_BUILT(op_new_glob); }
+OP* op_new_padref(PERLGCB*, int32_t, int32_t, SV*) { NOT_BUILT(op_new_padref); }
+OP* op_new_string(PERLGCB*, int32_t, int32_t, char*) { NOT_BUILT(op_new_string); }
+OP* op_new_unary(PERLGCB*, int32_t, int32_t, OP*) { NOT_BUILT(op_new_unary); }
+OP* op_new_binary(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_binary); }
+OP* op_new_list(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_list); }
+OP* op_convert_list(PERLGCB*, int32_t, int32_t, OP*) { NOT_BUILT(op_convert_list); }
+OP* op_wrap_in_list(PERLGCB*, OP*) { NOT_BUILT(op_wrap_in_list); }
+OP* op_list_append(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_append); }
+OP* op_list_prepend(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_prepend); }
+OP* op_list_concat(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_concat); }
+OP* op_new_logical(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_logical); }
+OP* op_new_logical_worker(PERLGCB*, int32_t, int32_t, OP**, OP**) { NOT_BUILT(op_new_logical_worker); }
+OP* op_new_conditional(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_conditional); }
+OP* op_new_range(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_range); }
+OP* op_new_loop(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_loop); }
+OP* op_new_while(PERLGCB*, int32_t, int32_t, op_loop*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_while); }
+OP* op_new_foreach(PERLGCB*, int32_t, char*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(op_new_foreach); }
+OP* op_new_loop_exit(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_loop_exit); }
+OP* op_new_assign(PERLGCB*, int32_t, OP*, int32_t, OP*) { NOT_BUILT(op_new_assign); }
+bool op_assigns_to_list(PERLGCB*, OP*) { NOT_BUILT(op_assigns_to_list); }
+void op_clear_fields(PERLGCB*, OP*) { NOT_BUILT(op_clear_fields); }
+void op_nullify(PERLGCB*, OP*) { NOT_BUILT(op_nullify); }
+OP* op_new_scope(PERLGCB*, OP*) { NOT_BUILT(op_new_scope); }
+OP* op_new_statement(PERLGCB*, int32_t, char*, OP*) { NOT_BUILT(op_new_statement); }
+void op_set_package(PERLGCB*, OP*) { NOT_BUILT(op_set_package); }
+OP* op_new_dofile(PERLGCB*, OP*) { NOT_BUILT(op_new_dofile); }
+OP* op_new_slice(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_slice); }
+OP* op_mark_parens(PERLGCB*, OP*) { NOT_BUILT(op_mark_parens); }
+OP* op_new_not(PERLGCB*, OP*) { NOT_BUILT(op_new_not); }
+OP* op_new_scalar_deref(PERLGCB*, OP*) { NOT_BUILT(op_new_scalar_deref); }
+OP* op_new_array_deref(PERLGCB*, OP*) { NOT_BUILT(op_new_array_deref); }
+OP* op_new_hash_deref(PERLGCB*, OP*) { NOT_BUILT(op_new_hash_deref); }
+OP* op_new_glob_deref(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_glob_deref); }
+OP* op_new_code_deref(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_code_deref); }
+OP* oopsAV(PERLGCB*, OP*) { NOT_BUILT(oopsAV); }
+OP* oopsHV(PERLGCB*, OP*) { NOT_BUILT(oopsHV); }
+OP* op_apply_local(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_apply_local); }
+OP* op_join_subscript(PERLGCB*, OP*) { NOT_BUILT(op_join_subscript); }
+bool op_is_scalar_lvalue_type(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_is_scalar_lvalue_type); }
+OP* op_scalar_context(PERLGCB*, OP*) { NOT_BUILT(op_scalar_context); }
+OP* op_void_context(PERLGCB*, OP*) { NOT_BUILT(op_void_context); }
+OP* op_list_context(PERLGCB*, OP*) { NOT_BUILT(op_list_context); }
+OP* op_list_context_kids(PERLGCB*, OP*) { NOT_BUILT(op_list_context_kids); }
+OP* op_scalar_context_kids(PERLGCB*, OP*) { NOT_BUILT(op_scalar_context_kids); }
+OP* op_statement_seq(PERLGCB*, OP*) { NOT_BUILT(op_statement_seq); }
+OP* op_ref_context(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_ref_context); }
+OP* op_ref_context_one(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_ref_context_one); }
+OP* op_lvalue_context(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_lvalue_context); }
+OP* op_declare_my(PERLGCB*, OP*) { NOT_BUILT(op_declare_my); }
+OP* op_declare_my_with_attrs(PERLGCB*, OP*, OP*) { NOT_BUILT(op_declare_my_with_attrs); }
+OP* op_declare_kid(PERLGCB*, OP*, OP*) { NOT_BUILT(op_declare_kid); }
+OP* op_new_pattern(PERLGCB*, int32_t, int32_t) { NOT_BUILT(op_new_pattern); }
+OP* op_pattern_runtime(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_pattern_runtime); }
+OP* op_new_binding(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_binding); }
+OP* op_trans_tables(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_trans_tables); }
+int32_t op_open_block(PERLGCB*, int32_t) { NOT_BUILT(op_open_block); }
+OP* op_close_block(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_close_block); }
+void scope_push_compile_hints(PERLGCB*) { NOT_BUILT(scope_push_compile_hints); }
+void op_new_program(PERLGCB*, OP*) { NOT_BUILT(op_new_program); }
+OP* op_link_exec_order(PERLGCB*, OP*) { NOT_BUILT(op_link_exec_order); }
+OP* op_fold_constant_subtree(PERLGCB*, OP*) { NOT_BUILT(op_fold_constant_subtree); }
+OP* op_fold_constant_list(PERLGCB*, OP*) { NOT_BUILT(op_fold_constant_list); }
+void op_peephole(PERLGCB*, OP*) { NOT_BUILT(op_peephole); }
+CV* sub_define(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_define); }
+void sub_declare_my(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_declare_my); }
+CV* sub_define_constant(PERLGCB*, HV*, const char*, SV*) { NOT_BUILT(sub_define_constant); }
+CV* cv_clone(PERLGCB*, CV*) { NOT_BUILT(cv_clone); }
+void format_define(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(format_define); }
+void op_use_module(PERLGCB*, int32_t, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_use_module); }
+void sub_attach_attributes(PERLGCB*, HV*, SV*, OP*) { NOT_BUILT(sub_attach_attributes); }
+OP* op_new_anon_list(PERLGCB*, OP*) { NOT_BUILT(op_new_anon_list); }
+OP* op_new_anon_hash(PERLGCB*, OP*) { NOT_BUILT(op_new_anon_hash); }
+OP* op_new_anon_sub(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_anon_sub); }
+uint32_t pad_alloc(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(pad_alloc); }
+uint32_t pad_declare_my(PERLGCB*, const char*) { NOT_BUILT(pad_declare_my); }
+uint32_t pad_find_lexical(PERLGCB*, const char*) { NOT_BUILT(pad_find_lexical); }
+uint32_t pad_intro_pending(PERLGCB*) { NOT_BUILT(pad_intro_pending); }
+void pad_leave_scope(PERLGCB*, int32_t) { NOT_BUILT(pad_leave_scope); }
+void pad_free(PERLGCB*, uint32_t) { NOT_BUILT(pad_free); }
+void pad_swipe(PERLGCB*, uint32_t) { NOT_BUILT(pad_swipe); }
 CV* sub_define_xs(PERLGCB*, const char*, xsub_fn, const char*) { NOT_BUILT(sub_define_xs); }
 CV* sub_define_plain(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(sub_define_plain); }
 OP* op_new_value(PERLGCB*, int32_t, int32_t, SV*) { NOT_BUILT(op_new_value); }
