@@ -104,7 +104,7 @@ AV* av_new_from_copies(PERLGCB* gcb, int32_t n, SV** values)
     AV* av = av_new_empty(gcb);
     if (n > 0) {
         PVAV* b = av_body(av);
-        SV** ary = static_cast<SV**>(pool_malloc(static_cast<uint64_t>(n) * sizeof(SV*)));
+        SV** ary = static_cast<SV**>(pool_malloc(gcb, static_cast<uint64_t>(n) * sizeof(SV*)));
         b->alloc = ary;
         b->array = ary;
         b->max = n - 1;
@@ -122,7 +122,7 @@ AV* av_new_borrowed(PERLGCB* gcb, int32_t n, SV** values)
     sv_upgrade_body(gcb, as_sv(av), SVt_PVAV);
     PVAV* b = av_body(av);
     uint64_t count = n > 0 ? static_cast<uint64_t>(n) : 0;
-    SV** ary = static_cast<SV**>(pool_malloc((count + 1) * sizeof(SV*)));
+    SV** ary = static_cast<SV**>(pool_malloc(gcb, (count + 1) * sizeof(SV*)));
     std::memcpy(ary, values, count * sizeof(SV*));
     b->alloc = ary;
     b->array = ary;
@@ -187,7 +187,7 @@ void av_grow_to_index(PERLGCB* gcb, AV* av, int32_t key)
         newmax = key + b->max;
     } else if (!b->alloc) {
         newmax = key < 3 ? 3 : key;
-        SV** ary = static_cast<SV**>(pool_malloc((static_cast<uint64_t>(newmax) + 1) * sizeof(SV*)));
+        SV** ary = static_cast<SV**>(pool_malloc(gcb, (static_cast<uint64_t>(newmax) + 1) * sizeof(SV*)));
         ary[0] = &gcb->sv_undef;
         if (real)
             fill_undef(gcb, ary + 1, newmax);
@@ -199,13 +199,13 @@ void av_grow_to_index(PERLGCB* gcb, AV* av, int32_t key)
         newmax = key + b->max / 5;
     }
     newmax = rounded_max(newmax);
-    SV** ary = static_cast<SV**>(pool_malloc((static_cast<uint64_t>(newmax) + 1) * sizeof(SV*)));
+    SV** ary = static_cast<SV**>(pool_malloc(gcb, (static_cast<uint64_t>(newmax) + 1) * sizeof(SV*)));
     std::memcpy(ary, b->alloc, (static_cast<uint64_t>(b->max) + 1) * sizeof(SV*));
     if (b->max > 64 && !gcb->sv_spare_block) {
         gcb->sv_spare_block = b->alloc;
         gcb->sv_spare_size = static_cast<uint32_t>((static_cast<uint64_t>(b->max) + 1) * sizeof(SV*));
     } else {
-        pool_free(b->alloc);
+        pool_free(gcb, b->alloc);
     }
     b->alloc = ary;
     if (av == gcb->current_arg_stack) {
@@ -336,10 +336,10 @@ void av_insert_front(PERLGCB* gcb, AV* av, int32_t num)
     if (av->flags & SVf_READONLY)
         fatal_error(gcb, no_modify);
     if (MAGIC* mg = tie_magic(gcb, av)) {
-        SV** args = static_cast<SV**>(pool_malloc(static_cast<uint64_t>(num) * sizeof(SV*)));
+        SV** args = static_cast<SV**>(pool_malloc(gcb, static_cast<uint64_t>(num) * sizeof(SV*)));
         fill_undef(gcb, args, num);
         tie_call(gcb, av, mg, "UNSHIFT", CALL_DISCARD, args, num, nullptr);
-        pool_free(args);
+        pool_free(gcb, args);
         return;
     }
     PVAV* b = av_body(av);
@@ -489,7 +489,7 @@ void av_free_storage(PERLGCB* gcb, AV* av)
     if (b->avflags & AVf_REAL)
         for (int32_t key = b->fill; key >= 0; key--)
             sv_release(gcb, b->array[key]);
-    pool_free(b->alloc);
+    pool_free(gcb, b->alloc);
     b->alloc = nullptr;
     b->array = nullptr;
     b->max = -1;

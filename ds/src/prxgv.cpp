@@ -49,12 +49,12 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
             b->cur = 0;
             sv->flags &= ~(SVf_POK | SVp_POK);
         } else {
-            pool_free(b->pv);
+            pool_free(gcb, b->pv);
             b->pv = nullptr;
             b->len = 0;
         }
     }
-    GP* gp = static_cast<GP*>(pool_malloc(sizeof(GP)));
+    GP* gp = static_cast<GP*>(pool_malloc(gcb, sizeof(GP)));
     std::memset(gp, 0, sizeof *gp);
     gp->gp_refcnt = 1;
     b->gp = gp;
@@ -86,7 +86,7 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
     cb->comp_stash = gcb->current_package;
     if (proto) {
         sv_set_cstring(gcb, as_sv(gp->gp_cv), proto);
-        pool_free(proto);
+        pool_free(gcb, proto);
     }
 }
 
@@ -131,7 +131,7 @@ void gp_release(PERLGCB* gcb, GV* gv)
     sv_release(gcb, as_sv(gp->gp_io));
     sv_release(gcb, as_sv(gp->gp_cv));
     sv_release(gcb, as_sv(gp->gp_form));
-    pool_free(gp);
+    pool_free(gcb, gp);
     gv_gp(gv) = nullptr;
 }
 
@@ -197,10 +197,10 @@ IO* io_new_body(PERLGCB* gcb)
 GV* gv_new_generated(PERLGCB* gcb, const char* package)
 {
     uint64_t size = std::strlen(package) + 32;
-    char* name = static_cast<char*>(pool_malloc(size));
+    char* name = static_cast<char*>(pool_malloc(gcb, size));
     std::snprintf(name, size, "%s::_GEN_%u", package, gcb->gensym_counter++);
     GV* gv = gv_fetch_by_name(gcb, name, GV_ADD, SVt_PVGV);
-    pool_free(name);
+    pool_free(gcb, name);
     return gv;
 }
 

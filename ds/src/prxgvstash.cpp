@@ -32,15 +32,15 @@ bool equals(const char* name, uint32_t len, const char* word)
 // Name buffers live on the stack when they fit in 256 bytes, else in the pool.
 constexpr uint64_t SMALL_NAME = 256;
 
-char* name_buffer(char* small, uint64_t size)
+char* name_buffer(PERLGCB* gcb, char* small, uint64_t size)
 {
-    return size <= SMALL_NAME ? small : static_cast<char*>(pool_malloc(size));
+    return size <= SMALL_NAME ? small : static_cast<char*>(pool_malloc(gcb, size));
 }
 
-void name_buffer_done(char* small, char* text)
+void name_buffer_done(PERLGCB* gcb, char* small, char* text)
 {
     if (text != small)
-        pool_free(text);
+        pool_free(gcb, text);
 }
 
 bool compiling(PERLGCB* gcb) { return gcb->current_statement == gcb->compiling_statement; }
@@ -115,8 +115,8 @@ void init_sig(PERLGCB* gcb, GV* gv)
 {
     if (!gcb->signal_handler_slots) {
         uint64_t bytes = SIGNAL_TABLE_SIZE * sizeof(SV*);
-        gcb->signal_handler_slots = static_cast<SV**>(pool_malloc(bytes));
-        gcb->signal_name_slots = static_cast<SV**>(pool_malloc(bytes));
+        gcb->signal_handler_slots = static_cast<SV**>(pool_malloc(gcb, bytes));
+        gcb->signal_name_slots = static_cast<SV**>(pool_malloc(gcb, bytes));
         std::memset(gcb->signal_handler_slots, 0, bytes);
         std::memset(gcb->signal_name_slots, 0, bytes);
     }
@@ -317,14 +317,14 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
         uint64_t len = static_cast<uint64_t>(namend - name);
         if (len > 0) {
             char small[SMALL_NAME];
-            char* buf = name_buffer(small, len + 3);
+            char* buf = name_buffer(gcb, small, len + 3);
             std::memcpy(buf, name, len);
             buf[len] = ':';
             buf[len + 1] = ':';
             buf[len + 2] = 0;
             SV** gvp = hv_fetch_str(gcb, stash, buf, static_cast<int32_t>(len + 2), add);
             if (!gvp || *gvp == &gcb->sv_undef) {
-                name_buffer_done(small, buf);
+                name_buffer_done(gcb, small, buf);
                 return nullptr;
             }
             gv = sv_as<GV>(*gvp);
@@ -332,7 +332,7 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
                 gv_body(gv)->gvflags |= GVf_MULTI;
             else
                 gv_convert_to_glob(gcb, gv, stash, buf, static_cast<int32_t>(len + 2), add & GV_ADDMULTI);
-            name_buffer_done(small, buf);
+            name_buffer_done(gcb, small, buf);
             GP* gp = gv_gp(gv);
             if (!gp->gp_hv)
                 gp->gp_hv = hv_new_empty(gcb);
@@ -407,13 +407,13 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
 HV* gv_stash_by_name_len(PERLGCB* gcb, const char* name, uint32_t len, int32_t create)
 {
     char small[SMALL_NAME];
-    char* buf = name_buffer(small, static_cast<uint64_t>(len) + 3);
+    char* buf = name_buffer(gcb, small, static_cast<uint64_t>(len) + 3);
     std::memcpy(buf, name, len);
     buf[len] = ':';
     buf[len + 1] = ':';
     buf[len + 2] = 0;
     GV* gv = gv_fetch_by_name(gcb, buf, create, SVt_PVHV);
-    name_buffer_done(small, buf);
+    name_buffer_done(gcb, small, buf);
     if (!gv)
         return nullptr;
     GP* gp = gv_gp(gv);
@@ -479,14 +479,14 @@ GV* gv_fetch_file_glob(PERLGCB* gcb, const char* name)
         return nullptr;
     uint64_t len = std::strlen(name) + 2;
     char small[SMALL_NAME];
-    char* buf = name_buffer(small, len + 1);
+    char* buf = name_buffer(gcb, small, len + 1);
     buf[0] = '_';
     buf[1] = '<';
     std::memcpy(buf + 2, name, len - 1);
     GV* gv = sv_as<GV>(*hv_fetch_str(gcb, gcb->main_stash, buf, static_cast<int32_t>(len), 1));
     if (!sv_is_glob(as_sv(gv)))
         gv_convert_to_glob(gcb, gv, gcb->main_stash, buf, static_cast<int32_t>(len), 0);
-    name_buffer_done(small, buf);
+    name_buffer_done(gcb, small, buf);
     sv_set_cstring(gcb, gv_gp(gv)->gp_sv, name);
     if (gcb->debugger_flags & 0x02) {
         gv_ensure_array(gcb, gv);

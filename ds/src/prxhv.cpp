@@ -18,10 +18,10 @@ constexpr uint32_t HASH_MAGIC_TEST = SVs_GMG | SVs_SMG | SVs_RMG;
 // twice that less the pool's overhead.
 uint64_t bucket_bytes(uint64_t n) { return n < 64 ? n * 8 : n * 16 - 16; }
 
-hash_entry** new_buckets(uint64_t n)
+hash_entry** new_buckets(PERLGCB* gcb, uint64_t n)
 {
     uint64_t bytes = bucket_bytes(n);
-    hash_entry** a = static_cast<hash_entry**>(pool_malloc(bytes));
+    hash_entry** a = static_cast<hash_entry**>(pool_malloc(gcb, bytes));
     if (a)
         std::memset(a, 0, bytes);
     return a;
@@ -35,7 +35,7 @@ void retire_buckets(PERLGCB* gcb, hash_entry** old, uint64_t oldsize)
         gcb->sv_spare_block = old;
         gcb->sv_spare_size = static_cast<uint32_t>(oldsize * 16 - 16);
     } else {
-        pool_free(old);
+        pool_free(gcb, old);
     }
 }
 
@@ -44,9 +44,9 @@ bool key_matches(const hash_entry* he, uint32_t hash, const char* key, int32_t l
     return he->key->hash == hash && he->key->len == len && std::memcmp(he->key->bytes, key, static_cast<size_t>(len)) == 0;
 }
 
-hash_key* new_private_key(const char* key, int32_t len, uint32_t hash)
+hash_key* new_private_key(PERLGCB* gcb, const char* key, int32_t len, uint32_t hash)
 {
-    hash_key* hek = static_cast<hash_key*>(pool_malloc(static_cast<uint64_t>(len) + HEK_HEAD + 1));
+    hash_key* hek = static_cast<hash_key*>(pool_malloc(gcb, static_cast<uint64_t>(len) + HEK_HEAD + 1));
     std::memcpy(hek->bytes, key, static_cast<size_t>(len));
     hek->bytes[len] = 0;
     hek->len = len;
@@ -62,7 +62,7 @@ void rehash_into(PERLGCB* gcb, HV* hv, uint64_t n)
     PVHV* b = hv_body(hv);
     uint64_t oldsize = b->max + 1;
     gcb->no_memory_ok = 1;
-    hash_entry** a = static_cast<hash_entry**>(pool_malloc(bucket_bytes(n)));
+    hash_entry** a = static_cast<hash_entry**>(pool_malloc(gcb, bucket_bytes(n)));
     if (!a) {
         gcb->no_memory_ok = 0;
         return;
@@ -128,7 +128,7 @@ hash_entry* store_hashed(PERLGCB* gcb, HV* hv, const char* key, int32_t len, SV*
 {
     PVHV* b = hv_body(hv);
     if (!b->array)
-        b->array = new_buckets(b->max + 1);
+        b->array = new_buckets(gcb, b->max + 1);
     hash_entry** bucket = &b->array[hash & static_cast<uint32_t>(b->max)];
     for (hash_entry* he = *bucket; he; he = he->next) {
         if (key_matches(he, hash, key, len)) {
@@ -138,7 +138,7 @@ hash_entry* store_hashed(PERLGCB* gcb, HV* hv, const char* key, int32_t len, SV*
         }
     }
     hash_entry* he = he_take(gcb);
-    he->key = (hv->flags & SVf_SHAREKEYS) ? hv_share_key(gcb, key, len, hash) : new_private_key(key, len, hash);
+    he->key = (hv->flags & SVf_SHAREKEYS) ? hv_share_key(gcb, key, len, hash) : new_private_key(gcb, key, len, hash);
     he->value = val;
     he->next = *bucket;
     *bucket = he;
@@ -249,7 +249,7 @@ uint32_t hv_key_hash(const char* key, int32_t len)
 hash_entry* he_take(PERLGCB* gcb)
 {
     if (!gcb->hash_entry_free_list) {
-        hash_entry* arena = static_cast<hash_entry*>(pool_malloc(HE_ARENA_BYTES));
+        hash_entry* arena = static_cast<hash_entry*>(pool_malloc(gcb, HE_ARENA_BYTES));
         *reinterpret_cast<void**>(arena) = gcb->hash_entry_arena_chain;
         gcb->hash_entry_arena_chain = arena;
         constexpr uint64_t slots = HE_ARENA_BYTES / sizeof(hash_entry);
@@ -340,7 +340,7 @@ SV** hv_fetch_str(PERLGCB* gcb, HV* hv, const char* key, int32_t klen, int32_t l
     if (!b->array) {
         if (!lval)
             return nullptr;
-        b->array = new_buckets(b->max + 1);
+        b->array = new_buckets(gcb, b->max + 1);
     }
     uint32_t hash = hv_key_hash(key, klen);
     if (hash_entry* he = find(hv, key, klen, hash))
@@ -357,9 +357,9 @@ hash_entry* hv_fetch_sv(PERLGCB* gcb, HV* hv, SV* keysv, int32_t lval, uint32_t 
     if (tied(gcb, hv)) {
         hash_entry* fake = gcb->tied_fetch_entry;
         if (!fake) {
-            fake = static_cast<hash_entry*>(pool_malloc(sizeof(hash_entry)));
+            fake = static_cast<hash_entry*>(pool_malloc(gcb, sizeof(hash_entry)));
             fake->next = nullptr;
-            fake->key = static_cast<hash_key*>(pool_malloc(sizeof(hash_key)));
+            fake->key = static_cast<hash_key*>(pool_malloc(gcb, sizeof(hash_key)));
             std::memset(fake->key, 0, sizeof(hash_key));
             gcb->tied_fetch_entry = fake;
         }
@@ -374,7 +374,7 @@ hash_entry* hv_fetch_sv(PERLGCB* gcb, HV* hv, SV* keysv, int32_t lval, uint32_t 
     if (!b->array) {
         if (!lval)
             return nullptr;
-        b->array = new_buckets(b->max + 1);
+        b->array = new_buckets(gcb, b->max + 1);
     }
     int32_t len = 0;
     const char* key = key_text(gcb, keysv, &len, &hash);
@@ -457,7 +457,7 @@ void hv_grow_buckets(PERLGCB* gcb, HV* hv, int64_t wanted)
     }
     uint64_t n = static_cast<uint64_t>(newsize);
     if (!b->array) {
-        b->array = new_buckets(n);
+        b->array = new_buckets(gcb, n);
         b->max = n - 1;
         return;
     }
@@ -471,7 +471,7 @@ hash_key* hv_share_key(PERLGCB* gcb, const char* key, int32_t len, uint32_t hash
     HV* table = gcb->shared_key_table;
     PVHV* b = hv_body(table);
     if (!b->array)
-        b->array = new_buckets(b->max + 1);
+        b->array = new_buckets(gcb, b->max + 1);
     hash_entry** bucket = &b->array[hash & static_cast<uint32_t>(b->max)];
     for (hash_entry* he = *bucket; he; he = he->next) {
         if (key_matches(he, hash, key, len)) {
@@ -480,7 +480,7 @@ hash_key* hv_share_key(PERLGCB* gcb, const char* key, int32_t len, uint32_t hash
         }
     }
     hash_entry* he = he_take(gcb);
-    he->key = new_private_key(key, len, hash);
+    he->key = new_private_key(gcb, key, len, hash);
     he->count = 0;
     he->next = *bucket;
     *bucket = he;
@@ -514,7 +514,7 @@ void hv_unshare_key_bytes(PERLGCB* gcb, const char* key, int32_t len, uint32_t h
                 *link = he->next;
                 if (first && !*link)
                     b->fill--;
-                pool_free(he->key);
+                pool_free(gcb, he->key);
                 he_give_back(gcb, he);
                 b->keys--;
             }

@@ -39,10 +39,10 @@ void free_all_entries(PERLGCB* gcb, HV* hv)
     hv_iter_start(gcb, hv);
 }
 
-hash_entry** new_zeroed_buckets(uint64_t n)
+hash_entry** new_zeroed_buckets(PERLGCB* gcb, uint64_t n)
 {
     uint64_t bytes = n < 64 ? n * 8 : n * 16 - 16;
-    hash_entry** a = static_cast<hash_entry**>(pool_malloc(bytes));
+    hash_entry** a = static_cast<hash_entry**>(pool_malloc(gcb, bytes));
     std::memset(a, 0, bytes);
     return a;
 }
@@ -60,7 +60,7 @@ hash_entry* tied_advance(PERLGCB* gcb, HV* hv, MAGIC* mg)
     } else {
         he = he_take(gcb);
         std::memset(he, 0, sizeof *he);
-        he->key = static_cast<hash_key*>(pool_malloc(sizeof(hash_key)));
+        he->key = static_cast<hash_key*>(pool_malloc(gcb, sizeof(hash_key)));
         std::memset(he->key, 0, sizeof(hash_key));
         he->key->len = HEK_SV_KEY;
         b->eiter = he;
@@ -73,7 +73,7 @@ hash_entry* tied_advance(PERLGCB* gcb, HV* hv, MAGIC* mg)
     }
     if (he->value)
         sv_release(gcb, he->value);
-    pool_free(he->key);
+    pool_free(gcb, he->key);
     he_give_back(gcb, he);
     b->eiter = nullptr;
     return nullptr;
@@ -97,9 +97,9 @@ void release_entry(PERLGCB* gcb, HV* hv, hash_entry* he, bool later)
         drop(he->value);
     if (he->key->len == HEK_SV_KEY) {
         drop(hek_key_sv(he->key));
-        pool_free(he->key);
+        pool_free(gcb, he->key);
     } else if (!(hv->flags & SVf_SHAREKEYS)) {
-        pool_free(he->key);
+        pool_free(gcb, he->key);
     } else {
         hv_unshare_key(gcb, he->key);
     }
@@ -142,7 +142,7 @@ hash_entry* hv_iter_advance(PERLGCB* gcb, HV* hv)
         if (MAGIC* mg = mg_find_by_type(gcb, as_sv(hv), 'P'))
             return tied_advance(gcb, hv, mg);
     if (!b->array)
-        b->array = new_zeroed_buckets(b->max + 1);
+        b->array = new_zeroed_buckets(gcb, b->max + 1);
     hash_entry* old = b->eiter;
     hash_entry* he = old ? old->next : nullptr;
     while (!he) {
@@ -213,8 +213,8 @@ void hv_free_storage(PERLGCB* gcb, HV* hv)
         return;
     PVHV* b = hv_body(hv);
     free_all_entries(gcb, hv);
-    pool_free(b->array);
-    pool_free(b->name);
+    pool_free(gcb, b->array);
+    pool_free(gcb, b->name);
     b->name = nullptr;
     b->array = nullptr;
     b->max = 7;

@@ -269,13 +269,13 @@ void mg_free_record(PERLGCB* gcb, SV* sv, MAGIC* mg)
     // The 'g' record keeps no owned bytes in its pointer.
     if (mg->ptr && mg->type != 'g') {
         if (mg->len >= 0)
-            pool_free(mg->ptr);
+            pool_free(gcb, mg->ptr);
         else if (mg->len == -2)
             sv_release(gcb, reinterpret_cast<SV*>(mg->ptr));
     }
     if ((mg->mgflags & MGf_REFCOUNTED) && mg->obj)
         sv_release(gcb, mg->obj);
-    pool_free(mg);
+    pool_free(gcb, mg);
 }
 
 int32_t mg_free_chain(PERLGCB* gcb, SV* sv)

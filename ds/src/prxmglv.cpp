@@ -103,7 +103,7 @@ int32_t magic_substr_set(PERLGCB* gcb, SV* sv, MAGIC*)
         uint8_t* utf = utf8_copy_from_bytes(gcb, reinterpret_cast<const uint8_t*>(tmps), &n);
         sv_insert(gcb, lsv, static_cast<uint64_t>(lvoff), static_cast<uint64_t>(lvlen), reinterpret_cast<char*>(utf),
                   static_cast<uint64_t>(n));
-        pool_free(utf);
+        pool_free(gcb, utf);
     } else {
         sv_insert(gcb, lsv, static_cast<uint64_t>(lvoff), static_cast<uint64_t>(lvlen), tmps, len);
     }

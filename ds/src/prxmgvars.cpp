@@ -495,11 +495,11 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         gcb->compile_hints = static_cast<uint32_t>(int_of(gcb, sv));
         break;
     case '\011':  // ^I
-        pool_free(gcb->inplace);
+        pool_free(gcb, gcb->inplace);
         gcb->inplace = (sv->flags & SVf_OK_ANY) ? copy_of(gcb, sv) : nullptr;
         break;
     case '\017':  // ^O
-        pool_free(gcb->osname);
+        pool_free(gcb, gcb->osname);
         gcb->osname = (sv->flags & SVf_OK_ANY) ? copy_of(gcb, sv) : nullptr;
         break;
     case '\020':  // ^P
@@ -535,7 +535,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         if (IO* io = default_output(gcb)) {
             PVIO* b = io_body(io);
             char*& slot = name[0] == '^' ? b->top_name : b->fmt_name;
-            pool_free(slot);
+            pool_free(gcb, slot);
             slot = copy_of(gcb, sv);
             GV* fmt = gv_fetch_by_name(gcb, slot, GV_ADD, SVt_PVFM);
             (name[0] == '^' ? b->top_gv : b->fmt_gv) = fmt;
@@ -577,7 +577,7 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         gcb->rs = sv_refinc(gcb->newline_rs);
         break;
     case '\\':
-        pool_free(gcb->output_record_sep);
+        pool_free(gcb, gcb->output_record_sep);
         if ((sv->flags & SVf_OK_ANY) || (sv->flags & SVs_GMG)) {
             const char* s = text_of(gcb, sv, &len);
             gcb->output_record_sep = pool_strndup(gcb, s, static_cast<int32_t>(len));
@@ -588,14 +588,14 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
         }
         break;
     case ',': {
-        pool_free(gcb->output_field_sep);
+        pool_free(gcb, gcb->output_field_sep);
         const char* s = text_of(gcb, sv, &len);
         gcb->output_field_sep = pool_strndup(gcb, s, static_cast<int32_t>(len));
         gcb->output_field_sep_len = len;
         break;
     }
     case '#':
-        pool_free(gcb->number_format);
+        pool_free(gcb, gcb->number_format);
         gcb->number_format = copy_of(gcb, sv);
         break;
     case '[':

@@ -19,8 +19,8 @@ SV* message_value(PERLGCB* gcb)
     if (!gcb->dirty)
         return sv_new_temporary(gcb);
     if (!gcb->reusable_message) {
-        SV* sv = static_cast<SV*>(pool_malloc(sizeof(SV)));
-        PVMG* body = static_cast<PVMG*>(pool_malloc(sizeof(PVMG)));
+        SV* sv = static_cast<SV*>(pool_malloc(gcb, sizeof(SV)));
+        PVMG* body = static_cast<PVMG*>(pool_malloc(gcb, sizeof(PVMG)));
         std::memset(body, 0, sizeof *body);
         sv->any = body;
         sv->refcnt = 1u << 30;

@@ -7,14 +7,6 @@
 
 namespace {
 
-PERLGCB* find_interp()
-{
-    PERLGCB* gcb = interp_of_current_task();
-    if (!gcb)
-        prx_host_abort("panic: interpreter memory asked for with no interpreter in the current task");
-    return gcb;
-}
-
 // A failed allocation: null under the no-memory-ok flag, else the text and
 // an exit with status 1.
 void* out_of_memory(PERLGCB* gcb)
@@ -35,14 +27,13 @@ void* alloc_in(PERLGCB* gcb, uint64_t size)
 
 }  // namespace
 
-void* pool_malloc(uint64_t size)
+void* pool_malloc(PERLGCB* gcb, uint64_t size)
 {
-    return alloc_in(find_interp(), size);
+    return alloc_in(gcb, size);
 }
 
-void* pool_realloc(void* block, uint64_t size)
+void* pool_realloc(PERLGCB* gcb, void* block, uint64_t size)
 {
-    PERLGCB* gcb = find_interp();
     if (size == 0) {
         if (block)
             gcb->pool->free(gcb->pool, block, POOL_UNKNOWN_SIZE, POOL_FREE);
@@ -58,17 +49,16 @@ void* pool_realloc(void* block, uint64_t size)
     return moved ? moved : out_of_memory(gcb);
 }
 
-void pool_free(void* block)
+void pool_free(PERLGCB* gcb, void* block)
 {
-    PERLGCB* gcb = find_interp();
     if (block)
         gcb->pool->free(gcb->pool, block, POOL_UNKNOWN_SIZE, POOL_FREE);
 }
 
-char* pool_strdup(PERLGCB*, const char* text)
+char* pool_strdup(PERLGCB* gcb, const char* text)
 {
     size_t len = text ? std::strlen(text) : 0;
-    char* block = static_cast<char*>(pool_malloc(len + 1));
+    char* block = static_cast<char*>(pool_malloc(gcb, len + 1));
     if (!block)
         return nullptr;
     if (text)
@@ -78,10 +68,10 @@ char* pool_strdup(PERLGCB*, const char* text)
     return block;
 }
 
-char* pool_strndup(PERLGCB*, const char* text, int32_t count)
+char* pool_strndup(PERLGCB* gcb, const char* text, int32_t count)
 {
     int64_t n = count < 0 ? 0 : count;
-    char* block = static_cast<char*>(pool_malloc(static_cast<uint64_t>(n) + 1));
+    char* block = static_cast<char*>(pool_malloc(gcb, static_cast<uint64_t>(n) + 1));
     if (!block)
         return nullptr;
     xk_copy(text, block, static_cast<int32_t>(n));

@@ -6,9 +6,12 @@
 
 #include "prx.h"
 
-void* pool_malloc(uint64_t size);
-void* pool_realloc(void* block, uint64_t size);
-void pool_free(void* block);
+// The funnel of every interpreter allocation: a block of the interpreter's
+// pool; on failure null under no_memory_ok, else "Out of memory!" and exit 1.
+void* pool_malloc(PERLGCB* gcb, uint64_t size);
+// Size 0 frees the block and gives null; a null block allocates.
+void* pool_realloc(PERLGCB* gcb, void* block, uint64_t size);
+void pool_free(PERLGCB* gcb, void* block);
 char* pool_strdup(PERLGCB* gcb, const char* text);
 char* pool_strndup(PERLGCB* gcb, const char* text, int32_t count);
 void* mem_move(const void* src, void* dst, int32_t count);

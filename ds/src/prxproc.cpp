@@ -25,13 +25,13 @@ constexpr int32_t ERRNO_INTERRUPTED = 16;
 
 }  // namespace
 
-void env_set(PERLGCB*, const char* name, const char* value)
+void env_set(PERLGCB* gcb, const char* name, const char* value)
 {
     // Missing strings count as empty, in the length and in the text.
     const char* n = name ? name : "";
     const char* v = value ? value : "";
     uint64_t size = std::strlen(n) + std::strlen(v) + 2;
-    char* block = static_cast<char*>(pool_malloc(size));
+    char* block = static_cast<char*>(pool_malloc(gcb, size));
     if (!block)
         return;
     prx_sprintf(block, "%s=%s", n, v);

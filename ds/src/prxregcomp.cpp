@@ -279,8 +279,8 @@ uint32_t re_data_append(PERLGCB* gcb, int32_t n, const char* codes)
     re_data_array* d = rx->data;
     uint32_t old = d ? d->count : 0;
     uint64_t bytes = sizeof(re_data_array) + static_cast<uint64_t>(old + n - 1) * sizeof(void*);
-    re_data_array* grown = static_cast<re_data_array*>(pool_realloc(d, bytes));
-    char* what = static_cast<char*>(pool_realloc(d ? grown->what : nullptr, old + static_cast<uint32_t>(n)));
+    re_data_array* grown = static_cast<re_data_array*>(pool_realloc(gcb, d, bytes));
+    char* what = static_cast<char*>(pool_realloc(gcb, d ? grown->what : nullptr, old + static_cast<uint32_t>(n)));
     if (!d)
         grown->count = 0;
     grown->what = what;
@@ -1319,7 +1319,7 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
         gcb->re_whilem_seen = 15;
 
     uint64_t bytes = offsetof(re_compiled, program) + static_cast<uint64_t>(gcb->re_size + 1) * sizeof(uint32_t);
-    re_compiled* rx = static_cast<re_compiled*>(pool_malloc(bytes));
+    re_compiled* rx = static_cast<re_compiled*>(pool_malloc(gcb, bytes));
     if (!rx)
         re_fail_plain(gcb, "Regexp out of space");
     std::memset(rx, 0, bytes);
@@ -1390,7 +1390,7 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
         rx->analysis_flags |= REA_NAUGHTY;
     rx->start_class = nullptr;
 
-    rx->substrings = static_cast<re_substr_info*>(pool_malloc(3 * sizeof(re_substr_info)));
+    rx->substrings = static_cast<re_substr_info*>(pool_malloc(gcb, 3 * sizeof(re_substr_info)));
     std::memset(rx->substrings, 0, 3 * sizeof(re_substr_info));
     re_optimize(gcb, rx);
 
@@ -1401,8 +1401,8 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
     if (gcb->re_seen & RE_SEEN_EVAL)
         rx->analysis_flags |= REA_EVAL_SEEN;
     uint64_t offsets = static_cast<uint64_t>(gcb->re_npar) * sizeof(int32_t);
-    rx->start_offsets = static_cast<int32_t*>(pool_malloc(offsets));
-    rx->end_offsets = static_cast<int32_t*>(pool_malloc(offsets));
+    rx->start_offsets = static_cast<int32_t*>(pool_malloc(gcb, offsets));
+    rx->end_offsets = static_cast<int32_t*>(pool_malloc(gcb, offsets));
     std::memset(rx->start_offsets, 0, offsets);
     std::memset(rx->end_offsets, 0, offsets);
     gcb->re_data_in_use = rx->data;

@@ -298,7 +298,7 @@ int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
         uint32_t old_size = gcb->re_open_at_size;
         gcb->re_open_at_size = rx->group_count * 3 / 2 + 3;
         gcb->re_open_at = static_cast<const char**>(
-            pool_realloc(gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
+            pool_realloc(gcb, gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
         for (uint32_t i = old_size; i < gcb->re_open_at_size; i++)
             gcb->re_open_at[i] = nullptr;
     }
@@ -1009,7 +1009,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
         rx->analysis_flags &= ~REA_TAINTED;
     if (!(flags & REXEC_NOT_FIRST)) {
         if (rx->analysis_flags & REA_COPY_DONE) {
-            pool_free(rx->subject_copy);
+            pool_free(gcb, rx->subject_copy);
             rx->analysis_flags &= ~REA_COPY_DONE;
         }
         int32_t len = static_cast<int32_t>(gcb->re_subject_end - strbeg);

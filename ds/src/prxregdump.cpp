@@ -335,15 +335,15 @@ void pregfree(PERLGCB* gcb, re_compiled* rx)
     if (re_debug_on(gcb) && rx->pattern_text)
         prx_fprintf(PRX_STDERR, "%sFreeing REx:%s `%s%.60s%s%s'\n", colour(gcb, 4), colour(gcb, 5), colour(gcb, 0),
                     rx->pattern_text, colour(gcb, 1), rx->pattern_length > 60 ? "..." : "");
-    pool_free(rx->pattern_text);
+    pool_free(gcb, rx->pattern_text);
     if (rx->analysis_flags & REA_COPY_DONE)
-        pool_free(rx->subject_copy);
+        pool_free(gcb, rx->subject_copy);
     if (rx->substrings) {
         if (rx->substrings[RE_SUBSTR_ANCHORED].substr)
             sv_release(gcb, rx->substrings[RE_SUBSTR_ANCHORED].substr);
         if (rx->substrings[RE_SUBSTR_FLOATING].substr)
             sv_release(gcb, rx->substrings[RE_SUBSTR_FLOATING].substr);
-        pool_free(rx->substrings);
+        pool_free(gcb, rx->substrings);
     }
     if (re_data_array* d = rx->data) {
         SV* pad = nullptr;
@@ -354,7 +354,7 @@ void pregfree(PERLGCB* gcb, re_compiled* rx)
                 sv_release(gcb, static_cast<SV*>(d->data[i]));
                 break;
             case 'f':
-                pool_free(d->data[i]);
+                pool_free(gcb, d->data[i]);
                 break;
             case 'n':
                 break;
@@ -378,12 +378,12 @@ void pregfree(PERLGCB* gcb, re_compiled* rx)
         }
         if (gcb->re_data_in_use == d)
             gcb->re_data_in_use = nullptr;
-        pool_free(d->what);
-        pool_free(d);
+        pool_free(gcb, d->what);
+        pool_free(gcb, d);
     }
-    pool_free(rx->start_offsets);
-    pool_free(rx->end_offsets);
-    pool_free(rx);
+    pool_free(gcb, rx->start_offsets);
+    pool_free(gcb, rx->end_offsets);
+    pool_free(gcb, rx);
 }
 
 void re_free_on_unwind(PERLGCB* gcb, void* rx)

@@ -58,7 +58,7 @@ void bt_reserve(PERLGCB* gcb, int32_t n)
     int64_t cap = gcb->re_bt_max ? gcb->re_bt_max : 256;
     while (cap < static_cast<int64_t>(gcb->re_bt_ix) + n)
         cap *= 2;
-    gcb->re_bt = static_cast<uint64_t*>(pool_realloc(gcb->re_bt, static_cast<uint64_t>(cap) * sizeof(uint64_t)));
+    gcb->re_bt = static_cast<uint64_t*>(pool_realloc(gcb, gcb->re_bt, static_cast<uint64_t>(cap) * sizeof(uint64_t)));
     gcb->re_bt_max = static_cast<int32_t>(cap);
 }
 
@@ -703,7 +703,7 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* 
     if (gcb->re_iterations_left-- == 0) {
         uint64_t size = (static_cast<uint64_t>(gcb->re_max_iterations) + 7) / 8;
         if (!gcb->re_position_cache || gcb->re_position_cache_size < size) {
-            gcb->re_position_cache = static_cast<uint8_t*>(pool_realloc(gcb->re_position_cache, size));
+            gcb->re_position_cache = static_cast<uint8_t*>(pool_realloc(gcb, gcb->re_position_cache, size));
             gcb->re_position_cache_size = size;
         }
         std::memset(gcb->re_position_cache, 0, size);

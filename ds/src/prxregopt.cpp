@@ -77,28 +77,28 @@ int32_t sat(int64_t v)
     return static_cast<int32_t>(v);
 }
 
-void lit_reserve(Literal* l, int64_t need)
+void lit_reserve(PERLGCB* gcb, Literal* l, int64_t need)
 {
     if (need + 1 <= l->cap)
         return;
     int64_t cap = l->cap ? l->cap : 32;
     while (cap < need + 1)
         cap *= 2;
-    *l->slot = static_cast<char*>(pool_realloc(*l->slot, static_cast<uint64_t>(cap)));
+    *l->slot = static_cast<char*>(pool_realloc(gcb, *l->slot, static_cast<uint64_t>(cap)));
     l->cap = static_cast<int32_t>(cap);
 }
 
-void lit_set(Literal* l, const char* s, int32_t n)
+void lit_set(PERLGCB* gcb, Literal* l, const char* s, int32_t n)
 {
-    lit_reserve(l, n);
+    lit_reserve(gcb, l, n);
     if (n)
         std::memmove(*l->slot, s, static_cast<size_t>(n));
     l->len = n;
 }
 
-void lit_append(Literal* l, const char* s, int32_t n)
+void lit_append(PERLGCB* gcb, Literal* l, const char* s, int32_t n)
 {
-    lit_reserve(l, static_cast<int64_t>(l->len) + n);
+    lit_reserve(gcb, l, static_cast<int64_t>(l->len) + n);
     std::memcpy(*l->slot + l->len, s, static_cast<size_t>(n));
     l->len += n;
 }
@@ -251,7 +251,7 @@ void re_commit_substr(PERLGCB* gcb, ScanData* data)
     int32_t l = lit_chars(gcb, data->literal);
     int32_t old_l = lit_chars(gcb, data->longest);
     if (l >= old_l && (l > old_l || (data->flags & SCAN_BEFORE_EOL))) {
-        lit_set(data->longest, *data->literal->slot, data->literal->len);
+        lit_set(gcb, data->longest, *data->literal->slot, data->literal->len);
         if (data->longest == data->longest_fixed) {
             data->offset_fixed = l ? data->literal_start_min : data->pos_min;
             if (data->flags & SCAN_BEFORE_EOL)
@@ -550,7 +550,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     data->literal_start_min = data->pos_min;
                     data->literal_start_max = unbounded ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
                 }
-                lit_append(data->literal, re_text(scan), scan->flags);
+                lit_append(gcb, data->literal, re_text(scan), scan->flags);
                 data->literal_end = sat(static_cast<int64_t>(data->pos_min) + l);
                 data->pos_min = data->literal_end;
                 data->flags &= ~SCAN_BEFORE_EOL;
@@ -801,7 +801,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     int32_t l = data->literal->len;
                     int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
                     l -= old;
-                    last_buf = static_cast<char*>(pool_malloc(static_cast<uint64_t>(l) + 1));
+                    last_buf = static_cast<char*>(pool_malloc(gcb, static_cast<uint64_t>(l) + 1));
                     std::memcpy(last_buf, s + old, static_cast<size_t>(l));
                     last_len = l;
                     have_last = true;
@@ -810,7 +810,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                         if (min_count > 1) {
                             data->literal->len -= l;
                             for (int32_t i = 0; i < min_count; i++)
-                                lit_append(data->literal, last_buf, l);
+                                lit_append(gcb, data->literal, last_buf, l);
                             data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
                                                     static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
                         }
@@ -836,7 +836,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     // Fixed substrings found inside the body cannot be extended.
                     re_commit_substr(gcb, data);
                     if (min_count && have_last) {
-                        lit_set(data->literal, last_buf, last_len);
+                        lit_set(gcb, data->literal, last_buf, last_len);
                         int32_t chars = char_count(gcb, last_buf, last_len);
                         data->literal_end = data->pos_min;
                         data->literal_start_min = data->pos_min - chars;
@@ -845,7 +845,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     }
                     data->longest = data->longest_float;
                 }
-                pool_free(last_buf);
+                pool_free(gcb, last_buf);
             }
             if (data && (fl & SCAN_HAS_CODE))
                 data->flags |= SCAN_HAS_CODE;
@@ -956,7 +956,7 @@ SV* make_substr(PERLGCB* gcb, const Literal* l, bool tail)
 void free_scratch(PERLGCB* gcb)
 {
     for (char*& p : gcb->re_opt_text) {
-        pool_free(p);
+        pool_free(gcb, p);
         p = nullptr;
     }
 }
@@ -964,7 +964,7 @@ void free_scratch(PERLGCB* gcb)
 re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_node* cl)
 {
     uint32_t n = re_data_append(gcb, 1, "f");
-    re_class_node* copy = static_cast<re_class_node*>(pool_malloc(sizeof(re_class_node)));
+    re_class_node* copy = static_cast<re_class_node*>(pool_malloc(gcb, sizeof(re_class_node)));
     *copy = *cl;
     rx->data->data[n] = copy;
     rx->analysis_flags &= ~REA_SKIP;

@@ -31,7 +31,7 @@ SV** arg_stack_extend(PERLGCB* gcb, SV** sp, SV** p, int32_t n)
 
 stack_level* stack_level_new(PERLGCB* gcb, int32_t items, int32_t frames)
 {
-    stack_level* si = static_cast<stack_level*>(pool_malloc(sizeof(stack_level)));
+    stack_level* si = static_cast<stack_level*>(pool_malloc(gcb, sizeof(stack_level)));
     AV* av = av_new_empty(gcb);
     PVAV* body = av_body(av);
     body->avflags &= static_cast<uint8_t>(~AVf_REAL);
@@ -40,7 +40,7 @@ stack_level* stack_level_new(PERLGCB* gcb, int32_t items, int32_t frames)
     body->alloc[0] = &gcb->sv_undef;
     body->fill = 0;
     si->si_stack = av;
-    si->si_cxstack = static_cast<cx_frame*>(pool_malloc(static_cast<uint64_t>(frames) * sizeof(cx_frame)));
+    si->si_cxstack = static_cast<cx_frame*>(pool_malloc(gcb, static_cast<uint64_t>(frames) * sizeof(cx_frame)));
     si->si_cxix = -1;
     si->si_cxmax = frames - 1;
     si->si_type = SI_UNDEF;
@@ -55,7 +55,7 @@ int32_t cx_stack_extend(PERLGCB* gcb)
     stack_level* si = gcb->current_level;
     int32_t highest = si->si_cxmax * 3 / 2;
     si->si_cxstack = static_cast<cx_frame*>(
-        pool_realloc(si->si_cxstack, static_cast<uint64_t>(highest + 1) * sizeof(cx_frame)));
+        pool_realloc(gcb, si->si_cxstack, static_cast<uint64_t>(highest + 1) * sizeof(cx_frame)));
     si->si_cxmax = highest;
     return si->si_cxix + 1;
 }
@@ -64,7 +64,7 @@ void return_stack_push(PERLGCB* gcb, OP* op)
 {
     if (gcb->return_ix == gcb->return_max) {
         int32_t cap = gcb->return_max * 3 / 2;
-        gcb->return_stack = static_cast<OP**>(pool_realloc(gcb->return_stack, static_cast<uint64_t>(cap) * sizeof(OP*)));
+        gcb->return_stack = static_cast<OP**>(pool_realloc(gcb, gcb->return_stack, static_cast<uint64_t>(cap) * sizeof(OP*)));
         gcb->return_max = cap;
     }
     gcb->return_stack[gcb->return_ix++] = op;
@@ -82,7 +82,7 @@ void mark_stack_extend(PERLGCB* gcb)
     int32_t old_cap = static_cast<int32_t>(gcb->mark_max - gcb->mark_stack);
     int32_t cap = old_cap * 3 / 2;
     gcb->mark_stack =
-        static_cast<int32_t*>(pool_realloc(gcb->mark_stack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
+        static_cast<int32_t*>(pool_realloc(gcb, gcb->mark_stack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
     gcb->mark_sp = gcb->mark_stack + old_cap;
     gcb->mark_max = gcb->mark_stack + cap;
 }
@@ -92,7 +92,7 @@ SV** tmps_stack_extend(PERLGCB* gcb, int32_t n)
     if (n < 128)
         n = gcb->temps_max < 512 ? 128 : 512;
     int32_t cap = gcb->temps_ix + n + 1;
-    gcb->temps = static_cast<SV**>(pool_realloc(gcb->temps, static_cast<uint64_t>(cap) * sizeof(SV*)));
+    gcb->temps = static_cast<SV**>(pool_realloc(gcb, gcb->temps, static_cast<uint64_t>(cap) * sizeof(SV*)));
     gcb->temps_max = cap;
     return gcb->temps;
 }

@@ -188,7 +188,7 @@ void save_stack_extend(PERLGCB* gcb)
 {
     int32_t cap = gcb->savestack_max * 3 / 2 + 4;
     gcb->savestack =
-        static_cast<save_entry*>(pool_realloc(gcb->savestack, static_cast<uint64_t>(cap) * sizeof(save_entry)));
+        static_cast<save_entry*>(pool_realloc(gcb, gcb->savestack, static_cast<uint64_t>(cap) * sizeof(save_entry)));
     gcb->savestack_max = cap;
 }
 
@@ -196,7 +196,7 @@ void save_stack_extend_by(PERLGCB* gcb, int32_t n)
 {
     int32_t cap = gcb->savestack_ix + n;
     gcb->savestack =
-        static_cast<save_entry*>(pool_realloc(gcb->savestack, static_cast<uint64_t>(cap) * sizeof(save_entry)));
+        static_cast<save_entry*>(pool_realloc(gcb, gcb->savestack, static_cast<uint64_t>(cap) * sizeof(save_entry)));
     gcb->savestack_max = cap;
 }
 
@@ -207,7 +207,7 @@ void scope_enter(PERLGCB* gcb)
     if (gcb->scope_ix == gcb->scope_max) {
         int32_t cap = gcb->scope_max * 3 / 2;
         gcb->scope_stack =
-            static_cast<int32_t*>(pool_realloc(gcb->scope_stack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
+            static_cast<int32_t*>(pool_realloc(gcb, gcb->scope_stack, static_cast<uint64_t>(cap) * sizeof(int32_t)));
         gcb->scope_max = cap;
     }
     gcb->scope_stack[gcb->scope_ix++] = gcb->savestack_ix;
@@ -296,7 +296,7 @@ void leave_scope(PERLGCB* gcb, int32_t base)
             int64_t cur = pop_i64(gcb);
             int64_t len = pop_i64(gcb);
             if (sv_pv(gsv) && sv_len(gsv) > 0)
-                pool_free(sv_pv(gsv));
+                pool_free(gcb, sv_pv(gsv));
             sv_pv(gsv) = pv;
             sv_cur(gsv) = static_cast<uint64_t>(cur);
             sv_len(gsv) = static_cast<uint64_t>(len);
@@ -318,7 +318,7 @@ void leave_scope(PERLGCB* gcb, int32_t base)
             break;
         }
         case SAVE_FREE_BLOCK:
-            pool_free(pop_ptr(gcb));
+            pool_free(gcb, pop_ptr(gcb));
             break;
         case SAVE_CLEAR_PAD:
             clear_pad_entry(gcb, pop_i32(gcb));
@@ -329,7 +329,7 @@ void leave_scope(PERLGCB* gcb, int32_t base)
             int32_t klen = pop_i32(gcb);
             hv_delete_str(gcb, hv, key, klen, 2);
             sv_release(gcb, as_sv(hv));
-            pool_free(key);
+            pool_free(gcb, key);
             break;
         }
         case SAVE_DESTRUCTOR: {
@@ -421,7 +421,7 @@ void leave_scope(PERLGCB* gcb, int32_t base)
             char* old = static_cast<char*>(pop_ptr(gcb));
             char** slot = static_cast<char**>(pop_ptr(gcb));
             if (*slot != old) {
-                pool_free(*slot);
+                pool_free(gcb, *slot);
                 *slot = old;
             }
             break;
@@ -498,7 +498,7 @@ void save_push_gp(PERLGCB* gcb, GV* gv, int32_t empty)
         gv_body(gv)->gvflags |= GVf_INTRO;
         return;
     }
-    GP* gp = static_cast<GP*>(pool_malloc(sizeof(GP)));
+    GP* gp = static_cast<GP*>(pool_malloc(gcb, sizeof(GP)));
     xk_fill(0, gp, sizeof(GP));
     if (old && old->gp_cv && !old->gp_cvgen)
         gcb->method_cache_generation++;  // a method goes out of use

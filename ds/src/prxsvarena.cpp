@@ -46,7 +46,7 @@ static_assert(sizeof(SV) * 63 == SV_ARENA_BYTES);
 void carve_chunk(PERLGCB* gcb, uint32_t type)
 {
     const BodyKind& k = BODY_KINDS[type];
-    char* chunk = static_cast<char*>(pool_malloc(k.chunk));
+    char* chunk = static_cast<char*>(pool_malloc(gcb, k.chunk));
     *reinterpret_cast<void**>(chunk) = gcb->body_chunk_chain[type];
     gcb->body_chunk_chain[type] = chunk;
     char* first = chunk + k.head;
@@ -96,9 +96,9 @@ void for_each_live(PERLGCB* gcb, Fn&& fn)
 void* body_pointer(void* cell, uint32_t type) { return static_cast<char*>(cell) - BODY_KINDS[type].offset; }
 
 template <class T>
-T* new_single_body()
+T* new_single_body(PERLGCB* gcb)
 {
-    T* body = static_cast<T*>(pool_malloc(sizeof(T)));
+    T* body = static_cast<T*>(pool_malloc(gcb, sizeof(T)));
     std::memset(body, 0, sizeof(T));
     return body;
 }
@@ -143,7 +143,7 @@ void sv_free_body(PERLGCB* gcb, SV* sv)
     if (type <= SVt_PVCV)
         body_give(gcb, type, static_cast<char*>(body) + BODY_KINDS[type].offset);
     else
-        pool_free(body);
+        pool_free(gcb, body);
     sv->any = nullptr;
 }
 
@@ -158,7 +158,7 @@ SV* sv_take_head_slow(PERLGCB* gcb)
             link_arena(gcb, block, size, 0);
         }
         if (!gcb->sv_free_heads)
-            link_arena(gcb, pool_malloc(SV_ARENA_BYTES), SV_ARENA_BYTES, 0);
+            link_arena(gcb, pool_malloc(gcb, SV_ARENA_BYTES), SV_ARENA_BYTES, 0);
     }
     return take_head(gcb);
 }
@@ -309,7 +309,7 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
         break;
     case SVt_PVAV: {
         if (owns_buffer)
-            pool_free(pv);
+            pool_free(gcb, pv);
         PVAV* b = zeroed_body<PVAV>(gcb, type);
         b->fill = -1;
         b->max = -1;
@@ -320,7 +320,7 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
     }
     case SVt_PVHV: {
         if (owns_buffer)
-            pool_free(pv);
+            pool_free(gcb, pv);
         PVHV* b = zeroed_body<PVHV>(gcb, type);
         b->magic = magic;
         b->stash = stash;
@@ -331,13 +331,13 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
         carry_common(zeroed_body<PVCV>(gcb, type));
         break;
     case SVt_PVGV:
-        carry_common(new_single_body<PVGV>());
+        carry_common(new_single_body<PVGV>(gcb));
         break;
     case SVt_PVFM:
-        carry_common(new_single_body<PVFM>());
+        carry_common(new_single_body<PVFM>(gcb));
         break;
     case SVt_PVIO: {
-        PVIO* b = new_single_body<PVIO>();
+        PVIO* b = new_single_body<PVIO>(gcb);
         carry_common(b);
         b->page_len = 60;
         break;
@@ -397,7 +397,7 @@ void sv_arena_free_all(PERLGCB* gcb)
     for (SV* arena = gcb->sv_arena_chain; arena;) {
         SV* next = static_cast<SV*>(arena->any);
         if (!(arena->flags & SVf_FAKE))
-            pool_free(arena);
+            pool_free(gcb, arena);
         arena = next;
     }
     static constexpr uint32_t order[] = {SVt_IV,   SVt_NV,   SVt_RV,   SVt_PV,   SVt_PVIV, SVt_PVNV,
@@ -405,7 +405,7 @@ void sv_arena_free_all(PERLGCB* gcb)
     for (uint32_t type : order) {
         for (void* chunk = gcb->body_chunk_chain[type]; chunk;) {
             void* next = *static_cast<void**>(chunk);
-            pool_free(chunk);
+            pool_free(gcb, chunk);
             chunk = next;
         }
         gcb->body_chunk_chain[type] = nullptr;
@@ -413,12 +413,12 @@ void sv_arena_free_all(PERLGCB* gcb)
     }
     for (void* chunk = gcb->hash_entry_arena_chain; chunk;) {
         void* next = *static_cast<void**>(chunk);
-        pool_free(chunk);
+        pool_free(gcb, chunk);
         chunk = next;
     }
     gcb->hash_entry_arena_chain = nullptr;
     if (gcb->sv_spare_block)
-        pool_free(gcb->sv_spare_block);
+        pool_free(gcb, gcb->sv_spare_block);
     gcb->sv_spare_block = nullptr;
     gcb->sv_spare_size = 0;
     gcb->sv_arena_chain = nullptr;

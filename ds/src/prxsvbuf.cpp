@@ -69,9 +69,9 @@ char* sv_grow_buffer(PERLGCB* gcb, SV* sv, uint64_t size)
     if (size > sv_len(sv)) {
         char* pv = sv_pv(sv);
         if (sv_len(sv) != 0 && pv)
-            pv = static_cast<char*>(pool_realloc(pv, size));
+            pv = static_cast<char*>(pool_realloc(gcb, pv, size));
         else
-            pv = static_cast<char*>(pool_malloc(size));
+            pv = static_cast<char*>(pool_malloc(gcb, size));
         sv_pv(sv) = pv;
         sv_len(sv) = size;
     }
@@ -270,7 +270,7 @@ int32_t sv_strings_equal(PERLGCB* gcb, SV* a, SV* b)
         }
     }
     int32_t equal = alen == blen && std::memcmp(pa, pb, alen) == 0;
-    pool_free(copy);
+    pool_free(gcb, copy);
     return equal;
 }
 
@@ -303,6 +303,6 @@ int32_t sv_compare_strings(PERLGCB* gcb, SV* a, SV* b)
         else
             result = alen == blen ? 0 : (alen < blen ? -1 : 1);
     }
-    pool_free(copy);
+    pool_free(gcb, copy);
     return result;
 }

@@ -392,9 +392,9 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             if (need < width)
                 need = width;
             if (gcb->float_buffer_size < need + 20) {
-                pool_free(gcb->float_buffer);
+                pool_free(gcb, gcb->float_buffer);
                 gcb->float_buffer_size = need + 40;
-                gcb->float_buffer = static_cast<char*>(pool_malloc(gcb->float_buffer_size));
+                gcb->float_buffer = static_cast<char*>(pool_malloc(gcb, gcb->float_buffer_size));
                 gcb->float_buffer[0] = 0;
             }
             char fmt[48];

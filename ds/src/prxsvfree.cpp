@@ -115,9 +115,9 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
         if (io->dirp && !(io->ioflags & 0x40))
             prx_closedir(io->dirp);
         io->dirp = nullptr;
-        pool_free(io->top_name);
-        pool_free(io->fmt_name);
-        pool_free(io->bottom_name);
+        pool_free(gcb, io->top_name);
+        pool_free(gcb, io->fmt_name);
+        pool_free(gcb, io->bottom_name);
         io->top_name = io->fmt_name = io->bottom_name = nullptr;
         break;
     }
@@ -125,7 +125,7 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
         GV* gv = sv_as<GV>(sv);
         gp_release(gcb, gv);
         PVGV* b = gv_body(gv);
-        pool_free(b->name);
+        pool_free(gcb, b->name);
         b->name = nullptr;
         glob_stash = b->gvstash;
         b->gvstash = nullptr;
@@ -163,7 +163,7 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
             sv_rv(sv) = nullptr;
             sv_release(gcb, referent);
         } else if (type != SVt_RV && sv_pv(sv) && sv_len(sv) != 0) {
-            pool_free(sv_pv(sv));
+            pool_free(gcb, sv_pv(sv));
             sv_pv(sv) = nullptr;
         }
     }

@@ -33,7 +33,7 @@ void sv_add_magic(PERLGCB* gcb, SV* sv, SV* obj, int how, const char* name, int3
     } else if (sv_type(sv) < SVt_PVMG) {
         sv_upgrade_body(gcb, sv, SVt_PVMG);
     }
-    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(sizeof(MAGIC)));
+    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(gcb, sizeof(MAGIC)));
     std::memset(mg, 0, sizeof *mg);
     mg->next = sv_magic_chain(sv);
     sv_magic_chain(sv) = mg;

@@ -153,7 +153,7 @@ SV* sv_make_ref_to_new(PERLGCB* gcb, SV* rv, const char* classname)
     } else if (sv_type(rv) > SVt_RV) {
         undo_offset(gcb, rv);
         if (sv_len(rv) != 0)
-            pool_free(sv_pv(rv));
+            pool_free(gcb, sv_pv(rv));
         sv_cur(rv) = 0;
         sv_len(rv) = 0;
     }

@@ -197,7 +197,7 @@ void assign_ref_to_glob(PERLGCB* gcb, SV* dst, SV* src)
     if (intro) {
         gp_release(gcb, d);
         gv_body(d)->gvflags &= ~GVf_INTRO;
-        GP* fresh = static_cast<GP*>(pool_malloc(sizeof(GP)));
+        GP* fresh = static_cast<GP*>(pool_malloc(gcb, sizeof(GP)));
         std::memset(fresh, 0, sizeof *fresh);
         gv_gp(d) = gp_retain(gcb, fresh);
         fresh->gp_sv = sv_new_head(gcb);
@@ -313,12 +313,12 @@ void sv_glob_to_plain(PERLGCB* gcb, SV* sv)
     }
     sv_remove_magic(gcb, sv, '*');
     b = gv_body(gv);
-    pool_free(b->name);
+    pool_free(gcb, b->name);
     b->name = nullptr;
     b->gvflags &= ~GVf_MULTI;
     PVMG* mg = static_cast<PVMG*>(body_take(gcb, SVt_PVMG));
     *mg = PVMG{b->pv, b->cur, b->len, b->iv, b->nv, b->magic, b->stash};
-    pool_free(b);
+    pool_free(gcb, b);
     sv->any = mg;
     sv->flags = (sv->flags & ~0xFFu) | SVt_PVMG;
 }
@@ -374,8 +374,8 @@ void sv_adopt_buffer(PERLGCB* gcb, SV* sv, char* ptr, uint64_t len)
     }
     undo_offset(gcb, sv);
     if (sv_pv(sv) && sv_len(sv) != 0)
-        pool_free(sv_pv(sv));
-    ptr = static_cast<char*>(pool_realloc(ptr, len + 1));
+        pool_free(gcb, sv_pv(sv));
+    ptr = static_cast<char*>(pool_realloc(gcb, ptr, len + 1));
     sv_pv(sv) = ptr;
     sv_cur(sv) = len;
     sv_len(sv) = len + 1;
@@ -542,7 +542,7 @@ void sv_assign(PERLGCB* gcb, SV* dst, SV* src)
         if (dtype >= SVt_PV && sv_pv(dst)) {
             undo_offset(gcb, dst);
             if (sv_len(dst) != 0)
-                pool_free(sv_pv(dst));
+                pool_free(gcb, sv_pv(dst));
             sv_pv(dst) = nullptr;
             sv_cur(dst) = 0;
             sv_len(dst) = 0;
@@ -565,10 +565,10 @@ void sv_assign(PERLGCB* gcb, SV* dst, SV* src)
             if (sv_pv(dst)) {
                 if (dst->flags & SVf_OOK) {
                     dst->flags &= ~SVf_OOK;
-                    pool_free(sv_pv(dst) - sv_iv(dst));
+                    pool_free(gcb, sv_pv(dst) - sv_iv(dst));
                     sv_iv(dst) = 0;
                 } else if (sv_len(dst) != 0) {
-                    pool_free(sv_pv(dst));
+                    pool_free(gcb, sv_pv(dst));
                 }
             }
             clear_value_flags(dst);

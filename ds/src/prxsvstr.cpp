@@ -62,7 +62,7 @@ char* pattern_text(PERLGCB* gcb, MAGIC* mg, uint64_t* len)
             fieldlen = 5;
         }
         int32_t textlen = re->pattern_length + fieldlen + 4;
-        char* text = static_cast<char*>(pool_malloc(static_cast<uint64_t>(textlen + fieldlen + 1)));
+        char* text = static_cast<char*>(pool_malloc(gcb, static_cast<uint64_t>(textlen + fieldlen + 1)));
         char* d = text;
         *d++ = '(';
         *d++ = '?';

@@ -47,7 +47,7 @@ void sv_mark_tainted(PERLGCB* gcb, SV* sv)
     } else {
         sv_upgrade_body(gcb, sv, SVt_PVMG);
     }
-    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(sizeof(MAGIC)));
+    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(gcb, sizeof(MAGIC)));
     std::memset(mg, 0, sizeof *mg);
     mg->next = sv_magic_chain(sv);
     sv_magic_chain(sv) = mg;

@@ -32,7 +32,7 @@ void upgrade_in_place(PERLGCB* gcb, SV* sv)
     int64_t n = static_cast<int64_t>(sv_cur(sv) + 1);
     uint8_t* fresh = utf8_copy_from_bytes(gcb, reinterpret_cast<const uint8_t*>(sv_pv(sv)), &n);
     if (sv_len(sv) != 0)
-        pool_free(sv_pv(sv));
+        pool_free(gcb, sv_pv(sv));
     sv_pv(sv) = reinterpret_cast<char*>(fresh);
     sv_cur(sv) = static_cast<uint64_t>(n - 1);
     sv_len(sv) = static_cast<uint64_t>(n);

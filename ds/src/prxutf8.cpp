@@ -373,7 +373,7 @@ uint8_t* utf8_convert_to_bytes(PERLGCB* gcb, uint8_t* s, int64_t* len)
     return s;
 }
 
-uint8_t* utf8_copy_as_bytes(PERLGCB*, uint8_t* s, int64_t* len, int32_t* is_utf8)
+uint8_t* utf8_copy_as_bytes(PERLGCB* gcb, uint8_t* s, int64_t* len, int32_t* is_utf8)
 {
     if (!*is_utf8)
         return s;
@@ -392,7 +392,7 @@ uint8_t* utf8_copy_as_bytes(PERLGCB*, uint8_t* s, int64_t* len, int32_t* is_utf8
     *is_utf8 = 0;
     if (!count)
         return s;
-    uint8_t* d = static_cast<uint8_t*>(pool_malloc(static_cast<uint64_t>(*len - count + 1)));
+    uint8_t* d = static_cast<uint8_t*>(pool_malloc(gcb, static_cast<uint64_t>(*len - count + 1)));
     std::memset(d, 0, static_cast<size_t>(*len - count + 1));
     uint8_t* out = d;
     for (uint8_t* t = s; t < send;) {
@@ -406,10 +406,10 @@ uint8_t* utf8_copy_as_bytes(PERLGCB*, uint8_t* s, int64_t* len, int32_t* is_utf8
     return d;
 }
 
-uint8_t* utf8_copy_from_bytes(PERLGCB*, const uint8_t* s, int64_t* len)
+uint8_t* utf8_copy_from_bytes(PERLGCB* gcb, const uint8_t* s, int64_t* len)
 {
     uint64_t n = static_cast<uint64_t>(*len);
-    uint8_t* d = static_cast<uint8_t*>(pool_malloc(n * 2 + 1));
+    uint8_t* d = static_cast<uint8_t*>(pool_malloc(gcb, n * 2 + 1));
     std::memset(d, 0, n * 2 + 1);
     uint8_t* out = d;
     for (uint64_t i = 0; i < n; i++) {

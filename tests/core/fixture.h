@@ -44,7 +44,7 @@ protected:
         head_env(gcb)->must_catch = 1;
         gcb->compiling_statement = &compile_cop;
         gcb->current_statement = &runtime_cop;
-        gcb->temps = static_cast<SV**>(pool_malloc(128 * sizeof(SV*)));
+        gcb->temps = static_cast<SV**>(pool_malloc(gcb, 128 * sizeof(SV*)));
         gcb->temps_max = 128;
         gcb->temps_ix = gcb->temps_floor = -1;
         op_names.assign(351, "null");

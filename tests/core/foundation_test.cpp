@@ -146,26 +146,26 @@ TEST_F(Foundation, PoolWrappers)
 {
     PERLGCB* gcb = make_interp();
     hostsim::Pool* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
-    void* b = pool_malloc(0);
+    void* b = pool_malloc(gcb, 0);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(pool->live.at(b), 1u);
-    void* c = pool_realloc(nullptr, 10);
+    void* c = pool_realloc(gcb, nullptr, 10);
     ASSERT_NE(c, nullptr);
     std::memcpy(c, "123456789", 10);
-    c = pool_realloc(c, 100);
+    c = pool_realloc(gcb, c, 100);
     EXPECT_STREQ(static_cast<char*>(c), "123456789");
-    EXPECT_EQ(pool_realloc(c, 0), nullptr);
+    EXPECT_EQ(pool_realloc(gcb, c, 0), nullptr);
     EXPECT_EQ(pool->live.count(c), 0u);
-    pool_free(nullptr);
-    pool_free(b);
+    pool_free(gcb, nullptr);
+    pool_free(gcb, b);
     char* s = pool_strndup(gcb, "abc", 2);
     EXPECT_EQ(pool->live.at(s), 3u);
     EXPECT_EQ(std::string(s, 3), std::string("ab\0", 3));
     char* d = pool_strdup(gcb, "hello");
     EXPECT_STREQ(d, "hello");
     EXPECT_EQ(pool->live.at(d), 6u);
-    pool_free(s);
-    pool_free(d);
+    pool_free(gcb, s);
+    pool_free(gcb, d);
 }
 
 TEST_F(Foundation, OutOfMemoryExitsWithStatusOne)
@@ -173,22 +173,22 @@ TEST_F(Foundation, OutOfMemoryExitsWithStatusOne)
     PERLGCB* gcb = make_interp();
     void* got = reinterpret_cast<void*>(1);
     h->fail.fail_next = true;
-    int32_t code = guarded(gcb, [&] { got = pool_malloc(64); });
+    int32_t code = guarded(gcb, [&] { got = pool_malloc(gcb, 64); });
     EXPECT_EQ(code, 2);
     EXPECT_EQ(got, reinterpret_cast<void*>(1));
     EXPECT_EQ(gcb->exit_status, 1);
     EXPECT_EQ(err_text(gcb), "%1zOut of memory!%n");
 
     // The same through a reallocation.
-    void* b = pool_malloc(8);
+    void* b = pool_malloc(gcb, 8);
     h->fail.fail_next = true;
-    code = guarded(gcb, [&] { got = pool_realloc(b, 4096); });
+    code = guarded(gcb, [&] { got = pool_realloc(gcb, b, 4096); });
     EXPECT_EQ(code, 2);
 
     // Under the no-memory-ok flag the caller gets null instead.
     gcb->no_memory_ok = 1;
     h->fail.fail_next = true;
-    code = guarded(gcb, [&] { got = pool_malloc(64); });
+    code = guarded(gcb, [&] { got = pool_malloc(gcb, 64); });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(got, nullptr);
     h->fail.fail_next = true;
@@ -199,19 +199,19 @@ TEST_F(Foundation, OutOfMemoryExitsWithStatusOne)
 
     // A size beyond 32 bits is never cut down to a smaller block: it is
     // memory the pool cannot give.
-    b = pool_malloc(8);
+    b = pool_malloc(gcb, 8);
     for (uint64_t size : {uint64_t{1} << 32, (uint64_t{1} << 32) + 16}) {
         got = reinterpret_cast<void*>(1);
-        EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(nullptr, size); }), 0);
+        EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(gcb, nullptr, size); }), 0);
         EXPECT_EQ(got, nullptr) << size;
         got = reinterpret_cast<void*>(1);
-        EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(b, size); }), 0);
+        EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(gcb, b, size); }), 0);
         EXPECT_EQ(got, nullptr) << size;
     }
-    pool_free(b);
+    pool_free(gcb, b);
     gcb->no_memory_ok = 0;
     gcb->err.len = 0;
-    EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(nullptr, uint64_t{1} << 32); }), 2);
+    EXPECT_EQ(guarded(gcb, [&] { got = pool_realloc(gcb, nullptr, uint64_t{1} << 32); }), 2);
     EXPECT_EQ(err_text(gcb), "%1zOut of memory!%n");
 }
 
@@ -497,10 +497,10 @@ TEST_F(Foundation, MemoryComesFromTheCurrentTasksInterpreter)
     h->make_current(h->task(1));
     PERLGCB* b = interp_alloc();
     ASSERT_NE(a, b);
-    void* block = pool_malloc(32);
+    void* block = pool_malloc(b, 32);
     EXPECT_EQ(reinterpret_cast<hostsim::Pool*>(b->pool)->live.count(block), 1u);
     EXPECT_EQ(reinterpret_cast<hostsim::Pool*>(a->pool)->live.count(block), 0u);
-    pool_free(block);
+    pool_free(b, block);
     EXPECT_EQ(interp_of_current_task(), b);
     h->make_current(h->main_task());
     EXPECT_EQ(interp_of_current_task(), a);

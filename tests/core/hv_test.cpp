@@ -217,7 +217,7 @@ TEST_F(Hash, SplitOfLargeTablesKeepsASpareChunk)
     std::vector<SV*> values;
     for (int i = 0; i < 200; i++)
         values.push_back(iv(i));
-    void* spare = pool_malloc(64);
+    void* spare = pool_malloc(gcb, 64);
     gcb->sv_spare_block = spare;
     gcb->sv_spare_size = 64;
     hash_entry** old2 = body()->array;

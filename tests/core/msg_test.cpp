@@ -19,7 +19,7 @@ protected:
         PVGV* b = static_cast<PVGV*>(gv->any);
         b->name = pool_strdup(gcb, name);
         b->namelen = std::strlen(name);
-        GP* gp = static_cast<GP*>(pool_malloc(sizeof(GP)));
+        GP* gp = static_cast<GP*>(pool_malloc(gcb, sizeof(GP)));
         std::memset(gp, 0, sizeof *gp);
         SV* io = sv_new_head(gcb);
         sv_upgrade_body(gcb, io, SVt_PVIO);

@@ -24,16 +24,16 @@ protected:
         PVAV* body = av_body(si->si_stack);
         gcb->arg_base = gcb->arg_sp = body->array;
         gcb->arg_max = body->array + body->max;
-        gcb->mark_stack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
+        gcb->mark_stack = static_cast<int32_t*>(pool_malloc(gcb, 32 * sizeof(int32_t)));
         gcb->mark_sp = gcb->mark_stack;
         gcb->mark_max = gcb->mark_stack + 32;
-        gcb->scope_stack = static_cast<int32_t*>(pool_malloc(32 * sizeof(int32_t)));
+        gcb->scope_stack = static_cast<int32_t*>(pool_malloc(gcb, 32 * sizeof(int32_t)));
         gcb->scope_ix = 0;
         gcb->scope_max = 32;
-        gcb->savestack = static_cast<save_entry*>(pool_malloc(128 * sizeof(save_entry)));
+        gcb->savestack = static_cast<save_entry*>(pool_malloc(gcb, 128 * sizeof(save_entry)));
         gcb->savestack_ix = 0;
         gcb->savestack_max = 128;
-        gcb->return_stack = static_cast<OP**>(pool_malloc(16 * sizeof(OP*)));
+        gcb->return_stack = static_cast<OP**>(pool_malloc(gcb, 16 * sizeof(OP*)));
         gcb->return_ix = 0;
         gcb->return_max = 16;
     }
@@ -47,7 +47,7 @@ protected:
     {
         SV* sv = sv_new_undef(gcb, 0);
         sv_upgrade_body(gcb, sv, SVt_PVGV);
-        GP* gp = static_cast<GP*>(pool_malloc(sizeof(GP)));
+        GP* gp = static_cast<GP*>(pool_malloc(gcb, sizeof(GP)));
         std::memset(gp, 0, sizeof *gp);
         gp->gp_sv = scalar;
         gp->gp_refcnt = 1;

@@ -151,7 +151,7 @@ TEST_F(RunStacks, TemporariesGrowth)
         {128, 127, 300, 428},  // a larger request is taken as it is
     };
     for (const Case& c : cases) {
-        gcb->temps = static_cast<SV**>(pool_realloc(gcb->temps, c.cap * sizeof(SV*)));
+        gcb->temps = static_cast<SV**>(pool_realloc(gcb, gcb->temps, c.cap * sizeof(SV*)));
         gcb->temps_max = c.cap;
         gcb->temps_ix = c.ix;
         SV** array = tmps_stack_extend(gcb, c.n);

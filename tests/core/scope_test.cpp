@@ -32,7 +32,7 @@ void add_set_magic(PERLGCB* gcb, SV* sv)
 {
     if (sv_type(sv) < SVt_PVMG)
         sv_upgrade_body(gcb, sv, SVt_PVMG);
-    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(sizeof(MAGIC)));
+    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(gcb, sizeof(MAGIC)));
     std::memset(mg, 0, sizeof *mg);
     mg->type = '~';
     mg->virt = &recording_table;

@@ -354,7 +354,7 @@ TEST_F(StudySearch, TailCheckAtTheEnd)
 
 TEST_F(Search, CaseBlindComparison)
 {
-    gcb->fold_table = static_cast<uint8_t*>(pool_malloc(256));
+    gcb->fold_table = static_cast<uint8_t*>(pool_malloc(gcb, 256));
     rexhost_build_fold(gcb);
     EXPECT_EQ(mem_casecmp(gcb, "Hello", "hELLO", 5), 0);
     EXPECT_EQ(mem_casecmp(gcb, "Hello", "hELLx", 5), 1);

@@ -47,7 +47,7 @@ TEST_F(SvArena, SixtyThirdHeadTakesASecondArena)
 
 TEST_F(SvArena, SpareBlockIsCarvedOnce)
 {
-    gcb->sv_spare_block = pool_malloc(160);
+    gcb->sv_spare_block = pool_malloc(gcb, 160);
     gcb->sv_spare_size = 160;
     for (int i = 0; i < 9; i++)
         sv_new_head(gcb);

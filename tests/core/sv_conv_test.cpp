@@ -36,7 +36,7 @@ protected:
     // A compiled-pattern object for the text with the analysis flags.
     SV* regexp_ref(const char* text, uint32_t anal, uint16_t evals = 0)
     {
-        auto* re = static_cast<re_compiled*>(pool_malloc(sizeof(re_compiled) + 4));
+        auto* re = static_cast<re_compiled*>(pool_malloc(gcb, sizeof(re_compiled) + 4));
         std::memset(re, 0, sizeof(re_compiled) + 4);
         re->pattern_text = pool_strdup(gcb, text);
         re->pattern_length = static_cast<int32_t>(std::strlen(text));

@@ -211,7 +211,7 @@ TEST_F(Reset, StringAccessorsOfAStringRunNoGetMagic)
 {
     SV* s = pv("text");
     sv_upgrade_body(gcb, s, SVt_PVMG);
-    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(sizeof(MAGIC)));
+    MAGIC* mg = static_cast<MAGIC*>(pool_malloc(gcb, sizeof(MAGIC)));
     std::memset(mg, 0, sizeof *mg);
     mg->type = '~';
     mg->virt = &counting_table;

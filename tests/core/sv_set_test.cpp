@@ -73,7 +73,7 @@ TEST_F(SvSet, SetterEdgeValues)
     EXPECT_FALSE(sv_ok(a));
 
     SV* b = sv_new_head(gcb);
-    char* block = static_cast<char*>(pool_malloc(3));
+    char* block = static_cast<char*>(pool_malloc(gcb, 3));
     std::memcpy(block, "xyz", 3);
     sv_adopt_buffer(gcb, b, block, 3);
     EXPECT_EQ(str(b), "xyz");
@@ -230,7 +230,7 @@ WeakPair make_weak_pair(PERLGCB* gcb)
     p.list = sv_as<AV>(sv_new_head(gcb));
     sv_upgrade_body(gcb, as_sv(p.list), SVt_PVAV);
     PVAV* b = av_body(p.list);
-    b->alloc = b->array = static_cast<SV**>(pool_malloc(4 * sizeof(SV*)));
+    b->alloc = b->array = static_cast<SV**>(pool_malloc(gcb, 4 * sizeof(SV*)));
     b->max = 3;
     auto weak = [&] {
         SV* w = sv_new_head(gcb);

@@ -151,7 +151,7 @@ TEST_F(ScopeKinds, EveryKindIsUndoneInReverseOrder)
     save_push_free_op_tree(gcb, &op16);
     mark(16, [&] { return !freed.empty() && freed.back() == &op16; });
     // 17 free block
-    void* block = pool_malloc(24);
+    void* block = pool_malloc(gcb, 24);
     save_push_free_block(gcb, block);
     mark(17, [&] { return !block_live(block); });
     // 18 clear pad entry
