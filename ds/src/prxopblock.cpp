@@ -331,13 +331,24 @@ OP* op_close_block(PERLGCB* gcb, int32_t floor, OP* seq)
 {
     bool block_scope = (gcb->compile_hints & HINT_BLOCK_SCOPE) != 0;
     OP* retval = op_statement_seq(gcb, seq);
+    // The names this block declared: those still pending never became
+    // visible. Names pending around the block (my $x = do { ... }) are the
+    // enclosing statement's and are introduced by it.
+    int32_t own_min = gcb->min_intro_pending;
+    int32_t own_max = gcb->max_intro_pending;
     if (gcb->savestack_ix > floor)
         leave_scope(gcb, floor);
     gcb->pad_reset_pending = 0;
     gcb->compiling_statement->op.op_private = static_cast<uint8_t>(gcb->compile_hints);
     if (block_scope)
         gcb->compile_hints |= HINT_BLOCK_SCOPE;
+    int32_t outer_min = gcb->min_intro_pending;
+    int32_t outer_max = gcb->max_intro_pending;
+    gcb->min_intro_pending = own_min;
+    gcb->max_intro_pending = own_max;
     pad_leave_scope(gcb, gcb->comppad_name_fill);
+    gcb->min_intro_pending = outer_min;
+    gcb->max_intro_pending = outer_max;
     gcb->cop_seqmax++;
     return retval;
 }
