@@ -159,5 +159,32 @@ TEST_F(Dump, NameLines)
     EXPECT_EQ(written([&] { dump_glob_name_line(gcb, 0, PRX_STDOUT, "GV", nullptr); }), "GV = 0x0\n");
 }
 
+TEST_F(Dump, SubsOfPackagesAndTheProgram)
+{
+    // A native sub in main and a sub with a body in a nested package.
+    GV* f = gv_fetch_by_name(gcb, "f", GV_ADD, SVt_PVCV);
+    CV* native = sv_as<CV>(sv_new_undef(gcb, 0));
+    sv_upgrade_body(gcb, as_sv(native), SVt_PVCV);
+    cv_body(native)->xsub = reinterpret_cast<void*>(0x1234);
+    cv_body(native)->xsubany = 5;
+    gv_gp(f)->gp_cv = native;
+    GV* g = gv_fetch_by_name(gcb, "Inner::g", GV_ADD, SVt_PVCV);
+    CV* sub = sv_as<CV>(sv_new_undef(gcb, 0));
+    sv_upgrade_body(gcb, as_sv(sub), SVt_PVCV);
+    OP* body = bare(OP_STUB, 0, 0);
+    cv_body(sub)->root = body;
+    gv_gp(g)->gp_cv = sub;
+    host->clear_records();
+    std::string out = written([&] { dump_program(gcb); });
+    EXPECT_NE(out.find("\nSUB main::f = (xsub 0x1234 5)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nSUB Inner::g = {\n    TYPE = stub  ===> DONE\n}\n"), std::string::npos) << out;
+    // Line buffering of the debug stream is not available: reported, and the dump goes on.
+    ASSERT_EQ(host->messages.size(), 1u);
+    EXPECT_EQ(host->messages[0].number, 304);
+    EXPECT_EQ(host->messages[0].args, std::vector<std::string>{"SETVBUF"});
+    gv_gp(f)->gp_cv = nullptr;
+    gv_gp(g)->gp_cv = nullptr;
+}
+
 }  // namespace
 }  // namespace optree
