@@ -123,16 +123,6 @@ OP* op_wrap_in_list(PERLGCB*, OP*) { NOT_BUILT(op_wrap_in_list); }
 OP* op_list_append(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_append); }
 OP* op_list_prepend(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_prepend); }
 OP* op_list_concat(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_concat); }
-OP* op_new_logical(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_logical); }
-OP* op_new_logical_worker(PERLGCB*, int32_t, int32_t, OP**, OP**) { NOT_BUILT(op_new_logical_worker); }
-OP* op_new_conditional(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_conditional); }
-OP* op_new_range(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_range); }
-OP* op_new_loop(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_loop); }
-OP* op_new_while(PERLGCB*, int32_t, int32_t, op_loop*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_while); }
-OP* op_new_foreach(PERLGCB*, int32_t, char*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(op_new_foreach); }
-OP* op_new_loop_exit(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_loop_exit); }
-OP* op_new_assign(PERLGCB*, int32_t, OP*, int32_t, OP*) { NOT_BUILT(op_new_assign); }
-bool op_assigns_to_list(PERLGCB*, OP*) { NOT_BUILT(op_assigns_to_list); }
 void op_clear_fields(PERLGCB*, OP*) { NOT_BUILT(op_clear_fields); }
 void op_nullify(PERLGCB*, OP*) { NOT_BUILT(op_nullify); }
 OP* op_new_scope(PERLGCB*, OP*) { NOT_BUILT(op_new_scope); }
@@ -164,10 +154,6 @@ OP* op_lvalue_context(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_lvalue_context); }
 OP* op_declare_my(PERLGCB*, OP*) { NOT_BUILT(op_declare_my); }
 OP* op_declare_my_with_attrs(PERLGCB*, OP*, OP*) { NOT_BUILT(op_declare_my_with_attrs); }
 OP* op_declare_kid(PERLGCB*, OP*, OP*) { NOT_BUILT(op_declare_kid); }
-OP* op_new_pattern(PERLGCB*, int32_t, int32_t) { NOT_BUILT(op_new_pattern); }
-OP* op_pattern_runtime(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_pattern_runtime); }
-OP* op_new_binding(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_binding); }
-OP* op_trans_tables(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_trans_tables); }
 int32_t op_open_block(PERLGCB*, int32_t) { NOT_BUILT(op_open_block); }
 OP* op_close_block(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_close_block); }
 void scope_push_compile_hints(PERLGCB*) { NOT_BUILT(scope_push_compile_hints); }
@@ -196,6 +182,8 @@ void pad_swipe(PERLGCB*, uint32_t) { NOT_BUILT(pad_swipe); }
 CV* sub_define_xs(PERLGCB*, const char*, xsub_fn, const char*) { NOT_BUILT(sub_define_xs); }
 CV* sub_define_plain(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(sub_define_plain); }
 OP* op_new_value(PERLGCB*, int32_t, int32_t, SV*) { NOT_BUILT(op_new_value); }
+void op_compile_error(PERLGCB*, const char*, ...) { NOT_BUILT(op_compile_error); }
+void op_pattern_list_add(PERLGCB*, op_pattern*, HV*) { NOT_BUILT(op_pattern_list_add); }
 void op_free_tree(PERLGCB*, OP*) { NOT_BUILT(op_free_tree); }
 void module_load_va(PERLGCB*, uint32_t, SV*, SV*, ...) { NOT_BUILT(module_load_va); }
 void cx_unwind(PERLGCB*, int32_t) { NOT_BUILT(cx_unwind); }
@@ -223,6 +211,7 @@ void cv_undefine(PERLGCB*, CV*) { NOT_BUILT(cv_undefine); }
 OP* die_return_to_eval(PERLGCB*, const char*, uint64_t) { NOT_BUILT(die_return_to_eval); }
 int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
+int32_t do_parse_discipline(PERLGCB*, SV*) { NOT_BUILT(do_parse_discipline); }
 
 // ---- bridge and interpreter life --------------------------------------------
 void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
