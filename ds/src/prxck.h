@@ -11,3 +11,6 @@ OP* ck_default_scalar_operand(PERLGCB* gcb);
 OP* ck_lvalue_kids(PERLGCB* gcb, OP* o, int32_t type);
 // The first operand of a list op: the kid after a pushmark, live or nulled.
 OP* ck_first_operand(OP* o);
+// Recognises the four built-in orders of a sort block ($a <=> $b, $b <=> $a
+// and their cmp and integer forms): the block goes, flags stay.
+void ck_sort_simplify(PERLGCB* gcb, OP* o);
