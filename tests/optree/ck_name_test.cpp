@@ -270,4 +270,65 @@ TEST_F(CkName, PopTakesTheArgumentsInASubAndArgvOutside)
     }
 }
 
+TEST_F(CkName, DefinedOfAnAggregateIsDeprecated)
+{
+    compile_cop.cop_warnings = reinterpret_cast<SV*>(WARNINGS_ALL);
+    auto padav = [this] {
+        uint32_t slot = pad_declare_my(gcb, "@list");
+        OP* o = op_new_base(gcb, OP_PADAV, 0);
+        o->op_targ = slot;
+        return o;
+    };
+    OP* o = op_new_unary(gcb, OP_DEFINED, 0, padav());
+    op_free_tree(gcb, o);
+    o = op_new_unary(gcb, OP_DEFINED, 0, array_var("pkg"));
+    op_free_tree(gcb, o);
+    EXPECT_EQ(warnings(),
+              "defined(@array) is deprecated.\n"
+              "\t(Maybe you should just omit the defined()?)\n");
+}
+
+TEST_F(CkName, HandleAndProgramOperands)
+{
+    // eof() reads the end of the whole ARGV stream.
+    OP* o = op_new_unary(gcb, OP_EOF, 0, op_new_stub(gcb));
+    EXPECT_TRUE(o->op_flags & OPf_SPECIAL);
+    EXPECT_EQ(shape(gcb, o), "eof(gv)");
+    EXPECT_EQ(glob_name(op_first_kid(o)), "ARGV");
+    op_free_tree(gcb, o);
+
+    // truncate(FH, 0): the bareword names a handle and is no strict-subs error.
+    OP* fh = bare("FH");
+    fh->op_private |= OPpCONST_STRICT;
+    o = op_convert_list(gcb, OP_TRUNCATE, 0, op_list_append(gcb, OP_LIST, fh, konst(0)));
+    EXPECT_TRUE(o->op_flags & OPf_SPECIAL);
+    EXPECT_EQ(fh->op_private & OPpCONST_STRICT, 0);
+    op_free_tree(gcb, o);
+
+    // system { $prog } @args: the program block only yields the program.
+    OP* prog = op_new_unary(gcb, OP_RV2GV, 0, scalar_var("prog"));
+    o = op_convert_list(gcb, OP_SYSTEM, OPf_STACKED, op_list_append(gcb, OP_LIST, prog, array_var("args")));
+    EXPECT_EQ(shape(gcb, o), "system(pushmark ex-rv2gv(rv2sv(gv)) rv2av(gv))");
+    op_free_tree(gcb, o);
+    o = op_convert_list(gcb, OP_SYSTEM, 0, op_list_append(gcb, OP_LIST, kstr("ls"), array_var("args")));
+    EXPECT_EQ(op_want(op_last_kid(o)), OPf_WANT_LIST);
+    op_free_tree(gcb, o);
+}
+
+TEST_F(CkName, AnonymousSubMovesIntoThePad)
+{
+    SV* cv = sv_new_undef(gcb, 0);
+    sv_upgrade_body(gcb, cv, SVt_PVCV);
+    OP* o = op_new_value(gcb, OP_ANONCODE, 0, cv);
+    ASSERT_NE(o->op_targ, 0u);
+    EXPECT_EQ(op_value_sv(o), nullptr);
+    EXPECT_EQ(gcb->curpad[o->op_targ], cv);
+    EXPECT_EQ(cv->flags & (SVs_PADBUSY | SVs_PADMY), SVs_PADBUSY | SVs_PADMY);
+    EXPECT_EQ(pad_name(o->op_targ), "&");
+    // The code value is not released here: the slot gets a plain value back.
+    gcb->curpad[o->op_targ] = sv_new_undef(gcb, 0);
+    o->op_targ = 0;
+    op_free_tree(gcb, o);
+}
+
 }  // namespace
