@@ -115,11 +115,15 @@ TEST_F(CkScalar, BarewordsBecomeAggregatesAndHandles)
     compile_cop.cop_warnings = reinterpret_cast<SV*>(WARNINGS_ALL);
     OP* o = listop(OP_PUSH, {bare("list"), konst(1)});
     EXPECT_EQ(shape(gcb, o), "push(pushmark rv2av(gv) const)");
-    o = listop(OP_KEYS, {bare("table")});
-    EXPECT_EQ(shape(gcb, o), "keys(ex-pushmark rv2hv(gv))");
+    o = listop(OP_SPLICE, {bare("list")});
+    EXPECT_EQ(shape(gcb, o), "splice(pushmark rv2av(gv))");
+    EXPECT_EQ(op_last_kid(o), op_first_kid(o)->op_sibling) << "LAST follows the replacement";
+    o = listop(OP_EACH, {bare("table")});
+    EXPECT_EQ(shape(gcb, o), "each(ex-pushmark rv2hv(gv))");
     EXPECT_EQ(warnings(),
               "Array @list missing the @ in argument 1 of push().\n"
-              "Hash %table missing the % in argument 1 of keys().\n");
+              "Array @list missing the @ in argument 1 of splice().\n"
+              "Hash %table missing the % in argument 1 of each().\n");
     o = op_new_unary(gcb, OP_CLOSE, 0, bare("LOG"));
     EXPECT_EQ(shape(gcb, o), "close(gv)");
     EXPECT_STREQ(gv_body(sv_as<GV>(op_value_sv(op_first_kid(o))))->name, "LOG");
