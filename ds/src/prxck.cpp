@@ -33,6 +33,14 @@ OP* ck_lvalue_kids(PERLGCB* gcb, OP* o, int32_t type)
     return o;
 }
 
+bool ck_is_bareword(const OP* o) { return o->op_type == OP_CONST && (o->op_private & OPpCONST_BARE); }
+
+const char* ck_const_text(PERLGCB* gcb, OP* o)
+{
+    uint64_t len = 0;
+    return sv_text(gcb, op_value_sv(o), &len);
+}
+
 OP* ck_first_operand(OP* o)
 {
     if (!op_has_kids(o))
@@ -74,19 +82,11 @@ void replace_kid(PERLGCB* gcb, OP* o, OP** slot, OP* old, OP* repl, OP* sibl)
         op_last_kid(o) = repl;
 }
 
-bool is_bareword(const OP* o) { return o->op_type == OP_CONST && (o->op_private & OPpCONST_BARE); }
-
-const char* const_text(PERLGCB* gcb, OP* o)
-{
-    uint64_t len = 0;
-    return sv_text(gcb, op_value_sv(o), &len);
-}
-
 // A bareword written where an array or hash is expected: the array or hash
 // of that name.
 OP* bareword_aggregate(PERLGCB* gcb, OP* kid, bool array, int32_t n, int32_t type)
 {
-    const char* name = const_text(gcb, kid);
+    const char* name = ck_const_text(gcb, kid);
     OP* gvop = op_new_glob(gcb, OP_GV, 0, gv_fetch_by_name(gcb, name, GV_ADD, array ? SVt_PVAV : SVt_PVHV));
     OP* newop;
     if (gvop->op_type == OP_PADANY) {
@@ -157,8 +157,8 @@ OP* handle_operand(PERLGCB* gcb, OP* kid, int32_t type, int32_t n)
 {
     if (kid->op_type == OP_GV || kid->op_type == OP_RV2GV)
         return kid;
-    if (is_bareword(kid))
-        return op_new_glob(gcb, OP_GV, 0, gv_fetch_by_name(gcb, const_text(gcb, kid), GV_ADD, SVt_PVIO));
+    if (ck_is_bareword(kid))
+        return op_new_glob(gcb, OP_GV, 0, gv_fetch_by_name(gcb, ck_const_text(gcb, kid), GV_ADD, SVt_PVIO));
     if (kid->op_type == OP_READLINE) {
         op_compile_error(gcb, "Type of arg %d to %s must be %s (not %s)", n, op_desc_of(gcb, type), "HANDLE",
                          op_desc_of(gcb, OP_READLINE));
@@ -248,7 +248,7 @@ OP* ck_scalar(PERLGCB* gcb, OP* o)
             case ARG_ARRAY:
             case ARG_HASH: {
                 bool array = (classes & 7) == ARG_ARRAY;
-                if (is_bareword(kid)) {
+                if (ck_is_bareword(kid)) {
                     OP* newop = bareword_aggregate(gcb, kid, array, n, type);
                     replace_kid(gcb, o, slot, kid, newop, sibl);
                     kid->op_sibling = nullptr;
@@ -389,7 +389,7 @@ OP* ck_truncate(PERLGCB* gcb, OP* o)
         OP* kid = op_first_kid(o);
         if (kid->op_type == OP_NULL)
             kid = kid->op_sibling;
-        if (kid && is_bareword(kid)) {
+        if (kid && ck_is_bareword(kid)) {
             o->op_flags |= OPf_SPECIAL;
             kid->op_private &= static_cast<uint8_t>(~OPpCONST_STRICT);
         }

@@ -9,6 +9,10 @@
 OP* ck_default_scalar_operand(PERLGCB* gcb);
 // Imposes lvalue context for type on each kid of o; returns o.
 OP* ck_lvalue_kids(PERLGCB* gcb, OP* o, int32_t type);
+// Whether an op is a bareword: a const op marked BARE.
+bool ck_is_bareword(const OP* o);
+// The text of a const op's value.
+const char* ck_const_text(PERLGCB* gcb, OP* o);
 // The first operand of a list op: the kid after a pushmark, live or nulled.
 OP* ck_first_operand(OP* o);
 // Recognises the four built-in orders of a sort block ($a <=> $b, $b <=> $a

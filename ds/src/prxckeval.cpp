@@ -2,7 +2,6 @@
 // or whose shape changes at compile time: string eval and eval blocks,
 // require of a module name, system and exec, glob, the file tests and stat,
 // eof and getc, pop and shift, select, print and printf.
-#include <cstring>
 
 #include "prxck.h"
 #include "prxgv.h"
@@ -11,21 +10,6 @@
 #include "prxpad.h"
 #include "prxrun.h"
 #include "prxsv.h"
-
-namespace {
-
-// Code-value flag: the body runs once (the main program, an eval, BEGIN).
-constexpr uint16_t CODE_RUNS_ONCE = 0x10;
-
-bool is_bareword(const OP* o) { return o->op_type == OP_CONST && (o->op_private & OPpCONST_BARE); }
-
-const char* const_text(PERLGCB* gcb, OP* o)
-{
-    uint64_t len = 0;
-    return sv_text(gcb, op_value_sv(o), &len);
-}
-
-}  // namespace
 
 OP* ck_entereval(PERLGCB* gcb, OP* o)
 {
@@ -64,7 +48,7 @@ OP* ck_require(PERLGCB* gcb, OP* o)
 {
     if (op_has_kids(o)) {
         OP* kid = op_first_kid(o);
-        if (is_bareword(kid)) {
+        if (ck_is_bareword(kid)) {
             // Foo::Bar becomes Foo/Bar.pm.
             SV* sv = op_value_sv(kid);
             uint64_t len = 0;
@@ -148,10 +132,10 @@ OP* ck_lstat(PERLGCB* gcb, OP* o)
     int32_t type = o->op_type;
     if (op_has_kids(o) && op_first_kid(o)->op_type != OP_STUB) {
         OP* kid = op_first_kid(o);
-        if (!is_bareword(kid))
+        if (!ck_is_bareword(kid))
             return o;
         // A bareword names the handle to test.
-        GV* gv = gv_fetch_by_name(gcb, const_text(gcb, kid), GV_ADD, SVt_PVIO);
+        GV* gv = gv_fetch_by_name(gcb, ck_const_text(gcb, kid), GV_ADD, SVt_PVIO);
         OP* newop = op_new_glob(gcb, type, OPf_REF, gv);
         op_free_tree(gcb, o);
         return newop;
@@ -182,7 +166,7 @@ OP* ck_pop(PERLGCB* gcb, OP* o)
     if (!op_has_kids(o)) {
         op_free_tree(gcb, o);
         CV* cv = gcb->compile_cv;
-        bool once = cv && (static_cast<PVCV*>(cv->any)->cvflags & CODE_RUNS_ONCE);
+        bool once = cv && (cv_body(cv)->cvflags & CVf_UNIQUE);
         GV* gv = once ? gv_fetch_by_name(gcb, "ARGV", GV_ADD, SVt_PVAV) : default_glob_of(gcb);
         OP* array = op_new_unary(gcb, OP_RV2AV, 0, op_scalar_context(gcb, op_new_glob(gcb, OP_GV, 0, gv)));
         return op_new_unary(gcb, type, 0, op_scalar_context(gcb, array));
@@ -217,7 +201,7 @@ OP* ck_prtf(PERLGCB* gcb, OP* o)
     }
     if (kid && (o->op_flags & OPf_STACKED)) {
         kid = kid->op_sibling;
-    } else if (kid && !kid->op_sibling && is_bareword(kid)) {
+    } else if (kid && !kid->op_sibling && ck_is_bareword(kid)) {
         // print HANDLE: the lone bareword is the handle, $_ is printed.
         o->op_flags |= OPf_STACKED;
         kid = op_new_unary(gcb, OP_RV2GV, OPf_REF, op_scalar_context(gcb, kid));

@@ -16,8 +16,6 @@
 
 namespace {
 
-// Code-value flag: an lvalue sub.
-constexpr uint16_t CODE_LVALUE = 0x100;
 // const PRIVATE: the lexer has already entered the name in the symbol table.
 constexpr uint8_t CONST_ENTERED = 0x10;
 // exists PRIVATE: the operand is a sub; delete PRIVATE: a slice.
@@ -262,7 +260,7 @@ OP* ck_sassign(PERLGCB* gcb, OP* o)
 OP* ck_return(PERLGCB* gcb, OP* o)
 {
     CV* cv = gcb->compile_cv;
-    if (cv && (static_cast<PVCV*>(cv->any)->cvflags & CODE_LVALUE) && op_has_kids(o))
+    if (cv && (cv_body(cv)->cvflags & CVf_LVALUE) && op_has_kids(o))
         for (OP* kid = op_first_kid(o)->op_sibling; kid; kid = kid->op_sibling)
             op_lvalue_context(gcb, kid, OP_LEAVESUBLV);
     return o;

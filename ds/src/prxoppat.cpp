@@ -38,6 +38,16 @@ bool stmt_has_bytes_hint(PERLGCB* gcb)
     return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
 }
 
+// Makes kid the pattern op's first kid (and its last when it had none).
+void prepend_kid(op_pattern* pm, OP* kid)
+{
+    kid->op_sibling = op_has_kids(&pm->op) ? pm->op_first : nullptr;
+    if (!op_has_kids(&pm->op))
+        pm->op_last = kid;
+    pm->op_first = kid;
+    pm->op.op_flags |= OPf_KIDS;
+}
+
 // Compiles a constant pattern now, through the interpreter's compile hook.
 void compile_constant(PERLGCB* gcb, op_pattern* pm, OP* expr)
 {
@@ -90,12 +100,7 @@ void build_runtime_compile(PERLGCB* gcb, op_pattern* pm, OP* expr)
         expr->op_next = rcop;
     }
 
-    rcop = op_scalar_context(gcb, rcop);
-    rcop->op_sibling = (op_has_kids(&pm->op) ? pm->op_first : nullptr);
-    if (!op_has_kids(&pm->op))
-        pm->op_last = rcop;
-    pm->op_first = rcop;
-    pm->op.op_flags |= OPf_KIDS;
+    prepend_kid(pm, op_scalar_context(gcb, rcop));
 }
 
 // Whether the replacement's ops, walked in execution order up to its root,
@@ -163,12 +168,7 @@ void attach_replacement(PERLGCB* gcb, op_pattern* pm, OP* repl)
     if (completes && (!has_vars || (rx && !(rx->analysis_flags & REA_EVAL_SEEN)))) {
         pm->op_pmflags |= PMf_CONST;
         pm->op_pmpermflags |= PMf_CONST;
-        repl = op_scalar_context(gcb, repl);
-        repl->op_sibling = (op_has_kids(&pm->op) ? pm->op_first : nullptr);
-        if (!op_has_kids(&pm->op))
-            pm->op_last = repl;
-        pm->op_first = repl;
-        pm->op.op_flags |= OPf_KIDS;
+        prepend_kid(pm, op_scalar_context(gcb, repl));
         return;
     }
     if (completes && !rx) {

@@ -9,20 +9,10 @@
 
 namespace {
 
-using optree::Compile;
 using optree::shape;
 
-class CkName : public Compile {
+class CkName : public optree::Trees {
 public:
-    PERLGCB* interp() { return gcb; }
-    OP* scalar_var(const char* name) { return op_new_unary(gcb, OP_RV2SV, 0, gvop(name)); }
-    OP* array_var(const char* name) { return op_new_unary(gcb, OP_RV2AV, 0, gvop(name)); }
-    OP* bare(const char* name)
-    {
-        OP* o = kstr(name);
-        o->op_private |= OPpCONST_BARE;
-        return o;
-    }
     std::string glob_name(OP* gvop) { return gv_body(sv_as<GV>(op_value_sv(gvop)))->name; }
     // Runs body; the fatal error's text, or empty when none was raised.
     std::string fatal(const std::function<void()>& body)

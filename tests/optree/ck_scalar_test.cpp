@@ -8,19 +8,10 @@
 
 namespace {
 
-using optree::Compile;
 using optree::shape;
 
-class CkScalar : public Compile {
+class CkScalar : public optree::Trees {
 public:
-    PERLGCB* interp() { return gcb; }
-    OP* scalar_var(const char* name) { return op_new_unary(gcb, OP_RV2SV, 0, gvop(name)); }
-    OP* bare(const char* name)
-    {
-        OP* o = kstr(name);
-        o->op_private |= OPpCONST_BARE;
-        return o;
-    }
     OP* list_of(std::initializer_list<OP*> ops)
     {
         OP* l = nullptr;

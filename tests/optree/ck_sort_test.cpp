@@ -9,20 +9,11 @@
 
 namespace {
 
-using optree::Compile;
 using optree::exec_order;
 using optree::shape;
 
-class CkSort : public Compile {
+class CkSort : public optree::Trees {
 public:
-    void SetUp() override
-    {
-        Compile::SetUp();
-        re_install_hooks(gcb);
-    }
-    PERLGCB* interp() { return gcb; }
-    OP* scalar_var(const char* name) { return op_new_unary(gcb, OP_RV2SV, 0, gvop(name)); }
-    OP* array_var(const char* name) { return op_new_unary(gcb, OP_RV2AV, 0, gvop(name)); }
     // { $l <op> $r } as the grammar hands a block over: a scope in a null op.
     OP* block(OP* body) { return op_new_unary(gcb, OP_NULL, 0, op_new_scope(gcb, op_new_list(gcb, OP_LINESEQ, 0, body, nullptr))); }
     OP* compare(int32_t type, const char* l, const char* r)

@@ -10,22 +10,12 @@
 
 namespace {
 
-using optree::Compile;
 using optree::exec_order;
 using optree::shape;
 
-class Flow : public Compile {
+class Flow : public optree::Trees {
 public:
-    void SetUp() override
-    {
-        Compile::SetUp();
-        re_install_hooks(gcb);
-    }
-    PERLGCB* interp() { return gcb; }
-    OP* scalar_var(const char* name) { return op_new_unary(gcb, OP_RV2SV, 0, gvop(name)); }
-    OP* array_var(const char* name) { return op_new_unary(gcb, OP_RV2AV, 0, gvop(name)); }
     OP* list(OP* a, OP* b) { return op_mark_parens(gcb, op_list_append(gcb, OP_LIST, a, b)); }
-    void warnings_on() { compile_cop.cop_warnings = reinterpret_cast<SV*>(WARNINGS_ALL); }
 };
 
 TEST_F(Flow, ConstantConditionKeepsOneOperand)

@@ -12,29 +12,17 @@
 
 namespace {
 
-using optree::Compile;
 using optree::exec_order;
 using optree::shape;
 
-class PatternOp : public Compile {
+class PatternOp : public optree::Trees {
 public:
-    void SetUp() override
-    {
-        Compile::SetUp();
-        re_install_hooks(gcb);
-        gcb->compile_hints = 0;
-    }
-    PERLGCB* interp() { return gcb; }
-    OP* scalar_var(const char* name) { return op_new_unary(gcb, OP_RV2SV, 0, gvop(name)); }
-    OP* array_var(const char* name) { return op_new_unary(gcb, OP_RV2AV, 0, gvop(name)); }
-    OP* hash_var(const char* name) { return op_new_unary(gcb, OP_RV2HV, 0, gvop(name)); }
     // A match op compiled from a constant text.
     OP* match(const char* text)
     {
         return op_pattern_runtime(gcb, op_new_pattern(gcb, OP_MATCH, 0), kstr(text), nullptr);
     }
     static std::string text_of(re_compiled* rx) { return std::string(rx->pattern_text, rx->pattern_length); }
-    void warnings_on() { compile_cop.cop_warnings = reinterpret_cast<SV*>(WARNINGS_ALL); }
 };
 
 TEST_F(PatternOp, ConstantQrIsCompiledWithItsFlagsAndListedInItsPackage)

@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include "optree/optree_fixture.h"
+
 #include "ds/src/prxop.h"
+#include "ds/src/prxre.h"
 
 namespace optree {
 
@@ -44,5 +47,27 @@ inline std::string exec_order(PERLGCB* gcb, OP* start, OP* stop = nullptr)
     }
     return s;
 }
+
+// The compile fixture with the pattern engine hooked in and builders of the
+// variables and barewords the tests write.
+class Trees : public Compile {
+public:
+    void SetUp() override
+    {
+        Compile::SetUp();
+        re_install_hooks(gcb);
+    }
+    PERLGCB* interp() { return gcb; }
+    OP* scalar_var(const char* name) { return op_new_unary(gcb, OP_RV2SV, 0, gvop(name)); }
+    OP* array_var(const char* name) { return op_new_unary(gcb, OP_RV2AV, 0, gvop(name)); }
+    OP* hash_var(const char* name) { return op_new_unary(gcb, OP_RV2HV, 0, gvop(name)); }
+    OP* bare(const char* name)
+    {
+        OP* o = kstr(name);
+        o->op_private |= OPpCONST_BARE;
+        return o;
+    }
+    void warnings_on() { compile_cop.cop_warnings = reinterpret_cast<SV*>(WARNINGS_ALL); }
+};
 
 }  // namespace optree
