@@ -35,9 +35,9 @@ TEST_F(Build, KidsThatTheBuildersSupply)
          "    }\n"
          "}\n"},
         {"unary taking a mark",
-         [](Compile* t, PERLGCB* g) { return op_new_unary(g, OP_REFGEN, 0, t->konst(1)); },
+         [](Compile* t, PERLGCB* g) { return op_new_unary(g, OP_ASLICE, 0, t->konst(1)); },
          "{\n"
-         "    TYPE = refgen  ===> DONE\n"
+         "    TYPE = aslice  ===> DONE\n"
          "    FLAGS = (UNKNOWN,KIDS)\n"
          "    {\n"
          "        TYPE = null  ===> DONE\n"
