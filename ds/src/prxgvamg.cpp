@@ -15,14 +15,9 @@
 #include "prxsv.h"
 
 constinit const char* const overload_key_names[AMG_COUNT] = {
-    "fallback", "abs", "bool", "nomethod", "\"\"", "0+", "+", "+=",
-    "-", "-=", "*", "*=", "/", "/=", "%", "%=",
-    "**", "**=", "<<", "<<=", ">>", ">>=", "&", "&=",
-    "|", "|=", "^", "^=", "<", "<=", ">", ">=",
-    "==", "!=", "<=>", "cmp", "lt", "le", "gt", "ge",
-    "eq", "ne", "!", "~", "++", "--", "atan2", "cos",
-    "sin", "exp", "log", "sqrt", "x", "x=", ".", ".=",
-    "=", "neg", "${}", "@{}", "%{}", "*{}", "&{}", "<>",
+#define PRX_AMG(id, key) key,
+#include "prxgvamg.def"
+#undef PRX_AMG
 };
 
 namespace {
