@@ -14,8 +14,6 @@ namespace {
 constexpr char DIGITS_LOWER[] = "0123456789abcdef";
 constexpr char DIGITS_UPPER[] = "0123456789ABCDEF";
 
-bool is_digit(char c) { return g_host_vector->cclass[static_cast<uint8_t>(c)] & HC_DIGIT; }
-
 // Where the arguments come from: a C argument list, or an array of values
 // read through a running index.
 struct ArgSource {
@@ -112,7 +110,7 @@ void warn_invalid_conversion(PERLGCB* gcb, char c)
     sv_set_formatted(gcb, msg, "Invalid conversion in %s: ", type == OP_PRTF ? "printf" : "sprintf");
     if (c == 0)
         sv_append_cstring(gcb, msg, "end of string");
-    else if (g_host_vector->cclass[static_cast<uint8_t>(c)] & HC_PRINT)
+    else if (host_cclass(c) & HC_PRINT)
         sv_append_formatted(gcb, msg, "\"%%%c\"", c);
     else
         sv_append_formatted(gcb, msg, "\"%%\\%03lo\"", static_cast<uint32_t>(static_cast<uint8_t>(c)));
@@ -214,8 +212,8 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             }
         }
         // Width.
-        if (*q >= '1' && is_digit(*q)) {
-            while (is_digit(*q))
+        if (*q >= '1' && host_is_digit(*q)) {
+            while (host_is_digit(*q))
                 width = width * 10 + static_cast<uint64_t>(*q++ - '0');
         } else if (*q == '*') {
             q++;
@@ -236,7 +234,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                 precis = i < 0 ? 0 : static_cast<uint64_t>(i);
             } else {
                 precis = 0;
-                while (is_digit(*q))
+                while (host_is_digit(*q))
                     precis = precis * 10 + static_cast<uint64_t>(*q++ - '0');
             }
             has_precis = true;
