@@ -364,76 +364,36 @@ uint32_t sv_number_class(PERLGCB* gcb, SV* sv)
     return 0;
 }
 
-int64_t sv_to_int(PERLGCB* gcb, SV* sv)
-{
-    if (!sv)
-        return 0;
-    if (sv->flags & SVs_GMG) {
-        mg_call_get(gcb, sv);
-        if (sv->flags & SVp_IOK)
-            return sv_iv(sv);
-        if (sv->flags & SVp_NOK)
-            return nv_to_iv(gcb, sv_nv(sv));
-        if ((sv->flags & SVp_POK) && sv_len(sv)) {
-            uint32_t cls = sv_number_class(gcb, sv);
-            if (cls & NUMCLASS_INT)
-                return text_int(gcb, sv_pv(sv));
-            if (!cls)
-                not_a_number(gcb, sv);
-            return nv_to_iv(gcb, prx_atof(sv_pv(sv)));
-        }
-        if (!(sv->flags & SVf_ROK)) {
-            uninitialized(gcb, sv);
-            return 0;
-        }
-    }
-    if (sv->flags & SV_THINK_FIRST) {
-        if (sv->flags & SVf_ROK) {
-            if (SV* tmp = overloaded(gcb, sv, AMG_NUMBER))
-                return (tmp->flags & SVf_IOK) ? sv_iv(tmp) : sv_to_int(gcb, tmp);
-            return static_cast<int64_t>(reinterpret_cast<uintptr_t>(sv_rv(sv)));
-        }
-        if (readonly_undefined(gcb, sv))
-            return 0;
-    }
-    if (sv->flags & SVp_IOK)
-        return sv_iv(sv);
-    if (sv->flags & SVp_NOK) {
-        integer_from_double(gcb, sv, cache_int_of_double);
-        return sv_iv(sv);
-    }
-    if ((sv->flags & SVp_POK) && sv_len(sv)) {
-        uint32_t cls = sv_number_class(gcb, sv);
-        if (text_needs_double(sv, cls)) {
-            double_and_integer_from_text(gcb, sv, cache_int_of_double);
-        } else {
-            if (sv_type(sv) < SVt_PVIV)
-                sv_upgrade_body(gcb, sv, SVt_PVIV);
-            integer_on(gcb, sv);
-            sv_iv(sv) = prx_atoi(sv_pv(sv));
-            if (!cls)
-                not_a_number(gcb, sv);
-        }
-        return sv_iv(sv);
-    }
-    integer_of_nothing(gcb, sv);
-    return 0;
-}
+namespace {
 
-uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
+// The conversion ladder of sv_to_int (UNSIGNED false) and sv_to_uint (true):
+// get magic, then overloading or the referent's address, then the cached
+// integer, the double, the text, and nothing. The steps differ by sign only
+// in the conversions of a double and of a text; the result is the integer's
+// 64 bits either way.
+template <bool UNSIGNED>
+uint64_t integer_ladder(PERLGCB* gcb, SV* sv)
 {
     if (!sv)
         return 0;
+    auto of_double = [&](double v) {
+        return UNSIGNED ? nv_to_uv(gcb, v) : static_cast<uint64_t>(nv_to_iv(gcb, v));
+    };
     if (sv->flags & SVs_GMG) {
         mg_call_get(gcb, sv);
         if (sv->flags & SVp_IOK)
             return sv_uv(sv);
         if (sv->flags & SVp_NOK)
-            return nv_to_uv(gcb, sv_nv(sv));
+            return of_double(sv_nv(sv));
         if ((sv->flags & SVp_POK) && sv_len(sv)) {
-            if (!sv_number_class(gcb, sv))
+            uint32_t cls = sv_number_class(gcb, sv);
+            // A signed integer text is read as an integer; anything else
+            // through a double.
+            if (!UNSIGNED && (cls & NUMCLASS_INT))
+                return static_cast<uint64_t>(text_int(gcb, sv_pv(sv)));
+            if (!cls)
                 not_a_number(gcb, sv);
-            return nv_to_uv(gcb, prx_atof(sv_pv(sv)));
+            return of_double(prx_atof(sv_pv(sv)));
         }
         if (!(sv->flags & SVf_ROK)) {
             uninitialized(gcb, sv);
@@ -443,7 +403,7 @@ uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
     if (sv->flags & SV_THINK_FIRST) {
         if (sv->flags & SVf_ROK) {
             if (SV* tmp = overloaded(gcb, sv, AMG_NUMBER))
-                return (tmp->flags & SVf_IOK) ? sv_uv(tmp) : sv_to_uint(gcb, tmp);
+                return (tmp->flags & SVf_IOK) ? sv_uv(tmp) : integer_ladder<UNSIGNED>(gcb, tmp);
             return reinterpret_cast<uintptr_t>(sv_rv(sv));
         }
         if (readonly_undefined(gcb, sv))
@@ -451,34 +411,41 @@ uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
     }
     if (sv->flags & SVp_IOK)
         return sv_uv(sv);
+    void (*cache)(PERLGCB*, SV*) = UNSIGNED ? cache_uint_of_double : cache_int_of_double;
     if (sv->flags & SVp_NOK) {
-        integer_from_double(gcb, sv, cache_uint_of_double);
+        integer_from_double(gcb, sv, cache);
         return sv_uv(sv);
     }
     if ((sv->flags & SVp_POK) && sv_len(sv)) {
         uint32_t cls = sv_number_class(gcb, sv);
         if (text_needs_double(sv, cls)) {
-            double_and_integer_from_text(gcb, sv, cache_uint_of_double);
-        } else {
-            if (sv_type(sv) < SVt_PVIV)
-                sv_upgrade_body(gcb, sv, SVt_PVIV);
-            integer_on(gcb, sv);
-            if (cls & NUMCLASS_NEG) {
-                sv_iv(sv) = prx_atoi(sv_pv(sv));
-            } else if (cls) {
-                sv->flags |= SVf_IsUV;
-                sv_iv(sv) = prx_atoi(sv_pv(sv));
-            } else {
-                sv->flags |= SVf_IsUV;
-                sv_iv(sv) = 0;
-                not_a_number(gcb, sv);
-            }
+            double_and_integer_from_text(gcb, sv, cache);
+            return sv_uv(sv);
         }
+        if (sv_type(sv) < SVt_PVIV)
+            sv_upgrade_body(gcb, sv, SVt_PVIV);
+        integer_on(gcb, sv);
+        if (!UNSIGNED || (cls & NUMCLASS_NEG)) {
+            sv_iv(sv) = prx_atoi(sv_pv(sv));
+        } else {
+            // An unsigned reading of a non-negative text; no number at all
+            // reads as 0.
+            sv->flags |= SVf_IsUV;
+            sv_iv(sv) = cls ? prx_atoi(sv_pv(sv)) : 0;
+        }
+        if (!cls)
+            not_a_number(gcb, sv);
         return sv_uv(sv);
     }
     integer_of_nothing(gcb, sv);
     return 0;
 }
+
+}  // namespace
+
+int64_t sv_to_int(PERLGCB* gcb, SV* sv) { return static_cast<int64_t>(integer_ladder<false>(gcb, sv)); }
+
+uint64_t sv_to_uint(PERLGCB* gcb, SV* sv) { return integer_ladder<true>(gcb, sv); }
 
 double sv_to_double(PERLGCB* gcb, SV* sv)
 {
