@@ -30,8 +30,6 @@ constinit const XkFuncDescriptor prxmatch_descriptor = {
 constinit const TOV_Image_Information mm_image_information =
     image_information_record(mm_image_information.linkage_list, &linkage, version_texts, "matchmod", BUILD_STAMP);
 
-constinit XkServices* g_xk_services = nullptr;
-
 extern "C" __attribute__((visibility("default"))) const TOV_Image_Information* mcn_main(void* host, void* module)
 {
     g_host_vector = static_cast<host_vector*>(host);

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "host/hostcall.h"
-#include "matchmod/mmstore.h"
-#include "matchmod/mmtool.h"
+#include "host/xkstore.h"
+#include "host/xkstring.h"
 #include "rng/rng.h"
 
 namespace {

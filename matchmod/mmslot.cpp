@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "host/hostcall.h"
+#include "host/xkstring.h"
 #include "matchmod/mmhost.h"
 #include "matchmod/mmsession.h"
-#include "matchmod/mmtool.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "matchmod/mmstore.h"
+#include "host/xkstore.h"
 #include "rng/rngimpl.h"
 
 namespace {
