@@ -4,8 +4,8 @@
 
 #include "host/hostcall.h"
 #include "host/modrec.h"
-#include "host/xkmem.h"
 #include "host/xkfunc.h"
+#include "host/xkmem.h"
 #include "matchmod/mm.h"
 
 namespace {
