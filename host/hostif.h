@@ -175,3 +175,14 @@ constexpr uint64_t HOST_MISSING_BITS = 0xFFFFD10000000000ull;
 // Every module-side host call goes through this one pointer (set by mcn_main).
 extern host_vector* g_host_vector;
 extern void* g_module_handle;
+
+// The host's class bits of the byte c (its low 8 bits), and the tests made of
+// them. The modules' class tests go through these.
+inline uint8_t host_cclass(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
+inline bool host_is_alpha(uint32_t c) { return host_cclass(c) & HC_ALPHA; }
+inline bool host_is_digit(uint32_t c) { return host_cclass(c) & HC_DIGIT; }
+inline bool host_is_space(uint32_t c) { return host_cclass(c) & HC_SPACE; }
+inline bool host_is_alnum(uint32_t c) { return host_cclass(c) & HC_ALNUM; }
+inline bool host_is_upper(uint32_t c) { return host_cclass(c) & HC_UPPER; }
+// A word character: alphanumeric or the underscore.
+inline bool host_is_word(uint32_t c) { return host_is_alnum(c) || c == '_'; }

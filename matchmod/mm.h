@@ -1,14 +1,15 @@
-// matchmod's own interface: the module entry, the PRXMATCH callback and the
-// support library's families.
+// matchmod's own interface: the module entry and the PRXMATCH callback, with
+// the function-support library they use.
 #pragma once
 
 #include <cstdint>
 
 #include "host/hostif.h"
 #include "host/xkfunc.h"
+#include "host/xklog.h"
+#include "host/xkstore.h"
+#include "host/xkstring.h"
 #include "matchmod/mmhost.h"
-#include "matchmod/mmstore.h"
-#include "matchmod/mmtool.h"
 
 extern "C" void* prxmatch_describe(int64_t request);
 extern "C" uint32_t prxmatch_call(XkFuncCall* call, double* result, void* a3, void* a4);

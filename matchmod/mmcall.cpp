@@ -5,6 +5,7 @@
 // missing with a failure status.
 #include <cstring>
 
+#include "host/xkmem.h"
 #include "matchmod/mm.h"
 #include "matchmod/mmsession.h"
 
@@ -78,8 +79,7 @@ uint32_t call_body(XkFuncCall* call, double* result)
     } else {
         rec = static_cast<PrxCompiled*>(call->cached);
         if (!rec) {
-            host_pool* pool = task->allocator;
-            rec = static_cast<PrxCompiled*>(pool->alloc(pool, sizeof(PrxCompiled), POOL_ALLOC_ZERO6));
+            rec = static_cast<PrxCompiled*>(xk_alloc(task->allocator, sizeof(PrxCompiled)));
             if (!rec)
                 return ST_PRX_NO_MEMORY;
         }

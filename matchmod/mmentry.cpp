@@ -5,6 +5,7 @@
 #include "host/hostcall.h"
 #include "host/modrec.h"
 #include "host/xkfunc.h"
+#include "host/xkmem.h"
 #include "matchmod/mm.h"
 
 namespace {
@@ -30,8 +31,6 @@ constinit const XkFuncDescriptor prxmatch_descriptor = {
 constinit const TOV_Image_Information mm_image_information =
     image_information_record(mm_image_information.linkage_list, &linkage, version_texts, "matchmod", BUILD_STAMP);
 
-constinit XkServices* g_xk_services = nullptr;
-
 extern "C" __attribute__((visibility("default"))) const TOV_Image_Information* mcn_main(void* host, void* module)
 {
     g_host_vector = static_cast<host_vector*>(host);
@@ -50,22 +49,18 @@ void* xkFuncDescriptorList(int32_t kind, int32_t count, const XkFuncDescriptor* 
 {
     host_pool* pool = g_host_vector->allocator;
     if (kind == 1) {
-        auto* list = static_cast<XkFuncDescriptorListRec*>(pool->alloc(pool, sizeof(XkFuncDescriptorListRec), POOL_ALLOC_ZERO6));
-        if (!list) {
-            xkFatal(1016, 0);
+        auto* list = static_cast<XkFuncDescriptorListRec*>(xk_alloc_or_stop(pool, sizeof(XkFuncDescriptorListRec)));
+        if (!list)
             return nullptr;
-        }
         list->count = count;
         list->descriptors = descriptors;
         return list;
     }
     if (kind == 2) {
         uint64_t size = (static_cast<uint64_t>(count) + 1) * sizeof(void*);
-        auto* words = static_cast<void**>(pool->alloc(pool, size, POOL_ALLOC_ZERO6));
-        if (!words) {
-            xkFatal(1016, 0);
+        auto* words = static_cast<void**>(xk_alloc_or_stop(pool, size));
+        if (!words)
             return nullptr;
-        }
         for (int32_t i = 0; i < count; i++)
             words[i + 1] = reinterpret_cast<void*>(callbacks[i]);
         return words;

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "host/hostcall.h"
-#include "matchmod/mmstore.h"
-#include "matchmod/mmtool.h"
+#include "host/xkmem.h"
+#include "host/xkstore.h"
+#include "host/xkstring.h"
 #include "rng/rng.h"
 
 namespace {
@@ -29,7 +30,7 @@ XkFuncSession* xk_session_of(host_task* task)
 uint32_t xkFuncSessionInit(host_task* task)
 {
     host_pool* pool = task->allocator;
-    auto* s = static_cast<XkFuncSession*>(pool->alloc(pool, sizeof(XkFuncSession), SESSION_FLAGS));
+    auto* s = static_cast<XkFuncSession*>(xk_alloc(pool, sizeof(XkFuncSession), SESSION_FLAGS));
     // Nothing is registered without a record.
     if (!s)
         return ST_NO_MEMORY;
@@ -50,12 +51,12 @@ uint32_t xkFuncSessionInit(host_task* task)
     xkGroup39Slot194(s->text8);
     s->text8_length = static_cast<uint16_t>(xkTrimLength(s->text8, 8));
 
-    s->delimiters = static_cast<uint8_t*>(pool->alloc(pool, 256, POOL_ALLOC_ZERO6));
+    s->delimiters = static_cast<uint8_t*>(xk_alloc(pool, 256));
     if (!s->delimiters)
         return ST_NO_MEMORY;
     for (const char* p = DELIMITERS; *p; p++)
         s->delimiters[static_cast<uint8_t>(*p)] = 1;
-    s->table2 = static_cast<uint8_t*>(pool->alloc(pool, 256, POOL_ALLOC_ZERO6));
+    s->table2 = static_cast<uint8_t*>(xk_alloc(pool, 256));
     if (!s->table2)
         return ST_NO_MEMORY;
     return 0;

@@ -4,19 +4,12 @@
 #include <cstring>
 
 #include "host/hostcall.h"
+#include "host/xkmem.h"
+#include "host/xkstring.h"
 #include "matchmod/mmhost.h"
 #include "matchmod/mmsession.h"
-#include "matchmod/mmtool.h"
 
 namespace {
-
-constexpr int32_t FATAL_NO_MEMORY = 1016;
-
-void give_back(host_pool* pool, void* block)
-{
-    if (block)
-        pool->free(pool, block, 0, POOL_FREE);
-}
 
 // The session's slot table, creating the session record and the table on
 // first use; null after the host was told to stop.
@@ -28,17 +21,11 @@ PrxSlotTable* slot_table(host_task* task)
         s = xk_session_of(task);
     }
     if (!s) {
-        xkFatal(FATAL_NO_MEMORY, 0);
+        xkFatal(XK_FATAL_NO_MEMORY, 0);
         return nullptr;
     }
-    if (!s->slots) {
-        host_pool* pool = task->allocator;
-        s->slots = static_cast<PrxSlotTable*>(pool->alloc(pool, sizeof(PrxSlotTable), POOL_ALLOC_ZERO6));
-        if (!s->slots) {
-            xkFatal(FATAL_NO_MEMORY, 0);
-            return nullptr;
-        }
-    }
+    if (!s->slots)
+        s->slots = static_cast<PrxSlotTable*>(xk_alloc_or_stop(task->allocator, sizeof(PrxSlotTable)));
     return s->slots;
 }
 
@@ -85,13 +72,13 @@ int32_t prx_slot_alloc(host_task* task)
             return i + 1;
     host_pool* pool = task->allocator;
     int32_t count = t->count + PRX_SLOT_GROWTH;
-    auto* grown = static_cast<PrxSlot*>(pool->alloc(pool, sizeof(PrxSlot) * static_cast<uint64_t>(count), POOL_ALLOC));
+    auto* grown = static_cast<PrxSlot*>(xk_alloc(pool, sizeof(PrxSlot) * static_cast<uint64_t>(count), POOL_ALLOC));
     if (!grown)
         return -1;
     if (t->count)
         std::memcpy(grown, t->slots, sizeof(PrxSlot) * static_cast<size_t>(t->count));
     std::memset(grown + t->count, 0, sizeof(PrxSlot) * PRX_SLOT_GROWTH);
-    give_back(pool, t->slots);
+    xk_free(pool, t->slots);
     int32_t id = t->count + 1;
     t->slots = grown;
     t->count = count;
@@ -112,7 +99,7 @@ int32_t prx_slot_add_item(host_task* task, PrxSlot* slot)
     if (place < 0) {
         int32_t cap = slot->item_capacity;
         uint32_t bytes = static_cast<uint32_t>(cap) * 8 + 256;
-        auto** grown = static_cast<void**>(xkPoolRealloc(pool, slot->items, 0xFFFFFFFFu, bytes, 6));
+        auto** grown = static_cast<void**>(xk_realloc(pool, slot->items, bytes));
         if (!grown)
             return -1;
         // The new places are empty whatever the host left in them.
@@ -121,7 +108,7 @@ int32_t prx_slot_add_item(host_task* task, PrxSlot* slot)
         slot->item_capacity = cap + PRX_SLOT_GROWTH;
         place = cap;
     }
-    void* item = pool->alloc(pool, static_cast<uint64_t>(slot->item_size), POOL_ALLOC_ZERO6);
+    void* item = xk_alloc(pool, static_cast<uint64_t>(slot->item_size));
     if (!item)
         return -1;
     slot->items[place] = item;
@@ -136,15 +123,15 @@ void prx_slot_free(host_task* task, int32_t id)
     host_pool* pool = task->allocator;
     PrxSlot& s = t->slots[id - 1];
     for (int32_t i = 0; i < s.item_capacity && s.items; i++)
-        give_back(pool, s.items[i]);
-    give_back(pool, s.items);
+        xk_free(pool, s.items[i]);
+    xk_free(pool, s.items);
     void* owned[] = {s.owned17, s.owned19, s.owned30, s.owned34, s.owned36, s.owned37};
     for (void* b : owned)
-        give_back(pool, b);
+        xk_free(pool, b);
     for (void* b = s.chain; b;) {
         void* next;
         std::memcpy(&next, b, sizeof next);
-        give_back(pool, b);
+        xk_free(pool, b);
         b = next;
     }
     // The compiled-pattern record goes back through the pattern engine,

@@ -8,8 +8,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "matchmod/mmhost.h"
-#include "matchmod/mmtool.h"
+#include "host/hostcall.h"
+#include "host/xklog.h"
+#include "host/xkstring.h"
 #include "rng/rng.h"
 
 // ---- conversions between doubles and integers ----------------------------------------

@@ -2,38 +2,29 @@
 // with their filters and limits, and the seed sources.
 #include <cstdarg>
 #include <cstring>
+#include <iterator>
 
-#include "matchmod/mmstore.h"
+#include "host/xkstore.h"
 #include "rng/rngimpl.h"
 
 namespace {
 
-// Accepted names; the first letter picks the group, then the whole name is
+// Accepted names: every method by its own name, then the other names some
+// methods go by. The first letter picks the group, then the whole name is
 // compared without regard to case.
 struct MethodName {
     const char16_t* name;
     rng_register_fn reg;
 };
 constexpr MethodName METHOD_NAMES[] = {
-    {u"FRY2X32", &xkRngRegisterFry2x32},
-    {u"FRY2X64", &xkRngRegisterFry2x64},
-    {u"FRY4X64", &xkRngRegisterFry4x64},
+#define RNG_METHOD(id, reg, name, ...) {u"" name, &reg},
+#include "rng/rngmethods.def"
+#undef RNG_METHOD
     {u"HARD", &xkRngRegisterRdrand},
     {u"HARDWARE", &xkRngRegisterRdrand},
-    {u"MH3", &xkRngRegisterMh3},
     {u"MT", &xkRngRegisterMt64},
-    {u"MT1998", &xkRngRegisterMt1998},
     {u"MT2002", &xkRngRegisterMt32},
-    {u"MT32", &xkRngRegisterMt32},
-    {u"MT64", &xkRngRegisterMt64},
-    {u"MTHYBRID", &xkRngRegisterMtHybrid},
     {u"PCG", &xkRngRegisterPcg64i},
-    {u"PCG32I", &xkRngRegisterPcg32i},
-    {u"PCG64I", &xkRngRegisterPcg64i},
-    {u"RANUNI", &xkRngRegisterRanuni},
-    {u"RDRAND", &xkRngRegisterRdrand},
-    {u"SUBKEY32", &xkRngRegisterSubkey32},
-    {u"SUBKEY64", &xkRngRegisterSubkey64},
     {u"TF", &xkRngRegisterFry4x64},
     {u"TF2", &xkRngRegisterFry2x64},
     {u"TF4", &xkRngRegisterFry4x64},
@@ -42,12 +33,8 @@ constexpr MethodName METHOD_NAMES[] = {
     {u"THREEFRY2X64", &xkRngRegisterFry2x64},
     {u"THREEFRY4X64", &xkRngRegisterFry4x64},
     {u"TRNG", &xkRngRegisterRdrand},
-    {u"XOR1024", &xkRngRegisterXor1024},
-    {u"XOR128", &xkRngRegisterXor128},
-    {u"XOR4096", &xkRngRegisterXor4096},
-    {u"XOR64", &xkRngRegisterXor64},
-    {u"XORGENS", &xkRngRegisterXorgens},
 };
+static_assert(std::size(METHOD_NAMES) == RNG_METHOD_COUNT + 13);
 
 constexpr char16_t METHOD_SETTING[] = u"OSENV.TOV_RNG_METHOD";
 constexpr char16_t SEED_SETTING[] = u"xkbug.RNGSEED";

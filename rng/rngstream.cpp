@@ -3,6 +3,7 @@
 // applies seed, counter and stream number through the method's operations.
 #include <cstring>
 
+#include "host/xkmem.h"
 #include "rng/rngimpl.h"
 
 namespace {
@@ -29,8 +30,7 @@ RngStream* xkRngStreamCreate(host_task* task, uint64_t seed, uint64_t stream)
         task = host_task_handle(host_main_task());
     if (!task)
         return nullptr;
-    host_pool* pool = task->allocator;
-    auto* s = static_cast<RngStream*>(pool->alloc(pool, RNG_STREAM_ALLOCATION, STREAM_FLAGS));
+    auto* s = static_cast<RngStream*>(xk_alloc(task->allocator, RNG_STREAM_ALLOCATION, STREAM_FLAGS));
     if (!s)
         return nullptr;
     s->method = &s->embedded;

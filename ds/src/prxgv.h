@@ -88,41 +88,12 @@ GV* gv_find_autoload(PERLGCB* gcb, HV* stash, const char* name, uint32_t len, in
 
 // Operator indexes of the overload table.
 enum : int32_t {
-    AMG_FALLBACK = 0,
-    AMG_ABS = 1,
-    AMG_BOOL = 2,
-    AMG_NOMETHOD = 3,
-    AMG_STRING = 4,
-    AMG_NUMBER = 5,
-    AMG_ADD = 6,
-    AMG_ADD_ASSIGN = 7,
-    AMG_SUBTRACT = 8,
-    AMG_SUBTRACT_ASSIGN = 9,
-    AMG_LT = 28,
-    AMG_LE = 29,
-    AMG_GT = 30,
-    AMG_GE = 31,
-    AMG_EQ = 32,
-    AMG_NE = 33,
-    AMG_NCMP = 34,
-    AMG_SCMP = 35,
-    AMG_SLT = 36,
-    AMG_SEQ = 40,
-    AMG_SNE = 41,
-    AMG_NOT = 42,
-    AMG_COMPLEMENT = 43,
-    AMG_INC = 44,
-    AMG_DEC = 45,
-    AMG_ATAN2 = 46,
-    AMG_REPEAT = 52,
-    AMG_CONCAT_ASSIGN = 55,
-    AMG_COPY = 56,
-    AMG_NEG = 57,
-    AMG_TO_SV = 58,
-    AMG_TO_CV = 62,
-    AMG_ITER = 63,
-    AMG_COUNT = 64,
+#define PRX_AMG(id, key) AMG_##id,
+#include "prxgvamg.def"
+#undef PRX_AMG
+    AMG_COUNT
 };
+static_assert(AMG_COUNT == 64);
 // Operation flags of overload_call_operator.
 enum : int32_t {
     AMGf_noright = 1,

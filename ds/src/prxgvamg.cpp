@@ -15,14 +15,9 @@
 #include "prxsv.h"
 
 constinit const char* const overload_key_names[AMG_COUNT] = {
-    "fallback", "abs", "bool", "nomethod", "\"\"", "0+", "+", "+=",
-    "-", "-=", "*", "*=", "/", "/=", "%", "%=",
-    "**", "**=", "<<", "<<=", ">>", ">>=", "&", "&=",
-    "|", "|=", "^", "^=", "<", "<=", ">", ">=",
-    "==", "!=", "<=>", "cmp", "lt", "le", "gt", "ge",
-    "eq", "ne", "!", "~", "++", "--", "atan2", "cos",
-    "sin", "exp", "log", "sqrt", "x", "x=", ".", ".=",
-    "=", "neg", "${}", "@{}", "%{}", "*{}", "&{}", "<>",
+#define PRX_AMG(id, key) key,
+#include "prxgvamg.def"
+#undef PRX_AMG
 };
 
 namespace {
@@ -230,9 +225,9 @@ SV* overload_call_operator(PERLGCB* gcb, SV* left, SV* right, int32_t method, in
             case AMG_ITER:
                 return nullptr;
             case AMG_TO_SV:
-            case AMG_TO_SV + 1:
-            case AMG_TO_SV + 2:
-            case AMG_TO_SV + 3:
+            case AMG_TO_AV:
+            case AMG_TO_HV:
+            case AMG_TO_GV:
             case AMG_TO_CV:
                 return left;
             default:
@@ -313,10 +308,10 @@ SV* overload_call_operator(PERLGCB* gcb, SV* left, SV* right, int32_t method, in
     if (postpr) {
         bool ans = false;
         switch (method) {
-        case AMG_LE: case AMG_SLT + 1: ans = sv_to_int(gcb, res) <= 0; break;
+        case AMG_LE: case AMG_SLE: ans = sv_to_int(gcb, res) <= 0; break;
         case AMG_LT: case AMG_SLT: ans = sv_to_int(gcb, res) < 0; break;
-        case AMG_GE: case AMG_SLT + 3: ans = sv_to_int(gcb, res) >= 0; break;
-        case AMG_GT: case AMG_SLT + 2: ans = sv_to_int(gcb, res) > 0; break;
+        case AMG_GE: case AMG_SGE: ans = sv_to_int(gcb, res) >= 0; break;
+        case AMG_GT: case AMG_SGT: ans = sv_to_int(gcb, res) > 0; break;
         case AMG_EQ: case AMG_SEQ: ans = sv_to_int(gcb, res) == 0; break;
         case AMG_NE: case AMG_SNE: ans = sv_to_int(gcb, res) != 0; break;
         case AMG_INC:

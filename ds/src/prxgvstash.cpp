@@ -21,9 +21,6 @@ namespace {
 constexpr int32_t WARN_ONCE = 13;
 constexpr int32_t WARN_DEPRECATED = 30;
 
-bool is_alpha(char c) { return g_host_vector->cclass[static_cast<uint8_t>(c)] & HC_ALPHA; }
-bool is_digit(char c) { return g_host_vector->cclass[static_cast<uint8_t>(c)] & HC_DIGIT; }
-
 bool equals(const char* name, uint32_t len, const char* word)
 {
     return std::strlen(word) == len && std::memcmp(name, word, len) == 0;
@@ -55,7 +52,7 @@ bool ident_first(PERLGCB* gcb, const char* name)
     uint8_t c = static_cast<uint8_t>(*name);
     if (!in_bytes(gcb) && c >= 0xC0)
         return utf8_is_ident_start(gcb, reinterpret_cast<const uint8_t*>(name)) != 0;
-    return is_alpha(*name) || *name == '_';
+    return host_is_alpha(*name) || *name == '_';
 }
 
 char sigil_of(uint32_t kind)
@@ -299,7 +296,7 @@ void init_special(PERLGCB* gcb, GV* gv, const char* whole, const char* name, uin
 GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kind)
 {
     const char* name = nambeg;
-    if (*name == '*' && is_alpha(name[1]))
+    if (*name == '*' && host_is_alpha(name[1]))
         name++;
     // Package names start after a skipped "*".
     const char* pkgbeg = name;
@@ -398,7 +395,7 @@ GV* gv_fetch_by_name(PERLGCB* gcb, const char* nambeg, int32_t add, uint32_t kin
         category_warning(gcb, WARN_INTERNAL, "Had to create %s unexpectedly", nambeg);
     gv_convert_to_glob(gcb, gv, stash, name, static_cast<int32_t>(len), add & GV_ADDMULTI);
     gv_add_slot_for_kind(gcb, gv, kind);
-    if (is_alpha(name[0]) && !warn_enabled(gcb, WARN_ONCE))
+    if (host_is_alpha(name[0]) && !warn_enabled(gcb, WARN_ONCE))
         gv_body(gv)->gvflags |= GVf_MULTI;
     init_special(gcb, gv, nambeg, name, len, add, kind);
     return gv;
@@ -509,7 +506,7 @@ void gv_warn_used_once(PERLGCB* gcb, HV* stash)
                 sv_is_glob(as_sv(gv)) && gv_gp(gv) && (hv = gv_gp(gv)->gp_hv) && hv_body(hv)->name) {
                 if (hv != gcb->main_stash && hv != stash)
                     gv_warn_used_once(gcb, hv);
-            } else if (key->len > 0 && is_alpha(key->bytes[0])) {
+            } else if (key->len > 0 && host_is_alpha(key->bytes[0])) {
                 if (!sv_is_glob(as_sv(gv)) || (gv_body(gv)->gvflags & GVf_MULTI))
                     continue;
                 const char* file = gv_gp(gv)->gp_file;
@@ -543,7 +540,7 @@ int32_t gv_is_special_name(PERLGCB*, const char* name, uint32_t len)
         return len == 1 || equals(name, len, "\027ARNING_BITS") || equals(name, len, "\027IDE_SYSTEM_CALLS");
     case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
         for (uint32_t i = 1; i < len; i++)
-            if (!is_digit(name[i]))
+            if (!host_is_digit(name[i]))
                 return 0;
         return 1;
     case '!': case '#': case '[': case '^': case '`': case '|': case '~': case '\\': case ']':

@@ -108,7 +108,7 @@ bool upper_magic(SV* sv, bool* no_storage)
     bool any = false;
     *no_storage = false;
     for (MAGIC* mg = sv_magic_chain(sv); mg; mg = mg->next) {
-        if (g_host_vector->cclass[static_cast<uint8_t>(mg->type)] & HC_UPPER) {
+        if (host_is_upper(static_cast<uint8_t>(mg->type))) {
             any = true;
             if (mg->type == 'P' || mg->type == 'S')
                 *no_storage = true;

@@ -11,6 +11,8 @@ PERLGCB* interp_alloc()
     host_pool* pool = nullptr;
     if (xkPoolCreate(&pool, 65536, 1024, POOL_CREATE_FLAGS, task) != 0 || !pool)
         return nullptr;
+    // The block holds the pool the funnel allocates from: it comes from the
+    // pool directly, as does its release below.
     PERLGCB* gcb = static_cast<PERLGCB*>(pool->alloc(pool, sizeof(PERLGCB), POOL_ALLOC_ZERO));
     if (!gcb) {
         xkPoolDestroy(pool);

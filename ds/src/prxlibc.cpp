@@ -150,7 +150,8 @@ void* prx_localtime(const void*, void*)
     PERLGCB* gcb = interp_of_current_task();
     if (!gcb)
         return nullptr;
-    prx_tm* tm = static_cast<prx_tm*>(gcb->pool->alloc(gcb->pool, sizeof(prx_tm), POOL_ALLOC));
+    // Like the C function, it answers an exhausted pool with null.
+    prx_tm* tm = static_cast<prx_tm*>(pool_try_malloc(gcb, sizeof(prx_tm)));
     if (!tm)
         return nullptr;
     *tm = prx_tm{0, 0, 0, 1, 1, 60, 5, 1, 0};
@@ -162,6 +163,8 @@ int32_t prx_find_byte(const void* bytes, int32_t count, int byte)
     return xk_findbyte(bytes, count, byte);
 }
 
+// The raw operations of a pool, outside the funnel: for a caller that holds
+// a pool and asks for its own flags.
 void* host_pool_alloc(host_pool* pool, uint64_t size, uint32_t flags)
 {
     return pool->alloc(pool, size, flags);

@@ -215,7 +215,7 @@ int32_t mg_copy_to_element(PERLGCB* gcb, SV* aggregate, SV* element, const char*
     int32_t count = 0;
     for (MAGIC* mg = sv_magic_chain(aggregate); mg; mg = mg->next) {
         uint8_t type = static_cast<uint8_t>(mg->type);
-        if (!(g_host_vector->cclass[type] & HC_UPPER))
+        if (!host_is_upper(type))
             continue;
         SV* obj = mg->obj;
         if (mg->type == 'P')

@@ -238,7 +238,7 @@ OP* op_apply_local(PERLGCB* gcb, OP* o, int32_t lexical)
         const char* s = gcb->scan_pos;
         while (*s) {
             uint8_t c = static_cast<uint8_t>(*s);
-            if (!((g_host_vector->cclass[c] & HC_ALNUM) || c == '_' || c >= 0x80 || std::strchr("@$%, ", c)))
+            if (!(host_is_word(c) || c >= 0x80 || std::strchr("@$%, ", c)))
                 break;
             s++;
         }

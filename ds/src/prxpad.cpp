@@ -118,12 +118,12 @@ uint32_t pad_declare_my(PERLGCB* gcb, const char* name)
 {
     bool our = gcb->declaring == DECLARING_OUR;
     uint8_t second = static_cast<uint8_t>(name[1]);
-    if (!our && !(g_host_vector->cclass[second] & HC_ALPHA) &&
+    if (!our && !host_is_alpha(second) &&
         !((gcb->compile_hints & HINT_UTF8) && second >= 0xC0 && second <= 0xFD) &&
         !(second == '_' && name[2])) {
         const char* shown = name;
         char* buf = nullptr;
-        if (!(g_host_vector->cclass[second] & HC_PRINT) || second == '\t' || second == '\n' || second == '\r' ||
+        if (!(host_cclass(second) & HC_PRINT) || second == '\t' || second == '\n' || second == '\r' ||
             second == '\f') {
             uint64_t len = std::strlen(name);
             buf = static_cast<char*>(pool_malloc(gcb, len + 5));

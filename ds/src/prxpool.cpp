@@ -55,6 +55,24 @@ void pool_free(PERLGCB* gcb, void* block)
         gcb->pool->free(gcb->pool, block, POOL_UNKNOWN_SIZE, POOL_FREE);
 }
 
+void* pool_try_malloc(PERLGCB* gcb, uint64_t size)
+{
+    int32_t saved = gcb->no_memory_ok;
+    gcb->no_memory_ok = 1;
+    void* block = pool_malloc(gcb, size);
+    gcb->no_memory_ok = saved;
+    return block;
+}
+
+void* pool_try_realloc(PERLGCB* gcb, void* block, uint64_t size)
+{
+    int32_t saved = gcb->no_memory_ok;
+    gcb->no_memory_ok = 1;
+    void* moved = pool_realloc(gcb, block, size);
+    gcb->no_memory_ok = saved;
+    return moved;
+}
+
 char* pool_strdup(PERLGCB* gcb, const char* text)
 {
     size_t len = text ? std::strlen(text) : 0;

@@ -12,6 +12,12 @@ void* pool_malloc(PERLGCB* gcb, uint64_t size);
 // Size 0 frees the block and gives null; a null block allocates.
 void* pool_realloc(PERLGCB* gcb, void* block, uint64_t size);
 void pool_free(PERLGCB* gcb, void* block);
+// The same two, but a failure always gives null (and a failed reallocation
+// leaves the block as it was), whatever no_memory_ok says: for callers whose
+// own contract answers a failure, and for the capture of standard error,
+// which cannot report its own failure there.
+void* pool_try_malloc(PERLGCB* gcb, uint64_t size);
+void* pool_try_realloc(PERLGCB* gcb, void* block, uint64_t size);
 char* pool_strdup(PERLGCB* gcb, const char* text);
 char* pool_strndup(PERLGCB* gcb, const char* text, int32_t count);
 void* mem_move(const void* src, void* dst, int32_t count);

@@ -16,28 +16,26 @@ namespace {
 
 constexpr int32_t NO_CLASS = -1;
 
-uint8_t ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
-bool is_word_byte(uint32_t c) { return (ctype(c) & HC_ALNUM) || c == '_'; }
 
 // Whether byte c belongs to named class cc, by the host's class table.
 bool named_class_holds(int32_t cc, uint32_t c)
 {
     bool positive;
     switch (cc & ~1) {
-    case RE_CC_WORD: positive = is_word_byte(c); break;
-    case RE_CC_SPACE: positive = ctype(c) & HC_SPACE; break;
+    case RE_CC_WORD: positive = host_is_word(c); break;
+    case RE_CC_SPACE: positive = host_cclass(c) & HC_SPACE; break;
     case RE_CC_DIGIT: positive = c >= '0' && c <= '9'; break;
-    case RE_CC_ALNUM: positive = ctype(c) & HC_ALNUM; break;
-    case RE_CC_ALPHA: positive = ctype(c) & HC_ALPHA; break;
+    case RE_CC_ALNUM: positive = host_cclass(c) & HC_ALNUM; break;
+    case RE_CC_ALPHA: positive = host_cclass(c) & HC_ALPHA; break;
     case RE_CC_ASCII: positive = c < 128; break;
-    case RE_CC_CNTRL: positive = ctype(c) & HC_CNTRL; break;
-    case RE_CC_GRAPH: positive = ctype(c) & HC_GRAPH; break;
-    case RE_CC_LOWER: positive = ctype(c) & HC_LOWER; break;
-    case RE_CC_PRINT: positive = ctype(c) & HC_PRINT; break;
-    case RE_CC_PUNCT: positive = ctype(c) & HC_PUNCT; break;
-    case RE_CC_UPPER: positive = ctype(c) & HC_UPPER; break;
-    case RE_CC_XDIGIT: positive = ctype(c) & HC_XDIGIT; break;
-    case RE_CC_PSXSPC: positive = (ctype(c) & HC_SPACE) || c == 11; break;
+    case RE_CC_CNTRL: positive = host_cclass(c) & HC_CNTRL; break;
+    case RE_CC_GRAPH: positive = host_cclass(c) & HC_GRAPH; break;
+    case RE_CC_LOWER: positive = host_cclass(c) & HC_LOWER; break;
+    case RE_CC_PRINT: positive = host_cclass(c) & HC_PRINT; break;
+    case RE_CC_PUNCT: positive = host_cclass(c) & HC_PUNCT; break;
+    case RE_CC_UPPER: positive = host_cclass(c) & HC_UPPER; break;
+    case RE_CC_XDIGIT: positive = host_cclass(c) & HC_XDIGIT; break;
+    case RE_CC_PSXSPC: positive = (host_cclass(c) & HC_SPACE) || c == 11; break;
     case RE_CC_BLANK: positive = c == 9 || c == 32; break;
     default: positive = false; break;
     }
@@ -60,7 +58,7 @@ constexpr PosixName posix_names[] = {
 // An escaped letter that stands for itself in a class; at is after it.
 void warn_unrecognized(PERLGCB* gcb, uint32_t value, const char* at)
 {
-    if (!re_size_only(gcb) && (ctype(value) & HC_ALPHA) && re_warn_enabled(gcb)) {
+    if (!re_size_only(gcb) && (host_cclass(value) & HC_ALPHA) && re_warn_enabled(gcb)) {
         char msg[80];
         std::snprintf(msg, sizeof msg, "Unrecognized escape \\%c in character class passed through",
                       static_cast<char>(value));
@@ -271,7 +269,7 @@ void re_check_posix_syntax(PERLGCB* gcb)
         return;
     char c = *p;
     const char* s = p + 1;
-    while (s < end && is_word_byte(static_cast<uint8_t>(*s)))
+    while (s < end && host_is_word(static_cast<uint8_t>(*s)))
         s++;
     if (s + 1 < end && *s == c && s[1] == ']') {
         char msg[80];

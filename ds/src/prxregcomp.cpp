@@ -297,9 +297,8 @@ uint32_t re_data_append(PERLGCB* gcb, int32_t n, const char* codes)
 
 namespace {
 
-bool is_space(uint8_t c) { return g_host_vector->cclass[c] & HC_SPACE; }
-bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
-bool is_alpha(uint8_t c) { return g_host_vector->cclass[c] & HC_ALPHA; }
+// Counts and group numbers take the ASCII digits, whatever the host's table says.
+bool is_ascii_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 // Skips "(?#...)" comments and, under /x, white space and "#" comments at
 // the parse position.
@@ -320,7 +319,7 @@ void skip_ignorable(PERLGCB* gcb)
             continue;
         }
         if (gcb->re_cflags & PMf_EXTENDED) {
-            if (p < end && is_space(static_cast<uint8_t>(*p))) {
+            if (p < end && host_is_space(static_cast<uint8_t>(*p))) {
                 gcb->re_parse = p + 1;
                 continue;
             }
@@ -339,7 +338,7 @@ void skip_ignorable(PERLGCB* gcb)
 int64_t read_number(const char* p, const char* end)
 {
     int64_t n = 0;
-    while (p < end && is_digit(static_cast<uint8_t>(*p))) {
+    while (p < end && is_ascii_digit(static_cast<uint8_t>(*p))) {
         n = n * 10 + (*p - '0');
         if (n > 1000000000)
             n = 1000000000;
@@ -367,7 +366,7 @@ const char* re_next_token(PERLGCB* gcb)
 const char* re_skip_whitespace(PERLGCB* gcb, const char* p, const char* end)
 {
     while (p < end) {
-        if (is_space(static_cast<uint8_t>(*p)))
+        if (host_is_space(static_cast<uint8_t>(*p)))
             p++;
         else if (*p == '#') {
             while (p < end && *p != '\n')
@@ -387,13 +386,13 @@ bool re_is_curly(PERLGCB* gcb, const char* p)
     if (p >= end || *p != '{')
         return false;
     p++;
-    if (p >= end || !is_digit(static_cast<uint8_t>(*p)))
+    if (p >= end || !is_ascii_digit(static_cast<uint8_t>(*p)))
         return false;
-    while (p < end && is_digit(static_cast<uint8_t>(*p)))
+    while (p < end && is_ascii_digit(static_cast<uint8_t>(*p)))
         p++;
     if (p < end && *p == ',')
         p++;
-    while (p < end && is_digit(static_cast<uint8_t>(*p)))
+    while (p < end && is_ascii_digit(static_cast<uint8_t>(*p)))
         p++;
     return p < end && *p == '}';
 }
@@ -474,7 +473,7 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
     if (op == '{') {
         const char* next = p + 1;
         const char* max_text = nullptr;
-        while (next < gcb->re_xend && (is_digit(static_cast<uint8_t>(*next)) || *next == ',')) {
+        while (next < gcb->re_xend && (is_ascii_digit(static_cast<uint8_t>(*next)) || *next == ',')) {
             if (*next == ',') {
                 if (max_text)
                     break;
@@ -695,7 +694,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
                 break;
             case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
                 if (*p == '0' ||
-                    (p + 1 < end && is_digit(static_cast<uint8_t>(p[1])) && read_number(p, end) >= gcb->re_npar)) {
+                    (p + 1 < end && is_ascii_digit(static_cast<uint8_t>(p[1])) && read_number(p, end) >= gcb->re_npar)) {
                     uint64_t avail = end - p < 3 ? static_cast<uint64_t>(end - p) : 3;
                     uint64_t consumed = 0;
                     ender = static_cast<uint64_t>(scan_octal(gcb, p, avail, &consumed));
@@ -706,7 +705,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
                 }
                 break;
             default:
-                if (!re_size_only(gcb) && is_alpha(static_cast<uint8_t>(*p)) && re_warn_enabled(gcb)) {
+                if (!re_size_only(gcb) && host_is_alpha(static_cast<uint8_t>(*p)) && re_warn_enabled(gcb)) {
                     char msg[64];
                     std::snprintf(msg, sizeof msg, "Unrecognized escape \\%c passed through", *p);
                     re_warn_at(gcb, p + 1, msg);
@@ -952,7 +951,7 @@ try_again:
             if (!re_size_only(gcb) && num > static_cast<int64_t>(gcb->re_rx->group_count)) {
                 // The mark stands after the group number.
                 const char* after = gcb->re_parse;
-                while (after < gcb->re_xend && is_digit(static_cast<uint8_t>(*after)))
+                while (after < gcb->re_xend && is_ascii_digit(static_cast<uint8_t>(*after)))
                     after++;
                 re_fail_at(gcb, after, "Reference to nonexistent group");
             }
@@ -961,7 +960,7 @@ try_again:
                        : (gcb->re_cflags & PMf_LOCALE) ? RE_REFFL : RE_REFF;
             ret = re_emit_arg_node(gcb, op, static_cast<uint32_t>(num));
             *flags_out |= RE_HAS_WIDTH;
-            while (gcb->re_parse < gcb->re_xend && is_digit(static_cast<uint8_t>(*gcb->re_parse)))
+            while (gcb->re_parse < gcb->re_xend && is_ascii_digit(static_cast<uint8_t>(*gcb->re_parse)))
                 gcb->re_parse++;
             gcb->re_parse--;
             re_next_token(gcb);
@@ -998,7 +997,7 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
         re_link_tail(gcb, ret, cond);
     } else if (p < end && *p >= '1' && *p <= '9') {
         int64_t group_number = read_number(p, end);
-        while (gcb->re_parse < end && is_digit(static_cast<uint8_t>(*gcb->re_parse)))
+        while (gcb->re_parse < end && is_ascii_digit(static_cast<uint8_t>(*gcb->re_parse)))
             gcb->re_parse++;
         ret = re_emit_arg_node(gcb, RE_GROUPP, static_cast<uint32_t>(group_number));
         skip_ignorable(gcb);

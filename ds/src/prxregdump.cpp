@@ -39,7 +39,7 @@ const char* colour(PERLGCB* gcb, int i) { return gcb->re_colours[i] ? gcb->re_co
 // One member of a class listing.
 void put_member(Text* t, uint32_t c)
 {
-    if (c < 256 && c != 127 && !(g_host_vector->cclass[c] & HC_CNTRL) && (g_host_vector->cclass[c] & HC_PRINT)) {
+    if (c < 256 && c != 127 && !(host_cclass(c) & HC_CNTRL) && (host_cclass(c) & HC_PRINT)) {
         if (c == '-' || c == ']' || c == '\\' || c == '^')
             put(t, "\\%c", static_cast<int>(c));
         else

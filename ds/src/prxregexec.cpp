@@ -224,7 +224,7 @@ int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
     }
     if (!match && (flags & RE_CLASS_NAMED)) {
         gcb->re_match_flags |= RF_TAINTED;
-        uint8_t t = re_ctype(c);
+        uint8_t t = host_cclass(c);
         bool a = c < 0x80;
         for (int32_t cc = 0; cc < RE_CC_COUNT && !match; cc++) {
             if (!re_class_bit(node, cc))

@@ -9,11 +9,12 @@
 #include "prxuni.h"
 #include "prxutf8.h"
 
-inline uint8_t re_ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
-inline bool re_is_word(uint32_t c) { return (re_ctype(c) & HC_ALNUM) || c == '_'; }
-inline bool re_is_word_lc(uint32_t c) { return c < 0x80 && re_is_word(c); }
-inline bool re_is_space(uint32_t c) { return re_ctype(c) & HC_SPACE; }
-inline bool re_is_digit(uint32_t c) { return re_ctype(c) & HC_DIGIT; }
+// The byte tests of the class nodes: the host's, and the locale rule that
+// takes only ASCII bytes as word characters.
+inline bool re_is_word(uint32_t c) { return host_is_word(c); }
+inline bool re_is_word_lc(uint32_t c) { return c < 0x80 && host_is_word(c); }
+inline bool re_is_space(uint32_t c) { return host_is_space(c); }
+inline bool re_is_digit(uint32_t c) { return host_is_digit(c); }
 
 inline bool re_utf8_mode(PERLGCB* gcb) { return gcb->re_match_flags & RF_UTF8; }
 

@@ -134,8 +134,6 @@ int32_t lit_chars(PERLGCB* gcb, const Literal* l) { return char_count(gcb, *l->s
 
 bool is_locale(PERLGCB* gcb) { return gcb->re_cflags & PMf_LOCALE; }
 
-uint8_t ctype(uint32_t c) { return g_host_vector->cclass[c & 0xFF]; }
-
 re_program_node* next_of(PERLGCB* gcb, re_program_node* n) { return re_next_node(gcb, n); }
 
 int32_t next_distance(const re_program_node* n)
@@ -379,8 +377,8 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
             }
         }
     };
-    static constexpr bool (*word)(uint32_t) = [](uint32_t v) { return (ctype(v) & HC_ALNUM) || v == '_'; };
-    static constexpr bool (*space)(uint32_t) = [](uint32_t v) { return (ctype(v) & HC_SPACE) != 0; };
+    static constexpr bool (*word)(uint32_t) = [](uint32_t v) { return (host_cclass(v) & HC_ALNUM) || v == '_'; };
+    static constexpr bool (*space)(uint32_t) = [](uint32_t v) { return (host_cclass(v) & HC_SPACE) != 0; };
     static constexpr bool (*digit)(uint32_t) = [](uint32_t v) { return v >= '0' && v <= '9'; };
     switch (scan->type) {
     case RE_REG_ANY: {

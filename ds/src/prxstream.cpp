@@ -5,6 +5,7 @@
 
 #include "prxlibc.h"
 #include "prxmsg.h"
+#include "prxpool.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ bool capture_append(PERLGCB* gcb, PrxStream stream, const uint8_t* data, uint64_
 {
     prx_capture* cap = stream == PRX_STDOUT ? &gcb->out : &gcb->err;
     if (cap->len == 0) {
-        char* fresh = static_cast<char*>(gcb->pool->alloc(gcb->pool, CAPTURE_START, POOL_ALLOC));
+        // Never the failing funnel: its report of no memory is written here.
+        char* fresh = static_cast<char*>(pool_try_malloc(gcb, CAPTURE_START));
         if (!fresh)
             return false;
         cap->buf = fresh;
@@ -35,8 +37,7 @@ bool capture_append(PERLGCB* gcb, PrxStream stream, const uint8_t* data, uint64_
         while (capacity - len < need) {
             if (capacity * 2 > INT32_MAX)
                 return false;
-            char* grown = static_cast<char*>(
-                xkPoolRealloc(gcb->pool, buf, POOL_UNKNOWN_SIZE, static_cast<uint32_t>(capacity * 2), 0));
+            char* grown = static_cast<char*>(pool_try_realloc(gcb, buf, static_cast<uint64_t>(capacity * 2)));
             if (!grown) {
                 // The realloc leaves the old block in place; keep it.
                 cap->buf = buf;
@@ -67,7 +68,7 @@ void hand_over(host_task* task, PERLGCB* gcb, const char* name, prx_capture* cap
     if (!gcb || cap->len <= 0 || !cap->buf || !name)
         return;
     xkPutLines(task, cap->buf, cap->len);
-    gcb->pool->free(gcb->pool, cap->buf, POOL_UNKNOWN_SIZE, POOL_FREE);
+    pool_free(gcb, cap->buf);
     cap->buf = nullptr;
     cap->len = 0;
     cap->cap = 0;

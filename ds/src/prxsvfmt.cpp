@@ -14,8 +14,6 @@ namespace {
 constexpr char DIGITS_LOWER[] = "0123456789abcdef";
 constexpr char DIGITS_UPPER[] = "0123456789ABCDEF";
 
-bool is_digit(char c) { return g_host_vector->cclass[static_cast<uint8_t>(c)] & HC_DIGIT; }
-
 // Where the arguments come from: a C argument list, or an array of values
 // read through a running index.
 struct ArgSource {
@@ -112,11 +110,380 @@ void warn_invalid_conversion(PERLGCB* gcb, char c)
     sv_set_formatted(gcb, msg, "Invalid conversion in %s: ", type == OP_PRTF ? "printf" : "sprintf");
     if (c == 0)
         sv_append_cstring(gcb, msg, "end of string");
-    else if (g_host_vector->cclass[static_cast<uint8_t>(c)] & HC_PRINT)
+    else if (host_cclass(c) & HC_PRINT)
         sv_append_formatted(gcb, msg, "\"%%%c\"", c);
     else
         sv_append_formatted(gcb, msg, "\"%%\\%03lo\"", static_cast<uint32_t>(static_cast<uint8_t>(c)));
     category_warning(gcb, WARN_PRINTF, "%_", msg);
+}
+
+// The next value of a vector joiner or a vector string: from the C list, or
+// the next array value.
+SV* next_sv(ArgSource& a) { return a.list ? va_arg(*a.list, SV*) : next_value(a); }
+
+// One directive as written: everything between the "%" and the conversion
+// letter. Conversions adjust some of it as they go (a double takes the width
+// into its own text; a string's UTF-8 widens the width; a hexadecimal zero
+// drops the "#" flag for the rest of a vector).
+struct Directive {
+    bool alt = false, left = false, has_precis = false, vectorize = false;
+    char fill = ' ', plus = 0, size = 0;
+    uint64_t width = 0, precis = 0;
+    const char* dotstr = ".";           // the vector's joiner
+    uint64_t dotstrlen = 1;
+    const uint8_t* vecstr = nullptr;    // the vector's string, consumed element by element
+    uint64_t veclen = 0;
+    bool vec_utf8 = false;
+    bool is_utf8 = false;               // the result becomes UTF-8
+};
+
+// What a conversion produced, before padding: a sign or prefix, zeros from
+// the precision, and the text.
+struct Field {
+    char sign[4];
+    uint64_t signlen = 0;
+    uint64_t zeros = 0;
+    const char* text = nullptr;
+    uint64_t len = 0;
+};
+
+// Reads flags, width, precision, the vector's string and the size letter of
+// the directive at q (just after its "%"); returns the position of the
+// conversion letter.
+const char* read_directive(PERLGCB* gcb, ArgSource& src, const char* q, Directive& d)
+{
+    for (bool more = true; more && *q;) {
+        switch (*q) {
+        case '#': d.alt = true; q++; break;
+        case ' ':
+        case '+': d.plus = *q; q++; break;
+        case '-': d.left = true; q++; break;
+        case '0': d.fill = '0'; q++; break;
+        case 'v': d.vectorize = true; q++; break;
+        case '*':
+            // "*v": the joiner is an argument; a lone "*" is the width.
+            if (q[1] != 'v') {
+                more = false;
+                break;
+            }
+            q++;
+            if (SV* joiner = next_sv(src)) {
+                uint64_t n;
+                d.dotstr = sv_text(gcb, joiner, &n);
+                d.dotstrlen = n;
+                if (utf8_value(gcb, joiner))
+                    d.is_utf8 = true;
+            }
+            d.vectorize = true;
+            q++;
+            break;
+        default: more = false; break;
+        }
+    }
+    if (*q >= '1' && host_is_digit(*q)) {
+        while (host_is_digit(*q))
+            d.width = d.width * 10 + static_cast<uint64_t>(*q++ - '0');
+    } else if (*q == '*') {
+        q++;
+        int32_t i = next_i32(gcb, src);
+        if (i < 0) {
+            d.left = true;
+            d.width = static_cast<uint64_t>(-static_cast<int64_t>(i));
+        } else {
+            d.width = static_cast<uint64_t>(i);
+        }
+    }
+    if (*q == '.') {
+        q++;
+        if (*q == '*') {
+            q++;
+            int32_t i = next_i32(gcb, src);
+            d.precis = i < 0 ? 0 : static_cast<uint64_t>(i);
+        } else {
+            d.precis = 0;
+            while (host_is_digit(*q))
+                d.precis = d.precis * 10 + static_cast<uint64_t>(*q++ - '0');
+        }
+        d.has_precis = true;
+    }
+    if (d.vectorize) {
+        if (SV* vecsv = next_sv(src)) {
+            uint64_t n;
+            d.vecstr = reinterpret_cast<const uint8_t*>(sv_text(gcb, vecsv, &n));
+            d.veclen = n;
+            d.vec_utf8 = utf8_value(gcb, vecsv);
+        } else {
+            d.vecstr = reinterpret_cast<const uint8_t*>("");
+            d.veclen = 0;
+        }
+    }
+    switch (*q) {
+    case 'L':
+    case 'q': d.size = 'q'; q++; break;
+    case 'l':
+        if (q[1] == 'l') {
+            d.size = 'q';
+            q += 2;
+        } else {
+            d.size = 'l';
+            q++;
+        }
+        break;
+    case 'h':
+    case 'V': d.size = *q++; break;
+    default: break;
+    }
+    return q;
+}
+
+// %c: a 32-bit signed code; a negative one is below 128 and gives its low
+// byte. Encoded into cbuf (16 bytes).
+void char_field(PERLGCB* gcb, SV* target, ArgSource& src, Directive& d, Field& f, uint8_t* cbuf)
+{
+    int32_t code = next_i32(gcb, src);
+    bool target_utf8 = utf8_in_effect(gcb, target);
+    if ((code < 256 && (code < 128 || !target_utf8)) || bytes_hint(gcb)) {
+        cbuf[0] = static_cast<uint8_t>(code);
+        f.len = 1;
+    } else {
+        f.len = static_cast<uint64_t>(utf8_encode(gcb, cbuf, static_cast<uint64_t>(code)) - cbuf);
+        d.is_utf8 = true;
+    }
+    f.text = reinterpret_cast<const char*>(cbuf);
+}
+
+// %s: a C string, or a value's text. For a UTF-8 value the precision counts
+// characters and the width is widened by the bytes beyond one per character,
+// so that both keep to characters.
+void string_field(PERLGCB* gcb, ArgSource& src, Directive& d, Field& f)
+{
+    if (src.list) {
+        f.text = va_arg(*src.list, const char*);
+        if (!f.text)
+            f.text = "(null)";
+        // A precision bounds the read, so the text need not be NUL-terminated
+        // (a window into a subject, say).
+        f.len = d.has_precis ? strnlen(f.text, d.precis) : std::strlen(f.text);
+    } else if (SV* argsv = next_value(src)) {
+        f.text = sv_text(gcb, argsv, &f.len);
+        if (utf8_value(gcb, argsv)) {
+            const uint8_t* s = reinterpret_cast<const uint8_t*>(f.text);
+            if (d.has_precis && d.precis < f.len) {
+                const uint8_t* t = s;
+                for (uint64_t i = 0; i < d.precis && t < s + f.len; i++)
+                    t += utf8_skip_table[*t];
+                d.precis = t > s + f.len ? f.len : static_cast<uint64_t>(t - s);
+            }
+            if (d.width)
+                d.width += f.len - utf8_length(gcb, s, s + f.len);
+            d.is_utf8 = true;
+        }
+    } else {
+        f.text = "";
+        f.len = 0;
+    }
+}
+
+// %e %E %f %g %G: the C library formats the double, with the directive's
+// flags, width and precision, into the interpreter's float buffer, grown to
+// hold the widest result; the width is then spent.
+void double_field(PERLGCB* gcb, ArgSource& src, Directive& d, char c, Field& f)
+{
+    double nv;
+    if (src.list) {
+        nv = va_arg(*src.list, double);
+    } else {
+        SV* v = next_value(src);
+        nv = v ? value_double(gcb, v) : 0.0;
+    }
+    // Digits before the point: about log10(2) per bit of the exponent.
+    uint64_t need = 0;
+    if (c != 'e' && c != 'E') {
+        int32_t e = binary_exponent(nv);
+        if (e > 0)
+            need = static_cast<uint64_t>(e) * 146 / 485 + 1;
+    }
+    need += d.has_precis ? d.precis : 6;
+    if (need < d.width)
+        need = d.width;
+    if (gcb->float_buffer_size < need + 20) {
+        pool_free(gcb, gcb->float_buffer);
+        gcb->float_buffer_size = need + 40;
+        gcb->float_buffer = static_cast<char*>(pool_malloc(gcb, gcb->float_buffer_size));
+        gcb->float_buffer[0] = 0;
+    }
+    char fmt[48];
+    char* out = fmt;
+    *out++ = '%';
+    if (d.alt)
+        *out++ = '#';
+    if (d.plus)
+        *out++ = d.plus;
+    if (d.left)
+        *out++ = '-';
+    if (d.fill == '0')
+        *out++ = '0';
+    if (d.width)
+        out += std::snprintf(out, 24, "%llu", static_cast<unsigned long long>(d.width));
+    if (d.has_precis)
+        out += std::snprintf(out, 24, ".%llu", static_cast<unsigned long long>(d.precis));
+    *out++ = c;
+    *out = 0;
+    int n = std::snprintf(gcb->float_buffer, gcb->float_buffer_size, fmt, nv);
+    f.text = gcb->float_buffer;
+    f.len = n < 0 ? 0 : std::strlen(gcb->float_buffer);
+    d.width = 0;
+}
+
+// %n: the bytes appended so far by this call go to the next argument.
+void store_count(PERLGCB* gcb, ArgSource& src, char size, int32_t count)
+{
+    if (src.list) {
+        void* out = va_arg(*src.list, void*);
+        if (size == 'h')
+            *static_cast<int16_t*>(out) = static_cast<int16_t>(count);
+        else if (size == 'V' || size == 'q')
+            *static_cast<int64_t*>(out) = count;
+        else
+            *static_cast<int32_t*>(out) = count;
+    } else if (SV* v = next_value(src)) {
+        sv_set_int(gcb, v, 0);
+        sv_iv(v) = count;
+        v->flags |= SVf_IsUV;
+        if (v->flags & SVs_SMG)
+            mg_call_set(gcb, v);
+    }
+}
+
+// The digits of uv in base (2, 8, 10 or 16, c the conversion letter),
+// written backwards to end; the "#" prefixes go to the sign, and the
+// precision becomes leading zeros (a precision of 0 prints nothing for 0).
+void integer_field(uint64_t uv, int base, char c, Directive& d, Field& f, char* end)
+{
+    char* at = end;
+    switch (base) {
+    case 16: {
+        if (!uv)
+            d.alt = false;
+        const char* digits = c == 'X' ? DIGITS_UPPER : DIGITS_LOWER;
+        do
+            *--at = digits[uv & 15];
+        while (uv >>= 4);
+        if (d.alt) {
+            f.sign[f.signlen++] = '0';
+            f.sign[f.signlen++] = c;
+        }
+        break;
+    }
+    case 8:
+        do
+            *--at = static_cast<char>('0' + (uv & 7));
+        while (uv >>= 3);
+        if (d.alt && *at != '0')
+            *--at = '0';
+        break;
+    case 2:
+        do
+            *--at = static_cast<char>('0' + (uv & 1));
+        while (uv >>= 1);
+        if (d.alt) {
+            f.sign[f.signlen++] = '0';
+            f.sign[f.signlen++] = 'b';
+        }
+        break;
+    default:
+        do
+            *--at = static_cast<char>('0' + uv % 10);
+        while (uv /= 10);
+        break;
+    }
+    f.text = at;
+    f.len = static_cast<uint64_t>(end - at);
+    if (d.has_precis) {
+        if (d.precis > f.len)
+            f.zeros = d.precis - f.len;
+        else if (d.precis == 0 && f.len == 1 && *f.text == '0')
+            f.len = 0;
+    }
+}
+
+// Appends the field padded to the width: with the "0" flag the sign goes
+// before the fill, else after it; "-" pads on the right with blanks. Inside a
+// vector with elements left the joiner follows; returns whether one does.
+bool append_field(PERLGCB* gcb, SV* sv, Directive& d, const Field& f)
+{
+    uint64_t have = f.signlen + f.zeros + f.len;
+    uint64_t need = have > d.width ? have : d.width;
+    uint64_t gap = need - have;
+    uint64_t cur = sv_cur(sv);
+    if (sv_len(sv) < cur + need + d.dotstrlen + 1)
+        sv_grow_buffer(gcb, sv, cur + need + d.dotstrlen + 1);
+    char* out = sv_pv(sv) + cur;
+    if (f.signlen && d.fill == '0') {
+        std::memcpy(out, f.sign, f.signlen);
+        out += f.signlen;
+    }
+    if (gap && !d.left) {
+        std::memset(out, d.fill, gap);
+        out += gap;
+    }
+    if (f.signlen && d.fill != '0') {
+        std::memcpy(out, f.sign, f.signlen);
+        out += f.signlen;
+    }
+    if (f.zeros) {
+        std::memset(out, '0', f.zeros);
+        out += f.zeros;
+    }
+    if (f.len) {
+        std::memmove(out, f.text, f.len);
+        out += f.len;
+    }
+    if (gap && d.left) {
+        std::memset(out, ' ', gap);
+        out += gap;
+    }
+    if (d.vectorize) {
+        if (d.veclen) {
+            std::memcpy(out, d.dotstr, d.dotstrlen);
+            out += d.dotstrlen;
+        } else {
+            d.vectorize = false;
+        }
+    }
+    if (d.is_utf8)
+        sv->flags |= SVf_UTF8;
+    *out = 0;
+    sv_cur(sv) = static_cast<uint64_t>(out - sv_pv(sv));
+    return d.vectorize;
+}
+
+// The patterns "%s" and "%_" alone append their argument's text whole;
+// false for any other pattern.
+bool append_whole_argument(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va_list* args, SV** svargs,
+                           int32_t svmax)
+{
+    if (patlen != 2 || pat[0] != '%')
+        return false;
+    if (pat[1] == 's') {
+        if (args) {
+            const char* s = va_arg(*args, const char*);
+            sv_append_cstring(gcb, sv, s ? s : "(null)");
+        } else if (svmax > 0) {
+            sv_append_sv(gcb, sv, svargs[0]);
+            if (utf8_value(gcb, svargs[0]))
+                sv->flags |= SVf_UTF8;
+        }
+        return true;
+    }
+    if (pat[1] == '_' && args) {
+        SV* v = va_arg(*args, SV*);
+        sv_append_sv(gcb, sv, v);
+        if (utf8_value(gcb, v))
+            sv->flags |= SVf_UTF8;
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -129,29 +496,8 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         origlen = sv_cur(sv);
     else
         sv_force_string(gcb, sv, &origlen);
-    if (patlen == 0)
+    if (patlen == 0 || append_whole_argument(gcb, sv, pat, patlen, args, svargs, svmax))
         return;
-
-    if (patlen == 2 && pat[0] == '%') {
-        if (pat[1] == 's') {
-            if (args) {
-                const char* s = va_arg(*args, const char*);
-                sv_append_cstring(gcb, sv, s ? s : "(null)");
-            } else if (svmax > 0) {
-                sv_append_sv(gcb, sv, svargs[0]);
-                if (utf8_value(gcb, svargs[0]))
-                    sv->flags |= SVf_UTF8;
-            }
-            return;
-        }
-        if (pat[1] == '_' && args) {
-            SV* v = va_arg(*args, SV*);
-            sv_append_sv(gcb, sv, v);
-            if (utf8_value(gcb, v))
-                sv->flags |= SVf_UTF8;
-            return;
-        }
-    }
 
     ArgSource src{args, svargs, svmax, 0};
     const char* p = pat;
@@ -165,158 +511,27 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         if (q >= patend)
             break;
         const char* fmtstart = q++;
+        Directive d;
+        q = read_directive(gcb, src, q, d);
 
-        bool alt = false, left = false, has_precis = false, vectorize = false;
-        bool vec_utf8 = false, is_utf8 = false;
-        char fill = ' ', plus = 0, size = 0;
-        uint64_t width = 0, precis = 0;
-        const char* dotstr = ".";
-        uint64_t dotstrlen = 1;
-        const uint8_t* vecstr = nullptr;
-        uint64_t veclen = 0;
-        char esignbuf[4];
-        uint64_t esignlen = 0;
-        uint64_t zeros = 0;
-        const char* eptr = nullptr;
-        uint64_t elen = 0;
+        Field f;
         char ebuf[72];      // room for 64 binary digits and an octal prefix
         uint8_t cbuf[16];   // one encoded character
         uint64_t uv = 0;
-        int base = 0;
+        int base = 0;       // an integer conversion's base, 0 for the others
         bool signed_conv = false;
-
-        // Flags.
-        for (bool more = true; more && *q;) {
-            switch (*q) {
-            case '#': alt = true; q++; break;
-            case ' ':
-            case '+': plus = *q; q++; break;
-            case '-': left = true; q++; break;
-            case '0': fill = '0'; q++; break;
-            case 'v': vectorize = true; q++; break;
-            case '*':
-                if (q[1] != 'v') {
-                    more = false;
-                    break;
-                }
-                q++;
-                if (SV* joiner = args ? va_arg(*args, SV*) : next_value(src)) {
-                    uint64_t n;
-                    dotstr = sv_text(gcb, joiner, &n);
-                    dotstrlen = n;
-                    if (utf8_value(gcb, joiner))
-                        is_utf8 = true;
-                }
-                vectorize = true;
-                q++;
-                break;
-            default: more = false; break;
-            }
-        }
-        // Width.
-        if (*q >= '1' && is_digit(*q)) {
-            while (is_digit(*q))
-                width = width * 10 + static_cast<uint64_t>(*q++ - '0');
-        } else if (*q == '*') {
-            q++;
-            int32_t i = next_i32(gcb, src);
-            if (i < 0) {
-                left = true;
-                width = static_cast<uint64_t>(-static_cast<int64_t>(i));
-            } else {
-                width = static_cast<uint64_t>(i);
-            }
-        }
-        // Precision.
-        if (*q == '.') {
-            q++;
-            if (*q == '*') {
-                q++;
-                int32_t i = next_i32(gcb, src);
-                precis = i < 0 ? 0 : static_cast<uint64_t>(i);
-            } else {
-                precis = 0;
-                while (is_digit(*q))
-                    precis = precis * 10 + static_cast<uint64_t>(*q++ - '0');
-            }
-            has_precis = true;
-        }
-        // The vector's string.
-        if (vectorize) {
-            SV* vecsv = args ? va_arg(*args, SV*) : next_value(src);
-            if (vecsv) {
-                uint64_t n;
-                vecstr = reinterpret_cast<const uint8_t*>(sv_text(gcb, vecsv, &n));
-                veclen = n;
-                vec_utf8 = utf8_value(gcb, vecsv);
-            } else {
-                vecstr = reinterpret_cast<const uint8_t*>("");
-                veclen = 0;
-            }
-        }
-        // Size.
-        switch (*q) {
-        case 'L':
-        case 'q': size = 'q'; q++; break;
-        case 'l':
-            if (q[1] == 'l') {
-                size = 'q';
-                q += 2;
-            } else {
-                size = 'l';
-                q++;
-            }
-            break;
-        case 'h':
-        case 'V': size = *q++; break;
-        default: break;
-        }
-
-        char c = *q++;
+        bool text = false;  // a text conversion: no vector, precision cuts
         bool invalid = false;
+        char c = *q++;
         switch (c) {
-        case 'c': {
-            // A 32-bit signed code: a negative one is below 128 and gives
-            // its low byte.
-            int32_t code = next_i32(gcb, src);
-            bool target_utf8 = utf8_in_effect(gcb, sv);
-            if ((code < 256 && (code < 128 || !target_utf8)) || bytes_hint(gcb)) {
-                cbuf[0] = static_cast<uint8_t>(code);
-                elen = 1;
-            } else {
-                elen = static_cast<uint64_t>(utf8_encode(gcb, cbuf, static_cast<uint64_t>(code)) - cbuf);
-                is_utf8 = true;
-            }
-            eptr = reinterpret_cast<const char*>(cbuf);
-            goto string;
-        }
+        case 'c':
+            char_field(gcb, sv, src, d, f, cbuf);
+            text = true;
+            break;
         case 's':
-            if (args) {
-                eptr = va_arg(*args, const char*);
-                if (!eptr)
-                    eptr = "(null)";
-                // A precision bounds the read, so the text need not be
-                // NUL-terminated (a window into a subject, say).
-                elen = has_precis ? strnlen(eptr, precis) : std::strlen(eptr);
-            } else if (SV* argsv = next_value(src)) {
-                eptr = sv_text(gcb, argsv, &elen);
-                if (utf8_value(gcb, argsv)) {
-                    const uint8_t* s = reinterpret_cast<const uint8_t*>(eptr);
-                    if (has_precis && precis < elen) {
-                        const uint8_t* t = s;
-                        for (uint64_t i = 0; i < precis && t < s + elen; i++)
-                            t += utf8_skip_table[*t];
-                        precis = t > s + elen ? elen : static_cast<uint64_t>(t - s);
-                    }
-                    if (width)
-                        width += elen - utf8_length(gcb, s, s + elen);
-                    is_utf8 = true;
-                }
-            } else {
-                eptr = "";
-                elen = 0;
-            }
-            goto string;
+            string_field(gcb, src, d, f);
+            text = true;
+            break;
         case '_':
             if (!args) {
                 invalid = true;
@@ -324,29 +539,27 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             }
             {
                 SV* v = va_arg(*args, SV*);
-                eptr = sv_text(gcb, v, &elen);
+                f.text = sv_text(gcb, v, &f.len);
                 if (utf8_value(gcb, v))
-                    is_utf8 = true;
+                    d.is_utf8 = true;
             }
-            goto string;
-        string:
-            vectorize = false;
-            if (has_precis && precis < elen)
-                elen = precis;
+            text = true;
+            break;
+        case '%':
+            f.text = "%";
+            f.len = 1;
+            text = true;
             break;
         case 'p':
-            if (alt) {
+            if (d.alt) {
                 invalid = true;
                 break;
             }
-            if (args)
-                uv = reinterpret_cast<uintptr_t>(va_arg(*args, void*));
-            else
-                uv = reinterpret_cast<uintptr_t>(next_value(src));
+            uv = reinterpret_cast<uintptr_t>(args ? va_arg(*args, void*) : next_value(src));
             base = 16;
             break;
         case 'D':
-            size = 'q';
+            d.size = 'q';
             [[fallthrough]];
         case 'd':
         case 'i':
@@ -354,12 +567,12 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             base = 10;
             break;
         case 'U':
-            size = 'q';
+            d.size = 'q';
             base = 10;
             break;
         case 'u': base = 10; break;
         case 'O':
-            size = 'q';
+            d.size = 'q';
             base = 8;
             break;
         case 'o': base = 8; break;
@@ -373,83 +586,21 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         case 'E':
         case 'f':
         case 'g':
-        case 'G': {
-            vectorize = false;
-            double nv;
-            if (args) {
-                nv = va_arg(*args, double);
-            } else {
-                SV* v = next_value(src);
-                nv = v ? value_double(gcb, v) : 0.0;
-            }
-            uint64_t need = 0;
-            if (c != 'e' && c != 'E') {
-                int32_t e = binary_exponent(nv);
-                if (e > 0)
-                    need = static_cast<uint64_t>(e) * 146 / 485 + 1;
-            }
-            need += has_precis ? precis : 6;
-            if (need < width)
-                need = width;
-            if (gcb->float_buffer_size < need + 20) {
-                pool_free(gcb, gcb->float_buffer);
-                gcb->float_buffer_size = need + 40;
-                gcb->float_buffer = static_cast<char*>(pool_malloc(gcb, gcb->float_buffer_size));
-                gcb->float_buffer[0] = 0;
-            }
-            char fmt[48];
-            char* f = fmt;
-            *f++ = '%';
-            if (alt)
-                *f++ = '#';
-            if (plus)
-                *f++ = plus;
-            if (left)
-                *f++ = '-';
-            if (fill == '0')
-                *f++ = '0';
-            if (width)
-                f += std::snprintf(f, 24, "%llu", static_cast<unsigned long long>(width));
-            if (has_precis)
-                f += std::snprintf(f, 24, ".%llu", static_cast<unsigned long long>(precis));
-            *f++ = c;
-            *f = 0;
-            int n = std::snprintf(gcb->float_buffer, gcb->float_buffer_size, fmt, nv);
-            eptr = gcb->float_buffer;
-            elen = n < 0 ? 0 : std::strlen(gcb->float_buffer);
-            width = 0;
+        case 'G':
+            d.vectorize = false;
+            double_field(gcb, src, d, c, f);
             break;
-        }
-        case 'n': {
-            int32_t count = static_cast<int32_t>(sv_cur(sv) - origlen);
-            if (args) {
-                void* out = va_arg(*args, void*);
-                if (size == 'h')
-                    *static_cast<int16_t*>(out) = static_cast<int16_t>(count);
-                else if (size == 'V' || size == 'q')
-                    *static_cast<int64_t*>(out) = count;
-                else
-                    *static_cast<int32_t*>(out) = count;
-            } else if (SV* v = next_value(src)) {
-                sv_set_int(gcb, v, 0);
-                sv_iv(v) = count;
-                v->flags |= SVf_IsUV;
-                if (v->flags & SVs_SMG)
-                    mg_call_set(gcb, v);
-            }
+        case 'n':
+            store_count(gcb, src, d.size, static_cast<int32_t>(sv_cur(sv) - origlen));
             p = q;
             continue;
-        }
         default:
-            if (c == '%') {
-                eptr = "%";
-                elen = 1;
-                goto string;
-            }
             invalid = true;
             break;
         }
 
+        // Anything else is copied as written, with a warning for sprintf
+        // and printf over values.
         if (invalid) {
             if (!args)
                 warn_invalid_conversion(gcb, c);
@@ -461,134 +612,47 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             p = q;
             continue;
         }
+        if (text) {
+            d.vectorize = false;
+            if (d.has_precis && d.precis < f.len)
+                f.len = d.precis;
+        }
 
-        // Integers: the number, then its digits backwards into ebuf.
+        // An integer's value: the vector's first element, or the argument by
+        // the conversion's sign; an empty vector prints the width's fill only.
         if (base) {
-            if (vectorize) {
-                if (veclen == 0) {
-                    vectorize = false;
-                    base = 0;   // only the width's fill
+            if (d.vectorize) {
+                if (d.veclen == 0) {
+                    d.vectorize = false;
+                    base = 0;
                 } else {
-                    uv = next_vector_element(gcb, &vecstr, &veclen, vec_utf8);
-                    if (signed_conv && plus)
-                        esignbuf[esignlen++] = plus;
+                    uv = next_vector_element(gcb, &d.vecstr, &d.veclen, d.vec_utf8);
+                    if (signed_conv && d.plus)
+                        f.sign[f.signlen++] = d.plus;
                 }
             } else if (signed_conv) {
-                int64_t iv = next_integer<int64_t>(gcb, src, size);
+                int64_t iv = next_integer<int64_t>(gcb, src, d.size);
                 if (iv >= 0) {
                     uv = static_cast<uint64_t>(iv);
-                    if (plus)
-                        esignbuf[esignlen++] = plus;
+                    if (d.plus)
+                        f.sign[f.signlen++] = d.plus;
                 } else {
                     uv = 0 - static_cast<uint64_t>(iv);
-                    esignbuf[esignlen++] = '-';
+                    f.sign[f.signlen++] = '-';
                 }
             } else if (c != 'p') {
-                uv = next_integer<uint64_t>(gcb, src, size);
+                uv = next_integer<uint64_t>(gcb, src, d.size);
             }
         }
-
-    vector_element:
-        if (base) {
-            char* end = ebuf + sizeof ebuf;
-            char* d = end;
-            switch (base) {
-            case 16: {
-                if (!uv)
-                    alt = false;
-                const char* digits = c == 'X' ? DIGITS_UPPER : DIGITS_LOWER;
-                do
-                    *--d = digits[uv & 15];
-                while (uv >>= 4);
-                if (alt) {
-                    esignbuf[esignlen++] = '0';
-                    esignbuf[esignlen++] = c;
-                }
+        // One field, or one per element of a vector, joined.
+        for (;;) {
+            if (base)
+                integer_field(uv, base, c, d, f, ebuf + sizeof ebuf);
+            if (!append_field(gcb, sv, d, f))
                 break;
-            }
-            case 8:
-                do
-                    *--d = static_cast<char>('0' + (uv & 7));
-                while (uv >>= 3);
-                if (alt && *d != '0')
-                    *--d = '0';
-                break;
-            case 2:
-                do
-                    *--d = static_cast<char>('0' + (uv & 1));
-                while (uv >>= 1);
-                if (alt) {
-                    esignbuf[esignlen++] = '0';
-                    esignbuf[esignlen++] = 'b';
-                }
-                break;
-            default:
-                do
-                    *--d = static_cast<char>('0' + uv % 10);
-                while (uv /= 10);
-                break;
-            }
-            eptr = d;
-            elen = static_cast<uint64_t>(end - d);
-            if (has_precis) {
-                if (precis > elen)
-                    zeros = precis - elen;
-                else if (precis == 0 && elen == 1 && *eptr == '0')
-                    elen = 0;
-            }
-        }
-
-        // Output.
-        {
-            uint64_t have = esignlen + zeros + elen;
-            uint64_t need = have > width ? have : width;
-            uint64_t gap = need - have;
-            uint64_t cur = sv_cur(sv);
-            if (sv_len(sv) < cur + need + dotstrlen + 1)
-                sv_grow_buffer(gcb, sv, cur + need + dotstrlen + 1);
-            char* out = sv_pv(sv) + cur;
-            if (esignlen && fill == '0') {
-                std::memcpy(out, esignbuf, esignlen);
-                out += esignlen;
-            }
-            if (gap && !left) {
-                std::memset(out, fill, gap);
-                out += gap;
-            }
-            if (esignlen && fill != '0') {
-                std::memcpy(out, esignbuf, esignlen);
-                out += esignlen;
-            }
-            if (zeros) {
-                std::memset(out, '0', zeros);
-                out += zeros;
-            }
-            if (elen) {
-                std::memmove(out, eptr, elen);
-                out += elen;
-            }
-            if (gap && left) {
-                std::memset(out, ' ', gap);
-                out += gap;
-            }
-            if (vectorize) {
-                if (veclen) {
-                    std::memcpy(out, dotstr, dotstrlen);
-                    out += dotstrlen;
-                } else {
-                    vectorize = false;
-                }
-            }
-            if (is_utf8)
-                sv->flags |= SVf_UTF8;
-            *out = 0;
-            sv_cur(sv) = static_cast<uint64_t>(out - sv_pv(sv));
-        }
-        if (vectorize) {
-            esignlen = 0;
-            zeros = 0;
-            uv = next_vector_element(gcb, &vecstr, &veclen, vec_utf8);
-            goto vector_element;
+            f.signlen = 0;
+            f.zeros = 0;
+            uv = next_vector_element(gcb, &d.vecstr, &d.veclen, d.vec_utf8);
         }
         p = q;
     }

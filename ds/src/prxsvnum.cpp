@@ -10,11 +10,6 @@ namespace {
 
 constexpr uint32_t VALUE_PRESENT = SVf_IOK | SVf_NOK | SVf_POK | SVf_ROK | SVp_IOK | SVp_NOK | SVp_POK;
 
-inline uint8_t cclass(uint8_t c) { return g_host_vector->cclass[c]; }
-inline bool is_space(uint8_t c) { return cclass(c) & HC_SPACE; }
-inline bool is_digit(uint8_t c) { return cclass(c) & HC_DIGIT; }
-inline bool is_alpha(uint8_t c) { return cclass(c) & HC_ALPHA; }
-
 // The uninitialized report of a conversion: category 41 enabled, not
 // localizing, not a pad temporary.
 void uninitialized(PERLGCB* gcb, SV* sv)
@@ -53,7 +48,7 @@ void not_a_number(PERLGCB* gcb, SV* sv)
         } else if (ch == '\\') {
             *d++ = '\\';
             *d++ = '\\';
-        } else if (cclass(ch) & HC_PRINT) {
+        } else if (host_cclass(ch) & HC_PRINT) {
             *d++ = static_cast<char>(ch);
         } else {
             *d++ = '^';
@@ -79,7 +74,7 @@ void not_a_number(PERLGCB* gcb, SV* sv)
 bool fits_i32(const char* text)
 {
     const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
-    while (is_space(*s))
+    while (host_is_space(*s))
         s++;
     bool negative = *s == '-';
     if (*s == '-' || *s == '+')
@@ -87,7 +82,7 @@ bool fits_i32(const char* text)
     while (*s == '0')
         s++;
     const uint8_t* d = s;
-    while (is_digit(*s))
+    while (host_is_digit(*s))
         s++;
     size_t n = static_cast<size_t>(s - d);
     if (n != 10)
@@ -236,9 +231,9 @@ void increment_string(PERLGCB* gcb, SV* sv)
 {
     char* pv = sv_pv(sv);
     uint8_t* d = reinterpret_cast<uint8_t*>(pv);
-    while (is_alpha(*d))
+    while (host_is_alpha(*d))
         d++;
-    while (is_digit(*d))
+    while (host_is_digit(*d))
         d++;
     if (*d) {
         sv_set_double(gcb, sv, prx_atof(pv) + 1.0);
@@ -246,14 +241,14 @@ void increment_string(PERLGCB* gcb, SV* sv)
     }
     uint8_t* start = reinterpret_cast<uint8_t*>(pv);
     for (d--; d >= start; d--) {
-        if (is_digit(*d)) {
+        if (host_is_digit(*d)) {
             if (++*d <= '9')
                 return;
             *d = '0';
         } else {
             uint8_t before = *d;
             ++*d;
-            if (is_alpha(*d))
+            if (host_is_alpha(*d))
                 return;
             *d = static_cast<uint8_t>(before - 25);
         }
@@ -266,7 +261,7 @@ void increment_string(PERLGCB* gcb, SV* sv)
     sv_cur(sv) = cur + 1;
     for (uint64_t i = cur + 1; i > 0; i--)
         p[i] = p[i - 1];
-    p[0] = is_digit(static_cast<uint8_t>(p[1])) ? '1' : p[1];
+    p[0] = host_is_digit(static_cast<uint8_t>(p[1])) ? '1' : p[1];
 }
 
 // Steps 1 to 3 of ++ and --: get-magic, the read-only check, references.
@@ -306,7 +301,7 @@ uint32_t sv_number_class(PERLGCB* gcb, SV* sv)
     const uint8_t* p = s;
     const uint8_t* end = s + len;
     uint32_t cls = 0;
-    while (p < end && is_space(*p))
+    while (p < end && host_is_space(*p))
         p++;
     if (p < end && *p == '-') {
         cls |= NUMCLASS_NEG;
@@ -315,23 +310,23 @@ uint32_t sv_number_class(PERLGCB* gcb, SV* sv)
         p++;
     }
     bool infinity = false;
-    if (p < end && is_digit(*p)) {
+    if (p < end && host_is_digit(*p)) {
         const uint8_t* digits = p;
-        while (p < end && is_digit(*p))
+        while (p < end && host_is_digit(*p))
             p++;
         cls |= p - digits > 19 ? NUMCLASS_DOUBLE | NUMCLASS_NOT_INT : NUMCLASS_INT;
         if (p < end && *p == '.') {
             cls |= NUMCLASS_NOT_INT;
             p++;
-            while (p < end && is_digit(*p))
+            while (p < end && host_is_digit(*p))
                 p++;
         }
     } else if (p < end && *p == '.') {
         p++;
-        if (!(p < end && is_digit(*p)))
+        if (!(p < end && host_is_digit(*p)))
             return 0;
         cls |= NUMCLASS_INT | NUMCLASS_NOT_INT;
-        while (p < end && is_digit(*p))
+        while (p < end && host_is_digit(*p))
             p++;
     } else {
         const uint8_t* upper = g_host_vector->upper;
@@ -355,12 +350,12 @@ uint32_t sv_number_class(PERLGCB* gcb, SV* sv)
         p++;
         if (p < end && (*p == '-' || *p == '+'))
             p++;
-        if (!(p < end && is_digit(*p)))
+        if (!(p < end && host_is_digit(*p)))
             return 0;
-        while (p < end && is_digit(*p))
+        while (p < end && host_is_digit(*p))
             p++;
     }
-    while (p < end && is_space(*p))
+    while (p < end && host_is_space(*p))
         p++;
     if (p >= end)
         return cls;
@@ -369,76 +364,36 @@ uint32_t sv_number_class(PERLGCB* gcb, SV* sv)
     return 0;
 }
 
-int64_t sv_to_int(PERLGCB* gcb, SV* sv)
-{
-    if (!sv)
-        return 0;
-    if (sv->flags & SVs_GMG) {
-        mg_call_get(gcb, sv);
-        if (sv->flags & SVp_IOK)
-            return sv_iv(sv);
-        if (sv->flags & SVp_NOK)
-            return nv_to_iv(gcb, sv_nv(sv));
-        if ((sv->flags & SVp_POK) && sv_len(sv)) {
-            uint32_t cls = sv_number_class(gcb, sv);
-            if (cls & NUMCLASS_INT)
-                return text_int(gcb, sv_pv(sv));
-            if (!cls)
-                not_a_number(gcb, sv);
-            return nv_to_iv(gcb, prx_atof(sv_pv(sv)));
-        }
-        if (!(sv->flags & SVf_ROK)) {
-            uninitialized(gcb, sv);
-            return 0;
-        }
-    }
-    if (sv->flags & SV_THINK_FIRST) {
-        if (sv->flags & SVf_ROK) {
-            if (SV* tmp = overloaded(gcb, sv, AMG_NUMBER))
-                return (tmp->flags & SVf_IOK) ? sv_iv(tmp) : sv_to_int(gcb, tmp);
-            return static_cast<int64_t>(reinterpret_cast<uintptr_t>(sv_rv(sv)));
-        }
-        if (readonly_undefined(gcb, sv))
-            return 0;
-    }
-    if (sv->flags & SVp_IOK)
-        return sv_iv(sv);
-    if (sv->flags & SVp_NOK) {
-        integer_from_double(gcb, sv, cache_int_of_double);
-        return sv_iv(sv);
-    }
-    if ((sv->flags & SVp_POK) && sv_len(sv)) {
-        uint32_t cls = sv_number_class(gcb, sv);
-        if (text_needs_double(sv, cls)) {
-            double_and_integer_from_text(gcb, sv, cache_int_of_double);
-        } else {
-            if (sv_type(sv) < SVt_PVIV)
-                sv_upgrade_body(gcb, sv, SVt_PVIV);
-            integer_on(gcb, sv);
-            sv_iv(sv) = prx_atoi(sv_pv(sv));
-            if (!cls)
-                not_a_number(gcb, sv);
-        }
-        return sv_iv(sv);
-    }
-    integer_of_nothing(gcb, sv);
-    return 0;
-}
+namespace {
 
-uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
+// The conversion ladder of sv_to_int (UNSIGNED false) and sv_to_uint (true):
+// get magic, then overloading or the referent's address, then the cached
+// integer, the double, the text, and nothing. The steps differ by sign only
+// in the conversions of a double and of a text; the result is the integer's
+// 64 bits either way.
+template <bool UNSIGNED>
+uint64_t integer_ladder(PERLGCB* gcb, SV* sv)
 {
     if (!sv)
         return 0;
+    auto of_double = [&](double v) {
+        return UNSIGNED ? nv_to_uv(gcb, v) : static_cast<uint64_t>(nv_to_iv(gcb, v));
+    };
     if (sv->flags & SVs_GMG) {
         mg_call_get(gcb, sv);
         if (sv->flags & SVp_IOK)
             return sv_uv(sv);
         if (sv->flags & SVp_NOK)
-            return nv_to_uv(gcb, sv_nv(sv));
+            return of_double(sv_nv(sv));
         if ((sv->flags & SVp_POK) && sv_len(sv)) {
-            if (!sv_number_class(gcb, sv))
+            uint32_t cls = sv_number_class(gcb, sv);
+            // A signed integer text is read as an integer; anything else
+            // through a double.
+            if (!UNSIGNED && (cls & NUMCLASS_INT))
+                return static_cast<uint64_t>(text_int(gcb, sv_pv(sv)));
+            if (!cls)
                 not_a_number(gcb, sv);
-            return nv_to_uv(gcb, prx_atof(sv_pv(sv)));
+            return of_double(prx_atof(sv_pv(sv)));
         }
         if (!(sv->flags & SVf_ROK)) {
             uninitialized(gcb, sv);
@@ -448,7 +403,7 @@ uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
     if (sv->flags & SV_THINK_FIRST) {
         if (sv->flags & SVf_ROK) {
             if (SV* tmp = overloaded(gcb, sv, AMG_NUMBER))
-                return (tmp->flags & SVf_IOK) ? sv_uv(tmp) : sv_to_uint(gcb, tmp);
+                return (tmp->flags & SVf_IOK) ? sv_uv(tmp) : integer_ladder<UNSIGNED>(gcb, tmp);
             return reinterpret_cast<uintptr_t>(sv_rv(sv));
         }
         if (readonly_undefined(gcb, sv))
@@ -456,34 +411,41 @@ uint64_t sv_to_uint(PERLGCB* gcb, SV* sv)
     }
     if (sv->flags & SVp_IOK)
         return sv_uv(sv);
+    void (*cache)(PERLGCB*, SV*) = UNSIGNED ? cache_uint_of_double : cache_int_of_double;
     if (sv->flags & SVp_NOK) {
-        integer_from_double(gcb, sv, cache_uint_of_double);
+        integer_from_double(gcb, sv, cache);
         return sv_uv(sv);
     }
     if ((sv->flags & SVp_POK) && sv_len(sv)) {
         uint32_t cls = sv_number_class(gcb, sv);
         if (text_needs_double(sv, cls)) {
-            double_and_integer_from_text(gcb, sv, cache_uint_of_double);
-        } else {
-            if (sv_type(sv) < SVt_PVIV)
-                sv_upgrade_body(gcb, sv, SVt_PVIV);
-            integer_on(gcb, sv);
-            if (cls & NUMCLASS_NEG) {
-                sv_iv(sv) = prx_atoi(sv_pv(sv));
-            } else if (cls) {
-                sv->flags |= SVf_IsUV;
-                sv_iv(sv) = prx_atoi(sv_pv(sv));
-            } else {
-                sv->flags |= SVf_IsUV;
-                sv_iv(sv) = 0;
-                not_a_number(gcb, sv);
-            }
+            double_and_integer_from_text(gcb, sv, cache);
+            return sv_uv(sv);
         }
+        if (sv_type(sv) < SVt_PVIV)
+            sv_upgrade_body(gcb, sv, SVt_PVIV);
+        integer_on(gcb, sv);
+        if (!UNSIGNED || (cls & NUMCLASS_NEG)) {
+            sv_iv(sv) = prx_atoi(sv_pv(sv));
+        } else {
+            // An unsigned reading of a non-negative text; no number at all
+            // reads as 0.
+            sv->flags |= SVf_IsUV;
+            sv_iv(sv) = cls ? prx_atoi(sv_pv(sv)) : 0;
+        }
+        if (!cls)
+            not_a_number(gcb, sv);
         return sv_uv(sv);
     }
     integer_of_nothing(gcb, sv);
     return 0;
 }
+
+}  // namespace
+
+int64_t sv_to_int(PERLGCB* gcb, SV* sv) { return static_cast<int64_t>(integer_ladder<false>(gcb, sv)); }
+
+uint64_t sv_to_uint(PERLGCB* gcb, SV* sv) { return integer_ladder<true>(gcb, sv); }
 
 double sv_to_double(PERLGCB* gcb, SV* sv)
 {

@@ -103,7 +103,7 @@ void taint_check_environment(PERLGCB* gcb)
         gcb->tainted = was_tainted;
         for (uint64_t i = 0; i < len; i++) {
             uint8_t c = s[i];
-            if (!(g_host_vector->cclass[c] & HC_ALNUM) && c != '_' && c != '-' && c != ':') {
+            if (!host_is_alnum(c) && c != '_' && c != '-' && c != ':') {
                 gcb->tainted = 1;
                 report(gcb, "Insecure $ENV{%s}%s", "TERM");
                 break;

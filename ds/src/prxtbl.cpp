@@ -7,6 +7,7 @@
 
 #include "prxmg.h"
 #include "prxop.h"
+#include "prxpool.h"
 
 // ---- op tables ------------------------------------------------------------
 
@@ -126,8 +127,9 @@ T* place(uint8_t*& cursor, const void* image, uint64_t bytes)
 
 uint32_t init_table_block(PERLGCB* gcb)
 {
-    host_pool* pool = gcb->pool;
-    uint8_t* block = static_cast<uint8_t*>(pool->alloc(pool, TABLE_BLOCK_SIZE, POOL_ALLOC));
+    // The interpreter is not constructed yet: a failure is answered here,
+    // and the caller treats the interpreter as not created.
+    uint8_t* block = static_cast<uint8_t*>(pool_try_malloc(gcb, TABLE_BLOCK_SIZE));
     if (!block)
         return 1;
     uint8_t* cursor = block;

@@ -64,11 +64,10 @@ double number_of(PERLGCB* gcb, SV* sv) { return (sv->flags & SVf_NOK) ? sv_nv(sv
 // back over digits, '.' and '_', no other byte is met before the first.
 bool plain_version_text(PERLGCB* gcb, const char* s, uint64_t len)
 {
-    const uint8_t* cclass = g_host_vector->cclass;
     while (len) {
         --len;
         uint8_t c = static_cast<uint8_t>(s[len]);
-        if (!(cclass[c] & HC_DIGIT) && c != '.' && c != '_')
+        if (!host_is_digit(c) && c != '.' && c != '_')
             return len == 0;
     }
     (void)gcb;

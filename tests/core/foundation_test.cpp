@@ -11,6 +11,7 @@
 #include "ds/src/prxbridge.h"
 #include "ds/src/prxlibc.h"
 #include "ds/src/prxpool.h"
+#include "ds/src/prxtbl.h"
 #include "host/modrec.h"
 #include "hostsim/hostsim.h"
 
@@ -446,6 +447,34 @@ TEST_F(Foundation, TimeRandomAndTimeRecords)
     EXPECT_EQ(a->year, 60);
     EXPECT_EQ(a->wday, 5);
     EXPECT_EQ(a->yday, 1);
+}
+
+// Allocations whose callers answer a failure themselves: the exhausted pool
+// gives them null or nothing, the interpreter neither exits nor writes
+// "Out of memory!", and the no-memory-ok flag is left as it was.
+TEST_F(Foundation, FailuresAnsweredByTheCaller)
+{
+    PERLGCB* gcb = make_interp();
+    struct Case {
+        const char* what;
+        std::function<bool()> failed;   // runs the call with the next allocation failing
+    } cases[] = {
+        {"time record", [&] { return prx_localtime(nullptr, nullptr) == nullptr; }},
+        {"first captured error text", [&] { return prx_fwrite("x\n", 1, 2, PRX_STDERR) == 0 && gcb->err.len == 0; }},
+        {"first captured output", [&] { return prx_fwrite("x", 1, 1, PRX_STDOUT) == 0 && gcb->out.len == 0; }},
+        {"table block", [&] { return init_table_block(gcb) == 1 && !gcb->op_name_table; }},
+    };
+    for (const Case& c : cases) {
+        for (int32_t flag : {0, 1}) {
+            gcb->no_memory_ok = flag;
+            h->fail.fail_next = true;
+            bool failed = false;
+            EXPECT_EQ(guarded(gcb, [&] { failed = c.failed(); }), 0) << c.what;
+            EXPECT_TRUE(failed) << c.what;
+            EXPECT_EQ(gcb->no_memory_ok, flag) << c.what;
+            EXPECT_EQ(err_text(gcb), "") << c.what;
+        }
+    }
 }
 
 TEST_F(Foundation, FoldTable)

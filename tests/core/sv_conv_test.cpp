@@ -258,6 +258,34 @@ TEST_F(SvConv, IntegerConversionCaches)
     EXPECT_EQ(sv_to_int(gcb, nullptr), 0);
 }
 
+// The signed and the unsigned reading of one text: the same integer bits,
+// the unsigned mark only on a non-negative reading.
+TEST_F(SvConv, SignedAndUnsignedReadingsOfText)
+{
+    struct Case {
+        const char* text;
+        int64_t signed_value;
+        uint64_t unsigned_value;
+        bool marked_unsigned;
+    } cases[] = {
+        {"12", 12, 12u, true},
+        {"  7", 7, 7u, true},
+        {"-5", -5, 0xFFFFFFFFFFFFFFFBull, false},
+        {"abc", 0, 0u, true},
+        {"3.7", 3, 3u, true},
+        {"-3.7", -3, 0xFFFFFFFFFFFFFFFDull, false},
+        {"3000000000", 3000000000, 3000000000u, true},
+    };
+    for (const Case& c : cases) {
+        SV* a = bytes(c.text);
+        SV* b = bytes(c.text);
+        EXPECT_EQ(sv_to_int(gcb, a), c.signed_value) << c.text;
+        EXPECT_EQ(sv_to_uint(gcb, b), c.unsigned_value) << c.text;
+        EXPECT_EQ((b->flags & SVf_IsUV) != 0, c.marked_unsigned) << c.text;
+        EXPECT_TRUE(b->flags & SVf_IOK) << c.text;
+    }
+}
+
 TEST_F(SvConv, NotANumberWarning)
 {
     warnings_bits({WARN_NUMERIC});

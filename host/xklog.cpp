@@ -1,8 +1,10 @@
 // Wrappers over the toolkit-services record: the log object's write, print
-// and message operations, and the system-information queries.
+// and message operations, the system-information queries and the clock.
 #include <cstring>
 
-#include "matchmod/mmhost.h"
+#include "host/xklog.h"
+
+constinit XkServices* g_xk_services = nullptr;
 
 int32_t xkHostWrite(XkLog* log, const char16_t* format, int64_t zero, char16_t* buffer, int32_t size,
                     int32_t* length, ...)

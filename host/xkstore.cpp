@@ -1,12 +1,13 @@
 // The name/value store wrappers, the option-string lookup and the 8-bit to
 // UTF-16 conversion over the toolkit-services record.
-#include "matchmod/mmstore.h"
+#include "host/xkstore.h"
 
 #include <cstdarg>
 #include <cstring>
 
-#include "matchmod/mmhost.h"
-#include "matchmod/mmtool.h"
+#include "host/hostcall.h"
+#include "host/xklog.h"
+#include "host/xkstring.h"
 
 namespace {
 
