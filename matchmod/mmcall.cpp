@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "matchmod/mm.h"
-#include "matchmod/mmpending.h"
 #include "matchmod/mmsession.h"
 
 namespace {
@@ -152,15 +151,6 @@ extern "C" uint32_t prxmatch_call(XkFuncCall* call, double* result, void*, void*
     std::memcpy(result, &missing, sizeof missing);
     try {
         return call_body(call, result);
-    } catch (const MmNotBuilt& e) {
-        char line[128];
-        std::memcpy(line, "panic: not built: ", 18);
-        size_t n = std::strlen(e.name);
-        if (n > sizeof line - 19)
-            n = sizeof line - 19;
-        std::memcpy(line + 18, e.name, n);
-        line[18 + n] = 0;
-        xkPutLog(line);
     } catch (...) {
     }
     return ST_PRX_FAILED;

@@ -603,7 +603,8 @@ PERLGCB* interp_of_current_task();
 // The bridge's JumpEnv inside the head buffer.
 inline JumpEnv* head_env(PERLGCB* gcb) { return reinterpret_cast<JumpEnv*>(gcb->jmpbuf); }
 
-// The one throwing function: long-jump to env with code.
+// The one throwing function: long-jump to env with code. A null env is met by
+// no jump_run: the jump ends at the module boundary's catch-all.
 [[noreturn]] void jump_to(PERLGCB* gcb, JumpEnv* env, int32_t code);
 
 // Run body under env. When link is true env becomes the top environment for

@@ -134,7 +134,13 @@ double bits_double(uint64_t bits) { return std::bit_cast<double>(bits); }
 
 constexpr double LARGEST = 1.7976931348623157e308;
 
-// The fdlibm power algorithm (e_pow) for the cases the callers leave to it.
+// ---- x ** y for a non-integral y ------------------------------------------------
+// x ** y is 2 ** (y * log2 x). A double cannot hold log2 x precisely enough for
+// that product (its error grows with y), so both steps work on a head and a
+// tail: the head is a double whose low 32 significand bits are zero, which
+// makes the product of two heads exact, and the tail holds what the head
+// leaves. The constants are those of the fdlibm power algorithm.
+
 uint32_t hi_word(double x) { return static_cast<uint32_t>(std::bit_cast<uint64_t>(x) >> 32); }
 uint32_t lo_word(double x) { return static_cast<uint32_t>(std::bit_cast<uint64_t>(x)); }
 double with_lo(double x, uint32_t lo)
@@ -145,205 +151,174 @@ double with_hi(double x, uint32_t hi)
 {
     return std::bit_cast<double>((std::bit_cast<uint64_t>(x) & 0xFFFFFFFFull) | (static_cast<uint64_t>(hi) << 32));
 }
+// x cut to its top 21 significand bits.
+double head_of(double x) { return with_lo(x, 0); }
 
-double fdlibm_pow(double x, double y)
+struct HeadTail {
+    double head;   // low 32 significand bits zero
+    double tail;
+};
+
+// Centres of the reduced argument (bp), and their base-2 logarithms as head
+// (dp_h) and tail (dp_l).
+constexpr double bp[] = {1.0, 1.5};
+constexpr double dp_h[] = {0.0, 5.84962487220764160156e-01};
+constexpr double dp_l[] = {0.0, 1.35003920212974897128e-08};
+constexpr double two53 = 9007199254740992.0;
+// Results beyond the range: their squares overflow to +infinity or round to 0.
+constexpr double huge = 1.0e300, tiny = 1.0e-300;
+// 2 / (3 ln 2), in full and as head and tail.
+constexpr double cp = 9.61796693925975554329e-01, cp_h = 9.61796700954437255859e-01,
+                 cp_l = -7.02846165095275826516e-09;
+// ln 2, in full and as head and tail.
+constexpr double lg2 = 6.93147180559945286227e-01, lg2_h = 6.93147182464599609375e-01,
+                 lg2_l = -1.90465429995776804525e-09;
+// How far below 1024 a sum may round up to exactly 1024 and still not overflow.
+constexpr double ovt = 8.0085662595372944372e-17;
+// The logarithm's series beyond its first two terms.
+constexpr double L1 = 5.99999999999994648725e-01, L2 = 4.28571428578550184252e-01,
+                 L3 = 3.33333329818377432918e-01, L4 = 2.72728123808534006489e-01,
+                 L5 = 2.30660745775561754067e-01, L6 = 2.06975017800338417784e-01;
+// The exponential's rational approximation.
+constexpr double P1 = 1.66666666666666019037e-01, P2 = -2.77777777770155933842e-03,
+                 P3 = 6.61375632143793436117e-05, P4 = -1.65339022054652515390e-06,
+                 P5 = 4.13813679705723846039e-08;
+
+// log2 x of a finite x above 0.
+HeadTail log2_extended(double x)
 {
-    static constexpr double bp[] = {1.0, 1.5};
-    static constexpr double dp_h[] = {0.0, 5.84962487220764160156e-01};
-    static constexpr double dp_l[] = {0.0, 1.35003920212974897128e-08};
-    constexpr double zero = 0.0, one = 1.0, two = 2.0, two53 = 9007199254740992.0;
-    constexpr double huge = 1.0e300, tiny = 1.0e-300;
-    constexpr double L1 = 5.99999999999994648725e-01, L2 = 4.28571428578550184252e-01,
-                     L3 = 3.33333329818377432918e-01, L4 = 2.72728123808534006489e-01,
-                     L5 = 2.30660745775561754067e-01, L6 = 2.06975017800338417784e-01;
-    constexpr double P1 = 1.66666666666666019037e-01, P2 = -2.77777777770155933842e-03,
-                     P3 = 6.61375632143793436117e-05, P4 = -1.65339022054652515390e-06,
-                     P5 = 4.13813679705723846039e-08;
-    constexpr double lg2 = 6.93147180559945286227e-01, lg2_h = 6.93147182464599609375e-01,
-                     lg2_l = -1.90465429995776804525e-09;
-    constexpr double ovt = 8.0085662595372944372e-17;
-    constexpr double cp = 9.61796693925975554329e-01, cp_h = 9.61796700954437255859e-01,
-                     cp_l = -7.02846165095275826516e-09;
-    constexpr double ivln2 = 1.44269504088896338700e+00, ivln2_h = 1.44269502162933349609e+00,
-                     ivln2_l = 1.92596299112661746887e-08;
-
-    int32_t hx = static_cast<int32_t>(hi_word(x));
-    uint32_t lx = lo_word(x);
-    int32_t hy = static_cast<int32_t>(hi_word(y));
-    uint32_t ly = lo_word(y);
-    int32_t ix = hx & 0x7fffffff;
-    int32_t iy = hy & 0x7fffffff;
-
-    if ((static_cast<uint32_t>(iy) | ly) == 0)
-        return one;
-    if (ix > 0x7ff00000 || (ix == 0x7ff00000 && lx != 0) || iy > 0x7ff00000 || (iy == 0x7ff00000 && ly != 0))
-        return x + y;
-
-    // yisint: 0 y not an integer, 1 an odd integer, 2 an even integer.
-    int32_t yisint = 0;
-    if (hx < 0) {
-        if (iy >= 0x43400000) {
-            yisint = 2;
-        } else if (iy >= 0x3ff00000) {
-            int32_t k = (iy >> 20) - 0x3ff;
-            if (k > 20) {
-                uint32_t j = ly >> (52 - k);
-                if ((j << (52 - k)) == ly)
-                    yisint = 2 - static_cast<int32_t>(j & 1);
-            } else if (ly == 0) {
-                int32_t j = iy >> (20 - k);
-                if ((j << (20 - k)) == iy)
-                    yisint = 2 - (j & 1);
-            }
-        }
+    // x = 2**e * m, m taken near one of the centres c: m in [1, sqrt(3/2)]
+    // is near 1, m below sqrt(3) near 1.5, and a larger m is halved to lie
+    // just below 1.
+    int32_t e = 0;
+    int32_t word = static_cast<int32_t>(hi_word(x));
+    if (word < 0x00100000) {
+        x *= two53;   // a subnormal x is made normal first
+        e = -53;
+        word = static_cast<int32_t>(hi_word(x));
     }
-
-    if (ly == 0) {
-        if (iy == 0x7ff00000) {
-            if (((ix - 0x3ff00000) | static_cast<int32_t>(lx)) == 0)
-                return y - y;
-            if (ix >= 0x3ff00000)
-                return hy >= 0 ? y : zero;
-            return hy < 0 ? -y : zero;
-        }
-        if (iy == 0x3ff00000)
-            return hy < 0 ? one / x : x;
-        if (hy == 0x40000000)
-            return x * x;
-        if (hy == 0x3fe00000 && hx >= 0)
-            return std::sqrt(x);
-    }
-
-    double ax = std::fabs(x);
-    if (lx == 0 && (ix == 0x7ff00000 || ix == 0 || ix == 0x3ff00000)) {
-        double z = ax;
-        if (hy < 0)
-            z = one / z;
-        if (hx < 0) {
-            if (((ix - 0x3ff00000) | yisint) == 0)
-                z = (z - z) / (z - z);
-            else if (yisint == 1)
-                z = -z;
-        }
-        return z;
-    }
-
-    int32_t n = (hx >> 31) + 1;
-    if ((n | yisint) == 0)
-        return (x - x) / (x - x);
-    double s = one;
-    if ((n | (yisint - 1)) == 0)
-        s = -one;
-
-    double t1, t2;
-    if (iy > 0x41e00000) {
-        if (iy > 0x43f00000) {
-            if (ix <= 0x3fefffff)
-                return hy < 0 ? huge * huge : tiny * tiny;
-            if (ix >= 0x3ff00000)
-                return hy > 0 ? huge * huge : tiny * tiny;
-        }
-        if (ix < 0x3fefffff)
-            return hy < 0 ? s * huge * huge : s * tiny * tiny;
-        if (ix > 0x3ff00000)
-            return hy > 0 ? s * huge * huge : s * tiny * tiny;
-        double t = ax - one;
-        double w = (t * t) * (0.5 - t * (0.3333333333333333333333 - t * 0.25));
-        double u = ivln2_h * t;
-        double v = t * ivln2_l - w * ivln2;
-        t1 = with_lo(u + v, 0);
-        t2 = v - (t1 - u);
-    } else {
-        n = 0;
-        if (ix < 0x00100000) {
-            ax *= two53;
-            n -= 53;
-            ix = static_cast<int32_t>(hi_word(ax));
-        }
-        n += (ix >> 20) - 0x3ff;
-        int32_t j = ix & 0x000fffff;
-        int32_t k;
-        ix = j | 0x3ff00000;
-        if (j <= 0x3988E) {
-            k = 0;
-        } else if (j < 0xBB67A) {
-            k = 1;
+    e += (word >> 20) - 0x3ff;
+    int32_t fraction = word & 0x000fffff;
+    int32_t c = 0;
+    word = fraction | 0x3ff00000;
+    if (fraction > 0x3988E) {
+        if (fraction < 0xBB67A) {
+            c = 1;
         } else {
-            k = 0;
-            n += 1;
-            ix -= 0x00100000;
+            e += 1;
+            word -= 0x00100000;
         }
-        ax = with_hi(ax, static_cast<uint32_t>(ix));
+    }
+    double m = with_hi(x, static_cast<uint32_t>(word));
 
-        double u = ax - bp[k];
-        double v = one / (ax + bp[k]);
-        double ss = u * v;
-        double s_h = with_lo(ss, 0);
-        double t_h = with_hi(zero, static_cast<uint32_t>(((ix >> 1) | 0x20000000) + 0x00080000 + (k << 18)));
-        double t_l = ax - (t_h - bp[k]);
-        double s_l = v * ((u - s_h * t_h) - s_h * t_l);
-        double s2 = ss * ss;
-        double r = s2 * s2 * (L1 + s2 * (L2 + s2 * (L3 + s2 * (L4 + s2 * (L5 + s2 * L6)))));
-        r += s_l * (s_h + ss);
-        s2 = s_h * s_h;
-        t_h = with_lo(3.0 + s2 + r, 0);
-        t_l = r - ((t_h - 3.0) - s2);
-        u = s_h * t_h;
-        v = s_l * t_h + t_l * ss;
-        double p_h = with_lo(u + v, 0);
-        double p_l = v - (p_h - u);
-        double z_h = cp_h * p_h;
-        double z_l = cp_l * p_h + p_l * cp + dp_l[k];
-        double t = static_cast<double>(n);
-        t1 = with_lo(((z_h + z_l) + dp_h[k]) + t, 0);
-        t2 = z_l - (((t1 - t) - dp_h[k]) - z_h);
+    // ln(m / c) = 2 atanh(s) = 2 (s + s^3/3 + s^5/5 + ...) with
+    // s = (m - c) / (m + c), |s| < 0.1. The sum is formed as s * q, q = 3 + s^2 + r,
+    // which is 3/2 ln(m / c); s and q both as head and tail.
+    double num = m - bp[c];
+    double inv = 1.0 / (m + bp[c]);
+    double s = num * inv;
+    double s_head = head_of(s);
+    // m + c cut to 20 fraction bits, made from m's exponent word (so that it
+    // needs no rounding), and the rest of m + c.
+    double sum_head =
+        with_hi(0.0, static_cast<uint32_t>(((word >> 1) | 0x20000000) + 0x00080000 + (c << 18)));
+    double sum_tail = m - (sum_head - bp[c]);
+    // s_head + s_tail is s to about twice a double's precision.
+    double s_tail = inv * ((num - s_head * sum_head) - s_head * sum_tail);
+
+    double s2 = s * s;
+    double r = s2 * s2 * (L1 + s2 * (L2 + s2 * (L3 + s2 * (L4 + s2 * (L5 + s2 * L6)))));
+    r += s_tail * (s_head + s);
+    double sh2 = s_head * s_head;
+    double q_head = head_of(3.0 + sh2 + r);
+    double q_tail = r - ((q_head - 3.0) - sh2);
+
+    double u = s_head * q_head;
+    double v = s_tail * q_head + q_tail * s;
+    double p_head = head_of(u + v);
+    double p_tail = v - (p_head - u);
+
+    // Times 2 / (3 ln 2) gives log2(m / c); log2 c and e are added on.
+    double z_head = cp_h * p_head;
+    double z_tail = cp_l * p_head + p_tail * cp + dp_l[c];
+    double te = static_cast<double>(e);
+    double head = head_of(((z_head + z_tail) + dp_h[c]) + te);
+    double tail = z_tail - (((head - te) - dp_h[c]) - z_head);
+    return {head, tail};
+}
+
+// 2 ** (y * lg), lg as head and tail.
+double exp2_of_product(double y, HeadTail lg)
+{
+    // y * lg = hi + lo: the product of the heads is exact.
+    double y_head = head_of(y);
+    double lo = (y - y_head) * lg.head + y * lg.tail;
+    double hi = y_head * lg.head;
+    double z = lo + hi;
+
+    // Out of range: 2 ** 1024 overflows, 2 ** -1075 and below rounds to 0. A
+    // sum of exactly 1024 or -1075 decides by what its rounding lost.
+    int32_t word = static_cast<int32_t>(hi_word(z));
+    int32_t low = static_cast<int32_t>(lo_word(z));
+    if (word >= 0x40900000) {
+        if (((word - 0x40900000) | low) != 0)
+            return huge * huge;
+        if (lo + ovt > z - hi)
+            return huge * huge;
+    } else if ((word & 0x7fffffff) >= 0x4090cc00) {
+        if (((word - static_cast<int32_t>(0xc090cc00u)) | low) != 0)
+            return tiny * tiny;
+        if (lo <= z - hi)
+            return tiny * tiny;
     }
 
-    double y1 = with_lo(y, 0);
-    double p_l = (y - y1) * t1 + y * t2;
-    double p_h = y1 * t1;
-    double z = p_l + p_h;
-    int32_t j = static_cast<int32_t>(hi_word(z));
-    int32_t i = static_cast<int32_t>(lo_word(z));
-    if (j >= 0x40900000) {
-        if (((j - 0x40900000) | i) != 0)
-            return s * huge * huge;
-        if (p_l + ovt > z - p_h)
-            return s * huge * huge;
-    } else if ((j & 0x7fffffff) >= 0x4090cc00) {
-        if (((j - static_cast<int32_t>(0xc090cc00u)) | i) != 0)
-            return s * tiny * tiny;
-        if (p_l <= z - p_h)
-            return s * tiny * tiny;
-    }
-    i = j & 0x7fffffff;
-    int32_t k = (i >> 20) - 0x3ff;
-    n = 0;
-    if (i > 0x3fe00000) {
-        n = j + (0x00100000 >> (k + 1));
-        k = ((n & 0x7fffffff) >> 20) - 0x3ff;
-        double t = with_hi(zero, static_cast<uint32_t>(n & ~(0x000fffff >> k)));
-        n = ((n & 0x000fffff) | 0x00100000) >> (20 - k);
-        if (j < 0)
+    // z = n + f with n the integer nearest z: adding a half at z's scale to
+    // its exponent word and clearing the fraction bits below the units gives
+    // n, which comes off hi exactly.
+    int32_t magnitude = word & 0x7fffffff;
+    int32_t n = 0;
+    if (magnitude > 0x3fe00000) {
+        int32_t scale = (magnitude >> 20) - 0x3ff;
+        int32_t rounded = word + (0x00100000 >> (scale + 1));
+        scale = ((rounded & 0x7fffffff) >> 20) - 0x3ff;
+        double whole = with_hi(0.0, static_cast<uint32_t>(rounded & ~(0x000fffff >> scale)));
+        n = ((rounded & 0x000fffff) | 0x00100000) >> (20 - scale);
+        if (word < 0)
             n = -n;
-        p_h -= t;
+        hi -= whole;
     }
-    double t = with_lo(p_l + p_h, 0);
-    double u = t * lg2_h;
-    double v = (p_l - (t - p_h)) * lg2 + t * lg2_l;
-    z = u + v;
-    double w = v - (z - u);
-    t = z * z;
-    double t1b = z - t * (P1 + t * (P2 + t * (P3 + t * (P4 + t * P5))));
-    double r = (z * t1b) / (t1b - two) - (w + z * w);
-    z = one - (r - z);
-    int32_t hz = static_cast<int32_t>(hi_word(z));
-    hz += static_cast<int32_t>(static_cast<uint32_t>(n) << 20);
-    if ((hz >> 20) <= 0)
-        z = std::scalbn(z, n);
-    else
-        z = with_hi(z, static_cast<uint32_t>(hz));
-    return s * z;
+
+    // 2 ** f = e ** g with g = f ln 2, again as head and tail; then
+    // e ** g = 1 + g + g * c / (2 - c) with c = g - g^2 (P1 + g^2 P2 + ...).
+    double f_head = head_of(lo + hi);
+    double u = f_head * lg2_h;
+    double v = (lo - (f_head - hi)) * lg2 + f_head * lg2_l;
+    double g = u + v;
+    double g_tail = v - (g - u);
+    double g2 = g * g;
+    double c = g - g2 * (P1 + g2 * (P2 + g2 * (P3 + g2 * (P4 + g2 * P5))));
+    double r = (g * c) / (c - 2.0) - (g_tail + g * g_tail);
+    double result = 1.0 - (r - g);
+
+    // Times 2 ** n, in the exponent word unless the result is subnormal.
+    int32_t scaled = static_cast<int32_t>(hi_word(result) + (static_cast<uint32_t>(n) << 20));
+    if ((scaled >> 20) <= 0)
+        return std::scalbn(result, n);
+    return with_hi(result, static_cast<uint32_t>(scaled));
+}
+
+// x ** y for the exponents the integer path leaves: y not integral with
+// |y| < 2**31, or NaN, and x above 0 (infinity included) or NaN. A negative
+// base has been refused by the caller.
+double pow_non_integral(double x, double y)
+{
+    if (x != x || y != y)
+        return x + y;
+    if (y == 0.5)
+        return std::sqrt(x);
+    if (x == HUGE_VAL || x == 1.0)
+        return y < 0.0 ? 1.0 / x : x;
+    return exp2_of_product(y, log2_extended(x));
 }
 
 }  // namespace
@@ -450,5 +425,5 @@ double prx_pow(double x, double y)
         platform_raise_exception(EXC_INVALID_OPERAND, 0, 0, nullptr);
         return LARGEST;
     }
-    return fdlibm_pow(x, y);
+    return pow_non_integral(x, y);
 }

@@ -38,10 +38,6 @@ protected:
         gcb->return_max = 16;
     }
 
-    // Whether the last run stopped at a routine a later part of the
-    // interpreter builds; tests of paths through it skip until it exists.
-    bool not_built() { return err_text().rfind("panic: not built: ", 0) == 0; }
-
     // A glob made by hand: a glob body with a scalar, no stash.
     GV* glob(SV* scalar)
     {

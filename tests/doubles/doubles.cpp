@@ -1,10 +1,15 @@
-// The doubles behind doubles.h. The wrapped symbols are the routines'
-// mangled names.
+// The doubles behind doubles.h. Each __wrap_ definition names the routine it
+// replaces by its mangled name; the build wraps exactly those names.
 #include "doubles.h"
 
 #include <cstring>
+#include <type_traits>
 
+#include "ds/src/prxcall.h"
+#include "ds/src/prxlibc.h"
 #include "ds/src/prxop.h"
+#include "ds/src/prxre.h"
+#include "ds/src/prxrun.h"
 #include "ds/src/prxsv.h"
 
 namespace doubles {
@@ -201,3 +206,30 @@ CV* __wrap__Z13sub_define_xsP7PERLGCBPKcPFvS0_P2CVES2_(PERLGCB* gcb, const char*
     return nullptr;
 }
 }
+
+// Each double has the type of the routine it replaces: a routine whose
+// declaration changes stops the build here instead of leaving its double
+// behind under a name that no longer exists. tests/CMakeLists.txt takes the
+// names to wrap from the __wrap_ definitions above, and the test
+// test_doubles_wraps checks that each is defined and called across objects,
+// where the linker can redirect the calls.
+#define SAME_TYPE(routine, mangled)                                                   \
+    static_assert(std::is_same_v<decltype(&routine), decltype(&__wrap_##mangled)> && \
+                      std::is_same_v<decltype(&routine), decltype(&__real_##mangled)>, \
+                  "the double of " #routine " does not match its declaration")
+SAME_TYPE(interp_call_method_by_name, _Z26interp_call_method_by_nameP7PERLGCBPKci);
+SAME_TYPE(interp_call_value, _Z17interp_call_valueP7PERLGCBP2CVi);
+SAME_TYPE(error_queue, _Z11error_queueP7PERLGCBP2SV);
+SAME_TYPE(die_return_to_eval, _Z18die_return_to_evalP7PERLGCBPKcm);
+SAME_TYPE(prx_getc, _Z8prx_getcl);
+SAME_TYPE(prx_fread, _Z9prx_freadPvmml);
+SAME_TYPE(prx_feof, _Z8prx_feofl);
+SAME_TYPE(prx_ungetc, _Z10prx_ungetcil);
+SAME_TYPE(op_free_tree, _Z12op_free_treeP7PERLGCBP2OP);
+SAME_TYPE(re_save_match_state, _Z19re_save_match_stateP7PERLGCB);
+SAME_TYPE(module_load_va, _Z14module_load_vaP7PERLGCBjP2SVS2_z);
+SAME_TYPE(start_sub_compile, _Z17start_sub_compileP7PERLGCBij);
+SAME_TYPE(op_new_value, _Z12op_new_valueP7PERLGCBiiP2SV);
+SAME_TYPE(sub_define_plain, _Z16sub_define_plainP7PERLGCBiP2OPS2_S2_);
+SAME_TYPE(sub_define_xs, _Z13sub_define_xsP7PERLGCBPKcPFvS0_P2CVES2_);
+#undef SAME_TYPE

@@ -2,6 +2,7 @@
 // by one leave_scope: before each entry is undone, the entry above it has
 // been undone and it has not. The op-tree release is a double here.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,8 @@ namespace {
 
 using prxtest::Stacks;
 
-struct Probe {
-    std::function<bool()> restored;
-};
+// What a row pushes: the check that its entry has been undone.
+using Restored = std::function<bool()>;
 
 class ScopeKinds : public Stacks {
 protected:
@@ -40,26 +40,27 @@ protected:
         return pool->live.count(block) != 0;
     }
 
+    struct Kind {
+        int32_t kind;
+        const char* name;
+        std::function<Restored()> push;   // pushes one entry of the kind and changes its target
+    };
+
     std::vector<OP*> freed;
-    std::vector<Probe> probes;
+    std::vector<const Kind*> pushed;
+    std::vector<Restored> checks;
     std::vector<std::string> failures;
     static ScopeKinds* self;
 
-    // Pushed after the entry of kind k: runs just before that entry is
-    // undone, when kind k + 1 has been undone and kind k has not.
+    // Pushed above the entry of row k: runs just before that entry is
+    // undone, when the entry of row k + 1 has been undone and row k's has not.
     static void marker(PERLGCB*, void* arg)
     {
         auto k = static_cast<size_t>(reinterpret_cast<intptr_t>(arg));
-        if (self->probes[k].restored())
-            self->failures.push_back("kind " + std::to_string(k) + " undone too early");
-        if (k + 1 < self->probes.size() && !self->probes[k + 1].restored())
-            self->failures.push_back("kind " + std::to_string(k + 1) + " not undone");
-    }
-    void mark(size_t k, std::function<bool()> restored)
-    {
-        ASSERT_EQ(probes.size(), k);
-        probes.push_back({std::move(restored)});
-        save_push_destructor(gcb, marker, reinterpret_cast<void*>(static_cast<intptr_t>(k)));
+        if (self->checks[k]())
+            self->failures.push_back(std::string(self->pushed[k]->name) + " undone too early");
+        if (k + 1 < self->checks.size() && !self->checks[k + 1]())
+            self->failures.push_back(std::string(self->pushed[k + 1]->name) + " not undone before the entry below it");
     }
 };
 ScopeKinds* ScopeKinds::self = nullptr;
@@ -67,202 +68,299 @@ ScopeKinds* ScopeKinds::self = nullptr;
 void plain_destructor(void* arg) { *static_cast<int*>(arg) += 1; }
 void destructor_x(PERLGCB*, void* arg) { *static_cast<int*>(arg) += 1; }
 
+// Every save-stack kind, one row each, pushed in kind order and undone by one
+// leave_scope in reverse order.
 TEST_F(ScopeKinds, EveryKindIsUndoneInReverseOrder)
 {
     self = this;
-    // 0 item
-    SV* item = pv("old");
-    save_push_item(gcb, item);
-    sv_set_cstring(gcb, item, "new");
-    mark(0, [&] { return str(item) == "old"; });
-    // 1 scalar of a glob
-    SV* g1s = pv("s-old");
-    GV* g1 = glob(g1s);
-    sv_set_cstring(gcb, save_push_scalar(gcb, g1), "s-new");
-    mark(1, [&] { return gv_gp(g1)->gp_sv == g1s; });
-    // 2 array, 3 hash of a glob
-    GV* g2 = glob(pv("x"));
-    AV* oav = av_new_empty(gcb);
-    gv_gp(g2)->gp_av = oav;
-    save_push_array(gcb, g2);
-    mark(2, [&] { return gv_gp(g2)->gp_av == oav; });
-    HV* ohv = hv_new_empty(gcb);
-    gv_gp(g2)->gp_hv = ohv;
-    save_push_hash(gcb, g2);
-    mark(3, [&] { return gv_gp(g2)->gp_hv == ohv; });
-    // 4 int, 5 long, 6 i32
-    int32_t i4 = 4, i5 = 5, i6 = 6;
-    save_push_int(gcb, &i4);
-    i4 = -1;
-    mark(4, [&] { return i4 == 4; });
-    raw({i32(i5), ptr(&i5)}, SAVE_LONG);
-    i5 = -1;
-    mark(5, [&] { return i5 == 5; });
-    save_push_i32(gcb, &i6);
-    i6 = -1;
-    mark(6, [&] { return i6 == 6; });
-    // 7 iv
-    int64_t iv = int64_t{1} << 40;
-    save_push_iv(gcb, &iv);
-    iv = 0;
-    mark(7, [&] { return iv == int64_t{1} << 40; });
-    // 8 value pointer, 9 array pointer, 10 hash pointer, 11 string pointer
-    SV* vp_old = pv("vp");
-    SV* vp = vp_old;
-    save_push_value_ptr(gcb, &vp);
-    vp = nullptr;
-    mark(8, [&] { return vp == vp_old; });
-    AV* ap_old = oav;
-    AV* ap = ap_old;
-    raw({ptr(ap), ptr(&ap)}, SAVE_ARRAY_PTR);
-    ap = nullptr;
-    mark(9, [&] { return ap == ap_old; });
-    HV* hp = ohv;
-    save_push_hash_ptr(gcb, &hp);
-    hp = nullptr;
-    mark(10, [&] { return hp == ohv; });
-    char text[] = "t";
-    char* sp = text;
-    save_push_string_ptr(gcb, &sp);
-    sp = nullptr;
-    mark(11, [&] { return sp == text; });
-    // 12 glob clear: the value's contents go (a reference's referent is released)
-    SV* referent = pv("referent");
-    SV* holder = sv_new_reference(gcb, referent);
-    raw({ptr(holder)}, SAVE_GLOB_CLEAR);
-    mark(12, [&] { return referent->refcnt == 1; });
-    // 13 scalar by reference
-    SV* slot_old = pv("r-old");
-    SV* slot = slot_old;
-    sv_set_cstring(gcb, save_push_scalar_by_ref(gcb, &slot), "r-new");
-    mark(13, [&] { return slot == slot_old; });
-    // 14 glob body
-    GV* g14 = glob(pv("g"));
-    GP* gp14 = gv_gp(g14);
-    save_push_gp(gcb, g14, 1);
-    mark(14, [&] { return gv_gp(g14) == gp14; });
-    // 15 release
-    SV* rel = pv("rel");
-    sv_refinc(rel);
-    save_push_release_value(gcb, rel);
-    mark(15, [&] { return rel->refcnt == 1; });
-    // 16 free op tree
-    OP op16{};
-    save_push_free_op_tree(gcb, &op16);
-    mark(16, [&] { return !freed.empty() && freed.back() == &op16; });
-    // 17 free block
-    void* block = pool_malloc(gcb, 24);
-    save_push_free_block(gcb, block);
-    mark(17, [&] { return !block_live(block); });
-    // 18 clear pad entry
-    AV* pad = av_new_empty(gcb);
-    av_store_element(gcb, pad, 1, pv("pad"));
-    gcb->comppad = pad;
-    gcb->curpad = av_body(pad)->array;
-    save_push_clear_pad_entry(gcb, &gcb->curpad[1]);
-    mark(18, [&] { return !(av_body(pad)->array[1]->flags & SVf_POK); });
-    // 19 delete
-    HV* dh = hv_new_empty(gcb);
-    hv_store_str(gcb, dh, "k", 1, pv("v"), 0);
-    save_push_delete(gcb, dh, pool_strdup(gcb, "k"), 1);
-    mark(19, [&] { return !hv_exists_str(gcb, dh, "k", 1); });
-    // 20 destructor
-    int plain = 0;
-    save_entry f20;
-    f20.fn = plain_destructor;
-    raw({f20, ptr(&plain)}, SAVE_DESTRUCTOR);
-    mark(20, [&] { return plain == 1; });
-    // 21 capture context: raw slots dropped whole
-    int32_t before21 = gcb->savestack_ix;
-    raw({i32(37), i32(37), i32(2)}, SAVE_CAPTURE_CONTEXT);
-    mark(21, [&] { return gcb->savestack_ix <= before21; });
-    // 22 stack position
-    raw({i32(3)}, SAVE_STACK_POS);
-    gcb->arg_sp = gcb->arg_base + 7;
-    mark(22, [&] { return gcb->arg_sp == gcb->arg_base + 3; });
-    // 23 i16
-    int16_t s16 = -2;
-    save_push_i16(gcb, &s16);
-    s16 = 9;
-    mark(23, [&] { return s16 == -2; });
-    // 24 array element
-    AV* ea = av_new_empty(gcb);
-    SV* e_old = pv("e-old");
-    av_store_element(gcb, ea, 0, e_old);
-    save_push_aelem(gcb, ea, 0, av_fetch_element(gcb, ea, 0, 1));
-    mark(24, [&] { return av_body(ea)->array[0] == e_old; });
-    // 25 hash element
-    HV* eh = hv_new_empty(gcb);
-    SV* h_old = pv("h-old");
-    hv_store_str(gcb, eh, "h", 1, h_old, 0);
-    SV* hkey = pv("h");
-    save_push_helem(gcb, eh, hkey, &hv_fetch_sv(gcb, eh, hkey, 1, 0)->value);
-    mark(25, [&] { return *hv_fetch_str(gcb, eh, "h", 1, 0) == h_old; });
-    // 26 op
-    OP a{}, b{};
-    gcb->op = &a;
-    save_push_op(gcb);
-    gcb->op = &b;
-    mark(26, [&] { return gcb->op == &a; });
-    // 27 hints
-    raw({i32(0x77)}, SAVE_HINTS);
-    gcb->compile_hints = 1;
-    mark(27, [&] { return gcb->compile_hints == 0x77u; });
-    // 28 allocation
-    int32_t before28 = gcb->savestack_ix;
-    save_push_alloc(gcb, 24, 4);
-    mark(28, [&] { return gcb->savestack_ix <= before28; });
-    // 29 value pointer by reference
-    SV* byref_old = pv("b-old");
-    SV* byref = byref_old;
-    save_push_value_ptr_by_ref(gcb, &byref);
-    byref = pv("b-new");
-    mark(29, [&] { return byref == byref_old && byref_old->refcnt == 1; });
-    // 30 destructor with the interpreter
-    int xcalls = 0;
-    save_push_destructor(gcb, destructor_x, &xcalls);
-    mark(30, [&] { return xcalls == 1; });
-    // 31 generic pointer
-    void* gp_old = &a;
-    void* gptr = gp_old;
-    save_push_generic_ptr(gcb, &gptr);
-    gptr = nullptr;
-    mark(31, [&] { return gptr == gp_old; });
-    // 32 i8
-    int8_t s8 = -3;
-    save_push_i8(gcb, &s8);
-    s8 = 4;
-    mark(32, [&] { return s8 == -3; });
-    // 33 compile pad: back to the pad of kind 18, which is undone later
-    AV* pad33 = pad;
-    raw({ptr(pad33)}, SAVE_COMPILE_PAD);
-    gcb->comppad = nullptr;
-    gcb->curpad = nullptr;
-    mark(33, [&] { return gcb->comppad == pad33 && gcb->curpad == av_body(pad33)->array; });
-    // 34 string pointer by reference: a replaced string is freed
-    char* str_old = pool_strdup(gcb, "old");
-    char* sref = str_old;
-    save_push_string_ptr_by_ref(gcb, &sref);
-    char* str_new = pool_strdup(gcb, "new");
-    sref = str_new;
-    mark(34, [&] { return sref == str_old && !block_live(str_new); });
-    // 35 pad slot
-    SV* slots35[3] = {nullptr, nullptr, nullptr};
-    SV* v35 = pv("35");
-    raw({ptr(v35), ptr(slots35), i32(2)}, SAVE_PAD_SLOT);
-    mark(35, [&] { return slots35[2] == v35; });
-    // 36 make temporary
-    SV* t36 = pv("t");
-    save_push_make_temporary(gcb, t36);
-    mark(36, [&] { return (t36->flags & SVs_TEMP) != 0; });
+    OP op_a{}, op_b{}, freed_op{};
+    const Kind kinds[] = {
+        {SAVE_ITEM, "item",
+         [&]() -> Restored {
+             SV* item = pv("old");
+             save_push_item(gcb, item);
+             sv_set_cstring(gcb, item, "new");
+             return [=, this] { return str(item) == "old"; };
+         }},
+        {SAVE_SCALAR, "scalar of a glob",
+         [&]() -> Restored {
+             SV* old = pv("s-old");
+             GV* g = glob(old);
+             sv_set_cstring(gcb, save_push_scalar(gcb, g), "s-new");
+             return [=] { return gv_gp(g)->gp_sv == old; };
+         }},
+        {SAVE_ARRAY, "array of a glob",
+         [&]() -> Restored {
+             GV* g = glob(pv("x"));
+             AV* old = av_new_empty(gcb);
+             gv_gp(g)->gp_av = old;
+             save_push_array(gcb, g);
+             return [=] { return gv_gp(g)->gp_av == old; };
+         }},
+        {SAVE_HASH, "hash of a glob",
+         [&]() -> Restored {
+             GV* g = glob(pv("x"));
+             HV* old = hv_new_empty(gcb);
+             gv_gp(g)->gp_hv = old;
+             save_push_hash(gcb, g);
+             return [=] { return gv_gp(g)->gp_hv == old; };
+         }},
+        {SAVE_INT, "int",
+         [&]() -> Restored {
+             auto cell = std::make_shared<int32_t>(4);
+             save_push_int(gcb, cell.get());
+             *cell = -1;
+             return [=] { return *cell == 4; };
+         }},
+        {SAVE_LONG, "long",
+         [&]() -> Restored {
+             auto cell = std::make_shared<int32_t>(5);
+             raw({i32(5), ptr(cell.get())}, SAVE_LONG);
+             *cell = -1;
+             return [=] { return *cell == 5; };
+         }},
+        {SAVE_I32, "i32",
+         [&]() -> Restored {
+             auto cell = std::make_shared<int32_t>(6);
+             save_push_i32(gcb, cell.get());
+             *cell = -1;
+             return [=] { return *cell == 6; };
+         }},
+        {SAVE_IV, "iv",
+         [&]() -> Restored {
+             auto cell = std::make_shared<int64_t>(int64_t{1} << 40);
+             save_push_iv(gcb, cell.get());
+             *cell = 0;
+             return [=] { return *cell == int64_t{1} << 40; };
+         }},
+        {SAVE_VALUE_PTR, "value pointer",
+         [&]() -> Restored {
+             SV* old = pv("vp");
+             auto cell = std::make_shared<SV*>(old);
+             save_push_value_ptr(gcb, cell.get());
+             *cell = nullptr;
+             return [=] { return *cell == old; };
+         }},
+        {SAVE_ARRAY_PTR, "array pointer",
+         [&]() -> Restored {
+             AV* old = av_new_empty(gcb);
+             auto cell = std::make_shared<AV*>(old);
+             raw({ptr(old), ptr(cell.get())}, SAVE_ARRAY_PTR);
+             *cell = nullptr;
+             return [=] { return *cell == old; };
+         }},
+        {SAVE_HASH_PTR, "hash pointer",
+         [&]() -> Restored {
+             HV* old = hv_new_empty(gcb);
+             auto cell = std::make_shared<HV*>(old);
+             save_push_hash_ptr(gcb, cell.get());
+             *cell = nullptr;
+             return [=] { return *cell == old; };
+         }},
+        {SAVE_STRING_PTR, "string pointer",
+         [&]() -> Restored {
+             static char text[] = "t";
+             auto cell = std::make_shared<char*>(text);
+             save_push_string_ptr(gcb, cell.get());
+             *cell = nullptr;
+             return [=] { return *cell == text; };
+         }},
+        {SAVE_GLOB_CLEAR, "glob clear (a reference's referent is released)",
+         [&]() -> Restored {
+             SV* referent = pv("referent");
+             SV* holder = sv_new_reference(gcb, referent);
+             raw({ptr(holder)}, SAVE_GLOB_CLEAR);
+             return [=] { return referent->refcnt == 1; };
+         }},
+        {SAVE_SCALAR_BY_REF, "scalar by reference",
+         [&]() -> Restored {
+             SV* old = pv("r-old");
+             auto cell = std::make_shared<SV*>(old);
+             sv_set_cstring(gcb, save_push_scalar_by_ref(gcb, cell.get()), "r-new");
+             return [=] { return *cell == old; };
+         }},
+        {SAVE_GLOB_BODY, "glob body",
+         [&]() -> Restored {
+             GV* g = glob(pv("g"));
+             GP* old = gv_gp(g);
+             save_push_gp(gcb, g, 1);
+             return [=] { return gv_gp(g) == old; };
+         }},
+        {SAVE_RELEASE, "release",
+         [&]() -> Restored {
+             SV* value = pv("rel");
+             sv_refinc(value);
+             save_push_release_value(gcb, value);
+             return [=] { return value->refcnt == 1; };
+         }},
+        {SAVE_FREE_OP, "free op tree",
+         [&]() -> Restored {
+             save_push_free_op_tree(gcb, &freed_op);
+             return [&, this] { return !freed.empty() && freed.back() == &freed_op; };
+         }},
+        {SAVE_FREE_BLOCK, "free block",
+         [&]() -> Restored {
+             void* block = pool_malloc(gcb, 24);
+             save_push_free_block(gcb, block);
+             return [=, this] { return !block_live(block); };
+         }},
+        {SAVE_CLEAR_PAD, "clear pad entry",
+         [&]() -> Restored {
+             AV* pad = av_new_empty(gcb);
+             av_store_element(gcb, pad, 1, pv("pad"));
+             gcb->comppad = pad;
+             gcb->curpad = av_body(pad)->array;
+             save_push_clear_pad_entry(gcb, &gcb->curpad[1]);
+             return [=] { return !(av_body(pad)->array[1]->flags & SVf_POK); };
+         }},
+        {SAVE_DELETE, "delete",
+         [&]() -> Restored {
+             HV* h = hv_new_empty(gcb);
+             hv_store_str(gcb, h, "k", 1, pv("v"), 0);
+             save_push_delete(gcb, h, pool_strdup(gcb, "k"), 1);
+             return [=, this] { return !hv_exists_str(gcb, h, "k", 1); };
+         }},
+        {SAVE_DESTRUCTOR, "destructor",
+         [&]() -> Restored {
+             auto calls = std::make_shared<int>(0);
+             save_entry f;
+             f.fn = plain_destructor;
+             raw({f, ptr(calls.get())}, SAVE_DESTRUCTOR);
+             return [=] { return *calls == 1; };
+         }},
+        {SAVE_CAPTURE_CONTEXT, "capture context (raw slots dropped whole)",
+         [&]() -> Restored {
+             int32_t before = gcb->savestack_ix;
+             raw({i32(37), i32(37), i32(2)}, SAVE_CAPTURE_CONTEXT);
+             return [=, this] { return gcb->savestack_ix <= before; };
+         }},
+        {SAVE_STACK_POS, "stack position",
+         [&]() -> Restored {
+             raw({i32(3)}, SAVE_STACK_POS);
+             gcb->arg_sp = gcb->arg_base + 7;
+             return [this] { return gcb->arg_sp == gcb->arg_base + 3; };
+         }},
+        {SAVE_I16, "i16",
+         [&]() -> Restored {
+             auto cell = std::make_shared<int16_t>(-2);
+             save_push_i16(gcb, cell.get());
+             *cell = 9;
+             return [=] { return *cell == -2; };
+         }},
+        {SAVE_ARRAY_ELEMENT, "array element",
+         [&]() -> Restored {
+             AV* a = av_new_empty(gcb);
+             SV* old = pv("e-old");
+             av_store_element(gcb, a, 0, old);
+             save_push_aelem(gcb, a, 0, av_fetch_element(gcb, a, 0, 1));
+             return [=] { return av_body(a)->array[0] == old; };
+         }},
+        {SAVE_HASH_ELEMENT, "hash element",
+         [&]() -> Restored {
+             HV* h = hv_new_empty(gcb);
+             SV* old = pv("h-old");
+             hv_store_str(gcb, h, "h", 1, old, 0);
+             SV* key = pv("h");
+             save_push_helem(gcb, h, key, &hv_fetch_sv(gcb, h, key, 1, 0)->value);
+             return [=, this] { return *hv_fetch_str(gcb, h, "h", 1, 0) == old; };
+         }},
+        {SAVE_OP, "op",
+         [&]() -> Restored {
+             gcb->op = &op_a;
+             save_push_op(gcb);
+             gcb->op = &op_b;
+             return [&, this] { return gcb->op == &op_a; };
+         }},
+        {SAVE_HINTS, "hints",
+         [&]() -> Restored {
+             raw({i32(0x77)}, SAVE_HINTS);
+             gcb->compile_hints = 1;
+             return [this] { return gcb->compile_hints == 0x77u; };
+         }},
+        {SAVE_ALLOC, "allocation",
+         [&]() -> Restored {
+             int32_t before = gcb->savestack_ix;
+             save_push_alloc(gcb, 24, 4);
+             return [=, this] { return gcb->savestack_ix <= before; };
+         }},
+        {SAVE_VALUE_PTR_BY_REF, "value pointer by reference",
+         [&]() -> Restored {
+             SV* old = pv("b-old");
+             auto cell = std::make_shared<SV*>(old);
+             save_push_value_ptr_by_ref(gcb, cell.get());
+             *cell = pv("b-new");
+             return [=] { return *cell == old && old->refcnt == 1; };
+         }},
+        {SAVE_DESTRUCTOR_X, "destructor with the interpreter",
+         [&]() -> Restored {
+             auto calls = std::make_shared<int>(0);
+             save_push_destructor(gcb, destructor_x, calls.get());
+             return [=] { return *calls == 1; };
+         }},
+        {SAVE_GENERIC_PTR, "generic pointer",
+         [&]() -> Restored {
+             void* old = &op_a;
+             auto cell = std::make_shared<void*>(old);
+             save_push_generic_ptr(gcb, cell.get());
+             *cell = nullptr;
+             return [=] { return *cell == old; };
+         }},
+        {SAVE_I8, "i8",
+         [&]() -> Restored {
+             auto cell = std::make_shared<int8_t>(-3);
+             save_push_i8(gcb, cell.get());
+             *cell = 4;
+             return [=] { return *cell == -3; };
+         }},
+        {SAVE_COMPILE_PAD, "compile pad",
+         [&]() -> Restored {
+             // Back to the pad that the clear-pad row made current: that
+             // row's entry, undone later, clears an element of it.
+             AV* pad = gcb->comppad;
+             raw({ptr(pad)}, SAVE_COMPILE_PAD);
+             gcb->comppad = nullptr;
+             gcb->curpad = nullptr;
+             return [=, this] { return gcb->comppad == pad && gcb->curpad == av_body(pad)->array; };
+         }},
+        {SAVE_STRING_PTR_BY_REF, "string pointer by reference (a replaced string is freed)",
+         [&]() -> Restored {
+             char* old = pool_strdup(gcb, "old");
+             auto cell = std::make_shared<char*>(old);
+             save_push_string_ptr_by_ref(gcb, cell.get());
+             char* replaced = pool_strdup(gcb, "new");
+             *cell = replaced;
+             return [=, this] { return *cell == old && !block_live(replaced); };
+         }},
+        {SAVE_PAD_SLOT, "pad slot",
+         [&]() -> Restored {
+             auto slots = std::make_shared<std::vector<SV*>>(3, nullptr);
+             SV* value = pv("35");
+             raw({ptr(value), ptr(slots->data()), i32(2)}, SAVE_PAD_SLOT);
+             return [=] { return (*slots)[2] == value; };
+         }},
+        {SAVE_MAKE_TEMPORARY, "make temporary",
+         [&]() -> Restored {
+             SV* value = pv("t");
+             save_push_make_temporary(gcb, value);
+             return [=] { return (value->flags & SVs_TEMP) != 0; };
+         }},
+    };
+    ASSERT_EQ(std::size(kinds), static_cast<size_t>(SAVE_KIND_MAX + 1));
 
-    ASSERT_EQ(probes.size(), 37u);
-    for (size_t k = 0; k < probes.size(); k++)
-        EXPECT_FALSE(probes[k].restored()) << "kind " << k << " undone before leave_scope";
+    for (const Kind& k : kinds) {
+        int32_t ix = gcb->savestack_ix;
+        checks.push_back(k.push());
+        pushed.push_back(&k);
+        ASSERT_GT(gcb->savestack_ix, ix) << k.name << " pushed nothing";
+        EXPECT_EQ(gcb->savestack[gcb->savestack_ix - 1].i32, k.kind) << k.name << " pushed another kind";
+        save_push_destructor(gcb, marker, reinterpret_cast<void*>(static_cast<intptr_t>(checks.size() - 1)));
+    }
+    for (size_t k = 0; k < checks.size(); k++)
+        EXPECT_FALSE(checks[k]()) << kinds[k].name << " undone before leave_scope";
     ASSERT_EQ(run([&] { leave_scope(gcb, 0); }), 0) << err_text();
     EXPECT_EQ(gcb->savestack_ix, 0);
-    for (size_t k = 0; k < probes.size(); k++)
-        EXPECT_TRUE(probes[k].restored()) << "kind " << k << " not undone";
+    for (size_t k = 0; k < checks.size(); k++)
+        EXPECT_TRUE(checks[k]()) << kinds[k].name << " not undone";
     EXPECT_EQ(failures, std::vector<std::string>{});
     self = nullptr;
 }

@@ -1,7 +1,6 @@
 // The command-line programs prxmatch and rngprobe, run as a person runs them.
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -54,23 +53,23 @@ struct Cli : ::testing::Test {
     }
 };
 
+// One line per source, from the arguments or from standard input, at one
+// call site.
 TEST_F(Cli, PrxmatchCallsOncePerSource)
 {
     Outcome r = run("prxmatch", "'/b/' abc xyz");
     EXPECT_EQ(r.status, 0);
-    // One result line per source, whatever the engine answers.
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
-    // An engine that cannot compile yet is named plainly.
-    bool not_built = r.err.find("panic: not built: rexhost_compile") != std::string::npos;
-    EXPECT_EQ(r.err.find("prxmatch: the pattern engine cannot compile patterns yet (rexhost_compile is not built)") !=
-                  std::string::npos,
-              not_built)
-        << r.err;
-    if (not_built) {
+    if (r.err.find("panic: not built: rexhost_compile") != std::string::npos) {
+        // While the compile entry waits to be built, every call fails with
+        // the missing-argument status and the program says why.
         EXPECT_EQ(r.out, ".\tstatus 0x0001D804\n.\tstatus 0x0001D804\n");
+        EXPECT_NE(r.err.find("prxmatch: the pattern engine cannot compile patterns yet (rexhost_compile is not built)\n"),
+                  std::string::npos)
+            << r.err;
+        GTEST_SKIP() << "rexhost_compile is not built";
     }
-    Outcome s = run("prxmatch", "'/b/'", "abc\nxyz\nb\n");
-    EXPECT_EQ(std::count(s.out.begin(), s.out.end(), '\n'), 3);
+    EXPECT_EQ(r.out, "2\n0\n");
+    EXPECT_EQ(run("prxmatch", "'/b/'", "abc\nxyz\nb\n").out, "2\n0\n1\n");
 }
 
 TEST_F(Cli, PrxmatchPatternIds)
@@ -82,10 +81,21 @@ TEST_F(Cli, PrxmatchPatternIds)
               std::string::npos);
     r = run("prxmatch", "--id 0.5 abc def");
     EXPECT_EQ(r.out, ".\tstatus 0x8001D802\n.\tstatus 0x8001D802\n");
-    r = run("prxmatch", "--slot '/b/' --id 1 abc");
+}
+
+// A pattern compiled into a session slot is matched by its id.
+TEST_F(Cli, PrxmatchSlotPattern)
+{
+    Outcome r = run("prxmatch", "--slot '/b/' --id 1 abc");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("prxmatch: slot 1 holds /b/"), std::string::npos);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+    if (r.err.find("panic: not built: rexhost_compile") != std::string::npos) {
+        // The slot is filled with a record that holds no compiled pattern.
+        EXPECT_NE(r.err.find("prxmatch: slot 1 holds /b/ (compile status 0x8001C803)\n"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "0\tstatus 0x8017113C\n");
+        GTEST_SKIP() << "rexhost_compile is not built";
+    }
+    EXPECT_NE(r.err.find("prxmatch: slot 1 holds /b/\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "2\n");
 }
 
 TEST_F(Cli, PrxmatchUsage)

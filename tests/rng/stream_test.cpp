@@ -578,32 +578,76 @@ TEST_F(RngTest, MurmurHashWords)
 
 namespace {
 
-TEST_F(RngTest, SharedOperations)
+// A key shorter than the key, repeated (mode 0x2), fills exactly the key
+// bytes of the state and nothing after them; a method without a key refuses
+// it and changes nothing.
+TEST_F(RngTest, KeyFillsExactlyTheKeyBytes)
 {
-    auto ops = [](rng_register_fn reg) {
-        RngMethod m{};
-        reg(&m);
-        return m.ops;
+    struct Row {
+        const char* name;
+        rng_register_fn reg;
+        size_t key;
+    } rows[] = {
+        {"FRY2X32", &xkRngRegisterFry2x32, 8},    {"FRY2X64", &xkRngRegisterFry2x64, 16},
+        {"FRY4X64", &xkRngRegisterFry4x64, 32},   {"MH3", &xkRngRegisterMh3, 8},
+        {"MT1998", &xkRngRegisterMt1998, 2496},   {"MT32", &xkRngRegisterMt32, 2496},
+        {"MT64", &xkRngRegisterMt64, 2496},       {"MTHYBRID", &xkRngRegisterMtHybrid, 2496},
+        {"PCG32I", &xkRngRegisterPcg32i, 4},      {"PCG64I", &xkRngRegisterPcg64i, 8},
+        {"RANUNI", &xkRngRegisterRanuni, 0},      {"SUBKEY32", &xkRngRegisterSubkey32, 4},
+        {"SUBKEY64", &xkRngRegisterSubkey64, 8},  {"XOR1024", &xkRngRegisterXor1024, 128},
+        {"XOR128", &xkRngRegisterXor128, 16},     {"XOR4096", &xkRngRegisterXor4096, 512},
+        {"XOR64", &xkRngRegisterXor64, 8},        {"XORGENS", &xkRngRegisterXorgens, 0},
     };
-    for (rng_register_fn reg : {&xkRngRegisterFry2x32, &xkRngRegisterMh3, &xkRngRegisterPcg64i,
-                                &xkRngRegisterSubkey64, &xkRngRegisterXor64})
-        EXPECT_EQ(ops(reg).set_key, &xkRngSetKeyBytes);
-    for (rng_register_fn reg : {&xkRngRegisterMt1998, &xkRngRegisterMt32, &xkRngRegisterMtHybrid})
-        EXPECT_EQ(ops(reg).set_key, ops(&xkRngRegisterMt64).set_key);
-    EXPECT_EQ(ops(&xkRngRegisterXor128).set_key, ops(&xkRngRegisterFry2x64).set_key);
-    EXPECT_EQ(ops(&xkRngRegisterSubkey32).set_key, ops(&xkRngRegisterPcg32i).set_key);
-    EXPECT_EQ(ops(&xkRngRegisterXorgens).set_key, ops(&xkRngRegisterRanuni).set_key);
-    for (rng_register_fn reg : {&xkRngRegisterMh3, &xkRngRegisterSubkey64}) {
-        EXPECT_EQ(ops(reg).seed32, ops(&xkRngRegisterXor64).seed32);
-        EXPECT_EQ(ops(reg).seed64, ops(&xkRngRegisterXor64).seed64);
+    const uint8_t bytes[3] = {0xA1, 0xB2, 0xC3};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Gen g(r.reg);
+        EXPECT_STREQ(g.m.name, r.name);
+        EXPECT_EQ(g.m.key_bytes, r.key);
+        g.seed(7);
+        std::vector<uint8_t> before(g.state, g.state + RNG_STATE_AREA);
+        EXPECT_EQ(g.m.ops.set_key(g.state, bytes, 3, 0x2), r.key ? 3 : -1);
+        size_t wrong = 0;
+        for (size_t i = 0; i < r.key; i++)
+            wrong += g.state[i] != bytes[i % 3];
+        EXPECT_EQ(wrong, 0u) << "key bytes not filled";
+        EXPECT_EQ(std::memcmp(g.state + r.key, before.data() + r.key, RNG_STATE_AREA - r.key), 0)
+            << "bytes after the key changed";
     }
-    // The three 32-bit Mersenne Twister methods share their generation.
-    RngMethodOps a = ops(&xkRngRegisterMt1998), b = ops(&xkRngRegisterMtHybrid);
-    EXPECT_EQ(a.next32, b.next32);
-    EXPECT_EQ(a.uniform_classic, b.uniform_classic);
-    EXPECT_EQ(a.stream32, b.stream32);
-    EXPECT_EQ(a.counter64, b.counter64);
-    EXPECT_NE(a.seed32, b.seed32);
+}
+
+// Methods that share a slot behave alike through it: the three 32-bit
+// Mersenne Twisters draw alike from one key; MH3 and SUBKEY64 seed their word
+// as XOR64 does.
+TEST_F(RngTest, MethodsSharingASlotBehaveAlike)
+{
+    std::vector<uint8_t> key(2496);
+    for (size_t i = 0; i < key.size(); i++)
+        key[i] = static_cast<uint8_t>(i * 7 + 1);
+    Gen a(&xkRngRegisterMt1998), b(&xkRngRegisterMt32), c(&xkRngRegisterMtHybrid);
+    for (Gen* g : {&a, &b, &c}) {
+        g->seed(1);
+        g->n32();   // the index is past the start: the key keeps it
+        ASSERT_EQ(g->m.ops.set_key(g->state, key.data(), 2496, 0), 2);
+    }
+    for (int i = 0; i < 700; i++) {
+        uint32_t x = a.n32();
+        ASSERT_EQ(b.n32(), x) << "draw " << i;
+        ASSERT_EQ(c.n32(), x) << "draw " << i;
+    }
+    for (uint64_t seed : {uint64_t{1}, uint64_t{0xFFFFFFFFu}, uint64_t{0x123456789ABCDEFull}}) {
+        Gen x(&xkRngRegisterXor64);
+        x.m.ops.seed64(x.state, seed);
+        for (rng_register_fn reg : {&xkRngRegisterMh3, &xkRngRegisterSubkey64}) {
+            Gen g(reg);
+            g.m.ops.seed64(g.state, seed);
+            EXPECT_EQ(g.at<uint64_t>(0), x.at<uint64_t>(0)) << g.m.name << " seed " << seed;
+            g.m.ops.seed32(g.state, static_cast<uint32_t>(seed));
+            x.m.ops.seed32(x.state, static_cast<uint32_t>(seed));
+            EXPECT_EQ(g.at<uint64_t>(0), x.at<uint64_t>(0)) << g.m.name << " seed " << seed;
+            x.m.ops.seed64(x.state, seed);
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+# Checks the routines that test_doubles replaces through the linker: each
+# must be defined in one of the interpreter's objects and referenced from
+# another, since the linker redirects only calls that cross objects. A double
+# whose routine moved, was renamed or is now called only from its own file
+# would otherwise stop applying without a word.
+# Arguments: NM, SYMBOLS (a list), OBJECTS (separated by |).
+string(REPLACE "|" ";" objects "${OBJECTS}")
+execute_process(COMMAND ${NM} -A ${objects} OUTPUT_VARIABLE table RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on the interpreter's objects")
+endif()
+string(REPLACE "\n" ";" lines "${table}")
+set(bad 0)
+foreach(sym IN LISTS SYMBOLS)
+  set(defined "")
+  set(callers "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^([^:]+):.* [TW] ${sym}$")
+      list(APPEND defined ${CMAKE_MATCH_1})
+    elseif(line MATCHES "^([^:]+):.* U ${sym}$")
+      list(APPEND callers ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  list(LENGTH defined ndef)
+  if(NOT ndef EQUAL 1)
+    message(SEND_ERROR "${sym}: defined in ${ndef} objects instead of one")
+    set(bad 1)
+  elseif(NOT callers)
+    message(SEND_ERROR "${sym}: no other object calls it, so no call reaches its double")
+    set(bad 1)
+  endif()
+endforeach()
+list(LENGTH SYMBOLS n)
+if(bad)
+  message(FATAL_ERROR "the link-time doubles do not all apply")
+endif()
+message(STATUS "${n} wrapped routines, each defined once and called across objects")
