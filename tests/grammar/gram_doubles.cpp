@@ -3,9 +3,11 @@
 #include "grammar/gram_doubles.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "ds/src/prxlex.h"
 #include "ds/src/prxop.h"
+#include "ds/src/prxpad.h"
 #include "ds/src/prxsv.h"
 
 namespace gram {
@@ -100,21 +102,28 @@ OP* new_list(int32_t type, OP* first, OP* last)
 
 }  // namespace
 
-// The wrapper of a routine: the real one is reached while no recorder is set.
-#define WRAP(ret, sym, params, args)       \
-    extern "C" ret __real_##sym params;    \
-    static ret recorded_##sym params;      \
-    extern "C" ret __wrap_##sym params     \
-    {                                      \
-        if (!rec)                          \
-            return __real_##sym args;      \
-        return recorded_##sym args;        \
-    }                                      \
+// The double of routine, whose mangled name is sym: the real routine is
+// reached while no recorder is set. The double must have the routine's type,
+// so that a changed declaration stops the build here. tests/CMakeLists.txt
+// wraps exactly the names given to WRAP, and test_grammar_wraps checks that
+// each is defined once and called across objects, where the linker can
+// redirect the calls.
+#define WRAP(routine, ret, sym, params, args)                                                 \
+    extern "C" ret __real_##sym params;                                                       \
+    static ret recorded_##sym params;                                                         \
+    extern "C" ret __wrap_##sym params                                                        \
+    {                                                                                         \
+        if (!rec)                                                                             \
+            return __real_##sym args;                                                         \
+        return recorded_##sym args;                                                           \
+    }                                                                                         \
+    static_assert(std::is_same_v<decltype(&routine), decltype(&__wrap_##sym)>,                \
+                  "the double of " #routine " does not match its declaration");               \
     static ret recorded_##sym params
 
 // ---- the token reader and the front end's hooks ----------------------------------
 
-WRAP(int32_t, _Z5yylexP7PERLGCB, (PERLGCB * gcb), (gcb))
+WRAP(yylex, int32_t, _Z5yylexP7PERLGCB, (PERLGCB * gcb), (gcb))
 {
     if (rec->next_token >= rec->tokens.size())
         return 0;
@@ -123,20 +132,20 @@ WRAP(int32_t, _Z5yylexP7PERLGCB, (PERLGCB * gcb), (gcb))
     return t.code;
 }
 
-WRAP(int32_t, _Z13compile_errorP7PERLGCBPKc, (PERLGCB * gcb, const char* message), (gcb, message))
+WRAP(compile_error, int32_t, _Z13compile_errorP7PERLGCBPKc, (PERLGCB * gcb, const char* message), (gcb, message))
 {
     rec->errors.push_back(message);
     gcb->error_count++;
     return 0;
 }
 
-WRAP(void, _Z15warn_deprecatedP7PERLGCBPKc, (PERLGCB * gcb, const char* text), (gcb, text))
+WRAP(warn_deprecated, void, _Z15warn_deprecatedP7PERLGCBPKc, (PERLGCB * gcb, const char* text), (gcb, text))
 {
     (void)gcb;
     rec->deprecated.push_back(text);
 }
 
-WRAP(char*, _Z8scan_numP7PERLGCBPcPP2OP, (PERLGCB * gcb, char* s, OP** out), (gcb, s, out))
+WRAP(scan_num, char*, _Z8scan_numP7PERLGCBPcPP2OP, (PERLGCB * gcb, char* s, OP** out), (gcb, s, out))
 {
     (void)gcb;
     *out = rec->leaf(s, OP_CONST);
@@ -144,7 +153,7 @@ WRAP(char*, _Z8scan_numP7PERLGCBPcPP2OP, (PERLGCB * gcb, char* s, OP** out), (gc
     return s + std::strlen(s);
 }
 
-WRAP(int32_t, _Z17start_sub_compileP7PERLGCBij, (PERLGCB * gcb, int32_t is_format, uint32_t flags),
+WRAP(start_sub_compile, int32_t, _Z17start_sub_compileP7PERLGCBij, (PERLGCB * gcb, int32_t is_format, uint32_t flags),
      (gcb, is_format, flags))
 {
     if (rec->sub_cv)
@@ -155,7 +164,7 @@ WRAP(int32_t, _Z17start_sub_compileP7PERLGCBij, (PERLGCB * gcb, int32_t is_forma
     return floor;
 }
 
-WRAP(uint32_t, _Z17pad_intro_pendingP7PERLGCB, (PERLGCB * gcb), (gcb))
+WRAP(pad_intro_pending, uint32_t, _Z17pad_intro_pendingP7PERLGCB, (PERLGCB * gcb), (gcb))
 {
     (void)gcb;
     log("pad_intro_pending");
@@ -164,7 +173,7 @@ WRAP(uint32_t, _Z17pad_intro_pendingP7PERLGCB, (PERLGCB * gcb), (gcb))
 
 // ---- blocks, statements and the program -----------------------------------------
 
-WRAP(int32_t, _Z13op_open_blockP7PERLGCBi, (PERLGCB * gcb, int32_t full), (gcb, full))
+WRAP(op_open_block, int32_t, _Z13op_open_blockP7PERLGCBi, (PERLGCB * gcb, int32_t full), (gcb, full))
 {
     (void)gcb;
     int32_t floor = rec->next_floor++;
@@ -172,27 +181,27 @@ WRAP(int32_t, _Z13op_open_blockP7PERLGCBi, (PERLGCB * gcb, int32_t full), (gcb, 
     return floor;
 }
 
-WRAP(OP*, _Z14op_close_blockP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t floor, OP* seq), (gcb, floor, seq))
+WRAP(op_close_block, OP*, _Z14op_close_blockP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t floor, OP* seq), (gcb, floor, seq))
 {
     (void)gcb;
     log("op_close_block(" + std::to_string(floor) + ", " + S(seq) + ")");
     return node("block", {seq});
 }
 
-WRAP(OP*, _Z12op_new_scopeP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_scope, OP*, _Z12op_new_scopeP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("scope", {op});
 }
 
-WRAP(OP*, _Z16op_new_statementP7PERLGCBiPcP2OP, (PERLGCB * gcb, int32_t f, char* label, OP* op), (gcb, f, label, op))
+WRAP(op_new_statement, OP*, _Z16op_new_statementP7PERLGCBiPcP2OP, (PERLGCB * gcb, int32_t f, char* label, OP* op), (gcb, f, label, op))
 {
     (void)gcb;
     (void)f;
     return node(label ? std::string("stmt:") + label : "stmt", {op});
 }
 
-WRAP(void, _Z14op_new_programP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_program, void, _Z14op_new_programP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     rec->program = op;
     rec->program_built = true;
@@ -202,32 +211,32 @@ WRAP(void, _Z14op_new_programP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 
 // ---- leaves, operators and lists -------------------------------------------------
 
-WRAP(OP*, _Z11op_new_baseP7PERLGCBii, (PERLGCB * gcb, int32_t type, int32_t f), (gcb, type, f))
+WRAP(op_new_base, OP*, _Z11op_new_baseP7PERLGCBii, (PERLGCB * gcb, int32_t type, int32_t f), (gcb, type, f))
 {
     (void)gcb;
     return rec->leaf(name(type) + flags(f));
 }
 
-WRAP(OP*, _Z11op_new_stubP7PERLGCB, (PERLGCB * gcb), (gcb))
+WRAP(op_new_stub, OP*, _Z11op_new_stubP7PERLGCB, (PERLGCB * gcb), (gcb))
 {
     (void)gcb;
     return rec->leaf("stub");
 }
 
-WRAP(OP*, _Z12op_new_unaryP7PERLGCBiiP2OP, (PERLGCB * gcb, int32_t type, int32_t f, OP* a), (gcb, type, f, a))
+WRAP(op_new_unary, OP*, _Z12op_new_unaryP7PERLGCBiiP2OP, (PERLGCB * gcb, int32_t type, int32_t f, OP* a), (gcb, type, f, a))
 {
     (void)gcb;
     return node(name(type) + flags(f), {a});
 }
 
-WRAP(OP*, _Z13op_new_binaryP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t type, int32_t f, OP* a, OP* b),
+WRAP(op_new_binary, OP*, _Z13op_new_binaryP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t type, int32_t f, OP* a, OP* b),
      (gcb, type, f, a, b))
 {
     (void)gcb;
     return node(name(type) + flags(f), {a, b});
 }
 
-WRAP(OP*, _Z11op_new_listP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t type, int32_t f, OP* a, OP* b),
+WRAP(op_new_list, OP*, _Z11op_new_listP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t type, int32_t f, OP* a, OP* b),
      (gcb, type, f, a, b))
 {
     (void)gcb;
@@ -235,7 +244,7 @@ WRAP(OP*, _Z11op_new_listP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t type, int32
     return new_list(type, a, b);
 }
 
-WRAP(OP*, _Z14op_list_appendP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
+WRAP(op_list_append, OP*, _Z14op_list_appendP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
 {
     (void)gcb;
     if (!a)
@@ -249,7 +258,7 @@ WRAP(OP*, _Z14op_list_appendP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP*
     return new_list(type, a, b);
 }
 
-WRAP(OP*, _Z15op_list_prependP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
+WRAP(op_list_prepend, OP*, _Z15op_list_prependP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
 {
     (void)gcb;
     if (!a)
@@ -264,7 +273,7 @@ WRAP(OP*, _Z15op_list_prependP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP
     return new_list(type, a, b);
 }
 
-WRAP(OP*, _Z14op_list_concatP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
+WRAP(op_list_concat, OP*, _Z14op_list_concatP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
 {
     if (!a)
         return b;
@@ -280,7 +289,7 @@ WRAP(OP*, _Z14op_list_concatP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP*
     return a;
 }
 
-WRAP(OP*, _Z15op_convert_listP7PERLGCBiiP2OP, (PERLGCB * gcb, int32_t type, int32_t f, OP* op), (gcb, type, f, op))
+WRAP(op_convert_list, OP*, _Z15op_convert_listP7PERLGCBiiP2OP, (PERLGCB * gcb, int32_t type, int32_t f, OP* op), (gcb, type, f, op))
 {
     (void)gcb;
     std::vector<OP*> kids;
@@ -291,7 +300,7 @@ WRAP(OP*, _Z15op_convert_listP7PERLGCBiiP2OP, (PERLGCB * gcb, int32_t type, int3
     return node(name(type) + flags(f), kids);
 }
 
-WRAP(OP*, _Z14op_mark_parensP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_mark_parens, OP*, _Z14op_mark_parensP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     op->op_flags |= OPf_PARENS;
@@ -300,45 +309,45 @@ WRAP(OP*, _Z14op_mark_parensP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 
 // ---- context: the op itself comes back, the call is logged ---------------------
 
-WRAP(OP*, _Z17op_scalar_contextP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_scalar_context, OP*, _Z17op_scalar_contextP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return op;
 }
 
-WRAP(OP*, _Z15op_list_contextP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_list_context, OP*, _Z15op_list_contextP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return op;
 }
 
-WRAP(OP*, _Z18op_ref_context_oneP7PERLGCBP2OPi, (PERLGCB * gcb, OP* op, int32_t type), (gcb, op, type))
+WRAP(op_ref_context_one, OP*, _Z18op_ref_context_oneP7PERLGCBP2OPi, (PERLGCB * gcb, OP* op, int32_t type), (gcb, op, type))
 {
     (void)gcb;
     log("op_ref_context_one(" + S(op) + ", " + name(type) + ")");
     return op;
 }
 
-WRAP(OP*, _Z17op_lvalue_contextP7PERLGCBP2OPi, (PERLGCB * gcb, OP* op, int32_t type), (gcb, op, type))
+WRAP(op_lvalue_context, OP*, _Z17op_lvalue_contextP7PERLGCBP2OPi, (PERLGCB * gcb, OP* op, int32_t type), (gcb, op, type))
 {
     (void)gcb;
     log("op_lvalue_context(" + S(op) + ", " + name(type) + ")");
     return op;
 }
 
-WRAP(OP*, _Z6oopsAVP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(oopsAV, OP*, _Z6oopsAVP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("oopsAV", {op});
 }
 
-WRAP(OP*, _Z6oopsHVP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(oopsHV, OP*, _Z6oopsHVP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("oopsHV", {op});
 }
 
-WRAP(OP*, _Z17op_join_subscriptP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_join_subscript, OP*, _Z17op_join_subscriptP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return op;
@@ -346,21 +355,21 @@ WRAP(OP*, _Z17op_join_subscriptP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op)
 
 // ---- the other builders ------------------------------------------------------------
 
-WRAP(OP*, _Z13op_new_assignP7PERLGCBiP2OPiS2_, (PERLGCB * gcb, int32_t f, OP* l, int32_t type, OP* r),
+WRAP(op_new_assign, OP*, _Z13op_new_assignP7PERLGCBiP2OPiS2_, (PERLGCB * gcb, int32_t f, OP* l, int32_t type, OP* r),
      (gcb, f, l, type, r))
 {
     (void)gcb;
     return node((type ? name(type) + "=" : std::string("assign")) + flags(f), {l, r});
 }
 
-WRAP(OP*, _Z14op_new_logicalP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t type, int32_t f, OP* a, OP* b),
+WRAP(op_new_logical, OP*, _Z14op_new_logicalP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t type, int32_t f, OP* a, OP* b),
      (gcb, type, f, a, b))
 {
     (void)gcb;
     return node(name(type) + flags(f), {a, b});
 }
 
-WRAP(OP*, _Z18op_new_conditionalP7PERLGCBiP2OPS2_S2_, (PERLGCB * gcb, int32_t f, OP* c, OP* t, OP* e),
+WRAP(op_new_conditional, OP*, _Z18op_new_conditionalP7PERLGCBiP2OPS2_S2_, (PERLGCB * gcb, int32_t f, OP* c, OP* t, OP* e),
      (gcb, f, c, t, e))
 {
     (void)gcb;
@@ -368,33 +377,33 @@ WRAP(OP*, _Z18op_new_conditionalP7PERLGCBiP2OPS2_S2_, (PERLGCB * gcb, int32_t f,
     return node("cond", {c, t, e});
 }
 
-WRAP(OP*, _Z12op_new_rangeP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t f, OP* a, OP* b), (gcb, f, a, b))
+WRAP(op_new_range, OP*, _Z12op_new_rangeP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t f, OP* a, OP* b), (gcb, f, a, b))
 {
     (void)gcb;
     (void)f;
     return node("range", {a, b});
 }
 
-WRAP(OP*, _Z14op_new_bindingP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
+WRAP(op_new_binding, OP*, _Z14op_new_bindingP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t type, OP* a, OP* b), (gcb, type, a, b))
 {
     (void)gcb;
     return node("bind:" + name(type), {a, b});
 }
 
-WRAP(OP*, _Z10op_new_notP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_not, OP*, _Z10op_new_notP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("inverted", {op});
 }
 
-WRAP(OP*, _Z11op_new_loopP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t f, int32_t d, OP* c, OP* b), (gcb, f, d, c, b))
+WRAP(op_new_loop, OP*, _Z11op_new_loopP7PERLGCBiiP2OPS2_, (PERLGCB * gcb, int32_t f, int32_t d, OP* c, OP* b), (gcb, f, d, c, b))
 {
     (void)gcb;
     (void)d;
     return node("loop" + flags(f), {c, b});
 }
 
-WRAP(OP*, _Z12op_new_whileP7PERLGCBiiP7op_loopiP2OPS4_S4_,
+WRAP(op_new_while, OP*, _Z12op_new_whileP7PERLGCBiiP7op_loopiP2OPS4_S4_,
      (PERLGCB * gcb, int32_t f, int32_t d, op_loop* l, int32_t line, OP* c, OP* b, OP* cont),
      (gcb, f, d, l, line, c, b, cont))
 {
@@ -405,7 +414,7 @@ WRAP(OP*, _Z12op_new_whileP7PERLGCBiiP7op_loopiP2OPS4_S4_,
     return node("while@" + std::to_string(line), {c, b, cont});
 }
 
-WRAP(OP*, _Z14op_new_foreachP7PERLGCBiPciP2OPS3_S3_S3_,
+WRAP(op_new_foreach, OP*, _Z14op_new_foreachP7PERLGCBiPciP2OPS3_S3_S3_,
      (PERLGCB * gcb, int32_t f, char* label, int32_t line, OP* var, OP* list, OP* body, OP* cont),
      (gcb, f, label, line, var, list, body, cont))
 {
@@ -415,86 +424,86 @@ WRAP(OP*, _Z14op_new_foreachP7PERLGCBiPciP2OPS3_S3_S3_,
                 {var, list, body, cont});
 }
 
-WRAP(OP*, _Z16op_new_loop_exitP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t type, OP* op), (gcb, type, op))
+WRAP(op_new_loop_exit, OP*, _Z16op_new_loop_exitP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t type, OP* op), (gcb, type, op))
 {
     (void)gcb;
     return node(name(type), {op});
 }
 
-WRAP(OP*, _Z12op_new_sliceP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t f, OP* a, OP* b), (gcb, f, a, b))
+WRAP(op_new_slice, OP*, _Z12op_new_sliceP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t f, OP* a, OP* b), (gcb, f, a, b))
 {
     (void)gcb;
     (void)f;
     return node("slice", {a, b});
 }
 
-WRAP(OP*, _Z13op_new_dofileP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_dofile, OP*, _Z13op_new_dofileP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("dofile", {op});
 }
 
-WRAP(OP*, _Z19op_new_scalar_derefP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_scalar_deref, OP*, _Z19op_new_scalar_derefP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return rec->leaf("$" + S(op));
 }
 
-WRAP(OP*, _Z18op_new_array_derefP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_array_deref, OP*, _Z18op_new_array_derefP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return rec->leaf("@" + S(op));
 }
 
-WRAP(OP*, _Z17op_new_hash_derefP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_hash_deref, OP*, _Z17op_new_hash_derefP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return rec->leaf("%" + S(op));
 }
 
-WRAP(OP*, _Z17op_new_glob_derefP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t type, OP* op), (gcb, type, op))
+WRAP(op_new_glob_deref, OP*, _Z17op_new_glob_derefP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t type, OP* op), (gcb, type, op))
 {
     (void)gcb;
     return type ? node("handle", {op}) : rec->leaf("*" + S(op));
 }
 
-WRAP(OP*, _Z17op_new_code_derefP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t f, OP* op), (gcb, f, op))
+WRAP(op_new_code_deref, OP*, _Z17op_new_code_derefP7PERLGCBiP2OP, (PERLGCB * gcb, int32_t f, OP* op), (gcb, f, op))
 {
     (void)gcb;
     return rec->leaf("&" + flags(f) + S(op));
 }
 
-WRAP(OP*, _Z14op_apply_localP7PERLGCBP2OPi, (PERLGCB * gcb, OP* op, int32_t lexical), (gcb, op, lexical))
+WRAP(op_apply_local, OP*, _Z14op_apply_localP7PERLGCBP2OPi, (PERLGCB * gcb, OP* op, int32_t lexical), (gcb, op, lexical))
 {
     (void)gcb;
     return node(lexical ? "my" : "local", {op});
 }
 
-WRAP(OP*, _Z13op_declare_myP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_declare_my, OP*, _Z13op_declare_myP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("my", {op});
 }
 
-WRAP(OP*, _Z24op_declare_my_with_attrsP7PERLGCBP2OPS2_, (PERLGCB * gcb, OP* op, OP* attrs), (gcb, op, attrs))
+WRAP(op_declare_my_with_attrs, OP*, _Z24op_declare_my_with_attrsP7PERLGCBP2OPS2_, (PERLGCB * gcb, OP* op, OP* attrs), (gcb, op, attrs))
 {
     (void)gcb;
     return node("my", {op, attrs});
 }
 
-WRAP(OP*, _Z16op_new_anon_listP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_anon_list, OP*, _Z16op_new_anon_listP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("anonlist", {op});
 }
 
-WRAP(OP*, _Z16op_new_anon_hashP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_new_anon_hash, OP*, _Z16op_new_anon_hashP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     return node("anonhash", {op});
 }
 
-WRAP(OP*, _Z15op_new_anon_subP7PERLGCBiP2OPS2_S2_, (PERLGCB * gcb, int32_t floor, OP* proto, OP* attrs, OP* block),
+WRAP(op_new_anon_sub, OP*, _Z15op_new_anon_subP7PERLGCBiP2OPS2_S2_, (PERLGCB * gcb, int32_t floor, OP* proto, OP* attrs, OP* block),
      (gcb, floor, proto, attrs, block))
 {
     (void)gcb;
@@ -502,7 +511,7 @@ WRAP(OP*, _Z15op_new_anon_subP7PERLGCBiP2OPS2_S2_, (PERLGCB * gcb, int32_t floor
     return node("anonsub", {proto, attrs, block});
 }
 
-WRAP(OP*, _Z18op_pattern_runtimeP7PERLGCBP2OPS2_S2_, (PERLGCB * gcb, OP* pm, OP* expr, OP* repl),
+WRAP(op_pattern_runtime, OP*, _Z18op_pattern_runtimeP7PERLGCBP2OPS2_S2_, (PERLGCB * gcb, OP* pm, OP* expr, OP* repl),
      (gcb, pm, expr, repl))
 {
     (void)gcb;
@@ -512,7 +521,7 @@ WRAP(OP*, _Z18op_pattern_runtimeP7PERLGCBP2OPS2_S2_, (PERLGCB * gcb, OP* pm, OP*
 
 // ---- declarations ----------------------------------------------------------------
 
-WRAP(CV*, _Z10sub_defineP7PERLGCBiP2OPS2_S2_S2_, (PERLGCB * gcb, int32_t floor, OP* n, OP* p, OP* a, OP* b),
+WRAP(sub_define, CV*, _Z10sub_defineP7PERLGCBiP2OPS2_S2_S2_, (PERLGCB * gcb, int32_t floor, OP* n, OP* p, OP* a, OP* b),
      (gcb, floor, n, p, a, b))
 {
     (void)gcb;
@@ -520,19 +529,19 @@ WRAP(CV*, _Z10sub_defineP7PERLGCBiP2OPS2_S2_S2_, (PERLGCB * gcb, int32_t floor, 
     return nullptr;
 }
 
-WRAP(void, _Z13format_defineP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t floor, OP* n, OP* b), (gcb, floor, n, b))
+WRAP(format_define, void, _Z13format_defineP7PERLGCBiP2OPS2_, (PERLGCB * gcb, int32_t floor, OP* n, OP* b), (gcb, floor, n, b))
 {
     (void)gcb;
     log("format_define(" + std::to_string(floor) + ", " + S(n) + ", " + S(b) + ")");
 }
 
-WRAP(void, _Z14op_set_packageP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+WRAP(op_set_package, void, _Z14op_set_packageP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
 {
     (void)gcb;
     log("op_set_package(" + S(op) + ")");
 }
 
-WRAP(void, _Z13op_use_moduleP7PERLGCBiiP2OPS2_S2_,
+WRAP(op_use_module, void, _Z13op_use_moduleP7PERLGCBiiP2OPS2_S2_,
      (PERLGCB * gcb, int32_t use, int32_t floor, OP* version, OP* n, OP* args), (gcb, use, floor, version, n, args))
 {
     (void)gcb;
