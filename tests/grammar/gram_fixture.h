@@ -41,6 +41,14 @@ protected:
             leave_scope(gcb, scope_base);
     }
 
+    // A new parse: the last one's scope ends, the recorder starts empty.
+    void fresh()
+    {
+        end_scope();
+        recorder = gram::Recorder{};
+        recorder.gcb = gcb;
+    }
+
     static token_val ival(int32_t n)
     {
         token_val v;

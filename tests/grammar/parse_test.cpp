@@ -56,10 +56,8 @@ TEST_F(GrammarParse, PrecedenceAndAssociativity)
         {"( 1 , 2 ) [ 0 ]", "slice(0, list(1, 2))"},
     };
     for (const ShapeCase& c : cases) {
-        recorder = gram::Recorder{};
-        recorder.gcb = gcb;
+        fresh();
         EXPECT_EQ(shape_of(c.text), c.shape) << c.text;
-        end_scope();
     }
 }
 
@@ -67,10 +65,8 @@ TEST_F(GrammarParse, PrecedenceAndAssociativity)
 TEST_F(GrammarParse, NonAssociativeChainsAreSyntaxErrors)
 {
     for (const char* text : {"1 < 2 < 3", "1 == 2 == 3", "1 .. 2 .. 3", "++ $i ++"}) {
-        recorder = gram::Recorder{};
-        recorder.gcb = gcb;
+        fresh();
         EXPECT_EQ(shape_of(text), "syntax error") << text;
-        end_scope();
     }
 }
 
@@ -80,12 +76,9 @@ TEST_F(GrammarParse, NonAssociativeChainsAreSyntaxErrors)
 TEST_F(GrammarParse, PatternOpsReduceThroughTheirRuntimeBuilder)
 {
     EXPECT_EQ(shape_of("qr/a+b/i"), "qr/a+b/i(\"a+b\")");
-    EXPECT_EQ(parse(), 0);
     EXPECT_TRUE(called("op_pattern_runtime(qr/a+b/i, \"a+b\", -)"));
-    end_scope();
 
-    recorder = gram::Recorder{};
-    recorder.gcb = gcb;
+    fresh();
     EXPECT_EQ(shape_of("$s =~ s/a/b/"), "bind:match($s, subst(\"a\", \"b\"))");
     EXPECT_TRUE(called("op_pattern_runtime(subst, \"a\", \"b\")"));
 }
@@ -98,10 +91,8 @@ TEST_F(GrammarParse, SmallPrograms)
     EXPECT_TRUE(recorder.program_built);
     EXPECT_EQ(recorder.shape(recorder.program), "stmt(0)");
     EXPECT_EQ(gcb->expect, XSTATE);
-    end_scope();
 
-    recorder = gram::Recorder{};
-    recorder.gcb = gcb;
+    fresh();
     EXPECT_EQ(parse(), 0);
     EXPECT_TRUE(recorder.program_built);
     EXPECT_EQ(recorder.program, nullptr);
@@ -134,13 +125,11 @@ TEST_F(GrammarParse, Statements)
         {"@ w:a [ 1 , 2 ]", "stmt(aslice(pushmark, list(1, 2), @a))"},
     };
     for (const ShapeCase& c : cases) {
-        recorder = gram::Recorder{};
-        recorder.gcb = gcb;
+        fresh();
         program(c.text);
         EXPECT_EQ(parse(), 0) << c.text;
         EXPECT_TRUE(recorder.errors.empty()) << c.text;
         EXPECT_EQ(recorder.shape(recorder.program), c.shape) << c.text;
-        end_scope();
     }
 }
 
@@ -195,28 +184,44 @@ TEST_F(GrammarParse, ErrorRecovery)
         {") ;", 1, 1},
     };
     for (const ErrorCase& c : cases) {
-        recorder = gram::Recorder{};
-        recorder.gcb = gcb;
+        fresh();
         words(c.text);
         EXPECT_EQ(parse(), c.result) << c.text;
         EXPECT_EQ(recorder.errors, std::vector<std::string>(c.reports, "syntax error")) << c.text;
         EXPECT_EQ(gcb->parse_error_count, c.reports) << c.text;
-        end_scope();
     }
 }
 
 // ---- stacks ----------------------------------------------------------------------
 
+// n unary minus signs, and the shape of n negations around inner.
+std::string signs(int n)
+{
+    std::string s;
+    for (int i = 0; i < n; i++)
+        s += "- ";
+    return s;
+}
+std::string negated(int n, const std::string& inner)
+{
+    return n == 0 ? inner : "negate(" + negated(n - 1, inner) + ")";
+}
+
 // 400 nested unary minus signs need more than the first 300 entries: the
 // stacks grow and every value is kept.
 TEST_F(GrammarParse, DeepNestingGrowsTheStacks)
 {
-    std::string text, shape = "1";
-    for (int i = 0; i < 400; i++) {
-        text += "- ";
-        shape = "negate(" + shape + ")";
-    }
-    EXPECT_EQ(shape_of(text + "1"), shape);
+    EXPECT_EQ(shape_of(signs(400) + "1"), negated(400, "1"));
+}
+
+// An empty rule reduced while the stacks are full to their last entry: the
+// list operator lands on entry 299 of 300 (after the start state, the
+// program start, the statement list, the empty label and 295 signs), and
+// its empty argument list reduces there. The rule's value is not read from
+// past the top, which would be past the stacks' end.
+TEST_F(GrammarParse, EmptyRuleAtTheLastStackEntry)
+{
+    EXPECT_EQ(shape_of(signs(295) + "print"), negated(295, "print()"));
 }
 
 // A failed allocation of either stack, at the start or when they grow,
@@ -225,13 +230,10 @@ TEST_F(GrammarParse, DeepNestingGrowsTheStacks)
 TEST_F(GrammarParse, StackAllocationFailure)
 {
     auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
-    std::string deep;
-    for (int i = 0; i < 400; i++)
-        deep += "- ";
+    std::string deep = signs(400);
     // Allocations of a parse: its record, the two stacks, then the growth.
     for (int succeed : {1, 2, 3, 4}) {
-        recorder = gram::Recorder{};
-        recorder.gcb = gcb;
+        fresh();
         program(deep + "1");
         uint64_t before = pool->live_bytes;
         host->fail.fail_after = succeed;
@@ -281,8 +283,7 @@ TEST_F(GrammarParse, ParserFieldsComeBackAtScopeEnd)
     before = live();
     EXPECT_EQ(run([&] { fatal_error(gcb, "stop in an action"); }), 2);
     uint64_t kept_by_the_error = live() - before;
-    recorder = gram::Recorder{};
-    recorder.gcb = gcb;
+    fresh();
     outer();
     program("1");
     recorder.on_program = [](PERLGCB* g) { fatal_error(g, "stop in an action"); };

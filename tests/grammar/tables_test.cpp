@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "ds/src/prx.h"
@@ -62,17 +64,10 @@ TEST(GrammarTables, TokensNeverShifted)
     }
 }
 
-std::string read_file(const std::string& path)
+std::string contents(const std::string& path)
 {
-    std::string out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        std::fclose(f);
-    }
-    return out;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 // The committed tables are what the generator makes of the grammar file,
@@ -89,9 +84,9 @@ TEST(GrammarTables, RegenerateToTheSameText)
     std::string report = out + ".report";
     std::string cmd = "python3 " + std::string(src) + "/scripts/gen_grammar.py --report " + out + " >" + report;
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    std::string kept = read_file(std::string(src) + "/ds/src/prxgramtab.inc");
-    std::string made = read_file(out);
-    std::string said = read_file(report);
+    std::string kept = contents(std::string(src) + "/ds/src/prxgramtab.inc");
+    std::string made = contents(out);
+    std::string said = contents(report);
     std::remove(out.c_str());
     std::remove(report.c_str());
     EXPECT_EQ(said, "states 391 rules 194 nonterminals 56 table 4508 conflicts 1 shift/reduce conflict\n");
