@@ -150,6 +150,39 @@ TEST_F(GrammarParse, BlocksAndSubsTakeTheirFloors)
     EXPECT_EQ(body.cvflags, 0x10);
 }
 
+// Declarations leave no op in the statement list and call their hooks; a
+// use marks its implicit block as run-once.
+TEST_F(GrammarParse, Declarations)
+{
+    struct DeclCase {
+        const char* text;
+        const char* call;
+        uint16_t code_flags;  // of the sub being compiled afterwards
+    };
+    static const DeclCase cases[] = {
+        {"package w:Foo ; 1", "op_set_package(Foo)", 0},
+        {"package ; 1", "op_set_package(-)", 0},
+        {"use #257 w:strict ; 1", "op_use_module(1, 100, -, strict, -)", 0x10},
+        {"no w:5 w:warnings 1 , 2 ; 1", "op_use_module(0, 100, 5, warnings, list(1, 2))", 0x10},
+        {"format w:STDOUT { } 1", "format_define(100, STDOUT, block(-))", 0},
+        {"format { } 1", "format_define(100, -, block(-))", 0},
+        {"sub w:f ; 1", "sub_define(100, f, -, -, -)", 0},
+    };
+    PVCV body{};
+    CV cv{&body, 1, SVt_PVCV};
+    for (const DeclCase& c : cases) {
+        fresh();
+        recorder.sub_cv = &cv;
+        body.cvflags = 0;
+        program(c.text);
+        EXPECT_EQ(parse(), 0) << c.text;
+        EXPECT_TRUE(recorder.errors.empty()) << c.text;
+        EXPECT_TRUE(called(c.call)) << c.text;
+        EXPECT_EQ(recorder.shape(recorder.program), "stmt(1)") << c.text;
+        EXPECT_EQ(body.cvflags, c.code_flags) << c.text;
+    }
+}
+
 // "do NAME(...)" and "do $code(...)" call a sub and say it is deprecated.
 TEST_F(GrammarParse, DoWithParenthesesCallsASubAndWarns)
 {
