@@ -84,11 +84,10 @@
  * scalar followed by "[" is subscripted ("print $x[0]"), not taken as the
  * handle. */
 %nonassoc PREC_LOW
-%nonassoc LOOP_EXIT
 %left LOW_OR
 %left LOW_AND
 %right LOW_NOT
-%nonassoc LIST_OP
+%nonassoc LIST_OP LOOP_EXIT
 %left ','
 %right ASSIGN_OP
 %right '?' ':'
