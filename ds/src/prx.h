@@ -545,6 +545,10 @@ struct PERLGCB {
     uint8_t* op_mask;                  // one byte per op type; always null here
     int32_t modcount;                  // lvalues counted by the current assignment
     uint32_t generation;               // assignment generation (common-variable detection)
+    uint16_t op_seqmax;                // next SEQ the peephole pass gives; 0 before the first
+    GV* hint_glob;                     // the glob whose hash is the hint hash; made on first use
+    SV* current_package_name;          // name of the package being compiled; "<none>" after a nameless package
+    int32_t dump_indent;               // blanks per nesting level of the debug dumps
 
     // ---- op tree and run-time ops -------------------------------------------
     op_run_fn* op_run_function_table;  // table block copies of the five op tables

@@ -20,9 +20,6 @@ static_assert(sizeof gram_table == sizeof gram_check && sizeof gram_table / size
 constexpr int32_t STACK_STEP = 300;    // initial size and growth of both stacks, in entries
 constexpr int32_t START_SYMBOL = 0;
 constexpr int32_t NO_LINE = 65535;
-// Code flag of the subs that run once at a fixed time: BEGIN, END, INIT,
-// CHECK and the implicit block of a use.
-constexpr uint16_t CODE_SPECIAL = 0x10;
 
 }  // namespace
 
@@ -132,10 +129,12 @@ bool word_is(PERLGCB* gcb, OP* op, const char* word)
     return len == std::strlen(word) && std::memcmp(text, word, len) == 0;
 }
 
+// BEGIN, END, INIT, CHECK and the implicit block of a use run once, at a
+// time of their own.
 void mark_compiling_sub_special(PERLGCB* gcb)
 {
     if (gcb->compile_cv)
-        static_cast<PVCV*>(gcb->compile_cv->any)->cvflags |= CODE_SPECIAL;
+        cv_body(gcb->compile_cv)->cvflags |= CVf_UNIQUE;
 }
 
 void lower_statement_line(PERLGCB* gcb, int32_t line)

@@ -32,7 +32,9 @@ bool warn_enabled_default(PERLGCB* gcb, int32_t category);
 // Warning categories.
 enum : int32_t {
     WARN_ALL = 0,
+    WARN_CLOSURE = 2,
     WARN_CLOSED = 6,
+    WARN_EXEC = 7,
     WARN_UNOPENED = 10,
     WARN_MISC = 11,
     WARN_NUMERIC = 12,
@@ -42,8 +44,11 @@ enum : int32_t {
     WARN_INTERNAL = 23,
     WARN_SYNTAX = 27,
     WARN_DIGIT = 31,
+    WARN_PARENTHESIS = 32,
     WARN_PRINTF = 34,
+    WARN_PROTOTYPE = 35,
     WARN_TAINT = 39,
     WARN_UNINITIALIZED = 41,
     WARN_UTF8 = 44,
+    WARN_VOID = 45,
 };

@@ -21,6 +21,7 @@ struct OP {
     uint16_t op_seq;       // peephole order; 65535 never freed
     uint8_t op_flags;      // OPf_* bits
     uint8_t op_private;    // per-type bits
+    uint8_t op_static;     // nonzero: the op is never freed (it lives outside any tree)
 };
 using op_base = OP;
 
@@ -82,6 +83,7 @@ struct op_pattern {
     uint16_t op_pmflags;
     uint16_t op_pmpermflags;
     uint8_t op_pmdynflags; // 0x01 matched once, 0x02 tainted, 0x04 UTF-8 pattern text
+    HV* op_pmstash;        // the package whose pattern list holds the op, not counted; null when unlisted
 };
 
 // The statement op (op_statement).
@@ -122,6 +124,37 @@ enum : uint8_t {
     OPf_SPECIAL = 0x80,
 };
 
+// PRIVATE bits, by the names the op dump prints.
+enum : uint8_t {
+    OPpTARGET_MY = 0x10,          // the op writes straight into a lexical's pad slot
+    OPpLVAL_INTRO = 0x80,         // the op introduces a my or local variable
+    OPpDEREF = 0x60,              // autovivify the referenced container as:
+    OPpDEREF_AV = 0x20,           //   an array,
+    OPpDEREF_HV = 0x40,           //   a hash,
+    OPpDEREF_SV = 0x60,           //   a scalar
+    OPpLVAL_DEFER = 0x10,         // aelem, helem: create the element only when it is assigned
+    OPpMAYBE_LVSUB = 0x08,        // aslice, hslice, padav, padhv, pos, vec, substr, aelem, helem in an lvalue sub
+    OPpOUR_INTRO = 0x10,          // rv2sv, rv2av, rv2hv, gvsv: introduced by our
+    OPpHINT_STRICT_REFS = 0x02,   // dereference ops under strict refs
+    OPpCONST_STRICT = 0x08,       // const: a bareword under strict subs
+    OPpCONST_ARYBASE = 0x20,      // const: the array base variable
+    OPpCONST_BARE = 0x40,         // const: a bareword
+    OPpREPEAT_DOLIST = 0x40,      // repeat: the left side is a list
+    OPpASSIGN_HASH = 0x20,        // aassign
+    OPpASSIGN_COMMON = 0x40,      // aassign: both sides may share variables
+    OPpASSIGN_BACKWARDS = 0x40,   // sassign: operands in reverse order
+    OPpTRANS_SQUASH = 0x08,
+    OPpTRANS_DELETE = 0x10,
+    OPpTRANS_COMPLEMENT = 0x20,
+    OPpENTERSUB_INARGS = 0x04,    // an lvalue sub call used as an argument
+    OPpENTERSUB_AMPER = 0x08,
+    OPpENTERSUB_DB = 0x10,
+    OPpENTERSUB_HASTARG = 0x20,
+    OPpEARLY_CV = 0x20,           // gv: the sub was called before its declaration was seen
+    OPpFLIP_LINENUM = 0x40,
+    OPpREFCOUNTED = 0x40,         // leavesub, leavesublv, leave, scope, leavewrite, leaveeval: TARG counts the tree
+};
+
 // Bits of the argument-class word.
 enum : uint32_t {
     OA_MARK = 0x001,            // operands form a list that begins with a pushmark
@@ -137,6 +170,25 @@ enum : uint32_t {
     OA_CLASS_MASK = 0x1E00,
     OA_OPERAND_SHIFT = 13,      // operand classes, 4 bits each
 };
+
+// Record classes of the argument-class word, and operand classes.
+enum : uint32_t {
+    OA_BASEOP = 0, OA_UNOP = 1, OA_BINOP = 2, OA_LOGOP = 3, OA_LISTOP = 4, OA_PMOP = 5, OA_SVOP = 6,
+    OA_PADOP = 7, OA_PVOP_OR_SVOP = 8, OA_LOOP = 9, OA_COP = 10, OA_BASEOP_OR_UNOP = 11, OA_FILESTATOP = 12,
+    OA_LOOPEXOP = 13,
+};
+enum : uint32_t {
+    OA_SCALAR = 1, OA_LIST = 2, OA_AVREF = 3, OA_HVREF = 4, OA_CVREF = 5, OA_FILEREF = 6, OA_SCALARREF = 7,
+    OA_OPTIONAL = 8,
+};
+// The record class of an argument-class word.
+inline uint32_t op_args_record_class(uint32_t word) { return (word >> OA_CLASS_SHIFT) & 15; }
+// The class of operand n (0 the first) of an argument-class word: the low 3
+// bits the kind, OA_OPTIONAL the optional mark; 0 past the last operand.
+inline uint32_t op_args_operand(uint32_t word, int32_t n)
+{
+    return n < 5 ? (word >> (OA_OPERAND_SHIFT + 4 * n)) & 15 : 0;
+}
 
 // ---- the op types ---------------------------------------------------------
 
@@ -197,6 +249,11 @@ enum : uint32_t {
     HINT_RE_EVAL = 0x200000,
     HINT_UTF8 = 0x800000,          // the source is UTF-8
 };
+
+// Formats a compile error and hands it to the lexer's reporter, which counts it.
+void op_compile_error(PERLGCB* gcb, const char* fmt, ...);
+// The modification count that stands for "any number of values".
+constexpr int32_t MODCOUNT_UNLIMITED = 0x3FFFFFFF;
 
 // ---- builders ---------------------------------------------------------------
 //
@@ -292,6 +349,8 @@ OP* op_link_exec_order(PERLGCB* gcb, OP* op);
 OP* op_fold_constant_subtree(PERLGCB* gcb, OP* op);
 OP* op_fold_constant_list(PERLGCB* gcb, OP* op);
 void op_peephole(PERLGCB* gcb, OP* first);
+// Whether the run-time function of an op type is built yet (folding runs only those).
+bool op_run_function_built(uint32_t type);
 
 // Subroutines, formats, use/no and anonymous constructors.
 CV* sub_define(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);
@@ -321,5 +380,43 @@ extern const char* const op_name_image[OP_max];
 extern const char* const op_desc_image[OP_max];
 extern const uint32_t op_args_image[OP_max];
 
-// Frees an op tree.
-void op_free_tree(PERLGCB* gcb, OP* op);
+// ---- record access ----------------------------------------------------------
+
+// Kids: every shape with kids keeps FIRST behind the base fields, and the
+// binary, list, loop and pattern shapes keep LAST behind it.
+inline OP*& op_first_kid(OP* o) { return reinterpret_cast<op_unary*>(o)->op_first; }
+inline OP*& op_last_kid(OP* o) { return reinterpret_cast<op_binary*>(o)->op_last; }
+inline bool op_has_kids(const OP* o) { return (o->op_flags & OPf_KIDS) != 0; }
+inline uint8_t op_want(const OP* o) { return o->op_flags & OPf_WANT; }
+inline SV*& op_value_sv(OP* o) { return reinterpret_cast<op_value*>(o)->op_sv; }
+// The type an op has or, nulled, had.
+inline uint32_t op_real_type(const OP* o) { return o->op_type ? o->op_type : o->op_targ; }
+// Sets TYPE and the run-time function of the row together.
+inline void op_set_type(PERLGCB* gcb, OP* o, uint32_t type)
+{
+    o->op_type = static_cast<uint16_t>(type);
+    o->op_ppaddr = gcb->op_run_function_table[type];
+}
+// The counted roots: TARG is the tree's reference count under OPpREFCOUNTED.
+inline bool op_is_counted_root_type(uint32_t type)
+{
+    return type == OP_LEAVESUB || type == OP_LEAVESUBLV || type == OP_LEAVE || type == OP_SCOPE ||
+           type == OP_LEAVEWRITE || type == OP_LEAVEEVAL;
+}
+inline bool op_is_statement_type(uint32_t type)
+{
+    return type == OP_NEXTSTATE || type == OP_DBSTATE || type == OP_SETSTATE;
+}
+// Whether a statement's warnings pointer is one of the three markers.
+inline bool warnings_is_marker(const SV* w)
+{
+    uintptr_t v = reinterpret_cast<uintptr_t>(w);
+    return v == WARNINGS_STD || v == WARNINGS_ALL || v == WARNINGS_NONE;
+}
+// Adds a pattern op to the front of a package's pattern list; freeing the
+// op takes it out again.
+void op_pattern_list_add(PERLGCB* gcb, op_pattern* pm, HV* stash);
+// Takes a pattern op out of its package's pattern list.
+void op_pattern_list_remove(PERLGCB* gcb, op_pattern* pm);
+// Detaches every op of a package's pattern list when the package goes.
+void op_pattern_list_detach(PERLGCB* gcb, HV* stash);

@@ -107,19 +107,6 @@ int32_t filter_read_input(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(filter_re
 double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }
 
 // ---- op tree and run-time ops -----------------------------------------------
-OP* op_new_base(PERLGCB*, int32_t, int32_t) { NOT_BUILT(op_new_base); }
-OP* op_new_stub(PERLGCB*) { NOT_BUILT(op_new_stub); }
-OP* op_new_glob(PERLGCB*, int32_t, int32_t, GV*) { NOT_BUILT(op_new_glob); }
-OP* op_new_padref(PERLGCB*, int32_t, int32_t, SV*) { NOT_BUILT(op_new_padref); }
-OP* op_new_string(PERLGCB*, int32_t, int32_t, char*) { NOT_BUILT(op_new_string); }
-OP* op_new_unary(PERLGCB*, int32_t, int32_t, OP*) { NOT_BUILT(op_new_unary); }
-OP* op_new_binary(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_binary); }
-OP* op_new_list(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_list); }
-OP* op_convert_list(PERLGCB*, int32_t, int32_t, OP*) { NOT_BUILT(op_convert_list); }
-OP* op_wrap_in_list(PERLGCB*, OP*) { NOT_BUILT(op_wrap_in_list); }
-OP* op_list_append(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_append); }
-OP* op_list_prepend(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_prepend); }
-OP* op_list_concat(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_list_concat); }
 OP* op_new_logical(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_logical); }
 OP* op_new_logical_worker(PERLGCB*, int32_t, int32_t, OP**, OP**) { NOT_BUILT(op_new_logical_worker); }
 OP* op_new_conditional(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_conditional); }
@@ -130,49 +117,10 @@ OP* op_new_foreach(PERLGCB*, int32_t, char*, int32_t, OP*, OP*, OP*, OP*) { NOT_
 OP* op_new_loop_exit(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_loop_exit); }
 OP* op_new_assign(PERLGCB*, int32_t, OP*, int32_t, OP*) { NOT_BUILT(op_new_assign); }
 bool op_assigns_to_list(PERLGCB*, OP*) { NOT_BUILT(op_assigns_to_list); }
-void op_clear_fields(PERLGCB*, OP*) { NOT_BUILT(op_clear_fields); }
-void op_nullify(PERLGCB*, OP*) { NOT_BUILT(op_nullify); }
-OP* op_new_scope(PERLGCB*, OP*) { NOT_BUILT(op_new_scope); }
-OP* op_new_statement(PERLGCB*, int32_t, char*, OP*) { NOT_BUILT(op_new_statement); }
-void op_set_package(PERLGCB*, OP*) { NOT_BUILT(op_set_package); }
-OP* op_new_dofile(PERLGCB*, OP*) { NOT_BUILT(op_new_dofile); }
-OP* op_new_slice(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_slice); }
-OP* op_mark_parens(PERLGCB*, OP*) { NOT_BUILT(op_mark_parens); }
-OP* op_new_not(PERLGCB*, OP*) { NOT_BUILT(op_new_not); }
-OP* op_new_scalar_deref(PERLGCB*, OP*) { NOT_BUILT(op_new_scalar_deref); }
-OP* op_new_array_deref(PERLGCB*, OP*) { NOT_BUILT(op_new_array_deref); }
-OP* op_new_hash_deref(PERLGCB*, OP*) { NOT_BUILT(op_new_hash_deref); }
-OP* op_new_glob_deref(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_glob_deref); }
-OP* op_new_code_deref(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_code_deref); }
-OP* oopsAV(PERLGCB*, OP*) { NOT_BUILT(oopsAV); }
-OP* oopsHV(PERLGCB*, OP*) { NOT_BUILT(oopsHV); }
-OP* op_apply_local(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_apply_local); }
-OP* op_join_subscript(PERLGCB*, OP*) { NOT_BUILT(op_join_subscript); }
-bool op_is_scalar_lvalue_type(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_is_scalar_lvalue_type); }
-OP* op_scalar_context(PERLGCB*, OP*) { NOT_BUILT(op_scalar_context); }
-OP* op_void_context(PERLGCB*, OP*) { NOT_BUILT(op_void_context); }
-OP* op_list_context(PERLGCB*, OP*) { NOT_BUILT(op_list_context); }
-OP* op_list_context_kids(PERLGCB*, OP*) { NOT_BUILT(op_list_context_kids); }
-OP* op_scalar_context_kids(PERLGCB*, OP*) { NOT_BUILT(op_scalar_context_kids); }
-OP* op_statement_seq(PERLGCB*, OP*) { NOT_BUILT(op_statement_seq); }
-OP* op_ref_context(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_ref_context); }
-OP* op_ref_context_one(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_ref_context_one); }
-OP* op_lvalue_context(PERLGCB*, OP*, int32_t) { NOT_BUILT(op_lvalue_context); }
-OP* op_declare_my(PERLGCB*, OP*) { NOT_BUILT(op_declare_my); }
-OP* op_declare_my_with_attrs(PERLGCB*, OP*, OP*) { NOT_BUILT(op_declare_my_with_attrs); }
-OP* op_declare_kid(PERLGCB*, OP*, OP*) { NOT_BUILT(op_declare_kid); }
 OP* op_new_pattern(PERLGCB*, int32_t, int32_t) { NOT_BUILT(op_new_pattern); }
 OP* op_pattern_runtime(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_pattern_runtime); }
 OP* op_new_binding(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_binding); }
 OP* op_trans_tables(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_trans_tables); }
-int32_t op_open_block(PERLGCB*, int32_t) { NOT_BUILT(op_open_block); }
-OP* op_close_block(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_close_block); }
-void scope_push_compile_hints(PERLGCB*) { NOT_BUILT(scope_push_compile_hints); }
-void op_new_program(PERLGCB*, OP*) { NOT_BUILT(op_new_program); }
-OP* op_link_exec_order(PERLGCB*, OP*) { NOT_BUILT(op_link_exec_order); }
-OP* op_fold_constant_subtree(PERLGCB*, OP*) { NOT_BUILT(op_fold_constant_subtree); }
-OP* op_fold_constant_list(PERLGCB*, OP*) { NOT_BUILT(op_fold_constant_list); }
-void op_peephole(PERLGCB*, OP*) { NOT_BUILT(op_peephole); }
 CV* sub_define(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_define); }
 void sub_declare_my(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_declare_my); }
 CV* sub_define_constant(PERLGCB*, HV*, const char*, SV*) { NOT_BUILT(sub_define_constant); }
@@ -183,17 +131,8 @@ void sub_attach_attributes(PERLGCB*, HV*, SV*, OP*) { NOT_BUILT(sub_attach_attri
 OP* op_new_anon_list(PERLGCB*, OP*) { NOT_BUILT(op_new_anon_list); }
 OP* op_new_anon_hash(PERLGCB*, OP*) { NOT_BUILT(op_new_anon_hash); }
 OP* op_new_anon_sub(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_anon_sub); }
-uint32_t pad_alloc(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(pad_alloc); }
-uint32_t pad_declare_my(PERLGCB*, const char*) { NOT_BUILT(pad_declare_my); }
-uint32_t pad_find_lexical(PERLGCB*, const char*) { NOT_BUILT(pad_find_lexical); }
-uint32_t pad_intro_pending(PERLGCB*) { NOT_BUILT(pad_intro_pending); }
-void pad_leave_scope(PERLGCB*, int32_t) { NOT_BUILT(pad_leave_scope); }
-void pad_free(PERLGCB*, uint32_t) { NOT_BUILT(pad_free); }
-void pad_swipe(PERLGCB*, uint32_t) { NOT_BUILT(pad_swipe); }
 CV* sub_define_xs(PERLGCB*, const char*, xsub_fn, const char*) { NOT_BUILT(sub_define_xs); }
 CV* sub_define_plain(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(sub_define_plain); }
-OP* op_new_value(PERLGCB*, int32_t, int32_t, SV*) { NOT_BUILT(op_new_value); }
-void op_free_tree(PERLGCB*, OP*) { NOT_BUILT(op_free_tree); }
 void module_load_va(PERLGCB*, uint32_t, SV*, SV*, ...) { NOT_BUILT(module_load_va); }
 void cx_unwind(PERLGCB*, int32_t) { NOT_BUILT(cx_unwind); }
 uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }

@@ -7,6 +7,7 @@
 #include "prxio.h"
 #include "prxlibc.h"
 #include "prxmg.h"
+#include "prxop.h"
 #include "prxsvint.h"
 
 namespace {
@@ -136,6 +137,8 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
         cv_undefine(gcb, sv_as<CV>(sv));
         break;
     case SVt_PVHV:
+        if (hv_body(sv_as<HV>(sv))->pmroot)
+            op_pattern_list_detach(gcb, sv_as<HV>(sv));
         hv_free_storage(gcb, sv_as<HV>(sv));
         string_part = false;
         break;
