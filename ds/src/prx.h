@@ -578,6 +578,7 @@ struct PERLGCB {
     char* inplace;                     // $^I, or null
     int32_t delayed_ids;               // id changes delayed by a list assignment
     int32_t child_status;              // $?
+    int32_t glob_index;                // index the next glob op compiled with an override gets
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value

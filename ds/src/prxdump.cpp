@@ -174,6 +174,17 @@ const char* package_name(HV* stash) { return stash ? hv_body(stash)->name : null
 
 }  // namespace
 
+// "label = 0x<address>", then the name between double quotes after a tab.
+static void short_name_line(PERLGCB* gcb, int32_t level, PrxStream stream, const char* label, const void* addr,
+                            const char* name)
+{
+    dump_indented_line(gcb, level, stream, "%s = 0x%lx", label, reinterpret_cast<unsigned long>(addr));
+    if (name)
+        prx_fprintf(stream, "\t\"%s\"\n", name);
+    else
+        prx_fputc('\n', stream);
+}
+
 void dump_indented_line(PERLGCB* gcb, int32_t level, PrxStream stream, const char* fmt, ...)
 {
     va_list args;
@@ -198,22 +209,12 @@ void dump_glob_name_line(PERLGCB* gcb, int32_t level, PrxStream stream, const ch
 
 void dump_glob_short_name_line(PERLGCB* gcb, int32_t level, PrxStream stream, const char* label, GV* gv)
 {
-    dump_indented_line(gcb, level, stream, "%s = 0x%lx", label, reinterpret_cast<unsigned long>(gv));
-    const char* name = gv ? gv_body(gv)->name : nullptr;
-    if (name)
-        prx_fprintf(stream, "\t\"%s\"\n", name);
-    else
-        prx_fputc('\n', stream);
+    short_name_line(gcb, level, stream, label, gv, gv ? gv_body(gv)->name : nullptr);
 }
 
 void dump_hash_name_line(PERLGCB* gcb, int32_t level, PrxStream stream, const char* label, HV* hv)
 {
-    dump_indented_line(gcb, level, stream, "%s = 0x%lx", label, reinterpret_cast<unsigned long>(hv));
-    const char* name = hv ? hv_body(hv)->name : nullptr;
-    if (name)
-        prx_fprintf(stream, "\t\"%s\"\n", name);
-    else
-        prx_fputc('\n', stream);
+    short_name_line(gcb, level, stream, label, hv, hv ? hv_body(hv)->name : nullptr);
 }
 
 void dump_op_tree(PERLGCB* gcb, int32_t level, PrxStream stream, OP* o)

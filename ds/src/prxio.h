@@ -12,3 +12,6 @@ void dump_value(PERLGCB* gcb, SV* sv);
 uint64_t do_vec_read(PERLGCB* gcb, SV* sv, int32_t offset, int32_t bits);
 // Writes the value's integer into its lvalue target's bit field.
 void do_vec_write(PERLGCB* gcb, SV* sv);
+// Parses an I/O discipline string (":raw", ":crlf") into open-mode bits;
+// an unknown discipline is reported.
+int32_t do_parse_discipline(PERLGCB* gcb, SV* discipline);

@@ -21,7 +21,6 @@ constexpr int32_t LEX_NOTPARSING = 11;
 constexpr int32_t EVAL_INREQUIRE = 0x08;
 constexpr uint32_t DEBUG_TOP_FLAG = 0x80000000u;
 constexpr uint64_t WARN_BITS_SIZE = 12;
-constexpr uint8_t PMdf_UTF8 = 0x04;
 
 // Global warning switch bits.
 enum : uint32_t {

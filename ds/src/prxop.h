@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "prx.h"
+#include "prxpool.h"
 
 // ---- op records -----------------------------------------------------------
 //
@@ -84,6 +85,24 @@ struct op_pattern {
     uint16_t op_pmpermflags;
     uint8_t op_pmdynflags; // 0x01 matched once, 0x02 tainted, 0x04 UTF-8 pattern text
     HV* op_pmstash;        // the package whose pattern list holds the op, not counted; null when unlisted
+};
+
+// Pattern-op flag bits (PMFLAGS and PM_PERMFLAGS) beside the modifier bits
+// of the pattern engine's flag word (PMf_KEEP .. PMf_EXTENDED).
+enum : uint16_t {
+    PMf_RETAINT = 0x0001,      // pattern taint in force when the op was built
+    PMf_ONCE = 0x0002,         // ?...?: match once until reset
+    PMf_MAYBE_CONST = 0x0008,  // the replacement holds variables; the pattern is run-time
+    PMf_SKIPWHITE = 0x0010,    // split: skip leading white space
+    PMf_WHITE = 0x0020,        // the compiled text is exactly \s+
+    PMf_CONST = 0x0040,        // the replacement is constant for the op's life
+    PMf_EVAL = 0x0400,         // e: the replacement is an expression
+};
+// PM_DYNFLAGS bits.
+enum : uint8_t {
+    PMdf_USED = 0x01,
+    PMdf_TAINTED = 0x02,
+    PMdf_UTF8 = 0x04,
 };
 
 // The statement op (op_statement).
@@ -199,6 +218,24 @@ enum op_type : uint16_t {
     OP_max
 };
 static_assert(OP_max == 351);
+
+// ---- field access by shape --------------------------------------------------
+
+inline OP*& op_other_op(OP* o) { return reinterpret_cast<op_logical*>(o)->op_other; }
+inline char*& op_string_pv(OP* o) { return reinterpret_cast<op_string*>(o)->op_pv; }
+inline op_pattern* op_as_pattern(OP* o) { return reinterpret_cast<op_pattern*>(o); }
+inline op_loop* op_as_loop(OP* o) { return reinterpret_cast<op_loop*>(o); }
+// Rows of the interpreter's copies of the op tables.
+inline uint32_t op_args_of(PERLGCB* gcb, int32_t type) { return gcb->op_args_table[type]; }
+inline const char* op_desc_of(PERLGCB* gcb, int32_t type) { return gcb->op_desc_table[type]; }
+// A zero-filled record of the shape from the interpreter's pool.
+template <class Shape>
+Shape* op_alloc_record(PERLGCB* gcb)
+{
+    Shape* rec = static_cast<Shape*>(pool_malloc(gcb, sizeof(Shape)));
+    xk_fill(0, rec, static_cast<int32_t>(sizeof(Shape)));
+    return rec;
+}
 
 // Records a compile error: appends the message to the eval's error text
 // inside an eval, else to the error buffer; counts it.
@@ -351,6 +388,8 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* op);
 void op_peephole(PERLGCB* gcb, OP* first);
 // Whether the run-time function of an op type is built yet (folding runs only those).
 bool op_run_function_built(uint32_t type);
+// Whether the check routine of an op type is built yet.
+bool op_check_routine_built(uint32_t type);
 
 // Subroutines, formats, use/no and anonymous constructors.
 CV* sub_define(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);

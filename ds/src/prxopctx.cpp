@@ -28,6 +28,33 @@ bool targets_lexical(PERLGCB* gcb, OP* o)
 
 void make_compiling_current(PERLGCB* gcb) { gcb->current_statement = gcb->compiling_statement; }
 
+typedef OP* (*context_fn)(PERLGCB* gcb, OP* o);
+
+// The context on each kid from kid on.
+void kids_from(PERLGCB* gcb, OP* kid, context_fn context)
+{
+    for (; kid; kid = kid->op_sibling)
+        context(gcb, kid);
+}
+
+// A statement sequence: every kid but the last in void context, the last in
+// the given one; with leading, the first kid too (leave, leavetry).
+void sequence_context(PERLGCB* gcb, OP* o, context_fn last, bool leading)
+{
+    OP* kid = op_first_kid(o);
+    if (leading) {
+        last(gcb, kid);
+        kid = kid->op_sibling;
+    }
+    for (; kid; kid = kid->op_sibling) {
+        if (kid->op_sibling)
+            op_void_context(gcb, kid);
+        else
+            last(gcb, kid);
+    }
+    make_compiling_current(gcb);
+}
+
 void warn_implicit_split(PERLGCB* gcb, OP* o)
 {
     OP* kid = op_has_kids(o) ? op_first_kid(o) : nullptr;
@@ -75,40 +102,23 @@ OP* op_scalar_context(PERLGCB* gcb, OP* o)
     case OP_AND:
     case OP_OR:
     case OP_COND_EXPR:
-        for (OP* kid = op_first_kid(o)->op_sibling; kid; kid = kid->op_sibling)
-            op_scalar_context(gcb, kid);
+        kids_from(gcb, op_first_kid(o)->op_sibling, op_scalar_context);
         break;
     case OP_LEAVE:
-    case OP_LEAVETRY: {
-        OP* kid = op_first_kid(o);
-        op_scalar_context(gcb, kid);
-        for (kid = kid->op_sibling; kid; kid = kid->op_sibling) {
-            if (kid->op_sibling)
-                op_void_context(gcb, kid);
-            else
-                op_scalar_context(gcb, kid);
-        }
-        make_compiling_current(gcb);
+    case OP_LEAVETRY:
+        sequence_context(gcb, o, op_scalar_context, true);
         break;
-    }
     case OP_SCOPE:
     case OP_LINESEQ:
     case OP_LIST:
-        for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling) {
-            if (kid->op_sibling)
-                op_void_context(gcb, kid);
-            else
-                op_scalar_context(gcb, kid);
-        }
-        make_compiling_current(gcb);
+        sequence_context(gcb, o, op_scalar_context, false);
         break;
     case OP_SPLIT:
         warn_implicit_split(gcb, o);
         [[fallthrough]];
     default:
         if (op_has_kids(o))
-            for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-                op_scalar_context(gcb, kid);
+            kids_from(gcb, op_first_kid(o), op_scalar_context);
         break;
     }
     return o;
@@ -184,8 +194,7 @@ OP* op_void_context(PERLGCB* gcb, OP* o)
     case OP_AND:
     case OP_OR:
     case OP_COND_EXPR:
-        for (OP* kid = op_first_kid(o)->op_sibling; kid; kid = kid->op_sibling)
-            op_void_context(gcb, kid);
+        kids_from(gcb, op_first_kid(o)->op_sibling, op_void_context);
         break;
     case OP_NULL:
         if (o->op_flags & OPf_STACKED)
@@ -202,13 +211,11 @@ OP* op_void_context(PERLGCB* gcb, OP* o)
     case OP_LEAVELOOP:
     case OP_LEAVETRY:
         if (op_has_kids(o))
-            for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-                op_void_context(gcb, kid);
+            kids_from(gcb, op_first_kid(o), op_void_context);
         break;
     case OP_ENTEREVAL:
         if (op_has_kids(o))
-            for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-                op_scalar_context(gcb, kid);
+            kids_from(gcb, op_first_kid(o), op_scalar_context);
         break;
     case OP_REQUIRE:
         o->op_flags &= static_cast<uint8_t>(~OPf_WANT);
@@ -246,35 +253,18 @@ OP* op_list_context(PERLGCB* gcb, OP* o)
     case OP_AND:
     case OP_OR:
     case OP_COND_EXPR:
-        for (OP* kid = op_first_kid(o)->op_sibling; kid; kid = kid->op_sibling)
-            op_list_context(gcb, kid);
+        kids_from(gcb, op_first_kid(o)->op_sibling, op_list_context);
         break;
     case OP_LIST:
-        for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-            op_list_context(gcb, kid);
+        kids_from(gcb, op_first_kid(o), op_list_context);
         break;
     case OP_LEAVE:
-    case OP_LEAVETRY: {
-        OP* kid = op_first_kid(o);
-        op_list_context(gcb, kid);
-        for (kid = kid->op_sibling; kid; kid = kid->op_sibling) {
-            if (kid->op_sibling)
-                op_void_context(gcb, kid);
-            else
-                op_list_context(gcb, kid);
-        }
-        make_compiling_current(gcb);
+    case OP_LEAVETRY:
+        sequence_context(gcb, o, op_list_context, true);
         break;
-    }
     case OP_SCOPE:
     case OP_LINESEQ:
-        for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling) {
-            if (kid->op_sibling)
-                op_void_context(gcb, kid);
-            else
-                op_list_context(gcb, kid);
-        }
-        make_compiling_current(gcb);
+        sequence_context(gcb, o, op_list_context, false);
         break;
     case OP_REQUIRE:
         o->op_flags &= static_cast<uint8_t>(~OPf_WANT);
@@ -287,8 +277,7 @@ OP* op_list_context(PERLGCB* gcb, OP* o)
             op_list_context(gcb, first);
             return op_fold_constant_list(gcb, o);
         }
-        for (OP* kid = first; kid; kid = kid->op_sibling)
-            op_list_context(gcb, kid);
+        kids_from(gcb, first, op_list_context);
         break;
     }
     }
@@ -298,16 +287,14 @@ OP* op_list_context(PERLGCB* gcb, OP* o)
 OP* op_list_context_kids(PERLGCB* gcb, OP* o)
 {
     if (o && op_has_kids(o))
-        for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-            op_list_context(gcb, kid);
+        kids_from(gcb, op_first_kid(o), op_list_context);
     return o;
 }
 
 OP* op_scalar_context_kids(PERLGCB* gcb, OP* o)
 {
     if (o && op_has_kids(o))
-        for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-            op_scalar_context(gcb, kid);
+        kids_from(gcb, op_first_kid(o), op_scalar_context);
     return o;
 }
 

@@ -15,9 +15,11 @@
 
 namespace {
 
-// Whether each row's run-time function is built: folding runs only ops whose
-// functions exist, so that a later part of the interpreter still missing
-// leaves the op to run time instead of failing the compilation.
+// Whether each row's run-time function and check routine are built, read
+// from the marks of the op table: a row marked S shares the function of the
+// first row that names it. Folding runs only ops whose functions exist, so
+// that a later part of the interpreter still missing leaves the op to run
+// time instead of failing the compilation.
 constexpr bool names_equal(const char* a, const char* b)
 {
     while (*a && *a == *b) {
@@ -26,35 +28,36 @@ constexpr bool names_equal(const char* a, const char* b)
     }
     return *a == *b;
 }
-struct run_mark {
-    const char* fn;
-    char mark;
+struct row_marks {
+    const char* fn[2];  // run-time function, check routine
+    char mark[2];
 };
-constexpr run_mark run_marks[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) {#pp, #ppmark[0]},
+constexpr row_marks op_marks[OP_max] = {
+#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) {{#pp, #ck}, {#ppmark[0], #ckmark[0]}},
 #include "prxop.def"
 #undef PRX_OP
 };
-constexpr bool row_built(int32_t row)
+constexpr bool row_built(int32_t row, int32_t column)
 {
-    if (run_marks[row].mark != 'S')
-        return run_marks[row].mark == 'B';
+    if (op_marks[row].mark[column] != 'S')
+        return op_marks[row].mark[column] == 'B';
     for (int32_t i = 0; i < row; i++)
-        if (names_equal(run_marks[i].fn, run_marks[row].fn))
-            return run_marks[i].mark == 'B';
+        if (names_equal(op_marks[i].fn[column], op_marks[row].fn[column]))
+            return op_marks[i].mark[column] == 'B';
     return false;
 }
 struct built_table {
-    bool built[OP_max];
+    bool built[2][OP_max];
 };
 constexpr built_table make_built_table()
 {
     built_table t{};
     for (int32_t i = 0; i < OP_max; i++)
-        t.built[i] = row_built(i);
+        for (int32_t c = 0; c < 2; c++)
+            t.built[c][i] = row_built(i, c);
     return t;
 }
-constexpr built_table run_built = make_built_table();
+constexpr built_table op_built = make_built_table();
 
 uint32_t args_of(PERLGCB* gcb, uint32_t type) { return gcb->op_args_table[type]; }
 
@@ -252,7 +255,9 @@ void peep_exec(PERLGCB* gcb, OP* o)
 
 }  // namespace
 
-bool op_run_function_built(uint32_t type) { return type < OP_max && run_built.built[type]; }
+bool op_run_function_built(uint32_t type) { return type < OP_max && op_built.built[0][type]; }
+
+bool op_check_routine_built(uint32_t type) { return type < OP_max && op_built.built[1][type]; }
 
 OP* op_fold_constant_subtree(PERLGCB* gcb, OP* o)
 {

@@ -107,20 +107,6 @@ int32_t filter_read_input(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(filter_re
 double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }
 
 // ---- op tree and run-time ops -----------------------------------------------
-OP* op_new_logical(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_logical); }
-OP* op_new_logical_worker(PERLGCB*, int32_t, int32_t, OP**, OP**) { NOT_BUILT(op_new_logical_worker); }
-OP* op_new_conditional(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_conditional); }
-OP* op_new_range(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_range); }
-OP* op_new_loop(PERLGCB*, int32_t, int32_t, OP*, OP*) { NOT_BUILT(op_new_loop); }
-OP* op_new_while(PERLGCB*, int32_t, int32_t, op_loop*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_while); }
-OP* op_new_foreach(PERLGCB*, int32_t, char*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(op_new_foreach); }
-OP* op_new_loop_exit(PERLGCB*, int32_t, OP*) { NOT_BUILT(op_new_loop_exit); }
-OP* op_new_assign(PERLGCB*, int32_t, OP*, int32_t, OP*) { NOT_BUILT(op_new_assign); }
-bool op_assigns_to_list(PERLGCB*, OP*) { NOT_BUILT(op_assigns_to_list); }
-OP* op_new_pattern(PERLGCB*, int32_t, int32_t) { NOT_BUILT(op_new_pattern); }
-OP* op_pattern_runtime(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_pattern_runtime); }
-OP* op_new_binding(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(op_new_binding); }
-OP* op_trans_tables(PERLGCB*, OP*, OP*, OP*) { NOT_BUILT(op_trans_tables); }
 CV* sub_define(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_define); }
 void sub_declare_my(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_declare_my); }
 CV* sub_define_constant(PERLGCB*, HV*, const char*, SV*) { NOT_BUILT(sub_define_constant); }
@@ -159,6 +145,7 @@ void cv_undefine(PERLGCB*, CV*) { NOT_BUILT(cv_undefine); }
 OP* die_return_to_eval(PERLGCB*, const char*, uint64_t) { NOT_BUILT(die_return_to_eval); }
 int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
+int32_t do_parse_discipline(PERLGCB*, SV*) { NOT_BUILT(do_parse_discipline); }
 
 // ---- bridge and interpreter life --------------------------------------------
 void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }

@@ -269,7 +269,7 @@ TEST(OpTable, UnbuiltFunctionsRaiseTheInternalFault)
     ASSERT_EQ(init_table_block(gcb), 0u);
     // No interpreter environment is armed: the fault is caught here.
     EXPECT_ANY_THROW(gcb->op_run_function_table[OP_SHMCTL](gcb));
-    EXPECT_ANY_THROW(gcb->op_check_table[OP_SORT](gcb, nullptr));
+    EXPECT_ANY_THROW(gcb->op_check_table[OP_ENTERSUB](gcb, nullptr));
     interp_free(gcb);
 }
 

@@ -35,9 +35,9 @@ TEST_F(Build, KidsThatTheBuildersSupply)
          "    }\n"
          "}\n"},
         {"unary taking a mark",
-         [](Compile* t, PERLGCB* g) { return op_new_unary(g, OP_REFGEN, 0, t->konst(1)); },
+         [](Compile* t, PERLGCB* g) { return op_new_unary(g, OP_ASLICE, 0, t->konst(1)); },
          "{\n"
-         "    TYPE = refgen  ===> DONE\n"
+         "    TYPE = aslice  ===> DONE\n"
          "    FLAGS = (UNKNOWN,KIDS)\n"
          "    {\n"
          "        TYPE = null  ===> DONE\n"
@@ -146,6 +146,17 @@ TEST_F(Build, ListHelpers)
     EXPECT_EQ(k1->op_sibling, k2);
     EXPECT_EQ(op_last_kid(l), k2);
     op_free_tree(gcb, l);
+
+    // Concatenating onto a kid-less list takes over the other's kids.
+    OP* none = op_new_list(gcb, OP_LINESEQ, 0, nullptr, nullptr);
+    OP* k4 = konst(4);
+    OP* some = op_new_list(gcb, OP_LINESEQ, 0, k4, nullptr);
+    OP* joined = op_list_concat(gcb, OP_LINESEQ, none, some);
+    EXPECT_EQ(joined, none);
+    EXPECT_EQ(op_first_kid(joined), k4);
+    EXPECT_EQ(op_last_kid(joined), k4);
+    EXPECT_TRUE(op_has_kids(joined));
+    op_free_tree(gcb, joined);
 
     // Prepending to a kid-less list of another type makes the op its only kid.
     OP* seq = op_new_list(gcb, OP_LINESEQ, 0, nullptr, nullptr);

@@ -31,25 +31,6 @@ namespace {
 // leaves the op as it is, so that the builders can be tested on their own.
 OP* keep_op(PERLGCB*, OP* o) { return o; }
 
-struct ck_mark {
-    const char* fn;
-    char mark;
-};
-constexpr ck_mark ck_marks[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) {#ck, #ckmark[0]},
-#include "ds/src/prxop.def"
-#undef PRX_OP
-};
-bool ck_built(int row)
-{
-    if (ck_marks[row].mark != 'S')
-        return ck_marks[row].mark == 'B';
-    for (int i = 0; i < row; i++)
-        if (std::string(ck_marks[i].fn) == ck_marks[row].fn)
-            return ck_marks[i].mark == 'B';
-    return false;
-}
-
 }  // namespace
 
 void Compile::SetUp()
@@ -60,7 +41,7 @@ void Compile::SetUp()
     gcb->op_name_table = const_cast<const char**>(op_name_image);
     gcb->op_desc_table = const_cast<const char**>(op_desc_image);
     for (int i = 0; i < OP_max; i++)
-        if (!ck_built(i))
+        if (!op_check_routine_built(static_cast<uint32_t>(i)))
             gcb->op_check_table[i] = keep_op;
     gcb->run_loop_hook = run_op_loop;
     gcb->dump_indent = 4;
