@@ -10,6 +10,13 @@ if ! [ -e /usr/include/pcre2.h ] && command -v apt-get >/dev/null; then
    (apt-get update -q >/dev/null 2>&1 && apt-get install -y -q libpcre2-dev >/dev/null 2>&1)) || \
    echo "test.sh: libpcre2-dev could not be installed; the differential test and the benchmark skip it"
 fi
+# The grammar's tables are regenerated with byacc and compared with the
+# committed ones; that test says it is skipped where byacc cannot be installed.
+if ! command -v byacc >/dev/null && command -v apt-get >/dev/null; then
+  (apt-get install -y -q byacc >/dev/null 2>&1 || \
+   (apt-get update -q >/dev/null 2>&1 && apt-get install -y -q byacc >/dev/null 2>&1)) || \
+   echo "test.sh: byacc could not be installed; the grammar's regeneration test skips"
+fi
 dir=${1:-build}
 shift || true
 cmake -S . -B "$dir" -G Ninja -DPRX_WERROR=ON "$@" >/dev/null

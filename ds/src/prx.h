@@ -498,6 +498,14 @@ struct PERLGCB {
     CV* compile_cv;                    // the code value being compiled
     int32_t lex_state;                 // lexer state 0 to 10 (LEX_*); 11 while no parse runs
 
+    // Grammar parser: every parse saves these and puts them back when its
+    // scope ends, so that a nested parse leaves the outer one intact.
+    int32_t parse_debug;               // kept for the parse trace; nothing reads it
+    int32_t parse_error_count;         // syntax errors reported by the current parse
+    int32_t parse_error_flag;          // recovery countdown: 3 after an error, less per shift
+    int32_t parse_lookahead;           // lookahead token code; -1 when none is read
+    token_val parse_rule_value;        // value of the rule being reduced
+
     // Lexer fields that the grammar, the op tree and the run-time ops share;
     // the lexer saves them when a nested text is lexed.
     token_val token_value;             // value of the token yylex returned last

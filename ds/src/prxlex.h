@@ -69,6 +69,9 @@ int32_t compile_error(PERLGCB* gcb, const char* message);
 int32_t compile_warning(PERLGCB* gcb, const char* message);
 // Save-stack destructor: puts back the source stream of an enclosing lexing.
 void lex_restore_source(PERLGCB* gcb, void* saved_stream);
+// A numeric or version literal at s; *out is its const op, or null when s
+// is a "v" word after all. Returns the position after the literal.
+char* scan_num(PERLGCB* gcb, char* s, OP** out);
 
 // ---- source filters -----------------------------------------------------------
 
@@ -86,3 +89,6 @@ int32_t filter_read_input(PERLGCB* gcb, int32_t idx, SV* buf, int32_t maxlen);
 // Parses the current lexer input: 0 accepted, 1 the parse gave up. The tree
 // is left where op_new_program put it; syntax errors went to compile_error.
 int32_t grammar_parse(PERLGCB* gcb);
+// Save-stack destructor of a parse (its record): frees the parse's stacks
+// and puts back the parser fields of the enclosing parse.
+void grammar_stack_free(PERLGCB* gcb, void* record);

@@ -100,10 +100,10 @@ void warn_deprecated(PERLGCB*, const char*) { NOT_BUILT(warn_deprecated); }
 int32_t compile_error(PERLGCB*, const char*) { NOT_BUILT(compile_error); }
 int32_t compile_warning(PERLGCB*, const char*) { NOT_BUILT(compile_warning); }
 void lex_restore_source(PERLGCB*, void*) { NOT_BUILT(lex_restore_source); }
+char* scan_num(PERLGCB*, char*, OP**) { NOT_BUILT(scan_num); }
 SV* filter_add(PERLGCB*, source_filter_fn, SV*) { NOT_BUILT(filter_add); }
 void filter_del(PERLGCB*, source_filter_fn) { NOT_BUILT(filter_del); }
 int32_t filter_read_input(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(filter_read_input); }
-int32_t grammar_parse(PERLGCB*) { NOT_BUILT(grammar_parse); }
 double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }
 
 // ---- op tree and run-time ops -----------------------------------------------

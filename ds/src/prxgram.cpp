@@ -1,0 +1,839 @@
+// The grammar parser: an LALR(1) driver over the generated tables of
+// prxgramtab.inc, with its error recovery, and the actions of the 193 rules.
+#include <cstring>
+
+#include "prxlex.h"
+#include "prxop.h"
+#include "prxpad.h"
+#include "prxpool.h"
+#include "prxscope.h"
+#include "prxsv.h"
+
+namespace {
+
+#include "prxgramtab.inc"
+
+static_assert(GRAM_STATES == 391 && GRAM_RULES == 194 && GRAM_NONTERMINALS == 56);
+static_assert(GRAM_MAX_TOKEN == DEREF_ARROW && GRAM_FINAL_STATE == 1);
+static_assert(sizeof gram_table == sizeof gram_check && sizeof gram_table / sizeof gram_table[0] == GRAM_TABLE_HIGH + 1);
+
+constexpr int32_t STACK_STEP = 300;    // initial size and growth of both stacks, in entries
+constexpr int32_t START_SYMBOL = 0;
+constexpr int32_t NO_LINE = 65535;
+
+}  // namespace
+
+// One parse: its stacks and the parser fields of the enclosing parse. The
+// save stack owns it from the start of the parse; grammar_stack_free ends it.
+struct grammar_parse_record {
+    int16_t* states;            // state stack; kept current across growth so unwinding frees it
+    token_val* values;          // value stack, parallel to states
+    int32_t saved_debug;        // the six parser fields of the enclosing parse
+    int32_t saved_error_count;
+    int32_t saved_error_flag;
+    int32_t saved_lookahead;
+    token_val saved_rule_value;
+    token_val saved_token_value;
+};
+static_assert(std::is_standard_layout_v<grammar_parse_record> && std::is_trivially_copyable_v<grammar_parse_record>);
+
+void grammar_stack_free(PERLGCB* gcb, void* record)
+{
+    auto* rec = static_cast<grammar_parse_record*>(record);
+    pool_free(gcb, rec->states);
+    pool_free(gcb, rec->values);
+    gcb->parse_debug = rec->saved_debug;
+    gcb->parse_error_count = rec->saved_error_count;
+    gcb->parse_error_flag = rec->saved_error_flag;
+    gcb->parse_lookahead = rec->saved_lookahead;
+    gcb->parse_rule_value = rec->saved_rule_value;
+    gcb->token_value = rec->saved_token_value;
+    pool_free(gcb, rec);
+}
+
+namespace {
+
+// ---- tables -------------------------------------------------------------------
+
+// The packed-table entry of the row at base for symbol (a token code, or a
+// state for goto rows), when the row has one. Rows never share a base, so an
+// entry whose check value equals the symbol belongs to this row.
+bool packed_entry(int32_t base, int32_t symbol, int32_t* out)
+{
+    if (base == 0)
+        return false;
+    int32_t n = base + symbol;
+    if (n < 0 || n > GRAM_TABLE_HIGH || gram_check[n] != symbol)
+        return false;
+    *out = gram_table[n];
+    return true;
+}
+
+// Token rows only know codes up to the highest named token; any other code
+// has no entry anywhere, which makes it a syntax error.
+bool token_entry(const int16_t* bases, int32_t state, int32_t token, int32_t* out)
+{
+    return token <= GRAM_MAX_TOKEN && packed_entry(bases[state], token, out);
+}
+
+// ---- stacks ---------------------------------------------------------------------
+
+struct Stacks {
+    grammar_parse_record* rec;
+    int32_t top;        // index of the top entry
+    int32_t capacity;   // entries allocated in each stack
+};
+
+// Allocates or grows both stacks to capacity + STACK_STEP entries. A failed
+// allocation is reported and leaves the blocks the record holds intact.
+bool grow(PERLGCB* gcb, Stacks& s)
+{
+    int32_t n = s.capacity + STACK_STEP;
+    int32_t was = gcb->no_memory_ok;
+    gcb->no_memory_ok = 1;
+    auto* states = static_cast<int16_t*>(pool_realloc(gcb, s.rec->states, uint64_t(n) * sizeof(int16_t)));
+    if (states)
+        s.rec->states = states;
+    auto* values = states ? static_cast<token_val*>(pool_realloc(gcb, s.rec->values, uint64_t(n) * sizeof(token_val)))
+                          : nullptr;
+    if (values)
+        s.rec->values = values;
+    gcb->no_memory_ok = was;
+    if (!values) {
+        compile_error(gcb, "Out of memory for yacc stack");
+        return false;
+    }
+    s.capacity = n;
+    return true;
+}
+
+bool push(PERLGCB* gcb, Stacks& s, int32_t state, token_val value)
+{
+    if (s.top + 1 >= s.capacity && !grow(gcb, s))
+        return false;
+    s.top++;
+    s.rec->states[s.top] = static_cast<int16_t>(state);
+    s.rec->values[s.top] = value;
+    return true;
+}
+
+// ---- rule actions -----------------------------------------------------------------
+
+// The word of a bare-word constant op.
+bool word_is(PERLGCB* gcb, OP* op, const char* word)
+{
+    if (!op || op->op_type != OP_CONST)
+        return false;
+    uint64_t len = 0;
+    const char* text = sv_text(gcb, reinterpret_cast<op_value*>(op)->op_sv, &len);
+    return len == std::strlen(word) && std::memcmp(text, word, len) == 0;
+}
+
+// BEGIN, END, INIT, CHECK and the implicit block of a use run once, at a
+// time of their own.
+void mark_compiling_sub_special(PERLGCB* gcb)
+{
+    if (gcb->compile_cv)
+        cv_body(gcb->compile_cv)->cvflags |= CVf_UNIQUE;
+}
+
+void lower_statement_line(PERLGCB* gcb, int32_t line)
+{
+    if (gcb->statement_line > line)
+        gcb->statement_line = line;
+}
+
+// A sub called by its block-taking do form: "do NAME(...)" and "do $code(...)".
+OP* do_sub_call(PERLGCB* gcb, OP* code, int32_t deref_flags, OP* args, bool append)
+{
+    OP* cv = op_scalar_context(gcb, op_new_code_deref(gcb, deref_flags, op_scalar_context(gcb, code)));
+    OP* list = append ? op_list_append(gcb, OP_LIST, args, cv) : op_list_prepend(gcb, OP_LIST, args, cv);
+    OP* call = op_new_unary(gcb, OP_ENTERSUB, OPf_SPECIAL | OPf_STACKED, list);
+    warn_deprecated(gcb, "\"do\" to call subroutines");
+    return call;
+}
+
+// A binary operator whose operands are both put in scalar context first.
+OP* scalar_binary(PERLGCB* gcb, int32_t type, OP* left, OP* right)
+{
+    left = op_scalar_context(gcb, left);
+    right = op_scalar_context(gcb, right);
+    return op_new_binary(gcb, type, 0, left, right);
+}
+
+// An element of an array reference: $ref->[i], $x[i][j].
+OP* ref_array_element(PERLGCB* gcb, OP* ref, OP* index)
+{
+    OP* av = op_ref_context_one(gcb, op_new_array_deref(gcb, ref), OP_RV2AV);
+    return op_new_binary(gcb, OP_AELEM, 0, av, op_scalar_context(gcb, index));
+}
+
+OP* ref_hash_element(PERLGCB* gcb, OP* ref, OP* key)
+{
+    OP* hv = op_ref_context_one(gcb, op_new_hash_deref(gcb, ref), OP_RV2HV);
+    gcb->expect = XOPERATOR;
+    return op_new_binary(gcb, OP_HELEM, 0, hv, op_join_subscript(gcb, key));
+}
+
+// A call through a code reference: $code->(...), $x{f}(...).
+OP* ref_call(PERLGCB* gcb, OP* ref, OP* args)
+{
+    OP* cv = op_new_code_deref(gcb, 0, op_scalar_context(gcb, ref));
+    return op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, args ? op_list_append(gcb, OP_LIST, args, cv) : cv);
+}
+
+// A method call: the invocant and the arguments, then the method.
+OP* method_call(PERLGCB* gcb, OP* invocant, OP* args, OP* method)
+{
+    OP* list = op_list_prepend(gcb, OP_LIST, invocant, args);
+    return op_convert_list(gcb, OP_ENTERSUB, OPf_STACKED,
+                           op_list_append(gcb, OP_LIST, list, op_new_unary(gcb, OP_METHOD, 0, method)));
+}
+
+// A list operator with a handle or block in the indirect-object slot.
+OP* list_call_with_object(PERLGCB* gcb, int32_t type, OP* object, OP* args)
+{
+    OP* handle = op_new_glob_deref(gcb, type, object);
+    return op_convert_list(gcb, type, OPf_STACKED, op_list_prepend(gcb, OP_LIST, handle, args));
+}
+
+// ++ and -- on either side.
+OP* increment(PERLGCB* gcb, int32_t type, OP* target)
+{
+    return op_new_unary(gcb, type, 0, op_lvalue_context(gcb, op_scalar_context(gcb, target), type));
+}
+
+// The action of rule r. v[k] is the value of the k-th right-hand symbol; the
+// result goes to parse_rule_value, which holds $1 (or nothing) on entry.
+void rule_action(PERLGCB* gcb, int32_t r, token_val* v)
+{
+    token_val& out = gcb->parse_rule_value;
+    switch (r) {
+    case 1:  // program_start: (empty)
+        gcb->expect = XSTATE;
+        break;
+    case 2:  // program: program_start line_sequence
+        op_new_program(gcb, v[2].op);
+        break;
+    case 3:  // block: "{" block_start line_sequence "}"
+    case 5:  // loop_block: "{" loop_block_start line_sequence "}"
+        lower_statement_line(gcb, v[1].ival);
+        out.op = op_close_block(gcb, v[2].ival, v[3].op);
+        break;
+    case 4:  // block_start: (empty)
+        out.op = nullptr;
+        out.ival = op_open_block(gcb, 1);
+        break;
+    case 6:  // loop_block_start: (empty)
+        out.op = nullptr;
+        out.ival = op_open_block(gcb, 0);
+        break;
+    case 7:  // line_sequence: (empty)
+        out.op = nullptr;
+        break;
+    case 8:  // line_sequence: line_sequence declaration
+        out.op = v[1].op;
+        break;
+    case 9:  // line_sequence: line_sequence line
+        out.op = op_list_concat(gcb, OP_LINESEQ, v[1].op, v[2].op);
+        gcb->pad_reset_pending = 1;
+        if (v[1].op && v[2].op)
+            gcb->compile_hints |= HINT_BLOCK_SCOPE;
+        break;
+    case 10:  // line: label conditional
+        out.op = op_new_statement(gcb, 0, v[1].pval, v[2].op);
+        break;
+    case 12:  // line: label ";"
+        out.op = v[1].pval ? op_new_statement(gcb, 0, v[1].pval, op_new_base(gcb, OP_NULL, 0)) : nullptr;
+        gcb->expect = XSTATE;
+        break;
+    case 13:  // line: label side_effect ";"
+        out.op = op_new_statement(gcb, 0, v[1].pval, v[2].op);
+        gcb->expect = XSTATE;
+        break;
+    case 14:  // side_effect: error
+        out.op = nullptr;
+        break;
+    case 16:  // side_effect: expr KW_IF expr
+        out.op = op_new_logical(gcb, OP_AND, 0, v[3].op, v[1].op);
+        break;
+    case 17:  // side_effect: expr KW_UNLESS expr
+        out.op = op_new_logical(gcb, OP_OR, 0, v[3].op, v[1].op);
+        break;
+    case 18:  // side_effect: expr KW_WHILE expr
+        out.op = op_new_loop(gcb, OPf_PARENS, 1, op_scalar_context(gcb, v[3].op), v[1].op);
+        break;
+    case 19:  // side_effect: expr KW_UNTIL inverted_expr
+        out.op = op_new_loop(gcb, OPf_PARENS, 1, v[3].op, v[1].op);
+        break;
+    case 20:  // side_effect: expr KW_FOR expr
+        out.op = op_new_foreach(gcb, 0, nullptr, v[2].ival, nullptr, v[3].op, v[1].op, nullptr);
+        break;
+    case 21:  // else_part: (empty)
+        out.op = nullptr;
+        break;
+    case 22:  // else_part: KW_ELSE loop_block
+        if (v[2].op)
+            v[2].op->op_flags |= OPf_PARENS;
+        out.op = op_new_scope(gcb, v[2].op);
+        break;
+    case 23: {  // else_part: KW_ELSIF "(" scoped_expr ")" loop_block else_part
+        gcb->statement_line = v[1].ival;
+        OP* then = op_new_scope(gcb, v[5].op);
+        out.op = op_new_conditional(gcb, 0, v[3].op, then, v[6].op);
+        gcb->compile_hints |= HINT_BLOCK_SCOPE;
+        break;
+    }
+    case 24:  // conditional: KW_IF "(" block_start scoped_expr ")" loop_block else_part
+    case 25: {  // conditional: KW_UNLESS "(" block_start scoped_inverted_expr ")" loop_block else_part
+        gcb->statement_line = v[1].ival;
+        OP* then = op_new_scope(gcb, v[6].op);
+        out.op = op_close_block(gcb, v[3].ival, op_new_conditional(gcb, 0, v[4].op, then, v[7].op));
+        break;
+    }
+    case 26:  // continue_part: (empty)
+        out.op = nullptr;
+        break;
+    case 27:  // continue_part: KW_CONTINUE block
+        out.op = op_new_scope(gcb, v[2].op);
+        break;
+    case 28:  // loop_statement: label KW_WHILE "(" block_start scoped_opt_expr_true ")" loop_block continue_part
+    case 29: {  // loop_statement: label KW_UNTIL "(" block_start scoped_inverted_expr ")" loop_block continue_part
+        gcb->statement_line = v[2].ival;
+        OP* loop = op_new_while(gcb, 0, 1, nullptr, v[2].ival, v[5].op, v[7].op, v[8].op);
+        out.op = op_close_block(gcb, v[4].ival, op_new_statement(gcb, 0, v[1].pval, loop));
+        break;
+    }
+    case 30: {  // loop_statement: label KW_FOR KW_MY block_start my_scalar "(" scoped_expr ")" loop_block continue_part
+        OP* loop = op_new_foreach(gcb, 0, v[1].pval, v[2].ival, v[5].op, v[7].op, v[9].op, v[10].op);
+        out.op = op_close_block(gcb, v[4].ival, loop);
+        break;
+    }
+    case 31: {  // loop_statement: label KW_FOR scalar_var "(" block_start scoped_expr ")" loop_block continue_part
+        OP* var = op_lvalue_context(gcb, v[3].op, OP_ENTERLOOP);
+        OP* loop = op_new_foreach(gcb, 0, v[1].pval, v[2].ival, var, v[6].op, v[8].op, v[9].op);
+        out.op = op_close_block(gcb, v[5].ival, loop);
+        break;
+    }
+    case 32: {  // loop_statement: label KW_FOR "(" block_start scoped_expr ")" loop_block continue_part
+        OP* loop = op_new_foreach(gcb, 0, v[1].pval, v[2].ival, nullptr, v[5].op, v[7].op, v[8].op);
+        out.op = op_close_block(gcb, v[4].ival, loop);
+        break;
+    }
+    case 33: {  // loop_statement: label KW_FOR "(" block_start scoped_opt_side_effect ";"
+                //   scoped_opt_expr_true ";" scoped_opt_side_effect ")" loop_block
+        OP* cond = op_scalar_context(gcb, v[7].op);
+        OP* step = op_scalar_context(gcb, v[9].op);
+        OP* loop = op_new_while(gcb, 0, 1, nullptr, v[2].ival, cond, v[11].op, step);
+        gcb->statement_line = v[2].ival;
+        OP* init = op_scalar_context(gcb, v[5].op);
+        OP* seq = op_list_append(gcb, OP_LINESEQ, init, loop);
+        out.op = op_close_block(gcb, v[4].ival, op_new_statement(gcb, 0, v[1].pval, seq));
+        break;
+    }
+    case 34: {  // loop_statement: label block continue_part
+        OP* loop = op_new_while(gcb, 0, 1, nullptr, NO_LINE, nullptr, v[2].op, v[3].op);
+        out.op = op_new_statement(gcb, 0, v[1].pval, loop);
+        break;
+    }
+    case 35:  // opt_side_effect: (empty)
+        out.op = nullptr;
+        break;
+    case 37: {  // opt_expr_true: (empty): an empty condition is true
+        char one[] = "1";
+        OP* op = nullptr;
+        scan_num(gcb, one, &op);
+        out.op = op;
+        break;
+    }
+    case 39:  // inverted_expr: expr
+        out.op = op_new_not(gcb, op_scalar_context(gcb, v[1].op));
+        break;
+    case 40:  // scoped_expr: expr
+    case 41:  // scoped_opt_side_effect: opt_side_effect
+    case 42:  // scoped_opt_expr_true: opt_expr_true
+    case 43:  // scoped_inverted_expr: inverted_expr
+        out.op = v[1].op;
+        pad_intro_pending(gcb);
+        break;
+    case 44:  // label: (empty)
+        out.pval = nullptr;
+        break;
+    case 46:  // declaration: format_decl
+    case 47:  // declaration: routine_decl
+    case 48:  // declaration: my_routine_decl
+    case 49:  // declaration: package_decl
+    case 50:  // declaration: use_decl
+        out.op = nullptr;
+        out.ival = 0;
+        break;
+    case 51:  // format_decl: KW_FORMAT format_start format_name block
+        format_define(gcb, v[2].ival, v[3].op, v[4].op);
+        break;
+    case 53:  // format_name: (empty)
+        out.op = nullptr;
+        break;
+    case 54:  // my_routine_decl: KW_MY_SUB routine_start routine_name prototype attribute_list routine_body
+        sub_declare_my(gcb, v[2].ival, v[3].op, v[4].op, v[5].op, v[6].op);
+        break;
+    case 55:  // routine_decl: KW_SUB routine_start routine_name prototype attribute_list routine_body
+        sub_define(gcb, v[2].ival, v[3].op, v[4].op, v[5].op, v[6].op);
+        break;
+    case 56:  // routine_start: (empty)
+        out.op = nullptr;
+        out.ival = start_sub_compile(gcb, 0, 0);
+        break;
+    case 57:  // anon_sub_start: (empty)
+        out.op = nullptr;
+        out.ival = start_sub_compile(gcb, 0, 4);
+        break;
+    case 58:  // format_start: (empty)
+        out.op = nullptr;
+        out.ival = start_sub_compile(gcb, 1, 0);
+        break;
+    case 59:  // routine_name: BAREWORD
+        if (word_is(gcb, v[1].op, "BEGIN") || word_is(gcb, v[1].op, "END") || word_is(gcb, v[1].op, "INIT") ||
+            word_is(gcb, v[1].op, "CHECK"))
+            mark_compiling_sub_special(gcb);
+        out.op = v[1].op;
+        break;
+    case 60:  // prototype: (empty)
+    case 62:  // attribute_list: (empty)
+    case 64:  // attribute_list: ATTR_COLON
+    case 66:  // my_attr_list: ATTR_COLON
+        out.op = nullptr;
+        break;
+    case 63:  // attribute_list: ATTR_COLON TERM_OP
+    case 65:  // my_attr_list: ATTR_COLON TERM_OP
+        out.op = v[2].op;
+        break;
+    case 68:  // routine_body: ";"
+        out.op = nullptr;
+        gcb->expect = XSTATE;
+        break;
+    case 69:  // package_decl: KW_PACKAGE BAREWORD ";"
+        op_set_package(gcb, v[2].op);
+        break;
+    case 70:  // package_decl: KW_PACKAGE ";"
+        op_set_package(gcb, nullptr);
+        break;
+    case 71:  // use_start: (empty): the use's implicit BEGIN block
+        mark_compiling_sub_special(gcb);
+        break;
+    case 72:  // use_decl: KW_USE routine_start use_start BAREWORD BAREWORD opt_list_expr ";"
+        op_use_module(gcb, v[1].ival, v[2].ival, v[4].op, v[5].op, v[6].op);
+        break;
+    case 73:  // expr: expr LOW_AND expr
+        out.op = op_new_logical(gcb, OP_AND, 0, v[1].op, v[3].op);
+        break;
+    case 74:  // expr: expr LOW_OR expr
+        out.op = op_new_logical(gcb, v[2].ival, 0, v[1].op, v[3].op);
+        break;
+    case 76:  // arg_expr: arg_expr ","
+        out.op = v[1].op;
+        break;
+    case 77:  // arg_expr: arg_expr "," term
+        out.op = op_list_append(gcb, OP_LIST, v[1].op, v[3].op);
+        break;
+    case 79:  // list_call: LIST_OP indirect_object arg_expr
+        out.op = list_call_with_object(gcb, v[1].ival, v[2].op, v[3].op);
+        break;
+    case 80:  // list_call: FUNC_PAREN "(" indirect_object expr ")"
+        out.op = list_call_with_object(gcb, v[1].ival, v[3].op, v[4].op);
+        break;
+    case 81:  // list_call: term DEREF_ARROW method_ref "(" opt_list_expr_comma ")"
+        out.op = method_call(gcb, op_scalar_context(gcb, v[1].op), v[5].op, v[3].op);
+        break;
+    case 82:  // list_call: term DEREF_ARROW method_ref
+        out.op = method_call(gcb, op_scalar_context(gcb, v[1].op), nullptr, v[3].op);
+        break;
+    case 83:  // list_call: METHOD_NAME indirect_object opt_list_expr
+        out.op = method_call(gcb, v[2].op, v[3].op, v[1].op);
+        break;
+    case 84:  // list_call: METHOD_NAME_PAREN indirect_object "(" opt_list_expr_comma ")"
+        out.op = method_call(gcb, v[2].op, v[4].op, v[1].op);
+        break;
+    case 85:  // list_call: LIST_OP opt_list_expr
+        out.op = op_convert_list(gcb, v[1].ival, 0, v[2].op);
+        break;
+    case 86:  // list_call: FUNC_PAREN "(" opt_list_expr_comma ")"
+        out.op = op_convert_list(gcb, v[1].ival, 0, v[3].op);
+        break;
+    case 87:  // block_arg_sub: (empty), between the block and the arguments of rule 88:
+              // the block on the stack becomes an anonymous sub
+        v[0].op = op_new_anon_sub(gcb, v[-1].ival, nullptr, nullptr, v[0].op);
+        out.op = nullptr;
+        break;
+    case 88: {  // list_call: SUB_CALL_BLOCK anon_sub_start block block_arg_sub opt_list_expr
+        OP* args = op_list_prepend(gcb, OP_LIST, v[3].op, v[5].op);
+        out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, args, v[1].op));
+        break;
+    }
+    case 91:  // subscripted: glob_var "{" expr ";" "}"
+        out.op = op_new_binary(gcb, OP_GELEM, 0, v[1].op, op_scalar_context(gcb, v[3].op));
+        break;
+    case 92: {  // subscripted: scalar_var "[" expr "]"
+        OP* av = oopsAV(gcb, v[1].op);
+        out.op = op_new_binary(gcb, OP_AELEM, 0, av, op_scalar_context(gcb, v[3].op));
+        break;
+    }
+    case 93:  // subscripted: term DEREF_ARROW "[" expr "]"
+        out.op = ref_array_element(gcb, v[1].op, v[4].op);
+        break;
+    case 94:  // subscripted: subscripted "[" expr "]"
+        out.op = ref_array_element(gcb, v[1].op, v[3].op);
+        break;
+    case 95: {  // subscripted: scalar_var "{" expr ";" "}"
+        OP* hv = oopsHV(gcb, v[1].op);
+        gcb->expect = XOPERATOR;
+        out.op = op_new_binary(gcb, OP_HELEM, 0, hv, op_join_subscript(gcb, v[3].op));
+        break;
+    }
+    case 96:  // subscripted: term DEREF_ARROW "{" expr ";" "}"
+        out.op = ref_hash_element(gcb, v[1].op, v[4].op);
+        break;
+    case 97:  // subscripted: subscripted "{" expr ";" "}"
+        out.op = ref_hash_element(gcb, v[1].op, v[3].op);
+        break;
+    case 98:   // subscripted: term DEREF_ARROW "(" ")"
+    case 101:  // subscripted: subscripted "(" ")"
+        out.op = ref_call(gcb, v[1].op, nullptr);
+        break;
+    case 99:  // subscripted: term DEREF_ARROW "(" expr ")"
+        out.op = ref_call(gcb, v[1].op, v[4].op);
+        break;
+    case 100:  // subscripted: subscripted "(" expr ")"
+        out.op = ref_call(gcb, v[1].op, v[3].op);
+        break;
+    case 102:  // term: term ASSIGN_OP term
+        out.op = op_new_assign(gcb, OPf_STACKED, v[1].op, v[2].ival, v[3].op);
+        break;
+    case 104:  // term: term MUL_OP term; the left operand of x keeps its context
+        if (v[2].ival == OP_REPEAT) {
+            out.op = op_new_binary(gcb, OP_REPEAT, 0, v[1].op, op_scalar_context(gcb, v[3].op));
+            break;
+        }
+        [[fallthrough]];
+    case 103:  // term: term POW_OP term
+    case 105:  // term: term ADD_OP term
+    case 106:  // term: term SHIFT_OP term
+    case 107:  // term: term REL_OP term
+    case 108:  // term: term EQ_OP term
+    case 109:  // term: term BIT_AND_OP term
+    case 110:  // term: term BIT_OR_OP term
+        out.op = scalar_binary(gcb, v[2].ival, v[1].op, v[3].op);
+        break;
+    case 111: {  // term: term RANGE_OP term
+        OP* left = op_scalar_context(gcb, v[1].op);
+        OP* right = op_scalar_context(gcb, v[3].op);
+        out.op = op_new_range(gcb, v[2].ival, left, right);
+        break;
+    }
+    case 112:  // term: term LOGICAL_AND term
+        out.op = op_new_logical(gcb, OP_AND, 0, v[1].op, v[3].op);
+        break;
+    case 113:  // term: term LOGICAL_OR term
+        out.op = op_new_logical(gcb, OP_OR, 0, v[1].op, v[3].op);
+        break;
+    case 114:  // term: term "?" term ":" term
+        out.op = op_new_conditional(gcb, 0, v[1].op, v[3].op, v[5].op);
+        break;
+    case 115:  // term: term BIND_OP term
+        out.op = op_new_binding(gcb, v[2].ival, v[1].op, v[3].op);
+        break;
+    case 116:  // term: "-" term
+        out.op = op_new_unary(gcb, OP_NEGATE, 0, op_scalar_context(gcb, v[2].op));
+        break;
+    case 117:  // term: "+" term
+        out.op = v[2].op;
+        break;
+    case 118:  // term: "!" term
+        out.op = op_new_unary(gcb, OP_NOT, 0, op_scalar_context(gcb, v[2].op));
+        break;
+    case 119:  // term: "~" term
+        out.op = op_new_unary(gcb, OP_COMPLEMENT, 0, op_scalar_context(gcb, v[2].op));
+        break;
+    case 120:  // term: REF_GEN term
+        out.op = op_new_unary(gcb, OP_REFGEN, 0, op_lvalue_context(gcb, v[2].op, OP_REFGEN));
+        break;
+    case 121:  // term: term POST_INC
+        out.op = increment(gcb, OP_POSTINC, v[1].op);
+        break;
+    case 122:  // term: term POST_DEC
+        out.op = increment(gcb, OP_POSTDEC, v[1].op);
+        break;
+    case 123:  // term: PRE_INC term
+        out.op = increment(gcb, OP_PREINC, v[2].op);
+        break;
+    case 124:  // term: PRE_DEC term
+        out.op = increment(gcb, OP_PREDEC, v[2].op);
+        break;
+    case 126:  // term: KW_LOCAL term
+        out.op = op_apply_local(gcb, v[2].op, v[1].ival);
+        break;
+    case 127:  // term: "(" expr ")"
+    case 173:  // my_term: "(" expr ")"
+        out.op = op_mark_parens(gcb, v[2].op);
+        break;
+    case 128:  // term: "(" ")"
+    case 174:  // my_term: "(" ")"
+        out.op = op_mark_parens(gcb, op_new_stub(gcb));
+        break;
+    case 129:  // term: "[" expr "]"
+        out.op = op_new_anon_list(gcb, v[2].op);
+        break;
+    case 130:  // term: "[" "]"
+        out.op = op_new_anon_list(gcb, nullptr);
+        break;
+    case 131:  // term: ANON_HASH_OPEN expr ";" "}"
+        out.op = op_new_anon_hash(gcb, v[2].op);
+        break;
+    case 132:  // term: ANON_HASH_OPEN ";" "}"
+        out.op = op_new_anon_hash(gcb, nullptr);
+        break;
+    case 133:  // term: KW_ANON_SUB anon_sub_start prototype attribute_list block
+        out.op = op_new_anon_sub(gcb, v[2].ival, v[3].op, v[4].op, v[5].op);
+        break;
+    case 138:  // term: array_last_index
+        out.op = op_new_unary(gcb, OP_AV2ARYLEN, 0, op_ref_context_one(gcb, v[1].op, OP_AV2ARYLEN));
+        break;
+    case 140:  // term: "(" expr ")" "[" expr "]"
+        out.op = op_new_slice(gcb, 0, v[5].op, v[2].op);
+        break;
+    case 141:  // term: "(" ")" "[" expr "]"
+        out.op = op_new_slice(gcb, 0, v[4].op, nullptr);
+        break;
+    case 142: {  // term: array_var "[" expr "]"
+        OP* mark = op_new_base(gcb, OP_PUSHMARK, 0);
+        OP* keys = op_list_context(gcb, v[3].op);
+        OP* av = op_ref_context_one(gcb, v[1].op, OP_ASLICE);
+        out.op = op_list_prepend(gcb, OP_ASLICE, mark, op_new_list(gcb, OP_ASLICE, 0, keys, av));
+        break;
+    }
+    case 143: {  // term: array_var "{" expr ";" "}"
+        OP* mark = op_new_base(gcb, OP_PUSHMARK, 0);
+        OP* keys = op_list_context(gcb, v[3].op);
+        OP* hv = op_ref_context_one(gcb, oopsHV(gcb, v[1].op), OP_HSLICE);
+        out.op = op_list_prepend(gcb, OP_HSLICE, mark, op_new_list(gcb, OP_HSLICE, 0, keys, hv));
+        gcb->expect = XOPERATOR;
+        break;
+    }
+    case 145:  // term: routine_ref
+        out.op = op_new_unary(gcb, OP_ENTERSUB, 0, op_scalar_context(gcb, v[1].op));
+        break;
+    case 146:  // term: routine_ref "(" ")"
+        out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_scalar_context(gcb, v[1].op));
+        break;
+    case 147: {  // term: routine_ref "(" expr ")"
+        OP* cv = op_scalar_context(gcb, v[1].op);
+        out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, v[3].op, cv));
+        break;
+    }
+    case 148: {  // term: SUB_CALL_MARK BAREWORD opt_list_expr
+        OP* cv = op_scalar_context(gcb, v[2].op);
+        out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, v[3].op, cv));
+        break;
+    }
+    case 149:  // term: KW_DO term
+        out.op = op_new_dofile(gcb, v[2].op);
+        break;
+    case 150:  // term: KW_DO block
+        out.op = op_new_unary(gcb, OP_NULL, OPf_SPECIAL, op_new_scope(gcb, v[2].op));
+        break;
+    case 151:  // term: KW_DO BAREWORD "(" ")"
+        out.op = do_sub_call(gcb, v[2].op, 2048, nullptr, false);
+        break;
+    case 152:  // term: KW_DO BAREWORD "(" expr ")"
+        out.op = do_sub_call(gcb, v[2].op, 2048, v[4].op, true);
+        break;
+    case 153:  // term: KW_DO scalar_var "(" ")"
+        out.op = do_sub_call(gcb, v[2].op, 0, nullptr, false);
+        break;
+    case 154:  // term: KW_DO scalar_var "(" expr ")"
+        out.op = do_sub_call(gcb, v[2].op, 0, v[4].op, false);
+        break;
+    case 155:  // term: LOOP_EXIT
+        out.op = op_new_base(gcb, v[1].ival, OPf_SPECIAL);
+        gcb->compile_hints |= HINT_BLOCK_SCOPE;
+        break;
+    case 156:  // term: LOOP_EXIT term
+        out.op = op_new_loop_exit(gcb, v[1].ival, v[2].op);
+        break;
+    case 157:  // term: LOW_NOT arg_expr
+        out.op = op_new_unary(gcb, OP_NOT, 0, op_scalar_context(gcb, v[2].op));
+        break;
+    case 158:  // term: NAMED_UNARY
+    case 162:  // term: FUNC_NOARGS
+    case 163:  // term: FUNC_NOARGS "(" ")"
+        out.op = op_new_base(gcb, v[1].ival, 0);
+        break;
+    case 159:  // term: NAMED_UNARY block
+    case 160:  // term: NAMED_UNARY term
+        out.op = op_new_unary(gcb, v[1].ival, 0, v[2].op);
+        break;
+    case 161: {  // term: SUB_CALL_UNARY term
+        OP* cv = op_scalar_context(gcb, v[1].op);
+        out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, v[2].op, cv));
+        break;
+    }
+    case 164:  // term: SUB_CALL_NOARGS
+        out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_scalar_context(gcb, v[1].op));
+        break;
+    case 165:  // term: FUNC_OPT_ARG "(" ")"
+        out.op = op_new_base(gcb, v[1].ival, OPf_SPECIAL);
+        break;
+    case 166:  // term: FUNC_OPT_ARG "(" expr ")"
+        out.op = op_new_unary(gcb, v[1].ival, 0, v[3].op);
+        break;
+    case 167:  // term: PATTERN_OP "(" term ")"
+        out.op = op_pattern_runtime(gcb, v[1].op, v[3].op, nullptr);
+        break;
+    case 168:  // term: PATTERN_OP "(" term "," term ")"
+        out.op = op_pattern_runtime(gcb, v[1].op, v[3].op, v[5].op);
+        break;
+    case 171:  // my_attr_term: KW_MY my_term my_attr_list
+        out.op = op_declare_my_with_attrs(gcb, v[2].op, v[3].op);
+        break;
+    case 172:  // my_attr_term: KW_MY my_term
+        out.op = op_apply_local(gcb, v[2].op, v[1].ival);
+        break;
+    case 178:  // opt_list_expr: (empty)
+    case 180:  // opt_list_expr_comma: (empty)
+        out.op = nullptr;
+        break;
+    case 182:  // opt_list_expr_comma: expr ","
+        out.op = v[1].op;
+        break;
+    case 183:  // my_scalar: scalar_var
+        gcb->declaring = 0;
+        out.op = op_declare_my(gcb, v[1].op);
+        break;
+    case 184:  // routine_ref: "&" indirect_object; the "&" carries the flag word
+        out.op = op_new_code_deref(gcb, v[1].ival, v[2].op);
+        break;
+    case 185:  // scalar_var: "$" indirect_object
+        out.op = op_new_scalar_deref(gcb, v[2].op);
+        break;
+    case 186:  // array_var: "@" indirect_object
+    case 188:  // array_last_index: ARRAY_LAST_INDEX indirect_object
+        out.op = op_new_array_deref(gcb, v[2].op);
+        break;
+    case 187:  // hash_var: "%" indirect_object
+        out.op = op_new_hash_deref(gcb, v[2].op);
+        break;
+    case 189:  // glob_var: "*" indirect_object
+        out.op = op_new_glob_deref(gcb, 0, v[2].op);
+        break;
+    case 190:  // indirect_object: BAREWORD
+    case 191:  // indirect_object: scalar_var
+        out.op = op_scalar_context(gcb, v[1].op);
+        break;
+    case 192:  // indirect_object: block
+        out.op = op_new_scope(gcb, v[1].op);
+        break;
+    default:  // the rules that keep $1
+        break;
+    }
+}
+
+}  // namespace
+
+int32_t grammar_parse(PERLGCB* gcb)
+{
+    auto* rec = static_cast<grammar_parse_record*>(pool_malloc(gcb, sizeof(grammar_parse_record)));
+    rec->states = nullptr;
+    rec->values = nullptr;
+    rec->saved_debug = gcb->parse_debug;
+    rec->saved_error_count = gcb->parse_error_count;
+    rec->saved_error_flag = gcb->parse_error_flag;
+    rec->saved_lookahead = gcb->parse_lookahead;
+    rec->saved_rule_value = gcb->parse_rule_value;
+    rec->saved_token_value = gcb->token_value;
+    save_push_destructor(gcb, grammar_stack_free, rec);
+
+    gcb->parse_error_count = 0;
+    gcb->parse_error_flag = 0;
+    gcb->parse_lookahead = -1;
+
+    Stacks s{rec, -1, 0};
+    token_val none;
+    none.op = nullptr;
+    if (!push(gcb, s, 0, none))
+        return 1;
+
+    for (;;) {
+        int32_t state = s.rec->states[s.top];
+        int32_t rule = gram_defred[state];
+        int32_t next = 0;
+        if (rule == 0) {
+            if (gcb->parse_lookahead < 0) {
+                int32_t token = yylex(gcb);
+                gcb->parse_lookahead = token < 0 ? 0 : token;
+            }
+            int32_t token = gcb->parse_lookahead;
+            if (token_entry(gram_sindex, state, token, &next)) {
+                if (!push(gcb, s, next, gcb->token_value))
+                    return 1;
+                gcb->parse_lookahead = -1;
+                if (gcb->parse_error_flag > 0)
+                    gcb->parse_error_flag--;
+                continue;
+            }
+            if (!token_entry(gram_rindex, state, token, &rule)) {
+                // No shift and no reduction: a syntax error.
+                if (gcb->parse_error_flag == 0) {
+                    compile_error(gcb, "syntax error");
+                    gcb->parse_error_count++;
+                }
+                if (gcb->parse_error_flag == 3) {
+                    // Still recovering: drop the token, unless it ends the input.
+                    if (token == 0)
+                        return 1;
+                    gcb->parse_lookahead = -1;
+                    continue;
+                }
+                gcb->parse_error_flag = 3;
+                // Unwind to the nearest state that shifts the error token.
+                for (;;) {
+                    if (token_entry(gram_sindex, s.rec->states[s.top], TOKEN_ERROR, &next))
+                        break;
+                    if (s.top == 0)
+                        return 1;
+                    s.top--;
+                }
+                if (!push(gcb, s, next, gcb->token_value))
+                    return 1;
+                continue;
+            }
+        }
+
+        // Reduce by rule: the action sees $1 .. $n through v.
+        int32_t len = gram_len[rule];
+        token_val* v = s.rec->values + (s.top - len);
+        if (len > 0)
+            gcb->parse_rule_value = v[1];
+        else
+            gcb->parse_rule_value.op = nullptr;
+        rule_action(gcb, rule, v);
+        // An action may have run a nested parse, but that one has its own
+        // stacks: ours are where they were.
+        s.top -= len;
+        int32_t lhs = gram_lhs[rule];
+        int32_t below = s.rec->states[s.top];
+        if (below == 0 && lhs == START_SYMBOL) {
+            if (!push(gcb, s, GRAM_FINAL_STATE, gcb->parse_rule_value))
+                return 1;
+            if (gcb->parse_lookahead < 0) {
+                int32_t token = yylex(gcb);
+                gcb->parse_lookahead = token < 0 ? 0 : token;
+            }
+            if (gcb->parse_lookahead == 0)
+                return 0;
+            continue;
+        }
+        if (!packed_entry(gram_gindex[lhs], below, &next))
+            next = gram_dgoto[lhs];
+        if (!push(gcb, s, next, gcb->parse_rule_value))
+            return 1;
+    }
+}
