@@ -376,7 +376,9 @@ void interp_destruct(PERLGCB* gcb)
         fdpid->flags = (fdpid->flags & ~0xFFu) | SVt_FREED;
     if (strtab)
         strtab->flags = (strtab->flags & ~0xFFu) | SVt_FREED;
-    while (gcb->sv_live_count > 2) {
+    // The two protected values stay alive through the sweeps.
+    uint32_t kept = (fdpid ? 1u : 0u) + (strtab ? 1u : 0u);
+    while (gcb->sv_live_count > kept) {
         uint32_t before = gcb->sv_live_count;
         sv_release_all(gcb);
         if (gcb->sv_live_count >= before)

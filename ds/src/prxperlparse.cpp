@@ -136,7 +136,7 @@ char* module_switch(PERLGCB* gcb, char* s)
     } else {
         if (s == start) {
             sv_make_temporary(gcb, sv);
-            fatal_error(gcb, "Module name required with -%c", s[-1]);
+            fatal_error(gcb, "Module name required with -%c option", s[-1]);
         }
         sv_append_bytes(gcb, sv, start, static_cast<uint64_t>(s - start));
         sv_append_cstring(gcb, sv, " split(/,/,q{");
