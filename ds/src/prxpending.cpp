@@ -11,6 +11,7 @@
 #include "prxhv.h"
 #include "prxio.h"
 #include "prxlex.h"
+#include "prxlexint.h"
 #include "prxlibc.h"
 #include "prxmg.h"
 #include "prxmsg.h"
@@ -105,6 +106,35 @@ SV* filter_add(PERLGCB*, source_filter_fn, SV*) { NOT_BUILT(filter_add); }
 void filter_del(PERLGCB*, source_filter_fn) { NOT_BUILT(filter_del); }
 int32_t filter_read_input(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(filter_read_input); }
 double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }
+SV* debugger_preamble(PERLGCB*) { NOT_BUILT(debugger_preamble); }
+char* lex_check_bom(PERLGCB*, char*) { NOT_BUILT(lex_check_bom); }
+int32_t utf16be_source_filter(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(utf16be_source_filter); }
+int32_t utf16le_source_filter(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(utf16le_source_filter); }
+char* lex_push_version(PERLGCB*, char*) { NOT_BUILT(lex_push_version); }
+char* scan_delimited(PERLGCB*, char*, int32_t, int32_t) { NOT_BUILT(scan_delimited); }
+void lex_missing_terminator(PERLGCB*) { NOT_BUILT(lex_missing_terminator); }
+char* scan_pattern(PERLGCB*, char*, int32_t) { NOT_BUILT(scan_pattern); }
+char* scan_substitution(PERLGCB*, char*) { NOT_BUILT(scan_substitution); }
+char* scan_transliteration(PERLGCB*, char*) { NOT_BUILT(scan_transliteration); }
+char* scan_here_document(PERLGCB*, char*) { NOT_BUILT(scan_here_document); }
+char* scan_input_operator(PERLGCB*, char*) { NOT_BUILT(scan_input_operator); }
+char* scan_format(PERLGCB*, char*) { NOT_BUILT(scan_format); }
+char* scan_escapes(PERLGCB*, char*) { NOT_BUILT(scan_escapes); }
+char* scan_name_chars(PERLGCB*, char*, char*, int32_t, int32_t, int32_t*) { NOT_BUILT(scan_name_chars); }
+char* scan_variable_name(PERLGCB*, char*, char*, char*, int32_t, int32_t) { NOT_BUILT(scan_variable_name); }
+void lex_push_identifier(PERLGCB*, const char*, int32_t) { NOT_BUILT(lex_push_identifier); }
+HV* lex_find_package(PERLGCB*, const char*, int32_t) { NOT_BUILT(lex_find_package); }
+int32_t lex_quote_start(PERLGCB*) { NOT_BUILT(lex_quote_start); }
+int32_t lex_interpolation_begin(PERLGCB*) { NOT_BUILT(lex_interpolation_begin); }
+int32_t lex_interpolation_end(PERLGCB*) { NOT_BUILT(lex_interpolation_end); }
+SV* lex_overload_constant(PERLGCB*, const char*, int32_t, const char*, SV*, SV*, const char*)
+{
+    NOT_BUILT(lex_overload_constant);
+}
+SV* lex_single_quoted(PERLGCB*, SV*) { NOT_BUILT(lex_single_quoted); }
+char* lex_skip_whitespace(PERLGCB*, char*) { NOT_BUILT(lex_skip_whitespace); }
+void lex_push_token(PERLGCB*, int32_t) { NOT_BUILT(lex_push_token); }
+bool lex_guess_subscript(PERLGCB*, char*) { NOT_BUILT(lex_guess_subscript); }
 
 // ---- op tree and run-time ops -----------------------------------------------
 CV* sub_define(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_define); }
