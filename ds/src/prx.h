@@ -549,6 +549,8 @@ struct PERLGCB {
     int32_t lex_sub_mode;              // lex_state to resume after the construct being entered
     int32_t lex_sub_what;              // op type of the construct being entered; 0 none
     OP* lex_sub_op;                    // its pattern or transliteration op, or null
+    int32_t sub_start_line;            // line where the sub being compiled began
+    SV* sub_name;                      // name of the sub being compiled; made on first use
     int32_t declaring;                 // keyword number of the my, our or local being read; 0 none
     HV* declaring_package;             // class of a typed my declaration, or null
     PrxStream source_handle;           // the source stream; 0 for text given as a string

@@ -17,6 +17,33 @@ constexpr int32_t LEX_CASE_STACK = 12;
 // Bracket-stack entry of a subscript opened inside a braced variable name.
 constexpr char LEX_BRACKET_IN_NAME = static_cast<char>(0x80);
 
+// Compile hints of constant overloading beside HINT_NEW_RE: integer, float,
+// binary (hexadecimal, octal, binary) and string literals.
+constexpr uint32_t HINT_NEW_INTEGER = 0x1000;
+constexpr uint32_t HINT_NEW_FLOAT = 0x2000;
+constexpr uint32_t HINT_NEW_BINARY = 0x4000;
+constexpr uint32_t HINT_NEW_STRING = 0x8000;
+
+// Transliteration PRIVATE bits of the lists' UTF-8 state.
+constexpr uint8_t OPpTRANS_FROM_UTF = 0x01;
+constexpr uint8_t OPpTRANS_TO_UTF = 0x02;
+
+// The line counter of the lexer: the current statement's 16-bit line.
+inline uint16_t& lex_current_line(PERLGCB* gcb) { return gcb->current_statement->cop_line; }
+// The current statement carries the bytes hint.
+inline bool lex_bytes_hint(PERLGCB* gcb)
+{
+    return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
+}
+// The source is UTF-8: the utf8 hint outside the bytes hint.
+inline bool lex_utf8_source(PERLGCB* gcb) { return (gcb->compile_hints & HINT_UTF8) && !lex_bytes_hint(gcb); }
+
+// Stores a copy of a source line in the current file's line array when the
+// debugger keeps source lines (outside the debugger's own package).
+void lex_keep_debugger_line(PERLGCB* gcb, const char* text, uint64_t len);
+// "Can't find string terminator ..." for a terminator text.
+[[noreturn]] void lex_missing_terminator_text(PERLGCB* gcb, const char* text);
+
 // Lexer context and line reading (prxlexctx.cpp). The text placed before a
 // program when the debugger is on: a new temporary value, empty when it is off.
 SV* debugger_preamble(PERLGCB* gcb);
