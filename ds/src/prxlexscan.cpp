@@ -161,7 +161,7 @@ SV* scan_based(PERLGCB* gcb, char* start, char* s, int32_t shift, char** end)
     } else {
         if (u > 0xffffffffu && warn_enabled(gcb, WARN_PORTABLE))
             category_warning(gcb, WARN_PORTABLE, "%s number > %s non-portable", base.capital, base.max);
-        sv = sv_new_from_uint(gcb, u);
+        sv = u <= 0x7fffffffu ? sv_new_from_int(gcb, static_cast<int64_t>(u)) : sv_new_from_uint(gcb, u);
     }
     if (gcb->compile_hints & HINT_NEW_BINARY)
         sv = lex_overload_constant(gcb, start, static_cast<int32_t>(s - start), "binary", sv, nullptr, nullptr);
