@@ -103,19 +103,10 @@ int32_t utf16le_source_filter(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(utf16
 char* scan_here_document(PERLGCB*, char*) { NOT_BUILT(scan_here_document); }
 char* scan_input_operator(PERLGCB*, char*) { NOT_BUILT(scan_input_operator); }
 char* scan_format(PERLGCB*, char*) { NOT_BUILT(scan_format); }
-char* scan_escapes(PERLGCB*, char*) { NOT_BUILT(scan_escapes); }
 char* scan_name_chars(PERLGCB*, char*, char*, int32_t, int32_t, int32_t*) { NOT_BUILT(scan_name_chars); }
 char* scan_variable_name(PERLGCB*, char*, char*, char*, int32_t, int32_t) { NOT_BUILT(scan_variable_name); }
 void lex_push_identifier(PERLGCB*, const char*, int32_t) { NOT_BUILT(lex_push_identifier); }
 HV* lex_find_package(PERLGCB*, const char*, int32_t) { NOT_BUILT(lex_find_package); }
-int32_t lex_quote_start(PERLGCB*) { NOT_BUILT(lex_quote_start); }
-int32_t lex_interpolation_begin(PERLGCB*) { NOT_BUILT(lex_interpolation_begin); }
-int32_t lex_interpolation_end(PERLGCB*) { NOT_BUILT(lex_interpolation_end); }
-SV* lex_overload_constant(PERLGCB*, const char*, int32_t, const char*, SV*, SV*, const char*)
-{
-    NOT_BUILT(lex_overload_constant);
-}
-SV* lex_single_quoted(PERLGCB*, SV*) { NOT_BUILT(lex_single_quoted); }
 char* lex_skip_whitespace(PERLGCB*, char*) { NOT_BUILT(lex_skip_whitespace); }
 void lex_push_token(PERLGCB*, int32_t) { NOT_BUILT(lex_push_token); }
 bool lex_guess_subscript(PERLGCB*, char*) { NOT_BUILT(lex_guess_subscript); }
