@@ -50,8 +50,10 @@ void lex_context_begin(PERLGCB* gcb, SV* text)
     save_push_string_ptr(gcb, &gcb->last_unary_pos);
     save_push_string_ptr(gcb, &gcb->line_start);
     save_push_value_ptr(gcb, &gcb->line_buffer);
-    save_push_string_ptr(gcb, &gcb->bracket_stack);
-    save_push_string_ptr(gcb, &gcb->case_modifier_stack);
+    // The two stacks: the scope frees whichever block is current then (the
+    // reader may have grown it) and puts the enclosing one back.
+    save_push_string_ptr_by_ref(gcb, &gcb->bracket_stack);
+    save_push_string_ptr_by_ref(gcb, &gcb->case_modifier_stack);
     save_push_destructor(gcb, lex_restore_source, reinterpret_cast<void*>(gcb->source_handle));
     save_push_value_ptr(gcb, &gcb->quote_body);
     save_push_i32(gcb, &gcb->deferred_state);
@@ -68,9 +70,7 @@ void lex_context_begin(PERLGCB* gcb, SV* text)
     gcb->expect = XSTATE;
     gcb->bracket_depth = 0;
     gcb->bracket_stack = static_cast<char*>(pool_malloc(gcb, LEX_BRACKET_STACK));
-    save_push_free_block(gcb, gcb->bracket_stack);
     gcb->case_modifier_stack = static_cast<char*>(pool_malloc(gcb, LEX_CASE_STACK));
-    save_push_free_block(gcb, gcb->case_modifier_stack);
     gcb->case_modifier_count = 0;
     gcb->case_modifier_stack[0] = 0;
     gcb->join_pending = 0;

@@ -11,7 +11,8 @@
 // ---- scanners, lexer context, filters, interpolation and compile errors -----
 
 // Sizes of the per-context stacks that lex_context_begin and
-// lex_interpolation_begin allocate (freed when their scope is left).
+// lex_interpolation_begin allocate. Either may be grown with pool_realloc:
+// leaving the scope frees whichever block the field then holds.
 constexpr int32_t LEX_BRACKET_STACK = 120;
 constexpr int32_t LEX_CASE_STACK = 12;
 // Bracket-stack entry of a subscript opened inside a braced variable name.

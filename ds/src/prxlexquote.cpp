@@ -179,8 +179,10 @@ int32_t lex_interpolation_begin(PERLGCB* gcb)
     save_push_string_ptr(gcb, &gcb->last_unary_pos);
     save_push_string_ptr(gcb, &gcb->line_start);
     save_push_value_ptr(gcb, &gcb->line_buffer);
-    save_push_string_ptr(gcb, &gcb->bracket_stack);
-    save_push_string_ptr(gcb, &gcb->case_modifier_stack);
+    // The two stacks: the scope frees whichever block is current then (the
+    // reader may have grown it) and puts the enclosing one back.
+    save_push_string_ptr_by_ref(gcb, &gcb->bracket_stack);
+    save_push_string_ptr_by_ref(gcb, &gcb->case_modifier_stack);
 
     SV* body = gcb->quote_body;
     gcb->quote_body = nullptr;
@@ -189,9 +191,7 @@ int32_t lex_interpolation_begin(PERLGCB* gcb)
     gcb->join_pending = 0;
     gcb->bracket_depth = 0;
     gcb->bracket_stack = static_cast<char*>(pool_malloc(gcb, LEX_BRACKET_STACK));
-    save_push_free_block(gcb, gcb->bracket_stack);
     gcb->case_modifier_stack = static_cast<char*>(pool_malloc(gcb, LEX_CASE_STACK));
-    save_push_free_block(gcb, gcb->case_modifier_stack);
     gcb->case_modifier_count = 0;
     gcb->case_modifier_stack[0] = 0;
     gcb->piece_count = 0;

@@ -94,19 +94,6 @@ void panic_not_built(const char* name)
 int32_t yylex(PERLGCB*) { NOT_BUILT(yylex); }
 int32_t keyword_lookup(PERLGCB*, const char*, int32_t) { NOT_BUILT(keyword_lookup); }
 void warn_deprecated(PERLGCB*, const char*) { NOT_BUILT(warn_deprecated); }
-SV* filter_add(PERLGCB*, source_filter_fn, SV*) { NOT_BUILT(filter_add); }
-void filter_del(PERLGCB*, source_filter_fn) { NOT_BUILT(filter_del); }
-int32_t filter_read_input(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(filter_read_input); }
-char* lex_check_bom(PERLGCB*, char*) { NOT_BUILT(lex_check_bom); }
-int32_t utf16be_source_filter(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(utf16be_source_filter); }
-int32_t utf16le_source_filter(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(utf16le_source_filter); }
-char* scan_here_document(PERLGCB*, char*) { NOT_BUILT(scan_here_document); }
-char* scan_input_operator(PERLGCB*, char*) { NOT_BUILT(scan_input_operator); }
-char* scan_format(PERLGCB*, char*) { NOT_BUILT(scan_format); }
-char* scan_name_chars(PERLGCB*, char*, char*, int32_t, int32_t, int32_t*) { NOT_BUILT(scan_name_chars); }
-char* scan_variable_name(PERLGCB*, char*, char*, char*, int32_t, int32_t) { NOT_BUILT(scan_variable_name); }
-void lex_push_identifier(PERLGCB*, const char*, int32_t) { NOT_BUILT(lex_push_identifier); }
-HV* lex_find_package(PERLGCB*, const char*, int32_t) { NOT_BUILT(lex_find_package); }
 char* lex_skip_whitespace(PERLGCB*, char*) { NOT_BUILT(lex_skip_whitespace); }
 void lex_push_token(PERLGCB*, int32_t) { NOT_BUILT(lex_push_token); }
 bool lex_guess_subscript(PERLGCB*, char*) { NOT_BUILT(lex_guess_subscript); }
