@@ -95,8 +95,6 @@ void lex_context_begin(PERLGCB*, SV*) { NOT_BUILT(lex_context_begin); }
 void lex_context_end(PERLGCB*) { NOT_BUILT(lex_context_end); }
 char* lex_read_line(PERLGCB*, SV*, PrxStream) { NOT_BUILT(lex_read_line); }
 void lex_line_directive(PERLGCB*, char*) { NOT_BUILT(lex_line_directive); }
-int32_t keyword_lookup(PERLGCB*, const char*, int32_t) { NOT_BUILT(keyword_lookup); }
-void warn_deprecated(PERLGCB*, const char*) { NOT_BUILT(warn_deprecated); }
 int32_t compile_error(PERLGCB*, const char*) { NOT_BUILT(compile_error); }
 int32_t compile_warning(PERLGCB*, const char*) { NOT_BUILT(compile_warning); }
 void lex_restore_source(PERLGCB*, void*) { NOT_BUILT(lex_restore_source); }
