@@ -92,8 +92,6 @@ void panic_not_built(const char* name)
 
 // ---- source front end -------------------------------------------------------
 int32_t yylex(PERLGCB*) { NOT_BUILT(yylex); }
-int32_t keyword_lookup(PERLGCB*, const char*, int32_t) { NOT_BUILT(keyword_lookup); }
-void warn_deprecated(PERLGCB*, const char*) { NOT_BUILT(warn_deprecated); }
 char* lex_skip_whitespace(PERLGCB*, char*) { NOT_BUILT(lex_skip_whitespace); }
 void lex_push_token(PERLGCB*, int32_t) { NOT_BUILT(lex_push_token); }
 bool lex_guess_subscript(PERLGCB*, char*) { NOT_BUILT(lex_guess_subscript); }
