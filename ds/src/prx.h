@@ -579,6 +579,10 @@ struct PERLGCB {
     int32_t delayed_ids;               // id changes delayed by a list assignment
     int32_t child_status;              // $?
     int32_t glob_index;                // index the next glob op compiled with an override gets
+    int32_t sort_cxix;                 // frame index of the running sort's pseudo-block; return ends a comparison there
+    uint32_t eval_count;               // non-empty string evals so far; names "_<(eval N)"
+    int32_t interp_count;              // interpolation counter of run-time patterns; 2147483647 marks the code safe
+    AV* begin_queue;                   // BEGIN blocks queued by the compilation in progress, or null
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value
