@@ -19,3 +19,6 @@ int32_t interp_call_method_by_name(PERLGCB* gcb, const char* name, int32_t flags
 void interp_require_file(PERLGCB* gcb, const char* name);
 // Creates the debugger's globals.
 void interp_setup_debugger(PERLGCB* gcb);
+// The code value of a named sub; with create, a stub is defined when the
+// name has none. None when the glob is missing or only caches a method.
+CV* interp_get_sub(PERLGCB* gcb, const char* name, int32_t create);

@@ -139,7 +139,6 @@ int32_t start_sub_compile(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(start_sub_com
 SV* op_const_value(PERLGCB*, OP*, CV*) { NOT_BUILT(op_const_value); }
 SV* cv_const_value(PERLGCB*, CV*) { NOT_BUILT(cv_const_value); }
 void cv_check_prototype(PERLGCB*, CV*, GV*, const char*) { NOT_BUILT(cv_check_prototype); }
-void cv_undefine(PERLGCB*, CV*) { NOT_BUILT(cv_undefine); }
 int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 int32_t do_parse_discipline(PERLGCB*, SV*) { NOT_BUILT(do_parse_discipline); }
@@ -151,6 +150,7 @@ void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
 int32_t interp_call_method_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_call_method_by_name); }
 void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }
 int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
+CV* interp_get_sub(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_get_sub); }
 
 // ---- entry-table slots ------------------------------------------------------
 extern "C" {

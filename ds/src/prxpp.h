@@ -204,3 +204,15 @@ inline void pp_scope_with_temps(PERLGCB* gcb)
 // temporary copy. Scalar context keeps the last value, or the undefined value
 // when there is none; void keeps nothing. Returns the new stack top.
 SV** pp_leave_results(PERLGCB* gcb, SV** newsp, SV** sp, uint8_t gimme, uint32_t keep);
+
+// ---- evals ----------------------------------------------------------------------
+
+// Compiles the current lexer text as an eval body in the eval frame on top
+// (string eval, require): returns the body's first op, or after a failed
+// compile the op to go on with (undef pushed). With start_out the root is
+// stored there and the frame stays for the caller.
+OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out);
+// Runs the run loop from o under a jump environment of its own, resuming at
+// the restart op after each die caught by an eval on this stack level;
+// other jumps pass outward. Returns none.
+OP* eval_catch(PERLGCB* gcb, OP* o);
