@@ -216,3 +216,12 @@ OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out);
 // the restart op after each die caught by an eval on this stack level;
 // other jumps pass outward. Returns none.
 OP* eval_catch(PERLGCB* gcb, OP* o);
+
+// ---- capture state of a substitution -------------------------------------------
+
+// Saves a pattern's capture state into the array at *place (pool words,
+// made or grown here); the pattern's own subject copy moves into it.
+void re_offsets_save(PERLGCB* gcb, void** place, re_compiled* rx);
+// Puts a saved capture state back into the pattern, which owns the saved
+// subject copy again.
+void re_offsets_restore(PERLGCB* gcb, void** place, re_compiled* rx);
