@@ -189,6 +189,17 @@ void cx_pop_sub(PERLGCB* gcb, cx_frame* cx);
 // are released and the loop variable gets its saved value back.
 void cx_pop_loop(PERLGCB* gcb, cx_frame* cx);
 
+// A temporary copy of a value that leaves the value intact: a temporary
+// source keeps its buffer instead of handing it over.
+inline SV* pp_temp_copy(PERLGCB* gcb, SV* sv)
+{
+    uint32_t temp = sv->flags & SVs_TEMP;
+    sv->flags &= ~SVs_TEMP;
+    SV* copy = sv_new_temporary_copy(gcb, sv);
+    sv->flags |= temp;
+    return copy;
+}
+
 // Opens a scope and makes the temporaries above the current index belong to
 // it: the floor is saved (restored when the scope closes) and raised.
 inline void pp_scope_with_temps(PERLGCB* gcb)

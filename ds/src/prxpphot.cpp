@@ -69,14 +69,14 @@ SV** pp_leave_results(PERLGCB* gcb, SV** newsp, SV** sp, uint8_t gimme, uint32_t
     if (gimme == CTX_SCALAR) {
         SV* last = sp > newsp ? *sp : &gcb->sv_undef;
         if (sp > newsp && !(keep && (last->flags & keep)))
-            last = sv_new_temporary_copy(gcb, last);
+            last = pp_temp_copy(gcb, last);
         *++newsp = last;
         return newsp;
     }
     if (gimme == CTX_LIST) {
         for (SV** p = newsp + 1; p <= sp; p++) {
             SV* sv = *p;
-            *++newsp = (keep && (sv->flags & keep)) ? sv : sv_new_temporary_copy(gcb, sv);
+            *++newsp = (keep && (sv->flags & keep)) ? sv : pp_temp_copy(gcb, sv);
         }
         return newsp;
     }
@@ -342,7 +342,7 @@ OP* pp_aelemfast(PERLGCB* gcb)
     SV** svp = av_fetch_element(gcb, av, op->op_private, lval ? 1 : 0);
     SV* sv = svp && *svp ? *svp : &gcb->sv_undef;
     if (!lval && (sv->flags & SVs_GMG))
-        sv = sv_new_temporary_copy(gcb, sv);
+        sv = pp_temp_copy(gcb, sv);
     SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
     *++sp = sv;
     pp_put_sp(gcb, sp);

@@ -92,13 +92,13 @@ SV** loop_results(PERLGCB* gcb, SV** newsp, SV** mark, SV** sp, uint8_t gimme, b
 {
     if (gimme == CTX_SCALAR) {
         if (mark < sp)
-            *++newsp = (sub_frame && ((*sp)->flags & SVs_TEMP)) ? *sp : sv_new_temporary_copy(gcb, *sp);
+            *++newsp = (sub_frame && ((*sp)->flags & SVs_TEMP)) ? *sp : pp_temp_copy(gcb, *sp);
         else
             *++newsp = &gcb->sv_undef;
     } else if (gimme == CTX_LIST) {
         while (++mark <= sp) {
             SV* sv = *mark;
-            *++newsp = (sub_frame && (sv->flags & SVs_TEMP)) ? sv : sv_new_temporary_copy(gcb, sv);
+            *++newsp = (sub_frame && (sv->flags & SVs_TEMP)) ? sv : pp_temp_copy(gcb, sv);
             gcb->tainted = 0;
         }
     }
@@ -510,13 +510,13 @@ OP* pp_return(PERLGCB* gcb)
                 if (top->flags & SVs_TEMP) {
                     *++newsp = sv_make_temporary(gcb, top);
                 } else {
-                    *++newsp = sv_new_temporary_copy(gcb, top);
+                    *++newsp = pp_temp_copy(gcb, top);
                     sv_release(gcb, top);
                 }
             } else if (sub_frame && (top->flags & SVs_TEMP)) {
                 *++newsp = top;
             } else {
-                *++newsp = sv_new_temporary_copy(gcb, top);
+                *++newsp = pp_temp_copy(gcb, top);
             }
         } else {
             *++newsp = &gcb->sv_undef;
@@ -524,7 +524,7 @@ OP* pp_return(PERLGCB* gcb)
     } else if (gimme == CTX_LIST) {
         while (++mark <= sp) {
             SV* sv = *mark;
-            *++newsp = (sub_frame && (sv->flags & SVs_TEMP)) ? sv : sv_new_temporary_copy(gcb, sv);
+            *++newsp = (sub_frame && (sv->flags & SVs_TEMP)) ? sv : pp_temp_copy(gcb, sv);
             gcb->tainted = 0;
         }
     }
@@ -630,10 +630,10 @@ OP* pp_flop(PERLGCB* gcb)
             }
         }
     } else {
-        SV* final = sv_new_temporary_copy(gcb, right);
+        SV* final = pp_temp_copy(gcb, right);
         uint64_t flen = 0;
         const char* ftext = sv_text(gcb, final, &flen);
-        SV* cur = sv_new_temporary_copy(gcb, left);
+        SV* cur = pp_temp_copy(gcb, left);
         uint64_t clen = 0;
         sv_force_string(gcb, cur, &clen);
         while (!(cur->flags & (SVp_IOK | SVp_NOK)) && sv_cur(cur) <= flen) {
@@ -641,7 +641,7 @@ OP* pp_flop(PERLGCB* gcb)
             *++sp = cur;
             if (same_text(sv_pv(cur), sv_cur(cur), ftext, flen))
                 break;
-            cur = sv_new_temporary_copy(gcb, cur);
+            cur = pp_temp_copy(gcb, cur);
             sv_increment(gcb, cur);
         }
     }

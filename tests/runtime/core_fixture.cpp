@@ -71,6 +71,34 @@ OP* Run::block(std::initializer_list<OP*> stmts)
     return op_close_block(gcb, floor, seq(stmts));
 }
 
+OP* Run::foreach(const char* lbl, OP* var_op, OP* items, std::initializer_list<OP*> body)
+{
+    int32_t outer = op_open_block(gcb, 1);
+    if (var_op)
+        var_op = op_lvalue_context(gcb, var_op, OP_ENTERLOOP);
+    int32_t inner = op_open_block(gcb, 0);
+    OP* block = op_close_block(gcb, inner, seq(body));
+    OP* loop = op_new_foreach(gcb, 0, lbl ? label(lbl) : nullptr, 1, var_op, items, block, nullptr);
+    return op_close_block(gcb, outer, loop);
+}
+
+OP* Run::loop_while(const char* lbl, OP* cond, std::initializer_list<OP*> body)
+{
+    int32_t outer = op_open_block(gcb, 1);
+    int32_t inner = op_open_block(gcb, 0);
+    OP* block = op_close_block(gcb, inner, seq(body));
+    OP* loop = op_new_while(gcb, 0, 1, nullptr, 1, cond, block, nullptr);
+    return op_close_block(gcb, outer, op_new_statement(gcb, 0, lbl ? label(lbl) : nullptr, loop));
+}
+
+OP* Run::list(std::initializer_list<OP*> items)
+{
+    OP* o = nullptr;
+    for (OP* i : items)
+        o = op_list_append(gcb, OP_LIST, o, i);
+    return op_mark_parens(gcb, o);
+}
+
 int32_t Run::run_program(OP* statements)
 {
     op_new_program(gcb, statements);
