@@ -610,6 +610,10 @@ struct PERLGCB {
     int32_t delayed_ids;               // id changes delayed by a list assignment
     int32_t child_status;              // $?
     int32_t glob_index;                // index the next glob op compiled with an override gets
+    int32_t sort_cxix;                 // frame index of the running sort's pseudo-block; return ends a comparison there
+    uint32_t eval_count;               // non-empty string evals so far; names "_<(eval N)"
+    int32_t interp_count;              // interpolation counter of run-time patterns; 2147483647 marks the code safe
+    AV* begin_queue;                   // BEGIN blocks queued by the compilation in progress, or null
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value
@@ -636,7 +640,6 @@ struct PERLGCB {
     HV* child_status_hash;             // exit statuses of reaped children by pid
     HV* module_globals;                // %{^MODULE_GLOBALS}: per-interpreter data of modules
     AV* preamble;                      // lines -M, -m and -V queue before the program, or null
-    AV* begin_queue;                   // BEGIN blocks waiting to run, or null
     AV* end_queue;                     // END blocks, last-defined first, or null
     AV* check_queue;                   // CHECK blocks, last-defined first, or null
     AV* init_queue;                    // INIT blocks in definition order, or null
@@ -675,7 +678,6 @@ struct PERLGCB {
     int32_t extract;                   // -x
     int32_t preprocess;                // -P
     int32_t search_path;               // -S
-    SV* sub_name;                      // name of the sub being compiled
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));

@@ -40,7 +40,8 @@ int32_t interp_eval_value(PERLGCB* gcb, SV* text, int32_t flags);
 SV* interp_eval_string(PERLGCB* gcb, const char* text, int32_t croak);
 // The scalar of a named global, or null when it does not exist and create is 0.
 SV* interp_get_scalar(PERLGCB* gcb, const char* name, int32_t create);
-// The code value of a named sub, or null.
+// The code value of a named sub; with create, a stub is defined when the
+// name has none. None when the glob is missing or only caches a method.
 CV* interp_get_sub(PERLGCB* gcb, const char* name, int32_t create);
 // Requires a file by evaluating a require of it.
 void interp_require_file(PERLGCB* gcb, const char* name);
