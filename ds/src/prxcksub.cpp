@@ -207,6 +207,9 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
         prev = kid;
         kid = kid->op_sibling;
     }
+    // Blanks are no argument, also at the end.
+    while (p && *p == ' ')
+        p++;
     if (p && !optional && *p && *p != '@' && *p != '%' && *p != ';')
         op_compile_error(gcb, "Not enough arguments for %s", sub_name(gcb, namegv));
     return o;
