@@ -614,6 +614,14 @@ struct PERLGCB {
     uint32_t eval_count;               // non-empty string evals so far; names "_<(eval N)"
     int32_t interp_count;              // interpolation counter of run-time patterns; 2147483647 marks the code safe
     AV* begin_queue;                   // BEGIN blocks queued by the compilation in progress, or null
+    AV* end_queue;                     // END blocks, the last defined first; null until the first
+    AV* check_queue;                   // CHECK blocks, the last defined first; null until the first
+    AV* init_queue;                    // INIT blocks, in definition order; null until the first
+    HV* sort_stash;                    // package whose $a and $b sort_a_glob and sort_b_glob are
+    GV* sort_a_glob;                   // *a of sort_stash, not counted
+    GV* sort_b_glob;                   // *b of sort_stash, not counted
+    OP* goto_last_probed;              // the tree the label search of goto has searched last
+    int32_t undump;                    // set while dump aborts the interpreter
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value
@@ -640,9 +648,6 @@ struct PERLGCB {
     HV* child_status_hash;             // exit statuses of reaped children by pid
     HV* module_globals;                // %{^MODULE_GLOBALS}: per-interpreter data of modules
     AV* preamble;                      // lines -M, -m and -V queue before the program, or null
-    AV* end_queue;                     // END blocks, last-defined first, or null
-    AV* check_queue;                   // CHECK blocks, last-defined first, or null
-    AV* init_queue;                    // INIT blocks in definition order, or null
     AV* saved_begin_queue;             // BEGIN blocks kept for a compiler back end, or null
     char* program_file;                // the program file name (pool copy)
     SV* include_switches;              // the -I switches as "-Idir " text, during the parse
@@ -667,7 +672,6 @@ struct PERLGCB {
     void (**exit_list)(PERLGCB* gcb, void* arg);  // exit-list functions, run last-first at destruction
     void** exit_list_args;             // their arguments
     int32_t exit_list_count;           // entries of the two lists
-    int32_t undump;                    // -u: dump after the parse
     int32_t check_syntax;              // -c given
     int32_t autosplit;                 // -a
     int32_t autosplit_given;           // -F

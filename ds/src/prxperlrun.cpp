@@ -38,14 +38,20 @@ void call_body(PERLGCB* gcb, OP* myop, bool is_eval)
         gcb->run_loop_hook(gcb);
 }
 
-// The error variable, $@.
-SV* errsv(PERLGCB* gcb) { return gv_gp(gcb->error_glob)->gp_sv; }
+// The error variable, $@; none before the parse has made its glob.
+SV* errsv(PERLGCB* gcb) { return gcb->error_glob ? gv_gp(gcb->error_glob)->gp_sv : nullptr; }
+
+void errsv_clear(PERLGCB* gcb)
+{
+    if (gcb->error_glob)
+        errsv_set_empty(gcb);
+}
 
 bool errsv_nonempty(PERLGCB* gcb)
 {
     uint64_t len = 0;
     SV* sv = errsv(gcb);
-    if (!sv_ok(sv))
+    if (!sv || !sv_ok(sv))
         return false;
     sv_text(gcb, sv, &len);
     return len > 0;
@@ -333,7 +339,7 @@ int32_t interp_call_value(PERLGCB* gcb, CV* cv, int32_t flags)
         if (flags & CALL_KEEPERR)
             gcb->in_eval |= EVAL_KEEPERR;
         else
-            errsv_set_empty(gcb);
+            errsv_clear(gcb);
         gcb->mark_sp++;
         JumpEnv env;
         for (;;) {
@@ -341,7 +347,7 @@ int32_t interp_call_value(PERLGCB* gcb, CV* cv, int32_t flags)
                 call_body(gcb, myop, false);
                 result = static_cast<int32_t>(gcb->arg_sp - (gcb->arg_base + oldmark));
                 if (!(flags & CALL_KEEPERR))
-                    errsv_set_empty(gcb);
+                    errsv_clear(gcb);
             });
             if (code == 1) {
                 gcb->exit_status = 1;
@@ -440,7 +446,7 @@ int32_t interp_eval_value(PERLGCB* gcb, SV* text, int32_t flags)
             call_body(gcb, &myop.op, true);
             result = static_cast<int32_t>(gcb->arg_sp - (gcb->arg_base + oldmark));
             if (!(flags & CALL_KEEPERR))
-                errsv_set_empty(gcb);
+                errsv_clear(gcb);
         });
         if (code == 1) {
             gcb->exit_status = 1;
@@ -485,7 +491,7 @@ SV* interp_eval_string(PERLGCB* gcb, const char* text, int32_t croak)
     SV* result = *gcb->arg_sp--;
     if (croak) {
         SV* err = errsv(gcb);
-        if (sv_is_true(gcb, err)) {
+        if (err && sv_is_true(gcb, err)) {
             uint64_t len = 0;
             const char* msg = sv_text(gcb, err, &len);
             fatal_error(gcb, "%s", msg);
