@@ -136,9 +136,10 @@ void lex_line_directive(PERLGCB* gcb, char* s)
         s++;
     if (!is_digit(*s))
         return;
-    char* number = s;
+    // The number, in the 16-bit width of the line field.
+    uint32_t number = 0;
     while (is_digit(*s))
-        s++;
+        number = number * 10 + static_cast<uint32_t>(*s++ - '0');
     while (space_or_tab(*s))
         s++;
     // The name: between double quotes when the closing one is on this line,
@@ -174,7 +175,7 @@ void lex_line_directive(PERLGCB* gcb, char* s)
             cop->cop_filegv = sv_as<GV>(sv_refinc(as_sv(gv)));
         }
     }
-    cop->cop_line = static_cast<uint16_t>(prx_atoi(number) - 1);
+    cop->cop_line = static_cast<uint16_t>(number - 1);
 }
 
 SV* debugger_preamble(PERLGCB* gcb)

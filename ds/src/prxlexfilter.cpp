@@ -101,10 +101,11 @@ char* start_utf16(PERLGCB* gcb, char* s, source_filter_fn fn, bool little_endian
     if (s >= gcb->buffer_end)
         return s;
     push_filter(gcb, fn, nullptr);
-    // The little-endian mark leaves the line's final byte unconverted: the
-    // line was cut at a 0x0A byte, the low half of a little-endian LF.
+    // Whole code units only: a line of little-endian text read up to its LF
+    // ends in the unit's first byte, which is left out; an even count is
+    // converted whole.
     uint64_t count = static_cast<uint64_t>(gcb->buffer_end - s);
-    uint64_t convert = little_endian ? count - 1 : count;
+    uint64_t convert = count & ~static_cast<uint64_t>(1);
     char* work = static_cast<char*>(pool_malloc(gcb, count * 3 / 2 + 1));
     int32_t newlen = 0;
     uint8_t* src = reinterpret_cast<uint8_t*>(s);
