@@ -252,8 +252,10 @@ int32_t case_modifier(PERLGCB* gcb)
     lex_queue_int(gcb, '(', 0);
     lex_queue_int(gcb, FUNC_PAREN, type);
     gcb->scan_pos = s + 1;
+    // The modifier's parentheses hold new pieces: the first one inside is
+    // not joined to what came before.
     if (gcb->piece_count) {
-        gcb->piece_count++;
+        gcb->piece_count = 0;
         return concatenation(gcb, gcb->scan_pos);
     }
     return yylex(gcb);
