@@ -33,6 +33,7 @@ protected:
         Lex::TearDown();
     }
 
+public:
     // Starts lexing text as an evaluated string does (eval) or as the
     // program does: the context appends "\n;" unless the text ends in ";".
     void open(const std::string& text, bool eval = true)
@@ -41,6 +42,8 @@ protected:
         gcb->in_eval = eval ? 1 : 0;
         gcb->lex_state = LEX_NORMAL;
         gcb->pending_identifier = 0;
+        gcb->declaring = 0;
+        gcb->declaring_package = nullptr;
         gcb->statement_line = 65535;
         SV* sv = sv_make_temporary(gcb, sv_new_from_bytes(gcb, text.data(), text.size()));
         lex_context_begin(gcb, sv);
@@ -57,6 +60,8 @@ protected:
     // The next token and its description; the token's op is freed.
     std::string next()
     {
+        // While the reader runs the parser has no lookahead.
+        gcb->parse_lookahead = -1;
         int32_t token = yylex(gcb);
         gcb->parse_lookahead = token;
         last_token = token;
