@@ -1072,7 +1072,7 @@ int32_t dot(PERLGCB* gcb, char* s)
         (s == gcb->line_start || s[-1] == '\n') && (s[1] == '\n' || (s[1] == '\r' && s[2] == '\n'))) {
         gcb->format_bracket_depth = 0;
         gcb->expect = XSTATE;
-        return lex_close_curly(gcb, s + 1);
+        return lex_close_curly(gcb, s);
     }
     if (gcb->expect == XOPERATOR || !is_digit(s[1])) {
         s++;
@@ -1321,7 +1321,7 @@ int32_t scan_one(PERLGCB* gcb, char* s)
     }
     case ']': return close_square(gcb, s);
     case '{': return open_curly(gcb, s + 1);
-    case '}': return lex_close_curly(gcb, s + 1);
+    case '}': return lex_close_curly(gcb, s);
     case '&': return ampersand(gcb, s);
     case '|': return vertical_bar(gcb, s);
     case '=': return equals(gcb, s);
@@ -1385,6 +1385,7 @@ int32_t normal_scan(PERLGCB* gcb)
 
 int32_t lex_close_curly(PERLGCB* gcb, char* s)
 {
+    s++;
     uint8_t popped = 0;
     if (gcb->bracket_depth <= 0) {
         compile_error(gcb, "Unmatched right curly bracket");

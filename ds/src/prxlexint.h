@@ -98,7 +98,8 @@ void warn_commaless_list(PERLGCB* gcb);
 // Cases of the normal scan kept in their own files.
 // A word at s (prxlexword.cpp): its token, or LEX_RESCAN.
 int32_t lex_word(PERLGCB* gcb, char* s);
-// The closing curly bracket at s (also a format's end): its token.
+// The closing curly bracket at s, or the byte that stands for it at a
+// format's end (its "." line); its token.
 int32_t lex_close_curly(PERLGCB* gcb, char* s);
 // The end-of-file case (prxlexspace.cpp): ";" or LEX_RESCAN.
 int32_t lex_end_of_file(PERLGCB* gcb, char* s);
