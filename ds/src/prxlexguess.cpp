@@ -91,7 +91,7 @@ int32_t class_weight(PERLGCB* gcb, char* s, char* send)
             if (s[1]) {
                 if (one_of(s[1], "wds]"))
                     weight += 100;
-                else if (seen['\''] || seen['"'])
+                else if (seen[uint8_t('\'')] || seen[uint8_t('"')])
                     weight += 1;
                 else if (one_of(s[1], "rnftbxcav"))
                     weight += 40;

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr char PERL_WORD[] = "perl";
+
 bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
 bool blank_or_tab(char c) { return c == ' ' || c == '\t'; }
 
@@ -152,7 +154,7 @@ int32_t lex_nul_byte(PERLGCB* gcb, char* s)
             break;
         char* line = gcb->scan_pos;
         uint64_t len = static_cast<uint64_t>(gcb->buffer_end - line);
-        if (len >= 2 && line[0] == '#' && line[1] == '!' && mem_find(gcb, line, line + len, "perl", "perl" + 4)) {
+        if (len >= 2 && line[0] == '#' && line[1] == '!' && mem_find(gcb, line, line + len, PERL_WORD, PERL_WORD + 4)) {
             gcb->doc_skipping = 0;
         } else if (len >= 4 && std::memcmp(line, "=cut", 4) == 0) {
             sv_set_bytes(gcb, gcb->line_buffer, "", 0);

@@ -726,6 +726,11 @@ int32_t lex_word(PERLGCB* gcb, char* start)
                       (len == 2 && ((tb[0] == 't' && tb[1] == 'r') || (tb[0] == 'q' && one_of(tb[1], "qwxr"))));
     if (!quote_like && s[0] == ':' && s[1] == ':' && std::strcmp(tb, "CORE") != 0)
         return ordinary_word(gcb, start, s, len, nullptr, false);
+    if (!len) {
+        // Only a byte that starts no word brings the reader here: reading
+        // on would make an empty word of it forever.
+        fatal_error(gcb, "Unrecognized character \\x%02X", static_cast<uint32_t>(static_cast<uint8_t>(*start)));
+    }
 
     // White space without comments: s### is a substitution.
     char* d = s;
