@@ -194,6 +194,32 @@ TEST_F(Punct, CurlyBracketsByExpectation)
     EXPECT_EQ(gcb->statement_line, 65535);
 }
 
+// More than a hundred open brackets grow the context's bracket stack.
+TEST_F(Punct, DeeplyNestedBlocks)
+{
+    std::string text(150, '{');
+    text += std::string(150, '}');
+    open(text);
+    int32_t opened = 0, closed = 0;
+    ASSERT_EQ(run([&] {
+                  for (int i = 0; i < 1000; i++) {
+                      int32_t t = yylex(gcb);
+                      if (t == '{' || t == ANON_HASH_OPEN)  // the innermost "{}" is a hash
+                          opened++;
+                      if (t == '}')
+                          closed++;
+                      if (t == 0)
+                          break;
+                  }
+              }),
+              0)
+        << err_text();
+    EXPECT_EQ(opened, 150);
+    EXPECT_EQ(closed, 150);
+    EXPECT_EQ(gcb->bracket_depth, 0);
+    EXPECT_TRUE(queued_errors.empty());
+}
+
 TEST_F(Punct, ClosingBrackets)
 {
     open("}", false);
