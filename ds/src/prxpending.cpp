@@ -97,10 +97,8 @@ void lex_push_token(PERLGCB*, int32_t) { NOT_BUILT(lex_push_token); }
 bool lex_guess_subscript(PERLGCB*, char*) { NOT_BUILT(lex_guess_subscript); }
 
 // ---- op tree and run-time ops -----------------------------------------------
-void cx_unwind(PERLGCB*, int32_t) { NOT_BUILT(cx_unwind); }
 uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
 void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
-void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
 // Every run-time function and check routine whose row is marked P.
 #define PRX_PENDING_RUN_P(fn) \
     OP* fn(PERLGCB*) { NOT_BUILT(fn); }
@@ -114,10 +112,11 @@ void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
 #include "prxop.def"
 #include "prxutf8.h"
 #undef PRX_OP
-OP* die_return_to_eval(PERLGCB*, const char*, uint64_t) { NOT_BUILT(die_return_to_eval); }
 int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 int32_t do_parse_discipline(PERLGCB*, SV*) { NOT_BUILT(do_parse_discipline); }
+void do_join_list(PERLGCB*, SV*, SV*, SV**, SV**) { NOT_BUILT(do_join_list); }
+void io_select_default_output(PERLGCB*, GV*) { NOT_BUILT(io_select_default_output); }
 
 // ---- bridge and interpreter life --------------------------------------------
 void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
