@@ -73,7 +73,7 @@ TEST_F(ScanDelim, WhiteSpaceBeforeTheDelimiter)
     if (code && pending("lex_skip_whitespace"))
         GTEST_SKIP() << "the white-space skipper is not built";
     ASSERT_EQ(code, 0) << err_text();
-    EXPECT_EQ(offset(end), 14u);
+    EXPECT_EQ(offset(end), 13u);
     EXPECT_EQ(str(gcb->quote_body), "q");
     release_bodies();
     s = set_text("{a} {b}e");
@@ -270,6 +270,84 @@ TEST_F(ScanQuoteLike, UnterminatedConstructs)
         EXPECT_EQ(gcb->quote_body, nullptr) << c.text;
         reset();
     }
+}
+
+}  // namespace
+}  // namespace lextest
+
+namespace lextest {
+namespace {
+
+// Lines of a source read through a filter, one per read.
+std::vector<std::string> source_lines;
+size_t source_next = 0;
+int32_t line_source(PERLGCB* gcb, int32_t, SV* buf, int32_t)
+{
+    if (source_next >= source_lines.size())
+        return 0;
+    const std::string& l = source_lines[source_next++];
+    sv_append_bytes(gcb, buf, l.data(), l.size());
+    return static_cast<int32_t>(sv_cur(buf));
+}
+
+class SourceLines : public ScanDelim {
+protected:
+    void SetUp() override
+    {
+        ScanDelim::SetUp();
+        source_next = 0;
+        ASSERT_EQ(run([&] { filter_add(gcb, line_source, nullptr); }), 0);
+    }
+    void TearDown() override
+    {
+        gcb->source_handle = 0;
+        sv_release(gcb, as_sv(gcb->source_filters));
+        gcb->source_filters = nullptr;
+        ScanDelim::TearDown();
+    }
+};
+
+TEST_F(SourceLines, BodyAcrossLinesOfASource)
+{
+    source_lines = {"b\r\n", "c) + 1;\n"};
+    char* s = set_text("q(a\r\n");
+    gcb->source_handle = 1;
+    compile_cop.cop_line = 3;
+    char* end = nullptr;
+    ASSERT_EQ(run([&] { end = scan_delimited(gcb, s + 1, 0, 0); }), 0) << err_text();
+    ASSERT_NE(end, nullptr);
+    EXPECT_EQ(str(gcb->quote_body), "a\nb\nc");
+    EXPECT_EQ(std::string(end), " + 1;\n");
+    EXPECT_EQ(gcb->multi_start_line, 3);
+    EXPECT_EQ(gcb->multi_end_line, 5);
+    EXPECT_EQ(compile_cop.cop_line, 5);
+    EXPECT_EQ(gcb->line_start, sv_pv(gcb->line_buffer));
+}
+
+TEST_F(SourceLines, EndOfSourceLeavesNothing)
+{
+    source_lines = {"more\n"};
+    char* s = set_text("'abc\n");
+    gcb->source_handle = 1;
+    compile_cop.cop_line = 8;
+    char* end = s;
+    ASSERT_EQ(run([&] { end = scan_delimited(gcb, s, 0, 0); }), 0) << err_text();
+    EXPECT_EQ(end, nullptr);
+    EXPECT_EQ(gcb->quote_body, nullptr);
+    EXPECT_EQ(compile_cop.cop_line, 8);
+}
+
+TEST_F(SourceLines, HereDocumentFromTheSource)
+{
+    source_lines = {"one\n", "two\n", "END\n"};
+    char* s = set_text("print <<END, 1;\n");
+    gcb->source_handle = 1;
+    compile_cop.cop_line = 1;
+    char* end = nullptr;
+    ASSERT_EQ(run([&] { end = scan_here_document(gcb, s + 6); }), 0) << err_text();
+    EXPECT_EQ(str(gcb->quote_body), "one\ntwo\n");
+    EXPECT_EQ(std::string(end, static_cast<size_t>(gcb->buffer_end - end)), ", 1;\n");
+    EXPECT_EQ(compile_cop.cop_line, 4);
 }
 
 }  // namespace
