@@ -235,16 +235,6 @@ TEST_F(SubDef, BeginAfterErrorsStops)
     EXPECT_EQ(warnings(), "syntax error at x\nBEGIN not safe after errors--compilation aborted.\n");
 }
 
-TEST_F(SubDef, BeginAfterErrorsInAnEvalKeepingErrors)
-{
-    gcb->error_count = 1;
-    gcb->in_eval = 1 | 4;
-    int32_t code = run([&] { define_const("BEGIN", nullptr, 1); });
-    if (warnings().find("panic: not built: die_return_to_eval") != std::string::npos)
-        GTEST_SKIP() << "the unwinding into an eval is not built";
-    EXPECT_EQ(code, 3);
-}
-
 TEST_F(SubDef, EndAfterErrorsIsNotQueued)
 {
     gcb->error_count = 1;
