@@ -57,6 +57,9 @@ void keep_source_lines(PERLGCB* gcb, GV* filegv, const char* text, uint64_t len)
 
 OP* eval_catch(PERLGCB* gcb, OP* o)
 {
+    // Nothing to run (a failed compile with nothing after the eval).
+    if (!o)
+        return nullptr;
     OP* oldop = gcb->op;
     stack_level* level = gcb->current_level;
     gcb->op = o;
