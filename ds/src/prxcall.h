@@ -25,3 +25,5 @@ void interp_run_block_queue(PERLGCB* gcb, int32_t oldscope, AV* queue);
 // The named sub's code value; with create, a missing one is declared as a
 // stub. Null when it does not exist (or is only a cached method).
 CV* interp_get_sub(PERLGCB* gcb, const char* name, int32_t create);
+// Aborts the interpreter as dump asks (the host's kill stub with signal 6).
+void interp_abort(PERLGCB* gcb);

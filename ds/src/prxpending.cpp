@@ -120,6 +120,7 @@ int32_t interp_call_method_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(i
 void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }
 int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
 void interp_run_block_queue(PERLGCB*, int32_t, AV*) { NOT_BUILT(interp_run_block_queue); }
+void interp_abort(PERLGCB*) { NOT_BUILT(interp_abort); }
 CV* interp_get_sub(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_get_sub); }
 
 // ---- entry-table slots ------------------------------------------------------
