@@ -55,6 +55,16 @@ TEST_F(State, GeneratedPatternTextsWithOtherDelimitersAndFlags)
         EXPECT_EQ(tokens(c.text), c.stream) << c.text;
 }
 
+// The replacement of s///e is lexed as the code of a block; nothing may be
+// left after the block's closing brace.
+TEST_F(State, EvaluatedReplacementReadsAsABlock)
+{
+    std::string stream = tokens("s/a/b . 1/e");
+    EXPECT_NE(stream.find("PATTERN_OP(subst 0x400)"), std::string::npos) << stream;
+    EXPECT_EQ(stream.find("Bad evalled"), std::string::npos) << stream;
+    EXPECT_EQ(stream.substr(stream.size() - 5), "; EOF") << stream;
+}
+
 TEST_F(State, TheProgramZero)
 {
     EXPECT_EQ(tokens("0"), "TERM_OP('0') ; EOF");
