@@ -161,19 +161,25 @@ void cx_unwind(PERLGCB* gcb, int32_t index)
     }
 }
 
+// Writes the message (or $@ when there is none) to standard error and ends
+// the interpreter with the failure status.
+[[noreturn]] static void die_outside_eval(PERLGCB* gcb, const char* message, uint64_t length)
+{
+    uint64_t len = length;
+    const char* text = message;
+    if (!text && gcb->error_glob)
+        text = sv_text(gcb, gv_gp(gcb->error_glob)->gp_sv, &len);
+    if (text && len)
+        prx_stderr_write(gcb, text, len);
+    interp_failure_exit(gcb);
+}
+
 OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length)
 {
-    if (!gcb->in_eval) {
-        uint64_t len = length;
-        const char* text = message;
-        if (!text && gcb->error_glob)
-            text = sv_text(gcb, gv_gp(gcb->error_glob)->gp_sv, &len);
-        if (text && len)
-            prx_stderr_write(gcb, text, len);
-        interp_failure_exit(gcb);
-    }
-    SV* errsv = gv_gp(gcb->error_glob)->gp_sv;
-    if (message) {
+    if (!gcb->in_eval)
+        die_outside_eval(gcb, message, length);
+    SV* errsv = gcb->error_glob ? gv_gp(gcb->error_glob)->gp_sv : nullptr;
+    if (message && errsv) {
         if (gcb->in_eval & 4) {
             if (!(errsv->flags & SVf_POK))
                 sv_set_bytes(gcb, errsv, "", 0);
@@ -194,7 +200,7 @@ OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length)
 
     stack_level* si = gcb->current_level;
     int32_t ix = -1;
-    for (;;) {
+    while (si) {
         for (ix = si->si_cxix; ix >= 0; ix--)
             if (cx_type(&si->si_cxstack[ix]) == CXt_EVAL)
                 break;
@@ -204,17 +210,16 @@ OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length)
         stack_level_pop(gcb);
         si = gcb->current_level;
     }
-    if (ix < 0) {
-        static const char text[] = "panic: POPSTACK\n";
-        prx_stderr_write(gcb, text, sizeof text - 1);
-        interp_exit(gcb, 1);
-    }
+    // No eval frame on any level although an eval is under way: the error
+    // is not lost but reported as outside any eval.
+    if (ix < 0)
+        die_outside_eval(gcb, message, length);
     if (ix < si->si_cxix)
         cx_unwind(gcb, ix);
     cx_frame* cx = cx_pop_block(gcb);
     if (cx_type(cx) != CXt_EVAL) {
         uint64_t len = 0;
-        const char* text = sv_text(gcb, errsv, &len);
+        const char* text = errsv ? sv_text(gcb, errsv, &len) : "";
         static const char head[] = "panic: die ";
         prx_stderr_write(gcb, head, sizeof head - 1);
         prx_stderr_write(gcb, text, len);
@@ -233,7 +238,7 @@ OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length)
     gcb->current_statement = oldcop;
     if (optype == OP_REQUIRE) {
         uint64_t len = 0;
-        const char* text = sv_text(gcb, errsv, &len);
+        const char* text = errsv ? sv_text(gcb, errsv, &len) : "";
         return die_error(gcb, "%sCompilation failed in require", len ? text : "Unknown error\n");
     }
     return return_stack_pop(gcb);

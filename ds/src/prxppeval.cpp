@@ -27,9 +27,6 @@ void restore_record_separator(PERLGCB* gcb)
     gcb->rs = sv_refinc(gcb->newline_rs);
 }
 
-// Saves a 32-bit compile-state field (hints words are unsigned).
-inline void save_u32(PERLGCB* gcb, uint32_t* field) { save_push_i32(gcb, reinterpret_cast<int32_t*>(field)); }
-
 // The debugger's copy of the eval's lines: each line (with its newline) as a
 // value of the file's line array, from index 1.
 void keep_source_lines(PERLGCB* gcb, GV* filegv, const char* text, uint64_t len)
@@ -57,6 +54,9 @@ void keep_source_lines(PERLGCB* gcb, GV* filegv, const char* text, uint64_t len)
 
 OP* eval_catch(PERLGCB* gcb, OP* o)
 {
+    // Nothing to run (a failed compile with nothing after the eval).
+    if (!o)
+        return nullptr;
     OP* oldop = gcb->op;
     stack_level* level = gcb->current_level;
     gcb->op = o;
