@@ -8,6 +8,7 @@
 #include "prxgv.h"
 #include "prxhv.h"
 #include "prxpad.h"
+#include "prxperl.h"
 #include "prxpool.h"
 #include "prxpp.h"
 #include "prxscope.h"
