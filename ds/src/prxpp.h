@@ -241,7 +241,7 @@ void re_offsets_restore(PERLGCB* gcb, void** place, re_compiled* rx);
 
 // Makes an undefined value a reference to a new scalar, array or hash by the
 // kind (OPpDEREF_SV, _AV or _HV); a read-only one cannot be.
-void elem_autovivify(PERLGCB* gcb, SV* sv, uint8_t kind);
+void elem_autovivify(PERLGCB* gcb, SV* sv, int32_t kind);
 // Warns of a call reaching depth 100 of the sub (category 17).
 void sub_deep_recursion_warn(PERLGCB* gcb, CV* cv);
 // Searches the tree for the statement labelled label (blank-padded

@@ -566,7 +566,7 @@ void sub_deep_recursion_warn(PERLGCB* gcb, CV* cv)
     category_warning(gcb, WARN_RECURSION, "Deep recursion on subroutine \"%s\"", gv ? full_name(gcb, gv) : "");
 }
 
-void elem_autovivify(PERLGCB* gcb, SV* sv, uint8_t kind)
+void elem_autovivify(PERLGCB* gcb, SV* sv, int32_t kind)
 {
     pp_get_magic(gcb, sv);
     if (sv_ok(sv))
