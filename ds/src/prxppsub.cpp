@@ -461,6 +461,9 @@ OP* do_goto(PERLGCB* gcb)
     } else {
         label = op_string_pv(op);
         label_len = label ? std::strlen(label) : 0;
+        // An empty label would end the run where it stands.
+        if (!label_len && !dump)
+            return die_error(gcb, "goto must have label");
     }
 
     OP* retop = nullptr;
