@@ -35,6 +35,16 @@ constexpr uint8_t RE_NO_FLAGS = 0xDE;
 constexpr int32_t RE_INFTY = 32767;
 // The matcher's nesting limit.
 constexpr int32_t RE_DEPTH_LIMIT = 1100;
+// The work guard: a match may spend this many units of work, plus
+// RE_WORK_PER_BYTE for each byte of its subject. A unit is one activation
+// of the matcher (every try of the rest of the pattern after a repeat
+// count, every repetition of a general repeat, every lookaround body), one
+// step back of a repeat's count, or eight bytes that a minimal repeat scans
+// for the byte after it. So the budget bounds the backtracking of a match,
+// wide or deep, while a scan that does a bounded amount of work at each
+// position stays far below it.
+constexpr int64_t RE_WORK_BASE = 10000000;
+constexpr int64_t RE_WORK_PER_BYTE = 32;
 // Deepest group nesting the parser accepts.
 constexpr int32_t RE_NESTING_LIMIT = 1000;
 
@@ -257,6 +267,8 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node);
 int32_t re_count_simple(PERLGCB* gcb, re_program_node* body, int32_t max);
 int32_t re_count_general(PERLGCB* gcb, re_program_node* body, int32_t max, int32_t* length);
+// Takes units of work from the match's budget; past it, the guard trips.
+void re_spend_work(PERLGCB* gcb, int64_t units);
 int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c);
 int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* p);
 int32_t re_save_captures(PERLGCB* gcb, int32_t floor);

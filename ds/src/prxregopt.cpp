@@ -340,6 +340,14 @@ void skip_nothings(PERLGCB* gcb, re_program_node* scan)
 int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                        ScanData* data, uint32_t flags);
 
+// The zero-width operands a simple repeat may have: the anchors, \G and
+// the word boundaries. They take no character however often they repeat.
+bool zero_width_operand(const re_program_node* node)
+{
+    uint8_t k = re_kind(node);
+    return k == RE_BOL || k == RE_EOL || k == RE_BOUND || k == RE_NBOUND || k == RE_GPOS;
+}
+
 // The start-class effect of one simple node.
 void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uint32_t flags,
                         const re_class_node* and_with)
@@ -630,9 +638,12 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                         break;
                     }
                 }
-                if (flags & STUDY_SUBSTRINGS)
-                    data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
-                min = sat(static_cast<int64_t>(min) + 1);
+                if (!zero_width_operand(scan + 1)) {
+                    // One repetition at least, of one character.
+                    if (flags & STUDY_SUBSTRINGS)
+                        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
+                    min = sat(static_cast<int64_t>(min) + 1);
+                }
                 [[fallthrough]];
             case RE_STAR:
                 if (flags & STUDY_CLASS) {
@@ -1004,7 +1015,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
                 if (n && n->type == RE_BRANCH)
                     break;
             } else if (first->type == RE_PLUS)
-                leading_plus = true;
+                leading_plus = !zero_width_operand(first + 1);  // a run of characters to skip
             else if (first->type != RE_MINMOD && !(re_kind(first) == RE_CURLY && re_arg_min(first) > 0))
                 break;
             if (first->type != RE_PLUS)
