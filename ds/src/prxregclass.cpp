@@ -300,7 +300,7 @@ re_program_node* re_parse_class(PERLGCB* gcb)
     }
     const char* end = gcb->re_xend;
     if (gcb->re_parse < end && *gcb->re_parse == '^') {
-        gcb->re_naughty++;
+        re_naughty_add(gcb, 1);
         gcb->re_parse++;
         if (cls)
             cls->flags |= RE_CLASS_INVERT;
@@ -412,7 +412,7 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
     if (!re_size_only(gcb))
         listing = sv_make_temporary(gcb, sv_new_from_bytes(gcb, "# comment\n", 10));
     if (gcb->re_parse < end && *gcb->re_parse == '^') {
-        gcb->re_naughty++;
+        re_naughty_add(gcb, 1);
         gcb->re_parse++;
         flags |= RE_CLASS_INVERT;
     }

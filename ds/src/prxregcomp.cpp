@@ -279,10 +279,16 @@ uint32_t re_data_append(PERLGCB* gcb, int32_t n, const char* codes)
     re_data_array* d = rx->data;
     uint32_t old = d ? d->count : 0;
     uint64_t bytes = sizeof(re_data_array) + static_cast<uint64_t>(old + n - 1) * sizeof(void*);
+    // Each step leaves the pattern's array whole for the free of a failed
+    // compile: the array is the pattern's as soon as it exists, with the
+    // count and codes of the entries already made.
     re_data_array* grown = static_cast<re_data_array*>(pool_realloc(gcb, d, bytes));
-    char* what = static_cast<char*>(pool_realloc(gcb, d ? grown->what : nullptr, old + static_cast<uint32_t>(n)));
-    if (!d)
+    if (!d) {
         grown->count = 0;
+        grown->what = nullptr;
+    }
+    rx->data = grown;
+    char* what = static_cast<char*>(pool_realloc(gcb, grown->what, old + static_cast<uint32_t>(n)));
     grown->what = what;
     for (int32_t i = 0; i < n; i++) {
         what[old + static_cast<uint32_t>(i)] = codes[i];
@@ -435,7 +441,7 @@ re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first)
         if (!chain)
             *flags_out |= flags & RE_REPEAT_START;
         else {
-            gcb->re_naughty++;
+            re_naughty_add(gcb, 1);
             re_link_tail(gcb, chain, latest);
         }
         chain = latest;
@@ -506,12 +512,12 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
 
     if ((flags & RE_SIMPLE) && op == '*') {
         re_insert_operand(gcb, RE_STAR, ret);
-        gcb->re_naughty += 4;
+        re_naughty_add(gcb, 4);
     } else if ((flags & RE_SIMPLE) && op == '+') {
         re_insert_operand(gcb, RE_PLUS, ret);
-        gcb->re_naughty += 3;
+        re_naughty_add(gcb, 3);
     } else if (flags & RE_SIMPLE) {
-        gcb->re_naughty += 2 + gcb->re_naughty / 2;
+        re_naughty_add(gcb, 2 + gcb->re_naughty / 2);
         re_insert_operand(gcb, RE_CURLY, ret);
     } else {
         re_program_node* w = re_emit_node(gcb, RE_WHILEM);
@@ -531,7 +537,7 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
             gcb->re_whilem_seen++;
             gcb->re_extralen += 3;
         }
-        gcb->re_naughty = gcb->re_naughty * 2 + 4;
+        re_naughty_set(gcb, static_cast<int64_t>(gcb->re_naughty) * 2 + 4);
     }
     if (!re_size_only(gcb)) {
         ret->flags = 0;
@@ -815,7 +821,7 @@ try_again:
             ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANYUTF8 : RE_ANYUTF8);
         else
             ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANY : RE_REG_ANY);
-        gcb->re_naughty++;
+        re_naughty_add(gcb, 1);
         *flags_out |= RE_HAS_WIDTH;
         if (!(gcb->re_regflags & RE_REGF_UTF8))
             *flags_out |= RE_SIMPLE;
@@ -1324,7 +1330,7 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     std::memset(rx, 0, bytes);
     rx->ref_count = 1;
     rx->pattern_length = static_cast<int32_t>(xend - exp);
-    rx->pattern_text = pool_strndup(gcb, exp, rx->pattern_length);
+    rx->pattern_text = nullptr;  // copied under the protection below
     rx->subject_copy = nullptr;
     rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
     rx->group_count = static_cast<uint32_t>(gcb->re_npar - 1);
@@ -1335,15 +1341,18 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
 
     // From here on every error leaves a half-built pattern, whoever raises
     // it: the parser, the optimiser, a regexp warning made fatal, a class
-    // table that cannot be built. It is put on the save stack, so that the
-    // catcher's scope unwinding frees it, and the jump goes on.
+    // table that cannot be built, an allocation that fails. No allocation
+    // comes between the record's and the protection. The pattern is freed
+    // here, which allocates nothing (a hand-over to the save stack could
+    // itself fail when the pool is exhausted), and the jump goes on.
     re_compiled* done = nullptr;
     JumpEnv env;
-    int32_t code = jump_run(gcb, &env, true, [&] { done = emit_and_study(gcb, rx, exp, xend, pm, debug); });
+    int32_t code = jump_run(gcb, &env, true, [&] {
+        rx->pattern_text = pool_strndup(gcb, exp, rx->pattern_length);
+        done = emit_and_study(gcb, rx, exp, xend, pm, debug);
+    });
     if (code) {
-        gcb->re_emit = gcb->re_placeholder;
-        gcb->re_rx = nullptr;
-        save_push_destructor(gcb, re_free_on_unwind, rx);
+        re_free_on_unwind(gcb, rx);
         if (!env.prev)
             bridge_fatal_jump();
         jump_to(gcb, env.prev, code);

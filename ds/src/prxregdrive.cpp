@@ -294,12 +294,16 @@ int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
     if (gcb->re_open_at_size <= rx->group_count) {
         // Grown cleared: a capture save copies the entries of groups that
         // this attempt has not opened, and the trace prints them.
+        // The size is raised only once the block has it: a failed
+        // reallocation leaves both as they were for the next match.
         uint32_t old_size = gcb->re_open_at_size;
-        gcb->re_open_at_size = rx->group_count * 3 / 2 + 3;
-        gcb->re_open_at = static_cast<const char**>(
-            pool_realloc(gcb, gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
-        for (uint32_t i = old_size; i < gcb->re_open_at_size; i++)
-            gcb->re_open_at[i] = nullptr;
+        uint32_t new_size = rx->group_count * 3 / 2 + 3;
+        const char** grown = static_cast<const char**>(
+            pool_realloc(gcb, gcb->re_open_at, static_cast<uint64_t>(new_size) * sizeof(const char*)));
+        for (uint32_t i = old_size; i < new_size; i++)
+            grown[i] = nullptr;
+        gcb->re_open_at = grown;
+        gcb->re_open_at_size = new_size;
     }
     for (uint32_t i = 1; i <= rx->group_count; i++) {
         rx->start_offsets[i] = -1;

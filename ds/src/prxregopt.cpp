@@ -810,7 +810,10 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     int32_t l = data->literal->len;
                     int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
                     l -= old;
-                    last_buf = static_cast<char*>(pool_malloc(gcb, static_cast<uint64_t>(l) + 1));
+                    // Kept in the interpreter while the literal grows, so that
+                    // a failed allocation there loses nothing.
+                    gcb->re_opt_piece = last_buf =
+                        static_cast<char*>(pool_realloc(gcb, gcb->re_opt_piece, static_cast<uint64_t>(l) + 1));
                     std::memcpy(last_buf, s + old, static_cast<size_t>(l));
                     last_len = l;
                     have_last = true;
@@ -854,7 +857,10 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     }
                     data->longest = data->longest_float;
                 }
-                pool_free(gcb, last_buf);
+                if (last_buf) {
+                    pool_free(gcb, last_buf);
+                    gcb->re_opt_piece = nullptr;
+                }
             }
             if (data && (fl & SCAN_HAS_CODE))
                 data->flags |= SCAN_HAS_CODE;
@@ -953,13 +959,14 @@ finish:
     return min;
 }
 
-// A substring value prepared for fast search; tail marks it as one that
-// ends just before the end of the subject or a final newline.
-SV* make_substr(PERLGCB* gcb, const Literal* l, bool tail)
+// Sets *slot to a substring value prepared for fast search; tail marks it
+// as one that ends just before the end of the subject or a final newline.
+// The value is in the pattern's slot before the preparation allocates, so
+// that the free of a failed compile releases it.
+void make_substr(PERLGCB* gcb, SV** slot, const Literal* l, bool tail)
 {
-    SV* sv = sv_new_from_bytes(gcb, l->len ? *l->slot : "", static_cast<uint64_t>(l->len));
-    boyer_moore_prepare(gcb, sv, tail ? BM_TAIL_FLAGS : 0);
-    return sv;
+    *slot = sv_new_from_bytes(gcb, l->len ? *l->slot : "", static_cast<uint64_t>(l->len));
+    boyer_moore_prepare(gcb, *slot, tail ? BM_TAIL_FLAGS : 0);
 }
 
 void free_scratch(PERLGCB* gcb)
@@ -968,6 +975,8 @@ void free_scratch(PERLGCB* gcb)
         pool_free(gcb, p);
         p = nullptr;
     }
+    pool_free(gcb, gcb->re_opt_piece);
+    gcb->re_opt_piece = nullptr;
 }
 
 re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_node* cl)
@@ -975,7 +984,7 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
     uint32_t n = re_data_append(gcb, 1, "f");
     re_class_node* copy = static_cast<re_class_node*>(pool_malloc(gcb, sizeof(re_class_node)));
     *copy = *cl;
-    rx->data->data[n] = copy;
+    rx->data->data[n] = copy;  // the entry was null: a failed allocation leaves nothing to free
     rx->analysis_flags &= ~REA_SKIP;
     if (re_debug_on(gcb)) {
         char desc[1024];
@@ -1081,7 +1090,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
                 float_len = 0;  // as in (a)+: the same literal at the same place
             } else {
                 bool t = (data.flags & SCAN_FLOATING_BEFORE_EOL) && (!(data.flags & SCAN_FLOATING_BEFORE_MEOL) || multiline);
-                sub[RE_SUBSTR_FLOATING].substr = make_substr(gcb, &longest_float, t);
+                make_substr(gcb, &sub[RE_SUBSTR_FLOATING].substr, &longest_float, t);
                 sub[RE_SUBSTR_FLOATING].min_offset = data.offset_float_min;
                 sub[RE_SUBSTR_FLOATING].max_offset = data.offset_float_max;
             }
@@ -1090,7 +1099,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         if (fixed_len ||
             ((data.flags & SCAN_FIXED_BEFORE_EOL) && (!(data.flags & SCAN_FIXED_BEFORE_MEOL) || multiline))) {
             bool t = (data.flags & SCAN_FIXED_BEFORE_EOL) && (!(data.flags & SCAN_FIXED_BEFORE_MEOL) || multiline);
-            sub[RE_SUBSTR_ANCHORED].substr = make_substr(gcb, &longest_fixed, t);
+            make_substr(gcb, &sub[RE_SUBSTR_ANCHORED].substr, &longest_fixed, t);
             sub[RE_SUBSTR_ANCHORED].min_offset = data.offset_fixed;
             sub[RE_SUBSTR_ANCHORED].max_offset = data.offset_fixed;
         } else
