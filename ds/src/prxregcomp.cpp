@@ -1069,7 +1069,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     bool have_branch = false;
     *flags_out = 0;
 
-    if (++gcb->re_nesting > RE_NESTING_LIMIT) {
+    // The outermost call parses the pattern itself, not a group: it is not
+    // counted against the limit.
+    if (++gcb->re_nesting > RE_NESTING_LIMIT + 1) {
         re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
     }
 

@@ -21,7 +21,7 @@
 // threads at once. The match driver restores it on every way out of a match.
 
 namespace {
-thread_local int32_t re_depth_guard = 0;
+constinit thread_local int32_t re_depth_guard = 0;
 }
 
 int32_t* re_depth_counter() { return &re_depth_guard; }

@@ -399,6 +399,14 @@ TEST_F(Engine, GroupNestingLimit)
     EXPECT_EQ(rx->start_offsets[900], 1);
     pregfree(gcb, rx);
     int32_t code = 0;
+    rx = compile(nested(1000));
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_EQ(rx->group_count, 1000u);
+    pregfree(gcb, rx);
+    EXPECT_EQ(compile(nested(1001), "", &code), nullptr);
+    EXPECT_NE(code, 0);
+    EXPECT_NE(err_text().find("Groups nested more than 1000 deep"), std::string::npos) << err_text();
+    clear_err();
     EXPECT_EQ(compile(nested(5000), "", &code), nullptr);
     EXPECT_NE(code, 0);
 }

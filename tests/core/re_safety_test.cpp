@@ -228,3 +228,25 @@ TEST_F(Safety, WorkGuardLeavesHeavyShortMatchesAlone)
 }
 
 }  // namespace
+
+namespace {
+
+// A reader that takes the captured text resets its length to 0; the next
+// write uses the same buffer instead of taking (and losing) a fresh one.
+TEST_F(Safety, CapturedStreamReusesItsBuffer)
+{
+    auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
+    prx_stderr_write(gcb, "first\n", 6);
+    ASSERT_NE(gcb->err.buf, nullptr);
+    const char* buf = gcb->err.buf;
+    const size_t blocks = pool->live.size();
+    for (int i = 0; i < 100; i++) {
+        gcb->err.len = 0;
+        prx_stderr_write(gcb, "again\n", 6);
+        EXPECT_EQ(gcb->err.buf, buf);
+        EXPECT_EQ(pool->live.size(), blocks);
+    }
+    EXPECT_EQ(err_text(), "again\n");
+}
+
+}  // namespace
