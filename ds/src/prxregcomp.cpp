@@ -1271,6 +1271,18 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
                             bool debug);
 }  // namespace
 
+// The compile runs the one recursive-descent parser twice over the same
+// text. The size pass has re_emit pointing at the placeholder
+// (re_size_only): every emitter then only adds the units it would write to
+// re_size, and nothing is linked or stored. The emit pass runs the same
+// parse into a record of exactly that size. The two passes must take the
+// same decisions at every step, so a parser routine may decide only from
+// the pattern text, the flags and state that both passes reset alike (group
+// counter, nesting, complexity); what only the emit pass knows (group
+// count for back-references, long-jump units) may change node contents,
+// never the number of units. Long jumps are the one exception the driver
+// accounts for: the size pass counts their units in re_extralen, and they
+// are added only when the program would not fit 16-bit distances.
 re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend, op_pattern* pm)
 {
     // A new compile: no half-built pattern of an earlier one is ours.

@@ -330,6 +330,21 @@ int32_t re_exec_nocopy(PERLGCB* gcb, re_compiled* rx, const char* start, const c
 }
 
 // ---- the start-position finder ------------------------------------------------------------
+//
+// The finder answers where a match could start, from what the optimiser
+// proved about every match: its minimum length, its check substring (the
+// longest literal every match holds, at a known offset range from the
+// start), the other substring, the anchors and the start class. It first
+// rejects a subject too short for the minimum length; then searches the
+// check substring (Boyer-Moore, or the study tables); moves the candidate
+// start back by the substring's largest offset; verifies the other
+// substring within its offset window and, for /^/m, a line start before the
+// candidate; and finally scans the start class from there. A contradiction
+// at any step restarts the search one character further, or gives up when
+// no later start can help. A check substring that keeps failing to narrow
+// the search (its usefulness count goes negative) is dropped, unless the
+// pattern is "naughty" (complex enough that a wasted attempt costs more
+// than the search).
 
 namespace {
 

@@ -774,6 +774,16 @@ void warn_recursion_limit(PERLGCB* gcb, int32_t n)
     }
 }
 
+// Super-linear cache. A greedy or minimal loop that fails at a position
+// fails there whatever led to it, as long as nothing its outcome depends on
+// has changed: no back-reference and no conditional reads the groups (REF
+// and IFTHEN reset the budget and so switch the cache off). After a budget
+// of WHILEM visits (the subject length plus one, times the number of cached
+// loops) the match counts as super-linear, and one bit per loop and
+// position records the failed tries; a second try at a set bit fails at
+// once, which bounds the work of such a match by the size of the bitmap.
+// The bitmap belongs to the interpreter and is reused across matches.
+//
 // Super-linear cache: true when this loop was already tried at p. When the
 // cache is on and p is new, its bit is set and its number left in *mark.
 bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* mark)
@@ -1188,6 +1198,18 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             minmod = true;
             break;
         case RE_CURLYX: {
+            // A general repeat runs as a protocol between this node and the
+            // WHILEM at the end of its body. CURLYX makes a loop frame on its
+            // own stack, makes it current, and calls the matcher on the
+            // WHILEM, as if one repetition had just ended. Each arrival at
+            // the WHILEM (the first one, and the end of every repetition)
+            // decides there, with the frame's count and last position,
+            // whether to match the body once more (a nested call, so each
+            // repetition costs one level of the nesting guard) or to leave
+            // the loop and match what follows it, with the outer frame made
+            // current for that; failures come back through the same calls,
+            // so backtracking into a repetition is a return. The frame dies
+            // with this activation: nothing may refer to it afterwards.
             re_loop_frame cc;
             int32_t cp = gcb->re_bt_ix;
             int32_t group_floor = scan->flags;
