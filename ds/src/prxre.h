@@ -97,13 +97,12 @@ static_assert(sizeof(re_class_node) == 40);
 
 // The 30 POSIX-class numbers; the odd ones are the negations.
 enum : int32_t {
-    RE_CC_WORD = 0, RE_CC_NWORD, RE_CC_SPACE, RE_CC_NSPACE, RE_CC_DIGIT, RE_CC_NDIGIT,
-    RE_CC_ALNUM, RE_CC_NALNUM, RE_CC_ALPHA, RE_CC_NALPHA, RE_CC_ASCII, RE_CC_NASCII,
-    RE_CC_CNTRL, RE_CC_NCNTRL, RE_CC_GRAPH, RE_CC_NGRAPH, RE_CC_LOWER, RE_CC_NLOWER,
-    RE_CC_PRINT, RE_CC_NPRINT, RE_CC_PUNCT, RE_CC_NPUNCT, RE_CC_UPPER, RE_CC_NUPPER,
-    RE_CC_XDIGIT, RE_CC_NXDIGIT, RE_CC_PSXSPC, RE_CC_NPSXSPC, RE_CC_BLANK, RE_CC_NBLANK,
+#define RE_POSIX(name, shown, shown_negated, word, property) RE_CC_##name, RE_CC_N##name,
+#include "prxregposix.def"
+#undef RE_POSIX
     RE_CC_COUNT
 };
+static_assert(RE_CC_COUNT == 30, "15 named classes and their negations");
 extern const char* const re_class_names[RE_CC_COUNT];
 
 inline bool re_bitmap_test(const uint8_t* map, uint8_t c) { return (map[c >> 3] >> (c & 7)) & 1; }

@@ -48,10 +48,9 @@ const uint8_t re_simple_nodes[RE_NODE_COUNT] = {
 static_assert(sizeof re_node_names / sizeof re_node_names[0] == RE_NODE_COUNT);
 
 const char* const re_class_names[RE_CC_COUNT] = {
-    "\\w", "\\W", "\\s", "\\S", "\\d", "\\D", "[:alnum:]", "[:^alnum:]", "[:alpha:]", "[:^alpha:]",
-    "[:ascii:]", "[:^ascii:]", "[:ctrl:]", "[:^ctrl:]", "[:graph:]", "[:^graph:]", "[:lower:]", "[:^lower:]",
-    "[:print:]", "[:^print:]", "[:punct:]", "[:^punct:]", "[:upper:]", "[:^upper:]", "[:xdigit:]", "[:^xdigit:]",
-    "[:space:]", "[:^space:]", "[:blank:]", "[:^blank:]",
+#define RE_POSIX(name, shown, shown_negated, word, property) shown, shown_negated,
+#include "prxregposix.def"
+#undef RE_POSIX
 };
 
 re_program_node* re_next_node(PERLGCB* gcb, re_program_node* p)
