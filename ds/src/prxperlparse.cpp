@@ -327,10 +327,14 @@ void standard_handles(PERLGCB* gcb)
 
 void main_stash_setup(PERLGCB* gcb)
 {
-    HV* strtab = hv_new_empty(gcb);
-    strtab->flags &= ~SVf_SHAREKEYS;
-    gcb->shared_key_table = strtab;
-    hv_grow_buckets(gcb, strtab, 512);
+    // A parse run again on the same interpreter keeps the string table: the
+    // hashes of the earlier parse still share their keys through it.
+    if (!gcb->shared_key_table) {
+        HV* strtab = hv_new_empty(gcb);
+        strtab->flags &= ~SVf_SHAREKEYS;
+        gcb->shared_key_table = strtab;
+        hv_grow_buckets(gcb, strtab, 512);
+    }
 
     HV* main = hv_new_empty(gcb);
     gcb->main_stash = main;
@@ -924,11 +928,6 @@ switch_end:
         gcb->e_program = nullptr;
         sv_release(gcb, e);
     }
-    SV* old_rs = gcb->rs;
-    gcb->rs = sv_refinc(gcb->newline_rs);
-    sv_release(gcb, old_rs);
-    sv_assign(gcb, gv_gp(gv_fetch_by_name(gcb, "/", GV_ADD, SVt_PV))->gp_sv, gcb->rs);
-
     // 17.
     if (gcb->undump)
         interp_abort(gcb);
@@ -943,9 +942,15 @@ switch_end:
         cop->cop_line = line;
     }
 
-    // 19.
+    // 19. The input record separator becomes the newline separator once
+    // the parse scope is closed: the lexer's start saved the separator in
+    // that scope, and closing it puts the saved one back.
     scope_leave(gcb);
     tmps_free_to_floor(gcb);
+    SV* old_rs = gcb->rs;
+    gcb->rs = sv_refinc(gcb->newline_rs);
+    sv_release(gcb, old_rs);
+    sv_assign(gcb, gv_gp(gv_fetch_by_name(gcb, "/", GV_ADD, SVt_PV))->gp_sv, gcb->rs);
     scope_enter(gcb);
     gcb->restartop = nullptr;
 }

@@ -213,3 +213,25 @@ TEST_F(Life, DestructLevelZeroStopsAfterTheExitList)
 }
 
 }  // namespace
+
+namespace {
+
+using lifetest::Life;
+
+// A value whose upgrade could not take a new body stays a whole value: the
+// failure unwinds, and the value is released without harm.
+TEST_F(Life, FailedUpgradeLeavesAWholeValue)
+{
+    SV* sv = sv_new_from_bytes(gcb, "text", 4);
+    host->fail.fail_once_after = 0;
+    JumpEnv env;
+    int32_t code = jump_run(gcb, &env, true, [&] { sv_upgrade_body(gcb, sv, SVt_PVMG); });
+    host->fail.fail_once_after = -1;
+    EXPECT_NE(code, 0);
+    EXPECT_EQ(sv_type(sv), SVt_NULL);
+    EXPECT_FALSE(sv_ok(sv));
+    sv_release(gcb, sv);
+    EXPECT_NE(err().find("Out of memory!"), std::string::npos) << err();
+}
+
+}  // namespace
