@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/eval_fixture.h"
+#include "ds/src/prxbridge.h"
 
 namespace subtest {
 
@@ -66,6 +67,19 @@ protected:
         for (const std::string& w : waiting)
             names += " " + w;
         GTEST_SKIP() << "not built:" << names;
+    }
+
+    // Runs native code under the bridge's guard and an environment of its
+    // own; the jump code that ended it, 0 when it returned.
+    template <class Body>
+    int32_t run_guarded(Body&& body)
+    {
+        int32_t code = 0;
+        int32_t head = bridge_head_run(gcb, [&] {
+            JumpEnv env;
+            code = jump_run(gcb, &env, true, body);
+        });
+        return head ? head : code;
     }
 
     std::set<std::string> waiting;

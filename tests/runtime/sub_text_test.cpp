@@ -156,10 +156,7 @@ TEST_F(SubText, EndBlocksRunLastDefinedFirst)
         ASSERT_EQ(r.value, "1") << r.error;
         ASSERT_NE(gcb->end_queue, nullptr);
         EXPECT_EQ(av_body(gcb->end_queue)->fill, 1);
-        int32_t code = bridge_head_run(gcb, [&] {
-            JumpEnv env;
-            jump_run(gcb, &env, true, [&] { interp_run_block_queue(gcb, gcb->scope_ix, gcb->end_queue); });
-        });
+        int32_t code = run_guarded([&] { interp_run_block_queue(gcb, gcb->scope_ix, gcb->end_queue); });
         EXPECT_EQ(code, 0);
         EXPECT_EQ(eval("$e").value, "21");
     }
