@@ -16,6 +16,8 @@ void do_vec_write(PERLGCB* gcb, SV* sv);
 // Parses an I/O discipline string (":raw", ":crlf") into open-mode bits;
 // an unknown discipline is reported.
 int32_t do_parse_discipline(PERLGCB* gcb, SV* discipline);
+// Makes the glob the default output handle.
+void io_select_default_output(PERLGCB* gcb, GV* gv);
 
 // ---- string routines behind the ops ---------------------------------------
 

@@ -73,7 +73,7 @@ TEST_F(ScanDelim, WhiteSpaceBeforeTheDelimiter)
     if (code && pending("lex_skip_whitespace"))
         GTEST_SKIP() << "the white-space skipper is not built";
     ASSERT_EQ(code, 0) << err_text();
-    EXPECT_EQ(offset(end), 14u);
+    EXPECT_EQ(offset(end), 13u);
     EXPECT_EQ(str(gcb->quote_body), "q");
     release_bodies();
     s = set_text("{a} {b}e");
