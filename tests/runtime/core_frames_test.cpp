@@ -115,9 +115,12 @@ TEST_F(Frames, ContextQueriesFindTheNearestSubEvalOrFormat)
 {
     EXPECT_EQ(cx_gimme(gcb), CTX_VOID);
     EXPECT_EQ(cx_wantarray(gcb), 0);
-    cx_push_block(gcb, CXt_EVAL, gcb->arg_sp, CTX_LIST);
-    cx_push_block(gcb, CXt_LOOP, gcb->arg_sp, CTX_SCALAR);
-    cx_push_block(gcb, CXt_BLOCK, gcb->arg_sp, CTX_VOID);
+    // The exit after the panic unwinds these frames and the scope.
+    scope_enter(gcb);
+    for (auto [type, gimme] : {std::pair{CXt_EVAL, CTX_LIST}, {CXt_LOOP, CTX_SCALAR}, {CXt_BLOCK, CTX_VOID}}) {
+        cx_frame* cx = cx_push_block(gcb, type, gcb->arg_sp, gimme);
+        std::memset(&cx->loop, 0, sizeof cx->loop);
+    }
     EXPECT_EQ(cx_gimme(gcb), CTX_LIST);
     EXPECT_EQ(cx_wantarray(gcb), 1);
     EXPECT_EQ(cx_lvalue_sub(gcb), 0);
@@ -125,7 +128,7 @@ TEST_F(Frames, ContextQueriesFindTheNearestSubEvalOrFormat)
     eval->blk.gimme = 7;
     EXPECT_EQ(run([&] { cx_gimme(gcb); }), 2);
     EXPECT_EQ(err_text(), "panic: bad gimme: 7\n");
-    gcb->current_level->si_cxix = -1;
+    EXPECT_EQ(gcb->current_level->si_cxix, -1);
 }
 
 }  // namespace
