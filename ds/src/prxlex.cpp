@@ -1369,14 +1369,17 @@ int32_t normal_scan(PERLGCB* gcb)
             continue;
         }
         char* entry = gcb->scan_pos;
+        char* token_start = gcb->prev_token_pos;
         SV* buffer = gcb->line_buffer;
         char* text = sv_pv(buffer);
         int32_t token = scan_one(gcb, s);
         if (token != LEX_RESCAN)
             return token;
-        // The case left the position to go on from in scan_pos.
+        // The case left the position to go on from in scan_pos. A case that
+        // put new text in the buffer has set every position anew.
         s = gcb->scan_pos;
-        if (gcb->line_buffer == buffer && sv_pv(buffer) == text && entry <= gcb->buffer_end)
+        if (gcb->line_buffer == buffer && sv_pv(buffer) == text && gcb->prev_token_pos == token_start &&
+            entry <= gcb->buffer_end)
             gcb->scan_pos = entry;
     }
 }

@@ -152,7 +152,11 @@ std::string Reader::describe(int32_t token, token_val v, bool free_op)
         return name + "(" + std::to_string(v.ival) + ")";
     case Value::op: {
         std::string t = name + "(" + op_text(v.op) + ")";
-        if (free_op && v.op)
+        // A pattern op stays in use while its body is read (the sub-lexer
+        // keeps it); it is freed with the context.
+        if (free_op && v.op && token == PATTERN_OP)
+            deferred_ops.push_back(v.op);
+        else if (free_op && v.op)
             op_free_tree(gcb, v.op);
         return t;
     }

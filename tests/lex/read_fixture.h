@@ -51,6 +51,9 @@ public:
     }
     void close_context()
     {
+        for (OP* o : deferred_ops)
+            op_free_tree(gcb, o);
+        deferred_ops.clear();
         if (context_open && gcb->savestack_ix > scope_base)
             leave_scope(gcb, scope_base);
         context_open = false;
@@ -108,6 +111,7 @@ public:
     }
 
     int32_t last_token = -1;
+    std::vector<OP*> deferred_ops;  // pattern ops returned, freed with the context
 
     std::string describe(int32_t token, token_val v, bool free_op);
     static std::string token_name(int32_t token);

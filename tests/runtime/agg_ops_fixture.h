@@ -34,6 +34,7 @@ protected:
         }
         gcb->comppad = pad;
         gcb->curpad = av_body(pad)->array;
+        gcb->run_loop_hook = run_op_loop;
         warnings_none();
     }
 
@@ -112,6 +113,15 @@ protected:
     // into an eval is still pending.
     bool died_with(const std::string& message) { return code != 0 && err_text() == message + ".\n"; }
     bool unwinding_pending() const { return pending("die_return_to_eval"); }
+
+    // A tie object blessed into pkg, whose methods are native subs.
+    SV* tie_object_in(const char* pkg)
+    {
+        SV* obj = sv_new_reference(gcb, as_sv(av_new_empty(gcb)));
+        sv_release(gcb, sv_rv(obj));
+        sv_bless_referent(gcb, obj, stash(pkg));
+        return obj;
+    }
 };
 
 }  // namespace runtime

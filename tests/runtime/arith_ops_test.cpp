@@ -265,8 +265,9 @@ TEST_F(Arith, Negation)
 TEST_F(Arith, NegationOfAUtf8Identifier)
 {
     SV* r = call1(op(OP_NEGATE), {utf8("\xC3\xA9t\xC3\xA9")});
-    if (pending("module_load_va") || pending("interp_run_block_queue"))
-        GTEST_SKIP() << "the Unicode class tables need module loading";
+    // The class tables load their module, a path through the sub calls.
+    if (err_text().rfind("panic: not built: ", 0) == 0)
+        GTEST_SKIP() << err_text();
     EXPECT_EQ(str(r), "-\xC3\xA9t\xC3\xA9");
     EXPECT_TRUE(r->flags & SVf_UTF8);
 }
