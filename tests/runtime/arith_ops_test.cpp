@@ -326,3 +326,75 @@ TEST_F(Arith, ComplementOfMalformedUtf8Dies)
 }
 
 }  // namespace
+
+namespace {
+
+// Overloaded operators call the method of their key with the operands; the
+// methods here are native subs that answer the key they were called for.
+namespace ovl {
+std::vector<std::string> seen;
+template <int N>
+void method(PERLGCB* gcb, CV*);
+const char* const keys[] = {"-", "*", "/", "%", "**", "<<", ">>", "&", "|", "^", "<", "<=", ">", ">=",
+                            "!=", "<=>", "cmp", "lt", "le", "gt", "ge", "eq", "ne", "!", "~", "x", "neg"};
+template <int N>
+void method(PERLGCB* gcb, CV*)
+{
+    xs_frame f = xs_begin(gcb);
+    seen.push_back(keys[N]);
+    xs_arg(gcb, f, 0) = sv_make_temporary(gcb, sv_new_from_cstring(gcb, keys[N], 0));
+    xs_return(gcb, f, 1);
+}
+template <int... I>
+void define_all(PERLGCB* gcb, std::integer_sequence<int, I...>)
+{
+    (sub_define_xs(gcb, (std::string("Ovl::(") + keys[I]).c_str(), method<I>, "test"), ...);
+}
+void nothing(PERLGCB* gcb, CV*)
+{
+    xs_frame f = xs_begin(gcb);
+    xs_return(gcb, f, 0);
+}
+}  // namespace ovl
+
+TEST_F(Arith, OverloadedOperatorsCallTheirKeys)
+{
+    gcb->overload_generation = 1;
+    sub_define_xs(gcb, "Ovl::()", ovl::nothing, "test");
+    ovl::define_all(gcb, std::make_integer_sequence<int, 27>{});
+    SV* obj = sv_new_reference(gcb, iv(0));
+    sv_bless_referent(gcb, obj, stash("Ovl"));
+    ASSERT_TRUE(obj->flags & SVf_OVERLOAD);
+    struct Case {
+        uint16_t type;
+        const char* key;
+    };
+    const Case cases[] = {
+        {OP_SUBTRACT, "-"}, {OP_I_SUBTRACT, "-"}, {OP_MULTIPLY, "*"}, {OP_DIVIDE, "/"},  {OP_MODULO, "%"},
+        {OP_POW, "**"},     {OP_LEFT_SHIFT, "<<"}, {OP_RIGHT_SHIFT, ">>"}, {OP_BIT_AND, "&"}, {OP_BIT_OR, "|"},
+        {OP_BIT_XOR, "^"},  {OP_LT, "<"},          {OP_I_LE, "<="},      {OP_GT, ">"},      {OP_GE, ">="},
+        {OP_NE, "!="},      {OP_NCMP, "<=>"},      {OP_SCMP, "cmp"},     {OP_SLT, "lt"},    {OP_SLE, "le"},
+        {OP_SGT, "gt"},     {OP_SGE, "ge"},        {OP_SEQ, "eq"},       {OP_SNE, "ne"},    {OP_REPEAT, "x"},
+    };
+    for (const Case& c : cases) {
+        std::vector<SV*> r = call(op(c.type), {obj, iv(3)});
+        if (err_text().rfind("panic: not built: ", 0) == 0)
+            GTEST_SKIP() << err_text();
+        ASSERT_EQ(r.size(), 1u) << c.key;
+        EXPECT_EQ(str(r[0]), c.key);
+    }
+    for (const Case& c : {Case{OP_NEGATE, "neg"}, Case{OP_I_NEGATE, "neg"}, Case{OP_NOT, "!"}, Case{OP_COMPLEMENT, "~"}})
+        EXPECT_EQ(str(call1(op(c.type), {obj})), c.key);
+    // The assignment form assigns the answer to the left operand.
+    SV* left = sv_new_copy(gcb, obj);
+    SV* r = call1(op(OP_SUBTRACT, OPf_WANT_SCALAR | OPf_STACKED), {left, iv(1)});
+    EXPECT_EQ(r, left);
+    EXPECT_EQ(str(left), "-");
+    // A lexical target is assigned too, and stands for the answer.
+    OP* lex = op(OP_MULTIPLY);
+    targ(lex)->flags |= SVs_PADMY;
+    EXPECT_EQ(call1(lex, {iv(2), obj}), targ(lex));
+    EXPECT_EQ(str(targ(lex)), "*");
+}
+
+}  // namespace

@@ -245,21 +245,21 @@ TEST_F(Ref, StudyBuildsThePositionTables)
     EXPECT_EQ(call1(op(OP_STUDY), {s}), &gcb->sv_yes);
     EXPECT_TRUE(s->flags & SVp_SCREAM);
     EXPECT_EQ(gcb->study_last, s);
-    EXPECT_EQ(gcb->study_first['a'], 0);
-    EXPECT_EQ(gcb->study_first['c'], 2);
-    EXPECT_EQ(gcb->study_first['z'], -1);
+    EXPECT_EQ(gcb->study_first[uint8_t{'a'}], 0);
+    EXPECT_EQ(gcb->study_first[uint8_t{'c'}], 2);
+    EXPECT_EQ(gcb->study_first[uint8_t{'z'}], -1);
     EXPECT_EQ(gcb->study_next[0], 3);
     EXPECT_EQ(gcb->study_next[3], -3);
     EXPECT_EQ(gcb->study_next[2], -2);
     // Again: answered at once, the tables kept.
-    gcb->study_first['a'] = 99;
+    gcb->study_first[uint8_t{'a'}] = 99;
     EXPECT_EQ(call1(op(OP_STUDY), {s}), &gcb->sv_yes);
-    EXPECT_EQ(gcb->study_first['a'], 99);
+    EXPECT_EQ(gcb->study_first[uint8_t{'a'}], 99);
     // Another value takes over; the first loses its flag.
     SV* t = pv("zz");
     call1(op(OP_STUDY), {t});
     EXPECT_FALSE(s->flags & SVp_SCREAM);
-    EXPECT_EQ(gcb->study_first['z'], 0);
+    EXPECT_EQ(gcb->study_first[uint8_t{'z'}], 0);
     EXPECT_EQ(call1(op(OP_STUDY), {pv("")}), &gcb->sv_no);
 }
 
