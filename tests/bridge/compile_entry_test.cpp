@@ -227,8 +227,12 @@ TEST_F(Bridge, EvaluationVariableAndCallEntries)
     std::string pending = lifetest_pending(std::string(text, static_cast<size_t>(len)));
     if (pending.empty()) {
         EXPECT_EQ(rexhost_call(gcb, "main::bump"), 1);
+        // The call itself may stop at a sub-call op still to be built.
+        pending = lifetest_pending(gcb->err.len > 0 ? std::string(gcb->err.buf, gcb->err.len) : std::string());
         rexhost_get_sv_number(gcb, "main::x", &d);
-        EXPECT_EQ(d, 43.0);
+        if (pending.empty()) {
+            EXPECT_EQ(d, 43.0);
+        }
     }
     rexhost_interp_destroy(gcb, task());
     if (!pending.empty())

@@ -117,7 +117,8 @@ TEST_F(Fold, ConstantSubtreesBecomeOneConstant)
         ASSERT_EQ(o->op_type, OP_CONST) << c.what;
         SV* sv = op_value_sv(o);
         EXPECT_EQ(sv->flags & (SVf_IOK | SVf_NOK | SVf_POK), c.flags) << c.what;
-        EXPECT_EQ(sv_to_double(gcb, sv), c.value) << c.what;
+        // The conversion serves values without a public number; a double reads its slot.
+        EXPECT_EQ((sv->flags & SVf_NOK) ? sv_nv(sv) : sv_to_double(gcb, sv), c.value) << c.what;
         op_free_tree(gcb, o);
     }
     gcb->compile_hints = 0;

@@ -83,11 +83,16 @@ TEST_F(Loop, RangeIteratorStaysInsideTheIntegerRange)
     };
     for (const Case& c : cases) {
         TearDown();
+        root = nullptr;
         SetUp();
-        OP* range = op_new_range(gcb, 0, knum(static_cast<double>(c.left)), knum(static_cast<double>(c.right)));
-        OP* items = c.list ? list({range, kstr("x")}) : range;
-        OP* prog = seq({foreach(nullptr, nullptr, items, {collect()})});
-        EXPECT_EQ(run_program(prog), 2) << c.left << ".." << c.right;
+        // In a list the range is folded into constants while it is built.
+        OP* prog = nullptr;
+        int32_t built = run([&] {
+            OP* range = op_new_range(gcb, 0, knum(static_cast<double>(c.left)), knum(static_cast<double>(c.right)));
+            OP* items = c.list ? list({range, kstr("x")}) : range;
+            prog = seq({foreach(nullptr, nullptr, items, {collect()})});
+        });
+        EXPECT_EQ(built ? built : run_program(prog), 2) << c.left << ".." << c.right;
         EXPECT_EQ(err_text(), "Range iterator outside integer range.\n") << c.left << ".." << c.right;
     }
 }
