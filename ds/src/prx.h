@@ -579,6 +579,9 @@ struct PERLGCB {
     int32_t delayed_ids;               // id changes delayed by a list assignment
     int32_t child_status;              // $?
     int32_t glob_index;                // index the next glob op compiled with an override gets
+    int32_t srand_called;              // rand's generator has been seeded (by srand or the first rand)
+    uint8_t* bitcount_table;           // set bits of each byte value (pool, 256 bytes); null until unpack's first b or B checksum
+    int8_t uudecode_table[256];        // 6-bit value of each uuencoding character; entry 'M' is 0 until unpack's first u
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value

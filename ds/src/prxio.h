@@ -12,6 +12,12 @@ void dump_value(PERLGCB* gcb, SV* sv);
 uint64_t do_vec_read(PERLGCB* gcb, SV* sv, int32_t offset, int32_t bits);
 // Writes the value's integer into its lvalue target's bit field.
 void do_vec_write(PERLGCB* gcb, SV* sv);
+// Formats values[1 .. count-1] by the format values[0] into the target, as
+// sprintf does; set magic of the target follows.
+void do_format_list(PERLGCB* gcb, SV* target, int32_t count, SV** values);
+// Runs the current op's transliteration on the value and returns the number
+// of characters its search list matched.
+uint32_t do_trans_worker(PERLGCB* gcb, SV* sv);
 // Parses an I/O discipline string (":raw", ":crlf") into open-mode bits;
 // an unknown discipline is reported.
 int32_t do_parse_discipline(PERLGCB* gcb, SV* discipline);

@@ -121,6 +121,9 @@ CV* sub_define_xs(PERLGCB*, const char*, xsub_fn, const char*) { NOT_BUILT(sub_d
 CV* sub_define_plain(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(sub_define_plain); }
 void module_load_va(PERLGCB*, uint32_t, SV*, SV*, ...) { NOT_BUILT(module_load_va); }
 void cx_unwind(PERLGCB*, int32_t) { NOT_BUILT(cx_unwind); }
+uint8_t cx_gimme(PERLGCB*) { NOT_BUILT(cx_gimme); }
+uint8_t cx_lvalue_sub(PERLGCB*) { NOT_BUILT(cx_lvalue_sub); }
+void do_format_list(PERLGCB*, SV*, int32_t, SV**) { NOT_BUILT(do_format_list); }
 uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
 void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
 void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
