@@ -107,6 +107,8 @@ protected:
         return sv;
     }
     SV* num(double d) { return sv_new_from_double(gcb, d); }
+    // A value's number as the ops read it (the cached double when NOK).
+    double dbl(SV* sv) { return pp_double(gcb, sv); }
 
     static std::string hex(const std::string& s)
     {
