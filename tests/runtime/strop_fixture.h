@@ -4,13 +4,16 @@
 // function under a jump environment.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/run_fixture.h"
 #include "ds/src/prxav.h"
+#include "ds/src/prxhv.h"
 #include "ds/src/prxop.h"
 #include "ds/src/prxpp.h"
+#include "ds/src/prxutf8.h"
 
 namespace rtest {
 
@@ -109,6 +112,42 @@ protected:
     SV* num(double d) { return sv_new_from_double(gcb, d); }
     // A value's number as the ops read it (the cached double when NOK).
     double dbl(SV* sv) { return pp_double(gcb, sv); }
+
+    // A swash made by hand: a reference to a hash of 32-bit blocks, the way
+    // the Unicode support fills them. Every block that holds one of the code
+    // points of `map` or `also` is present; its entries are `fill` unless
+    // `map` says otherwise. Look-ups therefore never ask for a block.
+    SV* swash(const std::map<uint32_t, uint32_t>& map, uint32_t fill, const std::vector<uint32_t>& also = {})
+    {
+        HV* hv = hv_new_empty(gcb);
+        std::map<std::string, std::string> blocks;
+        auto place = [&](uint32_t cp, bool set, uint32_t value) {
+            uint8_t enc[16];
+            uint8_t* e = utf8_encode(gcb, enc, cp);
+            std::string key(reinterpret_cast<char*>(enc), static_cast<size_t>(e - enc) - 1);
+            std::string& vec = blocks[key];
+            uint32_t entries = key.empty() ? 128 : 64;
+            if (vec.empty())
+                for (uint32_t i = 0; i < entries; i++)
+                    vec += std::string{char(fill >> 24), char(fill >> 16), char(fill >> 8), char(fill)};
+            if (set) {
+                uint32_t off = e[-1] & 0x7F;
+                vec[4 * off] = char(value >> 24);
+                vec[4 * off + 1] = char(value >> 16);
+                vec[4 * off + 2] = char(value >> 8);
+                vec[4 * off + 3] = char(value);
+            }
+        };
+        for (uint32_t cp : also)
+            place(cp, false, 0);
+        for (const auto& [cp, value] : map)
+            place(cp, true, value);
+        for (const auto& [key, vec] : blocks)
+            hv_store_str(gcb, hv, key.data(), static_cast<int32_t>(key.size()), bytes(vec), 0);
+        SV* rv = sv_new_reference(gcb, as_sv(hv));
+        sv_release(gcb, as_sv(hv));
+        return rv;
+    }
 
     static std::string hex(const std::string& s)
     {
