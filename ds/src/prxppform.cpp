@@ -174,7 +174,9 @@ void form_parse(PERLGCB* gcb, SV* sv)
             emit(gcb, &cb, FORM_FETCH);
             if (at(i) == '*') {
                 i++;
-                emit(gcb, &cb, 0);
+                // The fetch skips the "@*" itself, so that the picture text
+                // after it stays in step with the program.
+                emit(gcb, &cb, 2);
                 emit(gcb, &cb, FORM_LINE_GLOB);
             } else if (at(i) == '#' || (at(i) == '.' && at(i + 1) == '#')) {
                 uint32_t flags = ischop ? NUMBER_CHOP : 0;
