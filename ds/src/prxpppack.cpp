@@ -363,10 +363,10 @@ const uint8_t* bitcount_table(PERLGCB* gcb)
 const int8_t* uudecode_table(PERLGCB* gcb)
 {
     int8_t* t = gcb->uudecode_table;
-    if (t['M'] == 0) {
+    if (t[static_cast<uint8_t>('M')] == 0) {
         for (uint32_t v = 0; v < 64; v++)
             t[static_cast<uint8_t>(uu_char(v))] = static_cast<int8_t>(v);
-        t[' '] = 0;
+        t[static_cast<uint8_t>(' ')] = 0;
     }
     return t;
 }
