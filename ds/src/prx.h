@@ -507,8 +507,26 @@ struct PERLGCB {
     token_val parse_rule_value;        // value of the rule being reduced
 
     // Lexer fields that the grammar, the op tree and the run-time ops share;
-    // the lexer saves them when a nested text is lexed.
+    // the lexer saves them when a nested text is lexed (lex_context_begin
+    // and lex_interpolation_begin save the same set and must stay in step).
     token_val token_value;             // value of the token yylex returned last
+    int32_t deferred_state;            // lex_state to resume once the queued tokens are delivered
+    int32_t deferred_expect;           // expect to resume then
+    int32_t bracket_depth;             // open brackets in the text being lexed
+    int32_t format_bracket_depth;      // bracket depth at which a format's argument lines are open
+    int32_t case_modifier_count;       // open case modifiers of an interpolated text
+    int32_t join_pending;              // an interpolated array is being joined
+    int32_t piece_count;               // pieces delivered of the current interpolated text
+    SV* quote_body;                    // the first delimited text scanned, or null
+    SV* replacement_text;              // the second one (s///, tr///), or null
+    OP* scanned_op;                    // op a quote-like scanner built, waiting for the reader
+    OP* in_pattern;                    // pattern op whose body is sub-lexed, else null
+    int32_t quote_op_kind;             // op type of the construct being sub-lexed
+    char* bracket_stack;               // LEX_BRACKET_STACK bytes: expect to restore at each close, 0x80 a braced-name subscript
+    char* case_modifier_stack;         // open case modifier letters, NUL-terminated; grown past 10
+    token_val queued_values[5];        // values of the queued tokens
+    int32_t queued_types[5];           // codes of the queued tokens; the last pushed is read first
+    int32_t queued_count;              // queued tokens, 0 to 5
     int32_t expect;                    // XOPERATOR .. XTERMBLOCK: what the grammar expects next
     int32_t error_count;               // compile errors so far; nonzero stops context propagation
     SV* line_buffer;                   // the text being lexed
@@ -517,9 +535,22 @@ struct PERLGCB {
     char* prev_prev_token_pos;         // start of the token before that
     char* buffer_end;                  // end of the text in line_buffer
     char* line_start;                  // start of the current line in line_buffer
+    char* last_unary_pos;              // where the last named unary operator stood, or null
+    char* last_list_op_pos;            // where the last list operator stood, or null
+    uint16_t last_list_op;             // op type of that list operator
+    uint8_t pending_identifier;        // sigil of a name left in token_buffer for the reader; 0 none
     int32_t statement_line;            // pending statement line; 65535 for none
     int32_t multi_start_line;          // line where the current delimited text began
     int32_t multi_end_line;            // line where it ended (0 inside an s///e replacement)
+    int32_t open_delim;                // opening delimiter of the last delimited text
+    int32_t close_delim;               // its closing delimiter
+    char* outer_pos;                   // after an s///e: the rest of the outer text, for here-documents
+    char* outer_end;                   //   and its end
+    int32_t lex_sub_mode;              // lex_state to resume after the construct being entered
+    int32_t lex_sub_what;              // op type of the construct being entered; 0 none
+    OP* lex_sub_op;                    // its pattern or transliteration op, or null
+    int32_t sub_start_line;            // line where the sub being compiled began
+    SV* sub_name;                      // name of the sub being compiled; made on first use
     int32_t declaring;                 // keyword number of the my, our or local being read; 0 none
     HV* declaring_package;             // class of a typed my declaration, or null
     PrxStream source_handle;           // the source stream; 0 for text given as a string

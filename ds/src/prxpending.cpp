@@ -11,6 +11,7 @@
 #include "prxhv.h"
 #include "prxio.h"
 #include "prxlex.h"
+#include "prxlexint.h"
 #include "prxlibc.h"
 #include "prxmg.h"
 #include "prxmsg.h"
@@ -90,21 +91,6 @@ void panic_not_built(const char* name)
 
 
 // ---- source front end -------------------------------------------------------
-int32_t yylex(PERLGCB*) { NOT_BUILT(yylex); }
-void lex_context_begin(PERLGCB*, SV*) { NOT_BUILT(lex_context_begin); }
-void lex_context_end(PERLGCB*) { NOT_BUILT(lex_context_end); }
-char* lex_read_line(PERLGCB*, SV*, PrxStream) { NOT_BUILT(lex_read_line); }
-void lex_line_directive(PERLGCB*, char*) { NOT_BUILT(lex_line_directive); }
-int32_t keyword_lookup(PERLGCB*, const char*, int32_t) { NOT_BUILT(keyword_lookup); }
-void warn_deprecated(PERLGCB*, const char*) { NOT_BUILT(warn_deprecated); }
-int32_t compile_error(PERLGCB*, const char*) { NOT_BUILT(compile_error); }
-int32_t compile_warning(PERLGCB*, const char*) { NOT_BUILT(compile_warning); }
-void lex_restore_source(PERLGCB*, void*) { NOT_BUILT(lex_restore_source); }
-char* scan_num(PERLGCB*, char*, OP**) { NOT_BUILT(scan_num); }
-SV* filter_add(PERLGCB*, source_filter_fn, SV*) { NOT_BUILT(filter_add); }
-void filter_del(PERLGCB*, source_filter_fn) { NOT_BUILT(filter_del); }
-int32_t filter_read_input(PERLGCB*, int32_t, SV*, int32_t) { NOT_BUILT(filter_read_input); }
-double sv_version_number(PERLGCB*, SV*) { NOT_BUILT(sv_version_number); }
 
 // ---- op tree and run-time ops -----------------------------------------------
 CV* sub_define(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_define); }
@@ -127,7 +113,6 @@ void do_format_list(PERLGCB*, SV*, int32_t, SV**) { NOT_BUILT(do_format_list); }
 uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
 void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
 void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
-int32_t start_sub_compile(PERLGCB*, int32_t, uint32_t) { NOT_BUILT(start_sub_compile); }
 // Every run-time function and check routine whose row is marked P.
 #define PRX_PENDING_RUN_P(fn) \
     OP* fn(PERLGCB*) { NOT_BUILT(fn); }
