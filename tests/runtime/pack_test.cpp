@@ -263,6 +263,7 @@ TEST_F(Pack, Dies)
         {"n/", {bytes("abc")}, "/ must be followed by a*, A* or Z*.\n"},
         {"w", {num(-1)}, "Cannot compress negative numbers.\n"},
         {"w", {bytes("5e10")}, "can compress only unsigned integer.\n"},
+        {"w", {bytes("5000000000x")}, "can compress only unsigned integer.\n"},
         {"w", {num(1e40)}, "Cannot compress integer.\n"},
         {"C2147483648", {}, "Repeat count in pack overflows.\n"},
         // Checked before it wraps: not a count of 1.
