@@ -701,21 +701,7 @@ OP* pp_unpack(PERLGCB* gcb)
     SV** sp = pp_sp(gcb);
     SV* data_sv = sp[0];
     SV* pat_sv = sp[-1];
-    uint8_t gimme;
-    switch (op_want(op)) {
-    case OPf_WANT_VOID:
-        gimme = CTX_VOID;
-        break;
-    case OPf_WANT_SCALAR:
-        gimme = CTX_SCALAR;
-        break;
-    case OPf_WANT_LIST:
-        gimme = CTX_LIST;
-        break;
-    default:
-        gimme = cx_gimme(gcb);
-        break;
-    }
+    uint8_t gimme = pp_context(gcb, op);
     uint64_t datalen = 0, patlen = 0;
     const char* strbeg = sv_text(gcb, data_sv, &datalen);
     const char* pat = sv_text(gcb, pat_sv, &patlen);

@@ -173,12 +173,6 @@ void stack_level_pop_to_mark(PERLGCB* gcb);
 
 // Pops every context frame above index (the run-time ops' unwinding).
 void cx_unwind(PERLGCB* gcb, int32_t index);
-// The calling context of the nearest sub, eval or format frame: CTX_SCALAR,
-// CTX_LIST or CTX_VOID; CTX_VOID when there is none.
-uint8_t cx_gimme(PERLGCB* gcb);
-// The lvalue bits of the nearest sub, eval or format frame when its code
-// value is an lvalue sub, else 0.
-uint8_t cx_lvalue_sub(PERLGCB* gcb);
 // Unwinds the context stack to the innermost eval and returns the op the run
 // loop resumes at; outside any eval it writes the message and exits.
 OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length);

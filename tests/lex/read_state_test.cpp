@@ -65,6 +65,15 @@ TEST_F(State, EvaluatedReplacementReadsAsABlock)
     EXPECT_EQ(stream.substr(stream.size() - 5), "; EOF") << stream;
 }
 
+// A braced name that opens a subscript counts as an open bracket like any
+// other, however deep the brackets around it already are.
+TEST_F(State, BracedNamesInsideDeepBrackets)
+{
+    std::string text = std::string(130, '{') + "${a[0]}" + std::string(130, '}');
+    std::string stream = tokens(text, true, 400);
+    EXPECT_EQ(stream.substr(stream.size() - 3), "EOF") << stream.substr(stream.size() - 200);
+}
+
 TEST_F(State, TheProgramZero)
 {
     EXPECT_EQ(tokens("0"), "TERM_OP('0') ; EOF");
