@@ -366,7 +366,9 @@ OP* ck_exit(PERLGCB* gcb, OP* o) { return ck_scalar(gcb, o); }
 OP* ck_sprintf(PERLGCB* gcb, OP* o)
 {
     o = ck_scalar(gcb, o);
-    o->op_private = 0;
+    // The locale bit is the only PRIVATE bit these ops read: folding leaves
+    // them alone under it and the case ops taint their result.
+    o->op_private = (gcb->compile_hints & HINT_LOCALE) ? 0x40 : 0;
     return o;
 }
 

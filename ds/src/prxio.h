@@ -13,6 +13,12 @@ void dump_value(PERLGCB* gcb, SV* sv);
 uint64_t do_vec_read(PERLGCB* gcb, SV* sv, int32_t offset, int32_t bits);
 // Writes the vec lvalue's unsigned value into its target's bit field.
 void do_vec_write(PERLGCB* gcb, SV* sv);
+// Formats values[1 .. count-1] by the format values[0] into the target, as
+// sprintf does; set magic of the target follows.
+void do_format_list(PERLGCB* gcb, SV* target, int32_t count, SV** values);
+// Runs the current op's transliteration on the value and returns the number
+// of characters its search list matched.
+uint32_t do_trans_worker(PERLGCB* gcb, SV* sv);
 // Parses an I/O discipline string (":raw", ":crlf") into open-mode bits;
 // an unknown discipline is reported.
 int32_t do_parse_discipline(PERLGCB* gcb, SV* discipline);
@@ -41,5 +47,3 @@ void do_string_bitop(PERLGCB* gcb, int32_t optype, SV* targ, SV* left, SV* right
 OP* do_keys_values(PERLGCB* gcb);
 // Writes one value to a stream; false when the write failed.
 int32_t do_print_value(PERLGCB* gcb, SV* sv, PrxStream stream);
-// Runs the current op's transliteration on the value; the count.
-int32_t do_trans_worker(PERLGCB* gcb, SV* sv);

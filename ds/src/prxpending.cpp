@@ -79,7 +79,6 @@ void panic_not_built(const char* name)
 // ---- source front end -------------------------------------------------------
 
 // ---- op tree and run-time ops -----------------------------------------------
-int32_t do_trans_worker(PERLGCB*, SV*) { NOT_BUILT(do_trans_worker); }
 // Every run-time function and check routine whose row is marked P.
 #define PRX_PENDING_RUN_P(fn) \
     OP* fn(PERLGCB*) { NOT_BUILT(fn); }

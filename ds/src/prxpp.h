@@ -313,3 +313,17 @@ int32_t sort_ncmp_ovl(PERLGCB* gcb, SV* a, SV* b);
 int32_t sort_i_ncmp_ovl(PERLGCB* gcb, SV* a, SV* b);
 int32_t sort_scmp_ovl(PERLGCB* gcb, SV* a, SV* b);
 
+// Character semantics for a value: it is UTF-8 text and the current
+// statement does not carry the bytes hint.
+inline bool pp_utf8_mode(PERLGCB* gcb, const SV* sv)
+{
+    return (sv->flags & SVf_UTF8) &&
+           !(gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES));
+}
+
+// The array base of the current statement.
+inline int32_t pp_array_base(PERLGCB* gcb) { return gcb->current_statement ? gcb->current_statement->cop_arybase : 0; }
+
+// Compiles a format picture in place: the code program goes behind its text,
+// and the picture gets 'f' magic and the compiled flag.
+void form_parse(PERLGCB* gcb, SV* picture);

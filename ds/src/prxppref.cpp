@@ -660,27 +660,6 @@ OP* pp_study(PERLGCB* gcb)
 
 // ---- mutators ------------------------------------------------------------------------
 
-OP* pp_trans(PERLGCB* gcb)
-{
-    OP* op = gcb->op;
-    SV** sp = pp_sp(gcb);
-    SV* sv;
-    if (op->op_flags & OPf_STACKED) {
-        sv = *sp--;
-    } else {
-        sv = pp_default_var(gcb);
-        sp = pp_extend(gcb, sp, 1);
-    }
-    pp_put_sp(gcb, sp);
-    int32_t count = do_trans_worker(gcb, sv);
-    SV* result = sv_new_temporary(gcb);
-    sv_set_int(gcb, result, count);
-    pp_set_magic(gcb, result);
-    sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = result;
-    return next_with(gcb, sp);
-}
-
 OP* pp_schop(PERLGCB* gcb)
 {
     OP* op = gcb->op;

@@ -71,8 +71,18 @@ TEST_F(Fold, OpsThatAreNeverFolded)
     OP* rep = op_new_binary(gcb, OP_REPEAT, 0, kstr("abc"), konst(2));
     EXPECT_EQ(rep->op_type, OP_REPEAT);
     op_free_tree(gcb, rep);
-    OP* uc = op_new_unary(gcb, OP_UC, 0x4000, kstr("abc"));
+    gcb->compile_hints |= HINT_LOCALE;
+    OP* uc = op_new_unary(gcb, OP_UC, 0, kstr("abc"));
+    gcb->compile_hints &= ~HINT_LOCALE;
     EXPECT_EQ(uc->op_type, OP_UC);
+    EXPECT_EQ(uc->op_private, 0x40);
+    op_free_tree(gcb, uc);
+    // Without the locale it folds once its run-time function is built.
+    uc = op_new_unary(gcb, OP_UC, 0, kstr("abc"));
+    if (op_run_function_built(OP_UC)) {
+        ASSERT_EQ(uc->op_type, OP_CONST);
+        EXPECT_STREQ(sv_pv(op_value_sv(uc)), "ABC");
+    }
     op_free_tree(gcb, uc);
     gcb->error_count = 1;
     OP* add = op_new_binary(gcb, OP_ADD, 0, konst(1), konst(2));
