@@ -18,6 +18,7 @@
 #include "prxnum.h"
 #include "prxop.h"
 #include "prxpad.h"
+#include "prxpp.h"
 #include "prxproc.h"
 #include "prxre.h"
 #include "prxsearch.h"
@@ -111,8 +112,11 @@ CV* sub_define_xs(PERLGCB*, const char*, xsub_fn, const char*) { NOT_BUILT(sub_d
 CV* sub_define_plain(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(sub_define_plain); }
 void module_load_va(PERLGCB*, uint32_t, SV*, SV*, ...) { NOT_BUILT(module_load_va); }
 void cx_unwind(PERLGCB*, int32_t) { NOT_BUILT(cx_unwind); }
-uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
-void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
+uint8_t cx_gimme(PERLGCB*) { NOT_BUILT(cx_gimme); }
+uint8_t cx_wantarray(PERLGCB*) { NOT_BUILT(cx_wantarray); }
+uint8_t cx_lvalue_sub(PERLGCB*) { NOT_BUILT(cx_lvalue_sub); }
+void elem_autovivify(PERLGCB*, SV*, int32_t) { NOT_BUILT(elem_autovivify); }
+int32_t do_trans_worker(PERLGCB*, SV*) { NOT_BUILT(do_trans_worker); }
 void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
 // Every run-time function and check routine whose row is marked P.
 #define PRX_PENDING_RUN_P(fn) \
