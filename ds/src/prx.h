@@ -235,6 +235,14 @@ typedef intptr_t PrxStream;
 constexpr PrxStream PRX_STDOUT = 1;
 constexpr PrxStream PRX_STDERR = 2;
 
+// The stat buffer: what the stat substitutes would fill (they report the
+// function unsupported and fill nothing).
+struct prx_statbuf {
+    uint32_t dev, ino, mode, nlink, uid, gid, rdev;
+    int64_t size, atime, mtime, ctime, blksize, blocks;
+};
+static_assert(std::is_trivially_copyable_v<prx_statbuf>);
+
 // ---- jump environments --------------------------------------------------
 //
 // Every protected region puts one JumpEnv on the C++ stack and links it as the
@@ -610,6 +618,25 @@ struct PERLGCB {
     int32_t delayed_ids;               // id changes delayed by a list assignment
     int32_t child_status;              // $?
     int32_t glob_index;                // index the next glob op compiled with an override gets
+
+    // ---- system ops and I/O routines ----------------------------------------
+    int32_t forkprocess;               // set to 1 by every open; the open op's result on success
+    GV* argvout_glob;                  // *ARGVOUT, fetched on first use
+    AV* argvout_stack;                 // default output globs saved by in-place editing, one reference each
+    char* argv_file_name;              // text of the ARGV scalar: the ARGV file being read
+    int32_t argv_file_mode;            // mode of the in-place file before editing
+    prx_statbuf stat_buf;                // the stat buffer the stat substitutes fill
+    int32_t last_stat_result;          // result of the last stat, -1 when none
+    int32_t last_stat_type;            // op type of the last stat (OP_STAT or OP_LSTAT)
+    SV* stat_name;                     // name of the last stat; "" for a handle
+    GV* stat_glob;                     // handle of the last stat, or null
+    GV* stdin_glob;                    // *STDIN
+    char** exec_argv;                  // argument vector of the last exec (pool), or null
+    char* exec_cmd;                    // command-line copy of the last exec (pool), or null
+    const char* shell_path;            // shell of commands with metacharacters
+    SV* format_top_target;             // format target of the top-of-page format
+    SV* format_body_target;            // format target of the body format
+    SV* format_target;                 // the format target in use
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value

@@ -136,9 +136,7 @@ SV* cv_const_value(PERLGCB*, CV*) { NOT_BUILT(cv_const_value); }
 void cv_check_prototype(PERLGCB*, CV*, GV*, const char*) { NOT_BUILT(cv_check_prototype); }
 void cv_undefine(PERLGCB*, CV*) { NOT_BUILT(cv_undefine); }
 OP* die_return_to_eval(PERLGCB*, const char*, uint64_t) { NOT_BUILT(die_return_to_eval); }
-int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
-int32_t do_parse_discipline(PERLGCB*, SV*) { NOT_BUILT(do_parse_discipline); }
 
 // ---- bridge and interpreter life --------------------------------------------
 void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
