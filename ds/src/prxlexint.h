@@ -49,6 +49,65 @@ struct keyword_entry {
 // The entry of keyword number n (1 to 251), or null for a gap.
 const keyword_entry* keyword_entry_of(int32_t n);
 
+// What a case of the reader answers when no token is ready: scanning goes
+// on at scan_pos.
+constexpr int32_t LEX_RESCAN = -1;
+
+// Pushes a BAREWORD const op of the word at s (after white space) unless
+// keyword checking is asked and the word is a keyword; with METHOD_NAME it
+// also sets expect from what follows. Returns the position after what it took.
+char* lex_push_word(PERLGCB* gcb, char* s, int32_t token, int32_t check_keyword, int32_t allow_package,
+                    int32_t allow_tick);
+// ASSIGN_OP when "=" stands at scan_pos (taking it), else token.
+int32_t lex_operator_or_assign(PERLGCB* gcb, int32_t token);
+// A list operator of op type `type`: FUNC_PAREN when "(" follows s, else LIST_OP.
+int32_t lex_list_operator(PERLGCB* gcb, int32_t type, int32_t expect, char* s);
+// "Warning: Use of "%s" without parens is ambiguous" after a named unary operator.
+void lex_check_unary_parens(PERLGCB* gcb);
+// Lowers statement_line to the current line.
+void lex_lower_statement_line(PERLGCB* gcb);
+
+// Token returns of the reader's cases: each leaves scan_pos at s and
+// answers the token. lex_token keeps expect; lex_operator sets XTERM;
+// lex_term lowers the statement line and sets XOPERATOR; lex_expecting sets
+// the given value.
+int32_t lex_token(PERLGCB* gcb, char* s, int32_t token);
+int32_t lex_operator(PERLGCB* gcb, char* s, int32_t token);
+int32_t lex_term(PERLGCB* gcb, char* s, int32_t token);
+int32_t lex_expecting(PERLGCB* gcb, char* s, int32_t token, int32_t expect);
+// An operator whose value is an op type; expect XTERM. The assignable form
+// gives ASSIGN_OP when "=" follows.
+int32_t lex_valued_operator(PERLGCB* gcb, char* s, int32_t token, int32_t type);
+int32_t lex_assignable_operator(PERLGCB* gcb, char* s, int32_t token, int32_t type);
+// A quote-like construct scanned up to s: statement line lowered, expect
+// XOPERATOR, and the token of the quoted-construct start.
+int32_t lex_quoted_term(PERLGCB* gcb, char* s);
+// Queues a token with an op or an integer as its value.
+void lex_queue_op(PERLGCB* gcb, int32_t token, OP* op);
+void lex_queue_int(PERLGCB* gcb, int32_t token, int32_t value);
+
+// Guesses and diagnostics (prxlexguess.cpp).
+// 0, or METHOD_NAME / METHOD_NAME_PAREN with the class or object queued.
+int32_t lex_guess_method_call(PERLGCB* gcb, char* s, GV* gv);
+// The checks after print, printf and sort ("No comma allowed after %s").
+void lex_forbid_comma(PERLGCB* gcb, char* s, const char* word, const char* what);
+// "%s found where operator expected", with its hint; s the position or null.
+void lex_operator_expected(PERLGCB* gcb, const char* what, char* s);
+void warn_commaless_list(PERLGCB* gcb);
+
+// Cases of the normal scan kept in their own files.
+// A word at s (prxlexword.cpp): its token, or LEX_RESCAN.
+int32_t lex_word(PERLGCB* gcb, char* s);
+// The closing curly bracket at s, or the byte that stands for it at a
+// format's end (its "." line); its token.
+int32_t lex_close_curly(PERLGCB* gcb, char* s);
+// The end-of-file case (prxlexspace.cpp): ";" or LEX_RESCAN.
+int32_t lex_end_of_file(PERLGCB* gcb, char* s);
+// The NUL byte at s: 0 at the end of the input, else LEX_RESCAN.
+int32_t lex_nul_byte(PERLGCB* gcb, char* s);
+// "#" or a newline at s in the normal scan: LEX_RESCAN, or a token.
+int32_t lex_comment_or_newline(PERLGCB* gcb, char* s);
+
 
 // ---- scanners, lexer context, filters, interpolation and compile errors -----
 

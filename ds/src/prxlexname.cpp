@@ -198,6 +198,11 @@ char* scan_variable_name(PERLGCB* gcb, char* s, char* end, char* buf, int32_t si
                 category_warning(gcb, LEX_WARN_AMBIGUOUS, "Ambiguous use of %c{%s%s} resolved to %c%s%s", funny, buf,
                                  brack, funny, buf, brack);
             }
+            // Grown as the opening-bracket case grows it: the stack starts
+            // with room for a little over 100 open brackets.
+            if (gcb->bracket_depth > 100)
+                gcb->bracket_stack = static_cast<char*>(
+                    pool_realloc(gcb, gcb->bracket_stack, uint64_t(gcb->bracket_depth) + 1));
             gcb->bracket_stack[gcb->bracket_depth++] = LEX_BRACKET_IN_NAME;
             return s;
         }

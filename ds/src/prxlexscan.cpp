@@ -513,7 +513,9 @@ char* scan_substitution(PERLGCB* gcb, char* start)
             sv_append_cstring(gcb, repl, es ? "eval " : "do ");
         sv_append_bytes(gcb, repl, "{ ", 2);
         sv_append_sv(gcb, repl, gcb->replacement_text);
-        sv_append_bytes(gcb, repl, " };", 3);
+        // The block ends without a ";": the reader takes any text left after
+        // the code as a fault ("Bad evalled substitution pattern").
+        sv_append_bytes(gcb, repl, " }", 2);
         repl->flags |= SVf_EVALED;
         sv_release(gcb, gcb->replacement_text);
         gcb->replacement_text = repl;

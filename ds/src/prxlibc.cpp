@@ -53,26 +53,91 @@ char* prx_strcat(char* dst, const char* src)
     return dst;
 }
 
+namespace {
+
+// The span that atoi or atof would read at text: leading white space, a
+// sign and the number itself. The host's conversions refuse anything around
+// a number but blanks, so they are handed only this span; its start skips
+// the white space. Returns the length of the number, 0 when there is none.
+int32_t number_span(const char* text, bool fraction, const char** start)
+{
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
+    while (host_is_space(*s))
+        s++;
+    *start = reinterpret_cast<const char*>(s);
+    const uint8_t* p = s;
+    if (*p == '-' || *p == '+')
+        p++;
+    const uint8_t* digits = p;
+    while (host_is_digit(*p))
+        p++;
+    bool any = p != digits;
+    if (fraction) {
+        if (*p == '.') {
+            const uint8_t* q = p + 1;
+            while (host_is_digit(*q))
+                q++;
+            if (any || q != p + 1) {
+                any = true;
+                p = q;
+            }
+        }
+        if (any && (*p == 'e' || *p == 'E')) {
+            const uint8_t* q = p + 1;
+            if (*q == '-' || *q == '+')
+                q++;
+            if (host_is_digit(*q)) {
+                while (host_is_digit(*q))
+                    q++;
+                p = q;
+            }
+        }
+        if (!any) {
+            // Infinity and not-a-number by their names, as strtod reads them.
+            static constexpr const char* names[] = {"infinity", "inf", "nan"};
+            for (const char* name : names) {
+                size_t n = std::strlen(name);
+                size_t i = 0;
+                while (i < n && g_host_vector->lower[p[i]] == static_cast<uint8_t>(name[i]))
+                    i++;
+                if (i == n)
+                    return static_cast<int32_t>(p + n - s);
+            }
+        }
+    }
+    return any ? static_cast<int32_t>(p - s) : 0;
+}
+
+}  // namespace
+
 int32_t prx_atoi(const char* text)
 {
     if (!text)
         return 0;
+    // As atoi: the leading integer counts and whatever follows it does not.
+    const char* start = nullptr;
+    int32_t n = number_span(text, false, &start);
     int32_t consumed = 0, value = 0;
-    if (xkTextToInteger(text, static_cast<int32_t>(std::strlen(text)), 0, &consumed, &value) != 0)
+    if (n == 0 || xkTextToInteger(start, n, 0, &consumed, &value) != 0)
         return 0;
     return value;
 }
 
 double prx_atof(const char* text)
 {
-    if (!text || !*text)
+    if (!text)
+        return 0.0;
+    // As atof: the leading number counts and whatever follows it does not.
+    const char* start = nullptr;
+    int32_t n = number_span(text, true, &start);
+    if (n == 0)
         return 0.0;
     double result = 0.0;
     XkTextToDoubleReq req{};
-    req.length = static_cast<int32_t>(std::strlen(text));
+    req.length = n;
     req.zero = 0;
-    req.text = text;
-    req.length2 = req.length;
+    req.text = start;
+    req.length2 = n;
     req.result = &result;
     if (xkTextToDouble(&req) != 0)
         return 0.0;

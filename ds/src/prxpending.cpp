@@ -92,10 +92,6 @@ void panic_not_built(const char* name)
 
 
 // ---- source front end -------------------------------------------------------
-int32_t yylex(PERLGCB*) { NOT_BUILT(yylex); }
-char* lex_skip_whitespace(PERLGCB*, char*) { NOT_BUILT(lex_skip_whitespace); }
-void lex_push_token(PERLGCB*, int32_t) { NOT_BUILT(lex_push_token); }
-bool lex_guess_subscript(PERLGCB*, char*) { NOT_BUILT(lex_guess_subscript); }
 
 // ---- op tree and run-time ops -----------------------------------------------
 CV* sub_define(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_define); }

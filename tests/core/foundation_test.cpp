@@ -3,6 +3,7 @@
 // the task guard and the exits.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -376,11 +377,24 @@ TEST_F(Foundation, NumberSubstitutes)
 {
     EXPECT_EQ(prx_atoi("42"), 42);
     EXPECT_EQ(prx_atoi("-17"), -17);
-    EXPECT_EQ(prx_atoi("4x"), 0);
+    // As atoi: the leading integer counts, text after it does not.
+    EXPECT_EQ(prx_atoi("4x"), 4);
+    EXPECT_EQ(prx_atoi(" 12\n"), 12);
+    EXPECT_EQ(prx_atoi("+7 apples"), 7);
+    EXPECT_EQ(prx_atoi("x4"), 0);
+    EXPECT_EQ(prx_atoi("-"), 0);
     EXPECT_EQ(prx_atoi(nullptr), 0);
     EXPECT_EQ(prx_atof("2.5"), 2.5);
     EXPECT_EQ(prx_atof(""), 0.0);
     EXPECT_EQ(prx_atof("pear"), 0.0);
+    // As atof: white space first, then the longest number; the rest is ignored.
+    EXPECT_EQ(prx_atof("\t1.5\n"), 1.5);
+    EXPECT_EQ(prx_atof("3abc"), 3.0);
+    EXPECT_EQ(prx_atof("-.5e1x"), -5.0);
+    EXPECT_EQ(prx_atof("7e"), 7.0);
+    EXPECT_EQ(prx_atof("1.5.6"), 1.5);
+    EXPECT_TRUE(std::isinf(prx_atof("-Infinity and more")));
+    EXPECT_EQ(prx_atof("."), 0.0);
     EXPECT_EQ(h->calls.back().slot, 305u);
 
     // The whole rendering is kept: a number of 15 characters keeps all 15.

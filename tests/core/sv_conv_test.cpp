@@ -246,6 +246,11 @@ TEST_F(SvConv, IntegerConversionCaches)
     EXPECT_FALSE(edge->flags & SVf_NOK);
     EXPECT_EQ(sv_to_int(gcb, bytes("-2147483648")), -2147483648);
     EXPECT_EQ(sv_to_uint(gcb, bytes("4000000000")), 4000000000u);
+    // Integer texts with the blanks the number class allows around them, as
+    // a line read from input has them.
+    EXPECT_EQ(sv_to_int(gcb, bytes("\t7\n")), 7);
+    EXPECT_EQ(sv_to_int(gcb, bytes("-12 ")), -12);
+    EXPECT_EQ(sv_to_uint(gcb, bytes("42\n")), 42u);
 
     SV* but = bytes("0 but true");
     warnings_all();

@@ -154,7 +154,7 @@ TEST_F(Interp, EvaluatedReplacementIsLexedAsCode)
     set_text("s/a/b/e;");
     OP* pm = op_new_pattern(gcb, OP_SUBST, 0);
     gcb->quote_body = body("a", '/');
-    SV* repl = body("do { b };", '/');
+    SV* repl = body("do { b }", '/');
     repl->flags |= SVf_EVALED;
     gcb->replacement_text = repl;
     gcb->lex_sub_mode = LEX_NORMAL;

@@ -73,13 +73,13 @@ TEST_F(ScanDelim, WhiteSpaceBeforeTheDelimiter)
     if (code && pending("lex_skip_whitespace"))
         GTEST_SKIP() << "the white-space skipper is not built";
     ASSERT_EQ(code, 0) << err_text();
-    EXPECT_EQ(offset(end), 14u);
+    EXPECT_EQ(offset(end), 13u);
     EXPECT_EQ(str(gcb->quote_body), "q");
     release_bodies();
     s = set_text("{a} {b}e");
     code = run([&] { end = scan_substitution(gcb, s); });
     ASSERT_EQ(code, 0) << err_text();
-    EXPECT_EQ(str(gcb->replacement_text), "do { b };");
+    EXPECT_EQ(str(gcb->replacement_text), "do { b }");
     op_free_tree(gcb, gcb->scanned_op);
     gcb->scanned_op = nullptr;
 }
@@ -206,9 +206,9 @@ TEST_F(ScanQuoteLike, Substitutions)
         bool evaluated;
     } cases[] = {
         {"/a/b/gi", 0x4100, "b", false},
-        {"/a/b/egi", 0x4500, "do { b };", true},
-        {"{a}{b}e", 0x0400, "do { b };", true},
-        {"/a/b/eee", 0x0400, "eval eval do { b };", true},
+        {"/a/b/egi", 0x4500, "do { b }", true},
+        {"{a}{b}e", 0x0400, "do { b }", true},
+        {"/a/b/eee", 0x0400, "eval eval do { b }", true},
     };
     for (const Case& c : cases) {
         scan(c.text, [&](char* s) { return scan_substitution(gcb, s); });
