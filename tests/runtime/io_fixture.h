@@ -29,6 +29,7 @@ protected:
         gcb->curpad = pad;
         gcb->max_system_fd = 2;
         gcb->last_stat_result = -1;
+        gcb->rs = sv_new_from_bytes(gcb, "\n", 1);
         stdout_gv = std_handle("STDOUT", PRX_STDOUT);
         stderr_gv = std_handle("STDERR", PRX_STDERR);
         gcb->stderr_glob = stderr_gv;
