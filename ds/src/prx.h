@@ -618,6 +618,18 @@ struct PERLGCB {
     int32_t delayed_ids;               // id changes delayed by a list assignment
     int32_t child_status;              // $?
     int32_t glob_index;                // index the next glob op compiled with an override gets
+    int32_t sort_cxix;                 // frame index of the running sort's pseudo-block; return ends a comparison there
+    uint32_t eval_count;               // non-empty string evals so far; names "_<(eval N)"
+    int32_t interp_count;              // interpolation counter of run-time patterns; 2147483647 marks the code safe
+    AV* begin_queue;                   // BEGIN blocks queued by the compilation in progress, or null
+    AV* end_queue;                     // END blocks, the last defined first; null until the first
+    AV* check_queue;                   // CHECK blocks, the last defined first; null until the first
+    AV* init_queue;                    // INIT blocks, in definition order; null until the first
+    HV* sort_stash;                    // package whose $a and $b sort_a_glob and sort_b_glob are
+    GV* sort_a_glob;                   // *a of sort_stash, not counted
+    GV* sort_b_glob;                   // *b of sort_stash, not counted
+    OP* goto_last_probed;              // the tree the label search of goto has searched last
+    int32_t undump;                    // set while dump aborts the interpreter
 
     // ---- system ops and I/O routines ----------------------------------------
     int32_t forkprocess;               // set to 1 by every open; the open op's result on success

@@ -94,26 +94,8 @@ void panic_not_built(const char* name)
 // ---- source front end -------------------------------------------------------
 
 // ---- op tree and run-time ops -----------------------------------------------
-CV* sub_define(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_define); }
-void sub_declare_my(PERLGCB*, int32_t, OP*, OP*, OP*, OP*) { NOT_BUILT(sub_declare_my); }
-CV* sub_define_constant(PERLGCB*, HV*, const char*, SV*) { NOT_BUILT(sub_define_constant); }
-CV* cv_clone(PERLGCB*, CV*) { NOT_BUILT(cv_clone); }
-void format_define(PERLGCB*, int32_t, OP*, OP*) { NOT_BUILT(format_define); }
-void op_use_module(PERLGCB*, int32_t, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_use_module); }
-void sub_attach_attributes(PERLGCB*, HV*, SV*, OP*) { NOT_BUILT(sub_attach_attributes); }
-OP* op_new_anon_list(PERLGCB*, OP*) { NOT_BUILT(op_new_anon_list); }
-OP* op_new_anon_hash(PERLGCB*, OP*) { NOT_BUILT(op_new_anon_hash); }
-OP* op_new_anon_sub(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(op_new_anon_sub); }
-CV* sub_define_xs(PERLGCB*, const char*, xsub_fn, const char*) { NOT_BUILT(sub_define_xs); }
-CV* sub_define_plain(PERLGCB*, int32_t, OP*, OP*, OP*) { NOT_BUILT(sub_define_plain); }
-void module_load_va(PERLGCB*, uint32_t, SV*, SV*, ...) { NOT_BUILT(module_load_va); }
-void cx_unwind(PERLGCB*, int32_t) { NOT_BUILT(cx_unwind); }
-uint8_t cx_gimme(PERLGCB*) { NOT_BUILT(cx_gimme); }
-uint8_t cx_wantarray(PERLGCB*) { NOT_BUILT(cx_wantarray); }
-uint8_t cx_lvalue_sub(PERLGCB*) { NOT_BUILT(cx_lvalue_sub); }
 void elem_autovivify(PERLGCB*, SV*, int32_t) { NOT_BUILT(elem_autovivify); }
 int32_t do_trans_worker(PERLGCB*, SV*) { NOT_BUILT(do_trans_worker); }
-void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
 // Every run-time function and check routine whose row is marked P.
 #define PRX_PENDING_RUN_P(fn) \
     OP* fn(PERLGCB*) { NOT_BUILT(fn); }
@@ -127,11 +109,6 @@ void error_queue(PERLGCB*, SV*) { NOT_BUILT(error_queue); }
 #include "prxop.def"
 #include "prxutf8.h"
 #undef PRX_OP
-SV* op_const_value(PERLGCB*, OP*, CV*) { NOT_BUILT(op_const_value); }
-SV* cv_const_value(PERLGCB*, CV*) { NOT_BUILT(cv_const_value); }
-void cv_check_prototype(PERLGCB*, CV*, GV*, const char*) { NOT_BUILT(cv_check_prototype); }
-void cv_undefine(PERLGCB*, CV*) { NOT_BUILT(cv_undefine); }
-OP* die_return_to_eval(PERLGCB*, const char*, uint64_t) { NOT_BUILT(die_return_to_eval); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 
 // ---- bridge and interpreter life --------------------------------------------
@@ -139,6 +116,8 @@ void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
 int32_t interp_call_method_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_call_method_by_name); }
 void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }
 int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
+void interp_run_block_queue(PERLGCB*, int32_t, AV*) { NOT_BUILT(interp_run_block_queue); }
+CV* interp_get_sub(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_get_sub); }
 
 // ---- entry-table slots ------------------------------------------------------
 extern "C" {
