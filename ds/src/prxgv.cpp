@@ -40,6 +40,12 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
     SV* sv = as_sv(gv);
     bool had_body = sv_type(sv) != SVt_NULL;
     char* proto = had_body && (sv->flags & SVf_POK) ? sv_pv(sv) : nullptr;
+    // The glob body comes first: a value that is a glob always has one, also
+    // when an allocation fails on the way and the failure unwinds.
+    GP* gp = static_cast<GP*>(pool_malloc(gcb, sizeof(GP)));
+    std::memset(gp, 0, sizeof *gp);
+    gp->gp_refcnt = 1;
+    gp->gp_sv = sv_new_undef(gcb, 0);
     sv_upgrade_body(gcb, sv, SVt_PVGV);
     PVGV* b = gv_body(gv);
     if (b->len) {
@@ -54,11 +60,7 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
             b->len = 0;
         }
     }
-    GP* gp = static_cast<GP*>(pool_malloc(gcb, sizeof(GP)));
-    std::memset(gp, 0, sizeof *gp);
-    gp->gp_refcnt = 1;
     b->gp = gp;
-    gp->gp_sv = sv_new_undef(gcb, 0);
     gp->gp_line = gcb->current_statement ? gcb->current_statement->cop_line : 0;
     const char* file = gv_statement_file(gcb, gcb->current_statement);
     gp->gp_file = file ? file : "";

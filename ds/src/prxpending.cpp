@@ -30,21 +30,6 @@
 #include "prxuni.h"
 
 namespace {
-
-template <class R>
-R entry_not_built(const char* name, R answer)
-{
-    host_task* task = host_task_handle(host_current_task());
-    char text[128];
-    int n = std::snprintf(text, sizeof text, "%%1zpanic: not built: %s%%n", name);
-    if (task && n > 0)
-        xkPutLines(task, text, n);
-    return answer;
-}
-
-}  // namespace
-
-namespace {
 // Set while a not-built panic runs through fatal_error; a second one met on
 // that path (a callee of the error path itself not built) takes the plain
 // way. Every long jump ends the first one's extent.
@@ -112,40 +97,3 @@ int32_t do_trans_worker(PERLGCB*, SV*) { NOT_BUILT(do_trans_worker); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 
 // ---- bridge and interpreter life --------------------------------------------
-void interp_setup_debugger(PERLGCB*) { NOT_BUILT(interp_setup_debugger); }
-int32_t interp_call_method_by_name(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_call_method_by_name); }
-void interp_require_file(PERLGCB*, const char*) { NOT_BUILT(interp_require_file); }
-int32_t interp_call_value(PERLGCB*, CV*, int32_t) { NOT_BUILT(interp_call_value); }
-void interp_run_block_queue(PERLGCB*, int32_t, AV*) { NOT_BUILT(interp_run_block_queue); }
-CV* interp_get_sub(PERLGCB*, const char*, int32_t) { NOT_BUILT(interp_get_sub); }
-
-// ---- entry-table slots ------------------------------------------------------
-extern "C" {
-PERLGCB* rexhost_interp_create(host_task*) { return entry_not_built<PERLGCB*>("rexhost_interp_create", nullptr); }
-void rexhost_interp_destroy(PERLGCB*, host_task*) { entry_not_built<int>("rexhost_interp_destroy", 0); }
-uint32_t rexhost_parse(PERLGCB*, host_task*, const char*, const char*, re_compiled**, ReplaceNode**)
-{
-    return entry_not_built<uint32_t>("rexhost_parse", ST_NOT_COMPILED);
-}
-void rexhost_regfree(PERLGCB*, host_task*, re_compiled*, ReplaceNode*) { entry_not_built<int>("rexhost_regfree", 0); }
-uint32_t rexhost_match(PERLGCB*, host_task*, re_compiled*, const char*, const char*, const char*, int32_t, uint32_t)
-{
-    return entry_not_built<uint32_t>("rexhost_match", ST_MISSING_ARG);
-}
-int32_t rexhost_expand(ReplaceNode*, re_compiled*, char*, int32_t, const char*, int32_t*)
-{
-    return entry_not_built<int32_t>("rexhost_expand", 0);
-}
-uint32_t rexhost_set_option(PERLGCB*, int32_t) { return entry_not_built<uint32_t>("rexhost_set_option", 0); }
-uint32_t rexhost_compile(PrxCompiled*, host_task*, const char*, int32_t, const char*, int32_t)
-{
-    return entry_not_built<uint32_t>("rexhost_compile", ST_NOT_COMPILED);
-}
-void rexhost_release(host_task*, PrxCompiled*) { entry_not_built<int>("rexhost_release", 0); }
-PERLGCB* rexhost_interp_create_here() { return entry_not_built<PERLGCB*>("rexhost_interp_create_here", nullptr); }
-void rexhost_interp_free(PERLGCB*) { entry_not_built<int>("rexhost_interp_free", 0); }
-const char* rexhost_eval_text(PERLGCB*, const char*, int32_t) { return entry_not_built<const char*>("rexhost_eval_text", nullptr); }
-int32_t rexhost_get_sv_text(PERLGCB*, const char*, const char**, int64_t*) { return entry_not_built<int32_t>("rexhost_get_sv_text", 0); }
-int32_t rexhost_get_sv_number(PERLGCB*, const char*, double*) { return entry_not_built<int32_t>("rexhost_get_sv_number", 0); }
-int32_t rexhost_call(PERLGCB*, const char*) { return entry_not_built<int32_t>("rexhost_call", 0); }
-}

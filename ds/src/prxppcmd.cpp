@@ -137,9 +137,11 @@ OP* read_lines(PERLGCB* gcb)
     IO* io = gv && sv_is_glob(as_sv(gv)) && gv_gp(gv) ? gv_gp(gv)->gp_io : nullptr;
     PVIO* b = io ? io_body(io) : nullptr;
     PrxStream fp = b ? b->ifp : 0;
+    // Standard input opened for an ARGV walk over no files: it has no
+    // stream here, which is the end of the input, not a closed handle.
+    bool opened_stdin = false;
     if (!fp) {
         if (b && (b->ioflags & IOf_ARGV)) {
-            bool opened_stdin = false;
             if (b->ioflags & IOf_START) {
                 b->lines = 0;
                 AV* av = gv_gp(gv_ensure_array(gcb, gv))->gp_av;
@@ -151,7 +153,6 @@ OP* read_lines(PERLGCB* gcb)
                         gp->gp_sv = sv_new_undef(gcb, 0);
                     sv_set_bytes(gcb, gp->gp_sv, "-", 1);
                     pp_set_magic(gcb, gp->gp_sv);
-                    // There is no standard input: the stream stays none.
                     fp = b->ifp;
                     opened_stdin = true;
                 }
@@ -176,7 +177,8 @@ OP* read_lines(PERLGCB* gcb)
     }
 
     if (!fp) {
-        if ((warn_enabled(gcb, WARN_GLOB) || warn_enabled(gcb, WARN_CLOSED)) && (!b || !(b->ioflags & IOf_START))) {
+        if (!opened_stdin && (warn_enabled(gcb, WARN_GLOB) || warn_enabled(gcb, WARN_CLOSED)) &&
+            (!b || !(b->ioflags & IOf_START))) {
             if (type == OP_GLOB)
                 category_warning(gcb, WARN_GLOB, "glob failed (can't start child: %s)",
                                  prx_strerror(gcb->errno_cell));

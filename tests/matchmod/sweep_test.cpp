@@ -4,7 +4,8 @@
 // run must end with the call's own outcome or with the no-memory outcome of
 // its road; every block the call took is released or still reachable from
 // what the call keeps; and the next call, with memory back, gets the call's
-// own outcome.
+// own outcome. The same sweep over the real bridge is
+// tests/modules/bridge_sweep_test.cpp.
 #include <cstring>
 #include <set>
 #include <sstream>

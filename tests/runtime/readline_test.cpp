@@ -18,6 +18,7 @@ protected:
 
 TEST_F(Readline, ArgvWithNoFilesReadsStandardInputWhichHasNone)
 {
+    warnings_all();
     EXPECT_EQ(run_op(OP_READLINE, {gvsv(gcb->argv_glob)}, OPf_WANT_SCALAR, 1), 0);
     SV* r = result();
     EXPECT_EQ(r, pad[1]);
@@ -25,6 +26,8 @@ TEST_F(Readline, ArgvWithNoFilesReadsStandardInputWhichHasNone)
     EXPECT_EQ(str(gv_gp(gcb->argv_glob)->gp_sv), "-");
     EXPECT_EQ(gcb->last_input_glob, gcb->argv_glob);
     EXPECT_TRUE(reports().empty());
+    // The missing standard input is the end of the input, not a closed handle.
+    EXPECT_EQ(err_text(), "");
     reset();
     // Once started, the walk finds no further file and closes ARGV.
     EXPECT_EQ(run_op(OP_READLINE, {gvsv(gcb->argv_glob)}, OPf_WANT_LIST, 1), 0);
