@@ -124,7 +124,8 @@ TEST_F(MatchEntry, FailedTaskSwitchTouchesNothing)
     re_compiled* b = compile("/b/");
     host->add_task("other");
     host->fail_task_switch = true;
-    EXPECT_EQ(rexhost_match(gcb, task(1), b, "abc", "abc" + 3, "abc", 0, 0), 0x8001C80Bu);
+    const char* subject = "abc";
+    EXPECT_EQ(rexhost_match(gcb, task(1), b, subject, subject + 3, subject, 0, 0), 0x8001C80Bu);
     host->fail_task_switch = false;
 }
 

@@ -150,6 +150,14 @@ TEST_F(Open, ReopenOfAHandleWithAStreamKeepsItOnFailure)
     // Re-opened to the standard output, it keeps its own stream.
     EXPECT_EQ(do_open_entry(gcb, stderr_gv, ">-", 2, 0, 0, 0, 0), 1);
     EXPECT_EQ(io(stderr_gv)->ifp, PRX_STDERR);
+    reports();
+    // A handle opened on "-" keeps its stream through a failed re-open too.
+    GV* f = handle("F");
+    ASSERT_EQ(do_open_entry(gcb, f, ">-", 2, 0, 0, 0, 0), 1);
+    EXPECT_EQ(do_open_entry(gcb, f, "<data", 5, 0, 0, 0, 0), 0);
+    EXPECT_EQ(io(f)->ifp, PRX_STDOUT);
+    EXPECT_EQ(io(f)->ofp, PRX_STDOUT);
+    EXPECT_EQ(io(f)->type, '-');
 }
 
 TEST_F(Open, CloseReportsWhetherAStreamWasOpen)
