@@ -418,7 +418,8 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
         // exits the interpreter, which ends there when no environment of
         // the evaluation is open.
         auto body = [&] {
-            if (!start) {
+            // No text, or an interpreter whose start-up never made $@.
+            if (!start || !gcb->error_glob) {
                 status = ST_MISSING_ARG;
                 return;
             }

@@ -47,9 +47,3 @@ CV* interp_get_sub(PERLGCB* gcb, const char* name, int32_t create);
 void interp_require_file(PERLGCB* gcb, const char* name);
 // Creates the debugger's globals.
 void interp_setup_debugger(PERLGCB* gcb);
-// Takes each code value off the front of a special-block queue and runs it;
-// a block that dies fails the compilation (BEGIN) or the call queue.
-void interp_run_block_queue(PERLGCB* gcb, int32_t oldscope, AV* queue);
-// The named sub's code value; with create, a missing one is declared as a
-// stub. Null when it does not exist (or is only a cached method).
-CV* interp_get_sub(PERLGCB* gcb, const char* name, int32_t create);

@@ -12,6 +12,7 @@
 #include "prxmsg.h"
 #include "prxop.h"
 #include "prxpad.h"
+#include "prxperl.h"
 #include "prxpool.h"
 #include "prxrun.h"
 #include "prxscope.h"

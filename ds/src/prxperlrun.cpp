@@ -442,11 +442,12 @@ int32_t interp_eval_value(PERLGCB* gcb, SV* text, int32_t flags)
 
     JumpEnv env;
     for (;;) {
+        // $@ is left as the eval op leaves it: emptied when the text
+        // compiled, the compile error when it did not (which returns here
+        // without a jump).
         int32_t code = jump_run(gcb, &env, true, [&] {
             call_body(gcb, &myop.op, true);
             result = static_cast<int32_t>(gcb->arg_sp - (gcb->arg_base + oldmark));
-            if (!(flags & CALL_KEEPERR))
-                errsv_clear(gcb);
         });
         if (code == 1) {
             gcb->exit_status = 1;

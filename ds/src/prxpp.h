@@ -283,3 +283,35 @@ void re_offsets_save(PERLGCB* gcb, void** place, re_compiled* rx);
 // Puts a saved capture state back into the pattern, which owns the saved
 // subject copy again.
 void re_offsets_restore(PERLGCB* gcb, void** place, re_compiled* rx);
+
+// ---- subroutines ---------------------------------------------------------------
+
+// Makes an undefined value a reference to a new scalar, array or hash by the
+// kind (OPpDEREF_SV, _AV or _HV); a read-only one cannot be.
+void elem_autovivify(PERLGCB* gcb, SV* sv, int32_t kind);
+// Warns of a call reaching depth 100 of the sub (category 17).
+void sub_deep_recursion_warn(PERLGCB* gcb, CV* cv);
+// Searches the tree for the statement labelled label (blank-padded
+// compare); the entry list from ops up to limit receives the blocks and
+// statements crossed on the way, ended by an empty slot.
+OP* goto_find_label(PERLGCB* gcb, OP* o, const char* label, uint64_t len, OP** ops, OP** limit);
+
+// ---- sort -------------------------------------------------------------------------
+
+// A comparison of two values for sort: negative, zero or positive.
+typedef int32_t (*sort_comparator)(PERLGCB* gcb, SV* a, SV* b);
+// Sorts count values in place; equal neighbours of a small partition keep
+// their order, the sort as a whole is not stable.
+void sort_quicksort_values(PERLGCB* gcb, SV** values, int32_t count, sort_comparator cmp);
+// Comparators that run the sort's comparison code (sort_op): with $a and $b,
+// with @_ (a "$$" sub), and a native sub.
+int32_t sort_call_sub(PERLGCB* gcb, SV* a, SV* b);
+int32_t sort_call_sub_args(PERLGCB* gcb, SV* a, SV* b);
+int32_t sort_call_xsub(PERLGCB* gcb, SV* a, SV* b);
+// The built-in orders, without and with overloading.
+int32_t sort_ncmp(PERLGCB* gcb, SV* a, SV* b);
+int32_t sort_i_ncmp(PERLGCB* gcb, SV* a, SV* b);
+int32_t sort_ncmp_ovl(PERLGCB* gcb, SV* a, SV* b);
+int32_t sort_i_ncmp_ovl(PERLGCB* gcb, SV* a, SV* b);
+int32_t sort_scmp_ovl(PERLGCB* gcb, SV* a, SV* b);
+

@@ -91,6 +91,11 @@ std::string EvalTest::pending() const
     std::string text = err_text();
     for (const auto& l : host->lines)
         text += l.text;
+    if (gcb && gcb->error_glob) {
+        SV* err = gv_gp(gcb->error_glob)->gp_sv;
+        if (err && (err->flags & SVf_POK))
+            text += std::string(sv_pv(err), sv_cur(err));
+    }
     size_t p = text.find(mark);
     if (p == std::string::npos)
         return "";

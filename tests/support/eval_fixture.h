@@ -38,7 +38,7 @@ protected:
     std::string out_text() const;
     void clear_captures();
     // The routine whose "panic: not built" a failing start-up or evaluation
-    // reported, or "". A test of a path through a routine still to be built
+    // reported (in the captured error text, the host's lines or $@), or "". A test of a path through a routine still to be built
     // skips on exactly that: SKIP_IF_PENDING(eval(...)).
     std::string pending() const;
     // Whether the interpreter started (its start-up wrote no error text).

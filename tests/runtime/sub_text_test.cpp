@@ -1,0 +1,185 @@
+// Subroutines as programs use them, evaluated as program texts in a
+// constructed interpreter: calls and @_, closures and local, goto, caller
+// and wantarray, prototypes, methods, special blocks and deep recursion.
+#include "runtime/sub_fixture.h"
+
+#include <string>
+
+#include "ds/src/prxav.h"
+#include "ds/src/prxbridge.h"
+#include "ds/src/prxperl.h"
+
+namespace {
+
+class SubText : public subtest::SubEval {};
+
+using subtest::Case;
+
+TEST_F(SubText, CallsAndArguments)
+{
+    check({
+        {"sub f { 2 } f() + 1", "3"},
+        {"sub g { $_[0] . $_[1] } g('a', 'b')", "ab"},
+        {"sub count { scalar(@_) } count(1, 2, 3) . count()", "30"},
+        // @_ aliases the arguments.
+        {"sub app { $_[0] .= 'x' } my $v = 'a'; app($v); app($v); $v", "axx"},
+        // A sub's value is its last statement's, in the caller's context.
+        {"sub l2 { (4, 5, 6) } my $x = l2(); my @y = l2(); $x . ':' . scalar(@y)", "6:3"},
+        {"sub lr { return (1, 2, 3) } my @a = lr(); scalar(@a)", "3"},
+        // &name; hands over the caller's @_.
+        {"sub inner { $_[0] } sub outer { &inner } outer('q')", "q"},
+        {"sub named { 'n' } my $name = 'named'; &$name()", "n"},
+        {"my $code = sub { 'anon:' . $_[0] }; $code->(5)", "anon:5"},
+        // A lexical returned by a recursing call outlives the call's temporaries.
+        {"sub down { my $n = shift; my $r = \"<$n>\"; return $n ? down($n - 1) . $r : $r } down(3)", "<0><1><2><3>"},
+        {"sub nothere; eval { nothere() }; $@", "Undefined subroutine &main::nothere called.\n"},
+        {"eval { my $x = [1]; $x->() }; $@", "Not a CODE reference.\n"},
+    });
+}
+
+TEST_F(SubText, ClosuresAndLocal)
+{
+    check({
+        // Two subs made by one maker keep counters of their own.
+        {"sub mk { my $n = 0; sub { $n += 1 } } $c1 = mk(); $c2 = mk(); $c1->(); $c1->(); $c2->(); "
+         "$c1->() . $c2->()",
+         "32"},
+        // A closure inside a closure binds both levels.
+        {"sub mk2 { my $n = shift; sub { my $m = shift; sub { $n . $m } } } "
+         "my $f = mk2('x'); $f->('y')->() . $f->('z')->() . mk2('w')->('v')->()",
+         "xyxzwv"},
+        // A global made local is seen by the called sub and restored after.
+        {"$g = 'out'; sub show { $g } sub t { local $g = 'in'; show() } t() . ',' . $g", "in,out"},
+    });
+}
+
+TEST_F(SubText, Goto)
+{
+    check({
+        // goto &sub hands @_ over; the return goes to the first caller.
+        {"sub a1 { goto &b1 } sub b1 { 'b:' . $_[0] . scalar(@_) } a1('z', 'y') . '!'", "b:z2!"},
+        {"sub a2 { shift; goto &b2 } sub b2 { join2(@_) } sub join2 { $_[0] . $_[1] } a2(1, 2, 3)", "23"},
+        {"OUT: for (1) { for (1) { goto DONE } } DONE: 'done'", "done"},
+        {"eval 'goto L; { { $r = 0; L: $r = 1 } } 1'; $@ . $r", "1"},
+        {"sub f2 { 1 } eval { my @x = sort { goto &f2 } 2, 1 }; $@", "Can't goto subroutine outside a subroutine.\n"},
+        {"sub f3 { 1 } eval 'goto &f3'; $@", "Can't goto subroutine from an eval-string.\n"},
+        {"eval 'goto &nosuch; 1'; $@", "Goto undefined subroutine &main::nosuch.\n"},
+        {"eval 'goto L; for my $i (1) { $r = 0; L: $r = 1 } 1'; $@",
+         "Can't \"goto\" into the middle of a foreach loop.\n"},
+        {"eval 'goto NOWHERE; 1'; $@", "Can't find label NOWHERE.\n"},
+        {"my $l = ''; eval { goto $l }; $@", "goto must have label.\n"},
+        {"eval { my @x = sort { goto L } 1, 2 }; L: $@", "Can't \"goto\" out of a pseudo block.\n"},
+    });
+}
+
+TEST_F(SubText, GotoTooDeeplyNested)
+{
+    std::string program = "eval 'goto DEEP; ";
+    for (int i = 0; i < 70; i++)
+        program += "{ $x = 1; ";
+    program += "DEEP: $x = 2;";
+    for (int i = 0; i < 70; i++)
+        program += " }";
+    program += " 1'; $@";
+    check({{program.c_str(), "Target of goto is too deeply nested.\n"}});
+}
+
+TEST_F(SubText, CallerAndWantarray)
+{
+    check({
+        {"sub cf { (caller(0))[3] } cf()", "main::cf"},
+        {"package P; sub cf { (caller(0))[0] . ':' . (caller(0))[3] } package Q; P::cf()", "Q:P::cf"},
+        {"sub c0 { my @c = caller; scalar(@c) } c0()", "3"},
+        {"sub ca { (caller(0))[4] } ca(1) . ca() . &ca", "110"},
+        {"sub cx { my @c = caller(0); defined($c[5]) ? $c[5] : 'u' } my @l = cx(); my $s = cx(); cx(); "
+         "$l[0] . $s",
+         "10"},
+        {"sub cn { my @c = caller(5); scalar(@c) } cn()", "0"},
+        {"(caller(0))[3]", "(eval)"},
+        {"sub w { $r .= (wantarray ? 'L' : defined(wantarray) ? 'S' : 'V') } my @x = w(); my $y = w(); w(); $r",
+         "LSV"},
+    });
+}
+
+TEST_F(SubText, Prototypes)
+{
+    check({
+        {"sub p2($$) { 1 } eval 'p2(1, 2, 3); 5'; $@", "Too many arguments for main::p2 near \"3)\"\n"},
+        {"sub p3($$) { 1 } eval 'p3(1)'; $@", "Not enough arguments for main::p3 near \"1)\n\"\n"},
+        {"sub pa(\\@) { 1 } eval 'my $s; pa($s)'; $@",
+         "Type of arg 1 to main::pa must be array (not private variable) near \"$s)\n\"\n"},
+        {"sub pb(&$) { 1 } eval 'pb(1, 2)'; $@",
+         "Type of arg 1 to main::pb must be block or sub {} (not constant item) near \"2)\n\"\n"},
+        // A \@ argument arrives as a reference.
+        {"sub pr(\\@) { scalar(@{$_[0]}) } my @a = (1, 2, 3); pr(@a)", "3"},
+        {"sub po($;$) { scalar(@_) } po(1) . po(1, 2)", "12"},
+        // Written with '&', the call ignores the prototype.
+        {"sub p1($) { scalar(@_) } &p1(1, 2, 3)", "3"},
+    });
+}
+
+TEST_F(SubText, Methods)
+{
+    check({
+        {"package P; sub new { bless {}, shift } sub hi { 'hi ' . ref(shift) } package main; P->new->hi", "hi P"},
+        {"package P2; sub name { $_[0] . '/' . $_[1] } package main; P2->name('x')", "P2/x"},
+        {"package P3; sub m3 { 'm3' } package main; my $m = 'm3'; P3->$m", "m3"},
+        {"package A; sub hi { 'A' } package B; @ISA = ('A'); sub hi { my $s = shift; 'B' . $s->SUPER::hi() } "
+         "package main; B->hi",
+         "BA"},
+        {"package Q; sub AUTOLOAD { my $n = $AUTOLOAD; $n =~ s/.*:://; 'auto:' . $n } package main; "
+         "Q->frob . ',' . Q::zap()",
+         "auto:frob,auto:zap"},
+        {"eval { my $u; $u->m }; $@", "Can't call method \"m\" on an undefined value.\n"},
+        {"eval { Nope->m }; $@",
+         "Can't locate object method \"m\" via package \"Nope\" (perhaps you forgot to load \"Nope\"?).\n"},
+        {"package E; sub x { 1 } package main; eval { E->m }; $@",
+         "Can't locate object method \"m\" via package \"E\".\n"},
+        {"eval { my $r = {}; $r->m }; $@", "Can't call method \"m\" on unblessed reference.\n"},
+        {"eval { ''->m }; $@", "Can't call method \"m\" without a package or object reference.\n"},
+    });
+}
+
+TEST_F(SubText, BeginRunsDuringCompilation)
+{
+    check({
+        {"BEGIN { $o .= 'b1' } $o .= 'r'; BEGIN { $o .= 'b2' } $o", "b1b2r"},
+        {"eval 'BEGIN { die \"no\\n\" } 1'; $@", "no\nBEGIN failed--compilation aborted.\n"},
+    });
+}
+
+TEST_F(SubText, EndBlocksRunLastDefinedFirst)
+{
+    ASSERT_TRUE(started()) << err_text();
+    prxtest::EvalResult r;
+    if (run_case("END { $e .= '1' } END { $e .= '2' } 1", &r)) {
+        ASSERT_EQ(r.value, "1") << r.error;
+        ASSERT_NE(gcb->end_queue, nullptr);
+        EXPECT_EQ(av_body(gcb->end_queue)->fill, 1);
+        int32_t code = run_guarded([&] { interp_run_block_queue(gcb, gcb->scope_ix, gcb->end_queue); });
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(eval("$e").value, "21");
+    }
+    finish();
+}
+
+TEST_F(SubText, DeepRecursionWarnsOnceAtDepth100)
+{
+    ASSERT_TRUE(started()) << err_text();
+    prxtest::EvalResult r;
+    if (run_case("sub r { my $n = shift; $n ? r($n - 1) : 'bottom' } r(150)", &r)) {
+        EXPECT_EQ(r.value, "bottom");
+        EXPECT_EQ(err_text(), "");  // warnings are off
+        gcb->warn_switch |= 1;
+        ASSERT_TRUE(run_case("r(150) . r(120) . r(50)", &r));
+        EXPECT_EQ(r.value, "bottombottombottom");
+        EXPECT_EQ(err_text(),
+                  "Deep recursion on subroutine \"main::r\".\nDeep recursion on subroutine \"main::r\".\n");
+        ASSERT_TRUE(run_case("my $f; $f = sub { my $n = shift; $n ? $f->($n - 1) : 'b' }; $f->(100)", &r));
+        EXPECT_EQ(r.value, "b");
+        EXPECT_EQ(err_text(), "Deep recursion on anonymous subroutine.\n");
+    }
+    finish();
+}
+
+}  // namespace
