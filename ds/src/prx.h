@@ -235,6 +235,14 @@ typedef intptr_t PrxStream;
 constexpr PrxStream PRX_STDOUT = 1;
 constexpr PrxStream PRX_STDERR = 2;
 
+// The stat buffer: what the stat substitutes would fill (they report the
+// function unsupported and fill nothing).
+struct prx_statbuf {
+    uint32_t dev, ino, mode, nlink, uid, gid, rdev;
+    int64_t size, atime, mtime, ctime, blksize, blocks;
+};
+static_assert(std::is_trivially_copyable_v<prx_statbuf>);
+
 // ---- jump environments --------------------------------------------------
 //
 // Every protected region puts one JumpEnv on the C++ stack and links it as the
@@ -601,7 +609,6 @@ struct PERLGCB {
     SV* db_single;                     // the debugger's single-step variable; null until it is set up
     const char* chop_set;              // characters at which a format field may break a line
     SV* formfeed_value;                // $^L
-    SV* format_accumulator;            // $^A, the format accumulator
     SV* newline_rs;                    // the newline-or-record separator; rs holds the same value
     char* output_field_sep;            // $, and its length
     uint64_t output_field_sep_len;
@@ -627,6 +634,16 @@ struct PERLGCB {
     GV* sort_b_glob;                   // *b of sort_stash, not counted
     OP* goto_last_probed;              // the tree the label search of goto has searched last
     int32_t undump;                    // set while dump aborts the interpreter
+
+    // ---- system ops and I/O routines ----------------------------------------
+    int32_t forkprocess;               // set to 1 by every open; the open op's result on success
+    GV* argvout_glob;                  // *ARGVOUT, fetched on first use
+    AV* argvout_stack;                 // default output globs saved by in-place editing, one reference each
+    char* argv_file_name;              // text of the ARGV scalar: the ARGV file being read
+    int32_t argv_file_mode;            // mode of the in-place file before editing
+    prx_statbuf stat_buf;              // the stat buffer the stat substitutes fill
+    char** exec_argv;                  // argument vector of the last exec (pool), or null
+    char* exec_cmd;                    // command-line copy of the last exec (pool), or null
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value
@@ -672,7 +689,7 @@ struct PERLGCB {
     SV* db_signal;                     // $DB::signal
     CV* db_sub_cv;                     // DB::sub once looked up for sub tracing
     SV* format_top_target;             // format target of the top-of-page format
-    SV* format_body_target;            // format target of the body format
+    SV* format_body_target;            // format target of the body format ($^A)
     SV* format_target;                 // the format target in use
     void (**exit_list)(PERLGCB* gcb, void* arg);  // exit-list functions, run last-first at destruction
     void** exit_list_args;             // their arguments

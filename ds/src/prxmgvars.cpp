@@ -261,7 +261,7 @@ int32_t magic_special_get(PERLGCB* gcb, SV* sv, MAGIC* mg)
     re_compiled* rx;
     switch (name[0]) {
     case '\001':  // ^A
-        sv_assign(gcb, sv, gcb->format_accumulator ? gcb->format_accumulator : &gcb->sv_undef);
+        sv_assign(gcb, sv, gcb->format_body_target ? gcb->format_body_target : &gcb->sv_undef);
         break;
     case '\003':  // ^C
         sv_set_int(gcb, sv, gcb->compile_only);
@@ -475,8 +475,8 @@ int32_t magic_special_set(PERLGCB* gcb, SV* sv, MAGIC* mg)
     uint64_t len = 0;
     switch (name[0]) {
     case '\001':  // ^A
-        if (gcb->format_accumulator)
-            sv_assign(gcb, gcb->format_accumulator, sv);
+        if (gcb->format_body_target)
+            sv_assign(gcb, gcb->format_body_target, sv);
         break;
     case '\003':  // ^C
         gcb->compile_only = static_cast<int32_t>(int_of(gcb, sv));

@@ -92,9 +92,6 @@ void panic_not_built(const char* name)
 #include "prxop.def"
 #include "prxutf8.h"
 #undef PRX_OP
-int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
-int32_t do_parse_discipline(PERLGCB*, SV*) { NOT_BUILT(do_parse_discipline); }
-void io_select_default_output(PERLGCB*, GV*) { NOT_BUILT(io_select_default_output); }
 
 // ---- bridge and interpreter life --------------------------------------------

@@ -94,7 +94,7 @@ inline uint8_t pp_gimme(PERLGCB* gcb, const OP* op)
 
 // The calling context of an op that reaches past blocks: its WANT bits when
 // set, else the context of the nearest sub, eval or format frame (void when
-// there is none; cx_gimme).
+// there is none; cx_gimme): CTX_VOID, CTX_SCALAR or CTX_LIST.
 uint8_t cx_gimme(PERLGCB* gcb);
 inline uint8_t pp_context(PERLGCB* gcb, const OP* op)
 {

@@ -261,9 +261,14 @@ OP* pp_formline(PERLGCB* gcb)
     bool chopspace = std::strchr(chop_set, ' ') != nullptr;
     bool bytes_only = gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
 
-    if (!gcb->format_accumulator)
-        gcb->format_accumulator = sv_new_from_bytes(gcb, "", 0);
-    SV* target = gcb->format_accumulator;
+    // The target in use: the body target, or the top-of-page target while a
+    // top-of-page format runs.
+    if (!gcb->format_target) {
+        if (!gcb->format_body_target)
+            gcb->format_body_target = sv_new_from_bytes(gcb, "", 0);
+        gcb->format_target = gcb->format_body_target;
+    }
+    SV* target = gcb->format_target;
     uint64_t tlen = 0;
     sv_force_string(gcb, target, &tlen);
     if (sv_type(target) < SVt_PVFM)

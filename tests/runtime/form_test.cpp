@@ -15,7 +15,8 @@ protected:
         gcb->chop_set = " \n-";
         SV* acc = sv_new_from_bytes(gcb, "", 0);
         sv_upgrade_body(gcb, acc, SVt_PVFM);
-        gcb->format_accumulator = acc;
+        gcb->format_body_target = acc;
+        gcb->format_target = acc;
     }
 
     // Runs formline over the picture and values as the run loop would:
@@ -46,12 +47,12 @@ protected:
     {
         return formline(bytes(picture), std::move(values), runs);
     }
-    std::string accumulated() { return str(gcb->format_accumulator); }
-    int32_t lines() { return static_cast<PVFM*>(gcb->format_accumulator->any)->lines; }
+    std::string accumulated() { return str(gcb->format_target); }
+    int32_t lines() { return static_cast<PVFM*>(gcb->format_target->any)->lines; }
     void reset_accumulator()
     {
-        sv_set_bytes(gcb, gcb->format_accumulator, "", 0);
-        static_cast<PVFM*>(gcb->format_accumulator->any)->lines = 0;
+        sv_set_bytes(gcb, gcb->format_target, "", 0);
+        static_cast<PVFM*>(gcb->format_target->any)->lines = 0;
     }
 
     OP kid{};
@@ -204,7 +205,7 @@ TEST_F(Form, TheProgramLivesBehindThePicture)
 
 TEST_F(Form, AppendsToTheAccumulator)
 {
-    sv_set_bytes(gcb, gcb->format_accumulator, "head\n", 5);
+    sv_set_bytes(gcb, gcb->format_target, "head\n", 5);
     EXPECT_EQ(formline("@<<\n", {bytes("ab")}), "head\nab\n");
     EXPECT_EQ(formline("@<<\n", {bytes("cd")}), "head\nab\ncd\n");
     EXPECT_EQ(lines(), 2);
