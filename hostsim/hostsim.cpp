@@ -590,6 +590,11 @@ bool Host::allocation_fails(uint64_t size)
     } else if (fail.fail_after > 0) {
         fail.fail_after--;
     }
+    if (!f && fail.fail_once_after >= 0) {
+        if (fail.fail_once_after == 0)
+            f = true;
+        fail.fail_once_after--;
+    }
     if (!f && fail.byte_limit) {
         uint64_t live = 0;
         for (auto& p : pools)

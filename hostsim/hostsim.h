@@ -74,6 +74,7 @@ struct Call {
 struct FailPolicy {
     bool fail_next = false;                  // the next allocation fails
     int64_t fail_after = -1;                 // this many succeed, then all fail
+    int64_t fail_once_after = -1;            // this many succeed, then one fails and the rest succeed
     uint64_t byte_limit = 0;                 // live bytes above this fail (0: none)
     uint64_t failures = 0;                   // failures delivered so far
 };

@@ -65,7 +65,7 @@ std::string not_built(hostsim::Host& h, size_t lines_seen, size_t log_seen)
         if (p == std::string::npos)
             return "";
         size_t b = p + mark.size();
-        size_t e = text.find_first_of("\n ", b);
+        size_t e = text.find_first_of(".\n ", b);
         return text.substr(b, e == std::string::npos ? std::string::npos : e - b);
     };
     for (size_t i = lines_seen; i < h.lines.size(); i++)

@@ -610,6 +610,18 @@ struct PERLGCB {
     int32_t delayed_ids;               // id changes delayed by a list assignment
     int32_t child_status;              // $?
     int32_t glob_index;                // index the next glob op compiled with an override gets
+    int32_t sort_cxix;                 // frame index of the running sort's pseudo-block; return ends a comparison there
+    uint32_t eval_count;               // non-empty string evals so far; names "_<(eval N)"
+    int32_t interp_count;              // interpolation counter of run-time patterns; 2147483647 marks the code safe
+    AV* begin_queue;                   // BEGIN blocks queued by the compilation in progress, or null
+    AV* end_queue;                     // END blocks, the last defined first; null until the first
+    AV* check_queue;                   // CHECK blocks, the last defined first; null until the first
+    AV* init_queue;                    // INIT blocks, in definition order; null until the first
+    HV* sort_stash;                    // package whose $a and $b sort_a_glob and sort_b_glob are
+    GV* sort_a_glob;                   // *a of sort_stash, not counted
+    GV* sort_b_glob;                   // *b of sort_stash, not counted
+    OP* goto_last_probed;              // the tree the label search of goto has searched last
+    int32_t undump;                    // set while dump aborts the interpreter
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value
@@ -622,6 +634,54 @@ struct PERLGCB {
     int32_t startup_argc;
     int32_t startup_arg_span;          // their contiguous span, 0 until computed
     char** startup_environ;
+    // Construction and parse.
+    alignas(8) uint8_t compile_cop_record[96];  // the compile-time statement (a COP; prxperl.cpp checks the size)
+    const char* shell_path;            // "cmd /x /c"
+    const char* yes_string;            // string of the immortal yes
+    const char* no_string;             // string of the immortal no
+    const char* regex_metachars;       // pattern metacharacters
+    const char* split_pattern;         // autosplit pattern; " " until -F gives a pool copy
+    int32_t op_count;                  // rows of the op tables
+    int32_t last_stat_result;          // result of the last stat, -1 when none
+    int32_t last_stat_type;            // op type of the last stat
+    void (*signal_entry)(int32_t sig); // the signal entry handed to the signal substitute
+    HV* child_status_hash;             // exit statuses of reaped children by pid
+    HV* module_globals;                // %{^MODULE_GLOBALS}: per-interpreter data of modules
+    AV* preamble;                      // lines -M, -m and -V queue before the program, or null
+    AV* saved_begin_queue;             // BEGIN blocks kept for a compiler back end, or null
+    char* program_file;                // the program file name (pool copy)
+    SV* include_switches;              // the -I switches as "-Idir " text, during the parse
+    char* extract_dir;                 // -x directory, or null
+    SV* stat_name;                     // name of the last stat
+    GV* stat_glob;                     // handle of the last stat
+    GV* inc_glob;                      // *INC
+    GV* default_glob;                  // *_
+    GV* replace_glob;                  // the control-R variable
+    GV* stdin_glob;                    // *STDIN
+    HV* debug_stash;                   // DB::
+    HV* global_override_stash;         // CORE::GLOBAL::
+    AV* db_args;                       // @DB::args
+    GV* db_glob;                       // *DB::DB
+    GV* db_sub_glob;                   // *DB::sub, whose hash and sub the debugger keeps
+    SV* db_trace;                      // $DB::trace
+    SV* db_signal;                     // $DB::signal
+    CV* db_sub_cv;                     // DB::sub once looked up for sub tracing
+    SV* format_top_target;             // format target of the top-of-page format
+    SV* format_body_target;            // format target of the body format
+    SV* format_target;                 // the format target in use
+    void (**exit_list)(PERLGCB* gcb, void* arg);  // exit-list functions, run last-first at destruction
+    void** exit_list_args;             // their arguments
+    int32_t exit_list_count;           // entries of the two lists
+    int32_t check_syntax;              // -c given
+    int32_t autosplit;                 // -a
+    int32_t autosplit_given;           // -F
+    int32_t line_end;                  // -l
+    int32_t loop_n;                    // -n
+    int32_t loop_p;                    // -p
+    int32_t switch_vars;               // -s
+    int32_t extract;                   // -x
+    int32_t preprocess;                // -P
+    int32_t search_path;               // -S
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));
@@ -682,6 +742,9 @@ int32_t jump_run(PERLGCB* gcb, JumpEnv* env, bool link, Body&& body)
 [[noreturn]] void interp_exit(PERLGCB* gcb, int32_t status);
 [[noreturn]] void interp_failure_exit(PERLGCB* gcb);
 [[noreturn]] void interp_exit_jump(PERLGCB* gcb);
+// Bit of exit_flags: the exit was asked for by the program (the exit op sets
+// it); the call, eval and block-queue guards then let it go on outward.
+constexpr int32_t EXIT_EXPECTED = 0x1;
 // The unwinding an exit does before its jump: release the -e program text,
 // pop every stack level above the main one and the main level's frames, and
 // close the outermost scope.

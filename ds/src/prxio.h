@@ -15,3 +15,8 @@ void do_vec_write(PERLGCB* gcb, SV* sv);
 // Parses an I/O discipline string (":raw", ":crlf") into open-mode bits;
 // an unknown discipline is reported.
 int32_t do_parse_discipline(PERLGCB* gcb, SV* discipline);
+// Joins the strings of the values after first up to last (stack positions)
+// into target, with separator's string between them.
+void do_join_list(PERLGCB* gcb, SV* target, SV* separator, SV** first, SV** last);
+// Makes the glob the default output handle.
+void io_select_default_output(PERLGCB* gcb, GV* gv);

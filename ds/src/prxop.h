@@ -395,13 +395,20 @@ bool op_check_routine_built(uint32_t type);
 CV* sub_define(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);
 [[noreturn]] void sub_declare_my(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);
 CV* sub_define_constant(PERLGCB* gcb, HV* stash, const char* name, SV* sv);
+// A new closure of a closure prototype, bound against the prototype's
+// outer sub (cv_clone) or the given one.
 CV* cv_clone(PERLGCB* gcb, CV* proto);
+CV* cv_clone_worker(PERLGCB* gcb, CV* proto, CV* outside);
 void format_define(PERLGCB* gcb, int32_t floor, OP* name, OP* block);
 void op_use_module(PERLGCB* gcb, int32_t use, int32_t floor, OP* version, OP* name, OP* args);
 void sub_attach_attributes(PERLGCB* gcb, HV* stash, SV* target, OP* attrs);
+// Applies attributes given as one text of blank-separated words (len 0: up
+// to the terminating zero).
+void attrs_apply_from_text(PERLGCB* gcb, const char* package, CV* cv, const char* text, int32_t len);
 OP* op_new_anon_list(PERLGCB* gcb, OP* list);
 OP* op_new_anon_hash(PERLGCB* gcb, OP* list);
 OP* op_new_anon_sub(PERLGCB* gcb, int32_t floor, OP* proto, OP* attrs, OP* block);
+OP* op_new_anon_sub_plain(PERLGCB* gcb, int32_t floor, OP* proto, OP* block);
 
 // Run-time functions and check routines, every row's (rows that share a
 // function declare it again).

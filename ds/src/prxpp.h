@@ -8,6 +8,7 @@
 #include "prxmsg.h"
 #include "prxop.h"
 #include "prxrun.h"
+#include "prxscope.h"
 #include "prxsv.h"
 
 // The stack top as a local: a run-time function copies it in with pp_sp,
@@ -90,3 +91,148 @@ inline uint8_t pp_gimme(PERLGCB* gcb, const OP* op)
     }
     }
 }
+
+// The calling context of an op that reaches past blocks: its WANT bits when
+// set, else the context of the nearest sub, eval or format frame (void when
+// there is none; cx_gimme).
+uint8_t cx_gimme(PERLGCB* gcb);
+inline uint8_t pp_context(PERLGCB* gcb, const OP* op)
+{
+    switch (op->op_flags & OPf_WANT) {
+    case OPf_WANT_VOID:
+        return CTX_VOID;
+    case OPf_WANT_SCALAR:
+        return CTX_SCALAR;
+    case OPf_WANT_LIST:
+        return CTX_LIST;
+    default:
+        return cx_gimme(gcb);
+    }
+}
+
+// ---- context frames ----------------------------------------------------------
+
+// The nearest sub, eval or format frame's context with void read as scalar:
+// 1 for list, else 0 (0 when there is none).
+uint8_t cx_wantarray(PERLGCB* gcb);
+// The lvalue byte of the nearest sub, eval or format frame when its code
+// value is an lvalue sub, else 0.
+uint8_t cx_lvalue_sub(PERLGCB* gcb);
+// The index of the nearest sub, eval or format frame at or below start, or -1.
+int32_t cx_find_sub_eval_format(PERLGCB* gcb, int32_t start);
+// The index of the nearest loop frame at or below start, or -1; the label
+// search from the top frame. Both warn when they pass a sub, eval,
+// substitution or format frame, and stop at a pseudo-block.
+int32_t cx_find_loop(PERLGCB* gcb, int32_t start);
+int32_t cx_find_label(PERLGCB* gcb, const char* label);
+
+// Pushes a frame of the type on the current level, filling the common part
+// from the interpreter (sp is the argument-stack height to keep). The frame
+// pointer is valid until the next push.
+inline cx_frame* cx_push_block(PERLGCB* gcb, uint32_t type, SV** sp, uint8_t gimme)
+{
+    int32_t ix = cx_next_index(gcb);
+    stack_level* si = gcb->current_level;
+    si->si_cxix = ix;
+    cx_frame* cx = &si->si_cxstack[ix];
+    cx->type = type;
+    cx->blk.oldsp = static_cast<int32_t>(sp - gcb->arg_base);
+    cx->blk.oldcop = gcb->current_statement;
+    cx->blk.oldretsp = gcb->return_ix;
+    cx->blk.oldmarksp = static_cast<int32_t>(gcb->mark_sp - gcb->mark_stack);
+    cx->blk.oldscopesp = gcb->scope_ix;
+    cx->blk.oldpm = gcb->last_match_op;
+    cx->blk.gimme = gimme;
+    return cx;
+}
+
+// Pops the top frame, restoring the current statement, the mark height, the
+// scope index and the return height; the caller takes the stack height and
+// the pattern. The frame stays readable until the next push.
+inline cx_frame* cx_pop_block(PERLGCB* gcb)
+{
+    stack_level* si = gcb->current_level;
+    cx_frame* cx = &si->si_cxstack[si->si_cxix--];
+    gcb->current_statement = cx->blk.oldcop;
+    gcb->mark_sp = gcb->mark_stack + cx->blk.oldmarksp;
+    gcb->scope_ix = cx->blk.oldscopesp;
+    gcb->return_ix = cx->blk.oldretsp;
+    return cx;
+}
+
+// The eval part of a frame just pushed: the in-eval state, the eval root and
+// the lexer's line are saved; namesv (a require's file name) is owned by the
+// frame.
+inline void cx_push_eval(PERLGCB* gcb, cx_frame* cx, int32_t op_type, SV* namesv)
+{
+    cx->eval.old_in_eval = gcb->in_eval;
+    cx->eval.old_op_type = op_type;
+    cx->eval.old_namesv = namesv;
+    cx->eval.old_eval_root = gcb->eval_root;
+    cx->eval.cur_text = gcb->line_buffer;
+}
+
+// Undoes the eval part of a popped frame; the name value becomes temporary.
+inline void cx_pop_eval(PERLGCB* gcb, cx_frame* cx)
+{
+    gcb->in_eval = cx->eval.old_in_eval;
+    gcb->eval_root = cx->eval.old_eval_root;
+    if (cx->eval.old_namesv)
+        sv_make_temporary(gcb, cx->eval.old_namesv);
+}
+
+// Undoes the sub part of a sub frame (already popped or about to be): the
+// caller's @_ comes back, the argument array is emptied or replaced, the
+// depth is restored and the code value released when it reaches 0.
+void cx_pop_sub(PERLGCB* gcb, cx_frame* cx);
+// Undoes the loop part of a loop frame: the iteration lvalue and the source
+// are released and the loop variable gets its saved value back.
+void cx_pop_loop(PERLGCB* gcb, cx_frame* cx);
+
+// A temporary copy of a value that leaves the value intact: a temporary
+// source keeps its buffer instead of handing it over.
+inline SV* pp_temp_copy(PERLGCB* gcb, SV* sv)
+{
+    uint32_t temp = sv->flags & SVs_TEMP;
+    sv->flags &= ~SVs_TEMP;
+    SV* copy = sv_new_temporary_copy(gcb, sv);
+    sv->flags |= temp;
+    return copy;
+}
+
+// Opens a scope and makes the temporaries above the current index belong to
+// it: the floor is saved (restored when the scope closes) and raised.
+inline void pp_scope_with_temps(PERLGCB* gcb)
+{
+    scope_enter(gcb);
+    save_push_int(gcb, &gcb->temps_floor);
+    gcb->temps_floor = gcb->temps_ix;
+}
+
+// Leaves the results of a block, loop or eval of the given context between
+// newsp (exclusive) and sp at newsp + 1 and up; a value that carries none of
+// the keep flags (SVs_TEMP, SVs_PADTMP; 0 copies every value) becomes a
+// temporary copy. Scalar context keeps the last value, or the undefined value
+// when there is none; void keeps nothing. Returns the new stack top.
+SV** pp_leave_results(PERLGCB* gcb, SV** newsp, SV** sp, uint8_t gimme, uint32_t keep);
+
+// ---- evals ----------------------------------------------------------------------
+
+// Compiles the current lexer text as an eval body in the eval frame on top
+// (string eval, require): returns the body's first op, or after a failed
+// compile the op to go on with (undef pushed). With start_out the root is
+// stored there and the frame stays for the caller.
+OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out);
+// Runs the run loop from o under a jump environment of its own, resuming at
+// the restart op after each die caught by an eval on this stack level;
+// other jumps pass outward. Returns none.
+OP* eval_catch(PERLGCB* gcb, OP* o);
+
+// ---- capture state of a substitution -------------------------------------------
+
+// Saves a pattern's capture state into the array at *place (pool words,
+// made or grown here); the pattern's own subject copy moves into it.
+void re_offsets_save(PERLGCB* gcb, void** place, re_compiled* rx);
+// Puts a saved capture state back into the pattern, which owns the saved
+// subject copy again.
+void re_offsets_restore(PERLGCB* gcb, void** place, re_compiled* rx);

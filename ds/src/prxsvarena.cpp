@@ -247,7 +247,12 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
         fatal_error(gcb, "Can't upgrade to undef");
     if (type == old)
         return 1;
+    uint32_t kept_flags = sv->flags;
     sv_free_body(gcb, sv);
+    // Until the new body is in place the value is a bare undef: when taking
+    // the body fails and the failure unwinds, the value stays whole (the old
+    // buffer is left to the pool).
+    sv->flags &= ~(0xFFu | SV_VALUE_FLAGS | SVf_OOK | SV_MAGIC_FLAGS | SVs_OBJECT);
 
     // A string buffer the value owns; a referent or a borrowed buffer is
     // not one.
@@ -345,7 +350,7 @@ int32_t sv_upgrade_body(PERLGCB* gcb, SV* sv, uint32_t type)
     default:
         break;
     }
-    sv->flags = (sv->flags & ~0xFFu) | type;
+    sv->flags = (kept_flags & ~0xFFu) | type;
     if (type == SVt_PVIV) {
         if (sv->flags & (SVf_IOK | SVf_NOK)) {
             if (sv->flags & SVf_OOK)
