@@ -235,6 +235,14 @@ typedef intptr_t PrxStream;
 constexpr PrxStream PRX_STDOUT = 1;
 constexpr PrxStream PRX_STDERR = 2;
 
+// The stat buffer: what the stat substitutes would fill (they report the
+// function unsupported and fill nothing).
+struct prx_statbuf {
+    uint32_t dev, ino, mode, nlink, uid, gid, rdev;
+    int64_t size, atime, mtime, ctime, blksize, blocks;
+};
+static_assert(std::is_trivially_copyable_v<prx_statbuf>);
+
 // ---- jump environments --------------------------------------------------
 //
 // Every protected region puts one JumpEnv on the C++ stack and links it as the
@@ -622,6 +630,16 @@ struct PERLGCB {
     GV* sort_b_glob;                   // *b of sort_stash, not counted
     OP* goto_last_probed;              // the tree the label search of goto has searched last
     int32_t undump;                    // set while dump aborts the interpreter
+
+    // ---- system ops and I/O routines ----------------------------------------
+    int32_t forkprocess;               // set to 1 by every open; the open op's result on success
+    GV* argvout_glob;                  // *ARGVOUT, fetched on first use
+    AV* argvout_stack;                 // default output globs saved by in-place editing, one reference each
+    char* argv_file_name;              // text of the ARGV scalar: the ARGV file being read
+    int32_t argv_file_mode;            // mode of the in-place file before editing
+    prx_statbuf stat_buf;                // the stat buffer the stat substitutes fill
+    char** exec_argv;                  // argument vector of the last exec (pool), or null
+    char* exec_cmd;                    // command-line copy of the last exec (pool), or null
 
     // ---- bridge and interpreter life ----------------------------------------
     SV* patchlevel_value;              // the version value

@@ -26,6 +26,10 @@ extern "C" int32_t prx_return_two(...);
 // Captured standard streams.
 int64_t prx_stream_write(PrxStream stream, const void* data, uint32_t size, uint32_t count);
 int64_t prx_fwrite(const void* data, uint32_t size, uint32_t count, PrxStream stream);
+// The error query of a stream: 0 for the captured streams, whose writes
+// answer a failure (lack of memory) themselves; other streams are the
+// unsupported FERROR.
+int32_t prx_ferror(PrxStream stream);
 int32_t prx_fputs(const char* text, PrxStream stream);
 int32_t prx_fputc(int32_t c, PrxStream stream);
 void prx_fprintf(PrxStream stream, const char* fmt, ...);

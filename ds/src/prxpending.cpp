@@ -18,6 +18,7 @@
 #include "prxnum.h"
 #include "prxop.h"
 #include "prxpad.h"
+#include "prxpp.h"
 #include "prxproc.h"
 #include "prxre.h"
 #include "prxsearch.h"
@@ -78,8 +79,8 @@ void panic_not_built(const char* name)
 // ---- source front end -------------------------------------------------------
 
 // ---- op tree and run-time ops -----------------------------------------------
-uint64_t do_vec_read(PERLGCB*, SV*, int32_t, int32_t) { NOT_BUILT(do_vec_read); }
-void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
+void elem_autovivify(PERLGCB*, SV*, int32_t) { NOT_BUILT(elem_autovivify); }
+int32_t do_trans_worker(PERLGCB*, SV*) { NOT_BUILT(do_trans_worker); }
 // Every run-time function and check routine whose row is marked P.
 #define PRX_PENDING_RUN_P(fn) \
     OP* fn(PERLGCB*) { NOT_BUILT(fn); }
@@ -93,10 +94,6 @@ void do_vec_write(PERLGCB*, SV*) { NOT_BUILT(do_vec_write); }
 #include "prxop.def"
 #include "prxutf8.h"
 #undef PRX_OP
-int32_t io_close_streams(PERLGCB*, IO*, int32_t) { NOT_BUILT(io_close_streams); }
 void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
-int32_t do_parse_discipline(PERLGCB*, SV*) { NOT_BUILT(do_parse_discipline); }
-void do_join_list(PERLGCB*, SV*, SV*, SV**, SV**) { NOT_BUILT(do_join_list); }
-void io_select_default_output(PERLGCB*, GV*) { NOT_BUILT(io_select_default_output); }
 
 // ---- bridge and interpreter life --------------------------------------------

@@ -92,10 +92,29 @@ inline uint8_t pp_gimme(PERLGCB* gcb, const OP* op)
     }
 }
 
-// The calling context of an op that reaches past blocks: its WANT bits when
-// set, else the context of the nearest sub, eval or format frame (void when
-// there is none; cx_gimme).
+// The context of the nearest sub, eval or format frame (void when there is
+// none).
 uint8_t cx_gimme(PERLGCB* gcb);
+
+// ---- context, integer reads and flags shared by the operator, reference,
+// aggregate and assignment ops ------------------------------------------------
+
+// The byte hint of the current statement: UTF8 flags count for nothing.
+inline bool pp_bytes_hint(PERLGCB* gcb)
+{
+    return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
+}
+
+// List context of a list-or-scalar op: WANT list, or no WANT and the
+// nearest sub, eval or format frame wants a list.
+inline bool pp_wants_list(PERLGCB* gcb, const OP* op)
+{
+    uint8_t want = op->op_flags & OPf_WANT;
+    return want == OPf_WANT_LIST || (want == 0 && cx_wantarray(gcb) == CTX_LIST);
+}
+
+// The context of an op by its WANT bits, else that of the nearest sub, eval
+// or format frame (cx_gimme): CTX_VOID, CTX_SCALAR or CTX_LIST.
 inline uint8_t pp_context(PERLGCB* gcb, const OP* op)
 {
     switch (op->op_flags & OPf_WANT) {
@@ -236,3 +255,33 @@ void re_offsets_save(PERLGCB* gcb, void** place, re_compiled* rx);
 // Puts a saved capture state back into the pattern, which owns the saved
 // subject copy again.
 void re_offsets_restore(PERLGCB* gcb, void** place, re_compiled* rx);
+// An lvalue use: MOD, or a possible lvalue-sub return while the nearest sub
+// was called as an lvalue sub.
+inline bool pp_lvalue_use(PERLGCB* gcb, const OP* op)
+{
+    return (op->op_flags & OPf_MOD) || ((op->op_private & OPpMAYBE_LVSUB) && cx_lvalue_sub(gcb));
+}
+
+// The integer value of an operand: the IV field under IOK, else the conversion.
+inline int64_t pp_int(PERLGCB* gcb, SV* sv) { return (sv->flags & SVf_IOK) ? sv_iv(sv) : sv_to_int(gcb, sv); }
+// The unsigned value: the IV field read as unsigned under IOK, else the conversion.
+inline uint64_t pp_uint(PERLGCB* gcb, SV* sv) { return (sv->flags & SVf_IOK) ? sv_uv(sv) : sv_to_uint(gcb, sv); }
+
+// Makes an undefined value a reference to a new scalar, array or hash by
+// kind (OPpDEREF_SV, OPpDEREF_AV, OPpDEREF_HV), after get magic; a read-only
+// value is fatal.
+void elem_autovivify(PERLGCB* gcb, SV* sv, int32_t kind);
+
+// The end of the dereference overloading loop: while the value is a
+// reference to an object whose class overloads, the method of the key
+// (AMG_TO_SV, AMG_TO_AV, AMG_TO_HV, AMG_TO_GV) replaces it until it answers
+// nothing or the same referent; an answer that is not a reference is fatal.
+SV* pp_overload_deref(PERLGCB* gcb, SV* sv, int32_t method);
+// The scalar of the default glob *_ ($_).
+SV* pp_default_var(PERLGCB* gcb);
+// A hash in scalar context: "used/total" buckets when any is used, else 0.
+void pp_set_bucket_usage(PERLGCB* gcb, SV* dst, HV* hv);
+// A new temporary reference to sv, as the reference constructors make it: a
+// deferred element is made real, a borrowing array real, a pad temporary
+// copied.
+SV* pp_reference_to(PERLGCB* gcb, SV* sv);

@@ -171,6 +171,14 @@ void stack_level_pop(PERLGCB* gcb);
 // was entered.
 void stack_level_pop_to_mark(PERLGCB* gcb);
 
+// The context of the nearest sub, eval or format frame: CTX_SCALAR,
+// CTX_LIST or CTX_VOID (CTX_VOID when there is none).
+uint8_t cx_gimme(PERLGCB* gcb);
+// The same with void reported as scalar: CTX_LIST or CTX_SCALAR.
+uint8_t cx_wantarray(PERLGCB* gcb);
+// The lvalue byte of the nearest sub, eval or format frame when its code
+// value is an lvalue sub, else 0.
+uint8_t cx_lvalue_sub(PERLGCB* gcb);
 // Pops every context frame above index (the run-time ops' unwinding).
 void cx_unwind(PERLGCB* gcb, int32_t index);
 // Unwinds the context stack to the innermost eval and returns the op the run

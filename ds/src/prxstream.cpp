@@ -94,6 +94,13 @@ int64_t prx_fwrite(const void* data, uint32_t size, uint32_t count, PrxStream st
     return prx_stream_write(stream, data, size, count);
 }
 
+int32_t prx_ferror(PrxStream stream)
+{
+    if (stream == PRX_STDOUT || stream == PRX_STDERR)
+        return 0;
+    return prx_ferror_unsupported(stream);
+}
+
 int32_t prx_fputs(const char* text, PrxStream stream)
 {
     uint32_t n = text ? static_cast<uint32_t>(std::strlen(text)) : 0;

@@ -79,7 +79,7 @@ TEST_F(Foundation, UnsupportedFunctionReporters)
         {"FTELL", -1, [] { return prx_ftell(0); }},
         {"GETC", -1, [] { return prx_getc(0); }},
         {"KILL", -1, [] { return prx_kill(0, 6); }},
-        {"LSEEK", 0, [] { return prx_lseek(0, 0, 0); }},
+        {"LSEEK", -1, [] { return prx_lseek(0, 0, 0); }},
         {"MKDIR", -1, [] { return prx_mkdir("d", 0755); }},
         {"PAUSE", -1, [] { return prx_pause(); }},
         {"PIPE", -1, [&fds] { return prx_pipe(fds); }},
