@@ -285,3 +285,11 @@ void pp_set_bucket_usage(PERLGCB* gcb, SV* dst, HV* hv);
 // deferred element is made real, a borrowing array real, a pad temporary
 // copied.
 SV* pp_reference_to(PERLGCB* gcb, SV* sv);
+
+// ---- file tests ------------------------------------------------------------------
+
+// The -T/-B judgement of the first bytes of a file: text when at most a
+// third of the bytes are odd (control bytes other than the usual white
+// space, bytes of 0x80 and above outside whole UTF-8 sequences); a NUL byte
+// makes every byte odd.
+bool pp_looks_like_text(const uint8_t* s, int32_t len);
