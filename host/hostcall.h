@@ -2,6 +2,8 @@
 // group in use, and call slot S of group G with the caller's own arguments.
 #pragma once
 
+#include <atomic>
+
 #include "hostif.h"
 #include "modrec.h"  // the linkage callbacks this layer defines
 
@@ -11,7 +13,13 @@ template <unsigned G, unsigned S, class Fn>
 [[gnu::always_inline]] inline Fn host_entry()
 {
     host_vector* hv = g_host_vector;
-    hv->in_use[G] = 1;
+    // Tasks on several threads call services at once: the mark is an atomic
+    // store (relaxed: the host reads it only as a flag, never to order
+    // anything), and it is made only while the byte is still clear, so that
+    // the cache line is not written on every call.
+    std::atomic_ref<uint8_t> mark(hv->in_use[G]);
+    if (!mark.load(std::memory_order_relaxed))
+        mark.store(1, std::memory_order_relaxed);
     return reinterpret_cast<Fn>(hv->groups[G][S]);
 }
 

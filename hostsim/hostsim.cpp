@@ -379,6 +379,7 @@ int64_t impl_xkGroup49Slot31(void*, void*, void*, void*) { return 0; }
     RET hs_##NAME PARAMS                                \
     {                                                   \
         Host& host_ = host();                           \
+        std::lock_guard<std::recursive_mutex> lock_(host_.mu); \
         host_.record(G, S, #NAME);                      \
         if (host_.over.NAME)                            \
             return host_.over.NAME ARGS;                \
@@ -393,6 +394,7 @@ int64_t impl_xkGroup49Slot31(void*, void*, void*, void*) { return 0; }
 void hs_xkStatusMessage(int32_t count, ...)
 {
     Host& h = host();
+    std::lock_guard<std::recursive_mutex> lock(h.mu);
     h.record(0, 144, "xkStatusMessage");
     std::vector<std::string> inserts;
     va_list ap;
@@ -412,6 +414,7 @@ void hs_xkStatusMessage(int32_t count, ...)
 void hs_xkIssueMessage(host_task* task, int32_t table, int32_t number, ...)
 {
     Host& h = host();
+    std::lock_guard<std::recursive_mutex> lock(h.mu);
     h.record(39, 125, "xkIssueMessage");
     std::vector<std::string> args;
     va_list ap;
@@ -522,6 +525,7 @@ Host::~Host()
 
 Task* Host::add_task(const std::string& name)
 {
+    std::lock_guard<std::recursive_mutex> lock(mu);
     auto t = std::make_unique<Task>();
     t->name = name;
     t->record.handle = &t->handle;
@@ -540,10 +544,16 @@ Task* Host::find_task(const host_task* handle)
     return nullptr;
 }
 
+namespace {
+thread_local Task* thread_task = nullptr;  // the thread's own current task (tasks_per_thread)
+}  // namespace
+
 Task* Host::current_task()
 {
     if (vec.no_task)
         return nullptr;
+    if (tasks_per_thread && thread_task)
+        return thread_task;
     void* v = vec.current_task_cell ? *vec.current_task_cell : main_task()->record.cell;
     if (v == reinterpret_cast<void*>(1))
         return main_task();
@@ -555,6 +565,10 @@ Task* Host::current_task()
 
 void Host::make_current(Task* t)
 {
+    if (tasks_per_thread) {
+        thread_task = t;
+        return;
+    }
     void** cell = vec.current_task_cell ? vec.current_task_cell : &main_task()->record.cell;
     *cell = &t->record;
 }
@@ -569,6 +583,7 @@ void Host::use_task_cell(bool on)
 
 Pool* Host::new_pool(const std::string& owner, uint32_t flags)
 {
+    std::lock_guard<std::recursive_mutex> lock(mu);
     auto p = std::make_unique<Pool>();
     p->ops.alloc = &pool_alloc_op;
     p->ops.free = &pool_free_op;
@@ -609,6 +624,7 @@ bool Host::allocation_fails(uint64_t size)
 
 void* Host::pool_alloc(Pool* p, uint64_t size, uint32_t flags)
 {
+    std::lock_guard<std::recursive_mutex> lock(mu);
     if (p->destroyed || allocation_fails(size))
         return nullptr;
     size_t n = size ? static_cast<size_t>(size) : 1;
@@ -626,6 +642,7 @@ void* Host::pool_alloc(Pool* p, uint64_t size, uint32_t flags)
 
 void Host::pool_free(Pool* p, void* block)
 {
+    std::lock_guard<std::recursive_mutex> lock(mu);
     if (!block)
         return;
     auto it = p->live.find(block);
@@ -640,6 +657,7 @@ void Host::pool_free(Pool* p, void* block)
 
 void* Host::pool_realloc(Pool* p, void* block, uint64_t size)
 {
+    std::lock_guard<std::recursive_mutex> lock(mu);
     if (!block)
         return pool_alloc(p, size, 0);
     auto it = p->live.find(block);
@@ -666,6 +684,7 @@ void* Host::pool_realloc(Pool* p, void* block, uint64_t size)
 
 void Host::destroy_pool(Pool* p)
 {
+    std::lock_guard<std::recursive_mutex> lock(mu);
     for (auto& kv : p->live)
         std::free(kv.first);
     p->live.clear();

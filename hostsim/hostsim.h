@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -133,6 +134,13 @@ struct Host {
     std::vector<std::pair<host_task*, std::pair<int32_t, void*>>> sessions;
     std::vector<std::string> unoffered;      // "G/S" of services the host lacks
     bool record_calls = true;
+    // Service calls, pool operations and the task list may come from several
+    // threads (each task on a thread of its own): they hold this lock, which
+    // guards every recorder, the pools and the failure knobs.
+    std::recursive_mutex mu;
+    // When set, the current task is the calling thread's own (make_current
+    // sets it for that thread only), as in a host that runs tasks on threads.
+    bool tasks_per_thread = false;
     std::ostream* echo = nullptr;            // print the host log as it happens
 
     // Behaviour knobs.

@@ -499,6 +499,8 @@ struct PERLGCB {
     int32_t re_bt_ix;             // slots in use
     int32_t re_bt_max;            // capacity in slots
     int32_t re_exec_nesting;      // matches open in this interpreter (a match inside a match is 2)
+    int64_t re_work_left;         // units of work the current match may still spend (the work guard)
+    char* re_opt_piece;           // the optimiser's copy of a repeated literal piece (pool block); freed by the next run
 
     // ---- source front end ---------------------------------------------------
     HV* current_package;               // the package being compiled

@@ -352,8 +352,10 @@ OP* pp_leaveeval(PERLGCB* gcb)
             hv_delete_str(gcb, inc, name, static_cast<int32_t>(len), HV_DISCARD);
         return die_error(gcb, "%s did not return a true value", name);
     }
+    // Closing the scope frees the eval's tree, this op with it.
+    bool keep_error = (op->op_flags & OPf_SPECIAL) != 0;
     scope_leave(gcb);
-    if (!(op->op_flags & OPf_SPECIAL))
+    if (!keep_error)
         errsv_clear(gcb);
     return retop;
 }

@@ -115,13 +115,13 @@ inline void push_text(PERLGCB* gcb, SV*** spp, const char* s, int64_t len, bool 
 }
 
 // Pushes the substitution frame of an evaluated replacement.
+// Its block part is filled too, though nothing pops it as a block: a
+// statement inside an evaluated replacement resets the stack to the top
+// frame's height, which must be the one in force here.
 cx_frame* push_subst(PERLGCB* gcb)
 {
-    int32_t ix = cx_next_index(gcb);
-    stack_level* si = gcb->current_level;
-    si->si_cxix = ix;
-    cx_frame* cx = &si->si_cxstack[ix];
-    cx->type = CXt_SUBST;
+    uint8_t gimme = cx_gimme(gcb);
+    cx_frame* cx = cx_push_block(gcb, CXt_SUBST, pp_sp(gcb), gimme);
     cx->subst.rxres = nullptr;
     return cx;
 }

@@ -35,6 +35,16 @@ constexpr uint8_t RE_NO_FLAGS = 0xDE;
 constexpr int32_t RE_INFTY = 32767;
 // The matcher's nesting limit.
 constexpr int32_t RE_DEPTH_LIMIT = 1100;
+// The work guard: a match may spend this many units of work, plus
+// RE_WORK_PER_BYTE for each byte of its subject. A unit is one activation
+// of the matcher (every try of the rest of the pattern after a repeat
+// count, every repetition of a general repeat, every lookaround body), one
+// step back of a repeat's count, or eight bytes that a minimal repeat scans
+// for the byte after it. So the budget bounds the backtracking of a match,
+// wide or deep, while a scan that does a bounded amount of work at each
+// position stays far below it.
+constexpr int64_t RE_WORK_BASE = 10000000;
+constexpr int64_t RE_WORK_PER_BYTE = 32;
 // Deepest group nesting the parser accepts.
 constexpr int32_t RE_NESTING_LIMIT = 1000;
 
@@ -87,13 +97,12 @@ static_assert(sizeof(re_class_node) == 40);
 
 // The 30 POSIX-class numbers; the odd ones are the negations.
 enum : int32_t {
-    RE_CC_WORD = 0, RE_CC_NWORD, RE_CC_SPACE, RE_CC_NSPACE, RE_CC_DIGIT, RE_CC_NDIGIT,
-    RE_CC_ALNUM, RE_CC_NALNUM, RE_CC_ALPHA, RE_CC_NALPHA, RE_CC_ASCII, RE_CC_NASCII,
-    RE_CC_CNTRL, RE_CC_NCNTRL, RE_CC_GRAPH, RE_CC_NGRAPH, RE_CC_LOWER, RE_CC_NLOWER,
-    RE_CC_PRINT, RE_CC_NPRINT, RE_CC_PUNCT, RE_CC_NPUNCT, RE_CC_UPPER, RE_CC_NUPPER,
-    RE_CC_XDIGIT, RE_CC_NXDIGIT, RE_CC_PSXSPC, RE_CC_NPSXSPC, RE_CC_BLANK, RE_CC_NBLANK,
+#define RE_POSIX(name, shown, shown_negated, word, property) RE_CC_##name, RE_CC_N##name,
+#include "prxregposix.def"
+#undef RE_POSIX
     RE_CC_COUNT
 };
+static_assert(RE_CC_COUNT == 30, "15 named classes and their negations");
 extern const char* const re_class_names[RE_CC_COUNT];
 
 inline bool re_bitmap_test(const uint8_t* map, uint8_t c) { return (map[c >> 3] >> (c & 7)) & 1; }
@@ -257,6 +266,8 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node);
 int32_t re_count_simple(PERLGCB* gcb, re_program_node* body, int32_t max);
 int32_t re_count_general(PERLGCB* gcb, re_program_node* body, int32_t max, int32_t* length);
+// Takes units of work from the match's budget; past it, the guard trips.
+void re_spend_work(PERLGCB* gcb, int64_t units);
 int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c);
 int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* p);
 int32_t re_save_captures(PERLGCB* gcb, int32_t floor);

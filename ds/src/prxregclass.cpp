@@ -47,13 +47,13 @@ struct PosixName {
     int32_t len;
     int32_t cc;
 };
+// The bracket words; a class no word names has an empty one, never matched.
 constexpr PosixName posix_names[] = {
-    {"alpha", 5, RE_CC_ALPHA}, {"alnum", 5, RE_CC_ALNUM}, {"ascii", 5, RE_CC_ASCII},
-    {"blank", 5, RE_CC_BLANK}, {"cntrl", 5, RE_CC_CNTRL}, {"digit", 5, RE_CC_DIGIT},
-    {"graph", 5, RE_CC_GRAPH}, {"lower", 5, RE_CC_LOWER}, {"print", 5, RE_CC_PRINT},
-    {"punct", 5, RE_CC_PUNCT}, {"space", 5, RE_CC_PSXSPC}, {"upper", 5, RE_CC_UPPER},
-    {"word", 4, RE_CC_WORD}, {"xdigit", 6, RE_CC_XDIGIT},
+#define RE_POSIX(name, shown, shown_negated, word, property) {word, sizeof word - 1, RE_CC_##name},
+#include "prxregposix.def"
+#undef RE_POSIX
 };
+static_assert(sizeof posix_names / sizeof posix_names[0] == RE_CC_COUNT / 2);
 
 // An escaped letter that stands for itself in a class; at is after it.
 void warn_unrecognized(PERLGCB* gcb, uint32_t value, const char* at)
@@ -253,7 +253,7 @@ int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value)
         name++;
     int32_t n = static_cast<int32_t>(t - name);
     for (const PosixName& pn : posix_names)
-        if (pn.len == n && std::memcmp(pn.name, name, static_cast<size_t>(n)) == 0)
+        if (pn.len && pn.len == n && std::memcmp(pn.name, name, static_cast<size_t>(n)) == 0)
             return pn.cc + (complement ? 1 : 0);
     char msg[600];
     int32_t qn = static_cast<int32_t>(t - s - 1);
@@ -300,7 +300,7 @@ re_program_node* re_parse_class(PERLGCB* gcb)
     }
     const char* end = gcb->re_xend;
     if (gcb->re_parse < end && *gcb->re_parse == '^') {
-        gcb->re_naughty++;
+        re_naughty_add(gcb, 1);
         gcb->re_parse++;
         if (cls)
             cls->flags |= RE_CLASS_INVERT;
@@ -412,7 +412,7 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
     if (!re_size_only(gcb))
         listing = sv_make_temporary(gcb, sv_new_from_bytes(gcb, "# comment\n", 10));
     if (gcb->re_parse < end && *gcb->re_parse == '^') {
-        gcb->re_naughty++;
+        re_naughty_add(gcb, 1);
         gcb->re_parse++;
         flags |= RE_CLASS_INVERT;
     }
@@ -422,8 +422,9 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
         flags |= RE_CLASS_LOCALE;
 
     static const char* const props[RE_CC_COUNT / 2] = {
-        "IsWord", "IsSpacePerl", "IsDigit", "IsAlnum", "IsAlpha", "IsASCII", "IsCntrl",
-        "IsGraph", "IsLower", "IsPrint", "IsPunct", "IsUpper", "IsXDigit", "IsSpace", "IsBlank",
+#define RE_POSIX(name, shown, shown_negated, word, property) property,
+#include "prxregposix.def"
+#undef RE_POSIX
     };
     bool range = false;
     uint32_t prev_value = 0;

@@ -48,10 +48,9 @@ const uint8_t re_simple_nodes[RE_NODE_COUNT] = {
 static_assert(sizeof re_node_names / sizeof re_node_names[0] == RE_NODE_COUNT);
 
 const char* const re_class_names[RE_CC_COUNT] = {
-    "\\w", "\\W", "\\s", "\\S", "\\d", "\\D", "[:alnum:]", "[:^alnum:]", "[:alpha:]", "[:^alpha:]",
-    "[:ascii:]", "[:^ascii:]", "[:ctrl:]", "[:^ctrl:]", "[:graph:]", "[:^graph:]", "[:lower:]", "[:^lower:]",
-    "[:print:]", "[:^print:]", "[:punct:]", "[:^punct:]", "[:upper:]", "[:^upper:]", "[:xdigit:]", "[:^xdigit:]",
-    "[:space:]", "[:^space:]", "[:blank:]", "[:^blank:]",
+#define RE_POSIX(name, shown, shown_negated, word, property) shown, shown_negated,
+#include "prxregposix.def"
+#undef RE_POSIX
 };
 
 re_program_node* re_next_node(PERLGCB* gcb, re_program_node* p)
@@ -279,10 +278,16 @@ uint32_t re_data_append(PERLGCB* gcb, int32_t n, const char* codes)
     re_data_array* d = rx->data;
     uint32_t old = d ? d->count : 0;
     uint64_t bytes = sizeof(re_data_array) + static_cast<uint64_t>(old + n - 1) * sizeof(void*);
+    // Each step leaves the pattern's array whole for the free of a failed
+    // compile: the array is the pattern's as soon as it exists, with the
+    // count and codes of the entries already made.
     re_data_array* grown = static_cast<re_data_array*>(pool_realloc(gcb, d, bytes));
-    char* what = static_cast<char*>(pool_realloc(gcb, d ? grown->what : nullptr, old + static_cast<uint32_t>(n)));
-    if (!d)
+    if (!d) {
         grown->count = 0;
+        grown->what = nullptr;
+    }
+    rx->data = grown;
+    char* what = static_cast<char*>(pool_realloc(gcb, grown->what, old + static_cast<uint32_t>(n)));
     grown->what = what;
     for (int32_t i = 0; i < n; i++) {
         what[old + static_cast<uint32_t>(i)] = codes[i];
@@ -435,7 +440,7 @@ re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first)
         if (!chain)
             *flags_out |= flags & RE_REPEAT_START;
         else {
-            gcb->re_naughty++;
+            re_naughty_add(gcb, 1);
             re_link_tail(gcb, chain, latest);
         }
         chain = latest;
@@ -506,12 +511,12 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
 
     if ((flags & RE_SIMPLE) && op == '*') {
         re_insert_operand(gcb, RE_STAR, ret);
-        gcb->re_naughty += 4;
+        re_naughty_add(gcb, 4);
     } else if ((flags & RE_SIMPLE) && op == '+') {
         re_insert_operand(gcb, RE_PLUS, ret);
-        gcb->re_naughty += 3;
+        re_naughty_add(gcb, 3);
     } else if (flags & RE_SIMPLE) {
-        gcb->re_naughty += 2 + gcb->re_naughty / 2;
+        re_naughty_add(gcb, 2 + gcb->re_naughty / 2);
         re_insert_operand(gcb, RE_CURLY, ret);
     } else {
         re_program_node* w = re_emit_node(gcb, RE_WHILEM);
@@ -531,7 +536,7 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
             gcb->re_whilem_seen++;
             gcb->re_extralen += 3;
         }
-        gcb->re_naughty = gcb->re_naughty * 2 + 4;
+        re_naughty_set(gcb, static_cast<int64_t>(gcb->re_naughty) * 2 + 4);
     }
     if (!re_size_only(gcb)) {
         ret->flags = 0;
@@ -815,7 +820,7 @@ try_again:
             ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANYUTF8 : RE_ANYUTF8);
         else
             ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANY : RE_REG_ANY);
-        gcb->re_naughty++;
+        re_naughty_add(gcb, 1);
         *flags_out |= RE_HAS_WIDTH;
         if (!(gcb->re_regflags & RE_REGF_UTF8))
             *flags_out |= RE_SIMPLE;
@@ -1063,7 +1068,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     bool have_branch = false;
     *flags_out = 0;
 
-    if (++gcb->re_nesting > RE_NESTING_LIMIT) {
+    // The outermost call parses the pattern itself, not a group: it is not
+    // counted against the limit.
+    if (++gcb->re_nesting > RE_NESTING_LIMIT + 1) {
         re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
     }
 
@@ -1263,6 +1270,18 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
                             bool debug);
 }  // namespace
 
+// The compile runs the one recursive-descent parser twice over the same
+// text. The size pass has re_emit pointing at the placeholder
+// (re_size_only): every emitter then only adds the units it would write to
+// re_size, and nothing is linked or stored. The emit pass runs the same
+// parse into a record of exactly that size. The two passes must take the
+// same decisions at every step, so a parser routine may decide only from
+// the pattern text, the flags and state that both passes reset alike (group
+// counter, nesting, complexity); what only the emit pass knows (group
+// count for back-references, long-jump units) may change node contents,
+// never the number of units. Long jumps are the one exception the driver
+// accounts for: the size pass counts their units in re_extralen, and they
+// are added only when the program would not fit 16-bit distances.
 re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend, op_pattern* pm)
 {
     // A new compile: no half-built pattern of an earlier one is ours.
@@ -1324,7 +1343,7 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     std::memset(rx, 0, bytes);
     rx->ref_count = 1;
     rx->pattern_length = static_cast<int32_t>(xend - exp);
-    rx->pattern_text = pool_strndup(gcb, exp, rx->pattern_length);
+    rx->pattern_text = nullptr;  // copied under the protection below
     rx->subject_copy = nullptr;
     rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
     rx->group_count = static_cast<uint32_t>(gcb->re_npar - 1);
@@ -1335,15 +1354,18 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
 
     // From here on every error leaves a half-built pattern, whoever raises
     // it: the parser, the optimiser, a regexp warning made fatal, a class
-    // table that cannot be built. It is put on the save stack, so that the
-    // catcher's scope unwinding frees it, and the jump goes on.
+    // table that cannot be built, an allocation that fails. No allocation
+    // comes between the record's and the protection. The pattern is freed
+    // here, which allocates nothing (a hand-over to the save stack could
+    // itself fail when the pool is exhausted), and the jump goes on.
     re_compiled* done = nullptr;
     JumpEnv env;
-    int32_t code = jump_run(gcb, &env, true, [&] { done = emit_and_study(gcb, rx, exp, xend, pm, debug); });
+    int32_t code = jump_run(gcb, &env, true, [&] {
+        rx->pattern_text = pool_strndup(gcb, exp, rx->pattern_length);
+        done = emit_and_study(gcb, rx, exp, xend, pm, debug);
+    });
     if (code) {
-        gcb->re_emit = gcb->re_placeholder;
-        gcb->re_rx = nullptr;
-        save_push_destructor(gcb, re_free_on_unwind, rx);
+        re_free_on_unwind(gcb, rx);
         if (!env.prev)
             bridge_fatal_jump();
         jump_to(gcb, env.prev, code);

@@ -28,6 +28,21 @@ constexpr uint32_t RE_REGF_UTF8 = 0x8;
 // The regexp warning category.
 constexpr int32_t RE_WARN_REGEXP = 19;
 
+// The "naughty" score: a rough count of how much backtracking a pattern can
+// do. Each piece after the first of a branch adds 1, a class or a dot 1, a
+// simple star 4, a simple plus 3, another simple count 2 plus half the score
+// so far, and a general repeat doubles the score and adds 4, so nested
+// general repeats grow it geometrically. A pattern scoring 10 or more is
+// marked REA_NAUGHTY: the start-position finder then never gives up its
+// floating check substring, however often it fails to narrow the search.
+// Only the threshold is read, so the score saturates at the top of its
+// range instead of overflowing.
+inline void re_naughty_set(PERLGCB* gcb, int64_t score)
+{
+    gcb->re_naughty = score > INT32_MAX ? INT32_MAX : static_cast<int32_t>(score);
+}
+inline void re_naughty_add(PERLGCB* gcb, int64_t n) { re_naughty_set(gcb, static_cast<int64_t>(gcb->re_naughty) + n); }
+
 inline bool re_size_only(PERLGCB* gcb) { return gcb->re_emit == gcb->re_placeholder; }
 inline re_program_node* re_placeholder(PERLGCB* gcb)
 {

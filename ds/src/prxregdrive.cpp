@@ -113,7 +113,7 @@ const char* scan_class(PERLGCB* gcb, re_compiled* rx, const char* s, const char*
             tmp = every_position;
         } else
             tmp = true;
-        s += utf8 ? re_char_skip(s) : 1;
+        s += utf8 ? re_char_skip(gcb, s) : 1;
     }
     return nullptr;
 }
@@ -137,9 +137,8 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         uint32_t arg = re_arg(c);
         if ((arg & 0xFFFF) == 0) {
             SV* swash = static_cast<SV*>(rx->data->data[arg >> 16]);
-            return scan_class(gcb, rx, s, strend, check_only, true, [&](const char* p) {
-                return swash_fetch(gcb, swash, reinterpret_cast<const uint8_t*>(p)) != 0;
-            });
+            return scan_class(gcb, rx, s, strend, check_only, true,
+                              [&](const char* p) { return re_swash_at(gcb, swash, p); });
         }
         return scan_class(gcb, rx, s, strend, check_only, true, [&](const char* p) {
             return re_in_class_utf8(gcb, c, reinterpret_cast<const uint8_t*>(p)) != 0;
@@ -196,7 +195,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         bool locale = c->type == RE_BOUNDLUTF8 || c->type == RE_NBOUNDLUTF8;
         bool bound = c->type == RE_BOUNDUTF8 || c->type == RE_BOUNDLUTF8;
         bool tmp = s != startpos && re_word_cp(gcb, re_decode_before(gcb, s), locale);
-        for (; s < strend; s += re_char_skip(s)) {
+        for (; s < strend; s += re_char_skip(gcb, s)) {
             bool x = re_word_at(gcb, s, locale);
             if (x != tmp) {
                 tmp = x;
@@ -295,12 +294,16 @@ int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* startpos)
     if (gcb->re_open_at_size <= rx->group_count) {
         // Grown cleared: a capture save copies the entries of groups that
         // this attempt has not opened, and the trace prints them.
+        // The size is raised only once the block has it: a failed
+        // reallocation leaves both as they were for the next match.
         uint32_t old_size = gcb->re_open_at_size;
-        gcb->re_open_at_size = rx->group_count * 3 / 2 + 3;
-        gcb->re_open_at = static_cast<const char**>(
-            pool_realloc(gcb, gcb->re_open_at, static_cast<uint64_t>(gcb->re_open_at_size) * sizeof(const char*)));
-        for (uint32_t i = old_size; i < gcb->re_open_at_size; i++)
-            gcb->re_open_at[i] = nullptr;
+        uint32_t new_size = rx->group_count * 3 / 2 + 3;
+        const char** grown = static_cast<const char**>(
+            pool_realloc(gcb, gcb->re_open_at, static_cast<uint64_t>(new_size) * sizeof(const char*)));
+        for (uint32_t i = old_size; i < new_size; i++)
+            grown[i] = nullptr;
+        gcb->re_open_at = grown;
+        gcb->re_open_at_size = new_size;
     }
     for (uint32_t i = 1; i <= rx->group_count; i++) {
         rx->start_offsets[i] = -1;
@@ -327,9 +330,26 @@ int32_t re_exec_nocopy(PERLGCB* gcb, re_compiled* rx, const char* start, const c
 }
 
 // ---- the start-position finder ------------------------------------------------------------
+//
+// The finder answers where a match could start, from what the optimiser
+// proved about every match: its minimum length, its check substring (the
+// longest literal every match holds, at a known offset range from the
+// start), the other substring, the anchors and the start class. It first
+// rejects a subject too short for the minimum length; then searches the
+// check substring (Boyer-Moore, or the study tables); moves the candidate
+// start back by the substring's largest offset; verifies the other
+// substring within its offset window and, for /^/m, a line start before the
+// candidate; and finally scans the start class from there. A contradiction
+// at any step restarts the search one character further, or gives up when
+// no later start can help. A check substring that keeps failing to narrow
+// the search (its usefulness count goes negative) is dropped, unless the
+// pattern is "naughty" (complex enough that a wasted attempt costs more
+// than the search).
 
-const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpos, const char* strend,
-                           uint32_t flags, re_guess_data* data)
+namespace {
+
+const char* guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpos, const char* strend,
+                        uint32_t flags, re_guess_data* data)
 {
     re_substr_info* sub = rx->substrings;
     SV* check = sub[RE_SUBSTR_CHECK].substr;
@@ -367,6 +387,10 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
         strbeg = strend - sv_cur(sv);
     else
         strbeg = strpos;
+    // Every step below stays within the subject these two name (the entry
+    // puts the caller's back).
+    gcb->re_subject_begin = strbeg;
+    gcb->re_subject_end = strend;
     start_shift = sub[RE_SUBSTR_CHECK].min_offset;
     end_shift = static_cast<int64_t>(minlen) - start_shift - char_len(gcb, check) + (has_tail(check) ? 1 : 0);
     if (rx->analysis_flags & REA_ANCH) {
@@ -401,6 +425,7 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* st
                         say("String not equal...\n");
                     goto fail_with_penalty;
                 }
+                check_at = s;  // the start-class scan ends by it
                 s = strpos;
                 goto found_at_start;
             }
@@ -710,6 +735,21 @@ fail:
     return nullptr;
 }
 
+}  // namespace
+
+const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpos, const char* strend,
+                           uint32_t flags, re_guess_data* data)
+{
+    // The finder bounds its steps by the subject it is given; the match that
+    // called it goes on with its own.
+    const char* begin = gcb->re_subject_begin;
+    const char* end = gcb->re_subject_end;
+    const char* s = guess_start(gcb, rx, sv, strpos, strend, flags, data);
+    gcb->re_subject_begin = begin;
+    gcb->re_subject_end = end;
+    return s;
+}
+
 // ---- the match driver -------------------------------------------------------------------------
 
 namespace {
@@ -791,12 +831,12 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
                 seen = true;
                 if (re_try_at(gcb, rx, s))
                     return 1;
-                s += utf8 ? re_char_skip(s) : 1;
+                s += utf8 ? re_char_skip(gcb, s) : 1;
                 while (s < strend && *s == ch)
-                    s += utf8 ? re_char_skip(s) : 1;
+                    s += utf8 ? re_char_skip(gcb, s) : 1;
             }
             if (s < strend)
-                s += utf8 ? re_char_skip(s) : 1;
+                s += utf8 ? re_char_skip(gcb, s) : 1;
         }
         if (!seen && re_debug_on(gcb)) [[unlikely]]
             say("Did not find anchored character...\n");
@@ -833,7 +873,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             while (s <= last1) {
                 if (re_try_at(gcb, rx, s))
                     return 1;
-                s += utf8 ? re_char_skip(s) : 1;
+                s += utf8 ? re_char_skip(gcb, s) : 1;
             }
         }
         if (!seen && re_debug_on(gcb)) [[unlikely]]
@@ -893,7 +933,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             return 1;
         if (s >= stop)
             return 0;
-        s += utf8 ? re_char_skip(s) : 1;
+        s += utf8 ? re_char_skip(gcb, s) : 1;
     }
 }
 
@@ -987,11 +1027,16 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
     // gives the nesting counter and the backtracking stack back.
     int32_t depth_before = guard_depth_reset(gcb);
     int32_t bt_before = gcb->re_bt_ix;
+    // A match inside a match has a budget of its own; the outer one goes on
+    // with what it had left.
+    int64_t work_before = gcb->re_work_left;
+    gcb->re_work_left = RE_WORK_BASE + RE_WORK_PER_BYTE * static_cast<int64_t>(strend - strbeg);
     gcb->re_exec_nesting++;
     int32_t found = 0;
     JumpEnv env;
     int32_t code = jump_run(gcb, &env, true, [&] { found = find_match(gcb, rx, s, start_arg, strend, strbeg, sv, flags); });
     gcb->re_exec_nesting--;
+    gcb->re_work_left = work_before;
     *re_depth_counter() = depth_before;
     gcb->re_bt_ix = bt_before;
     if (code) {

@@ -21,7 +21,7 @@
 // threads at once. The match driver restores it on every way out of a match.
 
 namespace {
-thread_local int32_t re_depth_guard = 0;
+constinit thread_local int32_t re_depth_guard = 0;
 }
 
 int32_t* re_depth_counter() { return &re_depth_guard; }
@@ -139,7 +139,7 @@ void describe(PERLGCB* gcb, char* out, size_t size, re_program_node* node)
     const char* right = pos;
     int32_t after = 0;
     while (after < width && right < end) {
-        right += utf8 ? re_char_skip(right) : 1;
+        right += utf8 ? re_char_skip(gcb, right) : 1;
         after++;
     }
     if (right > end)
@@ -253,8 +253,10 @@ int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
     return ((flags & RE_CLASS_INVERT) ? !match : match) ? 1 : 0;
 }
 
-int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* p)
+int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* at)
 {
+    uint8_t whole[4];
+    const uint8_t* p = re_whole_char(reinterpret_cast<const char*>(at), gcb->re_subject_end, whole);
     uint32_t arg = re_arg(node);
     uint8_t flags = static_cast<uint8_t>(arg & 0xFF);
     SV* swash = static_cast<SV*>(gcb->re_data->data[arg >> 16]);
@@ -264,7 +266,7 @@ int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* p)
         uint64_t lower;
         if (flags & RE_CLASS_LOCALE) {
             gcb->re_match_flags |= RF_TAINTED;
-            uint32_t c = static_cast<uint32_t>(utf8_decode(gcb, p, 13, nullptr, 0));
+            uint32_t c = re_decode_whole(gcb, p);
             lower = c < 256 ? g_host_vector->lower[c] : uni_to_lower(gcb, c);
         } else
             lower = utf8_to_lower(gcb, p);
@@ -380,23 +382,93 @@ namespace {
 template <bool FAIL>
 const char* step_chars(PERLGCB* gcb, const char* p, int32_t n)
 {
+    const char* const begin = gcb->re_subject_begin;
+    const char* const end = gcb->re_subject_end;
     if (n >= 0) {
         while (n-- > 0) {
-            if (p >= gcb->re_subject_end)
+            if (p >= end)
                 return FAIL ? nullptr : p;
-            p += re_char_skip(p);
+            p += re_char_len(p, end);
         }
         return p;
     }
     while (n++ < 0) {
-        if (p <= gcb->re_subject_begin)
+        if (p <= begin)
             return FAIL ? nullptr : p;
-        p--;
-        if (static_cast<uint8_t>(*p) & 0x80)
-            while (p > gcb->re_subject_begin && (static_cast<uint8_t>(*p) & 0xC0) == 0x80)
-                p--;
+        p = re_char_before(p, begin, end);
     }
     return p;
+}
+
+// The zero-width nodes: the anchors, \G and the word boundaries.
+inline bool zero_width(const re_program_node* node)
+{
+    uint8_t k = re_kind(node);
+    return k == RE_BOL || k == RE_EOL || k == RE_BOUND || k == RE_NBOUND || k == RE_GPOS;
+}
+
+// Whether the zero-width node holds at locinput. The one test of these
+// nodes, for the node loop and for a repeat whose body is one of them.
+inline bool assertion_holds(PERLGCB* gcb, const re_program_node* scan, const char* locinput)
+{
+    const char* const end = gcb->re_subject_end;
+    const char* const subject_begin = gcb->re_subject_begin;
+    switch (scan->type) {
+    case RE_BOL:
+        return locinput == subject_begin ? gcb->re_prev_char == '\n'
+                                         : (gcb->multiline && locinput < end && locinput[-1] == '\n');
+    case RE_MBOL:
+        return locinput == subject_begin ? gcb->re_prev_char == '\n' : (locinput < end && locinput[-1] == '\n');
+    case RE_SBOL:
+        return locinput == subject_begin;
+    case RE_GPOS:
+        return locinput == gcb->re_g_anchor;
+    case RE_EOL:
+        if (gcb->multiline)
+            return !(locinput < end && *locinput != '\n');
+        [[fallthrough]];
+    case RE_SEOL:
+        return !(locinput < end && *locinput != '\n') && end - locinput <= 1;
+    case RE_MEOL:
+        return !(locinput < end && *locinput != '\n');
+    case RE_EOS:
+        return locinput == end;
+    case RE_BOUNDL:
+    case RE_NBOUNDL:
+        gcb->re_match_flags |= RF_TAINTED;
+        [[fallthrough]];
+    case RE_BOUND:
+    case RE_NBOUND: {
+        uint32_t ln = locinput != gcb->re_search_start ? static_cast<uint8_t>(locinput[-1]) : gcb->re_prev_char;
+        uint32_t nc = locinput < end ? static_cast<uint8_t>(*locinput) : 0;
+        bool a, b;
+        if (scan->type == RE_BOUND || scan->type == RE_NBOUND) {
+            a = re_is_word(ln);
+            b = locinput < end && re_is_word(nc);
+        } else {
+            a = re_is_word_lc(ln);
+            b = locinput < end && re_is_word_lc(nc);
+        }
+        return (a != b) == (scan->type == RE_BOUND || scan->type == RE_BOUNDL);
+    }
+    case RE_BOUNDLUTF8:
+    case RE_NBOUNDLUTF8:
+        gcb->re_match_flags |= RF_TAINTED;
+        [[fallthrough]];
+    case RE_BOUNDUTF8:
+    case RE_NBOUNDUTF8: {
+        bool locale = scan->type == RE_BOUNDLUTF8 || scan->type == RE_NBOUNDLUTF8;
+        bool a;
+        if (locinput == gcb->re_search_start)
+            a = re_is_word(gcb->re_prev_char) && (!locale || gcb->re_prev_char < 0x80);
+        else
+            a = re_word_cp(gcb, re_decode_before(gcb, locinput), locale);
+        bool b = locinput < end && re_word_at(gcb, locinput, locale);
+        return (a != b) == (scan->type == RE_BOUNDUTF8 || scan->type == RE_BOUNDLUTF8);
+    }
+    default:
+        return false;
+    }
 }
 
 }  // namespace
@@ -420,7 +492,7 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
     auto utf8_count = [&](auto&& test) {
         hard = true;
         while (chars_counted < max && scan < eol && test(scan)) {
-            scan += re_char_skip(scan);
+            scan += re_char_len(scan, eol);
             chars_counted++;
         }
     };
@@ -469,8 +541,7 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
         utf8_count([&](const char* s) {
             uint32_t arg = re_arg(p);
             if ((arg & 0xFFFF) == 0)
-                return swash_fetch(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]),
-                                   reinterpret_cast<const uint8_t*>(s)) != 0;
+                return re_swash_at(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), s);
             return re_in_class_utf8(gcb, p, reinterpret_cast<const uint8_t*>(s)) != 0;
         });
         break;
@@ -553,6 +624,12 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
         utf8_count([&](const char* s) { return !re_utf8_digit(gcb, s); });
         break;
     default:
+        // A zero-width body repeats as often as asked where it holds, and
+        // the position stays: the count is the maximum or 0.
+        if (zero_width(p) && assertion_holds(gcb, p, scan)) {
+            hard = true;
+            chars_counted = max;
+        }
         break;
     }
     int32_t c = hard ? chars_counted : static_cast<int32_t>(scan - gcb->re_input);
@@ -572,12 +649,15 @@ int32_t re_count_general(PERLGCB* gcb, re_program_node* p, int32_t max, int32_t*
     int32_t count = 0;
     int32_t res = 1;
     bool utf8 = re_utf8_mode(gcb);
-    while (gcb->re_input < limit && ((scan = gcb->re_input), (res = re_match_nodes(gcb, p)) != 0)) {
+    // The first repetition is tried even at the end of the subject: a body
+    // that matches the empty string there repeats as often as asked.
+    while ((gcb->re_input < limit || (count == 0 && gcb->re_input == limit)) &&
+           ((scan = gcb->re_input), (res = re_match_nodes(gcb, p)) != 0)) {
         if (!count++) {
             int32_t l;
             if (utf8) {
                 l = 0;
-                for (const char* q = start; q < gcb->re_input; q += re_char_skip(q))
+                for (const char* q = start; q < gcb->re_input; q += re_char_skip(gcb, q))
                     l++;
             } else
                 l = static_cast<int32_t>(gcb->re_input - start);
@@ -625,28 +705,32 @@ const char* hop_back(PERLGCB* gcb, const char* p, int32_t n)
     return re_utf8_mode(gcb) ? re_step_chars(gcb, p, -n) : p - n;
 }
 
-// Case-blind comparison of a UTF-8 literal or group text at s with the
-// subject at l; returns the subject position after it, or null.
+// Case-blind comparison of a UTF-8 literal or group text [s, e) with the
+// subject at l; returns the subject position after it, or null. The text's
+// characters are bounded by e, the subject's by its end.
 const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const char* l, bool locale_form)
 {
     const char* end = gcb->re_subject_end;
     while (s < e) {
         if (l >= end)
             return nullptr;
+        uint8_t sbuf[4], lbuf[4];
+        const uint8_t* ws = re_whole_char(s, e, sbuf);
+        const uint8_t* wl = re_whole_char(l, end, lbuf);
         uint64_t a, b;
         if (locale_form) {
-            uint32_t ca = re_decode_at(gcb, s);
-            uint32_t cb = re_decode_at(gcb, l);
+            uint32_t ca = re_decode_whole(gcb, ws);
+            uint32_t cb = re_decode_whole(gcb, wl);
             a = ca < 256 ? g_host_vector->lower[ca] : uni_to_lower(gcb, ca);
             b = cb < 256 ? g_host_vector->lower[cb] : uni_to_lower(gcb, cb);
         } else {
-            a = utf8_to_lower(gcb, reinterpret_cast<const uint8_t*>(s));
-            b = utf8_to_lower(gcb, reinterpret_cast<const uint8_t*>(l));
+            a = utf8_to_lower(gcb, ws);
+            b = utf8_to_lower(gcb, wl);
         }
         if (a != b)
             return nullptr;
-        s += re_char_skip(s);
-        l += re_char_skip(l);
+        s += re_char_len(s, e);
+        l += re_char_len(l, end);
     }
     return l;
 }
@@ -690,6 +774,16 @@ void warn_recursion_limit(PERLGCB* gcb, int32_t n)
     }
 }
 
+// Super-linear cache. A greedy or minimal loop that fails at a position
+// fails there whatever led to it, as long as nothing its outcome depends on
+// has changed: no back-reference and no conditional reads the groups (REF
+// and IFTHEN reset the budget and so switch the cache off). After a budget
+// of WHILEM visits (the subject length plus one, times the number of cached
+// loops) the match counts as super-linear, and one bit per loop and
+// position records the failed tries; a second try at a set bit fails at
+// once, which bounds the work of such a match by the size of the bitmap.
+// The bitmap belongs to the interpreter and is reused across matches.
+//
 // Super-linear cache: true when this loop was already tried at p. When the
 // cache is on and p is new, its bit is set and its number left in *mark.
 bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* mark)
@@ -796,16 +890,35 @@ inline re_program_node* jump_target(re_program_node* scan)
 
 }  // namespace
 
+namespace {
+
+// A trip of the guard, by depth or by work: back to the match driver with
+// jump code 4 (fatal_error sees the 1100 mark and runs no die handler).
+[[noreturn, gnu::cold, gnu::noinline]] void guard_trip(PERLGCB* gcb, int32_t* counter)
+{
+    *counter = 0;
+    gcb->errno_cell = 1100;
+    fatal_error(gcb, "Catastrophic backtracking detected");
+}
+
+}  // namespace
+
+void re_spend_work(PERLGCB* gcb, int64_t units)
+{
+    gcb->re_work_left -= units;
+    if (gcb->re_work_left < 0) [[unlikely]]
+        guard_trip(gcb, gcb->re_depth ? gcb->re_depth : &re_depth_guard);
+}
+
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
 {
     // The driver points re_depth at this thread's counter for the match.
     int32_t* counter = gcb->re_depth ? gcb->re_depth : &re_depth_guard;
     int32_t depth = *counter + 1;
-    if (depth > RE_DEPTH_LIMIT) {
-        *counter = 0;
-        gcb->errno_cell = 1100;
-        fatal_error(gcb, "Catastrophic backtracking detected");
-    }
+    // Both limits end the match the same way: a deep nesting is a stack
+    // hazard, a long run of activations a time hazard.
+    if (depth > RE_DEPTH_LIMIT || --gcb->re_work_left < 0) [[unlikely]]
+        guard_trip(gcb, counter);
     *counter = depth;
     gcb->re_indent++;
     int32_t r = re_debug_on(gcb) ? match_traced(gcb, node) : match_body<false>(gcb, node);
@@ -839,47 +952,20 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             trace_node(gcb, scan, locinput);
         switch (scan->type) {
         case RE_BOL:
-            if (locinput == subject_begin ? gcb->re_prev_char == '\n'
-                                          : (gcb->multiline && locinput < end && locinput[-1] == '\n'))
-                break;
-            MATCH_NO;
         case RE_MBOL:
-            if (locinput == subject_begin ? gcb->re_prev_char == '\n' : (locinput < end && locinput[-1] == '\n'))
-                break;
-            MATCH_NO;
         case RE_SBOL:
-            if (locinput == subject_begin)
-                break;
-            MATCH_NO;
         case RE_GPOS:
-            if (locinput == gcb->re_g_anchor)
-                break;
-            MATCH_NO;
         case RE_EOL:
-            if (gcb->multiline)
-                goto multiline_eol;
-            [[fallthrough]];
         case RE_SEOL:
-            if (locinput < end && *locinput != '\n')
-                MATCH_NO;
-            if (end - locinput > 1)
-                MATCH_NO;
-            break;
         case RE_MEOL:
-        multiline_eol:
-            if (locinput < end && *locinput != '\n')
-                MATCH_NO;
-            break;
         case RE_EOS:
-            if (locinput != end)
+            if (!assertion_holds(gcb, scan, locinput))
                 MATCH_NO;
             break;
         case RE_SANYUTF8:
             if (locinput >= end)
                 MATCH_NO;
-            locinput += re_char_skip(locinput);
-            if (locinput > end)
-                MATCH_NO;
+            locinput += re_char_len(locinput, end);
             break;
         case RE_SANY:
             if (locinput >= end)
@@ -889,9 +975,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_ANYUTF8:
             if (locinput >= end || *locinput == '\n')
                 MATCH_NO;
-            locinput += re_char_skip(locinput);
-            if (locinput > end)
-                MATCH_NO;
+            locinput += re_char_len(locinput, end);
             break;
         case RE_REG_ANY:
             if (locinput >= end || *locinput == '\n')
@@ -915,12 +999,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (locinput >= end)
                 MATCH_NO;
             uint32_t arg = re_arg(scan);
-            const uint8_t* p = reinterpret_cast<const uint8_t*>(locinput);
-            bool in = (arg & 0xFFFF) == 0 ? swash_fetch(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), p) != 0
-                                          : re_in_class_utf8(gcb, scan, p) != 0;
+            bool in = (arg & 0xFFFF) == 0
+                          ? re_swash_at(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), locinput)
+                          : re_in_class_utf8(gcb, scan, reinterpret_cast<const uint8_t*>(locinput)) != 0;
             if (!in)
                 MATCH_NO;
-            locinput += re_char_skip(locinput);
+            locinput += re_char_len(locinput, end);
             break;
         }
         case RE_ANYOF: {
@@ -1014,48 +1098,20 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 in = re_kind_utf8(gcb, kind, locinput);
             if (in != re_kind_positive(kind))
                 MATCH_NO;
-            locinput += re_char_skip(locinput);
+            locinput += re_char_len(locinput, end);
             break;
         }
         case RE_BOUNDL:
         case RE_NBOUNDL:
-            gcb->re_match_flags |= RF_TAINTED;
-            [[fallthrough]];
         case RE_BOUND:
-        case RE_NBOUND: {
-            uint32_t ln = locinput != gcb->re_search_start ? static_cast<uint8_t>(locinput[-1]) : gcb->re_prev_char;
-            uint32_t nc = locinput < end ? static_cast<uint8_t>(*locinput) : 0;
-            bool a, b;
-            if (scan->type == RE_BOUND || scan->type == RE_NBOUND) {
-                a = re_is_word(ln);
-                b = locinput < end && re_is_word(nc);
-            } else {
-                a = re_is_word_lc(ln);
-                b = locinput < end && re_is_word_lc(nc);
-            }
-            bool bound = a != b;
-            if (bound != (scan->type == RE_BOUND || scan->type == RE_BOUNDL))
-                MATCH_NO;
-            break;
-        }
+        case RE_NBOUND:
         case RE_BOUNDLUTF8:
         case RE_NBOUNDLUTF8:
-            gcb->re_match_flags |= RF_TAINTED;
-            [[fallthrough]];
         case RE_BOUNDUTF8:
-        case RE_NBOUNDUTF8: {
-            bool locale = scan->type == RE_BOUNDLUTF8 || scan->type == RE_NBOUNDLUTF8;
-            bool a;
-            if (locinput == gcb->re_search_start)
-                a = re_is_word(gcb->re_prev_char) && (!locale || gcb->re_prev_char < 0x80);
-            else
-                a = re_word_cp(gcb, re_decode_before(gcb, locinput), locale);
-            bool b = locinput < end && re_word_at(gcb, locinput, locale);
-            bool bound = a != b;
-            if (bound != (scan->type == RE_BOUNDUTF8 || scan->type == RE_BOUNDLUTF8))
+        case RE_NBOUNDUTF8:
+            if (!assertion_holds(gcb, scan, locinput))
                 MATCH_NO;
             break;
-        }
         case RE_CLUMP:
         case RE_EVAL:
             // Never emitted: the compiler refuses \X and code blocks.
@@ -1142,6 +1198,18 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             minmod = true;
             break;
         case RE_CURLYX: {
+            // A general repeat runs as a protocol between this node and the
+            // WHILEM at the end of its body. CURLYX makes a loop frame on its
+            // own stack, makes it current, and calls the matcher on the
+            // WHILEM, as if one repetition had just ended. Each arrival at
+            // the WHILEM (the first one, and the end of every repetition)
+            // decides there, with the frame's count and last position,
+            // whether to match the body once more (a nested call, so each
+            // repetition costs one level of the nesting guard) or to leave
+            // the loop and match what follows it, with the outer frame made
+            // current for that; failures come back through the same calls,
+            // so backtracking into a repetition is a return. The frame dies
+            // with this activation: nothing may refer to it afterwards.
             re_loop_frame cc;
             int32_t cp = gcb->re_bt_ix;
             int32_t group_floor = scan->flags;
@@ -1272,6 +1340,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                             MATCH_YES;
                         scope_unwind(gcb, saved_level, TRACE);
                     }
+                    if (ln > 0 && l == 0)
+                        MATCH_NO;  // one more empty repetition changes nothing
                     gcb->re_input = locinput;
                     if (re_count_general(gcb, body, 1, &l)) {
                         ln++;
@@ -1304,9 +1374,18 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                             MATCH_YES;
                         scope_unwind(gcb, saved_level, TRACE);
                     }
+                    if (l == 0 && n > ln) {
+                        // Empty repetitions: every count from 1 up gives the
+                        // same position and the same group, so after the
+                        // largest only 0 (the group unset) is left to try.
+                        n = ln;
+                        gcb->re_input = locinput;
+                        continue;
+                    }
                     n--;
                     locinput = hop_back(gcb, locinput, l);
                     gcb->re_input = locinput;
+                    re_spend_work(gcb, 1);
                 }
             }
             MATCH_NO;
@@ -1335,6 +1414,18 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             int32_t c1, c2;
             lookahead_bytes(gcb, next, &c1, &c2);
             gcb->re_input = locinput;
+            if (zero_width(body) && !paren) {
+                // Every count from 1 up ends where the body holds, at this
+                // position: one try of the rest stands for all of them, greedy
+                // or minimal. Where the body fails only 0 is left.
+                minmod = false;
+                if (re_count_simple(gcb, body, n) < ln || !could_work(gcb, c1, c2, locinput))
+                    MATCH_NO;
+                gcb->re_input = locinput;
+                if (re_match_nodes(gcb, next))
+                    MATCH_YES;
+                MATCH_NO;
+            }
             // Tries the rest after count repetitions; yes on success.
             auto try_paren = [&](int32_t count, const char* input) -> bool {
                 if (paren) {
@@ -1364,6 +1455,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                         while (locinput <= e && static_cast<uint8_t>(*locinput) != c1 &&
                                static_cast<uint8_t>(*locinput) != c2)
                             locinput++;
+                        re_spend_work(gcb, ((locinput - old) >> 3) + 1);
                         if (locinput > e)
                             MATCH_NO;
                         if (locinput != old) {
@@ -1413,6 +1505,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 n--;
                 locinput = hop_back(gcb, locinput, 1);
                 gcb->re_input = locinput;
+                re_spend_work(gcb, 1);
             }
             MATCH_NO;
         }

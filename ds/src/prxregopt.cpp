@@ -340,6 +340,14 @@ void skip_nothings(PERLGCB* gcb, re_program_node* scan)
 int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                        ScanData* data, uint32_t flags);
 
+// The zero-width operands a simple repeat may have: the anchors, \G and
+// the word boundaries. They take no character however often they repeat.
+bool zero_width_operand(const re_program_node* node)
+{
+    uint8_t k = re_kind(node);
+    return k == RE_BOL || k == RE_EOL || k == RE_BOUND || k == RE_NBOUND || k == RE_GPOS;
+}
+
 // The start-class effect of one simple node.
 void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uint32_t flags,
                         const re_class_node* and_with)
@@ -630,9 +638,12 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                         break;
                     }
                 }
-                if (flags & STUDY_SUBSTRINGS)
-                    data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
-                min = sat(static_cast<int64_t>(min) + 1);
+                if (!zero_width_operand(scan + 1)) {
+                    // One repetition at least, of one character.
+                    if (flags & STUDY_SUBSTRINGS)
+                        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
+                    min = sat(static_cast<int64_t>(min) + 1);
+                }
                 [[fallthrough]];
             case RE_STAR:
                 if (flags & STUDY_CLASS) {
@@ -799,7 +810,10 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     int32_t l = data->literal->len;
                     int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
                     l -= old;
-                    last_buf = static_cast<char*>(pool_malloc(gcb, static_cast<uint64_t>(l) + 1));
+                    // Kept in the interpreter while the literal grows, so that
+                    // a failed allocation there loses nothing.
+                    gcb->re_opt_piece = last_buf =
+                        static_cast<char*>(pool_realloc(gcb, gcb->re_opt_piece, static_cast<uint64_t>(l) + 1));
                     std::memcpy(last_buf, s + old, static_cast<size_t>(l));
                     last_len = l;
                     have_last = true;
@@ -843,7 +857,10 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                     }
                     data->longest = data->longest_float;
                 }
-                pool_free(gcb, last_buf);
+                if (last_buf) {
+                    pool_free(gcb, last_buf);
+                    gcb->re_opt_piece = nullptr;
+                }
             }
             if (data && (fl & SCAN_HAS_CODE))
                 data->flags |= SCAN_HAS_CODE;
@@ -942,13 +959,14 @@ finish:
     return min;
 }
 
-// A substring value prepared for fast search; tail marks it as one that
-// ends just before the end of the subject or a final newline.
-SV* make_substr(PERLGCB* gcb, const Literal* l, bool tail)
+// Sets *slot to a substring value prepared for fast search; tail marks it
+// as one that ends just before the end of the subject or a final newline.
+// The value is in the pattern's slot before the preparation allocates, so
+// that the free of a failed compile releases it.
+void make_substr(PERLGCB* gcb, SV** slot, const Literal* l, bool tail)
 {
-    SV* sv = sv_new_from_bytes(gcb, l->len ? *l->slot : "", static_cast<uint64_t>(l->len));
-    boyer_moore_prepare(gcb, sv, tail ? BM_TAIL_FLAGS : 0);
-    return sv;
+    *slot = sv_new_from_bytes(gcb, l->len ? *l->slot : "", static_cast<uint64_t>(l->len));
+    boyer_moore_prepare(gcb, *slot, tail ? BM_TAIL_FLAGS : 0);
 }
 
 void free_scratch(PERLGCB* gcb)
@@ -957,6 +975,8 @@ void free_scratch(PERLGCB* gcb)
         pool_free(gcb, p);
         p = nullptr;
     }
+    pool_free(gcb, gcb->re_opt_piece);
+    gcb->re_opt_piece = nullptr;
 }
 
 re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_node* cl)
@@ -964,7 +984,7 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
     uint32_t n = re_data_append(gcb, 1, "f");
     re_class_node* copy = static_cast<re_class_node*>(pool_malloc(gcb, sizeof(re_class_node)));
     *copy = *cl;
-    rx->data->data[n] = copy;
+    rx->data->data[n] = copy;  // the entry was null: a failed allocation leaves nothing to free
     rx->analysis_flags &= ~REA_SKIP;
     if (re_debug_on(gcb)) {
         char desc[1024];
@@ -1004,7 +1024,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
                 if (n && n->type == RE_BRANCH)
                     break;
             } else if (first->type == RE_PLUS)
-                leading_plus = true;
+                leading_plus = !zero_width_operand(first + 1);  // a run of characters to skip
             else if (first->type != RE_MINMOD && !(re_kind(first) == RE_CURLY && re_arg_min(first) > 0))
                 break;
             if (first->type != RE_PLUS)
@@ -1070,7 +1090,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
                 float_len = 0;  // as in (a)+: the same literal at the same place
             } else {
                 bool t = (data.flags & SCAN_FLOATING_BEFORE_EOL) && (!(data.flags & SCAN_FLOATING_BEFORE_MEOL) || multiline);
-                sub[RE_SUBSTR_FLOATING].substr = make_substr(gcb, &longest_float, t);
+                make_substr(gcb, &sub[RE_SUBSTR_FLOATING].substr, &longest_float, t);
                 sub[RE_SUBSTR_FLOATING].min_offset = data.offset_float_min;
                 sub[RE_SUBSTR_FLOATING].max_offset = data.offset_float_max;
             }
@@ -1079,7 +1099,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         if (fixed_len ||
             ((data.flags & SCAN_FIXED_BEFORE_EOL) && (!(data.flags & SCAN_FIXED_BEFORE_MEOL) || multiline))) {
             bool t = (data.flags & SCAN_FIXED_BEFORE_EOL) && (!(data.flags & SCAN_FIXED_BEFORE_MEOL) || multiline);
-            sub[RE_SUBSTR_ANCHORED].substr = make_substr(gcb, &longest_fixed, t);
+            make_substr(gcb, &sub[RE_SUBSTR_ANCHORED].substr, &longest_fixed, t);
             sub[RE_SUBSTR_ANCHORED].min_offset = data.offset_fixed;
             sub[RE_SUBSTR_ANCHORED].max_offset = data.offset_fixed;
         } else

@@ -17,14 +17,18 @@ bool capture_append(PERLGCB* gcb, PrxStream stream, const uint8_t* data, uint64_
 {
     prx_capture* cap = stream == PRX_STDOUT ? &gcb->out : &gcb->err;
     if (cap->len == 0) {
-        // Never the failing funnel: its report of no memory is written here.
-        char* fresh = static_cast<char*>(pool_try_malloc(gcb, CAPTURE_START));
-        if (!fresh)
-            return false;
-        cap->buf = fresh;
-        cap->cap = CAPTURE_START;
+        // A reader that took the text reset the length and left the buffer:
+        // it is used again. Never the failing funnel for a new one: its
+        // report of no memory is written here.
+        if (!cap->buf || cap->cap <= 0) {
+            char* fresh = static_cast<char*>(pool_try_malloc(gcb, CAPTURE_START));
+            if (!fresh)
+                return false;
+            cap->buf = fresh;
+            cap->cap = CAPTURE_START;
+        }
         if (stream == PRX_STDERR) {
-            std::memcpy(fresh, "%1z", 3);
+            std::memcpy(cap->buf, "%1z", 3);
             cap->len = 3;
         }
     }

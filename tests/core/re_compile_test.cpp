@@ -339,27 +339,47 @@ TEST_F(Engine, FreedWhenCountReachesZero)
     pregfree(gcb, nullptr);
 }
 
-// Repeats of zero-width atoms: the simple counter counts characters only,
-// and the fixed-length counter stops at the end of the subject.
+// Repeats of zero-width items: where the item holds, every count matches
+// the empty string there, at the end of the subject too; where it fails,
+// only a count of 0 is left.
 TEST_F(Engine, RepeatsOfZeroWidthAtoms)
 {
     struct Case {
         const char* pattern;
         const char* subject;
         int32_t start;
+        int32_t end;
     };
     const Case cases[] = {
-        {"[a](?:\\B)+", "ab", -1},
-        {"[a](?:\\B)*", "ab", 0},
-        {"(?:^)+", "", -1},
-        {"(?:^)+", "x", 0},
+        {"[a](?:\\B)+", "ab", 0, 1},
+        {"[a](?:\\B)*", "ab", 0, 1},
+        {"[a](?:\\b)+", "ab", -1, -1},
+        {"(?:^)+", "", 0, 0},
+        {"(?:^)+", "x", 0, 0},
+        {"(){1}", "", 0, 0},
+        {"(?:a(?:)+)+", "a", 0, 1},
+        {"(?:\\b)+", "B", 0, 0},
+        {"\\b+", "B", 0, 0},
+        {"\\b+", "", -1, -1},
+        {"\\b{2,3}x", "-x", 1, 2},
+        {"\\B+?a", "ba", 1, 2},
+        {"$+", "ab", 2, 2},
+        {"x\\z{1,}", "ax", 1, 2},
+        {"(?:\\b){0}a", "a", 0, 1},
+        {"(?:()*){2}\\d", "A", -1, -1},
+        {"(()*){2}\\d", "ab", -1, -1},
+        {"(()*){2}\\d", "a1", 1, 2},
+        {"(?:(){0,5}?a){2}", "aa", 0, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern);
         re_compiled* rx = compile(c.pattern);
         ASSERT_NE(rx, nullptr) << err_text();
-        int32_t r = match(rx, c.subject);
+        int32_t code = 0;
+        int32_t r = match(rx, c.subject, &code);
+        EXPECT_EQ(code, 0);
         EXPECT_EQ(r == 1 ? rx->start_offsets[0] : -1, c.start);
+        EXPECT_EQ(r == 1 ? rx->end_offsets[0] : -1, c.end);
         pregfree(gcb, rx);
     }
 }
@@ -379,6 +399,14 @@ TEST_F(Engine, GroupNestingLimit)
     EXPECT_EQ(rx->start_offsets[900], 1);
     pregfree(gcb, rx);
     int32_t code = 0;
+    rx = compile(nested(1000));
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_EQ(rx->group_count, 1000u);
+    pregfree(gcb, rx);
+    EXPECT_EQ(compile(nested(1001), "", &code), nullptr);
+    EXPECT_NE(code, 0);
+    EXPECT_NE(err_text().find("Groups nested more than 1000 deep"), std::string::npos) << err_text();
+    clear_err();
     EXPECT_EQ(compile(nested(5000), "", &code), nullptr);
     EXPECT_NE(code, 0);
 }

@@ -48,12 +48,17 @@ protected:
         JumpEnv env;
         return jump_run(gcb, &env, true, body);
     }
-    // Compiles pattern with the flag letters; null when the compile jumped.
+    // Compiles pattern with the flag letters (u: a UTF-8 pattern, matched in
+    // UTF-8 mode); null when the compile jumped.
     re_compiled* compile(const std::string& pattern, const char* flags = "", int32_t* code = nullptr)
     {
         op_pattern pm{};
-        for (const char* f = flags; *f; f++)
-            pattern_flag_add(gcb, &pm.op_pmflags, *f);
+        for (const char* f = flags; *f; f++) {
+            if (*f == 'u')
+                pm.op_pmdynflags |= 0x04;
+            else
+                pattern_flag_add(gcb, &pm.op_pmflags, *f);
+        }
         re_compiled* rx = nullptr;
         int32_t saved = gcb->savestack_ix;
         int32_t c = guarded([&] { rx = gcb->re_hook_compile(gcb, pattern.data(), pattern.data() + pattern.size(), &pm); });

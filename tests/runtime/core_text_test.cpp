@@ -55,6 +55,8 @@ TEST_F(Text, RangesLoopsAndPatterns)
         {"$x = 'hello'; $n = ($x =~ s/l/L/g); $s = \"$x $n\"", "s", "heLLo 2"},
         {"$x = 'abc'; $x =~ s/x*/-/g; $s = $x", "s", "-a-b-c-"},
         {"$x = 'hello'; $x =~ s/l/[$&]/; $s = $x", "s", "he[l]lo"},
+        {"$x = 'hello'; $x =~ s/(l+)/$1 . $1/e; $s = $x", "s", "hellllo"},
+        {"$x = 'a1b2'; $x =~ s/(\\d)/$1 + 1/ge; $s = $x", "s", "a2b3"},
         {"$x = 'a1b2c3'; while ($x =~ /(\\d)/g) { $s .= $1 }", "s", "123"},
         {"for ('b' =~ /(a)|(b)/) { $s .= \"[$_]\" }", "s", "[][b]"},
         {"for ('a1b22' =~ /\\d+/g) { $s .= \"$_,\" }", "s", "1,22,"},

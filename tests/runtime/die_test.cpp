@@ -158,6 +158,25 @@ TEST_F(Die, WarnWritesToStandardError)
     }
 }
 
+TEST_F(Die, SeveralOperandsAreJoined)
+{
+    // eval { die "a", "b" }; $e = $@; warn "c", "d"; eval { die "", "" }; $f = $@
+    OP* prog = seq({
+        stmt(eval_block({stmt(die({kstr("a"), kstr("b")}))})),
+        stmt(assign(var("e"), var("@"))),
+        stmt(warn({kstr("c"), kstr("d")})),
+        stmt(eval_block({stmt(die({kstr(""), kstr("")}))})),
+        stmt(assign(var("f"), var("@"))),
+    });
+    int32_t code = run_program(prog);
+    if (gstr("e") == "panic: not built: do_join_list.\n")
+        GTEST_SKIP() << "the join of the operands is not built";
+    ASSERT_EQ(code, 0) << err_text();
+    EXPECT_EQ(gstr("e"), "ab.\n");
+    EXPECT_EQ(err_text(), "cd.\n");
+    EXPECT_EQ(gstr("f"), "Died.\n");
+}
+
 TEST_F(Die, ExitEndsTheRunWithItsStatus)
 {
     OP* prog = seq({stmt(op_convert_list(gcb, OP_EXIT, 0, konst(3))), stmt(assign(var("after"), kstr("ran")))});

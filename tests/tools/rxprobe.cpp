@@ -2,7 +2,9 @@
 //   rxprobe              reads lines "pattern TAB flags TAB subject" (bytes
 //                        0x00-0x1F, 0x7F-0xFF and '%' written as %HH) and
 //                        prints "start TAB end", "-1 TAB -1", "guard TAB -1"
-//                        or "error TAB message" for each
+//                        or "error TAB message" for each; the flag letters
+//                        are the pattern's (i m s x), and u compiles and
+//                        matches in UTF-8 mode
 //   rxprobe --trace      the same, with the matcher's trace of each match
 //                        written to standard error before its outcome
 //   rxprobe --dump PATTERN [FLAGS]   prints the program dump
@@ -105,8 +107,12 @@ struct Outcome {
 Outcome compile(PERLGCB* gcb, const std::string& pattern, const std::string& flags)
 {
     op_pattern pm{};
-    for (char f : flags)
-        pattern_flag_add(gcb, &pm.op_pmflags, f);
+    for (char f : flags) {
+        if (f == 'u')
+            pm.op_pmdynflags |= 0x04;  // the pattern text is UTF-8
+        else
+            pattern_flag_add(gcb, &pm.op_pmflags, f);
+    }
     Outcome o{0, nullptr};
     JumpEnv env;
     o.code = jump_run(gcb, &env, true, [&] {
