@@ -94,6 +94,5 @@ int32_t do_trans_worker(PERLGCB*, SV*) { NOT_BUILT(do_trans_worker); }
 #include "prxop.def"
 #include "prxutf8.h"
 #undef PRX_OP
-void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 
 // ---- bridge and interpreter life --------------------------------------------
