@@ -27,3 +27,27 @@ void dump_named_format(PERLGCB* gcb, GV* gv);
 void dump_package_subs(PERLGCB* gcb, HV* stash);
 // The main program's tree, then the subs and formats of every package.
 void dump_program(PERLGCB* gcb);
+
+// ---- values and magic chains -------------------------------------------------
+
+// Sets dest to the display form of cur bytes: between double quotes, with
+// escapes for the bytes that do not print, "..." once the display reached
+// limit bytes (0: no limit), and a trailing "\0" when len (the allocated
+// size, 0 when unknown) says a NUL follows the bytes. Returns dest's text.
+const char* dump_quote_string(PERLGCB* gcb, SV* dest, const char* bytes, uint64_t cur, uint64_t len, uint64_t limit);
+// A one-line description of a value ("PV(\"abc\"\\0)", "\\IV(3)"); the text
+// lives in a new temporary.
+const char* dump_value_brief(PERLGCB* gcb, SV* sv);
+// The lines of a value at the level: head, flags and body fields. Values it
+// refers to are dumped one level deeper while nest is below maxnest;
+// dumpops shows a code value's op tree; limit bounds the string displays.
+void dump_value_full(PERLGCB* gcb, int32_t level, PrxStream stream, SV* sv, int32_t nest, int32_t maxnest,
+                     int32_t dumpops, uint64_t limit);
+// dump_value_full at level 0 on the debug stream, without limits or nesting.
+void dump_value(PERLGCB* gcb, SV* sv);
+// The lines of each magic record of the chain; the values the records own
+// are dumped two levels deeper.
+void dump_magic_chain(PERLGCB* gcb, int32_t level, PrxStream stream, MAGIC* mg, int32_t nest, int32_t maxnest,
+                      int32_t dumpops, uint64_t limit);
+// dump_magic_chain at level 0 on the debug stream, without limits.
+void dump_magic_chain_debug(PERLGCB* gcb, MAGIC* mg);

@@ -92,6 +92,5 @@ void panic_not_built(const char* name)
 #include "prxop.def"
 #include "prxutf8.h"
 #undef PRX_OP
-void dump_value(PERLGCB*, SV*) { NOT_BUILT(dump_value); }
 
 // ---- bridge and interpreter life --------------------------------------------

@@ -327,3 +327,23 @@ inline int32_t pp_array_base(PERLGCB* gcb) { return gcb->current_statement ? gcb
 // Compiles a format picture in place: the code program goes behind its text,
 // and the picture gets 'f' magic and the compiled flag.
 void form_parse(PERLGCB* gcb, SV* picture);
+// ---- file tests ------------------------------------------------------------------
+
+// The -T/-B judgement of the first bytes of a file: text when at most a
+// third of the bytes are odd (control bytes other than the usual white
+// space, bytes of 0x80 and above outside whole UTF-8 sequences); a NUL byte
+// makes every byte odd.
+bool pp_looks_like_text(const uint8_t* s, int32_t len);
+
+// ---- require, do FILE and compiled code texts --------------------------------------
+
+// The source filter of a file an @INC hook supplied: the hook's stream (when
+// it gave one) and then its filter sub produce the text. > 0 text was
+// appended to buf, 0 the end, < 0 an error.
+int32_t filter_run_sub(PERLGCB* gcb, int32_t idx, SV* buf, int32_t maxlen);
+// Compiles text as a code block of the pattern compiler, in scalar context,
+// under the file name "(CODE_eval N)" (code cut to 10 bytes). *start_out
+// receives the compiled root, made a null op; *pad_out the compiled pad,
+// with a reference added. Returns the first op to run. A failed compile
+// dies with "Compilation failed in regexp".
+OP* eval_compile_code(PERLGCB* gcb, SV* text, OP** start_out, const char* code, AV** pad_out);

@@ -69,7 +69,7 @@ TEST_F(Foundation, UnsupportedFunctionReporters)
         {"FDOPEN", 0, [] { return static_cast<int64_t>(prx_fdopen(1, "r")); }},
         {"FEOF", -1, [] { return prx_feof(PRX_STDOUT); }},
         {"FILENO", -1, [] { return prx_fileno(PRX_STDOUT); }},
-        {"FORK", 0, [] { return prx_fork(); }},
+        {"FORK", -1, [] { return prx_fork(); }},
         {"FREAD", 0, [] {
              char b[4];
              return static_cast<int64_t>(prx_fread(b, 1, 4, 0));

@@ -267,8 +267,14 @@ TEST(OpTable, UnbuiltFunctionsRaiseTheInternalFault)
     PERLGCB* gcb = fresh_interp(h);
     ASSERT_NE(gcb, nullptr);
     ASSERT_EQ(init_table_block(gcb), 0u);
-    // No interpreter environment is armed: the fault is caught here.
-    EXPECT_ANY_THROW(gcb->op_run_function_table[OP_SHMCTL](gcb));
+    // No interpreter environment is armed: the fault of the first run-time
+    // function still to build is caught here.
+    uint32_t unbuilt = 0;
+    while (unbuilt < OP_max && op_run_function_built(unbuilt))
+        unbuilt++;
+    if (unbuilt < OP_max) {
+        EXPECT_ANY_THROW(gcb->op_run_function_table[unbuilt](gcb));
+    }
     // Every check routine is built: none is left to raise the fault.
     for (uint32_t type = 0; type < OP_max; type++)
         EXPECT_TRUE(op_check_routine_built(type)) << op_name_image[type];
