@@ -467,6 +467,26 @@ OP* pp_sprintf(PERLGCB* gcb)
     return op->op_next;
 }
 
+// join: the value just above the mark separates the values after it; the
+// joined target replaces the whole list.
+OP* pp_join(PERLGCB* gcb)
+{
+    OP* op = gcb->op;
+    SV* targ = pp_pad_target(gcb, op);
+    int32_t mark = pop_mark(gcb);
+    SV** sp = pp_sp(gcb);
+    SV** first = gcb->arg_base + mark + 1;
+    SV* sep = first <= sp ? *first : &gcb->sv_no;
+    if (first > sp)
+        first = sp;
+    do_join_list(gcb, targ, sep, first, sp);
+    sp = gcb->arg_base + mark;
+    pp_set_magic(gcb, targ);
+    *++sp = targ;
+    pp_put_sp(gcb, sp);
+    return op->op_next;
+}
+
 OP* pp_ord(PERLGCB* gcb)
 {
     OP* op = gcb->op;

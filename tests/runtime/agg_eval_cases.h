@@ -9,7 +9,7 @@
 
 #include "support/eval_fixture.h"
 
-namespace opsa_eval {
+namespace text_eval {
 
 struct Case {
     const char* text;
@@ -73,4 +73,4 @@ protected:
     }
 };
 
-}  // namespace opsa_eval
+}  // namespace text_eval

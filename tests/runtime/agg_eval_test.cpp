@@ -3,9 +3,9 @@
 
 namespace {
 
-using opsa_eval::Case;
+using text_eval::Case;
 
-class AggText : public opsa_eval::Table {};
+class AggText : public text_eval::Table {};
 
 // Texts end in "L(@list)": the items joined by commas with concatenation.
 #define L(list) "my $s = ''; for (" list ") { $s .= (defined $_ ? $_ : 'u') . ',' } $s"

@@ -3,9 +3,9 @@
 
 namespace {
 
-using opsa_eval::Case;
+using text_eval::Case;
 
-class ArithText : public opsa_eval::Table {};
+class ArithText : public text_eval::Table {};
 
 TEST_F(ArithText, ObservableJoins)
 {

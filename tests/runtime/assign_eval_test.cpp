@@ -3,9 +3,9 @@
 
 namespace {
 
-using opsa_eval::Case;
+using text_eval::Case;
 
-class AssignText : public opsa_eval::Table {};
+class AssignText : public text_eval::Table {};
 
 TEST_F(AssignText, ListAssignment)
 {

@@ -4,9 +4,9 @@
 
 namespace {
 
-using opsa_eval::Case;
+using text_eval::Case;
 
-class RefText : public opsa_eval::Table {};
+class RefText : public text_eval::Table {};
 
 TEST_F(RefText, RefAndBless)
 {

@@ -1,12 +1,12 @@
 // Program texts of the string routines evaluated whole: sprintf, vec, chop
-// and chomp, the string bit operators.
+// and chomp, the string bit operators, join.
 #include "runtime/agg_eval_cases.h"
 
 namespace {
 
-using opsa_eval::Case;
+using text_eval::Case;
 
-class StrText : public opsa_eval::Table {};
+class StrText : public text_eval::Table {};
 
 TEST_F(StrText, Routines)
 {
@@ -20,6 +20,12 @@ TEST_F(StrText, Routines)
         {"my $s = \"line\\n\\n\"; { local $/ = ''; chomp $s } $s . '|'", "line|"},
         {"'AB' | '  '", "ab"},
         {"'ab' ^ 'AB'", "  "},
+        {"join ',', 1, 2, 3", "1,2,3"},
+        {"join '-'", ""},
+        {"join '-', 'one'", "one"},
+        {"my @a = (1 .. 4); join $a[0], @a", "1121314"},
+        {"my $s = 'x'; $s = join $s, $s, 'y'; $s", "xxy"},
+        {"my @a = ('a', undef, 'b'); join '', @a", "ab"},
     };
     expect_all(cases);
 }
