@@ -1063,7 +1063,6 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     int32_t group_number = 0;
     int32_t flags = 0;
     uint32_t saved_cflags = gcb->re_cflags;
-    const char* saved_parse = gcb->re_parse;
     bool open = false;
     bool have_branch = false;
     *flags_out = 0;
@@ -1250,7 +1249,7 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     if (paren) {
         gcb->re_cflags = saved_cflags;
         if (gcb->re_parse >= gcb->re_xend || *gcb->re_parse != ')')
-            re_fail_at(gcb, saved_parse, "Unmatched (");
+            re_fail_plain(gcb, "Unmatched (");
         re_next_token(gcb);
     } else if (gcb->re_parse < gcb->re_xend) {
         if (*gcb->re_parse == ')') {

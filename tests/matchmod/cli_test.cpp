@@ -74,6 +74,19 @@ TEST_F(Cli, PrxmatchPatternIds)
     EXPECT_EQ(r.out, ".\tstatus 0x8001D802\n.\tstatus 0x8001D802\n");
 }
 
+// A pattern that does not compile: the compiler's text reaches the host log
+// and the call fails with the compile status.
+TEST_F(Cli, PrxmatchBadPatternLogsTheCompilerText)
+{
+    Outcome r = run("prxmatch", "'/(/' abc");
+    EXPECT_EQ(r.status, 0);
+    if (r.err.find("panic: not built: rexhost_compile") != std::string::npos)
+        GTEST_SKIP() << "rexhost_compile is not built";
+    EXPECT_EQ(r.out, ".\tstatus 0x0001D804\n");
+    EXPECT_NE(r.err.find("Unmatched ( in regex m/(/."), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("HERE"), std::string::npos) << r.err;
+}
+
 // A pattern compiled into a session slot is matched by its id.
 TEST_F(Cli, PrxmatchSlotPattern)
 {

@@ -68,9 +68,7 @@ TEST_F(Eval, ABadPatternAppendsItsErrorOnce)
     EXPECT_EQ(result, &gcb->sv_undef);
     // The text the pattern compiler raises, after what $@ held before.
     std::string first = errtext();
-    EXPECT_EQ(first.rfind("old\nUnmatched ( ", 0), 0u) << first;
-    EXPECT_NE(first.find("in regex m/a("), std::string::npos) << first;
-    EXPECT_EQ(first.substr(first.size() - 3), "/.\n") << first;
+    EXPECT_EQ(first, "old\nUnmatched ( in regex m/a(/.\n");
     // The same failure again leaves $@ as it is.
     eval_value("qr/a(/", true, &result);
     EXPECT_EQ(result, &gcb->sv_undef);
