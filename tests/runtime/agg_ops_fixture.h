@@ -108,11 +108,8 @@ protected:
         return out;
     }
 
-    // Whether the last call died (through the not-yet-built unwinding or
-    // the real one) with the message; a test skips while the unwinding
-    // into an eval is still pending.
+    // Whether the last call died with the message.
     bool died_with(const std::string& message) { return code != 0 && err_text() == message + ".\n"; }
-    bool unwinding_pending() const { return pending("die_return_to_eval"); }
 
     // A tie object blessed into pkg, whose methods are native subs.
     SV* tie_object_in(const char* pkg)

@@ -46,7 +46,7 @@ TEST_F(RequireText, LaterVersionsDie)
 TEST_F(RequireText, FilesThatCannotBeFoundDie)
 {
     const Case cases[] = {
-        {"eval { require No::Such }; $@", "Can't locate No/Such.pm in @INC (@INC contains:"},
+        {"eval { require No::Such }; $@ =~ m{^Can't locate No/Such.pm in \\@INC \\(\\@INC contains: } ? 'y' : $@", "y"},
         {"@INC = (); eval { require No::Such }; $@", "Can't locate No/Such.pm in @INC (@INC contains:).\n"},
         {"@INC = ('d1', 'd2'); eval { require 'a.pl' }; $@", "Can't locate a.pl in @INC (@INC contains: d1 d2).\n"},
         {"@INC = (); eval { require 'x.ph' }; $@", "Can't locate x.ph in @INC (did you run h2ph?) (@INC contains:).\n"},
@@ -62,9 +62,10 @@ TEST_F(RequireText, FilesThatCannotBeFoundDie)
 
 TEST_F(RequireText, AKnownNameIsNotLoadedAgain)
 {
+    const std::string once = hooked("1;", "require Once; $INC{'Once.pm'} = 'kept'; require Once; $INC{'Once.pm'}");
     const Case cases[] = {
         {"$INC{'Known.pm'} = 'x'; @INC = (); require Known", "1"},
-        {hooked("1;", "require Once; $INC{'Once.pm'} = 'kept'; require Once; $INC{'Once.pm'}").c_str(), "kept"},
+        {once.c_str(), "kept"},
     };
     expect_all(cases);
 }
