@@ -381,7 +381,9 @@ char* scan_escapes(PERLGCB* gcb, char* start)
                 continue;
             }
             if (*s == '-' && s + 1 < send && s != start) {
-                if (utf8_in) {
+                // Once the list holds UTF-8 the stored ends are encoded
+                // characters: the range is left to the op-tree compiler.
+                if (utf8_in || utf8_out) {
                     out.put(static_cast<char>(0xFF));
                     s++;
                     continue;

@@ -98,6 +98,41 @@ TEST_F(BuiltinText, TransliterationFlags)
     expect_all(cases);
 }
 
+// The swash behind a UTF-8 transliteration comes from the utf8 package,
+// which this system does not ship: the test defines a small one that reads
+// the compiler's range list ("from\tto\tvalue" lines in hex, "XXXX" for a
+// character without a counterpart) and answers blocks of big-endian entries.
+const char* const UTF8_PACKAGE =
+    "BEGIN { package utf8; "
+    "sub SWASHNEW { my ($class, $name, $list, $bits, $none) = @_; my @r; "
+    "  for my $line (split /\\n/, $list) { next if $line =~ /^#/; my ($f, $t, $v) = split /\\t/, $line; "
+    "    $t = $f if $t eq ''; push @r, [hex($f), hex($t), $v eq 'XXXX' ? $none + 1 : hex($v), $v eq 'XXXX'] } "
+    "  return bless { BITS => $bits, NONE => $none, R => \\@r }, $class } "
+    "sub SWASHGET { my ($s, $start, $n) = @_; my @e; "
+    "  for my $c ($start .. $start + $n - 1) { my $v = $s->{NONE}; "
+    "    for my $r (@{$s->{R}}) { if ($c >= $r->[0] && $c <= $r->[1]) { "
+    "      $v = $r->[3] ? $r->[2] : $r->[2] + $c - $r->[0]; last } } push @e, $v } "
+    "  my $b = $s->{BITS}; return pack($b == 8 ? 'C*' : $b == 16 ? 'n*' : 'N*', @e) } } ";
+
+TEST_F(BuiltinText, TransliterationOfUtf8Ranges)
+{
+    const Case cases[] = {
+        {"my $s = \"\\x{100}\\x{101}abc\"; my $n = ($s =~ tr/\\x{100}-\\x{101}/XY/); \"$n,$s\"", "2,XYabc"},
+        {"my $s = 'abc'; my $n = ($s =~ tr/a-c/\\x{100}-\\x{102}/); "
+         "join ',', $n, length($s), map { ord(substr($s, $_, 1)) } 0 .. 2",
+         "3,3,256,257,258"},
+        {"my $s = \"a\\x{100}\\x{101}\\x{102}b\"; $s =~ tr/\\x{100}-\\x{102}/XY/; $s", "aXYYb"},
+        {"my $s = \"a\\x{100}\\x{101}\\x{102}b\"; $s =~ tr/\\x{100}-\\x{102}/X/d; $s", "aXb"},
+        {"my $s = \"\\x{100}\\x{100}\\x{101}\\x{101}\"; $s =~ tr/\\x{100}-\\x{101}/xy/s; $s", "xy"},
+        {"my $s = \"a\\x{263a}b\\x{263a}\"; my $n = ($s =~ tr/\\x{263a}//); $n", "2"},
+    };
+    for (const Case& c : cases) {
+        prxtest::EvalResult r = eval(std::string(UTF8_PACKAGE) + c.text);
+        EXPECT_EQ(r.error, "") << c.text;
+        EXPECT_EQ(r.value, c.want) << c.text;
+    }
+}
+
 TEST_F(BuiltinText, NumericBuiltins)
 {
     const Case cases[] = {
