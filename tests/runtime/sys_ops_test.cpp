@@ -210,6 +210,9 @@ TEST_F(SysOps, FileTestErrors)
     const Case cases[] = {
         {"eval { -l STDIN }; $@", "You can't use -l on a filehandle.\n"},
         {"stat(\"x\"); eval { -l _ }; $@", "The stat preceding -l _ wasn't an lstat.\n"},
+        {"lstat(\"x\"); stat(\"y\"); eval { -l _ }; $@", "The stat preceding -l _ wasn't an lstat.\n"},
+        // After an lstat of a name, -l _ answers from the cache.
+        {"lstat(\"x\"); my $r = eval { -l _ }; $@ . (defined $r ? 'defined' : 'undef')", "undef"},
         {"eval { -T STDERR }; $@", "-T and -B not implemented on filehandles.\n"},
     };
     for (const Case& c : cases) {
