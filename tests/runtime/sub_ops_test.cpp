@@ -130,4 +130,24 @@ TEST_F(SubOps, DebuggerStatements)
               "1,3,4,5,");  // the switch the failing run left on counts for line 1
 }
 
+// Compiled with the debugger's sub lines: each named sub's first and last
+// line go to %DB::sub under its full name, an anonymous sub under a name
+// made from its file and line; DB::postponed hears of the subs it lists.
+TEST_F(SubOps, DebuggerRecordsSubLines)
+{
+    ASSERT_TRUE(started()) << err_text();
+    uint32_t saved = gcb->debugger_flags;
+    gcb->debugger_flags |= 0x210;
+    expect_value("sub dl {\n1\n}\nmy $c = sub { 1 };\n1", "1");
+    gcb->debugger_flags = saved;
+    expect_value("my $h = \\%DB::sub; my $s = join(';', map { \"$_=$h->{$_}\" } sort keys %$h); "
+                 "$s =~ s/\\(eval \\d+\\)/E/g; $s",
+                 "main::__ANON__[E:4]=E:4-4;main::dl=E:1-3");
+    expect_value("sub DB::pp { $got .= \"[@_]\" } $DB::postponed{'main::dq'} = 1; *DB::postponed = \\&DB::pp; 1", "1");
+    gcb->debugger_flags |= 0x10;
+    expect_value("sub dq { 1 } sub dr { 2 } 1", "1");
+    gcb->debugger_flags = saved;
+    expect_value("$got", "[main::dq]");
+}
+
 }  // namespace
