@@ -385,9 +385,11 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
             }
         }
     };
-    static constexpr bool (*word)(uint32_t) = [](uint32_t v) { return (host_cclass(v) & HC_ALNUM) || v == '_'; };
-    static constexpr bool (*space)(uint32_t) = [](uint32_t v) { return (host_cclass(v) & HC_SPACE) != 0; };
-    static constexpr bool (*digit)(uint32_t) = [](uint32_t v) { return v >= '0' && v <= '9'; };
+    // The node's own byte tests: a start class must hold wherever the node
+    // does, or the scan would pass over a match.
+    static constexpr bool (*word)(uint32_t) = [](uint32_t v) { return host_is_word(v); };
+    static constexpr bool (*space)(uint32_t) = [](uint32_t v) { return host_is_space(v); };
+    static constexpr bool (*digit)(uint32_t) = [](uint32_t v) { return host_is_digit(v); };
     switch (scan->type) {
     case RE_REG_ANY: {
         bool had_newline = true;
