@@ -601,16 +601,26 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 if (compat) {
                     re_bitmap_set(sc->bitmap, c0);
                     sc->flags &= ~RE_CLASS_EOS;
-                    sc->flags |= RE_CLASS_FOLD;
                     if (op == RE_EXACTFL)
-                        sc->flags |= RE_CLASS_LOCALE;
+                        sc->flags |= RE_CLASS_FOLD | RE_CLASS_LOCALE;
+                    else
+                        // The fold table does not change after the compile:
+                        // both cases go in the bitmap, and the class stays
+                        // one that alternatives can be joined to.
+                        re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
                 }
             } else if (flags & STUDY_CLASS_OR) {
-                if (data->start_class->flags & RE_CLASS_FOLD) {
-                    re_bitmap_set(data->start_class->bitmap, c0);
-                    data->start_class->flags &= ~RE_CLASS_EOS;
+                re_class_node* sc = data->start_class;
+                if (sc->flags & RE_CLASS_FOLD) {
+                    re_bitmap_set(sc->bitmap, c0);
+                    sc->flags &= ~RE_CLASS_EOS;
+                } else if (op == RE_EXACTF && !(sc->flags & RE_CLASS_LOCALE)) {
+                    // Both cases, as the AND form above puts them.
+                    re_bitmap_set(sc->bitmap, c0);
+                    re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
+                    sc->flags &= ~RE_CLASS_EOS;
                 }
-                re_class_and(data->start_class, &and_with);
+                re_class_and(sc, &and_with);
             }
             flags &= ~STUDY_CLASS;
         } else if (kind == RE_STAR || kind == RE_PLUS || kind == RE_CURLY || kind == RE_WHILEM || kind == RE_REF ||

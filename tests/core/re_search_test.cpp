@@ -64,5 +64,43 @@ TEST_F(Engine, LiteralSearchesFindTheLeftmostOccurrence)
     }
 }
 
+// A case-blind alternation gets a start class of both cases of each
+// alternative's first letter, and matches where it did without one.
+TEST_F(Engine, CaseBlindAlternativesGiveAStartClass)
+{
+    re_compiled* rx = compile("(?i)Sherlock|Holmes");
+    ASSERT_NE(rx, nullptr) << err_text();
+    ASSERT_NE(rx->start_class, nullptr);
+    std::string members;
+    for (int c = 0; c < 256; c++)
+        if (re_bitmap_test(rx->start_class->bitmap, static_cast<uint8_t>(c)))
+            members += static_cast<char>(c);
+    EXPECT_EQ(members, "HShs");
+    pregfree(gcb, rx);
+
+    struct Case {
+        const char* pattern;
+        const char* subject;
+        int32_t start;
+    };
+    const Case cases[] = {
+        {"(?i)Sherlock|Holmes", "mr. hOLMES and sHERLOCK", 4},
+        {"(?i)x*Sherlock", "a XXsherlock", 2},
+        {"(?i)[a-c]?de", "zzDE", 2},
+        {"(?i)[a-c]?de", "zzBdE", 2},
+        {"(?i)(?:ab|cd)*e", "zzCDabE", 2},
+        {"x*(?i)ab", "zzAB", 2},
+        {"(?i)watson|irene", "nothing here", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = match(rx, c.subject);
+        EXPECT_EQ(r == 1 ? rx->start_offsets[0] : -1, c.start);
+        pregfree(gcb, rx);
+    }
+}
+
 }  // namespace
 }  // namespace retest
