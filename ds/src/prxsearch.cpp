@@ -116,10 +116,13 @@ int64_t find_byte_pair(const char* big, int64_t from, int64_t last, int64_t o1, 
                        uint8_t b1, uint8_t b2)
 {
     int64_t p = from;
-    if (a1 == a2) {
-        // An exact first byte: the platform's byte search finds it fastest
-        // while it is rare; once it proves common (more than one hit in
-        // sixteen bytes), the pair loop below takes the rest.
+    // Below this rank of byte_frequency_table a byte is rarer than the
+    // common lower-case letters of text.
+    constexpr uint8_t rare_rank = 220;
+    if (a1 == a2 && byte_frequency_table[a1] < rare_rank) {
+        // An exact rare first byte: the platform's byte search finds it
+        // fastest; should it prove common here after all (more than one hit
+        // in sixteen bytes), the pair loop below takes the rest.
         int64_t hits = 0;
         while (p <= last) {
             const void* hit = std::memchr(big + p + o1, a1, static_cast<size_t>(last - p + 1));
