@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/eval_fixture.h"
+#include "support/reports.h"
 
 namespace {
 
@@ -19,41 +20,15 @@ protected:
         host->messages.clear();
     }
     // The names of the unsupported-function reports so far, in order; cleared.
-    Reports reports()
-    {
-        Reports names;
-        for (const auto& m : host->messages)
-            if (m.table == 738 && m.number == 304 && !m.args.empty())
-                names.push_back(m.args.back());
-        host->messages.clear();
-        return names;
-    }
-    // The routine still to be built that an evaluation's error names, or "".
-    static std::string pending_in(const EvalResult& r)
-    {
-        const std::string mark = "panic: not built: ";
-        size_t p = r.error.find(mark);
-        if (p == std::string::npos)
-            return "";
-        size_t b = p + mark.size();
-        return r.error.substr(b, r.error.find_first_of(".\n ", b) - b);
-    }
+    Reports reports() { return prxtest::take_unsupported_reports(*host); }
 };
-
-// Evaluates text; the test skips while the text reaches a routine still to
-// be built.
-#define EVAL_OR_SKIP(var, text)                                            \
-    EvalResult var = eval(text);                                           \
-    if (!pending_in(var).empty())                                          \
-        GTEST_SKIP() << pending_in(var) << " is not built";                \
-    SKIP_IF_PENDING()
 
 TEST_F(IoEval, OutputOpenOfDashPrintsToCapturedOutput)
 {
-    EVAL_OR_SKIP(r, "open(F, \">-\")");
+    EvalResult r = eval("open(F, \">-\")");
     EXPECT_EQ(r.value, "1");
     EXPECT_EQ(r.error, "");
-    EVAL_OR_SKIP(p, "print F \"to F\\n\"; close(F) ? 'closed' : 'not closed'");
+    EvalResult p = eval("print F \"to F\\n\"; close(F) ? 'closed' : 'not closed'");
     EXPECT_EQ(p.value, "closed");
     EXPECT_EQ(out_text(), "to F\n");
     EXPECT_TRUE(reports().empty());
@@ -61,24 +36,24 @@ TEST_F(IoEval, OutputOpenOfDashPrintsToCapturedOutput)
 
 TEST_F(IoEval, ReadOpenOfAFileFailsAfterItsReports)
 {
-    EVAL_OR_SKIP(r, "open(IN, '<data.txt') ? 'opened' : 'failed'");
+    EvalResult r = eval("open(IN, '<data.txt') ? 'opened' : 'failed'");
     EXPECT_EQ(r.value, "failed");
     EXPECT_EQ(reports(), (Reports{"FILENO", "FSTAT"}));
-    EVAL_OR_SKIP(p, "open(P, '| sort') ? 'opened' : 'failed'");
+    EvalResult p = eval("open(P, '| sort') ? 'opened' : 'failed'");
     EXPECT_EQ(p.value, "failed");
     EXPECT_EQ(reports(), Reports{"PIPE"});
 }
 
 TEST_F(IoEval, SysseekYieldsUndef)
 {
-    EVAL_OR_SKIP(r, "defined(sysseek(STDOUT, 0, 0)) ? 'defined' : 'undef'");
+    EvalResult r = eval("defined(sysseek(STDOUT, 0, 0)) ? 'defined' : 'undef'");
     EXPECT_EQ(r.value, "undef");
     EXPECT_EQ(reports(), (Reports{"FILENO", "LSEEK"}));
 }
 
 TEST_F(IoEval, PrintfToAHandle)
 {
-    EVAL_OR_SKIP(r, "printf STDOUT '%s=%03d;', 'n', 7; printf '%.2f', 0.126");
+    EvalResult r = eval("printf STDOUT '%s=%03d;', 'n', 7; printf '%.2f', 0.126");
     EXPECT_EQ(r.value, "1");
     EXPECT_EQ(out_text(), "n=007;0.13");
     EXPECT_TRUE(reports().empty());
@@ -86,8 +61,7 @@ TEST_F(IoEval, PrintfToAHandle)
 
 TEST_F(IoEval, WriteWithATopOfPageFormat)
 {
-    EVAL_OR_SKIP(r,
-                 "format STDOUT_TOP =\n"
+    EvalResult r = eval("format STDOUT_TOP =\n"
                  "-- page @< --\n"  // a two-character field
                  "$%\n"
                  ".\n"
@@ -113,8 +87,7 @@ TEST_F(IoEval, WriteWithATopOfPageFormat)
 
 TEST_F(IoEval, TieOfAScalarAnArrayAHashAndAHandle)
 {
-    EVAL_OR_SKIP(def,
-                 "package Counter;\n"
+    EvalResult def = eval("package Counter;\n"
                  "sub TIESCALAR { my ($class, $start) = @_; my $v = $start; return bless \\$v, $class }\n"
                  "sub FETCH { my $self = shift; return $$self++ }\n"
                  "sub STORE { my ($self, $v) = @_; $$self = $v }\n"
@@ -132,25 +105,25 @@ TEST_F(IoEval, TieOfAScalarAnArrayAHashAndAHandle)
                  "package main;\n"
                  "1");
     EXPECT_EQ(def.error, "");
-    EVAL_OR_SKIP(s, "tie $c, 'Counter', 5; my $a = $c; my $b = $c; $c = 20; my $d = $c;"
+    EvalResult s = eval("tie $c, 'Counter', 5; my $a = $c; my $b = $c; $c = 20; my $d = $c;"
                     " join(',', $a, $b, $d, ref(tied $c), untie($c) ? 'untied' : 'still', defined(tied $c) ? 1 : 0)");
     EXPECT_EQ(s.error, "");
     EXPECT_EQ(s.value, "5,6,20,Counter,untied,0");
-    EVAL_OR_SKIP(a, "tie @sq, 'Squares'; join(',', $sq[3], scalar(@sq), ref(tied @sq))");
+    EvalResult a = eval("tie @sq, 'Squares'; join(',', $sq[3], scalar(@sq), ref(tied @sq))");
     EXPECT_EQ(a.value, "9,4,Squares");
-    EVAL_OR_SKIP(h, "tie %up, 'Upper'; my $v = $up{abc}; untie %up; $v . (tied %up ? 'tied' : 'free')");
+    EvalResult h = eval("tie %up, 'Upper'; my $v = $up{abc}; untie %up; $v . (tied %up ? 'tied' : 'free')");
     EXPECT_EQ(h.value, "ABCfree");
-    EVAL_OR_SKIP(fh, "tie *FH, 'Lines', \"one\\n\", \"two\\n\"; my $x = <FH>; my $y = <FH>;"
+    EvalResult fh = eval("tie *FH, 'Lines', \"one\\n\", \"two\\n\"; my $x = <FH>; my $y = <FH>;"
                      " my $z = <FH>; print FH 'in'; $x . $y . (defined $z ? 'more' : 'end') . ref(tied *FH)");
     EXPECT_EQ(fh.value, "one\ntwo\nendLines");
 }
 
 TEST_F(IoEval, ReadingArgvWithNoFiles)
 {
-    EVAL_OR_SKIP(r, "my $line = <>; (defined $line ? 'line' : 'none') . \":$ARGV\"");
+    EvalResult r = eval("my $line = <>; (defined $line ? 'line' : 'none') . \":$ARGV\"");
     EXPECT_EQ(r.value, "none:-");
     EXPECT_TRUE(reports().empty());
-    EVAL_OR_SKIP(e, "eof() ? 'end' : 'more'");
+    EvalResult e = eval("eof() ? 'end' : 'more'");
     EXPECT_EQ(e.value, "end");
 }
 

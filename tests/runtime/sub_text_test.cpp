@@ -151,35 +151,29 @@ TEST_F(SubText, BeginRunsDuringCompilation)
 TEST_F(SubText, EndBlocksRunLastDefinedFirst)
 {
     ASSERT_TRUE(started()) << err_text();
-    prxtest::EvalResult r;
-    if (run_case("END { $e .= '1' } END { $e .= '2' } 1", &r)) {
-        ASSERT_EQ(r.value, "1") << r.error;
-        ASSERT_NE(gcb->end_queue, nullptr);
-        EXPECT_EQ(av_body(gcb->end_queue)->fill, 1);
-        int32_t code = run_guarded([&] { interp_run_block_queue(gcb, gcb->scope_ix, gcb->end_queue); });
-        EXPECT_EQ(code, 0);
-        EXPECT_EQ(eval("$e").value, "21");
-    }
-    finish();
+    prxtest::EvalResult r = run_case("END { $e .= '1' } END { $e .= '2' } 1");
+    ASSERT_EQ(r.value, "1") << r.error;
+    ASSERT_NE(gcb->end_queue, nullptr);
+    EXPECT_EQ(av_body(gcb->end_queue)->fill, 1);
+    int32_t code = run_guarded([&] { interp_run_block_queue(gcb, gcb->scope_ix, gcb->end_queue); });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(eval("$e").value, "21");
 }
 
 TEST_F(SubText, DeepRecursionWarnsOnceAtDepth100)
 {
     ASSERT_TRUE(started()) << err_text();
-    prxtest::EvalResult r;
-    if (run_case("sub r { my $n = shift; $n ? r($n - 1) : 'bottom' } r(150)", &r)) {
-        EXPECT_EQ(r.value, "bottom");
-        EXPECT_EQ(err_text(), "");  // warnings are off
-        gcb->warn_switch |= 1;
-        ASSERT_TRUE(run_case("r(150) . r(120) . r(50)", &r));
-        EXPECT_EQ(r.value, "bottombottombottom");
-        EXPECT_EQ(err_text(),
-                  "Deep recursion on subroutine \"main::r\".\nDeep recursion on subroutine \"main::r\".\n");
-        ASSERT_TRUE(run_case("my $f; $f = sub { my $n = shift; $n ? $f->($n - 1) : 'b' }; $f->(100)", &r));
-        EXPECT_EQ(r.value, "b");
-        EXPECT_EQ(err_text(), "Deep recursion on anonymous subroutine.\n");
-    }
-    finish();
+    prxtest::EvalResult r = run_case("sub r { my $n = shift; $n ? r($n - 1) : 'bottom' } r(150)");
+    EXPECT_EQ(r.value, "bottom");
+    EXPECT_EQ(err_text(), "");  // warnings are off
+    gcb->warn_switch |= 1;
+    r = run_case("r(150) . r(120) . r(50)");
+    EXPECT_EQ(r.value, "bottombottombottom");
+    EXPECT_EQ(err_text(),
+              "Deep recursion on subroutine \"main::r\".\nDeep recursion on subroutine \"main::r\".\n");
+    r = run_case("my $f; $f = sub { my $n = shift; $n ? $f->($n - 1) : 'b' }; $f->(100)");
+    EXPECT_EQ(r.value, "b");
+    EXPECT_EQ(err_text(), "Deep recursion on anonymous subroutine.\n");
 }
 
 }  // namespace
