@@ -309,13 +309,7 @@ OP* pp_entereval(PERLGCB* gcb)
     int32_t keylen = static_cast<int32_t>(sv_cur(name));
     save_push_delete(gcb, gcb->main_stash, key, keylen);
 
-    if (gcb->compile_hints & HINT_LOCALIZE_HH) {
-        scope_push_compile_hints(gcb);
-    } else {
-        save_check(gcb, 2);
-        save_put_i32(gcb, static_cast<int32_t>(gcb->compile_hints));
-        save_put_i32(gcb, SAVE_HINTS);
-    }
+    scope_save_compile_hints(gcb);
     gcb->compile_hints = op->op_targ;
 
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&comp->cop_warnings));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/eval_fixture.h"
+#include "support/reports.h"
 
 namespace {
 
@@ -19,15 +20,7 @@ protected:
         host->messages.clear();
     }
     // The names of the unsupported-function reports so far, in order; cleared.
-    Reports reports()
-    {
-        Reports names;
-        for (const auto& m : host->messages)
-            if (m.table == 738 && m.number == 304 && !m.args.empty())
-                names.push_back(m.args.back());
-        host->messages.clear();
-        return names;
-    }
+    Reports reports() { return prxtest::take_unsupported_reports(*host); }
 };
 
 TEST_F(IoEval, OutputOpenOfDashPrintsToCapturedOutput)

@@ -21,11 +21,9 @@ protected:
         EXPECT_EQ(r.jump, 0) << program;
         return r.defined ? r.value : "<undef>";
     }
+    std::string error(const char* program) { return run_case(program).error; }
     void expect_value(const char* program, const std::string& want) { EXPECT_EQ(value(program), want) << program; }
-    void expect_error(const char* program, const std::string& want)
-    {
-        EXPECT_EQ(run_case(program).error, want) << program;
-    }
+    void expect_error(const char* program, const std::string& want) { EXPECT_EQ(error(program), want) << program; }
 };
 
 // A native sub that returns its argument count and then "last".

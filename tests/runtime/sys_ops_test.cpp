@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/eval_fixture.h"
+#include "support/reports.h"
 
 namespace {
 
@@ -17,15 +18,7 @@ protected:
         host->messages.clear();
     }
     // The names the unsupported-function reports carried, in order; cleared.
-    std::vector<std::string> reports()
-    {
-        std::vector<std::string> names;
-        for (const auto& m : host->messages)
-            if (m.table == 738 && m.number == 304 && !m.args.empty())
-                names.push_back(m.args.back());
-        host->messages.clear();
-        return names;
-    }
+    std::vector<std::string> reports() { return prxtest::take_unsupported_reports(*host); }
     // Evaluates text that must not leave an error; the result.
     prxtest::EvalResult run(const std::string& text)
     {
