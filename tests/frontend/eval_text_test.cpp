@@ -60,6 +60,11 @@ TEST_F(EvalText, Values)
         {"join ':', split ' ', '  a b'", "a:b"},
         {"join ':', split '', 'abc'", "a:b:c"},
         {"join ':', split /\\s+ /, ' a  b  c'", " a:b:c"},
+        // A ?...? match succeeds once until reset; reset walks the package's
+        // pattern list, from which the ops of finished evals are gone.
+        {"my $n = 0; for (1..3) { $n++ if 'x' =~ m?x? } $n", "1"},
+        {"my $n = 0; for (1..3) { $n++ if 'x' =~ m?x?; reset if $_ == 2 } $n", "2"},
+        {"my $n = 0; for (1..3) { eval q{ $n++ if 'x' =~ m?x? } } reset; $n", "3"},
         // Lexicals and closures.
         {"my $x = 1; { my $x = 2; } $x", "1"},
         {"sub mk { my $v = shift; sub { $v } } mk(7)->() . mk(8)->()", "78"},
