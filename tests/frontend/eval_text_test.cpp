@@ -123,6 +123,13 @@ TEST_F(EvalText, CompileWarnings)
         {"5; 1", "Useless use of a constant in void context.\n"},
         {"my @a = (1); @a =~ /x/; 1", "Applying pattern match (m//) to @array will act on scalar(@array).\n"},
         {"my @a = (1); @a =~ tr/a/b/; 1", "Applying transliteration (tr///) to @array will act on scalar(@array).\n"},
+        {"my @a; sort @a; 1", "Useless use of sort in void context.\n"},
+        {"if ($x = 1) { } 1", "Found = in conditional, should be ==.\n"},
+        {"my $y = @a[0]; 1", "Scalar value @a[0] better written as $a[0].\n"},
+        {"sub ex { exec 'x'; $y = 1 } 1",
+         "Statement unlikely to be reached.\n\t(Maybe you meant system() when you said exec()?)\n"},
+        {"sub ex2 { exec 'x'; die } 1", ""},
+        {"f1(1); sub f1($) { } 1", "main::f1() called too early to check prototype.\n"},
     };
     for (const Case& c : cases) {
         clear_captures();
