@@ -31,6 +31,10 @@ TEST_F(EvalText, Values)
         {"BEGIN { $^H |= 1 } 10 / 3", "3"},
         {"BEGIN { $^H |= 1 } 10 + 3.7", "13"},
         {"lc('AB') . (1 + 2)", "ab3"},
+        // A constant range in list context is computed once into an array.
+        {"my @r = (1..3); \"@r\"", "1 2 3"},
+        {"join ',', 'a'..'c', 'x'", "a,b,c,x"},
+        {"scalar(my @r = (2..5))", "4"},
         {"$a = $b = 4; $a + $b", "8"},
         {"not 1, 2", ""},
         {"($a, $b) = (2, 3); $a ** $b ** 2 == 2 ** 9 ? 'right' : 'left'", "right"},
