@@ -346,6 +346,8 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* o)
     OP* old = op_first_kid(o);
     OP* value = op_new_value(gcb, OP_CONST, 0, sv_refinc(ref));
     value->op_sibling = old->op_sibling;
+    // o is the null unary record over the flop that op_new_range made: it
+    // has a first kid and no last-kid field.
     op_first_kid(o) = value;
     old->op_sibling = nullptr;
     op_free_tree(gcb, old);

@@ -117,11 +117,7 @@ protected:
 }  // namespace iotest
 
 // After an op that dies: its message reached the captured standard error.
-// A die outside an eval unwinds through die_return_to_eval; the test skips
-// while that is not built.
 #define EXPECT_DIED(text)                                                              \
     do {                                                                               \
-        if (pending("die_return_to_eval"))                                             \
-            GTEST_SKIP() << "die_return_to_eval is not built";                         \
         EXPECT_NE(err_text().find(text), std::string::npos) << err_text();             \
     } while (0)
