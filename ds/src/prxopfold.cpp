@@ -342,7 +342,6 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* o)
     gcb->temps_floor = old_floor;
     op_set_type(gcb, o, OP_RV2AV);
     SV* ref = *gcb->arg_sp--;
-    // o is the unary null op over the flop: it has a FIRST and no LAST.
     OP* old = op_first_kid(o);
     OP* value = op_new_value(gcb, OP_CONST, 0, sv_refinc(ref));
     value->op_sibling = old->op_sibling;
