@@ -32,23 +32,6 @@ protected:
             hv_store_str(gcb, hv, p.first, static_cast<int32_t>(std::strlen(p.first)), pv(p.second), 0);
         return hv;
     }
-    // Runs an op on two marked lists (list slices).
-    std::vector<SV*> two_lists(OP* o, const std::vector<SV*>& first, const std::vector<SV*>& second)
-    {
-        gcb->arg_sp = gcb->arg_base;
-        gcb->mark_sp = gcb->mark_stack;
-        push_mark(gcb, gcb->arg_sp);
-        SV** sp = gcb->arg_sp;
-        for (SV* sv : first)
-            *++sp = sv;
-        push_mark(gcb, sp);
-        for (SV* sv : second)
-            *++sp = sv;
-        gcb->arg_sp = sp;
-        gcb->op = o;
-        code = run([&] { returned = o->op_ppaddr(gcb); });
-        return results_from(0);
-    }
 };
 
 TEST_F(Agg, ArraySlices)
@@ -148,17 +131,17 @@ TEST_F(Agg, ListAndListSlices)
 
     auto list = [&] { return std::vector<SV*>{pv("a"), pv("b"), pv("c")}; };
     OP* sl = op(OP_LSLICE, OPf_WANT_LIST);
-    EXPECT_EQ(texts(two_lists(sl, {iv(1)}, list())), "b");
-    EXPECT_EQ(texts(two_lists(sl, {iv(-1), iv(0)}, list())), "c,a");
-    EXPECT_EQ(texts(two_lists(sl, {iv(0), iv(7)}, list())), "a,undef");
+    EXPECT_EQ(texts(call_two_lists(sl, {iv(1)}, list())), "b");
+    EXPECT_EQ(texts(call_two_lists(sl, {iv(-1), iv(0)}, list())), "c,a");
+    EXPECT_EQ(texts(call_two_lists(sl, {iv(0), iv(7)}, list())), "a,undef");
     // Every subscript out of range: an empty list, not undefs.
-    EXPECT_TRUE(two_lists(sl, {iv(5), iv(-9)}, list()).empty());
-    EXPECT_TRUE(two_lists(sl, {iv(0)}, {}).empty());
+    EXPECT_TRUE(call_two_lists(sl, {iv(5), iv(-9)}, list()).empty());
+    EXPECT_TRUE(call_two_lists(sl, {iv(0)}, {}).empty());
     // Under MOD the subscripts stay as the result.
-    EXPECT_EQ(texts(two_lists(op(OP_LSLICE, OPf_WANT_LIST | OPf_MOD), {iv(5)}, list())), "undef");
+    EXPECT_EQ(texts(call_two_lists(op(OP_LSLICE, OPf_WANT_LIST | OPf_MOD), {iv(5)}, list())), "undef");
     OP* scalar = op(OP_LSLICE, OPf_WANT_SCALAR);
-    EXPECT_EQ(texts(two_lists(scalar, {iv(0), iv(2)}, list())), "c");
-    EXPECT_EQ(texts(two_lists(scalar, {iv(9)}, list())), "undef");
+    EXPECT_EQ(texts(call_two_lists(scalar, {iv(0), iv(2)}, list())), "c");
+    EXPECT_EQ(texts(call_two_lists(scalar, {iv(9)}, list())), "undef");
 }
 
 TEST_F(Agg, AnonymousConstructors)

@@ -261,8 +261,9 @@ TEST_F(Arith, Negation)
 TEST_F(Arith, NegationOfAUtf8Identifier)
 {
     SV* r = call1(op(OP_NEGATE), {utf8("\xC3\xA9t\xC3\xA9")});
-    // The class tables come from the utf8 package's methods.
-    if (err_text().rfind("panic: not built: ", 0) == 0 || err_text().find("\"SWASHNEW\"") != std::string::npos)
+    // The class tables come from the utf8 package's methods, which this
+    // interpreter may lack.
+    if (err_text().find("\"SWASHNEW\"") != std::string::npos)
         GTEST_SKIP() << err_text();
     EXPECT_EQ(str(r), "-\xC3\xA9t\xC3\xA9");
     EXPECT_TRUE(r->flags & SVf_UTF8);

@@ -13,19 +13,7 @@ protected:
     // Runs aassign on the right-hand values and left-hand lvalues.
     std::vector<SV*> assign(OP* o, const std::vector<SV*>& right, const std::vector<SV*>& left)
     {
-        gcb->arg_sp = gcb->arg_base;
-        gcb->mark_sp = gcb->mark_stack;
-        push_mark(gcb, gcb->arg_sp);
-        SV** sp = gcb->arg_sp;
-        for (SV* sv : right)
-            *++sp = sv;
-        push_mark(gcb, sp);
-        for (SV* sv : left)
-            *++sp = sv;
-        gcb->arg_sp = sp;
-        gcb->op = o;
-        code = run([&] { returned = o->op_ppaddr(gcb); });
-        return results_from(0);
+        return call_two_lists(o, right, left);
     }
     AV* array(std::initializer_list<SV*> items)
     {
