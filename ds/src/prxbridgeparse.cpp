@@ -808,6 +808,10 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                         case RR_BRACE: status = ST_REPL_BRACE; break;
                         default: status = ST_TASK_SWITCH; break;
                         }
+                        // The replacement refusals name the pattern text,
+                        // like the refusals of the pattern.
+                        if (error == RR_DOLLAR || error == RR_AT || error == RR_BRACE)
+                            inserts_text(quoted);
                     }
                 });
                 while (gcb->scope_ix > entry_scope)

@@ -502,7 +502,7 @@ void gv_warn_used_once(PERLGCB* gcb, HV* stash)
             hash_key* key = he->key;
             GV* gv = sv_as<GV>(he->value);
             HV* hv = nullptr;
-            if (key->len >= 2 && key->bytes[key->len - 1] == ':' && key->bytes[key->len - 2] == ':' && gv &&
+            if (key->len >= 2 && (key->bytes + key->len)[-1] == ':' && (key->bytes + key->len)[-2] == ':' && gv &&
                 sv_is_glob(as_sv(gv)) && gv_gp(gv) && (hv = gv_gp(gv)->gp_hv) && hv_body(hv)->name) {
                 if (hv != gcb->main_stash && hv != stash)
                     gv_warn_used_once(gcb, hv);

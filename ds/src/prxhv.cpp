@@ -47,8 +47,11 @@ bool key_matches(const hash_entry* he, uint32_t hash, const char* key, int32_t l
 hash_key* new_private_key(PERLGCB* gcb, const char* key, int32_t len, uint32_t hash)
 {
     hash_key* hek = static_cast<hash_key*>(pool_malloc(gcb, static_cast<uint64_t>(len) + HEK_HEAD + 1));
-    std::memcpy(hek->bytes, key, static_cast<size_t>(len));
-    hek->bytes[len] = 0;
+    // The key runs past the declared 8 bytes into the rest of the block:
+    // written through a plain pointer, never indexed as the array.
+    char* bytes = hek->bytes;
+    std::memcpy(bytes, key, static_cast<size_t>(len));
+    bytes[len] = 0;
     hek->len = len;
     hek->hash = hash;
     return hek;
