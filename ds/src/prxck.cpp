@@ -13,7 +13,6 @@
 #include "prxhv.h"
 #include "prxmsg.h"
 #include "prxop.h"
-#include "prxopshim.h"
 #include "prxpad.h"
 #include "prxpool.h"
 #include "prxre.h"
@@ -22,7 +21,7 @@
 
 OP* ck_default_scalar_operand(PERLGCB* gcb)
 {
-    return op_new_scalar_deref(gcb, op_new_glob(gcb, OP_GV, 0, default_glob_of(gcb)));
+    return op_new_scalar_deref(gcb, op_new_glob(gcb, OP_GV, 0, gv_default_glob(gcb)));
 }
 
 OP* ck_lvalue_kids(PERLGCB* gcb, OP* o, int32_t type)
@@ -414,7 +413,7 @@ OP* ck_substr(PERLGCB* gcb, OP* o)
 
 OP* ck_backtick(PERLGCB* gcb, OP* o)
 {
-    GV* hints = hints_glob_of(gcb);
+    GV* hints = gv_hints_glob(gcb);
     HV* table = hints && gv_gp(hints) ? gv_gp(hints)->gp_hv : nullptr;
     if (table) {
         for (const char* key : {"open_IN", "open_OUT"}) {

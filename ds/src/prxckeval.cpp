@@ -6,7 +6,6 @@
 #include "prxck.h"
 #include "prxgv.h"
 #include "prxop.h"
-#include "prxopshim.h"
 #include "prxpad.h"
 #include "prxrun.h"
 #include "prxsv.h"
@@ -167,7 +166,7 @@ OP* ck_pop(PERLGCB* gcb, OP* o)
         op_free_tree(gcb, o);
         CV* cv = gcb->compile_cv;
         bool once = cv && (cv_body(cv)->cvflags & CVf_UNIQUE);
-        GV* gv = once ? gv_fetch_by_name(gcb, "ARGV", GV_ADD, SVt_PVAV) : default_glob_of(gcb);
+        GV* gv = once ? gv_fetch_by_name(gcb, "ARGV", GV_ADD, SVt_PVAV) : gv_default_glob(gcb);
         OP* array = op_new_unary(gcb, OP_RV2AV, 0, op_scalar_context(gcb, op_new_glob(gcb, OP_GV, 0, gv)));
         return op_new_unary(gcb, type, 0, op_scalar_context(gcb, array));
     }

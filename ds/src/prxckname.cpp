@@ -10,7 +10,6 @@
 #include "prxhv.h"
 #include "prxmsg.h"
 #include "prxop.h"
-#include "prxopshim.h"
 #include "prxpad.h"
 #include "prxsv.h"
 

@@ -3,8 +3,8 @@
 // two-op loop of grep and map, and split's three operands.
 #include "prxck.h"
 #include "prxgv.h"
+#include "prxmsg.h"
 #include "prxop.h"
-#include "prxopshim.h"
 #include "prxpad.h"
 #include "prxsv.h"
 

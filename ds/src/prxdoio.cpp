@@ -79,6 +79,28 @@ void piped_open_taint(PERLGCB* gcb, const char* cmd, const char* end, int32_t ar
         taint_check_environment(gcb);
 }
 
+// The command text of a piped open, from cmd to end (the rest of the mode
+// text, or the name argument when argc is above 0): null, with the missing
+// command reported, when it is empty. An output pipe's command that ends in
+// '|' asks for both ways; the bar is dropped with a warning. The copy is
+// freed when the current scope ends.
+char* piped_command(PERLGCB* gcb, const char* cmd, const char* end, int32_t argc, bool output)
+{
+    if (cmd == end) {
+        missing_command(gcb);
+        return nullptr;
+    }
+    piped_open_taint(gcb, cmd, end, argc);
+    if (output && end[-1] == '|') {
+        end--;
+        if (warn_enabled(gcb, WARN_PIPE))
+            category_warning(gcb, WARN_PIPE, "Can't open bidirectional pipe");
+    }
+    char* text = pool_strndup(gcb, cmd, static_cast<int32_t>(end - cmd));
+    save_push_free_block(gcb, text);
+    return text;
+}
+
 // Duplication: '&' (dup) or '&=' (adopt) followed by nothing (the supplied
 // stream), a descriptor number or a handle name. Every dup and fdopen is a
 // substitute that fails.
@@ -226,24 +248,10 @@ int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int3
             if (argc > 0 && !is_only_dash(s, end))
                 unknown_mode(gcb, mode_start, mode_len);
             s = skip_space(s, end);
-            const char* cmd = s;
-            const char* cmd_end = end;
-            if (argc > 0) {
-                cmd = argname;
-                cmd_end = argname + arglen;
-            }
-            if (cmd == cmd_end) {
-                missing_command(gcb);
+            char* cmdtext = argc > 0 ? piped_command(gcb, argname, argname + arglen, argc, true)
+                                     : piped_command(gcb, s, end, argc, true);
+            if (!cmdtext)
                 goto fail;
-            }
-            piped_open_taint(gcb, cmd, cmd_end, argc);
-            if (cmd_end[-1] == '|') {
-                cmd_end--;
-                if (warn_enabled(gcb, WARN_PIPE))
-                    category_warning(gcb, WARN_PIPE, "Can't open bidirectional pipe");
-            }
-            char* cmdtext = pool_strndup(gcb, cmd, static_cast<int32_t>(cmd_end - cmd));
-            save_push_free_block(gcb, cmdtext);
             mode[0] = 'w';
             mn = 1;
             add_discipline(mode, &mn, out_raw, out_crlf);
@@ -311,19 +319,10 @@ int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int3
             while (end > s && host_is_space(static_cast<uint8_t>(end[-1])))
                 end--;
             s = skip_space(s, end);
-            const char* cmd = s;
-            const char* cmd_end = end;
-            if (argc > 0) {
-                cmd = argname;
-                cmd_end = argname + arglen;
-            }
-            if (cmd == cmd_end) {
-                missing_command(gcb);
+            char* cmdtext = argc > 0 ? piped_command(gcb, argname, argname + arglen, argc, false)
+                                     : piped_command(gcb, s, end, argc, false);
+            if (!cmdtext)
                 goto fail;
-            }
-            piped_open_taint(gcb, cmd, cmd_end, argc);
-            char* cmdtext = pool_strndup(gcb, cmd, static_cast<int32_t>(cmd_end - cmd));
-            save_push_free_block(gcb, cmdtext);
             mode[0] = 'r';
             mn = 1;
             add_discipline(mode, &mn, in_raw, in_crlf);

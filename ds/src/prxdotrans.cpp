@@ -10,18 +10,6 @@
 
 namespace {
 
-// PRIVATE bits of a trans op; they must stay in step with the compile side
-// (op_trans_tables).
-enum : uint8_t {
-    TR_FROM_UTF8 = 0x01,
-    TR_TO_UTF8 = 0x02,
-    TR_IDENTICAL = 0x04,
-    TR_SQUASH = 0x08,
-    TR_DELETE = 0x10,
-    TR_COMPLEMENT = 0x20,
-    TR_GROWS = 0x40,
-};
-
 // Marker of "nothing translated written yet" for the squashing engines.
 constexpr uint64_t NO_LAST = 0xFEEDFACE;
 // NONE of a swash that does not say.
@@ -130,7 +118,7 @@ uint32_t trans_simple(PERLGCB* gcb, SV* sv, uint8_t priv)
         }
     } else {
         trans_out o{s, 0, 0, len};
-        if (priv & TR_GROWS)
+        if (priv & OPpTRANS_GROWS)
             out_own_block(gcb, &o, 2 * len);
         const uint8_t* end = s + len;
         for (const uint8_t* p = s; p < end;) {
@@ -182,7 +170,7 @@ uint32_t trans_complex(PERLGCB* gcb, SV* sv, uint8_t priv)
     const int16_t* tbl = byte_table(gcb);
     if (!tbl)
         fatal_error(gcb, "panic: do_trans_complex");
-    bool squash = priv & TR_SQUASH;
+    bool squash = priv & OPpTRANS_SQUASH;
     uint64_t len = sv_cur(sv);
     uint8_t* s = reinterpret_cast<uint8_t*>(sv_pv(sv));
     uint32_t matches = 0;
@@ -208,7 +196,7 @@ uint32_t trans_complex(PERLGCB* gcb, SV* sv, uint8_t priv)
         sv_cur(sv) = static_cast<uint64_t>(d - s);
     } else {
         trans_out o{s, 0, 0, len};
-        if (priv & TR_GROWS)
+        if (priv & OPpTRANS_GROWS)
             out_own_block(gcb, &o, 2 * len);
         const uint8_t* end = s + len;
         uint64_t last = NO_LAST;
@@ -317,7 +305,7 @@ uint32_t trans_simple_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
     bool was_utf8 = sv->flags & SVf_UTF8;
     swash_source src = swash_source_of(gcb, sv);
     trans_out o{src.s, 0, 0, src.len};
-    if (priv & TR_GROWS)
+    if (priv & OPpTRANS_GROWS)
         out_own_block(gcb, &o, 3 * src.len);
     uint32_t matches = 0;
     const uint8_t* end = src.s + src.len;
@@ -360,12 +348,12 @@ uint32_t trans_count_utf8(PERLGCB* gcb, SV* sv)
 uint32_t trans_complex_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
 {
     swash_info si = swash_of(gcb);
-    bool del = priv & TR_DELETE;
-    bool squash = priv & TR_SQUASH;
+    bool del = priv & OPpTRANS_DELETE;
+    bool squash = priv & OPpTRANS_SQUASH;
     bool was_utf8 = sv->flags & SVf_UTF8;
     swash_source src = swash_source_of(gcb, sv);
     trans_out o{src.s, 0, 0, src.len};
-    if (priv & TR_GROWS)
+    if (priv & OPpTRANS_GROWS)
         out_own_block(gcb, &o, 3 * src.len);
     uint32_t matches = 0;
     uint64_t last = NO_LAST;
@@ -408,7 +396,7 @@ uint32_t trans_complex_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
 uint32_t do_trans_worker(PERLGCB* gcb, SV* sv)
 {
     uint8_t priv = gcb->op->op_private;
-    if ((sv->flags & SVf_READONLY) && !(priv & TR_IDENTICAL))
+    if ((sv->flags & SVf_READONLY) && !(priv & OPpTRANS_IDENTICAL))
         fatal_error(gcb, "Modification of a read-only value attempted");
     uint64_t len = 0;
     sv_text(gcb, sv, &len);
@@ -416,15 +404,15 @@ uint32_t do_trans_worker(PERLGCB* gcb, SV* sv)
         return 0;
     if (!(sv->flags & SVp_POK))
         sv_force_string(gcb, sv, &len);
-    if (!(priv & TR_IDENTICAL)) {
+    if (!(priv & OPpTRANS_IDENTICAL)) {
         sv->flags &= ~(SVf_IOK | SVf_NOK | SVf_ROK | SVp_IOK | SVp_NOK | SVf_OVERLOAD | SVf_IsUV);
         sv->flags |= SVf_POK | SVp_POK;
     }
-    bool utf8_tables = priv & (TR_FROM_UTF8 | TR_TO_UTF8);
-    switch (priv & ~(TR_FROM_UTF8 | TR_TO_UTF8) & 0x3F) {
+    bool utf8_tables = priv & (OPpTRANS_FROM_UTF8 | OPpTRANS_TO_UTF8);
+    switch (priv & ~(OPpTRANS_FROM_UTF8 | OPpTRANS_TO_UTF8) & 0x3F) {
     case 0:
         return utf8_tables ? trans_simple_utf8(gcb, sv, priv) : trans_simple(gcb, sv, priv);
-    case TR_IDENTICAL:
+    case OPpTRANS_IDENTICAL:
         return utf8_tables ? trans_count_utf8(gcb, sv) : trans_count(gcb, sv);
     default:
         return utf8_tables ? trans_complex_utf8(gcb, sv, priv) : trans_complex(gcb, sv, priv);

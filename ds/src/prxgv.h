@@ -67,6 +67,14 @@ IO* io_new_body(PERLGCB* gcb);
 // ---- stashes and qualified names ----------------------------------------------
 
 GV* gv_fetch_by_name(PERLGCB* gcb, const char* name, int32_t flags, uint32_t kind);
+// The glob of the default variable, *_: the control block's once the parse
+// has made it, else found or made by name.
+inline GV* gv_default_glob(PERLGCB* gcb)
+{
+    return gcb->default_glob ? gcb->default_glob : gv_fetch_by_name(gcb, "_", GV_ADD, SVt_PVGV);
+}
+// The glob of the hint hash, *^H, when it exists (never made here).
+inline GV* gv_hints_glob(PERLGCB* gcb) { return gv_fetch_by_name(gcb, "\x08", 0, SVt_PVHV); }
 HV* gv_stash_by_name(PERLGCB* gcb, const char* name, int32_t create);
 HV* gv_stash_by_name_len(PERLGCB* gcb, const char* name, uint32_t len, int32_t create);
 HV* gv_stash_by_value(PERLGCB* gcb, SV* sv, int32_t create);

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int32_t WARN_DEPRECATED = 30;
 constexpr uint16_t CVf_ANON = 0x04;
 
 // The next level of a search: deeper from 0 upward, or from -1 downward

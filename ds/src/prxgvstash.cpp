@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int32_t WARN_ONCE = 13;
-constexpr int32_t WARN_DEPRECATED = 30;
 
 bool equals(const char* name, uint32_t len, const char* word)
 {

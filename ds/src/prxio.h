@@ -48,16 +48,6 @@ int32_t do_print_value(PERLGCB* gcb, SV* sv, PrxStream stream);
 // none. Yes/no results are 1 or 0; positions and stat results are signed
 // 32-bit with -1 for a failure.
 
-// Warning categories of the I/O routines and ops.
-enum : int32_t {
-    WARN_GLOB = 4,
-    WARN_IO = 5,
-    WARN_NEWLINE = 8,
-    WARN_PIPE = 9,
-    WARN_INPLACE = 22,
-    WARN_UNTIE = 43,
-};
-
 // Opens a handle on the glob: the mode from the name text, or with argc
 // above 0 the name is the mode and the file name is arg's string. Raw mode
 // (sysopen) opens the name with rawmode and rawperm. Leaves the handle as it

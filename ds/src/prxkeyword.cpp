@@ -158,6 +158,6 @@ int32_t keyword_lookup(PERLGCB* gcb, const char* word, int32_t length)
 
 void warn_deprecated(PERLGCB* gcb, const char* text)
 {
-    if (warn_enabled(gcb, LEX_WARN_DEPRECATED))
-        category_warning(gcb, LEX_WARN_DEPRECATED, "Use of %s is deprecated", text);
+    if (warn_enabled(gcb, WARN_DEPRECATED))
+        category_warning(gcb, WARN_DEPRECATED, "Use of %s is deprecated", text);
 }

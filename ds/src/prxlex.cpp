@@ -122,8 +122,8 @@ int32_t resolve_identifier(PERLGCB* gcb)
     if (sigil == '@' && gcb->lex_state != LEX_NORMAL && !gcb->bracket_depth) {
         GV* gv = gv_fetch_by_name(gcb, name + 1, 0, SVt_PVAV);
         bool has = gv && sv_is_glob(as_sv(gv)) && gv_gp(gv) && gv_gp(gv)->gp_av;
-        if (!has && warn_enabled(gcb, LEX_WARN_AMBIGUOUS))
-            category_warning(gcb, LEX_WARN_AMBIGUOUS, "Possible unintended interpolation of %s in string", name);
+        if (!has && warn_enabled(gcb, WARN_AMBIGUOUS))
+            category_warning(gcb, WARN_AMBIGUOUS, "Possible unintended interpolation of %s in string", name);
     }
     gcb->token_value.op = entered_name(gcb, sv_new_from_cstring(gcb, name + 1, 0));
     gv_fetch_by_name(gcb, name + 1, creation_flags(gcb), kind_of_sigil(sigil));
@@ -428,8 +428,8 @@ void lex_check_unary_parens(PERLGCB* gcb)
     for (char* t = s; t < gcb->scan_pos && t < end; t++)
         if (*t == '(')
             return;
-    if (warn_enabled_default(gcb, LEX_WARN_AMBIGUOUS))
-        category_warning(gcb, LEX_WARN_AMBIGUOUS, "Warning: Use of \"%.*s\" without parens is ambiguous",
+    if (warn_enabled_default(gcb, WARN_AMBIGUOUS))
+        category_warning(gcb, WARN_AMBIGUOUS, "Warning: Use of \"%.*s\" without parens is ambiguous",
                          static_cast<int>(s - u), u);
 }
 
@@ -620,9 +620,9 @@ int32_t ampersand(PERLGCB* gcb, char* s)
         return lex_operator_or_assign(gcb, lex_operator(gcb, s + 1, LOGICAL_AND));
     if (gcb->expect == XOPERATOR) {
         if (ident_start_at(gcb, s) && gcb->prev_token_pos == gcb->line_start &&
-            warn_enabled(gcb, LEX_WARN_SEMICOLON)) {
+            warn_enabled(gcb, WARN_SEMICOLON)) {
             gcb->current_statement->cop_line--;
-            category_warning(gcb, LEX_WARN_SEMICOLON, "Semicolon seems to be missing");
+            category_warning(gcb, WARN_SEMICOLON, "Semicolon seems to be missing");
             gcb->current_statement->cop_line++;
         }
         return lex_assignable_operator(gcb, s, BIT_AND_OP, OP_BIT_AND);

@@ -7,19 +7,6 @@
 
 // ---- token reader (dispatch, punctuation, words, white space, guesses) ------
 
-// Warning categories the reader issues in (beside those of prxmsg.h).
-enum : int32_t {
-    LEX_WARN_CHMOD = 1,
-    LEX_WARN_AMBIGUOUS = 28,
-    LEX_WARN_BAREWORD = 29,
-    LEX_WARN_DEPRECATED = 30,
-    LEX_WARN_PRECEDENCE = 33,
-    LEX_WARN_QW = 36,
-    LEX_WARN_RESERVED = 37,
-    LEX_WARN_SEMICOLON = 38,
-    LEX_WARN_UMASK = 40,
-};
-
 // Keyword groups (the group column of prxkeyword.def).
 enum : uint8_t {
     KWG_OWN = 0,   // a case of its own

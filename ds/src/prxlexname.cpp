@@ -92,8 +92,8 @@ void check_unary(PERLGCB* gcb)
     for (char* t = s; t < gcb->scan_pos; t++)
         if (*t == '(')
             return;
-    if (warn_enabled_default(gcb, LEX_WARN_AMBIGUOUS))
-        category_warning(gcb, LEX_WARN_AMBIGUOUS, "Warning: Use of \"%.*s\" without parens is ambiguous",
+    if (warn_enabled_default(gcb, WARN_AMBIGUOUS))
+        category_warning(gcb, WARN_AMBIGUOUS, "Warning: Use of \"%.*s\" without parens is ambiguous",
                          static_cast<int>(s - u), u);
 }
 
@@ -193,9 +193,9 @@ char* scan_variable_name(PERLGCB* gcb, char* s, char* end, char* buf, int32_t si
         while (s < end && space_or_tab(*s))
             s++;
         if (*s == '[' || (*s == '{' && std::strcmp(buf, "sub") != 0)) {
-            if (warn_enabled(gcb, LEX_WARN_AMBIGUOUS) && keyword_lookup(gcb, buf, static_cast<int32_t>(d - buf))) {
+            if (warn_enabled(gcb, WARN_AMBIGUOUS) && keyword_lookup(gcb, buf, static_cast<int32_t>(d - buf))) {
                 const char* brack = *s == '[' ? "[...]" : "{...}";
-                category_warning(gcb, LEX_WARN_AMBIGUOUS, "Ambiguous use of %c{%s%s} resolved to %c%s%s", funny, buf,
+                category_warning(gcb, WARN_AMBIGUOUS, "Ambiguous use of %c{%s%s} resolved to %c%s%s", funny, buf,
                                  brack, funny, buf, brack);
             }
             // Grown as the opening-bracket case grows it: the stack starts
@@ -223,11 +223,11 @@ char* scan_variable_name(PERLGCB* gcb, char* s, char* end, char* buf, int32_t si
         }
         if (funny == '#')
             funny = '@';
-        if (gcb->lex_state == LEX_NORMAL && warn_enabled(gcb, LEX_WARN_AMBIGUOUS)) {
+        if (gcb->lex_state == LEX_NORMAL && warn_enabled(gcb, WARN_AMBIGUOUS)) {
             int32_t n = static_cast<int32_t>(std::strlen(buf));
             GV* gv = gv_fetch_by_name(gcb, buf, 0, SVt_PVCV);
             if (keyword_lookup(gcb, buf, n) || (gv && gv_gp(gv) && gv_gp(gv)->gp_cv))
-                category_warning(gcb, LEX_WARN_AMBIGUOUS, "Ambiguous use of %c{%s} resolved to %c%s", funny, buf, funny,
+                category_warning(gcb, WARN_AMBIGUOUS, "Ambiguous use of %c{%s} resolved to %c%s", funny, buf, funny,
                                  buf);
         }
         return s;

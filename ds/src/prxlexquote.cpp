@@ -10,7 +10,6 @@
 #include "prxlexint.h"
 #include "prxmsg.h"
 #include "prxnum.h"
-#include "prxopshim.h"
 #include "prxpool.h"
 #include "prxre.h"
 #include "prxrun.h"
@@ -24,7 +23,7 @@
 SV* lex_overload_constant(PERLGCB* gcb, const char* text, int32_t len, const char* key, SV* value, SV* text_value,
                           const char* type)
 {
-    GV* hints = hints_glob_of(gcb);
+    GV* hints = gv_hints_glob(gcb);
     HV* table = hints && gv_gp(hints) ? gv_gp(hints)->gp_hv : nullptr;
     if (!table || !(gcb->compile_hints & HINT_LOCALIZE_HH)) {
         const char* why = std::strcmp(key, "charnames") == 0 ? "(possibly a missing \"use charnames ...\")" : "";

@@ -7,7 +7,6 @@
 #include "prxlexint.h"
 #include "prxlibc.h"
 #include "prxmsg.h"
-#include "prxopshim.h"
 #include "prxpool.h"
 #include "prxre.h"
 #include "prxsv.h"

@@ -200,18 +200,18 @@ int32_t declaration(PERLGCB* gcb, char* s, int32_t key)
 // set), then the operator-missing warnings.
 int32_t bare_word(PERLGCB* gcb, char* s, char lastchar, bool strict_checked)
 {
-    if (!strict_checked && lastchar != '-' && warn_enabled(gcb, LEX_WARN_RESERVED)) {
+    if (!strict_checked && lastchar != '-' && warn_enabled(gcb, WARN_RESERVED)) {
         const char* d = gcb->token_buffer;
         while (*d && is_lower(*d))
             d++;
         if (!*d)
-            category_warning(gcb, LEX_WARN_RESERVED, "Unquoted string \"%s\" may clash with future reserved word",
+            category_warning(gcb, WARN_RESERVED, "Unquoted string \"%s\" may clash with future reserved word",
                              gcb->token_buffer);
     }
-    if (lastchar && one_of(lastchar, "*%&") && warn_enabled_default(gcb, LEX_WARN_AMBIGUOUS)) {
-        category_warning(gcb, LEX_WARN_AMBIGUOUS, "Operator or semicolon missing before %c%s", lastchar,
+    if (lastchar && one_of(lastchar, "*%&") && warn_enabled_default(gcb, WARN_AMBIGUOUS)) {
+        category_warning(gcb, WARN_AMBIGUOUS, "Operator or semicolon missing before %c%s", lastchar,
                          gcb->token_buffer);
-        category_warning(gcb, LEX_WARN_AMBIGUOUS, "Ambiguous use of %c resolved as operator %c", lastchar, lastchar);
+        category_warning(gcb, WARN_AMBIGUOUS, "Ambiguous use of %c resolved as operator %c", lastchar, lastchar);
     }
     return lex_token(gcb, s, BAREWORD);
 }
@@ -235,9 +235,9 @@ int32_t ordinary_word(PERLGCB* gcb, char* start, char* s, int32_t len, GV* gv, b
 
     if (gcb->expect == XOPERATOR) {
         if (start == gcb->line_start) {
-            if (warn_enabled(gcb, LEX_WARN_SEMICOLON)) {
+            if (warn_enabled(gcb, WARN_SEMICOLON)) {
                 gcb->current_statement->cop_line--;
-                category_warning(gcb, LEX_WARN_SEMICOLON, "Semicolon seems to be missing");
+                category_warning(gcb, WARN_SEMICOLON, "Semicolon seems to be missing");
                 gcb->current_statement->cop_line++;
             }
         } else {
@@ -247,8 +247,8 @@ int32_t ordinary_word(PERLGCB* gcb, char* start, char* s, int32_t len, GV* gv, b
 
     bool package_name = len > 2 && tb[len - 2] == ':' && tb[len - 1] == ':';
     if (package_name) {
-        if (warn_enabled(gcb, LEX_WARN_BAREWORD) && !gv_fetch_by_name(gcb, tb, 0, SVt_PVHV))
-            category_warning(gcb, LEX_WARN_BAREWORD, "Bareword \"%s\" refers to nonexistent package", tb);
+        if (warn_enabled(gcb, WARN_BAREWORD) && !gv_fetch_by_name(gcb, tb, 0, SVt_PVHV))
+            category_warning(gcb, WARN_BAREWORD, "Bareword \"%s\" refers to nonexistent package", tb);
         len -= 2;
         tb[len] = 0;
         gv = nullptr;
@@ -337,8 +337,8 @@ int32_t ordinary_word(PERLGCB* gcb, char* start, char* s, int32_t len, GV* gv, b
     }
 
     if (cv) {
-        if (lastchar == '-' && warn_enabled_default(gcb, LEX_WARN_AMBIGUOUS))
-            category_warning(gcb, LEX_WARN_AMBIGUOUS, "Ambiguous use of -%s resolved as -&%s()", tb, tb);
+        if (lastchar == '-' && warn_enabled_default(gcb, WARN_AMBIGUOUS))
+            category_warning(gcb, WARN_AMBIGUOUS, "Ambiguous use of -%s resolved as -&%s()", tb, tb);
         if (SV* value = cv_const_value(gcb, cv)) {
             sv_release(gcb, op_value_sv(word));
             op_value_sv(word) = sv_refinc(value);
@@ -471,8 +471,8 @@ int32_t quote_words(PERLGCB* gcb, char* s)
             break;
         const char* b = d;
         while (d < end && !is_space(*d)) {
-            if (!warned && (*d == ',' || *d == '#') && warn_enabled(gcb, LEX_WARN_QW)) {
-                category_warning(gcb, LEX_WARN_QW, *d == ','
+            if (!warned && (*d == ',' || *d == '#') && warn_enabled(gcb, WARN_QW)) {
+                category_warning(gcb, WARN_QW, *d == ','
                                                        ? "Possible attempt to separate words with commas"
                                                        : "Possible attempt to put comments in qw() list");
                 warned = true;
@@ -662,9 +662,9 @@ int32_t keyword_case(PERLGCB* gcb, char* start, char* s, int32_t len, int32_t kw
             while (d < gcb->buffer_end && (is_word(*d) || utf8_word_at(gcb, d)))
                 d += static_cast<uint8_t>(*d) >= 0xC0 ? utf8_skip_of(static_cast<uint8_t>(*d)) : 1;
             char* t = lex_skip_whitespace(gcb, d);
-            if (one_of(*t, "|&*+-=!?:.") && warn_enabled_default(gcb, LEX_WARN_PRECEDENCE)) {
+            if (one_of(*t, "|&*+-=!?:.") && warn_enabled_default(gcb, WARN_PRECEDENCE)) {
                 int n = static_cast<int>(d - w);
-                category_warning(gcb, LEX_WARN_PRECEDENCE, "Precedence problem: open %.*s should be open(%.*s)", n, w,
+                category_warning(gcb, WARN_PRECEDENCE, "Precedence problem: open %.*s should be open(%.*s)", n, w,
                                  n, w);
             }
         }
@@ -680,12 +680,12 @@ int32_t keyword_case(PERLGCB* gcb, char* start, char* s, int32_t len, int32_t kw
         gv_fetch_by_name(gcb, "\f", GV_ADD, SVt_PV);
         return keyword_group(gcb, s, e);
     case KEY_umask:
-        if (warn_enabled(gcb, LEX_WARN_UMASK) && mode_missing_zero(gcb, s))
-            category_warning(gcb, LEX_WARN_UMASK, "umask: argument is missing initial 0");
+        if (warn_enabled(gcb, WARN_UMASK) && mode_missing_zero(gcb, s))
+            category_warning(gcb, WARN_UMASK, "umask: argument is missing initial 0");
         return keyword_group(gcb, s, e);
     case KEY_chmod:
-        if (warn_enabled(gcb, LEX_WARN_CHMOD) && mode_missing_zero(gcb, s))
-            category_warning(gcb, LEX_WARN_CHMOD, "chmod() mode argument is missing initial 0");
+        if (warn_enabled(gcb, WARN_CHMOD) && mode_missing_zero(gcb, s))
+            category_warning(gcb, WARN_CHMOD, "chmod() mode argument is missing initial 0");
         return keyword_group(gcb, s, e);
     case KEY_m:
     case KEY_qr: return lex_quoted_term(gcb, scan_pattern(gcb, s, e->op));
@@ -781,8 +781,8 @@ int32_t lex_word(PERLGCB* gcb, char* start)
             kw = -kw;
             gv = nullptr;
             via_global = false;
-            if (hidden && kw != KEY_x && kw != KEY_CORE && warn_enabled(gcb, LEX_WARN_AMBIGUOUS))
-                category_warning(gcb, LEX_WARN_AMBIGUOUS, "Ambiguous call resolved as CORE::%s(), %s",
+            if (hidden && kw != KEY_x && kw != KEY_CORE && warn_enabled(gcb, WARN_AMBIGUOUS))
+                category_warning(gcb, WARN_AMBIGUOUS, "Ambiguous call resolved as CORE::%s(), %s",
                                  gv_body(hidden)->name, "qualify as such or use &");
         }
     }

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int32_t WARN_SIGNAL = 25;
 
 // The key of an element record: its bytes, or the string of its key value.
 const char* key_of(PERLGCB* gcb, MAGIC* mg, uint64_t* len)

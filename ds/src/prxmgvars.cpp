@@ -20,16 +20,6 @@ namespace {
 constexpr int32_t LEX_NOTPARSING = 11;
 constexpr int32_t EVAL_INREQUIRE = 0x08;
 constexpr uint32_t DEBUG_TOP_FLAG = 0x80000000u;
-constexpr uint64_t WARN_BITS_SIZE = 12;
-
-// Global warning switch bits.
-enum : uint32_t {
-    G_WARN_ON = 0x01,
-    G_WARN_ALL_ON = 0x02,
-    G_WARN_ALL_OFF = 0x04,
-    G_WARN_ALL_MASK = 0x06,
-    G_WARN_ONCE = 0x08,
-};
 
 // Delayed id changes of a list assignment.
 enum : int32_t {

@@ -184,7 +184,7 @@ bool warn_enabled(PERLGCB* gcb, int32_t category)
     if (w == WARNINGS_NONE)
         return false;
     if (w == WARNINGS_STD)
-        return gcb->warn_switch & 1;
+        return gcb->warn_switch & G_WARN_ON;
     return bit_set(reinterpret_cast<SV*>(w), 2 * category);
 }
 

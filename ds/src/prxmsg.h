@@ -29,26 +29,40 @@ void warn_bad_filehandle(PERLGCB* gcb, GV* gv, IO* io, int32_t optype);
 bool warn_enabled(PERLGCB* gcb, int32_t category);
 bool warn_enabled_default(PERLGCB* gcb, int32_t category);
 
-// Warning categories.
+// Warning categories: WARN_<name> is the category's number.
 enum : int32_t {
-    WARN_ALL = 0,
-    WARN_CLOSURE = 2,
-    WARN_CLOSED = 6,
-    WARN_EXEC = 7,
-    WARN_UNOPENED = 10,
-    WARN_MISC = 11,
-    WARN_NUMERIC = 12,
-    WARN_OVERFLOW = 14,
-    WARN_PORTABLE = 16,
-    WARN_REDEFINE = 18,
-    WARN_INTERNAL = 23,
-    WARN_SYNTAX = 27,
-    WARN_DIGIT = 31,
-    WARN_PARENTHESIS = 32,
-    WARN_PRINTF = 34,
-    WARN_PROTOTYPE = 35,
-    WARN_TAINT = 39,
-    WARN_UNINITIALIZED = 41,
-    WARN_UTF8 = 44,
-    WARN_VOID = 45,
+#define WARN_CATEGORY(number, name) WARN_##name = number,
+#include "prxwarn.def"
+#undef WARN_CATEGORY
+};
+constexpr int32_t WARN_CATEGORY_COUNT = 0
+#define WARN_CATEGORY(number, name) +1
+#include "prxwarn.def"
+#undef WARN_CATEGORY
+    ;
+// The rows stand in number order from 0, so a category's number is its row.
+constexpr bool warn_rows_in_order()
+{
+    constexpr int32_t numbers[] = {
+#define WARN_CATEGORY(number, name) number,
+#include "prxwarn.def"
+#undef WARN_CATEGORY
+    };
+    for (int32_t i = 0; i < WARN_CATEGORY_COUNT; i++)
+        if (numbers[i] != i)
+            return false;
+    return true;
+}
+static_assert(WARN_CATEGORY_COUNT == 46 && warn_rows_in_order());
+// Bytes of a statement's warning bit string: two bits per category.
+constexpr uint64_t WARN_BITS_SIZE = (2 * WARN_CATEGORY_COUNT + 7) / 8;
+static_assert(WARN_BITS_SIZE == 12);
+
+// Bits of the global warning switch (gcb->warn_switch).
+enum : uint32_t {
+    G_WARN_ON = 0x01,        // -w, or $^W set
+    G_WARN_ALL_ON = 0x02,    // -W: every category on, whatever a statement says
+    G_WARN_ALL_OFF = 0x04,   // -X: every category off
+    G_WARN_ALL_MASK = 0x06,  // either of the two forcing bits
+    G_WARN_ONCE = 0x08,      // some statement turned the once category on
 };

@@ -162,9 +162,13 @@ enum : uint8_t {
     OPpASSIGN_HASH = 0x20,        // aassign
     OPpASSIGN_COMMON = 0x40,      // aassign: both sides may share variables
     OPpASSIGN_BACKWARDS = 0x40,   // sassign: operands in reverse order
+    OPpTRANS_FROM_UTF8 = 0x01,    // trans: the search list is UTF-8
+    OPpTRANS_TO_UTF8 = 0x02,      // trans: the replacement list is UTF-8
+    OPpTRANS_IDENTICAL = 0x04,    // trans: every character maps to itself: the value is only counted
     OPpTRANS_SQUASH = 0x08,
     OPpTRANS_DELETE = 0x10,
     OPpTRANS_COMPLEMENT = 0x20,
+    OPpTRANS_GROWS = 0x40,        // trans: a UTF-8 result may be longer than the value
     OPpENTERSUB_INARGS = 0x04,    // an lvalue sub call used as an argument
     OPpENTERSUB_AMPER = 0x08,
     OPpENTERSUB_DB = 0x10,
@@ -376,7 +380,12 @@ OP* op_trans_tables(PERLGCB* gcb, OP* trans, OP* from, OP* to);
 // Begins a block; returns the save-stack index that op_close_block takes back.
 int32_t op_open_block(PERLGCB* gcb, int32_t full);
 OP* op_close_block(PERLGCB* gcb, int32_t floor, OP* seq);
+// Saves the compile hints and gives the hint hash a copy of its own; the
+// old ones come back when the scope ends.
 void scope_push_compile_hints(PERLGCB* gcb);
+// Saves the compile hints for the scope's end: with the hint hash when the
+// hints localize it, else the hints word alone.
+void scope_save_compile_hints(PERLGCB* gcb);
 // Installs the parsed program as the eval root or the main root.
 void op_new_program(PERLGCB* gcb, OP* op);
 // Links a subtree in execution order; returns its first op.

@@ -294,6 +294,17 @@ void scope_push_compile_hints(PERLGCB* gcb)
     save_push_release_value(gcb, as_sv(gp->gp_hv));
 }
 
+void scope_save_compile_hints(PERLGCB* gcb)
+{
+    if (gcb->compile_hints & HINT_LOCALIZE_HH) {
+        scope_push_compile_hints(gcb);
+    } else {
+        save_check(gcb, 2);
+        save_put_i32(gcb, static_cast<int32_t>(gcb->compile_hints));
+        save_put_i32(gcb, SAVE_HINTS);
+    }
+}
+
 int32_t op_open_block(PERLGCB* gcb, int32_t full)
 {
     int32_t floor = gcb->savestack_ix;
@@ -310,13 +321,7 @@ int32_t op_open_block(PERLGCB* gcb, int32_t full)
     save_push_i32(gcb, &gcb->padix_floor);
     gcb->padix_floor = gcb->padix;
     gcb->pad_reset_pending = 0;
-    if (gcb->compile_hints & HINT_LOCALIZE_HH) {
-        scope_push_compile_hints(gcb);
-    } else {
-        save_check(gcb, 2);
-        save_put_i32(gcb, static_cast<int32_t>(gcb->compile_hints));
-        save_put_i32(gcb, SAVE_HINTS);
-    }
+    scope_save_compile_hints(gcb);
     gcb->compile_hints &= ~HINT_BLOCK_SCOPE;
     COP* compiling = gcb->compiling_statement;
     save_push_value_ptr(gcb, &compiling->cop_warnings);

@@ -8,7 +8,6 @@
 #include "prxgv.h"
 #include "prxmsg.h"
 #include "prxop.h"
-#include "prxopshim.h"
 #include "prxpad.h"
 #include "prxpool.h"
 #include "prxre.h"
@@ -63,7 +62,7 @@ int32_t maybe_zero_type(OP* o)
 // The default variable as an lvalue: rv2sv over a gv op of *_.
 OP* default_scalar_var(PERLGCB* gcb)
 {
-    return op_new_unary(gcb, OP_RV2SV, 0, op_new_glob(gcb, OP_GV, 0, default_glob_of(gcb)));
+    return op_new_unary(gcb, OP_RV2SV, 0, op_new_glob(gcb, OP_GV, 0, gv_default_glob(gcb)));
 }
 
 // A loop condition that reads lines, files or directory entries tests
@@ -128,7 +127,7 @@ SV* pad_name_of(PERLGCB* gcb, uint32_t slot)
 bool assignment_is_common(PERLGCB* gcb, OP* o)
 {
     seen_set seen{nullptr, 0, 0};
-    GV* defgv = default_glob_of(gcb);
+    GV* defgv = gv_default_glob(gcb);
     OP* last = nullptr;
     OP* cur = op_link_exec_order(gcb, o);
     for (; cur != o; cur = cur->op_next) {
@@ -409,7 +408,7 @@ OP* op_new_foreach(PERLGCB* gcb, int32_t flags, char* label, int32_t forline, OP
             fatal_error(gcb, "Can't use %s for loop variable", op_desc_of(gcb, sv->op_type));
         }
     } else {
-        sv = op_new_glob(gcb, OP_GV, 0, default_glob_of(gcb));
+        sv = op_new_glob(gcb, OP_GV, 0, gv_default_glob(gcb));
     }
 
     if (expr->op_type == OP_RV2AV || expr->op_type == OP_PADAV) {

@@ -344,10 +344,12 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* o)
     SV* ref = *gcb->arg_sp--;
     OP* old = op_first_kid(o);
     OP* value = op_new_value(gcb, OP_CONST, 0, sv_refinc(ref));
+    // o is the unary null op over the range's flop: a record without a
+    // last-kid field, so only its first kid changes.
     value->op_sibling = old->op_sibling;
+    // o is the null unary record over the flop that op_new_range made: it
+    // has a first kid and no last-kid field.
     op_first_kid(o) = value;
-    if (op_last_kid(o) == old)
-        op_last_kid(o) = value;
     old->op_sibling = nullptr;
     op_free_tree(gcb, old);
     op_link_exec_order(gcb, o);

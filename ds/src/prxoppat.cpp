@@ -8,7 +8,6 @@
 #include "prxlex.h"
 #include "prxmsg.h"
 #include "prxop.h"
-#include "prxopshim.h"
 #include "prxpool.h"
 #include "prxre.h"
 #include "prxsv.h"
@@ -17,16 +16,6 @@
 
 namespace {
 
-// PRIVATE bits of a trans op.
-enum : uint8_t {
-    TR_FROM_UTF8 = 0x01,
-    TR_TO_UTF8 = 0x02,
-    TR_IDENTICAL = 0x04,
-    TR_SQUASH = 0x08,
-    TR_DELETE = 0x10,
-    TR_COMPLEMENT = 0x20,
-    TR_GROWS = 0x40,
-};
 // The byte the lexer writes between the two ends of a range of a UTF-8 text.
 constexpr uint8_t RANGE_MARK = 0xFF;
 // Entries of the byte table.
@@ -239,7 +228,7 @@ OP* op_new_binding(PERLGCB* gcb, int32_t type, OP* left, OP* right)
         rt = OP_MATCH;
     }
     right->op_flags |= OPf_STACKED;
-    if (rt != OP_MATCH && !(rt == OP_TRANS && (right->op_private & TR_IDENTICAL)))
+    if (rt != OP_MATCH && !(rt == OP_TRANS && (right->op_private & OPpTRANS_IDENTICAL)))
         left = op_lvalue_context(gcb, left, rt);
     OP* o;
     if (rt == OP_TRANS)
@@ -257,9 +246,9 @@ namespace {
 
 void trans_byte_table(int16_t* tbl, uint8_t* priv, const uint8_t* t, uint64_t tlen, const uint8_t* r, uint64_t rlen)
 {
-    bool complement = *priv & TR_COMPLEMENT;
-    bool del = *priv & TR_DELETE;
-    bool squash = *priv & TR_SQUASH;
+    bool complement = *priv & OPpTRANS_COMPLEMENT;
+    bool del = *priv & OPpTRANS_DELETE;
+    bool squash = *priv & OPpTRANS_SQUASH;
     bool grows = false;
     if (complement) {
         for (int i = 0; i < 256; i++)
@@ -287,7 +276,7 @@ void trans_byte_table(int16_t* tbl, uint8_t* priv, const uint8_t* t, uint64_t tl
             r = t;
             rlen = tlen;
             if (!squash)
-                *priv |= TR_IDENTICAL;
+                *priv |= OPpTRANS_IDENTICAL;
         }
         for (int i = 0; i < 256; i++)
             tbl[i] = TR_NONE;
@@ -309,7 +298,7 @@ void trans_byte_table(int16_t* tbl, uint8_t* priv, const uint8_t* t, uint64_t tl
         }
     }
     if (grows)
-        *priv |= TR_GROWS;
+        *priv |= OPpTRANS_GROWS;
 }
 
 // A byte text written as UTF-8: bytes below 0x80 and the range mark stay,
@@ -423,16 +412,16 @@ SV* complement_list(PERLGCB* gcb, const uint8_t* t, uint64_t tlen)
 void trans_utf8_table(PERLGCB* gcb, OP* o, const uint8_t* t, uint64_t tlen, const uint8_t* r, uint64_t rlen)
 {
     uint8_t priv = o->op_private;
-    bool complement = priv & TR_COMPLEMENT;
-    bool del = priv & TR_DELETE;
-    bool squash = priv & TR_SQUASH;
+    bool complement = priv & OPpTRANS_COMPLEMENT;
+    bool del = priv & OPpTRANS_DELETE;
+    bool squash = priv & OPpTRANS_SQUASH;
     uint8_t* tcopy = nullptr;
     uint8_t* rcopy = nullptr;
-    if (!(priv & TR_FROM_UTF8)) {
+    if (!(priv & OPpTRANS_FROM_UTF8)) {
         tcopy = reencode_bytes(gcb, t, &tlen);
         t = tcopy;
     }
-    if (!(priv & TR_TO_UTF8)) {
+    if (!(priv & OPpTRANS_TO_UTF8)) {
         rcopy = reencode_bytes(gcb, r, &rlen);
         r = rcopy;
     }
@@ -448,7 +437,7 @@ void trans_utf8_table(PERLGCB* gcb, OP* o, const uint8_t* t, uint64_t tlen, cons
         rlen = tlen;
     }
     if (!squash && (r == t || (tlen == rlen && std::memcmp(t, r, tlen) == 0)))
-        priv |= TR_IDENTICAL;
+        priv |= OPpTRANS_IDENTICAL;
 
     SV* listsv = sv_new_from_cstring(gcb, "# comment\n", 0);
     const uint8_t* tp = t;
@@ -519,7 +508,7 @@ void trans_utf8_table(PERLGCB* gcb, OP* o, const uint8_t* t, uint64_t tlen, cons
     if (!del && have_final)
         hv_store_str(gcb, sv_as<HV>(sv_rv(swash)), "FINAL", 5, sv_new_from_uint(gcb, final_cp), 0);
     if (grows)
-        priv |= TR_GROWS;
+        priv |= OPpTRANS_GROWS;
     o->op_private = priv;
     pool_free(gcb, tcopy);
     pool_free(gcb, rcopy);
@@ -536,10 +525,10 @@ OP* op_trans_tables(PERLGCB* gcb, OP* o, OP* expr, OP* repl)
     const uint8_t* r = reinterpret_cast<const uint8_t*>(sv_text(gcb, rsv, &rlen));
     gcb->compile_hints |= HINT_BLOCK_SCOPE;
     if (tsv->flags & SVf_UTF8)
-        o->op_private |= TR_FROM_UTF8;
+        o->op_private |= OPpTRANS_FROM_UTF8;
     if (rsv->flags & SVf_UTF8)
-        o->op_private |= TR_TO_UTF8;
-    if (o->op_private & (TR_FROM_UTF8 | TR_TO_UTF8))
+        o->op_private |= OPpTRANS_TO_UTF8;
+    if (o->op_private & (OPpTRANS_FROM_UTF8 | OPpTRANS_TO_UTF8))
         trans_utf8_table(gcb, o, t, tlen, r, rlen);
     else
         trans_byte_table(reinterpret_cast<int16_t*>(op_string_pv(o)), &o->op_private, t, tlen, r, rlen);

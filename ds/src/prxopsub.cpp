@@ -526,13 +526,7 @@ CV* sub_define_constant(PERLGCB* gcb, HV* stash, const char* name, SV* sv)
     COP* cop = gcb->current_statement;
     save_push_i16(gcb, reinterpret_cast<int16_t*>(&cop->cop_line));
     cop->cop_line = static_cast<uint16_t>(gcb->statement_line);
-    if (gcb->compile_hints & HINT_LOCALIZE_HH) {
-        scope_push_compile_hints(gcb);
-    } else {
-        save_check(gcb, 2);
-        save_put_i32(gcb, static_cast<int32_t>(gcb->compile_hints));
-        save_put_i32(gcb, SAVE_HINTS);
-    }
+    scope_save_compile_hints(gcb);
     gcb->compile_hints &= ~HINT_BLOCK_SCOPE;
     if (stash) {
         save_push_hash_ptr(gcb, &gcb->current_package);

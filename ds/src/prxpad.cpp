@@ -258,15 +258,15 @@ uint32_t pad_find_outer(PERLGCB* gcb, const char* name, uint32_t newoff, uint32_
                             gcb->curpad = saved_curpad;
                             cv_body(bcv)->cvflags |= CVf_CLONE;
                         } else {
-                            if (warn_enabled(gcb, 2) && !is_unique(bcv) && !is_unique(cv))
-                                category_warning(gcb, 2, "Variable \"%s\" may be unavailable", name);
+                            if (warn_enabled(gcb, WARN_CLOSURE) && !is_unique(bcv) && !is_unique(cv))
+                                category_warning(gcb, WARN_CLOSURE, "Variable \"%s\" may be unavailable", name);
                             break;
                         }
                     }
                 }
             } else if (comp && !(compflags & CVf_UNIQUE)) {
-                if (warn_enabled(gcb, 2) && !(sv->flags & (SVpad_CAPTURED | SVpad_OUR)) && !is_unique(cv))
-                    category_warning(gcb, 2, "Variable \"%s\" will not stay shared", name);
+                if (warn_enabled(gcb, WARN_CLOSURE) && !(sv->flags & (SVpad_CAPTURED | SVpad_OUR)) && !is_unique(cv))
+                    category_warning(gcb, WARN_CLOSURE, "Variable \"%s\" will not stay shared", name);
             }
             pad_put(gcb, gcb->comppad, newoff, oldsv ? sv_refinc(oldsv) : nullptr);
             gcb->curpad = av_body(gcb->comppad)->array;

@@ -2,32 +2,10 @@
 // internal fault "panic: not built: NAME"; entry-table slots report it to
 // the host log and answer their failure.
 #include <cstdio>
-#include <cstring>
 
-#include "prxav.h"
-#include "prxbridge.h"
-#include "prxcall.h"
-#include "prxgv.h"
-#include "prxhv.h"
-#include "prxio.h"
-#include "prxlex.h"
-#include "prxlexint.h"
 #include "prxlibc.h"
-#include "prxmg.h"
 #include "prxmsg.h"
-#include "prxnum.h"
 #include "prxop.h"
-#include "prxpad.h"
-#include "prxpp.h"
-#include "prxproc.h"
-#include "prxre.h"
-#include "prxsearch.h"
-#include "prxuni.h"
-#include "prxrun.h"
-#include "prxscope.h"
-#include "prxsearch.h"
-#include "prxsv.h"
-#include "prxuni.h"
 
 namespace {
 // Set while a not-built panic runs through fatal_error; a second one met on
@@ -63,20 +41,8 @@ void panic_not_built(const char* name)
 
 #define NOT_BUILT(name) panic_not_built(#name)
 
-// ---- values: arenas, body free lists, numbers, formatting -------------------
-
-// ---- messages, fatal errors and warnings ------------------------------------
-
-// ---- run loop, stacks and scopes --------------------------------------------
-
-// ---- string search, Unicode classes, UNIVERSAL, process support -------------
-
-// ---- aggregates, symbol tables, overloading and magic -----------------------
-
-// ---- pattern engine ---------------------------------------------------------
-
-
-// ---- source front end -------------------------------------------------------
+// A routine declared in its family header whose body is still to come gets
+// one here: `T name(...) { NOT_BUILT(name); }`.
 
 // ---- op tree and run-time ops -----------------------------------------------
 // Every run-time function and check routine whose row is marked P.
@@ -90,7 +56,4 @@ void panic_not_built(const char* name)
 #define PRX_PENDING_CHECK_B(fn)
 #define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) PRX_PENDING_RUN_##ppmark(pp) PRX_PENDING_CHECK_##ckmark(ck)
 #include "prxop.def"
-#include "prxutf8.h"
 #undef PRX_OP
-
-// ---- bridge and interpreter life --------------------------------------------

@@ -28,12 +28,6 @@ constexpr const char* VERSION_DIR = "5.6.1";
 constexpr const char* ARCH_NAME = "TOV";
 constexpr const char* BIT_BUCKET = "/dev/null";
 constexpr int32_t SIGCHLD_NUMBER = 18;
-constexpr int32_t WARN_DEBUGGING = 21;
-constexpr int32_t WARN_SIGNAL = 25;
-// Warnings word: -w, all on (-W), all off (-X).
-constexpr uint32_t WARN_SWITCH_ON = 0x1;
-constexpr uint32_t WARN_SWITCH_ALL_ON = 0x2;
-constexpr uint32_t WARN_SWITCH_ALL_OFF = 0x4;
 constexpr uint32_t DEBUGGER_ALL = 0x33F;
 
 constexpr const char* const USAGE_LINES[] = {
@@ -688,15 +682,15 @@ char* interp_parse_switch(PERLGCB* gcb, char* s)
         version_banner(gcb);
         bridge_fatal_jump();
     case 'w':
-        if (!(gcb->warn_switch & (WARN_SWITCH_ALL_ON | WARN_SWITCH_ALL_OFF)))
-            gcb->warn_switch |= WARN_SWITCH_ON;
+        if (!(gcb->warn_switch & (G_WARN_ALL_ON | G_WARN_ALL_OFF)))
+            gcb->warn_switch |= G_WARN_ON;
         return s + 1;
     case 'W':
-        gcb->warn_switch = WARN_SWITCH_ALL_ON | WARN_SWITCH_ON;
+        gcb->warn_switch = G_WARN_ALL_ON | G_WARN_ON;
         interp_compile_cop(gcb)->cop_warnings = reinterpret_cast<SV*>(WARNINGS_ALL);
         return s + 1;
     case 'X':
-        gcb->warn_switch = WARN_SWITCH_ALL_OFF;
+        gcb->warn_switch = G_WARN_ALL_OFF;
         interp_compile_cop(gcb)->cop_warnings = reinterpret_cast<SV*>(WARNINGS_NONE);
         return s + 1;
     case '*':
@@ -933,7 +927,7 @@ switch_end:
         interp_abort(gcb);
 
     // 18.
-    if (gcb->warn_switch & (WARN_SWITCH_ON | 0x8)) {
+    if (gcb->warn_switch & (G_WARN_ON | G_WARN_ONCE)) {
         COP* cop = interp_compile_cop(gcb);
         GV* file = cop->cop_filegv;
         uint16_t line = cop->cop_line;

@@ -347,3 +347,10 @@ int32_t filter_run_sub(PERLGCB* gcb, int32_t idx, SV* buf, int32_t maxlen);
 // with a reference added. Returns the first op to run. A failed compile
 // dies with "Compilation failed in regexp".
 OP* eval_compile_code(PERLGCB* gcb, SV* text, OP** start_out, const char* code, AV** pad_out);
+
+// ---- arrays -------------------------------------------------------------------------
+
+// Pushes the elements of av in place of sp's slot and returns the new top:
+// fetched one by one when av has magic of the kinds in fetch_magic, else
+// copied as they stand (a hole as the immortal undef).
+SV** pp_push_elements(PERLGCB* gcb, SV** sp, AV* av, uint32_t fetch_magic);

@@ -484,14 +484,9 @@ OP* pp_right_shift(PERLGCB* gcb) { return shift_op(gcb, false); }
 
 // ---- comparisons --------------------------------------------------------------
 
-OP* pp_lt(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Lt, AMG_LT); }
-OP* pp_gt(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Gt, AMG_GT); }
-OP* pp_le(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Le, AMG_LE); }
-OP* pp_ge(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Ge, AMG_GE); }
-OP* pp_ne(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Ne, AMG_NE); }
-
-// Undef (not the target) when either operand is NaN.
-OP* pp_ncmp(PERLGCB* gcb)
+// <=> and its integer form: -1, 0 or 1 in the target. The float form
+// answers undef (not the target) when either operand is NaN.
+static OP* three_way_compare(PERLGCB* gcb, bool integer)
 {
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
@@ -499,6 +494,11 @@ OP* pp_ncmp(PERLGCB* gcb)
     if (binary_overload(gcb, op, sp, AMG_NCMP, targ)) {
         pp_put_sp(gcb, sp);
         return op->op_next;
+    }
+    if (integer) {
+        int64_t r = pp_int(gcb, sp[0]);
+        int64_t l = pp_int(gcb, sp[-1]);
+        return put_int(gcb, sp, targ, l > r ? 1 : l < r ? -1 : 0);
     }
     double r = pp_double(gcb, sp[0]);
     double l = pp_double(gcb, sp[-1]);
@@ -510,6 +510,14 @@ OP* pp_ncmp(PERLGCB* gcb)
     return put_int(gcb, sp, targ, l > r ? 1 : l < r ? -1 : 0);
 }
 
+OP* pp_lt(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Lt, AMG_LT); }
+OP* pp_gt(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Gt, AMG_GT); }
+OP* pp_le(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Le, AMG_LE); }
+OP* pp_ge(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Ge, AMG_GE); }
+OP* pp_ne(PERLGCB* gcb) { return numeric_compare(gcb, Cmp::Ne, AMG_NE); }
+
+OP* pp_ncmp(PERLGCB* gcb) { return three_way_compare(gcb, false); }
+
 OP* pp_i_lt(PERLGCB* gcb) { return integer_compare(gcb, Cmp::Lt, AMG_LT); }
 OP* pp_i_gt(PERLGCB* gcb) { return integer_compare(gcb, Cmp::Gt, AMG_GT); }
 OP* pp_i_le(PERLGCB* gcb) { return integer_compare(gcb, Cmp::Le, AMG_LE); }
@@ -517,19 +525,7 @@ OP* pp_i_ge(PERLGCB* gcb) { return integer_compare(gcb, Cmp::Ge, AMG_GE); }
 OP* pp_i_eq(PERLGCB* gcb) { return integer_compare(gcb, Cmp::Eq, AMG_EQ); }
 OP* pp_i_ne(PERLGCB* gcb) { return integer_compare(gcb, Cmp::Ne, AMG_NE); }
 
-OP* pp_i_ncmp(PERLGCB* gcb)
-{
-    OP* op = gcb->op;
-    SV** sp = pp_sp(gcb);
-    SV* targ = pp_pad_target(gcb, op);
-    if (binary_overload(gcb, op, sp, AMG_NCMP, targ)) {
-        pp_put_sp(gcb, sp);
-        return op->op_next;
-    }
-    int64_t r = pp_int(gcb, sp[0]);
-    int64_t l = pp_int(gcb, sp[-1]);
-    return put_int(gcb, sp, targ, l > r ? 1 : l < r ? -1 : 0);
-}
+OP* pp_i_ncmp(PERLGCB* gcb) { return three_way_compare(gcb, true); }
 
 // The locale hint (PRIVATE 0x40) makes no difference: always byte order.
 OP* pp_slt(PERLGCB* gcb) { return string_compare(gcb, Cmp::Lt, AMG_SLT); }

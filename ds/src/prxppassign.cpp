@@ -14,7 +14,6 @@
 namespace {
 
 // Warning category of I/O misuse.
-constexpr int32_t WARN_IO_CATEGORY = 5;
 
 // Delayed changes of the process ids by a list assignment (delayed_ids).
 enum : int32_t {
@@ -118,28 +117,10 @@ OP* deref_aggregate(PERLGCB* gcb, Agg kind)
     }
     if (is_array) {
         AV* av = sv_as<AV>(agg);
-        int32_t count = av_highest_index(gcb, av) + 1;
-        if (list) {
-            sp--;
-            if (count > 0) {
-                sp = pp_extend(gcb, sp, count);
-                if (av->flags & SVs_RMG) {
-                    for (int32_t i = 0; i < count; i++) {
-                        pp_put_sp(gcb, sp);
-                        SV** slot = av_fetch_element(gcb, av, i, 0);
-                        sp = pp_sp(gcb);
-                        *++sp = slot && *slot ? *slot : &gcb->sv_undef;
-                    }
-                } else {
-                    SV** elems = av_body(av)->array;
-                    for (int32_t i = 0; i < count; i++)
-                        *++sp = elems[i] ? elems[i] : &gcb->sv_undef;
-                }
-            }
-            return next_with(gcb, sp);
-        }
+        if (list)
+            return next_with(gcb, pp_push_elements(gcb, sp, av, SVs_RMG));
         SV* targ = pp_pad_target(gcb, op);
-        sv_set_int(gcb, targ, count);
+        sv_set_int(gcb, targ, av_highest_index(gcb, av) + 1);
         pp_set_magic(gcb, targ);
         *sp = targ;
         return next_with(gcb, sp);
@@ -417,15 +398,15 @@ OP* pp_print(PERLGCB* gcb)
         gcb->errno_cell = 2;
     } else if (!stream) {
         if (io_body(io)->ifp) {
-            if (warn_enabled(gcb, WARN_IO_CATEGORY) || warn_enabled(gcb, WARN_CLOSED)) {
+            if (warn_enabled(gcb, WARN_IO) || warn_enabled(gcb, WARN_CLOSED)) {
                 SV* name = sv_new_temporary(gcb);
                 gv_qualified_name(gcb, name, gv, nullptr, 0);
                 uint64_t len = 0;
                 const char* text = sv_text(gcb, name, &len);
                 if (len)
-                    category_warning(gcb, WARN_IO_CATEGORY, "Filehandle %s opened only for input", text);
+                    category_warning(gcb, WARN_IO, "Filehandle %s opened only for input", text);
                 else
-                    category_warning(gcb, WARN_IO_CATEGORY, "Filehandle opened only for input");
+                    category_warning(gcb, WARN_IO, "Filehandle opened only for input");
             }
         } else if (warn_enabled(gcb, WARN_UNOPENED) || warn_enabled(gcb, WARN_CLOSED)) {
             warn_bad_filehandle(gcb, gv, io, op->op_type);

@@ -50,6 +50,27 @@ void keep_source_lines(PERLGCB* gcb, GV* filegv, const char* text, uint64_t len)
     }
 }
 
+// Compiles the eval's text under an environment of its own while an armed
+// one is the top (a sort's comparison runs under it, a level above its
+// catcher's): a fatal error of the compile, which has already popped the
+// eval frame and set the restart op to the op after the eval, resumes there
+// on this level. Any other jump goes on outward.
+OP* compile_caught(PERLGCB* gcb, uint8_t gimme)
+{
+    stack_level* level = gcb->current_level;
+    OP* start = nullptr;
+    JumpEnv env{};
+    int32_t code = jump_run(gcb, &env, true, [&] { start = eval_compile(gcb, gimme, nullptr); });
+    if (code == 0)
+        return start;
+    if (code == 3 && gcb->restartop && gcb->current_level == level) {
+        start = gcb->restartop;
+        gcb->restartop = nullptr;
+        return start;
+    }
+    jump_to(gcb, gcb->top_env, code);
+}
+
 }  // namespace
 
 OP* eval_catch(PERLGCB* gcb, OP* o)
@@ -288,13 +309,7 @@ OP* pp_entereval(PERLGCB* gcb)
     int32_t keylen = static_cast<int32_t>(sv_cur(name));
     save_push_delete(gcb, gcb->main_stash, key, keylen);
 
-    if (gcb->compile_hints & HINT_LOCALIZE_HH) {
-        scope_push_compile_hints(gcb);
-    } else {
-        save_check(gcb, 2);
-        save_put_i32(gcb, static_cast<int32_t>(gcb->compile_hints));
-        save_put_i32(gcb, SAVE_HINTS);
-    }
+    scope_save_compile_hints(gcb);
     gcb->compile_hints = op->op_targ;
 
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&comp->cop_warnings));
@@ -313,7 +328,8 @@ OP* pp_entereval(PERLGCB* gcb)
         keep_source_lines(gcb, filegv, s, len);
 
     pp_put_sp(gcb, sp - 1);
-    OP* start = eval_compile(gcb, gimme, nullptr);
+    bool armed = gcb->top_env && gcb->top_env->must_catch;
+    OP* start = armed ? compile_caught(gcb, gimme) : eval_compile(gcb, gimme, nullptr);
     if ((gcb->debugger_flags & 0x08) && generation != gcb->method_cache_generation && start != op->op_next)
         std::memcpy(key, "_<(eval )", keylen < 10 ? static_cast<size_t>(keylen) : 10u);
     if (gcb->top_env && gcb->top_env->must_catch) {

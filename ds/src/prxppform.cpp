@@ -326,8 +326,8 @@ OP* pp_formline(PERLGCB* gcb)
                 sv = gcb->arg_base[next_value++];
             } else {
                 sv = &gcb->sv_no;
-                if (warn_enabled(gcb, 27))
-                    category_warning(gcb, 27, "Not enough format arguments");
+                if (warn_enabled(gcb, WARN_SYNTAX))
+                    category_warning(gcb, WARN_SYNTAX, "Not enough format arguments");
             }
             break;
         }

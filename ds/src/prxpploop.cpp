@@ -113,8 +113,8 @@ bool passes(PERLGCB* gcb, const cx_frame* cx)
     const char* what = nullptr;
     switch (cx_type(cx)) {
     case CXt_NULL:
-        if (warn_enabled(gcb, 3))
-            category_warning(gcb, 3, "Exiting pseudo-block via %s", name);
+        if (warn_enabled(gcb, WARN_EXITING))
+            category_warning(gcb, WARN_EXITING, "Exiting pseudo-block via %s", name);
         return true;
     case CXt_SUB:
         what = "Exiting subroutine via %s";
@@ -131,8 +131,8 @@ bool passes(PERLGCB* gcb, const cx_frame* cx)
     default:
         return false;
     }
-    if (warn_enabled(gcb, 3))
-        category_warning(gcb, 3, what, name);
+    if (warn_enabled(gcb, WARN_EXITING))
+        category_warning(gcb, WARN_EXITING, what, name);
     return false;
 }
 

@@ -623,9 +623,9 @@ OP* pp_pack(PERLGCB* gcb)
                 SV* from = take_value(gcb, &values);
                 uint64_t address = 0;
                 if (from != &gcb->sv_undef) {
-                    if (warn_enabled(gcb, 15) &&
+                    if (warn_enabled(gcb, WARN_PACK) &&
                         ((from->flags & SVs_TEMP) || ((from->flags & SVs_PADTMP) && !(from->flags & SVf_READONLY))))
-                        category_warning(gcb, 15, "Attempt to pack pointer to temporary value");
+                        category_warning(gcb, WARN_PACK, "Attempt to pack pointer to temporary value");
                     uint64_t len = 0;
                     const char* s = (from->flags & SV_PUBLIC_OK) ? sv_text(gcb, from, &len)
                                                                 : sv_force_string(gcb, from, &len);
@@ -679,8 +679,8 @@ OP* pp_pack(PERLGCB* gcb)
             return die_error(gcb, "%% may only be used in unpack");
         default:
             if (type == ',') {
-                if (!comma_seen && warn_enabled(gcb, 15))
-                    category_warning(gcb, 15, "Invalid type in pack: '%c'", type);
+                if (!comma_seen && warn_enabled(gcb, WARN_PACK))
+                    category_warning(gcb, WARN_PACK, "Invalid type in pack: '%c'", type);
                 comma_seen = true;
                 break;
             }
@@ -986,8 +986,8 @@ OP* pp_unpack(PERLGCB* gcb)
                 goto redispatch;
             }
             if (type == ',') {
-                if (!comma_seen && warn_enabled(gcb, 42))
-                    category_warning(gcb, 42, "Invalid type in unpack: '%c'", type);
+                if (!comma_seen && warn_enabled(gcb, WARN_UNPACK))
+                    category_warning(gcb, WARN_UNPACK, "Invalid type in unpack: '%c'", type);
                 comma_seen = true;
                 break;
             }

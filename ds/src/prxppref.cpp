@@ -72,10 +72,16 @@ SV* referent_of(PERLGCB* gcb, SV* sv)
 
 bool tied(PERLGCB* gcb, SV* sv) { return (sv->flags & SVs_RMG) && mg_find_by_type(gcb, sv, 'P'); }
 
+
+// Which of the dereference ops runs.
+enum class Deref { Glob, Scalar };
+
+}  // namespace
+
 // Pushes the elements of an array in place of sp's slot: fetched one by one
 // when the array has magic of the kinds given, else copied as they stand
 // (a hole as the immortal undef).
-SV** push_elements(PERLGCB* gcb, SV** sp, AV* av, uint32_t fetch_magic)
+SV** pp_push_elements(PERLGCB* gcb, SV** sp, AV* av, uint32_t fetch_magic)
 {
     int32_t count = av_highest_index(gcb, av) + 1;
     sp--;
@@ -96,11 +102,6 @@ SV** push_elements(PERLGCB* gcb, SV** sp, AV* av, uint32_t fetch_magic)
     }
     return sp;
 }
-
-// Which of the dereference ops runs.
-enum class Deref { Glob, Scalar };
-
-}  // namespace
 
 // ---- shared with the other op families ----------------------------------------
 
@@ -175,7 +176,7 @@ OP* pp_padav(PERLGCB* gcb)
         fatal_error(gcb, "Can't return array to lvalue scalar context");
     }
     if (list)
-        return next_with(gcb, push_elements(gcb, sp, av, SVs_GMG | SVs_SMG | SVs_RMG));
+        return next_with(gcb, pp_push_elements(gcb, sp, av, SVs_GMG | SVs_SMG | SVs_RMG));
     *sp = sv_make_temporary(gcb, sv_new_from_int(gcb, static_cast<int64_t>(av_highest_index(gcb, av)) + 1));
     return next_with(gcb, sp);
 }

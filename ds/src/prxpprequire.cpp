@@ -228,22 +228,16 @@ SV* locate_message(PERLGCB* gcb, const char* name, AV* inc)
 // switch, else the standard setting.
 SV* required_warnings(PERLGCB* gcb)
 {
-    if (gcb->warn_switch & 0x2)
+    if (gcb->warn_switch & G_WARN_ALL_ON)
         return reinterpret_cast<SV*>(WARNINGS_ALL);
-    if (gcb->warn_switch & 0x4)
+    if (gcb->warn_switch & G_WARN_ALL_OFF)
         return reinterpret_cast<SV*>(WARNINGS_NONE);
     return reinterpret_cast<SV*>(WARNINGS_STD);
 }
 
 void save_hints_and_clear(PERLGCB* gcb)
 {
-    if (gcb->compile_hints & HINT_LOCALIZE_HH) {
-        scope_push_compile_hints(gcb);
-    } else {
-        save_check(gcb, 2);
-        save_put_i32(gcb, static_cast<int32_t>(gcb->compile_hints));
-        save_put_i32(gcb, SAVE_HINTS);
-    }
+    scope_save_compile_hints(gcb);
     gcb->compile_hints = 0;
 }
 

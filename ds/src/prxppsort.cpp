@@ -91,8 +91,6 @@ void run_comparison(PERLGCB* gcb)
     gcb->run_loop_hook(gcb);
 }
 
-GV* default_glob(PERLGCB* gcb) { return gv_fetch_by_name(gcb, "_", GV_ADD, SVt_PVGV); }
-
 int32_t compare_doubles(double a, double b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 // An overloaded comparison's result, when the operands' classes give one.
@@ -289,7 +287,7 @@ int32_t sort_call_sub_args(PERLGCB* gcb, SV* a, SV* b)
 {
     int32_t oldsave = gcb->savestack_ix;
     int32_t oldscope = gcb->scope_ix;
-    AV* av = gv_gp(default_glob(gcb))->gp_av;
+    AV* av = gv_gp(gv_default_glob(gcb))->gp_av;
     PVAV* body = av_body(av);
     if (body->max < 1) {
         if (body->array != body->alloc) {
@@ -492,7 +490,7 @@ OP* pp_sort(PERLGCB* gcb)
                 sv_refinc(as_sv(cv));  // dropped again when the frame goes
             if (with_args && !native) {
                 AV* av = sv_as<AV>(gcb->curpad[0]);
-                GP* gp = gv_gp(default_glob(gcb));
+                GP* gp = gv_gp(gv_default_glob(gcb));
                 cx->sub.savearray = gp->gp_av;
                 gp->gp_av = sv_as<AV>(sv_refinc(as_sv(av)));
                 cx->sub.argarray = av;
@@ -533,7 +531,7 @@ OP* pp_grepstart(PERLGCB* gcb)
     push_mark(gcb, first);  // destination
     push_mark(gcb, first);  // source
     pp_scope_with_temps(gcb);
-    GP* gp = gv_gp(default_glob(gcb));
+    GP* gp = gv_gp(gv_default_glob(gcb));
     save_push_value_ptr(gcb, &gp->gp_sv);
     scope_enter(gcb);
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->last_match_op));
@@ -605,6 +603,6 @@ OP* pp_mapwhile(PERLGCB* gcb)
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->last_match_op));
     SV* src = gcb->arg_base[gcb->mark_sp[-1]];
     src->flags &= ~SVs_TEMP;
-    gv_gp(default_glob(gcb))->gp_sv = src;
+    gv_gp(gv_default_glob(gcb))->gp_sv = src;
     return op_other_op(op);
 }

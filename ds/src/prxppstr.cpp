@@ -311,8 +311,8 @@ OP* pp_substr(PERLGCB* gcb)
         sv_release(gcb, repl_copy);
         if (lvalue || repl_sv)
             fatal_error(gcb, "substr outside of string");
-        if (warn_enabled(gcb, 26))
-            category_warning(gcb, 26, "substr outside of string");
+        if (warn_enabled(gcb, WARN_SUBSTR))
+            category_warning(gcb, WARN_SUBSTR, "substr outside of string");
         SV** out = pp_extend(gcb, pp_sp(gcb), 1);
         *++out = &gcb->sv_undef;
         pp_put_sp(gcb, out);
@@ -333,8 +333,8 @@ OP* pp_substr(PERLGCB* gcb)
             if (sv->flags & SVf_ROK) {
                 uint64_t n = 0;
                 sv_force_string(gcb, sv, &n);
-                if (warn_enabled(gcb, 26))
-                    category_warning(gcb, 26, "Attempt to use reference as lvalue in substr");
+                if (warn_enabled(gcb, WARN_SUBSTR))
+                    category_warning(gcb, WARN_SUBSTR, "Attempt to use reference as lvalue in substr");
             }
             if (sv_ok(sv))
                 string_only_keep_utf8(sv);
@@ -373,6 +373,27 @@ OP* pp_vec(PERLGCB* gcb)
     return op->op_next;
 }
 
+namespace {
+
+// The result of index and rindex: the found place in big's text (null for
+// none, giving -1) as a character position when big is UTF-8, plus the
+// array base, set in the target and pushed.
+OP* push_position(PERLGCB* gcb, OP* op, SV* targ, SV* big, const char* text, const char* found, bool utf8,
+                  int32_t base)
+{
+    int32_t result = found ? clamp_length(static_cast<uint64_t>(found - text)) : -1;
+    if (result > 0 && utf8)
+        sv_pos_b2u(gcb, big, &result);
+    sv_set_int(gcb, targ, static_cast<int64_t>(result) + base);
+    pp_set_magic(gcb, targ);
+    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
+    *++sp = targ;
+    pp_put_sp(gcb, sp);
+    return op->op_next;
+}
+
+}  // namespace
+
 OP* pp_index(PERLGCB* gcb)
 {
     OP* op = gcb->op;
@@ -398,15 +419,7 @@ OP* pp_index(PERLGCB* gcb)
     else if (static_cast<uint64_t>(offset) > biglen)
         offset = static_cast<int64_t>(biglen);
     char* found = boyer_moore_search(gcb, tmps + offset, tmps + biglen, little, 0);
-    int32_t result = found ? clamp_length(static_cast<uint64_t>(found - tmps)) : -1;
-    if (result > 0 && utf8)
-        sv_pos_b2u(gcb, big, &result);
-    sv_set_int(gcb, targ, static_cast<int64_t>(result) + base);
-    pp_set_magic(gcb, targ);
-    sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
-    return op->op_next;
+    return push_position(gcb, op, targ, big, tmps, found, utf8, base);
 }
 
 OP* pp_rindex(PERLGCB* gcb)
@@ -440,15 +453,7 @@ OP* pp_rindex(PERLGCB* gcb)
     else if (static_cast<uint64_t>(end) > blen)
         end = static_cast<int64_t>(blen);
     const char* found = mem_find_last(gcb, tmps, tmps + end, ltext, ltext + llen);
-    int32_t result = found ? clamp_length(static_cast<uint64_t>(found - tmps)) : -1;
-    if (result > 0 && utf8)
-        sv_pos_b2u(gcb, big, &result);
-    sv_set_int(gcb, targ, static_cast<int64_t>(result) + base);
-    pp_set_magic(gcb, targ);
-    sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
-    return op->op_next;
+    return push_position(gcb, op, targ, big, tmps, found, utf8, base);
 }
 
 OP* pp_sprintf(PERLGCB* gcb)

@@ -19,7 +19,6 @@ static_assert(AMG_TO_CV == 62);
 namespace {
 
 constexpr uint16_t CVf_NODEBUG = 0x20;
-constexpr int32_t WARN_RECURSION = 17;
 constexpr uint32_t DEBUG_DB_RECURSE = 0x40000000;
 constexpr int32_t GOTO_ENTRY_SLOTS = 64;
 
@@ -1151,7 +1150,7 @@ OP* pp_caller(PERLGCB* gcb)
     *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, cop ? cop->op.op_private : 0));
     SV* w = cop ? cop->cop_warnings : nullptr;
     uintptr_t marker = reinterpret_cast<uintptr_t>(w);
-    bool on = gcb->warn_switch & 1;
+    bool on = gcb->warn_switch & G_WARN_ON;
     if (marker == WARNINGS_NONE || (marker == WARNINGS_STD && !on))
         *++sp = sv_make_temporary(gcb, sv_new_from_bytes(gcb, "\0\0\0\0\0\0\0\0\0\0\0\0", 12));
     else if (marker == WARNINGS_ALL || marker == WARNINGS_STD)

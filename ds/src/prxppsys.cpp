@@ -121,6 +121,8 @@ OP* pp_lstat(PERLGCB* gcb)
         const char* name = sv_text(gcb, operand, &len);
         set_stat_name(gcb, name, len);
         gcb->stat_glob = nullptr;
+        // -l _ asks whether this stat of a name was an lstat.
+        gcb->last_stat_type = op->op_type;
         gcb->last_stat_result = prx_stat(sv_pv(gcb->stat_name), &gcb->stat_buf);
         ok = gcb->last_stat_result >= 0;
         if (!ok)

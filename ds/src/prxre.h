@@ -109,6 +109,39 @@ inline bool re_bitmap_test(const uint8_t* map, uint8_t c) { return (map[c >> 3] 
 inline void re_bitmap_set(uint8_t* map, uint8_t c) { map[c >> 3] |= static_cast<uint8_t>(1u << (c & 7)); }
 inline bool re_class_bit(const re_class_node* n, int32_t cc) { return (n->classes[cc >> 3] >> (cc & 7)) & 1; }
 
+// Whether byte c belongs to POSIX class cc (an odd number is the negation
+// of the even one before it), by the host's class table. A byte class
+// without locale takes its members from this test when it is compiled; a
+// locale class asks it at match time (re_in_class), where the letter,
+// digit, word and punctuation classes hold only below 0x80, while ascii,
+// xdigit, space and blank test every byte. The digit class holds only
+// below 0x80 in both: its members are the ASCII digits.
+inline bool re_named_class_holds(int32_t cc, uint32_t c, bool locale)
+{
+    uint8_t t = host_cclass(c);
+    bool a = c < 0x80 || !locale;
+    bool holds;
+    switch (cc & ~1) {
+    case RE_CC_WORD: holds = a && ((t & HC_ALNUM) || c == '_'); break;
+    case RE_CC_SPACE: holds = a && (t & HC_SPACE); break;
+    case RE_CC_DIGIT: holds = c < 0x80 && (t & HC_DIGIT); break;
+    case RE_CC_ALNUM: holds = a && (t & HC_ALNUM); break;
+    case RE_CC_ALPHA: holds = a && (t & HC_ALPHA); break;
+    case RE_CC_ASCII: holds = c < 0x80; break;
+    case RE_CC_CNTRL: holds = a && (t & HC_CNTRL); break;
+    case RE_CC_GRAPH: holds = a && (t & HC_GRAPH); break;
+    case RE_CC_LOWER: holds = a && (t & HC_LOWER); break;
+    case RE_CC_PRINT: holds = a && (t & HC_PRINT); break;
+    case RE_CC_PUNCT: holds = a && (t & HC_PUNCT); break;
+    case RE_CC_UPPER: holds = a && (t & HC_UPPER); break;
+    case RE_CC_XDIGIT: holds = t & HC_XDIGIT; break;
+    case RE_CC_PSXSPC: holds = (t & HC_SPACE) || c == 11; break;
+    case RE_CC_BLANK: holds = c == 9 || c == 32; break;
+    default: holds = false; break;
+    }
+    return (cc & 1) ? !holds : holds;
+}
+
 // ---- compiled-pattern parts ---------------------------------------------------
 
 // Analysis flags (re_compiled::analysis_flags).

@@ -17,31 +17,6 @@ namespace {
 constexpr int32_t NO_CLASS = -1;
 
 
-// Whether byte c belongs to named class cc, by the host's class table.
-bool named_class_holds(int32_t cc, uint32_t c)
-{
-    bool positive;
-    switch (cc & ~1) {
-    case RE_CC_WORD: positive = host_is_word(c); break;
-    case RE_CC_SPACE: positive = host_cclass(c) & HC_SPACE; break;
-    case RE_CC_DIGIT: positive = c >= '0' && c <= '9'; break;
-    case RE_CC_ALNUM: positive = host_cclass(c) & HC_ALNUM; break;
-    case RE_CC_ALPHA: positive = host_cclass(c) & HC_ALPHA; break;
-    case RE_CC_ASCII: positive = c < 128; break;
-    case RE_CC_CNTRL: positive = host_cclass(c) & HC_CNTRL; break;
-    case RE_CC_GRAPH: positive = host_cclass(c) & HC_GRAPH; break;
-    case RE_CC_LOWER: positive = host_cclass(c) & HC_LOWER; break;
-    case RE_CC_PRINT: positive = host_cclass(c) & HC_PRINT; break;
-    case RE_CC_PUNCT: positive = host_cclass(c) & HC_PUNCT; break;
-    case RE_CC_UPPER: positive = host_cclass(c) & HC_UPPER; break;
-    case RE_CC_XDIGIT: positive = host_cclass(c) & HC_XDIGIT; break;
-    case RE_CC_PSXSPC: positive = (host_cclass(c) & HC_SPACE) || c == 11; break;
-    case RE_CC_BLANK: positive = c == 9 || c == 32; break;
-    default: positive = false; break;
-    }
-    return (cc & 1) ? !positive : positive;
-}
-
 struct PosixName {
     const char* name;
     int32_t len;
@@ -356,7 +331,7 @@ re_program_node* re_parse_class(PERLGCB* gcb)
                     cls->classes[named >> 3] |= static_cast<uint8_t>(1u << (named & 7));
                 else
                     for (uint32_t c = 0; c < 256; c++)
-                        if (named_class_holds(named, c))
+                        if (re_named_class_holds(named, c, false))
                             re_bitmap_set(cls->bitmap, static_cast<uint8_t>(c));
             }
             // \w- : the "-" is a member of its own.

@@ -509,6 +509,20 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
         max = op == '?' ? 1 : RE_INFTY;
     }
 
+    // The naughty score estimates how much a failing attempt can cost: each
+    // repeat adds to it, a counted repeat of a simple node by half the score
+    // so far (nesting multiplies the work), and a general repeat doubles it.
+    // At 10 the pattern is naughty: the start finder then keeps its check
+    // substring however rarely it narrows the search, since a wasted attempt
+    // costs more than a search. The score saturates rather than wraps.
+    //
+    // A simple operand (one character wide) gets STAR, PLUS or CURLY, which
+    // count their repetitions in one loop; anything else gets the general
+    // repeat CURLYX ... WHILEM, whose body the matcher runs once per
+    // repetition. The size pass reserves 3 units (re_extralen) for the
+    // NOTHING and LONGJMP that the emit pass may put between CURLYX and its
+    // body; the choice of repeat depends only on the parse, so both passes
+    // make the same one and the program fits the size counted.
     if ((flags & RE_SIMPLE) && op == '*') {
         re_insert_operand(gcb, RE_STAR, ret);
         re_naughty_add(gcb, 4);

@@ -26,7 +26,7 @@ enum : uint32_t {
 // Regex flags word: the pattern text is UTF-8.
 constexpr uint32_t RE_REGF_UTF8 = 0x8;
 // The regexp warning category.
-constexpr int32_t RE_WARN_REGEXP = 19;
+constexpr int32_t RE_WARN_REGEXP = WARN_REGEXP;
 
 // The "naughty" score: a rough count of how much backtracking a pattern can
 // do. Each piece after the first of a branch adds 1, a class or a dot 1, a

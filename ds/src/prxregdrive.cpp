@@ -125,25 +125,6 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
 {
     auto byte = [](const char* p) { return static_cast<uint8_t>(*p); };
     switch (c->type) {
-    case RE_ANYOF: {
-        const re_class_node* cl = reinterpret_cast<const re_class_node*>(c);
-        if (cl->flags == 0)
-            return scan_class(gcb, rx, s, strend, check_only, false,
-                              [&](const char* p) { return re_bitmap_test(cl->bitmap, byte(p)); });
-        return scan_class(gcb, rx, s, strend, check_only, false,
-                          [&](const char* p) { return re_in_class(gcb, cl, byte(p)) != 0; });
-    }
-    case RE_ANYOFUTF8: {
-        uint32_t arg = re_arg(c);
-        if ((arg & 0xFFFF) == 0) {
-            SV* swash = static_cast<SV*>(rx->data->data[arg >> 16]);
-            return scan_class(gcb, rx, s, strend, check_only, true,
-                              [&](const char* p) { return re_swash_at(gcb, swash, p); });
-        }
-        return scan_class(gcb, rx, s, strend, check_only, true, [&](const char* p) {
-            return re_in_class_utf8(gcb, c, reinterpret_cast<const uint8_t*>(p)) != 0;
-        });
-    }
     case RE_EXACTF:
     case RE_EXACTFL: {
         const char* m = re_text(c);
@@ -153,7 +134,28 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         if (c->type == RE_EXACTFL)
             gcb->re_match_flags |= RF_TAINTED;
         const char* e = strend - ln;
-        if (check_only && e < s)
+        if (s <= e) {
+            // Candidates by the literal's two rarest bytes, either case of
+            // each, sixteen starts at a time; each is then compared whole.
+            int64_t o1 = 0, o2 = 0;
+            const uint8_t* lit = reinterpret_cast<const uint8_t*>(m);
+            const uint8_t* fold = gcb->fold_table;
+            rare_byte_pair(lit, ln, fold, &o1, &o2);
+            int64_t from = 0;
+            const int64_t last = e - s;
+            while (from <= last) {
+                int64_t at = find_byte_pair(s, from, last, o1, lit[o1], fold[lit[o1]], o2, lit[o2], fold[lit[o2]]);
+                if (at < 0)
+                    break;
+                if (!mem_casecmp(gcb, s + at, m, ln) && (check_only || re_try_at(gcb, rx, s + at)))
+                    return s + at;
+                from = at + 1;
+            }
+            return nullptr;
+        }
+        // Only a check reaches here with the range empty: it looks at s
+        // alone, and a literal longer than one byte must fit there.
+        if (check_only)
             e = s;
         for (; s <= e; s++) {
             uint8_t b = byte(s);
@@ -208,70 +210,16 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
             return s;
         return nullptr;
     }
-    case RE_ALNUM:
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_word(byte(p)); });
-    case RE_NALNUM:
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_word(byte(p)); });
-    case RE_ALNUML:
-        gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_word_lc(byte(p)); });
-    case RE_NALNUML:
-        gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_word_lc(byte(p)); });
-    case RE_SPACE:
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_space(byte(p)); });
-    case RE_NSPACE:
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_space(byte(p)); });
-    case RE_SPACEL:
-        gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, check_only, false,
-                          [&](const char* p) { return byte(p) < 0x80 && re_is_space(byte(p)); });
-    case RE_NSPACEL:
-        gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, check_only, false,
-                          [&](const char* p) { return !(byte(p) < 0x80 && re_is_space(byte(p))); });
-    case RE_DIGIT:
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return re_is_digit(byte(p)); });
-    case RE_NDIGIT:
-        return scan_class(gcb, rx, s, strend, check_only, false, [&](const char* p) { return !re_is_digit(byte(p)); });
-    case RE_DIGITL:
-        gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, check_only, false,
-                          [&](const char* p) { return byte(p) < 0x80 && re_is_digit(byte(p)); });
-    case RE_NDIGITL:
-        gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, check_only, false,
-                          [&](const char* p) { return !(byte(p) < 0x80 && re_is_digit(byte(p))); });
-    case RE_ALNUMUTF8:
-    case RE_NALNUMUTF8:
-    case RE_ALNUMLUTF8:
-    case RE_NALNUMLUTF8:
-    case RE_SPACEUTF8:
-    case RE_NSPACEUTF8:
-    case RE_SPACELUTF8:
-    case RE_NSPACELUTF8:
-    case RE_DIGITUTF8:
-    case RE_NDIGITUTF8:
-    case RE_DIGITLUTF8:
-    case RE_NDIGITLUTF8: {
-        uint8_t op = c->type;
-        uint8_t kind = re_node_kinds[op];
-        bool locale = op == RE_ALNUMLUTF8 || op == RE_NALNUMLUTF8 || op == RE_SPACELUTF8 || op == RE_NSPACELUTF8 ||
-                      op == RE_DIGITLUTF8 || op == RE_NDIGITLUTF8;
-        bool positive = re_kind_positive(kind);
-        if (locale)
+#define RE_CLASS_CASE(name) case RE_##name:
+        RE_CLASS_OPS(RE_CLASS_CASE)
+#undef RE_CLASS_CASE
+        if (re_class_locale(c->type))
             gcb->re_match_flags |= RF_TAINTED;
-        return scan_class(gcb, rx, s, strend, check_only, true, [&](const char* p) {
-            bool in;
-            if (re_kind_space(kind) && *p == ' ')
-                in = true;
-            else if (locale)
-                in = re_kind_lc(gcb, kind, re_decode_at(gcb, p));
-            else
-                in = re_kind_utf8(gcb, kind, p);
-            return in == positive;
+        return re_with_class_op(c->type, [&](auto op) {
+            constexpr uint8_t Op = decltype(op)::value;
+            return scan_class(gcb, rx, s, strend, check_only, re_class_utf8(Op),
+                              [&](const char* p) { return re_class_accepts_op<Op>(gcb, c, p); });
         });
-    }
     default:
         fatal_error(gcb, "panic: unknown regstclass %d", static_cast<int>(c->type));
     }

@@ -224,31 +224,8 @@ int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
     }
     if (!match && (flags & RE_CLASS_NAMED)) {
         gcb->re_match_flags |= RF_TAINTED;
-        uint8_t t = host_cclass(c);
-        bool a = c < 0x80;
-        for (int32_t cc = 0; cc < RE_CC_COUNT && !match; cc++) {
-            if (!re_class_bit(node, cc))
-                continue;
-            bool holds;
-            switch (cc & ~1) {
-            case RE_CC_WORD: holds = a && ((t & HC_ALNUM) || c == '_'); break;
-            case RE_CC_SPACE: holds = a && (t & HC_SPACE); break;
-            case RE_CC_DIGIT: holds = a && (t & HC_DIGIT); break;
-            case RE_CC_ALNUM: holds = a && (t & HC_ALNUM); break;
-            case RE_CC_ALPHA: holds = a && (t & HC_ALPHA); break;
-            case RE_CC_ASCII: holds = a; break;
-            case RE_CC_CNTRL: holds = a && (t & HC_CNTRL); break;
-            case RE_CC_GRAPH: holds = a && (t & HC_GRAPH); break;
-            case RE_CC_LOWER: holds = a && (t & HC_LOWER); break;
-            case RE_CC_PRINT: holds = a && (t & HC_PRINT); break;
-            case RE_CC_PUNCT: holds = a && (t & HC_PUNCT); break;
-            case RE_CC_UPPER: holds = a && (t & HC_UPPER); break;
-            case RE_CC_XDIGIT: holds = t & HC_XDIGIT; break;
-            case RE_CC_PSXSPC: holds = (t & HC_SPACE) || c == 11; break;
-            default: holds = c == 9 || c == 32; break;
-            }
-            match = (cc & 1) ? !holds : holds;
-        }
+        for (int32_t cc = 0; cc < RE_CC_COUNT && !match; cc++)
+            match = re_class_bit(node, cc) && re_named_class_holds(cc, c, true);
     }
     return ((flags & RE_CLASS_INVERT) ? !match : match) ? 1 : 0;
 }
@@ -527,101 +504,19 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
             scan++;
         break;
     }
-    case RE_ANYOF: {
-        const re_class_node* cl = reinterpret_cast<const re_class_node*>(p);
-        if (cl->flags == 0)
-            while (scan < limit && re_bitmap_test(cl->bitmap, static_cast<uint8_t>(*scan)))
-                scan++;
-        else
-            while (scan < limit && re_in_class(gcb, cl, static_cast<uint8_t>(*scan)))
-                scan++;
-        break;
-    }
-    case RE_ANYOFUTF8:
-        utf8_count([&](const char* s) {
-            uint32_t arg = re_arg(p);
-            if ((arg & 0xFFFF) == 0)
-                return re_swash_at(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), s);
-            return re_in_class_utf8(gcb, p, reinterpret_cast<const uint8_t*>(s)) != 0;
+#define RE_CLASS_CASE(name) case RE_##name:
+        RE_CLASS_OPS(RE_CLASS_CASE)
+#undef RE_CLASS_CASE
+        if (re_class_locale(p->type))
+            gcb->re_match_flags |= RF_TAINTED;
+        re_with_class_op(p->type, [&](auto op) {
+            constexpr uint8_t Op = decltype(op)::value;
+            if constexpr (re_class_utf8(Op))
+                utf8_count([&](const char* s) { return re_class_accepts_op<Op>(gcb, p, s); });
+            else
+                while (scan < limit && re_class_accepts_op<Op>(gcb, p, scan))
+                    scan++;
         });
-        break;
-    case RE_ALNUM:
-        while (scan < limit && re_is_word(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_ALNUML:
-        gcb->re_match_flags |= RF_TAINTED;
-        while (scan < limit && re_is_word_lc(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_NALNUM:
-        while (scan < limit && !re_is_word(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_NALNUML:
-        gcb->re_match_flags |= RF_TAINTED;
-        while (scan < limit && !re_is_word_lc(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_SPACE:
-        while (scan < limit && re_is_space(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_SPACEL:
-        gcb->re_match_flags |= RF_TAINTED;
-        while (scan < limit && static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_NSPACE:
-        while (scan < limit && !re_is_space(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_NSPACEL:
-        gcb->re_match_flags |= RF_TAINTED;
-        while (scan < limit && !(static_cast<uint8_t>(*scan) < 0x80 && re_is_space(static_cast<uint8_t>(*scan))))
-            scan++;
-        break;
-    case RE_DIGIT:
-        while (scan < limit && re_is_digit(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_NDIGIT:
-        while (scan < limit && !re_is_digit(static_cast<uint8_t>(*scan)))
-            scan++;
-        break;
-    case RE_ALNUMUTF8:
-        utf8_count([&](const char* s) { return re_utf8_word(gcb, s); });
-        break;
-    case RE_NALNUMUTF8:
-        utf8_count([&](const char* s) { return !re_utf8_word(gcb, s); });
-        break;
-    case RE_ALNUMLUTF8:
-        gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return re_lc_word(gcb, re_decode_at(gcb, s)); });
-        break;
-    case RE_NALNUMLUTF8:
-        gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return !re_lc_word(gcb, re_decode_at(gcb, s)); });
-        break;
-    case RE_SPACEUTF8:
-        utf8_count([&](const char* s) { return *s == ' ' || re_utf8_space(gcb, s); });
-        break;
-    case RE_NSPACEUTF8:
-        utf8_count([&](const char* s) { return !(*s == ' ' || re_utf8_space(gcb, s)); });
-        break;
-    case RE_SPACELUTF8:
-        gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return *s == ' ' || re_lc_space(gcb, re_decode_at(gcb, s)); });
-        break;
-    case RE_NSPACELUTF8:
-        gcb->re_match_flags |= RF_TAINTED;
-        utf8_count([&](const char* s) { return !(*s == ' ' || re_lc_space(gcb, re_decode_at(gcb, s))); });
-        break;
-    case RE_DIGITUTF8:
-        utf8_count([&](const char* s) { return re_utf8_digit(gcb, s); });
-        break;
-    case RE_NDIGITUTF8:
-        utf8_count([&](const char* s) { return !re_utf8_digit(gcb, s); });
         break;
     default:
         // A zero-width body repeats as often as asked where it holds, and
@@ -995,110 +890,15 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 MATCH_NO;
             break;
         }
-        case RE_ANYOFUTF8: {
-            if (locinput >= end)
-                MATCH_NO;
-            uint32_t arg = re_arg(scan);
-            bool in = (arg & 0xFFFF) == 0
-                          ? re_swash_at(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), locinput)
-                          : re_in_class_utf8(gcb, scan, reinterpret_cast<const uint8_t*>(locinput)) != 0;
-            if (!in)
-                MATCH_NO;
-            locinput += re_char_len(locinput, end);
-            break;
-        }
-        case RE_ANYOF: {
-            if (locinput >= end)
-                MATCH_NO;
-            const re_class_node* cl = reinterpret_cast<const re_class_node*>(scan);
-            uint8_t c = static_cast<uint8_t>(*locinput);
-            if (cl->flags == 0 ? !re_bitmap_test(cl->bitmap, c) : !re_in_class(gcb, cl, c))
-                MATCH_NO;
-            locinput++;
-            break;
-        }
-        case RE_ALNUML:
-            gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || !re_is_word_lc(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_ALNUM:
-            if (locinput >= end || !re_is_word(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_NALNUML:
-            gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || re_is_word_lc(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_NALNUM:
-            if (locinput >= end || re_is_word(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_SPACEL:
-            gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || !(static_cast<uint8_t>(*locinput) < 0x80 && re_is_space(static_cast<uint8_t>(*locinput))))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_SPACE:
-            if (locinput >= end || !re_is_space(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_NSPACEL:
-            gcb->re_match_flags |= RF_TAINTED;
-            if (locinput >= end || (static_cast<uint8_t>(*locinput) < 0x80 && re_is_space(static_cast<uint8_t>(*locinput))))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_NSPACE:
-            if (locinput >= end || re_is_space(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_DIGIT:
-            if (locinput >= end || !re_is_digit(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_NDIGIT:
-            if (locinput >= end || re_is_digit(static_cast<uint8_t>(*locinput)))
-                MATCH_NO;
-            locinput++;
-            break;
-        case RE_ALNUMUTF8:
-        case RE_NALNUMUTF8:
-        case RE_ALNUMLUTF8:
-        case RE_NALNUMLUTF8:
-        case RE_SPACEUTF8:
-        case RE_NSPACEUTF8:
-        case RE_SPACELUTF8:
-        case RE_NSPACELUTF8:
-        case RE_DIGITUTF8:
-        case RE_NDIGITUTF8: {
-            if (locinput >= end)
-                MATCH_NO;
-            uint8_t op = scan->type;
-            bool locale = op == RE_ALNUMLUTF8 || op == RE_NALNUMLUTF8 || op == RE_SPACELUTF8 || op == RE_NSPACELUTF8;
-            if (locale)
+#define RE_CLASS_CASE(name) case RE_##name:
+            RE_CLASS_OPS(RE_CLASS_CASE)
+#undef RE_CLASS_CASE
+        {
+            if (re_class_locale(scan->type))
                 gcb->re_match_flags |= RF_TAINTED;
-            uint8_t kind = re_node_kinds[op];
-            uint8_t c = static_cast<uint8_t>(*locinput);
-            bool in;
-            if (c < 0x80)
-                in = re_kind_byte(kind, c);
-            else if (locale)
-                in = re_kind_lc(gcb, kind, re_decode_at(gcb, locinput));
-            else
-                in = re_kind_utf8(gcb, kind, locinput);
-            if (in != re_kind_positive(kind))
+            if (locinput >= end || !re_class_accepts(gcb, scan, locinput))
                 MATCH_NO;
-            locinput += re_char_len(locinput, end);
+            locinput += re_class_utf8(scan->type) ? re_char_len(locinput, end) : 1;
             break;
         }
         case RE_BOUNDL:

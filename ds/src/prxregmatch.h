@@ -5,6 +5,8 @@
 // with the lines both write around an attempt.
 #pragma once
 
+#include <type_traits>
+
 #include "prxre.h"
 #include "prxuni.h"
 #include "prxutf8.h"
@@ -153,24 +155,98 @@ inline bool re_word_at(PERLGCB* gcb, const char* p, bool locale)
     return locale ? re_lc_word(gcb, re_decode_at(gcb, p)) : re_utf8_word(gcb, p);
 }
 
-// The class nodes of the UTF-8 and locale kinds by their kind (RE_ALNUM,
-// RE_SPACE, RE_DIGIT or a negation of one): whether the kind is positive,
-// and its test of a byte, of a code point by the locale rule and of the
-// UTF-8 character at p.
-inline bool re_kind_positive(uint8_t kind) { return kind == RE_ALNUM || kind == RE_SPACE || kind == RE_DIGIT; }
-inline bool re_kind_word(uint8_t kind) { return kind == RE_ALNUM || kind == RE_NALNUM; }
-inline bool re_kind_space(uint8_t kind) { return kind == RE_SPACE || kind == RE_NSPACE; }
-inline bool re_kind_byte(uint8_t kind, uint32_t c)
+// ---- the class nodes' one test
+//
+// Every place that asks whether a class node accepts the character at a
+// position (the matcher's single step, the repeat counter's run and the
+// start-class scan) asks re_class_accepts_op, so the three cannot drift
+// apart. The class nodes are ANYOF, ANYOFUTF8 and the ALNUM, SPACE and
+// DIGIT families with their negations: plain (any byte by the host table),
+// L (locale: only bytes below 0x80 can be members), UTF8 and L UTF8.
+// The UTF8 forms test a byte below 0x80 by the host table, as the plain
+// form does, and a longer character by the interpreter's word, space or
+// digit table; the L UTF8 forms decode, and a code point from 0x80 to 0xFF
+// is never a member. The locale forms taint the match: re_class_locale
+// says which, and each caller sets the bit once before it tests.
+
+// The class opcodes, for re_with_class_op's dispatch and the callers' case
+// labels.
+#define RE_CLASS_OPS(X)                                                                                       \
+    X(ANYOF) X(ANYOFUTF8) X(ALNUM) X(ALNUMUTF8) X(ALNUML) X(ALNUMLUTF8) X(NALNUM) X(NALNUMUTF8) X(NALNUML)     \
+        X(NALNUMLUTF8) X(SPACE) X(SPACEUTF8) X(SPACEL) X(SPACELUTF8) X(NSPACE) X(NSPACEUTF8) X(NSPACEL)       \
+            X(NSPACELUTF8) X(DIGIT) X(DIGITUTF8) X(DIGITL) X(DIGITLUTF8) X(NDIGIT) X(NDIGITUTF8) X(NDIGITL)   \
+                X(NDIGITLUTF8)
+
+constexpr bool re_class_op(uint8_t op)
 {
-    return re_kind_word(kind) ? re_is_word(c) : re_kind_space(kind) ? re_is_space(c) : re_is_digit(c);
+    return op == RE_ANYOF || op == RE_ANYOFUTF8 || (op >= RE_ALNUM && op <= RE_NDIGITLUTF8);
 }
-inline bool re_kind_lc(PERLGCB* gcb, uint8_t kind, uint32_t c)
+// Within the ALNUM..NDIGITLUTF8 rows the low two bits of the distance from
+// ALNUM are the form: 0 plain, 1 UTF8, 2 L, 3 L UTF8; the rest is the kind.
+static_assert(RE_NALNUM - RE_ALNUM == 4 && RE_NDIGITLUTF8 - RE_ALNUM == 23 && RE_DIGITL - RE_ALNUM == 18);
+constexpr bool re_class_locale(uint8_t op) { return op >= RE_ALNUM && op <= RE_NDIGITLUTF8 && ((op - RE_ALNUM) & 2); }
+// Whether the node steps over a UTF-8 character (else over one byte).
+constexpr bool re_class_utf8(uint8_t op)
 {
-    return re_kind_word(kind) ? re_lc_word(gcb, c) : re_kind_space(kind) ? re_lc_space(gcb, c) : re_lc_digit(gcb, c);
+    return op == RE_ANYOFUTF8 || (op >= RE_ALNUM && op <= RE_NDIGITLUTF8 && ((op - RE_ALNUM) & 1));
 }
-inline bool re_kind_utf8(PERLGCB* gcb, uint8_t kind, const char* p)
+
+template <uint8_t Op>
+[[gnu::always_inline]] inline bool re_class_accepts_op(PERLGCB* gcb, const re_program_node* node, const char* p)
 {
-    return re_kind_word(kind)    ? re_utf8_word(gcb, p)
-           : re_kind_space(kind) ? re_utf8_space(gcb, p)
-                                 : re_utf8_digit(gcb, p);
+    uint8_t c = static_cast<uint8_t>(*p);
+    if constexpr (Op == RE_ANYOF) {
+        const re_class_node* cl = reinterpret_cast<const re_class_node*>(node);
+        return cl->flags == 0 ? re_bitmap_test(cl->bitmap, c) : re_in_class(gcb, cl, c) != 0;
+    } else if constexpr (Op == RE_ANYOFUTF8) {
+        uint32_t arg = re_arg(node);
+        if ((arg & 0xFFFF) == 0)
+            return re_swash_at(gcb, static_cast<SV*>(gcb->re_data->data[arg >> 16]), p);
+        return re_in_class_utf8(gcb, const_cast<re_program_node*>(node), reinterpret_cast<const uint8_t*>(p)) != 0;
+    } else {
+        static_assert(re_class_op(Op));
+        constexpr uint32_t row = Op - RE_ALNUM;
+        constexpr uint32_t kind = row >> 3;  // 0 word, 1 space, 2 digit
+        constexpr bool negated = row & 4;
+        constexpr bool utf8 = row & 1;
+        constexpr bool locale = row & 2;
+        auto byte_test = [](uint32_t b) {
+            return kind == 0 ? re_is_word(b) : kind == 1 ? re_is_space(b) : re_is_digit(b);
+        };
+        bool in;
+        if (c < 0x80)
+            in = byte_test(c);
+        else if constexpr (!utf8)
+            in = !locale && byte_test(c);
+        else if constexpr (locale) {
+            uint32_t cp = re_decode_at(gcb, p);
+            in = kind == 0 ? re_lc_word(gcb, cp) : kind == 1 ? re_lc_space(gcb, cp) : re_lc_digit(gcb, cp);
+        } else
+            in = kind == 0 ? re_utf8_word(gcb, p) : kind == 1 ? re_utf8_space(gcb, p) : re_utf8_digit(gcb, p);
+        return in != negated;
+    }
+}
+
+// Calls f with the opcode of a class node as a compile-time constant
+// (std::integral_constant), so that each caller's loop is built once per
+// opcode with the test inlined; f's result is returned. Not for other
+// opcodes.
+template <class F>
+[[gnu::always_inline]] inline auto re_with_class_op(uint8_t op, F&& f)
+{
+    switch (op) {
+#define RE_CLASS_DISPATCH(name) \
+    case RE_##name:             \
+        return f(std::integral_constant<uint8_t, RE_##name>{});
+        RE_CLASS_OPS(RE_CLASS_DISPATCH)
+#undef RE_CLASS_DISPATCH
+    default:
+        __builtin_unreachable();
+    }
+}
+
+// Whether class node accepts the character at p (p below the subject end).
+inline bool re_class_accepts(PERLGCB* gcb, const re_program_node* node, const char* p)
+{
+    return re_with_class_op(node->type, [&](auto op) { return re_class_accepts_op<decltype(op)::value>(gcb, node, p); });
 }

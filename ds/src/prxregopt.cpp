@@ -385,9 +385,11 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
             }
         }
     };
-    static constexpr bool (*word)(uint32_t) = [](uint32_t v) { return (host_cclass(v) & HC_ALNUM) || v == '_'; };
-    static constexpr bool (*space)(uint32_t) = [](uint32_t v) { return (host_cclass(v) & HC_SPACE) != 0; };
-    static constexpr bool (*digit)(uint32_t) = [](uint32_t v) { return v >= '0' && v <= '9'; };
+    // The node's own byte tests: a start class must hold wherever the node
+    // does, or the scan would pass over a match.
+    static constexpr bool (*word)(uint32_t) = [](uint32_t v) { return host_is_word(v); };
+    static constexpr bool (*space)(uint32_t) = [](uint32_t v) { return host_is_space(v); };
+    static constexpr bool (*digit)(uint32_t) = [](uint32_t v) { return host_is_digit(v); };
     switch (scan->type) {
     case RE_REG_ANY: {
         bool had_newline = true;
@@ -599,16 +601,26 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 if (compat) {
                     re_bitmap_set(sc->bitmap, c0);
                     sc->flags &= ~RE_CLASS_EOS;
-                    sc->flags |= RE_CLASS_FOLD;
                     if (op == RE_EXACTFL)
-                        sc->flags |= RE_CLASS_LOCALE;
+                        sc->flags |= RE_CLASS_FOLD | RE_CLASS_LOCALE;
+                    else
+                        // The fold table does not change after the compile:
+                        // both cases go in the bitmap, and the class stays
+                        // one that alternatives can be joined to.
+                        re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
                 }
             } else if (flags & STUDY_CLASS_OR) {
-                if (data->start_class->flags & RE_CLASS_FOLD) {
-                    re_bitmap_set(data->start_class->bitmap, c0);
-                    data->start_class->flags &= ~RE_CLASS_EOS;
+                re_class_node* sc = data->start_class;
+                if (sc->flags & RE_CLASS_FOLD) {
+                    re_bitmap_set(sc->bitmap, c0);
+                    sc->flags &= ~RE_CLASS_EOS;
+                } else if (op == RE_EXACTF && !(sc->flags & RE_CLASS_LOCALE)) {
+                    // Both cases, as the AND form above puts them.
+                    re_bitmap_set(sc->bitmap, c0);
+                    re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
+                    sc->flags &= ~RE_CLASS_EOS;
                 }
-                re_class_and(data->start_class, &and_with);
+                re_class_and(sc, &and_with);
             }
             flags &= ~STUDY_CLASS;
         } else if (kind == RE_STAR || kind == RE_PLUS || kind == RE_CURLY || kind == RE_WHILEM || kind == RE_REF ||

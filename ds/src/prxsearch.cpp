@@ -5,6 +5,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "prxlibc.h"
 #include "prxmg.h"
 #include "prxsv.h"
@@ -106,6 +110,83 @@ const char* str_find(PERLGCB*, const char* haystack, const char* needle)
             return nullptr;
     }
     return nullptr;
+}
+
+int64_t find_byte_pair(const char* big, int64_t from, int64_t last, int64_t o1, uint8_t a1, uint8_t a2, int64_t o2,
+                       uint8_t b1, uint8_t b2)
+{
+    int64_t p = from;
+    // Below this rank of byte_frequency_table a byte is rarer than the
+    // common lower-case letters of text.
+    constexpr uint8_t rare_rank = 220;
+    if (a1 == a2 && byte_frequency_table[a1] < rare_rank) {
+        // An exact rare first byte: the platform's byte search finds it
+        // fastest; should it prove common here after all (more than one hit
+        // in sixteen bytes), the pair loop below takes the rest.
+        int64_t hits = 0;
+        while (p <= last) {
+            const void* hit = std::memchr(big + p + o1, a1, static_cast<size_t>(last - p + 1));
+            if (!hit)
+                return -1;
+            int64_t q = static_cast<const char*>(hit) - big - o1;
+            uint8_t y = static_cast<uint8_t>(big[q + o2]);
+            if (y == b1 || y == b2)
+                return q;
+            p = q + 1;
+            if (++hits > 16 && hits * 16 > p - from)
+                break;
+        }
+    }
+#if defined(__SSE2__)
+    // Lane i of the mask is start p + i: both bytes compared at once over
+    // sixteen starts, while the sixteenth start is still within last.
+    const __m128i va1 = _mm_set1_epi8(static_cast<char>(a1));
+    const __m128i va2 = _mm_set1_epi8(static_cast<char>(a2));
+    const __m128i vb1 = _mm_set1_epi8(static_cast<char>(b1));
+    const __m128i vb2 = _mm_set1_epi8(static_cast<char>(b2));
+    for (; p + 15 <= last; p += 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(big + p + o1));
+        __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(big + p + o2));
+        __m128i hx = _mm_or_si128(_mm_cmpeq_epi8(x, va1), _mm_cmpeq_epi8(x, va2));
+        __m128i hy = _mm_or_si128(_mm_cmpeq_epi8(y, vb1), _mm_cmpeq_epi8(y, vb2));
+        uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(hx, hy)));
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
+#endif
+    for (; p <= last; p++) {
+        uint8_t x = static_cast<uint8_t>(big[p + o1]);
+        uint8_t y = static_cast<uint8_t>(big[p + o2]);
+        if ((x == a1 || x == a2) && (y == b1 || y == b2))
+            return p;
+    }
+    return -1;
+}
+
+void rare_byte_pair(const uint8_t* s, int64_t len, const uint8_t* fold, int64_t* o1, int64_t* o2)
+{
+    auto rarity = [&](int64_t i) {
+        uint8_t f = byte_frequency_table[s[i]];
+        if (fold) {
+            uint8_t g = byte_frequency_table[fold[s[i]]];
+            f = g > f ? g : f;  // either case may stand there: the commoner counts
+        }
+        return f;
+    };
+    int64_t best = 0, second = len > 1 ? 1 : 0;
+    if (len > 1 && rarity(second) < rarity(best)) {
+        best = 1;
+        second = 0;
+    }
+    for (int64_t i = 2; i < len; i++) {
+        if (rarity(i) < rarity(best)) {
+            second = best;
+            best = i;
+        } else if (rarity(i) < rarity(second))
+            second = i;
+    }
+    *o1 = best;
+    *o2 = second;
 }
 
 const char* mem_find(PERLGCB*, const char* big, const char* bend, const char* little, const char* lend)
@@ -219,15 +300,10 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
                 return bend - 1;
             return nullptr;
         }
-        // Every pair overlaps exactly one byte at an odd offset: test each
-        // such byte as the second byte, then as the first, which keeps the
-        // leftmost pair first.
-        for (char* s = big + 1; s < bend; s += 2) {
-            if (*s == c2 && s[-1] == c1)
-                return s - 1;
-            if (*s == c1 && s + 1 < bend && s[1] == c2)
-                return s;
-        }
+        int64_t at = find_byte_pair(big, 0, have - 2, 0, static_cast<uint8_t>(c1), static_cast<uint8_t>(c1), 1,
+                                    static_cast<uint8_t>(c2), static_cast<uint8_t>(c2));
+        if (at >= 0)
+            return big + at;
         if (tail && bend[-1] == c1)
             return bend - 1;
         return nullptr;
@@ -249,31 +325,31 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
     const uint8_t* table = reinterpret_cast<const uint8_t*>(needle + len + 2);
     int64_t pos = len - 1;  // haystack offset aligned with the needle's last byte
 
-    // Rare-byte scan: candidates are the places where the needle's rarest
-    // byte stands at its offset, found with the platform's vectorised byte
-    // search and taken left to right, so the first that compares equal is
-    // the leftmost match. When the byte turns out to be common here (many
-    // candidates close together) the skip loop below takes over.
+    // Byte-pair scan: candidates are the starts where the needle's two
+    // rarest bytes both stand at their offsets, found sixteen starts at a
+    // time and taken left to right, so the first that compares equal is the
+    // leftmost match. When candidates turn out to be common here (many
+    // close together) the skip loop below takes over.
     {
-        const int64_t rare_at = lb->previous;
-        const int rare = lb->rare;
-        int64_t from = rare_at;                  // first offset where the rare byte can stand
-        const int64_t last = have - len + rare_at;  // last such offset
+        int64_t o1 = 0, o2 = 0;
+        rare_byte_pair(reinterpret_cast<const uint8_t*>(needle), len, nullptr, &o1, &o2);
+        const uint8_t a = static_cast<uint8_t>(needle[o1]);
+        const uint8_t b = static_cast<uint8_t>(needle[o2]);
+        const int64_t last = have - len;  // last start
+        int64_t from = 0;
         int64_t misses = 0;
         while (from <= last) {
-            const char* hit = static_cast<const char*>(
-                std::memchr(big + from, rare, static_cast<size_t>(last - from + 1)));
-            if (!hit) {
-                // No start from here on holds the rare byte: only the tail
+            int64_t start = find_byte_pair(big, from, last, o1, a, a, o2, b, b);
+            if (start < 0) {
+                // No start from here on holds the pair: only the tail
                 // check at the end is left.
                 from = last + 1;
                 break;
             }
-            int64_t start = (hit - big) - rare_at;
             if (bytes_equal(big + start, needle, len))
                 return big + start;
-            from = (hit - big) + 1;
-            // Give up on the byte search once candidates come more often
+            from = start + 1;
+            // Give up on the pair search once candidates come more often
             // than one in 32 bytes of subject.
             if (++misses > 8 && misses * 32 > from)
                 break;
@@ -285,7 +361,7 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
             // below gives what it would.
             pos = have;
         } else {
-            int64_t resume = from - rare_at + (len - 1);
+            int64_t resume = from + (len - 1);
             pos = resume > pos ? resume : pos;
         }
     }

@@ -40,3 +40,14 @@ int32_t mem_casecmp(PERLGCB* gcb, const char* a, const char* b, int32_t len);
 
 // Rarity of each byte value: a lower entry is a rarer byte.
 extern const uint8_t byte_frequency_table[256];
+
+// The first start p in [from, last] at which the byte at p + o1 is a1 or
+// a2 and the byte at p + o2 is b1 or b2 (pass a byte twice for an exact
+// test); -1 when there is none. Every byte at last + o1 and last + o2 must
+// be readable. Sixteen starts a step where the platform has SSE2.
+int64_t find_byte_pair(const char* big, int64_t from, int64_t last, int64_t o1, uint8_t a1, uint8_t a2, int64_t o2,
+                       uint8_t b1, uint8_t b2);
+// The two rarest offsets of [s, s + len) (len >= 1) by byte_frequency_table,
+// with a byte's fold counted by the rarer of the two when fold is given;
+// *o1 != *o2 when len >= 2.
+void rare_byte_pair(const uint8_t* s, int64_t len, const uint8_t* fold, int64_t* o1, int64_t* o2);

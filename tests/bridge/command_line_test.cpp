@@ -149,9 +149,6 @@ TEST_F(Life, TwoProgramSwitchesMakeOneProgram)
 {
     ASSERT_EQ(parse({"", "-e", "$main::a = 1;", "-e", "$main::b = 2;"}), 0) << err();
     ASSERT_EQ(bridge_head_run(gcb, [&] { interp_run(gcb); }), 0);
-    std::string pending = lifetest::pending_in(err());
-    if (!pending.empty())
-        GTEST_SKIP() << pending << " is not built";
     EXPECT_EQ(scalar_text(gcb, "main::a"), "1");
     EXPECT_EQ(scalar_text(gcb, "main::b"), "2");
 }

@@ -29,18 +29,6 @@ inline std::string decoded(const prx_capture& c)
     return hostsim::Host::decode_lines(std::string(c.buf, c.len), &error);
 }
 
-// The routine named by a "panic: not built" in text, or "".
-inline std::string pending_in(const std::string& text)
-{
-    const std::string mark = "panic: not built: ";
-    size_t p = text.find(mark);
-    if (p == std::string::npos)
-        return "";
-    size_t b = p + mark.size();
-    size_t e = text.find_first_of(".\n ", b);
-    return text.substr(b, e == std::string::npos ? std::string::npos : e - b);
-}
-
 class Life : public ::testing::Test {
 protected:
     hostsim::Host* host = nullptr;

@@ -116,11 +116,6 @@ protected:
         return hostsim::Host::decode_lines(err_raw(), &error);
     }
 
-    // Whether the last run stopped at `name`, a routine still waiting to be
-    // built. A test of a path through it skips on exactly that routine, so
-    // that it runs, and can fail, once the routine is built.
-    bool pending(const char* name) const { return err_text() == std::string("panic: not built: ") + name + ".\n"; }
-
     // A value's string as bytes.
     std::string str(SV* sv)
     {

@@ -3,8 +3,10 @@
 // associativity, and syntax errors.
 #include "lex/read_fixture.h"
 
+#include "ds/src/prxdump.h"
 #include "ds/src/prxgv.h"
 #include "ds/src/prxre.h"
+#include "hostsim/hostsim.h"
 
 namespace readtest {
 namespace {
@@ -65,6 +67,16 @@ protected:
             return "parse gave up";
         return shape(gcb->eval_root);
     }
+
+    // The op-tree dump of the eval root, as the debug stream receives it.
+    std::string dump_eval_root()
+    {
+        gcb->dump_indent = 4;
+        uint32_t before = gcb->out.len;
+        dump_op_tree_debug(gcb, gcb->eval_root);
+        bool bad = false;
+        return hostsim::Host::decode_lines(std::string(gcb->out.buf + before, gcb->out.len - before), &bad);
+    }
 };
 
 // The shape of the only statement of an evaluated text.
@@ -83,6 +95,166 @@ TEST_F(Parse, GeneratedPatternText)
     EXPECT_NE(op_as_pattern(qr)->op_pmregexp, nullptr);
     EXPECT_EQ(op_as_pattern(qr)->op_pmflags & 0x4000, 0x4000);
     EXPECT_EQ(parse("0"), "leaveeval(lineseq(const[0]))");
+}
+
+// The generated pattern text compiled as an eval, as the op-tree dump shows
+// it: nextstate 1, qr 2 and leaveeval 3 in execution order; the lineseq
+// is passed over by the peephole pass and has no sequence number.
+TEST_F(Parse, DumpOfAnEvaluatedPattern)
+{
+    ASSERT_EQ(parse("qr/abc/i"), "leaveeval(lineseq(qr))");
+    EXPECT_EQ(dump_eval_root(),
+              "{\n"
+              "3   TYPE = leaveeval  ===> DONE\n"
+              "    TARG = 1\n"
+              "    FLAGS = (UNKNOWN,KIDS)\n"
+              "    REFCNT = 1\n"
+              "    {\n"
+              "        TYPE = lineseq  ===> (3)\n"
+              "        FLAGS = (UNKNOWN,KIDS)\n"
+              "        {\n"
+              "1           TYPE = nextstate  ===> 2\n"
+              "            LINE = 1\n"
+              "            PACKAGE = \"main\"\n"
+              "        }\n"
+              "        {\n"
+              "2           TYPE = qr  ===> 3\n"
+              "            {\n"
+              "                PMf_PRE /abc/\n"
+              "                PMFLAGS = ()\n"
+              "            }\n"
+              "        }\n"
+              "    }\n"
+              "}\n");
+    EXPECT_EQ(gcb->eval_start->op_type, OP_NEXTSTATE);
+    EXPECT_EQ(gcb->eval_start->op_next->op_type, OP_QR);
+    EXPECT_EQ(gcb->eval_start->op_next->op_next, gcb->eval_root);
+}
+
+// A lexical declared and assigned, a statement modifier and a while loop:
+// the introduced padsv, the and ops with their OTHER branch, the loop's
+// REDO, NEXT and LAST, and the body that runs back to the condition.
+TEST_F(Parse, DumpOfStatementsWithALexicalAConditionAndALoop)
+{
+    ASSERT_NE(parse("my $x = 1;\n$x = 2 if $x;\nwhile ($x) { last }").substr(0, 9), "! ");
+    EXPECT_EQ(dump_eval_root(), R"({
+20  TYPE = leaveeval  ===> DONE
+    TARG = 1
+    FLAGS = (UNKNOWN,KIDS)
+    REFCNT = 1
+    {
+        TYPE = lineseq  ===> (20)
+        FLAGS = (UNKNOWN,KIDS)
+        {
+1           TYPE = nextstate  ===> 2
+            LINE = 1
+            PACKAGE = "main"
+        }
+        {
+4           TYPE = sassign  ===> 5
+            FLAGS = (SCALAR,KIDS,STACKED)
+            {
+2               TYPE = const  ===> 3
+                FLAGS = (SCALAR)
+                SV = 
+            }
+            {
+3               TYPE = padsv  ===> 4
+                TARG = 1
+                FLAGS = (SCALAR,REF,MOD,SPECIAL)
+                PRIVATE = (INTRO)
+            }
+        }
+        {
+5           TYPE = nextstate  ===> 6
+            LINE = 2
+            PACKAGE = "main"
+        }
+        {
+            TYPE = null  ===> (11)
+            FLAGS = (UNKNOWN,KIDS)
+            {
+7               TYPE = and  ===> 11
+                FLAGS = (UNKNOWN,KIDS)
+                OTHER ===> 8
+                {
+6                   TYPE = padsv  ===> 7
+                    TARG = 1
+                    FLAGS = (SCALAR)
+                }
+                {
+10                  TYPE = sassign  ===> 11
+                    FLAGS = (SCALAR,KIDS,STACKED)
+                    {
+8                       TYPE = const  ===> 9
+                        FLAGS = (SCALAR)
+                        SV = 
+                    }
+                    {
+9                       TYPE = padsv  ===> 10
+                        TARG = 1
+                        FLAGS = (SCALAR,REF,MOD,SPECIAL)
+                    }
+                }
+            }
+        }
+        {
+11          TYPE = nextstate  ===> 12
+            FLAGS = (VOID)
+            LINE = 3
+            PACKAGE = "main"
+        }
+        {
+19          TYPE = leaveloop  ===> 20
+            FLAGS = (UNKNOWN,KIDS)
+            {
+12              TYPE = enterloop  ===> 17
+                REDO ===> 13
+                NEXT ===> 17
+                LAST ===> 19
+            }
+            {
+                TYPE = null  ===> (19)
+                FLAGS = (UNKNOWN,KIDS)
+                {
+18                  TYPE = and  ===> 19
+                    FLAGS = (UNKNOWN,KIDS)
+                    OTHER ===> 13
+                    {
+17                      TYPE = padsv  ===> 18
+                        TARG = 1
+                        FLAGS = (SCALAR)
+                    }
+                    {
+                        TYPE = lineseq  ===> (0)
+                        FLAGS = (SCALAR,KIDS,PARENS)
+                        {
+13                          TYPE = nextstate  ===> 14
+                            FLAGS = (VOID)
+                            LINE = 3
+                            PACKAGE = "main"
+                        }
+                        {
+14                          TYPE = last  ===> 15
+                            FLAGS = (VOID,SPECIAL)
+                        }
+                        {
+15                          TYPE = unstack  ===> 16
+                            FLAGS = (VOID)
+                        }
+                        {
+16                          TYPE = nextstate  ===> 17
+                            FLAGS = (SCALAR)
+                            LINE = 3
+                            PACKAGE = "main"
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+)");
 }
 
 TEST_F(Parse, PrecedenceAndAssociativity)

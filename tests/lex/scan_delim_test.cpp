@@ -70,8 +70,6 @@ TEST_F(ScanDelim, WhiteSpaceBeforeTheDelimiter)
     char* s = set_text("  # note\n 'q'");
     char* end = nullptr;
     int32_t code = run([&] { end = scan_delimited(gcb, s, 0, 0); });
-    if (code && pending("lex_skip_whitespace"))
-        GTEST_SKIP() << "the white-space skipper is not built";
     ASSERT_EQ(code, 0) << err_text();
     EXPECT_EQ(offset(end), 13u);
     EXPECT_EQ(str(gcb->quote_body), "q");

@@ -1,6 +1,6 @@
 // Pattern ops at compile time: a constant pattern compiled at once, the
 // run-time compile chain, split's white-space mode, the replacement of s///,
-// the binding operators and the byte tables of tr///.
+// the binding operators and the byte and UTF-8 tables of tr///.
 #include <cstring>
 #include <functional>
 
@@ -9,6 +9,28 @@
 
 #include "ds/src/prxhv.h"
 #include "ds/src/prxre.h"
+
+// The swash maker is replaced through the linker: it records what the
+// UTF-8 transliteration hands over and gives a reference to an empty hash,
+// as the "utf8" package's method would give a swash.
+namespace swashes {
+std::string description;
+int32_t bits = 0;
+int32_t none = 0;
+int32_t calls = 0;
+}  // namespace swashes
+
+extern "C" SV* __wrap__Z9swash_newP7PERLGCBPKcS2_P2SVii(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv,
+                                                        int32_t minbits, int32_t none)
+{
+    uint64_t len = 0;
+    const char* p = sv_text(gcb, listsv, &len);
+    swashes::description = std::string(pkg) + "|" + name + "|" + std::string(p, len);
+    swashes::bits = minbits;
+    swashes::none = none;
+    swashes::calls++;
+    return sv_new_reference_adopting(gcb, as_sv(hv_new_empty(gcb)));
+}
 
 namespace {
 
@@ -346,6 +368,66 @@ TEST_F(Trans, BindingAnIdenticalTransliterationLeavesTheSubjectUnmodified)
         EXPECT_EQ((op_first_kid(o)->op_flags & OPf_MOD) != 0, c.modified) << c.to;
         op_free_tree(gcb, o);
     }
+}
+
+// tr/// with a UTF-8 text on either side: the swash description of ranges
+// and targets, the bit width, the none value, the FINAL entry, and the
+// complement built from the from-text's characters sorted by code point.
+TEST_F(Trans, Utf8Tables)
+{
+    constexpr uint8_t S = 0x08, D = 0x10, C = 0x20;
+    const std::string range = "\xFF";  // the lexer's range marker
+    struct Case {
+        const char* what;
+        std::string from, to;
+        bool from_utf8, to_utf8;
+        uint8_t flags;
+        uint8_t privs;
+        const char* lines;  // after "utf8||# comment\n"
+        int32_t bits, none;
+        int64_t final;  // -1: no FINAL entry
+    } cases[] = {
+        {"tr/\\x{100}/a/", "\xC4\x80", "a", true, false, 0, 0x01, "0100\t\t0061\n", 8, 0x62, -1},
+        {"tr/\\x{100}-\\x{102}/a/", "\xC4\x80" + range + "\xC4\x82", "a", true, false, 0, 0x01,
+         "0100\t\t0061\n0101\t0102\tXXXX\n", 8, 0x62, 0x61},
+        {"tr/\\x{100}-\\x{102}/a/d", "\xC4\x80" + range + "\xC4\x82", "a", true, false, D, 0x01 | D,
+         "0100\t\t0061\n0101\t0102\tXXXX\n", 8, 0x62, -1},
+        {"tr/\\x{100}//", "\xC4\x80", "", true, false, 0, 0x01 | 0x04, "0100\t\t0100\n", 16, 0x101, -1},
+        {"tr/\\x{100}//s", "\xC4\x80", "", true, false, S, 0x01 | S, "0100\t\t0100\n", 16, 0x101, -1},
+        {"tr/a/\\x{100}/", "a", "\xC4\x80", false, true, 0, 0x02 | 0x40, "0061\t\t0100\n", 16, 0x101, -1},
+        {"tr/\\xe9/\\x{100}/", "\xe9", "\xC4\x80", false, true, 0, 0x02, "00e9\t\t0100\n", 16, 0x101, -1},
+        // The complement of "\x{100}a": the ranges around both characters,
+        // whatever their written order, so "a" is not translated.
+        {"tr/\\x{100}a/X/c", "\xC4\x80" "a", "X", true, false, C, 0x01 | C,
+         "0000\t\t0058\n0001\t0060\tXXXX\n0062\t00ff\tXXXX\n0101\t7fffffff\tXXXX\n", 8, 0x59, 0x58},
+        {"tr/a\\x{100}/X/c", "a\xC4\x80", "X", true, false, C, 0x01 | C,
+         "0000\t\t0058\n0001\t0060\tXXXX\n0062\t00ff\tXXXX\n0101\t7fffffff\tXXXX\n", 8, 0x59, 0x58},
+        {"tr/\\x{100}-\\x{1ff}b/X/cd", "\xC4\x80" + range + "\xC7\xBF" "b", "X", true, false, C | D, 0x01 | C | D,
+         "0000\t\t0058\n0001\t0061\tXXXX\n0063\t00ff\tXXXX\n0200\t7fffffff\tXXXX\n", 8, 0x59, -1},
+    };
+    for (const Case& c : cases) {
+        swashes::calls = 0;
+        int16_t* table = static_cast<int16_t*>(pool_malloc(gcb, 256 * sizeof(int16_t)));
+        OP* o = op_new_string(gcb, OP_TRANS, 0, reinterpret_cast<char*>(table));
+        o->op_private = c.flags;
+        SV* t = sv_new_from_bytes(gcb, c.from.data(), c.from.size());
+        SV* r = sv_new_from_bytes(gcb, c.to.data(), c.to.size());
+        if (c.from_utf8)
+            t->flags |= SVf_UTF8;
+        if (c.to_utf8)
+            r->flags |= SVf_UTF8;
+        o = op_pattern_runtime(gcb, o, op_new_value(gcb, OP_CONST, 0, t), op_new_value(gcb, OP_CONST, 0, r));
+        ASSERT_EQ(swashes::calls, 1) << c.what;
+        EXPECT_EQ(swashes::description, std::string("utf8||# comment\n") + c.lines) << c.what;
+        EXPECT_EQ(swashes::bits, c.bits) << c.what;
+        EXPECT_EQ(swashes::none, c.none) << c.what;
+        EXPECT_EQ(o->op_private, c.privs) << c.what;
+        SV* swash = reinterpret_cast<SV*>(op_string_pv(o));
+        SV** final = hv_fetch_str(gcb, sv_as<HV>(sv_rv(swash)), "FINAL", 5, 0);
+        EXPECT_EQ(final ? sv_to_int(gcb, *final) : -1, c.final) << c.what;
+        op_free_tree(gcb, o);
+    }
+    EXPECT_EQ(host->messages.size(), 0u) << "the complement is sorted here, not by the host";
 }
 
 }  // namespace

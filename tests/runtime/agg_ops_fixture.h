@@ -78,6 +78,25 @@ protected:
         code = run([&] { returned = o->op_ppaddr(gcb); });
         return results_from(0);
     }
+    // Runs the op on two marked lists (list slices, list assignment: the
+    // right-hand values, then the lvalues).
+    std::vector<SV*> call_two_lists(OP* o, const std::vector<SV*>& first, const std::vector<SV*>& second)
+    {
+        gcb->arg_sp = gcb->arg_base;
+        gcb->mark_sp = gcb->mark_stack;
+        push_mark(gcb, gcb->arg_sp);
+        SV** sp = arg_stack_room(gcb, gcb->arg_sp, static_cast<int32_t>(first.size() + second.size()));
+        for (SV* sv : first)
+            *++sp = sv;
+        push_mark(gcb, sp);
+        for (SV* sv : second)
+            *++sp = sv;
+        gcb->arg_sp = sp;
+        gcb->op = o;
+        returned = nullptr;
+        code = run([&] { returned = o->op_ppaddr(gcb); });
+        return results_from(0);
+    }
     // The single result of a call.
     SV* call1(OP* o, std::initializer_list<SV*> operands, bool marked = false)
     {
@@ -108,11 +127,8 @@ protected:
         return out;
     }
 
-    // Whether the last call died (through the not-yet-built unwinding or
-    // the real one) with the message; a test skips while the unwinding
-    // into an eval is still pending.
+    // Whether the last call died with the message.
     bool died_with(const std::string& message) { return code != 0 && err_text() == message + ".\n"; }
-    bool unwinding_pending() const { return pending("die_return_to_eval"); }
 
     // A tie object blessed into pkg, whose methods are native subs.
     SV* tie_object_in(const char* pkg)

@@ -158,8 +158,6 @@ TEST_F(Form, RunawayFormat)
     int32_t runs = 0;
     formline("~~@<<\n", {bytes("ab")}, &runs);
     EXPECT_NE(last.code, 0);
-    if (pending("die_return_to_eval"))
-        GTEST_SKIP() << "die_return_to_eval is not built";
     EXPECT_EQ(err_text(), "Runaway format.\n");
     EXPECT_EQ(runs, 200);
 }

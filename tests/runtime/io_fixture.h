@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/run_fixture.h"
+#include "support/reports.h"
 #include "ds/src/prxgv.h"
 #include "ds/src/prxio.h"
 #include "ds/src/prxop.h"
@@ -54,15 +55,7 @@ protected:
     PVIO* io(GV* gv) { return io_body(gv_gp(gv)->gp_io); }
 
     // The names the unsupported-function reports carried, in order; cleared.
-    std::vector<std::string> reports()
-    {
-        std::vector<std::string> names;
-        for (const auto& m : host->messages)
-            if (m.table == 738 && m.number == 304 && !m.args.empty())
-                names.push_back(m.args.back());
-        host->messages.clear();
-        return names;
-    }
+    std::vector<std::string> reports() { return prxtest::take_unsupported_reports(*host); }
 
     // Runs an op of the type on the given stack items (with a mark below
     // them when mark is set); returns the jump code; results() reads what it
@@ -117,11 +110,4 @@ protected:
 }  // namespace iotest
 
 // After an op that dies: its message reached the captured standard error.
-// A die outside an eval unwinds through die_return_to_eval; the test skips
-// while that is not built.
-#define EXPECT_DIED(text)                                                              \
-    do {                                                                               \
-        if (pending("die_return_to_eval"))                                             \
-            GTEST_SKIP() << "die_return_to_eval is not built";                         \
-        EXPECT_NE(err_text().find(text), std::string::npos) << err_text();             \
-    } while (0)
+#define EXPECT_DIED(text) EXPECT_NE(err_text().find(text), std::string::npos) << err_text()

@@ -211,8 +211,6 @@ TEST_F(Pat, SplitInScalarContextCountsTheFields)
 {
     OP* prog = nullptr;
     int32_t code = run([&] { prog = seq({stmt(assign(var("n"), split(pattern(OP_MATCH, ",", ""), kstr("a,b,c"))))}); });
-    if (pending("warn_deprecated"))
-        GTEST_SKIP() << err_text();
     ASSERT_EQ(code, 0) << err_text();
     ASSERT_EQ(run_program(prog), 0) << err_text();
     EXPECT_EQ(gstr("n"), "3");

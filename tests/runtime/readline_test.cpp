@@ -102,6 +102,52 @@ TEST_F(Readline, GlobStartsNoProcess)
     EXPECT_FALSE(sv_ok(result()));
 }
 
+// The iteration overload of a class, a native sub that answers "iterated".
+void iterate_result(PERLGCB* gcb, CV*)
+{
+    int32_t mark = *gcb->mark_sp--;
+    gcb->arg_sp = gcb->arg_base + mark;
+    *++gcb->arg_sp = sv_make_temporary(gcb, sv_new_from_cstring(gcb, "iterated", 0));
+}
+
+// An operand whose class overloads the iteration operator answers through
+// the overload: no line reader, $/ and the last-read handle untouched.
+TEST_F(Readline, GlobOfAnOverloadedOperandAsksTheOverload)
+{
+    HV* st = gv_stash_by_name(gcb, "Iter", 1);
+    for (const char* key : {"Iter::()", "Iter::(<>"}) {
+        GV* gv = gv_fetch_by_name(gcb, key, GV_ADD, SVt_PVCV);
+        CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
+        sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
+        static_cast<PVCV*>(cv->any)->xsub = reinterpret_cast<void*>(&iterate_result);
+        static_cast<PVCV*>(cv->any)->gv = gv;
+        gv_gp(gv)->gp_cv = cv;
+    }
+    gcb->method_cache_generation++;
+    ASSERT_TRUE(gv_rebuild_overload_table(gcb, st));
+    gcb->overload_generation = 1;
+    SV* referent = pv("o");
+    sv_upgrade_body(gcb, referent, SVt_PVMG);
+    referent->flags |= SVs_OBJECT;
+    sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
+    SV* obj = sv_make_temporary(gcb, sv_new_reference(gcb, referent));
+    sv_release(gcb, referent);
+    obj->flags |= SVf_OVERLOAD;
+
+    GV* globgv = gv_new_generated(gcb, "main");
+    gv_ensure_handle(gcb, globgv);
+    SV* saved_rs = gcb->rs;
+    GV* saved_last = gcb->last_input_glob = stdout_gv;
+    EXPECT_EQ(run_op(OP_GLOB, {obj, gvsv(globgv)}, OPf_WANT_SCALAR, 0), 0);
+    SV* r = result();
+    EXPECT_EQ(r, pad[1]);
+    EXPECT_EQ(str(r), "iterated");
+    EXPECT_EQ(gcb->rs, saved_rs);
+    EXPECT_EQ(gcb->last_input_glob, saved_last);
+    EXPECT_TRUE(reports().empty());
+    EXPECT_EQ(err_text(), "");
+}
+
 TEST_F(Readline, BacktickReportsThePipeAndYieldsNothing)
 {
     EXPECT_EQ(run_op(OP_BACKTICK, {pv("ls")}, OPf_WANT_SCALAR, 0), 0);

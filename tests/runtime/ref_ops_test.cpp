@@ -160,8 +160,6 @@ TEST_F(Ref, IncrementsAndDecrements)
     EXPECT_EQ(str(s), "ba");
     gcb->err.len = 0;
     call(op(OP_POSTINC), {&gcb->sv_yes});
-    if (unwinding_pending())
-        GTEST_SKIP() << "the unwinding into an eval is not built yet";
     EXPECT_TRUE(died_with("Modification of a read-only value attempted")) << err_text();
 }
 
@@ -209,16 +207,12 @@ TEST_F(Ref, PrototypeOfSubs)
 TEST_F(Ref, PrototypeOfBuiltins)
 {
     SV* r = call1(op(OP_PROTOTYPE), {pv("CORE::push")});
-    if (pending("keyword_lookup"))
-        GTEST_SKIP() << "the keyword table is not built yet";
     EXPECT_EQ(str(r), "\\@@");
     EXPECT_EQ(str(call1(op(OP_PROTOTYPE), {pv("CORE::splice")})), "\\@;$;$@");
     EXPECT_EQ(str(call1(op(OP_PROTOTYPE), {pv("CORE::length")})), ";$");
     EXPECT_EQ(call1(op(OP_PROTOTYPE), {pv("CORE::print")}), &gcb->sv_undef);
     gcb->err.len = 0;
     call(op(OP_PROTOTYPE), {pv("CORE::nosuchword")});
-    if (unwinding_pending())
-        GTEST_SKIP() << "the unwinding into an eval is not built yet";
     EXPECT_TRUE(died_with("Can't find an opnumber for \"nosuchword\"")) << err_text();
 }
 
@@ -306,8 +300,6 @@ TEST_F(Ref, ScalarDereference)
     EXPECT_EQ(err_text(), "Use of uninitialized value in scalar dereference.\n");
     gcb->err.len = 0;
     call(op(OP_RV2SV, OPf_WANT_SCALAR, OPpHINT_STRICT_REFS), {undef()});
-    if (unwinding_pending())
-        GTEST_SKIP() << "the unwinding into an eval is not built yet";
     EXPECT_TRUE(died_with("Can't use an undefined value as a SCALAR reference")) << err_text();
     gcb->err.len = 0;
     call(op(OP_RV2SV), {ref_to(as_sv(av_new_empty(gcb)))});
@@ -346,8 +338,6 @@ TEST_F(Ref, GlobDereference)
     EXPECT_EQ(str(call1(op(OP_GELEM), {r, pv("PACKAGE")})), "main");
     gcb->err.len = 0;
     call(op(OP_RV2GV), {ref_to(iv(1))});
-    if (unwinding_pending())
-        GTEST_SKIP() << "the unwinding into an eval is not built yet";
     EXPECT_TRUE(died_with("Not a GLOB reference")) << err_text();
 }
 
@@ -396,8 +386,6 @@ TEST_F(Ref, StubAndPadany)
     EXPECT_TRUE(call(op(OP_STUB, OPf_WANT_VOID), {}).empty());
     gcb->err.len = 0;
     call(op(OP_PADANY), {});
-    if (unwinding_pending())
-        GTEST_SKIP() << "the unwinding into an eval is not built yet";
     EXPECT_TRUE(died_with("NOT IMPL LINE 209")) << err_text();
 }
 

@@ -63,6 +63,13 @@ TEST_F(SortText, ComparatorErrors)
         // After a die inside a comparison the sort level is gone: later
         // sorts and calls work.
         {"eval { my @x = sort { die \"x\\n\" } 1, 2 }; " LIST("sort { $a <=> $b } 2, 1"), "1,2,"},
+        // A fatal error while a comparison compiles a string eval fails
+        // that eval only; the sort goes on.
+        {"sub by { $e = eval 'sub by { 0 } 1' ? 'ok' : $@; $a <=> $b } " LIST("sort by 2, 1") " . $e",
+         "1,2,Can't redefine active sort subroutine by.\n"},
+        {"my @s = sort { $e2 = eval 'BEGIN { die qq{b\\n} } 1' ? 'ok' : $@; $b <=> $a } 1, 2, 3; "
+         "join(',', @s) . ':' . $e2",
+         "3,2,1:b\nBEGIN failed--compilation aborted.\n"},
     });
 }
 

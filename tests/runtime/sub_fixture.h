@@ -1,11 +1,9 @@
 // Program texts with their expected values, evaluated one by one in a
-// constructed interpreter. A case whose path reaches a routine still to be
-// built is passed over; the test then ends as skipped, naming the routines,
-// after the other cases were checked.
+// constructed interpreter. Every path they take is built: a "panic: not
+// built" anywhere fails the case.
 #pragma once
 
 #include <initializer_list>
-#include <set>
 #include <string>
 
 #include "support/eval_fixture.h"
@@ -34,39 +32,22 @@ protected:
         }
         return "";
     }
-    // Evaluates a program; false (and the routine noted) when it waits for one.
-    bool run_case(const char* program, prxtest::EvalResult* out)
+    // Evaluates a program with the captures cleared first.
+    prxtest::EvalResult run_case(const char* program)
     {
         clear_captures();
-        *out = eval(program);
-        std::string w = waiting_for(*out);
-        if (w.empty())
-            return true;
-        waiting.insert(w);
-        return false;
+        prxtest::EvalResult r = eval(program);
+        EXPECT_EQ(waiting_for(r), "") << program;
+        return r;
     }
     void check(std::initializer_list<Case> cases)
     {
         ASSERT_TRUE(started()) << err_text();
         for (const Case& c : cases) {
-            prxtest::EvalResult r;
-            if (!run_case(c.program, &r))
-                continue;
+            prxtest::EvalResult r = run_case(c.program);
             EXPECT_EQ(r.jump, 0) << c.program;
             EXPECT_EQ(r.defined ? r.value : std::string("<undef>"), c.value) << c.program << "\n$@: " << r.error;
         }
-        finish();
-    }
-    // Ends the test as skipped when a case waited for a routine still to be
-    // built; the cases that ran have been checked by then.
-    void finish()
-    {
-        if (waiting.empty())
-            return;
-        std::string names;
-        for (const std::string& w : waiting)
-            names += " " + w;
-        GTEST_SKIP() << "not built:" << names;
     }
 
     // Runs native code under the bridge's guard and an environment of its
@@ -81,8 +62,6 @@ protected:
         });
         return head ? head : code;
     }
-
-    std::set<std::string> waiting;
 };
 
 }  // namespace subtest

@@ -32,6 +32,23 @@ void fake_version(PERLGCB* gcb, CV*) { record(gcb, "VERSION"); }
 void fake_import(PERLGCB* gcb, CV*) { record(gcb, "import"); }
 void fake_unimport(PERLGCB* gcb, CV*) { record(gcb, "unimport"); }
 
+// The attributes module's import: its package argument, the kind of the
+// target's reference and the attribute words.
+void fake_attributes_import(PERLGCB* gcb, CV*)
+{
+    xs_frame f = xs_begin(gcb);
+    calls += "attributes(";
+    for (int32_t i = 1; i < f.items; i++) {
+        SV* sv = xs_arg(gcb, f, i);
+        uint64_t len = 0;
+        const char* p = sv_text(gcb, sv, &len);
+        std::string text = (sv->flags & SVf_ROK) ? (sv_type(sv_rv(sv)) == SVt_PVCV ? "CODE" : "OTHER") : std::string(p, len);
+        calls += (i > 1 ? "," : "") + text;
+    }
+    calls += ")";
+    xs_return(gcb, f, 0);
+}
+
 class Use : public subtest::SubEval {
 protected:
     void SetUp() override
@@ -66,19 +83,14 @@ TEST_F(Use, RequireVersionImportInOrder)
     };
     for (const auto& c : cases) {
         calls.clear();
-        prxtest::EvalResult r;
-        if (!run_case(c.program, &r))
-            continue;
+        prxtest::EvalResult r = run_case(c.program);
         EXPECT_EQ(r.value, "1") << c.program << "\n$@: " << r.error;
         EXPECT_EQ(calls, c.calls) << c.program;
     }
     // The calls happened while compiling: before the statement ahead of them ran.
     calls.clear();
-    prxtest::EvalResult r;
-    if (run_case("$seen = $calls_done; use Mod; $seen", &r)) {
-        EXPECT_EQ(calls, "require(Mod)import(Mod)");
-    }
-    finish();
+    prxtest::EvalResult r = run_case("$seen = $calls_done; use Mod; $seen");
+    EXPECT_EQ(calls, "require(Mod)import(Mod)");
 }
 
 TEST_F(Use, ConstantNamesAndVersions)
@@ -129,6 +141,35 @@ TEST_F(Use, ModuleLoadedFromValues)
     });
     EXPECT_EQ(code, 0) << err_text();
     EXPECT_EQ(calls, "require(Mod)import(Mod,v1,v2)require(Mod)require(Mod)VERSION(Mod,3)unimport(Mod)");
+}
+
+// Attributes on subs are applied at compile time by the attributes
+// module's import: in the package of a named sub's glob, in the current
+// package for an anonymous sub.
+TEST_F(Use, SubAttributesCallTheAttributesModule)
+{
+    ASSERT_TRUE(started()) << err_text();
+    // A require imported for every package.
+    sub_define_xs(gcb, "CORE::GLOBAL::require", fake_require, __FILE__);
+    gv_body(gv_fetch_by_name(gcb, "CORE::GLOBAL::require", 0, SVt_PVCV))->gvflags |= GVf_IMPORT_CV;
+    sub_define_xs(gcb, "attributes::import", fake_attributes_import, __FILE__);
+    struct Case {
+        const char* program;
+        const char* calls;
+    } cases[] = {
+        {"sub at1 : method { 1 } at1()", "require(attributes)attributes(main,CODE,method)"},
+        {"package P; sub at2 : method locked { 1 } 1", "require(attributes)attributes(P,CODE,method,locked)"},
+        {"package P; sub Q::at3 : method { 1 } 1", "require(attributes)attributes(Q,CODE,method)"},
+        {"package P; my $c = sub : method { 1 }; $c->()", "require(attributes)attributes(P,CODE,method)"},
+        // Attributes without a body go to the declared sub.
+        {"sub at4; sub at4 : method; 1", "require(attributes)attributes(main,CODE,method)"},
+    };
+    for (const auto& c : cases) {
+        calls.clear();
+        prxtest::EvalResult r = run_case(c.program);
+        EXPECT_EQ(r.value, "1") << c.program << "\n$@: " << r.error;
+        EXPECT_EQ(calls, c.calls) << c.program;
+    }
 }
 
 }  // namespace

@@ -85,23 +85,4 @@ void EvalTest::clear_captures()
     rexhost_report_errors(task(), gcb, "TEST");
 }
 
-std::string EvalTest::pending() const
-{
-    const std::string mark = "panic: not built: ";
-    std::string text = err_text();
-    for (const auto& l : host->lines)
-        text += l.text;
-    if (gcb && gcb->error_glob) {
-        SV* err = gv_gp(gcb->error_glob)->gp_sv;
-        if (err && (err->flags & SVf_POK))
-            text += std::string(sv_pv(err), sv_cur(err));
-    }
-    size_t p = text.find(mark);
-    if (p == std::string::npos)
-        return "";
-    size_t b = p + mark.size();
-    size_t e = text.find_first_of(".\n ", b);
-    return text.substr(b, e == std::string::npos ? std::string::npos : e - b);
-}
-
 }  // namespace prxtest

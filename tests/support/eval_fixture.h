@@ -37,10 +37,6 @@ protected:
     std::string err_text() const;
     std::string out_text() const;
     void clear_captures();
-    // The routine whose "panic: not built" a failing start-up or evaluation
-    // reported (in the captured error text, the host's lines or $@), or "". A test of a path through a routine still to be built
-    // skips on exactly that: SKIP_IF_PENDING(eval(...)).
-    std::string pending() const;
     // Whether the interpreter started (its start-up wrote no error text).
     bool started() const { return started_; }
 
@@ -49,12 +45,3 @@ private:
 };
 
 }  // namespace prxtest
-
-// Skips the running test when the interpreter is waiting on a routine that
-// is not built yet; otherwise nothing.
-#define SKIP_IF_PENDING()                                                           \
-    do {                                                                            \
-        std::string pending_name_ = pending();                                      \
-        if (!pending_name_.empty())                                                 \
-            GTEST_SKIP() << pending_name_ << " is not built";                       \
-    } while (0)
