@@ -724,7 +724,13 @@ LoadedModule* Host::load(const std::string& name8)
         return nullptr;
     auto m = std::make_unique<LoadedModule>();
     m->path = pit->second;
+#ifdef PRX_FUZZ_BUILD
+    // Under libFuzzer a module's coverage counters stay registered after the
+    // host lets the module go: its image must stay mapped.
+    m->dl = dlopen(m->path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+#else
     m->dl = dlopen(m->path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
     if (!m->dl) {
         event(std::string("LOAD FAILED ") + key + ": " + dlerror());
         return nullptr;
