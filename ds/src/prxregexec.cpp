@@ -663,9 +663,10 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
 // The recursion-limit warning of a general repeat that reached the maximum.
 void warn_recursion_limit(PERLGCB* gcb, int32_t n)
 {
-    if (n >= RE_INFTY && !(gcb->re_match_flags & RF_WARNED) && warn_enabled(gcb, 19)) {
+    if (n >= RE_INFTY && !(gcb->re_match_flags & RF_WARNED) && warn_enabled(gcb, WARN_REGEXP)) {
         gcb->re_match_flags |= RF_WARNED;
-        category_warning(gcb, 19, "%s limit (%d) exceeded", "Complex regular subexpression recursion", RE_INFTY - 1);
+        category_warning(gcb, WARN_REGEXP, "%s limit (%d) exceeded", "Complex regular subexpression recursion",
+                         RE_INFTY - 1);
     }
 }
 
