@@ -845,7 +845,9 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* 
     }
     // The visit that exhausts the budget switches the cache on, with every
     // bit clear: no earlier failure was recorded.
-    if (gcb->re_iterations_left-- == 0) {
+    // The count stops at -1 (cache on), so that it cannot run past the
+    // 32-bit range on a very long match.
+    if (gcb->re_iterations_left >= 0 && gcb->re_iterations_left-- == 0) {
         uint64_t size = (static_cast<uint64_t>(gcb->re_max_iterations) + 7) / 8;
         if (!gcb->re_position_cache || gcb->re_position_cache_size < size) {
             gcb->re_position_cache = static_cast<uint8_t*>(pool_realloc(gcb, gcb->re_position_cache, size));
@@ -859,6 +861,10 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* 
     // neighbours.
     if (gcb->re_iterations_left < 0) {
         int64_t o = (scan->flags & 0xf) - 1 + static_cast<int64_t>(p - gcb->re_subject_begin) * count;
+        // The bitmap holds the capped budget's bits; on a subject so long
+        // that a position's bit lies past it, the position is not cached.
+        if (static_cast<uint64_t>(o / 8) >= gcb->re_position_cache_size)
+            return false;
         uint8_t bit = static_cast<uint8_t>(1u << (o % 8));
         uint8_t& cell = gcb->re_position_cache[o / 8];
         if (cell & bit)
