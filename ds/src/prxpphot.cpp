@@ -30,35 +30,6 @@ inline OP* binary_result(PERLGCB* gcb, SV** sp, SV* result)
     return gcb->op->op_next;
 }
 
-// The overload step of add, concat and eq. True when an overload method
-// produced the result; it is then in place and *next holds the next op.
-bool overload_binary(PERLGCB* gcb, SV** sp, int32_t method, bool assign_target, OP** next)
-{
-    if (!gcb->overload_generation)
-        return false;
-    SV* left = sp[-1];
-    SV* right = sp[0];
-    if (!((left->flags | right->flags) & SVf_OVERLOAD))
-        return false;
-    OP* op = gcb->op;
-    bool stacked = (op->op_flags & OPf_STACKED) != 0;
-    pp_put_sp(gcb, sp);
-    SV* result = overload_call_operator(gcb, left, right, method, assign_target && stacked ? AMGf_assign : 0);
-    if (!result)
-        return false;
-    sp = pp_sp(gcb);
-    if (assign_target) {
-        SV* targ = pp_binary_target(gcb, op, sp);
-        if (stacked || (targ->flags & SVs_PADMY)) {
-            sv_assign(gcb, targ, result);
-            pp_set_magic(gcb, targ);
-            result = targ;
-        }
-    }
-    *next = binary_result(gcb, sp, result);
-    return true;
-}
-
 // A double operand of add and eq.
 inline double operand_double(PERLGCB* gcb, SV* sv) { return pp_double(gcb, sv); }
 
@@ -247,14 +218,13 @@ OP* pp_unstack(PERLGCB* gcb)
 
 OP* pp_concat(PERLGCB* gcb)
 {
-    OP* next = nullptr;
-    SV** sp = pp_sp(gcb);
-    if (overload_binary(gcb, sp, AMG_CONCAT, true, &next))
-        return next;
     OP* op = gcb->op;
+    SV** sp = pp_sp(gcb);
+    SV* targ = pp_binary_target(gcb, op, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_CONCAT, targ))
+        return op->op_next;
     SV* left = sp[-1];
     SV* right = sp[0];
-    SV* targ = pp_binary_target(gcb, op, sp);
     pp_get_magic(gcb, left);
     SV* saved_right = right;
     if (targ == right) {
@@ -281,14 +251,13 @@ OP* pp_concat(PERLGCB* gcb)
 
 OP* pp_add(PERLGCB* gcb)
 {
-    OP* next = nullptr;
-    SV** sp = pp_sp(gcb);
-    if (overload_binary(gcb, sp, AMG_ADD, true, &next))
-        return next;
     OP* op = gcb->op;
+    SV** sp = pp_sp(gcb);
+    SV* targ = pp_binary_target(gcb, op, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_ADD, targ))
+        return op->op_next;
     SV* left = sp[-1];
     SV* right = sp[0];
-    SV* targ = pp_binary_target(gcb, op, sp);
     double r = operand_double(gcb, right);
     double l;
     // The += of an undefined variable counts it as 0 without a warning.
@@ -303,10 +272,9 @@ OP* pp_add(PERLGCB* gcb)
 
 OP* pp_eq(PERLGCB* gcb)
 {
-    OP* next = nullptr;
     SV** sp = pp_sp(gcb);
-    if (overload_binary(gcb, sp, AMG_EQ, false, &next))
-        return next;
+    if (pp_binary_overload(gcb, gcb->op, sp, AMG_EQ, nullptr))
+        return gcb->op->op_next;
     SV* left = sp[-1];
     SV* right = sp[0];
     double r = operand_double(gcb, right);

@@ -516,7 +516,7 @@ OP* pp_chr(PERLGCB* gcb)
     uint64_t value = (sv->flags & SVf_IOK) && (sv->flags & SVf_IsUV) ? sv_uv(sv) : sv_to_uint(gcb, sv);
     if (sv_type(targ) < SVt_PV)
         sv_upgrade_body(gcb, targ, SVt_PV);
-    bool bytes = gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
+    bool bytes = pp_bytes_hint(gcb);
     if (value > 255 && !bytes) {
         uint8_t buf[14];
         uint8_t* end = utf8_encode(gcb, buf, value);

@@ -14,8 +14,6 @@
 
 namespace {
 
-// Handle flag: the top-of-page format has run for the current page.
-constexpr uint8_t IOf_DIDTOP = 0x08;
 // Code flag of a closure prototype.
 constexpr uint16_t CVf_CLONE = 0x1;
 // Lines left on a page that never ends.
