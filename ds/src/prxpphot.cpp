@@ -94,38 +94,6 @@ OP* pp_gvsv(PERLGCB* gcb)
     return op->op_next;
 }
 
-// Makes a reference of the kind (OPpDEREF_AV, _HV or _SV) out of an
-// undefined value; the same rule serves element autovivification.
-static void autovivify(PERLGCB* gcb, SV* sv, uint8_t kind)
-{
-    pp_get_magic(gcb, sv);
-    if (sv_ok(sv))
-        return;
-    if (sv->flags & SVf_READONLY)
-        fatal_error(gcb, "Modification of a read-only value attempted");
-    if (sv_type(sv) < SVt_RV) {
-        sv_upgrade_body(gcb, sv, SVt_RV);
-    } else if (sv_type(sv) >= SVt_PV) {
-        if (sv->flags & SVf_OOK)
-            sv_undo_offset(gcb, sv);
-        if (sv_len(sv))
-            pool_free(gcb, sv_pv(sv));
-        sv_pv(sv) = nullptr;
-        sv_cur(sv) = 0;
-        sv_len(sv) = 0;
-    }
-    SV* referent;
-    if (kind == OPpDEREF_AV)
-        referent = as_sv(av_new_empty(gcb));
-    else if (kind == OPpDEREF_HV)
-        referent = as_sv(hv_new_empty(gcb));
-    else
-        referent = sv_new_undef(gcb, 0);
-    sv_rv(sv) = referent;
-    sv->flags |= SVf_ROK;
-    pp_set_magic(gcb, sv);
-}
-
 OP* pp_padsv(PERLGCB* gcb)
 {
     OP* op = gcb->op;
@@ -137,7 +105,7 @@ OP* pp_padsv(PERLGCB* gcb)
         if (op->op_private & OPpLVAL_INTRO)
             save_push_clear_pad_entry(gcb, &gcb->curpad[op->op_targ]);
         else if (op->op_private & OPpDEREF)
-            autovivify(gcb, targ, op->op_private & OPpDEREF);
+            elem_autovivify(gcb, targ, op->op_private & OPpDEREF);
     }
     return op->op_next;
 }

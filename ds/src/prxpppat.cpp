@@ -89,6 +89,19 @@ void adopt_result(PERLGCB* gcb, SV* targ, SV* dstr)
         targ->flags |= SVf_UTF8;
 }
 
+// The last steps of every substitution that changed the target: a tainted
+// pattern or replacement taints the statement, the target's set magic runs
+// and it is marked tainted under taint checks, then the op's saves unwind.
+void close_subst(PERLGCB* gcb, SV* targ, int32_t rxtainted, int32_t oldsave)
+{
+    if (rxtainted)
+        gcb->tainted = 1;
+    pp_set_magic(gcb, targ);
+    if (gcb->tainting && gcb->tainted)
+        sv_mark_tainted(gcb, targ);
+    leave_scope(gcb, oldsave);
+}
+
 // The end of a substitution that built its result in dstr.
 void finish_subst(PERLGCB* gcb, SV* targ, SV* dstr, int32_t rxtainted, int32_t count, int32_t oldsave)
 {
@@ -98,12 +111,7 @@ void finish_subst(PERLGCB* gcb, SV* targ, SV* dstr, int32_t rxtainted, int32_t c
     SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
     *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, count));
     pp_put_sp(gcb, sp);
-    if (rxtainted)
-        gcb->tainted = 1;
-    pp_set_magic(gcb, targ);
-    if (gcb->tainting && gcb->tainted)
-        sv_mark_tainted(gcb, targ);
-    leave_scope(gcb, oldsave);
+    close_subst(gcb, targ, rxtainted, oldsave);
 }
 
 // Pushes a new value of the bytes as a field or a group of a match.
@@ -606,12 +614,7 @@ OP* pp_subst(PERLGCB* gcb)
             targ->flags |= SVf_POK | SVp_POK;
             if (was_utf8)
                 targ->flags |= SVf_UTF8;
-            if (rxtainted)
-                gcb->tainted = 1;
-            pp_set_magic(gcb, targ);
-            if (gcb->tainting && gcb->tainted)
-                sv_mark_tainted(gcb, targ);
-            leave_scope(gcb, oldsave);
+            close_subst(gcb, targ, rxtainted, oldsave);
             return op->op_next;
         }
 
