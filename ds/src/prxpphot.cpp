@@ -56,9 +56,7 @@ SV** pp_leave_results(PERLGCB* gcb, SV** newsp, SV** sp, uint8_t gimme, uint32_t
 
 OP* pp_const(PERLGCB* gcb)
 {
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = op_value_sv(gcb->op);
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), op_value_sv(gcb->op));
     return gcb->op->op_next;
 }
 
@@ -88,9 +86,7 @@ OP* pp_gvsv(PERLGCB* gcb)
     OP* op = gcb->op;
     GV* gv = sv_as<GV>(op_value_sv(op));
     SV* sv = (op->op_private & OPpLVAL_INTRO) ? save_push_scalar(gcb, gv) : gv_gp(gv)->gp_sv;
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), sv);
     return op->op_next;
 }
 
@@ -98,9 +94,7 @@ OP* pp_padsv(PERLGCB* gcb)
 {
     OP* op = gcb->op;
     SV* targ = gcb->curpad[op->op_targ];
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), targ);
     if (op->op_flags & OPf_MOD) {
         if (op->op_private & OPpLVAL_INTRO)
             save_push_clear_pad_entry(gcb, &gcb->curpad[op->op_targ]);
@@ -279,17 +273,13 @@ OP* pp_aelemfast(PERLGCB* gcb)
     SV* sv = svp && *svp ? *svp : &gcb->sv_undef;
     if (!lval && (sv->flags & SVs_GMG))
         sv = pp_temp_copy(gcb, sv);
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), sv);
     return op->op_next;
 }
 
 OP* pp_pushre(PERLGCB* gcb)
 {
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = reinterpret_cast<SV*>(gcb->op);
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), reinterpret_cast<SV*>(gcb->op));
     return gcb->op->op_next;
 }
 

@@ -168,9 +168,7 @@ OP* pp_rand(PERLGCB* gcb)
     SV* targ = pp_pad_target(gcb, op);
     sv_set_double(gcb, targ, value);
     pp_set_magic(gcb, targ);
-    sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), targ);
     return op->op_next;
 }
 
@@ -188,9 +186,7 @@ OP* pp_srand(PERLGCB* gcb)
     }
     prx_srand(seed);
     gcb->srand_called = 1;
-    sp = pp_extend(gcb, sp, 1);
-    *++sp = &gcb->sv_yes;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, sp, &gcb->sv_yes);
     return op->op_next;
 }
 

@@ -108,9 +108,7 @@ void finish_subst(PERLGCB* gcb, SV* targ, SV* dstr, int32_t rxtainted, int32_t c
     adopt_result(gcb, targ, dstr);
     if (rxtainted & 1)
         gcb->tainted = 1;
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, count));
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), sv_make_temporary(gcb, sv_new_from_int(gcb, count)));
     close_subst(gcb, targ, rxtainted, oldsave);
 }
 
@@ -193,9 +191,7 @@ OP* pp_qr(PERLGCB* gcb)
     rx->ref_count++;
     // Freeing the magic drops the reference through the engine's free hook.
     sv_add_magic(gcb, referent, reinterpret_cast<SV*>(rx), 'r', nullptr, 0);
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = rv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), rv);
     return gcb->op->op_next;
 }
 
@@ -384,9 +380,7 @@ OP* pp_match(PERLGCB* gcb)
                     gcb->tainted = 1;
                 if (!list) {
                     leave_scope(gcb, oldsave);
-                    sp = pp_extend(gcb, pp_sp(gcb), 1);
-                    *++sp = &gcb->sv_yes;
-                    pp_put_sp(gcb, sp);
+                    sp = pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
                     return op->op_next;
                 }
             }
@@ -428,9 +422,7 @@ OP* pp_match(PERLGCB* gcb)
                 continue;
             }
             if (!iters) {
-                sp = pp_extend(gcb, sp, 1);
-                *++sp = &gcb->sv_yes;
-                pp_put_sp(gcb, sp);
+                sp = pp_push_one(gcb, sp, &gcb->sv_yes);
             }
             leave_scope(gcb, oldsave);
             return op->op_next;
@@ -446,9 +438,7 @@ OP* pp_match(PERLGCB* gcb)
             }
         }
         leave_scope(gcb, oldsave);
-        sp = pp_extend(gcb, pp_sp(gcb), 1);
-        *++sp = &gcb->sv_yes;
-        pp_put_sp(gcb, sp);
+        sp = pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
         return op->op_next;
     }
 
@@ -509,9 +499,7 @@ OP* pp_subst(PERLGCB* gcb)
         char* orig = s;
         char* m = s;
         auto nope = [&]() {
-            SV** p = pp_extend(gcb, pp_sp(gcb), 1);
-            *++p = &gcb->sv_no;
-            pp_put_sp(gcb, p);
+            pp_push_one(gcb, pp_sp(gcb), &gcb->sv_no);
             leave_scope(gcb, oldsave);
             return op->op_next;
         };
@@ -576,9 +564,7 @@ OP* pp_subst(PERLGCB* gcb)
                 }
                 if (rxtainted & 1)
                     gcb->tainted = 1;
-                SV** p = pp_extend(gcb, pp_sp(gcb), 1);
-                *++p = &gcb->sv_yes;
-                pp_put_sp(gcb, p);
+                pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
             } else {
                 do {
                     if (iters++ > maxiters)
@@ -605,9 +591,7 @@ OP* pp_subst(PERLGCB* gcb)
                 }
                 if (rxtainted & 1)
                     gcb->tainted = 1;
-                SV** p = pp_extend(gcb, pp_sp(gcb), 1);
-                *++p = sv_make_temporary(gcb, sv_new_from_int(gcb, iters));
-                pp_put_sp(gcb, p);
+                pp_push_one(gcb, pp_sp(gcb), sv_make_temporary(gcb, sv_new_from_int(gcb, iters)));
             }
             bool was_utf8 = (targ->flags & SVf_UTF8) != 0;
             targ->flags &= ~(SV_VALUE_FLAGS & ~(SVf_POK | SVp_POK));
@@ -789,9 +773,7 @@ OP* pp_split(PERLGCB* gcb)
         sp = pp_sp(gcb);
         if ((as_sv(ary)->flags & SVs_RMG) && (tie = mg_find_by_type(gcb, as_sv(ary), 'P'))) {
             push_mark(gcb, sp);
-            sp = pp_extend(gcb, sp, 1);
-            *++sp = tie_object(gcb, as_sv(ary), tie);
-            pp_put_sp(gcb, sp);
+            sp = pp_push_one(gcb, sp, tie_object(gcb, as_sv(ary), tie));
         } else {
             PVAV* b = av_body(ary);
             if (!(b->avflags & AVf_REAL)) {

@@ -923,9 +923,7 @@ OP* pp_method_named(PERLGCB* gcb)
     SV* meth = op_value_sv(gcb->op);
     uint32_t hash = static_cast<uint32_t>(sv_iv(meth));
     SV* found = method_resolve(gcb, meth, &hash);
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = found;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), found);
     return gcb->op->op_next;
 }
 
@@ -1166,9 +1164,7 @@ OP* pp_reset(PERLGCB* gcb)
         letters = sv_text(gcb, *sp--, &len);
     }
     sv_reset_by_letters(gcb, letters, gcb->current_statement ? gcb->current_statement->cop_stash : nullptr);
-    sp = pp_extend(gcb, sp, 1);
-    *++sp = &gcb->sv_yes;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, sp, &gcb->sv_yes);
     return op->op_next;
 }
 

@@ -276,9 +276,7 @@ OP* pp_leavewrite(PERLGCB* gcb)
             result = &gcb->sv_no;
         }
     }
-    SV** sp = pp_extend(gcb, gcb->arg_sp, 1);
-    *++sp = result;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, gcb->arg_sp, result);
     gcb->format_target = gcb->format_body_target;
     return return_stack_pop(gcb);
 }
