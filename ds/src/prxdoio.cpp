@@ -25,8 +25,6 @@ constexpr uint8_t OPpOPEN_IN_RAW = 0x10;
 constexpr uint8_t OPpOPEN_IN_CRLF = 0x20;
 constexpr uint8_t OPpOPEN_OUT_RAW = 0x40;
 constexpr uint8_t OPpOPEN_OUT_CRLF = 0x80;
-// Handle flag a successful open clears.
-constexpr uint8_t IOf_UNTAINT_OPEN = 0x20;
 
 IO* handle_of(GV* gv) { return gv && sv_is_glob(as_sv(gv)) && gv_gp(gv) ? gv_gp(gv)->gp_io : nullptr; }
 
@@ -379,7 +377,7 @@ int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int3
     }
     b->ifp = fp;
     b->type = type;
-    b->ioflags &= static_cast<uint8_t>(~IOf_UNTAINT_OPEN);
+    b->ioflags &= static_cast<uint8_t>(~IOf_NOLINE);
     if (writing) {
         if (type == 's') {
             char omode[4] = {'w', 0, 0, 0};

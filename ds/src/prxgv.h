@@ -140,5 +140,8 @@ enum : uint8_t {
     IOf_ARGV = 0x01,      // iterates the ARGV array
     IOf_START = 0x02,     // not yet started
     IOf_FLUSH = 0x04,     // autoflush
+    IOf_DIDTOP = 0x08,    // the top-of-page format has run for the current page
+    IOf_UNTAINT = 0x10,   // lines read are not tainted
+    IOf_NOLINE = 0x20,    // a record has been delivered; every successful open clears it
 };
 inline PVIO* io_body(IO* io) { return static_cast<PVIO*>(io->any); }

@@ -4,6 +4,7 @@
 // own beside it only when another family needs them too.
 #pragma once
 
+#include "prxcall.h"
 #include "prxmg.h"
 #include "prxmsg.h"
 #include "prxop.h"
@@ -354,3 +355,55 @@ OP* eval_compile_code(PERLGCB* gcb, SV* text, OP** start_out, const char* code, 
 // fetched one by one when av has magic of the kinds in fetch_magic, else
 // copied as they stand (a hole as the immortal undef).
 SV** pp_push_elements(PERLGCB* gcb, SV** sp, AV* av, uint32_t fetch_magic);
+
+// ---- handles and method calls ---------------------------------------------------
+
+// The call flags that run a method in the context ctx: CALL_LIST for list,
+// CALL_VOID for void, none for scalar.
+inline int32_t pp_call_flags(uint8_t ctx) { return ctx == CTX_LIST ? CALL_LIST : ctx == CTX_VOID ? CALL_VOID : 0; }
+
+// Pushes sv above sp and stores the new top; returns it (the slot of sv).
+inline SV** pp_push_one(PERLGCB* gcb, SV** sp, SV* sv)
+{
+    sp = pp_extend(gcb, sp, 1);
+    *++sp = sv;
+    pp_put_sp(gcb, sp);
+    return sp;
+}
+
+// ---- overload steps of the operators -------------------------------------------
+
+// The overload step of a binary op on the two operands at sp: true when a
+// method answered, the answer then standing in place of both operands and
+// the top stored. With a target (null for the ops that yield the answer as
+// it is) the assignment form calls the method as an assignment, and the
+// target receives the answer and replaces it when the op is STACKED or the
+// target is a lexical.
+bool pp_binary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ);
+// The overload step of a unary op on the operand at sp, with the target
+// as the binary step treats it.
+bool pp_unary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ);
+
+// ---- frames left in place ---------------------------------------------------------
+
+// Puts back the argument-stack, mark, scope and return heights and the last
+// match that the frame cx saved when it was pushed; the frame itself stays
+// on the context stack and the current statement is not touched.
+inline void cx_restore_heights(PERLGCB* gcb, const cx_frame* cx)
+{
+    gcb->arg_sp = gcb->arg_base + cx->blk.oldsp;
+    gcb->mark_sp = gcb->mark_stack + cx->blk.oldmarksp;
+    gcb->scope_ix = cx->blk.oldscopesp;
+    gcb->return_ix = cx->blk.oldretsp;
+    gcb->last_match_op = cx->blk.oldpm;
+}
+
+// ---- the ARGV walk ----------------------------------------------------------------
+
+// Starts the walk of the ARGV handle gv (it has an I/O body) over an empty
+// @ARGV: the start flag goes, standard input is opened as "-" and $ARGV
+// becomes "-".
+void pp_argv_open_stdin(PERLGCB* gcb, GV* gv);
+// Warns (category io) that the handle, a glob or anything else, was opened
+// only for output, naming it when it is a glob with a name.
+void pp_warn_output_only(PERLGCB* gcb, SV* handle);

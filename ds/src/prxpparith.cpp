@@ -22,55 +22,6 @@ constexpr uint8_t INTEGER_HINT = 0x01;
 
 bool stacked(const OP* op) { return (op->op_flags & OPf_STACKED) != 0; }
 
-// The overload step of a binary op: true when a method answered, the
-// stack then holding the result in place of both operands. With a target
-// the answer is assigned to it, and the target stands for the answer when
-// the op is STACKED or the target is a lexical; otherwise, and for the
-// comparisons that yield yes or no (target null), the answer itself.
-bool binary_overload(PERLGCB* gcb, OP* op, SV**& sp, int32_t method, SV* targ)
-{
-    if (!gcb->overload_generation)
-        return false;
-    SV* left = sp[-1];
-    SV* right = sp[0];
-    if (!((left->flags | right->flags) & SVf_OVERLOAD))
-        return false;
-    int32_t flags = targ && stacked(op) ? AMGf_assign : 0;
-    SV* res = overload_call_operator(gcb, left, right, method, flags);
-    if (!res)
-        return false;
-    sp--;
-    // Only a target that stands for the answer receives it: assigning a
-    // temporary answer takes its buffer, which would leave res empty.
-    if (targ && (stacked(op) || (targ->flags & SVs_PADMY))) {
-        sv_assign(gcb, targ, res);
-        pp_set_magic(gcb, targ);
-        *sp = targ;
-    } else {
-        *sp = res;
-    }
-    return true;
-}
-
-// The overload step of a unary op; with a target as binary_overload does.
-bool unary_overload(PERLGCB* gcb, SV** sp, int32_t method, SV* targ)
-{
-    SV* sv = *sp;
-    if (!gcb->overload_generation || !(sv->flags & SVf_OVERLOAD))
-        return false;
-    SV* res = overload_call_operator(gcb, sv, &gcb->sv_undef, method, AMGf_unary | AMGf_noright);
-    if (!res)
-        return false;
-    if (targ && (targ->flags & SVs_PADMY)) {
-        sv_assign(gcb, targ, res);
-        pp_set_magic(gcb, targ);
-        *sp = targ;
-    } else {
-        *sp = res;
-    }
-    return true;
-}
-
 // The assignment form of an undefined, unmagical left operand counts as 0
 // without a conversion (and so without a warning).
 bool left_is_zero(const OP* op, const SV* left)
@@ -133,10 +84,8 @@ OP* double_op(PERLGCB* gcb, Num kind, int32_t method)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, method, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, method, targ))
         return op->op_next;
-    }
     SV* right = sp[0];
     SV* left = sp[-1];
     double r = pp_double(gcb, right);
@@ -173,10 +122,8 @@ OP* numeric_compare(PERLGCB* gcb, Cmp kind, int32_t method)
 {
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
-    if (binary_overload(gcb, op, sp, method, nullptr)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, method, nullptr))
         return op->op_next;
-    }
     double r = pp_double(gcb, sp[0]);
     double l = pp_double(gcb, sp[-1]);
     bool b = false;
@@ -195,10 +142,8 @@ OP* integer_compare(PERLGCB* gcb, Cmp kind, int32_t method)
 {
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
-    if (binary_overload(gcb, op, sp, method, nullptr)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, method, nullptr))
         return op->op_next;
-    }
     int64_t r = pp_int(gcb, sp[0]);
     int64_t l = pp_int(gcb, sp[-1]);
     return put_bool(gcb, sp, compare(kind, l < r ? -1 : l > r ? 1 : 0));
@@ -208,10 +153,8 @@ OP* string_compare(PERLGCB* gcb, Cmp kind, int32_t method)
 {
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
-    if (binary_overload(gcb, op, sp, method, nullptr)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, method, nullptr))
         return op->op_next;
-    }
     SV* left = sp[-1];
     SV* right = sp[0];
     bool b;
@@ -229,10 +172,8 @@ OP* bit_op(PERLGCB* gcb, Bit kind, int32_t method)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, method, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, method, targ))
         return op->op_next;
-    }
     SV* left = sp[-1];
     SV* right = sp[0];
     if ((left->flags | right->flags) & (SVp_IOK | SVp_NOK)) {
@@ -313,6 +254,53 @@ bool complement_utf8(PERLGCB* gcb, SV* targ)
 
 }  // namespace
 
+// ---- overload steps shared with the other op families ------------------------
+
+// Only a target that stands for the answer receives it: assigning a
+// temporary answer takes its buffer, which would leave the answer empty.
+static SV* overload_answer(PERLGCB* gcb, OP* op, SV* targ, SV* res)
+{
+    if (targ && (stacked(op) || (targ->flags & SVs_PADMY))) {
+        sv_assign(gcb, targ, res);
+        pp_set_magic(gcb, targ);
+        return targ;
+    }
+    return res;
+}
+
+bool pp_binary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
+{
+    if (!gcb->overload_generation)
+        return false;
+    SV* left = sp[-1];
+    SV* right = sp[0];
+    if (!((left->flags | right->flags) & SVf_OVERLOAD))
+        return false;
+    pp_put_sp(gcb, sp);
+    SV* res = overload_call_operator(gcb, left, right, method, targ && stacked(op) ? AMGf_assign : 0);
+    if (!res)
+        return false;
+    sp = pp_sp(gcb) - 1;
+    *sp = overload_answer(gcb, op, targ, res);
+    pp_put_sp(gcb, sp);
+    return true;
+}
+
+bool pp_unary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
+{
+    SV* sv = *sp;
+    if (!gcb->overload_generation || !(sv->flags & SVf_OVERLOAD))
+        return false;
+    pp_put_sp(gcb, sp);
+    SV* res = overload_call_operator(gcb, sv, &gcb->sv_undef, method, AMGf_unary | AMGf_noright);
+    if (!res)
+        return false;
+    sp = pp_sp(gcb);
+    *sp = overload_answer(gcb, op, targ, res);
+    pp_put_sp(gcb, sp);
+    return true;
+}
+
 // ---- arithmetic -------------------------------------------------------------
 
 OP* pp_pow(PERLGCB* gcb) { return double_op(gcb, Num::Pow, AMG_POW); }
@@ -328,10 +316,8 @@ OP* pp_modulo(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, AMG_MODULO, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_MODULO, targ))
         return op->op_next;
-    }
     SV* right = sp[0];
     SV* left = sp[-1];
     auto plain_int = [](const SV* sv) {
@@ -397,10 +383,8 @@ OP* pp_repeat(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, AMG_REPEAT, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_REPEAT, targ))
         return op->op_next;
-    }
     int64_t count = pp_int(gcb, *sp);
     sp--;
     if ((op->op_private & OPpREPEAT_DOLIST) && pp_wants_list(gcb, op)) {
@@ -465,10 +449,8 @@ static OP* shift_op(PERLGCB* gcb, bool left_shift)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, left_shift ? AMG_LEFT_SHIFT : AMG_RIGHT_SHIFT, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, left_shift ? AMG_LEFT_SHIFT : AMG_RIGHT_SHIFT, targ))
         return op->op_next;
-    }
     uint32_t n = static_cast<uint32_t>(pp_int(gcb, sp[0])) & 63;
     if (op->op_private & INTEGER_HINT) {
         int64_t v = pp_int(gcb, sp[-1]);
@@ -491,10 +473,8 @@ static OP* three_way_compare(PERLGCB* gcb, bool integer)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_pad_target(gcb, op);
-    if (binary_overload(gcb, op, sp, AMG_NCMP, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_NCMP, targ))
         return op->op_next;
-    }
     if (integer) {
         int64_t r = pp_int(gcb, sp[0]);
         int64_t l = pp_int(gcb, sp[-1]);
@@ -540,10 +520,8 @@ OP* pp_scmp(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_pad_target(gcb, op);
-    if (binary_overload(gcb, op, sp, AMG_SCMP, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_SCMP, targ))
         return op->op_next;
-    }
     return put_int(gcb, sp, targ, sv_compare_strings(gcb, sp[-1], sp[0]));
 }
 
@@ -562,10 +540,8 @@ OP* pp_negate(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_pad_target(gcb, op);
-    if (unary_overload(gcb, sp, AMG_NEG, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_unary_overload(gcb, op, sp, AMG_NEG, targ))
         return op->op_next;
-    }
     SV* sv = *sp;
     pp_get_magic(gcb, sv);
     uint32_t f = sv->flags;
@@ -619,7 +595,7 @@ OP* pp_negate(PERLGCB* gcb)
 OP* pp_not(PERLGCB* gcb)
 {
     SV** sp = pp_sp(gcb);
-    if (!unary_overload(gcb, sp, AMG_NOT, nullptr))
+    if (!pp_unary_overload(gcb, gcb->op, sp, AMG_NOT, nullptr))
         *sp = pp_bool(gcb, !pp_truth(gcb, *sp));
     pp_put_sp(gcb, sp);
     return gcb->op->op_next;
@@ -630,10 +606,8 @@ OP* pp_complement(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_pad_target(gcb, op);
-    if (unary_overload(gcb, sp, AMG_COMPLEMENT, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_unary_overload(gcb, op, sp, AMG_COMPLEMENT, targ))
         return op->op_next;
-    }
     SV* sv = *sp;
     if (sv->flags & (SVp_IOK | SVp_NOK)) {
         if (op->op_private & INTEGER_HINT)
@@ -666,10 +640,8 @@ static OP* integer_op(PERLGCB* gcb, IntOp kind, int32_t method)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, method, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, method, targ))
         return op->op_next;
-    }
     uint64_t r = static_cast<uint64_t>(pp_int(gcb, sp[0]));
     uint64_t l = kind != IntOp::Mul && left_is_zero(op, sp[-1]) ? 0 : static_cast<uint64_t>(pp_int(gcb, sp[-1]));
     uint64_t v = kind == IntOp::Mul ? wrap_mul(l, r) : kind == IntOp::Add ? l + r : l - r;
@@ -687,10 +659,8 @@ OP* pp_i_divide(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, AMG_DIVIDE, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_DIVIDE, targ))
         return op->op_next;
-    }
     int64_t r = pp_int(gcb, sp[0]);
     if (r == 0)
         return die_error(gcb, div_zero);
@@ -705,10 +675,8 @@ OP* pp_i_modulo(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_binary_target(gcb, op, sp);
-    if (binary_overload(gcb, op, sp, AMG_MODULO, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_MODULO, targ))
         return op->op_next;
-    }
     int64_t r = pp_int(gcb, sp[0]);
     int64_t l = pp_int(gcb, sp[-1]);
     if (r == 0)
@@ -721,10 +689,8 @@ OP* pp_i_negate(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     SV* targ = pp_pad_target(gcb, op);
-    if (unary_overload(gcb, sp, AMG_NEG, targ)) {
-        pp_put_sp(gcb, sp);
+    if (pp_unary_overload(gcb, op, sp, AMG_NEG, targ))
         return op->op_next;
-    }
     sv_set_int(gcb, targ, static_cast<int64_t>(0 - static_cast<uint64_t>(pp_int(gcb, *sp))));
     return put_unary(gcb, sp, targ);
 }

@@ -14,11 +14,6 @@
 
 namespace {
 
-constexpr int32_t CALL_FLAG_LIST = 1;
-constexpr int32_t CALL_FLAG_VOID = 128;
-// Handle flags: lines read are not tainted; a record has been delivered.
-constexpr uint8_t IOf_UNTAINT = 0x10;
-constexpr uint8_t IOf_NOLINE = 0x20;
 // Backtick's private bits: the stream mode.
 constexpr uint8_t OPpOPEN_IN_RAW = 0x10;
 constexpr uint8_t OPpOPEN_IN_CRLF = 0x20;
@@ -27,16 +22,6 @@ constexpr int32_t ITER_FLAGS = AMGf_noright | AMGf_unary;
 // The characters that make an expanded name a pattern still to match.
 constexpr const char* GLOB_WILDCARDS = "$&*(){}[]'\";\\|?<>~`";
 constexpr uint64_t RECORD_START = 80;
-
-int32_t call_flags_for(uint8_t ctx) { return ctx == CTX_LIST ? CALL_FLAG_LIST : ctx == CTX_VOID ? CALL_FLAG_VOID : 0; }
-
-SV** push_one(PERLGCB* gcb, SV** sp, SV* sv)
-{
-    sp = pp_extend(gcb, sp, 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
-    return sp;
-}
 
 // Makes the target undefined: its value flags go, magic and read-only stay.
 void make_undefined(PERLGCB* gcb, SV* sv)
@@ -65,19 +50,6 @@ void taint_record(PERLGCB* gcb, PVIO* b, SV* sv)
     gcb->tainted = 1;
     if (gcb->tainting)
         sv_mark_tainted(gcb, sv);
-}
-
-void warn_output_only(PERLGCB* gcb, GV* gv)
-{
-    SV* name = sv_new_temporary(gcb);
-    if (gv && sv_is_glob(as_sv(gv)))
-        gv_qualified_name(gcb, name, gv, nullptr, 0);
-    uint64_t len = 0;
-    const char* text = (name->flags & SVf_POK) ? sv_text(gcb, name, &len) : "";
-    if (len)
-        category_warning(gcb, WARN_IO, "Filehandle %s opened only for output", text);
-    else
-        category_warning(gcb, WARN_IO, "Filehandle opened only for output");
 }
 
 // Whether an expanded name still holds a wildcard: it then names nothing
@@ -116,9 +88,9 @@ OP* read_lines(PERLGCB* gcb)
     if (mg) {
         int32_t at = static_cast<int32_t>(sp - gcb->arg_base) + 1;
         push_mark(gcb, sp);
-        push_one(gcb, sp, tie_object(gcb, as_sv(gv), mg));
+        pp_push_one(gcb, sp, tie_object(gcb, as_sv(gv), mg));
         scope_enter(gcb);
-        interp_call_method_by_name(gcb, "READLINE", call_flags_for(ctx));
+        interp_call_method_by_name(gcb, "READLINE", pp_call_flags(ctx));
         scope_leave(gcb);
         if (ctx == CTX_SCALAR && gcb->arg_sp >= gcb->arg_base + at) {
             SV* result = gcb->arg_base[at];
@@ -146,13 +118,7 @@ OP* read_lines(PERLGCB* gcb)
                 b->lines = 0;
                 AV* av = gv_gp(gv_ensure_array(gcb, gv))->gp_av;
                 if (av_highest_index(gcb, av) < 0) {
-                    b->ioflags &= static_cast<uint8_t>(~IOf_START);
-                    do_open_entry(gcb, gv, "-", 1, 0, 0, 0, 0);
-                    GP* gp = gv_gp(gv);
-                    if (!gp->gp_sv)
-                        gp->gp_sv = sv_new_undef(gcb, 0);
-                    sv_set_bytes(gcb, gp->gp_sv, "-", 1);
-                    pp_set_magic(gcb, gp->gp_sv);
+                    pp_argv_open_stdin(gcb, gv);
                     fp = b->ifp;
                     opened_stdin = true;
                 }
@@ -173,7 +139,7 @@ OP* read_lines(PERLGCB* gcb)
         sp = pp_sp(gcb);
         pp_put_sp(gcb, sp - 1);
     } else if (warn_enabled(gcb, WARN_IO) && (b->type == '>' || fp == PRX_STDOUT || fp == PRX_STDERR)) {
-        warn_output_only(gcb, gv);
+        pp_warn_output_only(gcb, as_sv(gv));
     }
 
     if (!fp) {
@@ -187,7 +153,7 @@ OP* read_lines(PERLGCB* gcb)
         }
         if (ctx == CTX_SCALAR) {
             make_undefined(gcb, targ);
-            push_one(gcb, pp_sp(gcb), targ);
+            pp_push_one(gcb, pp_sp(gcb), targ);
         }
         return op->op_next;
     }
@@ -238,7 +204,7 @@ OP* read_lines(PERLGCB* gcb)
                 }
                 if (ctx == CTX_SCALAR) {
                     make_undefined(gcb, targ);
-                    push_one(gcb, pp_sp(gcb), targ);
+                    pp_push_one(gcb, pp_sp(gcb), targ);
                 }
                 taint_record(gcb, b, sv);
                 return op->op_next;
@@ -248,7 +214,7 @@ OP* read_lines(PERLGCB* gcb)
         b->lines++;
         b->ioflags |= IOf_NOLINE;
         pp_set_magic(gcb, sv);
-        push_one(gcb, pp_sp(gcb), sv);
+        pp_push_one(gcb, pp_sp(gcb), sv);
         if (type == OP_GLOB) {
             uint64_t rslen = 0;
             const char* rs = gcb->rs && sv_ok(gcb->rs) ? sv_text(gcb, gcb->rs, &rslen) : nullptr;
@@ -299,7 +265,7 @@ OP* pp_readline(PERLGCB* gcb)
     } else if ((operand->flags & SVf_ROK) && sv_is_glob(sv_rv(operand))) {
         gcb->last_input_glob = sv_as<GV>(sv_rv(operand));
     } else {
-        push_one(gcb, sp, operand);
+        pp_push_one(gcb, sp, operand);
         pp_rv2gv(gcb);
         sp = pp_sp(gcb);
         gcb->last_input_glob = sv_is_glob(*sp) ? sv_as<GV>(*sp) : nullptr;
@@ -399,7 +365,7 @@ OP* pp_backtick(PERLGCB* gcb)
                 shrink_buffer(gcb, sv, sv_cur(sv) + 1);
             if (gcb->tainting)
                 sv_mark_tainted(gcb, sv);
-            push_one(gcb, pp_sp(gcb), sv);
+            pp_push_one(gcb, pp_sp(gcb), sv);
         }
     }
     int32_t status = pipe_close(gcb, fp);

@@ -220,9 +220,7 @@ OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out)
             if (post) {
                 SV** sp = pp_sp(gcb);
                 push_mark(gcb, sp);
-                sp = pp_extend(gcb, sp, 1);
-                *++sp = as_sv(gcb->compiling_statement->cop_filegv);
-                pp_put_sp(gcb, sp);
+                sp = pp_push_one(gcb, sp, as_sv(gcb->compiling_statement->cop_filegv));
                 interp_call_value(gcb, post, CALL_DISCARD);
             }
         }
@@ -261,9 +259,7 @@ OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out)
         fatal_error(gcb, "%sCompilation failed in regexp", len ? msg : "Unknown error\n");
     }
     restore_record_separator(gcb);
-    sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = &gcb->sv_undef;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), &gcb->sv_undef);
     return saveop ? saveop->op_next : nullptr;
 }
 

@@ -259,7 +259,7 @@ OP* pp_formline(PERLGCB* gcb)
     }
     const char* chop_set = gcb->chop_set ? gcb->chop_set : DEFAULT_CHOP_SET;
     bool chopspace = std::strchr(chop_set, ' ') != nullptr;
-    bool bytes_only = gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
+    bool bytes_only = pp_bytes_hint(gcb);
 
     // The target in use: the body target, or the top-of-page target while a
     // top-of-page format runs.

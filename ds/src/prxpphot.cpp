@@ -30,35 +30,6 @@ inline OP* binary_result(PERLGCB* gcb, SV** sp, SV* result)
     return gcb->op->op_next;
 }
 
-// The overload step of add, concat and eq. True when an overload method
-// produced the result; it is then in place and *next holds the next op.
-bool overload_binary(PERLGCB* gcb, SV** sp, int32_t method, bool assign_target, OP** next)
-{
-    if (!gcb->overload_generation)
-        return false;
-    SV* left = sp[-1];
-    SV* right = sp[0];
-    if (!((left->flags | right->flags) & SVf_OVERLOAD))
-        return false;
-    OP* op = gcb->op;
-    bool stacked = (op->op_flags & OPf_STACKED) != 0;
-    pp_put_sp(gcb, sp);
-    SV* result = overload_call_operator(gcb, left, right, method, assign_target && stacked ? AMGf_assign : 0);
-    if (!result)
-        return false;
-    sp = pp_sp(gcb);
-    if (assign_target) {
-        SV* targ = pp_binary_target(gcb, op, sp);
-        if (stacked || (targ->flags & SVs_PADMY)) {
-            sv_assign(gcb, targ, result);
-            pp_set_magic(gcb, targ);
-            result = targ;
-        }
-    }
-    *next = binary_result(gcb, sp, result);
-    return true;
-}
-
 // A double operand of add and eq.
 inline double operand_double(PERLGCB* gcb, SV* sv) { return pp_double(gcb, sv); }
 
@@ -85,9 +56,7 @@ SV** pp_leave_results(PERLGCB* gcb, SV** newsp, SV** sp, uint8_t gimme, uint32_t
 
 OP* pp_const(PERLGCB* gcb)
 {
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = op_value_sv(gcb->op);
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), op_value_sv(gcb->op));
     return gcb->op->op_next;
 }
 
@@ -117,56 +86,20 @@ OP* pp_gvsv(PERLGCB* gcb)
     OP* op = gcb->op;
     GV* gv = sv_as<GV>(op_value_sv(op));
     SV* sv = (op->op_private & OPpLVAL_INTRO) ? save_push_scalar(gcb, gv) : gv_gp(gv)->gp_sv;
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), sv);
     return op->op_next;
-}
-
-// Makes a reference of the kind (OPpDEREF_AV, _HV or _SV) out of an
-// undefined value; the same rule serves element autovivification.
-static void autovivify(PERLGCB* gcb, SV* sv, uint8_t kind)
-{
-    pp_get_magic(gcb, sv);
-    if (sv_ok(sv))
-        return;
-    if (sv->flags & SVf_READONLY)
-        fatal_error(gcb, "Modification of a read-only value attempted");
-    if (sv_type(sv) < SVt_RV) {
-        sv_upgrade_body(gcb, sv, SVt_RV);
-    } else if (sv_type(sv) >= SVt_PV) {
-        if (sv->flags & SVf_OOK)
-            sv_undo_offset(gcb, sv);
-        if (sv_len(sv))
-            pool_free(gcb, sv_pv(sv));
-        sv_pv(sv) = nullptr;
-        sv_cur(sv) = 0;
-        sv_len(sv) = 0;
-    }
-    SV* referent;
-    if (kind == OPpDEREF_AV)
-        referent = as_sv(av_new_empty(gcb));
-    else if (kind == OPpDEREF_HV)
-        referent = as_sv(hv_new_empty(gcb));
-    else
-        referent = sv_new_undef(gcb, 0);
-    sv_rv(sv) = referent;
-    sv->flags |= SVf_ROK;
-    pp_set_magic(gcb, sv);
 }
 
 OP* pp_padsv(PERLGCB* gcb)
 {
     OP* op = gcb->op;
     SV* targ = gcb->curpad[op->op_targ];
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), targ);
     if (op->op_flags & OPf_MOD) {
         if (op->op_private & OPpLVAL_INTRO)
             save_push_clear_pad_entry(gcb, &gcb->curpad[op->op_targ]);
         else if (op->op_private & OPpDEREF)
-            autovivify(gcb, targ, op->op_private & OPpDEREF);
+            elem_autovivify(gcb, targ, op->op_private & OPpDEREF);
     }
     return op->op_next;
 }
@@ -247,14 +180,13 @@ OP* pp_unstack(PERLGCB* gcb)
 
 OP* pp_concat(PERLGCB* gcb)
 {
-    OP* next = nullptr;
-    SV** sp = pp_sp(gcb);
-    if (overload_binary(gcb, sp, AMG_CONCAT, true, &next))
-        return next;
     OP* op = gcb->op;
+    SV** sp = pp_sp(gcb);
+    SV* targ = pp_binary_target(gcb, op, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_CONCAT, targ))
+        return op->op_next;
     SV* left = sp[-1];
     SV* right = sp[0];
-    SV* targ = pp_binary_target(gcb, op, sp);
     pp_get_magic(gcb, left);
     SV* saved_right = right;
     if (targ == right) {
@@ -281,14 +213,13 @@ OP* pp_concat(PERLGCB* gcb)
 
 OP* pp_add(PERLGCB* gcb)
 {
-    OP* next = nullptr;
-    SV** sp = pp_sp(gcb);
-    if (overload_binary(gcb, sp, AMG_ADD, true, &next))
-        return next;
     OP* op = gcb->op;
+    SV** sp = pp_sp(gcb);
+    SV* targ = pp_binary_target(gcb, op, sp);
+    if (pp_binary_overload(gcb, op, sp, AMG_ADD, targ))
+        return op->op_next;
     SV* left = sp[-1];
     SV* right = sp[0];
-    SV* targ = pp_binary_target(gcb, op, sp);
     double r = operand_double(gcb, right);
     double l;
     // The += of an undefined variable counts it as 0 without a warning.
@@ -303,10 +234,9 @@ OP* pp_add(PERLGCB* gcb)
 
 OP* pp_eq(PERLGCB* gcb)
 {
-    OP* next = nullptr;
     SV** sp = pp_sp(gcb);
-    if (overload_binary(gcb, sp, AMG_EQ, false, &next))
-        return next;
+    if (pp_binary_overload(gcb, gcb->op, sp, AMG_EQ, nullptr))
+        return gcb->op->op_next;
     SV* left = sp[-1];
     SV* right = sp[0];
     double r = operand_double(gcb, right);
@@ -343,17 +273,13 @@ OP* pp_aelemfast(PERLGCB* gcb)
     SV* sv = svp && *svp ? *svp : &gcb->sv_undef;
     if (!lval && (sv->flags & SVs_GMG))
         sv = pp_temp_copy(gcb, sv);
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), sv);
     return op->op_next;
 }
 
 OP* pp_pushre(PERLGCB* gcb)
 {
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = reinterpret_cast<SV*>(gcb->op);
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), reinterpret_cast<SV*>(gcb->op));
     return gcb->op->op_next;
 }
 

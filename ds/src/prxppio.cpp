@@ -14,16 +14,37 @@
 
 namespace {
 
-// Call flags of the method calls (their context).
-constexpr int32_t CALL_FLAG_LIST = 1;
-constexpr int32_t CALL_FLAG_VOID = 128;
-// Handle flag: lines read are not tainted.
-constexpr uint8_t IOf_UNTAINT = 0x10;
 
 // The operand count an op was compiled with.
 int32_t op_argc(const OP* op) { return op->op_private & 15; }
 
-int32_t call_flags_for(uint8_t ctx) { return ctx == CTX_LIST ? CALL_FLAG_LIST : ctx == CTX_VOID ? CALL_FLAG_VOID : 0; }
+// The handle operand of an op whose handle may be left out: the top entry,
+// or the fallback glob pushed in its place (the undefined value pushed when
+// there is none; null is returned then). sp follows.
+SV* handle_operand(PERLGCB* gcb, const OP* op, SV**& sp, GV* fallback)
+{
+    if (op_argc(op))
+        return *sp;
+    SV* handle = as_sv(fallback);
+    sp = pp_push_one(gcb, sp, handle ? handle : &gcb->sv_undef);
+    return handle;
+}
+
+// The handle of eof and tell: the operand, popped, which becomes the last
+// read handle (null when it is not a glob); without one, ARGV when argv is
+// set (it becomes the last read handle), else the last read handle.
+GV* take_read_handle(PERLGCB* gcb, const OP* op, bool argv)
+{
+    if (op_argc(op)) {
+        SV** sp = pp_sp(gcb);
+        GV* gv = sv_is_glob(*sp) ? sv_as<GV>(*sp) : nullptr;
+        pp_put_sp(gcb, sp - 1);
+        return gcb->last_input_glob = gv;
+    }
+    if (argv)
+        gcb->last_input_glob = gcb->argv_glob;
+    return gcb->last_input_glob;
+}
 
 IO* handle_io(SV* sv) { return sv_is_glob(sv) && gv_gp(sv_as<GV>(sv)) ? gv_gp(sv_as<GV>(sv))->gp_io : nullptr; }
 
@@ -50,15 +71,6 @@ OP* tie_dispatch(PERLGCB* gcb, SV** slot, SV* handle, MAGIC* mg, const char* met
     return op->op_next;
 }
 
-// Pushes sv above sp and stores the top; returns the slot.
-SV** push_one(PERLGCB* gcb, SV** sp, SV* sv)
-{
-    sp = pp_extend(gcb, sp, 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
-    return sp;
-}
-
 SV* temp_int(PERLGCB* gcb, int64_t n) { return sv_make_temporary(gcb, sv_new_from_int(gcb, n)); }
 
 // The target set to an integer, with set magic.
@@ -70,18 +82,6 @@ SV* targ_int(PERLGCB* gcb, int64_t n)
     return targ;
 }
 
-void warn_output_only(PERLGCB* gcb, SV* gvsv)
-{
-    SV* name = sv_new_temporary(gcb);
-    if (sv_is_glob(gvsv))
-        gv_qualified_name(gcb, name, sv_as<GV>(gvsv), nullptr, 0);
-    uint64_t len = 0;
-    const char* text = (name->flags & SVf_POK) ? sv_text(gcb, name, &len) : "";
-    if (len)
-        category_warning(gcb, WARN_IO, "Filehandle %s opened only for output", text);
-    else
-        category_warning(gcb, WARN_IO, "Filehandle opened only for output");
-}
 
 }  // namespace
 
@@ -113,9 +113,9 @@ OP* pp_open(PERLGCB* gcb)
     if (IO* io = gv_gp(gv)->gp_io)
         io_body(io)->ioflags &= static_cast<uint8_t>(~IOf_UNTAINT);
     if (MAGIC* mg = handle_tie(gcb, handle)) {
-        sp = push_one(gcb, sp, expr);
+        sp = pp_push_one(gcb, sp, expr);
         if (further)
-            sp = push_one(gcb, sp, further);
+            sp = pp_push_one(gcb, sp, further);
         return tie_dispatch(gcb, sp - (further ? 2 : 1), handle, mg, "OPEN", 0);
     }
     pp_put_sp(gcb, sp);
@@ -137,9 +137,7 @@ OP* pp_close(PERLGCB* gcb)
 {
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
-    SV* handle = op_argc(op) ? *sp : as_sv(gcb->default_output_glob);
-    if (!op_argc(op))
-        sp = push_one(gcb, sp, handle);
+    SV* handle = handle_operand(gcb, op, sp, gcb->default_output_glob);
     if (MAGIC* mg = handle_tie(gcb, handle))
         return tie_dispatch(gcb, sp, handle, mg, "CLOSE", 0);
     GV* gv = handle && sv_is_glob(handle) ? sv_as<GV>(handle) : nullptr;
@@ -160,7 +158,7 @@ OP* pp_fileno(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
     if (!op_argc(op)) {
-        push_one(gcb, sp, &gcb->sv_undef);
+        pp_push_one(gcb, sp, &gcb->sv_undef);
         return op->op_next;
     }
     SV* handle = *sp;
@@ -185,7 +183,7 @@ OP* pp_binmode(PERLGCB* gcb)
     SV* handle = *sp;
     if (MAGIC* mg = handle_tie(gcb, handle)) {
         if (discipline)
-            sp = push_one(gcb, sp, discipline);
+            sp = pp_push_one(gcb, sp, discipline);
         return tie_dispatch(gcb, sp - (discipline ? 1 : 0), handle, mg, "BINMODE", 0);
     }
     pp_put_sp(gcb, sp);
@@ -223,7 +221,7 @@ OP* pp_select(PERLGCB* gcb)
             result = sv_make_temporary(gcb, sv_new_reference(gcb, as_sv(egv)));
         }
     }
-    sp = push_one(gcb, pp_sp(gcb), result);
+    sp = pp_push_one(gcb, pp_sp(gcb), result);
     if (given) {
         GV* gv = sv_as<GV>(given);
         if (!handle_io(given))
@@ -239,13 +237,11 @@ OP* pp_getc(PERLGCB* gcb)
 {
     OP* op = gcb->op;
     SV** sp = pp_sp(gcb);
-    SV* handle = op_argc(op) ? *sp : as_sv(gcb->stdin_glob);
-    if (!op_argc(op))
-        sp = push_one(gcb, sp, handle ? handle : &gcb->sv_undef);
+    SV* handle = handle_operand(gcb, op, sp, gcb->stdin_glob);
     if (MAGIC* mg = handle_tie(gcb, handle)) {
         uint8_t ctx = pp_context(gcb, op);
         int32_t at = static_cast<int32_t>(sp - gcb->arg_base);
-        OP* next = tie_dispatch(gcb, sp, handle, mg, "GETC", call_flags_for(ctx));
+        OP* next = tie_dispatch(gcb, sp, handle, mg, "GETC", pp_call_flags(ctx));
         if (ctx == CTX_SCALAR && gcb->arg_sp >= gcb->arg_base + at) {
             SV* src = gcb->arg_base[at];
             SV* targ = pp_pad_target(gcb, op);
@@ -360,7 +356,7 @@ OP* pp_read(PERLGCB* gcb)
     SV** result = gcb->arg_base + at;
     if (count < 0) {
         if (warn_enabled(gcb, WARN_IO) && (b->type == '>' || b->ifp == PRX_STDOUT || b->ifp == PRX_STDERR))
-            warn_output_only(gcb, handle);
+            pp_warn_output_only(gcb, handle);
         *result = &gcb->sv_undef;
         return op->op_next;
     }
@@ -385,7 +381,7 @@ OP* write_op(PERLGCB* gcb, bool is_send)
     if (!is_send && sp - mark == 2) {
         SV* buf = mark[2];
         uint64_t n = (buf->flags & SVf_UTF8) ? sv_char_length(gcb, buf) : sv_byte_length(gcb, buf);
-        sp = push_one(gcb, sp, temp_int(gcb, static_cast<int64_t>(n)));
+        sp = pp_push_one(gcb, sp, temp_int(gcb, static_cast<int64_t>(n)));
         mark = gcb->arg_base + top_mark(gcb);
     }
     SV* handle = mark[1];
@@ -445,21 +441,35 @@ OP* pp_send(PERLGCB* gcb) { return write_op(gcb, true); }
 
 // ---- eof, tell, seek ---------------------------------------------------------------
 
+void pp_warn_output_only(PERLGCB* gcb, SV* gvsv)
+{
+    SV* name = sv_new_temporary(gcb);
+    if (sv_is_glob(gvsv))
+        gv_qualified_name(gcb, name, sv_as<GV>(gvsv), nullptr, 0);
+    uint64_t len = 0;
+    const char* text = (name->flags & SVf_POK) ? sv_text(gcb, name, &len) : "";
+    if (len)
+        category_warning(gcb, WARN_IO, "Filehandle %s opened only for output", text);
+    else
+        category_warning(gcb, WARN_IO, "Filehandle opened only for output");
+}
+
+void pp_argv_open_stdin(PERLGCB* gcb, GV* gv)
+{
+    PVIO* b = io_body(gv_gp(gv)->gp_io);
+    b->ioflags &= static_cast<uint8_t>(~IOf_START);
+    do_open_entry(gcb, gv, "-", 1, 0, 0, 0, 0);
+    GP* gp = gv_gp(gv);
+    if (!gp->gp_sv)
+        gp->gp_sv = sv_new_undef(gcb, 0);
+    sv_set_bytes(gcb, gp->gp_sv, "-", 1);
+    pp_set_magic(gcb, gp->gp_sv);
+}
+
 OP* pp_eof(PERLGCB* gcb)
 {
     OP* op = gcb->op;
-    SV** sp = pp_sp(gcb);
-    GV* gv;
-    if (op_argc(op)) {
-        gv = sv_is_glob(*sp) ? sv_as<GV>(*sp) : nullptr;
-        sp--;
-        gcb->last_input_glob = gv;
-    } else if (op->op_flags & OPf_SPECIAL) {
-        gv = gcb->last_input_glob = gcb->argv_glob;
-    } else {
-        gv = gcb->last_input_glob;
-    }
-    pp_put_sp(gcb, sp);
+    GV* gv = take_read_handle(gcb, op, (op->op_flags & OPf_SPECIAL) != 0);
     // eof() on ARGV: an unstarted walk over an empty @ARGV reads "-".
     if ((op->op_flags & OPf_SPECIAL) && gv && gv == gcb->argv_glob) {
         IO* io = gv_gp(gv)->gp_io;
@@ -468,47 +478,33 @@ OP* pp_eof(PERLGCB* gcb)
             AV* av = gv_gp(gv)->gp_av;
             if ((b->ioflags & IOf_START) && (!av || av_highest_index(gcb, av) < 0)) {
                 b->lines = 0;
-                b->ioflags &= static_cast<uint8_t>(~IOf_START);
-                do_open_entry(gcb, gv, "-", 1, 0, 0, 0, 0);
-                GP* gp = gv_gp(gv);
-                if (!gp->gp_sv)
-                    gp->gp_sv = sv_new_undef(gcb, 0);
-                sv_set_bytes(gcb, gp->gp_sv, "-", 1);
-                pp_set_magic(gcb, gp->gp_sv);
+                pp_argv_open_stdin(gcb, gv);
             } else if (!do_next_argv_file(gcb, gv)) {
-                push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
+                pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
                 return op->op_next;
             }
         }
     }
     if (MAGIC* mg = handle_tie(gcb, as_sv(gv))) {
-        sp = push_one(gcb, pp_sp(gcb), as_sv(gv));
+        SV** sp = pp_push_one(gcb, pp_sp(gcb), as_sv(gv));
         return tie_dispatch(gcb, sp, as_sv(gv), mg, "EOF", 0);
     }
     bool at_end = !gv || do_eof(gcb, gv);
-    push_one(gcb, pp_sp(gcb), pp_bool(gcb, at_end));
+    pp_push_one(gcb, pp_sp(gcb), pp_bool(gcb, at_end));
     return op->op_next;
 }
 
 OP* pp_tell(PERLGCB* gcb)
 {
     OP* op = gcb->op;
+    GV* gv = take_read_handle(gcb, op, false);
     SV** sp = pp_sp(gcb);
-    GV* gv;
-    if (op_argc(op)) {
-        gv = sv_is_glob(*sp) ? sv_as<GV>(*sp) : nullptr;
-        sp--;
-        gcb->last_input_glob = gv;
-    } else {
-        gv = gcb->last_input_glob;
-    }
-    pp_put_sp(gcb, sp);
     if (MAGIC* mg = handle_tie(gcb, as_sv(gv))) {
-        sp = push_one(gcb, sp, as_sv(gv));
+        sp = pp_push_one(gcb, sp, as_sv(gv));
         return tie_dispatch(gcb, sp, as_sv(gv), mg, "TELL", 0);
     }
     int32_t pos = do_handle_position(gcb, gv);
-    push_one(gcb, pp_sp(gcb), targ_int(gcb, pos));
+    pp_push_one(gcb, pp_sp(gcb), targ_int(gcb, pos));
     return op->op_next;
 }
 
@@ -524,9 +520,9 @@ OP* pp_sysseek(PERLGCB* gcb)
     gcb->last_input_glob = gv;
     pp_put_sp(gcb, sp);
     if (MAGIC* mg = handle_tie(gcb, handle)) {
-        sp = push_one(gcb, sp, handle);
-        push_one(gcb, sp, temp_int(gcb, offset));
-        push_one(gcb, sp + 1, temp_int(gcb, whence));
+        sp = pp_push_one(gcb, sp, handle);
+        pp_push_one(gcb, sp, temp_int(gcb, offset));
+        pp_push_one(gcb, sp + 1, temp_int(gcb, whence));
         return tie_dispatch(gcb, sp, handle, mg, "SEEK", 0);
     }
     SV* result;
@@ -541,7 +537,7 @@ OP* pp_sysseek(PERLGCB* gcb)
         else
             result = temp_int(gcb, pos);
     }
-    push_one(gcb, pp_sp(gcb), result);
+    pp_push_one(gcb, pp_sp(gcb), result);
     return op->op_next;
 }
 
@@ -669,7 +665,7 @@ OP* pp_untie(PERLGCB* gcb)
                 *++p = temp_int(gcb, static_cast<int64_t>(inner->refcnt) - 1);
                 pp_put_sp(gcb, p);
                 scope_enter(gcb);
-                interp_call_value(gcb, gv_gp(mgv)->gp_cv, CALL_FLAG_VOID | CALL_DISCARD);
+                interp_call_value(gcb, gv_gp(mgv)->gp_cv, CALL_VOID | CALL_DISCARD);
                 scope_leave(gcb);
             } else if (warn_enabled(gcb, WARN_UNTIE) && inner->refcnt > 1) {
                 category_warning(gcb, WARN_UNTIE, "untie attempted while %lu inner references still exist",
@@ -717,7 +713,7 @@ OP* pp_dbmopen(PERLGCB* gcb)
         pp_put_sp(gcb, p);
         int32_t count = interp_call_value(gcb, cv, 0);
         if (count < 1)
-            push_one(gcb, pp_sp(gcb), &gcb->sv_undef);
+            pp_push_one(gcb, pp_sp(gcb), &gcb->sv_undef);
         if (sv_is_object_ref(gcb, *pp_sp(gcb)))
             break;
         if (attempt == 0)
@@ -746,7 +742,7 @@ OP* pp_umask(PERLGCB* gcb)
         if (mask & 0x1C0)
             return die_error(gcb, "umask not implemented");
     }
-    push_one(gcb, sp, &gcb->sv_undef);
+    pp_push_one(gcb, sp, &gcb->sv_undef);
     return op->op_next;
 }
 

@@ -166,11 +166,7 @@ OP* restart_loop(PERLGCB* gcb, const char* opname, bool redo)
         cx_unwind(gcb, ix);
     cx_frame* cx = cx_current(gcb);
     int32_t inner = gcb->scope_ix;
-    gcb->arg_sp = gcb->arg_base + cx->blk.oldsp;
-    gcb->mark_sp = gcb->mark_stack + cx->blk.oldmarksp;
-    gcb->scope_ix = cx->blk.oldscopesp;
-    gcb->return_ix = cx->blk.oldretsp;
-    gcb->last_match_op = cx->blk.oldpm;
+    cx_restore_heights(gcb, cx);
     // The scopes opened inside the loop's inner scope are undone at once.
     if (gcb->scope_ix < inner)
         leave_scope(gcb, gcb->scope_stack[gcb->scope_ix]);

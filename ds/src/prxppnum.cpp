@@ -23,42 +23,12 @@ OP* set_double_result(PERLGCB* gcb, OP* op, double v)
     return op->op_next;
 }
 
-// The overload step of the math functions: asks the operand's class for the
-// operator; true when a method answered, its result then being in place.
-// The method's result goes into the target when the op is the assignment
-// form or the target is a lexical.
-bool overload_step(PERLGCB* gcb, OP* op, int32_t method, bool binary)
-{
-    if (!gcb->overload_generation)
-        return false;
-    SV** sp = pp_sp(gcb);
-    SV* left = binary ? sp[-1] : sp[0];
-    SV* right = binary ? sp[0] : &gcb->sv_undef;
-    if (!(left->flags & SVf_OVERLOAD) && !(binary && (right->flags & SVf_OVERLOAD)))
-        return false;
-    SV* result = overload_call_operator(gcb, left, right, method, binary ? 0 : AMGf_noright | AMGf_unary);
-    if (!result)
-        return false;
-    SV* targ = pp_pad_target(gcb, op);
-    if ((op->op_flags & OPf_STACKED) || (targ->flags & SVs_PADMY)) {
-        sv_assign(gcb, targ, result);
-        pp_set_magic(gcb, targ);
-        result = targ;
-    }
-    sp = pp_sp(gcb);
-    if (binary)
-        sp--;
-    *sp = result;
-    pp_put_sp(gcb, sp);
-    return true;
-}
-
 enum math_fn { MATH_SIN, MATH_COS, MATH_EXP, MATH_LOG, MATH_SQRT };
 
 OP* unary_math(PERLGCB* gcb, math_fn fn, int32_t method)
 {
     OP* op = gcb->op;
-    if (overload_step(gcb, op, method, false))
+    if (pp_unary_overload(gcb, op, pp_sp(gcb), method, pp_pad_target(gcb, op)))
         return op->op_next;
     double v = pp_double(gcb, *pp_sp(gcb));
     switch (fn) {
@@ -125,7 +95,7 @@ OP* pp_sqrt(PERLGCB* gcb) { return unary_math(gcb, MATH_SQRT, AMG_SQRT); }
 OP* pp_atan2(PERLGCB* gcb)
 {
     OP* op = gcb->op;
-    if (overload_step(gcb, op, AMG_ATAN2, true))
+    if (pp_binary_overload(gcb, op, pp_sp(gcb), AMG_ATAN2, pp_pad_target(gcb, op)))
         return op->op_next;
     SV** sp = pp_sp(gcb);
     SV* left = sp[-1];
@@ -161,7 +131,7 @@ OP* pp_int(PERLGCB* gcb)
 OP* pp_abs(PERLGCB* gcb)
 {
     OP* op = gcb->op;
-    if (overload_step(gcb, op, AMG_ABS, false))
+    if (pp_unary_overload(gcb, op, pp_sp(gcb), AMG_ABS, pp_pad_target(gcb, op)))
         return op->op_next;
     SV* sv = *pp_sp(gcb);
     SV* targ = pp_pad_target(gcb, op);
@@ -198,9 +168,7 @@ OP* pp_rand(PERLGCB* gcb)
     SV* targ = pp_pad_target(gcb, op);
     sv_set_double(gcb, targ, value);
     pp_set_magic(gcb, targ);
-    sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), targ);
     return op->op_next;
 }
 
@@ -218,9 +186,7 @@ OP* pp_srand(PERLGCB* gcb)
     }
     prx_srand(seed);
     gcb->srand_called = 1;
-    sp = pp_extend(gcb, sp, 1);
-    *++sp = &gcb->sv_yes;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, sp, &gcb->sv_yes);
     return op->op_next;
 }
 

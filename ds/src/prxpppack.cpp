@@ -997,9 +997,7 @@ OP* pp_unpack(PERLGCB* gcb)
             push_checksum(gcb, &st, letter_of(type));
     }
     if (gimme == CTX_SCALAR && pushed_count(gcb, &st) <= 0) {
-        SV** top = pp_extend(gcb, gcb->arg_sp, 1);
-        *++top = &gcb->sv_undef;
-        pp_put_sp(gcb, top);
+        pp_push_one(gcb, gcb->arg_sp, &gcb->sv_undef);
     }
     return op->op_next;
 }

@@ -19,16 +19,21 @@ namespace {
 // count, the subject pointer and length, then the offset pairs.
 enum : int32_t { RS_COPY = 0, RS_GROUPS = 1, RS_SUBJECT = 2, RS_LENGTH = 3, RS_OFFSETS = 4 };
 
-// Whether byte semantics are in force for the running statement.
-bool bytes_hint(PERLGCB* gcb)
+// The string a match or substitution works on: the bound operand, popped
+// when the op is STACKED, else $_ with room kept above sp for the result.
+// sp follows and the top is stored.
+SV* pattern_subject(PERLGCB* gcb, const OP* op, SV**& sp)
 {
-    return gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
+    SV* targ;
+    if (op->op_flags & OPf_STACKED) {
+        targ = *sp--;
+    } else {
+        targ = pp_default_var(gcb);
+        sp = pp_extend(gcb, sp, 1);
+    }
+    pp_put_sp(gcb, sp);
+    return targ;
 }
-
-// Whether a value is handled as UTF-8 here.
-bool do_utf8(PERLGCB* gcb, const SV* sv) { return (sv->flags & SVf_UTF8) && !bytes_hint(gcb); }
-
-SV* default_scalar(PERLGCB* gcb) { return gv_gp(gv_fetch_by_name(gcb, "_", GV_ADD, SVt_PV))->gp_sv; }
 
 // The pos magic of a value, or none.
 MAGIC* pos_magic(PERLGCB* gcb, SV* sv)
@@ -72,7 +77,7 @@ void adopt_result(PERLGCB* gcb, SV* targ, SV* dstr)
     sv_pv(targ) = sv_pv(dstr);
     sv_cur(targ) = sv_cur(dstr);
     sv_len(targ) = sv_len(dstr);
-    bool utf8 = do_utf8(gcb, dstr);
+    bool utf8 = pp_utf8_mode(gcb, dstr);
     sv_pv(dstr) = nullptr;
     sv_cur(dstr) = 0;
     sv_len(dstr) = 0;
@@ -84,21 +89,27 @@ void adopt_result(PERLGCB* gcb, SV* targ, SV* dstr)
         targ->flags |= SVf_UTF8;
 }
 
-// The end of a substitution that built its result in dstr.
-void finish_subst(PERLGCB* gcb, SV* targ, SV* dstr, int32_t rxtainted, int32_t count, int32_t oldsave)
+// The last steps of every substitution that changed the target: a tainted
+// pattern or replacement taints the statement, the target's set magic runs
+// and it is marked tainted under taint checks, then the op's saves unwind.
+void close_subst(PERLGCB* gcb, SV* targ, int32_t rxtainted, int32_t oldsave)
 {
-    adopt_result(gcb, targ, dstr);
-    if (rxtainted & 1)
-        gcb->tainted = 1;
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv_make_temporary(gcb, sv_new_from_int(gcb, count));
-    pp_put_sp(gcb, sp);
     if (rxtainted)
         gcb->tainted = 1;
     pp_set_magic(gcb, targ);
     if (gcb->tainting && gcb->tainted)
         sv_mark_tainted(gcb, targ);
     leave_scope(gcb, oldsave);
+}
+
+// The end of a substitution that built its result in dstr.
+void finish_subst(PERLGCB* gcb, SV* targ, SV* dstr, int32_t rxtainted, int32_t count, int32_t oldsave)
+{
+    adopt_result(gcb, targ, dstr);
+    if (rxtainted & 1)
+        gcb->tainted = 1;
+    pp_push_one(gcb, pp_sp(gcb), sv_make_temporary(gcb, sv_new_from_int(gcb, count)));
+    close_subst(gcb, targ, rxtainted, oldsave);
 }
 
 // Pushes a new value of the bytes as a field or a group of a match.
@@ -180,9 +191,7 @@ OP* pp_qr(PERLGCB* gcb)
     rx->ref_count++;
     // Freeing the magic drops the reference through the engine's free hook.
     sv_add_magic(gcb, referent, reinterpret_cast<SV*>(rx), 'r', nullptr, 0);
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = rv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), rv);
     return gcb->op->op_next;
 }
 
@@ -227,7 +236,7 @@ OP* pp_regcomp(PERLGCB* gcb)
             if (op->op_flags & OPf_SPECIAL)
                 gcb->interp_count = 2147483647;
             pm->op_pmflags = pm->op_pmpermflags;
-            if (do_utf8(gcb, tmpstr))
+            if (pp_utf8_mode(gcb, tmpstr))
                 pm->op_pmdynflags |= PMdf_UTF8;
             pp_put_sp(gcb, sp);
             pm->op_pmregexp = gcb->re_hook_compile(gcb, t, t + len, pm);
@@ -264,14 +273,7 @@ OP* pp_match(PERLGCB* gcb)
     bool list = want ? want == OPf_WANT_LIST : cx_wantarray(gcb) == 1;
     int32_t oldsave = gcb->savestack_ix;
     SV** sp = pp_sp(gcb);
-    SV* targ;
-    if (op->op_flags & OPf_STACKED) {
-        targ = *sp--;
-    } else {
-        targ = default_scalar(gcb);
-        sp = pp_extend(gcb, sp, 1);
-    }
-    pp_put_sp(gcb, sp);
+    SV* targ = pattern_subject(gcb, op, sp);
     uint64_t len = 0;
     const char* s = sv_text(gcb, targ, &len);
     if (!s)
@@ -325,7 +327,7 @@ OP* pp_match(PERLGCB* gcb)
         r_flags |= REXEC_STUDIED;
     apply_multiline(gcb, pm);
 
-    bool utf8_subject = do_utf8(gcb, targ);
+    bool utf8_subject = pp_utf8_mode(gcb, targ);
     for (;;) {
         if (global && rx->start_offsets[0] != -1) {
             t = s = truebase + rx->end_offsets[0];
@@ -378,9 +380,7 @@ OP* pp_match(PERLGCB* gcb)
                     gcb->tainted = 1;
                 if (!list) {
                     leave_scope(gcb, oldsave);
-                    sp = pp_extend(gcb, pp_sp(gcb), 1);
-                    *++sp = &gcb->sv_yes;
-                    pp_put_sp(gcb, sp);
+                    sp = pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
                     return op->op_next;
                 }
             }
@@ -401,7 +401,7 @@ OP* pp_match(PERLGCB* gcb)
         if (list) {
             uint32_t iters = rx->group_count;
             uint32_t first = (global && !iters) ? 0 : 1;
-            bool utf8 = (pm->op_pmdynflags & PMdf_UTF8) && !bytes_hint(gcb);
+            bool utf8 = (pm->op_pmdynflags & PMdf_UTF8) && !pp_bytes_hint(gcb);
             sp = pp_extend(gcb, pp_sp(gcb), static_cast<int32_t>(iters + 1));
             for (uint32_t i = first; i <= iters; i++) {
                 SV* sv = sv_new_temporary(gcb);
@@ -422,9 +422,7 @@ OP* pp_match(PERLGCB* gcb)
                 continue;
             }
             if (!iters) {
-                sp = pp_extend(gcb, sp, 1);
-                *++sp = &gcb->sv_yes;
-                pp_put_sp(gcb, sp);
+                sp = pp_push_one(gcb, sp, &gcb->sv_yes);
             }
             leave_scope(gcb, oldsave);
             return op->op_next;
@@ -440,9 +438,7 @@ OP* pp_match(PERLGCB* gcb)
             }
         }
         leave_scope(gcb, oldsave);
-        sp = pp_extend(gcb, pp_sp(gcb), 1);
-        *++sp = &gcb->sv_yes;
-        pp_put_sp(gcb, sp);
+        sp = pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
         return op->op_next;
     }
 
@@ -469,14 +465,7 @@ OP* pp_subst(PERLGCB* gcb)
     int32_t oldsave = gcb->savestack_ix;
     SV** sp = pp_sp(gcb);
     SV* dstr = (pm->op_pmflags & PMf_CONST) ? *sp-- : nullptr;
-    SV* targ;
-    if (op->op_flags & OPf_STACKED) {
-        targ = *sp--;
-    } else {
-        targ = default_scalar(gcb);
-        sp = pp_extend(gcb, sp, 1);
-    }
-    pp_put_sp(gcb, sp);
+    SV* targ = pattern_subject(gcb, op, sp);
     if ((targ->flags & SVf_FAKE) && (targ->flags & SVf_READONLY))
         sv_make_modifiable(gcb, targ);
     if ((targ->flags & SVf_READONLY) ||
@@ -490,7 +479,7 @@ OP* pp_subst(PERLGCB* gcb)
     if (gcb->tainted)
         rxtainted |= 2;
     gcb->tainted = 0;
-    bool utf8 = do_utf8(gcb, targ);
+    bool utf8 = pp_utf8_mode(gcb, targ);
     re_compiled* rx = pm->op_pmregexp;
 
     for (;;) {  // restarted once when the subject must first become a string
@@ -510,9 +499,7 @@ OP* pp_subst(PERLGCB* gcb)
         char* orig = s;
         char* m = s;
         auto nope = [&]() {
-            SV** p = pp_extend(gcb, pp_sp(gcb), 1);
-            *++p = &gcb->sv_no;
-            pp_put_sp(gcb, p);
+            pp_push_one(gcb, pp_sp(gcb), &gcb->sv_no);
             leave_scope(gcb, oldsave);
             return op->op_next;
         };
@@ -527,7 +514,7 @@ OP* pp_subst(PERLGCB* gcb)
         int32_t iters = 0;
 
         if (c && clen <= static_cast<uint64_t>(rx->min_length) && (once || !(r_flags & REXEC_COPY)) &&
-            !(rx->analysis_flags & REA_LOOKBEHIND_SEEN) && do_utf8(gcb, dstr) == utf8) {
+            !(rx->analysis_flags & REA_LOOKBEHIND_SEEN) && pp_utf8_mode(gcb, dstr) == utf8) {
             if (!gcb->re_hook_exec(gcb, rx, s, strend, orig, 0, targ, nullptr, r_flags | REXEC_CHECKED))
                 return nope();
             if (force_on_match) {
@@ -577,9 +564,7 @@ OP* pp_subst(PERLGCB* gcb)
                 }
                 if (rxtainted & 1)
                     gcb->tainted = 1;
-                SV** p = pp_extend(gcb, pp_sp(gcb), 1);
-                *++p = &gcb->sv_yes;
-                pp_put_sp(gcb, p);
+                pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
             } else {
                 do {
                     if (iters++ > maxiters)
@@ -606,21 +591,14 @@ OP* pp_subst(PERLGCB* gcb)
                 }
                 if (rxtainted & 1)
                     gcb->tainted = 1;
-                SV** p = pp_extend(gcb, pp_sp(gcb), 1);
-                *++p = sv_make_temporary(gcb, sv_new_from_int(gcb, iters));
-                pp_put_sp(gcb, p);
+                pp_push_one(gcb, pp_sp(gcb), sv_make_temporary(gcb, sv_new_from_int(gcb, iters)));
             }
             bool was_utf8 = (targ->flags & SVf_UTF8) != 0;
             targ->flags &= ~(SV_VALUE_FLAGS & ~(SVf_POK | SVp_POK));
             targ->flags |= SVf_POK | SVp_POK;
             if (was_utf8)
                 targ->flags |= SVf_UTF8;
-            if (rxtainted)
-                gcb->tainted = 1;
-            pp_set_magic(gcb, targ);
-            if (gcb->tainting && gcb->tainted)
-                sv_mark_tainted(gcb, targ);
-            leave_scope(gcb, oldsave);
+            close_subst(gcb, targ, rxtainted, oldsave);
             return op->op_next;
         }
 
@@ -742,7 +720,7 @@ OP* pp_substcont(PERLGCB* gcb)
     SV* targ = cx->subst.targ;
     MAGIC* mg = pos_magic_added(gcb, targ);
     int32_t i = static_cast<int32_t>(m - orig);
-    if (do_utf8(gcb, targ))
+    if (pp_utf8_mode(gcb, targ))
         sv_pos_b2u(gcb, targ, &i);
     mg->len = i;
     if (rx->analysis_flags & REA_TAINTED)
@@ -760,7 +738,7 @@ OP* pp_split(PERLGCB* gcb)
     SV* sv = *sp--;
     uint64_t len = 0;
     const char* s = sv_text(gcb, sv, &len);
-    bool utf8 = do_utf8(gcb, sv);
+    bool utf8 = pp_utf8_mode(gcb, sv);
     const char* strend = s + len;
     op_pattern* pm = reinterpret_cast<op_pattern*>(*sp--);
     pp_put_sp(gcb, sp);
@@ -795,9 +773,7 @@ OP* pp_split(PERLGCB* gcb)
         sp = pp_sp(gcb);
         if ((as_sv(ary)->flags & SVs_RMG) && (tie = mg_find_by_type(gcb, as_sv(ary), 'P'))) {
             push_mark(gcb, sp);
-            sp = pp_extend(gcb, sp, 1);
-            *++sp = tie_object(gcb, as_sv(ary), tie);
-            pp_put_sp(gcb, sp);
+            sp = pp_push_one(gcb, sp, tie_object(gcb, as_sv(ary), tie));
         } else {
             PVAV* b = av_body(ary);
             if (!(b->avflags & AVf_REAL)) {

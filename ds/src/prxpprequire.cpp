@@ -38,9 +38,7 @@ uint32_t low32(uint64_t v) { return static_cast<uint32_t>(v); }
 
 OP* push_result(PERLGCB* gcb, SV* sv)
 {
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), sv);
     return gcb->op->op_next;
 }
 OP* push_yes(PERLGCB* gcb) { return push_result(gcb, &gcb->sv_yes); }

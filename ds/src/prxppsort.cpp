@@ -359,9 +359,7 @@ OP* pp_sort(PERLGCB* gcb)
     SV** mark = gcb->arg_base + pop_mark(gcb);
     uint8_t gimme = pp_context(gcb, op);
     if (gimme != CTX_LIST) {
-        sp = pp_extend(gcb, mark, 1);
-        *++sp = &gcb->sv_undef;
-        pp_put_sp(gcb, sp);
+        sp = pp_push_one(gcb, mark, &gcb->sv_undef);
         return op->op_next;
     }
     int32_t mark_ix = static_cast<int32_t>(mark - gcb->arg_base);

@@ -313,9 +313,7 @@ OP* pp_substr(PERLGCB* gcb)
             fatal_error(gcb, "substr outside of string");
         if (warn_enabled(gcb, WARN_SUBSTR))
             category_warning(gcb, WARN_SUBSTR, "substr outside of string");
-        SV** out = pp_extend(gcb, pp_sp(gcb), 1);
-        *++out = &gcb->sv_undef;
-        pp_put_sp(gcb, out);
+        pp_push_one(gcb, pp_sp(gcb), &gcb->sv_undef);
         return op->op_next;
     }
 
@@ -346,9 +344,7 @@ OP* pp_substr(PERLGCB* gcb)
         make_lvalue(gcb, targ, 'x', sv, p, rem);
     }
     sv_release(gcb, repl_copy);
-    SV** out = pp_extend(gcb, pp_sp(gcb), 1);
-    *++out = targ;
-    pp_put_sp(gcb, out);
+    pp_push_one(gcb, pp_sp(gcb), targ);
     return op->op_next;
 }
 
@@ -367,9 +363,7 @@ OP* pp_vec(PERLGCB* gcb)
     if (lvalue)
         make_lvalue(gcb, targ, 'v', src, offset, bits);
     sv_set_uint(gcb, targ, do_vec_read(gcb, src, offset, bits));
-    sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), targ);
     return op->op_next;
 }
 
@@ -386,9 +380,7 @@ OP* push_position(PERLGCB* gcb, OP* op, SV* targ, SV* big, const char* text, con
         sv_pos_b2u(gcb, big, &result);
     sv_set_int(gcb, targ, static_cast<int64_t>(result) + base);
     pp_set_magic(gcb, targ);
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = targ;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), targ);
     return op->op_next;
 }
 
@@ -516,7 +508,7 @@ OP* pp_chr(PERLGCB* gcb)
     uint64_t value = (sv->flags & SVf_IOK) && (sv->flags & SVf_IsUV) ? sv_uv(sv) : sv_to_uint(gcb, sv);
     if (sv_type(targ) < SVt_PV)
         sv_upgrade_body(gcb, targ, SVt_PV);
-    bool bytes = gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES);
+    bool bytes = pp_bytes_hint(gcb);
     if (value > 255 && !bytes) {
         uint8_t buf[14];
         uint8_t* end = utf8_encode(gcb, buf, value);

@@ -352,11 +352,7 @@ OP* do_goto(PERLGCB* gcb)
             if (cxix < si->si_cxix)
                 cx_unwind(gcb, cxix);
             cx_frame* cx = &si->si_cxstack[cxix];
-            gcb->arg_sp = gcb->arg_base + cx->blk.oldsp;
-            gcb->mark_sp = gcb->mark_stack + cx->blk.oldmarksp;
-            gcb->scope_ix = cx->blk.oldscopesp;
-            gcb->return_ix = cx->blk.oldretsp;
-            gcb->last_match_op = cx->blk.oldpm;
+            cx_restore_heights(gcb, cx);
             if (cx_type(cx) == CXt_EVAL && cx->eval.old_op_type == OP_ENTEREVAL)
                 return die_error(gcb, "Can't goto subroutine from an eval-string");
 
@@ -517,11 +513,7 @@ OP* do_goto(PERLGCB* gcb)
                 ix = 0;
             cx_unwind(gcb, ix);
             cx_frame* cx = &si->si_cxstack[ix];
-            gcb->arg_sp = gcb->arg_base + cx->blk.oldsp;
-            gcb->mark_sp = gcb->mark_stack + cx->blk.oldmarksp;
-            gcb->scope_ix = cx->blk.oldscopesp;
-            gcb->return_ix = cx->blk.oldretsp;
-            gcb->last_match_op = cx->blk.oldpm;
+            cx_restore_heights(gcb, cx);
             if (gcb->scope_ix < gcb->scope_max) {
                 int32_t oldsave = gcb->scope_stack[gcb->scope_ix];
                 if (oldsave < gcb->savestack_ix)
@@ -552,6 +544,15 @@ OP* do_goto(PERLGCB* gcb)
     }
     pp_put_sp(gcb, sp);
     return retop;
+}
+
+// Closes a sub frame that cx_pop_block has taken off: the sub part is
+// undone, the caller's last match comes back and the sub's scope is left.
+void close_sub_frame(PERLGCB* gcb, cx_frame* cx, OP* newpm)
+{
+    cx_pop_sub(gcb, cx);
+    gcb->last_match_op = newpm;
+    scope_leave(gcb);
 }
 
 }  // namespace
@@ -831,9 +832,7 @@ OP* pp_leavesub(PERLGCB* gcb)
             *++newsp = ((*mark)->flags & SVs_TEMP) ? *mark : pp_temp_copy(gcb, *mark);
     }
     pp_put_sp(gcb, newsp);
-    cx_pop_sub(gcb, cx);
-    gcb->last_match_op = newpm;
-    scope_leave(gcb);
+    close_sub_frame(gcb, cx, newpm);
     return return_stack_pop(gcb);
 }
 
@@ -853,9 +852,7 @@ OP* pp_leavesublv(PERLGCB* gcb)
     gcb->tainted = 0;
 
     auto fail = [&](const char* fmt, const char* what) -> OP* {
-        cx_pop_sub(gcb, cx);
-        gcb->last_match_op = newpm;
-        scope_leave(gcb);
+        close_sub_frame(gcb, cx, newpm);
         return die_error(gcb, fmt, what);
     };
 
@@ -902,9 +899,7 @@ OP* pp_leavesublv(PERLGCB* gcb)
         }
     }
     pp_put_sp(gcb, newsp);
-    cx_pop_sub(gcb, cx);
-    gcb->last_match_op = newpm;
-    scope_leave(gcb);
+    close_sub_frame(gcb, cx, newpm);
     return return_stack_pop(gcb);
 }
 
@@ -928,9 +923,7 @@ OP* pp_method_named(PERLGCB* gcb)
     SV* meth = op_value_sv(gcb->op);
     uint32_t hash = static_cast<uint32_t>(sv_iv(meth));
     SV* found = method_resolve(gcb, meth, &hash);
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = found;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), found);
     return gcb->op->op_next;
 }
 
@@ -1171,9 +1164,7 @@ OP* pp_reset(PERLGCB* gcb)
         letters = sv_text(gcb, *sp--, &len);
     }
     sv_reset_by_letters(gcb, letters, gcb->current_statement ? gcb->current_statement->cop_stash : nullptr);
-    sp = pp_extend(gcb, sp, 1);
-    *++sp = &gcb->sv_yes;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, sp, &gcb->sv_yes);
     return op->op_next;
 }
 

@@ -20,9 +20,7 @@ int32_t op_argc(const OP* op) { return op->op_private & 15; }
 // Pushes sv above the stack top and stores the new top.
 OP* push_result(PERLGCB* gcb, SV* sv)
 {
-    SV** sp = pp_extend(gcb, pp_sp(gcb), 1);
-    *++sp = sv;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, pp_sp(gcb), sv);
     return gcb->op->op_next;
 }
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-// Handle flag: the top-of-page format has run for the current page.
-constexpr uint8_t IOf_DIDTOP = 0x08;
 // Code flag of a closure prototype.
 constexpr uint16_t CVf_CLONE = 0x1;
 // Lines left on a page that never ends.
@@ -278,9 +276,7 @@ OP* pp_leavewrite(PERLGCB* gcb)
             result = &gcb->sv_no;
         }
     }
-    SV** sp = pp_extend(gcb, gcb->arg_sp, 1);
-    *++sp = result;
-    pp_put_sp(gcb, sp);
+    pp_push_one(gcb, gcb->arg_sp, result);
     gcb->format_target = gcb->format_body_target;
     return return_stack_pop(gcb);
 }

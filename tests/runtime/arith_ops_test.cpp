@@ -391,3 +391,52 @@ TEST_F(Arith, OverloadedOperatorsCallTheirKeys)
 }
 
 }  // namespace
+
+namespace {
+
+// The hot operators (addition, concatenation, numeric equality) take the
+// same overload step as the others: the assignment form and a lexical
+// target receive the answer, equality yields the answer as it is.
+namespace hot {
+const char* const keys[] = {"+", ".", "=="};
+template <int N>
+void method(PERLGCB* gcb, CV*)
+{
+    xs_frame f = xs_begin(gcb);
+    xs_arg(gcb, f, 0) = sv_make_temporary(gcb, sv_new_from_cstring(gcb, keys[N], 0));
+    xs_return(gcb, f, 1);
+}
+}  // namespace hot
+
+TEST_F(Arith, HotOperatorsTakeTheOverloadStep)
+{
+    gcb->overload_generation = 1;
+    sub_define_xs(gcb, "Hot::()", ovl::nothing, "test");
+    sub_define_xs(gcb, "Hot::(+", hot::method<0>, "test");
+    sub_define_xs(gcb, "Hot::(.", hot::method<1>, "test");
+    sub_define_xs(gcb, "Hot::(==", hot::method<2>, "test");
+    SV* obj = sv_new_reference(gcb, iv(0));
+    sv_bless_referent(gcb, obj, stash("Hot"));
+    ASSERT_TRUE(obj->flags & SVf_OVERLOAD);
+
+    OP* add = op(OP_ADD);
+    SV* r = call1(add, {iv(1), obj});
+    EXPECT_EQ(str(r), "+");
+    EXPECT_NE(r, targ(add));
+    OP* eq = op(OP_EQ);
+    EXPECT_EQ(str(call1(eq, {obj, iv(2)})), "==");
+
+    SV* left = sv_new_copy(gcb, obj);
+    r = call1(op(OP_CONCAT, OPf_WANT_SCALAR | OPf_STACKED), {left, bytes("x")});
+    EXPECT_EQ(r, left);
+    EXPECT_EQ(str(left), ".");
+
+    OP* lex = op(OP_ADD);
+    targ(lex)->flags |= SVs_PADMY;
+    EXPECT_EQ(call1(lex, {obj, iv(2)}), targ(lex));
+    EXPECT_EQ(str(targ(lex)), "+");
+    // Without overloading the operands take the plain path.
+    EXPECT_EQ(str(call1(op(OP_CONCAT), {bytes("a"), bytes("b")})), "ab");
+}
+
+}  // namespace

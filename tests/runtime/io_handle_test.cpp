@@ -253,5 +253,23 @@ TEST_F(Handle, IoctlOnAnOpenHandleGrowsItsArgumentBeforeDying)
     EXPECT_EQ(gcb->errno_cell, 2);
 }
 
+// Without an operand tell and eof read the last read handle, and leave it so.
+TEST_F(Handle, TellAndEofWithoutOperandUseTheLastReadHandle)
+{
+    warnings_all();
+    gcb->last_input_glob = stdout_gv;
+    EXPECT_EQ(run_op(OP_TELL, {}, 0, 0), 0);
+    EXPECT_EQ(sv_to_int(gcb, result()), -1);
+    EXPECT_EQ(reports(), Reports{"FTELL"});
+    EXPECT_EQ(gcb->last_input_glob, stdout_gv);
+    reset();
+    gcb->last_input_glob = stdout_gv;
+    EXPECT_EQ(run_op(OP_EOF, {}, 0, 0), 0);
+    EXPECT_EQ(result(), &gcb->sv_yes);
+    EXPECT_EQ(reports(), Reports{"GETC"});
+    EXPECT_NE(err_text().find("Filehandle STDOUT opened only for output"), std::string::npos) << err_text();
+    EXPECT_EQ(gcb->last_input_glob, stdout_gv);
+}
+
 }  // namespace
 }  // namespace iotest
