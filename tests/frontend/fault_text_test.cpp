@@ -3,6 +3,10 @@
 // describe only their own eval, and what a scope's end restores.
 #include "support/eval_fixture.h"
 
+#include <vector>
+
+#include "ds/src/prxrun.h"
+
 namespace {
 
 class FaultText : public prxtest::EvalTest {
@@ -40,6 +44,51 @@ TEST_F(FaultText, EmptyMatchesStepByCharactersInUtf8Text)
         prxtest::EvalResult r = eval(c.text);
         EXPECT_EQ(r.error, "") << c.text;
         EXPECT_EQ(r.value, c.value) << c.text;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+class FaultPool : public FaultText {
+protected:
+    // Live bytes of the interpreter's pool apart from the captured text,
+    // once the temporaries the evaluations left are gone.
+    uint64_t live()
+    {
+        tmps_free_to_floor(gcb);
+        auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
+        return pool->live_bytes - uint64_t(gcb->err.cap) - uint64_t(gcb->out.cap);
+    }
+};
+
+// A string eval whose text does not compile gives back every op its parse
+// had built, those on the parser's stack when it gave up and those that the
+// error recovery popped or dropped: failing evals leave the pool as it was.
+TEST_F(FaultPool, FailingEvalsGiveTheirOpsBack)
+{
+    const char* texts[] = {
+        "1 + 2",
+        "foo(1, 2 +",
+        "$a = (1, [2, 3]",
+        "if (1) { 1 +* 2 } 3; 4 4",
+        "my ($x, $y); $x = (1, 'a' . $y",
+        "L1: print 'a', 'b'",
+        "L2: foo 1; L3: bar 2 3; L4: baz(4",
+        "sub f { my $x = 1; $x + } 3",
+        "eval q{$h{a}{b} = [1, 2 +}; 1",
+        "$x =~ /a$y/ && s/b/c/ && (1, 2",
+    };
+    for (const char* text : texts) {
+        std::vector<uint64_t> sizes;
+        // The first rounds may grow tables for good; later ones add nothing.
+        for (int i = 0; i < 8; i++) {
+            eval(text);
+            sizes.push_back(live());
+        }
+        for (size_t i = 5; i < sizes.size(); i++)
+            EXPECT_EQ(sizes[i], sizes[4]) << text << " round " << i;
     }
 }
 
