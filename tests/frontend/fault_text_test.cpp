@@ -59,7 +59,7 @@ protected:
     {
         tmps_free_to_floor(gcb);
         auto* pool = reinterpret_cast<hostsim::Pool*>(gcb->pool);
-        return pool->live_bytes - uint64_t(gcb->err.cap) - uint64_t(gcb->out.cap);
+        return pool->live.size();
     }
 };
 
@@ -90,6 +90,22 @@ TEST_F(FaultPool, FailingEvalsGiveTheirOpsBack)
         for (size_t i = 5; i < sizes.size(); i++)
             EXPECT_EQ(sizes[i], sizes[4]) << text << " round " << i;
     }
+}
+
+// The runaway-string hint of a syntax error describes a multi-line string
+// of the same text only: an earlier eval's string, ended on the line before
+// the error's line number, gives no hint; one in the same text does.
+TEST_F(FaultText, RunawayHintStaysWithItsOwnEval)
+{
+    prxtest::EvalResult first = eval("$x = qq{a\nb\nc}; 1");
+    EXPECT_EQ(first.error, "");
+    EXPECT_EQ(first.value, "1");
+    prxtest::EvalResult second = eval("\n\n1 )");
+    EXPECT_EQ(second.error, "syntax error near \"1 )\n\"\n");
+
+    prxtest::EvalResult same = eval("$x = qq{a\nb\nc}; 1 )");
+    EXPECT_EQ(same.error,
+              "syntax error near \"1 )\n\"\n  (Might be a runaway multi-line {} string starting on line 1)\n");
 }
 
 }  // namespace
