@@ -108,4 +108,26 @@ TEST_F(FaultText, RunawayHintStaysWithItsOwnEval)
               "syntax error near \"1 )\n\"\n  (Might be a runaway multi-line {} string starting on line 1)\n");
 }
 
+// goto LABEL leaves an eval block for a label of the enclosing string eval
+// (every text here runs as one), and a later goto finds its labels as well.
+TEST_F(FaultText, GotoLeavesAnEvalBlock)
+{
+    struct Case {
+        const char* text;
+        const char* value;
+        const char* error;
+    } cases[] = {
+        {"my $n = 0; eval { goto OUT; }; $n = 5; OUT: $n + 1", "1", ""},
+        {"my $n = 0; eval { eval { goto OUT; }; $n = 7; }; $n = 5; OUT: $n + 1", "1", ""},
+        {"my $r = eval q{ my $n = 0; eval { goto OUT; }; $n = 5; OUT: $n + 1 }; \"$r|$@\"", "1|", ""},
+        {"my $n = 0; eval { goto A; }; A: $n++; goto B if $n < 3; $n = 10; B: $n", "1", ""},
+        {"my $n = 0; eval { goto NOWHERE; }; $@", "Can't find label NOWHERE.\n", ""},
+    };
+    for (const Case& c : cases) {
+        prxtest::EvalResult r = eval(c.text);
+        EXPECT_EQ(r.error, c.error) << c.text;
+        EXPECT_EQ(r.value, c.value) << c.text;
+    }
+}
+
 }  // namespace
