@@ -124,7 +124,7 @@ static_assert(gram_lhs[2] == 0 && gram_lhs[4] == 6 && gram_lhs[6] == 7 && gram_l
               gram_lhs[175] == 48 && gram_lhs[171] == 47);
 
 // The kind of the value pushed with each state: that of the symbol by which
-// the state is entered (every state of the tables has exactly one). The
+// the state is entered (every state but the first has exactly one). The
 // error token's entry shares the lookahead's value, so it owns nothing.
 struct state_kinds {
     value_kind kind[GRAM_STATES];
@@ -133,6 +133,22 @@ struct state_kinds {
 
 constexpr state_kinds compute_state_kinds()
 {
+    // Rows never share a base: the owner of a packed entry is the row whose
+    // base is the entry's index less its check value. Owners are states
+    // (shift rows) or 1000 + a nonterminal (goto rows); reduce rows stay
+    // unowned, and so their entries are not read.
+    constexpr int32_t LOW = -(GRAM_MAX_TOKEN + GRAM_STATES);
+    constexpr int32_t SPAN = GRAM_TABLE_HIGH + 1 - LOW;
+    int32_t owner[SPAN] = {};
+    for (int32_t& x : owner)
+        x = -1;
+    for (int32_t st = 0; st < GRAM_STATES; st++)
+        if (gram_sindex[st] != 0 && gram_sindex[st] - LOW < SPAN && gram_sindex[st] >= LOW)
+            owner[gram_sindex[st] - LOW] = st;
+    for (int32_t a = 0; a < GRAM_NONTERMINALS; a++)
+        if (gram_gindex[a] != 0 && gram_gindex[a] - LOW < SPAN && gram_gindex[a] >= LOW)
+            owner[gram_gindex[a] - LOW] = 1000 + a;
+
     int32_t symbol[GRAM_STATES] = {};
     for (int32_t& x : symbol)
         x = -1;
@@ -144,23 +160,27 @@ constexpr state_kinds compute_state_kinds()
             ok = false;
         symbol[state] = sym;
     };
-    for (int32_t st = 0; st < GRAM_STATES; st++)
-        for (int32_t t = 0; t <= GRAM_MAX_TOKEN; t++) {
-            int32_t next = 0;
-            if (packed_entry(gram_sindex[st], t, &next))
-                enter(next, t);
-        }
-    for (int32_t a = 0; a < GRAM_NONTERMINALS; a++) {
-        enter(gram_dgoto[a], 1000 + a);
-        for (int32_t st = 0; st < GRAM_STATES; st++) {
-            int32_t next = 0;
-            if (packed_entry(gram_gindex[a], st, &next))
-                enter(next, 1000 + a);
+    for (int32_t n = 0; n <= GRAM_TABLE_HIGH; n++) {
+        int32_t base = n - gram_check[n];
+        if (base < LOW || base - LOW >= SPAN)
+            continue;
+        int32_t row = owner[base - LOW];
+        if (row < 0)
+            continue;
+        if (row < 1000) {
+            if (gram_check[n] <= GRAM_MAX_TOKEN)
+                enter(gram_table[n], gram_check[n]);
+        } else {
+            enter(gram_table[n], row);
         }
     }
+    for (int32_t a = 0; a < GRAM_NONTERMINALS; a++)
+        enter(gram_dgoto[a], 1000 + a);
     state_kinds k{};
     for (int32_t st = 0; st < GRAM_STATES; st++) {
         int32_t sym = symbol[st];
+        if (st > 0 && sym < 0)
+            ok = false;  // every state but the first is entered by some symbol
         k.kind[st] = sym >= 1000 ? nonterminal_kinds[sym - 1000] : sym > 256 ? token_kind(sym) : VALUE_NONE;
     }
     k.consistent = ok;
