@@ -58,7 +58,7 @@ namespace {
 // The packed-table entry of the row at base for symbol (a token code, or a
 // state for goto rows), when the row has one. Rows never share a base, so an
 // entry whose check value equals the symbol belongs to this row.
-bool packed_entry(int32_t base, int32_t symbol, int32_t* out)
+constexpr bool packed_entry(int32_t base, int32_t symbol, int32_t* out)
 {
     if (base == 0)
         return false;
@@ -74,6 +74,135 @@ bool packed_entry(int32_t base, int32_t symbol, int32_t* out)
 bool token_entry(const int16_t* bases, int32_t state, int32_t token, int32_t* out)
 {
     return token <= GRAM_MAX_TOKEN && packed_entry(bases[state], token, out);
+}
+
+// ---- what the value stack holds ---------------------------------------------------
+
+// What the value of a grammar symbol is: an op the stack owns, a pool text it
+// owns (a statement label), or nothing owned (an integer, or a stale word).
+enum value_kind : uint8_t { VALUE_NONE, VALUE_OP, VALUE_TEXT };
+
+// Token codes above 256 by the value column of prxtoken.def; characters,
+// the end and the error token carry nothing owned.
+constexpr value_kind VALUE_KIND_op = VALUE_OP, VALUE_KIND_text = VALUE_TEXT, VALUE_KIND_ival = VALUE_NONE,
+                     VALUE_KIND_none = VALUE_NONE;
+
+constexpr value_kind token_kind(int32_t token)
+{
+    switch (token) {
+#define PRX_TOKEN(name, code, value) \
+    case code:                       \
+        return VALUE_KIND_##value;
+#include "prxtoken.def"
+#undef PRX_TOKEN
+    default:
+        return VALUE_NONE;
+    }
+}
+
+// Nonterminals in the order of the %type lines of prxgram.y (the generator
+// numbers them so). Must stay in step with those lines and with the rule
+// actions: the starts hold an integer floor in the op's place, the
+// declarations keep a stale $1 or null, the label holds its text.
+constexpr value_kind nonterminal_kinds[] = {
+    VALUE_NONE, VALUE_NONE, VALUE_NONE, VALUE_NONE, VALUE_NONE, VALUE_NONE,  // program .. format_start
+    VALUE_NONE, VALUE_NONE,                                                  // block_start loop_block_start
+    VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP,   // block .. else_part
+    VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP,  // expr .. glob_var
+    VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP,             // routine_ref .. inverted_expr
+    VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP,                                 // scoped_*
+    VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP,                       // opt_list_expr .. method_ref
+    VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP, VALUE_OP,             // format_name .. my_scalar
+    VALUE_OP, VALUE_OP, VALUE_NONE, VALUE_OP, VALUE_OP, VALUE_TEXT,         // attribute_list .. label
+    VALUE_NONE, VALUE_NONE, VALUE_NONE, VALUE_NONE, VALUE_NONE, VALUE_NONE,  // program_start .. block_arg_sub
+};
+static_assert(sizeof nonterminal_kinds == GRAM_NONTERMINALS);
+// Spot checks of the numbering against the rules' left sides.
+static_assert(gram_lhs[2] == 0 && gram_lhs[4] == 6 && gram_lhs[6] == 7 && gram_lhs[3] == 8 && gram_lhs[56] == 3 &&
+              gram_lhs[57] == 4 && gram_lhs[58] == 5 && gram_lhs[44] == 49 && gram_lhs[54] == 46 &&
+              gram_lhs[55] == 51 && gram_lhs[69] == 52 && gram_lhs[72] == 53 && gram_lhs[87] == 55 &&
+              gram_lhs[175] == 48 && gram_lhs[171] == 47);
+
+// The kind of the value pushed with each state: that of the symbol by which
+// the state is entered (every state but the first has exactly one). The
+// error token's entry shares the lookahead's value, so it owns nothing.
+struct state_kinds {
+    value_kind kind[GRAM_STATES];
+    bool consistent;
+};
+
+constexpr state_kinds compute_state_kinds()
+{
+    // Rows never share a base: the owner of a packed entry is the row whose
+    // base is the entry's index less its check value. Owners are states
+    // (shift rows) or 1000 + a nonterminal (goto rows); reduce rows stay
+    // unowned, and so their entries are not read.
+    constexpr int32_t LOW = -(GRAM_MAX_TOKEN + GRAM_STATES);
+    constexpr int32_t SPAN = GRAM_TABLE_HIGH + 1 - LOW;
+    int32_t owner[SPAN] = {};
+    for (int32_t& x : owner)
+        x = -1;
+    for (int32_t st = 0; st < GRAM_STATES; st++)
+        if (gram_sindex[st] != 0 && gram_sindex[st] - LOW < SPAN && gram_sindex[st] >= LOW)
+            owner[gram_sindex[st] - LOW] = st;
+    for (int32_t a = 0; a < GRAM_NONTERMINALS; a++)
+        if (gram_gindex[a] != 0 && gram_gindex[a] - LOW < SPAN && gram_gindex[a] >= LOW)
+            owner[gram_gindex[a] - LOW] = 1000 + a;
+
+    int32_t symbol[GRAM_STATES] = {};
+    for (int32_t& x : symbol)
+        x = -1;
+    bool ok = true;
+    auto enter = [&](int32_t state, int32_t sym) {
+        if (state <= 0 || state >= GRAM_STATES)
+            return;
+        if (symbol[state] >= 0 && symbol[state] != sym)
+            ok = false;
+        symbol[state] = sym;
+    };
+    for (int32_t n = 0; n <= GRAM_TABLE_HIGH; n++) {
+        int32_t base = n - gram_check[n];
+        if (base < LOW || base - LOW >= SPAN)
+            continue;
+        int32_t row = owner[base - LOW];
+        if (row < 0)
+            continue;
+        if (row < 1000) {
+            if (gram_check[n] <= GRAM_MAX_TOKEN)
+                enter(gram_table[n], gram_check[n]);
+        } else {
+            enter(gram_table[n], row);
+        }
+    }
+    for (int32_t a = 0; a < GRAM_NONTERMINALS; a++)
+        enter(gram_dgoto[a], 1000 + a);
+    state_kinds k{};
+    for (int32_t st = 0; st < GRAM_STATES; st++) {
+        int32_t sym = symbol[st];
+        if (st > 0 && sym < 0)
+            ok = false;  // every state but the first is entered by some symbol
+        k.kind[st] = sym >= 1000 ? nonterminal_kinds[sym - 1000] : sym > 256 ? token_kind(sym) : VALUE_NONE;
+    }
+    k.consistent = ok;
+    return k;
+}
+
+constexpr state_kinds STATE_KINDS = compute_state_kinds();
+static_assert(STATE_KINDS.consistent);
+static_assert(STATE_KINDS.kind[GRAM_FINAL_STATE] == VALUE_NONE);
+
+// Frees a value the parse owns and is dropping. Pad slots are not given
+// back: a parse that drops values is abandoned, and its pads go with it.
+void discard_value(PERLGCB* gcb, value_kind kind, token_val v)
+{
+    if (kind == VALUE_OP && v.op) {
+        SV** pad = gcb->curpad;
+        gcb->curpad = nullptr;
+        op_free_tree(gcb, v.op);
+        gcb->curpad = pad;
+    } else if (kind == VALUE_TEXT && v.pval) {
+        pool_free(gcb, v.pval);
+    }
 }
 
 // ---- stacks ---------------------------------------------------------------------
@@ -115,6 +244,18 @@ bool push(PERLGCB* gcb, Stacks& s, int32_t state, token_val value)
     s.rec->states[s.top] = static_cast<int16_t>(state);
     s.rec->values[s.top] = value;
     return true;
+}
+
+// Gives the parse up: frees what the stack and an unshifted lookahead own,
+// which no action has taken, and returns the parse's failure result.
+int32_t abandon(PERLGCB* gcb, Stacks& s)
+{
+    for (; s.top > 0; s.top--)
+        discard_value(gcb, STATE_KINDS.kind[s.rec->states[s.top]], s.rec->values[s.top]);
+    if (gcb->parse_lookahead > 0)
+        discard_value(gcb, token_kind(gcb->parse_lookahead), gcb->token_value);
+    gcb->parse_lookahead = -1;
+    return 1;
 }
 
 // ---- rule actions -----------------------------------------------------------------
@@ -773,7 +914,7 @@ int32_t grammar_parse(PERLGCB* gcb)
             int32_t token = gcb->parse_lookahead;
             if (token_entry(gram_sindex, state, token, &next)) {
                 if (!push(gcb, s, next, gcb->token_value))
-                    return 1;
+                    return abandon(gcb, s);
                 gcb->parse_lookahead = -1;
                 if (gcb->parse_error_flag > 0)
                     gcb->parse_error_flag--;
@@ -788,7 +929,8 @@ int32_t grammar_parse(PERLGCB* gcb)
                 if (gcb->parse_error_flag == 3) {
                     // Still recovering: drop the token, unless it ends the input.
                     if (token == 0)
-                        return 1;
+                        return abandon(gcb, s);
+                    discard_value(gcb, token_kind(token), gcb->token_value);
                     gcb->parse_lookahead = -1;
                     continue;
                 }
@@ -798,11 +940,12 @@ int32_t grammar_parse(PERLGCB* gcb)
                     if (token_entry(gram_sindex, s.rec->states[s.top], TOKEN_ERROR, &next))
                         break;
                     if (s.top == 0)
-                        return 1;
+                        return abandon(gcb, s);
+                    discard_value(gcb, STATE_KINDS.kind[s.rec->states[s.top]], s.rec->values[s.top]);
                     s.top--;
                 }
                 if (!push(gcb, s, next, gcb->token_value))
-                    return 1;
+                    return abandon(gcb, s);
                 continue;
             }
         }
@@ -822,7 +965,7 @@ int32_t grammar_parse(PERLGCB* gcb)
         int32_t below = s.rec->states[s.top];
         if (below == 0 && lhs == START_SYMBOL) {
             if (!push(gcb, s, GRAM_FINAL_STATE, gcb->parse_rule_value))
-                return 1;
+                return abandon(gcb, s);
             if (gcb->parse_lookahead < 0) {
                 int32_t token = yylex(gcb);
                 gcb->parse_lookahead = token < 0 ? 0 : token;
@@ -833,7 +976,9 @@ int32_t grammar_parse(PERLGCB* gcb)
         }
         if (!packed_entry(gram_gindex[lhs], below, &next))
             next = gram_dgoto[lhs];
-        if (!push(gcb, s, next, gcb->parse_rule_value))
-            return 1;
+        if (!push(gcb, s, next, gcb->parse_rule_value)) {
+            discard_value(gcb, STATE_KINDS.kind[next], gcb->parse_rule_value);
+            return abandon(gcb, s);
+        }
     }
 }

@@ -61,6 +61,10 @@ void lex_context_begin(PERLGCB* gcb, SV* text)
     save_push_value_ptr(gcb, &gcb->replacement_text);
     save_push_i32(gcb, &gcb->expect);
     save_push_i32(gcb, &gcb->deferred_expect);
+    // The last multi-line string belongs to the text it was read from: a
+    // runaway-string hint never points into another eval's text.
+    save_push_i32(gcb, &gcb->multi_start_line);
+    save_push_i32(gcb, &gcb->multi_end_line);
     // The outer record separator comes back too (a plain swap would lose it
     // and keep the fresh one alive after the scope).
     save_push_value_ptr_by_ref(gcb, &gcb->rs);
@@ -81,6 +85,8 @@ void lex_context_begin(PERLGCB* gcb, SV* text)
     gcb->queued_count = 0;
     gcb->quote_op_kind = 0;
     gcb->lex_sub_what = 0;
+    gcb->multi_start_line = 0;
+    gcb->multi_end_line = 0;
 
     // The line buffer: the text itself, or a temporary copy when the text is
     // read-only or needs the closing "\n;". The temporaries own the copy; the

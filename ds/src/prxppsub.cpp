@@ -467,13 +467,16 @@ OP* do_goto(PERLGCB* gcb)
         entries[0] = nullptr;
         gcb->goto_last_probed = nullptr;
         stack_level* si = gcb->current_level;
+        // Each eval frame searches its own tree: the innermost the current
+        // root, an outer one the root that the eval above it saved.
+        OP* eval_root = gcb->eval_root;
         int32_t ix;
         for (ix = si->si_cxix; ix >= 0; ix--) {
             cx_frame* cx = &si->si_cxstack[ix];
             OP* probe = nullptr;
             switch (cx_type(cx)) {
             case CXt_EVAL:
-                probe = gcb->eval_root;
+                probe = eval_root;
                 break;
             case CXt_LOOP:
                 probe = cx->blk.oldcop->op.op_sibling;
@@ -504,6 +507,8 @@ OP* do_goto(PERLGCB* gcb)
                     break;
             }
             gcb->goto_last_probed = probe;
+            if (cx_type(cx) == CXt_EVAL)
+                eval_root = cx->eval.old_eval_root;
         }
         if (!retop)
             return die_error(gcb, "Can't find label %s", label);
@@ -512,6 +517,7 @@ OP* do_goto(PERLGCB* gcb)
             if (ix < 0)
                 ix = 0;
             cx_unwind(gcb, ix);
+            gcb->eval_root = eval_root;
             cx_frame* cx = &si->si_cxstack[ix];
             cx_restore_heights(gcb, cx);
             if (gcb->scope_ix < gcb->scope_max) {

@@ -5,6 +5,7 @@
 
 #include "prxlibc.h"
 #include "prxmsg.h"
+#include "prxop.h"
 #include "prxpool.h"
 #include "prxre.h"
 #include "prxregmatch.h"
@@ -931,6 +932,13 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
     gcb->re_subject = sv;
     gcb->re_subject_end = strend;
     gcb->re_till = start_arg + min_end;
+    // In a UTF-8 subject the minimum end is a whole character: a match that
+    // must move on (split, //g after an empty match) never ends between the
+    // bytes of one character, whatever the pattern's own mode.
+    if (min_end > 0 && sv && (sv->flags & SVf_UTF8) &&
+        !(gcb->current_statement && (gcb->current_statement->op.op_private & HINT_BYTES)))
+        while (gcb->re_till < strend && (static_cast<uint8_t>(*gcb->re_till) & 0xC0) == 0x80)
+            gcb->re_till++;
     gcb->re_call_frame = nullptr;
     gcb->re_depth = re_depth_counter();
     const char* s = start_arg;

@@ -307,6 +307,13 @@ WRAP(op_mark_parens, OP*, _Z14op_mark_parensP7PERLGCBP2OP, (PERLGCB * gcb, OP* o
     return op;
 }
 
+// An op tree the parser gives up: its shape is recorded, the stand-in stays.
+WRAP(op_free_tree, void, _Z12op_free_treeP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))
+{
+    (void)gcb;
+    rec->freed.push_back(S(op));
+}
+
 // ---- context: the op itself comes back, the call is logged ---------------------
 
 WRAP(op_scalar_context, OP*, _Z17op_scalar_contextP7PERLGCBP2OP, (PERLGCB * gcb, OP* op), (gcb, op))

@@ -41,6 +41,7 @@ struct Recorder {
     std::vector<std::string> calls;      // builder and hook calls in order
     std::vector<std::string> errors;     // compile_error messages
     std::vector<std::string> deprecated; // warn_deprecated texts
+    std::vector<std::string> freed;      // shapes of the trees given to op_free_tree
     OP* program = nullptr;               // what op_new_program was given
     bool program_built = false;
     int32_t next_floor = 100;            // floors handed out by the block and sub starts

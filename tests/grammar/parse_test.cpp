@@ -327,5 +327,37 @@ TEST_F(GrammarParse, ParserFieldsComeBackAtScopeEnd)
     EXPECT_EQ(live() - before, kept_by_the_error);
 }
 
+// What the recovery pops and the tokens it drops, and what is on the stack
+// when the parse gives up, go to op_free_tree: nothing that an action has
+// taken, and nothing twice.
+TEST_F(GrammarParse, DroppedValuesAreFreed)
+{
+    struct Case {
+        const char* text;
+        int32_t result;
+        std::vector<std::string> freed;
+    } cases[] = {
+        // Popped by the recovery.
+        {"1 + ;", 0, {"1"}},
+        // Popped, then a token dropped while recovering.
+        {"1 ) ) 2 ;", 0, {"1", "2"}},
+        {"1 ; 2 3 4 5 ;", 0, {"2", "3", "4", "5"}},
+        // The statements between two errors are the actions' own.
+        {"1 ) ; 2 ; 3 ) ;", 0, {"1", "3"}},
+        // Given up at the end of the input.
+        {"1 )", 1, {"1"}},
+        {") ;", 1, {}},
+        {"foo ( 1 , 2 +", 1, {"foo", "1", "2"}},
+        // A parse that succeeds frees nothing.
+        {"1 + 2 ;", 0, {}},
+    };
+    for (const Case& c : cases) {
+        fresh();
+        words(c.text);
+        EXPECT_EQ(parse(), c.result) << c.text;
+        EXPECT_EQ(recorder.freed, c.freed) << c.text;
+    }
+}
+
 }  // namespace
 }  // namespace prxtest
