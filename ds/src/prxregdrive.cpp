@@ -417,8 +417,9 @@ Guess test_anchors(Finder& f)
     f.ml_anch = !((rx->analysis_flags & (REA_SBOL | REA_GPOS)) || ((rx->analysis_flags & REA_BOL) && !gcb->multiline));
     if (f.ml_anch)
         return Guess::search;
-    // \G moves with pos and a reference's text is made anew each time:
-    // neither says where the subject begins.
+    // Under \G the start is pos, not the subject's beginning; a
+    // reference's own string is not the text matched. Neither case says
+    // whether strpos begins the subject.
     if (!(rx->analysis_flags & REA_GPOS) && f.sv && !(f.sv->flags & SVf_ROK) && f.strpos != f.strbeg) {
         if (tracing(f)) [[unlikely]]
             say("Not at start...\n");
@@ -640,7 +641,8 @@ Guess accept_start(Finder& f)
         f.check == sub[RE_SUBSTR_FLOATING].substr) {
         if (tracing(f)) [[unlikely]]
             say("... Disabling check substring...\n");
-        // The check and floating entries hold one reference between them.
+        // The check entry borrows the floating entry's reference: one
+        // release, and both entries are cleared.
         sv_release(gcb, f.check);
         sub[RE_SUBSTR_CHECK].substr = nullptr;
         sub[RE_SUBSTR_FLOATING].substr = nullptr;
