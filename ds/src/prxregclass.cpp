@@ -1,6 +1,18 @@
 // Bracket classes of the pattern compiler: the byte class with its bitmap,
 // POSIX class names, the check for POSIX syntax outside a class, and the
 // UTF-8 class built on a swash.
+//
+// Both class parsers run twice over the same text, like the rest of the
+// compiler: a size pass (re_size_only) that only counts units, and an emit
+// pass that writes them. A parser must reach the same decisions in both, so
+// everything that changes the node's size (the class word) is decided from
+// the text alone; warnings and the node's contents belong to the emit pass.
+//
+// A byte class is an ANYOF node of 9 units: the node unit with its flags
+// (RE_CLASS_*), then a 256-bit bitmap, one bit per byte value. A class with
+// a named class under locale is 10 units: the 32-bit POSIX-class word
+// follows the bitmap (flag RE_CLASS_NAMED), as its members depend on the
+// locale of the match and cannot be put in the bitmap at compile time.
 #include <cstdio>
 #include <cstring>
 
@@ -14,15 +26,16 @@
 
 namespace {
 
-constexpr int32_t NO_CLASS = -1;
-
+constexpr int32_t NO_CLASS = -1;  // the item is no named class
 
 struct PosixName {
     const char* name;
     int32_t len;
     int32_t cc;
 };
-// The bracket words; a class no word names has an empty one, never matched.
+// The bracket words, in class-number order: cc is the even number of the
+// class and cc + 1 its negation [:^word:]. A class no word names (\s) has
+// an empty one, never matched.
 constexpr PosixName posix_names[] = {
 #define RE_POSIX(name, shown, shown_negated, word, property) {word, sizeof word - 1, RE_CC_##name},
 #include "prxregposix.def"
@@ -31,6 +44,7 @@ constexpr PosixName posix_names[] = {
 static_assert(sizeof posix_names / sizeof posix_names[0] == RE_CC_COUNT / 2);
 
 // An escaped letter that stands for itself in a class; at is after it.
+// Other escaped characters (punctuation) stand for themselves silently.
 void warn_unrecognized(PERLGCB* gcb, uint32_t value, const char* at)
 {
     if (!re_size_only(gcb) && (host_cclass(value) & HC_ALPHA) && re_warn_enabled(gcb)) {
@@ -43,6 +57,9 @@ void warn_unrecognized(PERLGCB* gcb, uint32_t value, const char* at)
 
 // Value of an escape inside a class; p is just after the backslash and
 // moves past the escape. Sets *named to a class number for \w and its kin.
+// In a UTF-8 class (utf8) \p{Name} and \P{Name} are members of their own:
+// they go into the listing straight away and *is_wide_prop says so; the
+// returned value means nothing then. The byte class passes no listing.
 uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, bool* is_wide_prop, SV* listing)
 {
     const char* p = *pp;
@@ -59,7 +76,7 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
     case 'p':
     case 'P':
         if (utf8) {
-            // \p{Name} and \P{Name} are members of a UTF-8 class.
+            // \pL names the property by one letter, \p{Name} by a name.
             const char* name = p;
             int32_t n = 1;
             if (p < end && *p == '{') {
@@ -86,6 +103,7 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
         // In a byte class \p and \P are letters like any other.
         warn_unrecognized(gcb, value, p);
         break;
+    // Inside a class \b is the backspace: no boundary can be a member.
     case 'n': value = '\n'; break;
     case 'r': value = '\r'; break;
     case 't': value = '\t'; break;
@@ -94,6 +112,7 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
     case 'e': value = 27; break;
     case 'a': value = 7; break;
     case 'x':
+        // \x{...} takes any number of hex digits, \xHH at most two.
         if (p < end && *p == '{') {
             const char* e = p + 1;
             while (e < end && *e != '}')
@@ -111,7 +130,7 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
                               static_cast<unsigned long long>(big));
                 re_fail_formatted(gcb, e + 1, "Code point 0x%lX in \\x{} is too large for a byte pattern", msg);
             }
-            value = static_cast<uint32_t>(big);
+            value = static_cast<uint32_t>(big);  // a byte class holds it below 0x100 here
             p = e + 1;
         } else {
             uint64_t avail = end - p < 2 ? static_cast<uint64_t>(end - p) : 2;
@@ -121,11 +140,14 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
         }
         break;
     case 'c': {
+        // \cX: the control character of X, by X's upper case with bit 0x40
+        // flipped (\c? is DEL).
         uint8_t c = p < end ? static_cast<uint8_t>(*p++) : 0;
         value = static_cast<uint8_t>(g_host_vector->upper[c] ^ 64);
         break;
     }
     case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+        // Up to three octal digits; a class has no back references.
         --p;
         uint64_t avail = end - p < 3 ? static_cast<uint64_t>(end - p) : 3;
         uint64_t consumed = 0;
@@ -150,6 +172,9 @@ uint32_t class_escape(PERLGCB* gcb, const char** pp, int32_t* named, bool utf8, 
     return value;
 }
 
+// "False [] range" (tmpl gives the wording): a named class at one end of a
+// range, so no range is made. Quotes the item from range_begin to the parse
+// position, at most 500 bytes. Emit pass only, and only with the warning on.
 void warn_false_range(PERLGCB* gcb, const char* range_begin, const char* tmpl)
 {
     if (re_size_only(gcb) || !re_warn_enabled(gcb))
@@ -162,6 +187,9 @@ void warn_false_range(PERLGCB* gcb, const char* range_begin, const char* tmpl)
     re_warn_at(gcb, gcb->re_parse, msg);
 }
 
+// A range whose right end lies below its left end; the message quotes the
+// range as written. Fails in both passes: the size pass must not go on
+// with a class that the emit pass would reject.
 [[noreturn]] void fail_invalid_range(PERLGCB* gcb, const char* range_begin)
 {
     char msg[600];
@@ -172,7 +200,8 @@ void warn_false_range(PERLGCB* gcb, const char* range_begin, const char* tmpl)
     re_fail_formatted(gcb, gcb->re_parse, "Invalid [] range \"%*.*s\"", msg);
 }
 
-// Whether the class goes on with a '-' that is not its last character.
+// Whether the class goes on with a '-' that opens a range: one that is
+// neither the class's last character nor at the end of the text.
 bool at_range_dash(PERLGCB* gcb, const char* end)
 {
     return gcb->re_parse + 1 < end && *gcb->re_parse == '-' && gcb->re_parse[1] != ']';
@@ -200,6 +229,11 @@ bool range_opens(PERLGCB* gcb, const char* end, uint32_t value, const char* rang
 
 }  // namespace
 
+// At a "[" inside a class: [:name:] or [:^name:] gives the class number
+// (the parse position moves past it); any other text gives NO_CLASS with
+// the position where it was, and "[" is then an ordinary member. [.x.] and
+// [=x=] are reserved: an error in the emit pass; the size pass reads them
+// as ordinary members and leaves the report to the emit pass.
 int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value)
 {
     const char* end = gcb->re_xend;
@@ -212,6 +246,8 @@ int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value)
         t++;
     if (t >= end || t + 1 >= end || t[1] != ']')
         return NO_CLASS;
+    // Past the closing ":]"; the reserved forms and the size pass may put
+    // the position back.
     gcb->re_parse = t + 2;
     if (c != ':') {
         if (re_size_only(gcb)) {
@@ -222,6 +258,8 @@ int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value)
         std::snprintf(msg, sizeof msg, "POSIX syntax [%c %c] is reserved for future extensions", c, c);
         re_fail_formatted(gcb, gcb->re_parse, "POSIX syntax [%c %c] is reserved for future extensions", msg);
     }
+    // An unknown name is an error, not a member list: [:foo:] is never
+    // taken for the members ":", "f" and "o".
     const char* name = s + 1;
     bool complement = name < t && *name == '^';
     if (complement)
@@ -236,12 +274,17 @@ int32_t re_parse_posix_class(PERLGCB* gcb, int32_t value)
     re_fail_formatted(gcb, gcb->re_parse, "POSIX class [:%.*s:] unknown", msg);
 }
 
+// At the start of a class: a class written as [:word:] alone is almost
+// surely a POSIX class missing its outer brackets. It stays a class of its
+// characters, with a warning; [.x.] and [=x=] are reserved and fail.
 void re_check_posix_syntax(PERLGCB* gcb)
 {
     const char* p = gcb->re_parse;
     const char* end = gcb->re_xend;
     if (p >= end || (*p != ':' && *p != '.' && *p != '='))
         return;
+    // Only a word between the delimiters looks like a class name; anything
+    // else is an ordinary class that happens to start with ":".
     char c = *p;
     const char* s = p + 1;
     while (s < end && host_is_word(static_cast<uint8_t>(*s)))
@@ -257,10 +300,12 @@ void re_check_posix_syntax(PERLGCB* gcb)
     }
 }
 
+// The byte class, with the parse position on its first character; returns
+// with it on the closing "]" (or the text end, which the caller reports).
 re_program_node* re_parse_class(PERLGCB* gcb)
 {
     re_program_node* ret = re_emit_node(gcb, RE_ANYOF);
-    re_class_node* cls = nullptr;
+    re_class_node* cls = nullptr;  // the node being written; null in the size pass
     if (re_size_only(gcb))
         gcb->re_size += RE_BITMAP_UNITS;
     else {
@@ -274,6 +319,9 @@ re_program_node* re_parse_class(PERLGCB* gcb)
             cls->flags |= RE_CLASS_LOCALE;
     }
     const char* end = gcb->re_xend;
+    // A negated class counts toward the pattern's complexity ("naughty")
+    // score, which decides whether the start finder may drop a check
+    // substring that does not pay.
     if (gcb->re_parse < end && *gcb->re_parse == '^') {
         re_naughty_add(gcb, 1);
         gcb->re_parse++;
@@ -283,10 +331,14 @@ re_program_node* re_parse_class(PERLGCB* gcb)
     if (!re_size_only(gcb) && re_warn_enabled(gcb))
         re_check_posix_syntax(gcb);
 
+    // range: a left end and "-" were read, prev_value holds the left end;
+    // range_begin is where the current item (or the open range) began, for
+    // the messages that quote it.
     bool need_class = false;
     bool range = false;
     uint32_t prev_value = 0;
     const char* range_begin = gcb->re_parse;
+    // A "]" first in the class is a member, not its end.
     bool first = true;
     while (gcb->re_parse < end && (first || *gcb->re_parse != ']')) {
         first = false;
@@ -297,6 +349,8 @@ re_program_node* re_parse_class(PERLGCB* gcb)
         if (value == '[')
             named = re_parse_posix_class(gcb, static_cast<int32_t>(value));
         else if (value == '\\') {
+            // A backslash last in the text: the class is unterminated, which
+            // the caller reports.
             if (gcb->re_parse >= end)
                 break;
             bool wide = false;
@@ -306,7 +360,9 @@ re_program_node* re_parse_class(PERLGCB* gcb)
         }
         if (named != NO_CLASS) {
             // Only under locale do named classes stay symbolic (the class word
-            // and flag 0x8); otherwise their bytes go into the bitmap.
+            // and RE_CLASS_NAMED); otherwise their bytes go into the bitmap.
+            // The class word is one more unit: counted in the size pass, and
+            // cleared when the emit pass first needs it.
             if (!need_class && (gcb->re_cflags & PMf_LOCALE)) {
                 need_class = true;
                 if (re_size_only(gcb))
@@ -318,7 +374,7 @@ re_program_node* re_parse_class(PERLGCB* gcb)
                 }
             }
             if (range) {
-                // a-\d: no true range; a and "-" are members.
+                // a-\d: no true range; a and "-" are members, and \d below.
                 warn_false_range(gcb, range_begin, "False [] range \"%*.*s\"");
                 if (cls) {
                     re_bitmap_set(cls->bitmap, static_cast<uint8_t>(prev_value));
@@ -343,6 +399,8 @@ re_program_node* re_parse_class(PERLGCB* gcb)
             }
             continue;
         }
+        // A plain member, or the right end of a range: prev_value is the
+        // left end, or the member itself when no range was open.
         if (range_opens(gcb, end, value, range_begin, &range, &prev_value))
             continue;
         if (cls)
@@ -355,6 +413,10 @@ re_program_node* re_parse_class(PERLGCB* gcb)
         re_bitmap_set(cls->bitmap, static_cast<uint8_t>(prev_value));
         re_bitmap_set(cls->bitmap, '-');
     }
+    // Without locale the flags can be folded into the bitmap now, so that
+    // the matcher tests one bit: first the case partners, then the
+    // inversion. Under locale both wait for the match, where the locale's
+    // case and classes are known.
     if (cls) {
         uint8_t f = cls->flags & ~RE_CLASS_INVERT;
         if (f == RE_CLASS_FOLD) {
@@ -368,6 +430,8 @@ re_program_node* re_parse_class(PERLGCB* gcb)
                 cls->bitmap[i] |= extra[i];
             cls->flags &= ~RE_CLASS_FOLD;
         }
+        // Inverted alone: the complement is the class; with locale or named
+        // classes the matcher inverts its own answer.
         if (cls->flags == RE_CLASS_INVERT) {
             for (int i = 0; i < 32; i++)
                 cls->bitmap[i] = static_cast<uint8_t>(~cls->bitmap[i]);
@@ -377,6 +441,13 @@ re_program_node* re_parse_class(PERLGCB* gcb)
     return ret;
 }
 
+// The UTF-8 class. Its members are not put in a bitmap but written out as
+// a listing text, one line a member: "%04lx" for a code point, "%04lx\t%04lx"
+// for a range, "+utf8::Name" or "!utf8::Name" for a property or its
+// complement. The listing becomes a swash (the Unicode tables' lookup
+// object) kept in the pattern's data array; the ANYOFUTF8 node's argument
+// holds the class flags in its low half and the data index in its high
+// half. The size pass writes no listing (listing stays null).
 re_program_node* re_parse_class_utf8(PERLGCB* gcb)
 {
     const char* end = gcb->re_xend;
@@ -396,11 +467,13 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
     if (gcb->re_cflags & PMf_LOCALE)
         flags |= RE_CLASS_LOCALE;
 
+    // The property of each named class, by its even class number / 2.
     static const char* const props[RE_CC_COUNT / 2] = {
 #define RE_POSIX(name, shown, shown_negated, word, property) property,
 #include "prxregposix.def"
 #undef RE_POSIX
     };
+    // The item loop keeps the byte class's range state (see there).
     bool range = false;
     uint32_t prev_value = 0;
     const char* range_begin = gcb->re_parse;
@@ -411,6 +484,7 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
         bool wide_prop = false;
         if (!range)
             range_begin = gcb->re_parse;
+        // One character of the pattern text; a malformed byte counts alone.
         int64_t consumed = 0;
         uint32_t value = static_cast<uint32_t>(utf8_decode(gcb, reinterpret_cast<const uint8_t*>(gcb->re_parse),
                                                            static_cast<uint64_t>(end - gcb->re_parse), &consumed, 0));
@@ -424,11 +498,15 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
             value = class_escape(gcb, &p, &named, true, &wide_prop, listing);
             gcb->re_parse = p;
         }
+        // \p{...} is already in the listing; it cannot end a range.
         if (wide_prop) {
             if (range)
                 fail_invalid_range(gcb, range_begin);
             continue;
         }
+        // A named class is always symbolic here: its property line. As in
+        // the byte class, a range it ends or begins is no range, and its
+        // left end and "-" (002D) become members.
         if (named != NO_CLASS) {
             if (range) {
                 warn_false_range(gcb, range_begin, "False [] brange \"%*.*s\"");
@@ -458,9 +536,12 @@ re_program_node* re_parse_class_utf8(PERLGCB* gcb)
         }
         range = false;
     }
+    // A range left open at the end of the text: its left end and "-".
     if (range && listing)
         sv_append_formatted(gcb, listing, "%04lx\n002D\n", static_cast<uint32_t>(prev_value));
 
+    // The swash is made once, in the emit pass, and owned by the data
+    // array (code 's'): freeing the pattern releases it.
     re_program_node* ret = re_emit_arg_node(gcb, RE_ANYOFUTF8, 0);
     if (!re_size_only(gcb)) {
         SV* swash = swash_new(gcb, "utf8", "", listing, 1, 0);
