@@ -430,13 +430,42 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
         re_class_and(sc, and_with);
 }
 
-// The alternation at scan (BRANCH, BRANCHJ, IFTHEN or SUSPEND).
-void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, uint32_t* flagsp, int32_t* minp,
-                       int64_t* deltap, bool* unbounded, bool* unbounded_inside, int32_t* groups,
-                       re_class_node* and_with)
+// The state of the study of one chain. One lives on the stack of each
+// re_study_nodes call; the bodies of alternatives, repeats and lookarounds
+// get their own through the recursion.
+struct Study {
+    ScanData* data;          // the scan record, or null when only the lengths are wanted
+    uint32_t flags;          // STUDY_* mode; the class bits drop once the class is complete
+    int32_t min;             // characters every match of the chain consumes so far
+    int64_t delta;           // how many more it may consume; wide, saturated when returned
+    int32_t groups;          // groups met in the chain, for the group bits of the record
+    bool unbounded;          // the position in the pattern has no upper bound
+    bool unbounded_inside;   // the chain itself may consume without bound
+    int32_t closing_group;   // the group whose OPEN begins the chain, while its CLOSE may end it
+    re_class_node and_with;  // union mode: the class kept aside, intersected in at the end
+};
+
+// Intersect mode meets a part that may match nothing (an optional repeat,
+// an alternation with an empty alternative): the characters after it may
+// start a match as well. The class so far is kept aside, first becomes
+// the class, later nodes are united into it, and the end of the chain
+// intersects the union with what was kept. RE_CLASS_EOS: a match may also
+// be empty up to here.
+void switch_to_union(Study* st, const re_class_node* first)
+{
+    st->and_with = *st->data->start_class;
+    st->flags &= ~STUDY_CLASS_AND;
+    *st->data->start_class = *first;
+    st->flags |= STUDY_CLASS_OR;
+    st->data->start_class->flags |= RE_CLASS_EOS;
+}
+
+// The alternation at scan (BRANCH, BRANCHJ, IFTHEN or SUSPEND); *scanp
+// moves past it, or into the operand of a single alternative.
+void study_alternation(PERLGCB* gcb, Study* st, re_program_node** scanp)
 {
     re_program_node* scan = *scanp;
-    uint32_t flags = *flagsp;
+    ScanData* data = st->data;
     uint8_t code = scan->type;
     re_program_node* next = next_of(gcb, scan);
     if (!(next && next->type == code) && code != RE_IFTHEN && code != RE_SUSPEND) {
@@ -446,9 +475,9 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
     }
     int32_t alt_max = 0, alt_min = I32_INF, num = 0;
     re_class_node accum;
-    if (flags & STUDY_SUBSTRINGS)
+    if (st->flags & STUDY_SUBSTRINGS)
         re_commit_substr(gcb, data);
-    if (flags & STUDY_CLASS)
+    if (st->flags & STUDY_CLASS)
         class_init_zero(gcb, &accum);
     while (scan && scan->type == code) {
         int32_t body_delta = 0;
@@ -459,12 +488,12 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
         fake.loops_numbered = data ? data->loops_numbered : 0;
         next = next_of(gcb, scan);
         scan = code == RE_BRANCH ? scan + 1 : scan + 2;
-        if (flags & STUDY_CLASS) {
+        if (st->flags & STUDY_CLASS) {
             class_init(gcb, &this_class);
             fake.start_class = &this_class;
             f = STUDY_CLASS_AND;
         }
-        if (flags & STUDY_NUMBER_LOOPS)
+        if (st->flags & STUDY_NUMBER_LOOPS)
             f |= STUDY_NUMBER_LOOPS;
         int32_t body_min = re_study_nodes(gcb, &scan, &body_delta, next, &fake, f);
         if (alt_min > body_min)
@@ -473,68 +502,508 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
         if (alt_max < reach)
             alt_max = reach;
         if (body_delta == I32_INF) {
-            *unbounded = *unbounded_inside = true;
-            if (flags & STUDY_SUBSTRINGS)
+            st->unbounded = st->unbounded_inside = true;
+            if (st->flags & STUDY_SUBSTRINGS)
                 data->flags |= SCAN_UNBOUNDED;
         }
         scan = next;
         if (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP))
-            (*groups)++;
+            st->groups++;
         if (data && (fake.flags & SCAN_HAS_CODE))
             data->flags |= SCAN_HAS_CODE;
         if (data)
             data->loops_numbered = fake.loops_numbered;
-        if (flags & STUDY_CLASS)
+        if (st->flags & STUDY_CLASS)
             re_class_or(gcb, &accum, &this_class);
         if (code == RE_SUSPEND)
             break;
     }
     if (code == RE_IFTHEN && num < 2)  // no "no" branch: the switch may match nothing
         alt_min = 0;
-    if (flags & STUDY_SUBSTRINGS) {
+    if (st->flags & STUDY_SUBSTRINGS) {
         data->pos_min = sat(static_cast<int64_t>(data->pos_min) + alt_min);
         data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) + alt_max - alt_min);
-        if (alt_max != alt_min || *unbounded)
+        if (alt_max != alt_min || st->unbounded)
             data->longest = data->longest_float;
     }
-    *minp = sat(static_cast<int64_t>(*minp) + alt_min);
-    *deltap += static_cast<int64_t>(alt_max) - alt_min;
-    if (flags & STUDY_CLASS_OR) {
+    st->min = sat(static_cast<int64_t>(st->min) + alt_min);
+    st->delta += static_cast<int64_t>(alt_max) - alt_min;
+    if (st->flags & STUDY_CLASS_OR) {
         re_class_or(gcb, data->start_class, &accum);
         if (alt_min) {
-            re_class_and(data->start_class, and_with);
-            flags &= ~STUDY_CLASS;
+            re_class_and(data->start_class, &st->and_with);
+            st->flags &= ~STUDY_CLASS;
         }
-    } else if (flags & STUDY_CLASS_AND) {
+    } else if (st->flags & STUDY_CLASS_AND) {
         if (alt_min) {
             re_class_and(data->start_class, &accum);
-            flags &= ~STUDY_CLASS;
-        } else {
-            // Switch to union mode: keep the class so far aside.
-            *and_with = *data->start_class;
-            flags &= ~STUDY_CLASS_AND;
-            *data->start_class = accum;
-            flags |= STUDY_CLASS_OR;
-            data->start_class->flags |= RE_CLASS_EOS;
+            st->flags &= ~STUDY_CLASS;
+        } else
+            switch_to_union(st, &accum);
+    }
+    *scanp = scan;
+}
+
+// EXACT: its text extends the current literal.
+void study_exact(PERLGCB* gcb, Study* st, re_program_node* scan)
+{
+    ScanData* data = st->data;
+    int32_t l = char_count(gcb, re_text(scan), scan->flags);
+    st->min = sat(static_cast<int64_t>(st->min) + l);
+    if (st->flags & STUDY_SUBSTRINGS) {
+        if (data->literal_end == -1) {
+            data->literal_start_min = data->pos_min;
+            data->literal_start_max = st->unbounded ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
+        }
+        lit_append(gcb, data->literal, re_text(scan), scan->flags);
+        data->literal_end = sat(static_cast<int64_t>(data->pos_min) + l);
+        data->pos_min = data->literal_end;
+        data->flags &= ~SCAN_BEFORE_EOL;
+    }
+    uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
+    if (st->flags & STUDY_CLASS_AND) {
+        re_class_node* sc = data->start_class;
+        bool compat = true;
+        if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
+            (!(sc->flags & RE_CLASS_FOLD) || !re_bitmap_test(sc->bitmap, gcb->fold_table[c0])))
+            compat = false;
+        std::memset(sc->classes, 0, sizeof sc->classes);
+        std::memset(sc->bitmap, 0, sizeof sc->bitmap);
+        if (compat)
+            re_bitmap_set(sc->bitmap, c0);
+        sc->flags &= ~RE_CLASS_EOS;
+    } else if (st->flags & STUDY_CLASS_OR) {
+        re_bitmap_set(data->start_class->bitmap, c0);
+        data->start_class->flags &= ~RE_CLASS_EOS;
+        re_class_and(data->start_class, &st->and_with);
+    }
+    st->flags &= ~STUDY_CLASS;
+}
+
+// EXACTF, EXACTFL: folded text never becomes a substring.
+void study_exact_folded(PERLGCB* gcb, Study* st, re_program_node* scan)
+{
+    ScanData* data = st->data;
+    uint8_t op = scan->type;
+    int32_t l = char_count(gcb, re_text(scan), scan->flags);
+    if (st->flags & STUDY_SUBSTRINGS)
+        re_commit_substr(gcb, data);
+    st->min = sat(static_cast<int64_t>(st->min) + l);
+    if (st->flags & STUDY_SUBSTRINGS)
+        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + l);
+    uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
+    if (st->flags & STUDY_CLASS_AND) {
+        re_class_node* sc = data->start_class;
+        bool compat = true;
+        if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
+            !re_bitmap_test(sc->bitmap, gcb->fold_table[c0]))
+            compat = false;
+        std::memset(sc->classes, 0, sizeof sc->classes);
+        std::memset(sc->bitmap, 0, sizeof sc->bitmap);
+        if (compat) {
+            re_bitmap_set(sc->bitmap, c0);
+            sc->flags &= ~RE_CLASS_EOS;
+            if (op == RE_EXACTFL)
+                sc->flags |= RE_CLASS_FOLD | RE_CLASS_LOCALE;
+            else
+                // The fold table does not change after the compile:
+                // both cases go in the bitmap, and the class stays
+                // one that alternatives can be joined to.
+                re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
+        }
+    } else if (st->flags & STUDY_CLASS_OR) {
+        re_class_node* sc = data->start_class;
+        if (sc->flags & RE_CLASS_FOLD) {
+            re_bitmap_set(sc->bitmap, c0);
+            sc->flags &= ~RE_CLASS_EOS;
+        } else if (op == RE_EXACTF && !(sc->flags & RE_CLASS_LOCALE)) {
+            // Both cases, as the AND form above puts them.
+            re_bitmap_set(sc->bitmap, c0);
+            re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
+            sc->flags &= ~RE_CLASS_EOS;
+        }
+        re_class_and(sc, &st->and_with);
+    }
+    st->flags &= ~STUDY_CLASS;
+}
+
+// A simple node: one character of a class.
+void study_simple(PERLGCB* gcb, Study* st, re_program_node* scan)
+{
+    if (st->flags & STUDY_SUBSTRINGS) {
+        re_commit_substr(gcb, st->data);
+        st->data->pos_min = sat(static_cast<int64_t>(st->data->pos_min) + 1);
+    }
+    st->min = sat(static_cast<int64_t>(st->min) + 1);
+    if (st->flags & STUDY_CLASS) {
+        study_simple_class(gcb, scan, st->data, st->flags, &st->and_with);
+        st->flags &= ~STUDY_CLASS;
+    }
+}
+
+// One repeat whose body is studied.
+struct Repeat {
+    re_program_node* node;  // the repeat node: STAR, PLUS or a CURLY kind
+    int32_t min_count;      // repetitions at least
+    int32_t max_count;      // repetitions at most; RE_INFTY for no bound
+    int32_t body_min;       // the body's minimum length
+    int32_t body_delta;     // the body's delta, I32_INF for no bound
+    uint32_t outer_flags;   // the record's flags before the body
+    int32_t pos_before;     // the position minimum where the body begins
+};
+
+// Studies the body at *scanp, min_count..max_count times, and adds its
+// lengths and start class to the chain; *scanp moves past the body, to
+// after_body when the body's chain ends without a WHILEM.
+void study_repeat_body(PERLGCB* gcb, Study* st, Repeat* r, re_program_node** scanp, re_program_node* after_body,
+                       re_program_node* last)
+{
+    ScanData* data = st->data;
+    uint32_t f = st->flags;
+    re_class_node this_class;
+    re_class_node* saved_class = nullptr;
+    if (st->flags & STUDY_SUBSTRINGS)
+        r->pos_before = data->pos_min;
+    if (data) {
+        r->outer_flags = data->flags;
+        data->flags &= ~(SCAN_HAS_GROUP | SCAN_ONE_GROUP | SCAN_HAS_CODE);
+        if (st->unbounded)
+            data->flags |= SCAN_UNBOUNDED;
+    }
+    if (st->flags & STUDY_CLASS) {
+        class_init(gcb, &this_class);
+        saved_class = data->start_class;
+        data->start_class = &this_class;
+        f |= STUDY_CLASS_AND;
+        f &= ~STUDY_CLASS_OR;
+    }
+    // Once a body fails at a position it cannot succeed there later
+    // unless the count could still matter.
+    if (r->min_count != r->max_count - 1 && r->max_count != RE_INFTY)
+        f &= ~STUDY_NUMBER_LOOPS;
+    r->body_min = re_study_nodes(gcb, scanp, &r->body_delta, last, data, r->min_count == 0 ? (f & ~STUDY_SUBSTRINGS) : f);
+    if (st->flags & STUDY_CLASS)
+        data->start_class = saved_class;
+    if (r->min_count == 0 || r->body_min == 0) {
+        if (st->flags & STUDY_CLASS_OR)
+            re_class_or(gcb, data->start_class, &this_class);
+        else if (st->flags & STUDY_CLASS_AND)
+            switch_to_union(st, &this_class);
+    } else {
+        if (st->flags & STUDY_CLASS_OR) {
+            re_class_or(gcb, data->start_class, &this_class);
+            re_class_and(data->start_class, &st->and_with);
+        } else if (st->flags & STUDY_CLASS_AND)
+            re_class_and(data->start_class, &this_class);
+        st->flags &= ~STUDY_CLASS;
+    }
+    if (!*scanp)  // a CURLY body ends without WHILEM
+        *scanp = after_body;
+    int64_t body_max = static_cast<int64_t>(r->body_min) + r->body_delta;
+    if (body_max == 0 && data && !(data->flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)) && r->max_count <= RE_INFTY / 3 &&
+        re_warn_enabled(gcb))
+        re_warn_at(gcb, gcb->re_xend, "Quantifier unexpected on zero-length expression");
+
+    st->min = sat(static_cast<int64_t>(st->min) + static_cast<int64_t>(r->body_min) * r->min_count);
+    st->unbounded_inside |= (r->max_count == RE_INFTY && body_max > 0) || r->body_delta == I32_INF;
+    st->unbounded |= st->unbounded_inside;
+    if (st->unbounded && (st->flags & STUDY_SUBSTRINGS))
+        data->flags |= SCAN_UNBOUNDED;
+    st->delta += body_max * r->max_count - static_cast<int64_t>(r->body_min) * r->min_count;
+}
+
+// The rewrites of a general repeat (CURLYX) once its body is known, and
+// the numbering of an unbounded one that stays general.
+void rewrite_general_repeat(PERLGCB* gcb, Study* st, const Repeat* r)
+{
+    ScanData* data = st->data;
+    re_program_node* repeat_node = r->node;
+    // CURLYX over one group around one simple node: CURLYN.
+    if (repeat_node->type == RE_CURLYX && data && (data->flags & SCAN_ONE_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
+        !r->body_delta && r->body_min == 1) {
+        re_program_node* node = repeat_node + 2;
+        re_program_node* open_node = node;
+        re_program_node* inner_node;
+        node = next_of(gcb, node);
+        if (node && (re_simple_nodes[node->type] || (re_kind(node) == RE_EXACT && node->flags == 1))) {
+            inner_node = node;
+            node = next_of(gcb, node);
+            if (node && node->type == RE_CLOSE) {
+                repeat_node->flags = static_cast<uint8_t>(re_arg(node));
+                repeat_node->type = RE_CURLYN;
+                open_node->type = RE_NOTHING;  // was OPEN
+                mark_optimized(open_node + 1);
+                inner_node->next = 0;
+                mark_optimized(node);     // was CLOSE
+                mark_optimized(node + 1);
+            }
         }
     }
-    *flagsp = flags;
-    *scanp = scan;
+    // CURLYX over a fixed-length body: CURLYM.
+    if (repeat_node->type == RE_CURLYX && data && !(data->flags & SCAN_HAS_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
+        !r->body_delta) {
+        re_program_node* node = repeat_node + 2;
+        re_program_node* inner_node;
+        repeat_node->type = RE_CURLYM;
+        while ((inner_node = next_of(gcb, node)) && inner_node->type != RE_WHILEM)
+            node = inner_node;
+        if (inner_node)
+            inner_node->type = RE_SUCCEED;  // was WHILEM
+        if (data->flags & SCAN_ONE_GROUP) {
+            re_program_node* open_node = repeat_node + 2;
+            if (node->type != RE_CLOSE)
+                re_fail_plain(gcb, "Panic opt close");
+            repeat_node->flags = static_cast<uint8_t>(re_arg(node));
+            open_node->type = RE_OPTIMIZED;  // was OPEN
+            node->type = RE_OPTIMIZED;  // was CLOSE
+            mark_optimized(open_node + 1);
+            mark_optimized(node + 1);
+            // Relink the body over the folded nodes.
+            int32_t dn = 0;
+            re_study_nodes(gcb, &open_node, &dn, node, nullptr, 0);
+        } else
+            repeat_node->flags = 0;
+    } else if (repeat_node->type == RE_CURLYX && (st->flags & STUDY_NUMBER_LOOPS) && r->max_count == RE_INFTY && data &&
+               ++data->loops_numbered < 16) {
+        // Number the loop for the matcher's position cache.
+        re_program_node* node = repeat_node + repeat_node->next;
+        if ((node - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
+            node += static_cast<int32_t>(re_arg(node));
+        (node - 1)->flags = static_cast<uint8_t>(data->loops_numbered | (gcb->re_whilem_seen << 4));
+    }
+}
+
+// The substring bookkeeping of a repeat whose body was studied while
+// substrings were collected.
+void repeat_substrings(PERLGCB* gcb, Study* st, const Repeat* r)
+{
+    ScanData* data = st->data;
+    int32_t min_count = r->min_count, max_count = r->max_count;
+    int32_t body_min = r->body_min, body_delta = r->body_delta;
+    bool have_last = false;
+    int32_t counted = min_count != 0;
+    char* last_buf = nullptr;
+    int32_t last_len = 0;
+    if (data->literal_end > 0 && min_count != 0) {
+        // The literal reaches into the body: take the part added there.
+        int32_t b = r->pos_before >= data->literal_start_min ? r->pos_before : data->literal_start_min;
+        char* s = *data->literal->slot;
+        int32_t l = data->literal->len;
+        int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
+        l -= old;
+        // Kept in the interpreter while the literal grows, so that
+        // a failed allocation there loses nothing.
+        gcb->re_opt_piece = last_buf =
+            static_cast<char*>(pool_realloc(gcb, gcb->re_opt_piece, static_cast<uint64_t>(l) + 1));
+        std::memcpy(last_buf, s + old, static_cast<size_t>(l));
+        last_len = l;
+        have_last = true;
+        if (body_delta == 0 && r->pos_before == b) {
+            // A constant string: the literal holds it min_count times.
+            if (min_count > 1) {
+                data->literal->len -= l;
+                for (int32_t i = 0; i < min_count; i++)
+                    lit_append(gcb, data->literal, last_buf, l);
+                data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
+                                        static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
+            }
+        } else {
+            // The start offset must point into the last copy. The
+            // minimum moves to the last copy that must be there, so
+            // the maximum must follow it: without a bound the literal
+            // may start anywhere after.
+            data->literal_start_min = sat(static_cast<int64_t>(data->literal_start_min) +
+                                          static_cast<int64_t>(body_min) * (min_count - 1));
+            data->literal_start_max = st->unbounded ? I32_INF
+                                                    : sat(static_cast<int64_t>(data->literal_start_max) +
+                                                          static_cast<int64_t>(max_count - 1) *
+                                                              (static_cast<int64_t>(body_min) + body_delta));
+        }
+    }
+    data->pos_min = sat(static_cast<int64_t>(data->pos_min) + static_cast<int64_t>(body_min) * (min_count - counted));
+    data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) - static_cast<int64_t>(counted) * body_delta +
+                          (static_cast<int64_t>(body_min) + body_delta) * max_count -
+                          static_cast<int64_t>(body_min) * min_count);
+    if (min_count != max_count) {
+        // Fixed substrings found inside the body cannot be extended.
+        re_commit_substr(gcb, data);
+        if (min_count && have_last) {
+            lit_set(gcb, data->literal, last_buf, last_len);
+            int32_t chars = char_count(gcb, last_buf, last_len);
+            data->literal_end = data->pos_min;
+            data->literal_start_min = data->pos_min - chars;
+            data->literal_start_max = st->unbounded ? I32_INF
+                                                    : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta - chars);
+        }
+        data->longest = data->longest_float;
+    }
+    if (last_buf) {
+        pool_free(gcb, last_buf);
+        gcb->re_opt_piece = nullptr;
+    }
+}
+
+// A repeat other than CURLYX leaves the NOTHING nodes after it behind:
+// its next distance reaches past them.
+void absorb_following_nothings(PERLGCB* gcb, re_program_node* repeat_node)
+{
+    if (repeat_node->type == RE_CURLYX)
+        return;
+    re_program_node* n;
+    while ((n = next_of(gcb, repeat_node)) && re_kind(n) == RE_NOTHING && n->next &&
+           static_cast<int32_t>(repeat_node->next) + n->next < 65536)
+        repeat_node->next = static_cast<uint16_t>(repeat_node->next + n->next);
+}
+
+// A repeat (STAR, PLUS, a CURLY kind) or a back-reference at scan; returns
+// the node where the study goes on.
+re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
+{
+    ScanData* data = st->data;
+    uint8_t kind = re_kind(scan);
+    Repeat r{};
+    r.node = scan;
+    re_program_node* body;
+    if (kind == RE_CURLY) {
+        r.min_count = re_arg_min(scan);
+        r.max_count = re_arg_max(scan);
+        body = scan + 2;
+    } else if (kind == RE_PLUS && (st->flags & (STUDY_SUBSTRINGS | STUDY_CLASS)) &&
+               ((scan + 1)->type == RE_EXACT || (st->flags & STUDY_CLASS))) {
+        r.min_count = 1;
+        r.max_count = RE_INFTY;
+        body = scan + 1;
+    } else if (kind == RE_STAR && (st->flags & STUDY_CLASS)) {
+        r.min_count = 0;
+        r.max_count = RE_INFTY;
+        body = scan + 1;
+    } else if (kind == RE_PLUS || kind == RE_STAR) {
+        if (kind == RE_PLUS && !zero_width_operand(scan + 1)) {
+            // One repetition at least, of one character.
+            if (st->flags & STUDY_SUBSTRINGS)
+                data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
+            st->min = sat(static_cast<int64_t>(st->min) + 1);
+        }
+        st->unbounded = st->unbounded_inside = true;
+        re_program_node* after = next_of(gcb, scan);
+        if (st->flags & STUDY_SUBSTRINGS) {
+            re_commit_substr(gcb, data);
+            data->longest = data->longest_float;
+            data->flags |= SCAN_UNBOUNDED;
+        }
+        absorb_following_nothings(gcb, scan);
+        return after;
+    } else {
+        // REF: anything may follow.
+        if (st->flags & STUDY_SUBSTRINGS) {
+            re_commit_substr(gcb, data);
+            data->longest = data->longest_float;
+            data->flags |= SCAN_UNBOUNDED;
+        }
+        st->unbounded = st->unbounded_inside = true;
+        if (st->flags & STUDY_CLASS_OR)
+            class_set_all(gcb, data->start_class);
+        st->flags &= ~STUDY_CLASS;
+        return next_of(gcb, scan);
+    }
+    re_program_node* after_body = next_of(gcb, scan);
+    study_repeat_body(gcb, st, &r, &body, after_body, last);
+    rewrite_general_repeat(gcb, st, &r);
+    // Groups inside the body are groups of this stretch too: without
+    // them an enclosing repeat would take the body's group for its own.
+    if (data && ((r.outer_flags | data->flags) & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
+        st->groups++;
+    if (st->flags & STUDY_SUBSTRINGS)
+        repeat_substrings(gcb, st, &r);
+    if (data && (r.outer_flags & SCAN_HAS_CODE))
+        data->flags |= SCAN_HAS_CODE;
+    absorb_following_nothings(gcb, r.node);
+    return body;
+}
+
+// A lookahead or lookbehind at scan: its body is studied apart and
+// consumes nothing.
+void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
+{
+    ScanData* data = st->data;
+    uint8_t op = scan->type;
+    int32_t body_delta = 0;
+    ScanData fake{};
+    re_class_node ahead_class;
+    uint32_t f = 0;
+    fake.loops_numbered = data ? data->loops_numbered : 0;
+    // Only a class still being narrowed can take the lookahead's: a
+    // united one holds the starts of optional parts before it too.
+    if ((st->flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH) {
+        class_init(gcb, &ahead_class);
+        fake.start_class = &ahead_class;
+        f |= STUDY_CLASS_AND;
+    }
+    if (st->flags & STUDY_NUMBER_LOOPS)
+        f |= STUDY_NUMBER_LOOPS;
+    re_program_node* nscan = scan + 2;
+    int32_t body_min = re_study_nodes(gcb, &nscan, &body_delta, last, &fake, f);
+    if (scan->flags) {
+        if (body_delta)
+            fail_at_end(gcb, "Variable length lookbehind not implemented");
+        if (body_min > 255) {
+            char msg[80];
+            std::snprintf(msg, sizeof msg, "Lookbehind longer than %lu not implemented", 255ul);
+            re_fail_formatted(gcb, gcb->re_xend, "Lookbehind longer than %lu not implemented", msg);
+        }
+        scan->flags = static_cast<uint8_t>(body_min);
+    }
+    if (data && (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
+        st->groups++;
+    if (data && (fake.flags & SCAN_HAS_CODE))
+        data->flags |= SCAN_HAS_CODE;
+    if (data)
+        data->loops_numbered = fake.loops_numbered;
+    // A lookahead that may match the empty string says nothing of the
+    // next character: only one that must consume narrows the class.
+    if ((f & STUDY_CLASS_AND) && !(ahead_class.flags & RE_CLASS_EOS)) {
+        uint8_t was = data->start_class->flags & RE_CLASS_EOS;
+        re_class_and(data->start_class, &ahead_class);
+        if (was)
+            data->start_class->flags |= RE_CLASS_EOS;
+    }
+}
+
+// The end of a chain: the delta handed back, the group bits of the record
+// and the union-mode class intersected with what was kept aside.
+void finish_chain(Study* st, int32_t* deltap)
+{
+    ScanData* data = st->data;
+    *deltap = st->unbounded_inside ? I32_INF : sat(st->delta);
+    if ((st->flags & STUDY_SUBSTRINGS) && st->unbounded)
+        data->pos_delta = I32_INF - data->pos_min;
+    if (st->closing_group > 255)
+        st->closing_group = 0;
+    if (st->closing_group && st->groups == 1 && data) {
+        data->flags |= SCAN_ONE_GROUP;
+        data->flags &= ~SCAN_HAS_GROUP;
+    } else if (st->groups && data) {
+        data->flags |= SCAN_HAS_GROUP;
+        data->flags &= ~SCAN_ONE_GROUP;
+    }
+    if (st->flags & STUDY_CLASS_OR)
+        re_class_and(data->start_class, &st->and_with);
 }
 
 int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                        ScanData* data, uint32_t flags)
 {
-    int32_t min = 0;
-    int32_t groups = 0;
+    Study st;
     re_program_node* scan = *scanp;
-    re_program_node* next;
-    int64_t delta = 0;
-    bool unbounded = (flags & STUDY_SUBSTRINGS) && (data->flags & SCAN_UNBOUNDED);
-    bool unbounded_inside = false;
-    int32_t closing_group = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
-    re_class_node and_with;
-    class_init(gcb, &and_with);
+    st.data = data;
+    st.flags = flags;
+    st.min = 0;
+    st.delta = 0;
+    st.groups = 0;
+    st.unbounded = (flags & STUDY_SUBSTRINGS) && (data->flags & SCAN_UNBOUNDED);
+    st.unbounded_inside = false;
+    st.closing_group = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
+    class_init(gcb, &st.and_with);
 
     while (scan && scan->type != RE_END && (!last || scan < last)) {
         // Peephole steps.
@@ -546,405 +1015,33 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
         uint8_t op = scan->type;
         uint8_t kind = re_kind(scan);
         if (op == RE_BRANCH || op == RE_BRANCHJ || op == RE_IFTHEN || op == RE_SUSPEND) {
-            re_program_node* before = scan;
-            study_alternation(gcb, &scan, data, &flags, &min, &delta, &unbounded, &unbounded_inside, &groups, &and_with);
-            (void)before;
+            study_alternation(gcb, &st, &scan);
             continue;
-        } else if (op == RE_EXACT) {
-            int32_t l = char_count(gcb, re_text(scan), scan->flags);
-            min = sat(static_cast<int64_t>(min) + l);
-            if (flags & STUDY_SUBSTRINGS) {
-                if (data->literal_end == -1) {
-                    data->literal_start_min = data->pos_min;
-                    data->literal_start_max = unbounded ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
-                }
-                lit_append(gcb, data->literal, re_text(scan), scan->flags);
-                data->literal_end = sat(static_cast<int64_t>(data->pos_min) + l);
-                data->pos_min = data->literal_end;
-                data->flags &= ~SCAN_BEFORE_EOL;
-            }
-            uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
-            if (flags & STUDY_CLASS_AND) {
-                re_class_node* sc = data->start_class;
-                bool compat = true;
-                if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
-                    (!(sc->flags & RE_CLASS_FOLD) || !re_bitmap_test(sc->bitmap, gcb->fold_table[c0])))
-                    compat = false;
-                std::memset(sc->classes, 0, sizeof sc->classes);
-                std::memset(sc->bitmap, 0, sizeof sc->bitmap);
-                if (compat)
-                    re_bitmap_set(sc->bitmap, c0);
-                sc->flags &= ~RE_CLASS_EOS;
-            } else if (flags & STUDY_CLASS_OR) {
-                re_bitmap_set(data->start_class->bitmap, c0);
-                data->start_class->flags &= ~RE_CLASS_EOS;
-                re_class_and(data->start_class, &and_with);
-            }
-            flags &= ~STUDY_CLASS;
-        } else if (kind == RE_EXACT) {
-            // EXACTF, EXACTFL: folded text never becomes a substring.
-            int32_t l = char_count(gcb, re_text(scan), scan->flags);
-            if (flags & STUDY_SUBSTRINGS)
-                re_commit_substr(gcb, data);
-            min = sat(static_cast<int64_t>(min) + l);
-            if (flags & STUDY_SUBSTRINGS)
-                data->pos_min = sat(static_cast<int64_t>(data->pos_min) + l);
-            uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
-            if (flags & STUDY_CLASS_AND) {
-                re_class_node* sc = data->start_class;
-                bool compat = true;
-                if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
-                    !re_bitmap_test(sc->bitmap, gcb->fold_table[c0]))
-                    compat = false;
-                std::memset(sc->classes, 0, sizeof sc->classes);
-                std::memset(sc->bitmap, 0, sizeof sc->bitmap);
-                if (compat) {
-                    re_bitmap_set(sc->bitmap, c0);
-                    sc->flags &= ~RE_CLASS_EOS;
-                    if (op == RE_EXACTFL)
-                        sc->flags |= RE_CLASS_FOLD | RE_CLASS_LOCALE;
-                    else
-                        // The fold table does not change after the compile:
-                        // both cases go in the bitmap, and the class stays
-                        // one that alternatives can be joined to.
-                        re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
-                }
-            } else if (flags & STUDY_CLASS_OR) {
-                re_class_node* sc = data->start_class;
-                if (sc->flags & RE_CLASS_FOLD) {
-                    re_bitmap_set(sc->bitmap, c0);
-                    sc->flags &= ~RE_CLASS_EOS;
-                } else if (op == RE_EXACTF && !(sc->flags & RE_CLASS_LOCALE)) {
-                    // Both cases, as the AND form above puts them.
-                    re_bitmap_set(sc->bitmap, c0);
-                    re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
-                    sc->flags &= ~RE_CLASS_EOS;
-                }
-                re_class_and(sc, &and_with);
-            }
-            flags &= ~STUDY_CLASS;
-        } else if (kind == RE_STAR || kind == RE_PLUS || kind == RE_CURLY || kind == RE_WHILEM || kind == RE_REF ||
-                   kind == RE_BACK) {
-            int32_t min_count = 0, max_count = 0, body_min = 0, body_delta = 0;
-            uint32_t fl = 0;
-            uint32_t f = flags;
-            int32_t pos_before = 0;
-            re_program_node* repeat_node = scan;
-            re_class_node this_class;
-            re_class_node* saved_class = nullptr;
-            bool repeat_body = false;
-            switch (kind) {
-            case RE_WHILEM:
-                // The end of a general repeat's body: the study of the body ends.
-                scan = scan + 1;
-                goto finish;
-            case RE_PLUS:
-                if (flags & (STUDY_SUBSTRINGS | STUDY_CLASS)) {
-                    re_program_node* operand = scan + 1;
-                    if (operand->type == RE_EXACT || (flags & STUDY_CLASS)) {
-                        min_count = 1;
-                        max_count = RE_INFTY;
-                        next = next_of(gcb, scan);
-                        scan = scan + 1;
-                        repeat_body = true;
-                        break;
-                    }
-                }
-                if (!zero_width_operand(scan + 1)) {
-                    // One repetition at least, of one character.
-                    if (flags & STUDY_SUBSTRINGS)
-                        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
-                    min = sat(static_cast<int64_t>(min) + 1);
-                }
-                [[fallthrough]];
-            case RE_STAR:
-                if (flags & STUDY_CLASS) {
-                    min_count = 0;
-                    max_count = RE_INFTY;
-                    next = next_of(gcb, scan);
-                    scan = scan + 1;
-                    repeat_body = true;
-                    break;
-                }
-                unbounded = unbounded_inside = true;
-                scan = next_of(gcb, scan);
-                if (flags & STUDY_SUBSTRINGS) {
-                    re_commit_substr(gcb, data);
-                    data->longest = data->longest_float;
-                    data->flags |= SCAN_UNBOUNDED;
-                }
-                goto repeat_tail;
-            case RE_CURLY:
-                min_count = re_arg_min(scan);
-                max_count = re_arg_max(scan);
-                next = next_of(gcb, scan);
-                scan = scan + 2;
-                repeat_body = true;
-                break;
-            default:
-                // REF: anything may follow.
-                if (flags & STUDY_SUBSTRINGS) {
-                    re_commit_substr(gcb, data);
-                    data->longest = data->longest_float;
-                    data->flags |= SCAN_UNBOUNDED;
-                }
-                unbounded = unbounded_inside = true;
-                if (flags & STUDY_CLASS_OR)
-                    class_set_all(gcb, data->start_class);
-                flags &= ~STUDY_CLASS;
-                break;
-            }
-            if (!repeat_body) {
-                scan = next_of(gcb, scan);
-                continue;
-            }
-            // repeat_body: the body at scan, repeated min_count..max_count times.
-            if (flags & STUDY_SUBSTRINGS)
-                pos_before = data->pos_min;
-            if (data) {
-                fl = data->flags;
-                data->flags &= ~(SCAN_HAS_GROUP | SCAN_ONE_GROUP | SCAN_HAS_CODE);
-                if (unbounded)
-                    data->flags |= SCAN_UNBOUNDED;
-            }
-            if (flags & STUDY_CLASS) {
-                class_init(gcb, &this_class);
-                saved_class = data->start_class;
-                data->start_class = &this_class;
-                f |= STUDY_CLASS_AND;
-                f &= ~STUDY_CLASS_OR;
-            }
-            // Once a body fails at a position it cannot succeed there later
-            // unless the count could still matter.
-            if (min_count != max_count - 1 && max_count != RE_INFTY)
-                f &= ~STUDY_NUMBER_LOOPS;
-            body_min = re_study_nodes(gcb, &scan, &body_delta, last, data, min_count == 0 ? (f & ~STUDY_SUBSTRINGS) : f);
-            if (flags & STUDY_CLASS)
-                data->start_class = saved_class;
-            if (min_count == 0 || body_min == 0) {
-                if (flags & STUDY_CLASS_OR) {
-                    re_class_or(gcb, data->start_class, &this_class);
-                } else if (flags & STUDY_CLASS_AND) {
-                    and_with = *data->start_class;
-                    flags &= ~STUDY_CLASS_AND;
-                    *data->start_class = this_class;
-                    flags |= STUDY_CLASS_OR;
-                    data->start_class->flags |= RE_CLASS_EOS;
-                }
-            } else {
-                if (flags & STUDY_CLASS_OR) {
-                    re_class_or(gcb, data->start_class, &this_class);
-                    re_class_and(data->start_class, &and_with);
-                } else if (flags & STUDY_CLASS_AND)
-                    re_class_and(data->start_class, &this_class);
-                flags &= ~STUDY_CLASS;
-            }
-            if (!scan)  // a CURLY body ends without WHILEM
-                scan = next;
-            if (static_cast<int64_t>(body_min) + body_delta == 0 && data && !(data->flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)) &&
-                max_count <= RE_INFTY / 3 && re_warn_enabled(gcb))
-                re_warn_at(gcb, gcb->re_xend, "Quantifier unexpected on zero-length expression");
-
-            min = sat(static_cast<int64_t>(min) + static_cast<int64_t>(body_min) * min_count);
-            unbounded_inside |= (max_count == RE_INFTY && static_cast<int64_t>(body_min) + body_delta > 0) ||
-                               body_delta == I32_INF;
-            unbounded |= unbounded_inside;
-            if (unbounded && (flags & STUDY_SUBSTRINGS))
-                data->flags |= SCAN_UNBOUNDED;
-            delta += (static_cast<int64_t>(body_min) + body_delta) * max_count - static_cast<int64_t>(body_min) * min_count;
-
-            // CURLYX over one group around one simple node: CURLYN.
-            if (repeat_node->type == RE_CURLYX && data && (data->flags & SCAN_ONE_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
-                !body_delta && body_min == 1) {
-                re_program_node* node = repeat_node + 2;
-                re_program_node* open_node = node;
-                re_program_node* inner_node;
-                node = next_of(gcb, node);
-                if (node && (re_simple_nodes[node->type] || (re_kind(node) == RE_EXACT && node->flags == 1))) {
-                    inner_node = node;
-                    node = next_of(gcb, node);
-                    if (node && node->type == RE_CLOSE) {
-                        repeat_node->flags = static_cast<uint8_t>(re_arg(node));
-                        repeat_node->type = RE_CURLYN;
-                        open_node->type = RE_NOTHING;  // was OPEN
-                        mark_optimized(open_node + 1);
-                        inner_node->next = 0;
-                        mark_optimized(node);     // was CLOSE
-                        mark_optimized(node + 1);
-                    }
-                }
-            }
-            // CURLYX over a fixed-length body: CURLYM.
-            if (repeat_node->type == RE_CURLYX && data && !(data->flags & SCAN_HAS_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
-                !body_delta) {
-                re_program_node* node = repeat_node + 2;
-                re_program_node* inner_node;
-                repeat_node->type = RE_CURLYM;
-                while ((inner_node = next_of(gcb, node)) && inner_node->type != RE_WHILEM)
-                    node = inner_node;
-                if (inner_node)
-                    inner_node->type = RE_SUCCEED;  // was WHILEM
-                if (data->flags & SCAN_ONE_GROUP) {
-                    re_program_node* open_node = repeat_node + 2;
-                    if (node->type != RE_CLOSE)
-                        re_fail_plain(gcb, "Panic opt close");
-                    repeat_node->flags = static_cast<uint8_t>(re_arg(node));
-                    open_node->type = RE_OPTIMIZED;  // was OPEN
-                    node->type = RE_OPTIMIZED;  // was CLOSE
-                    mark_optimized(open_node + 1);
-                    mark_optimized(node + 1);
-                    // Relink the body over the folded nodes.
-                    int32_t dn = 0;
-                    re_study_nodes(gcb, &open_node, &dn, node, nullptr, 0);
-                } else
-                    repeat_node->flags = 0;
-            } else if (repeat_node->type == RE_CURLYX && (flags & STUDY_NUMBER_LOOPS) && max_count == RE_INFTY && data &&
-                       ++data->loops_numbered < 16) {
-                // Number the loop for the matcher's position cache.
-                re_program_node* node = repeat_node + repeat_node->next;
-                if ((node - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
-                    node += static_cast<int32_t>(re_arg(node));
-                (node - 1)->flags = static_cast<uint8_t>(data->loops_numbered | (gcb->re_whilem_seen << 4));
-            }
-            // Groups inside the body are groups of this stretch too: without
-            // them an enclosing repeat would take the body's group for its own.
-            if (data && ((fl | data->flags) & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
-                groups++;
-            if (flags & STUDY_SUBSTRINGS) {
-                bool have_last = false;
-                int32_t counted = min_count != 0;
-                char* last_buf = nullptr;
-                int32_t last_len = 0;
-                if (data->literal_end > 0 && min_count != 0) {
-                    // The literal reaches into the body: take the part added there.
-                    int32_t b = pos_before >= data->literal_start_min ? pos_before : data->literal_start_min;
-                    char* s = *data->literal->slot;
-                    int32_t l = data->literal->len;
-                    int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
-                    l -= old;
-                    // Kept in the interpreter while the literal grows, so that
-                    // a failed allocation there loses nothing.
-                    gcb->re_opt_piece = last_buf =
-                        static_cast<char*>(pool_realloc(gcb, gcb->re_opt_piece, static_cast<uint64_t>(l) + 1));
-                    std::memcpy(last_buf, s + old, static_cast<size_t>(l));
-                    last_len = l;
-                    have_last = true;
-                    if (body_delta == 0 && pos_before == b) {
-                        // A constant string: the literal holds it min_count times.
-                        if (min_count > 1) {
-                            data->literal->len -= l;
-                            for (int32_t i = 0; i < min_count; i++)
-                                lit_append(gcb, data->literal, last_buf, l);
-                            data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
-                                                    static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
-                        }
-                    } else {
-                        // The start offset must point into the last copy. The
-                        // minimum moves to the last copy that must be there, so
-                        // the maximum must follow it: without a bound the literal
-                        // may start anywhere after.
-                        data->literal_start_min = sat(static_cast<int64_t>(data->literal_start_min) +
-                                                      static_cast<int64_t>(body_min) * (min_count - 1));
-                        data->literal_start_max = unbounded ? I32_INF
-                                                            : sat(static_cast<int64_t>(data->literal_start_max) +
-                                                                  static_cast<int64_t>(max_count - 1) *
-                                                                      (static_cast<int64_t>(body_min) + body_delta));
-                    }
-                }
-                data->pos_min = sat(static_cast<int64_t>(data->pos_min) +
-                                    static_cast<int64_t>(body_min) * (min_count - counted));
-                data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) - static_cast<int64_t>(counted) * body_delta +
-                                      (static_cast<int64_t>(body_min) + body_delta) * max_count -
-                                      static_cast<int64_t>(body_min) * min_count);
-                if (min_count != max_count) {
-                    // Fixed substrings found inside the body cannot be extended.
-                    re_commit_substr(gcb, data);
-                    if (min_count && have_last) {
-                        lit_set(gcb, data->literal, last_buf, last_len);
-                        int32_t chars = char_count(gcb, last_buf, last_len);
-                        data->literal_end = data->pos_min;
-                        data->literal_start_min = data->pos_min - chars;
-                        data->literal_start_max = unbounded ? I32_INF
-                                                            : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta - chars);
-                    }
-                    data->longest = data->longest_float;
-                }
-                if (last_buf) {
-                    pool_free(gcb, last_buf);
-                    gcb->re_opt_piece = nullptr;
-                }
-            }
-            if (data && (fl & SCAN_HAS_CODE))
-                data->flags |= SCAN_HAS_CODE;
-        repeat_tail:
-            if (repeat_node->type != RE_CURLYX) {
-                re_program_node* n;
-                while ((n = next_of(gcb, repeat_node)) && re_kind(n) == RE_NOTHING && n->next &&
-                       static_cast<int32_t>(repeat_node->next) + n->next < 65536)
-                    repeat_node->next = static_cast<uint16_t>(repeat_node->next + n->next);
-            }
+        }
+        if (op == RE_EXACT)
+            study_exact(gcb, &st, scan);
+        else if (kind == RE_EXACT)
+            study_exact_folded(gcb, &st, scan);
+        else if (kind == RE_WHILEM) {
+            // The end of a general repeat's body: the study of the body ends.
+            scan = scan + 1;
+            break;
+        } else if (kind == RE_STAR || kind == RE_PLUS || kind == RE_CURLY || kind == RE_REF || kind == RE_BACK) {
+            scan = study_repeat(gcb, &st, scan, last);
             continue;
-        } else if (re_simple_nodes[op]) {
-            if (flags & STUDY_SUBSTRINGS) {
-                re_commit_substr(gcb, data);
-                data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
-            }
-            min = sat(static_cast<int64_t>(min) + 1);
-            if (flags & STUDY_CLASS) {
-                study_simple_class(gcb, scan, data, flags, &and_with);
-                flags &= ~STUDY_CLASS;
-            }
-        } else if (kind == RE_EOL && (flags & STUDY_SUBSTRINGS)) {
+        } else if (re_simple_nodes[op])
+            study_simple(gcb, &st, scan);
+        else if (kind == RE_EOL && (st.flags & STUDY_SUBSTRINGS))
             data->flags |= op == RE_MEOL ? SCAN_BEFORE_MEOL : SCAN_BEFORE_SEOL;
-        } else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
-                   (scan->flags || data || (flags & STUDY_CLASS))) {
-            // Lookahead and lookbehind: studied apart; they consume nothing.
-            int32_t body_delta = 0;
-            ScanData fake{};
-            re_class_node ahead_class;
-            uint32_t f = 0;
-            fake.loops_numbered = data ? data->loops_numbered : 0;
-            // Only a class still being narrowed can take the lookahead's: a
-            // united one holds the starts of optional parts before it too.
-            if ((flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH) {
-                class_init(gcb, &ahead_class);
-                fake.start_class = &ahead_class;
-                f |= STUDY_CLASS_AND;
-            }
-            if (flags & STUDY_NUMBER_LOOPS)
-                f |= STUDY_NUMBER_LOOPS;
-            re_program_node* nscan = scan + 2;
-            int32_t body_min = re_study_nodes(gcb, &nscan, &body_delta, last, &fake, f);
-            if (scan->flags) {
-                if (body_delta)
-                    fail_at_end(gcb, "Variable length lookbehind not implemented");
-                if (body_min > 255) {
-                    char msg[80];
-                    std::snprintf(msg, sizeof msg, "Lookbehind longer than %lu not implemented", 255ul);
-                    re_fail_formatted(gcb, gcb->re_xend, "Lookbehind longer than %lu not implemented", msg);
-                }
-                scan->flags = static_cast<uint8_t>(body_min);
-            }
-            if (data && (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
-                groups++;
-            if (data && (fake.flags & SCAN_HAS_CODE))
-                data->flags |= SCAN_HAS_CODE;
-            if (data)
-                data->loops_numbered = fake.loops_numbered;
-            // A lookahead that may match the empty string says nothing of the
-            // next character: only one that must consume narrows the class.
-            if ((f & STUDY_CLASS_AND) && !(ahead_class.flags & RE_CLASS_EOS)) {
-                uint8_t was = data->start_class->flags & RE_CLASS_EOS;
-                re_class_and(data->start_class, &ahead_class);
-                if (was)
-                    data->start_class->flags |= RE_CLASS_EOS;
-            }
-        } else if (op == RE_OPEN) {
-            groups++;
-        } else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == closing_group) {
-            next = next_of(gcb, scan);
+        else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
+                 (scan->flags || data || (st.flags & STUDY_CLASS)))
+            study_lookaround(gcb, &st, scan, last);
+        else if (op == RE_OPEN)
+            st.groups++;
+        else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == st.closing_group) {
+            re_program_node* next = next_of(gcb, scan);
             if (next && next->type != RE_WHILEM && (!last || next < last))
-                closing_group = 0;  // the group does not end the stretch
+                st.closing_group = 0;  // the group does not end the stretch
         } else if (op == RE_EVAL) {
             if (data)
                 data->flags |= SCAN_HAS_CODE;
@@ -952,23 +1049,9 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
         // Other nodes are zero-length.
         scan = next_of(gcb, scan);
     }
-finish:
     *scanp = scan;
-    *deltap = unbounded_inside ? I32_INF : sat(delta);
-    if ((flags & STUDY_SUBSTRINGS) && unbounded)
-        data->pos_delta = I32_INF - data->pos_min;
-    if (closing_group > 255)
-        closing_group = 0;
-    if (closing_group && groups == 1 && data) {
-        data->flags |= SCAN_ONE_GROUP;
-        data->flags &= ~SCAN_HAS_GROUP;
-    } else if (groups && data) {
-        data->flags |= SCAN_HAS_GROUP;
-        data->flags &= ~SCAN_ONE_GROUP;
-    }
-    if (flags & STUDY_CLASS_OR)
-        re_class_and(data->start_class, &and_with);
-    return min;
+    finish_chain(&st, deltap);
+    return st.min;
 }
 
 // Sets *slot to a substring value prepared for fast search; tail marks it
