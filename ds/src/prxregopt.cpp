@@ -1,6 +1,16 @@
 // The optimiser of the pattern compiler: minimum length, anchored and
 // floating substrings, the start class, the anchor flags, lookbehind
 // lengths, the repeat rewrites and the repeat-loop numbering.
+//
+// It runs once, after the emit pass, over the finished program. Everything
+// it computes only lets the start finder and the matcher skip work: the
+// minimum length must be a true lower bound, every substring must occur in
+// every match at the offsets given, and the start class must hold every
+// character a match can begin with. Where the study cannot tell, it errs
+// towards "unknown" (a smaller minimum, a floating offset, a wider class).
+// The walk also rewrites the program in place (merged literals, NOTHING
+// nodes stepped over, CURLYX turned into CURLYN or CURLYM): those rewrites
+// never change the program's size, only node contents and next distances.
 #include <cstdio>
 #include <cstring>
 
@@ -13,61 +23,76 @@
 
 namespace {
 
+// Lengths and offsets saturate here: it stands for "no upper bound".
 constexpr int32_t I32_INF = 0x7FFFFFFF;
 
-// Scan-record flags.
+// Scan-record flags. The three end-anchor pairs must stay in step: a mark
+// on the current literal (bits 0-1) moves to the fixed candidate shifted
+// left by 2 and to the floating candidate shifted left by 4
+// (re_commit_substr).
 enum : uint32_t {
-    SCAN_BEFORE_SEOL = 0x1,
-    SCAN_BEFORE_MEOL = 0x2,
+    SCAN_BEFORE_SEOL = 0x1,            // the literal ends just before $ / \Z / \z
+    SCAN_BEFORE_MEOL = 0x2,            // ... just before a /m $ (any line end)
     SCAN_BEFORE_EOL = 0x3,
-    SCAN_FIXED_BEFORE_SEOL = 0x4,
+    SCAN_FIXED_BEFORE_SEOL = 0x4,      // the same, kept for the fixed candidate
     SCAN_FIXED_BEFORE_MEOL = 0x8,
     SCAN_FIXED_BEFORE_EOL = 0xC,
-    SCAN_FLOATING_BEFORE_SEOL = 0x10,
+    SCAN_FLOATING_BEFORE_SEOL = 0x10,  // the same, kept for the floating candidate
     SCAN_FLOATING_BEFORE_MEOL = 0x20,
     SCAN_FLOATING_BEFORE_EOL = 0x30,
-    SCAN_UNBOUNDED = 0x40,
-    SCAN_HAS_GROUP = 0x80,
-    SCAN_ONE_GROUP = 0x100,
-    SCAN_HAS_CODE = 0x200,
+    SCAN_UNBOUNDED = 0x40,             // the position has no upper bound any more
+    SCAN_HAS_GROUP = 0x80,             // the stretch holds groups (more than the one below)
+    SCAN_ONE_GROUP = 0x100,            // the stretch is exactly one group, start to end
+    SCAN_HAS_CODE = 0x200,             // the stretch holds a code block (never, here)
 };
 
-// Study mode bits.
+// Study mode bits, passed down the recursion. The two class modes exclude
+// each other: intersect (AND) narrows a class that starts as "anything"
+// while every node so far must be passed; union (OR) gathers the starts of
+// parts that may be skipped. Once a node must consume a character the
+// class is complete and both bits drop for the rest of the chain.
 enum : uint32_t {
-    STUDY_SUBSTRINGS = 0x400,
-    STUDY_CLASS_AND = 0x800,
-    STUDY_CLASS_OR = 0x1000,
+    STUDY_SUBSTRINGS = 0x400,    // collect literals and positions into the record
+    STUDY_CLASS_AND = 0x800,     // intersect into the start class
+    STUDY_CLASS_OR = 0x1000,     // unite into the start class
     STUDY_CLASS = 0x1800,
-    STUDY_NUMBER_LOOPS = 0x2000,
+    STUDY_NUMBER_LOOPS = 0x2000,  // unbounded CURLYX loops may take a cache index
 };
 
 // A literal being collected: its bytes live in one of the interpreter's
 // scratch slots, so that an error unwinding the study leaves nothing
 // unreachable (the next run frees it).
 struct Literal {
-    char** slot;
-    int32_t len;
-    int32_t cap;
+    char** slot;  // gcb->re_opt_text[i]: the bytes, not NUL-terminated
+    int32_t len;  // bytes in use
+    int32_t cap;  // bytes allocated; 0 before the first growth
 };
 
+// The scan record. Positions count characters from the start of a match:
+// a node is reached after at least pos_min and at most pos_min + pos_delta
+// characters. Only the top-level study collects substrings; the records of
+// alternatives and lookarounds gather lengths, classes and group bits.
 struct ScanData {
-    int32_t pos_min;
-    int32_t pos_delta;
-    Literal* literal;
-    int32_t literal_end;       // -1 when no literal is being collected
-    int32_t literal_start_min;
+    int32_t pos_min;           // characters every match has consumed here
+    int32_t pos_delta;         // how many more it may have consumed; I32_INF unbounded
+    Literal* literal;          // the literal run being collected
+    int32_t literal_end;       // position after it; -1 when no literal is being collected
+    int32_t literal_start_min; // the earliest and latest position the run can start at
     int32_t literal_start_max;
-    Literal* longest;          // &longest_fixed or &longest_float
-    Literal* longest_fixed;
+    Literal* longest;          // &longest_fixed or &longest_float: where a commit may go
+    Literal* longest_fixed;    // the best literal at one known offset
     int32_t offset_fixed;
-    Literal* longest_float;
+    Literal* longest_float;    // the best literal in a range of offsets
     int32_t offset_float_min;
     int32_t offset_float_max;
-    uint32_t flags;
-    int32_t loops_numbered;
-    re_class_node* start_class;
+    uint32_t flags;            // SCAN_* bits
+    int32_t loops_numbered;    // unbounded CURLYX loops numbered so far
+    re_class_node* start_class;  // the class being built, or null when none is
 };
 
+// Lengths are summed and multiplied in 64 bits and brought back here: a
+// sum past the 32-bit range means "unbounded", never a wrapped value, so
+// a bound stays a bound however large the counts in the pattern.
 int32_t sat(int64_t v)
 {
     if (v > I32_INF)
@@ -77,6 +102,9 @@ int32_t sat(int64_t v)
     return static_cast<int32_t>(v);
 }
 
+// Grows the literal to hold need bytes and one more, doubling. The new
+// block is stored in the slot before anything else can fail, so an error
+// unwinding the compile finds it there.
 void lit_reserve(PERLGCB* gcb, Literal* l, int64_t need)
 {
     if (need + 1 <= l->cap)
@@ -130,17 +158,25 @@ int32_t char_to_byte(PERLGCB* gcb, const char* s, int32_t n, int32_t chars)
     return i;
 }
 
+// Literals are compared by characters, not bytes: the offsets the start
+// finder uses are character offsets.
 int32_t lit_chars(PERLGCB* gcb, const Literal* l) { return char_count(gcb, *l->slot, l->len); }
 
+// The compile flags as they stand after the whole pattern: a (?l) switch
+// cannot occur, so this is the pattern op's locale bit.
 bool is_locale(PERLGCB* gcb) { return gcb->re_cflags & PMf_LOCALE; }
 
 re_program_node* next_of(PERLGCB* gcb, re_program_node* n) { return re_next_node(gcb, n); }
 
+// The raw next distance: in the 32-bit argument for the long-jump forms
+// (BRANCHJ, LONGJMP and their kind), else in the 16-bit field.
 int32_t next_distance(const re_program_node* n)
 {
     return re_next_in_arg[n->type] ? static_cast<int32_t>(re_arg(n)) : n->next;
 }
 
+// A unit the optimiser folded away. Nothing links to it any more; the
+// type only tells the dump to show it as OPTIMIZED.
 void mark_optimized(re_program_node* n)
 {
     n->type = RE_OPTIMIZED;
@@ -148,7 +184,17 @@ void mark_optimized(re_program_node* n)
 }
 
 // ---- start classes -----------------------------------------------------------------
+//
+// A start class is an ANYOF node built outside the program (40 bytes, with
+// the class word always present). It is only ever a superset: where two
+// classes cannot be combined exactly (locale against non-locale, folding,
+// POSIX-class words whose members are known only at match time) the result
+// is the wider one or "anything". RE_CLASS_EOS says a match may still be
+// empty at this point, so the class says nothing about the subject's end:
+// the driver keeps no class that carries it.
 
+// Every byte, and "may match empty". Under locale the class is tested by
+// the locale's tables at match time, so it carries the flag too.
 void class_set_all(PERLGCB* gcb, re_class_node* cl)
 {
     std::memset(cl->classes, 0, sizeof cl->classes);
@@ -158,6 +204,9 @@ void class_set_all(PERLGCB* gcb, re_class_node* cl)
         cl->flags |= RE_CLASS_LOCALE;
 }
 
+// A class that would reject nothing: the full bitmap, or a POSIX class
+// together with its own negation (say \w and \W united). Keeping such a
+// class would only slow the start finder down.
 bool class_is_anything(const re_class_node* cl)
 {
     if (cl->flags & RE_CLASS_NAMED)
@@ -170,6 +219,7 @@ bool class_is_anything(const re_class_node* cl)
     return true;
 }
 
+// The start of intersect mode: anything may start the match yet.
 void class_init(PERLGCB* gcb, re_class_node* cl)
 {
     std::memset(cl, 0, sizeof *cl);
@@ -177,7 +227,8 @@ void class_init(PERLGCB* gcb, re_class_node* cl)
     class_set_all(gcb, cl);
 }
 
-// A class that matches nothing yet.
+// A class that matches nothing yet: the start of union mode, where each
+// alternative adds its own starts.
 void class_init_zero(PERLGCB* gcb, re_class_node* cl)
 {
     std::memset(cl, 0, sizeof *cl);
@@ -186,6 +237,7 @@ void class_init_zero(PERLGCB* gcb, re_class_node* cl)
         cl->flags |= RE_CLASS_LOCALE;
 }
 
+// The POSIX-class word: bit cc of the four bytes, numbered as re_class_names.
 void class_bit_set(re_class_node* cl, int32_t cc) { cl->classes[cc >> 3] |= static_cast<uint8_t>(1u << (cc & 7)); }
 void class_bit_clear(re_class_node* cl, int32_t cc) { cl->classes[cc >> 3] &= static_cast<uint8_t>(~(1u << (cc & 7))); }
 void bitmap_clear(uint8_t* map, uint32_t c) { map[c >> 3] &= static_cast<uint8_t>(~(1u << (c & 7))); }
@@ -197,7 +249,10 @@ void re_class_init_locale(PERLGCB* gcb, re_class_node* cl) { class_init(gcb, cl)
 void re_class_set_all(PERLGCB* gcb, re_class_node* cl) { class_set_all(gcb, cl); }
 
 // Intersects cl with with. with may be an ANYOF node of the program, which
-// carries the class word only when its flags say so.
+// carries the class word only when its flags say so. When the two cannot
+// be compared byte for byte (a class word, locale on one side only, case
+// folding) the bitmap of cl is left as it is: a wider class is still true.
+// The result may match empty only when both may.
 void re_class_and(re_class_node* cl, const re_class_node* with)
 {
     if (!(with->flags & RE_CLASS_NAMED) && !(cl->flags & RE_CLASS_NAMED) &&
@@ -214,6 +269,11 @@ void re_class_and(re_class_node* cl, const re_class_node* with)
         cl->flags &= ~RE_CLASS_EOS;
 }
 
+// Unites with into cl. An inverted class is united through its bitmap's
+// complement; its class word cannot be inverted here, so it must carry
+// none for the exact form. A folding with can only join a folding cl (the
+// bitmap alone would miss the case partners). Whatever cannot be united
+// exactly makes cl "anything". The result may match empty when either may.
 void re_class_or(PERLGCB* gcb, re_class_node* cl, const re_class_node* with)
 {
     if (with->flags & RE_CLASS_INVERT) {
@@ -244,12 +304,21 @@ namespace {
 
 // ---- substrings ----------------------------------------------------------------------
 
+// Ends the current literal run: it replaces the candidate that data->longest
+// names when it has more characters, or as many and ends before an end
+// anchor (a tail match lets the start finder check the end of the subject
+// first). The fixed candidate takes the run's one start position; the
+// floating candidate takes the range the run may start in. An empty run
+// still carries an end-anchor mark: "$" alone gives the start finder an
+// empty substring with the tail flag. The run is emptied either way.
 void re_commit_substr(PERLGCB* gcb, ScanData* data)
 {
     int32_t l = lit_chars(gcb, data->literal);
     int32_t old_l = lit_chars(gcb, data->longest);
     if (l >= old_l && (l > old_l || (data->flags & SCAN_BEFORE_EOL))) {
         lit_set(gcb, data->longest, *data->literal->slot, data->literal->len);
+        // The run's end-anchor mark (bits 0-1) becomes the candidate's own
+        // (shifted into its pair), or the candidate loses a stale one.
         if (data->longest == data->longest_fixed) {
             data->offset_fixed = l ? data->literal_start_min : data->pos_min;
             if (data->flags & SCAN_BEFORE_EOL)
@@ -275,6 +344,14 @@ void re_commit_substr(PERLGCB* gcb, ScanData* data)
 // ---- the study --------------------------------------------------------------------------
 
 // Merges literal runs and steps over NOTHING nodes that follow a literal.
+// The parser cuts runs at 127 bytes and before a quantified character, and
+// leaves NOTHING and TAIL nodes where groups ended; a literal that reaches
+// its successor only through those can take the successor's text. Text is
+// only moved when the successor lies directly behind (n no further than
+// next, the unit after what was absorbed) and before any TAIL: nodes after
+// a TAIL are the joining point of other alternatives, which still link to
+// them and must find them whole. The merged length stays within the flags
+// byte (255) and the summed distance within the 16-bit next field.
 void merge_literals(PERLGCB* gcb, re_program_node* scan)
 {
     re_program_node* n = next_of(gcb, scan);
@@ -313,7 +390,10 @@ void merge_literals(PERLGCB* gcb, re_program_node* scan)
     }
 }
 
-// Extends the next distance of scan past following NOTHING-kind nodes.
+// Extends the next distance of scan past following NOTHING-kind nodes, so
+// that neither a later study nor the matcher walks through them. The
+// distance stays below the field's limit; a NOTHING with next 0 ends the
+// chain and is kept as the target.
 void skip_nothings(PERLGCB* gcb, re_program_node* scan)
 {
     bool in_arg = re_next_in_arg[scan->type];
@@ -332,6 +412,7 @@ void skip_nothings(PERLGCB* gcb, re_program_node* scan)
         scan->next = static_cast<uint16_t>(off);
 }
 
+// The parse is over: the HERE mark of an optimiser error stands at the end.
 [[noreturn]] void fail_at_end(PERLGCB* gcb, const char* message)
 {
     re_fail_at(gcb, gcb->re_xend, message);
@@ -348,7 +429,9 @@ bool zero_width_operand(const re_program_node* node)
     return k == RE_BOL || k == RE_EOL || k == RE_BOUND || k == RE_NBOUND || k == RE_GPOS;
 }
 
-// The start-class effect of one simple node.
+// The start-class effect of one simple node. In intersect mode the node
+// removes what it cannot match; in union mode it adds what it can, and
+// the union is then cut down by the class kept aside (and_with).
 void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uint32_t flags,
                         const re_class_node* and_with)
 {
@@ -356,6 +439,10 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
     bool do_and = flags & STUDY_CLASS_AND;
     sc->flags &= ~RE_CLASS_EOS;
     // One family: positive test, class numbers, whether it is the locale form.
+    // A plain form under a locale class cannot be tested byte by byte (the
+    // class is decided at match time), so intersect leaves such a class
+    // alone; a locale form knows only its POSIX-class bit, so intersect can
+    // only clear the opposite bit and union sets its own bit and the flag.
     auto family = [&](bool (*holds)(uint32_t), int32_t cc_pos, int32_t cc_neg, bool negated, bool locale_form) {
         int32_t cc = negated ? cc_neg : cc_pos;
         int32_t ncc = negated ? cc_pos : cc_neg;
@@ -392,6 +479,8 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
     static constexpr bool (*digit)(uint32_t) = [](uint32_t v) { return host_is_digit(v); };
     switch (scan->type) {
     case RE_REG_ANY: {
+        // Any byte but newline. Union keeps newline only when the class
+        // had it already (or had a class word that may hold it).
         bool had_newline = true;
         if (!do_and) {
             had_newline = re_bitmap_test(sc->bitmap, '\n') || (sc->flags & RE_CLASS_NAMED);
@@ -462,6 +551,13 @@ void switch_to_union(Study* st, const re_class_node* first)
 
 // The alternation at scan (BRANCH, BRANCHJ, IFTHEN or SUSPEND); *scanp
 // moves past it, or into the operand of a single alternative.
+//
+// No literal survives an alternation: the run before it is committed, and
+// each alternative is studied with a record of its own (fake) that only
+// gathers its lengths, its class and its group bits. The alternation then
+// counts as a stretch of alt_min..alt_max characters. Each alternative's
+// chain ends at the next BRANCH (the last argument of the recursion); the
+// last one runs on to the common tail, which the recursion stops at too.
 void study_alternation(PERLGCB* gcb, Study* st, re_program_node** scanp)
 {
     re_program_node* scan = *scanp;
@@ -515,7 +611,7 @@ void study_alternation(PERLGCB* gcb, Study* st, re_program_node** scanp)
             data->loops_numbered = fake.loops_numbered;
         if (st->flags & STUDY_CLASS)
             re_class_or(gcb, &accum, &this_class);
-        if (code == RE_SUSPEND)
+        if (code == RE_SUSPEND)  // (?>...) has one body, however it is linked
             break;
     }
     if (code == RE_IFTHEN && num < 2)  // no "no" branch: the switch may match nothing
@@ -528,6 +624,9 @@ void study_alternation(PERLGCB* gcb, Study* st, re_program_node** scanp)
     }
     st->min = sat(static_cast<int64_t>(st->min) + alt_min);
     st->delta += static_cast<int64_t>(alt_max) - alt_min;
+    // The union of the alternatives' classes joins the chain's class like
+    // one simple node when every alternative consumes something; when one
+    // may match empty, what follows may start the match too.
     if (st->flags & STUDY_CLASS_OR) {
         re_class_or(gcb, data->start_class, &accum);
         if (alt_min) {
@@ -544,7 +643,10 @@ void study_alternation(PERLGCB* gcb, Study* st, re_program_node** scanp)
     *scanp = scan;
 }
 
-// EXACT: its text extends the current literal.
+// EXACT: its text extends the current literal. A new run records the
+// range it may start in; the run's end and the position advance together,
+// which is what lets a repeat later tell how much of the run its body
+// added. The first byte decides the start class, which is then complete.
 void study_exact(PERLGCB* gcb, Study* st, re_program_node* scan)
 {
     ScanData* data = st->data;
@@ -562,6 +664,11 @@ void study_exact(PERLGCB* gcb, Study* st, re_program_node* scan)
     }
     uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
     if (st->flags & STUDY_CLASS_AND) {
+        // The class becomes the one byte. In intersect mode nothing has
+        // consumed yet, so only a lookahead can have narrowed the class:
+        // when it excludes the byte no match can start anywhere, and the
+        // empty class says so. A class word or a locale class cannot be
+        // tested here and is taken to hold the byte.
         re_class_node* sc = data->start_class;
         bool compat = true;
         if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
@@ -580,7 +687,10 @@ void study_exact(PERLGCB* gcb, Study* st, re_program_node* scan)
     st->flags &= ~STUDY_CLASS;
 }
 
-// EXACTF, EXACTFL: folded text never becomes a substring.
+// EXACTF, EXACTFL: folded text never becomes a substring (the start
+// finder searches bytes exactly), so the run before it is committed and
+// only the position moves. Under locale the case partner is known only at
+// match time: the class takes the fold and locale flags instead.
 void study_exact_folded(PERLGCB* gcb, Study* st, re_program_node* scan)
 {
     ScanData* data = st->data;
@@ -627,7 +737,8 @@ void study_exact_folded(PERLGCB* gcb, Study* st, re_program_node* scan)
     st->flags &= ~STUDY_CLASS;
 }
 
-// A simple node: one character of a class.
+// A simple node: one character of a class. It ends the literal run, since
+// what follows no longer stands at a fixed distance from its text.
 void study_simple(PERLGCB* gcb, Study* st, re_program_node* scan)
 {
     if (st->flags & STUDY_SUBSTRINGS) {
@@ -662,6 +773,9 @@ void study_repeat_body(PERLGCB* gcb, Study* st, Repeat* r, re_program_node** sca
     uint32_t f = st->flags;
     re_class_node this_class;
     re_class_node* saved_class = nullptr;
+    // The body shares the record (a literal may run into it and out of it),
+    // but its group bits are its own: the outer ones are kept in
+    // outer_flags and joined again by the caller.
     if (st->flags & STUDY_SUBSTRINGS)
         r->pos_before = data->pos_min;
     if (data) {
@@ -681,6 +795,8 @@ void study_repeat_body(PERLGCB* gcb, Study* st, Repeat* r, re_program_node** sca
     // unless the count could still matter.
     if (r->min_count != r->max_count - 1 && r->max_count != RE_INFTY)
         f &= ~STUDY_NUMBER_LOOPS;
+    // A body that may be skipped collects no substrings: its text need not
+    // occur in a match.
     r->body_min = re_study_nodes(gcb, scanp, &r->body_delta, last, data, r->min_count == 0 ? (f & ~STUDY_SUBSTRINGS) : f);
     if (st->flags & STUDY_CLASS)
         data->start_class = saved_class;
@@ -699,11 +815,17 @@ void study_repeat_body(PERLGCB* gcb, Study* st, Repeat* r, re_program_node** sca
     }
     if (!*scanp)  // a CURLY body ends without WHILEM
         *scanp = after_body;
+    // A body that never consumes repeated a bounded number of times is
+    // worth a warning; an unbounded one was warned of by the parser. A
+    // group in the body may still set captures, so it is spared.
     int64_t body_max = static_cast<int64_t>(r->body_min) + r->body_delta;
     if (body_max == 0 && data && !(data->flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)) && r->max_count <= RE_INFTY / 3 &&
         re_warn_enabled(gcb))
         re_warn_at(gcb, gcb->re_xend, "Quantifier unexpected on zero-length expression");
 
+    // min_count bodies are certain; every repetition up to max_count may
+    // add the body's longest length. An unbounded count of a body that can
+    // consume, or a body unbounded itself, leaves no upper bound.
     st->min = sat(static_cast<int64_t>(st->min) + static_cast<int64_t>(r->body_min) * r->min_count);
     st->unbounded_inside |= (r->max_count == RE_INFTY && body_max > 0) || r->body_delta == I32_INF;
     st->unbounded |= st->unbounded_inside;
@@ -713,7 +835,17 @@ void study_repeat_body(PERLGCB* gcb, Study* st, Repeat* r, re_program_node** sca
 }
 
 // The rewrites of a general repeat (CURLYX) once its body is known, and
-// the numbering of an unbounded one that stays general.
+// the numbering of an unbounded one that stays general. The general form
+// runs the body once per WHILEM visit with a frame per repetition; a body
+// of fixed length can be counted in one loop instead:
+//  - CURLYN: the body is one group around one character (a simple node
+//    or a one-byte literal); the group number goes in the flags byte and
+//    the OPEN/CLOSE pair is folded away.
+//  - CURLYM: any body of fixed length with no group but possibly one
+//    group around all of it; the WHILEM becomes SUCCEED, so the body runs
+//    as a sub-match, and the group number (or 0) goes in the flags byte.
+// Both rely on the group bits the body's study left in the record, and on
+// the body holding no code block.
 void rewrite_general_repeat(PERLGCB* gcb, Study* st, const Repeat* r)
 {
     ScanData* data = st->data;
@@ -758,14 +890,20 @@ void rewrite_general_repeat(PERLGCB* gcb, Study* st, const Repeat* r)
             node->type = RE_OPTIMIZED;  // was CLOSE
             mark_optimized(open_node + 1);
             mark_optimized(node + 1);
-            // Relink the body over the folded nodes.
+            // Relink the body over the folded nodes: a study without a
+            // record only runs the peephole steps, which make the nodes
+            // before the folded ones step over them.
             int32_t dn = 0;
             re_study_nodes(gcb, &open_node, &dn, node, nullptr, 0);
         } else
             repeat_node->flags = 0;
     } else if (repeat_node->type == RE_CURLYX && (st->flags & STUDY_NUMBER_LOOPS) && r->max_count == RE_INFTY && data &&
                ++data->loops_numbered < 16) {
-        // Number the loop for the matcher's position cache.
+        // Number the loop for the matcher's position cache: the WHILEM's
+        // flags byte holds the loop index (1 to 15) in its low four bits
+        // and the pattern's count of loops (capped at 15) in the high four,
+        // which sizes the cache. Loops past the 15th get no index. The
+        // WHILEM is the unit before the NOTHING that CURLYX links to.
         re_program_node* node = repeat_node + repeat_node->next;
         if ((node - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
             node += static_cast<int32_t>(re_arg(node));
@@ -774,7 +912,12 @@ void rewrite_general_repeat(PERLGCB* gcb, Study* st, const Repeat* r)
 }
 
 // The substring bookkeeping of a repeat whose body was studied while
-// substrings were collected.
+// substrings were collected. The body's study has already moved the
+// position by one body (when min_count > 0) and may have extended the
+// current literal; here the position is set to after the whole repeat:
+// counted says whether one repetition is already in it. A literal that
+// the body extended and that is repeated an exact number of times grows
+// by the copies; otherwise the run can only continue from its last copy.
 void repeat_substrings(PERLGCB* gcb, Study* st, const Repeat* r)
 {
     ScanData* data = st->data;
@@ -844,7 +987,8 @@ void repeat_substrings(PERLGCB* gcb, Study* st, const Repeat* r)
 }
 
 // A repeat other than CURLYX leaves the NOTHING nodes after it behind:
-// its next distance reaches past them.
+// its next distance reaches past them. A CURLYX keeps its link, which
+// the matcher follows to the NOTHING after the WHILEM.
 void absorb_following_nothings(PERLGCB* gcb, re_program_node* repeat_node)
 {
     if (repeat_node->type == RE_CURLYX)
@@ -857,6 +1001,13 @@ void absorb_following_nothings(PERLGCB* gcb, re_program_node* repeat_node)
 
 // A repeat (STAR, PLUS, a CURLY kind) or a back-reference at scan; returns
 // the node where the study goes on.
+//
+// CURLY kinds always have their body studied: the body may be a group and
+// its lengths are needed. STAR and PLUS repeat one simple node; their body
+// is worth a study only for the start class, or for a PLUS over a literal
+// whose text is then a substring that must occur. Otherwise a STAR or PLUS
+// just makes the position unbounded (PLUS after one certain character),
+// and a back-reference makes everything after it float.
 re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
 {
     ScanData* data = st->data;
@@ -906,6 +1057,8 @@ re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re
         st->flags &= ~STUDY_CLASS;
         return next_of(gcb, scan);
     }
+    // The body's chain ends at the WHILEM of a CURLYX; the other repeats'
+    // bodies end with a next of 0, where the study goes on after the repeat.
     re_program_node* after_body = next_of(gcb, scan);
     study_repeat_body(gcb, st, &r, &body, after_body, last);
     rewrite_general_repeat(gcb, st, &r);
@@ -922,7 +1075,10 @@ re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re
 }
 
 // A lookahead or lookbehind at scan: its body is studied apart and
-// consumes nothing.
+// consumes nothing. For a lookbehind (flags 1 from the parser) the study
+// also fixes the length: the matcher steps back that many characters
+// before it runs the body, so the body must have one length, and the
+// flags byte that holds it limits it to 255.
 void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
 {
     ScanData* data = st->data;
@@ -970,7 +1126,10 @@ void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program
 }
 
 // The end of a chain: the delta handed back, the group bits of the record
-// and the union-mode class intersected with what was kept aside.
+// and the union-mode class intersected with what was kept aside. The
+// single-group bit tells an enclosing CURLYX that its body is exactly one
+// group (see rewrite_general_repeat); group numbers above 255 do not fit
+// the flags byte of CURLYN/CURLYM and never count as one.
 void finish_chain(Study* st, int32_t* deltap)
 {
     ScanData* data = st->data;
@@ -990,6 +1149,10 @@ void finish_chain(Study* st, int32_t* deltap)
         re_class_and(data->start_class, &st->and_with);
 }
 
+// Studies the chain from *scanp up to last (or END, or the WHILEM that
+// ends a repeat body) and returns its minimum length; *deltap gets how much
+// longer a match of it may be, and *scanp the node after it. data may be
+// null: only the lengths and the peephole steps are wanted then.
 int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                        ScanData* data, uint32_t flags)
 {
@@ -1006,7 +1169,8 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
     class_init(gcb, &st.and_with);
 
     while (scan && scan->type != RE_END && (!last || scan < last)) {
-        // Peephole steps.
+        // Peephole steps: they change next distances, so they come before
+        // the node's own study reads them.
         if (re_kind(scan) == RE_EXACT)
             merge_literals(gcb, scan);
         if (scan->type != RE_CURLYX)
@@ -1032,6 +1196,8 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
         } else if (re_simple_nodes[op])
             study_simple(gcb, &st, scan);
         else if (kind == RE_EOL && (st.flags & STUDY_SUBSTRINGS))
+            // A literal just before an end anchor can be searched from the
+            // end of the subject; the mark is cleared by the next literal.
             data->flags |= op == RE_MEOL ? SCAN_BEFORE_MEOL : SCAN_BEFORE_SEOL;
         else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
                  (scan->flags || data || (st.flags & STUDY_CLASS)))
@@ -1064,6 +1230,9 @@ void make_substr(PERLGCB* gcb, SV** slot, const Literal* l, bool tail)
     boyer_moore_prepare(gcb, *slot, tail ? BM_TAIL_FLAGS : 0);
 }
 
+// The literal buffers live in the interpreter between studies only so that
+// an error can leave them behind safely; each optimiser run starts and
+// ends by freeing them.
 void free_scratch(PERLGCB* gcb)
 {
     for (char*& p : gcb->re_opt_text) {
@@ -1074,6 +1243,10 @@ void free_scratch(PERLGCB* gcb)
     gcb->re_opt_piece = nullptr;
 }
 
+// Copies a synthetic start class into the pattern's data array (code 'f',
+// freed with the pattern). The skip of a leading run (REA_SKIP) is
+// dropped: it is sound only while the start class is the leading PLUS's
+// own operand, whose run of members that PLUS swallows whole.
 re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_node* cl)
 {
     uint32_t n = re_data_append(gcb, 1, "f");
@@ -1091,6 +1264,10 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
 
 }  // namespace
 
+// The optimiser's entry, run by the compile driver after the emit pass.
+// It sets the pattern's minimum length, start class, substrings and
+// anchor flags. Everything allocated on the way is either the pattern's
+// (freed with it when a later step fails) or in the scratch slots.
 void re_optimize(PERLGCB* gcb, re_compiled* rx)
 {
     free_scratch(gcb);
@@ -1109,6 +1286,12 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
 
     if (scan->type != RE_BRANCH) {
         // One alternative at the top: anchors, start class, substrings.
+        // First find the first node that decides anything: groups, a
+        // BRANCH with a single alternative, MINMOD and repeats that must
+        // run at least once are looked through, since their operand must
+        // match at the start anyway. A leading PLUS is noted: a match that
+        // fails after a run of its character cannot succeed from inside
+        // that run, so the finder may skip the whole run (REA_SKIP).
         re_program_node* first = scan;
         bool leading_plus = false, leading_open = false;
         for (;;) {
@@ -1126,6 +1309,10 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
                 first += re_arg_units[first->type];
             first += 1;
         }
+        // Then the first node gives a start class (a program node used as
+        // it stands) or an anchor. A plain literal gives none: the anchored
+        // substring at offset 0 does the work. A folded literal serves as a
+        // class only in a byte pattern, where its first byte is one char.
         for (;;) {
             uint8_t kind = re_kind(first);
             if (kind == RE_EXACT) {
@@ -1157,6 +1344,8 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         if (re_debug_on(gcb))
             prx_fprintf(PRX_STDERR, "first at %ld\n", static_cast<int32_t>(first - program));
 
+        // The study proper: substrings, lengths, and a synthetic class when
+        // the first node gave none.
         data.literal = &literal;
         data.longest_fixed = &longest_fixed;
         data.longest_float = &longest_float;
@@ -1170,12 +1359,20 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         }
         first = scan;
         minlen = re_study_nodes(gcb, &first, &fake, end, &data, STUDY_SUBSTRINGS | STUDY_NUMBER_LOOPS | class_mode);
+        // isall: the whole pattern is the one literal from offset 0, so a
+        // found check substring is the match and the matcher need not run.
+        // Groups would need their offsets, a zero-length construct could
+        // refuse the place, and \G must be tested where the search begins.
         if (gcb->re_npar == 1 && data.longest == data.longest_fixed && data.literal_start_min == 0 &&
             data.literal_end > 0 && !gcb->re_zerolen &&
             (!(gcb->re_seen & RE_SEEN_GPOS) || (rx->analysis_flags & REA_GPOS)))
             rx->analysis_flags |= REA_CHECK_ALL;
         re_commit_substr(gcb, &data);
 
+        // A candidate is kept when it has text, or when it is empty but ends
+        // before an end anchor (an /m line end counts only under /m, where
+        // the matcher honours it); the tail flag lets the finder look at
+        // the end of the subject first.
         int32_t float_len = lit_chars(gcb, &longest_float);
         bool multiline = gcb->re_cflags & PMf_MULTILINE;
         if (float_len ||
@@ -1201,13 +1398,21 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             fixed_len = 0;
         if (!sub[RE_SUBSTR_FLOATING].substr)
             float_len = 0;
+        // A dot as start class rejects only newlines: not worth a scan.
         if (rx->start_class && re_kind(reinterpret_cast<re_program_node*>(rx->start_class)) == RE_REG_ANY)
             rx->start_class = nullptr;
+        // The synthetic class is kept only where it can help: no substring
+        // pins the start already, the class is certain (a match cannot be
+        // empty at its start) and it rejects something.
         if ((!sub[RE_SUBSTR_ANCHORED].substr || sub[RE_SUBSTR_ANCHORED].min_offset) && class_mode &&
             !(data.start_class->flags & RE_CLASS_EOS) && !class_is_anything(data.start_class))
             rx->start_class = keep_start_class(gcb, rx, data.start_class);
 
-        // The check substring: the floating one unless the anchored one is longer.
+        // The check substring: the floating one unless the anchored one is
+        // longer. An anchored check of a pattern anchored at the start or
+        // at \G leaves the finder nothing to scan for (noscan). The finder
+        // runs whenever there is a check substring, except under \G, where
+        // the start is fixed anyway.
         if (fixed_len > float_len) {
             sub[RE_SUBSTR_CHECK].substr = sub[RE_SUBSTR_ANCHORED].substr;
             sub[RE_SUBSTR_CHECK].min_offset = sub[RE_SUBSTR_CHECK].max_offset = sub[RE_SUBSTR_ANCHORED].min_offset;
@@ -1225,7 +1430,9 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         }
     } else {
         // Several alternatives at the top: only the minimum length and a
-        // start class united from the alternatives.
+        // start class united from the alternatives. No substring is common
+        // to all of them as far as this study can tell, and no anchor
+        // applies to every alternative.
         class_init_zero(gcb, &synthetic_class);
         data.start_class = &synthetic_class;
         data.literal_end = -1;
