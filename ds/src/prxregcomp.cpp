@@ -431,6 +431,8 @@ const char* re_next_token(PERLGCB* gcb)
     return before;
 }
 
+// Under /x: white space and "#" comments at p, for the literal scanner,
+// which works on its own pointer rather than the parse position.
 const char* re_skip_whitespace(PERLGCB* gcb, const char* p, const char* end)
 {
     while (p < end) {
@@ -448,6 +450,8 @@ const char* re_skip_whitespace(PERLGCB* gcb, const char* p, const char* end)
     return p;
 }
 
+// "{" begins a counted quantifier only as {digits}, {digits,} or
+// {digits,digits}; anything else is literal text, as in a{,2} or a{x}.
 bool re_is_curly(PERLGCB* gcb, const char* p)
 {
     const char* end = gcb->re_xend;
@@ -667,7 +671,8 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
 }
 
 // Opcode of a class escape: the plain form, +1 in a UTF-8 pattern, +2
-// under locale (when the family has locale forms).
+// under locale (when the family has locale forms). The node list keeps
+// each family's four forms in this order; the two must stay in step.
 uint8_t class_op(PERLGCB* gcb, uint8_t base, bool has_locale)
 {
     uint8_t op = base;
@@ -685,6 +690,9 @@ uint8_t class_op(PERLGCB* gcb, uint8_t base, bool has_locale)
 namespace {
 
 // Loads the interpreter's cached class table of a UTF-8 pattern escape.
+// The table is built now, at compile time, so that a match never has to
+// compile the class's own patterns in the middle of a subject (which would
+// need the whole match state saved). Testing one member builds it.
 void load_utf8_class(PERLGCB* gcb, char which)
 {
     if (!(gcb->re_regflags & RE_REGF_UTF8))
@@ -1012,6 +1020,8 @@ try_again:
             re_fail_plain(gcb, "Trailing \\");
         }
         char c = *++gcb->re_parse;
+        // The zero-width escapes are simple (one node, no operand), so a
+        // quantifier on them gets the simple repeats; they have no width.
         switch (c) {
         case 'A':
             gcb->re_zerolen++;
@@ -1020,6 +1030,8 @@ try_again:
             re_next_token(gcb);
             break;
         case 'G':
+            // Seen anywhere, \G keeps the finder from trusting isall; only
+            // a leading \G anchors the pattern (the optimiser decides).
             ret = re_emit_node(gcb, RE_GPOS);
             gcb->re_seen |= RE_SEEN_GPOS;
             *flags_out |= RE_SIMPLE;
@@ -1052,6 +1064,8 @@ try_again:
             break;
         case 'b':
         case 'B':
+            // A word boundary looks at the character before the position:
+            // the matcher must keep the subject before the start in view.
             gcb->re_zerolen++;
             gcb->re_seen |= RE_SEEN_LOOKBEHIND;
             ret = re_emit_node(gcb, class_op(gcb, c == 'b' ? RE_BOUND : RE_NBOUND, true));
@@ -1215,7 +1229,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     *flags_out = 0;
 
     // The outermost call parses the pattern itself, not a group: it is not
-    // counted against the limit.
+    // counted against the limit. The limit bounds the parser's recursion
+    // (and the optimiser's and matcher's after it) on the C++ stack.
     if (++gcb->re_nesting > RE_NESTING_LIMIT + 1) {
         re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
     }
@@ -1232,6 +1247,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
             paren = static_cast<uint8_t>(*gcb->re_parse++);
             switch (paren) {
             case '<':
+                // ',' stands for the negative lookbehind "(?<!": one letter
+                // per kind keeps the closing switch below simple.
                 if (gcb->re_parse < end && *gcb->re_parse == '!')
                     paren = ',';
                 else if (gcb->re_parse >= end || *gcb->re_parse != '=')
@@ -1247,6 +1264,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
             case ':':
             case '>':
                 break;
+            // Code constructs and interpolation forms are refused in the
+            // size pass, before anything is allocated.
             case '$':
             case '@': {
                 re_fail_fmt(gcb, gcb->re_parse, "Sequence (?%c...) not implemented", static_cast<char>(paren));
@@ -1309,6 +1328,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
                 return nullptr;
             }
         } else {
+            // A capturing group: numbered by its "(" in text order, the
+            // same in both passes since re_npar restarts at 1.
             group_number = gcb->re_npar;
             gcb->re_npar++;
             ret = re_emit_arg_node(gcb, RE_OPEN, static_cast<uint32_t>(group_number));
@@ -1541,6 +1562,7 @@ namespace {
 
 // The emit pass and the optimiser over the record the size pass sized;
 // returns the finished pattern, or null (freed) when the parse gave up.
+// Runs under the driver's protection: any error here frees the record.
 re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, const char* xend, op_pattern* pm,
                             bool debug)
 {
@@ -1590,6 +1612,7 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
         rx->analysis_flags |= REA_LOOKBEHIND_SEEN;
     if (gcb->re_seen & RE_SEEN_EVAL)
         rx->analysis_flags |= REA_EVAL_SEEN;
+    // One start and end offset per group and one for the whole match.
     uint64_t offsets = static_cast<uint64_t>(gcb->re_npar) * sizeof(int32_t);
     rx->start_offsets = static_cast<int32_t*>(pool_malloc(gcb, offsets));
     rx->end_offsets = static_cast<int32_t*>(pool_malloc(gcb, offsets));
@@ -1610,6 +1633,9 @@ bool re_warn_enabled(PERLGCB* gcb) { return warn_enabled(gcb, RE_WARN_REGEXP); }
 
 namespace {
 
+// Typed fronts of the save stack's generic entries: the field's type is
+// checked here, so a field whose width changes stops compiling instead of
+// being saved in part.
 template <class T>
 void save_ptr(PERLGCB* gcb, T** field)
 {
