@@ -650,6 +650,9 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
     if (op == '*' || op == '?')
         *flags_out |= RE_REPEAT_START;
 
+    // An unbounded repeat of something that may match empty can repeat
+    // without moving; the pattern is likely a mistake. Warned once, in the
+    // emit pass.
     if (!re_size_only(gcb) && !(flags & RE_HAS_WIDTH) && max > RE_INFTY / 3 && re_warn_enabled(gcb)) {
         int32_t n = static_cast<int32_t>(gcb->re_parse - piece_start);
         re_warn_fmt(gcb, gcb->re_parse, "%.*s matches null string many times", static_cast<int>(n),
@@ -663,6 +666,7 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
         re_insert_operand(gcb, RE_MINMOD, ret);
         re_link_tail(gcb, ret, ret + 1);
     }
+    // A second quantifier (a** or a{2}{3}) has no atom of its own.
     if (is_quantifier_at(gcb, gcb->re_parse)) {
         gcb->re_parse++;
         re_fail_at(gcb, gcb->re_parse, "Nested quantifiers");
@@ -992,6 +996,8 @@ try_again:
             return nullptr;
         }
         re_fail_at(gcb, gcb->re_parse, "Internal urp");
+    // A quantifier with nothing before it is an error; a brace that begins
+    // no quantifier is a literal.
     case '{':
         if (!re_is_curly(gcb, gcb->re_parse)) {
             gcb->re_parse++;
@@ -1003,6 +1009,8 @@ try_again:
     case '*':
         gcb->re_parse++;
         re_fail_at(gcb, gcb->re_parse, "Quantifier follows nothing");
+    // Under /x a comment runs to the end of the line and the atom is what
+    // follows it; elsewhere "#" is a literal.
     case '#':
         if (gcb->re_cflags & PMf_EXTENDED) {
             while (gcb->re_parse < gcb->re_xend && *gcb->re_parse != '\n')
@@ -1357,6 +1365,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
             gcb->re_extralen += 1;
     } else if (paren == ':')
         *flags_out |= flags & RE_SIMPLE;
+    // A capturing group begins with its OPEN, which leads to the first
+    // alternative; any other group begins with the alternative itself.
     if (open)
         re_link_tail(gcb, ret, branch);
     else
@@ -1427,6 +1437,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
         re_link_tail(gcb, ret, re_emit_node(gcb, RE_TAIL));
     }
 
+    // A group must end at its ")", and its flag switches end with it; the
+    // whole pattern must end at the end of the text.
     if (paren) {
         gcb->re_cflags = saved_cflags;
         if (gcb->re_parse >= gcb->re_xend || *gcb->re_parse != ')')
@@ -1472,6 +1484,8 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
         gcb->re_xend = nullptr;
         re_fail_plain(gcb, "NULL regexp argument");
     }
+    // The regex flags word is shared with the matcher: a UTF-8 pattern sets
+    // its bit, a byte pattern clears the whole word.
     if (pm->op_pmdynflags & 0x04)
         gcb->re_regflags |= RE_REGF_UTF8;
     else
