@@ -383,9 +383,12 @@ void merge_literals(PERLGCB* gcb, re_program_node* scan)
         }
     }
     if (re_debug_on(gcb)) {
-        // Units the literal absorbed are marked for the dump.
+        // Units the literal absorbed are marked for the dump: heads and old
+        // text alike. A text unit's type byte is any byte, so it is tested
+        // against the node count before the kind table is read. A TAIL is
+        // left alone: other alternatives still link to it.
         for (re_program_node* u = scan + re_exact_units(scan->flags); u <= stop; u++)
-            if (re_kind(u) != RE_NOTHING || u->type == RE_NOTHING)
+            if (u->type >= RE_NODE_COUNT || re_kind(u) != RE_NOTHING || u->type == RE_NOTHING)
                 mark_optimized(u);
     }
 }
