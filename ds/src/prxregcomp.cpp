@@ -1,6 +1,13 @@
 // The pattern compiler: the driver with its two passes, the compile-error
 // forms, the emitters and linkers, and the parser of branches, pieces,
 // atoms and groups.
+//
+// A program is an array of 4-byte units. A node is a head unit {flags,
+// type, next} followed by its argument units (re_arg_units) and, for the
+// literal kinds, its text. next is the distance in units to the node that
+// follows in the chain, 0 at the end of a chain; the long-jump forms keep
+// it in their 32-bit argument instead (re_next_in_arg). Nodes are emitted
+// in text order and linked afterwards, so every link points forward.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +26,9 @@
 #include "prxuni.h"
 
 // ---- node tables -------------------------------------------------------------
+//
+// Expansions of the node list: each column of prxregnodes.def becomes one
+// array indexed by opcode, so a new node is added in one row.
 
 const char* const re_node_names[RE_NODE_COUNT] = {
 #define RE_NODE(name, kind, args, offarg, simple) #name,
@@ -53,6 +63,9 @@ const char* const re_class_names[RE_CC_COUNT] = {
 #undef RE_POSIX
 };
 
+// The node after p in its chain, or null at the end of the chain.
+// In the size pass every emitter returns the placeholder, which ends every
+// chain.
 re_program_node* re_next_node(PERLGCB* gcb, re_program_node* p)
 {
     if (p == reinterpret_cast<re_program_node*>(gcb->re_placeholder))
@@ -61,6 +74,8 @@ re_program_node* re_next_node(PERLGCB* gcb, re_program_node* p)
     return offset == 0 ? nullptr : p + offset;
 }
 
+// The engine behind the interpreter's pattern hooks; the run-time ops
+// reach the engine only through these.
 void re_install_hooks(PERLGCB* gcb)
 {
     gcb->re_hook_compile = re_compile_pattern;
@@ -70,6 +85,8 @@ void re_install_hooks(PERLGCB* gcb)
     gcb->re_hook_free = pregfree;
 }
 
+// One pattern-flag letter into a flag word; letters that are no pattern
+// flag are ignored (the callers have checked them).
 void pattern_flag_add(PERLGCB*, uint16_t* flags, int32_t letter)
 {
     switch (letter) {
@@ -118,6 +135,8 @@ int32_t offset_of(PERLGCB* gcb, const char* at)
 
 }  // namespace
 
+// The plain form, for errors without a place: the pattern is quoted whole
+// up to 127 characters, or its first 117 and an ellipsis.
 void re_fail_plain(PERLGCB* gcb, const char* message)
 {
     int32_t len = quoted_length(gcb);
@@ -129,6 +148,7 @@ void re_fail_plain(PERLGCB* gcb, const char* message)
     fatal_error(gcb, "%s in regex m/%.*s%s/", message, static_cast<int>(len), quoted_text(gcb), ellipsis);
 }
 
+// The position form: the pattern is split at the place, never cut.
 void re_fail_at(PERLGCB* gcb, const char* at, const char* message)
 {
     int32_t len = quoted_length(gcb);
@@ -154,6 +174,8 @@ void re_fail_formatted(PERLGCB* gcb, const char* at, const char* tmpl, const cha
     fatal_error(gcb, "%s", buf);
 }
 
+// The position form with arguments, formatted here. The message buffer
+// holds more than the 511 bytes that the joined text keeps.
 void re_fail_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
 {
     char msg[600];
@@ -174,6 +196,9 @@ void re_warn_fmt(PERLGCB* gcb, const char* at, const char* fmt, ...)
     re_warn_at(gcb, at, sv_pv(msg));
 }
 
+// A warning in the position form, in the regexp category. Under fatal
+// warnings it raises instead of returning; the half-built pattern is then
+// freed like after any other compile error.
 void re_warn_at(PERLGCB* gcb, const char* at, const char* message)
 {
     int32_t len = quoted_length(gcb);
@@ -184,7 +209,15 @@ void re_warn_at(PERLGCB* gcb, const char* at, const char* message)
 }
 
 // ---- emitters and linking ----------------------------------------------------------
+//
+// Every emitter has a size-pass branch that only adds the units it would
+// write to re_size and returns the placeholder; every linker does nothing
+// in the size pass. The two branches must count the same units: a node
+// that writes more than it counted overruns the record the size pass
+// sized. Callers may read and write the returned node in both passes (the
+// placeholder absorbs the writes), but must not follow links through it.
 
+// A node without argument, flags RE_NO_FLAGS and next 0 until linked.
 re_program_node* re_emit_node(PERLGCB* gcb, uint8_t op)
 {
     if (re_size_only(gcb)) {
@@ -199,6 +232,8 @@ re_program_node* re_emit_node(PERLGCB* gcb, uint8_t op)
     return node;
 }
 
+// A node with one argument unit (a group number, a repeat's bounds, a
+// long distance).
 re_program_node* re_emit_arg_node(PERLGCB* gcb, uint8_t op, uint32_t arg)
 {
     if (re_size_only(gcb)) {
@@ -214,6 +249,9 @@ re_program_node* re_emit_arg_node(PERLGCB* gcb, uint8_t op, uint32_t arg)
     return node;
 }
 
+// The UTF-8 form of a code point: written in the emit pass, only measured
+// in the size pass. The lengths must agree with what utf8_encode writes,
+// or a literal's byte count differs between the passes.
 int32_t re_emit_uni(PERLGCB* gcb, uint32_t cp, char* dest)
 {
     if (re_size_only(gcb)) {
@@ -225,6 +263,10 @@ int32_t re_emit_uni(PERLGCB* gcb, uint32_t cp, char* dest)
     return static_cast<int32_t>(end - reinterpret_cast<uint8_t*>(dest));
 }
 
+// Links the end of p's chain to target: the chain is followed to its
+// last node (next 0) and that node gets the distance. Chains are built in
+// text order, so the distance is positive; it must fit the field, which
+// is why big programs use the long-jump forms.
 void re_link_tail(PERLGCB* gcb, re_program_node* p, re_program_node* target)
 {
     if (re_size_only(gcb))
@@ -243,6 +285,11 @@ void re_link_tail(PERLGCB* gcb, re_program_node* p, re_program_node* target)
         scan->next = static_cast<uint16_t>(distance);
 }
 
+// Links the end of the operand of one alternative to target. The BRANCH
+// chain itself links alternative to alternative; the operand, one unit
+// (BRANCH) or two units (BRANCHJ, with its argument) after the branch
+// node, is a chain of its own whose end must reach the alternation's
+// closing node. Other nodes in the branch chain have no operand chain.
 void re_link_branch_tail(PERLGCB* gcb, re_program_node* p, re_program_node* target)
 {
     if (re_size_only(gcb) || !p)
@@ -253,6 +300,13 @@ void re_link_branch_tail(PERLGCB* gcb, re_program_node* p, re_program_node* targ
         re_link_tail(gcb, p + 2, target);
 }
 
+// Puts a node in front of an operand already emitted (a quantifier seen
+// after its atom, a BRANCH when a "|" follows the first alternative): the
+// units from operand to the emit position move up, and the new node takes
+// the operand's place. Links inside the moved stretch are relative and
+// stay right; a pointer into it held by a caller now addresses the new
+// node, whose operand is the next unit (or after its argument). The new
+// node has next 0; its argument units are zeroed for the caller to fill.
 void re_insert_operand(PERLGCB* gcb, uint8_t op, re_program_node* operand)
 {
     int32_t units = 1 + re_arg_units[op];
@@ -272,6 +326,9 @@ void re_insert_operand(PERLGCB* gcb, uint8_t op, re_program_node* operand)
         place[i] = 0;
 }
 
+// Appends n entries to the pattern's data array, with one code letter each
+// (what the free must do with them); returns the index of the first. The
+// entries start null and are filled by the caller.
 uint32_t re_data_append(PERLGCB* gcb, int32_t n, const char* codes)
 {
     re_compiled* rx = gcb->re_rx;
@@ -339,7 +396,9 @@ void skip_ignorable(PERLGCB* gcb)
     }
 }
 
-// Decimal number at p, saturating; digits only.
+// Decimal number at p, saturating; digits only. The saturation value is
+// above every limit a caller checks (repeat counts, group numbers), so a
+// huge number is refused rather than wrapped.
 int64_t read_number(const char* p, const char* end)
 {
     int64_t n = 0;
@@ -352,6 +411,8 @@ int64_t read_number(const char* p, const char* end)
     return n;
 }
 
+// A quantifier starts at p: "*", "+", "?" or a well-formed {n}, {n,} or
+// {n,m}; any other "{" is a literal brace.
 bool is_quantifier_at(PERLGCB* gcb, const char* p)
 {
     if (p >= gcb->re_xend)
@@ -361,6 +422,8 @@ bool is_quantifier_at(PERLGCB* gcb, const char* p)
 
 }  // namespace
 
+// Steps over the current character and whatever may be ignored after it;
+// returns the position of the character stepped over.
 const char* re_next_token(PERLGCB* gcb)
 {
     const char* before = gcb->re_parse++;
@@ -368,6 +431,8 @@ const char* re_next_token(PERLGCB* gcb)
     return before;
 }
 
+// Under /x: white space and "#" comments at p, for the literal scanner,
+// which works on its own pointer rather than the parse position.
 const char* re_skip_whitespace(PERLGCB* gcb, const char* p, const char* end)
 {
     while (p < end) {
@@ -385,6 +450,8 @@ const char* re_skip_whitespace(PERLGCB* gcb, const char* p, const char* end)
     return p;
 }
 
+// "{" begins a counted quantifier only as {digits}, {digits,} or
+// {digits,digits}; anything else is literal text, as in a{,2} or a{x}.
 bool re_is_curly(PERLGCB* gcb, const char* p)
 {
     const char* end = gcb->re_xend;
@@ -410,6 +477,12 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out);
 
 }  // namespace
 
+// One alternative: pieces up to "|", ")" or the end, each linked after the
+// one before. Unless first is set (the first alternative of a group, or a
+// conditional's), the alternative opens with its branch node; the size
+// pass counts one extra unit for it, which a long-jump program turns into
+// BRANCHJ's argument. Every piece after the first adds to the naughty
+// score: a longer sequence costs more per failed attempt.
 re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first)
 {
     re_program_node* ret = nullptr;
@@ -430,6 +503,7 @@ re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first)
         flags &= ~RE_TRY_AGAIN;
         re_program_node* latest = parse_quantified(gcb, &flags);
         if (!latest) {
+            // A switch like (?i) or a comment emits nothing: parse on.
             if (flags & RE_TRY_AGAIN)
                 continue;
             return nullptr;
@@ -446,11 +520,14 @@ re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first)
         chain = latest;
         count++;
     }
+    // An empty alternative still needs a node to link: NOTHING.
     if (!chain) {
         chain = re_emit_node(gcb, RE_NOTHING);
         if (!ret)
             ret = chain;
     }
+    // Only a lone piece can be simple: a group around it may then be
+    // repeated by the simple repeats.
     if (count == 1)
         *flags_out |= flags & RE_SIMPLE;
     return ret;
@@ -458,6 +535,9 @@ re_program_node* re_parse_piece(PERLGCB* gcb, int32_t* flags_out, int32_t first)
 
 namespace {
 
+// One piece: an atom and its quantifier, if any. The atom is emitted first;
+// the repeat node is then inserted in front of it (re_insert_operand), so
+// ret keeps pointing at the head of the piece.
 re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
 {
     const char* piece_start = gcb->re_parse;
@@ -475,6 +555,8 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
     }
     char op = *p;
     int64_t min = 0, max = 0;
+    // {n}, {n,} and {n,m}: an empty maximum is "no bound" (RE_INFTY), an
+    // explicit maximum must stay below it, the bounds are stored in 16 bits.
     if (op == '{') {
         const char* next = p + 1;
         const char* max_text = nullptr;
@@ -552,6 +634,8 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
         }
         re_naughty_set(gcb, static_cast<int64_t>(gcb->re_naughty) * 2 + 4);
     }
+    // The bounds are written in the emit pass only (the size pass's node is
+    // the placeholder); STAR and PLUS carry none.
     if (!re_size_only(gcb)) {
         ret->flags = 0;
         if (ret->type != RE_STAR && ret->type != RE_PLUS)
@@ -560,21 +644,29 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
     if (max && max < min)
         re_fail_at(gcb, gcb->re_parse, "Can't do {n,m} with n > m");
 
+    // A repeated piece is never simple (it is not one character), has width
+    // only when it may repeat at least once, and may start with nothing.
     *flags_out = max > 0 ? RE_HAS_WIDTH : RE_FLAGS_NONE;
     if (op == '*' || op == '?')
         *flags_out |= RE_REPEAT_START;
 
+    // An unbounded repeat of something that may match empty can repeat
+    // without moving; the pattern is likely a mistake. Warned once, in the
+    // emit pass.
     if (!re_size_only(gcb) && !(flags & RE_HAS_WIDTH) && max > RE_INFTY / 3 && re_warn_enabled(gcb)) {
         int32_t n = static_cast<int32_t>(gcb->re_parse - piece_start);
         re_warn_fmt(gcb, gcb->re_parse, "%.*s matches null string many times", static_cast<int>(n),
                     piece_start);
     }
 
+    // A "?" after the quantifier makes it minimal: MINMOD goes in front of
+    // the repeat and links straight to it.
     if (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '?') {
         re_next_token(gcb);
         re_insert_operand(gcb, RE_MINMOD, ret);
         re_link_tail(gcb, ret, ret + 1);
     }
+    // A second quantifier (a** or a{2}{3}) has no atom of its own.
     if (is_quantifier_at(gcb, gcb->re_parse)) {
         gcb->re_parse++;
         re_fail_at(gcb, gcb->re_parse, "Nested quantifiers");
@@ -583,7 +675,8 @@ re_program_node* parse_quantified(PERLGCB* gcb, int32_t* flags_out)
 }
 
 // Opcode of a class escape: the plain form, +1 in a UTF-8 pattern, +2
-// under locale (when the family has locale forms).
+// under locale (when the family has locale forms). The node list keeps
+// each family's four forms in this order; the two must stay in step.
 uint8_t class_op(PERLGCB* gcb, uint8_t base, bool has_locale)
 {
     uint8_t op = base;
@@ -601,6 +694,9 @@ uint8_t class_op(PERLGCB* gcb, uint8_t base, bool has_locale)
 namespace {
 
 // Loads the interpreter's cached class table of a UTF-8 pattern escape.
+// The table is built now, at compile time, so that a match never has to
+// compile the class's own patterns in the middle of a subject (which would
+// need the whole match state saved). Testing one member builds it.
 void load_utf8_class(PERLGCB* gcb, char which)
 {
     if (!(gcb->re_regflags & RE_REGF_UTF8))
@@ -650,6 +746,7 @@ uint64_t hex_escape(PERLGCB* gcb, const char** pp, bool in_class)
     return value;
 }
 
+// \cX: the character's upper case with bit 6 flipped (\c? is DEL).
 uint8_t control_char(PERLGCB* gcb, const char** pp)
 {
     const char* p = *pp;
@@ -660,6 +757,13 @@ uint8_t control_char(PERLGCB* gcb, const char** pp)
     return static_cast<uint8_t>(g_host_vector->upper[c] ^ 64);
 }
 
+// A run of literal characters, starting one before the parse position (the
+// caller has stepped over the first). The run becomes one EXACT-kind node
+// whose text follows the head; it stops before a metacharacter or an
+// escape that is an atom of its own, at 127 bytes, and before a character
+// that a quantifier follows (so the quantifier takes that one character,
+// as its own one-character node, and the run before it stays apart). In
+// the size pass the text is measured, not written: s stays null.
 re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
 {
     bool utf8 = gcb->re_regflags & RE_REGF_UTF8;
@@ -677,7 +781,7 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
             p = re_skip_whitespace(gcb, p, end);
         if (p >= end)
             break;
-        uint64_t ender;
+        uint64_t ender;  // the character the step gives
         bool stop = false;
         switch (*p) {
         case '^': case '$': case '.': case '[': case '(': case ')': case '|':
@@ -712,6 +816,10 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
                 ender = control_char(gcb, &p);
                 break;
             case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+                // \0 and a number of two or more digits that is no group
+                // (yet) are octal; any other number is a back-reference,
+                // an atom of its own. re_npar counts the groups opened so
+                // far, the same in both passes.
                 if (*p == '0' ||
                     (p + 1 < end && is_ascii_digit(static_cast<uint8_t>(p[1])) && read_number(p, end) >= gcb->re_npar)) {
                     uint64_t avail = end - p < 3 ? static_cast<uint64_t>(end - p) : 3;
@@ -747,6 +855,8 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
             break;
         if (gcb->re_cflags & PMf_EXTENDED)
             p = re_skip_whitespace(gcb, p, end);
+        // A folded UTF-8 literal is stored in lower case, as the matcher
+        // folds the subject the same way.
         if (utf8 && (gcb->re_cflags & PMf_FOLD)) {
             if ((gcb->re_cflags & PMf_LOCALE) && ender < 256)
                 ender = g_host_vector->lower[ender];
@@ -761,6 +871,8 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
             p = oldp;
             break;
         }
+        // A quantified character ends the run before it; when it is the
+        // first, it is the run, alone.
         bool quant = is_quantifier_at(gcb, p);
         if (quant && len) {
             p = oldp;
@@ -777,12 +889,16 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
         if (quant)
             break;
     }
+    // re_next_token steps over one character and the ignorable text after
+    // it: start it one before the stop.
     gcb->re_parse = p - 1;
     re_next_token(gcb);
     if (len > 0)
         *flags_out |= RE_HAS_WIDTH;
     if (len == 1)
         *flags_out |= RE_SIMPLE;
+    // The text takes whole units after the head; the byte count goes in
+    // the flags byte (at most 127 here, 255 after the optimiser merges).
     if (re_size_only(gcb))
         gcb->re_size += (len + 3) / 4;
     else {
@@ -794,6 +910,11 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
 
 }  // namespace
 
+// One atom: an anchor, a dot, a class, a group, an escape or a literal run.
+// flags_out tells the caller what the atom is: RE_HAS_WIDTH (it consumes a
+// character when it matches), RE_SIMPLE (exactly one character, so the
+// simple repeats apply), RE_REPEAT_START, and RE_TRY_AGAIN when the text
+// held only a switch or a comment and nothing was emitted.
 re_program_node* re_parse_atom(PERLGCB* gcb, int32_t* flags_out)
 {
     re_program_node* ret = nullptr;
@@ -806,6 +927,8 @@ try_again:
         *flags_out |= RE_TRY_AGAIN;
         return nullptr;
     }
+    // re_zerolen counts zero-width constructs: a pattern with any cannot be
+    // decided by its check substring alone (see the optimiser's isall).
     switch (*gcb->re_parse) {
     case '^':
         gcb->re_zerolen++;
@@ -818,6 +941,8 @@ try_again:
             ret = re_emit_node(gcb, RE_BOL);
         break;
     case '$':
+        // A final "$" is not counted: a tail-marked check substring
+        // already tests it.
         re_next_token(gcb);
         if (gcb->re_parse < gcb->re_xend)
             gcb->re_zerolen++;
@@ -836,6 +961,8 @@ try_again:
             ret = re_emit_node(gcb, (gcb->re_cflags & PMf_SINGLELINE) ? RE_SANY : RE_REG_ANY);
         re_naughty_add(gcb, 1);
         *flags_out |= RE_HAS_WIDTH;
+        // In a UTF-8 pattern the dot is ANYUTF8, a character of one or
+        // more bytes, which the simple repeats do not take.
         if (!(gcb->re_regflags & RE_REGF_UTF8))
             *flags_out |= RE_SIMPLE;
         break;
@@ -862,11 +989,15 @@ try_again:
         break;
     case '|':
     case ')':
+        // The piece parser stops before these; one is met here only after
+        // a group that emitted nothing, which ends the piece.
         if (tried_again) {
             *flags_out |= RE_TRY_AGAIN;
             return nullptr;
         }
         re_fail_at(gcb, gcb->re_parse, "Internal urp");
+    // A quantifier with nothing before it is an error; a brace that begins
+    // no quantifier is a literal.
     case '{':
         if (!re_is_curly(gcb, gcb->re_parse)) {
             gcb->re_parse++;
@@ -878,6 +1009,8 @@ try_again:
     case '*':
         gcb->re_parse++;
         re_fail_at(gcb, gcb->re_parse, "Quantifier follows nothing");
+    // Under /x a comment runs to the end of the line and the atom is what
+    // follows it; elsewhere "#" is a literal.
     case '#':
         if (gcb->re_cflags & PMf_EXTENDED) {
             while (gcb->re_parse < gcb->re_xend && *gcb->re_parse != '\n')
@@ -895,6 +1028,8 @@ try_again:
             re_fail_plain(gcb, "Trailing \\");
         }
         char c = *++gcb->re_parse;
+        // The zero-width escapes are simple (one node, no operand), so a
+        // quantifier on them gets the simple repeats; they have no width.
         switch (c) {
         case 'A':
             gcb->re_zerolen++;
@@ -903,6 +1038,8 @@ try_again:
             re_next_token(gcb);
             break;
         case 'G':
+            // Seen anywhere, \G keeps the finder from trusting isall; only
+            // a leading \G anchors the pattern (the optimiser decides).
             ret = re_emit_node(gcb, RE_GPOS);
             gcb->re_seen |= RE_SEEN_GPOS;
             *flags_out |= RE_SIMPLE;
@@ -935,6 +1072,8 @@ try_again:
             break;
         case 'b':
         case 'B':
+            // A word boundary looks at the character before the position:
+            // the matcher must keep the subject before the start in view.
             gcb->re_zerolen++;
             gcb->re_seen |= RE_SEEN_LOOKBEHIND;
             ret = re_emit_node(gcb, class_op(gcb, c == 'b' ? RE_BOUND : RE_NBOUND, true));
@@ -964,6 +1103,10 @@ try_again:
         case 'n': case 'r': case 't': case 'f': case 'e': case 'a': case 'x': case 'c': case '0':
             return parse_literal(gcb, flags_out);
         case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': {
+            // A back-reference, unless it is a number of two or more digits
+            // above the groups opened so far (then an octal escape). A
+            // reference to a group that does not exist is known only in the
+            // emit pass, when the group count is.
             int64_t num = read_number(gcb->re_parse, gcb->re_xend);
             if (num > 9 && num >= gcb->re_npar)
                 return parse_literal(gcb, flags_out);
@@ -1001,6 +1144,12 @@ try_again:
 
 namespace {
 
+// (?(condition)yes|no), the parse position after the "(". The layout:
+//   LOGICAL (flags 1) + the lookaround group, or GROUPP n
+//   IFTHEN  -> yes-branch ... LONGJMP -> TAIL
+//   IFTHEN  -> no-branch  ... -> TAIL          (only when "|" is present)
+// The condition links to the first IFTHEN, the IFTHENs chain like the
+// branches of an alternation, and every branch end reaches the TAIL.
 re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
 {
     re_program_node* ret;
@@ -1068,6 +1217,12 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
 
 }  // namespace
 
+// A group, its alternatives and its closing node; paren 0 is the whole
+// pattern (closed by END), 1 a capturing or switch group whose "(" was
+// stepped over. After a "(?" paren becomes the kind letter: ':' and '>'
+// for the non-capturing and independent groups, '=' '!' for lookahead,
+// '<' and ',' for lookbehind and its negation. Returns the group's first
+// node, with the chain of its last node still open for the caller to link.
 re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
 {
     re_program_node* ret = nullptr;
@@ -1082,7 +1237,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     *flags_out = 0;
 
     // The outermost call parses the pattern itself, not a group: it is not
-    // counted against the limit.
+    // counted against the limit. The limit bounds the parser's recursion
+    // (and the optimiser's and matcher's after it) on the C++ stack.
     if (++gcb->re_nesting > RE_NESTING_LIMIT + 1) {
         re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
     }
@@ -1099,6 +1255,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
             paren = static_cast<uint8_t>(*gcb->re_parse++);
             switch (paren) {
             case '<':
+                // ',' stands for the negative lookbehind "(?<!": one letter
+                // per kind keeps the closing switch below simple.
                 if (gcb->re_parse < end && *gcb->re_parse == '!')
                     paren = ',';
                 else if (gcb->re_parse >= end || *gcb->re_parse != '=')
@@ -1114,6 +1272,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
             case ':':
             case '>':
                 break;
+            // Code constructs and interpolation forms are refused in the
+            // size pass, before anything is allocated.
             case '$':
             case '@': {
                 re_fail_fmt(gcb, gcb->re_parse, "Sequence (?%c...) not implemented", static_cast<char>(paren));
@@ -1139,6 +1299,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
                 gcb->re_nesting--;
                 return ret;
             default:
+                // Flag switches: (?imsx-imsx) for the rest of the enclosing
+                // group, or (?imsx-imsx:...) for this group alone. The old
+                // flags come back when the enclosing group ends.
                 --gcb->re_parse;
             parse_flags:
                 while (gcb->re_parse < end && std::strchr("iogcmsx", *gcb->re_parse) && *gcb->re_parse) {
@@ -1173,6 +1336,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
                 return nullptr;
             }
         } else {
+            // A capturing group: numbered by its "(" in text order, the
+            // same in both passes since re_npar restarts at 1.
             group_number = gcb->re_npar;
             gcb->re_npar++;
             ret = re_emit_arg_node(gcb, RE_OPEN, static_cast<uint32_t>(group_number));
@@ -1180,7 +1345,11 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
         }
     }
 
-    // The branches, linked together.
+    // The branches, linked together. The first alternative is parsed before
+    // it is known to be one: a following "|" inserts its BRANCH in front of
+    // it (the size pass counts the long-jump unit), the later ones open
+    // with their own. In a long-jump program every alternative but the
+    // last ends with a LONGJMP, which gets the alternation's end below.
     branch = re_parse_piece(gcb, &flags, 1);
     if (!branch) {
         gcb->re_nesting--;
@@ -1196,6 +1365,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
             gcb->re_extralen += 1;
     } else if (paren == ':')
         *flags_out |= flags & RE_SIMPLE;
+    // A capturing group begins with its OPEN, which leads to the first
+    // alternative; any other group begins with the alternative itself.
     if (open)
         re_link_tail(gcb, ret, branch);
     else
@@ -1220,7 +1391,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
         last_branch = branch;
     }
 
-    // The closing node, hooked onto the end.
+    // The closing node, hooked onto the end of the last alternative; then the
+    // operand chain of every alternative is linked to it, since each must
+    // go on after the group when it has matched.
     switch (paren) {
     case ':':
         ender = have_branch ? re_emit_node(gcb, RE_TAIL) : nullptr;
@@ -1252,6 +1425,10 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
         }
     }
 
+    // A lookaround or independent group runs its body as a sub-match ending
+    // in SUCCEED: the head (IFMATCH, UNLESSM or SUSPEND) is inserted in front
+    // and links past the body to a TAIL. A lookbehind's flags byte says 1
+    // here; the optimiser replaces it with the body's length.
     if (paren == '=' || paren == '!' || paren == '<' || paren == ',' || paren == '>') {
         uint8_t node = (paren == '!' || paren == ',') ? RE_UNLESSM : paren == '>' ? RE_SUSPEND : RE_IFMATCH;
         re_insert_operand(gcb, node, ret);
@@ -1260,6 +1437,8 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
         re_link_tail(gcb, ret, re_emit_node(gcb, RE_TAIL));
     }
 
+    // A group must end at its ")", and its flag switches end with it; the
+    // whole pattern must end at the end of the text.
     if (paren) {
         gcb->re_cflags = saved_cflags;
         if (gcb->re_parse >= gcb->re_xend || *gcb->re_parse != ')')
@@ -1305,6 +1484,8 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
         gcb->re_xend = nullptr;
         re_fail_plain(gcb, "NULL regexp argument");
     }
+    // The regex flags word is shared with the matcher: a UTF-8 pattern sets
+    // its bit, a byte pattern clears the whole word.
     if (pm->op_pmdynflags & 0x04)
         gcb->re_regflags |= RE_REGF_UTF8;
     else
@@ -1318,7 +1499,11 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
                     gcb->re_colours[0], static_cast<int>(xend - exp), exp, gcb->re_colours[1]);
     }
 
-    // Size pass: count the units.
+    // Size pass: count the units. Every field that a parser decision reads
+    // is reset here and again before the emit pass, so both passes decide
+    // alike; the few set only here (back-reference seen, seen bits, the
+    // loop count, the long-jump units) are read afterwards as the size pass
+    // left them; the emit pass only sets the same marks again.
     gcb->re_cflags = pm->op_pmflags;
     gcb->re_sawback = 0;
     gcb->re_seen = 0;
@@ -1349,6 +1534,7 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     if (gcb->re_whilem_seen > 15)
         gcb->re_whilem_seen = 15;
 
+    // The record holds the program: the size counted plus the magic unit.
     uint64_t bytes = offsetof(re_compiled, program) + static_cast<uint64_t>(gcb->re_size + 1) * sizeof(uint32_t);
     re_compiled* rx = static_cast<re_compiled*>(pool_malloc(gcb, bytes));
     if (!rx)
@@ -1390,12 +1576,15 @@ namespace {
 
 // The emit pass and the optimiser over the record the size pass sized;
 // returns the finished pattern, or null (freed) when the parse gave up.
+// Runs under the driver's protection: any error here frees the record.
 re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, const char* xend, op_pattern* pm,
                             bool debug)
 {
     int32_t flags = 0;
 
-    // Emit pass.
+    // Emit pass: the same parse from the same state, writing into the
+    // record. The magic unit opens the program; its next field carries the
+    // code-block count (always 0 here).
     gcb->re_parse = exp;
     gcb->re_xend = xend;
     gcb->re_cflags = pm->op_pmflags;
@@ -1416,10 +1605,13 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
         return nullptr;
     }
 
+    // Switches at the top level stay in force to the end of the pattern:
+    // the op takes them as its own flags.
     rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
     pm->op_pmflags = static_cast<uint16_t>(gcb->re_cflags);
     if (gcb->re_regflags & RE_REGF_UTF8)
         rx->analysis_flags |= REA_UTF8;
+    // The naughty threshold: see parse_quantified for what the score means.
     if (gcb->re_naughty >= 10)
         rx->analysis_flags |= REA_NAUGHTY;
     rx->start_class = nullptr;
@@ -1434,6 +1626,7 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
         rx->analysis_flags |= REA_LOOKBEHIND_SEEN;
     if (gcb->re_seen & RE_SEEN_EVAL)
         rx->analysis_flags |= REA_EVAL_SEEN;
+    // One start and end offset per group and one for the whole match.
     uint64_t offsets = static_cast<uint64_t>(gcb->re_npar) * sizeof(int32_t);
     rx->start_offsets = static_cast<int32_t*>(pool_malloc(gcb, offsets));
     rx->end_offsets = static_cast<int32_t*>(pool_malloc(gcb, offsets));
@@ -1454,6 +1647,9 @@ bool re_warn_enabled(PERLGCB* gcb) { return warn_enabled(gcb, RE_WARN_REGEXP); }
 
 namespace {
 
+// Typed fronts of the save stack's generic entries: the field's type is
+// checked here, so a field whose width changes stops compiling instead of
+// being saved in part.
 template <class T>
 void save_ptr(PERLGCB* gcb, T** field)
 {
@@ -1468,6 +1664,11 @@ void save_i32(PERLGCB* gcb, T* field)
 
 }  // namespace
 
+// Saves the whole compile and match state on the save stack, before a
+// pattern is compiled or matched from inside a match (a class table built
+// during a match compiles patterns of its own). The list must hold every
+// re_ field of the interpreter that the compiler or the matcher writes;
+// the enclosing scope's exit restores them all.
 void re_save_match_state(PERLGCB* gcb)
 {
     // Compile state.

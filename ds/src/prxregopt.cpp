@@ -1,6 +1,16 @@
 // The optimiser of the pattern compiler: minimum length, anchored and
 // floating substrings, the start class, the anchor flags, lookbehind
 // lengths, the repeat rewrites and the repeat-loop numbering.
+//
+// It runs once, after the emit pass, over the finished program. Everything
+// it computes only lets the start finder and the matcher skip work: the
+// minimum length must be a true lower bound, every substring must occur in
+// every match at the offsets given, and the start class must hold every
+// character a match can begin with. Where the study cannot tell, it errs
+// towards "unknown" (a smaller minimum, a floating offset, a wider class).
+// The walk also rewrites the program in place (merged literals, NOTHING
+// nodes stepped over, CURLYX turned into CURLYN or CURLYM): those rewrites
+// never change the program's size, only node contents and next distances.
 #include <cstdio>
 #include <cstring>
 
@@ -13,61 +23,76 @@
 
 namespace {
 
+// Lengths and offsets saturate here: it stands for "no upper bound".
 constexpr int32_t I32_INF = 0x7FFFFFFF;
 
-// Scan-record flags.
+// Scan-record flags. The three end-anchor pairs must stay in step: a mark
+// on the current literal (bits 0-1) moves to the fixed candidate shifted
+// left by 2 and to the floating candidate shifted left by 4
+// (re_commit_substr).
 enum : uint32_t {
-    SCAN_BEFORE_SEOL = 0x1,
-    SCAN_BEFORE_MEOL = 0x2,
+    SCAN_BEFORE_SEOL = 0x1,            // the literal ends just before $ / \Z / \z
+    SCAN_BEFORE_MEOL = 0x2,            // ... just before a /m $ (any line end)
     SCAN_BEFORE_EOL = 0x3,
-    SCAN_FIXED_BEFORE_SEOL = 0x4,
+    SCAN_FIXED_BEFORE_SEOL = 0x4,      // the same, kept for the fixed candidate
     SCAN_FIXED_BEFORE_MEOL = 0x8,
     SCAN_FIXED_BEFORE_EOL = 0xC,
-    SCAN_FLOATING_BEFORE_SEOL = 0x10,
+    SCAN_FLOATING_BEFORE_SEOL = 0x10,  // the same, kept for the floating candidate
     SCAN_FLOATING_BEFORE_MEOL = 0x20,
     SCAN_FLOATING_BEFORE_EOL = 0x30,
-    SCAN_UNBOUNDED = 0x40,
-    SCAN_HAS_GROUP = 0x80,
-    SCAN_ONE_GROUP = 0x100,
-    SCAN_HAS_CODE = 0x200,
+    SCAN_UNBOUNDED = 0x40,             // the position has no upper bound any more
+    SCAN_HAS_GROUP = 0x80,             // the stretch holds groups (more than the one below)
+    SCAN_ONE_GROUP = 0x100,            // the stretch is exactly one group, start to end
+    SCAN_HAS_CODE = 0x200,             // the stretch holds a code block (never, here)
 };
 
-// Study mode bits.
+// Study mode bits, passed down the recursion. The two class modes exclude
+// each other: intersect (AND) narrows a class that starts as "anything"
+// while every node so far must be passed; union (OR) gathers the starts of
+// parts that may be skipped. Once a node must consume a character the
+// class is complete and both bits drop for the rest of the chain.
 enum : uint32_t {
-    STUDY_SUBSTRINGS = 0x400,
-    STUDY_CLASS_AND = 0x800,
-    STUDY_CLASS_OR = 0x1000,
+    STUDY_SUBSTRINGS = 0x400,    // collect literals and positions into the record
+    STUDY_CLASS_AND = 0x800,     // intersect into the start class
+    STUDY_CLASS_OR = 0x1000,     // unite into the start class
     STUDY_CLASS = 0x1800,
-    STUDY_NUMBER_LOOPS = 0x2000,
+    STUDY_NUMBER_LOOPS = 0x2000,  // unbounded CURLYX loops may take a cache index
 };
 
 // A literal being collected: its bytes live in one of the interpreter's
 // scratch slots, so that an error unwinding the study leaves nothing
 // unreachable (the next run frees it).
 struct Literal {
-    char** slot;
-    int32_t len;
-    int32_t cap;
+    char** slot;  // gcb->re_opt_text[i]: the bytes, not NUL-terminated
+    int32_t len;  // bytes in use
+    int32_t cap;  // bytes allocated; 0 before the first growth
 };
 
+// The scan record. Positions count characters from the start of a match:
+// a node is reached after at least pos_min and at most pos_min + pos_delta
+// characters. Only the top-level study collects substrings; the records of
+// alternatives and lookarounds gather lengths, classes and group bits.
 struct ScanData {
-    int32_t pos_min;
-    int32_t pos_delta;
-    Literal* literal;
-    int32_t literal_end;       // -1 when no literal is being collected
-    int32_t literal_start_min;
+    int32_t pos_min;           // characters every match has consumed here
+    int32_t pos_delta;         // how many more it may have consumed; I32_INF unbounded
+    Literal* literal;          // the literal run being collected
+    int32_t literal_end;       // position after it; -1 when no literal is being collected
+    int32_t literal_start_min; // the earliest and latest position the run can start at
     int32_t literal_start_max;
-    Literal* longest;          // &longest_fixed or &longest_float
-    Literal* longest_fixed;
+    Literal* longest;          // &longest_fixed or &longest_float: where a commit may go
+    Literal* longest_fixed;    // the best literal at one known offset
     int32_t offset_fixed;
-    Literal* longest_float;
+    Literal* longest_float;    // the best literal in a range of offsets
     int32_t offset_float_min;
     int32_t offset_float_max;
-    uint32_t flags;
-    int32_t loops_numbered;
-    re_class_node* start_class;
+    uint32_t flags;            // SCAN_* bits
+    int32_t loops_numbered;    // unbounded CURLYX loops numbered so far
+    re_class_node* start_class;  // the class being built, or null when none is
 };
 
+// Lengths are summed and multiplied in 64 bits and brought back here: a
+// sum past the 32-bit range means "unbounded", never a wrapped value, so
+// a bound stays a bound however large the counts in the pattern.
 int32_t sat(int64_t v)
 {
     if (v > I32_INF)
@@ -77,6 +102,9 @@ int32_t sat(int64_t v)
     return static_cast<int32_t>(v);
 }
 
+// Grows the literal to hold need bytes and one more, doubling. The new
+// block is stored in the slot before anything else can fail, so an error
+// unwinding the compile finds it there.
 void lit_reserve(PERLGCB* gcb, Literal* l, int64_t need)
 {
     if (need + 1 <= l->cap)
@@ -130,17 +158,25 @@ int32_t char_to_byte(PERLGCB* gcb, const char* s, int32_t n, int32_t chars)
     return i;
 }
 
+// Literals are compared by characters, not bytes: the offsets the start
+// finder uses are character offsets.
 int32_t lit_chars(PERLGCB* gcb, const Literal* l) { return char_count(gcb, *l->slot, l->len); }
 
+// The compile flags as they stand after the whole pattern: a (?l) switch
+// cannot occur, so this is the pattern op's locale bit.
 bool is_locale(PERLGCB* gcb) { return gcb->re_cflags & PMf_LOCALE; }
 
 re_program_node* next_of(PERLGCB* gcb, re_program_node* n) { return re_next_node(gcb, n); }
 
+// The raw next distance: in the 32-bit argument for the long-jump forms
+// (BRANCHJ, LONGJMP and their kind), else in the 16-bit field.
 int32_t next_distance(const re_program_node* n)
 {
     return re_next_in_arg[n->type] ? static_cast<int32_t>(re_arg(n)) : n->next;
 }
 
+// A unit the optimiser folded away. Nothing links to it any more; the
+// type only tells the dump to show it as OPTIMIZED.
 void mark_optimized(re_program_node* n)
 {
     n->type = RE_OPTIMIZED;
@@ -148,7 +184,17 @@ void mark_optimized(re_program_node* n)
 }
 
 // ---- start classes -----------------------------------------------------------------
+//
+// A start class is an ANYOF node built outside the program (40 bytes, with
+// the class word always present). It is only ever a superset: where two
+// classes cannot be combined exactly (locale against non-locale, folding,
+// POSIX-class words whose members are known only at match time) the result
+// is the wider one or "anything". RE_CLASS_EOS says a match may still be
+// empty at this point, so the class says nothing about the subject's end:
+// the driver keeps no class that carries it.
 
+// Every byte, and "may match empty". Under locale the class is tested by
+// the locale's tables at match time, so it carries the flag too.
 void class_set_all(PERLGCB* gcb, re_class_node* cl)
 {
     std::memset(cl->classes, 0, sizeof cl->classes);
@@ -158,6 +204,9 @@ void class_set_all(PERLGCB* gcb, re_class_node* cl)
         cl->flags |= RE_CLASS_LOCALE;
 }
 
+// A class that would reject nothing: the full bitmap, or a POSIX class
+// together with its own negation (say \w and \W united). Keeping such a
+// class would only slow the start finder down.
 bool class_is_anything(const re_class_node* cl)
 {
     if (cl->flags & RE_CLASS_NAMED)
@@ -170,6 +219,7 @@ bool class_is_anything(const re_class_node* cl)
     return true;
 }
 
+// The start of intersect mode: anything may start the match yet.
 void class_init(PERLGCB* gcb, re_class_node* cl)
 {
     std::memset(cl, 0, sizeof *cl);
@@ -177,7 +227,8 @@ void class_init(PERLGCB* gcb, re_class_node* cl)
     class_set_all(gcb, cl);
 }
 
-// A class that matches nothing yet.
+// A class that matches nothing yet: the start of union mode, where each
+// alternative adds its own starts.
 void class_init_zero(PERLGCB* gcb, re_class_node* cl)
 {
     std::memset(cl, 0, sizeof *cl);
@@ -186,6 +237,7 @@ void class_init_zero(PERLGCB* gcb, re_class_node* cl)
         cl->flags |= RE_CLASS_LOCALE;
 }
 
+// The POSIX-class word: bit cc of the four bytes, numbered as re_class_names.
 void class_bit_set(re_class_node* cl, int32_t cc) { cl->classes[cc >> 3] |= static_cast<uint8_t>(1u << (cc & 7)); }
 void class_bit_clear(re_class_node* cl, int32_t cc) { cl->classes[cc >> 3] &= static_cast<uint8_t>(~(1u << (cc & 7))); }
 void bitmap_clear(uint8_t* map, uint32_t c) { map[c >> 3] &= static_cast<uint8_t>(~(1u << (c & 7))); }
@@ -197,7 +249,10 @@ void re_class_init_locale(PERLGCB* gcb, re_class_node* cl) { class_init(gcb, cl)
 void re_class_set_all(PERLGCB* gcb, re_class_node* cl) { class_set_all(gcb, cl); }
 
 // Intersects cl with with. with may be an ANYOF node of the program, which
-// carries the class word only when its flags say so.
+// carries the class word only when its flags say so. When the two cannot
+// be compared byte for byte (a class word, locale on one side only, case
+// folding) the bitmap of cl is left as it is: a wider class is still true.
+// The result may match empty only when both may.
 void re_class_and(re_class_node* cl, const re_class_node* with)
 {
     if (!(with->flags & RE_CLASS_NAMED) && !(cl->flags & RE_CLASS_NAMED) &&
@@ -214,6 +269,11 @@ void re_class_and(re_class_node* cl, const re_class_node* with)
         cl->flags &= ~RE_CLASS_EOS;
 }
 
+// Unites with into cl. An inverted class is united through its bitmap's
+// complement; its class word cannot be inverted here, so it must carry
+// none for the exact form. A folding with can only join a folding cl (the
+// bitmap alone would miss the case partners). Whatever cannot be united
+// exactly makes cl "anything". The result may match empty when either may.
 void re_class_or(PERLGCB* gcb, re_class_node* cl, const re_class_node* with)
 {
     if (with->flags & RE_CLASS_INVERT) {
@@ -244,12 +304,21 @@ namespace {
 
 // ---- substrings ----------------------------------------------------------------------
 
+// Ends the current literal run: it replaces the candidate that data->longest
+// names when it has more characters, or as many and ends before an end
+// anchor (a tail match lets the start finder check the end of the subject
+// first). The fixed candidate takes the run's one start position; the
+// floating candidate takes the range the run may start in. An empty run
+// still carries an end-anchor mark: "$" alone gives the start finder an
+// empty substring with the tail flag. The run is emptied either way.
 void re_commit_substr(PERLGCB* gcb, ScanData* data)
 {
     int32_t l = lit_chars(gcb, data->literal);
     int32_t old_l = lit_chars(gcb, data->longest);
     if (l >= old_l && (l > old_l || (data->flags & SCAN_BEFORE_EOL))) {
         lit_set(gcb, data->longest, *data->literal->slot, data->literal->len);
+        // The run's end-anchor mark (bits 0-1) becomes the candidate's own
+        // (shifted into its pair), or the candidate loses a stale one.
         if (data->longest == data->longest_fixed) {
             data->offset_fixed = l ? data->literal_start_min : data->pos_min;
             if (data->flags & SCAN_BEFORE_EOL)
@@ -275,6 +344,14 @@ void re_commit_substr(PERLGCB* gcb, ScanData* data)
 // ---- the study --------------------------------------------------------------------------
 
 // Merges literal runs and steps over NOTHING nodes that follow a literal.
+// The parser cuts runs at 127 bytes and before a quantified character, and
+// leaves NOTHING and TAIL nodes where groups ended; a literal that reaches
+// its successor only through those can take the successor's text. Text is
+// only moved when the successor lies directly behind (n no further than
+// next, the unit after what was absorbed) and before any TAIL: nodes after
+// a TAIL are the joining point of other alternatives, which still link to
+// them and must find them whole. The merged length stays within the flags
+// byte (255) and the summed distance within the 16-bit next field.
 void merge_literals(PERLGCB* gcb, re_program_node* scan)
 {
     re_program_node* n = next_of(gcb, scan);
@@ -306,14 +383,20 @@ void merge_literals(PERLGCB* gcb, re_program_node* scan)
         }
     }
     if (re_debug_on(gcb)) {
-        // Units the literal absorbed are marked for the dump.
+        // Units the literal absorbed are marked for the dump: heads and old
+        // text alike. A text unit's type byte is any byte, so it is tested
+        // against the node count before the kind table is read. A TAIL is
+        // left alone: other alternatives still link to it.
         for (re_program_node* u = scan + re_exact_units(scan->flags); u <= stop; u++)
-            if (re_kind(u) != RE_NOTHING || u->type == RE_NOTHING)
+            if (u->type >= RE_NODE_COUNT || re_kind(u) != RE_NOTHING || u->type == RE_NOTHING)
                 mark_optimized(u);
     }
 }
 
-// Extends the next distance of scan past following NOTHING-kind nodes.
+// Extends the next distance of scan past following NOTHING-kind nodes, so
+// that neither a later study nor the matcher walks through them. The
+// distance stays below the field's limit; a NOTHING with next 0 ends the
+// chain and is kept as the target.
 void skip_nothings(PERLGCB* gcb, re_program_node* scan)
 {
     bool in_arg = re_next_in_arg[scan->type];
@@ -332,6 +415,7 @@ void skip_nothings(PERLGCB* gcb, re_program_node* scan)
         scan->next = static_cast<uint16_t>(off);
 }
 
+// The parse is over: the HERE mark of an optimiser error stands at the end.
 [[noreturn]] void fail_at_end(PERLGCB* gcb, const char* message)
 {
     re_fail_at(gcb, gcb->re_xend, message);
@@ -348,7 +432,9 @@ bool zero_width_operand(const re_program_node* node)
     return k == RE_BOL || k == RE_EOL || k == RE_BOUND || k == RE_NBOUND || k == RE_GPOS;
 }
 
-// The start-class effect of one simple node.
+// The start-class effect of one simple node. In intersect mode the node
+// removes what it cannot match; in union mode it adds what it can, and
+// the union is then cut down by the class kept aside (and_with).
 void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uint32_t flags,
                         const re_class_node* and_with)
 {
@@ -356,6 +442,10 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
     bool do_and = flags & STUDY_CLASS_AND;
     sc->flags &= ~RE_CLASS_EOS;
     // One family: positive test, class numbers, whether it is the locale form.
+    // A plain form under a locale class cannot be tested byte by byte (the
+    // class is decided at match time), so intersect leaves such a class
+    // alone; a locale form knows only its POSIX-class bit, so intersect can
+    // only clear the opposite bit and union sets its own bit and the flag.
     auto family = [&](bool (*holds)(uint32_t), int32_t cc_pos, int32_t cc_neg, bool negated, bool locale_form) {
         int32_t cc = negated ? cc_neg : cc_pos;
         int32_t ncc = negated ? cc_pos : cc_neg;
@@ -392,6 +482,8 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
     static constexpr bool (*digit)(uint32_t) = [](uint32_t v) { return host_is_digit(v); };
     switch (scan->type) {
     case RE_REG_ANY: {
+        // Any byte but newline. Union keeps newline only when the class
+        // had it already (or had a class word that may hold it).
         bool had_newline = true;
         if (!do_and) {
             had_newline = re_bitmap_test(sc->bitmap, '\n') || (sc->flags & RE_CLASS_NAMED);
@@ -430,13 +522,49 @@ void study_simple_class(PERLGCB* gcb, re_program_node* scan, ScanData* data, uin
         re_class_and(sc, and_with);
 }
 
-// The alternation at scan (BRANCH, BRANCHJ, IFTHEN or SUSPEND).
-void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, uint32_t* flagsp, int32_t* minp,
-                       int64_t* deltap, bool* unbounded, bool* unbounded_inside, int32_t* groups,
-                       re_class_node* and_with)
+// The state of the study of one chain. One lives on the stack of each
+// re_study_nodes call; the bodies of alternatives, repeats and lookarounds
+// get their own through the recursion.
+struct Study {
+    ScanData* data;          // the scan record, or null when only the lengths are wanted
+    uint32_t flags;          // STUDY_* mode; the class bits drop once the class is complete
+    int32_t min;             // characters every match of the chain consumes so far
+    int64_t delta;           // how many more it may consume; wide, saturated when returned
+    int32_t groups;          // groups met in the chain, for the group bits of the record
+    bool unbounded;          // the position in the pattern has no upper bound
+    bool unbounded_inside;   // the chain itself may consume without bound
+    int32_t closing_group;   // the group whose OPEN begins the chain, while its CLOSE may end it
+    re_class_node and_with;  // union mode: the class kept aside, intersected in at the end
+};
+
+// Intersect mode meets a part that may match nothing (an optional repeat,
+// an alternation with an empty alternative): the characters after it may
+// start a match as well. The class so far is kept aside, first becomes
+// the class, later nodes are united into it, and the end of the chain
+// intersects the union with what was kept. RE_CLASS_EOS: a match may also
+// be empty up to here.
+void switch_to_union(Study* st, const re_class_node* first)
+{
+    st->and_with = *st->data->start_class;
+    st->flags &= ~STUDY_CLASS_AND;
+    *st->data->start_class = *first;
+    st->flags |= STUDY_CLASS_OR;
+    st->data->start_class->flags |= RE_CLASS_EOS;
+}
+
+// The alternation at scan (BRANCH, BRANCHJ, IFTHEN or SUSPEND); *scanp
+// moves past it, or into the operand of a single alternative.
+//
+// No literal survives an alternation: the run before it is committed, and
+// each alternative is studied with a record of its own (fake) that only
+// gathers its lengths, its class and its group bits. The alternation then
+// counts as a stretch of alt_min..alt_max characters. Each alternative's
+// chain ends at the next BRANCH (the last argument of the recursion); the
+// last one runs on to the common tail, which the recursion stops at too.
+void study_alternation(PERLGCB* gcb, Study* st, re_program_node** scanp)
 {
     re_program_node* scan = *scanp;
-    uint32_t flags = *flagsp;
+    ScanData* data = st->data;
     uint8_t code = scan->type;
     re_program_node* next = next_of(gcb, scan);
     if (!(next && next->type == code) && code != RE_IFTHEN && code != RE_SUSPEND) {
@@ -446,9 +574,9 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
     }
     int32_t alt_max = 0, alt_min = I32_INF, num = 0;
     re_class_node accum;
-    if (flags & STUDY_SUBSTRINGS)
+    if (st->flags & STUDY_SUBSTRINGS)
         re_commit_substr(gcb, data);
-    if (flags & STUDY_CLASS)
+    if (st->flags & STUDY_CLASS)
         class_init_zero(gcb, &accum);
     while (scan && scan->type == code) {
         int32_t body_delta = 0;
@@ -459,12 +587,12 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
         fake.loops_numbered = data ? data->loops_numbered : 0;
         next = next_of(gcb, scan);
         scan = code == RE_BRANCH ? scan + 1 : scan + 2;
-        if (flags & STUDY_CLASS) {
+        if (st->flags & STUDY_CLASS) {
             class_init(gcb, &this_class);
             fake.start_class = &this_class;
             f = STUDY_CLASS_AND;
         }
-        if (flags & STUDY_NUMBER_LOOPS)
+        if (st->flags & STUDY_NUMBER_LOOPS)
             f |= STUDY_NUMBER_LOOPS;
         int32_t body_min = re_study_nodes(gcb, &scan, &body_delta, next, &fake, f);
         if (alt_min > body_min)
@@ -473,71 +601,579 @@ void study_alternation(PERLGCB* gcb, re_program_node** scanp, ScanData* data, ui
         if (alt_max < reach)
             alt_max = reach;
         if (body_delta == I32_INF) {
-            *unbounded = *unbounded_inside = true;
-            if (flags & STUDY_SUBSTRINGS)
+            st->unbounded = st->unbounded_inside = true;
+            if (st->flags & STUDY_SUBSTRINGS)
                 data->flags |= SCAN_UNBOUNDED;
         }
         scan = next;
         if (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP))
-            (*groups)++;
+            st->groups++;
         if (data && (fake.flags & SCAN_HAS_CODE))
             data->flags |= SCAN_HAS_CODE;
         if (data)
             data->loops_numbered = fake.loops_numbered;
-        if (flags & STUDY_CLASS)
+        if (st->flags & STUDY_CLASS)
             re_class_or(gcb, &accum, &this_class);
-        if (code == RE_SUSPEND)
+        if (code == RE_SUSPEND)  // (?>...) has one body, however it is linked
             break;
     }
     if (code == RE_IFTHEN && num < 2)  // no "no" branch: the switch may match nothing
         alt_min = 0;
-    if (flags & STUDY_SUBSTRINGS) {
+    if (st->flags & STUDY_SUBSTRINGS) {
         data->pos_min = sat(static_cast<int64_t>(data->pos_min) + alt_min);
         data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) + alt_max - alt_min);
-        if (alt_max != alt_min || *unbounded)
+        if (alt_max != alt_min || st->unbounded)
             data->longest = data->longest_float;
     }
-    *minp = sat(static_cast<int64_t>(*minp) + alt_min);
-    *deltap += static_cast<int64_t>(alt_max) - alt_min;
-    if (flags & STUDY_CLASS_OR) {
+    st->min = sat(static_cast<int64_t>(st->min) + alt_min);
+    st->delta += static_cast<int64_t>(alt_max) - alt_min;
+    // The union of the alternatives' classes joins the chain's class like
+    // one simple node when every alternative consumes something; when one
+    // may match empty, what follows may start the match too.
+    if (st->flags & STUDY_CLASS_OR) {
         re_class_or(gcb, data->start_class, &accum);
         if (alt_min) {
-            re_class_and(data->start_class, and_with);
-            flags &= ~STUDY_CLASS;
+            re_class_and(data->start_class, &st->and_with);
+            st->flags &= ~STUDY_CLASS;
         }
-    } else if (flags & STUDY_CLASS_AND) {
+    } else if (st->flags & STUDY_CLASS_AND) {
         if (alt_min) {
             re_class_and(data->start_class, &accum);
-            flags &= ~STUDY_CLASS;
-        } else {
-            // Switch to union mode: keep the class so far aside.
-            *and_with = *data->start_class;
-            flags &= ~STUDY_CLASS_AND;
-            *data->start_class = accum;
-            flags |= STUDY_CLASS_OR;
-            data->start_class->flags |= RE_CLASS_EOS;
-        }
+            st->flags &= ~STUDY_CLASS;
+        } else
+            switch_to_union(st, &accum);
     }
-    *flagsp = flags;
     *scanp = scan;
 }
 
+// EXACT: its text extends the current literal. A new run records the
+// range it may start in; the run's end and the position advance together,
+// which is what lets a repeat later tell how much of the run its body
+// added. The first byte decides the start class, which is then complete.
+void study_exact(PERLGCB* gcb, Study* st, re_program_node* scan)
+{
+    ScanData* data = st->data;
+    int32_t l = char_count(gcb, re_text(scan), scan->flags);
+    st->min = sat(static_cast<int64_t>(st->min) + l);
+    if (st->flags & STUDY_SUBSTRINGS) {
+        if (data->literal_end == -1) {
+            data->literal_start_min = data->pos_min;
+            data->literal_start_max = st->unbounded ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
+        }
+        lit_append(gcb, data->literal, re_text(scan), scan->flags);
+        data->literal_end = sat(static_cast<int64_t>(data->pos_min) + l);
+        data->pos_min = data->literal_end;
+        data->flags &= ~SCAN_BEFORE_EOL;
+    }
+    uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
+    if (st->flags & STUDY_CLASS_AND) {
+        // The class becomes the one byte. In intersect mode nothing has
+        // consumed yet, so only a lookahead can have narrowed the class:
+        // when it excludes the byte no match can start anywhere, and the
+        // empty class says so. A class word or a locale class cannot be
+        // tested here and is taken to hold the byte.
+        re_class_node* sc = data->start_class;
+        bool compat = true;
+        if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
+            (!(sc->flags & RE_CLASS_FOLD) || !re_bitmap_test(sc->bitmap, gcb->fold_table[c0])))
+            compat = false;
+        std::memset(sc->classes, 0, sizeof sc->classes);
+        std::memset(sc->bitmap, 0, sizeof sc->bitmap);
+        if (compat)
+            re_bitmap_set(sc->bitmap, c0);
+        sc->flags &= ~RE_CLASS_EOS;
+    } else if (st->flags & STUDY_CLASS_OR) {
+        re_bitmap_set(data->start_class->bitmap, c0);
+        data->start_class->flags &= ~RE_CLASS_EOS;
+        re_class_and(data->start_class, &st->and_with);
+    }
+    st->flags &= ~STUDY_CLASS;
+}
+
+// EXACTF, EXACTFL: folded text never becomes a substring (the start
+// finder searches bytes exactly), so the run before it is committed and
+// only the position moves. Under locale the case partner is known only at
+// match time: the class takes the fold and locale flags instead.
+void study_exact_folded(PERLGCB* gcb, Study* st, re_program_node* scan)
+{
+    ScanData* data = st->data;
+    uint8_t op = scan->type;
+    int32_t l = char_count(gcb, re_text(scan), scan->flags);
+    if (st->flags & STUDY_SUBSTRINGS)
+        re_commit_substr(gcb, data);
+    st->min = sat(static_cast<int64_t>(st->min) + l);
+    if (st->flags & STUDY_SUBSTRINGS)
+        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + l);
+    uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
+    if (st->flags & STUDY_CLASS_AND) {
+        re_class_node* sc = data->start_class;
+        bool compat = true;
+        if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
+            !re_bitmap_test(sc->bitmap, gcb->fold_table[c0]))
+            compat = false;
+        std::memset(sc->classes, 0, sizeof sc->classes);
+        std::memset(sc->bitmap, 0, sizeof sc->bitmap);
+        if (compat) {
+            re_bitmap_set(sc->bitmap, c0);
+            sc->flags &= ~RE_CLASS_EOS;
+            if (op == RE_EXACTFL)
+                sc->flags |= RE_CLASS_FOLD | RE_CLASS_LOCALE;
+            else
+                // The fold table does not change after the compile:
+                // both cases go in the bitmap, and the class stays
+                // one that alternatives can be joined to.
+                re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
+        }
+    } else if (st->flags & STUDY_CLASS_OR) {
+        re_class_node* sc = data->start_class;
+        if (sc->flags & RE_CLASS_FOLD) {
+            re_bitmap_set(sc->bitmap, c0);
+            sc->flags &= ~RE_CLASS_EOS;
+        } else if (op == RE_EXACTF && !(sc->flags & RE_CLASS_LOCALE)) {
+            // Both cases, as the AND form above puts them.
+            re_bitmap_set(sc->bitmap, c0);
+            re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
+            sc->flags &= ~RE_CLASS_EOS;
+        }
+        re_class_and(sc, &st->and_with);
+    }
+    st->flags &= ~STUDY_CLASS;
+}
+
+// A simple node: one character of a class. It ends the literal run, since
+// what follows no longer stands at a fixed distance from its text.
+void study_simple(PERLGCB* gcb, Study* st, re_program_node* scan)
+{
+    if (st->flags & STUDY_SUBSTRINGS) {
+        re_commit_substr(gcb, st->data);
+        st->data->pos_min = sat(static_cast<int64_t>(st->data->pos_min) + 1);
+    }
+    st->min = sat(static_cast<int64_t>(st->min) + 1);
+    if (st->flags & STUDY_CLASS) {
+        study_simple_class(gcb, scan, st->data, st->flags, &st->and_with);
+        st->flags &= ~STUDY_CLASS;
+    }
+}
+
+// One repeat whose body is studied.
+struct Repeat {
+    re_program_node* node;  // the repeat node: STAR, PLUS or a CURLY kind
+    int32_t min_count;      // repetitions at least
+    int32_t max_count;      // repetitions at most; RE_INFTY for no bound
+    int32_t body_min;       // the body's minimum length
+    int32_t body_delta;     // the body's delta, I32_INF for no bound
+    uint32_t outer_flags;   // the record's flags before the body
+    int32_t pos_before;     // the position minimum where the body begins
+};
+
+// Studies the body at *scanp, min_count..max_count times, and adds its
+// lengths and start class to the chain; *scanp moves past the body, to
+// after_body when the body's chain ends without a WHILEM.
+void study_repeat_body(PERLGCB* gcb, Study* st, Repeat* r, re_program_node** scanp, re_program_node* after_body,
+                       re_program_node* last)
+{
+    ScanData* data = st->data;
+    uint32_t f = st->flags;
+    re_class_node this_class;
+    re_class_node* saved_class = nullptr;
+    // The body shares the record (a literal may run into it and out of it),
+    // but its group bits are its own: the outer ones are kept in
+    // outer_flags and joined again by the caller.
+    if (st->flags & STUDY_SUBSTRINGS)
+        r->pos_before = data->pos_min;
+    if (data) {
+        r->outer_flags = data->flags;
+        data->flags &= ~(SCAN_HAS_GROUP | SCAN_ONE_GROUP | SCAN_HAS_CODE);
+        if (st->unbounded)
+            data->flags |= SCAN_UNBOUNDED;
+    }
+    if (st->flags & STUDY_CLASS) {
+        class_init(gcb, &this_class);
+        saved_class = data->start_class;
+        data->start_class = &this_class;
+        f |= STUDY_CLASS_AND;
+        f &= ~STUDY_CLASS_OR;
+    }
+    // Once a body fails at a position it cannot succeed there later
+    // unless the count could still matter.
+    if (r->min_count != r->max_count - 1 && r->max_count != RE_INFTY)
+        f &= ~STUDY_NUMBER_LOOPS;
+    // A body that may be skipped collects no substrings: its text need not
+    // occur in a match.
+    r->body_min = re_study_nodes(gcb, scanp, &r->body_delta, last, data, r->min_count == 0 ? (f & ~STUDY_SUBSTRINGS) : f);
+    if (st->flags & STUDY_CLASS)
+        data->start_class = saved_class;
+    if (r->min_count == 0 || r->body_min == 0) {
+        if (st->flags & STUDY_CLASS_OR)
+            re_class_or(gcb, data->start_class, &this_class);
+        else if (st->flags & STUDY_CLASS_AND)
+            switch_to_union(st, &this_class);
+    } else {
+        if (st->flags & STUDY_CLASS_OR) {
+            re_class_or(gcb, data->start_class, &this_class);
+            re_class_and(data->start_class, &st->and_with);
+        } else if (st->flags & STUDY_CLASS_AND)
+            re_class_and(data->start_class, &this_class);
+        st->flags &= ~STUDY_CLASS;
+    }
+    if (!*scanp)  // a CURLY body ends without WHILEM
+        *scanp = after_body;
+    // A body that never consumes repeated a bounded number of times is
+    // worth a warning; an unbounded one was warned of by the parser. A
+    // group in the body may still set captures, so it is spared.
+    int64_t body_max = static_cast<int64_t>(r->body_min) + r->body_delta;
+    if (body_max == 0 && data && !(data->flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)) && r->max_count <= RE_INFTY / 3 &&
+        re_warn_enabled(gcb))
+        re_warn_at(gcb, gcb->re_xend, "Quantifier unexpected on zero-length expression");
+
+    // min_count bodies are certain; every repetition up to max_count may
+    // add the body's longest length. An unbounded count of a body that can
+    // consume, or a body unbounded itself, leaves no upper bound.
+    st->min = sat(static_cast<int64_t>(st->min) + static_cast<int64_t>(r->body_min) * r->min_count);
+    st->unbounded_inside |= (r->max_count == RE_INFTY && body_max > 0) || r->body_delta == I32_INF;
+    st->unbounded |= st->unbounded_inside;
+    if (st->unbounded && (st->flags & STUDY_SUBSTRINGS))
+        data->flags |= SCAN_UNBOUNDED;
+    st->delta += body_max * r->max_count - static_cast<int64_t>(r->body_min) * r->min_count;
+}
+
+// The rewrites of a general repeat (CURLYX) once its body is known, and
+// the numbering of an unbounded one that stays general. The general form
+// runs the body once per WHILEM visit with a frame per repetition; a body
+// of fixed length can be counted in one loop instead:
+//  - CURLYN: the body is one group around one character (a simple node
+//    or a one-byte literal); the group number goes in the flags byte and
+//    the OPEN/CLOSE pair is folded away.
+//  - CURLYM: any body of fixed length with no group but possibly one
+//    group around all of it; the WHILEM becomes SUCCEED, so the body runs
+//    as a sub-match, and the group number (or 0) goes in the flags byte.
+// Both rely on the group bits the body's study left in the record, and on
+// the body holding no code block.
+void rewrite_general_repeat(PERLGCB* gcb, Study* st, const Repeat* r)
+{
+    ScanData* data = st->data;
+    re_program_node* repeat_node = r->node;
+    // CURLYX over one group around one simple node: CURLYN.
+    if (repeat_node->type == RE_CURLYX && data && (data->flags & SCAN_ONE_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
+        !r->body_delta && r->body_min == 1) {
+        re_program_node* node = repeat_node + 2;
+        re_program_node* open_node = node;
+        re_program_node* inner_node;
+        node = next_of(gcb, node);
+        if (node && (re_simple_nodes[node->type] || (re_kind(node) == RE_EXACT && node->flags == 1))) {
+            inner_node = node;
+            node = next_of(gcb, node);
+            if (node && node->type == RE_CLOSE) {
+                repeat_node->flags = static_cast<uint8_t>(re_arg(node));
+                repeat_node->type = RE_CURLYN;
+                open_node->type = RE_NOTHING;  // was OPEN
+                mark_optimized(open_node + 1);
+                inner_node->next = 0;
+                mark_optimized(node);     // was CLOSE
+                mark_optimized(node + 1);
+            }
+        }
+    }
+    // CURLYX over a fixed-length body: CURLYM.
+    if (repeat_node->type == RE_CURLYX && data && !(data->flags & SCAN_HAS_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
+        !r->body_delta) {
+        re_program_node* node = repeat_node + 2;
+        re_program_node* inner_node;
+        repeat_node->type = RE_CURLYM;
+        while ((inner_node = next_of(gcb, node)) && inner_node->type != RE_WHILEM)
+            node = inner_node;
+        if (inner_node)
+            inner_node->type = RE_SUCCEED;  // was WHILEM
+        if (data->flags & SCAN_ONE_GROUP) {
+            re_program_node* open_node = repeat_node + 2;
+            if (node->type != RE_CLOSE)
+                re_fail_plain(gcb, "Panic opt close");
+            repeat_node->flags = static_cast<uint8_t>(re_arg(node));
+            open_node->type = RE_OPTIMIZED;  // was OPEN
+            node->type = RE_OPTIMIZED;  // was CLOSE
+            mark_optimized(open_node + 1);
+            mark_optimized(node + 1);
+            // Relink the body over the folded nodes: a study without a
+            // record only runs the peephole steps, which make the nodes
+            // before the folded ones step over them.
+            int32_t dn = 0;
+            re_study_nodes(gcb, &open_node, &dn, node, nullptr, 0);
+        } else
+            repeat_node->flags = 0;
+    } else if (repeat_node->type == RE_CURLYX && (st->flags & STUDY_NUMBER_LOOPS) && r->max_count == RE_INFTY && data &&
+               ++data->loops_numbered < 16) {
+        // Number the loop for the matcher's position cache: the WHILEM's
+        // flags byte holds the loop index (1 to 15) in its low four bits
+        // and the pattern's count of loops (capped at 15) in the high four,
+        // which sizes the cache. Loops past the 15th get no index. The
+        // WHILEM is the unit before the NOTHING that CURLYX links to.
+        re_program_node* node = repeat_node + repeat_node->next;
+        if ((node - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
+            node += static_cast<int32_t>(re_arg(node));
+        (node - 1)->flags = static_cast<uint8_t>(data->loops_numbered | (gcb->re_whilem_seen << 4));
+    }
+}
+
+// The substring bookkeeping of a repeat whose body was studied while
+// substrings were collected. The body's study has already moved the
+// position by one body (when min_count > 0) and may have extended the
+// current literal; here the position is set to after the whole repeat:
+// counted says whether one repetition is already in it. A literal that
+// the body extended and that is repeated an exact number of times grows
+// by the copies; otherwise the run can only continue from its last copy.
+void repeat_substrings(PERLGCB* gcb, Study* st, const Repeat* r)
+{
+    ScanData* data = st->data;
+    int32_t min_count = r->min_count, max_count = r->max_count;
+    int32_t body_min = r->body_min, body_delta = r->body_delta;
+    bool have_last = false;
+    int32_t counted = min_count != 0;
+    char* last_buf = nullptr;
+    int32_t last_len = 0;
+    if (data->literal_end > 0 && min_count != 0) {
+        // The literal reaches into the body: take the part added there.
+        int32_t b = r->pos_before >= data->literal_start_min ? r->pos_before : data->literal_start_min;
+        char* s = *data->literal->slot;
+        int32_t l = data->literal->len;
+        int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
+        l -= old;
+        // Kept in the interpreter while the literal grows, so that
+        // a failed allocation there loses nothing.
+        gcb->re_opt_piece = last_buf =
+            static_cast<char*>(pool_realloc(gcb, gcb->re_opt_piece, static_cast<uint64_t>(l) + 1));
+        std::memcpy(last_buf, s + old, static_cast<size_t>(l));
+        last_len = l;
+        have_last = true;
+        if (body_delta == 0 && r->pos_before == b) {
+            // A constant string: the literal holds it min_count times.
+            if (min_count > 1) {
+                data->literal->len -= l;
+                for (int32_t i = 0; i < min_count; i++)
+                    lit_append(gcb, data->literal, last_buf, l);
+                data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
+                                        static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
+            }
+        } else {
+            // The start offset must point into the last copy. The
+            // minimum moves to the last copy that must be there, so
+            // the maximum must follow it: without a bound the literal
+            // may start anywhere after.
+            data->literal_start_min = sat(static_cast<int64_t>(data->literal_start_min) +
+                                          static_cast<int64_t>(body_min) * (min_count - 1));
+            data->literal_start_max = st->unbounded ? I32_INF
+                                                    : sat(static_cast<int64_t>(data->literal_start_max) +
+                                                          static_cast<int64_t>(max_count - 1) *
+                                                              (static_cast<int64_t>(body_min) + body_delta));
+        }
+    }
+    data->pos_min = sat(static_cast<int64_t>(data->pos_min) + static_cast<int64_t>(body_min) * (min_count - counted));
+    data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) - static_cast<int64_t>(counted) * body_delta +
+                          (static_cast<int64_t>(body_min) + body_delta) * max_count -
+                          static_cast<int64_t>(body_min) * min_count);
+    if (min_count != max_count) {
+        // Fixed substrings found inside the body cannot be extended.
+        re_commit_substr(gcb, data);
+        if (min_count && have_last) {
+            lit_set(gcb, data->literal, last_buf, last_len);
+            int32_t chars = char_count(gcb, last_buf, last_len);
+            data->literal_end = data->pos_min;
+            data->literal_start_min = data->pos_min - chars;
+            data->literal_start_max = st->unbounded ? I32_INF
+                                                    : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta - chars);
+        }
+        data->longest = data->longest_float;
+    }
+    if (last_buf) {
+        pool_free(gcb, last_buf);
+        gcb->re_opt_piece = nullptr;
+    }
+}
+
+// A repeat other than CURLYX leaves the NOTHING nodes after it behind:
+// its next distance reaches past them. A CURLYX keeps its link, which
+// the matcher follows to the NOTHING after the WHILEM.
+void absorb_following_nothings(PERLGCB* gcb, re_program_node* repeat_node)
+{
+    if (repeat_node->type == RE_CURLYX)
+        return;
+    re_program_node* n;
+    while ((n = next_of(gcb, repeat_node)) && re_kind(n) == RE_NOTHING && n->next &&
+           static_cast<int32_t>(repeat_node->next) + n->next < 65536)
+        repeat_node->next = static_cast<uint16_t>(repeat_node->next + n->next);
+}
+
+// A repeat (STAR, PLUS, a CURLY kind) or a back-reference at scan; returns
+// the node where the study goes on.
+//
+// CURLY kinds always have their body studied: the body may be a group and
+// its lengths are needed. STAR and PLUS repeat one simple node; their body
+// is worth a study only for the start class, or for a PLUS over a literal
+// whose text is then a substring that must occur. Otherwise a STAR or PLUS
+// just makes the position unbounded (PLUS after one certain character),
+// and a back-reference makes everything after it float.
+re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
+{
+    ScanData* data = st->data;
+    uint8_t kind = re_kind(scan);
+    Repeat r{};
+    r.node = scan;
+    re_program_node* body;
+    if (kind == RE_CURLY) {
+        r.min_count = re_arg_min(scan);
+        r.max_count = re_arg_max(scan);
+        body = scan + 2;
+    } else if (kind == RE_PLUS && (st->flags & (STUDY_SUBSTRINGS | STUDY_CLASS)) &&
+               ((scan + 1)->type == RE_EXACT || (st->flags & STUDY_CLASS))) {
+        r.min_count = 1;
+        r.max_count = RE_INFTY;
+        body = scan + 1;
+    } else if (kind == RE_STAR && (st->flags & STUDY_CLASS)) {
+        r.min_count = 0;
+        r.max_count = RE_INFTY;
+        body = scan + 1;
+    } else if (kind == RE_PLUS || kind == RE_STAR) {
+        if (kind == RE_PLUS && !zero_width_operand(scan + 1)) {
+            // One repetition at least, of one character.
+            if (st->flags & STUDY_SUBSTRINGS)
+                data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
+            st->min = sat(static_cast<int64_t>(st->min) + 1);
+        }
+        st->unbounded = st->unbounded_inside = true;
+        re_program_node* after = next_of(gcb, scan);
+        if (st->flags & STUDY_SUBSTRINGS) {
+            re_commit_substr(gcb, data);
+            data->longest = data->longest_float;
+            data->flags |= SCAN_UNBOUNDED;
+        }
+        absorb_following_nothings(gcb, scan);
+        return after;
+    } else {
+        // REF: anything may follow.
+        if (st->flags & STUDY_SUBSTRINGS) {
+            re_commit_substr(gcb, data);
+            data->longest = data->longest_float;
+            data->flags |= SCAN_UNBOUNDED;
+        }
+        st->unbounded = st->unbounded_inside = true;
+        if (st->flags & STUDY_CLASS_OR)
+            class_set_all(gcb, data->start_class);
+        st->flags &= ~STUDY_CLASS;
+        return next_of(gcb, scan);
+    }
+    // The body's chain ends at the WHILEM of a CURLYX; the other repeats'
+    // bodies end with a next of 0, where the study goes on after the repeat.
+    re_program_node* after_body = next_of(gcb, scan);
+    study_repeat_body(gcb, st, &r, &body, after_body, last);
+    rewrite_general_repeat(gcb, st, &r);
+    // Groups inside the body are groups of this stretch too: without
+    // them an enclosing repeat would take the body's group for its own.
+    if (data && ((r.outer_flags | data->flags) & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
+        st->groups++;
+    if (st->flags & STUDY_SUBSTRINGS)
+        repeat_substrings(gcb, st, &r);
+    if (data && (r.outer_flags & SCAN_HAS_CODE))
+        data->flags |= SCAN_HAS_CODE;
+    absorb_following_nothings(gcb, r.node);
+    return body;
+}
+
+// A lookahead or lookbehind at scan: its body is studied apart and
+// consumes nothing. For a lookbehind (flags 1 from the parser) the study
+// also fixes the length: the matcher steps back that many characters
+// before it runs the body, so the body must have one length, and the
+// flags byte that holds it limits it to 255.
+void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
+{
+    ScanData* data = st->data;
+    uint8_t op = scan->type;
+    int32_t body_delta = 0;
+    ScanData fake{};
+    re_class_node ahead_class;
+    uint32_t f = 0;
+    fake.loops_numbered = data ? data->loops_numbered : 0;
+    // Only a class still being narrowed can take the lookahead's: a
+    // united one holds the starts of optional parts before it too.
+    if ((st->flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH) {
+        class_init(gcb, &ahead_class);
+        fake.start_class = &ahead_class;
+        f |= STUDY_CLASS_AND;
+    }
+    if (st->flags & STUDY_NUMBER_LOOPS)
+        f |= STUDY_NUMBER_LOOPS;
+    re_program_node* nscan = scan + 2;
+    int32_t body_min = re_study_nodes(gcb, &nscan, &body_delta, last, &fake, f);
+    if (scan->flags) {
+        if (body_delta)
+            fail_at_end(gcb, "Variable length lookbehind not implemented");
+        if (body_min > 255) {
+            char msg[80];
+            std::snprintf(msg, sizeof msg, "Lookbehind longer than %lu not implemented", 255ul);
+            re_fail_formatted(gcb, gcb->re_xend, "Lookbehind longer than %lu not implemented", msg);
+        }
+        scan->flags = static_cast<uint8_t>(body_min);
+    }
+    if (data && (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
+        st->groups++;
+    if (data && (fake.flags & SCAN_HAS_CODE))
+        data->flags |= SCAN_HAS_CODE;
+    if (data)
+        data->loops_numbered = fake.loops_numbered;
+    // A lookahead that may match the empty string says nothing of the
+    // next character: only one that must consume narrows the class.
+    if ((f & STUDY_CLASS_AND) && !(ahead_class.flags & RE_CLASS_EOS)) {
+        uint8_t was = data->start_class->flags & RE_CLASS_EOS;
+        re_class_and(data->start_class, &ahead_class);
+        if (was)
+            data->start_class->flags |= RE_CLASS_EOS;
+    }
+}
+
+// The end of a chain: the delta handed back, the group bits of the record
+// and the union-mode class intersected with what was kept aside. The
+// single-group bit tells an enclosing CURLYX that its body is exactly one
+// group (see rewrite_general_repeat); group numbers above 255 do not fit
+// the flags byte of CURLYN/CURLYM and never count as one.
+void finish_chain(Study* st, int32_t* deltap)
+{
+    ScanData* data = st->data;
+    *deltap = st->unbounded_inside ? I32_INF : sat(st->delta);
+    if ((st->flags & STUDY_SUBSTRINGS) && st->unbounded)
+        data->pos_delta = I32_INF - data->pos_min;
+    if (st->closing_group > 255)
+        st->closing_group = 0;
+    if (st->closing_group && st->groups == 1 && data) {
+        data->flags |= SCAN_ONE_GROUP;
+        data->flags &= ~SCAN_HAS_GROUP;
+    } else if (st->groups && data) {
+        data->flags |= SCAN_HAS_GROUP;
+        data->flags &= ~SCAN_ONE_GROUP;
+    }
+    if (st->flags & STUDY_CLASS_OR)
+        re_class_and(data->start_class, &st->and_with);
+}
+
+// Studies the chain from *scanp up to last (or END, or the WHILEM that
+// ends a repeat body) and returns its minimum length; *deltap gets how much
+// longer a match of it may be, and *scanp the node after it. data may be
+// null: only the lengths and the peephole steps are wanted then.
 int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                        ScanData* data, uint32_t flags)
 {
-    int32_t min = 0;
-    int32_t groups = 0;
+    Study st;
     re_program_node* scan = *scanp;
-    re_program_node* next;
-    int64_t delta = 0;
-    bool unbounded = (flags & STUDY_SUBSTRINGS) && (data->flags & SCAN_UNBOUNDED);
-    bool unbounded_inside = false;
-    int32_t closing_group = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
-    re_class_node and_with;
-    class_init(gcb, &and_with);
+    st.data = data;
+    st.flags = flags;
+    st.min = 0;
+    st.delta = 0;
+    st.groups = 0;
+    st.unbounded = (flags & STUDY_SUBSTRINGS) && (data->flags & SCAN_UNBOUNDED);
+    st.unbounded_inside = false;
+    st.closing_group = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
+    class_init(gcb, &st.and_with);
 
     while (scan && scan->type != RE_END && (!last || scan < last)) {
-        // Peephole steps.
+        // Peephole steps: they change next distances, so they come before
+        // the node's own study reads them.
         if (re_kind(scan) == RE_EXACT)
             merge_literals(gcb, scan);
         if (scan->type != RE_CURLYX)
@@ -546,405 +1182,35 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
         uint8_t op = scan->type;
         uint8_t kind = re_kind(scan);
         if (op == RE_BRANCH || op == RE_BRANCHJ || op == RE_IFTHEN || op == RE_SUSPEND) {
-            re_program_node* before = scan;
-            study_alternation(gcb, &scan, data, &flags, &min, &delta, &unbounded, &unbounded_inside, &groups, &and_with);
-            (void)before;
+            study_alternation(gcb, &st, &scan);
             continue;
-        } else if (op == RE_EXACT) {
-            int32_t l = char_count(gcb, re_text(scan), scan->flags);
-            min = sat(static_cast<int64_t>(min) + l);
-            if (flags & STUDY_SUBSTRINGS) {
-                if (data->literal_end == -1) {
-                    data->literal_start_min = data->pos_min;
-                    data->literal_start_max = unbounded ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
-                }
-                lit_append(gcb, data->literal, re_text(scan), scan->flags);
-                data->literal_end = sat(static_cast<int64_t>(data->pos_min) + l);
-                data->pos_min = data->literal_end;
-                data->flags &= ~SCAN_BEFORE_EOL;
-            }
-            uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
-            if (flags & STUDY_CLASS_AND) {
-                re_class_node* sc = data->start_class;
-                bool compat = true;
-                if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
-                    (!(sc->flags & RE_CLASS_FOLD) || !re_bitmap_test(sc->bitmap, gcb->fold_table[c0])))
-                    compat = false;
-                std::memset(sc->classes, 0, sizeof sc->classes);
-                std::memset(sc->bitmap, 0, sizeof sc->bitmap);
-                if (compat)
-                    re_bitmap_set(sc->bitmap, c0);
-                sc->flags &= ~RE_CLASS_EOS;
-            } else if (flags & STUDY_CLASS_OR) {
-                re_bitmap_set(data->start_class->bitmap, c0);
-                data->start_class->flags &= ~RE_CLASS_EOS;
-                re_class_and(data->start_class, &and_with);
-            }
-            flags &= ~STUDY_CLASS;
-        } else if (kind == RE_EXACT) {
-            // EXACTF, EXACTFL: folded text never becomes a substring.
-            int32_t l = char_count(gcb, re_text(scan), scan->flags);
-            if (flags & STUDY_SUBSTRINGS)
-                re_commit_substr(gcb, data);
-            min = sat(static_cast<int64_t>(min) + l);
-            if (flags & STUDY_SUBSTRINGS)
-                data->pos_min = sat(static_cast<int64_t>(data->pos_min) + l);
-            uint8_t c0 = static_cast<uint8_t>(re_text(scan)[0]);
-            if (flags & STUDY_CLASS_AND) {
-                re_class_node* sc = data->start_class;
-                bool compat = true;
-                if (!(sc->flags & (RE_CLASS_NAMED | RE_CLASS_LOCALE)) && !re_bitmap_test(sc->bitmap, c0) &&
-                    !re_bitmap_test(sc->bitmap, gcb->fold_table[c0]))
-                    compat = false;
-                std::memset(sc->classes, 0, sizeof sc->classes);
-                std::memset(sc->bitmap, 0, sizeof sc->bitmap);
-                if (compat) {
-                    re_bitmap_set(sc->bitmap, c0);
-                    sc->flags &= ~RE_CLASS_EOS;
-                    if (op == RE_EXACTFL)
-                        sc->flags |= RE_CLASS_FOLD | RE_CLASS_LOCALE;
-                    else
-                        // The fold table does not change after the compile:
-                        // both cases go in the bitmap, and the class stays
-                        // one that alternatives can be joined to.
-                        re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
-                }
-            } else if (flags & STUDY_CLASS_OR) {
-                re_class_node* sc = data->start_class;
-                if (sc->flags & RE_CLASS_FOLD) {
-                    re_bitmap_set(sc->bitmap, c0);
-                    sc->flags &= ~RE_CLASS_EOS;
-                } else if (op == RE_EXACTF && !(sc->flags & RE_CLASS_LOCALE)) {
-                    // Both cases, as the AND form above puts them.
-                    re_bitmap_set(sc->bitmap, c0);
-                    re_bitmap_set(sc->bitmap, gcb->fold_table[c0]);
-                    sc->flags &= ~RE_CLASS_EOS;
-                }
-                re_class_and(sc, &and_with);
-            }
-            flags &= ~STUDY_CLASS;
-        } else if (kind == RE_STAR || kind == RE_PLUS || kind == RE_CURLY || kind == RE_WHILEM || kind == RE_REF ||
-                   kind == RE_BACK) {
-            int32_t min_count = 0, max_count = 0, body_min = 0, body_delta = 0;
-            uint32_t fl = 0;
-            uint32_t f = flags;
-            int32_t pos_before = 0;
-            re_program_node* repeat_node = scan;
-            re_class_node this_class;
-            re_class_node* saved_class = nullptr;
-            bool repeat_body = false;
-            switch (kind) {
-            case RE_WHILEM:
-                // The end of a general repeat's body: the study of the body ends.
-                scan = scan + 1;
-                goto finish;
-            case RE_PLUS:
-                if (flags & (STUDY_SUBSTRINGS | STUDY_CLASS)) {
-                    re_program_node* operand = scan + 1;
-                    if (operand->type == RE_EXACT || (flags & STUDY_CLASS)) {
-                        min_count = 1;
-                        max_count = RE_INFTY;
-                        next = next_of(gcb, scan);
-                        scan = scan + 1;
-                        repeat_body = true;
-                        break;
-                    }
-                }
-                if (!zero_width_operand(scan + 1)) {
-                    // One repetition at least, of one character.
-                    if (flags & STUDY_SUBSTRINGS)
-                        data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
-                    min = sat(static_cast<int64_t>(min) + 1);
-                }
-                [[fallthrough]];
-            case RE_STAR:
-                if (flags & STUDY_CLASS) {
-                    min_count = 0;
-                    max_count = RE_INFTY;
-                    next = next_of(gcb, scan);
-                    scan = scan + 1;
-                    repeat_body = true;
-                    break;
-                }
-                unbounded = unbounded_inside = true;
-                scan = next_of(gcb, scan);
-                if (flags & STUDY_SUBSTRINGS) {
-                    re_commit_substr(gcb, data);
-                    data->longest = data->longest_float;
-                    data->flags |= SCAN_UNBOUNDED;
-                }
-                goto repeat_tail;
-            case RE_CURLY:
-                min_count = re_arg_min(scan);
-                max_count = re_arg_max(scan);
-                next = next_of(gcb, scan);
-                scan = scan + 2;
-                repeat_body = true;
-                break;
-            default:
-                // REF: anything may follow.
-                if (flags & STUDY_SUBSTRINGS) {
-                    re_commit_substr(gcb, data);
-                    data->longest = data->longest_float;
-                    data->flags |= SCAN_UNBOUNDED;
-                }
-                unbounded = unbounded_inside = true;
-                if (flags & STUDY_CLASS_OR)
-                    class_set_all(gcb, data->start_class);
-                flags &= ~STUDY_CLASS;
-                break;
-            }
-            if (!repeat_body) {
-                scan = next_of(gcb, scan);
-                continue;
-            }
-            // repeat_body: the body at scan, repeated min_count..max_count times.
-            if (flags & STUDY_SUBSTRINGS)
-                pos_before = data->pos_min;
-            if (data) {
-                fl = data->flags;
-                data->flags &= ~(SCAN_HAS_GROUP | SCAN_ONE_GROUP | SCAN_HAS_CODE);
-                if (unbounded)
-                    data->flags |= SCAN_UNBOUNDED;
-            }
-            if (flags & STUDY_CLASS) {
-                class_init(gcb, &this_class);
-                saved_class = data->start_class;
-                data->start_class = &this_class;
-                f |= STUDY_CLASS_AND;
-                f &= ~STUDY_CLASS_OR;
-            }
-            // Once a body fails at a position it cannot succeed there later
-            // unless the count could still matter.
-            if (min_count != max_count - 1 && max_count != RE_INFTY)
-                f &= ~STUDY_NUMBER_LOOPS;
-            body_min = re_study_nodes(gcb, &scan, &body_delta, last, data, min_count == 0 ? (f & ~STUDY_SUBSTRINGS) : f);
-            if (flags & STUDY_CLASS)
-                data->start_class = saved_class;
-            if (min_count == 0 || body_min == 0) {
-                if (flags & STUDY_CLASS_OR) {
-                    re_class_or(gcb, data->start_class, &this_class);
-                } else if (flags & STUDY_CLASS_AND) {
-                    and_with = *data->start_class;
-                    flags &= ~STUDY_CLASS_AND;
-                    *data->start_class = this_class;
-                    flags |= STUDY_CLASS_OR;
-                    data->start_class->flags |= RE_CLASS_EOS;
-                }
-            } else {
-                if (flags & STUDY_CLASS_OR) {
-                    re_class_or(gcb, data->start_class, &this_class);
-                    re_class_and(data->start_class, &and_with);
-                } else if (flags & STUDY_CLASS_AND)
-                    re_class_and(data->start_class, &this_class);
-                flags &= ~STUDY_CLASS;
-            }
-            if (!scan)  // a CURLY body ends without WHILEM
-                scan = next;
-            if (static_cast<int64_t>(body_min) + body_delta == 0 && data && !(data->flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)) &&
-                max_count <= RE_INFTY / 3 && re_warn_enabled(gcb))
-                re_warn_at(gcb, gcb->re_xend, "Quantifier unexpected on zero-length expression");
-
-            min = sat(static_cast<int64_t>(min) + static_cast<int64_t>(body_min) * min_count);
-            unbounded_inside |= (max_count == RE_INFTY && static_cast<int64_t>(body_min) + body_delta > 0) ||
-                               body_delta == I32_INF;
-            unbounded |= unbounded_inside;
-            if (unbounded && (flags & STUDY_SUBSTRINGS))
-                data->flags |= SCAN_UNBOUNDED;
-            delta += (static_cast<int64_t>(body_min) + body_delta) * max_count - static_cast<int64_t>(body_min) * min_count;
-
-            // CURLYX over one group around one simple node: CURLYN.
-            if (repeat_node->type == RE_CURLYX && data && (data->flags & SCAN_ONE_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
-                !body_delta && body_min == 1) {
-                re_program_node* node = repeat_node + 2;
-                re_program_node* open_node = node;
-                re_program_node* inner_node;
-                node = next_of(gcb, node);
-                if (node && (re_simple_nodes[node->type] || (re_kind(node) == RE_EXACT && node->flags == 1))) {
-                    inner_node = node;
-                    node = next_of(gcb, node);
-                    if (node && node->type == RE_CLOSE) {
-                        repeat_node->flags = static_cast<uint8_t>(re_arg(node));
-                        repeat_node->type = RE_CURLYN;
-                        open_node->type = RE_NOTHING;  // was OPEN
-                        mark_optimized(open_node + 1);
-                        inner_node->next = 0;
-                        mark_optimized(node);     // was CLOSE
-                        mark_optimized(node + 1);
-                    }
-                }
-            }
-            // CURLYX over a fixed-length body: CURLYM.
-            if (repeat_node->type == RE_CURLYX && data && !(data->flags & SCAN_HAS_GROUP) && !(data->flags & SCAN_HAS_CODE) &&
-                !body_delta) {
-                re_program_node* node = repeat_node + 2;
-                re_program_node* inner_node;
-                repeat_node->type = RE_CURLYM;
-                while ((inner_node = next_of(gcb, node)) && inner_node->type != RE_WHILEM)
-                    node = inner_node;
-                if (inner_node)
-                    inner_node->type = RE_SUCCEED;  // was WHILEM
-                if (data->flags & SCAN_ONE_GROUP) {
-                    re_program_node* open_node = repeat_node + 2;
-                    if (node->type != RE_CLOSE)
-                        re_fail_plain(gcb, "Panic opt close");
-                    repeat_node->flags = static_cast<uint8_t>(re_arg(node));
-                    open_node->type = RE_OPTIMIZED;  // was OPEN
-                    node->type = RE_OPTIMIZED;  // was CLOSE
-                    mark_optimized(open_node + 1);
-                    mark_optimized(node + 1);
-                    // Relink the body over the folded nodes.
-                    int32_t dn = 0;
-                    re_study_nodes(gcb, &open_node, &dn, node, nullptr, 0);
-                } else
-                    repeat_node->flags = 0;
-            } else if (repeat_node->type == RE_CURLYX && (flags & STUDY_NUMBER_LOOPS) && max_count == RE_INFTY && data &&
-                       ++data->loops_numbered < 16) {
-                // Number the loop for the matcher's position cache.
-                re_program_node* node = repeat_node + repeat_node->next;
-                if ((node - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
-                    node += static_cast<int32_t>(re_arg(node));
-                (node - 1)->flags = static_cast<uint8_t>(data->loops_numbered | (gcb->re_whilem_seen << 4));
-            }
-            // Groups inside the body are groups of this stretch too: without
-            // them an enclosing repeat would take the body's group for its own.
-            if (data && ((fl | data->flags) & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
-                groups++;
-            if (flags & STUDY_SUBSTRINGS) {
-                bool have_last = false;
-                int32_t counted = min_count != 0;
-                char* last_buf = nullptr;
-                int32_t last_len = 0;
-                if (data->literal_end > 0 && min_count != 0) {
-                    // The literal reaches into the body: take the part added there.
-                    int32_t b = pos_before >= data->literal_start_min ? pos_before : data->literal_start_min;
-                    char* s = *data->literal->slot;
-                    int32_t l = data->literal->len;
-                    int32_t old = char_to_byte(gcb, s, l, b - data->literal_start_min);
-                    l -= old;
-                    // Kept in the interpreter while the literal grows, so that
-                    // a failed allocation there loses nothing.
-                    gcb->re_opt_piece = last_buf =
-                        static_cast<char*>(pool_realloc(gcb, gcb->re_opt_piece, static_cast<uint64_t>(l) + 1));
-                    std::memcpy(last_buf, s + old, static_cast<size_t>(l));
-                    last_len = l;
-                    have_last = true;
-                    if (body_delta == 0 && pos_before == b) {
-                        // A constant string: the literal holds it min_count times.
-                        if (min_count > 1) {
-                            data->literal->len -= l;
-                            for (int32_t i = 0; i < min_count; i++)
-                                lit_append(gcb, data->literal, last_buf, l);
-                            data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
-                                                    static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
-                        }
-                    } else {
-                        // The start offset must point into the last copy. The
-                        // minimum moves to the last copy that must be there, so
-                        // the maximum must follow it: without a bound the literal
-                        // may start anywhere after.
-                        data->literal_start_min = sat(static_cast<int64_t>(data->literal_start_min) +
-                                                      static_cast<int64_t>(body_min) * (min_count - 1));
-                        data->literal_start_max = unbounded ? I32_INF
-                                                            : sat(static_cast<int64_t>(data->literal_start_max) +
-                                                                  static_cast<int64_t>(max_count - 1) *
-                                                                      (static_cast<int64_t>(body_min) + body_delta));
-                    }
-                }
-                data->pos_min = sat(static_cast<int64_t>(data->pos_min) +
-                                    static_cast<int64_t>(body_min) * (min_count - counted));
-                data->pos_delta = sat(static_cast<int64_t>(data->pos_delta) - static_cast<int64_t>(counted) * body_delta +
-                                      (static_cast<int64_t>(body_min) + body_delta) * max_count -
-                                      static_cast<int64_t>(body_min) * min_count);
-                if (min_count != max_count) {
-                    // Fixed substrings found inside the body cannot be extended.
-                    re_commit_substr(gcb, data);
-                    if (min_count && have_last) {
-                        lit_set(gcb, data->literal, last_buf, last_len);
-                        int32_t chars = char_count(gcb, last_buf, last_len);
-                        data->literal_end = data->pos_min;
-                        data->literal_start_min = data->pos_min - chars;
-                        data->literal_start_max = unbounded ? I32_INF
-                                                            : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta - chars);
-                    }
-                    data->longest = data->longest_float;
-                }
-                if (last_buf) {
-                    pool_free(gcb, last_buf);
-                    gcb->re_opt_piece = nullptr;
-                }
-            }
-            if (data && (fl & SCAN_HAS_CODE))
-                data->flags |= SCAN_HAS_CODE;
-        repeat_tail:
-            if (repeat_node->type != RE_CURLYX) {
-                re_program_node* n;
-                while ((n = next_of(gcb, repeat_node)) && re_kind(n) == RE_NOTHING && n->next &&
-                       static_cast<int32_t>(repeat_node->next) + n->next < 65536)
-                    repeat_node->next = static_cast<uint16_t>(repeat_node->next + n->next);
-            }
+        }
+        if (op == RE_EXACT)
+            study_exact(gcb, &st, scan);
+        else if (kind == RE_EXACT)
+            study_exact_folded(gcb, &st, scan);
+        else if (kind == RE_WHILEM) {
+            // The end of a general repeat's body: the study of the body ends.
+            scan = scan + 1;
+            break;
+        } else if (kind == RE_STAR || kind == RE_PLUS || kind == RE_CURLY || kind == RE_REF || kind == RE_BACK) {
+            scan = study_repeat(gcb, &st, scan, last);
             continue;
-        } else if (re_simple_nodes[op]) {
-            if (flags & STUDY_SUBSTRINGS) {
-                re_commit_substr(gcb, data);
-                data->pos_min = sat(static_cast<int64_t>(data->pos_min) + 1);
-            }
-            min = sat(static_cast<int64_t>(min) + 1);
-            if (flags & STUDY_CLASS) {
-                study_simple_class(gcb, scan, data, flags, &and_with);
-                flags &= ~STUDY_CLASS;
-            }
-        } else if (kind == RE_EOL && (flags & STUDY_SUBSTRINGS)) {
+        } else if (re_simple_nodes[op])
+            study_simple(gcb, &st, scan);
+        else if (kind == RE_EOL && (st.flags & STUDY_SUBSTRINGS))
+            // A literal just before an end anchor can be searched from the
+            // end of the subject; the mark is cleared by the next literal.
             data->flags |= op == RE_MEOL ? SCAN_BEFORE_MEOL : SCAN_BEFORE_SEOL;
-        } else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
-                   (scan->flags || data || (flags & STUDY_CLASS))) {
-            // Lookahead and lookbehind: studied apart; they consume nothing.
-            int32_t body_delta = 0;
-            ScanData fake{};
-            re_class_node ahead_class;
-            uint32_t f = 0;
-            fake.loops_numbered = data ? data->loops_numbered : 0;
-            // Only a class still being narrowed can take the lookahead's: a
-            // united one holds the starts of optional parts before it too.
-            if ((flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH) {
-                class_init(gcb, &ahead_class);
-                fake.start_class = &ahead_class;
-                f |= STUDY_CLASS_AND;
-            }
-            if (flags & STUDY_NUMBER_LOOPS)
-                f |= STUDY_NUMBER_LOOPS;
-            re_program_node* nscan = scan + 2;
-            int32_t body_min = re_study_nodes(gcb, &nscan, &body_delta, last, &fake, f);
-            if (scan->flags) {
-                if (body_delta)
-                    fail_at_end(gcb, "Variable length lookbehind not implemented");
-                if (body_min > 255) {
-                    char msg[80];
-                    std::snprintf(msg, sizeof msg, "Lookbehind longer than %lu not implemented", 255ul);
-                    re_fail_formatted(gcb, gcb->re_xend, "Lookbehind longer than %lu not implemented", msg);
-                }
-                scan->flags = static_cast<uint8_t>(body_min);
-            }
-            if (data && (fake.flags & (SCAN_HAS_GROUP | SCAN_ONE_GROUP)))
-                groups++;
-            if (data && (fake.flags & SCAN_HAS_CODE))
-                data->flags |= SCAN_HAS_CODE;
-            if (data)
-                data->loops_numbered = fake.loops_numbered;
-            // A lookahead that may match the empty string says nothing of the
-            // next character: only one that must consume narrows the class.
-            if ((f & STUDY_CLASS_AND) && !(ahead_class.flags & RE_CLASS_EOS)) {
-                uint8_t was = data->start_class->flags & RE_CLASS_EOS;
-                re_class_and(data->start_class, &ahead_class);
-                if (was)
-                    data->start_class->flags |= RE_CLASS_EOS;
-            }
-        } else if (op == RE_OPEN) {
-            groups++;
-        } else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == closing_group) {
-            next = next_of(gcb, scan);
+        else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
+                 (scan->flags || data || (st.flags & STUDY_CLASS)))
+            study_lookaround(gcb, &st, scan, last);
+        else if (op == RE_OPEN)
+            st.groups++;
+        else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == st.closing_group) {
+            re_program_node* next = next_of(gcb, scan);
             if (next && next->type != RE_WHILEM && (!last || next < last))
-                closing_group = 0;  // the group does not end the stretch
+                st.closing_group = 0;  // the group does not end the stretch
         } else if (op == RE_EVAL) {
             if (data)
                 data->flags |= SCAN_HAS_CODE;
@@ -952,23 +1218,9 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
         // Other nodes are zero-length.
         scan = next_of(gcb, scan);
     }
-finish:
     *scanp = scan;
-    *deltap = unbounded_inside ? I32_INF : sat(delta);
-    if ((flags & STUDY_SUBSTRINGS) && unbounded)
-        data->pos_delta = I32_INF - data->pos_min;
-    if (closing_group > 255)
-        closing_group = 0;
-    if (closing_group && groups == 1 && data) {
-        data->flags |= SCAN_ONE_GROUP;
-        data->flags &= ~SCAN_HAS_GROUP;
-    } else if (groups && data) {
-        data->flags |= SCAN_HAS_GROUP;
-        data->flags &= ~SCAN_ONE_GROUP;
-    }
-    if (flags & STUDY_CLASS_OR)
-        re_class_and(data->start_class, &and_with);
-    return min;
+    finish_chain(&st, deltap);
+    return st.min;
 }
 
 // Sets *slot to a substring value prepared for fast search; tail marks it
@@ -981,6 +1233,9 @@ void make_substr(PERLGCB* gcb, SV** slot, const Literal* l, bool tail)
     boyer_moore_prepare(gcb, *slot, tail ? BM_TAIL_FLAGS : 0);
 }
 
+// The literal buffers live in the interpreter between studies only so that
+// an error can leave them behind safely; each optimiser run starts and
+// ends by freeing them.
 void free_scratch(PERLGCB* gcb)
 {
     for (char*& p : gcb->re_opt_text) {
@@ -991,6 +1246,10 @@ void free_scratch(PERLGCB* gcb)
     gcb->re_opt_piece = nullptr;
 }
 
+// Copies a synthetic start class into the pattern's data array (code 'f',
+// freed with the pattern). The skip of a leading run (REA_SKIP) is
+// dropped: it is sound only while the start class is the leading PLUS's
+// own operand, whose run of members that PLUS swallows whole.
 re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_node* cl)
 {
     uint32_t n = re_data_append(gcb, 1, "f");
@@ -1008,6 +1267,10 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
 
 }  // namespace
 
+// The optimiser's entry, run by the compile driver after the emit pass.
+// It sets the pattern's minimum length, start class, substrings and
+// anchor flags. Everything allocated on the way is either the pattern's
+// (freed with it when a later step fails) or in the scratch slots.
 void re_optimize(PERLGCB* gcb, re_compiled* rx)
 {
     free_scratch(gcb);
@@ -1026,6 +1289,12 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
 
     if (scan->type != RE_BRANCH) {
         // One alternative at the top: anchors, start class, substrings.
+        // First find the first node that decides anything: groups, a
+        // BRANCH with a single alternative, MINMOD and repeats that must
+        // run at least once are looked through, since their operand must
+        // match at the start anyway. A leading PLUS is noted: a match that
+        // fails after a run of its character cannot succeed from inside
+        // that run, so the finder may skip the whole run (REA_SKIP).
         re_program_node* first = scan;
         bool leading_plus = false, leading_open = false;
         for (;;) {
@@ -1043,6 +1312,10 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
                 first += re_arg_units[first->type];
             first += 1;
         }
+        // Then the first node gives a start class (a program node used as
+        // it stands) or an anchor. A plain literal gives none: the anchored
+        // substring at offset 0 does the work. A folded literal serves as a
+        // class only in a byte pattern, where its first byte is one char.
         for (;;) {
             uint8_t kind = re_kind(first);
             if (kind == RE_EXACT) {
@@ -1074,6 +1347,8 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         if (re_debug_on(gcb))
             prx_fprintf(PRX_STDERR, "first at %ld\n", static_cast<int32_t>(first - program));
 
+        // The study proper: substrings, lengths, and a synthetic class when
+        // the first node gave none.
         data.literal = &literal;
         data.longest_fixed = &longest_fixed;
         data.longest_float = &longest_float;
@@ -1087,12 +1362,20 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         }
         first = scan;
         minlen = re_study_nodes(gcb, &first, &fake, end, &data, STUDY_SUBSTRINGS | STUDY_NUMBER_LOOPS | class_mode);
+        // isall: the whole pattern is the one literal from offset 0, so a
+        // found check substring is the match and the matcher need not run.
+        // Groups would need their offsets, a zero-length construct could
+        // refuse the place, and \G must be tested where the search begins.
         if (gcb->re_npar == 1 && data.longest == data.longest_fixed && data.literal_start_min == 0 &&
             data.literal_end > 0 && !gcb->re_zerolen &&
             (!(gcb->re_seen & RE_SEEN_GPOS) || (rx->analysis_flags & REA_GPOS)))
             rx->analysis_flags |= REA_CHECK_ALL;
         re_commit_substr(gcb, &data);
 
+        // A candidate is kept when it has text, or when it is empty but ends
+        // before an end anchor (an /m line end counts only under /m, where
+        // the matcher honours it); the tail flag lets the finder look at
+        // the end of the subject first.
         int32_t float_len = lit_chars(gcb, &longest_float);
         bool multiline = gcb->re_cflags & PMf_MULTILINE;
         if (float_len ||
@@ -1118,13 +1401,21 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             fixed_len = 0;
         if (!sub[RE_SUBSTR_FLOATING].substr)
             float_len = 0;
+        // A dot as start class rejects only newlines: not worth a scan.
         if (rx->start_class && re_kind(reinterpret_cast<re_program_node*>(rx->start_class)) == RE_REG_ANY)
             rx->start_class = nullptr;
+        // The synthetic class is kept only where it can help: no substring
+        // pins the start already, the class is certain (a match cannot be
+        // empty at its start) and it rejects something.
         if ((!sub[RE_SUBSTR_ANCHORED].substr || sub[RE_SUBSTR_ANCHORED].min_offset) && class_mode &&
             !(data.start_class->flags & RE_CLASS_EOS) && !class_is_anything(data.start_class))
             rx->start_class = keep_start_class(gcb, rx, data.start_class);
 
-        // The check substring: the floating one unless the anchored one is longer.
+        // The check substring: the floating one unless the anchored one is
+        // longer. An anchored check of a pattern anchored at the start or
+        // at \G leaves the finder nothing to scan for (noscan). The finder
+        // runs whenever there is a check substring, except under \G, where
+        // the start is fixed anyway.
         if (fixed_len > float_len) {
             sub[RE_SUBSTR_CHECK].substr = sub[RE_SUBSTR_ANCHORED].substr;
             sub[RE_SUBSTR_CHECK].min_offset = sub[RE_SUBSTR_CHECK].max_offset = sub[RE_SUBSTR_ANCHORED].min_offset;
@@ -1142,7 +1433,9 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
         }
     } else {
         // Several alternatives at the top: only the minimum length and a
-        // start class united from the alternatives.
+        // start class united from the alternatives. No substring is common
+        // to all of them as far as this study can tell, and no anchor
+        // applies to every alternative.
         class_init_zero(gcb, &synthetic_class);
         data.start_class = &synthetic_class;
         data.literal_end = -1;

@@ -20,6 +20,21 @@ TEST_F(Engine, DumpOfPlusAndLiteral)
     pregfree(gcb, rx);
 }
 
+// Under the debug flag the units a merged literal leaves behind are marked
+// OPTIMIZED, its old text units too, although their type byte is a letter
+// ('d', 'h') beyond every node type.
+TEST_F(Engine, MergedLiteralLeavesOptimizedUnits)
+{
+    gcb->debug_flags |= 0x200;
+    re_compiled* rx = compile("ab(?:)cdefgh");
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_NE(err_text().find("   1: EXACT <abcdefgh>(7)\n   7: END(0)\n"), std::string::npos) << err_text();
+    const re_program_node* prog = reinterpret_cast<const re_program_node*>(rx->program);
+    for (int unit = 4; unit <= 6; unit++)
+        EXPECT_EQ(prog[unit].type, RE_OPTIMIZED) << "unit " << unit;
+    pregfree(gcb, rx);
+}
+
 TEST_F(Engine, SummaryOfFloatingCheck)
 {
     gcb->debug_flags |= 0x200;
