@@ -36,6 +36,17 @@ void out_own_block(PERLGCB* gcb, trans_out* o, uint64_t usable)
     o->usable = usable;
 }
 
+// The output of an engine over the len source bytes at s: in place, or from
+// the start in a block of its own of factor bytes a source byte when the op
+// says the text may grow.
+trans_out out_begin(PERLGCB* gcb, uint8_t* s, uint64_t len, uint8_t priv, uint64_t factor)
+{
+    trans_out o{s, 0, 0, len};
+    if (priv & OPpTRANS_GROWS)
+        out_own_block(gcb, &o, factor * len);
+    return o;
+}
+
 // Makes room for n bytes; next is the read position after the character
 // being handled, as an offset from the start of the source.
 void out_room(PERLGCB* gcb, trans_out* o, uint64_t n, uint64_t next)
@@ -117,9 +128,7 @@ uint32_t trans_simple(PERLGCB* gcb, SV* sv, uint8_t priv)
             }
         }
     } else {
-        trans_out o{s, 0, 0, len};
-        if (priv & OPpTRANS_GROWS)
-            out_own_block(gcb, &o, 2 * len);
+        trans_out o = out_begin(gcb, s, len, priv, 2);
         const uint8_t* end = s + len;
         for (const uint8_t* p = s; p < end;) {
             uint64_t cp = 0;
@@ -195,9 +204,7 @@ uint32_t trans_complex(PERLGCB* gcb, SV* sv, uint8_t priv)
         *d = 0;
         sv_cur(sv) = static_cast<uint64_t>(d - s);
     } else {
-        trans_out o{s, 0, 0, len};
-        if (priv & OPpTRANS_GROWS)
-            out_own_block(gcb, &o, 2 * len);
+        trans_out o = out_begin(gcb, s, len, priv, 2);
         const uint8_t* end = s + len;
         uint64_t last = NO_LAST;
         for (const uint8_t* p = s; p < end;) {
@@ -304,9 +311,7 @@ uint32_t trans_simple_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
     swash_info si = swash_of(gcb);
     bool was_utf8 = sv->flags & SVf_UTF8;
     swash_source src = swash_source_of(gcb, sv);
-    trans_out o{src.s, 0, 0, src.len};
-    if (priv & OPpTRANS_GROWS)
-        out_own_block(gcb, &o, 3 * src.len);
+    trans_out o = out_begin(gcb, src.s, src.len, priv, 3);
     uint32_t matches = 0;
     const uint8_t* end = src.s + src.len;
     for (const uint8_t* p = src.s; p < end;) {
@@ -352,9 +357,7 @@ uint32_t trans_complex_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
     bool squash = priv & OPpTRANS_SQUASH;
     bool was_utf8 = sv->flags & SVf_UTF8;
     swash_source src = swash_source_of(gcb, sv);
-    trans_out o{src.s, 0, 0, src.len};
-    if (priv & OPpTRANS_GROWS)
-        out_own_block(gcb, &o, 3 * src.len);
+    trans_out o = out_begin(gcb, src.s, src.len, priv, 3);
     uint32_t matches = 0;
     uint64_t last = NO_LAST;
     const uint8_t* end = src.s + src.len;
