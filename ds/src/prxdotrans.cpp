@@ -288,6 +288,20 @@ swash_source swash_source_of(PERLGCB* gcb, SV* sv)
     return src;
 }
 
+// Calls each(p, n, next, uv) for every character of the source: its bytes
+// at p, n of them, the read offset after it, and its swash entry.
+template <class Each>
+void swash_walk(PERLGCB* gcb, const swash_info& si, const swash_source& src, Each&& each)
+{
+    const uint8_t* end = src.s + src.len;
+    for (const uint8_t* p = src.s; p < end;) {
+        uint64_t n = skip_length(p, end);
+        uint64_t next = static_cast<uint64_t>(p - src.s) + n;
+        each(p, n, next, swash_fetch(gcb, si.swash, p));
+        p += n;
+    }
+}
+
 // The end of a swash engine: the output becomes the value's string, the
 // value is UTF-8 text, and a value that was not is converted back to bytes
 // unless the UTF-8 hint is in force. Set magic comes before the conversion
@@ -313,11 +327,7 @@ uint32_t trans_simple_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
     swash_source src = swash_source_of(gcb, sv);
     trans_out o = out_begin(gcb, src.s, src.len, priv, 3);
     uint32_t matches = 0;
-    const uint8_t* end = src.s + src.len;
-    for (const uint8_t* p = src.s; p < end;) {
-        uint64_t n = skip_length(p, end);
-        uint64_t next = static_cast<uint64_t>(p - src.s) + n;
-        uint64_t uv = swash_fetch(gcb, si.swash, p);
+    swash_walk(gcb, si, src, [&](const uint8_t* p, uint64_t n, uint64_t next, uint64_t uv) {
         if (uv < si.none) {
             matches++;
             out_char(gcb, &o, uv, next);
@@ -330,8 +340,7 @@ uint32_t trans_simple_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
             else
                 out_bytes(gcb, &o, p, n, next);
         }
-        p += n;
-    }
+    });
     swash_finish(gcb, sv, &o, &src, was_utf8, false);
     return matches;
 }
@@ -341,10 +350,10 @@ uint32_t trans_count_utf8(PERLGCB* gcb, SV* sv)
     swash_info si = swash_of(gcb);
     swash_source src = swash_source_of(gcb, sv);
     uint32_t matches = 0;
-    const uint8_t* end = src.s + src.len;
-    for (const uint8_t* p = src.s; p < end; p += skip_length(p, end))
-        if (swash_fetch(gcb, si.swash, p) < si.none)
+    swash_walk(gcb, si, src, [&](const uint8_t*, uint64_t, uint64_t, uint64_t uv) {
+        if (uv < si.none)
             matches++;
+    });
     if (src.upgraded)
         pool_free(gcb, src.s);
     return matches;
@@ -360,11 +369,7 @@ uint32_t trans_complex_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
     trans_out o = out_begin(gcb, src.s, src.len, priv, 3);
     uint32_t matches = 0;
     uint64_t last = NO_LAST;
-    const uint8_t* end = src.s + src.len;
-    for (const uint8_t* p = src.s; p < end;) {
-        uint64_t n = skip_length(p, end);
-        uint64_t next = static_cast<uint64_t>(p - src.s) + n;
-        uint64_t uv = swash_fetch(gcb, si.swash, p);
+    swash_walk(gcb, si, src, [&](const uint8_t* p, uint64_t n, uint64_t next, uint64_t uv) {
         if (uv < si.none) {
             matches++;
             if (!squash || uv != last) {
@@ -388,8 +393,7 @@ uint32_t trans_complex_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
         } else {
             matches++;
         }
-        p += n;
-    }
+    });
     swash_finish(gcb, sv, &o, &src, was_utf8, true);
     return matches;
 }

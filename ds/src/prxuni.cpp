@@ -195,26 +195,24 @@ inline Encoded encode(PERLGCB* gcb, uint32_t c)
 
 }  // namespace
 
-#define PRX_UNI_CLASS(name, slot, property)                                                                    \
-    int32_t utf8_is_##name(PERLGCB* gcb, const uint8_t* p) { return class_test(gcb, p, SWASH_##slot, property); } \
-    int32_t uni_is_##name(PERLGCB* gcb, uint32_t c)                                                            \
-    {                                                                                                          \
-        Encoded e = encode(gcb, c);                                                                            \
-        return utf8_is_##name(gcb, e.bytes);                                                                   \
+// A routine pair of one row: the UTF-8 form asks the slot's swash through
+// test, the code-point form encodes the character and asks the UTF-8 form.
+#define PRX_UNI_PAIR(type, verb, name, test, slot, property)                                             \
+    type utf8_##verb##_##name(PERLGCB* gcb, const uint8_t* p) { return test(gcb, p, SWASH_##slot, property); } \
+    type uni_##verb##_##name(PERLGCB* gcb, uint32_t c)                                                   \
+    {                                                                                                    \
+        Encoded e = encode(gcb, c);                                                                      \
+        return utf8_##verb##_##name(gcb, e.bytes);                                                       \
     }
+#define PRX_UNI_CLASS(name, slot, property) PRX_UNI_PAIR(int32_t, is, name, class_test, slot, property)
 #define PRX_UNI_MARK(name, slot, property) \
     int32_t utf8_is_##name(PERLGCB* gcb, const uint8_t* p) { return class_test(gcb, p, SWASH_##slot, property); }
-#define PRX_UNI_CASE(name, slot, property)                                                                     \
-    uint64_t utf8_to_##name(PERLGCB* gcb, const uint8_t* p) { return case_map(gcb, p, SWASH_##slot, property); } \
-    uint64_t uni_to_##name(PERLGCB* gcb, uint32_t c)                                                           \
-    {                                                                                                          \
-        Encoded e = encode(gcb, c);                                                                            \
-        return utf8_to_##name(gcb, e.bytes);                                                                   \
-    }
+#define PRX_UNI_CASE(name, slot, property) PRX_UNI_PAIR(uint64_t, to, name, case_map, slot, property)
 #include "prxuni.def"
 #undef PRX_UNI_CLASS
 #undef PRX_UNI_MARK
 #undef PRX_UNI_CASE
+#undef PRX_UNI_PAIR
 
 int32_t utf8_is_ident_start(PERLGCB* gcb, const uint8_t* p) { return ident_start_test(gcb, p); }
 
