@@ -69,7 +69,7 @@ TEST_F(SvError, NumberSettersOverEveryType)
         const char* word;
     };
     const Case cases[] = {
-        {SVt_NULL, SVt_IV, SVt_NV, ""},          {SVt_IV, SVt_IV, SVt_NV, ""},
+        {SVt_NULL, SVt_IV, SVt_NV, ""},          {SVt_IV, SVt_IV, SVt_PVNV, ""},
         {SVt_NV, SVt_PVNV, SVt_NV, ""},          {SVt_RV, SVt_PVIV, SVt_PVNV, ""},
         {SVt_PV, SVt_PVIV, SVt_PVNV, ""},        {SVt_PVIV, SVt_PVIV, SVt_PVNV, ""},
         {SVt_PVNV, SVt_PVNV, SVt_PVNV, ""},      {SVt_PVMG, SVt_PVMG, SVt_PVMG, ""},
