@@ -22,6 +22,7 @@
 #include "host/prxabi.h"
 #include "host/xkfunc.h"
 #include "hostsim/hostsim.h"
+#include "bench/bench_support.h"
 
 #ifdef PRX_HAVE_PCRE2
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -141,18 +142,11 @@ struct Peer {
 };
 #endif
 
+// Seconds per pass, measured over at least half a second.
 template <class Runner>
 double seconds_per_pass(Runner& r, int64_t* matches)
 {
-    auto t0 = std::chrono::steady_clock::now();
-    int passes = 0;
-    double elapsed = 0;
-    do {
-        *matches = r.pass();
-        passes++;
-        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    } while (elapsed < 0.5);
-    return elapsed / passes;
+    return ::seconds_per_pass([&] { return r.pass(); }, 0.5, matches);
 }
 
 // Bytes the interpreter's pools hold (every pool but the host's and the
@@ -256,9 +250,5 @@ int main(int argc, char** argv)
 #endif
         }
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    summary();
-    benchmark::Shutdown();
-    return 0;
+    return run_benchmarks(argc, argv, summary);
 }

@@ -22,6 +22,8 @@
 #include "ds/src/prxop.h"
 #include "ds/src/prxre.h"
 #include "hostsim/hostsim.h"
+#include "bench/bench_support.h"
+#include "tests/support/engine_interp.h"
 
 #ifdef PRX_HAVE_PCRE2
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -228,15 +230,7 @@ void run(benchmark::State& state, const Case& c, bool all)
 template <class Engine>
 double seconds_per_pass(Engine& en, const Case& c, bool all, int64_t* matches)
 {
-    auto t0 = std::chrono::steady_clock::now();
-    int passes = 0;
-    double elapsed = 0;
-    do {
-        *matches = all ? scan_all(en, c.corpus) : per_line(en, c.corpus);
-        passes++;
-        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    } while (elapsed < 0.25);
-    return elapsed / passes;
+    return ::seconds_per_pass([&] { return all ? scan_all(en, c.corpus) : per_line(en, c.corpus); }, 0.25, matches);
 }
 
 void summary()
@@ -278,13 +272,7 @@ int main(int argc, char** argv)
 {
     hostsim::Host& h = hostsim::reset();
     mcn_main(&h.vec, nullptr);
-    gcb = interp_alloc();
-    gcb->top_env = &gcb->start_env;
-    gcb->start_env.prev = nullptr;
-    if (!gcb->fold_table)
-        gcb->fold_table = fold;
-    rexhost_build_fold(gcb);
-    re_install_hooks(gcb);
+    gcb = prxtest::engine_interp_new(fold);
     load();
     for (const Case& c : cases) {
         for (bool all : {true, false}) {
@@ -297,9 +285,5 @@ int main(int argc, char** argv)
 #endif
         }
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    summary();
-    benchmark::Shutdown();
-    return 0;
+    return run_benchmarks(argc, argv, summary);
 }

@@ -498,13 +498,16 @@ void gv_warn_used_once(PERLGCB* gcb, HV* stash)
     for (uint64_t i = 0; i <= b->max; i++) {
         for (hash_entry* he = b->array[i]; he; he = he->next) {
             hash_key* key = he->key;
+            // The bytes run past the declared array (the record is allocated
+            // to the key's length): read them through a plain pointer.
+            const char* name = key->bytes;
             GV* gv = sv_as<GV>(he->value);
             HV* hv = nullptr;
-            if (key->len >= 2 && (key->bytes + key->len)[-1] == ':' && (key->bytes + key->len)[-2] == ':' && gv &&
+            if (key->len >= 2 && name[key->len - 1] == ':' && name[key->len - 2] == ':' && gv &&
                 sv_is_glob(as_sv(gv)) && gv_gp(gv) && (hv = gv_gp(gv)->gp_hv) && hv_body(hv)->name) {
                 if (hv != gcb->main_stash && hv != stash)
                     gv_warn_used_once(gcb, hv);
-            } else if (key->len > 0 && host_is_alpha(key->bytes[0])) {
+            } else if (key->len > 0 && host_is_alpha(name[0])) {
                 if (!sv_is_glob(as_sv(gv)) || (gv_body(gv)->gvflags & GVf_MULTI))
                     continue;
                 const char* file = gv_gp(gv)->gp_file;

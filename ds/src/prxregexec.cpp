@@ -1,6 +1,17 @@
 // The matcher: the node-program interpreter with its repeat nodes, the
 // repeat counters, class tests, capture save and restore, the backtracking
 // guard, and the matcher's trace.
+//
+// The interpreter works in continuation-passing style: an activation of
+// re_match_nodes matches its node chain to the very end of the program (END,
+// or the SUCCEED that closes a lookaround or counted body), and a 1 from a
+// nested call means "everything after this point matched", so a success
+// returns straight up through every activation. Only repeats, lookaround
+// and the repetitions of a general repeat recurse; the alternatives of a
+// branch are tried in the same activation through records on the
+// backtracking stack. What a failed try changed (the input position, the
+// capture offsets, the repeat counts) is put back by whoever made the try,
+// before it tries something else.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -17,8 +28,20 @@
 
 // ---- backtracking guard ----------------------------------------------------------------
 //
+// Two limits keep a hostile pattern from hanging or overflowing the host:
+// the depth guard counts the activations of re_match_nodes open on this
+// thread (at most RE_DEPTH_LIMIT), and the work budget counts the units a
+// match has spent (re_work_left, set by the driver from the subject length).
+// Either trip ends in guard_trip: fatal_error with the error number 1100,
+// the guard's mark, so that fatal_error runs no die handler, clears the mark
+// and jumps with code 4 to the environment that the match driver set around
+// the attempts. The driver gives back the nesting counter, the backtracking
+// stack and the outer budget and passes code 4 on; the bridge's match entry
+// returns 4 for it, and the host reports catastrophic backtracking.
+//
 // The nesting counter belongs to the thread: host tasks may match on several
-// threads at once. The match driver restores it on every way out of a match.
+// threads at once. The match driver restores it on every way out of a match,
+// so a panic that abandons activations leaves no depth behind.
 
 namespace {
 constinit thread_local int32_t re_depth_guard = 0;
@@ -31,7 +54,21 @@ namespace {
 // ---- the backtracking stack ------------------------------------------------------------
 //
 // Capture saves and alternative records live on a stack of 8-byte slots of
-// the interpreter, addressed by index so that growth may move it.
+// the interpreter, addressed by index so that growth may move it: nothing
+// keeps a pointer into the stack across a push. A record is pushed slot by
+// slot after one bt_reserve for all of it (the push helpers do not check
+// room), and dropped by lowering the index to the level it was pushed at
+// (bt_unwind); records above that level, of tries that are over, go with
+// it. The stack belongs to the interpreter and is reused by every match;
+// the driver puts the index back to where the match found it.
+//
+// Two kinds of record share it. A capture save (re_save_captures) holds the
+// offsets of the groups a try may change, with its size and its kind
+// CAPTURE_CONTEXT in the two top slots so that it can be popped without
+// knowing its size. An alternative record (re_unwind_record) is the open
+// choice of a BRANCH; the records of one activation are chained through
+// UR_PREVIOUS, innermost first, and the activation keeps the index of the
+// innermost in its local `unwind`.
 
 constexpr int64_t CAPTURE_CONTEXT = 21;  // kind slot of a capture save
 constexpr int64_t UNWIND_BRANCH = 1;     // alternative record of BRANCH
@@ -51,6 +88,8 @@ enum re_unwind_record : int32_t {
     UNWIND_SLOTS
 };
 
+// Room for n more slots; growth doubles and moves the stack (a failure
+// takes the pool funnel's no-memory way out).
 void bt_reserve(PERLGCB* gcb, int32_t n)
 {
     if (gcb->re_bt_ix + n <= gcb->re_bt_max)
@@ -67,6 +106,7 @@ inline void push_p(PERLGCB* gcb, const void* p) { gcb->re_bt[gcb->re_bt_ix++] = 
 inline int64_t pop_i(PERLGCB* gcb) { return static_cast<int64_t>(gcb->re_bt[--gcb->re_bt_ix]); }
 inline const char* pop_p(PERLGCB* gcb) { return reinterpret_cast<const char*>(gcb->re_bt[--gcb->re_bt_ix]); }
 
+// Drops every record pushed at or above level; never raises the index.
 inline void bt_unwind(PERLGCB* gcb, int32_t level)
 {
     if (gcb->re_bt_ix > level)
@@ -212,6 +252,14 @@ inline void scope_unwind(PERLGCB* gcb, int32_t level, bool trace)
 }
 
 // ---- class tests ---------------------------------------------------------------------
+//
+// The general tests behind ANYOF and ANYOFUTF8 nodes whose flags ask for
+// more than a bitmap or table look-up; re_class_accepts_op (prxregmatch.h)
+// calls them, so the matcher, the repeat counter and the start-class scan
+// share them. Each step of the test may only add members; the invert flag
+// applies to the outcome of all of them. A test whose answer depends on the
+// locale (the fold of a locale class, any named class) taints the match,
+// even when it answers no: the driver carries the taint to the pattern.
 
 int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
 {
@@ -222,6 +270,9 @@ int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
             gcb->re_match_flags |= RF_TAINTED;
         match = re_bitmap_test(node->bitmap, gcb->fold_table[c]);
     }
+    // Under locale the named classes of a bracket ([:alpha:], \w) stay
+    // symbolic: bits of the node's class word, tested one by one here by
+    // the host's tables, since the bitmap was built without the locale.
     if (!match && (flags & RE_CLASS_NAMED)) {
         gcb->re_match_flags |= RF_TAINTED;
         for (int32_t cc = 0; cc < RE_CC_COUNT && !match; cc++)
@@ -232,12 +283,18 @@ int32_t re_in_class(PERLGCB* gcb, const re_class_node* node, uint8_t c)
 
 int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* at)
 {
+    // A stray byte is tested as U+FFFD, so the swash never reads past the
+    // subject's end.
     uint8_t whole[4];
     const uint8_t* p = re_whole_char(reinterpret_cast<const char*>(at), gcb->re_subject_end, whole);
+    // The argument: class flags in the low half, the swash's index in the
+    // pattern's data array in the high half.
     uint32_t arg = re_arg(node);
     uint8_t flags = static_cast<uint8_t>(arg & 0xFF);
     SV* swash = static_cast<SV*>(gcb->re_data->data[arg >> 16]);
     bool match = swash_fetch(gcb, swash, p) != 0;
+    // Case-blind: a character whose lower-case form is in the swash is a
+    // member; under locale the host's case table lowers the bytes.
     if (!match && (flags & RE_CLASS_FOLD)) {
         uint8_t buf[16];
         uint64_t lower;
@@ -253,6 +310,30 @@ int32_t re_in_class_utf8(PERLGCB* gcb, re_program_node* node, const uint8_t* at)
     return ((flags & RE_CLASS_INVERT) ? !match : match) ? 1 : 0;
 }
 
+// ---- capture offsets -------------------------------------------------------------------
+//
+// A group's capture is two offsets from the subject's start, re_starts[g]
+// and re_ends[g]; an end of -1 marks a group that is not set. OPEN only
+// notes the tentative start (re_open_at[g]) and raises re_open_high; CLOSE
+// writes both offsets and raises the last group (*re_last_group), the
+// highest group closed. Groups above the last group count as unset (REF
+// and GROUPP test it first), so a failed alternative's closes are undone by
+// dropping the ends above the last group of its record and lowering the
+// last group back (the failure step of match_body).
+//
+// That is not enough where a try re-closes groups that are already set: a
+// repetition of a general repeat closes its body's groups over those of the
+// repetition before. Such a try saves the groups above the loop's floor
+// first (try_keeping_captures), and restores them when it fails. The save
+// holds, from the bottom, four slots per group from re_open_high down to
+// floor + 1 (end, start, open position, number), then re_open_high, the
+// last group, the input position, the slot count below the top (4n + 3)
+// and the kind. A restore pops it and so puts the try's groups back as they
+// were; say_restoring reads the same layout.
+
+// Pushes one capture save of the groups above floor; returns the stack
+// index from before it, the level to unwind to when the try succeeds and
+// the save is no longer needed.
 int32_t re_save_captures(PERLGCB* gcb, int32_t floor)
 {
     int32_t before = gcb->re_bt_ix;
@@ -302,7 +383,10 @@ namespace {
             static_cast<int32_t>(gcb->re_group_count));
 }
 
-// Pops one capture save; the input position it held is returned.
+// Pops one capture save; the input position it held is returned. Every
+// group above the restored last group ends unset: one that the save holds
+// gets its start back but not its end, and one above the restored
+// re_open_high loses its start too.
 const char* restore_captures(PERLGCB* gcb)
 {
     pop_i(gcb);  // kind
@@ -329,6 +413,7 @@ const char* restore_captures(PERLGCB* gcb)
 
 }  // namespace
 
+// The traced form of restore_captures, for callers outside the matcher.
 const char* re_restore_captures(PERLGCB* gcb)
 {
     if (re_debug_on(gcb)) [[unlikely]]
@@ -336,6 +421,9 @@ const char* re_restore_captures(PERLGCB* gcb)
     return restore_captures(gcb);
 }
 
+// Restores the groups from the capture save whose top ends at index,
+// leaving both that save and everything pushed above it in place: the
+// caller still owns them. The input position is left as it is.
 void re_restore_captures_to(PERLGCB* gcb, int32_t index)
 {
     int32_t saved = gcb->re_bt_ix;
@@ -346,6 +434,7 @@ void re_restore_captures_to(PERLGCB* gcb, int32_t index)
     gcb->re_bt_ix = saved;
 }
 
+// Scope-exit routine of the eval set-up of a try; registered by the driver.
 void re_restore_saved_position(PERLGCB* gcb, void*)
 {
     // The eval set-up is never made: no pattern of this engine holds code.
@@ -386,11 +475,17 @@ inline bool zero_width(const re_program_node* node)
 
 // Whether the zero-width node holds at locinput. The one test of these
 // nodes, for the node loop and for a repeat whose body is one of them.
+// re_prev_char is the byte before the search start ('\n' when the search
+// starts at the subject's start; a newline before a later start counts only
+// under the multi-line flag): the line anchors read it at the subject's
+// start, the word boundaries at the search start.
 inline bool assertion_holds(PERLGCB* gcb, const re_program_node* scan, const char* locinput)
 {
     const char* const end = gcb->re_subject_end;
     const char* const subject_begin = gcb->re_subject_begin;
     switch (scan->type) {
+    // ^ without /m holds inside the subject only under the multi-line flag,
+    // and never after a newline that ends the subject.
     case RE_BOL:
         return locinput == subject_begin ? gcb->re_prev_char == '\n'
                                          : (gcb->multiline && locinput < end && locinput[-1] == '\n');
@@ -400,6 +495,7 @@ inline bool assertion_holds(PERLGCB* gcb, const re_program_node* scan, const cha
         return locinput == subject_begin;
     case RE_GPOS:
         return locinput == gcb->re_g_anchor;
+    // $ and \Z: the end, or a newline that is the subject's last byte.
     case RE_EOL:
         if (gcb->multiline)
             return !(locinput < end && *locinput != '\n');
@@ -416,6 +512,7 @@ inline bool assertion_holds(PERLGCB* gcb, const re_program_node* scan, const cha
         [[fallthrough]];
     case RE_BOUND:
     case RE_NBOUND: {
+        // The end of the subject is a non-word position on the right.
         uint32_t ln = locinput != gcb->re_search_start ? static_cast<uint8_t>(locinput[-1]) : gcb->re_prev_char;
         uint32_t nc = locinput < end ? static_cast<uint8_t>(*locinput) : 0;
         bool a, b;
@@ -434,6 +531,8 @@ inline bool assertion_holds(PERLGCB* gcb, const re_program_node* scan, const cha
         [[fallthrough]];
     case RE_BOUNDUTF8:
     case RE_NBOUNDUTF8: {
+        // The character before is decoded by stepping back one whole
+        // character; at the search start only re_prev_char is known, a byte.
         bool locale = scan->type == RE_BOUNDLUTF8 || scan->type == RE_NBOUNDLUTF8;
         bool a;
         if (locinput == gcb->re_search_start)
@@ -455,7 +554,18 @@ const char* re_step_chars_or_fail(PERLGCB* gcb, const char* p, int32_t n) { retu
 const char* re_step_chars(PERLGCB* gcb, const char* p, int32_t n) { return step_chars<false>(gcb, p, n); }
 
 // ---- repeat counting --------------------------------------------------------------------
+//
+// The greedy and minimal repeats first count how many repetitions the body
+// allows from re_input, then try the rest of the pattern after a count and
+// step the count down (greedy) or up (minimal). Both counters leave
+// re_input after the last repetition they counted.
 
+// The counter of a body of one character (STAR, PLUS, CURLY, CURLYN): a
+// tight scan of the subject that never recurses and never allocates. The
+// byte forms scan up to a limit in bytes (one repetition is one byte), so
+// their count is the distance scanned; the UTF-8 forms (`hard`) step whole
+// characters, stop at the maximum by count and return the count, as a
+// zero-width body does.
 int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
 {
     const char* scan = gcb->re_input;
@@ -474,6 +584,7 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
         }
     };
     switch (p->type) {
+    // The dot stops at a newline or the limit, wherever it finds one first.
     case RE_REG_ANY: {
         const void* nl = scan < limit ? std::memchr(scan, '\n', static_cast<size_t>(limit - scan)) : nullptr;
         scan = nl ? static_cast<const char*>(nl) : limit;
@@ -507,6 +618,8 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
 #define RE_CLASS_CASE(name) case RE_##name:
         RE_CLASS_OPS(RE_CLASS_CASE)
 #undef RE_CLASS_CASE
+        // One loop per class opcode, the test inlined (re_with_class_op);
+        // the same test as the matcher's single step and the start scan.
         if (re_class_locale(p->type))
             gcb->re_match_flags |= RF_TAINTED;
         re_with_class_op(p->type, [&](auto op) {
@@ -534,6 +647,14 @@ int32_t re_count_simple(PERLGCB* gcb, re_program_node* p, int32_t max)
     return c;
 }
 
+// The counter of CURLYM, whose body has a fixed length but is no single
+// character: one activation of the matcher per repetition (the body ends in
+// SUCCEED, so each call returns as soon as the body has matched), each
+// returning before the next starts, so the depth guard sees one level. The
+// length of the first repetition, in characters on a UTF-8 subject, goes to
+// *lp: the caller steps the count down by that length. A body that matched
+// the empty string repeats as often as asked without moving, so the count
+// is the maximum at once.
 int32_t re_count_general(PERLGCB* gcb, re_program_node* p, int32_t max, int32_t* lp)
 {
     if (!max)
@@ -559,12 +680,15 @@ int32_t re_count_general(PERLGCB* gcb, re_program_node* p, int32_t max, int32_t*
             *lp = l;
             if (l == 0)
                 return max;
+            // On bytes the maximum becomes a limit: no further repetition
+            // is tried where the maximum could not fit.
             if (!utf8 && max != RE_INFTY && static_cast<int64_t>(l) * max < limit - scan)
                 limit = scan + static_cast<int64_t>(l) * max;
         }
         if (count >= max)
             break;
     }
+    // A failed repetition leaves re_input anywhere: back to where it began.
     if (!res)
         gcb->re_input = scan;
     return count;
@@ -578,6 +702,10 @@ namespace {
 inline int32_t byte_at(PERLGCB* gcb, const char* p) { return p < gcb->re_subject_end ? static_cast<uint8_t>(*p) : -1; }
 
 // The look-ahead bytes of the node after a repeat; c1 = -1000 when none.
+// When a literal follows the repeat, the rest of the pattern can only match
+// where the subject holds its first byte (or that byte's fold partner for a
+// case-blind literal), so a repeat tries the rest nowhere else: a cheap
+// filter that saves one activation per count that could not work.
 inline void lookahead_bytes(PERLGCB* gcb, re_program_node* next, int32_t* c1, int32_t* c2)
 {
     if (next && re_kind(next) == RE_EXACT) {
@@ -595,6 +723,7 @@ inline bool could_work(PERLGCB* gcb, int32_t c1, int32_t c2, const char* p)
     return b == c1 || b == c2;
 }
 
+// p moved back by n repetitions of a body n bytes or characters long.
 const char* hop_back(PERLGCB* gcb, const char* p, int32_t n)
 {
     return re_utf8_mode(gcb) ? re_step_chars(gcb, p, -n) : p - n;
@@ -644,6 +773,8 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
         p = l;
         return true;
     }
+    // The first byte decides most failures before the length is looked at;
+    // a text longer than what is left cannot match.
     if (p >= end)
         return false;
     uint8_t c0 = static_cast<uint8_t>(*s);
@@ -661,34 +792,59 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
 [[noreturn]] void panic(PERLGCB* gcb, const char* message) { fatal_error(gcb, "%s", message); }
 
 // The recursion-limit warning of a general repeat that reached the maximum.
+// Given once per match (RF_WARNED); it does not stop the match, unless the
+// category is fatal, when category_warning raises the error. Each
+// repetition of a general repeat costs one level of the depth guard, so
+// while the guard's limit is below RE_INFTY the guard trips first and the
+// warning is never given; it stands for a limit set wider than the count.
 void warn_recursion_limit(PERLGCB* gcb, int32_t n)
 {
-    if (n >= RE_INFTY && !(gcb->re_match_flags & RF_WARNED) && warn_enabled(gcb, 19)) {
+    if (n >= RE_INFTY && !(gcb->re_match_flags & RF_WARNED) && warn_enabled(gcb, WARN_REGEXP)) {
         gcb->re_match_flags |= RF_WARNED;
-        category_warning(gcb, 19, "%s limit (%d) exceeded", "Complex regular subexpression recursion", RE_INFTY - 1);
+        category_warning(gcb, WARN_REGEXP, "%s limit (%d) exceeded", "Complex regular subexpression recursion",
+                         RE_INFTY - 1);
     }
 }
 
-// Super-linear cache. A greedy or minimal loop that fails at a position
-// fails there whatever led to it, as long as nothing its outcome depends on
-// has changed: no back-reference and no conditional reads the groups (REF
-// and IFTHEN reset the budget and so switch the cache off). After a budget
-// of WHILEM visits (the subject length plus one, times the number of cached
-// loops) the match counts as super-linear, and one bit per loop and
-// position records the failed tries; a second try at a set bit fails at
-// once, which bounds the work of such a match by the size of the bitmap.
-// The bitmap belongs to the interpreter and is reused across matches.
+// Super-linear cache. A general repeat whose body can match the same text
+// in several ways, such as (?:a|aa)*b, can reach its WHILEM at the same
+// position along exponentially many paths, and each would run the same
+// doomed search again. What is cached is one bit
+// per numbered loop and subject position: "the WHILEM of this loop, entered
+// here past its minimum, failed". The cache is sound because such an entry
+// fails there whatever path led to it. Past the minimum of a loop with no
+// maximum every count offers the same two ways on (one more repetition, or
+// what follows the loop), so the outcome depends only on the position and
+// on the capture groups; the optimiser numbers only such loops (the
+// WHILEM's flags: index in the low four bits, the number of numbered loops
+// in the high four; 0 leaves the loop out), and none inside a counted
+// repeat whose count could still matter. The groups decide a match only
+// through REF and IFTHEN, which reset the budget below and so switch the
+// cache off until it runs out again (when the bitmap is cleared anew).
+// The bit is set when the visit begins and taken back when the visit
+// succeeds (unmark), so a set bit records a failure.
 //
-// Super-linear cache: true when this loop was already tried at p. When the
-// cache is on and p is new, its bit is set and its number left in *mark.
+// The cache costs nothing on a linear match: it is switched on only after a
+// budget of WHILEM visits, the subject length plus one times the number of
+// numbered loops (the visits a match that never repeats its work could
+// make). From then on each (loop, position) may be tried once, so the rest
+// of the match is bounded by the bitmap's size. The driver clears the budget
+// (re_max_iterations = 0) at the start of each match; the bitmap belongs to
+// the interpreter and is reused, growing only.
+//
+// already_tried: true when this loop was already tried at p. When the cache
+// is on and p is new, its bit is set and its number left in *mark.
 bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* mark)
 {
     int32_t count = scan->flags >> 4;
+    // First numbered visit of this match: the budget.
     if (!gcb->re_max_iterations) {
         int64_t budget = (static_cast<int64_t>(gcb->re_subject_end - gcb->re_subject_begin) + 1) * count;
         gcb->re_max_iterations = budget > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(budget);
         gcb->re_iterations_left = gcb->re_max_iterations;
     }
+    // The visit that exhausts the budget switches the cache on, with every
+    // bit clear: no earlier failure was recorded.
     if (gcb->re_iterations_left-- == 0) {
         uint64_t size = (static_cast<uint64_t>(gcb->re_max_iterations) + 7) / 8;
         if (!gcb->re_position_cache || gcb->re_position_cache_size < size) {
@@ -699,6 +855,8 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* 
         if (re_debug_on(gcb))
             say("%sDetected a super-linear match, switching on caching%s...\n", re_colour(gcb, 4), re_colour(gcb, 5));
     }
+    // Bit (index - 1) + offset * count: the loops of one position are
+    // neighbours.
     if (gcb->re_iterations_left < 0) {
         int64_t o = (scan->flags & 0xf) - 1 + static_cast<int64_t>(p - gcb->re_subject_begin) * count;
         uint8_t bit = static_cast<uint8_t>(1u << (o % 8));
@@ -750,7 +908,12 @@ inline re_program_node* jump_target(re_program_node* scan)
 }
 
 // Tries node with the captures above the loop's paren floor saved: on
-// success the save is dropped, on failure the captures are put back.
+// success the save is dropped, on failure the captures are put back. A
+// repetition of the body closes its groups again, and a failed one must not
+// leave its offsets over those of the last good repetition; the groups at
+// or below the floor lie outside the loop and the try cannot touch them.
+// Everything the try pushed above the save is unwound before the restore,
+// so that the save is on top again.
 [[gnu::always_inline]] inline bool try_keeping_captures(PERLGCB* gcb, re_loop_frame* cc, re_program_node* node,
                                                         bool trace)
 {
@@ -768,8 +931,10 @@ inline re_program_node* jump_target(re_program_node* scan)
 }
 
 // Tries what follows the loop, with the outer loop current (and, when
-// keeping, the captures saved as try_keeping_captures does). On failure the
-// outer loop's count is put back and this loop is current again.
+// keeping, the captures saved as try_keeping_captures does). The
+// continuation may end in the outer loop's WHILEM, which must find its own
+// frame; it may also move the outer count, so on failure that count is put
+// back and this loop is current again, as its own WHILEM expects.
 [[gnu::always_inline]] inline bool try_after_loop(PERLGCB* gcb, re_loop_frame* cc, bool keeping, bool trace)
 {
     gcb->re_current_repeat = cc->outer;
@@ -798,6 +963,9 @@ namespace {
 
 }  // namespace
 
+// Charges units of work to the match; past the budget the guard trips.
+// Called where a repeat steps or scans without a new activation, which
+// re_match_nodes would have charged.
 void re_spend_work(PERLGCB* gcb, int64_t units)
 {
     gcb->re_work_left -= units;
@@ -805,6 +973,12 @@ void re_spend_work(PERLGCB* gcb, int64_t units)
         guard_trip(gcb, gcb->re_depth ? gcb->re_depth : &re_depth_guard);
 }
 
+// The one entry of the node interpreter, and the guard's checkpoint: every
+// activation, the driver's first one and every recursive one, passes here.
+// Returns 1 when the program matched from node to its end, with re_input
+// at the end of the match, else 0 with re_input undefined. Both returns
+// give the level back; a jump out (guard trip, panic, a fatal warning) does
+// not, and the driver restores the counter instead.
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
 {
     // The driver points re_depth at this thread's counter for the match.
@@ -824,9 +998,17 @@ int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
 
 namespace {
 
+// MATCH_YES: the rest of the program matched in a nested call; the whole
+// activation succeeds. MATCH_NO: this node failed; go to the failure step,
+// which resumes the innermost open alternative of this activation or
+// returns 0 to the caller, which then backtracks in its turn.
 #define MATCH_YES goto yes
 #define MATCH_NO goto no
 
+// The node loop. A node that matches moves locinput over what it consumed
+// and sets next; the loop then goes on with next. The position lives in
+// locinput while the loop runs and is written to re_input before every
+// nested call, which reads it from there, and on success.
 template <bool TRACE>
 int32_t match_body(PERLGCB* gcb, re_program_node* scan)
 {
@@ -835,13 +1017,14 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
     const char* const subject_begin = gcb->re_subject_begin;
     re_program_node* next = nullptr;
     int32_t unwind = -1;      // innermost alternative record, -1 for none
-    bool minmod = false;
-    int32_t logical = 0;
-    bool sw = false;
+    bool minmod = false;      // set by MINMOD: the next repeat is minimal
+    int32_t logical = 0;      // set by LOGICAL: the next lookaround is a condition
+    bool sw = false;          // the last condition's outcome, read by IFTHEN
     const bool utf8 = re_utf8_mode(gcb);
 
     while (scan) {
         next = re_next_in_program(scan);
+    // The failure step enters here with scan and next already set.
     dispatch:
         if constexpr (TRACE)
             trace_node(gcb, scan, locinput);
@@ -857,6 +1040,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             if (!assertion_holds(gcb, scan, locinput))
                 MATCH_NO;
             break;
+        // The dots. The UTF-8 forms consume a whole character, or one stray
+        // byte, never past the end.
         case RE_SANYUTF8:
             if (locinput >= end)
                 MATCH_NO;
@@ -877,6 +1062,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 MATCH_NO;
             locinput++;
             break;
+        // Literal text; its length is the node's flags byte.
         case RE_EXACT: {
             if (!compare_text(gcb, re_text(scan), scan->flags, locinput, end, false, false, utf8))
                 MATCH_NO;
@@ -894,6 +1080,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             RE_CLASS_OPS(RE_CLASS_CASE)
 #undef RE_CLASS_CASE
         {
+            // The class test shared with the repeat counter and the start
+            // scan; a byte form steps one byte, a UTF-8 form one character.
             if (re_class_locale(scan->type))
                 gcb->re_match_flags |= RF_TAINTED;
             if (locinput >= end || !re_class_accepts(gcb, scan, locinput))
@@ -919,6 +1107,10 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_REFFL:
             gcb->re_match_flags |= RF_TAINTED;
             [[fallthrough]];
+        // A back-reference matches the text group n holds now: a group
+        // above the last group closed, or never closed, fails it; an empty
+        // one matches at once. Reading a group makes the outcome depend on
+        // the path, which voids the super-linear cache.
         case RE_REF:
         case RE_REFF: {
             uint32_t n = re_arg(scan);
@@ -933,11 +1125,15 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 MATCH_NO;
             break;
         }
+        // Links of the program's structure, and nodes the optimiser folded.
         case RE_NOTHING:
         case RE_TAIL:
         case RE_BACK:
         case RE_OPTIMIZED:
             break;
+        // OPEN keeps only the tentative start; the offsets are written at
+        // CLOSE. A start left by a failed try is harmless: a CLOSE reads only
+        // the start that its own OPEN wrote on the same path.
         case RE_OPEN: {
             uint32_t n = re_arg(scan);
             gcb->re_open_at[n] = locinput;
@@ -953,11 +1149,15 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 *gcb->re_last_group = n;
             break;
         }
+        // (?(n)...): the condition "group n is set".
         case RE_GROUPP: {
             uint32_t n = re_arg(scan);
             sw = *gcb->re_last_group >= n && gcb->re_ends[n] != -1;
             break;
         }
+        // The branch of a conditional: the yes branch follows the head, the
+        // argument leads to the no branch. A condition reads the groups, so
+        // the cache is void as for REF.
         case RE_IFTHEN:
             gcb->re_iterations_left = gcb->re_max_iterations;  // the cache is void
             if (sw)
@@ -971,6 +1171,13 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_LOGICAL:
             logical = scan->flags;
             break;
+        // An alternation is a chain of BRANCH (or BRANCHJ, whose argument
+        // links to the next) heads, each followed by its alternative's body.
+        // The first body is matched at once, in this activation; when more
+        // alternatives follow, a record of the choice goes on the stack, and
+        // the failure step resumes the next alternative from it. Everything
+        // the body pushes lies above the record's level, so unwinding to it
+        // forgets that try.
         case RE_BRANCHJ:
         case RE_BRANCH: {
             uint8_t c1 = scan->type;
@@ -988,7 +1195,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             push_i(gcb, *gcb->re_last_group);
             push_p(gcb, next);
             push_p(gcb, locinput);
-            push_i(gcb, 0);
+            push_i(gcb, 0);  // UR_NEXT_CHAR: unused
+            // The record counts as one trace level while it is open.
             push_i(gcb, ++gcb->re_indent);
             unwind = rec;
             next = inner;
@@ -1012,6 +1220,10 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             // with this activation: nothing may refer to it afterwards.
             re_loop_frame cc;
             int32_t cp = gcb->re_bt_ix;
+            // The flags byte is the paren floor: the groups above it are saved
+            // around each try (a loop left as CURLYX has 0, so all are). It is
+            // lowered to the last group closed so far, so that no group the
+            // body may close goes unsaved.
             int32_t group_floor = scan->flags;
             if ((next - 1)->type == RE_NOTHING)  // the long-jump form: step over LONGJMP
                 next += static_cast<int32_t>(re_arg(next));
@@ -1038,6 +1250,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 MATCH_YES;
             MATCH_NO;
         }
+        // The loop node at the end of a general repeat's body. n counts the
+        // repetitions done, the one that just ended included (0 on the
+        // arrival from CURLYX); last_position is where that repetition
+        // began. Every way out that fails puts count and last_position back
+        // as they were on arrival, since the caller may arrive here again
+        // along another path and must find the frame as it left it.
         case RE_WHILEM: {
             re_loop_frame* cc = gcb->re_current_repeat;
             const char* previous_position = cc->last_position;
@@ -1048,7 +1266,9 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                     static_cast<int64_t>(cc->min), static_cast<int64_t>(cc->max),
                     static_cast<uint64_t>(reinterpret_cast<uintptr_t>(cc)));
 
-            // An empty repetition once the minimum is reached ends the loop.
+            // An empty repetition once the minimum is reached ends the loop:
+            // another one from the same position could only end here again.
+            // Only what follows the loop is tried.
             if (locinput == cc->last_position && n >= cc->min) {
                 if constexpr (TRACE)
                     say("%*s  empty match detected, try continuation...\n", trace_margin(gcb), "");
@@ -1056,6 +1276,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                     MATCH_YES;
                 MATCH_NO;
             }
+            // Below the minimum there is no choice: one more repetition.
             if (n < cc->min) {
                 cc->count = n;
                 cc->last_position = locinput;
@@ -1065,12 +1286,19 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 cc->last_position = previous_position;
                 MATCH_NO;
             }
+            // Past the minimum a numbered loop consults the cache; the mark
+            // is the bit this visit set, taken back when the visit succeeds.
             int64_t mark = -1;
             if (scan->flags && already_tried(gcb, scan, locinput, &mark)) {
                 if constexpr (TRACE)
                     say("%*s  already tried at this position...\n", trace_margin(gcb), "");
                 MATCH_NO;
             }
+            // Minimal: what follows the loop first, one more repetition only
+            // when that fails. That repetition starts from the state of this
+            // visit, so the groups the continuation closed must be undone:
+            // it runs with the captures saved. (The greedy loop fails after
+            // its continuation, and the try that led here restores.)
             if (cc->minimal) {
                 if (try_after_loop(gcb, cc, true, TRACE))
                     { unmark(gcb, mark); MATCH_YES; }
@@ -1089,6 +1317,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 cc->last_position = previous_position;
                 MATCH_NO;
             }
+            // Greedy: one more repetition first while the maximum allows,
+            // then what follows the loop.
             if (n < cc->max) {
                 cc->count = n;
                 cc->last_position = locinput;
@@ -1105,6 +1335,14 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             cc->last_position = previous_position;
             MATCH_NO;
         }
+        // A repeat of a body of fixed length that is not one character, such
+        // as (?:ab)* or (ab)*: counted by re_count_general, then backed off
+        // one body length at a time without matching the body again. The
+        // flags byte is the group the body is (its OPEN and CLOSE were folded
+        // away by the optimiser), or 0; since the body's length is fixed,
+        // the group is always the last repetition, set here before each try
+        // of the rest. l is the body's length, ln the count tried next (the
+        // minimum to start with), n the maximum or the count matched.
         case RE_CURLYM: {
             int32_t l = 0;
             int32_t ln = re_arg_min(scan);
@@ -1119,6 +1357,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             gcb->re_input = locinput;
             int32_t c1, c2;
             if (minmod) {
+                // Minimal: the minimum first, then the rest of the pattern
+                // after each count, one repetition more each time it fails.
                 minmod = false;
                 if (ln && re_count_general(gcb, body, ln, &l) < ln)
                     MATCH_NO;
@@ -1127,6 +1367,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 locinput = gcb->re_input;
                 lookahead_bytes(gcb, next, &c1, &c2);
                 int32_t saved_level = scope_set(gcb, TRACE);
+                // An unbounded loop may pass RE_INFTY repetitions; each one
+                // consumes l > 0 bytes, so the count stays finite.
                 while (n >= ln || (n == RE_INFTY && ln > 0 && l)) {
                     if (could_work(gcb, c1, c2, gcb->re_input)) {
                         if (paren) {
@@ -1150,6 +1392,10 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                         MATCH_NO;
                 }
             } else {
+                // Greedy: the most repetitions first, then one fewer at a
+                // time. With an empty body every count ends at the same
+                // place, so only the count itself is tried, except that a
+                // group with a minimum of 0 has a second outcome: unset.
                 n = re_count_general(gcb, body, n, &l);
                 if (n != 0 && l == 0 && !(paren && ln == 0))
                     ln = n;
@@ -1190,6 +1436,13 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             }
             MATCH_NO;
         }
+        // The simple repeats: a body of one character, counted in one
+        // tight loop by re_count_simple and backed off one character at a
+        // time, each try of the rest one activation. CURLYN is a counted
+        // group of one character, such as (a)*: its flags byte is the group,
+        // set to the last repetition before each try. ln is the count tried
+        // next (the minimum to start with), n the maximum or the count
+        // matched.
         case RE_CURLYN:
         case RE_CURLY:
         case RE_STAR:
@@ -1242,13 +1495,20 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 return false;
             };
             if (minmod) {
+                // Minimal: the minimum first, then one repetition more each
+                // time the rest fails.
                 minmod = false;
                 if (ln && re_count_simple(gcb, body, ln) < ln)
                     MATCH_NO;
                 locinput = gcb->re_input;
                 int32_t saved_level = scope_set(gcb, TRACE);
                 if (c1 != -1000 && !utf8) {
-                    // Only positions holding the next literal's first byte can work.
+                    // Only positions holding the next literal's first byte can
+                    // work: search for the next such byte up to the furthest
+                    // position the maximum allows (e), then check that the
+                    // body covers every byte skipped. ln becomes "some
+                    // repetitions" for the group's sake once the scan moved.
+                    // The scan is charged one unit per eight bytes.
                     const char* e = (n == RE_INFTY || n - ln >= end - locinput) ? end - 1 : locinput + (n - ln);
                     const char* old = locinput;
                     for (;;) {
@@ -1268,6 +1528,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                             MATCH_YES;
                         gcb->re_input = locinput;
                         scope_unwind(gcb, saved_level, TRACE);
+                        // The byte at old is the next one the body must cover.
                         old = locinput++;
                     }
                 }
@@ -1286,8 +1547,11 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 }
                 MATCH_NO;
             }
+            // Greedy: the most repetitions first, then one fewer at a time.
             n = re_count_simple(gcb, body, n);
             locinput = gcb->re_input;
+            // Before $ (or \Z, \z) only the last count can work, or the one
+            // before a final newline: $ holds nowhere else the count reaches.
             if (ln < n && next && re_kind(next) == RE_EOL &&
                 (!gcb->multiline || next->type == RE_SEOL || next->type == RE_EOS)) {
                 // $ and \Z also match before a final newline: back off by one there.
@@ -1309,6 +1573,15 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             }
             MATCH_NO;
         }
+        // Lookaround runs its body in a nested activation that ends at the
+        // body's SUCCEED; the body's own choices die with that activation,
+        // so nothing outside can backtrack into it. IFMATCH and UNLESSM are
+        // (?=...) and (?!...), or with a non-zero flags byte the look-behinds
+        // of that fixed length in characters, started that far back. SUSPEND
+        // is the independent group (?>...): it matches like IFMATCH but
+        // moves the position to the end of the body's one match. After
+        // LOGICAL the lookaround is the condition of a (?(...)...) and its
+        // outcome goes to sw instead of failing the node.
         case RE_SUSPEND:
         case RE_UNLESSM:
         case RE_IFMATCH: {
@@ -1348,6 +1621,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         case RE_LONGJMP:
             next = jump_target(scan);
             break;
+        // The end of the program. The driver may ask for a match that ends
+        // no earlier than re_till; a shorter one fails here and backtracks.
         case RE_END:
             if (locinput < gcb->re_till) {
                 if constexpr (TRACE)
@@ -1360,6 +1635,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 say("%sMatch successful!%s\n", re_colour(gcb, 4), re_colour(gcb, 5));
             gcb->re_input = locinput;
             return 1;
+        // The end of a lookaround body or of a counted body: the nested call
+        // that matched it returns with the position in re_input.
         case RE_SUCCEED:
             if constexpr (TRACE)
                 say("%*s  %scould match...%s\n", trace_margin(gcb), "", re_colour(gcb, 4), re_colour(gcb, 5));
@@ -1380,6 +1657,12 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
         if constexpr (TRACE)
             say("%*s  %sfailed...%s\n", trace_margin(gcb), "", re_colour(gcb, 4), re_colour(gcb, 5));
         // The failure step: resume the innermost open alternative, if any.
+        // Unwinding to the record's level drops everything the failed
+        // alternative pushed; lowering the last group to the record's value
+        // unsets every group closed since. A record with no alternative left
+        // is dropped and the next outer one tried. With none left the
+        // activation fails; its records stay on the stack until the caller
+        // unwinds below them.
         while (unwind >= 0) {
             uint64_t* record = gcb->re_bt + unwind;
             int64_t type = static_cast<int64_t>(record[UR_KIND]);

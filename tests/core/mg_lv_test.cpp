@@ -16,13 +16,7 @@ protected:
     // A PVLV standing for part of target, with magic of the letter.
     SV* lvalue(SV* target, char letter, uint64_t off, uint64_t len)
     {
-        SV* lv = sv_new_undef(gcb, 0);
-        sv_upgrade_body(gcb, lv, SVt_PVLV);
-        PVLV* b = static_cast<PVLV*>(lv->any);
-        b->targ = sv_refinc(target);
-        b->targoff = off;
-        b->targlen = len;
-        b->type = letter;
+        SV* lv = part_of(target, letter, off, len);
         sv_add_magic(gcb, lv, nullptr, letter, nullptr, 0);
         lv->flags &= ~SVs_MAGICAL;  // plain, as while its methods run
         return lv;

@@ -16,10 +16,20 @@
 #include "ds/src/prxscope.h"
 #include "ds/src/prxsv.h"
 #include "hostsim/hostsim.h"
+#include "tests/support/engine_interp.h"
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
 
 namespace retest {
+
+// A pattern with its flag letters matched against a subject, and the
+// groups it must set: start, end pairs; empty: no match.
+struct MatchCase {
+    const char* pattern;
+    const char* flags;
+    std::string subject;
+    std::vector<int32_t> groups;
+};
 
 class Engine : public ::testing::Test {
 protected:
@@ -27,20 +37,9 @@ protected:
     {
         h = &hostsim::reset();
         mcn_main(&h->vec, nullptr);
-        gcb = interp_alloc();
-        gcb->top_env = &gcb->start_env;
-        gcb->start_env.prev = nullptr;
-        if (!gcb->fold_table)
-            gcb->fold_table = fold;  // the table block is made by interpreter construction
-        rexhost_build_fold(gcb);
-        re_install_hooks(gcb);
+        gcb = prxtest::engine_interp_new(fold);
     }
-    void TearDown() override
-    {
-        if (gcb->fold_table == fold)
-            gcb->fold_table = nullptr;
-        interp_free(gcb);
-    }
+    void TearDown() override { prxtest::engine_interp_free(gcb, fold); }
 
     // Runs body under a jump environment; returns the code that arrived.
     int32_t guarded(const std::function<void()>& body)
@@ -97,6 +96,24 @@ protected:
         if (code || r != 1)
             return {};
         return {rx->start_offsets[0], rx->end_offsets[0]};
+    }
+    // Checks the outcome r of a match of rx against groups, the start and
+    // end offsets of each group in turn (-1, -1 for a group left unset);
+    // empty groups: no match.
+    void expect_groups(re_compiled* rx, int32_t r, const std::vector<int32_t>& groups)
+    {
+        if (groups.empty()) {
+            EXPECT_EQ(r, 0);
+            return;
+        }
+        ASSERT_EQ(r, 1) << err_text();
+        std::vector<int32_t> got;
+        for (size_t g = 0; g < groups.size() / 2; g++) {
+            bool set = g <= rx->last_group && rx->end_offsets[g] != -1;
+            got.push_back(set ? rx->start_offsets[g] : -1);
+            got.push_back(set ? rx->end_offsets[g] : -1);
+        }
+        EXPECT_EQ(got, groups);
     }
     // Makes the regexp warnings fatal for the current statement, through cop;
     // the caller releases cop->cop_warnings.

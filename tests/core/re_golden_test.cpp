@@ -7,6 +7,7 @@
 namespace {
 
 using retest::Engine;
+using retest::MatchCase;
 
 TEST_F(Engine, DumpOfPlusAndLiteral)
 {
@@ -136,13 +137,6 @@ TEST_F(Engine, NullPatternQuotesEmptyText)
     EXPECT_EQ(err_text().substr(0, 36), "NULL regexp argument in regex m//.\n");
 }
 
-struct MatchCase {
-    const char* pattern;
-    const char* flags;
-    std::string subject;
-    std::vector<int32_t> groups;  // start, end pairs; empty: no match
-};
-
 TEST_F(Engine, MatchesWithLiterals)
 {
     const MatchCase cases[] = {
@@ -192,18 +186,7 @@ TEST_F(Engine, MatchesWithLiterals)
         gcb->multiline = std::string(c.flags).find_first_of("ms") != std::string::npos;
         int32_t r = match(rx, c.subject);
         gcb->multiline = 0;
-        if (c.groups.empty()) {
-            EXPECT_EQ(r, 0);
-        } else {
-            ASSERT_EQ(r, 1) << err_text();
-            std::vector<int32_t> got;
-            for (size_t g = 0; g < c.groups.size() / 2; g++) {
-                bool set = g <= rx->last_group && rx->end_offsets[g] != -1;
-                got.push_back(set ? rx->start_offsets[g] : -1);
-                got.push_back(set ? rx->end_offsets[g] : -1);
-            }
-            EXPECT_EQ(got, c.groups);
-        }
+        expect_groups(rx, r, c.groups);
         pregfree(gcb, rx);
     }
 }

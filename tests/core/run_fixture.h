@@ -51,6 +51,46 @@ protected:
         gv_gp(sv_as<GV>(sv)) = gp;
         return sv_as<GV>(sv);
     }
+    // A new PVLV of the type letter standing for len units of target from
+    // off; it holds a reference to target. No magic yet.
+    SV* part_of(SV* target, char type, uint64_t off, uint64_t len)
+    {
+        SV* lv = sv_new_undef(gcb, 0);
+        sv_upgrade_body(gcb, lv, SVt_PVLV);
+        PVLV* b = static_cast<PVLV*>(lv->any);
+        b->targ = sv_refinc(target);
+        b->targoff = off;
+        b->targlen = len;
+        b->type = type;
+        return lv;
+    }
+    // Defines a native sub, its body xsub, in each glob named in full
+    // ("Pkg::name"); the glob holds the sub's one reference.
+    void define_native_subs(std::initializer_list<const char*> names, void (*xsub)(PERLGCB*, CV*))
+    {
+        for (const char* name : names) {
+            GV* gv = gv_fetch_by_name(gcb, name, GV_ADD, SVt_PVCV);
+            CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
+            sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
+            static_cast<PVCV*>(cv->any)->xsub = reinterpret_cast<void*>(xsub);
+            static_cast<PVCV*>(cv->any)->gv = gv;
+            gv_gp(gv)->gp_cv = cv;
+        }
+        gcb->method_cache_generation++;
+    }
+    // An object of the package st: a new reference, owned by the caller, to
+    // a blessed string, with the overloaded flag set.
+    SV* overloaded_object(HV* st, const char* text = "o")
+    {
+        SV* referent = pv(text);
+        sv_upgrade_body(gcb, referent, SVt_PVMG);
+        referent->flags |= SVs_OBJECT;
+        sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
+        SV* rv = sv_new_reference(gcb, referent);
+        sv_release(gcb, referent);
+        rv->flags |= SVf_OVERLOAD;
+        return rv;
+    }
     // Raw save-stack entries, as the callers that write slots themselves
     // push them.
     void raw(std::initializer_list<save_entry> slots, int32_t kind)

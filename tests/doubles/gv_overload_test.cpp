@@ -77,18 +77,6 @@ protected:
         keys[cv] = key;
         gcb->method_cache_generation++;
     }
-    // An object of the package: a reference with the overloaded flag.
-    SV* object(HV* st, const char* text = "o")
-    {
-        SV* referent = pv(text);
-        sv_upgrade_body(gcb, referent, SVt_PVMG);
-        referent->flags |= SVs_OBJECT;
-        sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
-        SV* rv = sv_new_reference(gcb, referent);
-        sv_release(gcb, referent);
-        rv->flags |= SVf_OVERLOAD;
-        return rv;
-    }
     SV* call(SV* l, SV* r, int32_t method, int32_t flags)
     {
         SV* res = nullptr;
@@ -136,7 +124,7 @@ TEST_F(Overload, TheTableCachesTheMethodsUntilAGenerationMoves)
 TEST_F(Overload, ComparisonsThroughTheThreeWayMethods)
 {
     HV* st = package("Cmp", {"<=>"});
-    SV* o = object(st);
+    SV* o = overloaded_object(st);
     results["<=>"] = [&](const Call&) { return iv(-1); };
     EXPECT_EQ(call(o, iv(5), AMG_LT, 0), &gcb->sv_yes);
     EXPECT_EQ(call(o, iv(5), AMG_EQ, 0), &gcb->sv_no);
@@ -150,21 +138,21 @@ TEST_F(Overload, ComparisonsThroughTheThreeWayMethods)
 
 TEST_F(Overload, ConcatenationFallsBackByTheFallbackRule)
 {
-    SV* o2 = object(package("Undef", {"+"}));
+    SV* o2 = overloaded_object(package("Undef", {"+"}));
     EXPECT_EQ(call(o2, pv("x"), 54, 0), nullptr);  // undef: the ordinary operation
-    SV* o1 = object(package("No", {"+"}, "0"));
+    SV* o1 = overloaded_object(package("No", {"+"}, "0"));
     EXPECT_EQ(run([&] { overload_call_operator(gcb, o1, pv("x"), 54, 0); }), 2);
     EXPECT_EQ(err_text(),
               "Operation `.': no method found,\n\tleft argument in overloaded package No,\n"
               "\tright argument has no overloaded magic.\n");
-    SV* o3 = object(package("Yes", {"+"}, "1"));
+    SV* o3 = overloaded_object(package("Yes", {"+"}, "1"));
     EXPECT_EQ(call(o3, pv("x"), AMG_SUBTRACT, 0), nullptr);  // fallback true: no report
 }
 
 TEST_F(Overload, AssignmentFormsAndTheCopy)
 {
     HV* st = package("Add", {"+", "="});
-    SV* o = object(st);
+    SV* o = overloaded_object(st);
     // "+=" with only "+": the plain form, called as no assignment.
     SV* r = call(o, iv(1), AMG_ADD, AMGf_assign);
     EXPECT_EQ(str(r), "+");
@@ -184,7 +172,7 @@ TEST_F(Overload, AssignmentFormsAndTheCopy)
 TEST_F(Overload, AssignmentCopiesASharedReferentFirst)
 {
     HV* st = package("Acc", {"+=", "="});
-    SV* o = object(st);
+    SV* o = overloaded_object(st);
     SV* referent = sv_rv(o);
     SV* other = sv_new_reference(gcb, referent);  // shared: count 2
     results["="] = [&](const Call& c) { return sv_new_reference_adopting(gcb, sv_new_copy(gcb, sv_rv(c.args[0]))); };
@@ -198,7 +186,7 @@ TEST_F(Overload, AssignmentCopiesASharedReferentFirst)
 TEST_F(Overload, NomethodGetsTheKey)
 {
     HV* st = package("Nm", {"nomethod"});
-    SV* o = object(st);
+    SV* o = overloaded_object(st);
     call(o, &gcb->sv_undef, AMG_INC, AMGf_noright | AMGf_unary);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].method, "nomethod");
@@ -209,7 +197,7 @@ TEST_F(Overload, NomethodGetsTheKey)
 TEST_F(Overload, UnarySubstitutions)
 {
     HV* st = package("Un", {"bool", "-"});
-    SV* o = object(st);
+    SV* o = overloaded_object(st);
     results["bool"] = [&](const Call&) { return iv(0); };
     EXPECT_EQ(call(o, &gcb->sv_undef, AMG_NOT, AMGf_noright | AMGf_unary), &gcb->sv_yes);
     EXPECT_EQ(str(call(o, &gcb->sv_undef, AMG_NUMBER, AMGf_noright | AMGf_unary)), "0");  // "0+" through "bool"
@@ -227,7 +215,7 @@ TEST_F(Overload, UnarySubstitutions)
 
 TEST_F(Overload, AUnaryReportNamesOneArgument)
 {
-    SV* o = object(package("Un", {"bool"}));
+    SV* o = overloaded_object(package("Un", {"bool"}));
     struct Case {
         SV* left;
         SV* right;
@@ -249,7 +237,7 @@ TEST_F(Overload, AUnaryReportNamesOneArgument)
 TEST_F(Overload, TheRightOperandsMethodIsCalledSwapped)
 {
     HV* st = package("R", {"-"});
-    SV* o = object(st);
+    SV* o = overloaded_object(st);
     SV* five = iv(5);
     call(five, o, AMG_SUBTRACT, 0);
     ASSERT_EQ(calls.size(), 1u);
@@ -261,7 +249,7 @@ TEST_F(Overload, TheRightOperandsMethodIsCalledSwapped)
 TEST_F(Overload, CopyMustReturnAReference)
 {
     HV* st = package("Cp", {"="});
-    SV* o = object(st);
+    SV* o = overloaded_object(st);
     results["="] = [&](const Call&) { return pv("not a reference"); };
     EXPECT_EQ(run([&] { overload_call_operator(gcb, o, &gcb->sv_undef, AMG_COPY, AMGf_noright | AMGf_unary); }), 2);
     EXPECT_EQ(err_text(), "Copy method did not return a reference.\n");

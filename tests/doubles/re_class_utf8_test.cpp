@@ -3,8 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/run_fixture.h"
-#include "doubles.h"
+#include "utf8_methods.h"
 
 #include "ds/src/prxgv.h"
 #include "ds/src/prxhv.h"
@@ -14,47 +13,11 @@
 
 namespace {
 
-using prxtest::Stacks;
-
-class Utf8Class : public Stacks {
+class Utf8Class : public prxtest::Utf8Methods {
 protected:
     void SetUp() override
     {
-        Stacks::SetUp();
-        doubles::reset();
-        gv_stash_by_name(gcb, "utf8", 1);
-        doubles::match_state_saves = &saves;
-        doubles::method_call = [this](PERLGCB*, const char* name, int32_t) {
-            int32_t mark = pop_mark(gcb);
-            std::vector<SV*> args(gcb->arg_base + mark + 1, gcb->arg_sp + 1);
-            if (std::string(name) == "SWASHNEW" && args.size() == 5) {
-                uint64_t len = 0;
-                const char* t = sv_text(gcb, args[2], &len);
-                listings.emplace_back(t, len);
-            }
-            SV* result;
-            if (std::string(name) == "SWASHGET") {
-                // Lower case: A-Z, U+00C0-U+00DE and the even code points of
-                // U+0100-U+017F map to their partners; 32-bit entries.
-                uint64_t start = static_cast<uint64_t>(sv_to_int(gcb, args[1]));
-                uint64_t count = static_cast<uint64_t>(sv_to_int(gcb, args[2]));
-                std::string v(count * 4, '\0');
-                for (uint64_t i = 0; i < count; i++) {
-                    uint64_t c = start + i, to = 0;
-                    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-                        to = c + 0x20;
-                    else if (c >= 0x100 && c < 0x180 && !(c & 1))
-                        to = c + 1;
-                    v[4 * i + 2] = static_cast<char>(to >> 8);
-                    v[4 * i + 3] = static_cast<char>(to & 0xFF);
-                }
-                result = sv_new_from_bytes(gcb, v.data(), v.size());
-            } else
-                result = sv_new_reference(gcb, as_sv(hv_new_empty(gcb)));
-            gcb->arg_sp = gcb->arg_base + mark;
-            *++gcb->arg_sp = sv_make_temporary(gcb, result);
-            return 1;
-        };
+        Utf8Methods::SetUp();
         if (!gcb->fold_table)
             gcb->fold_table = fold;
         rexhost_build_fold(gcb);
@@ -62,10 +25,34 @@ protected:
     }
     void TearDown() override
     {
-        doubles::reset();
         if (gcb->fold_table == fold)
             gcb->fold_table = nullptr;
-        Stacks::TearDown();
+        Utf8Methods::TearDown();
+    }
+    SV* utf8_method(const std::string& name, const std::vector<SV*>& args) override
+    {
+        if (name == "SWASHNEW" && args.size() == 5) {
+            uint64_t len = 0;
+            const char* t = sv_text(gcb, args[2], &len);
+            listings.emplace_back(t, len);
+        }
+        if (name != "SWASHGET")
+            return empty_swash();
+        // Lower case: A-Z, U+00C0-U+00DE and the even code points of
+        // U+0100-U+017F map to their partners; 32-bit entries.
+        uint64_t start = static_cast<uint64_t>(sv_to_int(gcb, args[1]));
+        uint64_t count = static_cast<uint64_t>(sv_to_int(gcb, args[2]));
+        std::string v(count * 4, '\0');
+        for (uint64_t i = 0; i < count; i++) {
+            uint64_t c = start + i, to = 0;
+            if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+                to = c + 0x20;
+            else if (c >= 0x100 && c < 0x180 && !(c & 1))
+                to = c + 1;
+            v[4 * i + 2] = static_cast<char>(to >> 8);
+            v[4 * i + 3] = static_cast<char>(to & 0xFF);
+        }
+        return sv_new_from_bytes(gcb, v.data(), v.size());
     }
     // Compiles a UTF-8 pattern under the flag letters; null after a jump.
     re_compiled* compile(const std::string& pattern, const char* flags = "", uint16_t more_flags = 0)
@@ -83,7 +70,6 @@ protected:
         return c ? nullptr : rx;
     }
     uint8_t fold[256] = {};
-    int saves = 0;
     std::vector<std::string> listings;
 };
 

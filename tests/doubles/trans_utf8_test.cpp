@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/run_fixture.h"
-#include "doubles.h"
+#include "utf8_methods.h"
 
 #include "ds/src/prxgv.h"
 #include "ds/src/prxhv.h"
@@ -15,36 +14,19 @@
 
 namespace {
 
-using prxtest::Stacks;
-
 struct SwashCall {
     std::string list;
     int64_t bits, none;
 };
 
-class TransUtf8 : public Stacks {
+class TransUtf8 : public prxtest::Utf8Methods {
 protected:
-    void SetUp() override
+    SV* utf8_method(const std::string& name, const std::vector<SV*>& args) override
     {
-        Stacks::SetUp();
-        doubles::reset();
-        gv_stash_by_name(gcb, "utf8", 1);
-        doubles::match_state_saves = &saves;
-        doubles::method_call = [this](PERLGCB*, const char* name, int32_t) {
-            int32_t mark = pop_mark(gcb);
-            std::vector<SV*> args(gcb->arg_base + mark + 1, gcb->arg_sp + 1);
-            EXPECT_STREQ(name, "SWASHNEW");
-            EXPECT_EQ(args.size(), 5u);
-            calls.push_back({str(args[2]), sv_to_int(gcb, args[3]), sv_to_int(gcb, args[4])});
-            gcb->arg_sp = gcb->arg_base + mark;
-            *++gcb->arg_sp = sv_make_temporary(gcb, sv_new_reference(gcb, as_sv(hv_new_empty(gcb))));
-            return 1;
-        };
-    }
-    void TearDown() override
-    {
-        doubles::reset();
-        Stacks::TearDown();
+        EXPECT_EQ(name, "SWASHNEW");
+        EXPECT_EQ(args.size(), 5u);
+        calls.push_back({str(args[2]), sv_to_int(gcb, args[3]), sv_to_int(gcb, args[4])});
+        return empty_swash();
     }
 
     // tr/from/to/ with the flags; a text is UTF-8 when it says so.
@@ -69,7 +51,6 @@ protected:
         return v ? sv_to_int(gcb, *v) : -1;
     }
 
-    int saves = 0;
     std::vector<SwashCall> calls;
 };
 

@@ -4,31 +4,18 @@
 // the engine target of this executable must not find replaced under it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/fuzz_inputs.h"
 
 extern "C" int prx_parse_fuzz_input(const uint8_t* data, size_t size);
 extern "C" int prx_call_fuzz_input(const uint8_t* data, size_t size);
 
 namespace {
-
-std::vector<std::filesystem::path> inputs(const char* sub)
-{
-    const char* src = std::getenv("PRX_SOURCE_DIR");
-    std::filesystem::path dir = std::filesystem::path(src ? src : ".") / "tests" / "fuzz" / sub;
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.is_regular_file())
-            files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 // Runs every input of the directory through the target and exits 0; a fault
 // aborts the child with the target's own line and the input's name above it.
@@ -36,8 +23,7 @@ std::vector<std::filesystem::path> inputs(const char* sub)
 {
     for (const auto& f : files) {
         std::fprintf(stderr, "input %s\n", f.filename().c_str());
-        std::ifstream in(f, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string bytes = prxtest::fuzz_input_bytes(f);
         if (target(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) != 0)
             std::exit(2);
     }
@@ -46,14 +32,14 @@ std::vector<std::filesystem::path> inputs(const char* sub)
 
 TEST(BridgeFuzzReplay, ParseCorpus)
 {
-    std::vector<std::filesystem::path> files = inputs("parse_corpus");
+    std::vector<std::filesystem::path> files = prxtest::fuzz_inputs("parse_corpus");
     EXPECT_GE(files.size(), 20u);
     EXPECT_EXIT(replay(files, prx_parse_fuzz_input), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(BridgeFuzzReplay, CallCorpus)
 {
-    std::vector<std::filesystem::path> files = inputs("call_corpus");
+    std::vector<std::filesystem::path> files = prxtest::fuzz_inputs("call_corpus");
     EXPECT_GE(files.size(), 15u);
     EXPECT_EXIT(replay(files, prx_call_fuzz_input), ::testing::ExitedWithCode(0), "");
 }

@@ -22,6 +22,7 @@
 #include "ds/src/prxre.h"
 #include "ds/src/prxrun.h"
 #include "hostsim/hostsim.h"
+#include "tests/support/engine_interp.h"
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
 
@@ -33,20 +34,12 @@ PERLGCB* gcb = nullptr;
 void fresh_interp()
 {
     if (gcb) {
-        if (gcb->fold_table == fold)
-            gcb->fold_table = nullptr;
-        interp_free(gcb);
+        prxtest::engine_interp_free(gcb, fold);
     } else {
         hostsim::Host& h = hostsim::reset();
         mcn_main(&h.vec, nullptr);
     }
-    gcb = interp_alloc();
-    gcb->top_env = &gcb->start_env;
-    gcb->start_env.prev = nullptr;
-    if (!gcb->fold_table)
-        gcb->fold_table = fold;
-    rexhost_build_fold(gcb);
-    re_install_hooks(gcb);
+    gcb = prxtest::engine_interp_new(fold);
 }
 
 bool needs_unicode_tables(const std::string& p, bool utf8, bool fold_flag)

@@ -8,19 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "core/run_fixture.h"
 #include "ds/src/prxlexint.h"
 #include "ds/src/prxop.h"
+#include "support/compile_pad.h"
+#include "support/queued_errors.h"
 
 namespace lextest {
 
-// Texts the error-queue double received, in order.
-extern std::vector<std::string> queued_errors;
+using prxtest::queued_errors;
 
-class Lex : public prxtest::Stacks {
+class Lex : public prxtest::CompilePad {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Makes text (kept alive by the fixture) the line buffer, with the scan
     // position at offset `at`; no source stream.
@@ -34,9 +33,6 @@ protected:
     // The first message of a jump that ended a run, decoded from the
     // captured standard error, or the eval error; empty when none.
     std::string fatal_text();
-
-    AV* names = nullptr;
-    AV* pad = nullptr;
 };
 
 }  // namespace lextest

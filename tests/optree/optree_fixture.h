@@ -7,21 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "core/run_fixture.h"
 #include "ds/src/prxdump.h"
 #include "ds/src/prxop.h"
 #include "ds/src/prxpad.h"
+#include "support/compile_pad.h"
+#include "support/queued_errors.h"
 
 namespace optree {
 
 // What the doubles recorded: compile errors as given, queued errors as texts.
 extern std::vector<std::string> compile_errors;
-extern std::vector<std::string> queued_errors;
+using prxtest::queued_errors;
 
-class Compile : public prxtest::Stacks {
+class Compile : public prxtest::CompilePad {
 public:
     void SetUp() override;
-    void TearDown() override;
 
     // (public so that tables of builder lambdas reach the helpers)
     // The dump of a tree as the debug stream receives it.
@@ -36,9 +36,6 @@ public:
     OP* my_scalar(const char* name);
     // The name record text of a slot and whether it is visible now.
     std::string pad_name(uint32_t slot);
-
-    AV* names = nullptr;
-    AV* pad = nullptr;
 };
 
 }  // namespace optree

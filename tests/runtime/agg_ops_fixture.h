@@ -126,6 +126,14 @@ protected:
         }
         return out;
     }
+    // The texts of an array's elements, an empty slot as undef.
+    std::string elements(AV* av)
+    {
+        std::vector<SV*> v;
+        for (int32_t i = 0; i <= av_body(av)->fill; i++)
+            v.push_back(av_body(av)->array[i] ? av_body(av)->array[i] : &gcb->sv_undef);
+        return texts(v);
+    }
 
     // Whether the last call died with the message.
     bool died_with(const std::string& message) { return code != 0 && err_text() == message + ".\n"; }

@@ -18,13 +18,6 @@ protected:
             av_append(gcb, av, pv(s));
         return av;
     }
-    std::string elements(AV* av)
-    {
-        std::vector<SV*> v;
-        for (int32_t i = 0; i <= av_body(av)->fill; i++)
-            v.push_back(av_body(av)->array[i] ? av_body(av)->array[i] : &gcb->sv_undef);
-        return texts(v);
-    }
     HV* hash(std::initializer_list<std::pair<const char*, const char*>> pairs)
     {
         HV* hv = hv_new_empty(gcb);

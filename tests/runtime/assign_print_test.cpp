@@ -22,13 +22,6 @@ protected:
             av_append(gcb, av, sv);
         return av;
     }
-    std::string elements(AV* av)
-    {
-        std::vector<SV*> v;
-        for (int32_t i = 0; i <= av_body(av)->fill; i++)
-            v.push_back(av_body(av)->array[i] ? av_body(av)->array[i] : &gcb->sv_undef);
-        return texts(v);
-    }
 };
 
 TEST_F(Assign, CommonVariablesAreCopiedFirst)

@@ -7,41 +7,19 @@
 
 namespace rt {
 
-namespace {
-
-// Check routines still waiting to be built leave their op as it is, so that
-// trees of the built ones can be made and run.
-OP* keep_op(PERLGCB*, OP* o) { return o; }
-
-}  // namespace
-
 void Run::SetUp()
 {
-    Stacks::SetUp();
-    gcb->op_name_table = const_cast<const char**>(op_name_image);
-    gcb->op_desc_table = const_cast<const char**>(op_desc_image);
-    for (int i = 0; i < OP_max; i++)
-        if (!op_check_routine_built(static_cast<uint32_t>(i)))
-            gcb->op_check_table[i] = keep_op;
+    CompilePad::SetUp();
     gcb->run_loop_hook = run_op_loop;
     re_install_hooks(gcb);
     gcb->dump_indent = 4;
-    gcb->statement_line = 65535;
-    gcb->cop_seqmax = 1;
     gcb->lex_state = 11;
-    names = av_new_empty(gcb);
-    pad = av_new_empty(gcb);
-    av_store_element(gcb, pad, 0, sv_new_undef(gcb, 0));
-    gcb->comppad_name = names;
-    gcb->comppad = pad;
-    gcb->curpad = av_body(pad)->array;
     gcb->comppad_name_fill = 0;
     gcb->padix = 0;
     gcb->error_glob = gv_fetch_by_name(gcb, "@", GV_ADD, SVt_PV);
     sv_set_bytes(gcb, gv_gp(gcb->error_glob)->gp_sv, "", 0);
     gcb->newline_rs = sv_new_from_bytes(gcb, "\n", 1);
     gcb->rs = sv_refinc(gcb->newline_rs);
-    gcb->current_statement = &compile_cop;
     compile_cop.cop_seq = 0;
 }
 
@@ -49,12 +27,7 @@ void Run::TearDown()
 {
     if (root)
         op_free_tree(gcb, root);
-    gcb->comppad_name = nullptr;
-    gcb->comppad = nullptr;
-    gcb->curpad = nullptr;
-    sv_release(gcb, as_sv(names));
-    sv_release(gcb, as_sv(pad));
-    Stacks::TearDown();
+    CompilePad::TearDown();
 }
 
 OP* Run::seq(std::initializer_list<OP*> stmts)

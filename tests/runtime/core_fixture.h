@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "core/run_fixture.h"
 #include "ds/src/prxop.h"
 #include "ds/src/prxpad.h"
 #include "ds/src/prxpp.h"
+#include "support/compile_pad.h"
 
 namespace rt {
 
-class Run : public prxtest::Stacks {
+class Run : public prxtest::CompilePad {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -68,8 +68,6 @@ protected:
     // $@ as text.
     std::string errtext() { return str(gv_gp(gcb->error_glob)->gp_sv); }
 
-    AV* names = nullptr;
-    AV* pad = nullptr;
     OP* root = nullptr;
 };
 

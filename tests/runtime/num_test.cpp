@@ -242,24 +242,10 @@ void overload_result(PERLGCB* gcb, CV*)
 TEST_F(Num, OverloadedOperands)
 {
     HV* st = stash("Ovl");
-    for (const char* key : {"()", "(atan2", "(abs"}) {
-        GV* gv = gv_fetch_by_name(gcb, (std::string("Ovl::") + key).c_str(), GV_ADD, SVt_PVCV);
-        CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
-        sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
-        static_cast<PVCV*>(cv->any)->xsub = reinterpret_cast<void*>(&overload_result);
-        static_cast<PVCV*>(cv->any)->gv = gv;
-        gv_gp(gv)->gp_cv = cv;
-    }
-    gcb->method_cache_generation++;
+    define_native_subs({"Ovl::()", "Ovl::(atan2", "Ovl::(abs"}, overload_result);
     ASSERT_TRUE(gv_rebuild_overload_table(gcb, st));
     gcb->overload_generation = 1;
-    SV* referent = pv("o");
-    sv_upgrade_body(gcb, referent, SVt_PVMG);
-    referent->flags |= SVs_OBJECT;
-    sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
-    SV* obj = sv_new_reference(gcb, referent);
-    sv_release(gcb, referent);
-    obj->flags |= SVf_OVERLOAD;
+    SV* obj = overloaded_object(st);
 
     OP* o = op(OP_ATAN2);
     Outcome out = call(o, {num(1), obj});

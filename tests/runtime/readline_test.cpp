@@ -115,24 +115,10 @@ void iterate_result(PERLGCB* gcb, CV*)
 TEST_F(Readline, GlobOfAnOverloadedOperandAsksTheOverload)
 {
     HV* st = gv_stash_by_name(gcb, "Iter", 1);
-    for (const char* key : {"Iter::()", "Iter::(<>"}) {
-        GV* gv = gv_fetch_by_name(gcb, key, GV_ADD, SVt_PVCV);
-        CV* cv = sv_as<CV>(sv_new_undef(gcb, 0));
-        sv_upgrade_body(gcb, as_sv(cv), SVt_PVCV);
-        static_cast<PVCV*>(cv->any)->xsub = reinterpret_cast<void*>(&iterate_result);
-        static_cast<PVCV*>(cv->any)->gv = gv;
-        gv_gp(gv)->gp_cv = cv;
-    }
-    gcb->method_cache_generation++;
+    define_native_subs({"Iter::()", "Iter::(<>"}, iterate_result);
     ASSERT_TRUE(gv_rebuild_overload_table(gcb, st));
     gcb->overload_generation = 1;
-    SV* referent = pv("o");
-    sv_upgrade_body(gcb, referent, SVt_PVMG);
-    referent->flags |= SVs_OBJECT;
-    sv_stash(referent) = sv_as<HV>(sv_refinc(as_sv(st)));
-    SV* obj = sv_make_temporary(gcb, sv_new_reference(gcb, referent));
-    sv_release(gcb, referent);
-    obj->flags |= SVf_OVERLOAD;
+    SV* obj = sv_make_temporary(gcb, overloaded_object(st));
 
     GV* globgv = gv_new_generated(gcb, "main");
     gv_ensure_handle(gcb, globgv);

@@ -15,13 +15,7 @@ protected:
     // A vec lvalue over target at the element offset and width, holding value.
     SV* vec_lvalue(SV* target, int64_t offset, int64_t bits, uint64_t value)
     {
-        SV* lv = sv_new_undef(gcb, 0);
-        sv_upgrade_body(gcb, lv, SVt_PVLV);
-        PVLV* b = static_cast<PVLV*>(lv->any);
-        b->targ = sv_refinc(target);
-        b->targoff = static_cast<uint64_t>(offset);
-        b->targlen = static_cast<uint64_t>(bits);
-        b->type = 'v';
+        SV* lv = part_of(target, 'v', static_cast<uint64_t>(offset), static_cast<uint64_t>(bits));
         sv_set_uint(gcb, lv, value);
         return lv;
     }

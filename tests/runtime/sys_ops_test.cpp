@@ -10,6 +10,17 @@
 
 namespace {
 
+using Reports = std::vector<std::string>;
+
+// A text that runs without an error, its value, whether that is defined,
+// and the unsupported-function reports it makes.
+struct Outcome {
+    const char* text;
+    const char* value;
+    bool defined;
+    Reports want;
+};
+
 class SysOps : public prxtest::EvalTest {
 protected:
     void SetUp() override
@@ -27,9 +38,19 @@ protected:
         EXPECT_EQ(r.error, "") << text;
         return r;
     }
+    // Runs each case and checks its outcome.
+    template <size_t N>
+    void expect_outcomes(const Outcome (&cases)[N])
+    {
+        for (const Outcome& c : cases) {
+            SCOPED_TRACE(c.text);
+            prxtest::EvalResult r = run(c.text);
+            EXPECT_EQ(r.value, c.value);
+            EXPECT_EQ(r.defined, c.defined);
+            EXPECT_EQ(reports(), c.want);
+        }
+    }
 };
-
-using Reports = std::vector<std::string>;
 
 TEST_F(SysOps, LocalTimeAndGmTimeGiveTheHostsFixedRecord)
 {
@@ -81,13 +102,7 @@ TEST_F(SysOps, FileListOpsCountNoFileDone)
 
 TEST_F(SysOps, FileSystemOpsFailAfterTheirReports)
 {
-    struct Case {
-        const char* text;
-        const char* value;
-        bool defined;
-        Reports want;
-    };
-    const Case cases[] = {
+    const Outcome cases[] = {
         {"rename(\"a\", \"b\")", "0", true, {"RENAME"}},
         {"mkdir(\"d\")", "0", true, {"MKDIR"}},
         {"mkdir(\"d\", 0700)", "0", true, {"MKDIR"}},
@@ -98,13 +113,7 @@ TEST_F(SysOps, FileSystemOpsFailAfterTheirReports)
         {"chdir(\"\")", "0", true, {"CHDIR"}},
         {"readlink(\"x\")", "", false, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        prxtest::EvalResult r = run(c.text);
-        EXPECT_EQ(r.value, c.value);
-        EXPECT_EQ(r.defined, c.defined);
-        EXPECT_EQ(reports(), c.want);
-    }
+    expect_outcomes(cases);
 }
 
 // The fork substitute fails: fork is undefined and system -1, and neither
@@ -158,13 +167,7 @@ TEST_F(SysOps, ExecAndTheWaitsFail)
 
 TEST_F(SysOps, StatAndFileTestsOfANameFail)
 {
-    struct Case {
-        const char* text;
-        const char* value;
-        bool defined;
-        Reports want;
-    };
-    const Case cases[] = {
+    const Outcome cases[] = {
         {"stat(\"x\")", "", true, {"STAT"}},
         {"lstat(\"x\")", "", true, {"STAT"}},
         {"-e \"x\"", "", false, {"STAT"}},
@@ -185,13 +188,7 @@ TEST_F(SysOps, StatAndFileTestsOfANameFail)
         {"-t \"0\"", "", true, {}},
         {"-t \"abc\"", "", false, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        prxtest::EvalResult r = run(c.text);
-        EXPECT_EQ(r.value, c.value);
-        EXPECT_EQ(r.defined, c.defined);
-        EXPECT_EQ(reports(), c.want);
-    }
+    expect_outcomes(cases);
 }
 
 TEST_F(SysOps, FileTestErrors)

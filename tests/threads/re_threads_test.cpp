@@ -12,6 +12,7 @@
 #include "ds/src/prxop.h"
 #include "ds/src/prxre.h"
 #include "hostsim/hostsim.h"
+#include "tests/support/engine_interp.h"
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
 
@@ -85,14 +86,8 @@ TEST(Threads, EachTaskMatchesAsAlone)
     for (int i = 0; i < THREADS; i++) {
         tasks.push_back(h.add_task("WORKER" + std::to_string(i)));
         h.make_current(tasks.back());
-        PERLGCB* gcb = interp_alloc();
+        PERLGCB* gcb = prxtest::engine_interp_new(folds[i].data());
         ASSERT_NE(gcb, nullptr);
-        gcb->top_env = &gcb->start_env;
-        gcb->start_env.prev = nullptr;
-        if (!gcb->fold_table)
-            gcb->fold_table = folds[i].data();
-        rexhost_build_fold(gcb);
-        re_install_hooks(gcb);
         interps.push_back(gcb);
     }
     // The answers of one thread alone.
@@ -125,10 +120,7 @@ TEST(Threads, EachTaskMatchesAsAlone)
     EXPECT_EQ(*re_depth_counter(), 0);
     for (int i = 0; i < THREADS; i++) {
         h.make_current(tasks[i]);
-        PERLGCB* gcb = interps[i];
-        if (gcb->fold_table == folds[i].data())
-            gcb->fold_table = nullptr;
-        interp_free(gcb);
+        prxtest::engine_interp_free(interps[i], folds[i].data());
     }
     h.make_current(h.main_task());
 }

@@ -19,6 +19,7 @@
 #include "ds/src/prxop.h"
 #include "ds/src/prxre.h"
 #include "hostsim/hostsim.h"
+#include "tests/support/engine_interp.h"
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
 
@@ -54,24 +55,9 @@ std::string encode(const std::string& s)
     return out;
 }
 
-PERLGCB* fresh_interp()
-{
-    PERLGCB* gcb = interp_alloc();
-    gcb->top_env = &gcb->start_env;
-    gcb->start_env.prev = nullptr;
-    if (!gcb->fold_table)
-        gcb->fold_table = fold;
-    rexhost_build_fold(gcb);
-    re_install_hooks(gcb);
-    return gcb;
-}
+PERLGCB* fresh_interp() { return prxtest::engine_interp_new(fold); }
 
-void drop_interp(PERLGCB* gcb)
-{
-    if (gcb->fold_table == fold)
-        gcb->fold_table = nullptr;
-    interp_free(gcb);
-}
+void drop_interp(PERLGCB* gcb) { prxtest::engine_interp_free(gcb, fold); }
 
 // A captured stream as plain text, then emptied.
 std::string take(prx_capture* cap)
