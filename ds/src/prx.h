@@ -144,19 +144,24 @@ struct PVHV {
     OP* pmroot;          // pattern ops of a package
     char* name;          // package name of a stash
 };
+// The fields of a code body after the PVMG head. A format body is a code
+// body with a line count, read through PVCV wherever code is run, so both
+// expand this one list.
+#define PRX_CODE_BODY_FIELDS                                                   \
+    HV* comp_stash;                                                             \
+    OP* start;                                                                  \
+    OP* root;                                                                   \
+    void* xsub;                                                                 \
+    int64_t xsubany;                                                            \
+    GV* gv;                                                                     \
+    char* file;                                                                 \
+    int32_t depth;                                                              \
+    AV* padlist;                                                                \
+    CV* outside;                                                                \
+    uint16_t cvflags;
 struct PVCV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
-    HV* comp_stash;
-    OP* start;
-    OP* root;
-    void* xsub;
-    int64_t xsubany;
-    GV* gv;
-    char* file;
-    int32_t depth;
-    AV* padlist;
-    CV* outside;
-    uint16_t cvflags;
+    PRX_CODE_BODY_FIELDS
 };
 struct PVGV {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
@@ -168,17 +173,7 @@ struct PVGV {
 };
 struct PVFM {
     char* pv; uint64_t cur; uint64_t len; int64_t iv; double nv; MAGIC* magic; HV* stash;
-    HV* comp_stash;
-    OP* start;
-    OP* root;
-    void* xsub;
-    int64_t xsubany;
-    GV* gv;
-    char* file;
-    int32_t depth;
-    AV* padlist;
-    CV* outside;
-    uint16_t cvflags;
+    PRX_CODE_BODY_FIELDS
     int32_t lines;
 };
 struct PVIO {
@@ -202,6 +197,7 @@ static_assert(offsetof(PVAV, magic) == 40 && offsetof(PVAV, stash) == 48);
 static_assert(offsetof(PVHV, magic) == 40 && offsetof(PVHV, stash) == 48);
 static_assert(offsetof(PVCV, magic) == 40 && offsetof(PVGV, magic) == 40);
 static_assert(offsetof(PVFM, magic) == 40 && offsetof(PVIO, magic) == 40);
+static_assert(offsetof(PVFM, cvflags) == offsetof(PVCV, cvflags) && sizeof(PVFM) == sizeof(PVCV));
 static_assert(offsetof(PVAV, iv) == offsetof(PVIV, iv) && offsetof(PVHV, nv) == offsetof(PVNV, nv));
 
 // A magic record; the chain hangs off the MAGIC field of a body of type 7 or above.

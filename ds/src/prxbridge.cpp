@@ -348,34 +348,3 @@ int32_t rexhost_call(PERLGCB* gcb, const char* name)
 }
 
 }  // extern "C"
-
-void rexhost_free_tree(PERLGCB* gcb, ReplaceNode* node)
-{
-    if (!node)
-        return;
-    host_pool* pool = gcb->pool;
-    switch (node->kind) {
-    case RN_UPPER_FIRST:
-    case RN_LOWER_FIRST:
-    case RN_UPPER:
-    case RN_LOWER:
-    case RN_QUOTE:
-        rexhost_free_tree(gcb, node->child);
-        break;
-    case RN_LITERAL:
-        if (node->text)
-            host_pool_free(pool, node->text, static_cast<uint64_t>(static_cast<uint32_t>(node->number)),
-                           node->number < 0 ? uint32_t{POOL_FREE} : 0u);
-        break;
-    case RN_LIST:
-        for (ReplaceNode* e = node->child; e;) {
-            ReplaceNode* next = e->next;
-            rexhost_free_tree(gcb, e);
-            e = next;
-        }
-        break;
-    default:
-        break;
-    }
-    host_pool_free(pool, node, sizeof(ReplaceNode), 0);
-}

@@ -109,6 +109,10 @@ ReplaceNode* node_new(host_pool* pool, uint32_t kind)
     return n;
 }
 
+// Frees a replacement tree: a case node owns its child, a literal its text
+// (a negative length marks a buffer freed with POOL_FREE), a list its
+// elements. The parser frees with the pool alone; the bridge's
+// rexhost_free_tree comes here as well.
 void tree_free(host_pool* pool, ReplaceNode* node)
 {
     if (!node)
@@ -393,6 +397,8 @@ ReplaceNode* rexhost_parse_replacement(host_pool* pool, ReplaceLexer* lexer, int
 {
     return parse_level(pool, lexer, error, true);
 }
+
+void rexhost_free_tree(PERLGCB* gcb, ReplaceNode* node) { tree_free(gcb->pool, node); }
 
 extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* start, const char* end,
                                   re_compiled** pattern_out, ReplaceNode** tree_out)

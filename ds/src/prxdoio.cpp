@@ -144,6 +144,37 @@ PrxStream open_duplicate(PERLGCB* gcb, const char* s, const char* end, const cha
     return fp;
 }
 
+// The file operand of a '>' or '<' open: the name argument when there is
+// one (argc above 0), else the rest of the mode text from s, which then also
+// becomes the name the newline warning inspects.
+struct OpenName {
+    const char* s;         // rest of the mode text, spaces skipped
+    const char* end;
+    const char* argname;   // the name argument's text, or null
+    uint64_t arglen;
+    int32_t argc;
+    const char** fname;    // the worker's warning name, set from s when argc is 0
+    int32_t* fname_len;
+};
+
+// Opens the named file with mode. "-" alone is the standard stream of the
+// direction, type '-': the standard-output query answers a stream, the
+// standard-input query none.
+PrxStream open_file(OpenName* on, const char* mode, bool output, char* type)
+{
+    const char* f = on->argc > 0 ? on->argname : on->s;
+    const char* fend = on->argc > 0 ? on->argname + on->arglen : on->end;
+    if (on->argc == 0) {
+        *on->fname = on->s;
+        *on->fname_len = static_cast<int32_t>(on->end - on->s);
+    }
+    if (is_only_dash(f, fend)) {
+        *type = '-';
+        return output ? prx_return_one() : prx_return_zero();
+    }
+    return prx_return_one(f, mode);
+}
+
 [[noreturn]] void unknown_mode(PERLGCB* gcb, const char* mode, int32_t len)
 {
     fatal_error(gcb, "Unknown open() mode '%.*s'", len, mode);
@@ -272,19 +303,8 @@ int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int3
             if (s < end && *s == '&') {
                 fp = open_duplicate(gcb, s + 1, end, mode, &type, supplied);
             } else {
-                s = skip_space(s, end);
-                const char* f = argc > 0 ? argname : s;
-                const char* fend = argc > 0 ? argname + arglen : end;
-                if (argc == 0) {
-                    fname = s;
-                    fname_len = static_cast<int32_t>(end - s);
-                }
-                if (is_only_dash(f, fend)) {
-                    fp = prx_return_one();
-                    type = '-';
-                } else {
-                    fp = prx_return_one(f, mode);
-                }
+                OpenName on{skip_space(s, end), end, argname, arglen, argc, &fname, &fname_len};
+                fp = open_file(&on, mode, true, &type);
             }
         } else if (s < end && *s == '<') {
             if (argc > 0 && end - s != 1)
@@ -295,19 +315,8 @@ int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int3
             if (s < end && *s == '&') {
                 fp = open_duplicate(gcb, s + 1, end, mode, &type, supplied);
             } else {
-                const char* f = argc > 0 ? argname : s;
-                const char* fend = argc > 0 ? argname + arglen : end;
-                if (argc == 0) {
-                    fname = s;
-                    fname_len = static_cast<int32_t>(end - s);
-                }
-                if (is_only_dash(f, fend)) {
-                    // The standard-input query answers no stream.
-                    fp = prx_return_zero();
-                    type = '-';
-                } else {
-                    fp = prx_return_one(f, mode);
-                }
+                OpenName on{s, end, argname, arglen, argc, &fname, &fname_len};
+                fp = open_file(&on, mode, false, &type);
             }
         } else if (end - s > 1 && end[-1] == '|') {
             // A command to read from.
@@ -330,15 +339,8 @@ int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int3
             if (argc > 0)
                 unknown_mode(gcb, mode_start, mode_len);
             type = '<';
-            s = skip_space(s, end);
-            fname = s;
-            fname_len = static_cast<int32_t>(end - s);
-            if (is_only_dash(s, end)) {
-                fp = prx_return_zero();
-                type = '-';
-            } else {
-                fp = prx_return_one(s, "r");
-            }
+            OpenName on{skip_space(s, end), end, nullptr, 0, 0, &fname, &fname_len};
+            fp = open_file(&on, "r", false, &type);
         }
     }
     if (!fp)

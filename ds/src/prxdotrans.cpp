@@ -36,6 +36,17 @@ void out_own_block(PERLGCB* gcb, trans_out* o, uint64_t usable)
     o->usable = usable;
 }
 
+// The output of an engine over the len source bytes at s: in place, or from
+// the start in a block of its own of factor bytes a source byte when the op
+// says the text may grow.
+trans_out out_begin(PERLGCB* gcb, uint8_t* s, uint64_t len, uint8_t priv, uint64_t factor)
+{
+    trans_out o{s, 0, 0, len};
+    if (priv & OPpTRANS_GROWS)
+        out_own_block(gcb, &o, factor * len);
+    return o;
+}
+
 // Makes room for n bytes; next is the read position after the character
 // being handled, as an offset from the start of the source.
 void out_room(PERLGCB* gcb, trans_out* o, uint64_t n, uint64_t next)
@@ -117,9 +128,7 @@ uint32_t trans_simple(PERLGCB* gcb, SV* sv, uint8_t priv)
             }
         }
     } else {
-        trans_out o{s, 0, 0, len};
-        if (priv & OPpTRANS_GROWS)
-            out_own_block(gcb, &o, 2 * len);
+        trans_out o = out_begin(gcb, s, len, priv, 2);
         const uint8_t* end = s + len;
         for (const uint8_t* p = s; p < end;) {
             uint64_t cp = 0;
@@ -195,9 +204,7 @@ uint32_t trans_complex(PERLGCB* gcb, SV* sv, uint8_t priv)
         *d = 0;
         sv_cur(sv) = static_cast<uint64_t>(d - s);
     } else {
-        trans_out o{s, 0, 0, len};
-        if (priv & OPpTRANS_GROWS)
-            out_own_block(gcb, &o, 2 * len);
+        trans_out o = out_begin(gcb, s, len, priv, 2);
         const uint8_t* end = s + len;
         uint64_t last = NO_LAST;
         for (const uint8_t* p = s; p < end;) {
@@ -281,6 +288,20 @@ swash_source swash_source_of(PERLGCB* gcb, SV* sv)
     return src;
 }
 
+// Calls each(p, n, next, uv) for every character of the source: its bytes
+// at p, n of them, the read offset after it, and its swash entry.
+template <class Each>
+void swash_walk(PERLGCB* gcb, const swash_info& si, const swash_source& src, Each&& each)
+{
+    const uint8_t* end = src.s + src.len;
+    for (const uint8_t* p = src.s; p < end;) {
+        uint64_t n = skip_length(p, end);
+        uint64_t next = static_cast<uint64_t>(p - src.s) + n;
+        each(p, n, next, swash_fetch(gcb, si.swash, p));
+        p += n;
+    }
+}
+
 // The end of a swash engine: the output becomes the value's string, the
 // value is UTF-8 text, and a value that was not is converted back to bytes
 // unless the UTF-8 hint is in force. Set magic comes before the conversion
@@ -304,15 +325,9 @@ uint32_t trans_simple_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
     swash_info si = swash_of(gcb);
     bool was_utf8 = sv->flags & SVf_UTF8;
     swash_source src = swash_source_of(gcb, sv);
-    trans_out o{src.s, 0, 0, src.len};
-    if (priv & OPpTRANS_GROWS)
-        out_own_block(gcb, &o, 3 * src.len);
+    trans_out o = out_begin(gcb, src.s, src.len, priv, 3);
     uint32_t matches = 0;
-    const uint8_t* end = src.s + src.len;
-    for (const uint8_t* p = src.s; p < end;) {
-        uint64_t n = skip_length(p, end);
-        uint64_t next = static_cast<uint64_t>(p - src.s) + n;
-        uint64_t uv = swash_fetch(gcb, si.swash, p);
+    swash_walk(gcb, si, src, [&](const uint8_t* p, uint64_t n, uint64_t next, uint64_t uv) {
         if (uv < si.none) {
             matches++;
             out_char(gcb, &o, uv, next);
@@ -325,8 +340,7 @@ uint32_t trans_simple_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
             else
                 out_bytes(gcb, &o, p, n, next);
         }
-        p += n;
-    }
+    });
     swash_finish(gcb, sv, &o, &src, was_utf8, false);
     return matches;
 }
@@ -336,10 +350,10 @@ uint32_t trans_count_utf8(PERLGCB* gcb, SV* sv)
     swash_info si = swash_of(gcb);
     swash_source src = swash_source_of(gcb, sv);
     uint32_t matches = 0;
-    const uint8_t* end = src.s + src.len;
-    for (const uint8_t* p = src.s; p < end; p += skip_length(p, end))
-        if (swash_fetch(gcb, si.swash, p) < si.none)
+    swash_walk(gcb, si, src, [&](const uint8_t*, uint64_t, uint64_t, uint64_t uv) {
+        if (uv < si.none)
             matches++;
+    });
     if (src.upgraded)
         pool_free(gcb, src.s);
     return matches;
@@ -352,16 +366,10 @@ uint32_t trans_complex_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
     bool squash = priv & OPpTRANS_SQUASH;
     bool was_utf8 = sv->flags & SVf_UTF8;
     swash_source src = swash_source_of(gcb, sv);
-    trans_out o{src.s, 0, 0, src.len};
-    if (priv & OPpTRANS_GROWS)
-        out_own_block(gcb, &o, 3 * src.len);
+    trans_out o = out_begin(gcb, src.s, src.len, priv, 3);
     uint32_t matches = 0;
     uint64_t last = NO_LAST;
-    const uint8_t* end = src.s + src.len;
-    for (const uint8_t* p = src.s; p < end;) {
-        uint64_t n = skip_length(p, end);
-        uint64_t next = static_cast<uint64_t>(p - src.s) + n;
-        uint64_t uv = swash_fetch(gcb, si.swash, p);
+    swash_walk(gcb, si, src, [&](const uint8_t* p, uint64_t n, uint64_t next, uint64_t uv) {
         if (uv < si.none) {
             matches++;
             if (!squash || uv != last) {
@@ -385,8 +393,7 @@ uint32_t trans_complex_utf8(PERLGCB* gcb, SV* sv, uint8_t priv)
         } else {
             matches++;
         }
-        p += n;
-    }
+    });
     swash_finish(gcb, sv, &o, &src, was_utf8, true);
     return matches;
 }

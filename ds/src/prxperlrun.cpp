@@ -79,6 +79,20 @@ void discard_begin(PERLGCB* gcb)
     gcb->temps_floor = gcb->temps_ix;
 }
 
+// The end of a call or eval: under CALL_DISCARD the results are dropped and
+// the scope of discard_begin closes; the caller's op is current again.
+int32_t call_end(PERLGCB* gcb, OP* oldop, int32_t oldmark, int32_t flags, int32_t result)
+{
+    if (flags & CALL_DISCARD) {
+        gcb->arg_sp = gcb->arg_base + oldmark;
+        result = 0;
+        tmps_free_to_floor(gcb);
+        scope_leave(gcb);
+    }
+    gcb->op = oldop;
+    return result;
+}
+
 // The exit of a callback (code 2 arriving at a call or eval guard): an exit
 // that the program did not ask for with a status is an error of the caller.
 [[noreturn]] void callback_exit(PERLGCB* gcb)
@@ -88,6 +102,44 @@ void discard_begin(PERLGCB* gcb)
     if (gcb->exit_status && !(gcb->exit_flags & EXIT_EXPECTED))
         fatal_error(gcb, "Callback called exit");
     interp_exit_jump(gcb);
+}
+
+// Runs body, which sets *result, under a trapping jump environment. Code 2
+// (the interpreter exited) leaves through callback_exit, and code 1 does the
+// same with exit status 1. Code 3 (a die the frame caught) restarts at
+// restartop when the die left one (the environment is reused), and otherwise
+// the call gives nothing in list context or one undef, the argument stack cut
+// back to oldmark. The same rules hold for calls and string evals.
+template <class Body>
+void run_trapped(PERLGCB* gcb, int32_t oldmark, int32_t flags, int32_t* result, Body&& body)
+{
+    JumpEnv env;
+    for (;;) {
+        int32_t code = jump_run(gcb, &env, true, body);
+        if (code == 1) {
+            gcb->exit_status = 1;
+            code = 2;
+        }
+        if (code == 2)
+            callback_exit(gcb);
+        if (code == 3) {
+            if (gcb->restartop) {
+                gcb->op = gcb->restartop;
+                gcb->restartop = nullptr;
+                continue;
+            }
+            gcb->arg_sp = gcb->arg_base + oldmark;
+            if (flags & CALL_LIST) {
+                *result = 0;
+            } else {
+                *result = 1;
+                SV** top = arg_stack_room(gcb, gcb->arg_sp, 1);
+                *++top = &gcb->sv_undef;
+                gcb->arg_sp = top;
+            }
+        }
+        break;
+    }
 }
 
 // The eval frame of a trapped call, as the try op pushes it.
@@ -341,50 +393,17 @@ int32_t interp_call_value(PERLGCB* gcb, CV* cv, int32_t flags)
         else
             errsv_clear(gcb);
         gcb->mark_sp++;
-        JumpEnv env;
-        for (;;) {
-            int32_t code = jump_run(gcb, &env, true, [&] {
-                call_body(gcb, myop, false);
-                result = static_cast<int32_t>(gcb->arg_sp - (gcb->arg_base + oldmark));
-                if (!(flags & CALL_KEEPERR))
-                    errsv_clear(gcb);
-            });
-            if (code == 1) {
-                gcb->exit_status = 1;
-                code = 2;
-            }
-            if (code == 2)
-                callback_exit(gcb);
-            if (code == 3) {
-                if (gcb->restartop) {
-                    gcb->op = gcb->restartop;
-                    gcb->restartop = nullptr;
-                    continue;
-                }
-                gcb->arg_sp = gcb->arg_base + oldmark;
-                if (flags & CALL_LIST) {
-                    result = 0;
-                } else {
-                    result = 1;
-                    SV** top = arg_stack_room(gcb, gcb->arg_sp, 1);
-                    *++top = &gcb->sv_undef;
-                    gcb->arg_sp = top;
-                }
-            }
-            break;
-        }
+        run_trapped(gcb, oldmark, flags, &result, [&] {
+            call_body(gcb, myop, false);
+            result = static_cast<int32_t>(gcb->arg_sp - (gcb->arg_base + oldmark));
+            if (!(flags & CALL_KEEPERR))
+                errsv_clear(gcb);
+        });
         if (gcb->scope_ix > old_scope)
             pop_try_frame(gcb);
     }
 
-    if (flags & CALL_DISCARD) {
-        gcb->arg_sp = gcb->arg_base + oldmark;
-        result = 0;
-        tmps_free_to_floor(gcb);
-        scope_leave(gcb);
-    }
-    gcb->op = oldop;
-    return result;
+    return call_end(gcb, oldop, oldmark, flags, result);
 }
 
 int32_t interp_call_named(PERLGCB* gcb, const char* name, int32_t flags)
@@ -440,48 +459,14 @@ int32_t interp_eval_value(PERLGCB* gcb, SV* text, int32_t flags)
     if (flags & CALL_KEEPERR)
         myop.op.op_flags |= OPf_SPECIAL;
 
-    JumpEnv env;
-    for (;;) {
-        // $@ is left as the eval op leaves it: emptied when the text
-        // compiled, the compile error when it did not (which returns here
-        // without a jump).
-        int32_t code = jump_run(gcb, &env, true, [&] {
-            call_body(gcb, &myop.op, true);
-            result = static_cast<int32_t>(gcb->arg_sp - (gcb->arg_base + oldmark));
-        });
-        if (code == 1) {
-            gcb->exit_status = 1;
-            code = 2;
-        }
-        if (code == 2)
-            callback_exit(gcb);
-        if (code == 3) {
-            if (gcb->restartop) {
-                gcb->op = gcb->restartop;
-                gcb->restartop = nullptr;
-                continue;
-            }
-            gcb->arg_sp = gcb->arg_base + oldmark;
-            if (flags & CALL_LIST) {
-                result = 0;
-            } else {
-                result = 1;
-                SV** top = arg_stack_room(gcb, gcb->arg_sp, 1);
-                *++top = &gcb->sv_undef;
-                gcb->arg_sp = top;
-            }
-        }
-        break;
-    }
+    // $@ is left as the eval op leaves it: emptied when the text compiled,
+    // the compile error when it did not (which returns here without a jump).
+    run_trapped(gcb, oldmark, flags, &result, [&] {
+        call_body(gcb, &myop.op, true);
+        result = static_cast<int32_t>(gcb->arg_sp - (gcb->arg_base + oldmark));
+    });
 
-    if (flags & CALL_DISCARD) {
-        gcb->arg_sp = gcb->arg_base + oldmark;
-        result = 0;
-        tmps_free_to_floor(gcb);
-        scope_leave(gcb);
-    }
-    gcb->op = oldop;
-    return result;
+    return call_end(gcb, oldop, oldmark, flags, result);
 }
 
 SV* interp_eval_string(PERLGCB* gcb, const char* text, int32_t croak)

@@ -9,9 +9,18 @@
 namespace {
 
 // The upgrade rules of the setters.
+// Arrays, hashes, code, globs, formats and handles take no number: the
+// integer setters name the op by its description, the double setters by its
+// name.
+bool takes_no_number(uint32_t type) { return type >= SVt_PVAV && type <= SVt_PVIO; }
+
 void upgrade_for_int(PERLGCB* gcb, SV* sv)
 {
     uint32_t type = sv_type(sv);
+    if (takes_no_number(type)) {
+        const char* desc = current_op_desc(gcb);
+        fatal_error(gcb, "Can't coerce %s to integer in %s", sv_type_word(type, false), desc ? desc : "null operation");
+    }
     switch (type) {
     case SVt_NULL:
         sv_upgrade_body(gcb, sv, SVt_IV);
@@ -23,15 +32,6 @@ void upgrade_for_int(PERLGCB* gcb, SV* sv)
     case SVt_PV:
         sv_upgrade_body(gcb, sv, SVt_PVIV);
         break;
-    case SVt_PVAV:
-    case SVt_PVHV:
-    case SVt_PVCV:
-    case SVt_PVGV:
-    case SVt_PVFM:
-    case SVt_PVIO: {
-        const char* desc = current_op_desc(gcb);
-        fatal_error(gcb, "Can't coerce %s to integer in %s", sv_type_word(type, false), desc ? desc : "null operation");
-    }
     default:
         break;
     }
@@ -40,6 +40,10 @@ void upgrade_for_int(PERLGCB* gcb, SV* sv)
 void upgrade_for_double(PERLGCB* gcb, SV* sv)
 {
     uint32_t type = sv_type(sv);
+    if (takes_no_number(type)) {
+        const char* name = current_op_name(gcb);
+        fatal_error(gcb, "Can't coerce %s to number in %s", sv_type_word(type, false), name ? name : "null");
+    }
     switch (type) {
     case SVt_NULL:
     case SVt_IV:
@@ -50,15 +54,6 @@ void upgrade_for_double(PERLGCB* gcb, SV* sv)
     case SVt_PVIV:
         sv_upgrade_body(gcb, sv, SVt_PVNV);
         break;
-    case SVt_PVAV:
-    case SVt_PVHV:
-    case SVt_PVCV:
-    case SVt_PVGV:
-    case SVt_PVFM:
-    case SVt_PVIO: {
-        const char* name = current_op_name(gcb);
-        fatal_error(gcb, "Can't coerce %s to number in %s", sv_type_word(type, false), name ? name : "null");
-    }
     default:
         break;
     }

@@ -195,29 +195,24 @@ inline Encoded encode(PERLGCB* gcb, uint32_t c)
 
 }  // namespace
 
-#define PRX_CLASS(name, slot, property)                                                       \
-    int32_t utf8_is_##name(PERLGCB* gcb, const uint8_t* p) { return class_test(gcb, p, slot, property); } \
-    int32_t uni_is_##name(PERLGCB* gcb, uint32_t c)                                           \
-    {                                                                                         \
-        Encoded e = encode(gcb, c);                                                           \
-        return utf8_is_##name(gcb, e.bytes);                                                  \
+// A routine pair of one row: the UTF-8 form asks the slot's swash through
+// test, the code-point form encodes the character and asks the UTF-8 form.
+#define PRX_UNI_PAIR(type, verb, name, test, slot, property)                                             \
+    type utf8_##verb##_##name(PERLGCB* gcb, const uint8_t* p) { return test(gcb, p, SWASH_##slot, property); } \
+    type uni_##verb##_##name(PERLGCB* gcb, uint32_t c)                                                   \
+    {                                                                                                    \
+        Encoded e = encode(gcb, c);                                                                      \
+        return utf8_##verb##_##name(gcb, e.bytes);                                                       \
     }
-PRX_CLASS(word, SWASH_WORD, "IsWord")
-PRX_CLASS(alnumc, SWASH_ALNUMC, "IsAlnumC")
-PRX_CLASS(alpha, SWASH_ALPHA, "IsAlpha")
-PRX_CLASS(ascii, SWASH_ASCII, "IsAscii")
-PRX_CLASS(space, SWASH_SPACE, "IsSpacePerl")
-PRX_CLASS(digit, SWASH_DIGIT, "IsDigit")
-PRX_CLASS(upper, SWASH_UPPER, "IsUpper")
-PRX_CLASS(lower, SWASH_LOWER, "IsLower")
-PRX_CLASS(cntrl, SWASH_CNTRL, "IsCntrl")
-PRX_CLASS(graph, SWASH_GRAPH, "IsGraph")
-PRX_CLASS(print, SWASH_PRINT, "IsPrint")
-PRX_CLASS(punct, SWASH_PUNCT, "IsPunct")
-PRX_CLASS(xdigit, SWASH_XDIGIT, "IsXDigit")
-#undef PRX_CLASS
-
-int32_t utf8_is_mark(PERLGCB* gcb, const uint8_t* p) { return class_test(gcb, p, SWASH_MARK, "IsM"); }
+#define PRX_UNI_CLASS(name, slot, property) PRX_UNI_PAIR(int32_t, is, name, class_test, slot, property)
+#define PRX_UNI_MARK(name, slot, property) \
+    int32_t utf8_is_##name(PERLGCB* gcb, const uint8_t* p) { return class_test(gcb, p, SWASH_##slot, property); }
+#define PRX_UNI_CASE(name, slot, property) PRX_UNI_PAIR(uint64_t, to, name, case_map, slot, property)
+#include "prxuni.def"
+#undef PRX_UNI_CLASS
+#undef PRX_UNI_MARK
+#undef PRX_UNI_CASE
+#undef PRX_UNI_PAIR
 
 int32_t utf8_is_ident_start(PERLGCB* gcb, const uint8_t* p) { return ident_start_test(gcb, p); }
 
@@ -226,15 +221,3 @@ int32_t uni_is_ident_start(PERLGCB* gcb, uint32_t c)
     Encoded e = encode(gcb, c);
     return ident_start_test(gcb, e.bytes);
 }
-
-#define PRX_CASE(name, slot, property)                                                                \
-    uint64_t utf8_to_##name(PERLGCB* gcb, const uint8_t* p) { return case_map(gcb, p, slot, property); } \
-    uint64_t uni_to_##name(PERLGCB* gcb, uint32_t c)                                                  \
-    {                                                                                                 \
-        Encoded e = encode(gcb, c);                                                                   \
-        return utf8_to_##name(gcb, e.bytes);                                                          \
-    }
-PRX_CASE(upper, SWASH_TOUPPER, "ToUpper")
-PRX_CASE(title, SWASH_TOTITLE, "ToTitle")
-PRX_CASE(lower, SWASH_TOLOWER, "ToLower")
-#undef PRX_CASE

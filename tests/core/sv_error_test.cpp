@@ -58,6 +58,46 @@ TEST_F(SvError, FatalErrors)
     EXPECT_EQ(sv_iv(ro), 1);
 }
 
+// Every body type under the integer and the double setter: the type it ends
+// as, or the refusal that names it.
+TEST_F(SvError, NumberSettersOverEveryType)
+{
+    struct Case {
+        uint32_t type;
+        uint32_t after_int;     // 0xFF: refused
+        uint32_t after_double;  // 0xFF: refused
+        const char* word;
+    };
+    const Case cases[] = {
+        {SVt_NULL, SVt_IV, SVt_NV, ""},          {SVt_IV, SVt_IV, SVt_PVNV, ""},
+        {SVt_NV, SVt_PVNV, SVt_NV, ""},          {SVt_RV, SVt_PVIV, SVt_PVNV, ""},
+        {SVt_PV, SVt_PVIV, SVt_PVNV, ""},        {SVt_PVIV, SVt_PVIV, SVt_PVNV, ""},
+        {SVt_PVNV, SVt_PVNV, SVt_PVNV, ""},      {SVt_PVMG, SVt_PVMG, SVt_PVMG, ""},
+        {SVt_PVBM, SVt_PVBM, SVt_PVBM, ""},      {SVt_PVLV, SVt_PVLV, SVt_PVLV, ""},
+        {SVt_PVAV, 0xFF, 0xFF, "ARRAY"},         {SVt_PVHV, 0xFF, 0xFF, "HASH"},
+        {SVt_PVCV, 0xFF, 0xFF, "CODE"},          {SVt_PVGV, 0xFF, 0xFF, "GLOB"},
+        {SVt_PVFM, 0xFF, 0xFF, "FORMAT"},        {SVt_PVIO, 0xFF, 0xFF, "IO"},
+    };
+    set_op(55, "multiply", "multiplication (*)");
+    for (const Case& c : cases) {
+        SV* a = of_type(c.type);
+        SV* b = of_type(c.type);
+        if (c.after_int == 0xFF) {
+            expect_fatal([&] { sv_set_int(gcb, a, 1); },
+                         std::string("Can't coerce ") + c.word + " to integer in multiplication (*).\n");
+            expect_fatal([&] { sv_set_double(gcb, b, 1.0); },
+                         std::string("Can't coerce ") + c.word + " to number in multiply.\n");
+            continue;
+        }
+        ASSERT_EQ(run([&] { sv_set_int(gcb, a, 7); }), 0) << c.type;
+        EXPECT_EQ(sv_type(a), c.after_int) << c.type;
+        EXPECT_EQ(sv_iv(a), 7) << c.type;
+        ASSERT_EQ(run([&] { sv_set_double(gcb, b, 2.5); }), 0) << c.type;
+        EXPECT_EQ(sv_type(b), c.after_double) << c.type;
+        EXPECT_EQ(sv_nv(b), 2.5) << c.type;
+    }
+}
+
 TEST_F(SvError, UpgradeErrorsLeaveTheValueIntact)
 {
     SV* sv = sv_new_from_bytes(gcb, "keep", 4);

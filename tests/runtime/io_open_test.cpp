@@ -124,9 +124,27 @@ TEST_F(Open, PipedOpenWithoutCommandWarnsAndSetsErrno)
 TEST_F(Open, NewlineInFailedReadOpenWarns)
 {
     warnings_all();
-    GV* f = handle("F");
-    EXPECT_EQ(do_open_entry(gcb, f, "<a\nb", 4, 0, 0, 0, 0), 0);
-    EXPECT_NE(err_text().find("Unsuccessful open on filename containing newline"), std::string::npos) << err_text();
+    struct Case {
+        const char* mode;  // the open text, or the mode of a three-argument open
+        const char* name;  // the name argument, or null
+        bool warns;
+    };
+    const Case cases[] = {
+        {"<a\nb", nullptr, true},   {"a\nb", nullptr, true},  {"< a\nb", nullptr, true},
+        {">a\nb", nullptr, false},  {"<", "a\nb", true},      {">", "a\nb", false},
+        {"<ab\n", nullptr, false}, {"ab\n", nullptr, false},  // trailing white space is trimmed from the name
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        gcb->err.len = 0;
+        GV* f = handle("F");
+        int32_t len = static_cast<int32_t>(std::strlen(c.mode));
+        int32_t ok = c.name ? do_open_worker(gcb, f, c.mode, len, 0, 0, 0, 0, pv(c.name), 1)
+                            : do_open_entry(gcb, f, c.mode, len, 0, 0, 0, 0);
+        EXPECT_EQ(ok, 0);
+        EXPECT_EQ(err_text().find("Unsuccessful open on filename containing newline") != std::string::npos, c.warns)
+            << err_text();
+    }
 }
 
 TEST_F(Open, SysopenFailsAfterOneFdopenReport)
