@@ -207,19 +207,11 @@ void interp_construct(PERLGCB* gcb)
     scope_enter(gcb);
 }
 
-void interp_destruct(PERLGCB* gcb)
+void interp_free_main_root(PERLGCB* gcb)
 {
-    // 1, 2.
-    int32_t level = gcb->destruct_level;
-    if (gcb->scope_ix > 0)
-        scope_leave(gcb);
-    tmps_free_to_floor(gcb);
-
-    // 3. The main program.
     if (gcb->main_root) {
         if (gcb->main_cv && cv_body(gcb->main_cv)->padlist) {
-            AV* padlist = cv_body(gcb->main_cv)->padlist;
-            SV** pad = av_fetch_element(gcb, padlist, 1, 0);
+            SV** pad = av_fetch_element(gcb, cv_body(gcb->main_cv)->padlist, 1, 0);
             if (pad && *pad) {
                 gcb->comppad = sv_as<AV>(*pad);
                 gcb->curpad = av_body(gcb->comppad)->array;
@@ -229,8 +221,20 @@ void interp_destruct(PERLGCB* gcb)
         gcb->main_root = nullptr;
         op_free_tree(gcb, root);
     }
-    gcb->current_statement = interp_compile_cop(gcb);
     gcb->main_start = nullptr;
+}
+
+void interp_destruct(PERLGCB* gcb)
+{
+    // 1, 2.
+    int32_t level = gcb->destruct_level;
+    if (gcb->scope_ix > 0)
+        scope_leave(gcb);
+    tmps_free_to_floor(gcb);
+
+    // 3. The main program.
+    interp_free_main_root(gcb);
+    gcb->current_statement = interp_compile_cop(gcb);
     release_field(gcb, &gcb->main_cv);
 
     // 4 to 6.

@@ -37,6 +37,9 @@ int32_t interp_run(PERLGCB* gcb);
 
 // Takes a constructed interpreter apart; the block itself stays.
 void interp_destruct(PERLGCB* gcb);
+// Frees the main program's op tree, with the main pad current so that its
+// ops hand their pad slots back; the main root and start become null.
+void interp_free_main_root(PERLGCB* gcb);
 // The dump form of goto: asks the kill substitute for signal 6 and returns.
 void interp_abort(PERLGCB* gcb);
 // Stands for the I/O layer's set-up and flush calls; does nothing.

@@ -964,19 +964,7 @@ int32_t interp_parse(PERLGCB* gcb, interp_xsinit_fn xsinit, int32_t argc, char**
     gcb->startup_argc = argc;
     gcb->startup_argv = argv;
     gcb->startup_environ = env;
-    if (gcb->main_root) {
-        if (gcb->main_cv && cv_body(gcb->main_cv)->padlist) {
-            SV** pad = av_fetch_element(gcb, cv_body(gcb->main_cv)->padlist, 1, 0);
-            if (pad && *pad) {
-                gcb->comppad = sv_as<AV>(*pad);
-                gcb->curpad = av_body(gcb->comppad)->array;
-            }
-        }
-        OP* root = gcb->main_root;
-        gcb->main_root = nullptr;
-        op_free_tree(gcb, root);
-    }
-    gcb->main_start = nullptr;
+    interp_free_main_root(gcb);
     if (gcb->main_cv) {
         CV* cv = gcb->main_cv;
         gcb->main_cv = nullptr;
