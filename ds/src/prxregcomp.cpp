@@ -736,9 +736,13 @@ uint64_t hex_escape(PERLGCB* gcb, const char** pp, bool in_class)
             re_fail_formatted(gcb, e + 1, "Code point 0x%lX in \\x{} is too large for a byte pattern", msg);
         }
         *pp = e + 1;
+        // Inside and outside a class the escape reads the same; the caller
+        // says which only for the record.
         (void)in_class;
         return value;
     }
+    // The unbraced form takes at most two hex digits, and none is 0: "\xg"
+    // is a NUL followed by "g".
     uint64_t avail = gcb->re_xend - p < 2 ? static_cast<uint64_t>(gcb->re_xend - p) : 2;
     uint64_t consumed = 0;
     value = avail ? static_cast<uint64_t>(scan_hexadecimal(gcb, p, avail, &consumed)) : 0;
@@ -864,7 +868,8 @@ re_program_node* parse_literal(PERLGCB* gcb, int32_t* flags_out)
                 ender = uni_to_lower(gcb, static_cast<uint32_t>(ender));
         }
         bool wide = utf8 && ender >= 0x80;
-        int32_t width = wide ? re_emit_uni(gcb, static_cast<uint32_t>(ender), s ? unibuf : unibuf) : 1;
+        // Both passes encode the character: the size pass needs its width.
+        int32_t width = wide ? re_emit_uni(gcb, static_cast<uint32_t>(ender), unibuf) : 1;
         if (braced && len + width > 126) {
             // A \x{...} that does not fit ends the run before it; any other
             // character is taken while the run holds at most 126 bytes.
@@ -1156,6 +1161,10 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
     int32_t flags = 0;
     const char* p = gcb->re_parse;
     const char* end = gcb->re_xend;
+    // Two kinds of condition: a lookaround (parsed as a group of its own,
+    // behind a LOGICAL node whose flags byte 1 tells the matcher to take
+    // the lookaround's answer as the condition), or a group number (GROUPP,
+    // true when that group has matched).
     if (p < end && *p == '?' && p + 1 < end && (p[1] == '=' || p[1] == '!' || p[1] == '<' || p[1] == '{')) {
         ret = re_emit_node(gcb, RE_LOGICAL);
         if (!re_size_only(gcb))
@@ -1179,6 +1188,8 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
         int32_t n = static_cast<int32_t>(end - p < 2 ? end - p : 2);
         re_fail_fmt(gcb, p, "Unknown switch condition (?(%.*s", static_cast<int>(n), p);
     }
+    // The yes-branch, closed by a LONGJMP whose operand is later pointed at
+    // the TAIL: a successful yes-branch must skip the no-branch.
     re_program_node* ifthen = re_emit_arg_node(gcb, RE_IFTHEN, 0);
     re_link_tail(gcb, ret, ifthen);
     re_program_node* branch = re_parse_piece(gcb, &flags, 1);
@@ -1206,6 +1217,9 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
         re_fail_at(gcb, gcb->re_parse, "Switch (?(condition)... contains too many branches");
     re_program_node* ender = re_emit_node(gcb, RE_TAIL);
     re_link_tail(gcb, branch, ender);
+    // With a no-branch, its IFTHEN and its body both reach the TAIL (the
+    // body is the IFTHEN's operand, two units after its head). Without one,
+    // a false condition goes straight to the TAIL.
     if (last_branch) {
         re_link_tail(gcb, last_branch, ender);
         if (!re_size_only(gcb))
@@ -1355,6 +1369,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
         gcb->re_nesting--;
         return nullptr;
     }
+    // re_extralen counts, in the size pass, the units that long jumps
+    // would add; the emit pass uses BRANCHJ and LONGJMP (32-bit offsets)
+    // exactly when the size pass saw that the program needs them.
     if (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '|') {
         if (!re_size_only(gcb) && gcb->re_extralen)
             re_insert_operand(gcb, RE_BRANCHJ, branch);
@@ -1373,6 +1390,9 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
         ret = branch;
     *flags_out |= flags & (RE_HAS_WIDTH | RE_REPEAT_START);
     last_branch = branch;
+    // Each further alternative: close the one before with a LONGJMP in a
+    // long-jump program (its operand gets the group's end below), then
+    // chain the new BRANCH onto the previous one.
     while (gcb->re_parse < gcb->re_xend && *gcb->re_parse == '|') {
         if (!re_size_only(gcb) && gcb->re_extralen) {
             ender = re_emit_arg_node(gcb, RE_LONGJMP, 0);
@@ -1598,6 +1618,8 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
     magic->next = static_cast<uint16_t>(gcb->re_seen_evals > 65535 ? 65535 : gcb->re_seen_evals);
     gcb->re_emit += 1;
     rx->data = nullptr;
+    // A parse that gives up without raising returns null: the record is
+    // freed and the compile answers no pattern.
     if (!re_parse_group(gcb, 0, &flags)) {
         gcb->re_emit = gcb->re_placeholder;
         gcb->re_rx = nullptr;
@@ -1616,6 +1638,8 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
         rx->analysis_flags |= REA_NAUGHTY;
     rx->start_class = nullptr;
 
+    // Three substring slots: the anchored and floating literals the
+    // optimiser finds, and the check substring chosen among them.
     rx->substrings = static_cast<re_substr_info*>(pool_malloc(gcb, 3 * sizeof(re_substr_info)));
     std::memset(rx->substrings, 0, 3 * sizeof(re_substr_info));
     re_optimize(gcb, rx);
