@@ -23,11 +23,21 @@ constexpr int32_t NO_LINE = 65535;
 
 }  // namespace
 
+// A value the error recovery dropped (a discarded token, or a popped stack
+// entry), kept until the parse ends: the lexer may still be filling in the
+// op (the pattern or transliteration op of a construct it is sub-lexing).
+struct grammar_dropped_value {
+    grammar_dropped_value* next;
+    token_val value;
+    uint8_t kind;               // value_kind
+};
+
 // One parse: its stacks and the parser fields of the enclosing parse. The
 // save stack owns it from the start of the parse; grammar_stack_free ends it.
 struct grammar_parse_record {
     int16_t* states;            // state stack; kept current across growth so unwinding frees it
     token_val* values;          // value stack, parallel to states
+    grammar_dropped_value* dropped;  // values the error recovery dropped, freed when the parse ends
     int32_t saved_debug;        // the six parser fields of the enclosing parse
     int32_t saved_error_count;
     int32_t saved_error_flag;
@@ -40,6 +50,12 @@ static_assert(std::is_standard_layout_v<grammar_parse_record> && std::is_trivial
 void grammar_stack_free(PERLGCB* gcb, void* record)
 {
     auto* rec = static_cast<grammar_parse_record*>(record);
+    // Left by a jump: the dropped values stay where they are (an action that
+    // jumped may have handed them on), only their records go.
+    while (grammar_dropped_value* d = rec->dropped) {
+        rec->dropped = d->next;
+        pool_free(gcb, d);
+    }
     pool_free(gcb, rec->states);
     pool_free(gcb, rec->values);
     gcb->parse_debug = rec->saved_debug;
@@ -205,6 +221,38 @@ void discard_value(PERLGCB* gcb, value_kind kind, token_val v)
     }
 }
 
+// Keeps a value the error recovery drops until the parse ends (see
+// grammar_dropped_value).
+void defer_value(PERLGCB* gcb, grammar_parse_record* rec, value_kind kind, token_val v)
+{
+    if (kind == VALUE_NONE || (kind == VALUE_OP && !v.op) || (kind == VALUE_TEXT && !v.pval))
+        return;
+    auto* d = static_cast<grammar_dropped_value*>(pool_malloc(gcb, sizeof(grammar_dropped_value)));
+    d->next = rec->dropped;
+    d->value = v;
+    d->kind = kind;
+    rec->dropped = d;
+}
+
+// The parse has ended, normally or by giving up: the lexer is done with its
+// text, and the dropped values can go.
+void free_dropped(PERLGCB* gcb, grammar_parse_record* rec)
+{
+    // The list is newest first: free in the order the values were dropped.
+    grammar_dropped_value* oldest = nullptr;
+    while (grammar_dropped_value* d = rec->dropped) {
+        rec->dropped = d->next;
+        d->next = oldest;
+        oldest = d;
+    }
+    rec->dropped = oldest;
+    while (grammar_dropped_value* d = rec->dropped) {
+        rec->dropped = d->next;
+        discard_value(gcb, static_cast<value_kind>(d->kind), d->value);
+        pool_free(gcb, d);
+    }
+}
+
 // ---- stacks ---------------------------------------------------------------------
 
 struct Stacks {
@@ -250,6 +298,7 @@ bool push(PERLGCB* gcb, Stacks& s, int32_t state, token_val value)
 // which no action has taken, and returns the parse's failure result.
 int32_t abandon(PERLGCB* gcb, Stacks& s)
 {
+    free_dropped(gcb, s.rec);
     for (; s.top > 0; s.top--)
         discard_value(gcb, STATE_KINDS.kind[s.rec->states[s.top]], s.rec->values[s.top]);
     if (gcb->parse_lookahead > 0)
@@ -884,6 +933,7 @@ int32_t grammar_parse(PERLGCB* gcb)
     auto* rec = static_cast<grammar_parse_record*>(pool_malloc(gcb, sizeof(grammar_parse_record)));
     rec->states = nullptr;
     rec->values = nullptr;
+    rec->dropped = nullptr;
     rec->saved_debug = gcb->parse_debug;
     rec->saved_error_count = gcb->parse_error_count;
     rec->saved_error_flag = gcb->parse_error_flag;
@@ -930,7 +980,7 @@ int32_t grammar_parse(PERLGCB* gcb)
                     // Still recovering: drop the token, unless it ends the input.
                     if (token == 0)
                         return abandon(gcb, s);
-                    discard_value(gcb, token_kind(token), gcb->token_value);
+                    defer_value(gcb, s.rec, token_kind(token), gcb->token_value);
                     gcb->parse_lookahead = -1;
                     continue;
                 }
@@ -941,7 +991,7 @@ int32_t grammar_parse(PERLGCB* gcb)
                         break;
                     if (s.top == 0)
                         return abandon(gcb, s);
-                    discard_value(gcb, STATE_KINDS.kind[s.rec->states[s.top]], s.rec->values[s.top]);
+                    defer_value(gcb, s.rec, STATE_KINDS.kind[s.rec->states[s.top]], s.rec->values[s.top]);
                     s.top--;
                 }
                 if (!push(gcb, s, next, gcb->token_value))
@@ -970,8 +1020,10 @@ int32_t grammar_parse(PERLGCB* gcb)
                 int32_t token = yylex(gcb);
                 gcb->parse_lookahead = token < 0 ? 0 : token;
             }
-            if (gcb->parse_lookahead == 0)
+            if (gcb->parse_lookahead == 0) {
+                free_dropped(gcb, s.rec);
                 return 0;
+            }
             continue;
         }
         if (!packed_entry(gram_gindex[lhs], below, &next))

@@ -79,6 +79,12 @@ TEST_F(FaultPool, FailingEvalsGiveTheirOpsBack)
         "sub f { my $x = 1; $x + } 3",
         "eval q{$h{a}{b} = [1, 2 +}; 1",
         "$x =~ /a$y/ && s/b/c/ && (1, 2",
+        // The recovery drops a pattern or transliteration op while the
+        // lexer is still filling it in: it must live until the parse ends.
+        "1 1 y/a/b/; 3",
+        "1 ) ) tr/ab/cd/; 3",
+        "1 1 1 m/a$x/; 3",
+        "1 1 s/a$x/b$y/e; 3",
     };
     for (const char* text : texts) {
         std::vector<uint64_t> sizes;
