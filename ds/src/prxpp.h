@@ -379,10 +379,24 @@ inline SV** pp_push_one(PERLGCB* gcb, SV** sp, SV* sv)
 // it is) the assignment form calls the method as an assignment, and the
 // target receives the answer and replaces it when the op is STACKED or the
 // target is a lexical.
-bool pp_binary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ);
+// The test for an overloaded operand is inline: the arithmetic and string
+// ops run it on every call, and it almost always says no.
+bool pp_binary_overload_call(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ);
+inline bool pp_binary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
+{
+    if (!gcb->overload_generation || !((sp[-1]->flags | sp[0]->flags) & SVf_OVERLOAD))
+        return false;
+    return pp_binary_overload_call(gcb, op, sp, method, targ);
+}
 // The overload step of a unary op on the operand at sp, with the target
 // as the binary step treats it.
-bool pp_unary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ);
+bool pp_unary_overload_call(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ);
+inline bool pp_unary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
+{
+    if (!gcb->overload_generation || !((*sp)->flags & SVf_OVERLOAD))
+        return false;
+    return pp_unary_overload_call(gcb, op, sp, method, targ);
+}
 
 // ---- frames left in place ---------------------------------------------------------
 

@@ -268,14 +268,10 @@ static SV* overload_answer(PERLGCB* gcb, OP* op, SV* targ, SV* res)
     return res;
 }
 
-bool pp_binary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
+bool pp_binary_overload_call(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
 {
-    if (!gcb->overload_generation)
-        return false;
     SV* left = sp[-1];
     SV* right = sp[0];
-    if (!((left->flags | right->flags) & SVf_OVERLOAD))
-        return false;
     pp_put_sp(gcb, sp);
     SV* res = overload_call_operator(gcb, left, right, method, targ && stacked(op) ? AMGf_assign : 0);
     if (!res)
@@ -286,11 +282,9 @@ bool pp_binary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
     return true;
 }
 
-bool pp_unary_overload(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
+bool pp_unary_overload_call(PERLGCB* gcb, OP* op, SV** sp, int32_t method, SV* targ)
 {
     SV* sv = *sp;
-    if (!gcb->overload_generation || !(sv->flags & SVf_OVERLOAD))
-        return false;
     pp_put_sp(gcb, sp);
     SV* res = overload_call_operator(gcb, sv, &gcb->sv_undef, method, AMGf_unary | AMGf_noright);
     if (!res)
