@@ -55,28 +55,6 @@ std::string result_text(double d)
     return b;
 }
 
-// The first routine of the pattern engine that is not built yet, when the
-// host was told of one since `seen` entries of its records.
-std::string not_built(hostsim::Host& h, size_t lines_seen, size_t log_seen)
-{
-    const std::string mark = "panic: not built: ";
-    auto name_in = [&](const std::string& text) -> std::string {
-        size_t p = text.find(mark);
-        if (p == std::string::npos)
-            return "";
-        size_t b = p + mark.size();
-        size_t e = text.find_first_of(".\n ", b);
-        return text.substr(b, e == std::string::npos ? std::string::npos : e - b);
-    };
-    for (size_t i = lines_seen; i < h.lines.size(); i++)
-        if (auto n = name_in(h.lines[i].text); !n.empty())
-            return n;
-    for (size_t i = log_seen; i < h.log.size(); i++)
-        if (auto n = name_in(h.log[i]); !n.empty())
-            return n;
-    return "";
-}
-
 // Compiles a pattern into the next free slot of the session; returns its id.
 int32_t fill_slot(host_task* task, const std::string& pattern)
 {
@@ -158,25 +136,13 @@ int main(int argc, char** argv)
     xk_func_callback prxmatch = fm.callbacks[0];
     host_task* task = &h.main_task()->handle;
 
-    bool told = false;
-    auto tell_not_built = [&](size_t lines_seen, size_t log_seen) {
-        std::string n = not_built(h, lines_seen, log_seen);
-        if (!n.empty() && !told) {
-            told = true;
-            std::fprintf(stderr, "prxmatch: the pattern engine cannot compile patterns yet (%s is not built)\n",
-                         n.c_str());
-        }
-    };
-
     if (!slot_patterns.empty()) {
         mcn_main(&h.vec, nullptr);
         for (const std::string& p : slot_patterns) {
-            size_t lines_seen = h.lines.size(), log_seen = h.log.size();
             if (fill_slot(task, p) < 1) {
                 std::fprintf(stderr, "prxmatch: no slot for %s\n", p.c_str());
                 return 1;
             }
-            tell_not_built(lines_seen, log_seen);
         }
     }
 
@@ -205,7 +171,6 @@ int main(int argc, char** argv)
         arg2.length = static_cast<int64_t>(source.size());
         call.err_flags = 0;
         double result = 0;
-        size_t lines_seen = h.lines.size(), log_seen = h.log.size();
         uint32_t status = prxmatch(&call, &result, nullptr, nullptr);
         std::string out = result_text(result);
         if (status)
@@ -216,7 +181,6 @@ int main(int argc, char** argv)
             }();
         std::printf("%s\n", out.c_str());
         std::fflush(stdout);
-        tell_not_built(lines_seen, log_seen);
     };
 
     if (from_stdin) {

@@ -781,7 +781,3 @@ void errsv_set_empty(PERLGCB* gcb);
 PERLGCB* interp_alloc();
 void interp_free(PERLGCB* gcb);
 
-// The internal fault of code that a later subsystem completes.
-[[noreturn]] void panic_not_built(const char* name);
-// Ends the extent of a not-built panic; every long jump calls it.
-void panic_not_built_end();

@@ -16,7 +16,6 @@ PERLGCB* interp_of_current_task()
 
 void jump_to(PERLGCB*, JumpEnv* env, int32_t code)
 {
-    panic_not_built_end();
     throw JumpUnwind{env, code};
 }
 

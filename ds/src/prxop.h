@@ -395,10 +395,6 @@ OP* op_link_exec_order(PERLGCB* gcb, OP* op);
 OP* op_fold_constant_subtree(PERLGCB* gcb, OP* op);
 OP* op_fold_constant_list(PERLGCB* gcb, OP* op);
 void op_peephole(PERLGCB* gcb, OP* first);
-// Whether the run-time function of an op type is built yet (folding runs only those).
-bool op_run_function_built(uint32_t type);
-// Whether the check routine of an op type is built yet.
-bool op_check_routine_built(uint32_t type);
 
 // Subroutines, formats, use/no and anonymous constructors.
 CV* sub_define(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);

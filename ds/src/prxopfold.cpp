@@ -15,50 +15,6 @@
 
 namespace {
 
-// Whether each row's run-time function and check routine are built, read
-// from the marks of the op table: a row marked S shares the function of the
-// first row that names it. Folding runs only ops whose functions exist, so
-// that a later part of the interpreter still missing leaves the op to run
-// time instead of failing the compilation.
-constexpr bool names_equal(const char* a, const char* b)
-{
-    while (*a && *a == *b) {
-        a++;
-        b++;
-    }
-    return *a == *b;
-}
-struct row_marks {
-    const char* fn[2];  // run-time function, check routine
-    char mark[2];
-};
-constexpr row_marks op_marks[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) {{#pp, #ck}, {#ppmark[0], #ckmark[0]}},
-#include "prxop.def"
-#undef PRX_OP
-};
-constexpr bool row_built(int32_t row, int32_t column)
-{
-    if (op_marks[row].mark[column] != 'S')
-        return op_marks[row].mark[column] == 'B';
-    for (int32_t i = 0; i < row; i++)
-        if (names_equal(op_marks[i].fn[column], op_marks[row].fn[column]))
-            return op_marks[i].mark[column] == 'B';
-    return false;
-}
-struct built_table {
-    bool built[2][OP_max];
-};
-constexpr built_table make_built_table()
-{
-    built_table t{};
-    for (int32_t i = 0; i < OP_max; i++)
-        for (int32_t c = 0; c < 2; c++)
-            t.built[c][i] = row_built(i, c);
-    return t;
-}
-constexpr built_table op_built = make_built_table();
-
 uint32_t args_of(PERLGCB* gcb, uint32_t type) { return gcb->op_args_table[type]; }
 
 // Ops whose PRIVATE 0x40 means the locale is in force.
@@ -255,10 +211,6 @@ void peep_exec(PERLGCB* gcb, OP* o)
 
 }  // namespace
 
-bool op_run_function_built(uint32_t type) { return type < OP_max && op_built.built[0][type]; }
-
-bool op_check_routine_built(uint32_t type) { return type < OP_max && op_built.built[1][type]; }
-
 OP* op_fold_constant_subtree(PERLGCB* gcb, OP* o)
 {
     uint32_t type = o->op_type;
@@ -280,7 +232,7 @@ OP* op_fold_constant_subtree(PERLGCB* gcb, OP* o)
         op_first_kid(o)->op_private &= static_cast<uint8_t>(~OPpCONST_STRICT);
     else if (locale_sensitive(type) && (o->op_private & 0x40))
         return fold_integer_variant(gcb, o);
-    if (gcb->error_count || !op_run_function_built(type))
+    if (gcb->error_count)
         return fold_integer_variant(gcb, o);
 
     OP* start = op_link_exec_order(gcb, o);
@@ -292,9 +244,6 @@ OP* op_fold_constant_subtree(PERLGCB* gcb, OP* o)
             continue;
         return fold_integer_variant(gcb, o);
     }
-    for (OP* cur = start; cur != o; cur = cur->op_next)
-        if (!op_run_function_built(cur->op_type))
-            return fold_integer_variant(gcb, o);
 
     // A fatal error here (a division by zero) unwinds the compilation.
     o->op_next = nullptr;
@@ -324,13 +273,9 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* o)
 {
     int32_t old_floor = gcb->temps_floor;
     op_list_context(gcb, o);
-    if (gcb->error_count || !op_run_function_built(OP_ANONLIST))
+    if (gcb->error_count)
         return o;
     OP* start = op_link_exec_order(gcb, o);
-    for (OP* cur = start; cur && cur != o; cur = cur->op_next)
-        if (!op_run_function_built(cur->op_type)) {
-            return o;
-        }
     o->op_next = nullptr;
     gcb->op = start;
     op_peephole(gcb, start);
@@ -344,11 +289,9 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* o)
     SV* ref = *gcb->arg_sp--;
     OP* old = op_first_kid(o);
     OP* value = op_new_value(gcb, OP_CONST, 0, sv_refinc(ref));
-    // o is the unary null op over the range's flop: a record without a
-    // last-kid field, so only its first kid changes.
+    // o is the unary null op over the flop that op_new_range made: a record
+    // without a last-kid field, so only its first kid changes.
     value->op_sibling = old->op_sibling;
-    // o is the null unary record over the flop that op_new_range made: it
-    // has a first kid and no last-kid field.
     op_first_kid(o) = value;
     old->op_sibling = nullptr;
     op_free_tree(gcb, old);

@@ -181,29 +181,4 @@ TEST_F(Msg, BadFilehandleWithoutAName)
               "\t(Are you trying to call write() on dirhandle?)\n");
 }
 
-TEST_F(Msg, NotBuiltPanicGoesThroughTheFatalPath)
-{
-    EXPECT_EQ(run([&] { panic_not_built("something_later"); }), 2);
-    EXPECT_EQ(err_text(), "panic: not built: something_later.\n");
-}
-
-// With no environment to land in, the fault is written plainly and its jump,
-// aimed at no environment, leaves every jump_run for the module boundary.
-TEST_F(Msg, NotBuiltPanicWithoutEnvironmentReachesTheBoundary)
-{
-    head_env(gcb)->must_catch = 0;
-    JumpEnv* target = &gcb->start_env;
-    int32_t code = 0;
-    try {
-        panic_not_built("something_later");
-    } catch (const JumpUnwind& j) {
-        target = j.target;
-        code = j.code;
-    }
-    head_env(gcb)->must_catch = 1;
-    EXPECT_EQ(target, nullptr);
-    EXPECT_EQ(code, -1);
-    EXPECT_EQ(err_text(), "panic: not built: something_later\n");
-}
-
 }  // namespace

@@ -1,6 +1,5 @@
-// The stacks fixture made ready to compile: the real op tables with a
-// stand-in for each check routine not built yet, an empty compile pad, and
-// the compile-time statement current. The lexer's, the op tree's and the
+// The stacks fixture made ready to compile: the real op tables, an empty
+// compile pad, and the compile-time statement current. The lexer's, the op tree's and the
 // run-time ops' fixtures build on it.
 #pragma once
 
@@ -18,11 +17,6 @@ protected:
         Stacks::SetUp();
         gcb->op_name_table = const_cast<const char**>(op_name_image);
         gcb->op_desc_table = const_cast<const char**>(op_desc_image);
-        // A check routine still waiting to be built leaves its op as it is,
-        // so that trees of the built ones can be made on their own.
-        for (int i = 0; i < OP_max; i++)
-            if (!op_check_routine_built(static_cast<uint32_t>(i)))
-                gcb->op_check_table[i] = keep_op;
         gcb->statement_line = 65535;
         gcb->cop_seqmax = 1;
         names = av_new_empty(gcb);
@@ -45,9 +39,6 @@ protected:
 
     AV* names = nullptr;  // the pad's names, owned by the fixture
     AV* pad = nullptr;    // the pad, slot 0 an undefined value
-
-private:
-    static OP* keep_op(PERLGCB*, OP* o) { return o; }
 };
 
 }  // namespace prxtest
