@@ -1171,6 +1171,11 @@ re_program_node* parse_conditional(PERLGCB* gcb, int32_t* flags_out)
             ret->flags = 1;
         int32_t cflag = 0;
         re_program_node* cond = re_parse_group(gcb, 1, &cflag);
+        // "(?<)" is an empty flag switch, not a lookbehind: nothing to test.
+        if (!cond) {
+            int32_t n = static_cast<int32_t>(end - p < 2 ? end - p : 2);
+            re_fail_fmt(gcb, p, "Unknown switch condition (?(%.*s", static_cast<int>(n), p);
+        }
         re_link_tail(gcb, ret, cond);
     } else if (p < end && *p >= '1' && *p <= '9') {
         int64_t group_number = read_number(p, end);

@@ -67,6 +67,11 @@ TEST_F(Engine, CompileErrors)
         {"[[:foo:]]", "POSIX class [:foo:] unknown before HERE mark in regex m/"},
         {"[[.a.]]", "POSIX syntax [. .] is reserved for future extensions before HERE mark in regex m/"},
         {"(?(1)a|b|c)", "Switch (?(condition)... contains too many branches before HERE mark in regex m/"},
+        {"(?(1x)a)", "Switch condition not recognized before HERE mark in regex m/(?(1x << HERE )a)/"},
+        {"(?(a)b)", "Unknown switch condition (?(a) before HERE mark in regex m/(?( << HERE a)b)/"},
+        // "(?<)" alone is an empty flag switch; as a condition it tests nothing.
+        {"(?(?<)a)", "Unknown switch condition (?(?< before HERE mark in regex m/(?( << HERE ?<)a)/"},
+        {"x(?(?<)=a|b)", "Unknown switch condition (?(?< before HERE mark in regex m/x(?( << HERE ?<)=a|b)/"},
         {"(a)\\2", "Reference to nonexistent group before HERE mark in regex m/(a)\\2 << HERE /"},
         {"a)", "Unmatched ) before HERE mark in regex m/a) << HERE /"},
         {"(a", "Unmatched ( in regex m/(a/"},
