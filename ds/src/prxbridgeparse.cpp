@@ -83,20 +83,27 @@ const char* code_construct(const char* p, const char* end)
     return nullptr;
 }
 
-bool dollar_refused(const char* p, const char* end, char closer)
+// Whether the "$" at p would interpolate a variable: the interpreter takes
+// it as an end-of-line anchor only before "(", ")", "|", a blank, a newline,
+// a tab, or the end of the pattern. ends_body: the closer that follows would
+// end the pattern (not so inside nested brackets, where "$}" is a variable
+// and what follows it a subscript).
+bool dollar_refused(const char* p, const char* end, char closer, bool ends_body)
 {
     if (end - p < 2)
         return false;
     char n = p[1];
-    return !(n == '(' || n == ')' || n == '|' || n == ' ' || n == '\n' || n == '\t' || n == closer);
+    return !(n == '(' || n == ')' || n == '|' || n == ' ' || n == '\n' || n == '\t' || (n == closer && ends_body));
 }
 
+// Whether the "@" at p would interpolate an array: before a word character
+// (the underscore included, as in "@_") or one of ":", "'", "{", "$".
 bool at_refused(const char* p, const char* end)
 {
     if (end - p < 2)
         return false;
     char n = p[1];
-    return host_is_alnum(static_cast<uint8_t>(n)) || n == ':' || n == '\'' || n == '{' || n == '$';
+    return host_is_word(static_cast<uint8_t>(n)) || n == ':' || n == '\'' || n == '{' || n == '$';
 }
 
 // ---- replacement tokens and nodes ------------------------------------------------
@@ -458,8 +465,12 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
             }
 
             // 4. The delimiters.
+            // The interpreter reads "qr" and a word character as one word, and
+            // "qr=>" as a quoted word before a fat comma: neither opens a
+            // pattern, and the rest of the text would be read as code.
             char open = *p;
-            if (host_cclass(static_cast<uint8_t>(open)) & (HC_UPPER | HC_LOWER | HC_DIGIT | HC_SPACE)) {
+            if ((host_cclass(static_cast<uint8_t>(open)) & (HC_UPPER | HC_LOWER | HC_DIGIT | HC_SPACE)) || open == '_' ||
+                (open == '=' && e - p >= 2 && p[1] == '>')) {
                 inserts_item(quoted, p, 1);
                 status = ST_BAD_DELIMITER;
                 return;
@@ -479,13 +490,17 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                 while (p < e) {
                     char c = *p;
                     if (c == '\\') {
+                        // With the backslash as the delimiter the interpreter
+                        // escapes nothing: its first backslash ends the
+                        // pattern, so it ends the body here too. Copying a
+                        // pair would let the rest of the text be read as code.
+                        if (open == '\\') {
+                            closed = true;
+                            p++;
+                            break;
+                        }
                         if (e - p >= 2) {
                             char n = p[1];
-                            if (n == '\\' && open == '\\') {
-                                closed = true;
-                                p++;
-                                break;
-                            }
                             if (n == 'N' && open != '\'') {
                                 inserts_text(quoted);
                                 status = ST_BACKSLASH_N;
@@ -495,11 +510,6 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                             *w++ = n;
                             p += 2;
                             continue;
-                        }
-                        if (open == '\\') {
-                            closed = true;
-                            p++;
-                            break;
                         }
                         *w++ = c;
                         p++;
@@ -517,7 +527,7 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                                 status = ST_CODE;
                                 break;
                             }
-                        } else if (c == '$' && dollar_refused(p, e, close)) {
+                        } else if (c == '$' && dollar_refused(p, e, close, true)) {
                             inserts_text(quoted);
                             status = ST_DOLLAR;
                             break;
@@ -541,7 +551,12 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                             status = ST_BACKSLASH_N;
                             break;
                         }
-                        if (n == open || n == close) {
+                        // An escaped delimiter, or an escaped backslash: the
+                        // pair is one character to the interpreter. Scanning
+                        // the second backslash on its own would let it escape
+                        // the closer the interpreter ends the pattern at,
+                        // and the rest of the text would be read as code.
+                        if (n == open || n == close || n == '\\') {
                             *w++ = c;
                             *w++ = n;
                             p += 2;
@@ -561,7 +576,7 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                         p++;
                         continue;
                     }
-                    if (c == '$' && dollar_refused(p, e, close)) {
+                    if (c == '$' && dollar_refused(p, e, close, depth == 1)) {
                         inserts_text(quoted);
                         status = ST_DOLLAR;
                         break;

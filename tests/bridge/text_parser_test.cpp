@@ -54,7 +54,6 @@ TEST_F(TextParser, RefusalsAndTheirInserts)
         {"1abc1", 0x8017112C, {"1", len4(5), "1abc1"}},
         {" x/a/ ", 0x8017112C, {"x", len4(4), "x/a/"}},
         {"/abc", 0x8017112D, {"/", len4(4), "/abc"}},
-        {"m{a\\\\}", 0x8017112D, {"}", len4(6), "m{a\\\\}"}},
         {"m{a\\}", 0x8017112D, {"}", len4(5), "m{a\\}"}},
         {"/a/g", 0x8017112E, {"g", len4(4), "/a/g"}},
         {"/a/ iC", 0x8017112E, {"C", len4(6), "/a/ iC"}},
@@ -72,6 +71,22 @@ TEST_F(TextParser, RefusalsAndTheirInserts)
         {"m[(?p{ 1 })]", 0x80171138, {"(?p{})", len4(12), "m[(?p{ 1 })]"}},
         {"/a\\Nb/", 0x80171139, {len4(6), "/a\\Nb/"}},
         {"m<a\\N>", 0x80171139, {len4(6), "m<a\\N>"}},
+        // With the backslash as the delimiter every backslash ends the body,
+        // as the interpreter reads it: what follows is flags, never code.
+        {"\\a\\+s\\u\\Z\\", 0x8017113A, {len4(7), "+s\\u\\Z\\", "\\", len4(10), "\\a\\+s\\u\\Z\\"}},
+        {"\\a\\;$_=1\\", 0x8017113A, {len4(6), ";$_=1\\", "\\", len4(9), "\\a\\;$_=1\\"}},
+        {"\\a\\\\", 0x8017112F, {"\\", len4(4), "\\a\\\\"}},
+        // Between brackets an escaped backslash escapes nothing after it:
+        // the ">" ends the body where the interpreter ends the pattern.
+        {"m<\\\\>b~1>", 0x8017113A, {len4(4), "b~1>", ">", len4(9), "m<\\\\>b~1>"}},
+        // Texts the interpreter would not read as one pattern: "qr_..." is a
+        // word, "qr=>" a quoted word, "$}" inside nested braces a variable
+        // with a subscript, "@_" an array.
+        {"_a_", 0x8017112C, {"_", len4(3), "_a_"}},
+        {"=>print(1),local *f=i", 0x8017112C, {"=", len4(21), "=>print(1),local *f=i"}},
+        {"m{{$}{print(1)}}", 0x80171133, {len4(16), "m{{$}{print(1)}}"}},
+        {"m[[$][print(1)]]", 0x80171133, {len4(16), "m[[$][print(1)]]"}},
+        {"/a@_[print(1)]/", 0x80171134, {len4(15), "/a@_[print(1)]/"}},
     };
     for (const Refusal& c : cases) {
         host->status_inserts.clear();
@@ -106,6 +121,11 @@ TEST_F(TextParser, AcceptedTextsCompile)
         {"m(\\(x\\))", "(x)", 0},  // the delimiter escapes go, as in any qr(...)
         {"/a$|b/", "a$|b", 0},
         {"//", "", 0},
+        {"\\a.\\", "a.", 0},
+        {"m\\a\\i", "a", PMf_FOLD},
+        {"m{a\\\\}", "a\\\\", 0},
+        {"m{a{2}$}", "a{2}$", 0},  // "$" before the closer that ends the body
+        {"=a=", "a", 0},
     };
     for (const Case& c : cases) {
         Parsed p = parse(c.text);
@@ -190,6 +210,7 @@ TEST_F(TextParser, SubstituteTextsGiveTheirReplacementTree)
         {"s/(a)/\\ufoo\\Ebar/", "[u('foo'),'bar']"},
         {"s/(a)/\\Qa.b\\E.c/", "[Q('a.b'),'.c']"},
         {"s/(a)/x\\ny/", "'x\\ny'"},
+        {"s\\a\\b\\", "'b'"},
     };
     for (const Case& c : cases) {
         Parsed p = parse(c.text);

@@ -7,8 +7,8 @@
 // (slot 5). An input whose text compiles runs three times (unless the work
 // guard ended its match): the first two may grow the interpreter's arenas,
 // the third must leave the pools with the blocks it found. (An evaluation
-// that fails is not held to that: the part of its op tree built before the
-// error stays in the interpreter's pool.)
+// that fails is not held to that.) The text is held to being a pattern: if
+// any of it ran as code and printed, the input fails.
 //   byte 0        the room of the replacement buffer, 0 to 255
 //   then          the pattern text, up to the first NUL byte
 //   then          the subject (the rest)
@@ -106,7 +106,12 @@ void run_once(const std::string& text, const std::string& subject, int32_t room)
         table->regfree(interp, task, rx, tree);
     }
     // Hand the captured text over, as the compile entry does, and forget it.
+    // A pattern text is never run as code: nothing it holds may reach the
+    // standard output.
     table->report_notes(task, interp, "PRXFUZZ");
+    for (const auto& l : host->lines)
+        if (!l.error && !l.raw.empty())
+            fault("a pattern text wrote to the standard output", 0);
     table->report_errors(task, interp, "PRXFUZZ");
     host->clear_records();
 }
