@@ -38,6 +38,8 @@ struct grammar_parse_record {
     int16_t* states;            // state stack; kept current across growth so unwinding frees it
     token_val* values;          // value stack, parallel to states
     grammar_dropped_value* dropped;  // values the error recovery dropped, freed when the parse ends
+    int32_t owned_top;          // entries 1 to this hold values no action has taken yet
+    int32_t running;            // the parse has not returned: a jump that finds it set left it
     int32_t saved_debug;        // the six parser fields of the enclosing parse
     int32_t saved_error_count;
     int32_t saved_error_flag;
@@ -47,25 +49,6 @@ struct grammar_parse_record {
 };
 static_assert(std::is_standard_layout_v<grammar_parse_record> && std::is_trivially_copyable_v<grammar_parse_record>);
 
-void grammar_stack_free(PERLGCB* gcb, void* record)
-{
-    auto* rec = static_cast<grammar_parse_record*>(record);
-    // Left by a jump: the dropped values stay where they are (an action that
-    // jumped may have handed them on), only their records go.
-    while (grammar_dropped_value* d = rec->dropped) {
-        rec->dropped = d->next;
-        pool_free(gcb, d);
-    }
-    pool_free(gcb, rec->states);
-    pool_free(gcb, rec->values);
-    gcb->parse_debug = rec->saved_debug;
-    gcb->parse_error_count = rec->saved_error_count;
-    gcb->parse_error_flag = rec->saved_error_flag;
-    gcb->parse_lookahead = rec->saved_lookahead;
-    gcb->parse_rule_value = rec->saved_rule_value;
-    gcb->token_value = rec->saved_token_value;
-    pool_free(gcb, rec);
-}
 
 namespace {
 
@@ -291,6 +274,7 @@ bool push(PERLGCB* gcb, Stacks& s, int32_t state, token_val value)
     s.top++;
     s.rec->states[s.top] = static_cast<int16_t>(state);
     s.rec->values[s.top] = value;
+    s.rec->owned_top = s.top;
     return true;
 }
 
@@ -304,8 +288,54 @@ int32_t abandon(PERLGCB* gcb, Stacks& s)
     if (gcb->parse_lookahead > 0)
         discard_value(gcb, token_kind(gcb->parse_lookahead), gcb->token_value);
     gcb->parse_lookahead = -1;
+    s.rec->owned_top = 0;
+    s.rec->running = 0;
     return 1;
 }
+
+// Frees what a parse left by a jump still owns: the stack entries below the
+// running action's operands (or the whole stack, when the lexer jumped) and a
+// lookahead the action ran with.
+void discard_owned(PERLGCB* gcb, grammar_parse_record* rec)
+{
+    if (!rec->running)
+        return;
+    rec->running = 0;
+    for (; rec->owned_top > 0; rec->owned_top--)
+        discard_value(gcb, STATE_KINDS.kind[rec->states[rec->owned_top]], rec->values[rec->owned_top]);
+    if (gcb->parse_lookahead > 0)
+        discard_value(gcb, token_kind(gcb->parse_lookahead), gcb->token_value);
+    gcb->parse_lookahead = -1;
+}
+
+}  // namespace
+
+void grammar_stack_free(PERLGCB* gcb, void* record)
+{
+    auto* rec = static_cast<grammar_parse_record*>(record);
+    // Left by a jump (a fatal error in the lexer or in an action): the values
+    // below the action's own, and a lookahead read before it, were the
+    // parse's alone and go now. The action's operands may already belong to
+    // what it built (a BEGIN block that died belongs to its sub), and the
+    // dropped values to a construct the lexer was filling in: those stay,
+    // only the dropped values' records go.
+    discard_owned(gcb, rec);
+    while (grammar_dropped_value* d = rec->dropped) {
+        rec->dropped = d->next;
+        pool_free(gcb, d);
+    }
+    pool_free(gcb, rec->states);
+    pool_free(gcb, rec->values);
+    gcb->parse_debug = rec->saved_debug;
+    gcb->parse_error_count = rec->saved_error_count;
+    gcb->parse_error_flag = rec->saved_error_flag;
+    gcb->parse_lookahead = rec->saved_lookahead;
+    gcb->parse_rule_value = rec->saved_rule_value;
+    gcb->token_value = rec->saved_token_value;
+    pool_free(gcb, rec);
+}
+
+namespace {
 
 // ---- rule actions -----------------------------------------------------------------
 
@@ -934,6 +964,8 @@ int32_t grammar_parse(PERLGCB* gcb)
     rec->states = nullptr;
     rec->values = nullptr;
     rec->dropped = nullptr;
+    rec->owned_top = 0;
+    rec->running = 1;
     rec->saved_debug = gcb->parse_debug;
     rec->saved_error_count = gcb->parse_error_count;
     rec->saved_error_flag = gcb->parse_error_flag;
@@ -949,8 +981,10 @@ int32_t grammar_parse(PERLGCB* gcb)
     Stacks s{rec, -1, 0};
     token_val none;
     none.op = nullptr;
-    if (!push(gcb, s, 0, none))
+    if (!push(gcb, s, 0, none)) {
+        rec->running = 0;
         return 1;
+    }
 
     for (;;) {
         int32_t state = s.rec->states[s.top];
@@ -993,6 +1027,7 @@ int32_t grammar_parse(PERLGCB* gcb)
                         return abandon(gcb, s);
                     defer_value(gcb, s.rec, STATE_KINDS.kind[s.rec->states[s.top]], s.rec->values[s.top]);
                     s.top--;
+                    s.rec->owned_top = s.top;
                 }
                 if (!push(gcb, s, next, gcb->token_value))
                     return abandon(gcb, s);
@@ -1007,6 +1042,9 @@ int32_t grammar_parse(PERLGCB* gcb)
             gcb->parse_rule_value = v[1];
         else
             gcb->parse_rule_value.op = nullptr;
+        // $1 .. $n are the action's from here: a jump out of it frees only
+        // the entries below them.
+        s.rec->owned_top = s.top - len;
         rule_action(gcb, rule, v);
         // An action may have run a nested parse, but that one has its own
         // stacks: ours are where they were.
@@ -1022,6 +1060,7 @@ int32_t grammar_parse(PERLGCB* gcb)
             }
             if (gcb->parse_lookahead == 0) {
                 free_dropped(gcb, s.rec);
+                s.rec->running = 0;
                 return 0;
             }
             continue;

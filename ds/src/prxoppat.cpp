@@ -10,6 +10,7 @@
 #include "prxop.h"
 #include "prxpool.h"
 #include "prxre.h"
+#include "prxscope.h"
 #include "prxsv.h"
 #include "prxuni.h"
 #include "prxutf8.h"
@@ -203,9 +204,18 @@ OP* op_pattern_runtime(PERLGCB* gcb, OP* o, OP* expr, OP* repl)
         return op_trans_tables(gcb, o, expr, repl);
     op_pattern* pm = op_as_pattern(o);
     gcb->compile_hints |= HINT_BLOCK_SCOPE;
-    if (expr->op_type == OP_CONST)
+    if (expr->op_type == OP_CONST) {
+        // A pattern that does not compile dies inside the hook, and the parse
+        // that holds these ops is abandoned: the save stack frees them then.
+        // When the pattern compiles, the entries are dropped unrun.
+        int32_t mark = gcb->savestack_ix;
+        save_push_free_op_tree(gcb, o);
+        save_push_free_op_tree(gcb, expr);
+        if (repl)
+            save_push_free_op_tree(gcb, repl);
         compile_constant(gcb, pm, expr);
-    else
+        gcb->savestack_ix = mark;
+    } else
         build_runtime_compile(gcb, pm, expr);
     if (repl)
         attach_replacement(gcb, pm, repl);

@@ -85,6 +85,12 @@ TEST_F(FaultPool, FailingEvalsGiveTheirOpsBack)
         "1 ) ) tr/ab/cd/; 3",
         "1 1 1 m/a$x/; 3",
         "1 1 s/a$x/b$y/e; 3",
+        // A constant pattern that does not compile dies in the middle of the
+        // parse, with its op, its text and any replacement still unlinked.
+        "qr/(/",
+        "$x =~ s/(/a$y/",
+        "$x =~ s/a[/b . 'c'/e",
+        "split /a{2,1}/, $x",
     };
     for (const char* text : texts) {
         std::vector<uint64_t> sizes;
