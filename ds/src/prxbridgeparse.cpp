@@ -506,6 +506,20 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                                 status = ST_BACKSLASH_N;
                                 break;
                             }
+                            // The interpreter drops the backslash of an escaped
+                            // delimiter: with "$" or "@" as the delimiter, the
+                            // escaped one reaches the pattern bare and would
+                            // interpolate what follows it.
+                            if (n == close && n == '$' && dollar_refused(p + 1, e, close, true)) {
+                                inserts_text(quoted);
+                                status = ST_DOLLAR;
+                                break;
+                            }
+                            if (n == close && n == '@' && at_refused(p + 1, e)) {
+                                inserts_text(quoted);
+                                status = ST_AT;
+                                break;
+                            }
                             *w++ = c;
                             *w++ = n;
                             p += 2;

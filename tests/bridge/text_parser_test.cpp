@@ -87,6 +87,10 @@ TEST_F(TextParser, RefusalsAndTheirInserts)
         {"m{{$}{print(1)}}", 0x80171133, {len4(16), "m{{$}{print(1)}}"}},
         {"m[[$][print(1)]]", 0x80171133, {len4(16), "m[[$][print(1)]]"}},
         {"/a@_[print(1)]/", 0x80171134, {len4(15), "/a@_[print(1)]/"}},
+        // The interpreter drops the backslash of an escaped delimiter: an
+        // escaped "$" or "@" delimiter is checked as the bare sign it becomes.
+        {"$a\\$x$", 0x80171133, {len4(6), "$a\\$x$"}},
+        {"@a\\@b@", 0x80171134, {len4(6), "@a\\@b@"}},
     };
     for (const Refusal& c : cases) {
         host->status_inserts.clear();
@@ -126,6 +130,7 @@ TEST_F(TextParser, AcceptedTextsCompile)
         {"m{a\\\\}", "a\\\\", 0},
         {"m{a{2}$}", "a{2}$", 0},  // "$" before the closer that ends the body
         {"=a=", "a", 0},
+        {"$a\\$$", "a$", 0},
     };
     for (const Case& c : cases) {
         Parsed p = parse(c.text);

@@ -4,11 +4,11 @@
 // compiled pattern (entry slot 4); a compiled pattern is matched against the
 // subject (slot 6) and, for an s/// text that matched, its replacement is
 // expanded into a buffer of exactly the room (slot 7); then both are freed
-// (slot 5). An input whose text compiles runs three times (unless the work
-// guard ended its match): the first two may grow the interpreter's arenas,
-// the third must leave the pools with the blocks it found. (An evaluation
-// that fails is not held to that.) The text is held to being a pattern: if
-// any of it ran as code and printed, the input fails.
+// (slot 5). Every input runs three times (unless the work guard ended its
+// match): the first two may grow the interpreter's arenas, the third must
+// leave the pools with the blocks it found, whether the text compiled, was
+// refused or failed in the interpreter. The text is held to being a
+// pattern: if any of it ran as code and printed, the input fails.
 //   byte 0        the room of the replacement buffer, 0 to 255
 //   then          the pattern text, up to the first NUL byte
 //   then          the subject (the rest)
@@ -64,7 +64,6 @@ size_t live_blocks()
 }
 
 bool guard_tripped = false;  // the last run's match ended on the guard
-bool compiled = false;       // the last run's text gave a compiled pattern
 
 void run_once(const std::string& text, const std::string& subject, int32_t room)
 {
@@ -73,7 +72,6 @@ void run_once(const std::string& text, const std::string& subject, int32_t room)
     re_compiled* rx = nullptr;
     ReplaceNode* tree = nullptr;
     uint32_t st = table->parse(interp, task, text.data(), text.data() + text.size(), &rx, &tree);
-    compiled = rx != nullptr;
     if (!PARSE_STATUSES.count(st))
         fault("an unknown parse status", st);
     if (st != 0 && rx)
@@ -131,7 +129,7 @@ extern "C" int prx_parse_fuzz_input(const uint8_t* data, size_t size)
     std::string subject = nul == std::string::npos ? std::string() : rest.substr(nul + 1);
     run_once(text, subject, room);
     // A match the guard ended has spent its whole budget: not run again.
-    if (guard_tripped || !compiled)
+    if (guard_tripped)
         return 0;
     run_once(text, subject, room);
     size_t before = live_blocks();
