@@ -25,6 +25,8 @@ constexpr int32_t GV_ADD_IN_EVAL = GV_ADDMULTI | 0x08;
 constexpr int32_t AMPER_CALL_FLAGS = OPpENTERSUB_AMPER << 8;
 // Bracket-stack bit of a subscript opened inside a braced variable name.
 constexpr uint8_t BRACKET_IN_NAME = 0x80;
+// Open \Q modifiers one string may hold at once.
+constexpr int32_t QUOTE_NESTING_LIMIT = 8;
 
 bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
 bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
@@ -239,6 +241,16 @@ int32_t case_modifier(PERLGCB* gcb)
     case 'U': type = OP_UC; break;
     case 'Q': type = OP_QUOTEMETA; break;
     default: fatal_error(gcb, "panic: yylex");
+    }
+    // Each \Q quotes the text of the \Q inside it again, doubling its
+    // backslashes: a few dozen nested ones would fold to gigabytes. No text
+    // needs more than a few.
+    if (*s == 'Q') {
+        int32_t open_quotes = 0;
+        for (int32_t i = 0; i < gcb->case_modifier_count; i++)
+            open_quotes += gcb->case_modifier_stack[i] == 'Q';
+        if (open_quotes >= QUOTE_NESTING_LIMIT)
+            fatal_error(gcb, "\\Q nested more than %d deep", static_cast<int>(QUOTE_NESTING_LIMIT));
     }
     if (gcb->case_modifier_count > 10) {
         // The stack's block is the context's: the scope that allocated it

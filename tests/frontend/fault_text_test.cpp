@@ -142,4 +142,28 @@ TEST_F(FaultText, GotoLeavesAnEvalBlock)
     }
 }
 
+// Each \Q quotes the \Q inside it again, doubling its backslashes: eight
+// open at once are taken, a ninth is refused at once instead of folding a
+// text of gigabytes. Closed ones do not count.
+TEST_F(FaultText, NestedQuoteModifiersAreBounded)
+{
+    auto quotes = [](int n, const char* close) {
+        std::string t = "\"";
+        for (int i = 0; i < n; i++)
+            t += "\\Qa.";
+        t += close;
+        return t + "\"";
+    };
+    prxtest::EvalResult eight = eval("length " + quotes(8, ""));
+    EXPECT_EQ(eight.error, "");
+    EXPECT_EQ(eight.value, "518");
+    std::string closed;
+    for (int i = 0; i < 20; i++)
+        closed += "\\Qa.\\E";
+    EXPECT_EQ(eval("\"" + closed + "\" eq 'a\\.' x 20 ? 'same' : 'differs'").value, "same");
+    prxtest::EvalResult nine = eval("my $x = 1; " + quotes(9, "") + "; $x");
+    EXPECT_EQ(nine.error.rfind("\\Q nested more than 8 deep", 0), 0u) << nine.error;
+    EXPECT_EQ(nine.value, "");
+}
+
 }  // namespace

@@ -141,11 +141,11 @@ TEST_F(State, ManyOpenCaseModifiers)
 {
     std::string text = "\"";
     for (int i = 0; i < 14; i++)
-        text += "\\Q";
+        text += i % 2 ? "\\Q" : "\\l";
     text += "a\"";
     std::string expect = "FUNC_PAREN(stringify) (";
     for (int i = 0; i < 14; i++)
-        expect += " FUNC_PAREN(quotemeta) (";
+        expect += i % 2 ? " FUNC_PAREN(quotemeta) (" : " FUNC_PAREN(lcfirst) (";
     expect += " TERM_OP('a')";
     for (int i = 0; i < 14; i++)
         expect += " )";
