@@ -3,6 +3,8 @@
 #include "bridge_fixture.h"
 #include "ds/src/prxre.h"
 
+#include <random>
+
 namespace {
 
 using bridgetest::Bridge;
@@ -276,6 +278,42 @@ TEST_F(TextParser, TokenizerKindsAndValues)
         {RN_LOWER, 0},  {RN_LITERAL, 1}, {RT_CASE_END, 0}, {RN_QUOTE, 0}, {RT_END, 0},
     };
     EXPECT_EQ(seen, want);
+}
+
+}  // namespace
+
+namespace {
+
+// Texts built at random from delimiters and the pieces that would run or
+// interpolate code if any of them escaped the pattern (calls that print,
+// subscripts, "=>", escaped delimiters and backslashes): whatever each text
+// is refused with or compiles to, none of it may run. The interpreter's
+// standard output stays empty.
+TEST_F(TextParser, NoTextRunsAsCode)
+{
+    static const char* const pieces[] = {
+        "print(1)", ";print(1);", "print(1)}", "{print(1)}", "[print(1)]", "\\", "\\\\", "$", "@", "{", "}", "[",
+        "]", "(", ")", "<", ">", "=>", "=", "_", "#", "'", "\"", "\n", " ", ";", ":", "::", "-", "->", ",", "a",
+        "x", "i", "\\Q", "\\E", "?", "!", "%", "&", "*", "+", ".", "/", "^", "`", "|", "~", "$_", "@_", "${",
+        "@{", "$x", "\\$", "\\@", "0", "\t", "\r", "s", "m", "e", "&{", "*{", "(?{", "qw", "q", "y",
+    };
+    static const char delimiters[] = "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~\x01\x7f";
+    static const char* const prefixes[] = {"", "", "m", "s", " m"};
+    std::mt19937 rng(20261211);
+    auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    for (int i = 0; i < 20000; i++) {
+        std::string d(1, delimiters[pick(sizeof delimiters - 1)]);
+        std::string text = prefixes[pick(5)] + d;
+        for (size_t n = 1 + pick(8); n > 0; n--)
+            text += pieces[pick(sizeof pieces / sizeof pieces[0])];
+        const std::string endings[] = {"", d, d + "i", d + "print(1)" + d, d + d};
+        text += endings[pick(5)];
+        Parsed p = parse(text);
+        if (p.pattern)
+            drop(p);
+        ASSERT_EQ(gcb->out.len, 0) << "ran as code: " << text;
+        gcb->err.len = 0;
+    }
 }
 
 }  // namespace
