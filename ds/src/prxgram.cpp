@@ -294,13 +294,15 @@ int32_t abandon(PERLGCB* gcb, Stacks& s)
 }
 
 // Frees what a parse left by a jump still owns: the stack entries below the
-// running action's operands (or the whole stack, when the lexer jumped) and a
-// lookahead the action ran with.
+// running action's operands (or the whole stack, when the lexer jumped), a
+// lookahead the action ran with, and the values the error recovery dropped
+// (the lexer that was filling one in is done with it now).
 void discard_owned(PERLGCB* gcb, grammar_parse_record* rec)
 {
     if (!rec->running)
         return;
     rec->running = 0;
+    free_dropped(gcb, rec);
     for (; rec->owned_top > 0; rec->owned_top--)
         discard_value(gcb, STATE_KINDS.kind[rec->states[rec->owned_top]], rec->values[rec->owned_top]);
     if (gcb->parse_lookahead > 0)
@@ -313,17 +315,10 @@ void discard_owned(PERLGCB* gcb, grammar_parse_record* rec)
 void grammar_stack_free(PERLGCB* gcb, void* record)
 {
     auto* rec = static_cast<grammar_parse_record*>(record);
-    // Left by a jump (a fatal error in the lexer or in an action): the values
-    // below the action's own, and a lookahead read before it, were the
-    // parse's alone and go now. The action's operands may already belong to
-    // what it built (a BEGIN block that died belongs to its sub), and the
-    // dropped values to a construct the lexer was filling in: those stay,
-    // only the dropped values' records go.
+    // Left by a jump (a fatal error in the lexer or in an action): what no
+    // action took goes now. The action's own operands stay: they may already
+    // belong to what it built (a BEGIN block that died belongs to its sub).
     discard_owned(gcb, rec);
-    while (grammar_dropped_value* d = rec->dropped) {
-        rec->dropped = d->next;
-        pool_free(gcb, d);
-    }
     pool_free(gcb, rec->states);
     pool_free(gcb, rec->values);
     gcb->parse_debug = rec->saved_debug;

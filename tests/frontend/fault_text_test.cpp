@@ -91,6 +91,10 @@ TEST_F(FaultPool, FailingEvalsGiveTheirOpsBack)
         "$x =~ s/(/a$y/",
         "$x =~ s/a[/b . 'c'/e",
         "split /a{2,1}/, $x",
+        // A fatal error in the lexer after the recovery dropped values, with
+        // ops on the stack and in the interpolated string.
+        "1 1 y/a/b/; $x . \"a$y\\Q\\Q\\Q\\Q\\Q\\Q\\Q\\Q\\Q.\"",
+        "($a, [1, $b . \"\\Q\\Q\\Q\\Q\\Q\\Q\\Q\\Q\\Q.\"",
     };
     for (const char* text : texts) {
         std::vector<uint64_t> sizes;
