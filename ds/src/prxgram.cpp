@@ -49,7 +49,6 @@ struct grammar_parse_record {
 };
 static_assert(std::is_standard_layout_v<grammar_parse_record> && std::is_trivially_copyable_v<grammar_parse_record>);
 
-
 namespace {
 
 // ---- tables -------------------------------------------------------------------
