@@ -97,12 +97,16 @@ bool dollar_refused(const char* p, const char* end, char closer, bool ends_body)
 }
 
 // Whether the "@" at p would interpolate an array: before a word character
-// (the underscore included, as in "@_") or one of ":", "'", "{", "$".
-bool at_refused(const char* p, const char* end)
+// (the underscore included, as in "@_") or one of ":", "'", "{", "$". An
+// escaped delimiter after it counts as the bare delimiter, since the
+// interpreter drops that backslash ("m{@\{...\}}" reads "@{...}").
+bool at_refused(const char* p, const char* end, char open, char close)
 {
     if (end - p < 2)
         return false;
     char n = p[1];
+    if (n == '\\' && end - p >= 3 && (p[2] == open || p[2] == close))
+        n = p[2];
     return host_is_word(static_cast<uint8_t>(n)) || n == ':' || n == '\'' || n == '{' || n == '$';
 }
 
@@ -515,7 +519,7 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                                 status = ST_DOLLAR;
                                 break;
                             }
-                            if (n == close && n == '@' && at_refused(p + 1, e)) {
+                            if (n == close && n == '@' && at_refused(p + 1, e, open, close)) {
                                 inserts_text(quoted);
                                 status = ST_AT;
                                 break;
@@ -545,7 +549,7 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                             inserts_text(quoted);
                             status = ST_DOLLAR;
                             break;
-                        } else if (c == '@' && at_refused(p, e)) {
+                        } else if (c == '@' && at_refused(p, e, open, close)) {
                             inserts_text(quoted);
                             status = ST_AT;
                             break;
@@ -595,7 +599,7 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                         status = ST_DOLLAR;
                         break;
                     }
-                    if (c == '@' && at_refused(p, e)) {
+                    if (c == '@' && at_refused(p, e, open, close)) {
                         inserts_text(quoted);
                         status = ST_AT;
                         break;

@@ -93,6 +93,8 @@ TEST_F(TextParser, RefusalsAndTheirInserts)
         // escaped "$" or "@" delimiter is checked as the bare sign it becomes.
         {"$a\\$x$", 0x80171133, {len4(6), "$a\\$x$"}},
         {"@a\\@b@", 0x80171134, {len4(6), "@a\\@b@"}},
+        {"m{@\\{print(1)\\}}", 0x80171134, {len4(16), "m{@\\{print(1)\\}}"}},
+        {"$a@\\$b$", 0x80171134, {len4(7), "$a@\\$b$"}},
     };
     for (const Refusal& c : cases) {
         host->status_inserts.clear();
@@ -296,6 +298,7 @@ TEST_F(TextParser, NoTextRunsAsCode)
         "]", "(", ")", "<", ">", "=>", "=", "_", "#", "'", "\"", "\n", " ", ";", ":", "::", "-", "->", ",", "a",
         "x", "i", "\\Q", "\\E", "?", "!", "%", "&", "*", "+", ".", "/", "^", "`", "|", "~", "$_", "@_", "${",
         "@{", "$x", "\\$", "\\@", "0", "\t", "\r", "s", "m", "e", "&{", "*{", "(?{", "qw", "q", "y",
+        "\\{", "\\}", "\\[", "\\]", "\\(", "\\)", "\\<", "\\>",
     };
     static const char delimiters[] = "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~\x01\x7f";
     static const char* const prefixes[] = {"", "", "m", "s", " m"};
@@ -303,10 +306,15 @@ TEST_F(TextParser, NoTextRunsAsCode)
     auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
     for (int i = 0; i < 20000; i++) {
         std::string d(1, delimiters[pick(sizeof delimiters - 1)]);
+        std::string c = d == "{" ? "}" : d == "[" ? "]" : d == "(" ? ")" : d == "<" ? ">" : d;
+        // The text's own delimiters, bare and escaped, join the pieces.
+        const std::string own[] = {d, c, "\\" + d, "\\" + c};
         std::string text = prefixes[pick(5)] + d;
-        for (size_t n = 1 + pick(8); n > 0; n--)
-            text += pieces[pick(sizeof pieces / sizeof pieces[0])];
-        const std::string endings[] = {"", d, d + "i", d + "print(1)" + d, d + d};
+        for (size_t n = 1 + pick(8); n > 0; n--) {
+            size_t k = pick(sizeof pieces / sizeof pieces[0] + 8);
+            text += k < sizeof pieces / sizeof pieces[0] ? std::string(pieces[k]) : own[k % 4];
+        }
+        const std::string endings[] = {"", c, c + "i", c + "print(1)" + c, c + c};
         text += endings[pick(5)];
         Parsed p = parse(text);
         if (p.pattern)
@@ -314,6 +322,36 @@ TEST_F(TextParser, NoTextRunsAsCode)
         ASSERT_EQ(gcb->out.len, 0) << "ran as code: " << text;
         gcb->err.len = 0;
     }
+}
+
+// Every delimiter with every short sequence of a sign, the delimiter itself
+// (bare or escaped), a piece of code and the delimiter again: the places
+// where the parser's idea of the body and the interpreter's could part.
+TEST_F(TextParser, NoDelimiterSequenceRunsAsCode)
+{
+    static const char* const signs[] = {"", "$", "@", "\\", "$#", "@$"};
+    static const char* const code[] = {"print(1)", "{print(1)}", "[print(1)]"};
+    static const char delimiters[] = "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~";
+    int texts = 0;
+    for (const char* dp = delimiters; *dp; dp++) {
+        std::string d(1, *dp);
+        std::string c = d == "{" ? "}" : d == "[" ? "]" : d == "(" ? ")" : d == "<" ? ">" : d;
+        const std::string own[] = {"", d, c, "\\" + d, "\\" + c};
+        for (const char* sign : signs)
+            for (const std::string& x : own)
+                for (const char* k : code)
+                    for (const std::string& y : own)
+                        for (const std::string& end : {c, c + c}) {
+                            std::string text = d + sign + x + k + y + end;
+                            Parsed p = parse(text);
+                            if (p.pattern)
+                                drop(p);
+                            ASSERT_EQ(gcb->out.len, 0) << "ran as code: " << text;
+                            gcb->err.len = 0;
+                            texts++;
+                        }
+    }
+    EXPECT_EQ(texts, 32 * 6 * 5 * 3 * 5 * 2);
 }
 
 }  // namespace
