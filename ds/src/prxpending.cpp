@@ -1,4 +1,3 @@
-// The pending file: a routine declared in its family header whose body
-// another part of the interpreter completes gets a body here that raises the
-// internal fault "panic: not built: NAME". Every routine is built, so the
-// file is empty.
+// The pending file: the place for a routine declared in its family header
+// whose body a later part of the interpreter completes. Every routine is
+// built, so the file is empty.
