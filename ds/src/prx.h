@@ -254,6 +254,21 @@ struct JumpEnv {
 };
 static_assert(std::is_trivially_copyable_v<JumpEnv> && std::is_standard_layout_v<JumpEnv>);
 
+// The codes a jump carries to its environment (jump_run answers JUMP_NONE
+// when the body returned).
+enum JumpCode : int32_t {
+    JUMP_LAST_RESORT = -1,  // no environment would take it: the bridge's head buffer
+    JUMP_NONE = 0,          // the body returned
+    JUMP_RESTART = 1,       // restart the program; nothing raises it now
+    JUMP_EXIT = 2,          // the interpreter exited (exit, die outside every eval, out of memory)
+    JUMP_DIE = 3,           // a die caught by an eval: resume at restartop
+    JUMP_GUARD = 4,         // the backtracking guard tripped
+};
+
+// The mark the backtracking guard leaves in errno_cell before it calls
+// fatal_error, which then jumps with JUMP_GUARD and runs no die hook.
+constexpr int32_t GUARD_ERRNO_MARK = 1100;
+
 struct JumpUnwind {
     JumpEnv* target;
     int32_t code;
@@ -700,6 +715,8 @@ struct PERLGCB {
     int32_t extract;                   // -x
     int32_t preprocess;                // -P
     int32_t search_path;               // -S
+    uintptr_t stack_floor;             // lowest native stack address the interpreter may reach
+                                       // before it dies (stack_check); 0 while unknown
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));
@@ -713,6 +730,21 @@ static_assert(std::is_standard_layout_v<PERLGCB> && std::is_trivially_copyable_v
 // The interpreter of the current task, found through the host's named-block
 // registry; null when none is registered.
 PERLGCB* interp_of_current_task();
+
+// The native stack. Interpreter code recurses on the native stack where it
+// walks nested data or runs code from native code (sort comparators, ties,
+// overloading, destructors), and a host task may have as little as 1 MB.
+// prx_stack_floor answers the lowest address this thread's stack may reach,
+// a reserve for dying and unwinding above its true end (0 when the platform
+// cannot tell); every entry stores it in stack_floor. stack_check dies with
+// a message an eval can trap once the stack has grown past the floor.
+uintptr_t prx_stack_floor();
+[[noreturn]] void stack_exhausted(PERLGCB* gcb);
+inline void stack_check(PERLGCB* gcb)
+{
+    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < gcb->stack_floor) [[unlikely]]
+        stack_exhausted(gcb);
+}
 
 // The bridge's JumpEnv inside the head buffer.
 inline JumpEnv* head_env(PERLGCB* gcb) { return reinterpret_cast<JumpEnv*>(gcb->jmpbuf); }

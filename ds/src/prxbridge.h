@@ -87,6 +87,8 @@ template <class Body>
 int32_t bridge_head_run(PERLGCB* gcb, Body&& body)
 {
     JumpEnv saved = *head_env(gcb);
+    // The entry runs on the caller's thread, whose stack bounds these are.
+    gcb->stack_floor = prx_stack_floor();
     int32_t code = jump_run(gcb, head_env(gcb), false, body);
     if (saved.must_catch)
         *head_env(gcb) = saved;

@@ -157,7 +157,7 @@ extern "C" uint32_t rexhost_match(PERLGCB* gcb, host_task* task, re_compiled* pa
         return ST_TASK_SWITCH;
     // A guard mark left over from an earlier trip must not turn this
     // match's errors into a guard trip.
-    if (gcb->errno_cell == 1100)
+    if (gcb->errno_cell == GUARD_ERRNO_MARK)
         gcb->errno_cell = 0;
     int32_t result = 0;
     bool failed = false;
@@ -204,7 +204,7 @@ extern "C" uint32_t rexhost_match(PERLGCB* gcb, host_task* task, re_compiled* pa
             });
             if (code) {
                 result = code;
-                if (code != 4)
+                if (code != JUMP_GUARD)
                     failed = true;
             }
             gcb->multiline = 0;
@@ -226,7 +226,7 @@ extern "C" uint32_t rexhost_match(PERLGCB* gcb, host_task* task, re_compiled* pa
         return ST_NO_MEMORY;
     if (failed)
         return ST_TASK_SWITCH;
-    if (result == 4)
+    if (result == JUMP_GUARD)
         return ST_GUARD;
     if (result == 1)
         return 0;

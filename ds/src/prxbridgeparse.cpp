@@ -440,7 +440,7 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
                 status = ST_MISSING_ARG;
                 return;
             }
-            if (gcb->errno_cell == 1100)
+            if (gcb->errno_cell == GUARD_ERRNO_MARK)
                 gcb->errno_cell = 0;  // a guard mark left over must not divert this compile's errors
 
             // 2, 3. Trim, find the kind and the delimiter.

@@ -19,6 +19,7 @@ PERLGCB* interp_alloc()
         return nullptr;
     }
     gcb->pool = pool;
+    gcb->stack_floor = prx_stack_floor();
     xkNamedBlockSet(task, 1, "PERLGCB", 7, gcb);
     return gcb;
 }

@@ -27,7 +27,7 @@ void bridge_fatal_jump(int32_t)
         // broken embedding, not a state the interpreter can go on from.
         prx_host_abort("panic: no bridge jump buffer is set");
     }
-    jump_to(gcb, head_env(gcb), -1);
+    jump_to(gcb, head_env(gcb), JUMP_LAST_RESORT);
 }
 
 void interp_exit(PERLGCB* gcb, int32_t status)
@@ -56,7 +56,7 @@ void interp_exit_jump(PERLGCB* gcb)
 {
     interp_exit_unwind(gcb);
     if (gcb->top_env && gcb->top_env->prev)
-        jump_to(gcb, gcb->top_env, 2);
+        jump_to(gcb, gcb->top_env, JUMP_EXIT);
     bridge_fatal_jump();
 }
 

@@ -138,7 +138,7 @@ bool call_hook(PERLGCB* gcb, SV** slot, int32_t kind, const Message& m)
 {
     if (gcb->in_eval) {
         gcb->restartop = die_return_to_eval(gcb, m.text, m.len);
-        jump_or_top_env_panic(gcb, 3);
+        jump_or_top_env_panic(gcb, JUMP_DIE);
     }
     if (m.text)
         prx_stderr_write(gcb, m.text, m.len);
@@ -234,14 +234,22 @@ void fatal_error(PERLGCB* gcb, const char* fmt, ...)
     va_start(ap, fmt);
     Message m = fatal_message(gcb, fmt, &ap);
     va_end(ap);
-    if (gcb->errno_cell == 1100) {
+    if (gcb->errno_cell == GUARD_ERRNO_MARK) {
         // The backtracking guard: straight back to the match entry. The mark
         // holds for this one jump only.
         gcb->errno_cell = 0;
-        jump_or_top_env_panic(gcb, 4);
+        jump_or_top_env_panic(gcb, JUMP_GUARD);
     }
     call_hook(gcb, &gcb->die_hook, SI_DIEHOOK, m);
     die_with(gcb, m);
+}
+
+void stack_exhausted(PERLGCB* gcb)
+{
+    // The floor keeps a reserve below it, enough for the message, a die hook
+    // (whose own checks fail at once, and which does not run again while it
+    // runs) and the unwinding.
+    fatal_error(gcb, "Nesting too deep for the native stack");
 }
 
 OP* die_error(PERLGCB* gcb, const char* fmt, ...)
@@ -254,7 +262,7 @@ OP* die_error(PERLGCB* gcb, const char* fmt, ...)
     call_hook(gcb, &gcb->die_hook, SI_DIEHOOK, m);
     gcb->restartop = die_return_to_eval(gcb, m.text, m.len);
     if ((gcb->top_env && gcb->top_env->prev) || (!gcb->restartop && was_in_eval))
-        jump_or_top_env_panic(gcb, 3);
+        jump_or_top_env_panic(gcb, JUMP_DIE);
     return gcb->restartop;
 }
 

@@ -981,12 +981,12 @@ int32_t interp_parse(PERLGCB* gcb, interp_xsinit_fn xsinit, int32_t argc, char**
             interp_run_block_queue(gcb, old_scope, gcb->check_queue);
     });
     switch (code) {
-    case 0:
+    case JUMP_NONE:
         break;
-    case 1:
+    case JUMP_RESTART:
         gcb->exit_status = 1;
         [[fallthrough]];
-    case 2: {
+    case JUMP_EXIT: {
         while (gcb->scope_ix > old_scope)
             scope_leave(gcb);
         tmps_free_to_floor(gcb);

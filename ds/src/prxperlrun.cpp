@@ -116,13 +116,13 @@ void run_trapped(PERLGCB* gcb, int32_t oldmark, int32_t flags, int32_t* result, 
     JumpEnv env;
     for (;;) {
         int32_t code = jump_run(gcb, &env, true, body);
-        if (code == 1) {
+        if (code == JUMP_RESTART) {
             gcb->exit_status = 1;
-            code = 2;
+            code = JUMP_EXIT;
         }
-        if (code == 2)
+        if (code == JUMP_EXIT)
             callback_exit(gcb);
-        if (code == 3) {
+        if (code == JUMP_DIE) {
             if (gcb->restartop) {
                 gcb->op = gcb->restartop;
                 gcb->restartop = nullptr;
@@ -219,7 +219,7 @@ void interp_run_block_queue(PERLGCB* gcb, int32_t old_scope, AV* queue)
             interp_run_block_body(gcb, cv);
         });
         switch (code) {
-        case 0:
+        case JUMP_NONE:
             if (errsv_nonempty(gcb)) {
                 SV* atsv = errsv(gcb);
                 gcb->current_statement = compiling;
@@ -234,10 +234,10 @@ void interp_run_block_queue(PERLGCB* gcb, int32_t old_scope, AV* queue)
                 fatal_error(gcb, "%s", sv_text(gcb, atsv, &len));
             }
             break;
-        case 1:
+        case JUMP_RESTART:
             gcb->exit_status = 1;
             [[fallthrough]];
-        case 2:
+        case JUMP_EXIT:
             while (gcb->scope_ix > old_scope)
                 scope_leave(gcb);
             tmps_free_to_floor(gcb);
@@ -250,12 +250,12 @@ void interp_run_block_queue(PERLGCB* gcb, int32_t old_scope, AV* queue)
                 fatal_error(gcb, "%s failed--call queue aborted", queue_name(gcb, queue));
             }
             interp_exit_jump(gcb);
-        case 3:
+        case JUMP_DIE:
             if (gcb->restartop) {
                 gcb->current_statement = compiling;
                 compiling->cop_line = old_line;
                 if (gcb->top_env && gcb->top_env->prev)
-                    jump_to(gcb, gcb->top_env, 3);
+                    jump_to(gcb, gcb->top_env, JUMP_DIE);
                 prx_stderr_write(gcb, "panic: top_env\n", 15);
                 bridge_fatal_jump();
             }
@@ -303,12 +303,12 @@ int32_t interp_run(PERLGCB* gcb)
             gcb->exit_status = 0;
             interp_exit_jump(gcb);
         });
-        if (code == 1) {
+        if (code == JUMP_RESTART) {
             gcb->current_level->si_cxix = -1;
             restart = true;
             continue;
         }
-        if (code == 3) {
+        if (code == JUMP_DIE) {
             if (gcb->restartop) {
                 while (gcb->current_arg_stack != gcb->main_arg_stack) {
                     if (gcb->current_level->si_cxix >= 0)

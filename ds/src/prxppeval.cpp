@@ -61,9 +61,9 @@ OP* compile_caught(PERLGCB* gcb, uint8_t gimme)
     OP* start = nullptr;
     JumpEnv env{};
     int32_t code = jump_run(gcb, &env, true, [&] { start = eval_compile(gcb, gimme, nullptr); });
-    if (code == 0)
+    if (code == JUMP_NONE)
         return start;
-    if (code == 3 && gcb->restartop && gcb->current_level == level) {
+    if (code == JUMP_DIE && gcb->restartop && gcb->current_level == level) {
         start = gcb->restartop;
         gcb->restartop = nullptr;
         return start;
@@ -88,9 +88,9 @@ OP* eval_catch(PERLGCB* gcb, OP* o)
             env.must_catch = 0;
             gcb->run_loop_hook(gcb);
         });
-        if (code == 0)
+        if (code == JUMP_NONE)
             break;
-        if (code == 3 && gcb->restartop && gcb->current_level == level) {
+        if (code == JUMP_DIE && gcb->restartop && gcb->current_level == level) {
             gcb->op = gcb->restartop;
             gcb->restartop = nullptr;
             continue;
@@ -100,7 +100,7 @@ OP* eval_catch(PERLGCB* gcb, OP* o)
         JumpEnv* outer = gcb->top_env;
         if (outer && outer->prev)
             jump_to(gcb, outer, code);
-        if (code == 2)
+        if (code == JUMP_EXIT)
             bridge_fatal_jump(gcb->exit_status);
         static const char text[] = "panic: top_env\n";
         prx_stderr_write(gcb, text, sizeof text - 1);

@@ -1249,7 +1249,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
     *re_depth_counter() = depth_before;
     gcb->re_bt_ix = bt_before;
     if (code) {
-        if (code == 4 && gcb->errno_cell == 1100)
+        if (code == JUMP_GUARD && gcb->errno_cell == GUARD_ERRNO_MARK)
             gcb->errno_cell = 0;  // the guard's mark has done its work
         if (!env.prev)
             bridge_fatal_jump();

@@ -963,7 +963,7 @@ namespace {
 [[noreturn, gnu::cold, gnu::noinline]] void guard_trip(PERLGCB* gcb, int32_t* counter)
 {
     *counter = 0;
-    gcb->errno_cell = 1100;
+    gcb->errno_cell = GUARD_ERRNO_MARK;
     fatal_error(gcb, "Catastrophic backtracking detected");
 }
 
