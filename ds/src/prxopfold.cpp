@@ -301,6 +301,7 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* o)
 
 void op_peephole(PERLGCB* gcb, OP* o)
 {
+    stack_check(gcb);
     if (!o || o->op_seq)
         return;
     scope_enter(gcb);

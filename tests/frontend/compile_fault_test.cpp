@@ -1,0 +1,102 @@
+// Program texts that once broke the compiler: barewords where a modifiable
+// operand is expected, op trees freed twice, nesting deeper than the native
+// stack allows, and the interpreter's state after each of them.
+#include "support/eval_fixture.h"
+
+#include <string>
+
+namespace {
+
+class CompileFault : public prxtest::EvalTest {
+protected:
+    void SetUp() override
+    {
+        EvalTest::SetUp();
+        ASSERT_TRUE(started()) << err_text();
+    }
+    // The interpreter still compiles and runs code, closures included.
+    void expect_still_working(const std::string& after)
+    {
+        prxtest::EvalResult r = eval("my $n = 2; my $f = sub { $n * $_[0] }; join ',', map { $f->($_) } 1 .. 3");
+        EXPECT_EQ(r.error, "") << "after " << after;
+        EXPECT_EQ(r.value, "2,4,6") << "after " << after;
+    }
+};
+
+struct Case {
+    const char* text;
+    const char* error;
+};
+
+// A bareword that stays where it is in its parent's operands cannot be
+// replaced by a sub call or a handle: it is a constant, and reported so.
+TEST_F(CompileFault, BarewordInAModifiablePlaceIsAConstant)
+{
+    const Case cases[] = {
+        {"chomp(STDOUT)", "Can't modify constant item in chomp near \"STDOUT)\n\"\n"},
+        {"chop ss", "Can't modify constant item in chop at EOF\n"},
+        {"undef x", "Can't modify constant item in undef operator at EOF\n"},
+        {"tie f", "Can't modify constant item in tie at EOF\nNot enough arguments for tie at EOF\n"},
+        {"tied x", "Can't modify constant item in tied at EOF\n"},
+        {"untie x", "Can't modify constant item in untie at EOF\n"},
+        {"read(T, b)", "Can't modify constant item in read near \"b)\n\"\nNot enough arguments for read near \"b)\n\"\n"},
+        {"vec(w,1,4)=5", "Can't modify constant item in scalar assignment at EOF\n"},
+        {"pos foo", "Can't modify constant item in match position at EOF\n"},
+        {"chomp(foo => 1)", "Can't modify constant item in chomp near \"1)\n\"\n"},
+        {"local(zq => 1)", "Can't modify constant item in local at EOF\n"},
+        {"my $x; ($x, abc => 1) = (1, 2, 3)", "Can't modify constant item in list assignment at EOF\n"},
+        {"($x, abc) = (1, 2)", "Can't modify constant item in list assignment at EOF\n"},
+        {"for (1 ? abc : $x) { } 1", ""},
+        // The quoted forms, for comparison.
+        {"chomp('STDOUT')", "Can't modify constant item in chomp near \"'STDOUT')\n\"\n"},
+        {"local('zq' => 1)", "Can't modify constant item in local at EOF\n"},
+    };
+    for (const Case& c : cases) {
+        prxtest::EvalResult r = eval(c.text);
+        EXPECT_EQ(r.error, c.error) << c.text;
+        expect_still_working(c.text);
+    }
+}
+
+// A bareword that is the whole modifiable operand is still replaced by the
+// sub call or the handle's glob it names.
+TEST_F(CompileFault, BarewordAsTheWholeOperandIsReplaced)
+{
+    const Case cases[] = {
+        {"foo = 5; 1", "Undefined subroutine &main::foo called.\n"},
+        {"local(zq); 1", "Undefined subroutine &main::zq called.\n"},
+    };
+    for (const Case& c : cases) {
+        prxtest::EvalResult r = eval(c.text);
+        EXPECT_EQ(r.error, c.error) << c.text;
+        expect_still_working(c.text);
+    }
+    prxtest::EvalResult r = eval("STDOUT = 5; 1");
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.value, "1");
+}
+
+// Terms in places that give their ops another meaning: a file test under a
+// reference keeps its operand as a kid, and a term after a sub's name is no
+// prototype text. Each op is freed once.
+TEST_F(CompileFault, TermsInForeignPlacesAreFreedOnce)
+{
+    const Case cases[] = {
+        {"ref \\-e $x", ""},
+        {"ref \\stat $x", ""},
+        {"ref \\(-s $x, -f $x)", ""},
+        {"sub f<>", "syntax error near \"sub f<>\"\n"},
+        {"BEGIN<>", "syntax error near \"BEGIN<>\"\n"},
+        {"sub f <STDIN>", "syntax error near \"sub f <STDIN>\"\n"},
+        {"sub g (<>) { 1 } 4", ""},
+    };
+    for (const Case& c : cases) {
+        prxtest::EvalResult r = eval(c.text);
+        EXPECT_EQ(r.error, c.error) << c.text;
+        expect_still_working(c.text);
+    }
+    EXPECT_EQ(eval("ref \\-e $x").value, "SCALAR");
+    EXPECT_EQ(eval("sub g2 (<>) { 1 } 4").value, "4");
+}
+
+}  // namespace
