@@ -1,5 +1,6 @@
 // The grammar parser: an LALR(1) driver over the generated tables of
 // prxgramtab.inc, with its error recovery, and the actions of the 193 rules.
+#include <cstdint>
 #include <cstring>
 
 #include "prxlex.h"
@@ -17,7 +18,7 @@ static_assert(GRAM_STATES == 391 && GRAM_RULES == 194 && GRAM_NONTERMINALS == 56
 static_assert(GRAM_MAX_TOKEN == DEREF_ARROW && GRAM_FINAL_STATE == 1);
 static_assert(sizeof gram_table == sizeof gram_check && sizeof gram_table / sizeof gram_table[0] == GRAM_TABLE_HIGH + 1);
 
-constexpr int32_t STACK_STEP = 300;    // initial size and growth of both stacks, in entries
+constexpr int32_t STACK_STEP = 300;    // initial size of both stacks, in entries
 constexpr int32_t START_SYMBOL = 0;
 constexpr int32_t NO_LINE = 65535;
 
@@ -243,11 +244,16 @@ struct Stacks {
     int32_t capacity;   // entries allocated in each stack
 };
 
-// Allocates or grows both stacks to capacity + STACK_STEP entries. A failed
-// allocation is reported and leaves the blocks the record holds intact.
+// Allocates both stacks with STACK_STEP entries or doubles them, so that a
+// parse as deep as its text takes linear time. A failed allocation is
+// reported and leaves the blocks the record holds intact.
 bool grow(PERLGCB* gcb, Stacks& s)
 {
-    int32_t n = s.capacity + STACK_STEP;
+    if (s.capacity > INT32_MAX / 2) {
+        compile_error(gcb, "Out of memory for yacc stack");
+        return false;
+    }
+    int32_t n = s.capacity ? s.capacity * 2 : STACK_STEP;
     int32_t was = gcb->no_memory_ok;
     gcb->no_memory_ok = 1;
     auto* states = static_cast<int16_t*>(pool_realloc(gcb, s.rec->states, uint64_t(n) * sizeof(int16_t)));
