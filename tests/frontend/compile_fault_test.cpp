@@ -3,6 +3,8 @@
 // stack allows, and the interpreter's state after each of them.
 #include "support/eval_fixture.h"
 
+#include "ds/src/prxbridge.h"
+
 #include <string>
 
 namespace {
@@ -97,6 +99,38 @@ TEST_F(CompileFault, TermsInForeignPlacesAreFreedOnce)
     }
     EXPECT_EQ(eval("ref \\-e $x").value, "SCALAR");
     EXPECT_EQ(eval("sub g2 (<>) { 1 } 4").value, "4");
+}
+
+}  // namespace
+
+namespace {
+
+class EntryNames : public prxtest::EvalTest {
+protected:
+    void SetUp() override
+    {
+        EvalTest::SetUp();
+        ASSERT_TRUE(started()) << err_text();
+    }
+};
+
+// The variable and call entries take any name, a non-ASCII first character
+// included; the compile state they pass through stays whole, and the next
+// closure built works.
+TEST_F(EntryNames, NonAsciiNamesLeaveTheCompileStateWhole)
+{
+    const char* names[] = {"\xC3\xA9", "main::\xC3\xA9", "\xC3\xA9::x", "\xFF", "\xC3", "a\xC3\xA9", "", "::", "1\xC3"};
+    for (const char* name : names) {
+        const char* text = nullptr;
+        int64_t len = -1;
+        EXPECT_EQ(rexhost_get_sv_text(gcb, name, &text, &len), 1) << name;
+        double d = -1;
+        EXPECT_EQ(rexhost_get_sv_number(gcb, name, &d), 1) << name;
+        EXPECT_EQ(rexhost_call(gcb, name), 1) << name;
+        prxtest::EvalResult r = eval("my $n = 2; my $f = sub { $n * $_[0] }; join ',', map { $f->($_) } 1 .. 3");
+        EXPECT_EQ(r.error, "") << name;
+        EXPECT_EQ(r.value, "2,4,6") << name;
+    }
 }
 
 }  // namespace
