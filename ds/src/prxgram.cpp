@@ -982,6 +982,14 @@ int32_t grammar_parse(PERLGCB* gcb)
     rec->saved_rule_value = gcb->parse_rule_value;
     rec->saved_token_value = gcb->token_value;
     save_push_destructor(gcb, grammar_stack_free, rec);
+    // A declaration belongs to the text being parsed: a parse starts with
+    // none, and the one an enclosing parse was reading comes back with the
+    // scope's end, also when a jump (no memory midway through a my) ends
+    // this parse before its rule could clear it.
+    save_push_i32(gcb, &gcb->declaring);
+    save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->declaring_package));
+    gcb->declaring = 0;
+    gcb->declaring_package = nullptr;
 
     gcb->parse_error_count = 0;
     gcb->parse_error_flag = 0;

@@ -134,3 +134,49 @@ TEST_F(EntryNames, NonAsciiNamesLeaveTheCompileStateWhole)
 }
 
 }  // namespace
+
+namespace {
+
+class CompileMemory : public prxtest::EvalTest {
+protected:
+    void SetUp() override
+    {
+        EvalTest::SetUp();
+        ASSERT_TRUE(started()) << err_text();
+    }
+};
+
+// Running out of memory anywhere in the compile of a text fails that text
+// only: with memory back, the next text declares, compiles and runs as
+// before. Every allocation of each text is failed in turn.
+TEST_F(CompileMemory, NoMemoryInACompileLeavesTheInterpreterWhole)
+{
+    const char* texts[] = {
+        "my $x = 1; my ($y, @z) = (2, 3); $x + $y",
+        "my %h = (a => 1); sub { my $q = shift; $q . $h{a} }->('v')",
+        "our @o = map { [$_] } 1 .. 3; local $_ = 2; my $s = \"@{[1 + 1]}\"; $s",
+        "for my $i (1, 2) { my $j = $i } if (1) { my $k } else { my $l } 7",
+        "my ($p, $q) = @_; my $t = $_ for 1 .. 2; my @w = (my $u, my $v); 8",
+    };
+    // One allocation fails, or every allocation from the failing one on.
+    for (bool every : {false, true})
+    for (const char* text : texts) {
+        for (int64_t n = 0;; n++) {
+            (every ? host->fail.fail_after : host->fail.fail_once_after) = n;
+            uint64_t before = host->fail.failures;
+            prxtest::EvalResult r = eval(text);
+            bool failed = host->fail.failures != before;
+            host->fail.fail_once_after = -1;
+            host->fail.fail_after = -1;
+            prxtest::EvalResult next = eval("$_ = 1; my $m = 5; my $c = sub { $m + $_[0] }; $c->($_)");
+            ASSERT_EQ(next.error, "") << text << " failing allocation " << n << (every ? " and on" : "");
+            ASSERT_EQ(next.value, "6") << text << " failing allocation " << n << (every ? " and on" : "");
+            if (!failed) {
+                EXPECT_EQ(r.error, "") << text;
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
