@@ -180,3 +180,45 @@ TEST_F(CompileMemory, NoMemoryInACompileLeavesTheInterpreterWhole)
 }
 
 }  // namespace
+
+namespace {
+
+std::string repeat(const std::string& piece, int n)
+{
+    std::string s;
+    s.reserve(piece.size() * static_cast<size_t>(n));
+    for (int i = 0; i < n; i++)
+        s += piece;
+    return s;
+}
+
+// Texts nested far deeper than a host task's stack allows compile or die
+// with the message an eval traps, never crash; their trees are freed
+// whatever their depth, and the interpreter goes on working.
+TEST_F(CompileFault, DeepNestingDiesTrappablyOrCompiles)
+{
+    const int n = 100000;
+    const std::string texts[] = {
+        repeat("{", n) + repeat("}", n) + " 7",
+        repeat("if ($y) {", n) + repeat("}", n) + " 7",
+        "my $x = " + repeat("$y ? 1 : ", n / 2) + "2; 7",
+        "my $x = " + repeat("$y ? ", n / 2) + "1" + repeat(" : 2", n / 2) + "; 7",
+        "if (0) { my $r = " + repeat("[", n) + repeat("]", n) + " } 7",
+        "if (0) { my $r = " + repeat("{a => ", n) + "1" + repeat("}", n) + " } 7",
+        "my $x = " + repeat("(", n) + "1" + repeat(")", n) + "; 7",
+        "my $x = " + repeat("$y && ", n) + "1; 7",
+        "my $x = " + repeat("- ", n) + "1; 7",
+        "if ($y) { 1 }" + repeat(" elsif ($y) { 1 }", n) + " 7",
+        repeat("do {", n) + "1" + repeat("}", n) + "; 7",
+    };
+    for (const std::string& text : texts) {
+        prxtest::EvalResult r = eval(text);
+        if (r.error.empty())
+            EXPECT_EQ(r.value, "7") << text.substr(0, 40);
+        else
+            EXPECT_EQ(r.error, "Nesting too deep for the native stack.\n") << text.substr(0, 40);
+        expect_still_working(text.substr(0, 40));
+    }
+}
+
+}  // namespace
