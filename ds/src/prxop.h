@@ -216,7 +216,7 @@ inline uint32_t op_args_operand(uint32_t word, int32_t n)
 // ---- the op types ---------------------------------------------------------
 
 enum op_type : uint16_t {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) e,
+#define PRX_OP(e, name, desc, pp, ck, args) e,
 #include "prxop.def"
 #undef PRX_OP
     OP_max
@@ -422,8 +422,8 @@ OP* op_new_anon_sub_plain(PERLGCB* gcb, int32_t floor, OP* proto, OP* block);
 
 // Run-time functions and check routines, every row's (rows that share a
 // function declare it again).
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) \
-    OP* pp(PERLGCB* gcb);                               \
+#define PRX_OP(e, name, desc, pp, ck, args) \
+    OP* pp(PERLGCB* gcb);                     \
     OP* ck(PERLGCB* gcb, OP* op);
 #include "prxop.def"
 #undef PRX_OP
