@@ -5,9 +5,15 @@
 
 #include "ds/src/prxbridge.h"
 
+#include <cstddef>
 #include <string>
 
 namespace {
+
+struct Case {
+    const char* text;
+    const char* error;
+};
 
 class CompileFault : public prxtest::EvalTest {
 protected:
@@ -23,11 +29,16 @@ protected:
         EXPECT_EQ(r.error, "") << "after " << after;
         EXPECT_EQ(r.value, "2,4,6") << "after " << after;
     }
-};
-
-struct Case {
-    const char* text;
-    const char* error;
+    // Each text leaves its error text in $@, and the interpreter works on.
+    template <size_t N>
+    void expect_errors(const Case (&cases)[N])
+    {
+        for (const Case& c : cases) {
+            prxtest::EvalResult r = eval(c.text);
+            EXPECT_EQ(r.error, c.error) << c.text;
+            expect_still_working(c.text);
+        }
+    }
 };
 
 // A bareword that stays where it is in its parent's operands cannot be
@@ -53,11 +64,7 @@ TEST_F(CompileFault, BarewordInAModifiablePlaceIsAConstant)
         {"chomp('STDOUT')", "Can't modify constant item in chomp near \"'STDOUT')\n\"\n"},
         {"local('zq' => 1)", "Can't modify constant item in local at EOF\n"},
     };
-    for (const Case& c : cases) {
-        prxtest::EvalResult r = eval(c.text);
-        EXPECT_EQ(r.error, c.error) << c.text;
-        expect_still_working(c.text);
-    }
+    expect_errors(cases);
 }
 
 // A bareword that is the whole modifiable operand is still replaced by the
@@ -68,11 +75,7 @@ TEST_F(CompileFault, BarewordAsTheWholeOperandIsReplaced)
         {"foo = 5; 1", "Undefined subroutine &main::foo called.\n"},
         {"local(zq); 1", "Undefined subroutine &main::zq called.\n"},
     };
-    for (const Case& c : cases) {
-        prxtest::EvalResult r = eval(c.text);
-        EXPECT_EQ(r.error, c.error) << c.text;
-        expect_still_working(c.text);
-    }
+    expect_errors(cases);
     prxtest::EvalResult r = eval("STDOUT = 5; 1");
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(r.value, "1");
@@ -92,11 +95,7 @@ TEST_F(CompileFault, TermsInForeignPlacesAreFreedOnce)
         {"sub f <STDIN>", "syntax error near \"sub f <STDIN>\"\n"},
         {"sub g (<>) { 1 } 4", ""},
     };
-    for (const Case& c : cases) {
-        prxtest::EvalResult r = eval(c.text);
-        EXPECT_EQ(r.error, c.error) << c.text;
-        expect_still_working(c.text);
-    }
+    expect_errors(cases);
     EXPECT_EQ(eval("ref \\-e $x").value, "SCALAR");
     EXPECT_EQ(eval("sub g2 (<>) { 1 } 4").value, "4");
 }
