@@ -40,6 +40,10 @@ TEST_F(Engine, SummaryLineAfterTheDump)
         {"ab(?:cd){1,3}", "anchored `abcd' at 0 floating `cd' at 2..6 (checking anchored) minlen 4 \n", "abcdcd"},
         // A repeat of no copies leaves the literal around it whole.
         {"abx{0}c", "anchored `abc' at 0 (checking anchored isall) minlen 3 \n", "abc"},
+        // \Z can refuse the place where its check substring stands, before
+        // more pattern or as a line end under /m: never the whole match.
+        {"\\Z1", "anchored `1' at 0 (checking anchored) minlen 1 \n", nullptr},
+        {"a\\Z", "anchored `a'$ at 0 (checking anchored) minlen 1 \n", "ba\n"},
     };
     for (const SummaryCase& c : cases) {
         SCOPED_TRACE(c.pattern);
