@@ -1081,8 +1081,10 @@ re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re
 // consumes nothing. For a lookbehind (flags 1 from the parser) the study
 // also fixes the length: the matcher steps back that many characters
 // before it runs the body, so the body must have one length, and the
-// flags byte that holds it limits it to 255.
-void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
+// flags byte that holds it limits it to 255. A condition (the lookaround
+// after LOGICAL) only chooses a branch of the conditional that follows:
+// a match need not satisfy it, so it cannot narrow the class.
+void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last, bool condition)
 {
     ScanData* data = st->data;
     uint8_t op = scan->type;
@@ -1093,7 +1095,7 @@ void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program
     fake.loops_numbered = data ? data->loops_numbered : 0;
     // Only a class still being narrowed can take the lookahead's: a
     // united one holds the starts of optional parts before it too.
-    if ((st->flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH) {
+    if ((st->flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH && !condition) {
         class_init(gcb, &ahead_class);
         fake.start_class = &ahead_class;
         f |= STUDY_CLASS_AND;
@@ -1170,6 +1172,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
     st.unbounded_inside = false;
     st.closing_group = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
     class_init(gcb, &st.and_with);
+    bool condition = false;  // the node follows LOGICAL: it is a conditional's test
 
     while (scan && scan->type != RE_END && (!last || scan < last)) {
         // Peephole steps: they change next distances, so they come before
@@ -1204,7 +1207,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
             data->flags |= op == RE_MEOL ? SCAN_BEFORE_MEOL : SCAN_BEFORE_SEOL;
         else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
                  (scan->flags || data || (st.flags & STUDY_CLASS)))
-            study_lookaround(gcb, &st, scan, last);
+            study_lookaround(gcb, &st, scan, last, condition);
         else if (op == RE_OPEN)
             st.groups++;
         else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == st.closing_group) {
@@ -1216,6 +1219,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 data->flags |= SCAN_HAS_CODE;
         }
         // Other nodes are zero-length.
+        condition = op == RE_LOGICAL;
         scan = next_of(gcb, scan);
     }
     *scanp = scan;

@@ -40,6 +40,11 @@ TEST_F(Engine, SummaryLineAfterTheDump)
         {"ab(?:cd){1,3}", "anchored `abcd' at 0 floating `cd' at 2..6 (checking anchored) minlen 4 \n", "abcdcd"},
         // A repeat of no copies leaves the literal around it whole.
         {"abx{0}c", "anchored `abc' at 0 (checking anchored isall) minlen 3 \n", "abc"},
+        // A lookahead that is a conditional's test narrows nothing: the
+        // class holds the first character of either branch.
+        {"(?(?=a)b|c)", "stclass `ANYOF[bc]' minlen 1 \n", "c"},
+        {"(?(?=a)ab|cd)", "stclass `ANYOF[ac]' minlen 2 \n", "cd"},
+        {"(?(?!a)b|ac)", "stclass `ANYOF[ab]' minlen 1 \n", "ac"},
         // \Z can refuse the place where its check substring stands, before
         // more pattern or as a line end under /m: never the whole match.
         {"\\Z1", "anchored `1' at 0 (checking anchored) minlen 1 \n", nullptr},
