@@ -145,4 +145,42 @@ TEST_F(Engine, SuperLinearCacheStopsExponentialFailure)
     pregfree(gcb, rx);
 }
 
+// Matches that the start class once lost: a conditional's lookahead test
+// taken as a condition on the first character; a \B or \b start class
+// scanned from a later start as if a newline stood before it.
+TEST_F(Engine, StartClassesKeepEveryMatch)
+{
+    struct Case {
+        const char* pattern;
+        const char* subject;
+        int32_t start;
+        std::vector<int32_t> match;  // start, end; empty: no match
+    } cases[] = {
+        {"(?(?=a)b|c)", "c", 0, {0, 1}},
+        {"(?(?=a)b|c)", "ab", 0, {}},
+        {"(?(?=a)ab|c)", "xab", 0, {1, 3}},
+        {"x*(?(?=a)b|c)", "xc", 0, {0, 2}},
+        {"(?(?!a)c|ab)", "ab", 0, {0, 2}},
+        {"\\B(?>a)+b", "aab", 0, {1, 3}},
+        {"\\B(?>a)+b", "aab", 1, {1, 3}},
+        {"\\B(?>a)+b", "xaab", 2, {2, 4}},
+        {"\\b(?>a)+b", "x ab", 2, {2, 4}},
+        {"\\b(?>a)+b", "xaab", 2, {}},
+        {"\\Ba+b", "aab", 1, {1, 3}},
+        {"\\Bb", "\n1bab \n", 2, {2, 3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " on " + c.subject + " from " + std::to_string(c.start));
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        subj = c.subject;
+        EXPECT_EQ(exec_from(rx, c.start, nullptr, 0), c.match);
+        // The same with the subject's value, as the pattern ops pass it.
+        SV* sv = sv_new_from_bytes(gcb, subj.data(), subj.size());
+        EXPECT_EQ(exec_from(rx, c.start, sv, 0), c.match);
+        sv_release(gcb, sv);
+        pregfree(gcb, rx);
+    }
+}
+
 }  // namespace
