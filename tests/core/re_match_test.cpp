@@ -183,4 +183,39 @@ TEST_F(Engine, StartClassesKeepEveryMatch)
     }
 }
 
+// A loop inside a counted loop may not take a failure recorded by the
+// position cache under one count of the outer loop for a failure under
+// another: (?:a?)* fails at the end of "ac" within the first of two outer
+// repetitions, and is needed there again in the second. The cache comes
+// into play only after a budget of loop visits (the subject's length for
+// each numbered loop): the long subjects reach it.
+TEST_F(Engine, CacheKeepsMatchesOfNestedLoops)
+{
+    struct Case {
+        const char* pattern;
+        std::string subject;
+        std::vector<int32_t> match;  // start, end; empty: no match
+    } cases[] = {
+        {"(?:(?:a?)*){2,}\\Z", "ac", {2, 2}},
+        {"(?:(?:a?)*){2,}c", "aac", {0, 3}},
+        {"(?:(?:a|bc)*){3}d", "abcad", {0, 5}},
+        {"(?:x(?:a|bb)*){2}c", "xaxbbac", {0, 7}},
+        {"(?:(?:a?)*){2,}\\Z", std::string(30, 'a') + "c", {31, 31}},
+        {"(?:(?:a|ab)*){2,}c", std::string(30, 'a') + "bc", {0, 32}},
+        {"(?:(?:a|ab)*){2,3}c", std::string(30, 'a') + "bc", {0, 32}},
+        {"^(?:(?=(?:a|bb)*c)(?:a|bb))*c", std::string(40, 'a') + "c", {0, 41}},
+        {"^([a]|[a][a])*(?![a-z])", std::string(40, 'a') + "b", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t code = 0;
+        int32_t r = match(rx, c.subject, &code);
+        EXPECT_EQ(code, 0);
+        expect_groups(rx, r, c.match);
+        pregfree(gcb, rx);
+    }
+}
+
 }  // namespace
