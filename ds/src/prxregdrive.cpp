@@ -422,8 +422,10 @@ Guess test_anchors(Finder& f)
         return Guess::search;
     // Under \G the start is pos, not the subject's beginning; a
     // reference's own string is not the text matched. Neither case says
-    // whether strpos begins the subject.
-    if (!(rx->analysis_flags & REA_GPOS) && f.sv && !(f.sv->flags & SVf_ROK) && f.strpos != f.strbeg) {
+    // whether strpos begins the subject. A leading .* under /s anchors at
+    // the start of the search, wherever that is, not at the subject's.
+    if (!(rx->analysis_flags & (REA_GPOS | REA_IMPLICIT)) && f.sv && !(f.sv->flags & SVf_ROK) &&
+        f.strpos != f.strbeg) {
         if (tracing(f)) [[unlikely]]
             say("Not at start...\n");
         return Guess::fail;

@@ -145,9 +145,9 @@ TEST_F(Engine, SuperLinearCacheStopsExponentialFailure)
     pregfree(gcb, rx);
 }
 
-// Matches that the start class once lost: a conditional's lookahead test
-// taken as a condition on the first character; a \B or \b start class
-// scanned from a later start as if a newline stood before it.
+// Matches that the start class or the finder once lost: a conditional's
+// lookahead test taken as a condition on the first character; a \B or \b
+// start class scanned from a later start as if a newline stood before it.
 TEST_F(Engine, StartClassesKeepEveryMatch)
 {
     struct Case {
@@ -168,6 +168,11 @@ TEST_F(Engine, StartClassesKeepEveryMatch)
         {"\\b(?>a)+b", "xaab", 2, {}},
         {"\\Ba+b", "aab", 1, {1, 3}},
         {"\\Bb", "\n1bab \n", 2, {2, 3}},
+        // A leading .* under /s anchors at the start of the search: the
+        // finder once refused every later start.
+        {"(?s).*b", "c 1b", 3, {3, 4}},
+        {"(?s).*b", "c 1b", 2, {2, 4}},
+        {"(?s)\\Ab", "c 1b", 3, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.pattern) + " on " + c.subject + " from " + std::to_string(c.start));
