@@ -821,9 +821,9 @@ void warn_recursion_limit(PERLGCB* gcb, int32_t n)
 // repeat whose count could still matter. A loop inside other loops
 // depends on their counts as well: it asks the cache only while each of
 // them has a count that no longer matters (loops_settled). The groups
-// decide a match only
-// through REF and IFTHEN, which reset the budget below and so switch the
-// cache off until it runs out again (when the bitmap is cleared anew).
+// decide a match only through REF and IFTHEN, which reset the budget below
+// and so switch the cache off until it runs out again (when the bitmap is
+// cleared anew).
 // The bit is set when the visit begins and taken back when the visit
 // succeeds (unmark), so a set bit records a failure.
 //
