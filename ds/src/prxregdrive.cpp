@@ -964,12 +964,13 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         // Anchored at a beginning: the start, and after newlines when
         // allowed (/m, ^ under /m, or a leading .* that can only have
         // stopped at a newline). A line start needs room for the minimum
-        // length before the end.
+        // length before the end: the newline before it lies before end. A
+        // match of no length may start at the very end, after a final
+        // newline.
         if (s == startpos && re_try_at(gcb, rx, startpos))
             return 1;
         if (gcb->multiline || (rx->analysis_flags & (REA_IMPLICIT | REA_MBOL))) {
-            int32_t dontbother = minlen ? minlen - 1 : 0;
-            const char* end = hop(gcb, strend, -dontbother) - 1;
+            const char* end = minlen ? hop(gcb, strend, -(minlen - 1)) - 1 : strend;
             if (sub[RE_SUBSTR_CHECK].substr) {
                 // The finder, which knows the line starts under /m, picks
                 // each next candidate; without it every position is one.

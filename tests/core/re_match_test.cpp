@@ -149,7 +149,8 @@ TEST_F(Engine, SuperLinearCacheStopsExponentialFailure)
 // lost: a conditional's lookahead test taken as a condition on the first
 // character; a \B or \b start class scanned from a later start as if a
 // newline stood before it; a leading .* under /s that the finder refused
-// at a later start; a loop inside a counted loop refused at a position by
+// at a later start, and a leading .* that may match empty, never tried
+// after a final newline; a loop inside a counted loop refused at a position by
 // the cache, where it had failed under another count of the outer loop
 // ((?:a?)* fails at the end of "ac" within the first of two outer
 // repetitions, and is needed there again in the second). The cache comes
@@ -178,6 +179,9 @@ TEST_F(Engine, StartClassesAndTheCacheKeepEveryMatch)
         {"(?s).*b", "c 1b", 3, {3, 4}},
         {"(?s).*b", "c 1b", 2, {2, 4}},
         {"(?s)\\Ab", "c 1b", 3, {}},
+        {".*\\z", "\n", 0, {1, 1}},
+        {".*\\z", "ab\n", 0, {3, 3}},
+        {"(?m)^\\z", "a\n", 0, {}},
         {"(?:(?:a?)*){2,}\\Z", "ac", 0, {2, 2}},
         {"(?:(?:a?)*){2,}c", "aac", 0, {0, 3}},
         {"(?:(?:a|bc)*){3}d", "abcad", 0, {0, 5}},
