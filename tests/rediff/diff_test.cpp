@@ -255,11 +255,12 @@ constexpr Span jumped{-3, -3};
 class Differential : public retest::Engine {
 protected:
     // The matcher alone, from offset start of subject, with /m as the match
-    // entry sets it; a later start takes \G there, as PCRE2 does.
-    Span engine_match(re_compiled* rx, const std::string& flags, const std::string& subject, size_t start)
+    // entry and the pattern ops set it (a switch at the top of the pattern
+    // counts); a later start takes \G there, as PCRE2 does.
+    Span engine_match(re_compiled* rx, const std::string& subject, size_t start)
     {
         subj = subject;
-        gcb->multiline = flags.find('m') != std::string::npos;
+        gcb->multiline = (rx->analysis_flags & PMf_MULTILINE) != 0;
         int32_t r = 0;
         int32_t code = guarded([&] {
             r = gcb->re_hook_exec(gcb, rx, subj.data() + start, subj.data() + subj.size(), subj.data(), 0, nullptr,
@@ -285,7 +286,7 @@ protected:
     std::string compare(re_compiled* rx, const std::string& pattern, const std::string& flags,
                         const std::string& subject, size_t start, Span expected)
     {
-        Span e = engine_match(rx, flags, subject, start);
+        Span e = engine_match(rx, subject, start);
         Span m = entry_match(rx, subject, start);
         if (e == expected && m == expected)
             return "";
@@ -354,7 +355,10 @@ Span pcre2_first(const std::string& pattern, const std::string& flags, const std
 // loop, whose position cache once refused a position that a later
 // repetition of the outer loop needed; searches from a later start (a \B
 // start class, a leading .* under /s that the finder once refused); and a
-// leading .* that may match empty, once never tried after a final newline.
+// leading .* that may match empty, once never tried after a final newline;
+// an empty substring before /m's $, once placed after the repeat that
+// follows the $; and a (?m) at the top of the pattern, which the match
+// entry once left out of the search for the check substring's line end.
 TEST_F(Differential, ChosenCasesAgreeWithPcre2)
 {
 #ifndef PRX_HAVE_PCRE2
@@ -380,6 +384,8 @@ TEST_F(Differential, ChosenCasesAgreeWithPcre2)
         {"(?:(?:a?)*){2,}\\Z", "", "ac"}, {"(?:(?:a?)*){2,}\\Z", "", "aac"}, {"(?:(a?)*){2,3}c", "", "aaac"},
         {"\\Bb", "", "\n1bab \n", 2},  {"\\Ba{0,2}$", "i", "ba", 1},  {".*b", "s", "c 1b", 3},
         {"a*(?>(?>b)*).", "", "a"},        {".*\\z", "", "\n"},       {".*\\z", "m", "ab\n"},
+        {"\\B$\\s+", "m", "\nb"},      {"(?m)a$", "", "a\nb"},       {"(?m)a$", "", "ab"},
+        {"(?m:a$)", "", "a\nb"},         {"a$(?-m)", "m", "a\nb"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("/") + c.pattern + "/" + c.flags + " on \"" + shown(c.subject) + "\"");
