@@ -56,11 +56,14 @@ public:
     explicit Gen(uint32_t seed) : rng(seed) {}
     int pick(int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); }
 
+    // One pattern in eight begins with a mode switch, which stays in force
+    // to its end.
     std::string pattern()
     {
         groups = 0;
-        std::string p = alternation(0);
-        return p;
+        static const char* switches[] = {"(?m)", "(?s)", "(?i)", "(?-m)", "(?ms)"};
+        std::string p = pick(8) == 0 ? switches[pick(5)] : "";
+        return p + alternation(0);
     }
     std::string flags()
     {
@@ -230,7 +233,11 @@ private:
             groups++;
             return g;
         }
-        case 12: case 13: return "(?:" + alternation(depth + 1, width) + ")";
+        case 12: return "(?:" + alternation(depth + 1, width) + ")";
+        case 13: {
+            static const char* scoped[] = {"(?:", "(?:", "(?m:", "(?i:", "(?s:", "(?-i:"};
+            return scoped[pick(6)] + alternation(depth + 1, width) + ")";
+        }
         case 14: return conditional(depth, width);
         default: return "(?>" + alternation(depth + 1, width) + ")";
         }
