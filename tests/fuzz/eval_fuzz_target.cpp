@@ -15,7 +15,14 @@
 // which the interpreter answers as running out of memory. A text that never
 // reaches the run loop (a lexer or compiler loop) has no such bound: its hang
 // is a finding. What the program prints is captured and dropped.
+//
+// A fault that an earlier input of the same interpreter prepared does not
+// show when its input runs alone. With PRX_EVAL_FUZZ_HISTORY=PATH set, the
+// texts evaluated by the interpreter in use are written to PATH.PID, each as
+// its length in decimal, a newline, the text and a newline, so that the
+// sequence can be replayed.
 #include <pthread.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -47,6 +54,7 @@ hostsim::Host* host = nullptr;
 const rexhost_entry_table* table = nullptr;
 PERLGCB* interp = nullptr;
 uint32_t every = 0;               // inputs per interpreter
+std::FILE* history = nullptr;     // the texts of the interpreter in use, when asked for
 uint32_t inputs_on_interp = 0;
 uint32_t interps_on_host = 0;
 uint64_t ops_left = 0;
@@ -161,10 +169,31 @@ void new_interp()
     drop_captures();
 }
 
+// Starts the history anew for a new interpreter, or adds text to it.
+void record(const std::string& text)
+{
+    static const char* path = std::getenv("PRX_EVAL_FUZZ_HISTORY");
+    if (!path)
+        return;
+    if (inputs_on_interp == 0 || !history) {
+        if (history)
+            std::fclose(history);
+        std::string name = std::string(path) + "." + std::to_string(getpid());
+        history = std::fopen(name.c_str(), "w");
+        if (!history)
+            return;
+    }
+    std::fprintf(history, "%zu\n", text.size());
+    std::fwrite(text.data(), 1, text.size(), history);
+    std::fputc('\n', history);
+    std::fflush(history);
+}
+
 void evaluate(const std::string& text)
 {
     if (!interp)
         new_interp();
+    record(text);
     ops_left = OP_BUDGET;
     table->eval_text(interp, text.c_str(), 0);
     const char* err = nullptr;
