@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generate host/xkcase.inc, the UTF-16 case tables of the toolkit.
+"""Generate matchmod/xkcase.inc, the UTF-16 case tables of the toolkit.
 
 Characters are those assigned in Unicode 3.2 (Python's unicodedata.ucd_3_2_0);
 their simple case mappings are taken from Python's own character data where

@@ -79,6 +79,10 @@ void rexhost_free_tree(PERLGCB* gcb, ReplaceNode* node);
 void rexhost_expand_node(ReplaceNode* node, re_compiled* pattern, char* out, int32_t* room, const char* beginning,
                          int32_t* overflow, int32_t* written);
 
+// Fills the interpreter's case-fold table, once it has one, from the host's
+// case tables.
+void rexhost_build_fold(PERLGCB* gcb);
+
 // Runs body under the head buffer of the interpreter, the bridge's last
 // resort: a jump that no inner environment takes ends there. Returns 0 or
 // the code of the jump that arrived (-1). The head's earlier state is put

@@ -5,6 +5,7 @@
 
 #include "utf8_methods.h"
 
+#include "ds/src/prxbridge.h"
 #include "ds/src/prxgv.h"
 #include "ds/src/prxhv.h"
 #include "ds/src/prxlibc.h"
