@@ -14,7 +14,7 @@
 
 namespace {
 
-class Utf8Class : public prxtest::Utf8Methods {
+class Utf8Class : public doubles::Utf8Methods {
 protected:
     void SetUp() override
     {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace prxtest {
+namespace gram {
 namespace {
 
 using GrammarParse = Grammar;
@@ -360,4 +360,4 @@ TEST_F(GrammarParse, DroppedValuesAreFreed)
 }
 
 }  // namespace
-}  // namespace prxtest
+}  // namespace gram

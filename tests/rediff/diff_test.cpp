@@ -171,7 +171,7 @@ private:
     }
 };
 
-class Differential : public retest::Engine {};
+class Differential : public prxtest::Engine {};
 
 [[maybe_unused]] std::string shown(const std::string& s)
 {
