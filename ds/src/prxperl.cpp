@@ -92,6 +92,35 @@ bool internal_warnings_apply(PERLGCB* gcb)
 
 void interp_noop_hook() {}
 
+void interp_init_stacks(PERLGCB* gcb)
+{
+    // The main stack level.
+    stack_level* si = stack_level_new(gcb, 128, 55);
+    si->si_type = SI_MAIN;
+    gcb->current_level = si;
+    gcb->current_arg_stack = gcb->main_arg_stack = si->si_stack;
+    PVAV* body = av_body(si->si_stack);
+    gcb->arg_base = gcb->arg_sp = body->array;
+    gcb->arg_max = body->array + body->max;
+
+    // The other stacks.
+    gcb->temps = stack_block<SV*>(gcb, 128);
+    gcb->temps_ix = gcb->temps_floor = -1;
+    gcb->temps_max = 128;
+    gcb->mark_stack = stack_block<int32_t>(gcb, 32);
+    gcb->mark_sp = gcb->mark_stack;
+    gcb->mark_max = gcb->mark_stack + 32;
+    gcb->scope_stack = stack_block<int32_t>(gcb, 32);
+    gcb->scope_ix = 0;
+    gcb->scope_max = 32;
+    gcb->savestack = stack_block<save_entry>(gcb, 128);
+    gcb->savestack_ix = 0;
+    gcb->savestack_max = 128;
+    gcb->return_stack = stack_block<OP*>(gcb, 16);
+    gcb->return_ix = 0;
+    gcb->return_max = 16;
+}
+
 void interp_construct(PERLGCB* gcb)
 {
     // 1. Hooks, string constants and numeric defaults.
@@ -142,31 +171,8 @@ void interp_construct(PERLGCB* gcb)
     gcb->newline_rs = sv_new_from_bytes(gcb, "\n", 1);
     gcb->rs = sv_refinc(gcb->newline_rs);
 
-    // 4. The main stack level.
-    stack_level* si = stack_level_new(gcb, 128, 55);
-    si->si_type = SI_MAIN;
-    gcb->current_level = si;
-    gcb->current_arg_stack = gcb->main_arg_stack = si->si_stack;
-    PVAV* body = av_body(si->si_stack);
-    gcb->arg_base = gcb->arg_sp = body->array;
-    gcb->arg_max = body->array + body->max;
-
-    // 5. The other stacks.
-    gcb->temps = stack_block<SV*>(gcb, 128);
-    gcb->temps_ix = gcb->temps_floor = -1;
-    gcb->temps_max = 128;
-    gcb->mark_stack = stack_block<int32_t>(gcb, 32);
-    gcb->mark_sp = gcb->mark_stack;
-    gcb->mark_max = gcb->mark_stack + 32;
-    gcb->scope_stack = stack_block<int32_t>(gcb, 32);
-    gcb->scope_ix = 0;
-    gcb->scope_max = 32;
-    gcb->savestack = stack_block<save_entry>(gcb, 128);
-    gcb->savestack_ix = 0;
-    gcb->savestack_max = 128;
-    gcb->return_stack = stack_block<OP*>(gcb, 16);
-    gcb->return_ix = 0;
-    gcb->return_max = 16;
+    // 4, 5. The main stack level and the other stacks.
+    interp_init_stacks(gcb);
 
     // 6. Ids and taint mode.
     interp_setup_ids(gcb);

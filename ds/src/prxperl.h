@@ -10,6 +10,10 @@ inline COP* interp_compile_cop(PERLGCB* gcb) { return reinterpret_cast<COP*>(gcb
 // Turns an allocated block into an interpreter that can parse: hooks,
 // constants, stacks, immortals, the version value and one open scope.
 void interp_construct(PERLGCB* gcb);
+// The stacks as construction makes them: the main stack level (128 items,
+// 55 frames), temporaries (128), marks (32), scopes (32), the save stack
+// (128) and the return stack (16), all empty.
+void interp_init_stacks(PERLGCB* gcb);
 
 // A routine that sets up native extensions during the parse.
 typedef void (*interp_xsinit_fn)(PERLGCB* gcb);

@@ -1,18 +1,18 @@
 // The blank-padded string toolkit. The block routines work 16 bytes (8
 // UTF-16 units) at a time once the buffer is aligned, with plain loops for
 // the head and the tail; their results are those of the plain loops.
-#include "host/xkstring.h"
+#include "matchmod/xkstring.h"
 
 #include <emmintrin.h>
 
 #include <cstring>
 
 #include "host/hostcall.h"
-#include "host/xklog.h"
+#include "matchmod/xklog.h"
 
 namespace {
 
-#include "host/xkcase.inc"
+#include "matchmod/xkcase.inc"
 
 static_assert(sizeof case_upper_index / sizeof case_upper_index[0] == 512);
 static_assert(sizeof case_min_index / sizeof case_min_index[0] == 512);

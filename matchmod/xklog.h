@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "host/xkservices.h"
+#include "matchmod/xkservices.h"
 
 // The toolkit-services record, kept by matchmod's mcn_main from host_vector
 // slot 82; null until then.

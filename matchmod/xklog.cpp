@@ -2,7 +2,7 @@
 // and message operations, the system-information queries and the clock.
 #include <cstring>
 
-#include "host/xklog.h"
+#include "matchmod/xklog.h"
 
 constinit XkServices* g_xk_services = nullptr;
 

@@ -1,13 +1,13 @@
 // The name/value store wrappers, the option-string lookup and the 8-bit to
 // UTF-16 conversion over the toolkit-services record.
-#include "host/xkstore.h"
+#include "matchmod/xkstore.h"
 
 #include <cstdarg>
 #include <cstring>
 
 #include "host/hostcall.h"
-#include "host/xklog.h"
-#include "host/xkstring.h"
+#include "matchmod/xklog.h"
+#include "matchmod/xkstring.h"
 
 namespace {
 
