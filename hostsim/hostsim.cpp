@@ -4,6 +4,7 @@
 #include "hostsim/toolkit.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdarg>
@@ -1005,6 +1006,14 @@ void Host::clear_records()
     toolkit->writes.clear();
     toolkit->store_calls.clear();
     std::memset(in_use, 0, sizeof in_use);
+}
+
+void buffer_output()
+{
+    static char buffer[1 << 16];
+    if (!isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    std::ios::sync_with_stdio(false);
 }
 
 Host& host()

@@ -300,6 +300,11 @@ struct Host {
     void clear_records();
 };
 
+// The command-line programs' output: written in large blocks unless it goes
+// to a terminal (the log on standard error stays unbuffered), and C++
+// streams not kept in step with C's.
+void buffer_output();
+
 // The one host of the process; services find it here.
 Host& host();
 // Replace the host with a fresh one (tests).

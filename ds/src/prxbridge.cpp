@@ -12,6 +12,7 @@
 #include "prxpool.h"
 #include "prxre.h"
 #include "prxrun.h"
+#include "prxscope.h"
 #include "prxsv.h"
 #include "prxtbl.h"
 
@@ -268,7 +269,9 @@ void rexhost_release(host_task* task, PrxCompiled* record)
 // ---- evaluation, variable and call entries ---------------------------------------
 //
 // These run on the caller's task. A fatal error that no eval takes ends at
-// the head buffer and the entry answers its empty result.
+// the head buffer and the entry answers its empty result; so does an
+// interpreter whose start-up parse did not run to its end (no memory), whose
+// symbol table and handles may be missing.
 
 uint32_t rexhost_set_option(PERLGCB* gcb, int32_t on)
 {
@@ -284,14 +287,26 @@ uint32_t rexhost_set_option(PERLGCB* gcb, int32_t on)
 
 const char* rexhost_eval_text(PERLGCB* gcb, const char* text, int32_t raise)
 {
-    if (!gcb || !text)
+    if (!gcb || !text || !gcb->started)
         return nullptr;
     const char* result = nullptr;
     try {
+        int32_t scopes = gcb->scope_ix;
         bridge_head_run(gcb, [&] {
+            // The previous evaluation's temporaries, its result among them,
+            // go now: its caller has had the text. The result of this one
+            // stays until the next evaluation.
+            tmps_free_to_floor(gcb);
+            // The evaluation's own save entries go with this scope.
+            scope_enter(gcb);
             SV* sv = interp_eval_string(gcb, text, raise);
             uint64_t len = 0;
             result = text_of(gcb, sv, &len);
+        });
+        // Closed here also when a fatal error ended the evaluation.
+        bridge_head_run(gcb, [&] {
+            while (gcb->scope_ix > scopes)
+                scope_leave(gcb);
         });
     } catch (...) {
     }
@@ -302,7 +317,7 @@ int32_t rexhost_get_sv_text(PERLGCB* gcb, const char* name, const char** text, i
 {
     const char* t = "";
     uint64_t len = 0;
-    if (gcb && name) {
+    if (gcb && name && gcb->started) {
         try {
             bridge_head_run(gcb, [&] { t = text_of(gcb, interp_get_scalar(gcb, name, 0), &len); });
         } catch (...) {
@@ -318,7 +333,7 @@ int32_t rexhost_get_sv_text(PERLGCB* gcb, const char* name, const char** text, i
 int32_t rexhost_get_sv_number(PERLGCB* gcb, const char* name, double* number)
 {
     double d = 0.0;
-    if (gcb && name) {
+    if (gcb && name && gcb->started) {
         try {
             bridge_head_run(gcb, [&] {
                 SV* sv = interp_get_scalar(gcb, name, 0);
@@ -335,7 +350,7 @@ int32_t rexhost_get_sv_number(PERLGCB* gcb, const char* name, double* number)
 
 int32_t rexhost_call(PERLGCB* gcb, const char* name)
 {
-    if (!gcb || !name)
+    if (!gcb || !name || !gcb->started)
         return 1;
     try {
         bridge_head_run(gcb, [&] {

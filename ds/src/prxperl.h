@@ -35,6 +35,11 @@ void interp_call_run(PERLGCB* gcb, OP* call_op);
 // Runs a parsed program: INIT blocks, the main program, END blocks; the exit status.
 int32_t interp_run(PERLGCB* gcb);
 
+// The error variable $@, null before the parse has made its glob.
+SV* errsv(PERLGCB* gcb);
+// Empties $@; nothing before the parse has made its glob.
+void errsv_clear(PERLGCB* gcb);
+
 // Takes a constructed interpreter apart; the block itself stays.
 void interp_destruct(PERLGCB* gcb);
 // Frees the main program's op tree, with the main pad current so that its

@@ -975,8 +975,10 @@ int32_t interp_parse(PERLGCB* gcb, interp_xsinit_fn xsinit, int32_t argc, char**
     int32_t old_scope = gcb->scope_ix;
     int32_t result = 0;
     JumpEnv env_rec;
+    gcb->started = 0;
     int32_t code = jump_run(gcb, &env_rec, true, [&] {
         interp_parse_worker(gcb, env, xsinit);
+        gcb->started = 1;
         if (gcb->check_queue)
             interp_run_block_queue(gcb, old_scope, gcb->check_queue);
     });
