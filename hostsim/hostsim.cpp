@@ -541,6 +541,8 @@ Host::~Host()
     for (auto& p : pools)
         if (!p->destroyed)
             destroy_pool(p.get());
+    for (void* chunk : spare_chunks)
+        std::free(chunk);
 }
 
 Task* Host::add_task(const std::string& name)
@@ -678,17 +680,63 @@ struct PoolLock {
 };
 
 BlockHead* head_of(void* block) { return static_cast<BlockHead*>(block) - 1; }
+SmallHead* small_head_of(void* block) { return static_cast<SmallHead*>(block) - 1; }
+bool is_small(void* block) { return small_head_of(block)->small != 0; }
+uint32_t size_class(uint64_t n) { return static_cast<uint32_t>((n + 15) / 16); }
 
-// The head of a block the pool must hold; a block it does not hold stops the
+// Checks that the pool holds the block; a block it does not hold stops the
 // process, as freeing it would corrupt the allocator.
-BlockHead* held_head(Pool* p, void* block, const char* what)
+void check_held(Pool* p, void* block, const char* what)
 {
-    bool held = p->checked ? p->known.count(block) != 0 : head_of(block)->pool == p;
+    bool held = p->checked ? p->known.count(block) != 0 : small_head_of(block)->pool == p;
     if (!held) {
         std::fprintf(stderr, "host: %s of a block the pool %s does not hold\n", what, p->owner.c_str());
         std::abort();
     }
-    return head_of(block);
+}
+
+// A small block of a lean pool: from its size class's free list, else carved
+// from the newest chunk, else from a new chunk.
+void* small_alloc(Host* h, Pool* p, uint32_t n)
+{
+    uint32_t cls = size_class(n);
+    SmallHead* sh;
+    if (void* f = p->free_lists[cls]) {
+        std::memcpy(&p->free_lists[cls], f, sizeof(void*));
+        sh = small_head_of(f);
+    } else {
+        size_t need = sizeof(SmallHead) + size_t{cls} * 16;
+        if (static_cast<size_t>(p->bump_end - p->bump) < need) {
+            void* chunk = nullptr;
+            {
+                std::lock_guard<std::recursive_mutex> lock(h->mu);
+                if (!h->spare_chunks.empty()) {
+                    chunk = h->spare_chunks.back();
+                    h->spare_chunks.pop_back();
+                }
+            }
+            if (!chunk)
+                chunk = std::malloc(POOL_CHUNK);
+            if (!chunk)
+                return nullptr;
+            p->chunks.push_back(chunk);
+            p->bump = static_cast<char*>(chunk);
+            p->bump_end = p->bump + POOL_CHUNK;
+        }
+        sh = reinterpret_cast<SmallHead*>(p->bump);
+        p->bump += need;
+        sh->small = 1;
+        sh->pool = p;
+    }
+    sh->size = n;
+    return sh + 1;
+}
+
+void small_free(Pool* p, void* block)
+{
+    uint32_t cls = size_class(small_head_of(block)->size);
+    std::memcpy(block, &p->free_lists[cls], sizeof(void*));
+    p->free_lists[cls] = block;
 }
 
 }  // namespace
@@ -715,14 +763,12 @@ void LiveBlocks::link(BlockHead* h)
     h->next = ring_.next;
     ring_.next->prev = h;
     ring_.next = h;
-    n_++;
 }
 
 void LiveBlocks::unlink(BlockHead* h)
 {
     h->prev->next = h->next;
     h->next->prev = h->prev;
-    n_--;
 }
 
 void LiveBlocks::relink(BlockHead* moved)
@@ -741,22 +787,33 @@ void* Host::pool_alloc(Pool* p, uint64_t size, uint32_t flags)
         if (allocation_fails(size))
             return nullptr;
     }
-    size_t n = size ? static_cast<size_t>(size) : 1;
-    if (n > SIZE_MAX - sizeof(BlockHead))
+    if (size > UINT32_MAX)
         return nullptr;
-    BlockHead* h = static_cast<BlockHead*>((flags & POOL_ZERO) ? std::calloc(1, sizeof(BlockHead) + n)
-                                                               : std::malloc(sizeof(BlockHead) + n));
-    if (!h)
-        return nullptr;
-    void* b = h + 1;
-    if (p->checked) {
-        if (!(flags & POOL_ZERO))
-            std::memset(b, 0xA5, n);
-        p->known.insert(b);
+    uint32_t n = size ? static_cast<uint32_t>(size) : 1;
+    void* b;
+    if (!p->checked && n <= SMALL_BLOCK_MAX) {
+        b = small_alloc(this, p, n);
+        if (!b)
+            return nullptr;
+        if (flags & POOL_ZERO)
+            std::memset(b, 0, n);
+    } else {
+        BlockHead* h = static_cast<BlockHead*>((flags & POOL_ZERO) ? std::calloc(1, sizeof(BlockHead) + n)
+                                                                   : std::malloc(sizeof(BlockHead) + n));
+        if (!h)
+            return nullptr;
+        b = h + 1;
+        if (p->checked) {
+            if (!(flags & POOL_ZERO))
+                std::memset(b, 0xA5, n);
+            p->known.insert(b);
+        }
+        h->size = n;
+        h->small = 0;
+        h->pool = p;
+        p->live.link(h);
     }
-    h->size = n;
-    h->pool = p;
-    p->live.link(h);
+    p->live.count_in();
     p->live_bytes += n;
     p->allocations++;
     return b;
@@ -767,7 +824,14 @@ void Host::pool_free(Pool* p, void* block)
     PoolLock pl(p);
     if (!block)
         return;
-    BlockHead* h = held_head(p, block, "free");
+    check_held(p, block, "free");
+    p->live.count_out();
+    if (is_small(block)) {
+        p->live_bytes -= small_head_of(block)->size;
+        small_free(p, block);
+        return;
+    }
+    BlockHead* h = head_of(block);
     if (p->checked)
         p->known.erase(block);
     p->live_bytes -= h->size;
@@ -781,18 +845,34 @@ void* Host::pool_realloc(Pool* p, void* block, uint64_t size)
     if (!block)
         return pool_alloc(p, size, 0);
     PoolLock pl(p);
-    BlockHead* h = held_head(p, block, "realloc");
-    size_t old = static_cast<size_t>(h->size);
+    check_held(p, block, "realloc");
+    uint32_t old = small_head_of(block)->size;
     if (knobs_set()) {
         std::lock_guard<std::recursive_mutex> lock(mu);
         if (allocation_fails(size > old ? size - old : 0))
             return nullptr;
     }
-    size_t n = size ? static_cast<size_t>(size) : 1;
-    if (n > SIZE_MAX - sizeof(BlockHead))
+    if (size > UINT32_MAX)
         return nullptr;
-    // The allocator grows the block in place where it can; a move keeps the
-    // ring whole by pointing the neighbours at the new place.
+    uint32_t n = size ? static_cast<uint32_t>(size) : 1;
+    if (is_small(block)) {
+        // A small block grows in place within its size class; beyond it the
+        // bytes move to a block that holds them.
+        if (size_class(n) == size_class(old)) {
+            small_head_of(block)->size = n;
+            p->live_bytes = p->live_bytes - old + n;
+            return block;
+        }
+        void* nb = pool_alloc(p, n, 0);
+        if (!nb)
+            return nullptr;
+        std::memcpy(nb, block, old < n ? old : n);
+        pool_free(p, block);
+        return nb;
+    }
+    // A block of its own: the allocator grows it in place where it can; a
+    // move keeps the ring whole by pointing the neighbours at the new place.
+    BlockHead* h = head_of(block);
     BlockHead* nh = static_cast<BlockHead*>(std::realloc(h, sizeof(BlockHead) + n));
     if (!nh)
         return nullptr;
@@ -819,6 +899,16 @@ void Host::destroy_pool(Pool* p)
         std::free(h);
     });
     p->known.clear();
+    // The chunks wait for the next lean pools, up to a bound.
+    for (void* chunk : p->chunks) {
+        if (spare_chunks.size() < 256)
+            spare_chunks.push_back(chunk);
+        else
+            std::free(chunk);
+    }
+    p->chunks.clear();
+    std::memset(p->free_lists, 0, sizeof p->free_lists);
+    p->bump = p->bump_end = nullptr;
     p->live_bytes = 0;
     p->destroyed = true;
 }

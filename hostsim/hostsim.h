@@ -30,13 +30,27 @@ struct Toolkit;
 struct BlockHead {
     BlockHead* prev;
     BlockHead* next;
-    uint64_t size;                           // bytes asked for
+    uint32_t size;                           // bytes asked for
+    uint32_t small;                          // 0: a block of its own (SmallHead: 1)
     struct Pool* pool;                       // the owner, checked at free
 };
 static_assert(sizeof(BlockHead) % 16 == 0, "blocks keep the allocator's alignment");
 
+// The head of a small block of a lean pool, carved from the pool's chunks;
+// it is laid out as the last two words of BlockHead, so that either head is
+// found and told apart from the block's address.
+struct SmallHead {
+    uint32_t size;                           // bytes asked for
+    uint32_t small;                          // 1
+    struct Pool* pool;
+};
+static_assert(sizeof(SmallHead) == 16 && offsetof(BlockHead, size) == sizeof(BlockHead) - sizeof(SmallHead));
+constexpr uint32_t SMALL_BLOCK_MAX = 1024;   // larger blocks are blocks of their own
+constexpr size_t POOL_CHUNK = 64 * 1024;     // what a lean pool carves its small blocks from
+
 // The live blocks of a pool, read as a map from block to size: size and empty
-// are counters; count, at and iteration walk the ring (tests only).
+// are counters; count, at and iteration walk the ring (tests only, on pools
+// made with the heavy checks on, where every block is on the ring).
 class LiveBlocks {
 public:
     LiveBlocks() { ring_.prev = ring_.next = &ring_; }
@@ -75,6 +89,8 @@ public:
     iterator begin() const { return iterator(ring_.next, &ring_); }
     iterator end() const { return iterator(&ring_, &ring_); }
 
+    void count_in() { n_++; }
+    void count_out() { n_--; }
     void link(BlockHead* h);
     void unlink(BlockHead* h);
     void relink(BlockHead* moved);           // after realloc moved a linked head
@@ -100,6 +116,11 @@ private:
 // A pool belongs to one task (or to the host) and is used by one thread at a
 // time, as a task runs on one thread at a time: its own operations take no
 // lock, except the host's pool, which every thread may use.
+//
+// A pool made with the heavy checks on gives every block a block of its own
+// on the ring. A lean pool, as a production host's, carves small blocks from
+// chunks of its own, keeps a free list per size class and hands the chunks
+// back to the host when it is destroyed; larger blocks go on the ring.
 struct Pool {
     host_pool ops;
     Host* host;
@@ -111,6 +132,10 @@ struct Pool {
     bool shared = false;                     // the host's own pool: operations take the host's lock
     bool checked = false;                    // made while the host's heavy checks were on
     std::unordered_set<void*> known;         // the live blocks, kept only when checked
+    void* free_lists[SMALL_BLOCK_MAX / 16 + 1]{};  // lean: freed small blocks by size class (16-byte steps)
+    char* bump = nullptr;                    // lean: the unused rest of the newest chunk
+    char* bump_end = nullptr;
+    std::vector<void*> chunks;               // lean: the chunks small blocks come from
     uint32_t create_flags = 0;
 };
 
@@ -198,6 +223,7 @@ struct Host {
     host_mbcs_info mbcs{};
     std::vector<std::unique_ptr<Task>> tasks;
     std::vector<std::unique_ptr<Pool>> pools;
+    std::vector<void*> spare_chunks;         // chunks of destroyed lean pools, for the next ones
     Pool* host_pool_ = nullptr;              // host_vector slot 10
 
     // Recorders.

@@ -167,8 +167,9 @@ TEST_F(InterpLife, PoolsOfDestroyedInterpretersLeaveNothing)
     EXPECT_TRUE(host->main_task()->allocator->live.empty());
 }
 
-// The stand-in's pools: blocks are accounted without a map, reallocation
-// keeps the bytes, and the destruction of a pool frees every block.
+// The stand-in's pools, checked and lean: blocks are accounted without a
+// map, reallocation keeps the bytes (in place or moved, small blocks or
+// blocks of their own), and the destruction of a pool frees every block.
 TEST(HostPools, AccountingReallocationAndDestruction)
 {
     hostsim::Host& h = hostsim::reset();
@@ -178,25 +179,41 @@ TEST(HostPools, AccountingReallocationAndDestruction)
         hostsim::Pool* p = h.new_pool("T", 0x4004);
         char* a = static_cast<char*>(p->ops.alloc(&p->ops, 10, POOL_ALLOC));
         char* b = static_cast<char*>(p->ops.alloc(&p->ops, 30, POOL_ALLOC_ZERO));
+        char* c = static_cast<char*>(p->ops.alloc(&p->ops, 3000, POOL_ALLOC_ZERO));
         ASSERT_NE(a, nullptr);
         ASSERT_NE(b, nullptr);
-        EXPECT_EQ(b[0] | b[29], 0);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(b[0] | b[29] | c[0] | c[2999], 0);
         std::memcpy(a, "0123456789", 10);
-        EXPECT_EQ(p->live.size(), 2u);
-        EXPECT_EQ(p->live_bytes, 40u);
-        EXPECT_EQ(p->live.at(a), 10u);
-        char* a2 = static_cast<char*>(h.pool_realloc(p, a, 5000));
-        ASSERT_NE(a2, nullptr);
-        EXPECT_EQ(std::string(a2, 10), "0123456789");
-        EXPECT_EQ(p->live_bytes, 5030u);
-        EXPECT_EQ(p->live.count(a2), 1u);
-        size_t seen = 0;
-        for (auto& [block, size] : p->live)
-            seen += size;
-        EXPECT_EQ(seen, 5030u);
+        EXPECT_EQ(p->live.size(), 3u);
+        EXPECT_EQ(p->live_bytes, 3040u);
+        // Within its size class, then past it, then past the small blocks.
+        for (uint32_t n : {12u, 100u, 5000u, 20u}) {
+            a = static_cast<char*>(h.pool_realloc(p, a, n));
+            ASSERT_NE(a, nullptr);
+            EXPECT_EQ(std::string(a, 10), "0123456789") << n;
+        }
+        EXPECT_EQ(p->live_bytes, 3050u);
+        EXPECT_EQ(p->live.size(), 3u);
+        if (checks) {
+            EXPECT_EQ(p->live.at(a), 20u);
+            EXPECT_EQ(p->live.count(a), 1u);
+            size_t seen = 0;
+            for (auto& [block, size] : p->live)
+                seen += size;
+            EXPECT_EQ(seen, 3050u);
+        }
         p->ops.free(&p->ops, b, 0, POOL_FREE);
-        EXPECT_EQ(p->live.count(b), 0u);
-        EXPECT_EQ(p->live.size(), 1u);
+        EXPECT_EQ(p->live.size(), 2u);
+        if (checks) {
+            EXPECT_EQ(p->live.count(b), 0u);
+        }
+        // A freed small block is handed out again for its size class.
+        char* d = static_cast<char*>(p->ops.alloc(&p->ops, 25, POOL_ALLOC_ZERO));
+        EXPECT_EQ(d[0] | d[24], 0);
+        if (!checks) {
+            EXPECT_EQ(d, b);
+        }
         h.destroy_pool(p);
         EXPECT_TRUE(p->destroyed);
         EXPECT_EQ(p->live.size(), 0u);
@@ -207,6 +224,29 @@ TEST(HostPools, AccountingReallocationAndDestruction)
         h.destroy_pool(p);
     }
     h.checks = true;
+}
+
+// A lean host's interpreters: many made and destroyed, their chunks taken
+// again, answers unchanged.
+TEST(HostPools, LeanInterpretersLeaveNothing)
+{
+    hostsim::Host& h = hostsim::reset();
+    h.lean();
+    ASSERT_NE(h.load("REXHOST "), nullptr);
+    auto* table = reinterpret_cast<const rexhost_entry_table*>(reinterpret_cast<void* const*>(h.vec.groups[REXHOST_GROUP]) - 3);
+    host_task* task = &h.main_task()->handle;
+    size_t chunks = 0;
+    for (int i = 0; i < 50; i++) {
+        PERLGCB* interp = table->interp_create(task);
+        ASSERT_NE(interp, nullptr);
+        const char* r = table->eval_text(interp, "join '-', map { $_ x 2 } qw(a b c)", 0);
+        EXPECT_STREQ(r, "aa-bb-cc");
+        table->interp_destroy(interp, task);
+        if (i == 0)
+            chunks = h.spare_chunks.size();
+    }
+    EXPECT_EQ(h.spare_chunks.size(), chunks);
+    EXPECT_EQ(h.live_pools(), 0u);
 }
 
 }  // namespace
