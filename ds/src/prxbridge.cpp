@@ -123,7 +123,7 @@ void rexhost_interp_destroy(PERLGCB* gcb, host_task* task)
                 gcb->subject = nullptr;
                 sv_release(gcb, subject);
             }
-            interp_destruct(gcb);
+            interp_destruct_before_free(gcb);
         });
         // Whatever destruction left, the pool takes with it.
         interp_free(gcb);
@@ -162,7 +162,7 @@ void rexhost_interp_free(PERLGCB* gcb)
     if (!gcb)
         return;
     try {
-        bridge_head_run(gcb, [&] { interp_destruct(gcb); });
+        bridge_head_run(gcb, [&] { interp_destruct_before_free(gcb); });
         interp_free(gcb);
     } catch (...) {
     }
