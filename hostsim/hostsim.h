@@ -45,7 +45,7 @@ struct SmallHead {
     struct Pool* pool;
 };
 static_assert(sizeof(SmallHead) == 16 && offsetof(BlockHead, size) == sizeof(BlockHead) - sizeof(SmallHead));
-constexpr uint32_t SMALL_BLOCK_MAX = 1024;   // larger blocks are blocks of their own
+constexpr uint32_t SMALL_BLOCK_MAX = 8192;   // larger blocks are blocks of their own
 constexpr size_t POOL_CHUNK = 64 * 1024;     // what a lean pool carves its small blocks from
 
 // The live blocks of a pool, read as a map from block to size: size and empty
