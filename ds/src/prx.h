@@ -717,6 +717,7 @@ struct PERLGCB {
     int32_t search_path;               // -S
     uintptr_t stack_floor;             // lowest native stack address the interpreter may reach
                                        // before it dies (stack_check); 0 while unknown
+    int32_t started;                   // the start-up parse ran to its end: the interpreter takes texts
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));

@@ -10,6 +10,7 @@
 // when it is not the current one, and back on leave.
 struct TaskGuard {
     host_task* back;      // the task the switch returned, to switch back to
+    host_task* noted;     // this thread's note of a switched task before the switch
     bool switched;
 };
 // False when the switch failed; nothing has been touched then.

@@ -53,9 +53,10 @@ bool task_guard_enter(host_task* task, TaskGuard* guard)
 {
     guard->switched = false;
     guard->back = nullptr;
+    guard->noted = nullptr;
     // Compared with the task that runs now: the interpreter's pool and its
     // name are found under the current task, so the work must run there.
-    host_task* current = host_task_handle(host_current_task());
+    host_task* current = host_current_task_handle();
     if (task == current)
         return true;
     int32_t status = 0;
@@ -63,6 +64,7 @@ bool task_guard_enter(host_task* task, TaskGuard* guard)
     if (status != 0)
         return false;
     guard->back = prev;
+    guard->noted = host_note_switched_task(task);
     guard->switched = true;
     return true;
 }
@@ -73,5 +75,6 @@ void task_guard_leave(TaskGuard* guard)
         return;
     int32_t status = 0;
     xkTaskSwitch(host_current_task_cell_value(), guard->back, &status);
+    host_note_switched_task(guard->noted);
     guard->switched = false;
 }

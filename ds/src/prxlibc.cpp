@@ -154,7 +154,7 @@ char* prx_gcvt(double value, int32_t width, char* buffer)
     req.value_size = 8;
     req.buffer = buffer;
     req.width = width;
-    req.task = host_task_handle(host_current_task());
+    req.task = host_current_task_handle();
     if (xkFormatDouble(&req) != 0) {
         // A failed format leaves a defined text: the empty one.
         buffer[0] = 0;
