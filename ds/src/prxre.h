@@ -197,6 +197,32 @@ struct re_data_array {
     void* data[1];        // count entries
 };
 
+// A set of literals of which every match holds one, at an offset from its
+// start within one window. Built for an alternation of literals, each
+// alternative perhaps led by single characters and bounded repeats of
+// them, as in .{0,2}(ab|cd); the driver looks for the literals and tries
+// only the starts that a hit allows.
+constexpr int32_t RE_SET_LITERALS = 8;  // most literals a set holds
+constexpr int32_t RE_SET_WINDOW = 255;  // widest offset a set allows
+struct re_set_literal {
+    int32_t text;            // offset of its bytes in re_accel::text
+    int32_t length;          // bytes, at least 1
+    int32_t o1, o2;          // offsets of the two bytes looked for first
+    uint8_t a1, a2, b1, b2;  // the bytes there: either case of each when folded
+    uint8_t fold;            // compared case-blind by the fold table
+};
+
+// Search aids that the optimiser chooses once, kept with the compiled
+// pattern (re_compiled::accel, a pool block it owns).
+struct re_accel {
+    int32_t class_o1, class_o2;  // rarest pair of a case-blind literal start class
+    int32_t set_count;           // literals in the set; 0 for none
+    int32_t set_min, set_max;    // the window of their offsets from the start
+    int32_t set_reach;           // largest o1 or o2 of the set
+    re_set_literal set[RE_SET_LITERALS];
+    char text[1];                // the literals' bytes
+};
+
 // What the driver hands the finder: its last-position and study cells.
 struct re_guess_data {
     const char** last_position;

@@ -183,10 +183,16 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         if (s <= e) {
             // Candidates by the literal's two rarest bytes, either case of
             // each, sixteen starts at a time; each is then compared whole.
+            // The pair was chosen when the pattern was compiled; a class node
+            // of another pattern's program (none here) would choose it now.
             int64_t o1 = 0, o2 = 0;
             const uint8_t* lit = reinterpret_cast<const uint8_t*>(m);
             const uint8_t* fold = gcb->fold_table;
-            rare_byte_pair(lit, ln, fold, &o1, &o2);
+            if (rx->accel && c == reinterpret_cast<re_program_node*>(rx->start_class)) {
+                o1 = rx->accel->class_o1;
+                o2 = rx->accel->class_o2;
+            } else
+                rare_byte_pair(lit, ln, fold, &o1, &o2);
             int64_t from = 0;
             const int64_t last = e - s;
             while (from <= last) {
@@ -941,6 +947,29 @@ inline const char* next_char(PERLGCB* gcb, const char* s, bool utf8)
     return s + (utf8 ? re_char_skip(gcb, s) : 1);
 }
 
+// The attempts of a pattern whose every match holds one literal of a set
+// within a window of offsets from its start (re_accel): each hit of a
+// literal allows the starts from hit - set_max to hit - set_min, and those
+// are tried in turn, none twice. A byte subject; the trace takes the
+// start-class path, whose lines it describes.
+int32_t try_literal_set(PERLGCB* gcb, re_compiled* rx, const char* s, const char* strend, const char* strbeg)
+{
+    const re_accel* a = rx->accel;
+    const int64_t end = strend - strbeg;
+    for (;;) {
+        int64_t q = find_literal_set(strbeg, (s - strbeg) + a->set_min, end, a, gcb->fold_table);
+        if (q < 0)
+            return 0;
+        const char* hit = strbeg + q;
+        const char* p = hit - a->set_max > s ? hit - a->set_max : s;
+        const char* last = hit - a->set_min;
+        for (; p <= last; p++)
+            if (re_try_at(gcb, rx, p))
+                return 1;
+        s = last + 1;
+    }
+}
+
 // The attempts of one match; 1 on success, with the pattern's offsets set
 // by the attempt that succeeded. s is the first position worth trying (the
 // finder's answer, or the start), startpos the start the caller gave. The
@@ -1063,6 +1092,8 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             say_substr(gcb, "Did not find", anchored ? "anchored" : "floating", must, "...\n");
         return 0;
     }
+    if (rx->accel && rx->accel->set_count && !utf8 && !re_debug_on(gcb))
+        return try_literal_set(gcb, rx, s, strend, strbeg);
     if (rx->start_class) {
         // Tried only where the class holds, and not where the rest of the
         // subject is shorter than the minimum length (a literal start class

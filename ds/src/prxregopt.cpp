@@ -1265,6 +1265,135 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
     return copy;
 }
 
+// ---- search aids ------------------------------------------------------------------
+//
+// Chosen once here, so that no match has to choose them again: the rarest
+// byte pair of a case-blind literal start class, and a set of literals of
+// which every match holds one (an alternation of literals).
+
+// Walks from n over what consumes no character (groups, empty nodes,
+// anchors, boundaries), single characters and bounded repeats of them,
+// adding their lengths to the window [*min, *max]. Returns the first node
+// of another kind, or null when the window grows past RE_SET_WINDOW. In
+// a byte pattern each character is one byte.
+re_program_node* walk_lead(re_program_node* n, int32_t* min, int32_t* max)
+{
+    for (; n; n = re_next_in_program(n)) {
+        uint8_t kind = re_kind(n);
+        if (kind == RE_OPEN || kind == RE_CLOSE || kind == RE_NOTHING || kind == RE_BOL || kind == RE_EOL ||
+            kind == RE_BOUND || kind == RE_NBOUND)
+            continue;
+        if (re_simple_nodes[n->type]) {
+            *min += 1;
+            *max += 1;
+        } else if (n->type == RE_CURLY && re_arg_max(n) != RE_INFTY && re_simple_nodes[(n + 2)->type]) {
+            *min += re_arg_min(n);
+            *max += re_arg_max(n);
+        } else
+            return n;
+        if (*max > RE_SET_WINDOW)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+// Whether every byte that the matcher takes for x in a case-blind
+// comparison (y == x or fold[y] == x) is x or fold[x]: the two bytes a
+// search looks for.
+bool fold_pair_covers(const uint8_t* fold, uint8_t x)
+{
+    for (uint32_t y = 0; y < 256; y++)
+        if (fold[y] == x && y != x && y != fold[x])
+            return false;
+    return true;
+}
+
+// The literals of an alternation at the head of the program, each led by
+// a bounded stretch of characters: up to RE_SET_LITERALS plain or
+// case-blind literal nodes, with the window of their offsets from the
+// match start. False when the head is not of that shape.
+bool find_literal_set(PERLGCB* gcb, re_program_node* first, const re_program_node** lits, int32_t* count,
+                      int32_t* wmin, int32_t* wmax)
+{
+    int32_t min = 0, max = 0;
+    re_program_node* n = walk_lead(first, &min, &max);
+    if (!n || n->type != RE_BRANCH)
+        return false;
+    *count = 0;
+    *wmin = I32_INF;
+    *wmax = 0;
+    for (re_program_node* b = n; b && b->type == RE_BRANCH; b = re_next_in_program(b)) {
+        int32_t amin = min, amax = max;
+        re_program_node* lit = walk_lead(b + 1, &amin, &amax);
+        if (!lit || (lit->type != RE_EXACT && lit->type != RE_EXACTF) || lit->flags == 0 ||
+            *count == RE_SET_LITERALS)
+            return false;
+        if (lit->type == RE_EXACTF) {
+            const uint8_t* t = reinterpret_cast<const uint8_t*>(re_text(lit));
+            for (int32_t i = 0; i < lit->flags; i++)
+                if (!fold_pair_covers(gcb->fold_table, t[i]))
+                    return false;
+        }
+        lits[(*count)++] = lit;
+        *wmin = amin < *wmin ? amin : *wmin;
+        *wmax = amax > *wmax ? amax : *wmax;
+    }
+    return *count >= 2;
+}
+
+// Builds the pattern's search aids, when it has any: in a byte pattern,
+// the pair of a case-blind literal start class and the literal set.
+void build_accel(PERLGCB* gcb, re_compiled* rx)
+{
+    if (gcb->re_regflags & RE_REGF_UTF8)
+        return;
+    re_program_node* program = reinterpret_cast<re_program_node*>(rx->program);
+    const re_program_node* lits[RE_SET_LITERALS];
+    int32_t count = 0, wmin = 0, wmax = 0;
+    if (!find_literal_set(gcb, program + 1, lits, &count, &wmin, &wmax))
+        count = 0;
+    const re_program_node* cls = reinterpret_cast<const re_program_node*>(rx->start_class);
+    bool folded_class = cls && (cls->type == RE_EXACTF || cls->type == RE_EXACTFL);
+    if (!count && !folded_class)
+        return;
+    int64_t bytes = static_cast<int64_t>(sizeof(re_accel));
+    for (int32_t i = 0; i < count; i++)
+        bytes += lits[i]->flags;
+    re_accel* a = static_cast<re_accel*>(pool_malloc(gcb, static_cast<uint64_t>(bytes)));
+    std::memset(a, 0, static_cast<size_t>(bytes));
+    rx->accel = a;
+    const uint8_t* fold = gcb->fold_table;
+    if (folded_class) {
+        int64_t o1 = 0, o2 = 0;
+        rare_byte_pair(reinterpret_cast<const uint8_t*>(re_text(cls)), cls->flags, fold, &o1, &o2);
+        a->class_o1 = static_cast<int32_t>(o1);
+        a->class_o2 = static_cast<int32_t>(o2);
+    }
+    int32_t at = 0;
+    for (int32_t i = 0; i < count; i++) {
+        re_set_literal& l = a->set[i];
+        const uint8_t* t = reinterpret_cast<const uint8_t*>(re_text(lits[i]));
+        l.text = at;
+        l.length = lits[i]->flags;
+        l.fold = lits[i]->type == RE_EXACTF;
+        std::memcpy(a->text + at, t, static_cast<size_t>(l.length));
+        at += l.length;
+        int64_t o1 = 0, o2 = 0;
+        rare_byte_pair(t, l.length, l.fold ? fold : nullptr, &o1, &o2);
+        l.o1 = static_cast<int32_t>(o1);
+        l.o2 = static_cast<int32_t>(o2);
+        l.a1 = t[o1];
+        l.a2 = l.fold ? fold[t[o1]] : t[o1];
+        l.b1 = t[o2];
+        l.b2 = l.fold ? fold[t[o2]] : t[o2];
+        int32_t reach = l.o1 > l.o2 ? l.o1 : l.o2;
+        a->set_reach = reach > a->set_reach ? reach : a->set_reach;
+    }
+    a->set_count = count;
+    a->set_min = wmin;
+    a->set_max = wmax;
+}
+
 }  // namespace
 
 // The optimiser's entry, run by the compile driver after the emit pass.
@@ -1444,6 +1573,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             rx->start_class = keep_start_class(gcb, rx, data.start_class);
     }
     rx->min_length = minlen;
+    build_accel(gcb, rx);
     free_scratch(gcb);
 }
 

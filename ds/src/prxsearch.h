@@ -5,6 +5,8 @@
 
 #include "prx.h"
 
+struct re_accel;
+
 // Low 4 bits of the compile flags of boyer_moore_prepare: the string gets
 // a newline appended and is marked TAIL.
 constexpr uint32_t BM_TAIL_FLAGS = 15;
@@ -51,3 +53,8 @@ int64_t find_byte_pair(const char* big, int64_t from, int64_t last, int64_t o1, 
 // with a byte's fold counted by the rarer of the two when fold is given;
 // *o1 != *o2 when len >= 2.
 void rare_byte_pair(const uint8_t* s, int64_t len, const uint8_t* fold, int64_t* o1, int64_t* o2);
+// The first q in [from, end) at which one literal of the set of a
+// (re_accel) stands whole before end, or -1: candidates by each literal's
+// byte pair, sixteen positions at a time where the platform has SSE2, then
+// compared whole (case-blind through fold for a folded literal).
+int64_t find_literal_set(const char* big, int64_t from, int64_t end, const re_accel* a, const uint8_t* fold);
