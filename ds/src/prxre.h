@@ -74,6 +74,19 @@ inline int32_t re_exact_units(int32_t len) { return 1 + (len + 3) / 4; }
 // The node just after a node without variable-length data.
 inline re_program_node* re_after(re_program_node* n) { return n + 1 + re_arg_units[n->type]; }
 
+// Flags byte of a greedy STAR, PLUS or CURLY whose tries of the rest after
+// the first one all fail at once (set by the optimiser; RE_NO_FLAGS
+// otherwise): 0xA0, the cost of each such try in units of work (low four
+// bits), and RE_GIVE_BACK_LOOP when that holds only while the enclosing
+// general repeat is below its minimum.
+constexpr uint8_t RE_GIVE_BACK = 0xA0;
+constexpr uint8_t RE_GIVE_BACK_LOOP = 0x10;
+inline uint8_t re_give_back_flags(int32_t cost, bool loop)
+{
+    return static_cast<uint8_t>(RE_GIVE_BACK | (loop ? RE_GIVE_BACK_LOOP : 0) | cost);
+}
+inline bool re_gives_back_nothing(uint8_t flags) { return (flags & 0xE0) == RE_GIVE_BACK; }
+
 // ---- class nodes ------------------------------------------------------------
 
 enum : uint8_t {
