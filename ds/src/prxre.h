@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "prx.h"
+#include "prxsearch.h"
 
 struct op_pattern;
 
@@ -229,6 +230,7 @@ struct re_set_literal {
 // pattern (re_compiled::accel, a pool block it owns).
 struct re_accel {
     int32_t class_o1, class_o2;  // rarest pair of a case-blind literal start class
+    ByteRanges class_ranges;     // a plain bracket start class as ranges; count 0 for none
     int32_t set_count;           // literals in the set; 0 for none
     int32_t set_min, set_max;    // the window of their offsets from the start
     int32_t set_reach;           // largest o1 or o2 of the set

@@ -250,6 +250,25 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         // UTF-8 opcodes.
         if (re_class_locale(c->type))
             gcb->re_match_flags |= RF_TAINTED;
+        if (rx->accel && rx->accel->class_ranges.count && c == reinterpret_cast<re_program_node*>(rx->start_class)) {
+            // A plain bracket class of a few ranges, such as [A-Z] or
+            // [a-zA-Z] (the optimiser found the ranges): the next member is
+            // found sixteen bytes at a time, and under the run rule the end
+            // of its run likewise.
+            const ByteRanges& ranges = rx->accel->class_ranges;
+            {
+                bool every_position = !(rx->analysis_flags & REA_SKIP);
+                while (s < strend) {
+                    s = find_byte_ranges(s, strend, &ranges, true);
+                    if (s >= strend)
+                        break;
+                    if (check_only || re_try_at(gcb, rx, s))
+                        return s;
+                    s = every_position ? s + 1 : find_byte_ranges(s + 1, strend, &ranges, false);
+                }
+                return nullptr;
+            }
+        }
         return re_with_class_op(c->type, [&](auto op) {
             constexpr uint8_t Op = decltype(op)::value;
             return scan_class(gcb, rx, s, strend, check_only, re_class_utf8(Op),

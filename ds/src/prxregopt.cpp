@@ -1355,7 +1355,10 @@ void build_accel(PERLGCB* gcb, re_compiled* rx)
         count = 0;
     const re_program_node* cls = reinterpret_cast<const re_program_node*>(rx->start_class);
     bool folded_class = cls && (cls->type == RE_EXACTF || cls->type == RE_EXACTFL);
-    if (!count && !folded_class)
+    ByteRanges ranges{};
+    bool ranged_class = cls && cls->type == RE_ANYOF && cls->flags == 0 &&
+                        byte_ranges_of(reinterpret_cast<const re_class_node*>(cls)->bitmap, &ranges);
+    if (!count && !folded_class && !ranged_class)
         return;
     int64_t bytes = static_cast<int64_t>(sizeof(re_accel));
     for (int32_t i = 0; i < count; i++)
@@ -1363,6 +1366,8 @@ void build_accel(PERLGCB* gcb, re_compiled* rx)
     re_accel* a = static_cast<re_accel*>(pool_malloc(gcb, static_cast<uint64_t>(bytes)));
     std::memset(a, 0, static_cast<size_t>(bytes));
     rx->accel = a;
+    if (ranged_class)
+        a->class_ranges = ranges;
     const uint8_t* fold = gcb->fold_table;
     if (folded_class) {
         int64_t o1 = 0, o2 = 0;

@@ -247,6 +247,61 @@ int64_t find_literal_set(const char* bigc, int64_t from, int64_t end, const re_a
     return -1;
 }
 
+bool byte_ranges_of(const uint8_t* bitmap, ByteRanges* r)
+{
+    r->count = 0;
+    for (uint32_t c = 0; c < 256;) {
+        if (!((bitmap[c >> 3] >> (c & 7)) & 1)) {
+            c++;
+            continue;
+        }
+        uint32_t hi = c;
+        while (hi + 1 < 256 && ((bitmap[(hi + 1) >> 3] >> ((hi + 1) & 7)) & 1))
+            hi++;
+        if (r->count == 3)
+            return false;
+        r->lo[r->count] = static_cast<uint8_t>(c);
+        r->span[r->count] = static_cast<uint8_t>(hi - c);
+        r->count++;
+        c = hi + 1;
+    }
+    return r->count > 0;
+}
+
+const char* find_byte_ranges(const char* p, const char* to, const ByteRanges* r, bool want)
+{
+    auto in = [r](uint8_t c) {
+        for (int32_t i = 0; i < r->count; i++)
+            if (static_cast<uint8_t>(c - r->lo[i]) <= r->span[i])
+                return true;
+        return false;
+    };
+#if defined(__SSE2__)
+    __m128i lo[3], span[3];
+    for (int32_t i = 0; i < r->count; i++) {
+        lo[i] = _mm_set1_epi8(static_cast<char>(r->lo[i]));
+        span[i] = _mm_set1_epi8(static_cast<char>(r->span[i]));
+    }
+    for (; to - p >= 16; p += 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hit = _mm_setzero_si128();
+        for (int32_t i = 0; i < r->count; i++) {
+            __m128i d = _mm_sub_epi8(x, lo[i]);
+            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_min_epu8(d, span[i]), d));
+        }
+        uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(hit));
+        if (!want)
+            mask = ~mask & 0xFFFF;
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
+#endif
+    for (; p < to; p++)
+        if (in(static_cast<uint8_t>(*p)) == want)
+            return p;
+    return to;
+}
+
 void rare_byte_pair(const uint8_t* s, int64_t len, const uint8_t* fold, int64_t* o1, int64_t* o2)
 {
     auto rarity = [&](int64_t i) {

@@ -149,4 +149,52 @@ TEST(LiteralSearch, FindsTheFirstWholeLiteral)
     }
 }
 
+// A bracket class as byte ranges: up to three, found whole; the search for
+// a member (or a non-member) finds the first one at every place, inside
+// the sixteen-byte blocks and after them.
+TEST(ByteRangeSearch, RangesAndTheirSearch)
+{
+    struct Case {
+        std::vector<std::pair<int, int>> members;  // inclusive ranges set in the bitmap
+        bool ok;
+        int32_t count;
+    };
+    const Case cases[] = {
+        {{{'A', 'Z'}}, true, 1},
+        {{{'a', 'z'}, {'A', 'Z'}}, true, 2},
+        {{{0, 0}, {'0', '9'}, {255, 255}}, true, 3},
+        {{{'0', '9'}, {'A', 'F'}, {'a', 'f'}, {'_', '_'}}, false, 0},
+        {{}, false, 0},
+        {{{0, 255}}, true, 1},
+    };
+    for (const Case& c : cases) {
+        uint8_t bitmap[32] = {};
+        for (auto [lo, hi] : c.members)
+            for (int b = lo; b <= hi; b++)
+                bitmap[b >> 3] |= static_cast<uint8_t>(1u << (b & 7));
+        ByteRanges r{};
+        ASSERT_EQ(byte_ranges_of(bitmap, &r), c.ok);
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(r.count, c.count);
+        for (int b = 0; b < 256; b++) {
+            bool member = (bitmap[b >> 3] >> (b & 7)) & 1;
+            for (int len : {1, 15, 16, 17, 40}) {
+                for (int at = 0; at < len; at += 7) {
+                    std::string hay(static_cast<size_t>(len), static_cast<char>(member ? (b + 1) & 0xFF : b));
+                    // Every byte but the one at `at` is the other kind, when
+                    // there is another kind.
+                    bool other = (bitmap[static_cast<uint8_t>(hay[0]) >> 3] >> (static_cast<uint8_t>(hay[0]) & 7)) & 1;
+                    if (other == member)
+                        continue;
+                    hay[static_cast<size_t>(at)] = static_cast<char>(b);
+                    const char* p = hay.data();
+                    EXPECT_EQ(find_byte_ranges(p, p + len, &r, member), p + at) << b << " " << len << " " << at;
+                    EXPECT_EQ(find_byte_ranges(p + at + 1, p + len, &r, member), p + len);
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
