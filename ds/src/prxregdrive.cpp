@@ -183,8 +183,8 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         if (s <= e) {
             // Candidates by the literal's two rarest bytes, either case of
             // each, sixteen starts at a time; each is then compared whole.
-            // The pair was chosen when the pattern was compiled; a class node
-            // of another pattern's program (none here) would choose it now.
+            // The pair was chosen when the pattern was compiled; without
+            // the pattern's search aids it is chosen here.
             int64_t o1 = 0, o2 = 0;
             const uint8_t* lit = reinterpret_cast<const uint8_t*>(m);
             const uint8_t* fold = gcb->fold_table;
@@ -256,18 +256,16 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
             // found sixteen bytes at a time, and under the run rule the end
             // of its run likewise.
             const ByteRanges& ranges = rx->accel->class_ranges;
-            {
-                bool every_position = !(rx->analysis_flags & REA_SKIP);
-                while (s < strend) {
-                    s = find_byte_ranges(s, strend, &ranges, true);
-                    if (s >= strend)
-                        break;
-                    if (check_only || re_try_at(gcb, rx, s))
-                        return s;
-                    s = every_position ? s + 1 : find_byte_ranges(s + 1, strend, &ranges, false);
-                }
-                return nullptr;
+            bool every_position = !(rx->analysis_flags & REA_SKIP);
+            while (s < strend) {
+                s = find_byte_ranges(s, strend, &ranges, true);
+                if (s >= strend)
+                    break;
+                if (check_only || re_try_at(gcb, rx, s))
+                    return s;
+                s = every_position ? s + 1 : find_byte_ranges(s + 1, strend, &ranges, false);
             }
+            return nullptr;
         }
         return re_with_class_op(c->type, [&](auto op) {
             constexpr uint8_t Op = decltype(op)::value;
@@ -979,9 +977,10 @@ int32_t try_literal_set(PERLGCB* gcb, re_compiled* rx, const char* s, const char
         int64_t q = find_literal_set(strbeg, (s - strbeg) + a->set_min, end, a, gcb->fold_table);
         if (q < 0)
             return 0;
-        const char* hit = strbeg + q;
-        const char* p = hit - a->set_max > s ? hit - a->set_max : s;
-        const char* last = hit - a->set_min;
+        // Offsets from strbeg: a window may reach back before it.
+        int64_t from = q - a->set_max > s - strbeg ? q - a->set_max : s - strbeg;
+        const char* p = strbeg + from;
+        const char* last = strbeg + (q - a->set_min);
         for (; p <= last; p++)
             if (re_try_at(gcb, rx, p))
                 return 1;
