@@ -38,11 +38,11 @@ inline bool has_tail(const SV* sv) { return sv->flags & SVf_TAIL; }
 
 // Length in characters of a substring value: the offsets of the optimiser
 // count characters, so in UTF-8 mode the lead bytes are counted.
-int64_t char_len(PERLGCB* gcb, SV* sv)
+inline int64_t char_len(PERLGCB* gcb, SV* sv)
 {
     int64_t len = 0;
     const char* s = substr_text(gcb, sv, &len);
-    if (!re_utf8_mode(gcb))
+    if (!re_utf8_mode(gcb)) [[likely]]
         return len;
     int64_t n = 0;
     for (int64_t i = 0; i < len; i++)
@@ -852,19 +852,28 @@ const char* guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpo
     if (re_debug_on(gcb)) [[unlikely]]
         say_guessing(gcb, rx, strpos, strend);
 
-    Finder f{};
-    f.gcb = gcb;
-    f.rx = rx;
-    f.sv = sv;
-    f.sub = sub;
-    f.check = sub[RE_SUBSTR_CHECK].substr;
-    f.anchored = sub[RE_SUBSTR_ANCHORED].substr;
-    f.flags = flags;
-    f.data = data;
-    f.initial_strpos = strpos;
-    f.strpos = strpos;
-    f.strend = strend;
-    f.minlen = rx->min_length;
+    // Every field named: the record is set up on every call, and a
+    // blanket clear of it costs more than the stores.
+    Finder f{.gcb = gcb,
+             .rx = rx,
+             .sv = sv,
+             .sub = sub,
+             .check = sub[RE_SUBSTR_CHECK].substr,
+             .anchored = sub[RE_SUBSTR_ANCHORED].substr,
+             .flags = flags,
+             .data = data,
+             .initial_strpos = strpos,
+             .strpos = strpos,
+             .strend = strend,
+             .strbeg = strpos,
+             .s = strpos,
+             .t = nullptr,
+             .check_at = nullptr,
+             .other_last = nullptr,
+             .minlen = rx->min_length,
+             .start_shift = 0,
+             .end_shift = 0,
+             .ml_anch = false};
     Guess step;
     if (f.minlen > strend - strpos) {
         if (re_debug_on(gcb)) [[unlikely]]
