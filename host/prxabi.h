@@ -14,6 +14,7 @@ struct SV;
 struct re_substr_info;
 struct re_data_array;
 struct re_class_node;
+struct re_accel;
 
 // One captured output stream: stored text in the host's line form.
 struct prx_capture {
@@ -61,6 +62,7 @@ struct re_compiled {
     uint32_t last_group;         // highest group of the last match
     uint32_t analysis_flags;     // analysis flags
     uint32_t last_closed_group;  // last group closed in the last match
+    re_accel* accel;             // search aids chosen at compile time, or null (owned)
     uint32_t program[1];         // node program, allocated with the record
 };
 static_assert(offsetof(re_compiled, start_offsets) == 0);
