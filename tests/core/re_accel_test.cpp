@@ -10,8 +10,8 @@
 
 namespace {
 
-using retest::Engine;
-using retest::MatchCase;
+using prxtest::Engine;
+using prxtest::MatchCase;
 
 // Which heads give a literal set, and its window of offsets from the start.
 TEST_F(Engine, LiteralSetShapes)

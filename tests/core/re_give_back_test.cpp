@@ -8,8 +8,8 @@
 
 namespace {
 
-using retest::Engine;
-using retest::MatchCase;
+using prxtest::Engine;
+using prxtest::MatchCase;
 
 // The marks of the STAR, PLUS and CURLY nodes of the top-level chain and
 // of general-repeat bodies, in program order: the cost of a skipped try,

@@ -166,6 +166,9 @@ void new_interp()
     interps_on_host++;
     inputs_on_interp = 0;
     interp->run_loop_hook = &bounded_run_loop;
+    // Destruction at level 2 frees every value and op itself instead of
+    // leaving them to the pool, so that what it leaves there is a leak.
+    interp->destruct_level = 2;
     drop_captures();
 }
 
