@@ -230,4 +230,28 @@ TEST_F(ExactText, PackOfManyPieces)
     run(cases, std::size(cases));
 }
 
+// Texts that once made the reader loop forever or read past the end of its
+// text: each ends with its compile error, and the interpreter goes on.
+TEST_F(ExactText, ReaderStopsAtTheEndOfTheText)
+{
+    struct Stop {
+        const char* text;
+        const char* error_start;
+    } cases[] = {
+        {"format G =\n", "Format not terminated"},
+        {"format=\n", "Format not terminated"},
+        {"format G =\nline\n", "Format not terminated"},
+        {"format G =\n@<<\n$x\n", "Format not terminated"},
+        {"E:<<;format=\n", "Format not terminated"},
+        {"{<x>m-;${\\ete;{\\c }}:-", "syntax error"},
+        {"*{ \"x\" s/a/b/g { \"y\" and s/(.)/$1$1/e srand", "syntax error"},
+    };
+    for (const Stop& c : cases) {
+        prxtest::EvalResult r = eval(c.text);
+        EXPECT_EQ(r.error.rfind(c.error_start, 0), 0u) << c.text << ": " << r.error;
+        EXPECT_EQ(eval("1 + 1").value, "2") << c.text;
+    }
+    EXPECT_EQ(eval("eval \"format G =\\n\"; 'after'").value, "after");
+}
+
 }  // namespace
