@@ -4,6 +4,7 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "prxchar.h"
@@ -276,6 +277,94 @@ SV* value_at_address(PERLGCB* gcb, uintptr_t address)
     return e->address && still_at(e->sv, address) ? e->sv : nullptr;
 }
 
+// ---- long decimal numbers of "w" ---------------------------------------------
+
+// A decimal number too long for an integer: limbs of nine decimal digits,
+// least significant first, in pool memory. The BER letter converts between
+// such numbers and base-128 digits several digits a pass, so that the
+// quadratic cost of the conversion stays small.
+struct big_decimal {
+    uint32_t* limb;  // each below 1e9
+    uint64_t n;      // limbs in use; 0 for the number 0
+    uint64_t cap;    // limbs allocated
+};
+
+constexpr uint32_t LIMB_BASE = 1000000000u;
+
+void big_push(PERLGCB* gcb, big_decimal* b, uint32_t v)
+{
+    if (b->n == b->cap) {
+        uint64_t cap = b->cap ? b->cap * 2 : 8;
+        auto* limb = static_cast<uint32_t*>(pool_malloc(gcb, cap * sizeof(uint32_t)));
+        if (b->n)
+            std::memcpy(limb, b->limb, b->n * sizeof(uint32_t));
+        pool_free(gcb, b->limb);
+        b->limb = limb;
+        b->cap = cap;
+    }
+    b->limb[b->n++] = v;
+}
+
+// b = b * mul + add, with mul at most 2 to the 28th.
+void big_mul_add(PERLGCB* gcb, big_decimal* b, uint32_t mul, uint32_t add)
+{
+    uint64_t carry = add;
+    for (uint64_t i = 0; i < b->n; i++) {
+        uint64_t v = static_cast<uint64_t>(b->limb[i]) * mul + carry;
+        b->limb[i] = static_cast<uint32_t>(v % LIMB_BASE);
+        carry = v / LIMB_BASE;
+    }
+    while (carry) {
+        big_push(gcb, b, static_cast<uint32_t>(carry % LIMB_BASE));
+        carry /= LIMB_BASE;
+    }
+}
+
+// b = b / 2^bits (bits at most 28); returns the remainder.
+uint32_t big_shift_down(big_decimal* b, uint32_t bits)
+{
+    uint64_t rem = 0;
+    for (uint64_t i = b->n; i-- > 0;) {
+        uint64_t v = rem * LIMB_BASE + b->limb[i];
+        b->limb[i] = static_cast<uint32_t>(v >> bits);
+        rem = v & ((1u << bits) - 1);
+    }
+    while (b->n && !b->limb[b->n - 1])
+        b->n--;
+    return static_cast<uint32_t>(rem);
+}
+
+// The number written by n decimal digits.
+void big_from_digits(PERLGCB* gcb, big_decimal* b, const char* digits, uint64_t n)
+{
+    while (n) {
+        uint64_t take = n % 9 ? n % 9 : 9;  // the most significant limb first
+        uint32_t v = 0;
+        for (uint64_t i = 0; i < take; i++)
+            v = v * 10 + static_cast<uint32_t>(digits[i] - '0');
+        big_mul_add(gcb, b, LIMB_BASE, v);
+        digits += take;
+        n -= take;
+    }
+}
+
+// A new value holding the number's decimal digits, without leading zeros.
+SV* big_to_value(PERLGCB* gcb, const big_decimal* b)
+{
+    if (!b->n)
+        return sv_new_from_bytes(gcb, "0", 1);
+    char head[16];
+    int len = std::snprintf(head, sizeof head, "%u", b->limb[b->n - 1]);
+    SV* sv = sv_new_undef(gcb, static_cast<uint64_t>(len) + (b->n - 1) * 9 + 1);
+    sv_set_bytes(gcb, sv, head, static_cast<uint64_t>(len));
+    for (uint64_t i = b->n - 1; i-- > 0;) {
+        char part[16];
+        std::snprintf(part, sizeof part, "%09u", b->limb[i]);
+        sv_append_bytes(gcb, sv, part, 9);
+    }
+    return sv;
+}
+
 // ---- pack ---------------------------------------------------------------------
 
 // Outcomes of the BER writer other than success; each maps to its message.
@@ -320,23 +409,6 @@ char* decimal_digits(PERLGCB* gcb, const char* s, uint64_t len, uint64_t* ndigit
     return out;
 }
 
-// Divides the decimal digit string by 128 in place and returns the
-// remainder; *zero is set when the quotient is 0.
-uint32_t divide_by_128(char* digits, uint64_t n, bool* zero)
-{
-    uint32_t rem = 0;
-    *zero = true;
-    for (uint64_t i = 0; i < n; i++) {
-        uint32_t v = rem * 10 + static_cast<uint32_t>(digits[i] - '0');
-        rem = v & 0x7F;
-        uint32_t q = v >> 7;
-        if (q)
-            *zero = false;
-        digits[i] = static_cast<char>('0' + q);
-    }
-    return rem;
-}
-
 // Appends the BER compressed form of one value.
 ber_outcome append_ber(PERLGCB* gcb, SV* cat, SV* from)
 {
@@ -362,18 +434,25 @@ ber_outcome append_ber(PERLGCB* gcb, SV* cat, SV* from)
         char* digits = decimal_digits(gcb, s, len, &n);
         if (!digits)
             return BER_NOT_UNSIGNED;
-        // No more base-128 digits than decimal ones: the scratch block of the
-        // string's length holds them all.
-        char* result = static_cast<char*>(pool_malloc(gcb, n + 1));
-        char* in = result + n + 1;
-        bool zero = false;
-        do
-            *--in = static_cast<char>(divide_by_128(digits, n, &zero) | 0x80);
-        while (!zero && in > result);
-        result[n] &= 0x7F;
-        append(gcb, cat, in, static_cast<uint64_t>(result + n + 1 - in));
-        pool_free(gcb, result);
+        big_decimal big{nullptr, 0, 0};
+        big_from_digits(gcb, &big, digits, n);
         pool_free(gcb, digits);
+        // No more base-128 digits than decimal ones (and at least one), four
+        // taken off a pass, least significant first.
+        char* result = static_cast<char*>(pool_malloc(gcb, n + 4));
+        char* in = result + n + 4;
+        do {
+            uint32_t four = big_shift_down(&big, 28);
+            for (int32_t k = 0; k < 4; k++, four >>= 7) {
+                *--in = static_cast<char>((four & 0x7F) | 0x80);
+                if (!big.n && !(four >> 7))
+                    break;
+            }
+        } while (big.n);
+        result[n + 3] &= 0x7F;
+        append(gcb, cat, in, static_cast<uint64_t>(result + n + 4 - in));
+        pool_free(gcb, result);
+        pool_free(gcb, big.limb);
         return BER_OK;
     }
     if (from->flags & SVp_NOK) {
@@ -440,25 +519,6 @@ SV* take_value(PERLGCB* gcb, pack_values* pv)
 }
 
 // ---- unpack ---------------------------------------------------------------------
-
-// Multiplies a decimal digit string by 128 and adds a 7-bit group; the
-// string keeps at least four leading zeros, enough for any carry.
-void decimal_times_128_plus(PERLGCB* gcb, SV* sv, uint32_t add)
-{
-    uint64_t len = 0;
-    const char* s = sv_text(gcb, sv, &len);
-    if (len < 4 || std::memcmp(s, "0000", 4) != 0) {
-        sv_insert(gcb, sv, 0, 0, "0000000000", 10);
-        s = sv_text(gcb, sv, &len);
-    }
-    char* d = sv_pv(sv);
-    uint32_t carry = add;
-    for (uint64_t i = len; i-- > 0;) {
-        uint32_t v = static_cast<uint32_t>(d[i] - '0') * 128 + carry;
-        d[i] = static_cast<char>('0' + v % 10);
-        carry = v / 10;
-    }
-}
 
 // The bit-count table of the interpreter, built on first use.
 const uint8_t* bitcount_table(PERLGCB* gcb)
@@ -1033,29 +1093,28 @@ OP* pp_unpack(PERLGCB* gcb)
                     count--;
                     acc = 0;
                 } else if (++bytes >= 8) {
-                    // Past 56 bits the integer goes on as a decimal string.
-                    char digits[21];
-                    uint64_t v = acc;
-                    for (int32_t i = 19; i >= 0; i--) {
-                        digits[i] = static_cast<char>('0' + v % 10);
-                        v /= 10;
-                    }
-                    SV* sv = sv_new_from_bytes(gcb, digits, 20);
+                    // Past 56 bits the integer goes on as a decimal string:
+                    // up to four further 7-bit groups join it a pass.
+                    big_decimal big{nullptr, 0, 0};
+                    for (uint64_t v = acc; v; v /= LIMB_BASE)
+                        big_push(gcb, &big, static_cast<uint32_t>(v % LIMB_BASE));
                     while (s < strend) {
-                        uint8_t d = static_cast<uint8_t>(*s++);
-                        decimal_times_128_plus(gcb, sv, d & 0x7F);
-                        if (!(d & 0x80)) {
+                        uint32_t mul = 1, add = 0;
+                        bool ended = false;
+                        for (int32_t k = 0; k < 4 && s < strend && !ended; k++) {
+                            uint8_t d = static_cast<uint8_t>(*s++);
+                            mul <<= 7;
+                            add = (add << 7) | (d & 0x7F);
+                            ended = !(d & 0x80);
+                        }
+                        big_mul_add(gcb, &big, mul, add);
+                        if (ended) {
                             bytes = 0;
                             break;
                         }
                     }
-                    uint64_t len = 0;
-                    const char* t = sv_text(gcb, sv, &len);
-                    const char* last_digit = t + len - 1;
-                    while (t < last_digit && *t == '0')
-                        t++;
-                    sv_chop_front(gcb, sv, t);
-                    push_result(gcb, sv);
+                    push_result(gcb, big_to_value(gcb, &big));
+                    pool_free(gcb, big.limb);
                     count--;
                     acc = 0;
                 }

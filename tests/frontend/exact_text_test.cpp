@@ -230,6 +230,27 @@ TEST_F(ExactText, PackOfManyPieces)
     run(cases, std::size(cases));
 }
 
+// BER integers beyond 56 bits go through decimal strings both ways.
+TEST_F(ExactText, LongBerIntegers)
+{
+    const Case cases[] = {
+        {"unpack('H*', pack('w', '5000000000'))", "92d097e400", ""},
+        {"unpack('H*', pack('w', '18446744073709551616'))", "82808080808080808000", ""},
+        {"unpack('H*', pack('w', '123456789012345678901234567890'))", "b1eec8bfedc3b9f89de4f1fc9552", ""},
+        {"unpack('H*', pack('w', '1' . '0' x 40))", "f5c6a9f8f0ebcaa5fed7b9fad8a08080808000", ""},
+        {"unpack('H*', pack('w', '19342813113834066795298815'))", "ffffffffffffffffffffff7f", ""},
+        {"unpack('w', pack('H*', 'ffffffffffffffffff7f'))", "1180591620717411303423", ""},
+        {"unpack('w', pack('H*', '818080808080808000'))", "72057594037927936", ""},
+        {"unpack('w', pack('H*', '80808080808080808001'))", "1", ""},
+        {"unpack('w', pack('H*', '82808080808080808000'))", "18446744073709551616", ""},
+        {"unpack('w', pack('w', '123456789012345678901234567890'))", "123456789012345678901234567890", ""},
+        {"my $n = '9' x 500; unpack('w', pack('w', $n)) eq $n ? 'same' : 'differs'", "same", ""},
+        {"join ',', unpack('w3', pack('H*', 'ffffffffffffffffff7f' . '822c' . '05'))", "1180591620717411303423,300,5", ""},
+        {"unpack('w', pack('H*', 'ffffffffffffffffffff'))", "", "Unterminated compressed integer.\n"},
+    };
+    run(cases, std::size(cases));
+}
+
 // Texts that once made the reader loop forever or read past the end of its
 // text: each ends with its compile error, and the interpreter goes on.
 TEST_F(ExactText, ReaderStopsAtTheEndOfTheText)
