@@ -10,14 +10,11 @@
 #include "prxlex.h"
 #include "prxlibc.h"
 #include "prxpad.h"
+#include "prxperl.h"
 #include "prxpp.h"
 #include "prxscope.h"
 
 namespace {
-
-SV* errsv(PERLGCB* gcb) { return gv_gp(gcb->error_glob)->gp_sv; }
-
-void errsv_clear(PERLGCB* gcb) { sv_set_bytes(gcb, errsv(gcb), "", 0); }
 
 // Releases the separator value the compile used and takes the normal one.
 void restore_record_separator(PERLGCB* gcb)
@@ -209,8 +206,15 @@ OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out)
         } else {
             save_push_free_op_tree(gcb, root);
         }
-        if (gimme == CTX_VOID)
+        if (gimme == CTX_VOID) {
+            // Void context reaches no further than the root by itself: the
+            // body's statements take it here, as a program's do, with their
+            // useless-use warnings. The walk makes each statement current
+            // in turn; the compiling one is current again afterwards.
+            op_void_context(gcb, op_first_kid(root));
+            gcb->current_statement = gcb->compiling_statement;
             op_void_context(gcb, root);
+        }
         else if (gimme == CTX_LIST)
             op_list_context(gcb, root);
         else

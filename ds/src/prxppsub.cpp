@@ -682,11 +682,13 @@ OP* pp_entersub(PERLGCB* gcb)
                     pp_put_sp(gcb, gcb->arg_base + pop_mark(gcb));
                 return op->op_next;
             }
-            const char* sym;
+            // The sub's name: after get magic the private string only; an
+            // undefined value names none.
+            const char* sym = nullptr;
             if (sv->flags & SVs_GMG) {
                 mg_call_get(gcb, sv);
                 sym = (sv->flags & SVp_POK) ? sv_pv(sv) : nullptr;
-            } else {
+            } else if (sv_ok(sv)) {
                 uint64_t len = 0;
                 sym = sv_text(gcb, sv, &len);
             }

@@ -162,6 +162,9 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                       int32_t svmax);
 void sv_format_set(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va_list* args, SV** svargs,
                    int32_t svmax);
+// Sets sv to the expansion of the pattern value's text over the values; the
+// pattern's literal text is UTF-8 when the pattern value is.
+void sv_format_values(PERLGCB* gcb, SV* sv, SV* pattern, SV** svargs, int32_t svmax);
 void sv_append_formatted(PERLGCB* gcb, SV* sv, const char* pat, ...);
 void sv_set_formatted(PERLGCB* gcb, SV* sv, const char* pat, ...);
 SV* sv_new_formatted(PERLGCB* gcb, const char* pat, ...);
