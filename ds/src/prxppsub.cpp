@@ -415,15 +415,9 @@ OP* do_goto(PERLGCB* gcb)
                 cx->sub.hasargs = 0;
             }
             cx->sub.cv = cv;
-            cx->sub.olddepth = static_cast<uint16_t>(body_of(cv)->depth);
-            int32_t depth = ++body_of(cv)->depth;
-            if (depth < 2) {
-                sv_refinc(as_sv(cv));
-            } else {
-                if (depth == 100 && warn_enabled(gcb, WARN_RECURSION))
-                    sub_deep_recursion_warn(gcb, cv);
-                pad_for_depth(gcb, cv, depth, cx->sub.hasargs != 0);
-            }
+            int32_t depth = cx_sub_enter_depth(gcb, cx, cv, true);
+            if (depth == 100 && warn_enabled(gcb, WARN_RECURSION))
+                sub_deep_recursion_warn(gcb, cv);
             enter_pad(gcb, cx, cv);
             if (cx->sub.hasargs)
                 install_args(gcb, cx, mark + 1, items);
@@ -564,6 +558,20 @@ void close_sub_frame(PERLGCB* gcb, cx_frame* cx, OP* newpm)
 }  // namespace
 
 // ---- shared helpers -------------------------------------------------------------
+
+int32_t cx_sub_enter_depth(PERLGCB* gcb, cx_frame* cx, CV* cv, bool own_pad)
+{
+    int32_t depth = body_of(cv)->depth;
+    cx->sub.olddepth = depth;
+    if (depth == INT32_MAX)
+        fatal_error(gcb, "Subroutine recursion too deep");
+    body_of(cv)->depth = ++depth;
+    if (depth == 1)
+        sv_refinc(as_sv(cv));
+    else if (own_pad)
+        pad_for_depth(gcb, cv, depth, true);
+    return depth;
+}
 
 void sub_deep_recursion_warn(PERLGCB* gcb, CV* cv)
 {
@@ -787,14 +795,9 @@ OP* pp_entersub(PERLGCB* gcb)
     cx->sub.dfoutgv = nullptr;
     cx->sub.savearray = nullptr;
     cx->sub.argarray = nullptr;
-    cx->sub.olddepth = static_cast<uint16_t>(body_of(cv)->depth);
     cx->sub.hasargs = hasargs;
     cx->sub.lval = static_cast<uint8_t>(op->op_private & (OPpLVAL_INTRO | OPpENTERSUB_INARGS));
-    int32_t depth = ++body_of(cv)->depth;
-    if (depth < 2)
-        sv_refinc(as_sv(cv));
-    else
-        pad_for_depth(gcb, cv, depth, true);
+    int32_t depth = cx_sub_enter_depth(gcb, cx, cv, true);
     enter_pad(gcb, cx, cv);
     if (hasargs)
         install_args(gcb, cx, mark + 1, static_cast<int32_t>(sp - mark));
@@ -1216,11 +1219,9 @@ OP* pp_dbstate(PERLGCB* gcb)
     cx->sub.dfoutgv = nullptr;
     cx->sub.savearray = nullptr;
     cx->sub.argarray = nullptr;
-    cx->sub.olddepth = static_cast<uint16_t>(body_of(cv)->depth);
     cx->sub.hasargs = 0;
     cx->sub.lval = static_cast<uint8_t>(op->op_private & (OPpLVAL_INTRO | OPpENTERSUB_INARGS));
-    if (++body_of(cv)->depth == 1)
-        sv_refinc(as_sv(cv));  // dropped when the depth returns to 0
+    cx_sub_enter_depth(gcb, cx, cv, false);  // the debugger runs in its first pad
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->curpad));
     gcb->curpad = av_body(sv_as<AV>(av_body(body_of(cv)->padlist)->array[1]))->array;
     cx->sub.oldcurpad = gcb->curpad;

@@ -12,6 +12,10 @@
 
 int32_t run_op_loop(PERLGCB* gcb)
 {
+    // Native code that runs interpreter code (sort comparators, ties,
+    // overloading, destructors, magic, hooks) nests run loops on the native
+    // stack: a nesting that input controls ends here with a trappable die.
+    stack_check(gcb);
     // The first op runs without a test: a run always starts at an op.
     gcb->op = gcb->op->op_ppaddr(gcb);
     while (gcb->op)

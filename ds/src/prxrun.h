@@ -42,7 +42,7 @@ struct cx_sub {
     GV* dfoutgv;          // default output glob saved by a format call; one reference
     AV* savearray;        // saved argument array of the default variable (sub frame)
     AV* argarray;         // argument array of this call (sub frame)
-    uint16_t olddepth;    // recursion depth before the call
+    int32_t olddepth;     // recursion depth before the call
     uint8_t hasargs;      // 0 for a format call
     uint8_t lval;         // the calling op's private bits of an lvalue call
     SV** oldcurpad;       // current pad before the call
@@ -173,6 +173,12 @@ void stack_level_pop_to_mark(PERLGCB* gcb);
 
 // Pops every context frame above index (the run-time ops' unwinding).
 void cx_unwind(PERLGCB* gcb, int32_t index);
+// Takes the code value of the sub frame cx one recursion level deeper: the
+// frame keeps the depth before the call (cx_pop_sub puts it back), the
+// first level takes a reference on the code value (dropped when the depth
+// returns to 0), and with own_pad a deeper level gets its pad. Dies, with
+// the frame complete, when the depth cannot grow. Returns the new depth.
+int32_t cx_sub_enter_depth(PERLGCB* gcb, cx_frame* cx, CV* cv, bool own_pad);
 // Unwinds the context stack to the innermost eval and returns the op the run
 // loop resumes at; outside any eval it writes the message and exits.
 OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length);

@@ -1,0 +1,73 @@
+// What running operations hold while interpreter code runs under them: the
+// active sub against its own undefinition and deep recursion, sort's items
+// and comparator, a substitution's target and pattern, split's subject.
+// Each program text once crashed or read freed memory; the interpreter must
+// answer it and go on working.
+#include "support/eval_fixture.h"
+
+namespace {
+
+class HeldValues : public prxtest::EvalTest {
+protected:
+    void SetUp() override
+    {
+        EvalTest::SetUp();
+        ASSERT_TRUE(started()) << err_text();
+    }
+
+    struct Case {
+        const char* text;
+        const char* value;  // the result's string
+        const char* error;  // $@ afterwards
+    };
+
+    // Runs each case, then a plain text that shows the interpreter still works.
+    void check(std::initializer_list<Case> cases)
+    {
+        for (const Case& c : cases) {
+            prxtest::EvalResult r = eval(c.text);
+            EXPECT_EQ(r.jump, 0) << c.text;
+            EXPECT_EQ(r.value, c.value) << c.text;
+            EXPECT_EQ(r.error, c.error) << c.text;
+            prxtest::EvalResult after = eval("my @l = map { $_ * 2 } 1 .. 3; join ',', @l");
+            EXPECT_EQ(after.value, "2,4,6") << "after " << c.text;
+            EXPECT_EQ(after.error, "") << "after " << c.text;
+        }
+    }
+};
+
+// A sub's depth is kept whole by its frames: recursion past 65535 levels
+// neither wraps the depth nor frees the sub when the calls return.
+TEST_F(HeldValues, RecursionDeeperThanSixteenBits)
+{
+    check({
+        {"sub r { my $n = shift; $n ? r($n - 1) : 0 } r(65536) . '|' . r(70000) . '|' . r(2)", "0|0|0", ""},
+        {"defined(&r) ? 'defined' : 'gone'", "defined", ""},
+        {"r(3); sub d { my $n = shift; $n ? d($n - 1) + 1 : 0 } d(66000)", "66000", ""},
+    });
+}
+
+// A comparator is an active sub, and the items it compares stay alive
+// whatever the comparison does to their owners.
+TEST_F(HeldValues, SortKeepsItsComparatorAndItems)
+{
+    check({
+        {"sub s1 { undef &s1; $a <=> $b } my @x = sort s1 3, 2, 1; 'sorted'", "", "Can't undef active subroutine.\n"},
+        {"sub s2 { undef &s2; $a <=> $b } eval { my @x = sort s2 3, 2, 1 }; defined(&s2) ? 'kept' : 'gone'", "kept",
+         ""},
+        {"my @a = map { [$_] } 1 .. 50; my @b = sort { undef @a; $a->[0] <=> $b->[0] } @a; "
+         "join ',', scalar(@a), scalar(@b), $b[0][0], $b[49][0]",
+         "0,50,1,50", ""},
+        {"my %h = map { $_ => [$_] } 1 .. 20; my @b = sort { %h = (); $b->[0] <=> $a->[0] } values %h; "
+         "join ',', map { $_->[0] } @b[0 .. 2]",
+         "20,19,18", ""},
+        {"our @g = map { \"k$_\" } 1 .. 30; sub byg { @g = (); $a cmp $b } join ',', (sort byg @g)[0 .. 2]",
+         "k1,k10,k11", ""},
+        // A "$$" comparator and one that sorts again with itself.
+        {"sub s3 ($$) { my @in = sort s4 3, 1; $_[0] <=> $_[1] } sub s4 { $b <=> $a } join ',', sort s3 3, 1, 2",
+         "1,2,3", ""},
+        {"sub s5 { my @in = sort s5 1, 0 if $a > 1; $a <=> $b } join ',', sort s5 3, 1, 2", "1,2,3", ""},
+    });
+}
+
+}  // namespace
