@@ -125,18 +125,10 @@ void cx_unwind(PERLGCB* gcb, int32_t index)
     while (si->si_cxix > index) {
         cx_frame* cx = &si->si_cxstack[si->si_cxix];
         switch (cx_type(cx)) {
-        case CXt_SUBST: {
+        case CXt_SUBST:
             si->si_cxix--;
-            // The saved capture state owns the subject copy in its first word.
-            void** saved = static_cast<void**>(cx->subst.rxres);
-            if (saved) {
-                if (saved[0])
-                    pool_free(gcb, saved[0]);
-                pool_free(gcb, saved);
-                cx->subst.rxres = nullptr;
-            }
+            cx_pop_subst(gcb, cx);
             continue;
-        }
         case CXt_SUB:
             cx_pop_sub(gcb, cx);
             break;

@@ -70,6 +70,12 @@ void apply_multiline(PERLGCB* gcb, const op_pattern* pm)
 // substitution does; the built value is released.
 void adopt_result(PERLGCB* gcb, SV* targ, SV* dstr)
 {
+    // An evaluated replacement may have made the target a reference or a
+    // glob, or left it without a string body.
+    if (targ->flags & SV_THINK_FIRST & ~SVf_UTF8)
+        sv_make_modifiable(gcb, targ);
+    if (sv_type(targ) < SVt_PV)
+        sv_upgrade_body(gcb, targ, SVt_PV);
     if (targ->flags & SVf_OOK)
         sv_undo_offset(gcb, targ);
     if (sv_len(targ))
@@ -138,6 +144,29 @@ cx_frame* push_subst(PERLGCB* gcb)
 }
 
 }  // namespace
+
+void cx_pop_subst(PERLGCB* gcb, cx_frame* cx)
+{
+    // Taken out first: releasing may run destructors, which push frames
+    // over this one.
+    uint64_t* saved = static_cast<uint64_t*>(cx->subst.rxres);
+    SV* dstr = cx->subst.dstr;
+    SV* targ = cx->subst.targ;
+    re_compiled* rx = cx->subst.rx;
+    cx->subst.rxres = nullptr;
+    cx->subst.dstr = nullptr;
+    cx->subst.targ = nullptr;
+    cx->subst.rx = nullptr;
+    if (saved) {
+        if (saved[RS_COPY])
+            pool_free(gcb, reinterpret_cast<void*>(saved[RS_COPY]));
+        pool_free(gcb, saved);
+    }
+    sv_release(gcb, dstr);
+    sv_release(gcb, targ);
+    if (rx)
+        gcb->re_hook_free(gcb, rx);
+}
 
 void re_offsets_save(PERLGCB* gcb, void** place, re_compiled* rx)
 {
@@ -512,6 +541,10 @@ OP* pp_subst(PERLGCB* gcb)
         uint64_t clen = 0;
         const char* c = dstr ? sv_text(gcb, dstr, &clen) : nullptr;
         int32_t iters = 0;
+        // An evaluated replacement may change or free the target's string:
+        // the matches of such a substitution read a copy of their own.
+        if (!c)
+            r_flags |= REXEC_COPY;
 
         if (c && clen <= static_cast<uint64_t>(rx->min_length) && (once || !(r_flags & REXEC_COPY)) &&
             !(rx->analysis_flags & REA_LOOKBEHIND_SEEN) && pp_utf8_mode(gcb, dstr) == utf8) {
@@ -626,7 +659,10 @@ OP* pp_subst(PERLGCB* gcb)
             cx->subst.rxtainted = rxtainted;
             cx->subst.orig = orig;
             cx->subst.dstr = built;
-            cx->subst.targ = targ;
+            // The frame holds the target and the pattern until it goes: the
+            // replacement's code may drop every other reference to them.
+            cx->subst.targ = sv_refinc(targ);
+            rx->ref_count++;
             cx->subst.s = s;
             cx->subst.m = m;
             cx->subst.strend = strend;
@@ -694,16 +730,12 @@ OP* pp_substcont(PERLGCB* gcb)
             int32_t count = cx->subst.iters - 1;
             int32_t rxtainted = cx->subst.rxtainted;
             int32_t oldsave = cx->subst.oldsave;
+            cx->subst.dstr = nullptr;  // the target takes it over
             finish_subst(gcb, targ, dstr, rxtainted, count, oldsave);
-            // Pop the frame and free its capture state.
+            // Code that the finish ran may have pushed and popped frames.
             cx = cx_current(gcb);
             gcb->current_level->si_cxix--;
-            if (uint64_t* saved = static_cast<uint64_t*>(cx->subst.rxres)) {
-                if (saved[RS_COPY])
-                    pool_free(gcb, reinterpret_cast<void*>(saved[RS_COPY]));
-                pool_free(gcb, saved);
-                cx->subst.rxres = nullptr;
-            }
+            cx_pop_subst(gcb, cx);
             return pm->op.op_next;
         }
     }
@@ -736,16 +768,14 @@ OP* pp_split(PERLGCB* gcb)
     SV* limsv = *sp--;
     int64_t limit = (limsv->flags & SVf_IOK) ? sv_iv(limsv) : sv_to_int(gcb, limsv);
     SV* sv = *sp--;
-    uint64_t len = 0;
-    const char* s = sv_text(gcb, sv, &len);
-    bool utf8 = pp_utf8_mode(gcb, sv);
-    const char* strend = s + len;
     op_pattern* pm = reinterpret_cast<op_pattern*>(*sp--);
     pp_put_sp(gcb, sp);
-    if (!pm || !s)
+    if (!pm)
         return die_error(gcb, "panic: pp_split");
-    uint64_t slen = utf8 ? utf8_length(gcb, reinterpret_cast<const uint8_t*>(s), reinterpret_cast<const uint8_t*>(strend)) : len;
-    int64_t maxiters = static_cast<int64_t>(slen) + 10;
+    // The subject may be an element of the target array, which is emptied
+    // first, and emptying it may run destructors: the subject is held for
+    // the statement and its text taken only afterwards.
+    tmps_push(gcb, sv_refinc(sv));
     int64_t origlimit = limit;
     re_compiled* rx = pm->op_pmregexp;
     uint8_t gimme = pp_context(gcb, op);
@@ -762,14 +792,26 @@ OP* pp_split(PERLGCB* gcb)
         GV* gv = gv_fetch_by_name(gcb, "_", GV_ADD, SVt_PVGV);
         ary = gv_gp(gv_ensure_array(gcb, gv))->gp_av;
     }
-    bool realarray = false;
+    bool realarray = ary && (gimme != CTX_LIST || (pm->op_pmflags & PMf_ONCE));
+    if (realarray) {
+        av_grow_to_index(gcb, ary, 0);
+        av_remove_all(gcb, ary);
+    }
+    // Any code the text runs (a tie's fetch, an overloaded conversion) runs
+    // before the array becomes the argument stack.
+    uint64_t len = 0;
+    const char* s = sv_text(gcb, sv, &len);
+    if (!s)
+        return die_error(gcb, "panic: pp_split");
+    bool utf8 = pp_utf8_mode(gcb, sv);
+    const char* strend = s + len;
+    uint64_t slen = utf8 ? utf8_length(gcb, reinterpret_cast<const uint8_t*>(s), reinterpret_cast<const uint8_t*>(strend)) : len;
+    int64_t maxiters = static_cast<int64_t>(slen) + 10;
+
     bool mortal = true;
     MAGIC* tie = nullptr;
     AV* oldstack = gcb->current_arg_stack;
-    if (ary && (gimme != CTX_LIST || (pm->op_pmflags & PMf_ONCE))) {
-        realarray = true;
-        av_grow_to_index(gcb, ary, 0);
-        av_remove_all(gcb, ary);
+    if (realarray) {
         sp = pp_sp(gcb);
         if ((as_sv(ary)->flags & SVs_RMG) && (tie = mg_find_by_type(gcb, as_sv(ary), 'P'))) {
             push_mark(gcb, sp);

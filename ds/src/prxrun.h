@@ -81,13 +81,13 @@ struct cx_subst {
     int32_t once;
     int32_t rxtainted;
     char* orig;           // start of the source string
-    SV* dstr;             // value being built
-    SV* targ;             // target value
+    SV* dstr;             // value being built; owned by the frame
+    SV* targ;             // target value; one reference
     char* s;              // current position
     char* m;              // start of the current match
     char* strend;         // end of the string
     void* rxres;          // saved capture state
-    re_compiled* rx;      // the compiled pattern
+    re_compiled* rx;      // the compiled pattern; one reference
 };
 
 struct cx_frame {
@@ -179,6 +179,10 @@ void cx_unwind(PERLGCB* gcb, int32_t index);
 // returns to 0), and with own_pad a deeper level gets its pad. Dies, with
 // the frame complete, when the depth cannot grow. Returns the new depth.
 int32_t cx_sub_enter_depth(PERLGCB* gcb, cx_frame* cx, CV* cv, bool own_pad);
+// Lets go of what a popped substitution frame holds: the value being built
+// (unless the target took it over), its references on the target and the
+// pattern, and the saved capture state with its subject copy.
+void cx_pop_subst(PERLGCB* gcb, cx_frame* cx);
 // Unwinds the context stack to the innermost eval and returns the op the run
 // loop resumes at; outside any eval it writes the message and exits.
 OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length);

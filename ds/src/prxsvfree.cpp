@@ -14,6 +14,79 @@ namespace {
 
 constexpr uint32_t IMMORTAL_COUNT = 0x7FFFFFFF;
 
+// Values own values (an array its elements, a reference its referent, code
+// its pads, a glob its body), so destroying one releases others, which may
+// be destroyed in turn: a nesting as deep as the data. Past this many
+// destructions one inside another, or close to the native stack's floor, a
+// value whose count reached 0 waits in the pending list instead, and the
+// outermost destruction takes the waiting values one after another. Data of
+// any depth is freed within a bounded stack; shallow data is freed in the
+// order its references go.
+constexpr uint32_t FREE_NESTING_MAX = 32;
+constexpr uintptr_t FREE_STACK_MARGIN = 64 * 1024;
+
+bool must_wait(PERLGCB* gcb)
+{
+    if (gcb->free_nesting == 0)
+        return false;  // the outermost destruction always runs
+    if (gcb->free_nesting >= FREE_NESTING_MAX)
+        return true;
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < gcb->stack_floor + FREE_STACK_MARGIN;
+}
+
+void add_pending(PERLGCB* gcb, SV* sv)
+{
+    if (gcb->free_pending_count == gcb->free_pending_max) {
+        int32_t cap = gcb->free_pending_max ? gcb->free_pending_max * 2 : 64;
+        gcb->free_pending = static_cast<SV**>(
+            pool_realloc(gcb, gcb->free_pending, static_cast<uint64_t>(cap) * sizeof(SV*)));
+        gcb->free_pending_max = cap;
+    }
+    gcb->free_pending[gcb->free_pending_count++] = sv;
+}
+
+// Empties a value whose count reached 0 and frees its head, unless a
+// destructor gave it a new reference.
+void destroy_value(PERLGCB* gcb, SV* sv)
+{
+    sv_destroy_contents(gcb, sv);
+    if (sv->refcnt == 0)
+        free_head(gcb, sv);
+}
+
+// Destroys the waiting values, in the order they began to wait; those that
+// their own destructions make wait join the end. A waiting value may have
+// been taken up again in the meantime (through a weak reference) and then
+// freed: an entry whose value is counted again, or whose head is free, is
+// passed over.
+void destroy_pending(PERLGCB* gcb)
+{
+    while (gcb->free_pending_head < gcb->free_pending_count) {
+        SV* sv = gcb->free_pending[gcb->free_pending_head++];
+        if (sv->refcnt == 0 && sv_type(sv) != SVt_FREED)
+            destroy_value(gcb, sv);
+    }
+    gcb->free_pending_head = 0;
+    gcb->free_pending_count = 0;
+}
+
+// A value whose count just reached 0. A jump out of the destruction (an exit
+// in a destructor, no memory) is met by a jump_run that puts free_nesting
+// back; the values still waiting go with the next outermost destruction.
+void release_dead(PERLGCB* gcb, SV* sv)
+{
+    if (must_wait(gcb)) {
+        add_pending(gcb, sv);
+        return;
+    }
+    bool outermost = gcb->free_nesting == 0;
+    gcb->free_nesting++;
+    destroy_value(gcb, sv);
+    if (outermost)
+        destroy_pending(gcb);
+    gcb->free_nesting--;
+}
+
 // The referent's back-reference list, or "panic: del_backref".
 AV* backref_list(PERLGCB* gcb, SV* referent)
 {
@@ -75,9 +148,7 @@ void sv_release(PERLGCB* gcb, SV* sv)
         sv->refcnt = IMMORTAL_COUNT;
         return;
     }
-    sv_destroy_contents(gcb, sv);
-    if (sv->refcnt == 0)
-        free_head(gcb, sv);
+    release_dead(gcb, sv);
 }
 
 void sv_destroy_contents(PERLGCB* gcb, SV* sv)

@@ -70,4 +70,37 @@ TEST_F(HeldValues, SortKeepsItsComparatorAndItems)
     });
 }
 
+// A substitution whose replacement runs code holds its target and pattern,
+// and matches a copy of the subject: the code may change or free both.
+TEST_F(HeldValues, SubstitutionKeepsItsTargetAndSubject)
+{
+    check({
+        {"my $s = 'aaaa'; $s =~ s/a/undef $s; 'c'/ge; $s", "cccc", ""},
+        {"my $s = 'abab'; my $n = $s =~ s/(a)/$s = 'z' x 40; uc $1/ge; \"$n $s\"", "2 AbAb", ""},
+        {"my $s = 'aaaa'; $s =~ s/a/$s = [1]; 'c'/ge; $s", "cccc", ""},
+        {"my %h = (k => 'abab'); my $n = $h{k} =~ s/a/delete $h{k}; 'x'/ge; join ',', $n, exists $h{k} ? 1 : 0",
+         "2,0", ""},
+        {"our $g = 'a1a2a3'; $g =~ s/(\\d)/undef $g; $1 * 2/ge; $g", "a2a4a6", ""},
+        // A run-time pattern compiled again inside its own replacement.
+        {"sub sx { my ($t, $p) = @_; $t =~ s/$p/length($p) < 3 ? sx('xyxy', $p . 'y') : 'Z'/ge; $t } sx('aa', 'a')",
+         "xyxyxyxy", ""},
+        {"my $s = 'aaa'; eval { $s =~ s/a/die \"x\\n\"/e }; $@ . $s", "x\naaa", ""},
+        {"my $s = 'aaa'; $s =~ s/a/undef $s; 'c'/e; $s", "caa", ""},
+    });
+}
+
+// split holds its subject while it empties the array that receives the
+// fields, which may hold the subject or run destructors.
+TEST_F(HeldValues, SplitKeepsItsSubject)
+{
+    check({
+        {"my @a = ('a,b,c'); @a = split /,/, $a[0]; join '|', @a", "a|b|c", ""},
+        {"our @a = ('x,y'); @a = split /,/, $a[0]; join '|', @a", "x|y", ""},
+        {"my @a = ('p q r'); @a = split ' ', $a[0]; scalar(@a)", "3", ""},
+        {"package D; sub DESTROY { $main::s = 'u,v' } package main; our $s = 'p,q,r'; "
+         "our @a = (bless {}, 'D'); @a = split /,/, $s; join '|', @a",
+         "u|v", ""},
+    });
+}
+
 }  // namespace
