@@ -96,6 +96,11 @@ SV** tmps_stack_extend(PERLGCB* gcb, int32_t n)
     if (n < 128)
         n = gcb->temps_max < 512 ? 128 : 512;
     int32_t cap = gcb->temps_ix + n + 1;
+    // A statement may make millions of temporaries: past a few thousand the
+    // stack grows by half, so that its copies stay linear in their number.
+    int64_t grown = static_cast<int64_t>(gcb->temps_max) + gcb->temps_max / 2;
+    if (cap > gcb->temps_max && cap < grown)
+        cap = grown > INT32_MAX ? INT32_MAX : static_cast<int32_t>(grown);
     gcb->temps = static_cast<SV**>(pool_realloc(gcb, gcb->temps, static_cast<uint64_t>(cap) * sizeof(SV*)));
     gcb->temps_max = cap;
     return gcb->temps;
