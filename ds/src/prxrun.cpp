@@ -179,6 +179,7 @@ void stack_level_pop_to_mark(PERLGCB* gcb)
 
 void stack_unwind_for_exit(PERLGCB* gcb)
 {
+    gcb->localizing = 0;  // a set method that was under way never returns
     while (gcb->current_arg_stack != gcb->main_arg_stack) {
         if (gcb->current_level->si_cxix >= 0)
             cx_unwind(gcb, -1);

@@ -103,4 +103,24 @@ TEST_F(HeldValues, SplitKeepsItsSubject)
     });
 }
 
+// A restore that dies while a die closes an eval's scope (a localized %SIG
+// element whose set method refuses the key) raises its error past that eval,
+// but every other change of the scope is undone first and the interpreter
+// keeps working.
+TEST_F(HeldValues, ScopeLeftByADieIsUndoneWhole)
+{
+    eval("local $^W = 1; our $lw = 5; local $lw = 6; local $SIG{_} = 1");
+    prxtest::EvalResult r = eval("join ',', $^W, $lw");
+    EXPECT_EQ(r.value, "0,5");
+    EXPECT_EQ(r.error, "");
+    check({
+        {"our $x = 1; eval { local $x = 2; local $SIG{_} = 1 }; 'reached'", "", "No such hook: _.\n"},
+        {"$x", "1", ""},
+        {"our $y = 1; sub ly { local $y = 3; local $SIG{_} = 1 } eval { eval { ly() }; 1 }; $y . '|' . $@", "1|No such hook: _.\n",
+         ""},
+        {"local $SIG{_}", "", "No such hook: _.\n"},
+        {"my $w = ''; local $SIG{__WARN__} = sub { $w .= shift }; warn \"w\\n\"; $w", "w\n", ""},
+    });
+}
+
 }  // namespace
