@@ -1,6 +1,14 @@
 // Reference counting: dropping a reference, emptying a value whose count
 // reached 0 (its destructor, magic, class and body), weak references, and
 // one value taking over another's body.
+//
+// A value lives while its count is at least 1; every owner (a container, a
+// reference, a glob, a pad, the temporaries stack, a save entry, a frame)
+// holds one reference. Weak references hold none: the referent keeps a list
+// of them and clears them when it goes. The immortals (undef, yes, no) are
+// never freed: a count that reaches 0 is set back to 0x7FFFFFFF. A value
+// whose count reached 0 is destroyed at most once; a destructor that takes a
+// new reference keeps it alive, and its head is then not freed.
 #include "prxcall.h"
 #include "prxgv.h"
 #include "prxhv.h"
@@ -100,6 +108,11 @@ AV* backref_list(PERLGCB* gcb, SV* referent)
 
 // Runs the DESTROY methods of a blessed value whose count is 0: once for
 // each class it is blessed into at the time, on a stack level of its own.
+// The destructor is handed a reference of the caller's own (not counted by
+// anyone) whose referent gets one count for the call; the count is taken
+// back directly afterwards, without a release, so that a count of 0 after
+// the call means no one took the value up again. Errors are trapped as in
+// an eval and leave the current error text alone.
 void call_destructors(PERLGCB* gcb, SV* sv)
 {
     // A reference of our own, not from an arena; only its cell is borrowed.
@@ -132,6 +145,8 @@ void sv_release(PERLGCB* gcb, SV* sv)
     if (!sv)
         return;
     if (sv->refcnt == 0) {
+        // Already at 0: a value being destroyed (its own parts may point
+        // back at it), one swept at destruction, or a count gone wrong.
         if ((sv->flags & SVf_SWEPT) || gcb->sv_clean_all)
             return;
         if ((sv->flags & SVf_READONLY) && sv_is_immortal(gcb, sv)) {
@@ -151,6 +166,12 @@ void sv_release(PERLGCB* gcb, SV* sv)
     release_dead(gcb, sv);
 }
 
+// The order matters: the destructor first, while the value is whole; then
+// its class and magic (whose free methods may still read the body); then
+// what the body owns by type; the body itself last. A glob's stash goes
+// after its body, which may name it. Every reference the body held is
+// dropped exactly once, with its field cleared first, so that a destructor
+// run by the release never finds it again.
 void sv_destroy_contents(PERLGCB* gcb, SV* sv)
 {
     if (sv->flags & SVs_OBJECT) {
@@ -227,6 +248,9 @@ void sv_destroy_contents(PERLGCB* gcb, SV* sv)
     default:
         break;
     }
+    // The string part: a reference's referent (a weak one is only taken off
+    // its referent's list), else the buffer when the value owns it (a length
+    // of 0 marks a borrowed buffer).
     if (string_part && type != SVt_NULL && type != SVt_IV && type != SVt_NV) {
         if (sv->flags & SVf_OOK)
             sv_undo_offset(gcb, sv);
@@ -255,6 +279,9 @@ void del_backref(PERLGCB* gcb, SV* sv)
             b->array[i] = &gcb->sv_undef;
 }
 
+// The referent keeps living as long as the statement: one whose only
+// reference this was becomes a temporary instead of going at once, since the
+// caller may still be reading it through the reference's old value.
 void sv_drop_reference(PERLGCB* gcb, SV* sv)
 {
     if ((sv->flags & (SVf_ROK | SVf_WEAKREF)) == (SVf_ROK | SVf_WEAKREF)) {
@@ -292,6 +319,9 @@ void sv_release_object_ref(PERLGCB* gcb, SV* sv)
     }
 }
 
+// sv keeps its head and count (its owners still point at it) and takes
+// over nsv's body and flags; nsv's reference (its only one) goes with its
+// head. sv's own magic stays with sv: it moves onto the new body.
 void sv_replace(PERLGCB* gcb, SV* sv, SV* nsv)
 {
     uint32_t refcnt = sv->refcnt;
