@@ -616,6 +616,7 @@ void elem_autovivify(PERLGCB* gcb, SV* sv, int32_t kind)
 
 OP* goto_find_label(PERLGCB* gcb, OP* o, const char* label, uint64_t len, OP** ops, OP** limit)
 {
+    stack_check(gcb);  // the walk is as deep as the op tree
     OP** start = ops;
     if (ops >= limit)
         fatal_error(gcb, "Target of goto is too deeply nested");
