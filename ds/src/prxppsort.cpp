@@ -125,18 +125,6 @@ GV* package_scalar_glob(PERLGCB* gcb, HV* stash, const char* name)
     return gv_fetch_by_name(gcb, sv_pv(full), GV_ADD, SVt_PV);
 }
 
-// The items are on the argument stack, which holds no reference: code that
-// a comparison runs (a comparator, an overloaded operator, a warning hook)
-// may drop their owners' references. Each is held as a temporary of the
-// statement, beyond the sort, whose results they are.
-void hold_items(PERLGCB* gcb, SV** items, int32_t n)
-{
-    if (gcb->temps_ix + n >= gcb->temps_max)
-        tmps_stack_extend(gcb, n);
-    for (int32_t i = 0; i < n; i++)
-        gcb->temps[++gcb->temps_ix] = sv_refinc(items[i]);
-}
-
 }  // namespace
 
 // ---- the sort routine ---------------------------------------------------------------
@@ -445,8 +433,10 @@ OP* pp_sort(PERLGCB* gcb)
         items[n++] = sv;
     }
     pp_put_sp(gcb, items + n - 1);
+    // Code that a comparison runs (a comparator, an overloaded operator, a
+    // warning hook) may free the items' owners.
     if (n > 1)
-        hold_items(gcb, items, n);
+        tmps_hold(gcb, items, n);
 
     if (n > 1 && !code) {
         pp_put_sp(gcb, pp_extend(gcb, pp_sp(gcb), 20));
@@ -543,6 +533,7 @@ OP* pp_grepstart(PERLGCB* gcb)
         return op->op_next->op_next;
     }
     SV** first = gcb->arg_base + top_mark(gcb) + 1;
+    tmps_hold(gcb, first, static_cast<int32_t>(sp - first + 1));  // the block may free their owners
     push_mark(gcb, first);  // destination
     push_mark(gcb, first);  // source
     pp_scope_with_temps(gcb);

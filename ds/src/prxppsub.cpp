@@ -663,6 +663,12 @@ OP* pp_entersub(PERLGCB* gcb)
 
     if (!sv)
         return die_error(gcb, "Not a CODE reference");
+    // @_ aliases the arguments without holding them: they are held for the
+    // caller's statement, since the sub may free their owners.
+    if (hasargs) {
+        SV** first = gcb->arg_base + top_mark(gcb) + 1;
+        tmps_hold(gcb, first, static_cast<int32_t>(sp - first + 1));
+    }
     switch (sv_type(sv)) {
     case SVt_PVCV:
         cv = sv_as<CV>(sv);

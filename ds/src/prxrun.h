@@ -216,6 +216,26 @@ inline void tmps_push(PERLGCB* gcb, SV* sv)
     gcb->temps[++gcb->temps_ix] = sv;
 }
 
+// Takes one more reference on each of the n values at items for the
+// temporaries stack. The argument stack holds no references: an op that
+// runs code while its operands wait there (sort, foreach over a list, grep,
+// map) holds them so, to the end of the statement, since the code may drop
+// their owners' references.
+inline void tmps_hold(PERLGCB* gcb, SV** items, int32_t n)
+{
+    if (n <= 0)
+        return;
+    if (gcb->temps_ix + n >= gcb->temps_max)
+        tmps_stack_extend(gcb, n);
+    for (int32_t i = 0; i < n; i++) {
+        SV* sv = items[i];
+        if (sv) {
+            sv->refcnt++;
+            gcb->temps[++gcb->temps_ix] = sv;
+        }
+    }
+}
+
 // The next frame index of the current level, growing its context stack when
 // full; the caller stores it as the current index and fills the frame.
 inline int32_t cx_next_index(PERLGCB* gcb)

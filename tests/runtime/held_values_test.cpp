@@ -103,6 +103,25 @@ TEST_F(HeldValues, SplitKeepsItsSubject)
     });
 }
 
+// Values waiting on the argument stack while code runs (foreach over a
+// list, grep and map blocks, a sub's @_) stay alive when that code frees
+// their owners.
+TEST_F(HeldValues, StackedOperandsOutliveTheirOwners)
+{
+    check({
+        {"my @a = map { [$_] } 1 .. 5; my $s = ''; for (@a, 0) { @a = (); $s .= ref($_) . ',' } $s",
+         "ARRAY,ARRAY,ARRAY,ARRAY,ARRAY,,", ""},
+        {"my %h = map { $_ => [$_] } 1 .. 5; my $s = ''; for (values %h) { %h = (); $s .= ref $_ } $s",
+         "ARRAYARRAYARRAYARRAYARRAY", ""},
+        {"my @a = map { [$_] } 1 .. 5; my @b = grep { @a = (); 1 } @a; join ',', map { $_->[0] } @b", "1,2,3,4,5", ""},
+        {"my @a = map { [$_] } 1 .. 5; my @b = map { @a = (); $_->[0] * 2 } @a; \"@b\"", "2 4 6 8 10", ""},
+        {"my @a = ([1], [2]); sub fa { @a = (); join ',', map { $_->[0] } @_ } fa(@a)", "1,2", ""},
+        {"our %g = (k => [7]); sub fg { %g = (); $_[0][0] } fg($g{k})", "7", ""},
+        // Aliasing still writes through to the values themselves.
+        {"my @a = (1, 2); $_ *= 10 for @a, (); sub inc { $_[0]++ } inc($a[1]); \"@a\"", "10 21", ""},
+    });
+}
+
 // A restore that dies while a die closes an eval's scope (a localized %SIG
 // element whose set method refuses the key) raises its error past that eval,
 // but every other change of the scope is undone first and the interpreter
