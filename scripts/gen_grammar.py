@@ -8,7 +8,11 @@ its code, and nothing else; the script stops when they differ.
 The tables keep byacc's layout: default reduction, shift base, reduce base,
 goto base and default goto rows, the packed table with its check table, and
 the rule lengths and left sides. Only the tables are taken from byacc's
-output; the parser in prxgram.cpp is our own.
+output; the parser in prxgram.cpp is our own. Beside them it writes one named
+constant per rule, its number in byacc's order, named after the rule's text
+(RULE_<left side>__<right-hand symbols>, "empty" for none, punctuation
+spelled out), so that rule_action's case labels follow a rule wherever it
+moves and a changed rule no longer compiles until its action is looked at.
 
 Usage: gen_grammar.py [--report] [OUTPUT]
   OUTPUT     where to write the tables (ds/src/prxgramtab.inc by default)
@@ -90,6 +94,43 @@ def run_byacc(grammar_text):
         return open(out).read(), conflicts
 
 
+# How punctuation tokens are spelled in rule names.
+PUNCTUATION = {
+    "{": "LBRACE", "}": "RBRACE", "(": "LPAREN", ")": "RPAREN", "[": "LBRACKET", "]": "RBRACKET",
+    ";": "SEMI", ",": "COMMA", ":": "COLON", "?": "QUESTION", "!": "BANG", "~": "TILDE",
+    "$": "DOLLAR", "%": "PERCENT", "&": "AMP", "*": "STAR", "+": "PLUS", "-": "MINUS", "@": "AT",
+}
+
+
+def rule_texts(source, rules):
+    """byacc's text of every rule after rule 0, as "lhs : symbols"."""
+    m = re.search(r"static const char \*const yyrule\[\] = \{(.*?)\};", source, re.S)
+    if not m:
+        fail("byacc's output has no yyrule")
+    texts = re.findall(r'^"(.*)",$', m.group(1), re.M)
+    if len(texts) != rules:
+        fail("byacc's yyrule has %d rules, its tables %d" % (len(texts), rules))
+    return texts[1:]
+
+
+def rule_name(text):
+    lhs, _, rhs = text.partition(" : ")
+    if not rhs and text.endswith(" :"):
+        lhs = text[:-2]
+    parts = []
+    for sym in rhs.split():
+        m = re.fullmatch(r"'(.)'", sym)
+        if m:
+            if m.group(1) not in PUNCTUATION:
+                fail("no name for the token " + sym)
+            parts.append(PUNCTUATION[m.group(1)])
+        elif re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", sym):
+            parts.append(sym)
+        else:
+            fail("a rule symbol the names cannot spell: " + sym)
+    return "RULE_%s__%s" % (lhs, "_".join(parts) if parts else "empty")
+
+
 def emit(values, per_line=16):
     rows = []
     for i in range(0, len(values), per_line):
@@ -137,6 +178,14 @@ def main(argv):
         text.append("constexpr int16_t %s[%d] = {" % (ours, len(values)))
         text.append(emit(values))
         text.append("};")
+    names = [rule_name(r) for r in rule_texts(source, rules)]
+    if len(set(names)) != len(names):
+        fail("two rules have the same name")
+    text.append("// rule numbers, named after the rules' text")
+    text.append("enum GramRule : int32_t {")
+    for number, name in enumerate(names, 1):
+        text.append("    %s = %d," % (name, number))
+    text.append("};")
     data = "\n".join(text) + "\n"
     with open(out_path, "w") as f:
         f.write(data)

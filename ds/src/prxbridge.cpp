@@ -12,6 +12,7 @@
 #include "prxpool.h"
 #include "prxre.h"
 #include "prxrun.h"
+#include "prxscope.h"
 #include "prxsv.h"
 #include "prxtbl.h"
 
@@ -298,13 +299,42 @@ const char* rexhost_eval_text(PERLGCB* gcb, const char* text, int32_t raise)
     return result;
 }
 
+}  // extern "C"
+
+namespace {
+
+// Runs the body of a variable or call entry under the head buffer. Looking
+// a name up may compile and run code (a name that starts with a non-ASCII
+// character asks for the utf8 module through a BEGIN block): when a fatal
+// error ends the body, what it left on the save stack and the scope stack
+// (the compile state of that block, its lexer context) is undone here, so
+// that the interpreter is as it was before the entry.
+template <class Body>
+void name_entry_run(PERLGCB* gcb, Body&& body)
+{
+    int32_t save_ix = gcb->savestack_ix;
+    int32_t scope_ix = gcb->scope_ix;
+    if (bridge_head_run(gcb, body) != JUMP_NONE) {
+        bridge_head_run(gcb, [&] {
+            if (gcb->savestack_ix > save_ix)
+                leave_scope(gcb, save_ix);
+            gcb->scope_ix = scope_ix;
+            tmps_free_to_floor(gcb);
+        });
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
 int32_t rexhost_get_sv_text(PERLGCB* gcb, const char* name, const char** text, int64_t* length)
 {
     const char* t = "";
     uint64_t len = 0;
     if (gcb && name) {
         try {
-            bridge_head_run(gcb, [&] { t = text_of(gcb, interp_get_scalar(gcb, name, 0), &len); });
+            name_entry_run(gcb, [&] { t = text_of(gcb, interp_get_scalar(gcb, name, 0), &len); });
         } catch (...) {
         }
     }
@@ -320,7 +350,7 @@ int32_t rexhost_get_sv_number(PERLGCB* gcb, const char* name, double* number)
     double d = 0.0;
     if (gcb && name) {
         try {
-            bridge_head_run(gcb, [&] {
+            name_entry_run(gcb, [&] {
                 SV* sv = interp_get_scalar(gcb, name, 0);
                 if (sv)
                     d = (sv->flags & SVf_NOK) ? sv_nv(sv) : sv_to_double(gcb, sv);
@@ -338,7 +368,7 @@ int32_t rexhost_call(PERLGCB* gcb, const char* name)
     if (!gcb || !name)
         return 1;
     try {
-        bridge_head_run(gcb, [&] {
+        name_entry_run(gcb, [&] {
             push_mark(gcb, gcb->arg_sp);
             interp_call_named(gcb, name, CALL_DISCARD | CALL_NOARGS);
         });

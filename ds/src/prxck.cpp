@@ -28,7 +28,7 @@ OP* ck_lvalue_kids(PERLGCB* gcb, OP* o, int32_t type)
 {
     if (o && op_has_kids(o))
         for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-            op_lvalue_context(gcb, kid, type);
+            op_lvalue_context_kid(gcb, kid, type);
     return o;
 }
 
@@ -142,7 +142,7 @@ bool handle_name(PERLGCB* gcb, OP* kid, int32_t type, const char** name, uint64_
         return *name != nullptr;
     }
     if (kid->op_type == OP_AELEM || kid->op_type == OP_HELEM) {
-        op_lvalue_context(gcb, kid, type);
+        op_lvalue_context_kid(gcb, kid, type);
         *name = "__ANONIO__";
         *len = 10;
         return true;
@@ -258,7 +258,7 @@ OP* ck_scalar(PERLGCB* gcb, OP* o)
                     op_compile_error(gcb, "Type of arg %d to %s must be %s (not %s)", n, op_desc_of(gcb, type),
                                      array ? "array" : "hash", op_desc_of(gcb, kid->op_type));
                 }
-                op_lvalue_context(gcb, kid, type);
+                op_lvalue_context_kid(gcb, kid, type);
                 break;
             }
             case ARG_CODE: {
@@ -287,7 +287,7 @@ OP* ck_scalar(PERLGCB* gcb, OP* o)
             }
             case ARG_SCALAR_REF:
                 op_scalar_context(gcb, kid);
-                op_lvalue_context(gcb, kid, type);
+                op_lvalue_context_kid(gcb, kid, type);
                 break;
             default:
                 break;

@@ -261,7 +261,7 @@ OP* ck_return(PERLGCB* gcb, OP* o)
     CV* cv = gcb->compile_cv;
     if (cv && (cv_body(cv)->cvflags & CVf_LVALUE) && op_has_kids(o))
         for (OP* kid = op_first_kid(o)->op_sibling; kid; kid = kid->op_sibling)
-            op_lvalue_context(gcb, kid, OP_LEAVESUBLV);
+            op_lvalue_context_kid(gcb, kid, OP_LEAVESUBLV);
     return o;
 }
 

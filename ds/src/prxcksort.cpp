@@ -174,7 +174,7 @@ OP* ck_grep(PERLGCB* gcb, OP* o)
         return o;
     }
     for (; kid; kid = kid->op_sibling)
-        op_lvalue_context(gcb, kid, OP_GREPSTART);
+        op_lvalue_context_kid(gcb, kid, OP_GREPSTART);
     return gwop;
 }
 

@@ -203,7 +203,7 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
         } else {
             op_list_context(gcb, kid);
         }
-        op_lvalue_context(gcb, kid, OP_ENTERSUB);
+        op_lvalue_context_kid(gcb, kid, OP_ENTERSUB);
         prev = kid;
         kid = kid->op_sibling;
     }

@@ -219,6 +219,7 @@ void dump_hash_name_line(PERLGCB* gcb, int32_t level, PrxStream stream, const ch
 
 void dump_op_tree(PERLGCB* gcb, int32_t level, PrxStream stream, OP* o)
 {
+    stack_check(gcb);
     int32_t inner = level + 1;
     dump_indented_line(gcb, level, stream, "{\n");
     if (o->op_seq)
@@ -403,6 +404,7 @@ void dump_named_format(PERLGCB* gcb, GV* gv)
 
 void dump_package_subs(PERLGCB* gcb, HV* stash)
 {
+    stack_check(gcb);
     PVHV* body = hv_body(stash);
     if (!body->array)
         return;

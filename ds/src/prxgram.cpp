@@ -1,5 +1,6 @@
 // The grammar parser: an LALR(1) driver over the generated tables of
 // prxgramtab.inc, with its error recovery, and the actions of the 193 rules.
+#include <cstdint>
 #include <cstring>
 
 #include "prxlex.h"
@@ -17,7 +18,7 @@ static_assert(GRAM_STATES == 391 && GRAM_RULES == 194 && GRAM_NONTERMINALS == 56
 static_assert(GRAM_MAX_TOKEN == DEREF_ARROW && GRAM_FINAL_STATE == 1);
 static_assert(sizeof gram_table == sizeof gram_check && sizeof gram_table / sizeof gram_table[0] == GRAM_TABLE_HIGH + 1);
 
-constexpr int32_t STACK_STEP = 300;    // initial size and growth of both stacks, in entries
+constexpr int32_t STACK_STEP = 300;    // initial size of both stacks, in entries
 constexpr int32_t START_SYMBOL = 0;
 constexpr int32_t NO_LINE = 65535;
 
@@ -243,11 +244,16 @@ struct Stacks {
     int32_t capacity;   // entries allocated in each stack
 };
 
-// Allocates or grows both stacks to capacity + STACK_STEP entries. A failed
-// allocation is reported and leaves the blocks the record holds intact.
+// Allocates both stacks with STACK_STEP entries or doubles them, so that a
+// parse as deep as its text takes linear time. A failed allocation is
+// reported and leaves the blocks the record holds intact.
 bool grow(PERLGCB* gcb, Stacks& s)
 {
-    int32_t n = s.capacity + STACK_STEP;
+    if (s.capacity > INT32_MAX / 2) {
+        compile_error(gcb, "Out of memory for yacc stack");
+        return false;
+    }
+    int32_t n = s.capacity ? s.capacity * 2 : STACK_STEP;
     int32_t was = gcb->no_memory_ok;
     gcb->no_memory_ok = 1;
     auto* states = static_cast<int16_t*>(pool_realloc(gcb, s.rec->states, uint64_t(n) * sizeof(int16_t)));
@@ -417,125 +423,124 @@ OP* increment(PERLGCB* gcb, int32_t type, OP* target)
     return op_new_unary(gcb, type, 0, op_lvalue_context(gcb, op_scalar_context(gcb, target), type));
 }
 
-// The action of rule r. v[k] is the value of the k-th right-hand symbol; the
+// The action of rule r (a GramRule). v[k] is the value of the k-th right-hand symbol; the
 // result goes to parse_rule_value, which holds $1 (or nothing) on entry.
 void rule_action(PERLGCB* gcb, int32_t r, token_val* v)
 {
     token_val& out = gcb->parse_rule_value;
     switch (r) {
-    case 1:  // program_start: (empty)
+    case RULE_program_start__empty:
         gcb->expect = XSTATE;
         break;
-    case 2:  // program: program_start line_sequence
+    case RULE_program__program_start_line_sequence:
         op_new_program(gcb, v[2].op);
         break;
-    case 3:  // block: "{" block_start line_sequence "}"
-    case 5:  // loop_block: "{" loop_block_start line_sequence "}"
+    case RULE_block__LBRACE_block_start_line_sequence_RBRACE:
+    case RULE_loop_block__LBRACE_loop_block_start_line_sequence_RBRACE:
         lower_statement_line(gcb, v[1].ival);
         out.op = op_close_block(gcb, v[2].ival, v[3].op);
         break;
-    case 4:  // block_start: (empty)
+    case RULE_block_start__empty:
         out.op = nullptr;
         out.ival = op_open_block(gcb, 1);
         break;
-    case 6:  // loop_block_start: (empty)
+    case RULE_loop_block_start__empty:
         out.op = nullptr;
         out.ival = op_open_block(gcb, 0);
         break;
-    case 7:  // line_sequence: (empty)
+    case RULE_line_sequence__empty:
         out.op = nullptr;
         break;
-    case 8:  // line_sequence: line_sequence declaration
+    case RULE_line_sequence__line_sequence_declaration:
         out.op = v[1].op;
         break;
-    case 9:  // line_sequence: line_sequence line
+    case RULE_line_sequence__line_sequence_line:
         out.op = op_list_concat(gcb, OP_LINESEQ, v[1].op, v[2].op);
         gcb->pad_reset_pending = 1;
         if (v[1].op && v[2].op)
             gcb->compile_hints |= HINT_BLOCK_SCOPE;
         break;
-    case 10:  // line: label conditional
+    case RULE_line__label_conditional:
         out.op = op_new_statement(gcb, 0, v[1].pval, v[2].op);
         break;
-    case 12:  // line: label ";"
+    case RULE_line__label_SEMI:
         out.op = v[1].pval ? op_new_statement(gcb, 0, v[1].pval, op_new_base(gcb, OP_NULL, 0)) : nullptr;
         gcb->expect = XSTATE;
         break;
-    case 13:  // line: label side_effect ";"
+    case RULE_line__label_side_effect_SEMI:
         out.op = op_new_statement(gcb, 0, v[1].pval, v[2].op);
         gcb->expect = XSTATE;
         break;
-    case 14:  // side_effect: error
+    case RULE_side_effect__error:
         out.op = nullptr;
         break;
-    case 16:  // side_effect: expr KW_IF expr
+    case RULE_side_effect__expr_KW_IF_expr:
         out.op = op_new_logical(gcb, OP_AND, 0, v[3].op, v[1].op);
         break;
-    case 17:  // side_effect: expr KW_UNLESS expr
+    case RULE_side_effect__expr_KW_UNLESS_expr:
         out.op = op_new_logical(gcb, OP_OR, 0, v[3].op, v[1].op);
         break;
-    case 18:  // side_effect: expr KW_WHILE expr
+    case RULE_side_effect__expr_KW_WHILE_expr:
         out.op = op_new_loop(gcb, OPf_PARENS, 1, op_scalar_context(gcb, v[3].op), v[1].op);
         break;
-    case 19:  // side_effect: expr KW_UNTIL inverted_expr
+    case RULE_side_effect__expr_KW_UNTIL_inverted_expr:
         out.op = op_new_loop(gcb, OPf_PARENS, 1, v[3].op, v[1].op);
         break;
-    case 20:  // side_effect: expr KW_FOR expr
+    case RULE_side_effect__expr_KW_FOR_expr:
         out.op = op_new_foreach(gcb, 0, nullptr, v[2].ival, nullptr, v[3].op, v[1].op, nullptr);
         break;
-    case 21:  // else_part: (empty)
+    case RULE_else_part__empty:
         out.op = nullptr;
         break;
-    case 22:  // else_part: KW_ELSE loop_block
+    case RULE_else_part__KW_ELSE_loop_block:
         if (v[2].op)
             v[2].op->op_flags |= OPf_PARENS;
         out.op = op_new_scope(gcb, v[2].op);
         break;
-    case 23: {  // else_part: KW_ELSIF "(" scoped_expr ")" loop_block else_part
+    case RULE_else_part__KW_ELSIF_LPAREN_scoped_expr_RPAREN_loop_block_else_part: {
         gcb->statement_line = v[1].ival;
         OP* then = op_new_scope(gcb, v[5].op);
         out.op = op_new_conditional(gcb, 0, v[3].op, then, v[6].op);
         gcb->compile_hints |= HINT_BLOCK_SCOPE;
         break;
     }
-    case 24:  // conditional: KW_IF "(" block_start scoped_expr ")" loop_block else_part
-    case 25: {  // conditional: KW_UNLESS "(" block_start scoped_inverted_expr ")" loop_block else_part
+    case RULE_conditional__KW_IF_LPAREN_block_start_scoped_expr_RPAREN_loop_block_else_part:
+    case RULE_conditional__KW_UNLESS_LPAREN_block_start_scoped_inverted_expr_RPAREN_loop_block_else_part: {
         gcb->statement_line = v[1].ival;
         OP* then = op_new_scope(gcb, v[6].op);
         out.op = op_close_block(gcb, v[3].ival, op_new_conditional(gcb, 0, v[4].op, then, v[7].op));
         break;
     }
-    case 26:  // continue_part: (empty)
+    case RULE_continue_part__empty:
         out.op = nullptr;
         break;
-    case 27:  // continue_part: KW_CONTINUE block
+    case RULE_continue_part__KW_CONTINUE_block:
         out.op = op_new_scope(gcb, v[2].op);
         break;
-    case 28:  // loop_statement: label KW_WHILE "(" block_start scoped_opt_expr_true ")" loop_block continue_part
-    case 29: {  // loop_statement: label KW_UNTIL "(" block_start scoped_inverted_expr ")" loop_block continue_part
+    case RULE_loop_statement__label_KW_WHILE_LPAREN_block_start_scoped_opt_expr_true_RPAREN_loop_block_continue_part:
+    case RULE_loop_statement__label_KW_UNTIL_LPAREN_block_start_scoped_inverted_expr_RPAREN_loop_block_continue_part: {
         gcb->statement_line = v[2].ival;
         OP* loop = op_new_while(gcb, 0, 1, nullptr, v[2].ival, v[5].op, v[7].op, v[8].op);
         out.op = op_close_block(gcb, v[4].ival, op_new_statement(gcb, 0, v[1].pval, loop));
         break;
     }
-    case 30: {  // loop_statement: label KW_FOR KW_MY block_start my_scalar "(" scoped_expr ")" loop_block continue_part
+    case RULE_loop_statement__label_KW_FOR_KW_MY_block_start_my_scalar_LPAREN_scoped_expr_RPAREN_loop_block_continue_part: {
         OP* loop = op_new_foreach(gcb, 0, v[1].pval, v[2].ival, v[5].op, v[7].op, v[9].op, v[10].op);
         out.op = op_close_block(gcb, v[4].ival, loop);
         break;
     }
-    case 31: {  // loop_statement: label KW_FOR scalar_var "(" block_start scoped_expr ")" loop_block continue_part
+    case RULE_loop_statement__label_KW_FOR_scalar_var_LPAREN_block_start_scoped_expr_RPAREN_loop_block_continue_part: {
         OP* var = op_lvalue_context(gcb, v[3].op, OP_ENTERLOOP);
         OP* loop = op_new_foreach(gcb, 0, v[1].pval, v[2].ival, var, v[6].op, v[8].op, v[9].op);
         out.op = op_close_block(gcb, v[5].ival, loop);
         break;
     }
-    case 32: {  // loop_statement: label KW_FOR "(" block_start scoped_expr ")" loop_block continue_part
+    case RULE_loop_statement__label_KW_FOR_LPAREN_block_start_scoped_expr_RPAREN_loop_block_continue_part: {
         OP* loop = op_new_foreach(gcb, 0, v[1].pval, v[2].ival, nullptr, v[5].op, v[7].op, v[8].op);
         out.op = op_close_block(gcb, v[4].ival, loop);
         break;
     }
-    case 33: {  // loop_statement: label KW_FOR "(" block_start scoped_opt_side_effect ";"
-                //   scoped_opt_expr_true ";" scoped_opt_side_effect ")" loop_block
+    case RULE_loop_statement__label_KW_FOR_LPAREN_block_start_scoped_opt_side_effect_SEMI_scoped_opt_expr_true_SEMI_scoped_opt_side_effect_RPAREN_loop_block: {
         OP* cond = op_scalar_context(gcb, v[7].op);
         OP* step = op_scalar_context(gcb, v[9].op);
         OP* loop = op_new_while(gcb, 0, 1, nullptr, v[2].ival, cond, v[11].op, step);
@@ -545,286 +550,296 @@ void rule_action(PERLGCB* gcb, int32_t r, token_val* v)
         out.op = op_close_block(gcb, v[4].ival, op_new_statement(gcb, 0, v[1].pval, seq));
         break;
     }
-    case 34: {  // loop_statement: label block continue_part
+    case RULE_loop_statement__label_block_continue_part: {
         OP* loop = op_new_while(gcb, 0, 1, nullptr, NO_LINE, nullptr, v[2].op, v[3].op);
         out.op = op_new_statement(gcb, 0, v[1].pval, loop);
         break;
     }
-    case 35:  // opt_side_effect: (empty)
+    case RULE_opt_side_effect__empty:
         out.op = nullptr;
         break;
-    case 37: {  // opt_expr_true: (empty): an empty condition is true
+    case RULE_opt_expr_true__empty: {  // an empty condition is true
         char one[] = "1";
         OP* op = nullptr;
         scan_num(gcb, one, &op);
         out.op = op;
         break;
     }
-    case 39:  // inverted_expr: expr
+    case RULE_inverted_expr__expr:
         out.op = op_new_not(gcb, op_scalar_context(gcb, v[1].op));
         break;
-    case 40:  // scoped_expr: expr
-    case 41:  // scoped_opt_side_effect: opt_side_effect
-    case 42:  // scoped_opt_expr_true: opt_expr_true
-    case 43:  // scoped_inverted_expr: inverted_expr
+    case RULE_scoped_expr__expr:
+    case RULE_scoped_opt_side_effect__opt_side_effect:
+    case RULE_scoped_opt_expr_true__opt_expr_true:
+    case RULE_scoped_inverted_expr__inverted_expr:
         out.op = v[1].op;
         pad_intro_pending(gcb);
         break;
-    case 44:  // label: (empty)
+    case RULE_label__empty:
         out.pval = nullptr;
         break;
-    case 46:  // declaration: format_decl
-    case 47:  // declaration: routine_decl
-    case 48:  // declaration: my_routine_decl
-    case 49:  // declaration: package_decl
-    case 50:  // declaration: use_decl
+    case RULE_declaration__format_decl:
+    case RULE_declaration__routine_decl:
+    case RULE_declaration__my_routine_decl:
+    case RULE_declaration__package_decl:
+    case RULE_declaration__use_decl:
         out.op = nullptr;
         out.ival = 0;
         break;
-    case 51:  // format_decl: KW_FORMAT format_start format_name block
+    case RULE_format_decl__KW_FORMAT_format_start_format_name_block:
         format_define(gcb, v[2].ival, v[3].op, v[4].op);
         break;
-    case 53:  // format_name: (empty)
+    case RULE_format_name__empty:
         out.op = nullptr;
         break;
-    case 54:  // my_routine_decl: KW_MY_SUB routine_start routine_name prototype attribute_list routine_body
+    case RULE_my_routine_decl__KW_MY_SUB_routine_start_routine_name_prototype_attribute_list_routine_body:
         sub_declare_my(gcb, v[2].ival, v[3].op, v[4].op, v[5].op, v[6].op);
         break;
-    case 55:  // routine_decl: KW_SUB routine_start routine_name prototype attribute_list routine_body
+    case RULE_routine_decl__KW_SUB_routine_start_routine_name_prototype_attribute_list_routine_body:
         sub_define(gcb, v[2].ival, v[3].op, v[4].op, v[5].op, v[6].op);
         break;
-    case 56:  // routine_start: (empty)
+    case RULE_routine_start__empty:
         out.op = nullptr;
         out.ival = start_sub_compile(gcb, 0, 0);
         break;
-    case 57:  // anon_sub_start: (empty)
+    case RULE_anon_sub_start__empty:
         out.op = nullptr;
         out.ival = start_sub_compile(gcb, 0, 4);
         break;
-    case 58:  // format_start: (empty)
+    case RULE_format_start__empty:
         out.op = nullptr;
         out.ival = start_sub_compile(gcb, 1, 0);
         break;
-    case 59:  // routine_name: BAREWORD
+    case RULE_routine_name__BAREWORD:
         if (word_is(gcb, v[1].op, "BEGIN") || word_is(gcb, v[1].op, "END") || word_is(gcb, v[1].op, "INIT") ||
             word_is(gcb, v[1].op, "CHECK"))
             mark_compiling_sub_special(gcb);
         out.op = v[1].op;
         break;
-    case 60:  // prototype: (empty)
-    case 62:  // attribute_list: (empty)
-    case 64:  // attribute_list: ATTR_COLON
-    case 66:  // my_attr_list: ATTR_COLON
+    case RULE_prototype__TERM_OP:
+        // Only the lexer's prototype text is one: any other term here (such
+        // as "<>" after the name) is not, and must not be read as text.
+        if (v[1].op->op_type != OP_CONST) {
+            compile_error(gcb, "syntax error");
+            op_free_tree(gcb, v[1].op);
+            out.op = nullptr;
+        }
+        break;
+    case RULE_prototype__empty:
+    case RULE_attribute_list__empty:
+    case RULE_attribute_list__ATTR_COLON:
+    case RULE_my_attr_list__ATTR_COLON:
         out.op = nullptr;
         break;
-    case 63:  // attribute_list: ATTR_COLON TERM_OP
-    case 65:  // my_attr_list: ATTR_COLON TERM_OP
+    case RULE_attribute_list__ATTR_COLON_TERM_OP:
+    case RULE_my_attr_list__ATTR_COLON_TERM_OP:
         out.op = v[2].op;
         break;
-    case 68:  // routine_body: ";"
+    case RULE_routine_body__SEMI:
         out.op = nullptr;
         gcb->expect = XSTATE;
         break;
-    case 69:  // package_decl: KW_PACKAGE BAREWORD ";"
+    case RULE_package_decl__KW_PACKAGE_BAREWORD_SEMI:
         op_set_package(gcb, v[2].op);
         break;
-    case 70:  // package_decl: KW_PACKAGE ";"
+    case RULE_package_decl__KW_PACKAGE_SEMI:
         op_set_package(gcb, nullptr);
         break;
-    case 71:  // use_start: (empty): the use's implicit BEGIN block
+    case RULE_use_start__empty:  // the use's implicit BEGIN block
         mark_compiling_sub_special(gcb);
         break;
-    case 72:  // use_decl: KW_USE routine_start use_start BAREWORD BAREWORD opt_list_expr ";"
+    case RULE_use_decl__KW_USE_routine_start_use_start_BAREWORD_BAREWORD_opt_list_expr_SEMI:
         op_use_module(gcb, v[1].ival, v[2].ival, v[4].op, v[5].op, v[6].op);
         break;
-    case 73:  // expr: expr LOW_AND expr
+    case RULE_expr__expr_LOW_AND_expr:
         out.op = op_new_logical(gcb, OP_AND, 0, v[1].op, v[3].op);
         break;
-    case 74:  // expr: expr LOW_OR expr
+    case RULE_expr__expr_LOW_OR_expr:
         out.op = op_new_logical(gcb, v[2].ival, 0, v[1].op, v[3].op);
         break;
-    case 76:  // arg_expr: arg_expr ","
+    case RULE_arg_expr__arg_expr_COMMA:
         out.op = v[1].op;
         break;
-    case 77:  // arg_expr: arg_expr "," term
+    case RULE_arg_expr__arg_expr_COMMA_term:
         out.op = op_list_append(gcb, OP_LIST, v[1].op, v[3].op);
         break;
-    case 79:  // list_call: LIST_OP indirect_object arg_expr
+    case RULE_list_call__LIST_OP_indirect_object_arg_expr:
         out.op = list_call_with_object(gcb, v[1].ival, v[2].op, v[3].op);
         break;
-    case 80:  // list_call: FUNC_PAREN "(" indirect_object expr ")"
+    case RULE_list_call__FUNC_PAREN_LPAREN_indirect_object_expr_RPAREN:
         out.op = list_call_with_object(gcb, v[1].ival, v[3].op, v[4].op);
         break;
-    case 81:  // list_call: term DEREF_ARROW method_ref "(" opt_list_expr_comma ")"
+    case RULE_list_call__term_DEREF_ARROW_method_ref_LPAREN_opt_list_expr_comma_RPAREN:
         out.op = method_call(gcb, op_scalar_context(gcb, v[1].op), v[5].op, v[3].op);
         break;
-    case 82:  // list_call: term DEREF_ARROW method_ref
+    case RULE_list_call__term_DEREF_ARROW_method_ref:
         out.op = method_call(gcb, op_scalar_context(gcb, v[1].op), nullptr, v[3].op);
         break;
-    case 83:  // list_call: METHOD_NAME indirect_object opt_list_expr
+    case RULE_list_call__METHOD_NAME_indirect_object_opt_list_expr:
         out.op = method_call(gcb, v[2].op, v[3].op, v[1].op);
         break;
-    case 84:  // list_call: METHOD_NAME_PAREN indirect_object "(" opt_list_expr_comma ")"
+    case RULE_list_call__METHOD_NAME_PAREN_indirect_object_LPAREN_opt_list_expr_comma_RPAREN:
         out.op = method_call(gcb, v[2].op, v[4].op, v[1].op);
         break;
-    case 85:  // list_call: LIST_OP opt_list_expr
+    case RULE_list_call__LIST_OP_opt_list_expr:
         out.op = op_convert_list(gcb, v[1].ival, 0, v[2].op);
         break;
-    case 86:  // list_call: FUNC_PAREN "(" opt_list_expr_comma ")"
+    case RULE_list_call__FUNC_PAREN_LPAREN_opt_list_expr_comma_RPAREN:
         out.op = op_convert_list(gcb, v[1].ival, 0, v[3].op);
         break;
-    case 87:  // block_arg_sub: (empty), between the block and the arguments of rule 88:
-              // the block on the stack becomes an anonymous sub
+    case RULE_block_arg_sub__empty:
+        // Between the block and the arguments of a block call: the block on
+        // the stack becomes an anonymous sub.
         v[0].op = op_new_anon_sub(gcb, v[-1].ival, nullptr, nullptr, v[0].op);
         out.op = nullptr;
         break;
-    case 88: {  // list_call: SUB_CALL_BLOCK anon_sub_start block block_arg_sub opt_list_expr
+    case RULE_list_call__SUB_CALL_BLOCK_anon_sub_start_block_block_arg_sub_opt_list_expr: {
         OP* args = op_list_prepend(gcb, OP_LIST, v[3].op, v[5].op);
         out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, args, v[1].op));
         break;
     }
-    case 91:  // subscripted: glob_var "{" expr ";" "}"
+    case RULE_subscripted__glob_var_LBRACE_expr_SEMI_RBRACE:
         out.op = op_new_binary(gcb, OP_GELEM, 0, v[1].op, op_scalar_context(gcb, v[3].op));
         break;
-    case 92: {  // subscripted: scalar_var "[" expr "]"
+    case RULE_subscripted__scalar_var_LBRACKET_expr_RBRACKET: {
         OP* av = oopsAV(gcb, v[1].op);
         out.op = op_new_binary(gcb, OP_AELEM, 0, av, op_scalar_context(gcb, v[3].op));
         break;
     }
-    case 93:  // subscripted: term DEREF_ARROW "[" expr "]"
+    case RULE_subscripted__term_DEREF_ARROW_LBRACKET_expr_RBRACKET:
         out.op = ref_array_element(gcb, v[1].op, v[4].op);
         break;
-    case 94:  // subscripted: subscripted "[" expr "]"
+    case RULE_subscripted__subscripted_LBRACKET_expr_RBRACKET:
         out.op = ref_array_element(gcb, v[1].op, v[3].op);
         break;
-    case 95: {  // subscripted: scalar_var "{" expr ";" "}"
+    case RULE_subscripted__scalar_var_LBRACE_expr_SEMI_RBRACE: {
         OP* hv = oopsHV(gcb, v[1].op);
         gcb->expect = XOPERATOR;
         out.op = op_new_binary(gcb, OP_HELEM, 0, hv, op_join_subscript(gcb, v[3].op));
         break;
     }
-    case 96:  // subscripted: term DEREF_ARROW "{" expr ";" "}"
+    case RULE_subscripted__term_DEREF_ARROW_LBRACE_expr_SEMI_RBRACE:
         out.op = ref_hash_element(gcb, v[1].op, v[4].op);
         break;
-    case 97:  // subscripted: subscripted "{" expr ";" "}"
+    case RULE_subscripted__subscripted_LBRACE_expr_SEMI_RBRACE:
         out.op = ref_hash_element(gcb, v[1].op, v[3].op);
         break;
-    case 98:   // subscripted: term DEREF_ARROW "(" ")"
-    case 101:  // subscripted: subscripted "(" ")"
+    case RULE_subscripted__term_DEREF_ARROW_LPAREN_RPAREN:
+    case RULE_subscripted__subscripted_LPAREN_RPAREN:
         out.op = ref_call(gcb, v[1].op, nullptr);
         break;
-    case 99:  // subscripted: term DEREF_ARROW "(" expr ")"
+    case RULE_subscripted__term_DEREF_ARROW_LPAREN_expr_RPAREN:
         out.op = ref_call(gcb, v[1].op, v[4].op);
         break;
-    case 100:  // subscripted: subscripted "(" expr ")"
+    case RULE_subscripted__subscripted_LPAREN_expr_RPAREN:
         out.op = ref_call(gcb, v[1].op, v[3].op);
         break;
-    case 102:  // term: term ASSIGN_OP term
+    case RULE_term__term_ASSIGN_OP_term:
         out.op = op_new_assign(gcb, OPf_STACKED, v[1].op, v[2].ival, v[3].op);
         break;
-    case 104:  // term: term MUL_OP term; the left operand of x keeps its context
+    case RULE_term__term_MUL_OP_term:  // the left operand of x keeps its context
         if (v[2].ival == OP_REPEAT) {
             out.op = op_new_binary(gcb, OP_REPEAT, 0, v[1].op, op_scalar_context(gcb, v[3].op));
             break;
         }
         [[fallthrough]];
-    case 103:  // term: term POW_OP term
-    case 105:  // term: term ADD_OP term
-    case 106:  // term: term SHIFT_OP term
-    case 107:  // term: term REL_OP term
-    case 108:  // term: term EQ_OP term
-    case 109:  // term: term BIT_AND_OP term
-    case 110:  // term: term BIT_OR_OP term
+    case RULE_term__term_POW_OP_term:
+    case RULE_term__term_ADD_OP_term:
+    case RULE_term__term_SHIFT_OP_term:
+    case RULE_term__term_REL_OP_term:
+    case RULE_term__term_EQ_OP_term:
+    case RULE_term__term_BIT_AND_OP_term:
+    case RULE_term__term_BIT_OR_OP_term:
         out.op = scalar_binary(gcb, v[2].ival, v[1].op, v[3].op);
         break;
-    case 111: {  // term: term RANGE_OP term
+    case RULE_term__term_RANGE_OP_term: {
         OP* left = op_scalar_context(gcb, v[1].op);
         OP* right = op_scalar_context(gcb, v[3].op);
         out.op = op_new_range(gcb, v[2].ival, left, right);
         break;
     }
-    case 112:  // term: term LOGICAL_AND term
+    case RULE_term__term_LOGICAL_AND_term:
         out.op = op_new_logical(gcb, OP_AND, 0, v[1].op, v[3].op);
         break;
-    case 113:  // term: term LOGICAL_OR term
+    case RULE_term__term_LOGICAL_OR_term:
         out.op = op_new_logical(gcb, OP_OR, 0, v[1].op, v[3].op);
         break;
-    case 114:  // term: term "?" term ":" term
+    case RULE_term__term_QUESTION_term_COLON_term:
         out.op = op_new_conditional(gcb, 0, v[1].op, v[3].op, v[5].op);
         break;
-    case 115:  // term: term BIND_OP term
+    case RULE_term__term_BIND_OP_term:
         out.op = op_new_binding(gcb, v[2].ival, v[1].op, v[3].op);
         break;
-    case 116:  // term: "-" term
+    case RULE_term__MINUS_term:
         out.op = op_new_unary(gcb, OP_NEGATE, 0, op_scalar_context(gcb, v[2].op));
         break;
-    case 117:  // term: "+" term
+    case RULE_term__PLUS_term:
         out.op = v[2].op;
         break;
-    case 118:  // term: "!" term
+    case RULE_term__BANG_term:
         out.op = op_new_unary(gcb, OP_NOT, 0, op_scalar_context(gcb, v[2].op));
         break;
-    case 119:  // term: "~" term
+    case RULE_term__TILDE_term:
         out.op = op_new_unary(gcb, OP_COMPLEMENT, 0, op_scalar_context(gcb, v[2].op));
         break;
-    case 120:  // term: REF_GEN term
+    case RULE_term__REF_GEN_term:
         out.op = op_new_unary(gcb, OP_REFGEN, 0, op_lvalue_context(gcb, v[2].op, OP_REFGEN));
         break;
-    case 121:  // term: term POST_INC
+    case RULE_term__term_POST_INC:
         out.op = increment(gcb, OP_POSTINC, v[1].op);
         break;
-    case 122:  // term: term POST_DEC
+    case RULE_term__term_POST_DEC:
         out.op = increment(gcb, OP_POSTDEC, v[1].op);
         break;
-    case 123:  // term: PRE_INC term
+    case RULE_term__PRE_INC_term:
         out.op = increment(gcb, OP_PREINC, v[2].op);
         break;
-    case 124:  // term: PRE_DEC term
+    case RULE_term__PRE_DEC_term:
         out.op = increment(gcb, OP_PREDEC, v[2].op);
         break;
-    case 126:  // term: KW_LOCAL term
+    case RULE_term__KW_LOCAL_term:
         out.op = op_apply_local(gcb, v[2].op, v[1].ival);
         break;
-    case 127:  // term: "(" expr ")"
-    case 173:  // my_term: "(" expr ")"
+    case RULE_term__LPAREN_expr_RPAREN:
+    case RULE_my_term__LPAREN_expr_RPAREN:
         out.op = op_mark_parens(gcb, v[2].op);
         break;
-    case 128:  // term: "(" ")"
-    case 174:  // my_term: "(" ")"
+    case RULE_term__LPAREN_RPAREN:
+    case RULE_my_term__LPAREN_RPAREN:
         out.op = op_mark_parens(gcb, op_new_stub(gcb));
         break;
-    case 129:  // term: "[" expr "]"
+    case RULE_term__LBRACKET_expr_RBRACKET:
         out.op = op_new_anon_list(gcb, v[2].op);
         break;
-    case 130:  // term: "[" "]"
+    case RULE_term__LBRACKET_RBRACKET:
         out.op = op_new_anon_list(gcb, nullptr);
         break;
-    case 131:  // term: ANON_HASH_OPEN expr ";" "}"
+    case RULE_term__ANON_HASH_OPEN_expr_SEMI_RBRACE:
         out.op = op_new_anon_hash(gcb, v[2].op);
         break;
-    case 132:  // term: ANON_HASH_OPEN ";" "}"
+    case RULE_term__ANON_HASH_OPEN_SEMI_RBRACE:
         out.op = op_new_anon_hash(gcb, nullptr);
         break;
-    case 133:  // term: KW_ANON_SUB anon_sub_start prototype attribute_list block
+    case RULE_term__KW_ANON_SUB_anon_sub_start_prototype_attribute_list_block:
         out.op = op_new_anon_sub(gcb, v[2].ival, v[3].op, v[4].op, v[5].op);
         break;
-    case 138:  // term: array_last_index
+    case RULE_term__array_last_index:
         out.op = op_new_unary(gcb, OP_AV2ARYLEN, 0, op_ref_context_one(gcb, v[1].op, OP_AV2ARYLEN));
         break;
-    case 140:  // term: "(" expr ")" "[" expr "]"
+    case RULE_term__LPAREN_expr_RPAREN_LBRACKET_expr_RBRACKET:
         out.op = op_new_slice(gcb, 0, v[5].op, v[2].op);
         break;
-    case 141:  // term: "(" ")" "[" expr "]"
+    case RULE_term__LPAREN_RPAREN_LBRACKET_expr_RBRACKET:
         out.op = op_new_slice(gcb, 0, v[4].op, nullptr);
         break;
-    case 142: {  // term: array_var "[" expr "]"
+    case RULE_term__array_var_LBRACKET_expr_RBRACKET: {
         OP* mark = op_new_base(gcb, OP_PUSHMARK, 0);
         OP* keys = op_list_context(gcb, v[3].op);
         OP* av = op_ref_context_one(gcb, v[1].op, OP_ASLICE);
         out.op = op_list_prepend(gcb, OP_ASLICE, mark, op_new_list(gcb, OP_ASLICE, 0, keys, av));
         break;
     }
-    case 143: {  // term: array_var "{" expr ";" "}"
+    case RULE_term__array_var_LBRACE_expr_SEMI_RBRACE: {
         OP* mark = op_new_base(gcb, OP_PUSHMARK, 0);
         OP* keys = op_list_context(gcb, v[3].op);
         OP* hv = op_ref_context_one(gcb, oopsHV(gcb, v[1].op), OP_HSLICE);
@@ -832,117 +847,117 @@ void rule_action(PERLGCB* gcb, int32_t r, token_val* v)
         gcb->expect = XOPERATOR;
         break;
     }
-    case 145:  // term: routine_ref
+    case RULE_term__routine_ref:
         out.op = op_new_unary(gcb, OP_ENTERSUB, 0, op_scalar_context(gcb, v[1].op));
         break;
-    case 146:  // term: routine_ref "(" ")"
+    case RULE_term__routine_ref_LPAREN_RPAREN:
         out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_scalar_context(gcb, v[1].op));
         break;
-    case 147: {  // term: routine_ref "(" expr ")"
+    case RULE_term__routine_ref_LPAREN_expr_RPAREN: {
         OP* cv = op_scalar_context(gcb, v[1].op);
         out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, v[3].op, cv));
         break;
     }
-    case 148: {  // term: SUB_CALL_MARK BAREWORD opt_list_expr
+    case RULE_term__SUB_CALL_MARK_BAREWORD_opt_list_expr: {
         OP* cv = op_scalar_context(gcb, v[2].op);
         out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, v[3].op, cv));
         break;
     }
-    case 149:  // term: KW_DO term
+    case RULE_term__KW_DO_term:
         out.op = op_new_dofile(gcb, v[2].op);
         break;
-    case 150:  // term: KW_DO block
+    case RULE_term__KW_DO_block:
         out.op = op_new_unary(gcb, OP_NULL, OPf_SPECIAL, op_new_scope(gcb, v[2].op));
         break;
-    case 151:  // term: KW_DO BAREWORD "(" ")"
+    case RULE_term__KW_DO_BAREWORD_LPAREN_RPAREN:
         out.op = do_sub_call(gcb, v[2].op, 2048, nullptr, false);
         break;
-    case 152:  // term: KW_DO BAREWORD "(" expr ")"
+    case RULE_term__KW_DO_BAREWORD_LPAREN_expr_RPAREN:
         out.op = do_sub_call(gcb, v[2].op, 2048, v[4].op, true);
         break;
-    case 153:  // term: KW_DO scalar_var "(" ")"
+    case RULE_term__KW_DO_scalar_var_LPAREN_RPAREN:
         out.op = do_sub_call(gcb, v[2].op, 0, nullptr, false);
         break;
-    case 154:  // term: KW_DO scalar_var "(" expr ")"
+    case RULE_term__KW_DO_scalar_var_LPAREN_expr_RPAREN:
         out.op = do_sub_call(gcb, v[2].op, 0, v[4].op, false);
         break;
-    case 155:  // term: LOOP_EXIT
+    case RULE_term__LOOP_EXIT:
         out.op = op_new_base(gcb, v[1].ival, OPf_SPECIAL);
         gcb->compile_hints |= HINT_BLOCK_SCOPE;
         break;
-    case 156:  // term: LOOP_EXIT term
+    case RULE_term__LOOP_EXIT_term:
         out.op = op_new_loop_exit(gcb, v[1].ival, v[2].op);
         break;
-    case 157:  // term: LOW_NOT arg_expr
+    case RULE_term__LOW_NOT_arg_expr:
         out.op = op_new_unary(gcb, OP_NOT, 0, op_scalar_context(gcb, v[2].op));
         break;
-    case 158:  // term: NAMED_UNARY
-    case 162:  // term: FUNC_NOARGS
-    case 163:  // term: FUNC_NOARGS "(" ")"
+    case RULE_term__NAMED_UNARY:
+    case RULE_term__FUNC_NOARGS:
+    case RULE_term__FUNC_NOARGS_LPAREN_RPAREN:
         out.op = op_new_base(gcb, v[1].ival, 0);
         break;
-    case 159:  // term: NAMED_UNARY block
-    case 160:  // term: NAMED_UNARY term
+    case RULE_term__NAMED_UNARY_block:
+    case RULE_term__NAMED_UNARY_term:
         out.op = op_new_unary(gcb, v[1].ival, 0, v[2].op);
         break;
-    case 161: {  // term: SUB_CALL_UNARY term
+    case RULE_term__SUB_CALL_UNARY_term: {
         OP* cv = op_scalar_context(gcb, v[1].op);
         out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_list_append(gcb, OP_LIST, v[2].op, cv));
         break;
     }
-    case 164:  // term: SUB_CALL_NOARGS
+    case RULE_term__SUB_CALL_NOARGS:
         out.op = op_new_unary(gcb, OP_ENTERSUB, OPf_STACKED, op_scalar_context(gcb, v[1].op));
         break;
-    case 165:  // term: FUNC_OPT_ARG "(" ")"
+    case RULE_term__FUNC_OPT_ARG_LPAREN_RPAREN:
         out.op = op_new_base(gcb, v[1].ival, OPf_SPECIAL);
         break;
-    case 166:  // term: FUNC_OPT_ARG "(" expr ")"
+    case RULE_term__FUNC_OPT_ARG_LPAREN_expr_RPAREN:
         out.op = op_new_unary(gcb, v[1].ival, 0, v[3].op);
         break;
-    case 167:  // term: PATTERN_OP "(" term ")"
+    case RULE_term__PATTERN_OP_LPAREN_term_RPAREN:
         out.op = op_pattern_runtime(gcb, v[1].op, v[3].op, nullptr);
         break;
-    case 168:  // term: PATTERN_OP "(" term "," term ")"
+    case RULE_term__PATTERN_OP_LPAREN_term_COMMA_term_RPAREN:
         out.op = op_pattern_runtime(gcb, v[1].op, v[3].op, v[5].op);
         break;
-    case 171:  // my_attr_term: KW_MY my_term my_attr_list
+    case RULE_my_attr_term__KW_MY_my_term_my_attr_list:
         out.op = op_declare_my_with_attrs(gcb, v[2].op, v[3].op);
         break;
-    case 172:  // my_attr_term: KW_MY my_term
+    case RULE_my_attr_term__KW_MY_my_term:
         out.op = op_apply_local(gcb, v[2].op, v[1].ival);
         break;
-    case 178:  // opt_list_expr: (empty)
-    case 180:  // opt_list_expr_comma: (empty)
+    case RULE_opt_list_expr__empty:
+    case RULE_opt_list_expr_comma__empty:
         out.op = nullptr;
         break;
-    case 182:  // opt_list_expr_comma: expr ","
+    case RULE_opt_list_expr_comma__expr_COMMA:
         out.op = v[1].op;
         break;
-    case 183:  // my_scalar: scalar_var
+    case RULE_my_scalar__scalar_var:
         gcb->declaring = 0;
         out.op = op_declare_my(gcb, v[1].op);
         break;
-    case 184:  // routine_ref: "&" indirect_object; the "&" carries the flag word
+    case RULE_routine_ref__AMP_indirect_object:  // the "&" carries the flag word
         out.op = op_new_code_deref(gcb, v[1].ival, v[2].op);
         break;
-    case 185:  // scalar_var: "$" indirect_object
+    case RULE_scalar_var__DOLLAR_indirect_object:
         out.op = op_new_scalar_deref(gcb, v[2].op);
         break;
-    case 186:  // array_var: "@" indirect_object
-    case 188:  // array_last_index: ARRAY_LAST_INDEX indirect_object
+    case RULE_array_var__AT_indirect_object:
+    case RULE_array_last_index__ARRAY_LAST_INDEX_indirect_object:
         out.op = op_new_array_deref(gcb, v[2].op);
         break;
-    case 187:  // hash_var: "%" indirect_object
+    case RULE_hash_var__PERCENT_indirect_object:
         out.op = op_new_hash_deref(gcb, v[2].op);
         break;
-    case 189:  // glob_var: "*" indirect_object
+    case RULE_glob_var__STAR_indirect_object:
         out.op = op_new_glob_deref(gcb, 0, v[2].op);
         break;
-    case 190:  // indirect_object: BAREWORD
-    case 191:  // indirect_object: scalar_var
+    case RULE_indirect_object__BAREWORD:
+    case RULE_indirect_object__scalar_var:
         out.op = op_scalar_context(gcb, v[1].op);
         break;
-    case 192:  // indirect_object: block
+    case RULE_indirect_object__block:
         out.op = op_new_scope(gcb, v[1].op);
         break;
     default:  // the rules that keep $1
@@ -967,6 +982,14 @@ int32_t grammar_parse(PERLGCB* gcb)
     rec->saved_rule_value = gcb->parse_rule_value;
     rec->saved_token_value = gcb->token_value;
     save_push_destructor(gcb, grammar_stack_free, rec);
+    // A declaration belongs to the text being parsed: a parse starts with
+    // none, and the one an enclosing parse was reading comes back with the
+    // scope's end, also when a jump (no memory midway through a my) ends
+    // this parse before its rule could clear it.
+    save_push_i32(gcb, &gcb->declaring);
+    save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->declaring_package));
+    gcb->declaring = 0;
+    gcb->declaring_package = nullptr;
 
     gcb->parse_error_count = 0;
     gcb->parse_error_flag = 0;

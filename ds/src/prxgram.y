@@ -1,8 +1,8 @@
 /* The grammar of the interpreter's language. scripts/gen_grammar.py turns it
- * into the parse tables of prxgramtab.inc; the rule actions live in
- * prxgram.cpp, dispatched by rule number, so the rules below carry none and
- * must stay in rule-number order (the comment on each alternative gives its
- * number). The token codes must match prxtoken.def; the generator checks.
+ * into the parse tables of prxgramtab.inc, with one constant per rule named
+ * after the rule's text (RULE_lhs__symbols); the rule actions live in
+ * prxgram.cpp, dispatched by those names, so the rules below carry none. The
+ * token codes must match prxtoken.def; the generator checks.
  * Nonterminals are numbered in the order of the %type lines. */
 
 %token BAREWORD 257
@@ -113,312 +113,312 @@
 %%
 
 program_start
-    : /* empty */                                           /* 1 */
+    : /* empty */
     ;
 program
-    : program_start line_sequence                           /* 2 */
+    : program_start line_sequence
     ;
 block
-    : '{' block_start line_sequence '}'                     /* 3 */
+    : '{' block_start line_sequence '}'
     ;
 block_start
-    : /* empty */                                           /* 4 */
+    : /* empty */
     ;
 loop_block
-    : '{' loop_block_start line_sequence '}'                /* 5 */
+    : '{' loop_block_start line_sequence '}'
     ;
 loop_block_start
-    : /* empty */                                           /* 6 */
+    : /* empty */
     ;
 line_sequence
-    : /* empty */                                           /* 7 */
-    | line_sequence declaration                             /* 8 */
-    | line_sequence line                                    /* 9 */
+    : /* empty */
+    | line_sequence declaration
+    | line_sequence line
     ;
 line
-    : label conditional                                     /* 10 */
-    | loop_statement                                        /* 11 */
-    | label ';'                                             /* 12 */
-    | label side_effect ';'                                 /* 13 */
+    : label conditional
+    | loop_statement
+    | label ';'
+    | label side_effect ';'
     ;
 side_effect
-    : error                                                 /* 14 */
-    | expr                                                  /* 15 */
-    | expr KW_IF expr                                       /* 16 */
-    | expr KW_UNLESS expr                                   /* 17 */
-    | expr KW_WHILE expr                                    /* 18 */
-    | expr KW_UNTIL inverted_expr                           /* 19 */
-    | expr KW_FOR expr                                      /* 20 */
+    : error
+    | expr
+    | expr KW_IF expr
+    | expr KW_UNLESS expr
+    | expr KW_WHILE expr
+    | expr KW_UNTIL inverted_expr
+    | expr KW_FOR expr
     ;
 else_part
-    : /* empty */                                           /* 21 */
-    | KW_ELSE loop_block                                    /* 22 */
-    | KW_ELSIF '(' scoped_expr ')' loop_block else_part     /* 23 */
+    : /* empty */
+    | KW_ELSE loop_block
+    | KW_ELSIF '(' scoped_expr ')' loop_block else_part
     ;
 conditional
-    : KW_IF '(' block_start scoped_expr ')' loop_block else_part               /* 24 */
-    | KW_UNLESS '(' block_start scoped_inverted_expr ')' loop_block else_part  /* 25 */
+    : KW_IF '(' block_start scoped_expr ')' loop_block else_part
+    | KW_UNLESS '(' block_start scoped_inverted_expr ')' loop_block else_part
     ;
 continue_part
-    : /* empty */                                           /* 26 */
-    | KW_CONTINUE block                                     /* 27 */
+    : /* empty */
+    | KW_CONTINUE block
     ;
 loop_statement
-    : label KW_WHILE '(' block_start scoped_opt_expr_true ')' loop_block continue_part        /* 28 */
-    | label KW_UNTIL '(' block_start scoped_inverted_expr ')' loop_block continue_part        /* 29 */
-    | label KW_FOR KW_MY block_start my_scalar '(' scoped_expr ')' loop_block continue_part   /* 30 */
-    | label KW_FOR scalar_var '(' block_start scoped_expr ')' loop_block continue_part        /* 31 */
-    | label KW_FOR '(' block_start scoped_expr ')' loop_block continue_part                   /* 32 */
+    : label KW_WHILE '(' block_start scoped_opt_expr_true ')' loop_block continue_part
+    | label KW_UNTIL '(' block_start scoped_inverted_expr ')' loop_block continue_part
+    | label KW_FOR KW_MY block_start my_scalar '(' scoped_expr ')' loop_block continue_part
+    | label KW_FOR scalar_var '(' block_start scoped_expr ')' loop_block continue_part
+    | label KW_FOR '(' block_start scoped_expr ')' loop_block continue_part
     | label KW_FOR '(' block_start scoped_opt_side_effect ';' scoped_opt_expr_true ';'
-          scoped_opt_side_effect ')' loop_block                                               /* 33 */
-    | label block continue_part                             /* 34 */
+          scoped_opt_side_effect ')' loop_block
+    | label block continue_part
     ;
 opt_side_effect
-    : /* empty */                                           /* 35 */
-    | side_effect                                           /* 36 */
+    : /* empty */
+    | side_effect
     ;
 opt_expr_true
-    : /* empty */                                           /* 37 */
-    | expr                                                  /* 38 */
+    : /* empty */
+    | expr
     ;
 inverted_expr
-    : expr                                                  /* 39 */
+    : expr
     ;
 scoped_expr
-    : expr                                                  /* 40 */
+    : expr
     ;
 scoped_opt_side_effect
-    : opt_side_effect                                       /* 41 */
+    : opt_side_effect
     ;
 scoped_opt_expr_true
-    : opt_expr_true                                         /* 42 */
+    : opt_expr_true
     ;
 scoped_inverted_expr
-    : inverted_expr                                         /* 43 */
+    : inverted_expr
     ;
 label
-    : /* empty */                                           /* 44 */
-    | STATEMENT_LABEL                                       /* 45 */
+    : /* empty */
+    | STATEMENT_LABEL
     ;
 declaration
-    : format_decl                                           /* 46 */
-    | routine_decl                                          /* 47 */
-    | my_routine_decl                                       /* 48 */
-    | package_decl                                          /* 49 */
-    | use_decl                                              /* 50 */
+    : format_decl
+    | routine_decl
+    | my_routine_decl
+    | package_decl
+    | use_decl
     ;
 format_decl
-    : KW_FORMAT format_start format_name block              /* 51 */
+    : KW_FORMAT format_start format_name block
     ;
 format_name
-    : BAREWORD                                              /* 52 */
-    | /* empty */                                           /* 53 */
+    : BAREWORD
+    | /* empty */
     ;
 my_routine_decl
-    : KW_MY_SUB routine_start routine_name prototype attribute_list routine_body  /* 54 */
+    : KW_MY_SUB routine_start routine_name prototype attribute_list routine_body
     ;
 routine_decl
-    : KW_SUB routine_start routine_name prototype attribute_list routine_body     /* 55 */
+    : KW_SUB routine_start routine_name prototype attribute_list routine_body
     ;
 routine_start
-    : /* empty */                                           /* 56 */
+    : /* empty */
     ;
 anon_sub_start
-    : /* empty */                                           /* 57 */
+    : /* empty */
     ;
 format_start
-    : /* empty */                                           /* 58 */
+    : /* empty */
     ;
 routine_name
-    : BAREWORD                                              /* 59 */
+    : BAREWORD
     ;
 prototype
-    : /* empty */                                           /* 60 */
-    | TERM_OP                                               /* 61 */
+    : /* empty */
+    | TERM_OP
     ;
 attribute_list
-    : /* empty */                                           /* 62 */
-    | ATTR_COLON TERM_OP                                    /* 63 */
-    | ATTR_COLON                                            /* 64 */
+    : /* empty */
+    | ATTR_COLON TERM_OP
+    | ATTR_COLON
     ;
 my_attr_list
-    : ATTR_COLON TERM_OP                                    /* 65 */
-    | ATTR_COLON                                            /* 66 */
+    : ATTR_COLON TERM_OP
+    | ATTR_COLON
     ;
 routine_body
-    : block                                                 /* 67 */
-    | ';'                                                   /* 68 */
+    : block
+    | ';'
     ;
 package_decl
-    : KW_PACKAGE BAREWORD ';'                               /* 69 */
-    | KW_PACKAGE ';'                                        /* 70 */
+    : KW_PACKAGE BAREWORD ';'
+    | KW_PACKAGE ';'
     ;
 use_start
-    : /* empty */                                           /* 71 */
+    : /* empty */
     ;
 use_decl
-    : KW_USE routine_start use_start BAREWORD BAREWORD opt_list_expr ';'  /* 72 */
+    : KW_USE routine_start use_start BAREWORD BAREWORD opt_list_expr ';'
     ;
 expr
-    : expr LOW_AND expr                                     /* 73 */
-    | expr LOW_OR expr                                      /* 74 */
-    | arg_expr %prec PREC_LOW                               /* 75 */
+    : expr LOW_AND expr
+    | expr LOW_OR expr
+    | arg_expr %prec PREC_LOW
     ;
 arg_expr
-    : arg_expr ','                                          /* 76 */
-    | arg_expr ',' term                                     /* 77 */
-    | term %prec PREC_LOW                                   /* 78 */
+    : arg_expr ','
+    | arg_expr ',' term
+    | term %prec PREC_LOW
     ;
 list_call
-    : LIST_OP indirect_object arg_expr                      /* 79 */
-    | FUNC_PAREN '(' indirect_object expr ')'               /* 80 */
-    | term DEREF_ARROW method_ref '(' opt_list_expr_comma ')'   /* 81 */
-    | term DEREF_ARROW method_ref                           /* 82 */
-    | METHOD_NAME indirect_object opt_list_expr             /* 83 */
-    | METHOD_NAME_PAREN indirect_object '(' opt_list_expr_comma ')'  /* 84 */
-    | LIST_OP opt_list_expr                                 /* 85 */
-    | FUNC_PAREN '(' opt_list_expr_comma ')'                /* 86 */
+    : LIST_OP indirect_object arg_expr
+    | FUNC_PAREN '(' indirect_object expr ')'
+    | term DEREF_ARROW method_ref '(' opt_list_expr_comma ')'
+    | term DEREF_ARROW method_ref
+    | METHOD_NAME indirect_object opt_list_expr
+    | METHOD_NAME_PAREN indirect_object '(' opt_list_expr_comma ')'
+    | LIST_OP opt_list_expr
+    | FUNC_PAREN '(' opt_list_expr_comma ')'
     ;
 block_arg_sub
-    : /* empty */                                           /* 87 */
+    : /* empty */
     ;
 list_call
-    : SUB_CALL_BLOCK anon_sub_start block block_arg_sub opt_list_expr  /* 88 */
+    : SUB_CALL_BLOCK anon_sub_start block block_arg_sub opt_list_expr
     ;
 method_ref
-    : METHOD_NAME                                           /* 89 */
-    | scalar_var                                            /* 90 */
+    : METHOD_NAME
+    | scalar_var
     ;
 subscripted
-    : glob_var '{' expr ';' '}'                             /* 91 */
-    | scalar_var '[' expr ']'                               /* 92 */
-    | term DEREF_ARROW '[' expr ']'                         /* 93 */
-    | subscripted '[' expr ']'                              /* 94 */
-    | scalar_var '{' expr ';' '}'                           /* 95 */
-    | term DEREF_ARROW '{' expr ';' '}'                     /* 96 */
-    | subscripted '{' expr ';' '}'                          /* 97 */
-    | term DEREF_ARROW '(' ')'                              /* 98 */
-    | term DEREF_ARROW '(' expr ')'                         /* 99 */
-    | subscripted '(' expr ')'                              /* 100 */
-    | subscripted '(' ')'                                   /* 101 */
+    : glob_var '{' expr ';' '}'
+    | scalar_var '[' expr ']'
+    | term DEREF_ARROW '[' expr ']'
+    | subscripted '[' expr ']'
+    | scalar_var '{' expr ';' '}'
+    | term DEREF_ARROW '{' expr ';' '}'
+    | subscripted '{' expr ';' '}'
+    | term DEREF_ARROW '(' ')'
+    | term DEREF_ARROW '(' expr ')'
+    | subscripted '(' expr ')'
+    | subscripted '(' ')'
     ;
 term
-    : term ASSIGN_OP term                                   /* 102 */
-    | term POW_OP term                                      /* 103 */
-    | term MUL_OP term                                      /* 104 */
-    | term ADD_OP term                                      /* 105 */
-    | term SHIFT_OP term                                    /* 106 */
-    | term REL_OP term                                      /* 107 */
-    | term EQ_OP term                                       /* 108 */
-    | term BIT_AND_OP term                                  /* 109 */
-    | term BIT_OR_OP term                                   /* 110 */
-    | term RANGE_OP term                                    /* 111 */
-    | term LOGICAL_AND term                                 /* 112 */
-    | term LOGICAL_OR term                                  /* 113 */
-    | term '?' term ':' term                                /* 114 */
-    | term BIND_OP term                                     /* 115 */
-    | '-' term %prec UNARY_MINUS                            /* 116 */
-    | '+' term %prec UNARY_MINUS                            /* 117 */
-    | '!' term                                              /* 118 */
-    | '~' term                                              /* 119 */
-    | REF_GEN term                                          /* 120 */
-    | term POST_INC                                         /* 121 */
-    | term POST_DEC                                         /* 122 */
-    | PRE_INC term                                          /* 123 */
-    | PRE_DEC term                                          /* 124 */
-    | my_attr_term                                          /* 125 */
-    | KW_LOCAL term %prec NAMED_UNARY                       /* 126 */
-    | '(' expr ')'                                          /* 127 */
-    | '(' ')'                                               /* 128 */
-    | '[' expr ']'                                          /* 129 */
-    | '[' ']'                                               /* 130 */
-    | ANON_HASH_OPEN expr ';' '}'                           /* 131 */
-    | ANON_HASH_OPEN ';' '}'                                /* 132 */
-    | KW_ANON_SUB anon_sub_start prototype attribute_list block  /* 133 */
-    | scalar_var                                  /* 134 */
-    | glob_var                                              /* 135 */
-    | hash_var                                              /* 136 */
-    | array_var                                   /* 137 */
-    | array_last_index                                      /* 138 */
-    | subscripted                                 /* 139 */
-    | '(' expr ')' '[' expr ']'                             /* 140 */
-    | '(' ')' '[' expr ']'                                  /* 141 */
-    | array_var '[' expr ']'                                /* 142 */
-    | array_var '{' expr ';' '}'                            /* 143 */
-    | TERM_OP                                               /* 144 */
-    | routine_ref                                 /* 145 */
-    | routine_ref '(' ')'                                   /* 146 */
-    | routine_ref '(' expr ')'                              /* 147 */
-    | SUB_CALL_MARK BAREWORD opt_list_expr                  /* 148 */
-    | KW_DO term %prec NAMED_UNARY                          /* 149 */
-    | KW_DO block                                 /* 150 */
-    | KW_DO BAREWORD '(' ')'                                /* 151 */
-    | KW_DO BAREWORD '(' expr ')'                           /* 152 */
-    | KW_DO scalar_var '(' ')'                              /* 153 */
-    | KW_DO scalar_var '(' expr ')'                         /* 154 */
-    | LOOP_EXIT                                             /* 155 */
-    | LOOP_EXIT term                                        /* 156 */
-    | LOW_NOT arg_expr                                      /* 157 */
-    | NAMED_UNARY                                           /* 158 */
-    | NAMED_UNARY block                                     /* 159 */
-    | NAMED_UNARY term                                      /* 160 */
-    | SUB_CALL_UNARY term                                   /* 161 */
-    | FUNC_NOARGS                                           /* 162 */
-    | FUNC_NOARGS '(' ')'                                   /* 163 */
-    | SUB_CALL_NOARGS                                       /* 164 */
-    | FUNC_OPT_ARG '(' ')'                                  /* 165 */
-    | FUNC_OPT_ARG '(' expr ')'                             /* 166 */
-    | PATTERN_OP '(' term ')'                               /* 167 */
-    | PATTERN_OP '(' term ',' term ')'                      /* 168 */
-    | BAREWORD                                              /* 169 */
-    | list_call                                             /* 170 */
+    : term ASSIGN_OP term
+    | term POW_OP term
+    | term MUL_OP term
+    | term ADD_OP term
+    | term SHIFT_OP term
+    | term REL_OP term
+    | term EQ_OP term
+    | term BIT_AND_OP term
+    | term BIT_OR_OP term
+    | term RANGE_OP term
+    | term LOGICAL_AND term
+    | term LOGICAL_OR term
+    | term '?' term ':' term
+    | term BIND_OP term
+    | '-' term %prec UNARY_MINUS
+    | '+' term %prec UNARY_MINUS
+    | '!' term
+    | '~' term
+    | REF_GEN term
+    | term POST_INC
+    | term POST_DEC
+    | PRE_INC term
+    | PRE_DEC term
+    | my_attr_term
+    | KW_LOCAL term %prec NAMED_UNARY
+    | '(' expr ')'
+    | '(' ')'
+    | '[' expr ']'
+    | '[' ']'
+    | ANON_HASH_OPEN expr ';' '}'
+    | ANON_HASH_OPEN ';' '}'
+    | KW_ANON_SUB anon_sub_start prototype attribute_list block
+    | scalar_var
+    | glob_var
+    | hash_var
+    | array_var
+    | array_last_index
+    | subscripted
+    | '(' expr ')' '[' expr ']'
+    | '(' ')' '[' expr ']'
+    | array_var '[' expr ']'
+    | array_var '{' expr ';' '}'
+    | TERM_OP
+    | routine_ref
+    | routine_ref '(' ')'
+    | routine_ref '(' expr ')'
+    | SUB_CALL_MARK BAREWORD opt_list_expr
+    | KW_DO term %prec NAMED_UNARY
+    | KW_DO block
+    | KW_DO BAREWORD '(' ')'
+    | KW_DO BAREWORD '(' expr ')'
+    | KW_DO scalar_var '(' ')'
+    | KW_DO scalar_var '(' expr ')'
+    | LOOP_EXIT
+    | LOOP_EXIT term
+    | LOW_NOT arg_expr
+    | NAMED_UNARY
+    | NAMED_UNARY block
+    | NAMED_UNARY term
+    | SUB_CALL_UNARY term
+    | FUNC_NOARGS
+    | FUNC_NOARGS '(' ')'
+    | SUB_CALL_NOARGS
+    | FUNC_OPT_ARG '(' ')'
+    | FUNC_OPT_ARG '(' expr ')'
+    | PATTERN_OP '(' term ')'
+    | PATTERN_OP '(' term ',' term ')'
+    | BAREWORD
+    | list_call
     ;
 my_attr_term
-    : KW_MY my_term my_attr_list                            /* 171 */
-    | KW_MY my_term                                         /* 172 */
+    : KW_MY my_term my_attr_list
+    | KW_MY my_term
     ;
 my_term
-    : '(' expr ')'                                          /* 173 */
-    | '(' ')'                                               /* 174 */
-    | scalar_var                                  /* 175 */
-    | hash_var                                    /* 176 */
-    | array_var                                   /* 177 */
+    : '(' expr ')'
+    | '(' ')'
+    | scalar_var
+    | hash_var
+    | array_var
     ;
 opt_list_expr
-    : /* empty */                                           /* 178 */
-    | arg_expr %prec PREC_LOW                               /* 179 */
+    : /* empty */
+    | arg_expr %prec PREC_LOW
     ;
 opt_list_expr_comma
-    : /* empty */                                           /* 180 */
-    | expr                                                  /* 181 */
-    | expr ','                                              /* 182 */
+    : /* empty */
+    | expr
+    | expr ','
     ;
 my_scalar
-    : scalar_var                                            /* 183 */
+    : scalar_var
     ;
 routine_ref
-    : '&' indirect_object                                   /* 184 */
+    : '&' indirect_object
     ;
 scalar_var
-    : '$' indirect_object                                   /* 185 */
+    : '$' indirect_object
     ;
 array_var
-    : '@' indirect_object                                   /* 186 */
+    : '@' indirect_object
     ;
 hash_var
-    : '%' indirect_object                                   /* 187 */
+    : '%' indirect_object
     ;
 array_last_index
-    : ARRAY_LAST_INDEX indirect_object                      /* 188 */
+    : ARRAY_LAST_INDEX indirect_object
     ;
 glob_var
-    : '*' indirect_object                                   /* 189 */
+    : '*' indirect_object
     ;
 indirect_object
-    : BAREWORD                                              /* 190 */
-    | scalar_var                             /* 191 */
-    | block                                                 /* 192 */
-    | LEXICAL_VAR                                           /* 193 */
+    : BAREWORD
+    | scalar_var
+    | block
+    | LEXICAL_VAR
     ;
 
 %%

@@ -51,8 +51,6 @@ OP* finish_leaf(PERLGCB* gcb, OP* o, int32_t type, int32_t flags, bool private_f
     return run_check(gcb, o, type);
 }
 
-bool is_file_test(uint32_t type) { return op_check_image[type] == ck_lstat; }
-
 // The pad target of an op goes back to the pool of temporaries.
 void release_target(PERLGCB* gcb, OP* o)
 {
@@ -282,38 +280,76 @@ OP* op_list_concat(PERLGCB* gcb, int32_t type, OP* first, OP* last)
 
 // ---- freeing and nulling ----------------------------------------------------------
 
-void op_free_tree(PERLGCB* gcb, OP* o)
+namespace {
+
+// Whether freeing leaves o in place: a static op, or a counted root that
+// other holders still reference (freeing drops one reference).
+bool free_keeps(OP* o)
 {
-    if (!o || o->op_static)
-        return;
+    if (o->op_static)
+        return true;
     if (op_is_counted_root_type(o->op_type) && (o->op_private & OPpREFCOUNTED)) {
         if (o->op_targ > 0)
             o->op_targ--;
         if (o->op_targ != 0)
-            return;
+            return true;
     }
-    if (op_has_kids(o)) {
-        OP* next;
-        for (OP* kid = op_first_kid(o); kid; kid = next) {
-            next = kid->op_sibling;
-            op_free_tree(gcb, kid);
+    return false;
+}
+
+// Puts o on the list of ops still to free, chained through the sibling
+// field (o is freed, so its own chain is no longer read).
+void free_later(OP*& pending, OP* o)
+{
+    if (!o || free_keeps(o))
+        return;
+    o->op_sibling = pending;
+    pending = o;
+}
+
+}  // namespace
+
+// Trees as deep as the input made them are freed without recursion: the ops
+// still to free wait on a list, each op's kids (and a substitution's
+// replacement tree) join it, and every op is gone once the list is empty, so
+// a free never stops halfway.
+void op_free_tree(PERLGCB* gcb, OP* o)
+{
+    OP* pending = nullptr;
+    free_later(pending, o);
+    while (pending) {
+        o = pending;
+        pending = o->op_sibling;
+        if (op_has_kids(o)) {
+            OP* next;
+            for (OP* kid = op_first_kid(o); kid; kid = next) {
+                next = kid->op_sibling;  // read before the kid joins the list
+                free_later(pending, kid);
+            }
+            op_first_kid(o) = nullptr;
+            o->op_flags &= static_cast<uint8_t>(~OPf_KIDS);
         }
+        if (o->op_type == OP_SUBST) {
+            op_pattern* pm = reinterpret_cast<op_pattern*>(o);
+            free_later(pending, pm->op_pmreplroot);
+            pm->op_pmreplroot = nullptr;
+        }
+        if (op_is_statement_type(op_real_type(o))) {
+            COP* cop = reinterpret_cast<COP*>(o);
+            pool_free(gcb, cop->cop_label);
+            cop->cop_label = nullptr;
+            GV* file = cop->cop_filegv;
+            cop->cop_filegv = nullptr;
+            if (file)
+                sv_release(gcb, as_sv(file));
+            SV* warnings = cop->cop_warnings;
+            cop->cop_warnings = nullptr;
+            if (!warnings_is_marker(warnings))
+                sv_release(gcb, warnings);
+        }
+        op_clear_fields(gcb, o);
+        pool_free(gcb, o);
     }
-    if (op_is_statement_type(op_real_type(o))) {
-        COP* cop = reinterpret_cast<COP*>(o);
-        pool_free(gcb, cop->cop_label);
-        cop->cop_label = nullptr;
-        GV* file = cop->cop_filegv;
-        cop->cop_filegv = nullptr;
-        if (file)
-            sv_release(gcb, as_sv(file));
-        SV* warnings = cop->cop_warnings;
-        cop->cop_warnings = nullptr;
-        if (!warnings_is_marker(warnings))
-            sv_release(gcb, warnings);
-    }
-    op_clear_fields(gcb, o);
-    pool_free(gcb, o);
 }
 
 void op_clear_fields(PERLGCB* gcb, OP* o)
@@ -379,7 +415,7 @@ void op_clear_fields(PERLGCB* gcb, OP* o)
         clear_pattern(gcb, reinterpret_cast<op_pattern*>(o));
         break;
     default:
-        if (is_file_test(type) && (o->op_flags & OPf_REF)) {
+        if (op_is_file_test(type) && (o->op_flags & OPf_REF)) {
             SV* sv = op_value_sv(o);
             op_value_sv(o) = nullptr;
             if (sv)

@@ -216,7 +216,7 @@ inline uint32_t op_args_operand(uint32_t word, int32_t n)
 // ---- the op types ---------------------------------------------------------
 
 enum op_type : uint16_t {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) e,
+#define PRX_OP(e, name, desc, pp, ck, args) e,
 #include "prxop.def"
 #undef PRX_OP
     OP_max
@@ -365,7 +365,12 @@ OP* op_scalar_context_kids(PERLGCB* gcb, OP* op);
 OP* op_statement_seq(PERLGCB* gcb, OP* op);
 OP* op_ref_context(PERLGCB* gcb, OP* op, int32_t type);
 OP* op_ref_context_one(PERLGCB* gcb, OP* op, int32_t type);
-OP* op_lvalue_context(PERLGCB* gcb, OP* op, int32_t type);
+// Lvalue context; a bareword is replaced by its filehandle glob or sub call,
+// so the caller must take the op returned in place of the one it gave.
+[[nodiscard]] OP* op_lvalue_context(PERLGCB* gcb, OP* op, int32_t type);
+// Lvalue context on an op that keeps its place in its parent's kid chain:
+// nothing is replaced, and a bareword is a constant that cannot be modified.
+void op_lvalue_context_kid(PERLGCB* gcb, OP* kid, int32_t type);
 OP* op_declare_my(PERLGCB* gcb, OP* op);
 OP* op_declare_my_with_attrs(PERLGCB* gcb, OP* op, OP* attrs);
 OP* op_declare_kid(PERLGCB* gcb, OP* op, OP* attrs);
@@ -417,8 +422,8 @@ OP* op_new_anon_sub_plain(PERLGCB* gcb, int32_t floor, OP* proto, OP* block);
 
 // Run-time functions and check routines, every row's (rows that share a
 // function declare it again).
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) \
-    OP* pp(PERLGCB* gcb);                               \
+#define PRX_OP(e, name, desc, pp, ck, args) \
+    OP* pp(PERLGCB* gcb);                     \
     OP* ck(PERLGCB* gcb, OP* op);
 #include "prxop.def"
 #undef PRX_OP
@@ -432,6 +437,10 @@ extern const char* const op_desc_image[OP_max];
 extern const uint32_t op_args_image[OP_max];
 
 // ---- record access ----------------------------------------------------------
+
+// A file test or stat: on these REF says the op holds its handle's glob in
+// VALUE instead of a kid, so no context may set it.
+inline bool op_is_file_test(uint32_t type) { return op_check_image[type] == ck_lstat; }
 
 // Kids: every shape with kids keeps FIRST behind the base fields, and the
 // binary, list, loop and pattern shapes keep LAST behind it.

@@ -401,6 +401,7 @@ void op_new_program(PERLGCB* gcb, OP* o)
 
 OP* op_link_exec_order(PERLGCB* gcb, OP* o)
 {
+    stack_check(gcb);
     if (o->op_next)
         return o->op_next;
     OP* first = op_has_kids(o) ? op_first_kid(o) : nullptr;

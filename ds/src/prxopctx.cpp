@@ -90,6 +90,7 @@ void op_compile_error(PERLGCB* gcb, const char* fmt, ...)
 
 OP* op_scalar_context(PERLGCB* gcb, OP* o)
 {
+    stack_check(gcb);
     if (!o || op_want(o) || gcb->error_count || o->op_type == OP_RETURN)
         return o;
     set_want(o, OPf_WANT_SCALAR);
@@ -126,6 +127,7 @@ OP* op_scalar_context(PERLGCB* gcb, OP* o)
 
 OP* op_void_context(PERLGCB* gcb, OP* o)
 {
+    stack_check(gcb);
     if (!o)
         return o;
     if (op_is_statement_type(op_real_type(o)))
@@ -242,6 +244,7 @@ OP* op_void_context(PERLGCB* gcb, OP* o)
 
 OP* op_list_context(PERLGCB* gcb, OP* o)
 {
+    stack_check(gcb);
     if (!o || op_want(o) || gcb->error_count || o->op_type == OP_RETURN || targets_lexical(gcb, o))
         return o;
     set_want(o, OPf_WANT_LIST);
@@ -317,6 +320,7 @@ OP* op_statement_seq(PERLGCB* gcb, OP* o)
 
 OP* op_ref_context_one(PERLGCB* gcb, OP* o, int32_t type)
 {
+    stack_check(gcb);
     if (!o || gcb->error_count)
         return o;
     switch (o->op_type) {
@@ -463,10 +467,12 @@ OP* lvalue_bareword(PERLGCB* gcb, OP* o)
     return replacement;
 }
 
-}  // namespace
-
-OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type)
+// The lvalue context of o. With in_place, o stays where it is in its
+// parent's kid chain, so it is never replaced: a bareword there is a
+// constant like any other.
+OP* lvalue_context(PERLGCB* gcb, OP* o, int32_t type, bool in_place)
 {
+    stack_check(gcb);
     if (!o || gcb->error_count || targets_lexical(gcb, o))
         return o;
     bool modifiable = true;
@@ -476,7 +482,10 @@ OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type)
         return o;
     case OP_CONST:
         if ((o->op_private & OPpCONST_BARE) && type != OP_GREPSTART && type != OP_ENTERSUB && type != OP_REFGEN) {
-            o = lvalue_bareword(gcb, o);
+            if (in_place)
+                modifiable = false;
+            else
+                o = lvalue_bareword(gcb, o);
         } else if (o->op_private & OPpCONST_ARYBASE) {
             COP* cop = gcb->compiling_statement;
             if (gcb->eval_start && gcb->eval_start->op_type == OP_CONST) {
@@ -519,7 +528,7 @@ OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type)
         break;
     case OP_COND_EXPR:
         for (OP* kid = op_first_kid(o)->op_sibling; kid; kid = kid->op_sibling)
-            op_lvalue_context(gcb, kid, type);
+            op_lvalue_context_kid(gcb, kid, type);
         break;
     case OP_RV2AV:
     case OP_RV2HV:
@@ -598,7 +607,7 @@ OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type)
         pad_free(gcb, o->op_targ);
         o->op_targ = pad_alloc(gcb, o->op_type, PAD_KIND_MY);
         if (op_has_kids(o))
-            op_lvalue_context(gcb, op_first_kid(o)->op_sibling, type);
+            op_lvalue_context_kid(gcb, op_first_kid(o)->op_sibling, type);
         break;
     case OP_AELEM:
     case OP_HELEM:
@@ -614,7 +623,7 @@ OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type)
     case OP_ENTER:
     case OP_LINESEQ:
         if (op_has_kids(o))
-            op_lvalue_context(gcb, op_last_kid(o), type);
+            op_lvalue_context_kid(gcb, op_last_kid(o), type);
         break;
     case OP_NULL:
         if (o->op_flags & OPf_SPECIAL) {
@@ -624,13 +633,13 @@ OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type)
         if (!op_has_kids(o))
             break;
         if (o->op_targ != OP_LIST) {
-            op_lvalue_context(gcb, op_first_kid(o), type);
+            op_lvalue_context_kid(gcb, op_first_kid(o), type);
             break;
         }
         [[fallthrough]];
     case OP_LIST:
         for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling)
-            op_lvalue_context(gcb, kid, type);
+            op_lvalue_context_kid(gcb, kid, type);
         break;
     case OP_RETURN:
         modifiable = type == OP_LEAVESUBLV;
@@ -655,14 +664,21 @@ OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type)
         o->op_private |= OPpLVAL_INTRO;
         o->op_flags &= static_cast<uint8_t>(~OPf_SPECIAL);
         gcb->compile_hints |= HINT_BLOCK_SCOPE;
-    } else if (type != OP_GREPSTART && type != OP_ENTERSUB) {
+    } else if (type != OP_GREPSTART && type != OP_ENTERSUB && !op_is_file_test(o->op_type)) {
         o->op_flags |= OPf_REF;
     }
     return o;
 }
 
+}  // namespace
+
+OP* op_lvalue_context(PERLGCB* gcb, OP* o, int32_t type) { return lvalue_context(gcb, o, type, false); }
+
+void op_lvalue_context_kid(PERLGCB* gcb, OP* kid, int32_t type) { lvalue_context(gcb, kid, type, true); }
+
 OP* op_declare_kid(PERLGCB* gcb, OP* o, OP* attrs)
 {
+    stack_check(gcb);
     if (!o || gcb->error_count)
         return o;
     switch (o->op_type) {

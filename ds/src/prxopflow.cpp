@@ -476,6 +476,7 @@ OP* op_new_loop_exit(PERLGCB* gcb, int32_t type, OP* label)
 
 bool op_assigns_to_list(PERLGCB* gcb, OP* o)
 {
+    stack_check(gcb);
     if (!o)
         return true;
     if (o->op_type == OP_NULL && op_has_kids(o))

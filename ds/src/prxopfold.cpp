@@ -65,6 +65,19 @@ OP* skip_nulls(OP* o)
     return o;
 }
 
+// The no-ops from first up to end were taken out of the chain, but other
+// walks (the other branch of a conditional, a loop's exits) may still reach
+// them: each now leads straight to end, so that no walk goes through the run
+// again and the pass stays linear however many branches meet there.
+void bypass_run(OP* first, OP* end)
+{
+    while (first && first != end) {
+        OP* next = first->op_next;
+        first->op_next = end;
+        first = next;
+    }
+}
+
 // The class of a typed lexical behind an rv2hv over a padsv, or null.
 HV* typed_class(PERLGCB* gcb, OP* rv2hv, SV** name_out)
 {
@@ -209,6 +222,27 @@ void peep_exec(PERLGCB* gcb, OP* o)
     cur->cop_line = oldline;
 }
 
+// Whether every op below o is a constant (not a bareword) or a list, scalar,
+// null or pushmark op: then o can run at compile time. The walk stops at
+// the first op that is neither, and a foldable op below o is by now a
+// constant or refused, so each op is looked at by one fold only.
+bool constant_operands(PERLGCB* gcb, OP* o)
+{
+    stack_check(gcb);
+    if (!op_has_kids(o))
+        return true;
+    for (OP* kid = op_first_kid(o); kid; kid = kid->op_sibling) {
+        uint32_t t = kid->op_type;
+        if (t == OP_CONST && !(kid->op_private & OPpCONST_BARE))
+            continue;
+        if (t != OP_LIST && t != OP_SCALAR && t != OP_NULL && t != OP_PUSHMARK)
+            return false;
+        if (!constant_operands(gcb, kid))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 OP* op_fold_constant_subtree(PERLGCB* gcb, OP* o)
@@ -235,15 +269,9 @@ OP* op_fold_constant_subtree(PERLGCB* gcb, OP* o)
     if (gcb->error_count)
         return fold_integer_variant(gcb, o);
 
-    OP* start = op_link_exec_order(gcb, o);
-    for (OP* cur = start; cur != o; cur = cur->op_next) {
-        uint32_t t = cur->op_type;
-        if (t == OP_CONST && !(cur->op_private & OPpCONST_BARE))
-            continue;
-        if (t == OP_LIST || t == OP_SCALAR || t == OP_NULL || t == OP_PUSHMARK)
-            continue;
+    if (!constant_operands(gcb, o))
         return fold_integer_variant(gcb, o);
-    }
+    OP* start = op_link_exec_order(gcb, o);
 
     // A fatal error here (a division by zero) unwinds the compilation.
     o->op_next = nullptr;
@@ -301,12 +329,14 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* o)
 
 void op_peephole(PERLGCB* gcb, OP* o)
 {
+    stack_check(gcb);
     if (!o || o->op_seq)
         return;
     scope_enter(gcb);
     save_push_op(gcb);
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->current_statement));
     OP* oldop = nullptr;
+    OP* passed = nullptr;  // the first of the no-ops just taken out of the chain
     for (; o && !o->op_seq; o = o->op_next) {
         if (!gcb->op_seqmax)
             gcb->op_seqmax = 1;
@@ -406,11 +436,19 @@ void op_peephole(PERLGCB* gcb, OP* o)
         }
         if (unlink && oldop && o->op_next) {
             oldop->op_next = o->op_next;
+            if (!passed)
+                passed = o;
             continue;
+        }
+        if (passed) {
+            bypass_run(passed, o);
+            passed = nullptr;
         }
         if (!numbered)
             o->op_seq = gcb->op_seqmax++;
         oldop = o;
     }
+    if (passed)
+        bypass_run(passed, o);
     scope_leave(gcb);
 }

@@ -676,6 +676,7 @@ void cv_undefine(PERLGCB* gcb, CV* cv)
 
 CV* cv_clone_worker(PERLGCB* gcb, CV* proto, CV* outside)
 {
+    stack_check(gcb);
     PVCV* pb = body_of(proto);
     AV* proto_padlist = pb->padlist;
     AV* proto_names = sv_as<AV>(av_body(proto_padlist)->array[0]);

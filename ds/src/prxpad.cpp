@@ -203,6 +203,7 @@ uint32_t pad_add_captured(PERLGCB* gcb, SV* outer)
 uint32_t pad_find_outer(PERLGCB* gcb, const char* name, uint32_t newoff, uint32_t seq, CV* start, int32_t cxix,
                         int32_t saweval, int32_t flags)
 {
+    stack_check(gcb);
     for (CV* cv = start; cv; cv = cv_body(cv)->outside) {
         AV* padlist = cv_body(cv)->padlist;
         if (!padlist)

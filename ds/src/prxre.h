@@ -197,10 +197,13 @@ struct re_data_array {
     void* data[1];        // count entries
 };
 
-// What the driver hands the finder: its last-position and study cells.
+// What the driver hands the finder: its last-position and study cells,
+// and the beginning of the subject, which the finder cannot tell without a
+// subject value.
 struct re_guess_data {
     const char** last_position;
     int32_t* study_iterator;
+    const char* subject_begin;
 };
 
 // Frame of one open general repeat (CURLYX), in the activation that runs it.
@@ -295,7 +298,7 @@ const char* re_guess_start(PERLGCB* gcb, re_compiled* rx, SV* subject, const cha
                            uint32_t flags, re_guess_data* data);
 int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* position);
 const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* cls, const char* from,
-                                const char* to, const char* start, int32_t check_only);
+                                const char* to, const char* strbeg, int32_t check_only);
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node);
 int32_t re_count_simple(PERLGCB* gcb, re_program_node* body, int32_t max);
 int32_t re_count_general(PERLGCB* gcb, re_program_node* body, int32_t max, int32_t* length);

@@ -1051,6 +1051,10 @@ try_again:
             re_next_token(gcb);
             break;
         case 'Z':
+            // Counted even at the end of the pattern: under /m the check
+            // substring's tail would be searched before any line end, and
+            // \Z holds only before the last one.
+            gcb->re_zerolen++;
             ret = re_emit_node(gcb, RE_SEOL);
             *flags_out |= RE_SIMPLE;
             re_next_token(gcb);

@@ -163,9 +163,11 @@ const char* scan_boundary(PERLGCB* gcb, re_compiled* rx, const char* s, const ch
 // The start-class scan: the first position in [s, strend) where the class
 // node c holds (check_only: the finder narrowing its guess) or where an
 // attempt there succeeds (the driver's loop). Cases that depend on the
-// locale mark the match tainted first, whatever they find.
+// locale mark the match tainted first, whatever they find. strbeg is the
+// beginning of the subject: a boundary test at s reads the character
+// before s, as the matcher does, unless s is the beginning.
 const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* c, const char* s, const char* strend,
-                                const char* startpos, int32_t check_only)
+                                const char* strbeg, int32_t check_only)
 {
     auto byte = [](const char* p) { return static_cast<uint8_t>(*p); };
     switch (c->type) {
@@ -219,8 +221,8 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
     case RE_NBOUND: {
         bool locale = c->type == RE_BOUNDL || c->type == RE_NBOUNDL;
         auto w = [&](uint8_t b) { return locale ? re_is_word_lc(b) : re_is_word(b); };
-        // Nothing before the search start counts: it stands for a newline.
-        bool before = s != startpos ? w(byte(s - 1)) : false;
+        // Nothing before the subject counts: it stands for a newline.
+        bool before = s != strbeg ? w(byte(s - 1)) : false;
         return scan_boundary(gcb, rx, s, strend, c->type == RE_BOUND || c->type == RE_BOUNDL, before, check_only,
                              [&](const char* p) { return w(byte(p)); }, [](const char* p) { return p + 1; });
     }
@@ -231,7 +233,7 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
     case RE_BOUNDUTF8:
     case RE_NBOUNDUTF8: {
         bool locale = c->type == RE_BOUNDLUTF8 || c->type == RE_NBOUNDLUTF8;
-        bool before = s != startpos && re_word_cp(gcb, re_decode_before(gcb, s), locale);
+        bool before = s != strbeg && re_word_cp(gcb, re_decode_before(gcb, s), locale);
         return scan_boundary(gcb, rx, s, strend, c->type == RE_BOUNDUTF8 || c->type == RE_BOUNDLUTF8, before,
                              check_only, [&](const char* p) { return re_word_at(gcb, p, locale); },
                              [&](const char* p) { return p + re_char_skip(gcb, p); });
@@ -420,8 +422,10 @@ Guess test_anchors(Finder& f)
         return Guess::search;
     // Under \G the start is pos, not the subject's beginning; a
     // reference's own string is not the text matched. Neither case says
-    // whether strpos begins the subject.
-    if (!(rx->analysis_flags & REA_GPOS) && f.sv && !(f.sv->flags & SVf_ROK) && f.strpos != f.strbeg) {
+    // whether strpos begins the subject. A leading .* under /s anchors at
+    // the start of the search, wherever that is, not at the subject's.
+    if (!(rx->analysis_flags & (REA_GPOS | REA_IMPLICIT)) && f.sv && !(f.sv->flags & SVf_ROK) &&
+        f.strpos != f.strbeg) {
         if (tracing(f)) [[unlikely]]
             say("Not at start...\n");
         return Guess::fail;
@@ -850,11 +854,14 @@ const char* guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpo
     } else if (!f.check)
         return strpos;
     else {
-        // The subject's beginning is known only from a string value that
-        // holds the range; otherwise strpos stands for it.
+        // The subject's beginning is known from a string value that holds
+        // the range, or from the driver; otherwise strpos stands for it
+        // (and a word boundary there is taken to follow a newline).
         if (sv && (sv->flags & SVf_POK) && static_cast<uint64_t>(strend - strpos) <= sv_cur(sv) &&
             !(sv->flags & SVf_ROK))
             f.strbeg = strend - sv_cur(sv);
+        else if (data && data->subject_begin)
+            f.strbeg = data->subject_begin;
         else
             f.strbeg = strpos;
         // Every step below stays within the subject these two name (the entry
@@ -957,12 +964,13 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         // Anchored at a beginning: the start, and after newlines when
         // allowed (/m, ^ under /m, or a leading .* that can only have
         // stopped at a newline). A line start needs room for the minimum
-        // length before the end.
+        // length before the end: the newline before it lies before end. A
+        // match of no length may start at the very end, after a final
+        // newline.
         if (s == startpos && re_try_at(gcb, rx, startpos))
             return 1;
         if (gcb->multiline || (rx->analysis_flags & (REA_IMPLICIT | REA_MBOL))) {
-            int32_t dontbother = minlen ? minlen - 1 : 0;
-            const char* end = hop(gcb, strend, -dontbother) - 1;
+            const char* end = minlen ? hop(gcb, strend, -(minlen - 1)) - 1 : strend;
             if (sub[RE_SUBSTR_CHECK].substr) {
                 // The finder, which knows the line starts under /m, picks
                 // each next candidate; without it every position is one.
@@ -1071,7 +1079,7 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
         const char* end = strend;
         if (minlen && re_kind(c) != RE_EXACT)
             end = hop(gcb, strend, -(minlen - 1));
-        if (re_scan_start_class(gcb, rx, c, s, end, startpos, 0))
+        if (re_scan_start_class(gcb, rx, c, s, end, strbeg, 0))
             return 1;
         if (re_debug_on(gcb)) [[unlikely]]
             say("Contradicts stclass...\n");
@@ -1213,7 +1221,7 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
     // The finder runs here unless the caller ran it already. Its answer is
     // final when none; otherwise it is the first position worth trying.
     if (!(flags & REXEC_CHECKED) && rx->substrings && rx->substrings[RE_SUBSTR_CHECK].substr) {
-        re_guess_data d{&gcb->re_last_position, &gcb->re_study_iterator};
+        re_guess_data d{&gcb->re_last_position, &gcb->re_study_iterator, strbeg};
         gcb->re_last_position = nullptr;
         s = re_guess_start(gcb, rx, sv, s, strend, flags, &d);
         if (!s)

@@ -818,9 +818,12 @@ void warn_recursion_limit(PERLGCB* gcb, int32_t n)
 // on the capture groups; the optimiser numbers only such loops (the
 // WHILEM's flags: index in the low four bits, the number of numbered loops
 // in the high four; 0 leaves the loop out), and none inside a counted
-// repeat whose count could still matter. The groups decide a match only
-// through REF and IFTHEN, which reset the budget below and so switch the
-// cache off until it runs out again (when the bitmap is cleared anew).
+// repeat whose count could still matter. A loop inside other loops
+// depends on their counts as well: it asks the cache only while each of
+// them has a count that no longer matters (loops_settled). The groups
+// decide a match only through REF and IFTHEN, which reset the budget below
+// and so switch the cache off until it runs out again (when the bitmap is
+// cleared anew).
 // The bit is set when the visit begins and taken back when the visit
 // succeeds (unmark), so a set bit records a failure.
 //
@@ -873,6 +876,22 @@ bool already_tried(PERLGCB* gcb, re_program_node* scan, const char* p, int64_t* 
         *mark = o;
     }
     return false;
+}
+
+// Whether the loops around the loop of cc offer, at the end of the
+// repetition under way, the choices they would after any other count: each
+// has reached its minimum, and has no maximum or reaches it. Otherwise a
+// try of this loop could fail here for the count of an outer loop and be
+// needed later at another count, as in (?:(?:a?)*){2,}\Z on "ac", where
+// the inner loop fails at the end within the first outer repetition.
+inline bool loops_settled(const re_loop_frame* cc)
+{
+    for (const re_loop_frame* f = cc->outer; f; f = f->outer) {
+        int32_t n = f->count + 1;
+        if (n < f->min || (f->max != RE_INFTY && n < f->max))
+            return false;
+    }
+    return true;
 }
 
 // A loop that matched at the position its mark names takes the mark back:
@@ -1295,7 +1314,7 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
             // Past the minimum a numbered loop consults the cache; the mark
             // is the bit this visit set, taken back when the visit succeeds.
             int64_t mark = -1;
-            if (scan->flags && already_tried(gcb, scan, locinput, &mark)) {
+            if (scan->flags && loops_settled(cc) && already_tried(gcb, scan, locinput, &mark)) {
                 if constexpr (TRACE)
                     say("%*s  already tried at this position...\n", trace_margin(gcb), "");
                 MATCH_NO;

@@ -26,6 +26,12 @@ namespace {
 // Lengths and offsets saturate here: it stands for "no upper bound".
 constexpr int32_t I32_INF = 0x7FFFFFFF;
 
+// The longest literal run collected, in bytes. A substring this long
+// already rejects nearly every wrong place, and a repeat such as a{30000}
+// would otherwise make the study build text far beyond the pattern's size.
+// A run that would grow past it is ended there and a new one begins.
+constexpr int32_t LITERAL_LIMIT = 4096;
+
 // Scan-record flags. The three end-anchor pairs must stay in step: a mark
 // on the current literal (bits 0-1) moves to the fixed candidate shifted
 // left by 2 and to the floating candidate shifted left by 4
@@ -656,6 +662,8 @@ void study_exact(PERLGCB* gcb, Study* st, re_program_node* scan)
     int32_t l = char_count(gcb, re_text(scan), scan->flags);
     st->min = sat(static_cast<int64_t>(st->min) + l);
     if (st->flags & STUDY_SUBSTRINGS) {
+        if (data->literal_end != -1 && data->literal->len + scan->flags > LITERAL_LIMIT)
+            re_commit_substr(gcb, data);  // long enough: this text begins a new run
         if (data->literal_end == -1) {
             data->literal_start_min = data->pos_min;
             data->literal_start_max = st->unbounded ? I32_INF : sat(static_cast<int64_t>(data->pos_min) + data->pos_delta);
@@ -945,13 +953,23 @@ void repeat_substrings(PERLGCB* gcb, Study* st, const Repeat* r)
         last_len = l;
         have_last = true;
         if (body_delta == 0 && r->pos_before == b) {
-            // A constant string: the literal holds it min_count times.
-            if (min_count > 1) {
-                data->literal->len -= l;
-                for (int32_t i = 0; i < min_count; i++)
+            // A constant string: the literal holds it min_count times, or
+            // as many times as the limit allows. A run cut short no longer
+            // reaches the end of the repeat: it is committed, and no run
+            // goes on after the repeat.
+            if (min_count > 1 && l > 0) {
+                int32_t prefix = data->literal->len - l;
+                int64_t fit = (static_cast<int64_t>(LITERAL_LIMIT) - prefix) / l;
+                int32_t copies = fit >= min_count ? min_count : fit > 1 ? static_cast<int32_t>(fit) : 1;
+                for (int32_t i = 1; i < copies; i++)
                     lit_append(gcb, data->literal, last_buf, l);
-                data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
-                                        static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
+                if (copies == min_count)
+                    data->literal_end = sat(static_cast<int64_t>(data->literal_end) +
+                                            static_cast<int64_t>(char_count(gcb, last_buf, l)) * (min_count - 1));
+                else {
+                    data->flags &= ~SCAN_BEFORE_EOL;
+                    re_commit_substr(gcb, data);
+                }
             }
         } else {
             // The start offset must point into the last copy. The
@@ -1081,8 +1099,10 @@ re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re
 // consumes nothing. For a lookbehind (flags 1 from the parser) the study
 // also fixes the length: the matcher steps back that many characters
 // before it runs the body, so the body must have one length, and the
-// flags byte that holds it limits it to 255.
-void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last)
+// flags byte that holds it limits it to 255. A condition (the lookaround
+// after LOGICAL) only chooses a branch of the conditional that follows:
+// a match need not satisfy it, so it cannot narrow the class.
+void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program_node* last, bool condition)
 {
     ScanData* data = st->data;
     uint8_t op = scan->type;
@@ -1093,7 +1113,7 @@ void study_lookaround(PERLGCB* gcb, Study* st, re_program_node* scan, re_program
     fake.loops_numbered = data ? data->loops_numbered : 0;
     // Only a class still being narrowed can take the lookahead's: a
     // united one holds the starts of optional parts before it too.
-    if ((st->flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH) {
+    if ((st->flags & STUDY_CLASS_AND) && !scan->flags && op == RE_IFMATCH && !condition) {
         class_init(gcb, &ahead_class);
         fake.start_class = &ahead_class;
         f |= STUDY_CLASS_AND;
@@ -1170,6 +1190,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
     st.unbounded_inside = false;
     st.closing_group = scan && scan->type == RE_OPEN ? static_cast<int32_t>(re_arg(scan)) : 0;
     class_init(gcb, &st.and_with);
+    bool condition = false;  // the node follows LOGICAL: it is a conditional's test
 
     while (scan && scan->type != RE_END && (!last || scan < last)) {
         // Peephole steps: they change next distances, so they come before
@@ -1204,7 +1225,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
             data->flags |= op == RE_MEOL ? SCAN_BEFORE_MEOL : SCAN_BEFORE_SEOL;
         else if (kind == RE_BRANCHJ && (op == RE_IFMATCH || op == RE_UNLESSM) &&
                  (scan->flags || data || (st.flags & STUDY_CLASS)))
-            study_lookaround(gcb, &st, scan, last);
+            study_lookaround(gcb, &st, scan, last, condition);
         else if (op == RE_OPEN)
             st.groups++;
         else if (op == RE_CLOSE && static_cast<int32_t>(re_arg(scan)) == st.closing_group) {
@@ -1216,6 +1237,7 @@ int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, r
                 data->flags |= SCAN_HAS_CODE;
         }
         // Other nodes are zero-length.
+        condition = op == RE_LOGICAL;
         scan = next_of(gcb, scan);
     }
     *scanp = scan;

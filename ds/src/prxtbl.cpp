@@ -12,31 +12,31 @@
 // ---- op tables ------------------------------------------------------------
 
 constinit const op_run_fn op_run_function_image[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) pp,
+#define PRX_OP(e, name, desc, pp, ck, args) pp,
 #include "prxop.def"
 #undef PRX_OP
 };
 
 constinit const op_check_fn op_check_image[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) ck,
+#define PRX_OP(e, name, desc, pp, ck, args) ck,
 #include "prxop.def"
 #undef PRX_OP
 };
 
 constinit const char* const op_name_image[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) name,
+#define PRX_OP(e, name, desc, pp, ck, args) name,
 #include "prxop.def"
 #undef PRX_OP
 };
 
 constinit const char* const op_desc_image[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) desc,
+#define PRX_OP(e, name, desc, pp, ck, args) desc,
 #include "prxop.def"
 #undef PRX_OP
 };
 
 constinit const uint32_t op_args_image[OP_max] = {
-#define PRX_OP(e, name, desc, pp, ppmark, ck, ckmark, args) args,
+#define PRX_OP(e, name, desc, pp, ck, args) args,
 #include "prxop.def"
 #undef PRX_OP
 };

@@ -145,4 +145,65 @@ TEST_F(Engine, SuperLinearCacheStopsExponentialFailure)
     pregfree(gcb, rx);
 }
 
+// Matches that the start class, the finder or the position cache once
+// lost: a conditional's lookahead test taken as a condition on the first
+// character; a \B or \b start class scanned from a later start as if a
+// newline stood before it; a leading .* under /s that the finder refused
+// at a later start, and a leading .* that may match empty, never tried
+// after a final newline; a loop inside a counted loop refused at a position by
+// the cache, where it had failed under another count of the outer loop
+// ((?:a?)* fails at the end of "ac" within the first of two outer
+// repetitions, and is needed there again in the second). The cache comes
+// into play only after a budget of loop visits (the subject's length for
+// each numbered loop): the long subjects reach it.
+TEST_F(Engine, StartClassesAndTheCacheKeepEveryMatch)
+{
+    struct Case {
+        const char* pattern;
+        std::string subject;
+        int32_t start;
+        std::vector<int32_t> match;  // start, end; empty: no match
+    } cases[] = {
+        {"(?(?=a)b|c)", "c", 0, {0, 1}},
+        {"(?(?=a)b|c)", "ab", 0, {}},
+        {"(?(?=a)ab|c)", "xab", 0, {1, 3}},
+        {"x*(?(?=a)b|c)", "xc", 0, {0, 2}},
+        {"(?(?!a)c|ab)", "ab", 0, {0, 2}},
+        {"\\B(?>a)+b", "aab", 0, {1, 3}},
+        {"\\B(?>a)+b", "aab", 1, {1, 3}},
+        {"\\B(?>a)+b", "xaab", 2, {2, 4}},
+        {"\\b(?>a)+b", "x ab", 2, {2, 4}},
+        {"\\b(?>a)+b", "xaab", 2, {}},
+        {"\\Ba+b", "aab", 1, {1, 3}},
+        {"\\Bb", "\n1bab \n", 2, {2, 3}},
+        {"(?s).*b", "c 1b", 3, {3, 4}},
+        {"(?s).*b", "c 1b", 2, {2, 4}},
+        {"(?s)\\Ab", "c 1b", 3, {}},
+        {".*\\z", "\n", 0, {1, 1}},
+        {".*\\z", "ab\n", 0, {3, 3}},
+        {"(?m)^\\z", "a\n", 0, {}},
+        {"(?:(?:a?)*){2,}\\Z", "ac", 0, {2, 2}},
+        {"(?:(?:a?)*){2,}c", "aac", 0, {0, 3}},
+        {"(?:(?:a|bc)*){3}d", "abcad", 0, {0, 5}},
+        {"(?:x(?:a|bb)*){2}c", "xaxbbac", 0, {0, 7}},
+        {"(?:(?:a?)*){2,}\\Z", std::string(30, 'a') + "c", 0, {31, 31}},
+        {"(?:(?:a|ab)*){2,}c", std::string(30, 'a') + "bc", 0, {0, 32}},
+        {"(?:(?:a|ab)*){2,3}c", std::string(30, 'a') + "bc", 0, {0, 32}},
+        {"^(?:(?=(?:a|bb)*c)(?:a|bb))*c", std::string(40, 'a') + "c", 0, {0, 41}},
+        {"^([a]|[a][a])*(?![a-z])", std::string(40, 'a') + "b", 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " from " + std::to_string(c.start));
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        subj = c.subject;
+        EXPECT_EQ(exec_from(rx, c.start, nullptr, 0), c.match);
+        // The same with the subject's value, as the pattern ops pass it.
+        SV* sv = sv_new_from_bytes(gcb, subj.data(), subj.size());
+        EXPECT_EQ(exec_from(rx, c.start, sv, 0), c.match);
+        sv_release(gcb, sv);
+        pregfree(gcb, rx);
+    }
+}
+
 }  // namespace

@@ -40,6 +40,15 @@ TEST_F(Engine, SummaryLineAfterTheDump)
         {"ab(?:cd){1,3}", "anchored `abcd' at 0 floating `cd' at 2..6 (checking anchored) minlen 4 \n", "abcdcd"},
         // A repeat of no copies leaves the literal around it whole.
         {"abx{0}c", "anchored `abc' at 0 (checking anchored isall) minlen 3 \n", "abc"},
+        // A lookahead that is a conditional's test narrows nothing: the
+        // class holds the first character of either branch.
+        {"(?(?=a)b|c)", "stclass `ANYOF[bc]' minlen 1 \n", "c"},
+        {"(?(?=a)ab|cd)", "stclass `ANYOF[ac]' minlen 2 \n", "cd"},
+        {"(?(?!a)b|ac)", "stclass `ANYOF[ab]' minlen 1 \n", "ac"},
+        // \Z can refuse the place where its check substring stands, before
+        // more pattern or as a line end under /m: never the whole match.
+        {"\\Z1", "anchored `1' at 0 (checking anchored) minlen 1 \n", nullptr},
+        {"a\\Z", "anchored `a'$ at 0 (checking anchored) minlen 1 \n", "ba\n"},
     };
     for (const SummaryCase& c : cases) {
         SCOPED_TRACE(c.pattern);
@@ -56,6 +65,66 @@ TEST_F(Engine, SummaryLineAfterTheDump)
         }
         pregfree(gcb, rx);
     }
+}
+
+// A literal repeated a fixed number of times is collected up to 4096
+// bytes: beyond that a longer substring rejects no more places, and the
+// copies of a nested repeat would grow far past the pattern (a thousand
+// million bytes for (?:a{32766}){32766}). The part kept still stands at its
+// offset, and matches come out as before.
+std::string times(const std::string& s, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; i++)
+        out += s;
+    return out;
+}
+
+TEST_F(Engine, RepeatedLiteralsAreCollectedUpToALimit)
+{
+    struct Case {
+        const char* pattern;
+        std::string anchored;       // the anchored substring, at offset 0
+        int32_t min_length;
+        std::string subject;        // matched whole
+        std::string short_subject;  // one copy short: no match
+    } cases[] = {
+        {"a{5000}b", times("a", 4096), 5001, times("a", 5000) + "b", times("a", 4999) + "b"},
+        {"x(?:ab){3000}c", "x" + times("ab", 2047), 6002, "x" + times("ab", 3000) + "c", "x" + times("ab", 2999) + "c"},
+        {"(?:a{100}){50}", times("a", 4000), 5000, times("a", 5000), times("a", 4999)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        SV* anchored = rx->substrings[RE_SUBSTR_ANCHORED].substr;
+        ASSERT_NE(anchored, nullptr);
+        EXPECT_EQ(std::string(sv_pv(anchored), sv_cur(anchored)), c.anchored);
+        EXPECT_EQ(rx->substrings[RE_SUBSTR_ANCHORED].min_offset, 0);
+        EXPECT_EQ(rx->analysis_flags & REA_CHECK_ALL, 0u);
+        EXPECT_EQ(rx->min_length, c.min_length);
+        EXPECT_EQ(match(rx, "z" + c.subject + "z"), 1);
+        EXPECT_EQ(rx->start_offsets[0], 1);
+        EXPECT_EQ(rx->end_offsets[0], static_cast<int32_t>(c.subject.size()) + 1);
+        EXPECT_EQ(match(rx, c.short_subject), 0);
+        pregfree(gcb, rx);
+    }
+}
+
+// The nested repeat compiles in a few megabytes at most: the study's
+// literal stays within its limit whatever the counts multiply to.
+TEST_F(Engine, NestedRepeatCountsCompileInLittleMemory)
+{
+    uint64_t live = 0;
+    for (auto& p : h->pools)
+        live += p->live_bytes;
+    h->fail.byte_limit = live + (4u << 20);
+    re_compiled* rx = compile("(?:a{32766}){32766}");
+    h->fail.byte_limit = 0;
+    ASSERT_NE(rx, nullptr) << err_text();
+    EXPECT_EQ(rx->min_length, 32766 * 32766);
+    EXPECT_EQ(match(rx, std::string(100, 'a')), 0);
+    pregfree(gcb, rx);
 }
 
 }  // namespace

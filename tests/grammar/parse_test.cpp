@@ -70,9 +70,10 @@ TEST_F(GrammarParse, NonAssociativeChainsAreSyntaxErrors)
     }
 }
 
-// The generated pattern expression reduces by rule 167: the pattern op and
-// its body go to op_pattern_runtime without a replacement; a substitution
-// reduces by rule 168 with its replacement.
+// The generated pattern expression reduces by "term: PATTERN_OP ( term )":
+// the pattern op and its body go to op_pattern_runtime without a
+// replacement; a substitution reduces by the rule with two terms, with its
+// replacement.
 TEST_F(GrammarParse, PatternOpsReduceThroughTheirRuntimeBuilder)
 {
     EXPECT_EQ(shape_of("qr/a+b/i"), "qr/a+b/i(\"a+b\")");

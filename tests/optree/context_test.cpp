@@ -117,7 +117,7 @@ TEST_F(Context, LvalueContext)
 {
     // A constant cannot be assigned to.
     OP* k = konst(1);
-    op_lvalue_context(gcb, k, OP_SASSIGN);
+    EXPECT_EQ(op_lvalue_context(gcb, k, OP_SASSIGN), k);
     EXPECT_EQ(compile_errors, std::vector<std::string>{"Can't modify constant item in scalar assignment"});
     op_free_tree(gcb, k);
     gcb->error_count = 0;
@@ -126,7 +126,7 @@ TEST_F(Context, LvalueContext)
     // An assigned lexical: MOD, with SPECIAL and REF under an assignment.
     OP* x = my_scalar("$x");
     gcb->modcount = 0;
-    op_lvalue_context(gcb, x, OP_SASSIGN);
+    EXPECT_EQ(op_lvalue_context(gcb, x, OP_SASSIGN), x);
     EXPECT_EQ(x->op_flags & (OPf_MOD | OPf_SPECIAL | OPf_REF), OPf_MOD | OPf_SPECIAL | OPf_REF);
     EXPECT_EQ(gcb->modcount, 1);
     op_free_tree(gcb, x);
@@ -134,21 +134,21 @@ TEST_F(Context, LvalueContext)
     // local on a package variable introduces it and needs a block scope.
     gcb->compile_hints = 0;
     OP* pkgvar = op_new_scalar_deref(gcb, gvop("main::g"));
-    op_lvalue_context(gcb, pkgvar, 0);
+    EXPECT_EQ(op_lvalue_context(gcb, pkgvar, 0), pkgvar);
     EXPECT_TRUE(pkgvar->op_private & OPpLVAL_INTRO);
     EXPECT_TRUE(gcb->compile_hints & HINT_BLOCK_SCOPE);
     op_free_tree(gcb, pkgvar);
 
     // An element passed to a sub defers its creation (LVAL_DEFER, 0x10).
     OP* elem = op_new_binary(gcb, OP_AELEM, 0, op_new_array_deref(gcb, gvop("main::arr")), konst(3));
-    op_lvalue_context(gcb, elem, OP_ENTERSUB);
+    EXPECT_EQ(op_lvalue_context(gcb, elem, OP_ENTERSUB), elem);
     EXPECT_EQ(elem->op_private & 0x70, OPpLVAL_DEFER);
     EXPECT_EQ(elem->op_flags & (OPf_MOD | OPf_REF), OPf_MOD);
     op_free_tree(gcb, elem);
 
     // A do block is not modifiable.
     OP* doblock = op_new_unary(gcb, OP_NULL, OPf_SPECIAL, konst(1));
-    op_lvalue_context(gcb, doblock, OP_SASSIGN);
+    EXPECT_EQ(op_lvalue_context(gcb, doblock, OP_SASSIGN), doblock);
     EXPECT_EQ(compile_errors, std::vector<std::string>{"Can't modify do block in scalar assignment"});
     op_free_tree(gcb, doblock);
 }
@@ -156,7 +156,7 @@ TEST_F(Context, LvalueContext)
 TEST_F(Context, LocalOnALexicalIsFatal)
 {
     OP* x = my_scalar("$x");
-    EXPECT_EQ(run([&] { op_lvalue_context(gcb, x, 0); }), 2);
+    EXPECT_EQ(run([&] { x = op_lvalue_context(gcb, x, 0); }), 2);
     EXPECT_EQ(warnings(), "Can't localize lexical variable $x.\n");
     op_free_tree(gcb, x);
 }
