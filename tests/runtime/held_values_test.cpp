@@ -3,38 +3,11 @@
 // and comparator, a substitution's target and pattern, split's subject.
 // Each program text once crashed or read freed memory; the interpreter must
 // answer it and go on working.
-#include "support/eval_fixture.h"
+#include "runtime/goes_on_fixture.h"
 
 namespace {
 
-class HeldValues : public prxtest::EvalTest {
-protected:
-    void SetUp() override
-    {
-        EvalTest::SetUp();
-        ASSERT_TRUE(started()) << err_text();
-    }
-
-    struct Case {
-        const char* text;
-        const char* value;  // the result's string
-        const char* error;  // $@ afterwards
-    };
-
-    // Runs each case, then a plain text that shows the interpreter still works.
-    void check(std::initializer_list<Case> cases)
-    {
-        for (const Case& c : cases) {
-            prxtest::EvalResult r = eval(c.text);
-            EXPECT_EQ(r.jump, 0) << c.text;
-            EXPECT_EQ(r.value, c.value) << c.text;
-            EXPECT_EQ(r.error, c.error) << c.text;
-            prxtest::EvalResult after = eval("my @l = map { $_ * 2 } 1 .. 3; join ',', @l");
-            EXPECT_EQ(after.value, "2,4,6") << "after " << c.text;
-            EXPECT_EQ(after.error, "") << "after " << c.text;
-        }
-    }
-};
+class HeldValues : public goeson::GoesOnTest {};
 
 // A sub's depth is kept whole by its frames: recursion past 65535 levels
 // neither wraps the depth nor frees the sub when the calls return.

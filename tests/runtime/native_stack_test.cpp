@@ -3,37 +3,11 @@
 // as deep as they are, and code run from native code (sort comparators,
 // tied fetches, destructors) nests only as far as the stack allows, then
 // dies with a message an eval traps. The interpreter goes on working.
-#include "support/eval_fixture.h"
+#include "runtime/goes_on_fixture.h"
 
 namespace {
 
-class NativeStack : public prxtest::EvalTest {
-protected:
-    void SetUp() override
-    {
-        EvalTest::SetUp();
-        ASSERT_TRUE(started()) << err_text();
-    }
-
-    struct Case {
-        const char* text;
-        const char* value;  // the result's string
-        const char* error;  // $@ afterwards
-    };
-
-    void check(std::initializer_list<Case> cases)
-    {
-        for (const Case& c : cases) {
-            prxtest::EvalResult r = eval(c.text);
-            EXPECT_EQ(r.jump, 0) << c.text;
-            EXPECT_EQ(r.value, c.value) << c.text;
-            EXPECT_EQ(r.error, c.error) << c.text;
-            prxtest::EvalResult after = eval("my @l = sort { $b <=> $a } 1 .. 3; join ',', @l");
-            EXPECT_EQ(after.value, "3,2,1") << "after " << c.text;
-            EXPECT_EQ(after.error, "") << "after " << c.text;
-        }
-    }
-};
+class NativeStack : public goeson::GoesOnTest {};
 
 TEST_F(NativeStack, DeeplyNestedValuesAreFreed)
 {
