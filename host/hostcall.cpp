@@ -25,6 +25,24 @@ host_task_record* host_current_task()
     return static_cast<host_task_record*>(value);
 }
 
+namespace {
+constinit thread_local host_task* t_switched_task = nullptr;  // the task this thread's entry switched to
+}  // namespace
+
+host_task* host_current_task_handle()
+{
+    if (t_switched_task)
+        return t_switched_task;
+    return host_task_handle(host_current_task());
+}
+
+host_task* host_note_switched_task(host_task* task)
+{
+    host_task* previous = t_switched_task;
+    t_switched_task = task;
+    return previous;
+}
+
 host_task_record* host_main_task()
 {
     host_vector* hv = g_host_vector;

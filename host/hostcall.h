@@ -44,3 +44,11 @@ host_task_record* host_main_task();
 inline host_task* host_task_handle(host_task_record* rec) { return rec ? rec->handle : nullptr; }
 // The raw value of the current-task cell, as task switching passes it on.
 void* host_current_task_cell_value();
+// The handle of the task that runs now on this thread: the task that an
+// entry of this thread switched to while it runs there, else the one the
+// current-task cell names. A host that runs tasks on several threads at once
+// keeps a current task per thread, which its one cell cannot show.
+host_task* host_current_task_handle();
+// Notes the task this thread's entry switched to (null: none) and returns
+// the note it replaces, for the entry to put back when it switches back.
+host_task* host_note_switched_task(host_task* task);

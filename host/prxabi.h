@@ -14,6 +14,7 @@ struct SV;
 struct re_substr_info;
 struct re_data_array;
 struct re_class_node;
+struct re_accel;
 
 // One captured output stream: stored text in the host's line form.
 struct prx_capture {
@@ -61,6 +62,7 @@ struct re_compiled {
     uint32_t last_group;         // highest group of the last match
     uint32_t analysis_flags;     // analysis flags
     uint32_t last_closed_group;  // last group closed in the last match
+    re_accel* accel;             // search aids chosen at compile time, or null (owned)
     uint32_t program[1];         // node program, allocated with the record
 };
 static_assert(offsetof(re_compiled, start_offsets) == 0);
@@ -84,58 +86,31 @@ static_assert(offsetof(PrxCompiled, tree) == 24);
 static_assert(offsetof(PrxCompiled, failures) == 32);
 static_assert(sizeof(PrxCompiled) == 40);
 
-// Entry slots (group 183 once bound).
-typedef int32_t (*rexhost_unbind_fn)(void* a, void* b, void* c, void* d);
-typedef PERLGCB* (*rexhost_interp_create_fn)(host_task* task);
-typedef void (*rexhost_interp_destroy_fn)(PERLGCB* interp, host_task* task);
-typedef uint32_t (*rexhost_parse_fn)(PERLGCB* interp, host_task* task, const char* start, const char* end,
-                                     re_compiled** pattern_out, ReplaceNode** tree_out);
-typedef void (*rexhost_regfree_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, ReplaceNode* tree);
-typedef uint32_t (*rexhost_match_fn)(PERLGCB* interp, host_task* task, re_compiled* pattern, const char* start,
-                                     const char* end, const char* beginning, int32_t min_end, uint32_t flags);
-typedef int32_t (*rexhost_expand_fn)(ReplaceNode* node, re_compiled* pattern, char* out, int32_t room,
-                                     const char* beginning, int32_t* overflow);
-typedef void (*rexhost_report_fn)(host_task* task, PERLGCB* interp, const char* name);
-typedef uint32_t (*rexhost_set_option_fn)(PERLGCB* interp, int32_t on);
-typedef uint32_t (*rexhost_compile_fn)(PrxCompiled* record, host_task* task, const char* text, int32_t length,
-                                       const char* name, int32_t constant);
-typedef void (*rexhost_release_fn)(host_task* task, PrxCompiled* record);
-typedef PERLGCB* (*rexhost_interp_create_here_fn)();
-typedef void (*rexhost_interp_free_fn)(PERLGCB* interp);
-typedef const char* (*rexhost_eval_text_fn)(PERLGCB* interp, const char* text, int32_t raise);
-typedef int32_t (*rexhost_get_sv_text_fn)(PERLGCB* interp, const char* name, const char** text, int64_t* length);
-typedef int32_t (*rexhost_get_sv_number_fn)(PERLGCB* interp, const char* name, double* number);
-typedef int32_t (*rexhost_call_fn)(PERLGCB* interp, const char* name);
+// The entry slots (group 183 once bound): the function type of each slot,
+// rexhost_NAME_fn, from its row of prxentry.def.
+#define PRX_ENTRY(SLOT, FIELD, FN, RET, PARAMS, ARGS) typedef RET(*FN##_fn) PARAMS;
+#include "prxentry.def"
+#undef PRX_ENTRY
 
-constexpr unsigned REXHOST_SLOT_COUNT = 18;
+#define PRX_ENTRY(SLOT, FIELD, FN, RET, PARAMS, ARGS) +1
+constexpr unsigned REXHOST_SLOT_COUNT = 0
+#include "prxentry.def"
+    ;
+#undef PRX_ENTRY
+static_assert(REXHOST_SLOT_COUNT == 18);
 
 // The entry table record: three header words, then slot s at word 3 + s
 // (slot 0 stays empty). The host reads the slots as one array of entries.
 struct rexhost_entry_table {
     void* header[3];
     void* slot0;
-    rexhost_unbind_fn unbind;                        // 1
-    rexhost_interp_create_fn interp_create;          // 2
-    rexhost_interp_destroy_fn interp_destroy;        // 3
-    rexhost_parse_fn parse;                          // 4
-    rexhost_regfree_fn regfree;                      // 5
-    rexhost_match_fn match;                          // 6
-    rexhost_expand_fn expand;                        // 7
-    rexhost_report_fn report_errors;                 // 8
-    rexhost_report_fn report_notes;                  // 9
-    rexhost_set_option_fn set_option;                // 10
-    rexhost_compile_fn compile;                      // 11
-    rexhost_release_fn release;                      // 12
-    rexhost_interp_create_here_fn interp_create_here;  // 13
-    rexhost_interp_free_fn interp_free;              // 14
-    rexhost_eval_text_fn eval_text;                  // 15
-    rexhost_get_sv_text_fn get_sv_text;              // 16
-    rexhost_get_sv_number_fn get_sv_number;          // 17
-    rexhost_call_fn call;                            // 18
+#define PRX_ENTRY(SLOT, FIELD, FN, RET, PARAMS, ARGS) FN##_fn FIELD;
+#include "prxentry.def"
+#undef PRX_ENTRY
 };
 static_assert(offsetof(rexhost_entry_table, slot0) == 24);
-static_assert(offsetof(rexhost_entry_table, unbind) == 24 + 8 * 1);
-static_assert(offsetof(rexhost_entry_table, match) == 24 + 8 * 6);
-static_assert(offsetof(rexhost_entry_table, compile) == 24 + 8 * 11);
-static_assert(offsetof(rexhost_entry_table, call) == 24 + 8 * 18);
+// Each row's field is the word of its slot: rows stay in slot order.
+#define PRX_ENTRY(SLOT, FIELD, FN, RET, PARAMS, ARGS) static_assert(offsetof(rexhost_entry_table, FIELD) == 24 + 8 * SLOT);
+#include "prxentry.def"
+#undef PRX_ENTRY
 static_assert(sizeof(rexhost_entry_table) == 24 + 8 * (REXHOST_SLOT_COUNT + 1));

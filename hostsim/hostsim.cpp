@@ -4,6 +4,7 @@
 #include "hostsim/toolkit.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdarg>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <iostream>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 namespace hostsim {
@@ -98,14 +100,16 @@ int32_t impl_xkLoadModule(uint32_t, const char* name8, int32_t)
 {
     Host& h = host();
     std::string name = upper8(name8);
-    h.loads.push_back(name);
+    if (h.recording)
+        h.loads.push_back(name);
     return h.load(name) ? 0 : static_cast<int32_t>(0x8001C8FFu);
 }
 
 int32_t impl_xkPoolCreate(host_pool** out, uint32_t size, uint32_t extent, uint32_t flags, host_task* task)
 {
     Host& h = host();
-    h.pool_creates.push_back({size, extent, flags});
+    if (h.recording)
+        h.pool_creates.push_back({size, extent, flags});
     if (h.fail_pool_create)
         return static_cast<int32_t>(ST_NO_MEMORY);
     Task* t = h.find_task(task);
@@ -117,7 +121,8 @@ int32_t impl_xkPoolCreate(host_pool** out, uint32_t size, uint32_t extent, uint3
 int32_t impl_xkSessionRegister(host_task* task, int32_t key, void* record)
 {
     Host& h = host();
-    h.sessions.push_back({task, {key, record}});
+    if (h.recording)
+        h.sessions.push_back({task, {key, record}});
     Task* t = h.find_task(task);
     if (!t)
         return 1;
@@ -129,7 +134,8 @@ int32_t impl_xkSessionRegister(host_task* task, int32_t key, void* record)
 void impl_xkSleep(uint32_t ms, int32_t, int32_t)
 {
     Host& h = host();
-    h.sleeps.push_back(ms);
+    if (h.recording)
+        h.sleeps.push_back(ms);
     h.clock += ms / 1000.0;
 }
 
@@ -226,7 +232,8 @@ host_task* impl_xkTaskSwitch(void*, host_task* to, int32_t* status)
 void impl_xkFatal(int32_t code, int32_t detail)
 {
     Host& h = host();
-    h.fatals.push_back({code, detail});
+    if (h.recording)
+        h.fatals.push_back({code, detail});
     h.event("FATAL " + std::to_string(code) + " (" + std::to_string(detail) + "): the host stops");
     if (h.fatal_exits) {
         std::fprintf(stderr, "host: fatal stop %d (%d)\n", code, detail);
@@ -276,7 +283,8 @@ void impl_xkPutLog(const char* line)
 {
     Host& h = host();
     std::string s = line ? line : "";
-    h.log.push_back(s);
+    if (h.recording)
+        h.log.push_back(s);
     h.event("LOG " + s);
 }
 
@@ -287,7 +295,10 @@ void impl_xkPutLines(host_task* task, const char* text, int64_t length)
     l.task = task;
     l.raw.assign(text ? text : "", text ? static_cast<size_t>(length) : 0);
     l.text = Host::decode_lines(l.raw, &l.error);
-    h.lines.push_back(l);
+    if (h.recording)
+        h.lines.push_back(l);
+    if (!h.echo)
+        return;
     std::istringstream in(l.text);
     std::string line;
     while (std::getline(in, line))
@@ -300,7 +311,8 @@ void impl_xkReportStatus(host_task* task, uint32_t status)
 {
     Host& h = host();
     StatusReport r{task, status, h.last_inserts, Host::status_text(status, h.last_inserts)};
-    h.reports.push_back(r);
+    if (h.recording)
+        h.reports.push_back(r);
     h.last_inserts.clear();
     h.event("STATUS " + hex32(status) + " " + r.text);
 }
@@ -313,11 +325,16 @@ int32_t impl_xkNamedBlockSet(host_task* task, int32_t, const char* name, int32_t
     Task* t = h.find_task(task);
     if (!t)
         return 1;
-    std::string key(name, static_cast<size_t>(length));
-    if (block)
-        t->named[key] = block;
-    else
-        t->named.erase(key);
+    std::string_view key(name, static_cast<size_t>(length));
+    auto it = t->named.find(key);
+    if (!block) {
+        if (it != t->named.end())
+            t->named.erase(it);
+    } else if (it != t->named.end()) {
+        it->second = block;
+    } else {
+        t->named.emplace(std::string(key), block);
+    }
     return 0;
 }
 
@@ -327,7 +344,7 @@ int32_t impl_xkNamedBlockGet(host_task* task, int32_t, const char* name, int32_t
     Task* t = h.find_task(task);
     if (!t)
         return 1;
-    auto it = t->named.find(std::string(name, static_cast<size_t>(length)));
+    auto it = t->named.find(std::string_view(name, static_cast<size_t>(length)));
     if (it == t->named.end())
         return 1;
     *out = it->second;
@@ -405,7 +422,8 @@ void hs_xkStatusMessage(int32_t count, ...)
         inserts.emplace_back(p ? p : "", p ? static_cast<size_t>(n) : 0);
     }
     va_end(ap);
-    h.status_inserts.push_back(inserts);
+    if (h.recording)
+        h.status_inserts.push_back(inserts);
     h.last_inserts = inserts;
 }
 
@@ -432,7 +450,8 @@ void hs_xkIssueMessage(host_task* task, int32_t table, int32_t number, ...)
     }
     va_end(ap);
     Message m{task, table, number, args, Host::catalogue_text(table, number, args)};
-    h.messages.push_back(m);
+    if (h.recording)
+        h.messages.push_back(m);
     h.event("MESSAGE " + std::to_string(table) + "/" + std::to_string(number) + " " + m.text);
 }
 
@@ -504,6 +523,7 @@ Host::Host()
     }
 
     host_pool_ = new_pool("host", 0);
+    host_pool_->shared = true;
     vec.allocator = &host_pool_->ops;
     add_task("MAIN");
     add_task("TASK1");
@@ -521,6 +541,8 @@ Host::~Host()
     for (auto& p : pools)
         if (!p->destroyed)
             destroy_pool(p.get());
+    for (void* chunk : spare_chunks)
+        std::free(chunk);
 }
 
 Task* Host::add_task(const std::string& name)
@@ -584,14 +606,29 @@ void Host::use_task_cell(bool on)
 Pool* Host::new_pool(const std::string& owner, uint32_t flags)
 {
     std::lock_guard<std::recursive_mutex> lock(mu);
-    auto p = std::make_unique<Pool>();
+    // A destroyed pool's record is taken again, so that records do not pile
+    // up over any number of pools made and destroyed.
+    Pool* p = nullptr;
+    for (auto& q : pools)
+        if (q->destroyed) {
+            p = q.get();
+            break;
+        }
+    if (!p) {
+        pools.push_back(std::make_unique<Pool>());
+        p = pools.back().get();
+    }
     p->ops.alloc = &pool_alloc_op;
     p->ops.free = &pool_free_op;
     p->host = this;
     p->owner = owner;
+    p->live_bytes = 0;
+    p->allocations = 0;
+    p->destroyed = false;
+    p->shared = false;
+    p->checked = checks;
     p->create_flags = flags;
-    pools.push_back(std::move(p));
-    return pools.back().get();
+    return p;
 }
 
 bool Host::allocation_fails(uint64_t size)
@@ -622,19 +659,161 @@ bool Host::allocation_fails(uint64_t size)
     return f;
 }
 
+namespace {
+
+// The pool's lock: only the host's own pool, which any thread may use, takes
+// the host's lock; a task's pool is used by one thread at a time.
+struct PoolLock {
+    explicit PoolLock(Pool* p) : mu_(p->shared ? &p->host->mu : nullptr)
+    {
+        if (mu_)
+            mu_->lock();
+    }
+    ~PoolLock()
+    {
+        if (mu_)
+            mu_->unlock();
+    }
+    PoolLock(const PoolLock&) = delete;
+    PoolLock& operator=(const PoolLock&) = delete;
+    std::recursive_mutex* mu_;
+};
+
+BlockHead* head_of(void* block) { return static_cast<BlockHead*>(block) - 1; }
+SmallHead* small_head_of(void* block) { return static_cast<SmallHead*>(block) - 1; }
+bool is_small(void* block) { return small_head_of(block)->small != 0; }
+uint32_t size_class(uint64_t n) { return static_cast<uint32_t>((n + 15) / 16); }
+
+// Checks that the pool holds the block; a block it does not hold stops the
+// process, as freeing it would corrupt the allocator.
+void check_held(Pool* p, void* block, const char* what)
+{
+    bool held = p->checked ? p->known.count(block) != 0 : small_head_of(block)->pool == p;
+    if (!held) {
+        std::fprintf(stderr, "host: %s of a block the pool %s does not hold\n", what, p->owner.c_str());
+        std::abort();
+    }
+}
+
+// A small block of a lean pool: from its size class's free list, else carved
+// from the newest chunk, else from a new chunk.
+void* small_alloc(Host* h, Pool* p, uint32_t n)
+{
+    uint32_t cls = size_class(n);
+    SmallHead* sh;
+    if (void* f = p->free_lists[cls]) {
+        std::memcpy(&p->free_lists[cls], f, sizeof(void*));
+        sh = small_head_of(f);
+    } else {
+        size_t need = sizeof(SmallHead) + size_t{cls} * 16;
+        if (static_cast<size_t>(p->bump_end - p->bump) < need) {
+            void* chunk = nullptr;
+            {
+                std::lock_guard<std::recursive_mutex> lock(h->mu);
+                if (!h->spare_chunks.empty()) {
+                    chunk = h->spare_chunks.back();
+                    h->spare_chunks.pop_back();
+                }
+            }
+            if (!chunk)
+                chunk = std::malloc(POOL_CHUNK);
+            if (!chunk)
+                return nullptr;
+            p->chunks.push_back(chunk);
+            p->bump = static_cast<char*>(chunk);
+            p->bump_end = p->bump + POOL_CHUNK;
+        }
+        sh = reinterpret_cast<SmallHead*>(p->bump);
+        p->bump += need;
+        sh->small = 1;
+        sh->pool = p;
+    }
+    sh->size = n;
+    return sh + 1;
+}
+
+void small_free(Pool* p, void* block)
+{
+    uint32_t cls = size_class(small_head_of(block)->size);
+    std::memcpy(block, &p->free_lists[cls], sizeof(void*));
+    p->free_lists[cls] = block;
+}
+
+}  // namespace
+
+size_t LiveBlocks::count(const void* block) const
+{
+    for (const BlockHead* h = ring_.next; h != &ring_; h = h->next)
+        if (h + 1 == block)
+            return 1;
+    return 0;
+}
+
+size_t LiveBlocks::at(const void* block) const
+{
+    for (const BlockHead* h = ring_.next; h != &ring_; h = h->next)
+        if (h + 1 == block)
+            return static_cast<size_t>(h->size);
+    throw std::out_of_range("the pool does not hold this block");
+}
+
+void LiveBlocks::link(BlockHead* h)
+{
+    h->prev = &ring_;
+    h->next = ring_.next;
+    ring_.next->prev = h;
+    ring_.next = h;
+}
+
+void LiveBlocks::unlink(BlockHead* h)
+{
+    h->prev->next = h->next;
+    h->next->prev = h->prev;
+}
+
+void LiveBlocks::relink(BlockHead* moved)
+{
+    moved->prev->next = moved;
+    moved->next->prev = moved;
+}
+
 void* Host::pool_alloc(Pool* p, uint64_t size, uint32_t flags)
 {
-    std::lock_guard<std::recursive_mutex> lock(mu);
-    if (p->destroyed || allocation_fails(size))
+    PoolLock pl(p);
+    if (p->destroyed)
         return nullptr;
-    size_t n = size ? static_cast<size_t>(size) : 1;
-    void* b = std::malloc(n);
-    if (!b)
+    if (knobs_set()) {
+        std::lock_guard<std::recursive_mutex> lock(mu);
+        if (allocation_fails(size))
+            return nullptr;
+    }
+    if (size > UINT32_MAX)
         return nullptr;
-    // Blocks asked for without zero-fill start with a pattern, so that code
-    // relying on zeroed memory it did not ask for shows up in tests.
-    std::memset(b, (flags & POOL_ZERO) ? 0 : 0xA5, n);
-    p->live[b] = n;
+    uint32_t n = size ? static_cast<uint32_t>(size) : 1;
+    void* b;
+    if (!p->checked && n <= SMALL_BLOCK_MAX) {
+        b = small_alloc(this, p, n);
+        if (!b)
+            return nullptr;
+        if (flags & POOL_ZERO)
+            std::memset(b, 0, n);
+    } else {
+        BlockHead* h = static_cast<BlockHead*>((flags & POOL_ZERO) ? std::calloc(1, sizeof(BlockHead) + n)
+                                                                   : std::malloc(sizeof(BlockHead) + n));
+        if (!h)
+            return nullptr;
+        b = h + 1;
+        if (p->checked) {
+            if (!(flags & POOL_ZERO))
+                std::memset(b, 0xA5, n);
+            p->known.insert(b);
+        }
+        h->size = n;
+        h->small = 0;
+        h->pool = p;
+        p->live.link(h);
+    }
+    p->live.count_in();
     p->live_bytes += n;
     p->allocations++;
     return b;
@@ -642,42 +821,72 @@ void* Host::pool_alloc(Pool* p, uint64_t size, uint32_t flags)
 
 void Host::pool_free(Pool* p, void* block)
 {
-    std::lock_guard<std::recursive_mutex> lock(mu);
+    PoolLock pl(p);
     if (!block)
         return;
-    auto it = p->live.find(block);
-    if (it == p->live.end()) {
-        std::fprintf(stderr, "host: free of a block the pool %s does not hold\n", p->owner.c_str());
-        std::abort();
+    check_held(p, block, "free");
+    p->live.count_out();
+    if (is_small(block)) {
+        p->live_bytes -= small_head_of(block)->size;
+        small_free(p, block);
+        return;
     }
-    p->live_bytes -= it->second;
-    p->live.erase(it);
-    std::free(block);
+    BlockHead* h = head_of(block);
+    if (p->checked)
+        p->known.erase(block);
+    p->live_bytes -= h->size;
+    p->live.unlink(h);
+    h->pool = nullptr;
+    std::free(h);
 }
 
 void* Host::pool_realloc(Pool* p, void* block, uint64_t size)
 {
-    std::lock_guard<std::recursive_mutex> lock(mu);
     if (!block)
         return pool_alloc(p, size, 0);
-    auto it = p->live.find(block);
-    if (it == p->live.end()) {
-        std::fprintf(stderr, "host: realloc of a block the pool %s does not hold\n", p->owner.c_str());
-        std::abort();
+    PoolLock pl(p);
+    check_held(p, block, "realloc");
+    uint32_t old = small_head_of(block)->size;
+    if (knobs_set()) {
+        std::lock_guard<std::recursive_mutex> lock(mu);
+        if (allocation_fails(size > old ? size - old : 0))
+            return nullptr;
     }
-    if (allocation_fails(size > it->second ? size - it->second : 0))
+    if (size > UINT32_MAX)
         return nullptr;
-    size_t n = size ? static_cast<size_t>(size) : 1;
-    void* nb = std::malloc(n);
-    if (!nb)
+    uint32_t n = size ? static_cast<uint32_t>(size) : 1;
+    if (is_small(block)) {
+        // A small block grows in place within its size class; beyond it the
+        // bytes move to a block that holds them.
+        if (size_class(n) == size_class(old)) {
+            small_head_of(block)->size = n;
+            p->live_bytes = p->live_bytes - old + n;
+            return block;
+        }
+        void* nb = pool_alloc(p, n, 0);
+        if (!nb)
+            return nullptr;
+        std::memcpy(nb, block, old < n ? old : n);
+        pool_free(p, block);
+        return nb;
+    }
+    // A block of its own: the allocator grows it in place where it can; a
+    // move keeps the ring whole by pointing the neighbours at the new place.
+    BlockHead* h = head_of(block);
+    BlockHead* nh = static_cast<BlockHead*>(std::realloc(h, sizeof(BlockHead) + n));
+    if (!nh)
         return nullptr;
-    size_t old = it->second;
-    std::memcpy(nb, block, old < n ? old : n);
-    if (n > old)
-        std::memset(static_cast<char*>(nb) + old, 0xA5, n - old);
-    std::free(block);
-    p->live.erase(it);
-    p->live[nb] = n;
+    p->live.relink(nh);
+    void* nb = nh + 1;
+    if (p->checked) {
+        if (n > old)
+            std::memset(static_cast<char*>(nb) + old, 0xA5, n - old);
+        if (nb != block) {
+            p->known.erase(block);
+            p->known.insert(nb);
+        }
+    }
+    nh->size = n;
     p->live_bytes = p->live_bytes - old + n;
     return nb;
 }
@@ -685,9 +894,21 @@ void* Host::pool_realloc(Pool* p, void* block, uint64_t size)
 void Host::destroy_pool(Pool* p)
 {
     std::lock_guard<std::recursive_mutex> lock(mu);
-    for (auto& kv : p->live)
-        std::free(kv.first);
-    p->live.clear();
+    p->live.drain([](BlockHead* h) {
+        h->pool = nullptr;
+        std::free(h);
+    });
+    p->known.clear();
+    // The chunks wait for the next lean pools, up to a bound.
+    for (void* chunk : p->chunks) {
+        if (spare_chunks.size() < 256)
+            spare_chunks.push_back(chunk);
+        else
+            std::free(chunk);
+    }
+    p->chunks.clear();
+    std::memset(p->free_lists, 0, sizeof p->free_lists);
+    p->bump = p->bump_end = nullptr;
     p->live_bytes = 0;
     p->destroyed = true;
 }
@@ -703,7 +924,7 @@ size_t Host::live_pools() const
 
 void Host::record(unsigned g, unsigned s, const char* name)
 {
-    if (record_calls)
+    if (record_calls && recording)
         calls.push_back({g, s, name});
 }
 
@@ -875,6 +1096,14 @@ void Host::clear_records()
     toolkit->writes.clear();
     toolkit->store_calls.clear();
     std::memset(in_use, 0, sizeof in_use);
+}
+
+void buffer_output()
+{
+    static char buffer[1 << 16];
+    if (!isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    std::ios::sync_with_stdio(false);
 }
 
 Host& host()

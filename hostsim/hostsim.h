@@ -9,6 +9,8 @@
 #include <mutex>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
+#include <unordered_set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -22,15 +24,118 @@ namespace hostsim {
 struct Host;
 struct Toolkit;
 
+// The head the stand-in puts before every block it hands out: the blocks of
+// one pool form a ring through it, so that the pool's destruction releases
+// them all and the live accounting needs no map.
+struct BlockHead {
+    BlockHead* prev;
+    BlockHead* next;
+    uint32_t size;                           // bytes asked for
+    uint32_t small;                          // 0: a block of its own (SmallHead: 1)
+    struct Pool* pool;                       // the owner, checked at free
+};
+static_assert(sizeof(BlockHead) % 16 == 0, "blocks keep the allocator's alignment");
+
+// The head of a small block of a lean pool, carved from the pool's chunks;
+// it is laid out as the last two words of BlockHead, so that either head is
+// found and told apart from the block's address.
+struct SmallHead {
+    uint32_t size;                           // bytes asked for
+    uint32_t small;                          // 1
+    struct Pool* pool;
+};
+static_assert(sizeof(SmallHead) == 16 && offsetof(BlockHead, size) == sizeof(BlockHead) - sizeof(SmallHead));
+constexpr uint32_t SMALL_BLOCK_MAX = 8192;   // larger blocks are blocks of their own
+constexpr size_t POOL_CHUNK = 64 * 1024;     // what a lean pool carves its small blocks from
+
+// The live blocks of a pool, read as a map from block to size: size and empty
+// are counters; count, at and iteration walk the ring (tests only, on pools
+// made with the heavy checks on, where every block is on the ring).
+class LiveBlocks {
+public:
+    LiveBlocks() { ring_.prev = ring_.next = &ring_; }
+    LiveBlocks(const LiveBlocks&) = delete;
+    LiveBlocks& operator=(const LiveBlocks&) = delete;
+
+    size_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    size_t count(const void* block) const;
+    size_t at(const void* block) const;      // throws std::out_of_range for a block the pool does not hold
+
+    class iterator {
+    public:
+        iterator(const BlockHead* h, const BlockHead* end) : h_(h), end_(end) { load(); }
+        const std::pair<void*, size_t>& operator*() const { return cur_; }
+        const std::pair<void*, size_t>* operator->() const { return &cur_; }
+        iterator& operator++()
+        {
+            h_ = h_->next;
+            load();
+            return *this;
+        }
+        bool operator!=(const iterator& o) const { return h_ != o.h_; }
+        bool operator==(const iterator& o) const { return h_ == o.h_; }
+
+    private:
+        void load()
+        {
+            if (h_ != end_)
+                cur_ = {const_cast<BlockHead*>(h_) + 1, static_cast<size_t>(h_->size)};
+        }
+        const BlockHead* h_;
+        const BlockHead* end_;
+        std::pair<void*, size_t> cur_{};
+    };
+    iterator begin() const { return iterator(ring_.next, &ring_); }
+    iterator end() const { return iterator(&ring_, &ring_); }
+
+    void count_in() { n_++; }
+    void count_out() { n_--; }
+    void link(BlockHead* h);
+    void unlink(BlockHead* h);
+    void relink(BlockHead* moved);           // after realloc moved a linked head
+    template <class F>
+    void drain(F&& each)                     // unlinks every block, each(head) frees it
+    {
+        BlockHead* h = ring_.next;
+        while (h != &ring_) {
+            BlockHead* next = h->next;
+            each(h);
+            h = next;
+        }
+        ring_.prev = ring_.next = &ring_;
+        n_ = 0;
+    }
+
+private:
+    BlockHead ring_{};
+    size_t n_ = 0;
+};
+
 // One host pool; host_pool comes first so the modules can use it directly.
+// A pool belongs to one task (or to the host) and is used by one thread at a
+// time, as a task runs on one thread at a time: its own operations take no
+// lock, except the host's pool, which every thread may use.
+//
+// A pool made with the heavy checks on gives every block a block of its own
+// on the ring. A lean pool, as a production host's, carves small blocks from
+// chunks of its own, keeps a free list per size class and hands the chunks
+// back to the host when it is destroyed; larger blocks go on the ring.
 struct Pool {
     host_pool ops;
     Host* host;
     std::string owner;                       // for the log: task name or "host"
-    std::unordered_map<void*, size_t> live;  // block -> size
+    LiveBlocks live;                         // block -> size
     uint64_t live_bytes = 0;
     uint64_t allocations = 0;
-    bool destroyed = false;
+    bool destroyed = false;                  // a destroyed record waits to be reused by the next pool made
+    bool shared = false;                     // the host's own pool: operations take the host's lock
+    bool checked = false;                    // made while the host's heavy checks were on
+    std::unordered_set<void*> known;         // the live blocks, kept only when checked
+    void* free_lists[SMALL_BLOCK_MAX / 16 + 1]{};  // lean: freed small blocks by size class (16-byte steps)
+    char* bump = nullptr;                    // lean: the unused rest of the newest chunk
+    char* bump_end = nullptr;
+    std::vector<void*> chunks;               // lean: the chunks small blocks come from
     uint32_t create_flags = 0;
 };
 
@@ -39,7 +144,7 @@ struct Task {
     host_task_record record{};               // record->handle == &handle
     std::string name;
     Pool* allocator = nullptr;
-    std::map<std::string, void*> named;      // named-block registry
+    std::map<std::string, void*, std::less<>> named;  // named-block registry
     alignas(16) uint8_t session_block[0x200]{};
 };
 
@@ -118,6 +223,7 @@ struct Host {
     host_mbcs_info mbcs{};
     std::vector<std::unique_ptr<Task>> tasks;
     std::vector<std::unique_ptr<Pool>> pools;
+    std::vector<void*> spare_chunks;         // chunks of destroyed lean pools, for the next ones
     Pool* host_pool_ = nullptr;              // host_vector slot 10
 
     // Recorders.
@@ -134,6 +240,16 @@ struct Host {
     std::vector<std::pair<host_task*, std::pair<int32_t, void*>>> sessions;
     std::vector<std::string> unoffered;      // "G/S" of services the host lacks
     bool record_calls = true;
+    // When clear, the recorders above keep nothing (the log is still echoed):
+    // the command-line programs and the benchmarks run that way, so that
+    // their memory stays flat over any number of calls.
+    bool recording = true;
+    // Heavy checks of the pools: blocks not asked zero-filled start with the
+    // byte 0xA5 (so that code relying on zeroed memory it did not ask for
+    // shows up), grown parts of a reallocation too, and every free and
+    // reallocation is checked against the pool's set of live blocks. On for
+    // tests; the command-line programs and the benchmarks turn it off.
+    bool checks = true;
     // Service calls, pool operations and the task list may come from several
     // threads (each task on a thread of its own): they hold this lock, which
     // guards every recorder, the pools and the failure knobs.
@@ -181,6 +297,17 @@ struct Host {
     void destroy_pool(Pool* p);
     size_t live_pools() const;
     bool allocation_fails(uint64_t size);
+    bool knobs_set() const
+    {
+        return fail.fail_next || fail.fail_after >= 0 || fail.fail_once_after >= 0 || fail.byte_limit;
+    }
+    // The programs' set-up: no recorders, no heavy pool checks.
+    void lean()
+    {
+        recording = false;
+        record_calls = false;
+        checks = false;
+    }
 
     void record(unsigned g, unsigned s, const char* name);
     void event(const std::string& line);
@@ -198,6 +325,11 @@ struct Host {
 
     void clear_records();
 };
+
+// The command-line programs' output: written in large blocks unless it goes
+// to a terminal (the log on standard error stays unbuffered), and C++
+// streams not kept in step with C's.
+void buffer_output();
 
 // The one host of the process; services find it here.
 Host& host();

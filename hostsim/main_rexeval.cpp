@@ -89,6 +89,8 @@ int main(int argc, char** argv)
     hostsim::Host& h = hostsim::host();
     h.echo = &std::cerr;
     h.fatal_exits = true;
+    h.lean();
+    hostsim::buffer_output();
     hostsim::LoadedModule* mod = h.load("REXHOST ");
     const rexhost_entry_table* table = nullptr;
     if (mod && mod->initialised) {
@@ -118,7 +120,6 @@ int main(int argc, char** argv)
         line += '\t';
         line += err ? escape(err, static_cast<size_t>(err_len)) : std::string();
         std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
         table->report_notes(task, interp, "REXEVAL");
         table->report_errors(task, interp, "REXEVAL");
     };
@@ -135,5 +136,6 @@ int main(int argc, char** argv)
             one(t);
     }
     table->interp_destroy(interp, task);
+    std::fflush(stdout);
     return 0;
 }

@@ -371,8 +371,10 @@ std::u16string format16(const std::u16string& format, va_list args)
         char16_t conv = format[i++];
         if (width >= 0)
             spec += std::to_string(width);
-        if (prec >= 0)
-            spec += "." + std::to_string(prec);
+        if (prec >= 0) {
+            spec += '.';
+            spec += std::to_string(prec);
+        }
         char buf[512];
         switch (conv) {
         case u'%':

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/xkservices.h"
+#include "matchmod/xkservices.h"
 
 namespace hostsim {
 

@@ -6,9 +6,9 @@
 
 #include "host/hostif.h"
 #include "host/xkfunc.h"
-#include "host/xklog.h"
-#include "host/xkstore.h"
-#include "host/xkstring.h"
+#include "matchmod/xklog.h"
+#include "matchmod/xkstore.h"
+#include "matchmod/xkstring.h"
 #include "matchmod/mmhost.h"
 
 extern "C" void* prxmatch_describe(int64_t request);

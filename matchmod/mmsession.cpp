@@ -6,8 +6,8 @@
 
 #include "host/hostcall.h"
 #include "host/xkmem.h"
-#include "host/xkstore.h"
-#include "host/xkstring.h"
+#include "matchmod/xkstore.h"
+#include "matchmod/xkstring.h"
 #include "rng/rng.h"
 
 namespace {

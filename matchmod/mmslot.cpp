@@ -5,7 +5,7 @@
 
 #include "host/hostcall.h"
 #include "host/xkmem.h"
-#include "host/xkstring.h"
+#include "matchmod/xkstring.h"
 #include "matchmod/mmhost.h"
 #include "matchmod/mmsession.h"
 

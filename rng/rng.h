@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "host/hostif.h"
-#include "host/xkservices.h"
+#include "matchmod/xkservices.h"
 
 // ---- operations of a generator method -------------------------------------------
 // Every operation but slot 0 takes the generator's state first. Results of

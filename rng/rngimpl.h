@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "host/hostcall.h"
-#include "host/xklog.h"
-#include "host/xkstring.h"
+#include "matchmod/xklog.h"
+#include "matchmod/xkstring.h"
 #include "rng/rng.h"
 
 // ---- conversions between doubles and integers ----------------------------------------

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "host/xkstore.h"
+#include "matchmod/xkstore.h"
 #include "rng/rngimpl.h"
 
 namespace {

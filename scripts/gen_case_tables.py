@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generate host/xkcase.inc, the UTF-16 case tables of the toolkit.
+"""Generate matchmod/xkcase.inc, the UTF-16 case tables of the toolkit.
 
 Characters are those assigned in Unicode 3.2 (Python's unicodedata.ucd_3_2_0);
 their simple case mappings are taken from Python's own character data where
@@ -28,6 +28,18 @@ BLOCK = 128
 
 def assigned(c):
     return OLD.category(chr(c)) != "Cn" and not (0xD800 <= c <= 0xDFFF)
+
+
+def add_block(index, rows, deltas):
+    """Indexes one block's deltas: -1 when none is set, else the row that
+    holds the same deltas, added when no row does."""
+    if not any(deltas):
+        index.append(-1)
+    elif deltas in rows:
+        index.append(rows.index(deltas))
+    else:
+        rows.append(deltas)
+        index.append(len(rows) - 1)
 
 
 def simple(c, how):
@@ -63,14 +75,7 @@ def byte_table(mapping):
             else:
                 deltas.append(-128)
                 pairs.append((c, mapping(c)))
-        if not any(deltas):
-            index.append(-1)
-            continue
-        if deltas in rows:
-            index.append(rows.index(deltas))
-        else:
-            rows.append(deltas)
-            index.append(len(rows) - 1)
+        add_block(index, rows, deltas)
     return index, rows, pairs
 
 
@@ -106,14 +111,7 @@ def int_table(target):
     rows, index = [], []
     for b in range(LIMIT // BLOCK):
         deltas = [target[c] - c for c in range(b * BLOCK, (b + 1) * BLOCK)]
-        if not any(deltas):
-            index.append(-1)
-            continue
-        if deltas in rows:
-            index.append(rows.index(deltas))
-        else:
-            rows.append(deltas)
-            index.append(len(rows) - 1)
+        add_block(index, rows, deltas)
     return index, rows
 
 

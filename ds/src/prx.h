@@ -723,6 +723,7 @@ struct PERLGCB {
     int32_t free_pending_max;          // room of the list
     SV** free_pending;                 // values whose count reached 0 too deep to destroy
                                        // at once; the outermost destruction takes them
+    int32_t started;                   // the start-up parse ran to its end: the interpreter takes texts
 };
 
 static_assert(offsetof(PERLGCB, pool) == offsetof(PrxGcbHead, pool));

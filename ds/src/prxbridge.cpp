@@ -123,7 +123,7 @@ void rexhost_interp_destroy(PERLGCB* gcb, host_task* task)
                 gcb->subject = nullptr;
                 sv_release(gcb, subject);
             }
-            interp_destruct(gcb);
+            interp_destruct_before_free(gcb);
         });
         // Whatever destruction left, the pool takes with it.
         interp_free(gcb);
@@ -162,7 +162,7 @@ void rexhost_interp_free(PERLGCB* gcb)
     if (!gcb)
         return;
     try {
-        bridge_head_run(gcb, [&] { interp_destruct(gcb); });
+        bridge_head_run(gcb, [&] { interp_destruct_before_free(gcb); });
         interp_free(gcb);
     } catch (...) {
     }
@@ -269,7 +269,9 @@ void rexhost_release(host_task* task, PrxCompiled* record)
 // ---- evaluation, variable and call entries ---------------------------------------
 //
 // These run on the caller's task. A fatal error that no eval takes ends at
-// the head buffer and the entry answers its empty result.
+// the head buffer and the entry answers its empty result; so does an
+// interpreter whose start-up parse did not run to its end (no memory), whose
+// symbol table and handles may be missing.
 
 uint32_t rexhost_set_option(PERLGCB* gcb, int32_t on)
 {
@@ -285,14 +287,26 @@ uint32_t rexhost_set_option(PERLGCB* gcb, int32_t on)
 
 const char* rexhost_eval_text(PERLGCB* gcb, const char* text, int32_t raise)
 {
-    if (!gcb || !text)
+    if (!gcb || !text || !gcb->started)
         return nullptr;
     const char* result = nullptr;
     try {
+        int32_t scopes = gcb->scope_ix;
         bridge_head_run(gcb, [&] {
+            // The previous evaluation's temporaries, its result among them,
+            // go now: its caller has had the text. The result of this one
+            // stays until the next evaluation.
+            tmps_free_to_floor(gcb);
+            // The evaluation's own save entries go with this scope.
+            scope_enter(gcb);
             SV* sv = interp_eval_string(gcb, text, raise);
             uint64_t len = 0;
             result = text_of(gcb, sv, &len);
+        });
+        // Closed here also when a fatal error ended the evaluation.
+        bridge_head_run(gcb, [&] {
+            while (gcb->scope_ix > scopes)
+                scope_leave(gcb);
         });
     } catch (...) {
     }
@@ -332,7 +346,7 @@ int32_t rexhost_get_sv_text(PERLGCB* gcb, const char* name, const char** text, i
 {
     const char* t = "";
     uint64_t len = 0;
-    if (gcb && name) {
+    if (gcb && name && gcb->started) {
         try {
             name_entry_run(gcb, [&] { t = text_of(gcb, interp_get_scalar(gcb, name, 0), &len); });
         } catch (...) {
@@ -348,7 +362,7 @@ int32_t rexhost_get_sv_text(PERLGCB* gcb, const char* name, const char** text, i
 int32_t rexhost_get_sv_number(PERLGCB* gcb, const char* name, double* number)
 {
     double d = 0.0;
-    if (gcb && name) {
+    if (gcb && name && gcb->started) {
         try {
             name_entry_run(gcb, [&] {
                 SV* sv = interp_get_scalar(gcb, name, 0);
@@ -365,7 +379,7 @@ int32_t rexhost_get_sv_number(PERLGCB* gcb, const char* name, double* number)
 
 int32_t rexhost_call(PERLGCB* gcb, const char* name)
 {
-    if (!gcb || !name)
+    if (!gcb || !name || !gcb->started)
         return 1;
     try {
         name_entry_run(gcb, [&] {

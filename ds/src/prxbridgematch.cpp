@@ -34,7 +34,7 @@ int32_t quote_in_place(char* text, int32_t n, int32_t room, int32_t* overflow)
 {
     char stack_scratch[STACK_QUOTE_ROOM];
     char* scratch = stack_scratch;
-    host_task* task = host_task_handle(host_current_task());
+    host_task* task = host_current_task_handle();
     bool allocated = false;
     if (room > STACK_QUOTE_ROOM) {
         scratch = task ? static_cast<char*>(host_pool_alloc(task->allocator, static_cast<uint64_t>(room), QUOTE_FLAGS))

@@ -42,74 +42,6 @@ constexpr uint32_t STACK_FLAGS = 0x2004;
 constexpr int32_t CASE_STACK_SIZE = 16;
 constexpr int32_t STACK_REPLACEMENT = 256;
 
-// The pattern text as the status messages quote it.
-struct Quoted {
-    const char* text;
-    int32_t length;
-};
-
-uint8_t upper_of(char c) { return g_host_vector->upper[static_cast<uint8_t>(c)]; }
-bool is_blank(char c) { return host_cclass(static_cast<uint8_t>(c)) & HC_SPACE; }
-
-void inserts_text(const Quoted& q)
-{
-    xkStatusMessage(2, &q.length, int64_t{4}, q.text, static_cast<int64_t>(q.length));
-}
-void inserts_item(const Quoted& q, const char* item, int64_t item_len)
-{
-    xkStatusMessage(3, item, item_len, &q.length, int64_t{4}, q.text, static_cast<int64_t>(q.length));
-}
-
-// The closer of an opening delimiter: brackets close with their partner,
-// every other delimiter with itself.
-char closer_of(char open)
-{
-    static constexpr char openers[] = "([{< )]}> )]}>";
-    static constexpr char closers[] = ")]}> )]}>";
-    int32_t i = prx_find_byte(openers, 4, static_cast<uint8_t>(open));
-    return i >= 0 ? closers[i] : open;
-}
-bool is_bracket(char open) { return prx_find_byte("([{<", 4, static_cast<uint8_t>(open)) >= 0; }
-
-// The item of a code construct at p ("(" known), or null.
-const char* code_construct(const char* p, const char* end)
-{
-    if (end - p >= 3 && p[1] == '?' && p[2] == '{')
-        return "(?{})";
-    if (end - p >= 4 && p[1] == '?' && p[2] == 'p' && p[3] == '{')
-        return "(?p{})";
-    if (end - p >= 4 && p[1] == '?' && p[2] == '?' && p[3] == '{')
-        return "(??{})";
-    return nullptr;
-}
-
-// Whether the "$" at p would interpolate a variable: the interpreter takes
-// it as an end-of-line anchor only before "(", ")", "|", a blank, a newline,
-// a tab, or the end of the pattern. ends_body: the closer that follows would
-// end the pattern (not so inside nested brackets, where "$}" is a variable
-// and what follows it a subscript).
-bool dollar_refused(const char* p, const char* end, char closer, bool ends_body)
-{
-    if (end - p < 2)
-        return false;
-    char n = p[1];
-    return !(n == '(' || n == ')' || n == '|' || n == ' ' || n == '\n' || n == '\t' || (n == closer && ends_body));
-}
-
-// Whether the "@" at p would interpolate an array: before a word character
-// (the underscore included, as in "@_") or one of ":", "'", "{", "$". An
-// escaped delimiter after it counts as the bare delimiter, since the
-// interpreter drops that backslash ("m{@\{...\}}" reads "@{...}").
-bool at_refused(const char* p, const char* end, char open, char close)
-{
-    if (end - p < 2)
-        return false;
-    char n = p[1];
-    if (n == '\\' && end - p >= 3 && (p[2] == open || p[2] == close))
-        n = p[2];
-    return host_is_word(static_cast<uint8_t>(n)) || n == ':' || n == '\'' || n == '{' || n == '$';
-}
-
 // ---- replacement tokens and nodes ------------------------------------------------
 
 ReplaceNode* node_new(host_pool* pool, uint32_t kind)
@@ -411,30 +343,549 @@ ReplaceNode* rexhost_parse_replacement(host_pool* pool, ReplaceLexer* lexer, int
 
 void rexhost_free_tree(PERLGCB* gcb, ReplaceNode* node) { tree_free(gcb->pool, node); }
 
+// ---- the pattern text ------------------------------------------------------------
+//
+// rexhost_parse reads a pattern text in phases, each from the scan position
+// on: the kind (m or s), the delimiter, the body, the replacement of an
+// s/// text, the flags. It writes the equivalent qr expression as it goes,
+// has the interpreter evaluate it, takes the compiled pattern from the
+// result and parses the replacement into a tree. The expression is program
+// text, so the body must end exactly where the interpreter's lexer ends the
+// qr operand, and nothing in it may interpolate or run.
+
+namespace {
+
+// The pattern text as the status messages quote it.
+struct Quoted {
+    const char* text;
+    int32_t length;
+};
+
+uint8_t upper_of(char c) { return g_host_vector->upper[static_cast<uint8_t>(c)]; }
+bool is_blank(char c) { return host_cclass(static_cast<uint8_t>(c)) & HC_SPACE; }
+
+void inserts_text(const Quoted& q)
+{
+    xkStatusMessage(2, &q.length, int64_t{4}, q.text, static_cast<int64_t>(q.length));
+}
+void inserts_item(const Quoted& q, const char* item, int64_t item_len)
+{
+    xkStatusMessage(3, item, item_len, &q.length, int64_t{4}, q.text, static_cast<int64_t>(q.length));
+}
+
+// The delimiters of a pattern or of a replacement.
+struct Delimiters {
+    char open;
+    char close;     // the partner of a bracket, else the opener itself
+    bool bracket;   // "(", "[", "{" or "<": the delimiters nest
+
+    bool either(char c) const { return c == open || c == close; }
+};
+
+Delimiters delimiters_of(char open)
+{
+    static constexpr char openers[] = "([{< )]}> )]}>";
+    static constexpr char closers[] = ")]}> )]}>";
+    int32_t i = prx_find_byte(openers, 4, static_cast<uint8_t>(open));
+    return Delimiters{open, i >= 0 ? closers[i] : open, i >= 0};
+}
+
+// One pattern text on its way to its qr expression.
+struct PatternText {
+    const char* p;          // scan position
+    const char* end;        // end of the text, trailing blanks dropped
+    Quoted quoted;          // the text as the refusals quote it
+    bool substitute;        // an s/// text: a replacement follows the pattern
+    Delimiters pat;         // the pattern's delimiters
+    char* w;                // write position in the expression
+    Delimiters repl_delim;  // the replacement's: its own after brackets
+    char* repl;             // the replacement, escaped delimiters made bare
+    int32_t repl_len;
+    bool repl_pooled;       // repl is a pool block, not the caller's stack buffer
+    uint16_t flags;         // PMf_* of the flag letters
+};
+
+// The item of a code construct at p ("(" known), or null.
+const char* code_construct(const char* p, const char* end)
+{
+    if (end - p >= 3 && p[1] == '?' && p[2] == '{')
+        return "(?{})";
+    if (end - p >= 4 && p[1] == '?' && p[2] == 'p' && p[3] == '{')
+        return "(?p{})";
+    if (end - p >= 4 && p[1] == '?' && p[2] == '?' && p[3] == '{')
+        return "(??{})";
+    return nullptr;
+}
+
+// Whether the "$" at p would interpolate a variable: the interpreter takes
+// it as an end-of-line anchor only before "(", ")", "|", a blank, a newline,
+// a tab, or the end of the pattern. ends_body: the closer that follows would
+// end the pattern (not so inside nested brackets, where "$}" is a variable
+// and what follows it a subscript).
+bool dollar_refused(const char* p, const char* end, char closer, bool ends_body)
+{
+    if (end - p < 2)
+        return false;
+    char n = p[1];
+    return !(n == '(' || n == ')' || n == '|' || n == ' ' || n == '\n' || n == '\t' || (n == closer && ends_body));
+}
+
+// Whether the "@" at p would interpolate an array: before a word character
+// (the underscore included, as in "@_") or one of ":", "'", "{", "$". An
+// escaped delimiter after it counts as the bare delimiter, since the
+// interpreter drops that backslash ("m{@\{...\}}" reads "@{...}").
+bool at_refused(const char* p, const char* end, const Delimiters& d)
+{
+    if (end - p < 2)
+        return false;
+    char n = p[1];
+    if (n == '\\' && end - p >= 3 && d.either(p[2]))
+        n = p[2];
+    return host_is_word(static_cast<uint8_t>(n)) || n == ':' || n == '\'' || n == '{' || n == '$';
+}
+
+// The refusal of the "$" or "@" at p (any other byte passes): 0 when the
+// interpreter reads no variable there.
+uint32_t interpolation_refused(const PatternText* t, const char* p, bool ends_body)
+{
+    uint32_t status = 0;
+    if (*p == '$' && dollar_refused(p, t->end, t->pat.close, ends_body))
+        status = ST_DOLLAR;
+    else if (*p == '@' && at_refused(p, t->end, t->pat))
+        status = ST_AT;
+    if (status)
+        inserts_text(t->quoted);
+    return status;
+}
+
+// The kind: trailing blanks (the byte 0x20) and leading white space go, and
+// an "m" or "s" with the white space after it is read. An empty pattern is
+// the one refusal without a status message.
+uint32_t read_kind(PatternText* t, const char* start, const char* end)
+{
+    const char* e = end;
+    while (e > start && e[-1] == ' ')
+        e--;
+    const char* s = start;
+    while (s < e && is_blank(*s))
+        s++;
+    if (s == e)
+        return ST_EMPTY_PATTERN;
+    t->quoted = Quoted{s, static_cast<int32_t>(e - s)};
+    t->end = e;
+    t->p = s;
+    uint8_t u = upper_of(*s);
+    if (u == 'M' || u == 'S') {
+        t->substitute = u == 'S';
+        t->p++;
+        while (t->p < e && is_blank(*t->p))
+            t->p++;
+        if (t->p == e)
+            return ST_EMPTY_PATTERN;
+    }
+    return 0;
+}
+
+// The opening delimiter: no letter, digit or white space. The interpreter
+// reads "qr" and a word character as one word, and "qr=>" as a quoted word
+// before a fat comma: neither opens a pattern, and the rest of the text
+// would be read as code.
+uint32_t read_delimiter(PatternText* t)
+{
+    const char* p = t->p;
+    char open = *p;
+    if ((host_cclass(static_cast<uint8_t>(open)) & (HC_UPPER | HC_LOWER | HC_DIGIT | HC_SPACE)) || open == '_' ||
+        (open == '=' && t->end - p >= 2 && p[1] == '>')) {
+        inserts_item(t->quoted, p, 1);
+        return ST_BAD_DELIMITER;
+    }
+    t->pat = delimiters_of(open);
+    t->p++;
+    return 0;
+}
+
+// What a backslash in the pattern body is to the interpreter's lexer.
+enum class Escape {
+    ENDS_BODY,  // the backslash is the delimiter
+    PAIR,       // the backslash and the character after it are one unit
+    ALONE,      // the backslash alone: the character after it is scanned as bare
+    REFUSED,    // the status says why
+};
+
+// The one rule set for a backslash at p in the pattern body.
+Escape read_escape(const PatternText* t, const char* p, uint32_t* status)
+{
+    const Delimiters& d = t->pat;
+    // With the backslash as the delimiter the interpreter escapes nothing:
+    // its first backslash ends the pattern. Copying a pair would let the
+    // rest of the text be read as code.
+    if (d.open == '\\')
+        return Escape::ENDS_BODY;
+    if (t->end - p < 2)
+        return Escape::ALONE;  // the last byte: the body is not closed
+    char n = p[1];
+    if (n == 'N' && d.open != '\'') {
+        inserts_text(t->quoted);
+        *status = ST_BACKSLASH_N;
+        return Escape::REFUSED;
+    }
+    if (d.either(n)) {
+        // The interpreter drops the backslash of an escaped delimiter: a "$"
+        // or "@" delimiter reaches the pattern bare, and is checked as such.
+        *status = interpolation_refused(t, p + 1, true);
+        return *status ? Escape::REFUSED : Escape::PAIR;
+    }
+    // An escaped backslash is one character to the interpreter: scanned on
+    // its own, the second backslash would escape the closer the interpreter
+    // ends the pattern at, and the rest of the text would be read as code.
+    if (n == '\\')
+        return Escape::PAIR;
+    // Any other escaped character: one unit between like delimiters; between
+    // brackets it is still checked as if bare ("m{\$x}" is refused).
+    return d.bracket ? Escape::ALONE : Escape::PAIR;
+}
+
+// The body, to the closer that ends it, into the expression after the
+// opener; the closer is written after it. Between brackets, nested pairs of
+// the delimiters are part of the body. Between single quotes the interpreter
+// interpolates nothing, so nothing but "\N" is refused.
+uint32_t scan_body(PatternText* t)
+{
+    const Delimiters& d = t->pat;
+    const char* e = t->end;
+    const char* p = t->p;
+    char* w = t->w;
+    bool checked = d.open != '\'';
+    int32_t depth = 1;
+    bool closed = false;
+    uint32_t status = 0;
+    while (p < e) {
+        char c = *p;
+        if (c == '\\') {
+            Escape x = read_escape(t, p, &status);
+            if (x == Escape::REFUSED)
+                return status;
+            if (x == Escape::ENDS_BODY) {
+                closed = true;
+                p++;
+                break;
+            }
+            *w++ = *p++;
+            if (x == Escape::PAIR)
+                *w++ = *p++;
+            continue;
+        }
+        if (c == d.close) {
+            if (--depth < 1) {
+                closed = true;
+                p++;
+                break;
+            }
+        } else if (checked && c == '(' && e - p >= 2 && p[1] == '?') {
+            if (const char* item = code_construct(p, e)) {
+                inserts_item(t->quoted, item, static_cast<int64_t>(std::strlen(item)));
+                return ST_CODE;
+            }
+            // A group's "(?" opens no nesting level of the delimiters.
+            *w++ = *p++;
+            continue;
+        } else if (c == d.open) {
+            depth++;
+        } else if (checked && (status = interpolation_refused(t, p, depth == 1))) {
+            return status;
+        }
+        *w++ = *p++;
+    }
+    if (!closed) {
+        inserts_item(t->quoted, &d.close, 1);
+        return ST_NOT_CLOSED;
+    }
+    *w++ = d.close;
+    t->p = p;
+    t->w = w;
+    return 0;
+}
+
+// The replacement of an s/// text, with the backslash of each escaped
+// delimiter dropped: on the caller's stack buffer when it fits, else in a
+// pool block. After bracket delimiters the replacement has delimiters of
+// its own, after any white space; otherwise it runs to the next unescaped
+// pattern delimiter.
+uint32_t collect_replacement(PERLGCB* gcb, PatternText* t, char* stack_buffer)
+{
+    const char* e = t->end;
+    const char* p = t->p;
+    int64_t remaining = e - p;
+    if (remaining <= STACK_REPLACEMENT) {
+        t->repl = stack_buffer;
+    } else {
+        t->repl = static_cast<char*>(host_pool_alloc(gcb->pool, static_cast<uint64_t>(remaining), TEXT_FLAGS));
+        if (!t->repl)
+            return ST_NO_MEMORY;
+        t->repl_pooled = true;
+    }
+    Delimiters d = t->pat;
+    if (d.bracket) {
+        while (p < e && is_blank(*p))
+            p++;
+        if (p >= e) {
+            inserts_item(t->quoted, &t->pat.close, 1);
+            return ST_REPL_NOT_CLOSED;
+        }
+        d = delimiters_of(*p++);
+    }
+    t->repl_delim = d;
+    char* r = t->repl;
+    int32_t depth = 1;
+    bool closed = false;
+    while (p < e) {
+        char c = *p;
+        if (c == d.close) {
+            if (--depth < 1) {
+                closed = true;
+                p++;
+                break;
+            }
+        } else if (c == '\\' && e - p >= 2) {
+            if (!d.either(p[1]))
+                *r++ = c;
+            *r++ = p[1];
+            p += 2;
+            continue;
+        } else if (c == d.open) {
+            depth++;
+        }
+        *r++ = *p++;
+    }
+    if (!closed) {
+        inserts_item(t->quoted, &d.close, 1);
+        return ST_REPL_NOT_CLOSED;
+    }
+    t->repl_len = static_cast<int32_t>(r - t->repl);
+    t->p = p;
+    return 0;
+}
+
+// The flags: every remaining byte through the upper-case table. I, M, S, X
+// and O set their bits, white space is skipped, C, E and G are refused, and
+// any other byte is refused with the rest of the text from it.
+uint32_t read_flags(PatternText* t)
+{
+    const char* e = t->end;
+    for (const char* p = t->p; p < e; p++) {
+        char c = *p;
+        uint8_t u = upper_of(c);
+        if (is_blank(c))
+            continue;
+        if (u == 'I') {
+            t->flags |= PMf_FOLD;
+        } else if (u == 'M') {
+            t->flags |= PMf_MULTILINE;
+        } else if (u == 'S') {
+            t->flags |= PMf_SINGLELINE;
+        } else if (u == 'X') {
+            t->flags |= PMf_EXTENDED;
+        } else if (u == 'O') {
+            t->flags |= PMf_KEEP;
+        } else if (u == 'C' || u == 'E' || u == 'G') {
+            inserts_item(t->quoted, p, 1);
+            return ST_BAD_FLAG;
+        } else if (p + 1 == e) {
+            inserts_item(t->quoted, p, 1);
+            return ST_UNKNOWN_LAST;
+        } else {
+            int32_t rest = static_cast<int32_t>(e - p);
+            xkStatusMessage(5, &rest, int64_t{4}, p, static_cast<int64_t>(rest), &t->pat.close, int64_t{1},
+                            &t->quoted.length, int64_t{4}, t->quoted.text, static_cast<int64_t>(t->quoted.length));
+            return ST_UNKNOWN_MORE;
+        }
+    }
+    t->p = e;
+    return 0;
+}
+
+// Ends the expression: the flag letters in the order i, m, s, x, o, then its
+// length. An expression that ends in ";" (the closer, with no flag) gets a
+// terminator of its own: the evaluation adds one only to a text that does
+// not end in ";", and this one belongs to the pattern.
+void end_expression(PatternText* t, SV* expr)
+{
+    char* w = t->w;
+    if (t->flags & PMf_FOLD)
+        *w++ = 'i';
+    if (t->flags & PMf_MULTILINE)
+        *w++ = 'm';
+    if (t->flags & PMf_SINGLELINE)
+        *w++ = 's';
+    if (t->flags & PMf_EXTENDED)
+        *w++ = 'x';
+    if (t->flags & PMf_KEEP)
+        *w++ = 'o';
+    if (w[-1] == ';')
+        *w++ = ';';
+    *w = '\0';
+    sv_cur(expr) = static_cast<uint64_t>(w - sv_pv(expr));
+    expr->flags |= SVf_POK | SVp_POK;
+    t->w = w;
+}
+
+// Whether the error variable says the evaluation failed: a string longer
+// than one byte or one byte other than "0", a non-zero integer or number,
+// otherwise the general truth test.
+bool evaluation_failed(PERLGCB* gcb, SV* err)
+{
+    if (err->flags & SVf_POK)
+        return sv_cur(err) > 1 || (sv_cur(err) == 1 && sv_pv(err)[0] != '0');
+    if (err->flags & SVf_IOK)
+        return sv_iv(err) != 0;
+    if (err->flags & SVf_NOK)
+        return sv_nv(err) != 0.0;
+    return sv_is_true(gcb, err);
+}
+
+// The compiled pattern of the evaluation's result (a reference to a value
+// with 'r' magic), with one more reference for the caller; null for any
+// other result. keep_once marks a pattern of an o-flagged text.
+re_compiled* take_pattern(PERLGCB* gcb, SV* result, bool keep_once)
+{
+    if (!result || !(result->flags & SVf_ROK))
+        return nullptr;
+    SV* referent = sv_rv(result);
+    MAGIC* mg = sv_type(referent) >= SVt_PVMG ? mg_find_by_type(gcb, referent, 'r') : nullptr;
+    if (!mg || !mg->obj)
+        return nullptr;
+    re_compiled* compiled = reinterpret_cast<re_compiled*>(mg->obj);
+    compiled->ref_count++;
+    if (keep_once)
+        compiled->analysis_flags |= RE_KEEP_ONCE;
+    return compiled;
+}
+
+// The replacement's tree into *tree: one literal node holding it verbatim
+// between single quotes, else the parsed tree (an empty replacement is an
+// empty literal node). 0, or the status of a refusal or of no memory, with
+// *tree null.
+uint32_t replacement_tree(PERLGCB* gcb, const PatternText* t, ReplaceNode** tree)
+{
+    *tree = nullptr;
+    int32_t len = t->repl_len;
+    if (t->repl_delim.open == '\'') {
+        ReplaceNode* node = node_new(gcb->pool, RN_LITERAL);
+        char* text = node && len ? static_cast<char*>(host_pool_alloc(gcb->pool, static_cast<uint64_t>(len), TEXT_FLAGS))
+                                 : nullptr;
+        if (!node || (len && !text)) {
+            tree_free(gcb->pool, node);
+            return ST_NO_MEMORY;
+        }
+        if (len)
+            std::memcpy(text, t->repl, static_cast<size_t>(len));
+        node->text = text;
+        node->number = len;
+        *tree = node;
+        return 0;
+    }
+    ReplaceLexer lx{};
+    lx.text_start = t->repl;
+    lx.text_end = t->repl + len;
+    lx.tok_start = lx.tok_end = t->repl;
+    lx.pool = gcb->pool;
+    lx.case_stack = static_cast<char*>(host_pool_alloc(gcb->pool, CASE_STACK_SIZE, STACK_FLAGS));
+    int32_t error = 0;
+    if (!lx.case_stack) {
+        error = RR_NO_MEMORY;
+    } else {
+        lx.case_stack[0] = '\0';
+        *tree = rexhost_parse_replacement(gcb->pool, &lx, &error);
+        if (!*tree && !error) {
+            *tree = node_new(gcb->pool, RN_LITERAL);
+            if (!*tree)
+                error = RR_NO_MEMORY;
+        }
+        host_pool_free(gcb->pool, lx.case_stack, POOL_UNKNOWN_SIZE, POOL_FREE);
+    }
+    switch (error) {
+    case 0: return 0;
+    case RR_NO_MEMORY: return ST_NO_MEMORY;
+    // The replacement's refusals quote the pattern text, like the pattern's.
+    case RR_DOLLAR: inserts_text(t->quoted); return ST_REPL_DOLLAR;
+    case RR_AT: inserts_text(t->quoted); return ST_REPL_AT;
+    case RR_BRACE: inserts_text(t->quoted); return ST_REPL_BRACE;
+    default: return ST_TASK_SWITCH;
+    }
+}
+
+// Evaluates the expression in a scope and under an environment of its own,
+// takes the compiled pattern into *compiled and, for s///, the replacement's
+// tree into *tree_out. A failed evaluation raises its error text as a fatal
+// error, which outside any eval exits to that environment (code 2) with the
+// text in the captured standard error; a jump that no environment takes
+// ends at the head buffer. Either way *status stays 0 and only a pattern
+// already taken is kept. A replacement refused after the pattern was taken
+// frees the pattern.
+void evaluate(PERLGCB* gcb, const PatternText* t, SV* expr, re_compiled** compiled, ReplaceNode** tree_out,
+              uint32_t* status)
+{
+    int32_t entry_sp = static_cast<int32_t>(gcb->arg_sp - gcb->arg_base);
+    int32_t entry_scope = gcb->scope_ix;
+    ReplaceNode* tree = nullptr;
+    bool set_tree = false;
+    JumpEnv env;
+    jump_run(gcb, &env, true, [&] {
+        scope_enter(gcb);
+        save_push_int(gcb, &gcb->temps_floor);
+        gcb->temps_floor = gcb->temps_ix;
+        gcb->arg_sp = gcb->arg_base + entry_sp;
+        interp_eval_value(gcb, expr, CALL_KEEPERR);
+        SV* result = *gcb->arg_sp;
+        SV* err = gv_gp(gcb->error_glob)->gp_sv;
+        if (evaluation_failed(gcb, err)) {
+            uint64_t len = 0;
+            const char* text = sv_text(gcb, err, &len);
+            fatal_error(gcb, "%s", text);
+        }
+        *compiled = take_pattern(gcb, result, t->flags & PMf_KEEP);
+        if (!t->substitute)
+            return;
+        set_tree = true;
+        *status = replacement_tree(gcb, t, &tree);
+        if (*status && *compiled) {
+            gcb->re_hook_free(gcb, *compiled);
+            *compiled = nullptr;
+        }
+    });
+    while (gcb->scope_ix > entry_scope)
+        scope_leave(gcb);
+    if (gcb->temps_ix > gcb->temps_floor)
+        tmps_free_to_floor(gcb);
+    gcb->arg_sp = gcb->arg_base + entry_sp;
+    if (set_tree && tree_out)
+        *tree_out = tree;
+}
+
+}  // namespace
+
 extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* start, const char* end,
                                   re_compiled** pattern_out, ReplaceNode** tree_out)
 {
     TaskGuard guard;
     if (!task_guard_enter(task, &guard))
         return ST_TASK_SWITCH;
-    re_compiled* compiled = nullptr;
-    uint32_t status = 0;
-    SV* expr = nullptr;
-    char stack_buffer[STACK_REPLACEMENT];
-    char* repl = nullptr;
-    bool repl_pooled = false;
-    int32_t repl_len = 0;
     if (!gcb) {
         if (pattern_out)
             *pattern_out = nullptr;
         task_guard_leave(&guard);
         return ST_MISSING_ARG;
     }
+    re_compiled* compiled = nullptr;
+    uint32_t status = 0;
+    SV* expr = nullptr;
+    char stack_buffer[STACK_REPLACEMENT];
+    PatternText t{};
     try {
         // The whole parse runs under the head buffer: a failing allocation
         // exits the interpreter, which ends there when no environment of
         // the evaluation is open.
-        auto body = [&] {
+        bridge_head_run(gcb, [&] {
             // No text, or an interpreter whose start-up never made $@.
             if (!start || !gcb->error_glob) {
                 status = ST_MISSING_ARG;
@@ -442,434 +893,28 @@ extern "C" uint32_t rexhost_parse(PERLGCB* gcb, host_task* task, const char* sta
             }
             if (gcb->errno_cell == GUARD_ERRNO_MARK)
                 gcb->errno_cell = 0;  // a guard mark left over must not divert this compile's errors
-
-            // 2, 3. Trim, find the kind and the delimiter.
-            const char* e = end;
-            while (e > start && e[-1] == ' ')
-                e--;
-            const char* s = start;
-            while (s < e && is_blank(*s))
-                s++;
-            if (s == e) {
-                status = ST_EMPTY_PATTERN;
+            if ((status = read_kind(&t, start, end)) || (status = read_delimiter(&t)))
                 return;
-            }
-            Quoted quoted{s, static_cast<int32_t>(e - s)};
-            bool substitute = false;
-            const char* p = s;
-            if (upper_of(*p) == 'M' || upper_of(*p) == 'S') {
-                substitute = upper_of(*p) == 'S';
-                p++;
-                while (p < e && is_blank(*p))
-                    p++;
-                if (p == e) {
-                    status = ST_EMPTY_PATTERN;
-                    return;
-                }
-            }
-
-            // 4. The delimiters.
-            // The interpreter reads "qr" and a word character as one word, and
-            // "qr=>" as a quoted word before a fat comma: neither opens a
-            // pattern, and the rest of the text would be read as code.
-            char open = *p;
-            if ((host_cclass(static_cast<uint8_t>(open)) & (HC_UPPER | HC_LOWER | HC_DIGIT | HC_SPACE)) || open == '_' ||
-                (open == '=' && e - p >= 2 && p[1] == '>')) {
-                inserts_item(quoted, p, 1);
-                status = ST_BAD_DELIMITER;
+            // "qr", the opener, the body, the closer, the flags and a
+            // terminator: at most three bytes more than the text.
+            expr = sv_new_undef(gcb, static_cast<uint64_t>(end - start) + 3);
+            t.w = sv_pv(expr);
+            *t.w++ = 'q';
+            *t.w++ = 'r';
+            *t.w++ = t.pat.open;
+            if ((status = scan_body(&t)) || (t.substitute && (status = collect_replacement(gcb, &t, stack_buffer))) ||
+                (status = read_flags(&t)))
                 return;
-            }
-            char close = closer_of(open);
-            bool bracket = is_bracket(open);
-            p++;
-
-            // 5. The body, into the expression.
-            expr = sv_new_undef(gcb, static_cast<uint64_t>(end - start) + 2);
-            char* w = sv_pv(expr);
-            *w++ = 'q';
-            *w++ = 'r';
-            *w++ = open;
-            bool closed = false;
-            if (!bracket) {
-                while (p < e) {
-                    char c = *p;
-                    if (c == '\\') {
-                        // With the backslash as the delimiter the interpreter
-                        // escapes nothing: its first backslash ends the
-                        // pattern, so it ends the body here too. Copying a
-                        // pair would let the rest of the text be read as code.
-                        if (open == '\\') {
-                            closed = true;
-                            p++;
-                            break;
-                        }
-                        if (e - p >= 2) {
-                            char n = p[1];
-                            if (n == 'N' && open != '\'') {
-                                inserts_text(quoted);
-                                status = ST_BACKSLASH_N;
-                                break;
-                            }
-                            // The interpreter drops the backslash of an escaped
-                            // delimiter: with "$" or "@" as the delimiter, the
-                            // escaped one reaches the pattern bare and would
-                            // interpolate what follows it.
-                            if (n == close && n == '$' && dollar_refused(p + 1, e, close, true)) {
-                                inserts_text(quoted);
-                                status = ST_DOLLAR;
-                                break;
-                            }
-                            if (n == close && n == '@' && at_refused(p + 1, e, open, close)) {
-                                inserts_text(quoted);
-                                status = ST_AT;
-                                break;
-                            }
-                            *w++ = c;
-                            *w++ = n;
-                            p += 2;
-                            continue;
-                        }
-                        *w++ = c;
-                        p++;
-                        continue;
-                    }
-                    if (c == close) {
-                        closed = true;
-                        p++;
-                        break;
-                    }
-                    if (open != '\'') {
-                        if (c == '(') {
-                            if (const char* item = code_construct(p, e)) {
-                                inserts_item(quoted, item, static_cast<int64_t>(std::strlen(item)));
-                                status = ST_CODE;
-                                break;
-                            }
-                        } else if (c == '$' && dollar_refused(p, e, close, true)) {
-                            inserts_text(quoted);
-                            status = ST_DOLLAR;
-                            break;
-                        } else if (c == '@' && at_refused(p, e, open, close)) {
-                            inserts_text(quoted);
-                            status = ST_AT;
-                            break;
-                        }
-                    }
-                    *w++ = c;
-                    p++;
-                }
-            } else {
-                int32_t depth = 1;
-                while (p < e) {
-                    char c = *p;
-                    if (c == '\\' && e - p >= 2) {
-                        char n = p[1];
-                        if (n == 'N') {
-                            inserts_text(quoted);
-                            status = ST_BACKSLASH_N;
-                            break;
-                        }
-                        // An escaped delimiter, or an escaped backslash: the
-                        // pair is one character to the interpreter. Scanning
-                        // the second backslash on its own would let it escape
-                        // the closer the interpreter ends the pattern at,
-                        // and the rest of the text would be read as code.
-                        if (n == open || n == close || n == '\\') {
-                            *w++ = c;
-                            *w++ = n;
-                            p += 2;
-                            continue;
-                        }
-                        *w++ = c;
-                        p++;
-                        continue;
-                    }
-                    if (c == '(' && e - p >= 2 && p[1] == '?') {
-                        if (const char* item = code_construct(p, e)) {
-                            inserts_item(quoted, item, static_cast<int64_t>(std::strlen(item)));
-                            status = ST_CODE;
-                            break;
-                        }
-                        *w++ = c;
-                        p++;
-                        continue;
-                    }
-                    if (c == '$' && dollar_refused(p, e, close, depth == 1)) {
-                        inserts_text(quoted);
-                        status = ST_DOLLAR;
-                        break;
-                    }
-                    if (c == '@' && at_refused(p, e, open, close)) {
-                        inserts_text(quoted);
-                        status = ST_AT;
-                        break;
-                    }
-                    if (c == close) {
-                        if (--depth < 1) {
-                            closed = true;
-                            p++;
-                            break;
-                        }
-                    } else if (c == open) {
-                        depth++;
-                    }
-                    *w++ = c;
-                    p++;
-                }
-            }
-            if (status)
-                return;
-            if (!closed) {
-                inserts_item(quoted, &close, 1);
-                status = ST_NOT_CLOSED;
-                return;
-            }
-            *w++ = close;
-
-            // 6. The replacement of s///.
-            char repl_open = open;
-            if (substitute) {
-                int64_t remaining = e - p;
-                if (remaining <= STACK_REPLACEMENT) {
-                    repl = stack_buffer;
-                } else {
-                    repl = static_cast<char*>(host_pool_alloc(gcb->pool, static_cast<uint64_t>(remaining), TEXT_FLAGS));
-                    if (!repl) {
-                        status = ST_NO_MEMORY;
-                        return;
-                    }
-                    repl_pooled = true;
-                }
-                char repl_close = close;
-                bool repl_bracket = false;
-                if (bracket) {
-                    while (p < e && is_blank(*p))
-                        p++;
-                    if (p >= e) {
-                        inserts_item(quoted, &close, 1);
-                        status = ST_REPL_NOT_CLOSED;
-                        return;
-                    }
-                    repl_open = *p++;
-                    repl_close = closer_of(repl_open);
-                    repl_bracket = is_bracket(repl_open);
-                }
-                bool repl_closed = false;
-                int32_t depth = 1;
-                while (p < e) {
-                    char c = *p;
-                    if (!repl_bracket) {
-                        if (c == repl_close) {
-                            repl_closed = true;
-                            p++;
-                            break;
-                        }
-                        if (c == '\\' && e - p >= 2) {
-                            if (p[1] != repl_close)
-                                repl[repl_len++] = c;
-                            repl[repl_len++] = p[1];
-                            p += 2;
-                            continue;
-                        }
-                    } else {
-                        if (c == '\\' && e - p >= 2) {
-                            if (p[1] != repl_open && p[1] != repl_close)
-                                repl[repl_len++] = c;
-                            repl[repl_len++] = p[1];
-                            p += 2;
-                            continue;
-                        }
-                        if (c == repl_close) {
-                            if (--depth < 1) {
-                                repl_closed = true;
-                                p++;
-                                break;
-                            }
-                        } else if (c == repl_open) {
-                            depth++;
-                        }
-                    }
-                    repl[repl_len++] = c;
-                    p++;
-                }
-                if (!repl_closed) {
-                    inserts_item(quoted, &repl_close, 1);
-                    status = ST_REPL_NOT_CLOSED;
-                    return;
-                }
-            }
-
-            // 7, 8. The flags.
-            uint16_t flags = 0;
-            for (; p < e; p++) {
-                char c = *p;
-                uint8_t u = upper_of(c);
-                if (is_blank(c))
-                    continue;
-                if (u == 'I')
-                    flags |= PMf_FOLD;
-                else if (u == 'M')
-                    flags |= PMf_MULTILINE;
-                else if (u == 'S')
-                    flags |= PMf_SINGLELINE;
-                else if (u == 'X')
-                    flags |= PMf_EXTENDED;
-                else if (u == 'O')
-                    flags |= PMf_KEEP;
-                else if (u == 'C' || u == 'E' || u == 'G') {
-                    inserts_item(quoted, p, 1);
-                    status = ST_BAD_FLAG;
-                    break;
-                } else if (p + 1 == e) {
-                    inserts_item(quoted, p, 1);
-                    status = ST_UNKNOWN_LAST;
-                    break;
-                } else {
-                    int32_t rest = static_cast<int32_t>(e - p);
-                    xkStatusMessage(5, &rest, int64_t{4}, p, static_cast<int64_t>(rest), &close, int64_t{1},
-                                    &quoted.length, int64_t{4}, quoted.text, static_cast<int64_t>(quoted.length));
-                    status = ST_UNKNOWN_MORE;
-                    break;
-                }
-            }
-            if (status)
-                return;
-            if (flags & PMf_FOLD)
-                *w++ = 'i';
-            if (flags & PMf_MULTILINE)
-                *w++ = 'm';
-            if (flags & PMf_SINGLELINE)
-                *w++ = 's';
-            if (flags & PMf_EXTENDED)
-                *w++ = 'x';
-            if (flags & PMf_KEEP)
-                *w++ = 'o';
-            *w = '\0';
-            sv_cur(expr) = static_cast<uint64_t>(w - sv_pv(expr));
-            expr->flags |= SVf_POK | SVp_POK;
-
-            // 9 to 13. The evaluation, under the head buffer and an
-            // environment of this entry: a fatal error outside any eval
-            // exits to the environment (code 2), a jump that no environment
-            // takes ends at the head; either way the status stays 0 and only
-            // a pattern step 11 already took is kept.
-            int32_t entry_sp = static_cast<int32_t>(gcb->arg_sp - gcb->arg_base);
-            int32_t entry_scope = gcb->scope_ix;
-            ReplaceNode* tree = nullptr;
-            bool set_tree = false;
-            {
-                JumpEnv env;
-                jump_run(gcb, &env, true, [&] {
-                    scope_enter(gcb);
-                    save_push_int(gcb, &gcb->temps_floor);
-                    gcb->temps_floor = gcb->temps_ix;
-                    gcb->arg_sp = gcb->arg_base + entry_sp;
-                    interp_eval_value(gcb, expr, CALL_KEEPERR);
-                    SV* result = *gcb->arg_sp;
-                    SV* err = gv_gp(gcb->error_glob)->gp_sv;
-                    bool failed;
-                    if (err->flags & SVf_POK)
-                        failed = sv_cur(err) > 1 || (sv_cur(err) == 1 && sv_pv(err)[0] != '0');
-                    else if (err->flags & SVf_IOK)
-                        failed = sv_iv(err) != 0;
-                    else if (err->flags & SVf_NOK)
-                        failed = sv_nv(err) != 0.0;
-                    else
-                        failed = sv_is_true(gcb, err);
-                    if (failed) {
-                        uint64_t len = 0;
-                        const char* text = sv_text(gcb, err, &len);
-                        fatal_error(gcb, "%s", text);
-                    }
-                    if (result && (result->flags & SVf_ROK)) {
-                        SV* referent = sv_rv(result);
-                        MAGIC* mg = sv_type(referent) >= SVt_PVMG ? mg_find_by_type(gcb, referent, 'r') : nullptr;
-                        if (mg && mg->obj) {
-                            compiled = reinterpret_cast<re_compiled*>(mg->obj);
-                            compiled->ref_count++;
-                            if (flags & PMf_KEEP)
-                                compiled->analysis_flags |= RE_KEEP_ONCE;
-                        }
-                    }
-                    if (!substitute)
-                        return;
-                    set_tree = true;
-                    if (repl_open == '\'') {
-                        tree = node_new(gcb->pool, RN_LITERAL);
-                        char* text = tree && repl_len
-                                         ? static_cast<char*>(host_pool_alloc(gcb->pool, static_cast<uint64_t>(repl_len), TEXT_FLAGS))
-                                         : nullptr;
-                        if (!tree || (repl_len && !text)) {
-                            tree_free(gcb->pool, tree);
-                            tree = nullptr;
-                            if (compiled) {
-                                gcb->re_hook_free(gcb, compiled);
-                                compiled = nullptr;
-                            }
-                            status = ST_NO_MEMORY;
-                            return;
-                        }
-                        if (repl_len)
-                            std::memcpy(text, repl, static_cast<size_t>(repl_len));
-                        tree->text = text;
-                        tree->number = repl_len;
-                        return;
-                    }
-                    ReplaceLexer lx{};
-                    lx.text_start = repl;
-                    lx.text_end = repl + repl_len;
-                    lx.tok_start = lx.tok_end = repl;
-                    lx.pool = gcb->pool;
-                    lx.case_stack = static_cast<char*>(host_pool_alloc(gcb->pool, CASE_STACK_SIZE, STACK_FLAGS));
-                    int32_t error = 0;
-                    if (!lx.case_stack) {
-                        error = RR_NO_MEMORY;
-                    } else {
-                        lx.case_stack[0] = '\0';
-                        tree = rexhost_parse_replacement(gcb->pool, &lx, &error);
-                        if (!tree && !error) {
-                            tree = node_new(gcb->pool, RN_LITERAL);
-                            if (!tree)
-                                error = RR_NO_MEMORY;
-                        }
-                        host_pool_free(gcb->pool, lx.case_stack, POOL_UNKNOWN_SIZE, POOL_FREE);
-                    }
-                    if (error) {
-                        if (compiled) {
-                            gcb->re_hook_free(gcb, compiled);
-                            compiled = nullptr;
-                        }
-                        tree = nullptr;
-                        switch (error) {
-                        case RR_NO_MEMORY: status = ST_NO_MEMORY; break;
-                        case RR_DOLLAR: status = ST_REPL_DOLLAR; break;
-                        case RR_AT: status = ST_REPL_AT; break;
-                        case RR_BRACE: status = ST_REPL_BRACE; break;
-                        default: status = ST_TASK_SWITCH; break;
-                        }
-                        // The replacement refusals name the pattern text,
-                        // like the refusals of the pattern.
-                        if (error == RR_DOLLAR || error == RR_AT || error == RR_BRACE)
-                            inserts_text(quoted);
-                    }
-                });
-                while (gcb->scope_ix > entry_scope)
-                    scope_leave(gcb);
-                if (gcb->temps_ix > gcb->temps_floor)
-                    tmps_free_to_floor(gcb);
-                gcb->arg_sp = gcb->arg_base + entry_sp;
-            }
-            if (set_tree && tree_out)
-                *tree_out = tree;
-        };
-        bridge_head_run(gcb, body);
+            end_expression(&t, expr);
+            evaluate(gcb, &t, expr, &compiled, tree_out, &status);
+        });
     } catch (...) {
         status = ST_TASK_SWITCH;
     }
     if (expr)
         sv_release(gcb, expr);
-    if (repl_pooled)
-        host_pool_free(gcb->pool, repl, POOL_UNKNOWN_SIZE, POOL_FREE);
+    if (t.repl_pooled)
+        host_pool_free(gcb->pool, t.repl, POOL_UNKNOWN_SIZE, POOL_FREE);
     if (pattern_out)
         *pattern_out = compiled;
     task_guard_leave(&guard);

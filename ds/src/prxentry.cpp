@@ -7,26 +7,6 @@
 
 namespace {
 
-// Signatures stay in step with the slot types of the module boundary.
-static_assert(std::is_same_v<decltype(&rexhost_unbind), rexhost_unbind_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_interp_create), rexhost_interp_create_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_interp_destroy), rexhost_interp_destroy_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_parse), rexhost_parse_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_regfree), rexhost_regfree_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_match), rexhost_match_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_expand), rexhost_expand_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_report_errors), rexhost_report_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_report_notes), rexhost_report_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_set_option), rexhost_set_option_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_compile), rexhost_compile_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_release), rexhost_release_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_interp_create_here), rexhost_interp_create_here_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_interp_free), rexhost_interp_free_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_eval_text), rexhost_eval_text_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_get_sv_text), rexhost_get_sv_text_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_get_sv_number), rexhost_get_sv_number_fn>);
-static_assert(std::is_same_v<decltype(&rexhost_call), rexhost_call_fn>);
-
 constexpr uint32_t BUILD_STAMP = 0x6578A1C0u;
 
 constinit const module_linkage linkage = module_linkage_record("rexhost ", {.init = &rexhost_bind}, BUILD_STAMP);
@@ -41,24 +21,9 @@ constinit const TOV_Image_Information image_information =
 constinit const rexhost_entry_table entry_table = {
     .header = {nullptr, nullptr, nullptr},
     .slot0 = nullptr,
-    .unbind = &rexhost_unbind,                          // unbind the interface
-    .interp_create = &rexhost_interp_create,            // create the task's interpreter
-    .interp_destroy = &rexhost_interp_destroy,          // destroy an interpreter
-    .parse = &rexhost_parse,                            // parse and compile a pattern text
-    .regfree = &rexhost_regfree,                        // free a pattern and its tree
-    .match = &rexhost_match,                            // match a compiled pattern
-    .expand = &rexhost_expand,                          // expand a replacement
-    .report_errors = &rexhost_report_errors,            // hand over captured errors
-    .report_notes = &rexhost_report_notes,              // hand over captured output
-    .set_option = &rexhost_set_option,                  // pattern trace on or off
-    .compile = &rexhost_compile,                        // compile for a call site
-    .release = &rexhost_release,                        // release a call-site record
-    .interp_create_here = &rexhost_interp_create_here,  // create on the current task
-    .interp_free = &rexhost_interp_free,                // destruct and free
-    .eval_text = &rexhost_eval_text,                    // evaluate a program text
-    .get_sv_text = &rexhost_get_sv_text,                // read a scalar as text
-    .get_sv_number = &rexhost_get_sv_number,            // read a scalar as a number
-    .call = &rexhost_call,                              // call a subroutine by name
+#define PRX_ENTRY(SLOT, FIELD, FN, RET, PARAMS, ARGS) .FIELD = &FN,
+#include "host/prxentry.def"
+#undef PRX_ENTRY
 };
 
 extern "C" __attribute__((visibility("default"))) const TOV_Image_Information* mcn_main(void* host, void* module)
@@ -88,9 +53,10 @@ bool task_guard_enter(host_task* task, TaskGuard* guard)
 {
     guard->switched = false;
     guard->back = nullptr;
+    guard->noted = nullptr;
     // Compared with the task that runs now: the interpreter's pool and its
     // name are found under the current task, so the work must run there.
-    host_task* current = host_task_handle(host_current_task());
+    host_task* current = host_current_task_handle();
     if (task == current)
         return true;
     int32_t status = 0;
@@ -98,6 +64,7 @@ bool task_guard_enter(host_task* task, TaskGuard* guard)
     if (status != 0)
         return false;
     guard->back = prev;
+    guard->noted = host_note_switched_task(task);
     guard->switched = true;
     return true;
 }
@@ -108,5 +75,6 @@ void task_guard_leave(TaskGuard* guard)
         return;
     int32_t status = 0;
     xkTaskSwitch(host_current_task_cell_value(), guard->back, &status);
+    host_note_switched_task(guard->noted);
     guard->switched = false;
 }

@@ -4,7 +4,7 @@
 
 PERLGCB* interp_alloc()
 {
-    host_task* task = host_task_handle(host_current_task());
+    host_task* task = host_current_task_handle();
     void* found = nullptr;
     if (xkNamedBlockGet(task, 2, "PERLGCB", 7, &found, 0) == 0 && found)
         return static_cast<PERLGCB*>(found);
@@ -29,5 +29,5 @@ void interp_free(PERLGCB* gcb)
     host_pool* pool = gcb->pool;
     pool->free(pool, gcb, POOL_UNKNOWN_SIZE, POOL_FREE);
     xkPoolDestroy(pool);
-    xkNamedBlockSet(host_task_handle(host_current_task()), 1, "PERLGCB", 7, nullptr);
+    xkNamedBlockSet(host_current_task_handle(), 1, "PERLGCB", 7, nullptr);
 }

@@ -5,7 +5,7 @@
 
 PERLGCB* interp_of_current_task()
 {
-    host_task* task = host_task_handle(host_current_task());
+    host_task* task = host_current_task_handle();
     if (!task)
         return nullptr;
     void* block = nullptr;

@@ -1,5 +1,5 @@
 // C-library substitutes that do real work on interpreter state or through
-// host services, and the case-fold table.
+// host services.
 #include "prxlibc.h"
 
 #include <cstring>
@@ -154,7 +154,7 @@ char* prx_gcvt(double value, int32_t width, char* buffer)
     req.value_size = 8;
     req.buffer = buffer;
     req.width = width;
-    req.task = host_task_handle(host_current_task());
+    req.task = host_current_task_handle();
     if (xkFormatDouble(&req) != 0) {
         // A failed format leaves a defined text: the empty one.
         buffer[0] = 0;
@@ -239,20 +239,4 @@ int32_t host_pool_free(host_pool* pool, void* block, uint64_t size, uint32_t fla
 {
     pool->free(pool, block, size, flags);
     return 0;
-}
-
-void rexhost_build_fold(PERLGCB* gcb)
-{
-    if (!gcb->fold_table)
-        return;
-    host_vector* hv = g_host_vector;
-    for (int c = 0; c < 256; c++) {
-        uint8_t k = hv->cclass[c];
-        if (k & HC_UPPER)
-            gcb->fold_table[c] = hv->lower[c];
-        else if (k & HC_LOWER)
-            gcb->fold_table[c] = hv->upper[c];
-        else
-            gcb->fold_table[c] = static_cast<uint8_t>(c);
-    }
 }

@@ -57,7 +57,6 @@ void* prx_localtime(const void* time, void* ignored);
 int32_t prx_find_byte(const void* bytes, int32_t count, int byte);
 void* host_pool_alloc(host_pool* pool, uint64_t size, uint32_t flags);
 int32_t host_pool_free(host_pool* pool, void* block, uint64_t size, uint32_t flags);
-void rexhost_build_fold(PERLGCB* gcb);
 
 // The fixed time record of prx_localtime (36 bytes).
 struct prx_tm {

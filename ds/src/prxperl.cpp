@@ -92,9 +92,38 @@ bool internal_warnings_apply(PERLGCB* gcb)
 
 void interp_noop_hook() {}
 
+void interp_init_stacks(PERLGCB* gcb)
+{
+    // The main stack level.
+    stack_level* si = stack_level_new(gcb, 128, 55);
+    si->si_type = SI_MAIN;
+    gcb->current_level = si;
+    gcb->current_arg_stack = gcb->main_arg_stack = si->si_stack;
+    PVAV* body = av_body(si->si_stack);
+    gcb->arg_base = gcb->arg_sp = body->array;
+    gcb->arg_max = body->array + body->max;
+
+    // The other stacks.
+    gcb->temps = stack_block<SV*>(gcb, 128);
+    gcb->temps_ix = gcb->temps_floor = -1;
+    gcb->temps_max = 128;
+    gcb->mark_stack = stack_block<int32_t>(gcb, 32);
+    gcb->mark_sp = gcb->mark_stack;
+    gcb->mark_max = gcb->mark_stack + 32;
+    gcb->scope_stack = stack_block<int32_t>(gcb, 32);
+    gcb->scope_ix = 0;
+    gcb->scope_max = 32;
+    gcb->savestack = stack_block<save_entry>(gcb, 128);
+    gcb->savestack_ix = 0;
+    gcb->savestack_max = 128;
+    gcb->return_stack = stack_block<OP*>(gcb, 16);
+    gcb->return_ix = 0;
+    gcb->return_max = 16;
+}
+
 void interp_construct(PERLGCB* gcb)
 {
-    // 1. Hooks, string constants and numeric defaults.
+    // Hooks, string constants and numeric defaults.
     re_install_hooks(gcb);
     gcb->run_loop_hook = &run_op_loop;
     gcb->shell_path = "cmd /x /c";
@@ -122,7 +151,7 @@ void interp_construct(PERLGCB* gcb)
     gcb->compiling_statement = interp_compile_cop(gcb);
     gcb->current_statement = interp_compile_cop(gcb);
 
-    // 2. First-time section: what survives a second construction.
+    // First-time section: what survives a second construction.
     if (!gcb->line_buffer) {
         gcb->current_statement = interp_compile_cop(gcb);
         SV* line = sv_new_undef(gcb, 79);
@@ -138,51 +167,28 @@ void interp_construct(PERLGCB* gcb)
         gcb->child_status_hash = hv_new_empty(gcb);
     }
 
-    // 3. The record separator: one reference as the newline separator, one as $/.
+    // The record separator: one reference as the newline separator, one as $/.
     gcb->newline_rs = sv_new_from_bytes(gcb, "\n", 1);
     gcb->rs = sv_refinc(gcb->newline_rs);
 
-    // 4. The main stack level.
-    stack_level* si = stack_level_new(gcb, 128, 55);
-    si->si_type = SI_MAIN;
-    gcb->current_level = si;
-    gcb->current_arg_stack = gcb->main_arg_stack = si->si_stack;
-    PVAV* body = av_body(si->si_stack);
-    gcb->arg_base = gcb->arg_sp = body->array;
-    gcb->arg_max = body->array + body->max;
+    // The main stack level and the other stacks.
+    interp_init_stacks(gcb);
 
-    // 5. The other stacks.
-    gcb->temps = stack_block<SV*>(gcb, 128);
-    gcb->temps_ix = gcb->temps_floor = -1;
-    gcb->temps_max = 128;
-    gcb->mark_stack = stack_block<int32_t>(gcb, 32);
-    gcb->mark_sp = gcb->mark_stack;
-    gcb->mark_max = gcb->mark_stack + 32;
-    gcb->scope_stack = stack_block<int32_t>(gcb, 32);
-    gcb->scope_ix = 0;
-    gcb->scope_max = 32;
-    gcb->savestack = stack_block<save_entry>(gcb, 128);
-    gcb->savestack_ix = 0;
-    gcb->savestack_max = 128;
-    gcb->return_stack = stack_block<OP*>(gcb, 16);
-    gcb->return_ix = 0;
-    gcb->return_max = 16;
-
-    // 6. Ids and taint mode.
+    // Ids and taint mode.
     interp_setup_ids(gcb);
 
-    // 7. No parse under way.
+    // No parse under way.
     gcb->lex_state = LEX_NOTPARSING;
 
-    // 8. The start environment: the outermost link of the jump chain.
+    // The start environment: the outermost link of the jump chain.
     gcb->start_env = JumpEnv{nullptr, -1, 1};
     gcb->top_env = &gcb->start_env;
 
-    // 9, 10.
+    // The exit status, and the locale set-up (which does nothing).
     gcb->exit_status = 0;
     prx_return_one();
 
-    // 11. The version value: the characters 5, 6 and 1, and the number 5.006001.
+    // The version value: the characters 5, 6 and 1, and the number 5.006001.
     SV* version = sv_new_undef(gcb, 4);
     if (sv_type(version) < SVt_PVNV)
         sv_upgrade_body(gcb, version, SVt_PVNV);
@@ -199,7 +205,8 @@ void interp_construct(PERLGCB* gcb)
     version->flags |= SVf_READONLY;
     gcb->patchlevel_value = version;
 
-    // 12 to 15.
+    // The I/O set-up hook, the pid array, the module globals, the queued
+    // errors, and the one scope destruction closes.
     interp_noop_hook();
     gcb->fdpid = av_new_empty(gcb);
     gcb->module_globals = hv_new_empty(gcb);
@@ -224,27 +231,32 @@ void interp_free_main_root(PERLGCB* gcb)
     gcb->main_start = nullptr;
 }
 
-void interp_destruct(PERLGCB* gcb)
+namespace {
+
+// Closes the scope construction opened and frees the temporaries, the main
+// program, the objects, the hooks and the exit list: everything whose
+// release may run program code (DESTROY methods) or native code (the exit
+// list).
+void destruct_program(PERLGCB* gcb)
 {
-    // 1, 2.
-    int32_t level = gcb->destruct_level;
     if (gcb->scope_ix > 0)
         scope_leave(gcb);
     tmps_free_to_floor(gcb);
 
-    // 3. The main program.
+    // The main program.
     interp_free_main_root(gcb);
     gcb->current_statement = interp_compile_cop(gcb);
     release_field(gcb, &gcb->main_cv);
 
-    // 4 to 6.
+    // From here on messages say that global destruction is under way.
+    // Objects go first, while everything they may use still exists.
     gcb->dirty = 1;
     if (gcb->sv_objcount)
         sv_release_object_refs(gcb);
     release_field(gcb, &gcb->warn_hook);
     release_field(gcb, &gcb->die_hook);
 
-    // 7. The exit list, last entry first.
+    // The exit list, last entry first.
     while (gcb->exit_list_count > 0) {
         int32_t i = --gcb->exit_list_count;
         gcb->exit_list[i](gcb, gcb->exit_list_args[i]);
@@ -255,12 +267,13 @@ void interp_destruct(PERLGCB* gcb)
         gcb->exit_list = nullptr;
         gcb->exit_list_args = nullptr;
     }
+}
 
-    // 8.
-    if (level == 0)
-        return;
-
-    // 9, 10. The script handle, the filters and the switches.
+// Releases what the interpreter's fields hold: switches, separators,
+// queues, handles, the symbol table.
+void destruct_release_state(PERLGCB* gcb)
+{
+    // The script handle, the filters and the switches.
     if (gcb->source_handle) {
         prx_return_zero(gcb->source_handle);
         gcb->source_handle = 0;
@@ -274,7 +287,7 @@ void interp_destruct(PERLGCB* gcb)
     free_field(gcb, &gcb->inplace);
     free_field(gcb, &gcb->extract_dir);
 
-    // 11, 12. Version, e-script, separators.
+    // Version, e-script, separators.
     release_field(gcb, &gcb->patchlevel_value);
     release_field(gcb, &gcb->e_program);
     free_field(gcb, &gcb->output_field_sep);
@@ -286,7 +299,7 @@ void interp_destruct(PERLGCB* gcb)
     gcb->multiline = 0;
     free_field(gcb, &gcb->osname);
 
-    // 13. The stat and study state, the float-format buffer.
+    // The stat and study state, the float-format buffer.
     release_field(gcb, &gcb->stat_name);
     gcb->stat_glob = nullptr;
     release_field(gcb, &gcb->study_last);
@@ -302,14 +315,14 @@ void interp_destruct(PERLGCB* gcb)
     free_field(gcb, &gcb->float_buffer);
     gcb->float_buffer_size = 0;
 
-    // 14. The special-block queues.
+    // The special-block queues.
     release_field(gcb, &gcb->begin_queue);
     release_field(gcb, &gcb->end_queue);
     release_field(gcb, &gcb->check_queue);
     release_field(gcb, &gcb->init_queue);
     release_field(gcb, &gcb->saved_begin_queue);
 
-    // 15. Shortcuts to special globs and stashes; no default output handle.
+    // Shortcuts to special globs and stashes; no default output handle.
     gcb->inc_glob = gcb->default_glob = gcb->replace_glob = gcb->stdin_glob = nullptr;
     gcb->stderr_glob = gcb->argv_glob = gcb->env_glob = gcb->hint_glob = nullptr;
     gcb->last_input_glob = nullptr;
@@ -322,7 +335,7 @@ void interp_destruct(PERLGCB* gcb)
     gcb->db_line_glob = nullptr;
     release_field(gcb, &gcb->default_output_glob);
 
-    // 16. Module globals, the preamble, the line buffer, the child statuses, the format targets.
+    // Module globals, the preamble, the line buffer, the child statuses, the format targets.
     release_field(gcb, &gcb->module_globals);
     release_field(gcb, &gcb->preamble);
     release_field(gcb, &gcb->sub_name);
@@ -333,12 +346,12 @@ void interp_destruct(PERLGCB* gcb)
     release_field(gcb, &gcb->format_body_target);
     gcb->format_target = nullptr;
 
-    // 17. The cached Unicode class and case tables.
+    // The cached Unicode class and case tables.
     for (SV*& slot : gcb->swash_slots)
         release_field(gcb, &slot);
     gcb->swash_last_hv = nullptr;
 
-    // 18. The compile-time statement's warnings and file, the symbol table,
+    // The compile-time statement's warnings and file, the symbol table,
     // the package name, the queued errors.
     COP* cop = interp_compile_cop(gcb);
     if (!warnings_is_marker(cop->cop_warnings)) {
@@ -354,26 +367,34 @@ void interp_destruct(PERLGCB* gcb)
     gcb->null_stash = nullptr;
     release_field(gcb, &gcb->errors);
 
-    // 19.
+    // The temporaries those releases made.
     tmps_free_to_floor(gcb);
+}
 
-    // 20. Balance warnings.
-    if (level >= 2 && internal_warnings_apply(gcb)) {
-        if (gcb->scope_ix != 0)
-            category_warning(gcb, WARN_INTERNAL, "Unbalanced scopes: %ld more ENTERs than LEAVEs\n",
-                             static_cast<long>(gcb->scope_ix));
-        if (gcb->savestack_ix != 0)
-            category_warning(gcb, WARN_INTERNAL, "Unbalanced saves: %ld more saves than restores\n",
-                             static_cast<long>(gcb->savestack_ix));
-        if (gcb->temps_floor != -1)
-            category_warning(gcb, WARN_INTERNAL, "Unbalanced tmps: %ld more allocs than frees\n",
-                             static_cast<long>(gcb->temps_floor + 1));
-        if (gcb->current_level && gcb->current_level->si_cxix != -1)
-            category_warning(gcb, WARN_INTERNAL, "Unbalanced context: %ld more PUSHes than POPs\n",
-                             static_cast<long>(gcb->current_level->si_cxix + 1));
-    }
+// At destruct level 2 and above, an unbalanced state is told.
+void destruct_balance_warnings(PERLGCB* gcb)
+{
+    if (!internal_warnings_apply(gcb))
+        return;
+    if (gcb->scope_ix != 0)
+        category_warning(gcb, WARN_INTERNAL, "Unbalanced scopes: %ld more ENTERs than LEAVEs\n",
+                         static_cast<long>(gcb->scope_ix));
+    if (gcb->savestack_ix != 0)
+        category_warning(gcb, WARN_INTERNAL, "Unbalanced saves: %ld more saves than restores\n",
+                         static_cast<long>(gcb->savestack_ix));
+    if (gcb->temps_floor != -1)
+        category_warning(gcb, WARN_INTERNAL, "Unbalanced tmps: %ld more allocs than frees\n",
+                         static_cast<long>(gcb->temps_floor + 1));
+    if (gcb->current_level && gcb->current_level->si_cxix != -1)
+        category_warning(gcb, WARN_INTERNAL, "Unbalanced context: %ld more PUSHes than POPs\n",
+                         static_cast<long>(gcb->current_level->si_cxix + 1));
+}
 
-    // 21. Release every value but the pid array and the string table.
+// Releases every value still alive, the string table and the immortals'
+// contents; what is left alive then was leaked.
+void destruct_sweep_values(PERLGCB* gcb)
+{
+    // Release every value but the pid array and the string table.
     AV* fdpid = gcb->fdpid;
     HV* strtab = gcb->shared_key_table;
     if (fdpid)
@@ -395,7 +416,7 @@ void interp_destruct(PERLGCB* gcb)
         sv_release(gcb, as_sv(fdpid));
     }
 
-    // 22. The string table: every key still counted is a leak.
+    // The string table: every key still counted is a leak.
     if (strtab) {
         strtab->flags = (strtab->flags & ~0xFFu) | SVt_PVHV;
         PVHV* hb = hv_body(strtab);
@@ -415,7 +436,7 @@ void interp_destruct(PERLGCB* gcb)
         sv_release(gcb, as_sv(strtab));
     }
 
-    // 23. The immortals.
+    // The immortals.
     SV* const yes_no[] = {&gcb->sv_yes, &gcb->sv_no};
     for (SV* sv : yes_no) {
         sv->refcnt = 0;
@@ -427,11 +448,15 @@ void interp_destruct(PERLGCB* gcb)
     gcb->sv_undef.refcnt = 0;
     gcb->sv_undef.flags &= ~SVf_READONLY;
 
-    // 24.
+    // What is still alive now was leaked.
     if (gcb->sv_live_count && internal_warnings_apply(gcb))
         category_warning(gcb, WARN_INTERNAL, "Scalars leaked: %ld\n", static_cast<long>(gcb->sv_live_count));
+}
 
-    // 25. The program file name, the engine's scratch, the op mask, the signal tables.
+// Frees the buffers, the stacks and the value arenas.
+void destruct_free_storage(PERLGCB* gcb)
+{
+    // The program file name, the engine's scratch, the op mask, the signal tables.
     free_field(gcb, &gcb->program_file);
     if (gcb->re_open_at) {
         pool_free(gcb, const_cast<char**>(gcb->re_open_at));
@@ -453,7 +478,7 @@ void interp_destruct(PERLGCB* gcb)
         gcb->signal_handler_slots = gcb->signal_name_slots = nullptr;
     }
 
-    // 26. The stack levels, newest first, and the other stacks.
+    // The stack levels, newest first, and the other stacks.
     stack_level* si = gcb->current_level;
     while (si && si->si_next)
         si = si->si_next;
@@ -477,11 +502,11 @@ void interp_destruct(PERLGCB* gcb)
     gcb->savestack = nullptr;
     gcb->return_stack = nullptr;
 
-    // 27.
+    // The value arenas and body free lists.
     gcb->compile_hints = 0;
     sv_arena_free_all(gcb);
 
-    // 28. The message value that message building reuses.
+    // Last, the message value that message building reuses.
     if (SV* msg = gcb->reusable_message) {
         gcb->reusable_message = nullptr;
         PVMG* mb = static_cast<PVMG*>(msg->any);
@@ -499,6 +524,40 @@ void interp_destruct(PERLGCB* gcb)
         pool_free(gcb, mb);
         pool_free(gcb, msg);
     }
+}
+
+// All of destruction after the program's part.
+void destruct_state(PERLGCB* gcb, int32_t level)
+{
+    destruct_release_state(gcb);
+    if (level >= 2)
+        destruct_balance_warnings(gcb);
+    destruct_sweep_values(gcb);
+    destruct_free_storage(gcb);
+}
+
+}  // namespace
+
+void interp_destruct(PERLGCB* gcb)
+{
+    int32_t level = gcb->destruct_level;
+    destruct_program(gcb);
+    if (level > 0)
+        destruct_state(gcb, level);
+}
+
+void interp_destruct_before_free(PERLGCB* gcb)
+{
+    int32_t level = gcb->destruct_level;
+    destruct_program(gcb);
+    // With no object left alive, the rest runs no program code, the
+    // warnings it could give (leaks) would go to a captured stream that goes
+    // with the pool, and every block it frees goes with the pool as well.
+    // At level 2 and above, or with objects alive (whose destructors run in
+    // the sweep), it runs whole.
+    if (level == 0 || (level == 1 && gcb->sv_objcount == 0))
+        return;
+    destruct_state(gcb, level);
 }
 
 void interp_abort(PERLGCB*)

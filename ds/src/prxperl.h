@@ -10,6 +10,10 @@ inline COP* interp_compile_cop(PERLGCB* gcb) { return reinterpret_cast<COP*>(gcb
 // Turns an allocated block into an interpreter that can parse: hooks,
 // constants, stacks, immortals, the version value and one open scope.
 void interp_construct(PERLGCB* gcb);
+// The stacks as construction makes them: the main stack level (128 items,
+// 55 frames), temporaries (128), marks (32), scopes (32), the save stack
+// (128) and the return stack (16), all empty.
+void interp_init_stacks(PERLGCB* gcb);
 
 // A routine that sets up native extensions during the parse.
 typedef void (*interp_xsinit_fn)(PERLGCB* gcb);
@@ -35,8 +39,17 @@ void interp_call_run(PERLGCB* gcb, OP* call_op);
 // Runs a parsed program: INIT blocks, the main program, END blocks; the exit status.
 int32_t interp_run(PERLGCB* gcb);
 
+// The error variable $@, null before the parse has made its glob.
+SV* errsv(PERLGCB* gcb);
+// Empties $@; nothing before the parse has made its glob.
+void errsv_clear(PERLGCB* gcb);
+
 // Takes a constructed interpreter apart; the block itself stays.
 void interp_destruct(PERLGCB* gcb);
+// The same for an interpreter whose pool is destroyed right after
+// (interp_free): what only frees pool memory is left to the pool's
+// destruction, once no object is left whose destructor could run.
+void interp_destruct_before_free(PERLGCB* gcb);
 // Frees the main program's op tree, with the main pad current so that its
 // ops hand their pad slots back; the main root and start become null.
 void interp_free_main_root(PERLGCB* gcb);

@@ -153,8 +153,7 @@ void config_switch(PERLGCB* gcb, char*& s)
     SV* program;
     if (*++s != ':') {
         program = sv_new_from_cstring(gcb, "print myconfig();", 0);
-        sv_append_cstring(gcb, program, "print \"\\nCharacteristics of this binary (from libperl): \\n\",");
-        sv_append_cstring(gcb, program, "\"  Compile-time options:");
+        sv_append_cstring(gcb, program, "print \"  Compile-time options:");
         sv_append_cstring(gcb, program, " MULTIPLICITY");
         sv_append_cstring(gcb, program, " PERL_IMPLICIT_CONTEXT");
         sv_append_cstring(gcb, program, "\\n\",");
@@ -716,15 +715,15 @@ char* interp_parse_switch(PERLGCB* gcb, char* s)
 
 void interp_parse_worker(PERLGCB* gcb, char** env, interp_xsinit_fn xsinit)
 {
-    // 1. The -I collector lives until the parse scope ends.
+    // The -I collector lives until the parse scope ends.
     sv_set_bytes(gcb, gcb->line_buffer, "", 0);
     gcb->include_switches = sv_new_from_bytes(gcb, "", 0);
     save_push_release_value(gcb, gcb->include_switches);
 
-    // 2.
+    // The symbol tables and the special variables.
     main_stash_setup(gcb);
 
-    // 3. The switches.
+    // The switches.
     int32_t argc = gcb->startup_argc;
     char** argv = gcb->startup_argv;
     const char* scriptname = nullptr;
@@ -816,7 +815,7 @@ void interp_parse_worker(PERLGCB* gcb, char** env, interp_xsinit_fn xsinit)
     }
 switch_end:
 
-    // 4. PERL5OPT: the environment substitute never finds it.
+    // PERL5OPT: the environment substitute never finds it.
     if (!gcb->tainting) {
         if (const char* opt = env_lookup("PERL5OPT")) {
             SV* copy = sv_new_from_cstring(gcb, opt, 0);
@@ -845,7 +844,7 @@ switch_end:
         }
     }
 
-    // 5. The program name.
+    // The program name.
     if (!scriptname)
         scriptname = argc > 0 ? argv[0] : nullptr;
     if (gcb->e_program) {
@@ -856,7 +855,7 @@ switch_end:
         scriptname = "-";
     }
 
-    // 6. The include path.
+    // The include path.
     if (!gcb->tainting) {
         if (const char* lib = env_lookup("PERL5LIB"))
             interp_include_path_add(gcb, lib, 1, 1);
@@ -869,32 +868,32 @@ switch_end:
     if (!gcb->tainting)
         interp_include_path_add(gcb, ".", 0, 0);
 
-    // 7, 8. The program source; set-id scripts cannot differ here.
+    // The program source; set-id scripts cannot differ here.
     open_program(gcb, scriptname);
 
-    // 9.
+    // An ignored CHLD signal is put back to its default.
     if (signal_get(gcb, SIGCHLD_NUMBER) == reinterpret_cast<prx_sighandler>(1)) {
         if (warn_enabled_default(gcb, WARN_SIGNAL))
             category_warning(gcb, WARN_SIGNAL, "Can't ignore signal CHLD, forcing to default");
         signal_set(gcb, SIGCHLD_NUMBER, nullptr);
     }
 
-    // 10.
+    // -x: the program starts at its #! line.
     if (gcb->extract)
         extract_script(gcb);
 
-    // 11, 12.
+    // The main code value, the built-in subs, the extensions.
     make_main_cv(gcb);
     universal_boot(gcb);
     if (xsinit)
         xsinit(gcb);
 
-    // 13.
+    // The standard handles and @ARGV.
     standard_handles(gcb);
     if (!gcb->undump)
         interp_setup_argv(gcb, argc, argv, env);
 
-    // 14. The lexer over the line buffer; the script handle stays out of
+    // The lexer over the line buffer; the script handle stays out of
     // the set-up so that the lexer starts on the line buffer alone.
     PrxStream handle = gcb->source_handle;
     gcb->source_handle = 0;
@@ -906,14 +905,14 @@ switch_end:
     gcb->errno_cell = 0;
     gcb->error_count = 0;
 
-    // 15.
+    // The program's compile.
     if (grammar_parse(gcb) || gcb->error_count) {
         if (gcb->check_syntax)
             fatal_error(gcb, "%s had compilation errors.\n", gcb->program_file);
         fatal_error(gcb, "Execution of %s aborted due to compilation errors.\n", gcb->program_file);
     }
 
-    // 16.
+    // Back to the main package; the e-script is done with.
     interp_compile_cop(gcb)->cop_line = 0;
     gcb->current_package = gcb->main_stash;
     gcb->preprocess = 0;
@@ -922,11 +921,11 @@ switch_end:
         gcb->e_program = nullptr;
         sv_release(gcb, e);
     }
-    // 17.
+    // -u: the dump.
     if (gcb->undump)
         interp_abort(gcb);
 
-    // 18.
+    // Names used only once, under -w.
     if (gcb->warn_switch & (G_WARN_ON | G_WARN_ONCE)) {
         COP* cop = interp_compile_cop(gcb);
         GV* file = cop->cop_filegv;
@@ -936,7 +935,7 @@ switch_end:
         cop->cop_line = line;
     }
 
-    // 19. The input record separator becomes the newline separator once
+    // The input record separator becomes the newline separator once
     // the parse scope is closed: the lexer's start saved the separator in
     // that scope, and closing it puts the saved one back.
     scope_leave(gcb);
@@ -975,8 +974,10 @@ int32_t interp_parse(PERLGCB* gcb, interp_xsinit_fn xsinit, int32_t argc, char**
     int32_t old_scope = gcb->scope_ix;
     int32_t result = 0;
     JumpEnv env_rec;
+    gcb->started = 0;
     int32_t code = jump_run(gcb, &env_rec, true, [&] {
         interp_parse_worker(gcb, env, xsinit);
+        gcb->started = 1;
         if (gcb->check_queue)
             interp_run_block_queue(gcb, old_scope, gcb->check_queue);
     });

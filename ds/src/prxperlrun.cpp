@@ -38,15 +38,6 @@ void call_body(PERLGCB* gcb, OP* myop, bool is_eval)
         gcb->run_loop_hook(gcb);
 }
 
-// The error variable, $@; none before the parse has made its glob.
-SV* errsv(PERLGCB* gcb) { return gcb->error_glob ? gv_gp(gcb->error_glob)->gp_sv : nullptr; }
-
-void errsv_clear(PERLGCB* gcb)
-{
-    if (gcb->error_glob)
-        errsv_set_empty(gcb);
-}
-
 bool errsv_nonempty(PERLGCB* gcb)
 {
     uint64_t len = 0;
@@ -517,4 +508,14 @@ CV* interp_get_sub(PERLGCB* gcb, const char* name, int32_t create)
         return nullptr;
     GP* gp = gv_gp(gv);
     return gp->gp_cvgen ? nullptr : gp->gp_cv;
+}
+
+// ---- the error variable ---------------------------------------------------------------
+
+SV* errsv(PERLGCB* gcb) { return gcb->error_glob ? gv_gp(gcb->error_glob)->gp_sv : nullptr; }
+
+void errsv_clear(PERLGCB* gcb)
+{
+    if (gcb->error_glob)
+        errsv_set_empty(gcb);
 }

@@ -10,14 +10,11 @@
 #include "prxlex.h"
 #include "prxlibc.h"
 #include "prxpad.h"
+#include "prxperl.h"
 #include "prxpp.h"
 #include "prxscope.h"
 
 namespace {
-
-SV* errsv(PERLGCB* gcb) { return gv_gp(gcb->error_glob)->gp_sv; }
-
-void errsv_clear(PERLGCB* gcb) { sv_set_bytes(gcb, errsv(gcb), "", 0); }
 
 // Releases the separator value the compile used and takes the normal one.
 void restore_record_separator(PERLGCB* gcb)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "prx.h"
+#include "prxsearch.h"
 
 struct op_pattern;
 
@@ -73,6 +74,19 @@ inline const char* re_text(const re_program_node* n) { return reinterpret_cast<c
 inline int32_t re_exact_units(int32_t len) { return 1 + (len + 3) / 4; }
 // The node just after a node without variable-length data.
 inline re_program_node* re_after(re_program_node* n) { return n + 1 + re_arg_units[n->type]; }
+
+// Flags byte of a greedy STAR, PLUS or CURLY whose tries of the rest after
+// the first one all fail at once (set by the optimiser; RE_NO_FLAGS
+// otherwise): 0xA0, the cost of each such try in units of work (low four
+// bits), and RE_GIVE_BACK_LOOP when that holds only while the enclosing
+// general repeat is below its minimum.
+constexpr uint8_t RE_GIVE_BACK = 0xA0;
+constexpr uint8_t RE_GIVE_BACK_LOOP = 0x10;
+inline uint8_t re_give_back_flags(int32_t cost, bool loop)
+{
+    return static_cast<uint8_t>(RE_GIVE_BACK | (loop ? RE_GIVE_BACK_LOOP : 0) | cost);
+}
+inline bool re_gives_back_nothing(uint8_t flags) { return (flags & 0xE0) == RE_GIVE_BACK; }
 
 // ---- class nodes ------------------------------------------------------------
 
@@ -195,6 +209,33 @@ struct re_data_array {
     uint32_t count;
     char* what;           // count code letters (pool block)
     void* data[1];        // count entries
+};
+
+// A set of literals of which every match holds one, at an offset from its
+// start within one window. Built for an alternation of literals, each
+// alternative perhaps led by single characters and bounded repeats of
+// them, as in .{0,2}(ab|cd); the driver looks for the literals and tries
+// only the starts that a hit allows.
+constexpr int32_t RE_SET_LITERALS = 8;  // most literals a set holds
+constexpr int32_t RE_SET_WINDOW = 255;  // widest offset a set allows
+struct re_set_literal {
+    int32_t text;            // offset of its bytes in re_accel::text
+    int32_t length;          // bytes, at least 1
+    int32_t o1, o2;          // offsets of the two bytes looked for first
+    uint8_t a1, a2, b1, b2;  // the bytes there: either case of each when folded
+    uint8_t fold;            // compared case-blind by the fold table
+};
+
+// Search aids that the optimiser chooses once, kept with the compiled
+// pattern (re_compiled::accel, a pool block it owns).
+struct re_accel {
+    int32_t class_o1, class_o2;  // rarest pair of a case-blind literal start class
+    ByteRanges class_ranges;     // a plain bracket start class as ranges; count 0 for none
+    int32_t set_count;           // literals in the set; 0 for none
+    int32_t set_min, set_max;    // the window of their offsets from the start
+    int32_t set_reach;           // largest o1 or o2 of the set
+    re_set_literal set[RE_SET_LITERALS];
+    char text[1];                // the literals' bytes
 };
 
 // What the driver hands the finder: its last-position and study cells,

@@ -38,11 +38,11 @@ inline bool has_tail(const SV* sv) { return sv->flags & SVf_TAIL; }
 
 // Length in characters of a substring value: the offsets of the optimiser
 // count characters, so in UTF-8 mode the lead bytes are counted.
-int64_t char_len(PERLGCB* gcb, SV* sv)
+inline int64_t char_len(PERLGCB* gcb, SV* sv)
 {
     int64_t len = 0;
     const char* s = substr_text(gcb, sv, &len);
-    if (!re_utf8_mode(gcb))
+    if (!re_utf8_mode(gcb)) [[likely]]
         return len;
     int64_t n = 0;
     for (int64_t i = 0; i < len; i++)
@@ -185,10 +185,16 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         if (s <= e) {
             // Candidates by the literal's two rarest bytes, either case of
             // each, sixteen starts at a time; each is then compared whole.
+            // The pair was chosen when the pattern was compiled; without
+            // the pattern's search aids it is chosen here.
             int64_t o1 = 0, o2 = 0;
             const uint8_t* lit = reinterpret_cast<const uint8_t*>(m);
             const uint8_t* fold = gcb->fold_table;
-            rare_byte_pair(lit, ln, fold, &o1, &o2);
+            if (rx->accel && c == reinterpret_cast<re_program_node*>(rx->start_class)) {
+                o1 = rx->accel->class_o1;
+                o2 = rx->accel->class_o2;
+            } else
+                rare_byte_pair(lit, ln, fold, &o1, &o2);
             int64_t from = 0;
             const int64_t last = e - s;
             while (from <= last) {
@@ -246,6 +252,23 @@ const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* 
         // UTF-8 opcodes.
         if (re_class_locale(c->type))
             gcb->re_match_flags |= RF_TAINTED;
+        if (rx->accel && rx->accel->class_ranges.count && c == reinterpret_cast<re_program_node*>(rx->start_class)) {
+            // A plain bracket class of a few ranges, such as [A-Z] or
+            // [a-zA-Z] (the optimiser found the ranges): the next member is
+            // found sixteen bytes at a time, and under the run rule the end
+            // of its run likewise.
+            const ByteRanges& ranges = rx->accel->class_ranges;
+            bool every_position = !(rx->analysis_flags & REA_SKIP);
+            while (s < strend) {
+                s = find_byte_ranges(s, strend, &ranges, true);
+                if (s >= strend)
+                    break;
+                if (check_only || re_try_at(gcb, rx, s))
+                    return s;
+                s = every_position ? s + 1 : find_byte_ranges(s + 1, strend, &ranges, false);
+            }
+            return nullptr;
+        }
         return re_with_class_op(c->type, [&](auto op) {
             constexpr uint8_t Op = decltype(op)::value;
             return scan_class(gcb, rx, s, strend, check_only, re_class_utf8(Op),
@@ -833,19 +856,28 @@ const char* guess_start(PERLGCB* gcb, re_compiled* rx, SV* sv, const char* strpo
     if (re_debug_on(gcb)) [[unlikely]]
         say_guessing(gcb, rx, strpos, strend);
 
-    Finder f{};
-    f.gcb = gcb;
-    f.rx = rx;
-    f.sv = sv;
-    f.sub = sub;
-    f.check = sub[RE_SUBSTR_CHECK].substr;
-    f.anchored = sub[RE_SUBSTR_ANCHORED].substr;
-    f.flags = flags;
-    f.data = data;
-    f.initial_strpos = strpos;
-    f.strpos = strpos;
-    f.strend = strend;
-    f.minlen = rx->min_length;
+    // Every field named: the record is set up on every call, and a
+    // blanket clear of it costs more than the stores.
+    Finder f{.gcb = gcb,
+             .rx = rx,
+             .sv = sv,
+             .sub = sub,
+             .check = sub[RE_SUBSTR_CHECK].substr,
+             .anchored = sub[RE_SUBSTR_ANCHORED].substr,
+             .flags = flags,
+             .data = data,
+             .initial_strpos = strpos,
+             .strpos = strpos,
+             .strend = strend,
+             .strbeg = strpos,
+             .s = strpos,
+             .t = nullptr,
+             .check_at = nullptr,
+             .other_last = nullptr,
+             .minlen = rx->min_length,
+             .start_shift = 0,
+             .end_shift = 0,
+             .ml_anch = false};
     Guess step;
     if (f.minlen > strend - strpos) {
         if (re_debug_on(gcb)) [[unlikely]]
@@ -946,6 +978,30 @@ int64_t pos_of(SV* sv)
 inline const char* next_char(PERLGCB* gcb, const char* s, bool utf8)
 {
     return s + (utf8 ? re_char_skip(gcb, s) : 1);
+}
+
+// The attempts of a pattern whose every match holds one literal of a set
+// within a window of offsets from its start (re_accel): each hit of a
+// literal allows the starts from hit - set_max to hit - set_min, and those
+// are tried in turn, none twice. A byte subject; the trace takes the
+// start-class path, whose lines it describes.
+int32_t try_literal_set(PERLGCB* gcb, re_compiled* rx, const char* s, const char* strend, const char* strbeg)
+{
+    const re_accel* a = rx->accel;
+    const int64_t end = strend - strbeg;
+    for (;;) {
+        int64_t q = find_literal_set(strbeg, (s - strbeg) + a->set_min, end, a, gcb->fold_table);
+        if (q < 0)
+            return 0;
+        // Offsets from strbeg: a window may reach back before it.
+        int64_t from = q - a->set_max > s - strbeg ? q - a->set_max : s - strbeg;
+        const char* p = strbeg + from;
+        const char* last = strbeg + (q - a->set_min);
+        for (; p <= last; p++)
+            if (re_try_at(gcb, rx, p))
+                return 1;
+        s = last + 1;
+    }
 }
 
 // The attempts of one match; 1 on success, with the pattern's offsets set
@@ -1071,6 +1127,8 @@ int32_t find_match(PERLGCB* gcb, re_compiled* rx, const char* s, const char* sta
             say_substr(gcb, "Did not find", anchored ? "anchored" : "floating", must, "...\n");
         return 0;
     }
+    if (rx->accel && rx->accel->set_count && !utf8 && !re_debug_on(gcb))
+        return try_literal_set(gcb, rx, s, strend, strbeg);
     if (rx->start_class) {
         // Tried only where the class holds, and not where the rest of the
         // subject is shorter than the minimum length (a literal start class

@@ -336,6 +336,7 @@ void pregfree(PERLGCB* gcb, re_compiled* rx)
         prx_fprintf(PRX_STDERR, "%sFreeing REx:%s `%s%.60s%s%s'\n", colour(gcb, 4), colour(gcb, 5), colour(gcb, 0),
                     rx->pattern_text, colour(gcb, 1), rx->pattern_length > 60 ? "..." : "");
     pool_free(gcb, rx->pattern_text);
+    pool_free(gcb, rx->accel);
     if (rx->analysis_flags & REA_COPY_DONE)
         pool_free(gcb, rx->subject_copy);
     if (rx->substrings) {

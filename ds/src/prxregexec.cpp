@@ -1595,6 +1595,17 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 locinput = hop_back(gcb, locinput, 1);
                 gcb->re_input = locinput;
                 re_spend_work(gcb, 1);
+                if constexpr (!TRACE) {
+                    // Every count left ends before a character of the body's
+                    // class, where the optimiser proved the rest fails at
+                    // once: those tries are charged, not made.
+                    if (n >= ln && re_gives_back_nothing(scan->flags) && !paren && !utf8 &&
+                        (!(scan->flags & RE_GIVE_BACK_LOOP) ||
+                         (gcb->re_current_repeat && gcb->re_current_repeat->count + 1 < gcb->re_current_repeat->min))) {
+                        re_spend_work(gcb, static_cast<int64_t>(n - ln + 1) * ((scan->flags & 0xF) + 1));
+                        MATCH_NO;
+                    }
+                }
             }
             MATCH_NO;
         }

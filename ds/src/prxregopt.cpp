@@ -18,6 +18,7 @@
 #include "prxmsg.h"
 #include "prxpool.h"
 #include "prxregcomp.h"
+#include "prxregmatch.h"
 #include "prxsearch.h"
 #include "prxsv.h"
 
@@ -1287,6 +1288,352 @@ re_class_node* keep_start_class(PERLGCB* gcb, re_compiled* rx, const re_class_no
     return copy;
 }
 
+// ---- search aids ------------------------------------------------------------------
+//
+// Chosen once here, so that no match has to choose them again: the rarest
+// byte pair of a case-blind literal start class, and a set of literals of
+// which every match holds one (an alternation of literals).
+
+// Walks from n over what consumes no character (groups, empty nodes,
+// anchors, boundaries), single characters and bounded repeats of them,
+// adding their lengths to the window [*min, *max]. Returns the first node
+// of another kind, or null when the window grows past RE_SET_WINDOW. In
+// a byte pattern each character is one byte.
+re_program_node* walk_lead(re_program_node* n, int32_t* min, int32_t* max)
+{
+    for (; n; n = re_next_in_program(n)) {
+        uint8_t kind = re_kind(n);
+        if (kind == RE_OPEN || kind == RE_CLOSE || kind == RE_NOTHING || kind == RE_BOL || kind == RE_EOL ||
+            kind == RE_BOUND || kind == RE_NBOUND)
+            continue;
+        if (re_simple_nodes[n->type]) {
+            *min += 1;
+            *max += 1;
+        } else if (n->type == RE_CURLY && re_arg_max(n) != RE_INFTY && re_simple_nodes[(n + 2)->type]) {
+            *min += re_arg_min(n);
+            *max += re_arg_max(n);
+        } else
+            return n;
+        if (*max > RE_SET_WINDOW)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+// Whether every byte that the matcher takes for x in a case-blind
+// comparison (y == x or fold[y] == x) is x or fold[x]: the two bytes a
+// search looks for.
+bool fold_pair_covers(const uint8_t* fold, uint8_t x)
+{
+    for (uint32_t y = 0; y < 256; y++)
+        if (fold[y] == x && y != x && y != fold[x])
+            return false;
+    return true;
+}
+
+// The literals of an alternation at the head of the program, each led by
+// a bounded stretch of characters: up to RE_SET_LITERALS plain or
+// case-blind literal nodes, with the window of their offsets from the
+// match start. False when the head is not of that shape.
+bool find_literal_set(PERLGCB* gcb, re_program_node* first, const re_program_node** lits, int32_t* count,
+                      int32_t* wmin, int32_t* wmax)
+{
+    int32_t min = 0, max = 0;
+    re_program_node* n = walk_lead(first, &min, &max);
+    if (!n || n->type != RE_BRANCH)
+        return false;
+    *count = 0;
+    *wmin = I32_INF;
+    *wmax = 0;
+    for (re_program_node* b = n; b && b->type == RE_BRANCH; b = re_next_in_program(b)) {
+        int32_t amin = min, amax = max;
+        re_program_node* lit = walk_lead(b + 1, &amin, &amax);
+        if (!lit || (lit->type != RE_EXACT && lit->type != RE_EXACTF) || lit->flags == 0 ||
+            *count == RE_SET_LITERALS)
+            return false;
+        if (lit->type == RE_EXACTF) {
+            const uint8_t* t = reinterpret_cast<const uint8_t*>(re_text(lit));
+            for (int32_t i = 0; i < lit->flags; i++)
+                if (!fold_pair_covers(gcb->fold_table, t[i]))
+                    return false;
+        }
+        lits[(*count)++] = lit;
+        *wmin = amin < *wmin ? amin : *wmin;
+        *wmax = amax > *wmax ? amax : *wmax;
+    }
+    return *count >= 2;
+}
+
+// Builds the pattern's search aids, when it has any: in a byte pattern,
+// the pair of a case-blind literal start class and the literal set.
+void build_accel(PERLGCB* gcb, re_compiled* rx)
+{
+    if (gcb->re_regflags & RE_REGF_UTF8)
+        return;
+    re_program_node* program = reinterpret_cast<re_program_node*>(rx->program);
+    const re_program_node* lits[RE_SET_LITERALS];
+    int32_t count = 0, wmin = 0, wmax = 0;
+    if (!find_literal_set(gcb, program + 1, lits, &count, &wmin, &wmax))
+        count = 0;
+    const re_program_node* cls = reinterpret_cast<const re_program_node*>(rx->start_class);
+    bool folded_class = cls && (cls->type == RE_EXACTF || cls->type == RE_EXACTFL);
+    ByteRanges ranges{};
+    bool ranged_class = cls && cls->type == RE_ANYOF && cls->flags == 0 &&
+                        byte_ranges_of(reinterpret_cast<const re_class_node*>(cls)->bitmap, &ranges);
+    if (!count && !folded_class && !ranged_class)
+        return;
+    int64_t bytes = static_cast<int64_t>(sizeof(re_accel));
+    for (int32_t i = 0; i < count; i++)
+        bytes += lits[i]->flags;
+    re_accel* a = static_cast<re_accel*>(pool_malloc(gcb, static_cast<uint64_t>(bytes)));
+    std::memset(a, 0, static_cast<size_t>(bytes));
+    rx->accel = a;
+    if (ranged_class)
+        a->class_ranges = ranges;
+    const uint8_t* fold = gcb->fold_table;
+    if (folded_class) {
+        int64_t o1 = 0, o2 = 0;
+        rare_byte_pair(reinterpret_cast<const uint8_t*>(re_text(cls)), cls->flags, fold, &o1, &o2);
+        a->class_o1 = static_cast<int32_t>(o1);
+        a->class_o2 = static_cast<int32_t>(o2);
+    }
+    int32_t at = 0;
+    for (int32_t i = 0; i < count; i++) {
+        re_set_literal& l = a->set[i];
+        const uint8_t* t = reinterpret_cast<const uint8_t*>(re_text(lits[i]));
+        l.text = at;
+        l.length = lits[i]->flags;
+        l.fold = lits[i]->type == RE_EXACTF;
+        std::memcpy(a->text + at, t, static_cast<size_t>(l.length));
+        at += l.length;
+        int64_t o1 = 0, o2 = 0;
+        rare_byte_pair(t, l.length, l.fold ? fold : nullptr, &o1, &o2);
+        l.o1 = static_cast<int32_t>(o1);
+        l.o2 = static_cast<int32_t>(o2);
+        l.a1 = t[o1];
+        l.a2 = l.fold ? fold[t[o1]] : t[o1];
+        l.b1 = t[o2];
+        l.b2 = l.fold ? fold[t[o2]] : t[o2];
+        int32_t reach = l.o1 > l.o2 ? l.o1 : l.o2;
+        a->set_reach = reach > a->set_reach ? reach : a->set_reach;
+    }
+    a->set_count = count;
+    a->set_min = wmin;
+    a->set_max = wmax;
+}
+
+// ---- repeats that need not give back ---------------------------------------------
+//
+// A greedy repeat of one character class X backs off one character at a
+// time and tries the rest of the pattern after each. Where the rest is
+// certain to fail at once at any character of X (its first node needs a
+// character outside X, maybe after a skipped repeat of another class, or
+// it is the loop node of a general repeat below its minimum whose body
+// needs such a character), every try after the first one is lost work. The
+// repeat's flags byte then records what each such try costs the match's
+// work budget, in activations of the matcher, and the matcher skips them
+// and charges that budget instead: the match ends where it would have, the
+// backtracking guard fires where it would have, without the tries.
+
+// The bytes one single-character node (a repeat's operand) accepts, in a
+// byte pattern, into set (32 bytes). False for a node whose members depend
+// on the locale or on UTF-8, and for any other node.
+bool byte_set(PERLGCB* gcb, const re_program_node* n, uint8_t* set)
+{
+    std::memset(set, 0, 32);
+    if (n->type == RE_EXACT || n->type == RE_EXACTF) {
+        uint8_t c = static_cast<uint8_t>(re_text(n)[0]);
+        re_bitmap_set(set, c);
+        if (n->type == RE_EXACTF)
+            re_bitmap_set(set, gcb->fold_table[c]);
+        return true;
+    }
+    if (n->type == RE_REG_ANY || n->type == RE_SANY) {
+        std::memset(set, 0xFF, 32);
+        if (n->type == RE_REG_ANY)
+            bitmap_clear(set, '\n');
+        return true;
+    }
+    if (!re_class_op(n->type) || re_class_utf8(n->type) || re_class_locale(n->type) ||
+        (n->type == RE_ANYOF && (n->flags & RE_CLASS_LOCALE)))
+        return false;
+    uint32_t flags = gcb->re_match_flags;  // a class test may mark a match tainted: not this one
+    for (uint32_t c = 0; c < 256; c++) {
+        char b = static_cast<char>(c);
+        if (re_class_accepts(gcb, n, &b))
+            re_bitmap_set(set, static_cast<uint8_t>(c));
+    }
+    gcb->re_match_flags = flags;
+    return true;
+}
+
+bool disjoint(const uint8_t* a, const uint8_t* b)
+{
+    for (int32_t i = 0; i < 32; i++)
+        if (a[i] & b[i])
+            return false;
+    return true;
+}
+
+// The operand of a STAR, PLUS or CURLY node.
+const re_program_node* repeat_operand(const re_program_node* r) { return r + 1 + re_arg_units[r->type]; }
+int32_t repeat_min(const re_program_node* r)
+{
+    return r->type == RE_STAR ? 0 : r->type == RE_PLUS ? 1 : re_arg_min(r);
+}
+
+// A repeat of a class disjoint from x that must match at least once: it
+// fails at once at a character of x.
+bool needs_other_class(PERLGCB* gcb, const re_program_node* n, const uint8_t* x)
+{
+    uint8_t y[32];
+    if (re_simple_nodes[n->type])
+        return byte_set(gcb, n, y) && disjoint(x, y);
+    if ((n->type == RE_PLUS || n->type == RE_CURLY) && repeat_min(n) >= 1)
+        return byte_set(gcb, repeat_operand(n), y) && disjoint(x, y);
+    return false;
+}
+
+// What a try of the rest from node m costs at a character of x when it
+// fails at once: 0 when the repeat before m does not even try (m is a
+// literal whose first byte is not in x: the look-ahead byte rules it out),
+// 1 for the one activation that fails at m; -1 when m may not fail at once.
+int32_t first_fails(PERLGCB* gcb, const re_program_node* m, const uint8_t* x)
+{
+    if (m->type == RE_EXACT || m->type == RE_EXACTF) {
+        uint8_t c = static_cast<uint8_t>(re_text(m)[0]);
+        uint8_t c2 = m->type == RE_EXACTF ? gcb->fold_table[c] : c;
+        return re_bitmap_test(x, c) || re_bitmap_test(x, c2) ? -1 : 0;
+    }
+    return needs_other_class(gcb, m, x) ? 1 : -1;
+}
+
+// Whether the first node b of a loop body fails at once, within the body's
+// activation, at any character of x.
+bool body_fails(PERLGCB* gcb, const re_program_node* b, const uint8_t* x)
+{
+    if (b->type == RE_EXACT || b->type == RE_EXACTF) {
+        uint8_t c = static_cast<uint8_t>(re_text(b)[0]);
+        for (uint32_t y = 0; y < 256; y++)
+            if (re_bitmap_test(x, static_cast<uint8_t>(y)) &&
+                (y == c || (b->type == RE_EXACTF && gcb->fold_table[y] == c)))
+                return false;
+        return true;
+    }
+    return needs_other_class(gcb, b, x);
+}
+
+// A general repeat's loop node and the repeat it closes.
+struct LoopPair {
+    const re_program_node* whilem;
+    const re_program_node* curlyx;
+};
+constexpr int32_t LOOP_PAIRS = 64;
+
+// The cost of each try a loop node w costs (below its loop's minimum: its
+// activation and the body's), when the body fails at once at x; -1 else.
+int32_t loop_fails(PERLGCB* gcb, const re_program_node* w, const uint8_t* x, const LoopPair* pairs, int32_t npairs)
+{
+    if (w->type != RE_WHILEM)
+        return -1;
+    for (int32_t i = 0; i < npairs; i++)
+        if (pairs[i].whilem == w)
+            return body_fails(gcb, pairs[i].curlyx + 2, x) ? 2 : -1;
+    return -1;
+}
+
+// The flags byte of a repeat r whose tries after the first all fail at
+// once, or RE_NO_FLAGS.
+uint8_t give_back_cost(PERLGCB* gcb, re_program_node* r, const LoopPair* pairs, int32_t npairs)
+{
+    uint8_t x[32];
+    re_program_node* next = re_next_in_program(r);
+    if (!next || !byte_set(gcb, repeat_operand(r), x))
+        return RE_NO_FLAGS;
+    int32_t cost = first_fails(gcb, next, x);
+    if (cost >= 0)
+        return re_give_back_flags(cost, false);
+    cost = loop_fails(gcb, next, x, pairs, npairs);
+    if (cost >= 0)
+        return re_give_back_flags(cost, true);
+    // A repeat that may match nothing, of a class disjoint from x: its
+    // activation counts none, tries what follows it once and steps back
+    // once.
+    uint8_t y[32];
+    re_program_node* m = re_next_in_program(next);
+    if ((next->type != RE_STAR && next->type != RE_CURLY) || repeat_min(next) != 0 || !m ||
+        !byte_set(gcb, repeat_operand(next), y) || !disjoint(x, y))
+        return RE_NO_FLAGS;
+    cost = first_fails(gcb, m, x);
+    if (cost >= 0)
+        return re_give_back_flags(1 + cost + 1, false);
+    cost = loop_fails(gcb, m, x, pairs, npairs);
+    if (cost >= 0)
+        return re_give_back_flags(1 + cost + 1, true);
+    return RE_NO_FLAGS;
+}
+
+// Marks the repeats of a byte pattern that need not give back. Every chain
+// of the program is walked once (a bitmap of the units seen), from a
+// worklist of bounded size: a program too large or too branched for them
+// keeps some repeats unmarked, which only costs speed.
+void mark_give_back(PERLGCB* gcb, re_compiled* rx)
+{
+    constexpr int32_t MAX_UNITS = 8192;
+    constexpr int32_t WORK = 256;
+    if ((gcb->re_regflags & RE_REGF_UTF8) || gcb->re_size >= MAX_UNITS)
+        return;
+    re_program_node* program = reinterpret_cast<re_program_node*>(rx->program);
+    uint64_t seen[MAX_UNITS / 64] = {};
+    re_program_node* work[WORK];
+    LoopPair pairs[LOOP_PAIRS];
+    int32_t top = 0, npairs = 0;
+    auto push = [&](re_program_node* n) {
+        if (top < WORK)
+            work[top++] = n;
+    };
+    push(program + 1);
+    while (top) {
+        for (re_program_node* n = work[--top]; n; n = re_next_in_program(n)) {
+            int64_t unit = n - program;
+            if (unit <= 0 || unit >= MAX_UNITS || (seen[unit >> 6] >> (unit & 63)) & 1)
+                break;
+            seen[unit >> 6] |= uint64_t{1} << (unit & 63);
+            switch (n->type) {
+            case RE_STAR:
+            case RE_PLUS:
+            case RE_CURLY:
+                n->flags = give_back_cost(gcb, n, pairs, npairs);
+                break;
+            case RE_CURLYX: {
+                // Its loop node ends the body's chain.
+                re_program_node* w = n + 2;
+                while (w && w->type != RE_WHILEM && w->type != RE_END)
+                    w = re_next_in_program(w);
+                if (w && w->type == RE_WHILEM && npairs < LOOP_PAIRS)
+                    pairs[npairs++] = {w, n};
+                push(n + 2);
+                break;
+            }
+            case RE_CURLYN:
+            case RE_CURLYM:
+            case RE_BRANCHJ:
+            case RE_IFMATCH:
+            case RE_UNLESSM:
+            case RE_SUSPEND:
+            case RE_IFTHEN:
+                push(n + 2);
+                break;
+            case RE_BRANCH:
+                push(n + 1);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 // The optimiser's entry, run by the compile driver after the emit pass.
@@ -1466,6 +1813,8 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
             rx->start_class = keep_start_class(gcb, rx, data.start_class);
     }
     rx->min_length = minlen;
+    build_accel(gcb, rx);
+    mark_give_back(gcb, rx);
     free_scratch(gcb);
 }
 

@@ -11,6 +11,7 @@
 
 #include "prxlibc.h"
 #include "prxmg.h"
+#include "prxre.h"
 #include "prxsv.h"
 
 constinit const uint8_t byte_frequency_table[256] = {
@@ -35,6 +36,13 @@ constinit const uint8_t byte_frequency_table[256] = {
 namespace {
 
 inline PVBM* bm_body(SV* sv) { return static_cast<PVBM*>(sv->any); }
+
+// After the skip table of a search string of three bytes or more: the
+// offsets of its two rarest bytes, which the search looks for first.
+struct BmPair {
+    uint32_t o1;
+    uint32_t o2;
+};
 
 // Equal bytes; n may be 0.
 inline bool bytes_equal(const char* a, const char* b, int64_t n)
@@ -163,6 +171,137 @@ int64_t find_byte_pair(const char* big, int64_t from, int64_t last, int64_t o1, 
     return -1;
 }
 
+namespace {
+
+// Whether literal l of the set stands whole at q (q + its length <= end).
+inline bool set_literal_at(const re_accel* a, const re_set_literal& l, const uint8_t* big, int64_t q, int64_t end,
+                           const uint8_t* fold)
+{
+    if (q + l.length > end)
+        return false;
+    const uint8_t* t = reinterpret_cast<const uint8_t*>(a->text + l.text);
+    const uint8_t* x = big + q;
+    if (!l.fold)
+        return std::memcmp(x, t, static_cast<size_t>(l.length)) == 0;
+    for (int32_t i = 0; i < l.length; i++)
+        if (x[i] != t[i] && fold[x[i]] != t[i])
+            return false;
+    return true;
+}
+
+// Whether some literal of the set stands whole at q.
+inline bool set_any_at(const re_accel* a, const uint8_t* big, int64_t q, int64_t end, const uint8_t* fold)
+{
+    for (int32_t i = 0; i < a->set_count; i++) {
+        const re_set_literal& l = a->set[i];
+        if (q + l.length > end)
+            continue;
+        uint8_t x = big[q + l.o1], y = big[q + l.o2];
+        if ((x == l.a1 || x == l.a2) && (y == l.b1 || y == l.b2) && set_literal_at(a, l, big, q, end, fold))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int64_t find_literal_set(const char* bigc, int64_t from, int64_t end, const re_accel* a, const uint8_t* fold)
+{
+    const uint8_t* big = reinterpret_cast<const uint8_t*>(bigc);
+    int64_t q = from;
+#if defined(__SSE2__)
+    // Lane i of the mask is position q + i: a literal's pair bytes both
+    // stand at their offsets from it. Every load stays before end.
+    const int64_t block_last = end - 16 - a->set_reach;
+    const int32_t n = a->set_count;
+    __m128i va1[RE_SET_LITERALS], va2[RE_SET_LITERALS], vb1[RE_SET_LITERALS], vb2[RE_SET_LITERALS];
+    for (int32_t i = 0; i < n; i++) {
+        va1[i] = _mm_set1_epi8(static_cast<char>(a->set[i].a1));
+        va2[i] = _mm_set1_epi8(static_cast<char>(a->set[i].a2));
+        vb1[i] = _mm_set1_epi8(static_cast<char>(a->set[i].b1));
+        vb2[i] = _mm_set1_epi8(static_cast<char>(a->set[i].b2));
+    }
+    for (; q <= block_last; q += 16) {
+        __m128i any = _mm_setzero_si128();
+        for (int32_t i = 0; i < n; i++) {
+            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(big + q + a->set[i].o1));
+            __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(big + q + a->set[i].o2));
+            __m128i hx = _mm_or_si128(_mm_cmpeq_epi8(x, va1[i]), _mm_cmpeq_epi8(x, va2[i]));
+            __m128i hy = _mm_or_si128(_mm_cmpeq_epi8(y, vb1[i]), _mm_cmpeq_epi8(y, vb2[i]));
+            any = _mm_or_si128(any, _mm_and_si128(hx, hy));
+        }
+        uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(any));
+        while (mask) {
+            int64_t at = q + __builtin_ctz(mask);
+            if (set_any_at(a, big, at, end, fold))
+                return at;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    // The last positions one at a time; set_any_at reads a literal's pair
+    // only where the literal fits.
+    for (; q < end; q++)
+        if (set_any_at(a, big, q, end, fold))
+            return q;
+    return -1;
+}
+
+bool byte_ranges_of(const uint8_t* bitmap, ByteRanges* r)
+{
+    r->count = 0;
+    for (uint32_t c = 0; c < 256;) {
+        if (!((bitmap[c >> 3] >> (c & 7)) & 1)) {
+            c++;
+            continue;
+        }
+        uint32_t hi = c;
+        while (hi + 1 < 256 && ((bitmap[(hi + 1) >> 3] >> ((hi + 1) & 7)) & 1))
+            hi++;
+        if (r->count == 3)
+            return false;
+        r->lo[r->count] = static_cast<uint8_t>(c);
+        r->span[r->count] = static_cast<uint8_t>(hi - c);
+        r->count++;
+        c = hi + 1;
+    }
+    return r->count > 0;
+}
+
+const char* find_byte_ranges(const char* p, const char* to, const ByteRanges* r, bool want)
+{
+    auto in = [r](uint8_t c) {
+        for (int32_t i = 0; i < r->count; i++)
+            if (static_cast<uint8_t>(c - r->lo[i]) <= r->span[i])
+                return true;
+        return false;
+    };
+#if defined(__SSE2__)
+    __m128i lo[3], span[3];
+    for (int32_t i = 0; i < r->count; i++) {
+        lo[i] = _mm_set1_epi8(static_cast<char>(r->lo[i]));
+        span[i] = _mm_set1_epi8(static_cast<char>(r->span[i]));
+    }
+    for (; to - p >= 16; p += 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hit = _mm_setzero_si128();
+        for (int32_t i = 0; i < r->count; i++) {
+            __m128i d = _mm_sub_epi8(x, lo[i]);
+            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_min_epu8(d, span[i]), d));
+        }
+        uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(hit));
+        if (!want)
+            mask = ~mask & 0xFFFF;
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
+#endif
+    for (; p < to; p++)
+        if (in(static_cast<uint8_t>(*p)) == want)
+            return p;
+    return to;
+}
+
 void rare_byte_pair(const uint8_t* s, int64_t len, const uint8_t* fold, int64_t* o1, int64_t* o2)
 {
     auto rarity = [&](int64_t i) {
@@ -234,7 +373,7 @@ void boyer_moore_prepare(PERLGCB* gcb, SV* sv, uint32_t flags)
         return;
     if (len > 2) {
         uint32_t m = len > 255 ? 255 : static_cast<uint32_t>(len);
-        char* s = sv_grow_buffer(gcb, sv, len + 258);
+        char* s = sv_grow_buffer(gcb, sv, len + 2 + 256 + sizeof(BmPair));
         s[len + 1] = static_cast<char>(flags & 0xFF);
         uint8_t* table = reinterpret_cast<uint8_t*>(s + len + 2);
         std::memset(table, static_cast<int>(m), 256);
@@ -246,6 +385,11 @@ void boyer_moore_prepare(PERLGCB* gcb, SV* sv, uint32_t flags)
             if (table[b] == m)
                 table[b] = static_cast<uint8_t>(i);
         }
+        // The pair the search looks for first, chosen once here.
+        int64_t o1 = 0, o2 = 0;
+        rare_byte_pair(reinterpret_cast<const uint8_t*>(s), static_cast<int64_t>(len), nullptr, &o1, &o2);
+        BmPair pair{static_cast<uint32_t>(o1), static_cast<uint32_t>(o2)};
+        std::memcpy(s + len + 2 + 256, &pair, sizeof pair);
     }
     sv_add_magic(gcb, sv, nullptr, 'B', nullptr, 0);
     sv->flags |= SVf_VALID;
@@ -331,8 +475,9 @@ char* boyer_moore_search(PERLGCB* gcb, char* big, char* bend, SV* little, uint32
     // leftmost match. When candidates turn out to be common here (many
     // close together) the skip loop below takes over.
     {
-        int64_t o1 = 0, o2 = 0;
-        rare_byte_pair(reinterpret_cast<const uint8_t*>(needle), len, nullptr, &o1, &o2);
+        BmPair pair;
+        std::memcpy(&pair, needle + len + 2 + 256, sizeof pair);
+        const int64_t o1 = pair.o1, o2 = pair.o2;
         const uint8_t a = static_cast<uint8_t>(needle[o1]);
         const uint8_t b = static_cast<uint8_t>(needle[o2]);
         const int64_t last = have - len;  // last start

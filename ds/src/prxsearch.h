@@ -5,6 +5,16 @@
 
 #include "prx.h"
 
+struct re_accel;
+
+// A set of bytes made of at most three ranges: byte c is in it when
+// c - lo[i] <= span[i] (unsigned) for some i < count.
+struct ByteRanges {
+    int32_t count;
+    uint8_t lo[3];
+    uint8_t span[3];
+};
+
 // Low 4 bits of the compile flags of boyer_moore_prepare: the string gets
 // a newline appended and is marked TAIL.
 constexpr uint32_t BM_TAIL_FLAGS = 15;
@@ -51,3 +61,15 @@ int64_t find_byte_pair(const char* big, int64_t from, int64_t last, int64_t o1, 
 // with a byte's fold counted by the rarer of the two when fold is given;
 // *o1 != *o2 when len >= 2.
 void rare_byte_pair(const uint8_t* s, int64_t len, const uint8_t* fold, int64_t* o1, int64_t* o2);
+// The first q in [from, end) at which one literal of the set of a
+// (re_accel) stands whole before end, or -1: candidates by each literal's
+// byte pair, sixteen positions at a time where the platform has SSE2, then
+// compared whole (case-blind through fold for a folded literal).
+int64_t find_literal_set(const char* big, int64_t from, int64_t end, const re_accel* a, const uint8_t* fold);
+
+// The ranges of the 256-bit bitmap (bit c of byte c / 8); false when it
+// needs more than three (or is empty).
+bool byte_ranges_of(const uint8_t* bitmap, ByteRanges* r);
+// The first position in [p, to) whose byte is in the ranges (want) or not
+// in them (!want), or to. Sixteen bytes a step where the platform has SSE2.
+const char* find_byte_ranges(const char* p, const char* to, const ByteRanges* r, bool want);

@@ -1,6 +1,6 @@
 // Captured standard output and standard error: text is stored in the host's
 // line form ("%n" for a newline, "%%" for a percent sign, "%1z" heading error
-// text) and handed to the host's log on request.
+// text); the bridge's report entries hand it to the host.
 #include <cstring>
 
 #include "prxlibc.h"
@@ -65,17 +65,6 @@ bool capture_append(PERLGCB* gcb, PrxStream stream, const uint8_t* data, uint64_
     cap->len = static_cast<int32_t>(len);
     cap->cap = static_cast<int32_t>(capacity);
     return true;
-}
-
-void hand_over(host_task* task, PERLGCB* gcb, const char* name, prx_capture* cap)
-{
-    if (!gcb || cap->len <= 0 || !cap->buf || !name)
-        return;
-    xkPutLines(task, cap->buf, cap->len);
-    pool_free(gcb, cap->buf);
-    cap->buf = nullptr;
-    cap->len = 0;
-    cap->cap = 0;
 }
 
 }  // namespace
@@ -146,25 +135,4 @@ void prx_stderr_write(PERLGCB* gcb, const char* text, size_t length)
     if (!stream)
         stream = PRX_STDERR;
     prx_fwrite(text, 1, static_cast<uint32_t>(length), stream);
-}
-
-extern "C" void rexhost_report_notes(host_task* task, PERLGCB* gcb, const char* name)
-{
-    try {
-        if (gcb)
-            hand_over(task, gcb, name, &gcb->out);
-    } catch (...) {
-    }
-}
-
-extern "C" void rexhost_report_errors(host_task* task, PERLGCB* gcb, const char* name)
-{
-    try {
-        if (!gcb || gcb->err.len <= 0 || !gcb->err.buf || !name)
-            return;
-        hand_over(task, gcb, name, &gcb->err);
-        if (gcb->error_glob)
-            errsv_set_empty(gcb);
-    } catch (...) {
-    }
 }

@@ -14,7 +14,7 @@ namespace {
 // is nobody to tell, and the reporter only answers.
 void report_unsupported(const char* name)
 {
-    host_task* task = host_task_handle(host_current_task());
+    host_task* task = host_current_task_handle();
     if (task)
         xkIssueMessage(task, MSG_TABLE, MSG_UNSUPPORTED, name);
 }

@@ -8,7 +8,7 @@
 
 namespace {
 
-using lifetest::Life;
+using bridgetest::Life;
 
 std::string scalar_text(PERLGCB* gcb, const char* name)
 {

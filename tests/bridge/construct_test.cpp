@@ -12,7 +12,7 @@
 
 namespace {
 
-using lifetest::Life;
+using bridgetest::Life;
 
 TEST_F(Life, VersionValueIsTheThreeCharactersAndTheNumber)
 {
@@ -216,7 +216,7 @@ TEST_F(Life, DestructLevelZeroStopsAfterTheExitList)
 
 namespace {
 
-using lifetest::Life;
+using bridgetest::Life;
 
 // A value whose upgrade could not take a new body stays a whole value: the
 // failure unwinds, and the value is released without harm.

@@ -19,7 +19,7 @@
 
 extern "C" const TOV_Image_Information* mcn_main(void* host, void* module);
 
-namespace lifetest {
+namespace bridgetest {
 
 inline std::string decoded(const prx_capture& c)
 {
@@ -95,4 +95,4 @@ private:
     std::vector<char*> argv;
 };
 
-}  // namespace lifetest
+}  // namespace bridgetest

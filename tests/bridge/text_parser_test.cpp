@@ -135,6 +135,11 @@ TEST_F(TextParser, AcceptedTextsCompile)
         {"m{a{2}$}", "a{2}$", 0},  // "$" before the closer that ends the body
         {"=a=", "a", 0},
         {"$a\\$$", "a$", 0},
+        // A ";" closer ends the expression in ";": it still gets its own
+        // terminator, so the closer is not read as the statement's end.
+        {";a;", "a", 0},
+        {" m ;a; ", "a", 0},
+        {";a\\;;", "a;", 0},
     };
     for (const Case& c : cases) {
         Parsed p = parse(c.text);
@@ -220,6 +225,8 @@ TEST_F(TextParser, SubstituteTextsGiveTheirReplacementTree)
         {"s/(a)/\\Qa.b\\E.c/", "[Q('a.b'),'.c']"},
         {"s/(a)/x\\ny/", "'x\\ny'"},
         {"s\\a\\b\\", "'b'"},
+        {"s;a;b;", "'b'"},
+        {"s;a;;", "''"},
     };
     for (const Case& c : cases) {
         Parsed p = parse(c.text);

@@ -8,7 +8,7 @@
 #include "re_fixture.h"
 #include "ds/src/prxregmatch.h"
 
-namespace retest {
+namespace prxtest {
 namespace {
 
 class Classes : public Engine {
@@ -314,4 +314,4 @@ TEST_F(Classes, DigitStartClassHoldsWhereTheNodeDoes)
 }
 
 }  // namespace
-}  // namespace retest
+}  // namespace prxtest

@@ -8,7 +8,7 @@
 
 namespace {
 
-using retest::Engine;
+using prxtest::Engine;
 
 
 }  // namespace

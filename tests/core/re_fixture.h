@@ -20,7 +20,7 @@
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
 
-namespace retest {
+namespace prxtest {
 
 // A pattern with its flag letters matched against a subject, and the
 // groups it must set: start, end pairs; empty: no match.
@@ -159,4 +159,4 @@ protected:
     uint16_t last_op_flags = 0;
 };
 
-}  // namespace retest
+}  // namespace prxtest

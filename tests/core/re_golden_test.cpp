@@ -6,8 +6,8 @@
 
 namespace {
 
-using retest::Engine;
-using retest::MatchCase;
+using prxtest::Engine;
+using prxtest::MatchCase;
 
 TEST_F(Engine, DumpOfPlusAndLiteral)
 {

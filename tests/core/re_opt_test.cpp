@@ -4,7 +4,7 @@
 
 namespace {
 
-using retest::Engine;
+using prxtest::Engine;
 
 struct SummaryCase {
     const char* pattern;

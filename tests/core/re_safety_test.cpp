@@ -9,7 +9,7 @@
 
 namespace {
 
-using retest::Engine;
+using prxtest::Engine;
 
 struct Span {
     int32_t start;

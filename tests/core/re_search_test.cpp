@@ -7,7 +7,7 @@
 
 #include "re_fixture.h"
 
-namespace retest {
+namespace prxtest {
 namespace {
 
 // The leftmost start of needle in subject, case-blind over ASCII letters
@@ -103,4 +103,4 @@ TEST_F(Engine, CaseBlindAlternativesGiveAStartClass)
 }
 
 }  // namespace
-}  // namespace retest
+}  // namespace prxtest

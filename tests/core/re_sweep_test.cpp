@@ -10,7 +10,7 @@
 
 namespace {
 
-using retest::Engine;
+using prxtest::Engine;
 
 struct Case {
     const char* pattern;

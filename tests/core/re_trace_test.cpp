@@ -11,7 +11,7 @@
 
 namespace {
 
-class Trace : public retest::Engine {
+class Trace : public prxtest::Engine {
 protected:
     // The captured standard output as plain text, then emptied.
     std::string take_out()

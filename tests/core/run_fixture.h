@@ -1,12 +1,11 @@
-// An interpreter with its stacks made as construction makes them: the main
-// stack level (128 items, 55 frames), temporaries (128), marks (32), scopes
-// (32), the save stack (128) and the return stack (16), over the symbol
-// tables of the aggregate fixture.
+// An interpreter with its stacks made by construction's own set-up, over the
+// symbol tables of the aggregate fixture.
 #pragma once
 
 #include "agg_fixture.h"
 
 #include "ds/src/prxav.h"
+#include "ds/src/prxperl.h"
 #include "ds/src/prxrun.h"
 #include "ds/src/prxscope.h"
 
@@ -17,25 +16,11 @@ protected:
     void SetUp() override
     {
         Agg::SetUp();
-        stack_level* si = stack_level_new(gcb, 128, 55);
-        si->si_type = SI_MAIN;
-        gcb->current_level = si;
-        gcb->current_arg_stack = gcb->main_arg_stack = si->si_stack;
-        PVAV* body = av_body(si->si_stack);
-        gcb->arg_base = gcb->arg_sp = body->array;
-        gcb->arg_max = body->array + body->max;
-        gcb->mark_stack = static_cast<int32_t*>(pool_malloc(gcb, 32 * sizeof(int32_t)));
-        gcb->mark_sp = gcb->mark_stack;
-        gcb->mark_max = gcb->mark_stack + 32;
-        gcb->scope_stack = static_cast<int32_t*>(pool_malloc(gcb, 32 * sizeof(int32_t)));
-        gcb->scope_ix = 0;
-        gcb->scope_max = 32;
-        gcb->savestack = static_cast<save_entry*>(pool_malloc(gcb, 128 * sizeof(save_entry)));
-        gcb->savestack_ix = 0;
-        gcb->savestack_max = 128;
-        gcb->return_stack = static_cast<OP**>(pool_malloc(gcb, 16 * sizeof(OP*)));
-        gcb->return_ix = 0;
-        gcb->return_max = 16;
+        // Construction's stacks take the place of the fixture's empty
+        // temporaries.
+        ASSERT_EQ(gcb->temps_ix, -1);
+        pool_free(gcb, gcb->temps);
+        interp_init_stacks(gcb);
     }
 
     // A glob made by hand: a glob body with a scalar, no stash.

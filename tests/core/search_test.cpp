@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ds/src/prxbridge.h"
 #include "ds/src/prxlibc.h"
 #include "ds/src/prxsearch.h"
 #include "ds/src/prxmg.h"

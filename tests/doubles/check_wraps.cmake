@@ -1,4 +1,4 @@
-# Checks the routines that test_doubles replaces through the linker: each
+# Checks the routines that a test executable replaces through the linker: each
 # must be defined in one of the interpreter's objects and referenced from
 # another, since the linker redirects only calls that cross objects. A double
 # whose routine moved, was renamed or is now called only from its own file

@@ -5,6 +5,7 @@
 
 #include "utf8_methods.h"
 
+#include "ds/src/prxbridge.h"
 #include "ds/src/prxgv.h"
 #include "ds/src/prxhv.h"
 #include "ds/src/prxlibc.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-class Utf8Class : public prxtest::Utf8Methods {
+class Utf8Class : public doubles::Utf8Methods {
 protected:
     void SetUp() override
     {

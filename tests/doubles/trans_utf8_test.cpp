@@ -19,7 +19,7 @@ struct SwashCall {
     int64_t bits, none;
 };
 
-class TransUtf8 : public prxtest::Utf8Methods {
+class TransUtf8 : public doubles::Utf8Methods {
 protected:
     SV* utf8_method(const std::string& name, const std::vector<SV*>& args) override
     {

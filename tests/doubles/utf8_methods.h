@@ -12,9 +12,9 @@
 #include "ds/src/prxgv.h"
 #include "ds/src/prxhv.h"
 
-namespace prxtest {
+namespace doubles {
 
-class Utf8Methods : public Stacks {
+class Utf8Methods : public prxtest::Stacks {
 protected:
     void SetUp() override
     {
@@ -48,4 +48,4 @@ protected:
     int saves = 0;
 };
 
-}  // namespace prxtest
+}  // namespace doubles

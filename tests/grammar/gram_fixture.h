@@ -12,9 +12,9 @@
 #include "ds/src/prxop.h"
 #include "grammar/gram_doubles.h"
 
-namespace prxtest {
+namespace gram {
 
-class Grammar : public Stacks {
+class Grammar : public prxtest::Stacks {
 protected:
     gram::Recorder recorder;
     int32_t scope_base = 0;
@@ -258,4 +258,4 @@ private:
     std::deque<std::string> labels;
 };
 
-}  // namespace prxtest
+}  // namespace gram

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace prxtest {
+namespace gram {
 namespace {
 
 using GrammarParse = Grammar;
@@ -361,4 +361,4 @@ TEST_F(GrammarParse, DroppedValuesAreFreed)
 }
 
 }  // namespace
-}  // namespace prxtest
+}  // namespace gram

@@ -6,7 +6,7 @@
 
 #include "ds/src/prxgv.h"
 
-namespace readtest {
+namespace lextest {
 namespace {
 
 class Guess : public Reader {
@@ -319,4 +319,4 @@ TEST_F(Guess, CommalessFormatArguments)
 }
 
 }  // namespace
-}  // namespace readtest
+}  // namespace lextest

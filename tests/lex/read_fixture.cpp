@@ -4,7 +4,7 @@
 
 #include "ds/src/prxpool.h"
 
-namespace readtest {
+namespace lextest {
 
 namespace {
 
@@ -164,4 +164,4 @@ std::string Reader::describe(int32_t token, token_val v, bool free_op)
     return name;
 }
 
-}  // namespace readtest
+}  // namespace lextest

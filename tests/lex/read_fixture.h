@@ -13,7 +13,7 @@
 #include "ds/src/prxsv.h"
 #include "lex/scan_fixture.h"
 
-namespace readtest {
+namespace lextest {
 using lextest::queued_errors;
 
 class Reader : public lextest::Lex {
@@ -118,4 +118,4 @@ public:
     std::string op_text(OP* o);
 };
 
-}  // namespace readtest
+}  // namespace lextest

@@ -8,7 +8,7 @@
 #include "ds/src/prxre.h"
 #include "hostsim/hostsim.h"
 
-namespace readtest {
+namespace lextest {
 namespace {
 
 class Parse : public Reader {
@@ -330,4 +330,4 @@ TEST_F(Parse, Programs)
 }
 
 }  // namespace
-}  // namespace readtest
+}  // namespace lextest

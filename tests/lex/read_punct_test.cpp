@@ -5,7 +5,7 @@
 
 #include "ds/src/prxgv.h"
 
-namespace readtest {
+namespace lextest {
 namespace {
 
 using Punct = Reader;
@@ -310,4 +310,4 @@ TEST_F(Punct, Attributes)
 }
 
 }  // namespace
-}  // namespace readtest
+}  // namespace lextest

@@ -8,7 +8,7 @@
 
 #include "ds/src/prxav.h"
 
-namespace readtest {
+namespace lextest {
 namespace {
 
 // The lines of the source, handed out one per read.
@@ -168,4 +168,4 @@ TEST_F(Space, EndOfCodeHandsTheStreamToData)
 }
 
 }  // namespace
-}  // namespace readtest
+}  // namespace lextest

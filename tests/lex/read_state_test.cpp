@@ -6,7 +6,7 @@
 #include "ds/src/prxgv.h"
 #include "ds/src/prxpad.h"
 
-namespace readtest {
+namespace lextest {
 namespace {
 
 using State = Reader;
@@ -296,4 +296,4 @@ TEST_F(State, UnrecognizedCharacter)
 }
 
 }  // namespace
-}  // namespace readtest
+}  // namespace lextest

@@ -9,19 +9,19 @@
 #include "ds/src/prxhv.h"
 #include "ds/src/prxpad.h"
 
-namespace readtest {
+namespace lextest {
 // Constant values of subs, as the tests set them.
 std::map<CV*, SV*> constant_subs;
-}  // namespace readtest
+}  // namespace lextest
 
 // The constant value of a sub: the double answers from the tests' table.
 extern "C" SV* __wrap__Z14cv_const_valueP7PERLGCBP2CV(PERLGCB*, CV* cv)
 {
-    auto it = readtest::constant_subs.find(cv);
-    return it == readtest::constant_subs.end() ? nullptr : it->second;
+    auto it = lextest::constant_subs.find(cv);
+    return it == lextest::constant_subs.end() ? nullptr : it->second;
 }
 
-namespace readtest {
+namespace lextest {
 namespace {
 
 struct Case {
@@ -444,4 +444,4 @@ TEST_F(Word, WarningsOfKeywordArguments)
 }
 
 }  // namespace
-}  // namespace readtest
+}  // namespace lextest

@@ -212,7 +212,7 @@ TEST(CaseTables, RegenerateToTheSameText)
     std::string out = std::string(bin) + "/xkcase.regenerated";
     std::string cmd = "python3 " + std::string(src) + "/scripts/gen_case_tables.py " + out;
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    std::string kept = read_file(std::string(src) + "/host/xkcase.inc");
+    std::string kept = read_file(std::string(src) + "/matchmod/xkcase.inc");
     std::string made = read_file(out);
     std::remove(out.c_str());
     if (kept.substr(0, kept.find('\n')) != made.substr(0, made.find('\n')))

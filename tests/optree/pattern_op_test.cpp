@@ -13,12 +13,14 @@
 // The swash maker is replaced through the linker: it records what the
 // UTF-8 transliteration hands over and gives a reference to an empty hash,
 // as the "utf8" package's method would give a swash.
+namespace {
 namespace swashes {
 std::string description;
 int32_t bits = 0;
 int32_t none = 0;
 int32_t calls = 0;
 }  // namespace swashes
+}  // namespace
 
 extern "C" SV* __wrap__Z9swash_newP7PERLGCBPKcS2_P2SVii(PERLGCB* gcb, const char* pkg, const char* name, SV* listsv,
                                                         int32_t minbits, int32_t none)

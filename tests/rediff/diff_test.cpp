@@ -252,7 +252,7 @@ using Span = std::pair<int32_t, int32_t>;
 constexpr Span no_match{-1, -1};
 constexpr Span jumped{-3, -3};
 
-class Differential : public retest::Engine {
+class Differential : public prxtest::Engine {
 protected:
     // The matcher alone, from offset start of subject, with /m as the match
     // entry sets it; a later start takes \G there, as PCRE2 does.

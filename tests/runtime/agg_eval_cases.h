@@ -6,28 +6,28 @@
 
 #include "support/eval_fixture.h"
 
-namespace text_eval {
+namespace runtime {
 
-struct Case {
+struct TextCase {
     const char* text;
     const char* want;   // the result's string, or the error's first text
 };
 
-class Table : public prxtest::EvalTest {
+class TextTable : public prxtest::EvalTest {
 protected:
     template <size_t N>
-    void expect_all(const Case (&cases)[N])
+    void expect_all(const TextCase (&cases)[N])
     {
-        for (const Case& c : cases) {
+        for (const TextCase& c : cases) {
             prxtest::EvalResult r = eval(c.text);
             EXPECT_EQ(r.error, "") << c.text;
             EXPECT_EQ(r.value, c.want) << c.text;
         }
     }
     template <size_t N>
-    void expect_errors(const Case (&cases)[N])
+    void expect_errors(const TextCase (&cases)[N])
     {
-        for (const Case& c : cases) {
+        for (const TextCase& c : cases) {
             prxtest::EvalResult r = eval(c.text);
             EXPECT_FALSE(r.defined) << c.text;
             EXPECT_EQ(r.error.substr(0, std::string(c.want).size()), c.want) << c.text << " / " << r.error;
@@ -35,4 +35,4 @@ protected:
     }
 };
 
-}  // namespace text_eval
+}  // namespace runtime

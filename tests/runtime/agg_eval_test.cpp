@@ -3,9 +3,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class AggText : public text_eval::Table {};
+class AggText : public runtime::TextTable {};
 
 // Texts end in "L(@list)": the items joined by commas with concatenation.
 #define L(list) "my $s = ''; for (" list ") { $s .= (defined $_ ? $_ : 'u') . ',' } $s"

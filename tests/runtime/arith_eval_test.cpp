@@ -3,9 +3,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class ArithText : public text_eval::Table {};
+class ArithText : public runtime::TextTable {};
 
 TEST_F(ArithText, ObservableJoins)
 {

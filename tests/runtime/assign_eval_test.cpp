@@ -3,9 +3,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class AssignText : public text_eval::Table {};
+class AssignText : public runtime::TextTable {};
 
 TEST_F(AssignText, ListAssignment)
 {

@@ -6,9 +6,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class BuiltinText : public text_eval::Table {};
+class BuiltinText : public runtime::TextTable {};
 
 TEST_F(BuiltinText, ObservableJoins)
 {

@@ -4,9 +4,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class ControlText : public text_eval::Table {};
+class ControlText : public runtime::TextTable {};
 
 TEST_F(ControlText, LocalRestoresAtScopeExit)
 {

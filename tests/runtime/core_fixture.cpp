@@ -5,7 +5,7 @@
 #include "ds/src/prxre.h"
 #include "ds/src/prxrun.h"
 
-namespace rt {
+namespace runtime {
 
 void Run::SetUp()
 {
@@ -81,4 +81,4 @@ int32_t Run::run_program(OP* statements)
     return run([&] { gcb->run_loop_hook(gcb); });
 }
 
-}  // namespace rt
+}  // namespace runtime

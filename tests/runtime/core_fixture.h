@@ -13,7 +13,7 @@
 #include "ds/src/prxpp.h"
 #include "support/compile_pad.h"
 
-namespace rt {
+namespace runtime {
 
 class Run : public prxtest::CompilePad {
 protected:
@@ -71,4 +71,4 @@ protected:
     OP* root = nullptr;
 };
 
-}  // namespace rt
+}  // namespace runtime

@@ -9,7 +9,7 @@
 
 namespace {
 
-class Frames : public rt::Run {
+class Frames : public runtime::Run {
 protected:
     OP iter_op{};
     SV* slot = nullptr;

@@ -9,7 +9,7 @@
 
 namespace {
 
-class Hot : public rt::Run {};
+class Hot : public runtime::Run {};
 
 TEST_F(Hot, ConcatenationCoversItsTargetCases)
 {

@@ -7,7 +7,7 @@
 
 namespace {
 
-class Text : public rt::Run {
+class Text : public runtime::Run {
 protected:
     void SetUp() override
     {

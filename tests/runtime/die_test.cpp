@@ -10,7 +10,7 @@
 
 namespace {
 
-class Die : public rt::Run {
+class Die : public runtime::Run {
 protected:
     OP* die(std::initializer_list<OP*> items) { return op_convert_list(gcb, OP_DIE, 0, list_or_null(items)); }
     OP* warn(std::initializer_list<OP*> items) { return op_convert_list(gcb, OP_WARN, 0, list_or_null(items)); }

@@ -10,7 +10,7 @@
 
 namespace {
 
-class Eval : public rt::Run {
+class Eval : public runtime::Run {
 protected:
     void SetUp() override
     {

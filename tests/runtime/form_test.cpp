@@ -7,7 +7,7 @@
 
 namespace {
 
-class Form : public rtest::OpCall {
+class Form : public runtime::OpCall {
 protected:
     void SetUp() override
     {

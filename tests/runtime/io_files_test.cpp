@@ -4,7 +4,7 @@
 
 #include "ds/src/prxav.h"
 
-namespace iotest {
+namespace runtime {
 namespace {
 
 using Reports = std::vector<std::string>;
@@ -191,4 +191,4 @@ TEST_F(Files, PermissionTest)
 }
 
 }  // namespace
-}  // namespace iotest
+}  // namespace runtime

@@ -15,7 +15,7 @@
 #include "ds/src/prxop.h"
 #include "ds/src/prxpp.h"
 
-namespace iotest {
+namespace runtime {
 
 class Io : public prxtest::Stacks {
 protected:
@@ -107,7 +107,7 @@ protected:
     GV* stderr_gv = nullptr;
 };
 
-}  // namespace iotest
+}  // namespace runtime
 
 // After an op that dies: its message reached the captured standard error.
 #define EXPECT_DIED(text) EXPECT_NE(err_text().find(text), std::string::npos) << err_text()

@@ -3,7 +3,7 @@
 // and socket ops the host does not offer.
 #include "runtime/io_fixture.h"
 
-namespace iotest {
+namespace runtime {
 namespace {
 
 using Reports = std::vector<std::string>;
@@ -272,4 +272,4 @@ TEST_F(Handle, TellAndEofWithoutOperandUseTheLastReadHandle)
 }
 
 }  // namespace
-}  // namespace iotest
+}  // namespace runtime

@@ -3,7 +3,7 @@
 // in order, and leaves the handle as it was. Close and the disciplines.
 #include "runtime/io_fixture.h"
 
-namespace iotest {
+namespace runtime {
 namespace {
 
 class Open : public Io {
@@ -235,4 +235,4 @@ TEST_F(Open, BinmodeNeedsAnInputStream)
 }
 
 }  // namespace
-}  // namespace iotest
+}  // namespace runtime

@@ -5,7 +5,7 @@
 
 namespace {
 
-class Loop : public rt::Run {
+class Loop : public runtime::Run {
 protected:
     // $s .= $_ . ","
     OP* collect() { return stmt(assign_op(OP_CONCAT, var("s"), binop(OP_CONCAT, var("_"), kstr(",")))); }

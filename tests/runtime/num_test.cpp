@@ -11,7 +11,7 @@
 
 namespace {
 
-class Num : public rtest::OpCall {
+class Num : public runtime::OpCall {
 protected:
     // Runs a unary op on one operand; its one result.
     SV* unary(uint16_t type, SV* operand)

@@ -7,7 +7,7 @@
 
 namespace {
 
-class Pack : public rtest::OpCall {
+class Pack : public runtime::OpCall {
 protected:
     // pack(tmpl, values...) as bytes; the call must succeed.
     std::string pack(const std::string& tmpl, std::vector<SV*> values = {})

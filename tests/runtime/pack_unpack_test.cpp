@@ -5,7 +5,7 @@
 
 namespace {
 
-class Unpack : public rtest::OpCall {
+class Unpack : public runtime::OpCall {
 protected:
     std::vector<SV*> unpack(const std::string& tmpl, const std::string& data, uint8_t want = OPf_WANT_LIST)
     {

@@ -10,7 +10,7 @@
 
 namespace {
 
-class Pat : public rt::Run {
+class Pat : public runtime::Run {
 protected:
     // A pattern op of the type with its modifiers, its text compiled now.
     OP* pattern(int32_t type, const char* text, const char* flags, OP* repl = nullptr)

@@ -6,7 +6,7 @@
 #include "ds/src/prxav.h"
 #include "ds/src/prxscope.h"
 
-namespace iotest {
+namespace runtime {
 namespace {
 
 using Reports = std::vector<std::string>;
@@ -147,4 +147,4 @@ TEST_F(Readline, BacktickReportsThePipeAndYieldsNothing)
 }
 
 }  // namespace
-}  // namespace iotest
+}  // namespace runtime

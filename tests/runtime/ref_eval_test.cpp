@@ -4,9 +4,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class RefText : public text_eval::Table {};
+class RefText : public runtime::TextTable {};
 
 TEST_F(RefText, RefAndBless)
 {

@@ -5,9 +5,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class RequireText : public text_eval::Table {};
+class RequireText : public runtime::TextTable {};
 
 // A hook that answers every name with the text of one line, fed by a filter
 // sub that hands out the line once.

@@ -12,7 +12,7 @@
 
 namespace {
 
-class SortAlgo : public rt::Run {
+class SortAlgo : public runtime::Run {
 protected:
     // Values holding the integers, sorted by the integer comparator below.
     std::vector<SV*> values(const std::vector<int64_t>& ns)

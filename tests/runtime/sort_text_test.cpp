@@ -5,9 +5,9 @@
 
 namespace {
 
-class SortText : public subtest::SubEval {};
+class SortText : public runtime::SubEval {};
 
-using subtest::Case;
+using Case = runtime::SubCase;
 
 // The items of a list as "a,b,c," (without join).
 #define LIST(expr) "my $s = ''; $s .= \"$_,\" for " expr "; $s"

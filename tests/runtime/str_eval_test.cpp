@@ -4,9 +4,9 @@
 
 namespace {
 
-using text_eval::Case;
+using Case = runtime::TextCase;
 
-class StrText : public text_eval::Table {};
+class StrText : public runtime::TextTable {};
 
 TEST_F(StrText, Routines)
 {

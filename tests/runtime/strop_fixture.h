@@ -15,7 +15,7 @@
 #include "ds/src/prxpp.h"
 #include "ds/src/prxutf8.h"
 
-namespace rtest {
+namespace runtime {
 
 class OpCall : public prxtest::Stacks {
 protected:
@@ -165,4 +165,4 @@ protected:
     OP after{};
 };
 
-}  // namespace rtest
+}  // namespace runtime

@@ -9,7 +9,7 @@
 
 namespace {
 
-class Strop : public rtest::OpCall {
+class Strop : public runtime::OpCall {
 protected:
     // substr with 2, 3 or 4 operands; its result.
     Outcome substr(std::vector<SV*> operands, uint8_t flags = OPf_WANT_SCALAR)

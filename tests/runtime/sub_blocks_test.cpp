@@ -9,7 +9,7 @@
 
 namespace {
 
-using lifetest::Life;
+using bridgetest::Life;
 
 class SubBlocks : public Life {
 protected:

@@ -9,9 +9,9 @@
 #include "support/eval_fixture.h"
 #include "ds/src/prxbridge.h"
 
-namespace subtest {
+namespace runtime {
 
-struct Case {
+struct SubCase {
     const char* program;
     const char* value;   // the value's string; "<undef>" for the undefined value
 };
@@ -40,10 +40,10 @@ protected:
         EXPECT_EQ(waiting_for(r), "") << program;
         return r;
     }
-    void check(std::initializer_list<Case> cases)
+    void check(std::initializer_list<SubCase> cases)
     {
         ASSERT_TRUE(started()) << err_text();
-        for (const Case& c : cases) {
+        for (const SubCase& c : cases) {
             prxtest::EvalResult r = run_case(c.program);
             EXPECT_EQ(r.jump, 0) << c.program;
             EXPECT_EQ(r.defined ? r.value : std::string("<undef>"), c.value) << c.program << "\n$@: " << r.error;
@@ -64,4 +64,4 @@ protected:
     }
 };
 
-}  // namespace subtest
+}  // namespace runtime

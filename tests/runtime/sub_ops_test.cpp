@@ -12,7 +12,7 @@
 
 namespace {
 
-class SubOps : public subtest::SubEval {
+class SubOps : public runtime::SubEval {
 protected:
     // The value of a program, "<undef>" for the undefined value.
     std::string value(const char* program)

@@ -11,9 +11,9 @@
 
 namespace {
 
-class SubText : public subtest::SubEval {};
+class SubText : public runtime::SubEval {};
 
-using subtest::Case;
+using Case = runtime::SubCase;
 
 TEST_F(SubText, CallsAndArguments)
 {

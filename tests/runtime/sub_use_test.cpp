@@ -49,11 +49,11 @@ void fake_attributes_import(PERLGCB* gcb, CV*)
     xs_return(gcb, f, 0);
 }
 
-class Use : public subtest::SubEval {
+class Use : public runtime::SubEval {
 protected:
     void SetUp() override
     {
-        subtest::SubEval::SetUp();
+        runtime::SubEval::SetUp();
         calls.clear();
         if (!started())
             return;

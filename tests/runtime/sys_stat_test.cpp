@@ -6,7 +6,7 @@
 
 #include "runtime/io_fixture.h"
 
-namespace iotest {
+namespace runtime {
 namespace {
 
 class Stat : public Io {
@@ -302,4 +302,4 @@ TEST_F(Stat, ForkChildSideIsNotTakenAndWaitSetsTheStatus)
 }
 
 }  // namespace
-}  // namespace iotest
+}  // namespace runtime

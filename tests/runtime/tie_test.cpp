@@ -5,7 +5,7 @@
 
 #include "ds/src/prxhv.h"
 
-namespace iotest {
+namespace runtime {
 namespace {
 
 class Tie : public Io {
@@ -83,4 +83,4 @@ TEST_F(Tie, TieToAClassWithoutTheConstructor)
 }
 
 }  // namespace
-}  // namespace iotest
+}  // namespace runtime

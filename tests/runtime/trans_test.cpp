@@ -12,7 +12,7 @@ namespace {
 constexpr uint8_t FROM_UTF8 = 0x01, TO_UTF8 = 0x02, IDENTICAL = 0x04, SQUASH = 0x08, DELETE = 0x10,
                   COMPLEMENT = 0x20, GROWS = 0x40;
 
-class Trans : public rtest::OpCall {
+class Trans : public runtime::OpCall {
 protected:
     // A tr/from/to/ op over byte texts (ranges already spelled out), with
     // the c, d and s flags; its table is built as the compiler builds it.

@@ -5,7 +5,7 @@
 
 #include "ds/src/prxrun.h"
 
-namespace iotest {
+namespace runtime {
 namespace {
 
 using Reports = std::vector<std::string>;
@@ -180,4 +180,4 @@ TEST_F(Write, PrintfToAnInputHandleOrNoHandle)
 }
 
 }  // namespace
-}  // namespace iotest
+}  // namespace runtime

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ds/src/prx.h"
+#include "ds/src/prxbridge.h"
 #include "ds/src/prxlibc.h"
 #include "ds/src/prxre.h"
 
