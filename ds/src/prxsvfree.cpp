@@ -74,8 +74,12 @@ void destroy_pending(PERLGCB* gcb)
         if (sv->refcnt == 0 && sv_type(sv) != SVt_FREED)
             destroy_value(gcb, sv);
     }
+    // The list is kept only while values wait: deep data is rare.
+    pool_free(gcb, gcb->free_pending);
+    gcb->free_pending = nullptr;
     gcb->free_pending_head = 0;
     gcb->free_pending_count = 0;
+    gcb->free_pending_max = 0;
 }
 
 // A value whose count just reached 0. A jump out of the destruction (an exit
@@ -90,7 +94,7 @@ void release_dead(PERLGCB* gcb, SV* sv)
     bool outermost = gcb->free_nesting == 0;
     gcb->free_nesting++;
     destroy_value(gcb, sv);
-    if (outermost)
+    if (outermost && gcb->free_pending)
         destroy_pending(gcb);
     gcb->free_nesting--;
 }
