@@ -174,8 +174,8 @@ void sv_release(PERLGCB* gcb, SV* sv)
 // its class and magic (whose free methods may still read the body); then
 // what the body owns by type; the body itself last. A glob's stash goes
 // after its body, which may name it. Every reference the body held is
-// dropped exactly once, with its field cleared first, so that a destructor
-// run by the release never finds it again.
+// dropped exactly once; a reference field is cleared before its referent
+// goes, so that a destructor run by the release does not find it again.
 void sv_destroy_contents(PERLGCB* gcb, SV* sv)
 {
     if (sv->flags & SVs_OBJECT) {
