@@ -718,6 +718,12 @@ struct PERLGCB {
     int32_t search_path;               // -S
     uintptr_t stack_floor;             // lowest native stack address the interpreter may reach
                                        // before it dies (stack_check); 0 while unknown
+    uint32_t free_nesting;             // values being destroyed, one inside another (sv_release)
+    int32_t free_pending_head;         // next waiting value to destroy
+    int32_t free_pending_count;        // waiting values stored
+    int32_t free_pending_max;          // room of the list
+    SV** free_pending;                 // values whose count reached 0 too deep to destroy
+                                       // at once; the outermost destruction takes them
     int32_t started;                   // the start-up parse ran to its end: the interpreter takes texts
 };
 
@@ -764,6 +770,8 @@ int32_t jump_run(PERLGCB* gcb, JumpEnv* env, bool link, Body&& body)
     env->code = 0;
     env->must_catch = 1;
     JumpEnv* saved_top = gcb->top_env;
+    // A jump out of a destruction leaves the nesting it had here.
+    uint32_t free_nesting = gcb->free_nesting;
     if (link) {
         env->prev = gcb->top_env;
         gcb->top_env = env;
@@ -778,6 +786,7 @@ int32_t jump_run(PERLGCB* gcb, JumpEnv* env, bool link, Body&& body)
             throw;
         }
         env->code = j.code;
+        gcb->free_nesting = free_nesting;
     }
     if (link)
         gcb->top_env = saved_top;

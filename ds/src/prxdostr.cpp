@@ -179,7 +179,7 @@ void do_vec_write(PERLGCB* gcb, SV* sv)
     uint64_t bitoffs = static_cast<uint64_t>(offset) * static_cast<uint64_t>(bits);
     uint64_t needed = (bitoffs + static_cast<uint64_t>(bits) + 7) / 8;
     if (len < needed) {
-        char* pv = sv_grow_buffer(gcb, targ, needed + 1);
+        char* pv = sv_grow_buffer(gcb, targ, sv_growth_size(targ, needed + 1));
         std::memset(pv + len, 0, needed + 1 - len);
         sv_cur(targ) = needed;
     }
