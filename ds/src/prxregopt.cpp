@@ -1463,8 +1463,8 @@ bool byte_set(PERLGCB* gcb, const re_program_node* n, uint8_t* set)
         return false;
     uint32_t flags = gcb->re_match_flags;  // a class test may mark a match tainted: not this one
     for (uint32_t c = 0; c < 256; c++) {
-        char b = static_cast<char>(c);
-        if (re_class_accepts(gcb, n, &b))
+        char b[4] = {static_cast<char>(c), 0, 0, 0};  // whole, whatever a test reads
+        if (re_class_accepts(gcb, n, b))
             re_bitmap_set(set, static_cast<uint8_t>(c));
     }
     gcb->re_match_flags = flags;
