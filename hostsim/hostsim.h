@@ -131,6 +131,7 @@ struct Pool {
     bool destroyed = false;                  // a destroyed record waits to be reused by the next pool made
     bool shared = false;                     // the host's own pool: operations take the host's lock
     bool checked = false;                    // made while the host's heavy checks were on
+    bool lean = false;                       // a task's lean pool, alive: small blocks take the short path
     std::unordered_set<void*> known;         // the live blocks, kept only when checked
     void* free_lists[SMALL_BLOCK_MAX / 16 + 1]{};  // lean: freed small blocks by size class (16-byte steps)
     char* bump = nullptr;                    // lean: the unused rest of the newest chunk
