@@ -675,7 +675,17 @@ struct PoolLock {
 BlockHead* head_of(void* block) { return static_cast<BlockHead*>(block) - 1; }
 SmallHead* small_head_of(void* block) { return static_cast<SmallHead*>(block) - 1; }
 bool is_small(void* block) { return small_head_of(block)->small != 0; }
-uint32_t size_class(uint64_t n) { return static_cast<uint32_t>((n + 15) / 16); }
+// Size classes of small blocks: 16-byte steps up to 1 KB, 256-byte steps
+// above, so that the free lists stay few.
+uint32_t size_class(uint64_t n)
+{
+    return n <= SMALL_FINE_MAX ? static_cast<uint32_t>((n + 15) / 16)
+                               : static_cast<uint32_t>(SMALL_FINE_MAX / 16 + (n - SMALL_FINE_MAX + 255) / 256);
+}
+size_t class_bytes(uint32_t cls)
+{
+    return cls <= SMALL_FINE_MAX / 16 ? size_t{cls} * 16 : SMALL_FINE_MAX + (size_t{cls} - SMALL_FINE_MAX / 16) * 256;
+}
 
 // Checks that the pool holds the block; a block it does not hold stops the
 // process, as freeing it would corrupt the allocator.
@@ -720,7 +730,7 @@ inline void* small_alloc(Host* h, Pool* p, uint32_t n)
         std::memcpy(&p->free_lists[cls], f, sizeof(void*));
         sh = small_head_of(f);
     } else {
-        size_t need = sizeof(SmallHead) + size_t{cls} * 16;
+        size_t need = sizeof(SmallHead) + class_bytes(cls);
         if (static_cast<size_t>(p->bump_end - p->bump) < need && !new_chunk(h, p))
             return nullptr;
         sh = reinterpret_cast<SmallHead*>(p->bump);
@@ -949,6 +959,24 @@ void Host::destroy_pool(Pool* p)
     p->live_bytes = 0;
     p->destroyed = true;
     p->lean = false;
+}
+
+void Host::lean()
+{
+    std::lock_guard<std::recursive_mutex> lock(mu);
+    recording = false;
+    record_calls = false;
+    checks = false;
+    // A pool made with the checks on keeps its blocks on the ring, which its
+    // frees and its destruction still find; its new blocks take the lean
+    // path (the host's own pool, shared by the threads, keeps its lock).
+    for (auto& p : pools) {
+        if (p->destroyed)
+            continue;
+        p->checked = false;
+        p->known.clear();
+        p->lean = !p->shared;
+    }
 }
 
 size_t Host::live_pools() const
