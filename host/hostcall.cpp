@@ -1,6 +1,7 @@
 // The module's host record, the task locator and the linkage record's
 // callbacks, shared by both modules.
 #include "hostcall.h"
+#include "modrec.h"
 
 constinit host_vector* g_host_vector = nullptr;
 constinit void* g_module_handle = nullptr;
@@ -50,8 +51,3 @@ host_task_record* host_main_task()
 }
 
 extern "C" int64_t linkage_return_one() { return 1; }
-
-extern "C" int64_t linkage_task_call(void* a, void* b, void* c, void* d)
-{
-    return xkLinkageCall(a, b, c, d);
-}

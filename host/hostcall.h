@@ -5,7 +5,6 @@
 #include <atomic>
 
 #include "hostif.h"
-#include "modrec.h"  // the linkage callbacks this layer defines
 
 #define HOST_UNPAREN(...) __VA_ARGS__
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hostcall.h"
+
 // The routine a linkage record names: the init routine of an interface
 // module, or the handler of a function module.
 union linkage_routine {
@@ -74,11 +76,10 @@ static_assert(offsetof(TOV_Image_Information, linkage_list) == 0x70);
 static_assert(offsetof(TOV_Image_Information, version_block) == 0x80);
 static_assert(sizeof(TOV_Image_Information) == 0x80 + 208);
 
-// The linkage record's callbacks, defined in the host layer that each module
-// carries (hostcall.cpp): 1 and 3 answer 1; 2 is the stub of host service
-// group 1 slot 2.
+// The linkage record's callbacks: 1 and 3 answer 1 (defined in the host
+// layer that each module carries, hostcall.cpp); 2 is the call stub of host
+// service group 1 slot 2 itself (hostcall.h).
 extern "C" int64_t linkage_return_one();
-extern "C" int64_t linkage_task_call(void* a, void* b, void* c, void* d);
 
 // A module's linkage record: its blank-padded 8-character name, routine and
 // build stamp inside the words every module gives alike. Constant data:
@@ -98,7 +99,7 @@ constexpr module_linkage module_linkage_record(const char (&name)[9], linkage_ro
         .build_stamp = build_stamp,
         .w2c = 0xF,
         .callback1 = &linkage_return_one,
-        .callback2 = &linkage_task_call,
+        .callback2 = &xkGroup1Slot2,
         .callback3 = &linkage_return_one,
         .w48 = 3,
     };

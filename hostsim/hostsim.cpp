@@ -200,7 +200,7 @@ void impl_xkMbcsUpper(char* text, int32_t length)
         text[i] = static_cast<char>(h.upper[static_cast<uint8_t>(text[i])]);
 }
 
-int64_t impl_xkLinkageCall(void*, void*, void*, void*) { return 0; }
+int64_t impl_xkGroup1Slot2(void*, void*, void*, void*) { return 0; }
 
 host_task* impl_xkTaskSwitch(void*, host_task* to, int32_t* status)
 {

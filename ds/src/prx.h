@@ -632,6 +632,7 @@ struct PERLGCB {
     int32_t glob_index;                // index the next glob op compiled with an override gets
     int32_t srand_called;              // rand's generator has been seeded (by srand or the first rand)
     uint8_t* bitcount_table;           // set bits of each byte value (pool, 256 bytes); null until unpack's first b or B checksum
+    struct pack_address_table* pack_addresses;  // string addresses that pack's p and P handed out (pool); null until the first
     int8_t uudecode_table[256];        // 6-bit value of each uuencoding character; entry 'M' is 0 until unpack's first u
     int32_t sort_cxix;                 // frame index of the running sort's pseudo-block; return ends a comparison there
     uint32_t eval_count;               // non-empty string evals so far; names "_<(eval N)"
@@ -717,6 +718,12 @@ struct PERLGCB {
     int32_t search_path;               // -S
     uintptr_t stack_floor;             // lowest native stack address the interpreter may reach
                                        // before it dies (stack_check); 0 while unknown
+    uint32_t free_nesting;             // values being destroyed, one inside another (sv_release)
+    int32_t free_pending_head;         // next waiting value to destroy
+    int32_t free_pending_count;        // waiting values stored
+    int32_t free_pending_max;          // room of the list
+    SV** free_pending;                 // values whose count reached 0 too deep to destroy
+                                       // at once; the outermost destruction takes them
     int32_t started;                   // the start-up parse ran to its end: the interpreter takes texts
 };
 
@@ -763,6 +770,8 @@ int32_t jump_run(PERLGCB* gcb, JumpEnv* env, bool link, Body&& body)
     env->code = 0;
     env->must_catch = 1;
     JumpEnv* saved_top = gcb->top_env;
+    // A jump out of a destruction leaves the nesting it had here.
+    uint32_t free_nesting = gcb->free_nesting;
     if (link) {
         env->prev = gcb->top_env;
         gcb->top_env = env;
@@ -777,6 +786,7 @@ int32_t jump_run(PERLGCB* gcb, JumpEnv* env, bool link, Body&& body)
             throw;
         }
         env->code = j.code;
+        gcb->free_nesting = free_nesting;
     }
     if (link)
         gcb->top_env = saved_top;

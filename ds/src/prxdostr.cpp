@@ -121,9 +121,7 @@ void do_join_list(PERLGCB* gcb, SV* targ, SV* sep, SV** first, SV** last)
 // locale), so the target is never marked for it.
 void do_format_list(PERLGCB* gcb, SV* targ, int32_t count, SV** values)
 {
-    uint64_t patlen = 0;
-    const char* pat = sv_text(gcb, values[0], &patlen);
-    sv_format_set(gcb, targ, pat, patlen, nullptr, values + 1, count - 1);
+    sv_format_values(gcb, targ, values[0], values + 1, count - 1);
     pp_set_magic(gcb, targ);
 }
 
@@ -181,7 +179,7 @@ void do_vec_write(PERLGCB* gcb, SV* sv)
     uint64_t bitoffs = static_cast<uint64_t>(offset) * static_cast<uint64_t>(bits);
     uint64_t needed = (bitoffs + static_cast<uint64_t>(bits) + 7) / 8;
     if (len < needed) {
-        char* pv = sv_grow_buffer(gcb, targ, needed + 1);
+        char* pv = sv_grow_buffer(gcb, targ, sv_growth_size(targ, needed + 1));
         std::memset(pv + len, 0, needed + 1 - len);
         sv_cur(targ) = needed;
     }

@@ -492,6 +492,7 @@ GV* gv_fetch_file_glob(PERLGCB* gcb, const char* name)
 
 void gv_warn_used_once(PERLGCB* gcb, HV* stash)
 {
+    stack_check(gcb);  // packages nest as deep as their names
     PVHV* b = hv_body(stash);
     if (!b->array)
         return;

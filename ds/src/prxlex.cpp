@@ -5,6 +5,7 @@
 
 #include "host/hostif.h"
 #include "prxav.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxhv.h"
 #include "prxlexint.h"
@@ -14,6 +15,8 @@
 #include "prxsv.h"
 #include "prxuni.h"
 #include "prxutf8.h"
+
+using namespace prxchar;
 
 namespace {
 
@@ -25,16 +28,12 @@ constexpr int32_t GV_ADD_IN_EVAL = GV_ADDMULTI | 0x08;
 constexpr int32_t AMPER_CALL_FLAGS = OPpENTERSUB_AMPER << 8;
 // Bracket-stack bit of a subscript opened inside a braced variable name.
 constexpr uint8_t BRACKET_IN_NAME = 0x80;
-// Open \Q modifiers one string may hold at once.
-constexpr int32_t QUOTE_NESTING_LIMIT = 8;
+// Each \Q quotes again the text of every \Q inside it, doubling the
+// backslashes: nested ones may quote at most this many bytes of literal text
+// (the text after the innermost one, doubled for each one open around it).
+constexpr uint64_t QUOTE_TEXT_LIMIT = 16u << 20;
 
-bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
-bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
-bool is_alpha(char c) { return host_is_alpha(static_cast<uint8_t>(c)); }
-bool is_word(char c) { return host_is_word(static_cast<uint8_t>(c)); }
-bool blank_or_tab(char c) { return c == ' ' || c == '\t'; }
 // c is one of the bytes of set (the NUL byte never is).
-bool one_of(char c, const char* set) { return c && std::strchr(set, c); }
 
 // A UTF-8 identifier start at s in UTF-8 source.
 bool utf8_ident_start_at(PERLGCB* gcb, const char* s)
@@ -214,8 +213,13 @@ int32_t case_modifier(PERLGCB* gcb)
     char* p = gcb->scan_pos;
     bool at_end = p == gcb->buffer_end;
     if (at_end || (p + 1 < gcb->buffer_end && p[1] == 'E')) {
-        if (gcb->case_modifier_count)
+        if (gcb->case_modifier_count) {
+            // A group that holds nothing gets an empty piece first, so that
+            // its function has an operand and what follows it is joined on.
+            if (!gcb->piece_count)
+                return lex_empty_piece(gcb);
             return pop_case_modifier(gcb);
+        }
         if (!at_end)
             gcb->scan_pos += 2;
         gcb->lex_state = LEX_INTERPSTRING;
@@ -230,6 +234,8 @@ int32_t case_modifier(PERLGCB* gcb)
     }
     if ((*s == 'L' || *s == 'U') &&
         (std::strchr(gcb->case_modifier_stack, 'L') || std::strchr(gcb->case_modifier_stack, 'U'))) {
+        if (!gcb->piece_count)
+            return lex_empty_piece(gcb);
         gcb->case_modifier_stack[--gcb->case_modifier_count] = 0;
         return ')';
     }
@@ -242,15 +248,17 @@ int32_t case_modifier(PERLGCB* gcb)
     case 'Q': type = OP_QUOTEMETA; break;
     default: fatal_error(gcb, "panic: yylex");
     }
-    // Each \Q quotes the text of the \Q inside it again, doubling its
-    // backslashes: a few dozen nested ones would fold to gigabytes. No text
-    // needs more than a few.
+    // Nested \Q modifiers quote the text after them once for each: a few
+    // dozen would fold a short text to gigabytes. A single one grows its
+    // text linearly and is not bounded.
     if (*s == 'Q') {
-        int32_t open_quotes = 0;
+        uint32_t open_quotes = 1;
         for (int32_t i = 0; i < gcb->case_modifier_count; i++)
             open_quotes += gcb->case_modifier_stack[i] == 'Q';
-        if (open_quotes >= QUOTE_NESTING_LIMIT)
-            fatal_error(gcb, "\\Q nested more than %d deep", static_cast<int>(QUOTE_NESTING_LIMIT));
+        uint64_t rest = static_cast<uint64_t>(gcb->buffer_end - (s + 1));
+        if (open_quotes > 1 && (open_quotes >= 64 || rest > (QUOTE_TEXT_LIMIT >> open_quotes)))
+            fatal_error(gcb, "\\Q nested %u deep would quote more than %lu bytes", open_quotes,
+                        static_cast<unsigned long>(QUOTE_TEXT_LIMIT));
     }
     if (gcb->case_modifier_count > 10) {
         // The stack's block is the context's: the scope that allocated it
@@ -293,8 +301,13 @@ int32_t format_line(PERLGCB* gcb)
 {
     gcb->lex_state = LEX_NORMAL;
     char* s = scan_format(gcb, gcb->scan_pos);
-    if (!gcb->format_bracket_depth)
+    if (!gcb->format_bracket_depth) {
+        // The picture ends at its "." line, which stands for the closing
+        // bracket; a picture that the end of the text cuts off has none.
+        if (s >= gcb->buffer_end)
+            return lex_close_curly_after(gcb, gcb->buffer_end);
         return lex_close_curly(gcb, s);
+    }
     return lex_operator(gcb, s, ';');
 }
 
@@ -1388,8 +1401,11 @@ int32_t normal_scan(PERLGCB* gcb)
         if (token != LEX_RESCAN)
             return token;
         // The case left the position to go on from in scan_pos. A case that
-        // put new text in the buffer has set every position anew.
+        // put new text in the buffer has set every position anew. No case
+        // goes past the end of the text: the NUL there ends it.
         s = gcb->scan_pos;
+        if (s < sv_pv(gcb->line_buffer) || s > gcb->buffer_end)
+            fatal_error(gcb, "panic: yylex");
         if (gcb->line_buffer == buffer && sv_pv(buffer) == text && gcb->prev_token_pos == token_start &&
             entry <= gcb->buffer_end)
             gcb->scan_pos = entry;
@@ -1398,9 +1414,10 @@ int32_t normal_scan(PERLGCB* gcb)
 
 }  // namespace
 
-int32_t lex_close_curly(PERLGCB* gcb, char* s)
+int32_t lex_close_curly(PERLGCB* gcb, char* s) { return lex_close_curly_after(gcb, s + 1); }
+
+int32_t lex_close_curly_after(PERLGCB* gcb, char* s)
 {
-    s++;
     uint8_t popped = 0;
     if (gcb->bracket_depth <= 0) {
         compile_error(gcb, "Unmatched right curly bracket");

@@ -3,6 +3,7 @@
 // a sub or format body with the source restore of a nested compilation.
 #include "host/hostif.h"
 #include "prxav.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxlexint.h"
 #include "prxlibc.h"
@@ -11,11 +12,9 @@
 #include "prxscope.h"
 #include "prxsv.h"
 
-namespace {
+using namespace prxchar;
 
-bool space_or_tab(char c) { return c == ' ' || c == '\t'; }
-bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
-bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
+namespace {
 
 // The line number of the current statement, as a slot that a 16-bit save
 // can restore.
@@ -23,10 +22,8 @@ int16_t* line_slot(PERLGCB* gcb) { return reinterpret_cast<int16_t*>(&gcb->curre
 
 }  // namespace
 
-void lex_context_begin(PERLGCB* gcb, SV* text)
+void lex_save_text_state(PERLGCB* gcb)
 {
-    // Everything saved here comes back when the caller's scope is left; the
-    // set and its order stay in step with lex_interpolation_begin.
     save_push_i32(gcb, &gcb->join_pending);
     save_push_i32(gcb, &gcb->bracket_depth);
     save_push_i32(gcb, &gcb->case_modifier_count);
@@ -34,13 +31,6 @@ void lex_context_begin(PERLGCB* gcb, SV* text)
     save_push_i32(gcb, &gcb->lex_state);
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->in_pattern));
     save_push_i32(gcb, &gcb->quote_op_kind);
-    if (gcb->lex_state == LEX_KNOWNEXT) {
-        for (int32_t i = gcb->queued_count; i > 0; i--) {
-            save_push_i32(gcb, &gcb->queued_types[i - 1]);
-            save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->queued_values[i - 1]));
-        }
-        save_push_i32(gcb, &gcb->queued_count);
-    }
     save_push_i16(gcb, line_slot(gcb));
     save_push_string_ptr(gcb, &gcb->scan_pos);
     save_push_string_ptr(gcb, &gcb->buffer_end);
@@ -54,6 +44,21 @@ void lex_context_begin(PERLGCB* gcb, SV* text)
     // reader may have grown it) and puts the enclosing one back.
     save_push_string_ptr_by_ref(gcb, &gcb->bracket_stack);
     save_push_string_ptr_by_ref(gcb, &gcb->case_modifier_stack);
+}
+
+void lex_context_begin(PERLGCB* gcb, SV* text)
+{
+    // Everything saved here comes back when the caller's scope is left: the
+    // state of the text being read, which a sub-lexed construct saves too,
+    // and what only a whole new text replaces.
+    lex_save_text_state(gcb);
+    if (gcb->lex_state == LEX_KNOWNEXT) {
+        for (int32_t i = gcb->queued_count; i > 0; i--) {
+            save_push_i32(gcb, &gcb->queued_types[i - 1]);
+            save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->queued_values[i - 1]));
+        }
+        save_push_i32(gcb, &gcb->queued_count);
+    }
     save_push_destructor(gcb, lex_restore_source, reinterpret_cast<void*>(gcb->source_handle));
     save_push_value_ptr(gcb, &gcb->quote_body);
     save_push_i32(gcb, &gcb->deferred_state);
@@ -131,14 +136,14 @@ void lex_line_directive(PERLGCB* gcb, char* s)
     cop->cop_line++;
     if (*s++ != '#')
         return;
-    while (space_or_tab(*s))
+    while (blank_or_tab(*s))
         s++;
     if (s[0] != 'l' || s[1] != 'i' || s[2] != 'n' || s[3] != 'e')
         return;
     s += 4;
-    if (!space_or_tab(*s))
+    if (!blank_or_tab(*s))
         return;
-    while (space_or_tab(*s))
+    while (blank_or_tab(*s))
         s++;
     if (!is_digit(*s))
         return;
@@ -146,7 +151,7 @@ void lex_line_directive(PERLGCB* gcb, char* s)
     uint32_t number = 0;
     while (is_digit(*s))
         number = number * 10 + static_cast<uint32_t>(*s++ - '0');
-    while (space_or_tab(*s))
+    while (blank_or_tab(*s))
         s++;
     // The name: between double quotes when the closing one is on this line,
     // else the run of non-space bytes. Neither search leaves the line.
@@ -167,7 +172,7 @@ void lex_line_directive(PERLGCB* gcb, char* s)
         }
         e = t;
     }
-    while (space_or_tab(*e) || *e == '\r' || *e == '\f')
+    while (blank_or_tab(*e) || *e == '\r' || *e == '\f')
         e++;
     if (*e != '\n' && *e != '\0')
         return;

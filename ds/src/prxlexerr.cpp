@@ -1,10 +1,13 @@
 // Compile errors and warnings of the front end: the place description, the
 // runaway-string hint, the error queue and the stop after ten errors.
 #include "host/hostif.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxlexint.h"
 #include "prxmsg.h"
 #include "prxsv.h"
+
+using namespace prxchar;
 
 namespace {
 
@@ -14,9 +17,6 @@ constexpr int32_t EVAL_WARN_ONLY = 0x2;
 constexpr int32_t ERROR_LIMIT = 10;
 // A context longer than this is not quoted.
 constexpr int64_t CONTEXT_LIMIT = 200;
-
-bool is_space(char c) { return host_cclass(static_cast<uint8_t>(c)) & HC_SPACE; }
-bool is_print(uint8_t c) { return host_cclass(c) & HC_PRINT; }
 
 // Skips white space from *from, never past the current position, so that the
 // quoted context cannot have a negative length.

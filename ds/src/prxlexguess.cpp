@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/hostif.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxlexint.h"
 #include "prxmsg.h"
@@ -12,14 +13,9 @@
 #include "prxuni.h"
 #include "prxutf8.h"
 
-namespace {
+using namespace prxchar;
 
-bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
-bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
-bool is_alpha(char c) { return host_is_alpha(static_cast<uint8_t>(c)); }
-bool is_word(char c) { return host_is_word(static_cast<uint8_t>(c)); }
-bool one_of(char c, const char* set) { return c && std::strchr(set, c); }
-bool one_of(uint32_t c, const char* set) { return c && c < 256 && std::strchr(set, static_cast<char>(c)); }
+namespace {
 
 // A UTF-8 word character at s in UTF-8 source.
 bool utf8_word_at(PERLGCB* gcb, const char* s)

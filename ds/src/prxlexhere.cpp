@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/hostif.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxlexint.h"
 #include "prxmsg.h"
@@ -12,13 +13,12 @@
 #include "prxuni.h"
 #include "prxutf8.h"
 
+using namespace prxchar;
+
 namespace {
 
 constexpr int32_t TOKEN_ROOM = 256;
 constexpr uint64_t BODY_ROOM = 79;
-
-bool space_or_tab(char c) { return c == ' ' || c == '\t'; }
-bool is_word(char c) { return host_is_word(static_cast<uint8_t>(c)); }
 
 // A word character at s for a terminator: also a UTF-8 word character
 // under the utf8 hint.
@@ -81,7 +81,7 @@ char* scan_here_document(PERLGCB* gcb, char* s)
     if (!outer)
         *d++ = '\n';
     char* peek = s;
-    while (space_or_tab(*peek))
+    while (blank_or_tab(*peek))
         peek++;
     char quote;
     if (*peek && std::strchr("`'\"", *peek)) {
@@ -304,7 +304,7 @@ char* scan_format(PERLGCB* gcb, char* s)
     while (!needargs) {
         if (*s == '.' || *s == '}') {
             char* t = s + 1;
-            while (space_or_tab(*t) || *t == '\r')
+            while (blank_or_tab(*t) || *t == '\r')
                 t++;
             if (*t == '\n' || t == gcb->buffer_end)
                 break;

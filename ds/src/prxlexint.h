@@ -88,6 +88,9 @@ int32_t lex_word(PERLGCB* gcb, char* s);
 // The closing curly bracket at s, or the byte that stands for it at a
 // format's end (its "." line); its token.
 int32_t lex_close_curly(PERLGCB* gcb, char* s);
+// The same with s just past the bracket, or at the end of the text where a
+// cut-off format stands for it.
+int32_t lex_close_curly_after(PERLGCB* gcb, char* s);
 // The end-of-file case (prxlexspace.cpp): ";" or LEX_RESCAN.
 int32_t lex_end_of_file(PERLGCB* gcb, char* s);
 // The NUL byte at s: 0 at the end of the input, else LEX_RESCAN.
@@ -183,11 +186,19 @@ void lex_push_identifier(PERLGCB* gcb, const char* name, int32_t kind);
 // The package a name typed in source stands for, or null.
 HV* lex_find_package(PERLGCB* gcb, const char* name, int32_t len);
 
+// Saves for the current scope the state of the text being read, which a new
+// text replaces: a string eval's (lex_context_begin) and a sub-lexed
+// construct's body (lex_interpolation_begin) alike (prxlexctx.cpp).
+void lex_save_text_state(PERLGCB* gcb);
+
 // Entering and leaving interpolated text (prxlexquote.cpp). token_value holds
 // the construct's op type when lex_quote_start is called.
 int32_t lex_quote_start(PERLGCB* gcb);
 int32_t lex_interpolation_begin(PERLGCB* gcb);
 int32_t lex_interpolation_end(PERLGCB* gcb);
+// Delivers an empty string as the one piece of an interpolated text or a case
+// modifier group that holds none: a TERM_OP, with one piece counted.
+int32_t lex_empty_piece(PERLGCB* gcb);
 
 // Constant overloading (prxlexquote.cpp): the value that replaces a literal.
 // text/len the literal's source (or null), key the hint-hash key, value the

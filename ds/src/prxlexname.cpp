@@ -4,12 +4,15 @@
 #include <cstring>
 
 #include "host/hostif.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxlexint.h"
 #include "prxmsg.h"
 #include "prxsv.h"
 #include "prxuni.h"
 #include "prxutf8.h"
+
+using namespace prxchar;
 
 namespace {
 
@@ -19,11 +22,6 @@ constexpr uint8_t OPpCONST_ENTERED = 0x10;
 constexpr int32_t GV_ADD_IN_EVAL = 10;
 
 [[noreturn]] void too_long(PERLGCB* gcb) { fatal_error(gcb, "Identifier too long"); }
-
-bool space_or_tab(char c) { return c == ' ' || c == '\t'; }
-bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
-bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
-bool is_word(char c) { return host_is_word(static_cast<uint8_t>(c)); }
 
 // A UTF-8 word character starts at s in UTF-8 source.
 bool utf8_word_at(PERLGCB* gcb, const char* s)
@@ -158,7 +156,7 @@ char* scan_variable_name(PERLGCB* gcb, char* s, char* end, char* buf, int32_t si
     if (is_space(s[-1])) {
         while (s < end) {
             char ch = *s++;
-            if (!space_or_tab(ch)) {
+            if (!blank_or_tab(ch)) {
                 *d = ch;
                 break;
             }
@@ -190,7 +188,7 @@ char* scan_variable_name(PERLGCB* gcb, char* s, char* end, char* buf, int32_t si
             }
         }
         *d = 0;
-        while (s < end && space_or_tab(*s))
+        while (s < end && blank_or_tab(*s))
             s++;
         if (*s == '[' || (*s == '{' && std::strcmp(buf, "sub") != 0)) {
             if (warn_enabled(gcb, WARN_AMBIGUOUS) && keyword_lookup(gcb, buf, static_cast<int32_t>(d - buf))) {

@@ -5,6 +5,7 @@
 
 #include "host/hostif.h"
 #include "prxcall.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxhv.h"
 #include "prxlexint.h"
@@ -18,6 +19,8 @@
 #include "prxuni.h"
 #include "prxutf8.h"
 
+using namespace prxchar;
+
 // ---- constant overloading ------------------------------------------------------
 
 SV* lex_overload_constant(PERLGCB* gcb, const char* text, int32_t len, const char* key, SV* value, SV* text_value,
@@ -25,14 +28,15 @@ SV* lex_overload_constant(PERLGCB* gcb, const char* text, int32_t len, const cha
 {
     GV* hints = gv_hints_glob(gcb);
     HV* table = hints && gv_gp(hints) ? gv_gp(hints)->gp_hv : nullptr;
+    const char* type_name = type ? type : "undef";  // as the messages name the type
     if (!table || !(gcb->compile_hints & HINT_LOCALIZE_HH)) {
         const char* why = std::strcmp(key, "charnames") == 0 ? "(possibly a missing \"use charnames ...\")" : "";
-        compile_error(gcb, format_message(gcb, "Constant(%s) unknown: %s", type ? type : "undef", why));
+        compile_error(gcb, format_message(gcb, "Constant(%s) unknown: %s", type_name, why));
         return value;
     }
     SV** handler = hv_fetch_str(gcb, table, key, static_cast<int32_t>(std::strlen(key)), 0);
     if (!handler || !*handler || !sv_ok(*handler)) {
-        compile_error(gcb, format_message(gcb, "Constant(%s): %s%s%s", type, "$^H{", key, "} is not defined"));
+        compile_error(gcb, format_message(gcb, "Constant(%s): %s%s%s", type_name, "$^H{", key, "} is not defined"));
         return value;
     }
     // The handler's result replaces the literal: the literal's value goes to
@@ -72,7 +76,7 @@ SV* lex_overload_constant(PERLGCB* gcb, const char* text, int32_t len, const cha
     scope_leave(gcb);
     stack_level_pop(gcb);
     if (!sv_ok(res))
-        compile_error(gcb, format_message(gcb, "Constant(%s): %s%s%s", type, "Call to &{$^H{", key,
+        compile_error(gcb, format_message(gcb, "Constant(%s): %s%s%s", type_name, "Call to &{$^H{", key,
                                           "}} did not return a defined value"));
     return res;
 }
@@ -162,26 +166,7 @@ int32_t lex_interpolation_begin(PERLGCB* gcb)
 {
     scope_enter(gcb);
     gcb->lex_state = gcb->lex_sub_mode;
-    // The same set as lex_context_begin saves, less what a construct keeps.
-    save_push_i32(gcb, &gcb->join_pending);
-    save_push_i32(gcb, &gcb->bracket_depth);
-    save_push_i32(gcb, &gcb->case_modifier_count);
-    save_push_i32(gcb, &gcb->piece_count);
-    save_push_i32(gcb, &gcb->lex_state);
-    save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->in_pattern));
-    save_push_i32(gcb, &gcb->quote_op_kind);
-    save_push_i16(gcb, reinterpret_cast<int16_t*>(&lex_current_line(gcb)));
-    save_push_string_ptr(gcb, &gcb->scan_pos);
-    save_push_string_ptr(gcb, &gcb->prev_token_pos);
-    save_push_string_ptr(gcb, &gcb->prev_prev_token_pos);
-    save_push_string_ptr(gcb, &gcb->last_list_op_pos);
-    save_push_string_ptr(gcb, &gcb->last_unary_pos);
-    save_push_string_ptr(gcb, &gcb->line_start);
-    save_push_value_ptr(gcb, &gcb->line_buffer);
-    // The two stacks: the scope frees whichever block is current then (the
-    // reader may have grown it) and puts the enclosing one back.
-    save_push_string_ptr_by_ref(gcb, &gcb->bracket_stack);
-    save_push_string_ptr_by_ref(gcb, &gcb->case_modifier_stack);
+    lex_save_text_state(gcb);
 
     SV* body = gcb->quote_body;
     gcb->quote_body = nullptr;
@@ -202,16 +187,21 @@ int32_t lex_interpolation_begin(PERLGCB* gcb)
     return '(';
 }
 
+int32_t lex_empty_piece(PERLGCB* gcb)
+{
+    gcb->piece_count = 1;
+    SV* sv = sv_new_from_bytes(gcb, "", 0);
+    if (gcb->line_buffer->flags & SVf_UTF8)
+        sv->flags |= SVf_UTF8;
+    gcb->expect = XOPERATOR;
+    gcb->token_value.op = op_new_value(gcb, OP_CONST, 0, sv);
+    return TERM_OP;
+}
+
 int32_t lex_interpolation_end(PERLGCB* gcb)
 {
-    if (!gcb->piece_count++) {
-        SV* sv = sv_new_from_bytes(gcb, "", 0);
-        if (gcb->line_buffer->flags & SVf_UTF8)
-            sv->flags |= SVf_UTF8;
-        gcb->expect = XOPERATOR;
-        gcb->token_value.op = op_new_value(gcb, OP_CONST, 0, sv);
-        return TERM_OP;
-    }
+    if (!gcb->piece_count++)
+        return lex_empty_piece(gcb);
     if (gcb->case_modifier_count) {
         gcb->lex_state = LEX_INTERPCASEMOD;
         return yylex(gcb);
@@ -304,8 +294,6 @@ struct Out {
         n += high;
     }
 };
-
-bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
 
 // A word byte at s for the interpolation tests: letter, digit or "_", or a
 // UTF-8 word character in UTF-8 source.

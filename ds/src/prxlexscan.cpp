@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/hostif.h"
+#include "prxchar.h"
 #include "prxlexint.h"
 #include "prxlibc.h"
 #include "prxmsg.h"
@@ -12,6 +13,8 @@
 #include "prxsv.h"
 #include "prxutf8.h"
 
+using namespace prxchar;
+
 namespace {
 
 // Room for the digits of a decimal literal in token_buffer: the last six
@@ -19,10 +22,6 @@ namespace {
 constexpr int32_t NUMBER_ROOM = 256 - 6;
 // Initial room of a delimited body.
 constexpr uint64_t BODY_ROOM = 79;
-
-bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
-bool is_alpha(char c) { return host_is_alpha(static_cast<uint8_t>(c)); }
-bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
 
 // Per base, indexed by bits per digit (1 binary, 3 octal, 4 hexadecimal).
 struct BaseNames {
@@ -163,7 +162,7 @@ SV* scan_based(PERLGCB* gcb, char* start, char* s, int32_t shift, char** end)
         sv = u <= 0x7fffffffu ? sv_new_from_int(gcb, static_cast<int64_t>(u)) : sv_new_from_uint(gcb, u);
     }
     if (gcb->compile_hints & HINT_NEW_BINARY)
-        sv = lex_overload_constant(gcb, start, static_cast<int32_t>(s - start), "binary", sv, nullptr, nullptr);
+        sv = lex_overload_constant(gcb, start, static_cast<int32_t>(s - start), "binary", sv, nullptr, "binary");
     return sv;
 }
 
@@ -226,9 +225,12 @@ SV* scan_decimal(PERLGCB* gcb, char* s, char** end, bool* is_version)
     } else {
         sv = sv_new_from_double(gcb, value);
     }
-    if (gcb->compile_hints & (floatit ? HINT_NEW_FLOAT : HINT_NEW_INTEGER))
-        sv = lex_overload_constant(gcb, gcb->token_buffer, static_cast<int32_t>(d - gcb->token_buffer),
-                                   floatit ? "float" : "integer", sv, nullptr, nullptr);
+    if (gcb->compile_hints & (floatit ? HINT_NEW_FLOAT : HINT_NEW_INTEGER)) {
+        // The kind is both the hint-hash key and the handler's type argument.
+        const char* kind = floatit ? "float" : "integer";
+        sv = lex_overload_constant(gcb, gcb->token_buffer, static_cast<int32_t>(d - gcb->token_buffer), kind, sv,
+                                   nullptr, kind);
+    }
     return sv;
 }
 

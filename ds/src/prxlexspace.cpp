@@ -4,17 +4,17 @@
 #include <cstring>
 
 #include "host/hostif.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxlexint.h"
 #include "prxsearch.h"
 #include "prxsv.h"
 
+using namespace prxchar;
+
 namespace {
 
 constexpr char PERL_WORD[] = "perl";
-
-bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
-bool blank_or_tab(char c) { return c == ' ' || c == '\t'; }
 
 // A format's argument lines are open: only blanks and tabs separate tokens.
 bool in_format_arguments(PERLGCB* gcb)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/hostif.h"
+#include "prxchar.h"
 #include "prxgv.h"
 #include "prxhv.h"
 #include "prxlexint.h"
@@ -15,6 +16,8 @@
 #include "prxuni.h"
 #include "prxutf8.h"
 
+using namespace prxchar;
+
 namespace {
 
 // Code-value flag of a method sub.
@@ -22,12 +25,21 @@ constexpr uint16_t CV_FLAG_METHOD = 0x40;
 // PRIVATE bit of a sub call written without parentheses.
 constexpr uint8_t OPpENTERSUB_NOPAREN = 0x80;
 
-bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
-bool is_digit(char c) { return host_is_digit(static_cast<uint8_t>(c)); }
-bool is_alpha(char c) { return host_is_alpha(static_cast<uint8_t>(c)); }
-bool is_word(char c) { return host_is_word(static_cast<uint8_t>(c)); }
-bool is_lower(char c) { return host_cclass(static_cast<uint8_t>(c)) & HC_LOWER; }
-bool one_of(char c, const char* set) { return c && std::strchr(set, c); }
+// The name of the package being compiled, for __PACKAGE__ and the full
+// names of subs: its stash's own name, so that it follows every switch of
+// the package (a string eval compiles in the package of the statement that
+// runs it). Without a stash, or one without a name, the name that the
+// package statement set ("<none>" after a nameless one). Null for none.
+const char* compile_package_name(PERLGCB* gcb, uint64_t* len)
+{
+    HV* stash = gcb->current_package;
+    if (stash && hv_body(stash)->name) {
+        *len = std::strlen(hv_body(stash)->name);
+        return hv_body(stash)->name;
+    }
+    *len = 0;
+    return gcb->current_package_name ? sv_text(gcb, gcb->current_package_name, len) : nullptr;
+}
 
 bool utf8_word_at(PERLGCB* gcb, const char* s)
 {
@@ -140,8 +152,8 @@ int32_t declaration(PERLGCB* gcb, char* s, int32_t key)
             set_sub_name(gcb, name, static_cast<uint64_t>(len));
         } else {
             uint64_t plen = 0;
-            const char* package = gcb->current_package_name ? sv_text(gcb, gcb->current_package_name, &plen) : "";
-            set_sub_name(gcb, package, plen);
+            const char* package = compile_package_name(gcb, &plen);
+            set_sub_name(gcb, package ? package : "", plen);
             sv_append_bytes(gcb, gcb->sub_name, "::", 2);
             sv_append_bytes(gcb, gcb->sub_name, name, static_cast<uint64_t>(len));
         }
@@ -561,12 +573,13 @@ int32_t keyword_case(PERLGCB* gcb, char* start, char* s, int32_t len, int32_t kw
         gcb->token_value.op =
             op_new_value(gcb, OP_CONST, 0, sv_new_formatted(gcb, "%ld", static_cast<long>(current_line(gcb))));
         return lex_term(gcb, s, TERM_OP);
-    case KEY_U_PACKAGE:
-        gcb->token_value.op = op_new_value(
-            gcb, OP_CONST, 0,
-            gcb->current_package && gcb->current_package_name ? sv_new_copy(gcb, gcb->current_package_name)
-                                                               : sv_new_undef(gcb, 0));
+    case KEY_U_PACKAGE: {
+        uint64_t plen = 0;
+        const char* package = gcb->current_package ? compile_package_name(gcb, &plen) : nullptr;
+        gcb->token_value.op =
+            op_new_value(gcb, OP_CONST, 0, package ? sv_new_from_bytes(gcb, package, plen) : sv_new_undef(gcb, 0));
         return lex_term(gcb, s, TERM_OP);
+    }
     case KEY_U_DATA:
     case KEY_U_END: return end_of_code(gcb, s);
     case KEY_AUTOLOAD:

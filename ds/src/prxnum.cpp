@@ -370,17 +370,10 @@ double prx_exp(double x)
 
 double prx_pow(double x, double y)
 {
-    if (x == 0.0) {
-        if (y == 0.0)
-            return 1.0;
-        if (y != y)
-            return y;
-        if (y < 0.0) {
-            platform_raise_exception(EXC_FLT_DIVIDE_BY_ZERO, 0, 0, nullptr);
-            return LARGEST * LARGEST;
-        }
-        return 0.0;
-    }
+    // A zero base (either sign) gives 1 for a zero exponent and 0 for any
+    // other, a negative or NaN exponent included; nothing is raised.
+    if (x == 0.0)
+        return y == 0.0 ? 1.0 : 0.0;
     if (y < -2147483647.0 || y > 2147483647.0) {
         double ax = x;
         bool negate = false;

@@ -24,7 +24,6 @@ double prx_exp(double x);
 enum : uint32_t {
     EXC_INVALID_OPERAND = 0xE0000001u,
     EXC_FLT_OVERFLOW = 0xC0000091u,
-    EXC_FLT_DIVIDE_BY_ZERO = 0xC000008Eu,
 };
 struct PlatformExceptions {
     uint32_t last_code;     // code of the last raise, 0 before any

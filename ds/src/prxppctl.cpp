@@ -125,18 +125,10 @@ void cx_unwind(PERLGCB* gcb, int32_t index)
     while (si->si_cxix > index) {
         cx_frame* cx = &si->si_cxstack[si->si_cxix];
         switch (cx_type(cx)) {
-        case CXt_SUBST: {
+        case CXt_SUBST:
             si->si_cxix--;
-            // The saved capture state owns the subject copy in its first word.
-            void** saved = static_cast<void**>(cx->subst.rxres);
-            if (saved) {
-                if (saved[0])
-                    pool_free(gcb, saved[0]);
-                pool_free(gcb, saved);
-                cx->subst.rxres = nullptr;
-            }
+            cx_pop_subst(gcb, cx);
             continue;
-        }
         case CXt_SUB:
             cx_pop_sub(gcb, cx);
             break;
@@ -161,6 +153,25 @@ void cx_unwind(PERLGCB* gcb, int32_t index)
     }
 }
 
+// Closes the scope of the eval that a die is leaving. An undo step may die
+// in turn (a restored value whose set magic refuses it): that error goes on
+// past the eval, but only once every other entry of the scope is undone, so
+// that nothing the eval changed outlives it on the save stack.
+static void close_eval_scope(PERLGCB* gcb)
+{
+    int32_t base = gcb->scope_stack[gcb->scope_ix - 1];
+    JumpEnv env;
+    int32_t code = jump_run(gcb, &env, true, [&] { scope_leave(gcb); });
+    if (code == JUMP_NONE)
+        return;
+    // Each undo step that dies has taken its entry off first: this ends.
+    while (jump_run(gcb, &env, true, [&] { leave_scope(gcb, base); }) != JUMP_NONE) {
+    }
+    if (gcb->top_env && gcb->top_env->prev)
+        jump_to(gcb, gcb->top_env, code);
+    bridge_fatal_jump();
+}
+
 // Writes the message (or $@ when there is none) to standard error and ends
 // the interpreter with the failure status.
 [[noreturn]] static void die_outside_eval(PERLGCB* gcb, const char* message, uint64_t length)
@@ -178,6 +189,9 @@ OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length)
 {
     if (!gcb->in_eval)
         die_outside_eval(gcb, message, length);
+    // A die ends any localization under way: the set method that died never
+    // returns to put the state back.
+    gcb->localizing = 0;
     SV* errsv = gcb->error_glob ? gv_gp(gcb->error_glob)->gp_sv : nullptr;
     if (message && errsv) {
         if (gcb->in_eval & 4) {
@@ -234,7 +248,7 @@ OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length)
     if (gimme == CTX_SCALAR)
         *++sp = &gcb->sv_undef;
     pp_put_sp(gcb, sp);
-    scope_leave(gcb);
+    close_eval_scope(gcb);
     gcb->current_statement = oldcop;
     if (optype == OP_REQUIRE) {
         uint64_t len = 0;

@@ -206,8 +206,15 @@ OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out)
         } else {
             save_push_free_op_tree(gcb, root);
         }
-        if (gimme == CTX_VOID)
+        if (gimme == CTX_VOID) {
+            // Void context reaches no further than the root by itself: the
+            // body's statements take it here, as a program's do, with their
+            // useless-use warnings. The walk makes each statement current
+            // in turn; the compiling one is current again afterwards.
+            op_void_context(gcb, op_first_kid(root));
+            gcb->current_statement = gcb->compiling_statement;
             op_void_context(gcb, root);
+        }
         else if (gimme == CTX_LIST)
             op_list_context(gcb, root);
         else

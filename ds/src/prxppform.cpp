@@ -3,9 +3,12 @@
 // that program, appending the filled-in lines to the format target.
 #include <cstring>
 
+#include "prxchar.h"
 #include "prxpool.h"
 #include "prxpp.h"
 #include "prxutf8.h"
+
+using namespace prxchar;
 
 namespace {
 
@@ -56,8 +59,6 @@ void emit(PERLGCB* gcb, code_buffer* cb, uint32_t word)
 // Offset of the program behind a picture of cur bytes: the first 2-byte
 // boundary strictly after the text.
 inline uint64_t program_offset(uint64_t cur) { return cur + 2 - cur % 2; }
-
-inline bool is_space(uint8_t c) { return host_is_space(c); }
 
 // The output of one formline: a write position in the format target, whose
 // buffer may move whenever it grows.

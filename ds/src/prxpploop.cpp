@@ -243,6 +243,10 @@ OP* pp_enteriter(PERLGCB* gcb)
     OP* op = gcb->op;
     SV** mark = gcb->arg_base + pop_mark(gcb);
     uint8_t gimme = pp_context(gcb, op);
+    // A list on the stack is held for the statement: the body may free the
+    // owners of the values it has not reached yet.
+    if (!(op->op_flags & OPf_STACKED))
+        tmps_hold(gcb, mark + 1, static_cast<int32_t>(pp_sp(gcb) - mark));
     pp_scope_with_temps(gcb);
     SV** sp = pp_sp(gcb);
     SV** itervar;

@@ -4,11 +4,15 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
+#include "prxchar.h"
 #include "prxpool.h"
 #include "prxpp.h"
 #include "prxutf8.h"
+
+using namespace prxchar;
 
 namespace {
 
@@ -83,16 +87,13 @@ constexpr const char* BANG_LETTERS = "sSiIlL";
 // The uuencoding alphabet: value 0 is the grave accent, value k the byte 32 + k.
 constexpr char uu_char(uint32_t v) { return v ? static_cast<char>(32 + (v & 63)) : '`'; }
 
-inline bool is_space(char c) { return host_is_space(static_cast<uint8_t>(c)); }
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Reads the digits of a repeat count at *p into *count. False when the count
 // would pass the 32-bit signed range; the digits are checked before they are
 // added, so no count wraps.
 bool read_count_digits(const char** p, const char* end, int32_t* count)
 {
     uint32_t n = 0;
-    while (*p < end && is_digit(**p)) {
+    while (*p < end && is_decimal_digit(**p)) {
         uint32_t d = static_cast<uint32_t>(**p - '0');
         if (n > (static_cast<uint32_t>(INT32_MAX) - d) / 10)
             return false;
@@ -139,27 +140,229 @@ float narrow_to_float(double d)
     return static_cast<float>(d);
 }
 
-// Appends n copies of byte, in runs of ten from a constant block.
-void append_fill(PERLGCB* gcb, SV* sv, char byte, uint64_t n)
-{
-    static constexpr char nuls[10] = {};
-    static constexpr char spaces[10] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-    const char* block = byte ? spaces : nuls;
-    while (n >= 10) {
-        sv_append_bytes(gcb, sv, block, 10);
-        n -= 10;
-    }
-    if (n)
-        sv_append_bytes(gcb, sv, block, n);
-}
-
-// Makes room for n more bytes behind the string and returns where they go;
-// the caller sets the new length.
+// Makes room for n more bytes and a terminator behind the string and
+// returns where they go; the caller sets the new length. The result of a
+// pack grows by many small pieces: its buffer grows by half again at least,
+// so that the pieces cost time in proportion to their bytes.
 char* append_area(PERLGCB* gcb, SV* sv, uint64_t n)
 {
     uint64_t cur = sv_cur(sv);
-    char* p = sv_grow_buffer(gcb, sv, cur + n + 1);
-    return p + cur;
+    uint64_t need = cur + n + 1;
+    if (sv_type(sv) < SVt_PV || sv_len(sv) < need) {
+        uint64_t have = sv_type(sv) < SVt_PV ? 0 : sv_len(sv);
+        uint64_t grown = have + have / 2;
+        sv_grow_buffer(gcb, sv, grown > need ? grown : need);
+    }
+    return sv_pv(sv) + cur;
+}
+
+// Appends n bytes at p. The bytes may be the string's own (a target packed
+// into itself): they follow the buffer when it moves.
+void append(PERLGCB* gcb, SV* sv, const char* p, uint64_t n)
+{
+    const char* start = sv_type(sv) >= SVt_PV ? sv_pv(sv) : nullptr;
+    bool own = start && p >= start && p <= start + sv_cur(sv);
+    uint64_t at = own ? static_cast<uint64_t>(p - start) : 0;
+    append_area(gcb, sv, n);
+    sv_append_bytes(gcb, sv, own ? sv_pv(sv) + at : p, n);
+}
+
+// Appends n copies of byte.
+void append_fill(PERLGCB* gcb, SV* sv, char byte, uint64_t n)
+{
+    char* out = append_area(gcb, sv, n);
+    std::memset(out, byte, n);
+    sv_cur(sv) += n;
+    out[n] = 0;
+}
+
+// ---- addresses handed out by p and P ---------------------------------------------
+
+}  // namespace
+
+// The string addresses that pack's "p" and "P" stored, each with the value
+// whose buffer it was. unpack honours an address only while that value is
+// alive and its buffer still starts there, and reads no further than the
+// value's length; any other address is not read. Open addressing on the
+// address, in the interpreter's pool (dropped with it). Entries whose value
+// is gone are swept out whenever the table would fill past half.
+struct pack_address_table {
+    struct entry {
+        uintptr_t address;  // 0 for an empty slot
+        SV* sv;             // the value the address came from (not counted)
+    };
+    uint64_t capacity;  // slots, a power of two
+    uint64_t count;     // slots in use
+    entry* slot;        // the slots, in the same block right after this head
+};
+
+namespace {
+
+uint64_t address_hash(uintptr_t a)
+{
+    uint64_t h = static_cast<uint64_t>(a) * 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
+}
+
+// The value's string still starts at address: its head is alive (SV heads
+// stay in their arenas while the interpreter lives, so a freed one reads
+// safely) and holds a string body whose buffer is there.
+bool still_at(const SV* sv, uintptr_t address)
+{
+    uint32_t type = sv->flags & 0xFF;
+    return type != SVt_FREED && sv->refcnt != 0 && type >= SVt_PV && type <= SVt_PVLV && sv->any &&
+           reinterpret_cast<uintptr_t>(static_cast<const PV*>(sv->any)->pv) == address;
+}
+
+pack_address_table* new_address_table(PERLGCB* gcb, uint64_t capacity)
+{
+    uint64_t size = sizeof(pack_address_table) + capacity * sizeof(pack_address_table::entry);
+    auto* t = static_cast<pack_address_table*>(pool_malloc(gcb, size));
+    t->capacity = capacity;
+    t->count = 0;
+    t->slot = reinterpret_cast<pack_address_table::entry*>(t + 1);
+    for (uint64_t i = 0; i < capacity; i++)
+        t->slot[i] = {0, nullptr};
+    return t;
+}
+
+pack_address_table::entry* find_address(pack_address_table* t, uintptr_t address)
+{
+    uint64_t mask = t->capacity - 1;
+    for (uint64_t i = address_hash(address) & mask;; i = (i + 1) & mask)
+        if (t->slot[i].address == address || t->slot[i].address == 0)
+            return &t->slot[i];
+}
+
+// Records that address is the string buffer of sv.
+void remember_address(PERLGCB* gcb, uintptr_t address, SV* sv)
+{
+    pack_address_table* t = gcb->pack_addresses;
+    if (!t || (t->count + 1) * 2 > t->capacity) {
+        // Sweep into a new table with room for as many again as are alive.
+        uint64_t live = 0;
+        if (t)
+            for (uint64_t i = 0; i < t->capacity; i++)
+                live += t->slot[i].address && still_at(t->slot[i].sv, t->slot[i].address);
+        uint64_t capacity = 16;
+        while (capacity < (live + 1) * 4)
+            capacity *= 2;
+        pack_address_table* fresh = new_address_table(gcb, capacity);
+        if (t) {
+            for (uint64_t i = 0; i < t->capacity; i++) {
+                const pack_address_table::entry& e = t->slot[i];
+                if (e.address && still_at(e.sv, e.address)) {
+                    *find_address(fresh, e.address) = e;
+                    fresh->count++;
+                }
+            }
+            pool_free(gcb, t);
+        }
+        gcb->pack_addresses = t = fresh;
+    }
+    pack_address_table::entry* e = find_address(t, address);
+    if (!e->address)
+        t->count++;
+    *e = {address, sv};
+}
+
+// The value whose string pack stored at address and still starts there, or
+// null.
+SV* value_at_address(PERLGCB* gcb, uintptr_t address)
+{
+    pack_address_table* t = gcb->pack_addresses;
+    if (!t || !address)
+        return nullptr;
+    pack_address_table::entry* e = find_address(t, address);
+    return e->address && still_at(e->sv, address) ? e->sv : nullptr;
+}
+
+// ---- long decimal numbers of "w" ---------------------------------------------
+
+// A decimal number too long for an integer: limbs of nine decimal digits,
+// least significant first, in pool memory. The BER letter converts between
+// such numbers and base-128 digits several digits a pass, so that the
+// quadratic cost of the conversion stays small.
+struct big_decimal {
+    uint32_t* limb;  // each below 1e9
+    uint64_t n;      // limbs in use; 0 for the number 0
+    uint64_t cap;    // limbs allocated
+};
+
+constexpr uint32_t LIMB_BASE = 1000000000u;
+
+void big_push(PERLGCB* gcb, big_decimal* b, uint32_t v)
+{
+    if (b->n == b->cap) {
+        uint64_t cap = b->cap ? b->cap * 2 : 8;
+        auto* limb = static_cast<uint32_t*>(pool_malloc(gcb, cap * sizeof(uint32_t)));
+        if (b->n)
+            std::memcpy(limb, b->limb, b->n * sizeof(uint32_t));
+        pool_free(gcb, b->limb);
+        b->limb = limb;
+        b->cap = cap;
+    }
+    b->limb[b->n++] = v;
+}
+
+// b = b * mul + add, with mul at most 2 to the 28th.
+void big_mul_add(PERLGCB* gcb, big_decimal* b, uint32_t mul, uint32_t add)
+{
+    uint64_t carry = add;
+    for (uint64_t i = 0; i < b->n; i++) {
+        uint64_t v = static_cast<uint64_t>(b->limb[i]) * mul + carry;
+        b->limb[i] = static_cast<uint32_t>(v % LIMB_BASE);
+        carry = v / LIMB_BASE;
+    }
+    while (carry) {
+        big_push(gcb, b, static_cast<uint32_t>(carry % LIMB_BASE));
+        carry /= LIMB_BASE;
+    }
+}
+
+// b = b / 2^bits (bits at most 28); returns the remainder.
+uint32_t big_shift_down(big_decimal* b, uint32_t bits)
+{
+    uint64_t rem = 0;
+    for (uint64_t i = b->n; i-- > 0;) {
+        uint64_t v = rem * LIMB_BASE + b->limb[i];
+        b->limb[i] = static_cast<uint32_t>(v >> bits);
+        rem = v & ((1u << bits) - 1);
+    }
+    while (b->n && !b->limb[b->n - 1])
+        b->n--;
+    return static_cast<uint32_t>(rem);
+}
+
+// The number written by n decimal digits.
+void big_from_digits(PERLGCB* gcb, big_decimal* b, const char* digits, uint64_t n)
+{
+    while (n) {
+        uint64_t take = n % 9 ? n % 9 : 9;  // the most significant limb first
+        uint32_t v = 0;
+        for (uint64_t i = 0; i < take; i++)
+            v = v * 10 + static_cast<uint32_t>(digits[i] - '0');
+        big_mul_add(gcb, b, LIMB_BASE, v);
+        digits += take;
+        n -= take;
+    }
+}
+
+// A new value holding the number's decimal digits, without leading zeros.
+SV* big_to_value(PERLGCB* gcb, const big_decimal* b)
+{
+    if (!b->n)
+        return sv_new_from_bytes(gcb, "0", 1);
+    char head[16];
+    int len = std::snprintf(head, sizeof head, "%u", b->limb[b->n - 1]);
+    SV* sv = sv_new_undef(gcb, static_cast<uint64_t>(len) + (b->n - 1) * 9 + 1);
+    sv_set_bytes(gcb, sv, head, static_cast<uint64_t>(len));
+    for (uint64_t i = b->n - 1; i-- > 0;) {
+        char part[16];
+        std::snprintf(part, sizeof part, "%09u", b->limb[i]);
+        sv_append_bytes(gcb, sv, part, 9);
+    }
+    return sv;
 }
 
 // ---- pack ---------------------------------------------------------------------
@@ -189,7 +392,7 @@ char* decimal_digits(PERLGCB* gcb, const char* s, uint64_t len, uint64_t* ndigit
             continue;
         if (c == '+' && !seen_digit)
             continue;
-        if (is_digit(c)) {
+        if (is_decimal_digit(c)) {
             seen_digit = true;
             if (!ignore)
                 out[n++] = c;
@@ -204,23 +407,6 @@ char* decimal_digits(PERLGCB* gcb, const char* s, uint64_t len, uint64_t* ndigit
     }
     *ndigits = n;
     return out;
-}
-
-// Divides the decimal digit string by 128 in place and returns the
-// remainder; *zero is set when the quotient is 0.
-uint32_t divide_by_128(char* digits, uint64_t n, bool* zero)
-{
-    uint32_t rem = 0;
-    *zero = true;
-    for (uint64_t i = 0; i < n; i++) {
-        uint32_t v = rem * 10 + static_cast<uint32_t>(digits[i] - '0');
-        rem = v & 0x7F;
-        uint32_t q = v >> 7;
-        if (q)
-            *zero = false;
-        digits[i] = static_cast<char>('0' + q);
-    }
-    return rem;
 }
 
 // Appends the BER compressed form of one value.
@@ -238,7 +424,7 @@ ber_outcome append_ber(PERLGCB* gcb, SV* cat, SV* from)
             u >>= 7;
         } while (u);
         buf[sizeof buf - 1] &= 0x7F;
-        sv_append_bytes(gcb, cat, in, static_cast<uint64_t>(buf + sizeof buf - in));
+        append(gcb, cat, in, static_cast<uint64_t>(buf + sizeof buf - in));
         return BER_OK;
     }
     if (from->flags & SVp_POK) {
@@ -248,18 +434,25 @@ ber_outcome append_ber(PERLGCB* gcb, SV* cat, SV* from)
         char* digits = decimal_digits(gcb, s, len, &n);
         if (!digits)
             return BER_NOT_UNSIGNED;
-        // No more base-128 digits than decimal ones: the scratch block of the
-        // string's length holds them all.
-        char* result = static_cast<char*>(pool_malloc(gcb, n + 1));
-        char* in = result + n + 1;
-        bool zero = false;
-        do
-            *--in = static_cast<char>(divide_by_128(digits, n, &zero) | 0x80);
-        while (!zero && in > result);
-        result[n] &= 0x7F;
-        sv_append_bytes(gcb, cat, in, static_cast<uint64_t>(result + n + 1 - in));
-        pool_free(gcb, result);
+        big_decimal big{nullptr, 0, 0};
+        big_from_digits(gcb, &big, digits, n);
         pool_free(gcb, digits);
+        // No more base-128 digits than decimal ones (and at least one), four
+        // taken off a pass, least significant first.
+        char* result = static_cast<char*>(pool_malloc(gcb, n + 4));
+        char* in = result + n + 4;
+        do {
+            uint32_t four = big_shift_down(&big, 28);
+            for (int32_t k = 0; k < 4; k++, four >>= 7) {
+                *--in = static_cast<char>((four & 0x7F) | 0x80);
+                if (!big.n && !(four >> 7))
+                    break;
+            }
+        } while (big.n);
+        result[n + 3] &= 0x7F;
+        append(gcb, cat, in, static_cast<uint64_t>(result + n + 4 - in));
+        pool_free(gcb, result);
+        pool_free(gcb, big.limb);
         return BER_OK;
     }
     if (from->flags & SVp_NOK) {
@@ -273,7 +466,7 @@ ber_outcome append_ber(PERLGCB* gcb, SV* cat, SV* from)
             v = next;
         } while (v > 0);
         buf[sizeof buf - 1] &= 0x7F;
-        sv_append_bytes(gcb, cat, in, static_cast<uint64_t>(buf + sizeof buf - in));
+        append(gcb, cat, in, static_cast<uint64_t>(buf + sizeof buf - in));
         return BER_OK;
     }
     return BER_NOT_INTEGER;
@@ -299,7 +492,7 @@ void append_uu_line(PERLGCB* gcb, SV* cat, const uint8_t* s, uint32_t n)
         *h++ = uu_char(0);
     }
     *h++ = '\n';
-    sv_append_bytes(gcb, cat, line, static_cast<uint64_t>(h - line));
+    append(gcb, cat, line, static_cast<uint64_t>(h - line));
 }
 
 // The values of one pack: the operands after the template, then the "no"
@@ -326,25 +519,6 @@ SV* take_value(PERLGCB* gcb, pack_values* pv)
 }
 
 // ---- unpack ---------------------------------------------------------------------
-
-// Multiplies a decimal digit string by 128 and adds a 7-bit group; the
-// string keeps at least four leading zeros, enough for any carry.
-void decimal_times_128_plus(PERLGCB* gcb, SV* sv, uint32_t add)
-{
-    uint64_t len = 0;
-    const char* s = sv_text(gcb, sv, &len);
-    if (len < 4 || std::memcmp(s, "0000", 4) != 0) {
-        sv_insert(gcb, sv, 0, 0, "0000000000", 10);
-        s = sv_text(gcb, sv, &len);
-    }
-    char* d = sv_pv(sv);
-    uint32_t carry = add;
-    for (uint64_t i = len; i-- > 0;) {
-        uint32_t v = static_cast<uint32_t>(d[i] - '0') * 128 + carry;
-        d[i] = static_cast<char>('0' + v % 10);
-        carry = v / 10;
-    }
-}
 
 // The bit-count table of the interpreter, built on first use.
 const uint8_t* bitcount_table(PERLGCB* gcb)
@@ -440,7 +614,7 @@ const char* first_item_end(const char* pat, const char* end)
     bool keep = (letter_of(*p).flags & PF_FIRST_COUNT) || *pat == '%';
     p++;
     if (keep)
-        while (p < end && (is_digit(*p) || *p == '*'))
+        while (p < end && (is_decimal_digit(*p) || *p == '*'))
             p++;
     return p;
 }
@@ -488,7 +662,7 @@ OP* pp_pack(PERLGCB* gcb)
             count = (l.flags & PF_STAR_ZERO) ? 0 : values.last - values.next + 1;
             if (count < 0)
                 count = 0;
-        } else if (p < patend && is_digit(*p)) {
+        } else if (p < patend && is_decimal_digit(*p)) {
             if (!read_count_digits(&p, patend, &count))
                 return die_error(gcb, "Repeat count in pack overflows");
         }
@@ -530,12 +704,12 @@ OP* pp_pack(PERLGCB* gcb)
             const char* s = sv_text(gcb, from, &len);
             uint64_t width = star ? len + (type == 'Z') : static_cast<uint64_t>(count);
             if (len >= width) {
-                sv_append_bytes(gcb, cat, s, width);
+                append(gcb, cat, s, width);
                 // A zero-width field writes nothing, so it has no last byte.
                 if (type == 'Z' && width > 0)
                     sv_pv(cat)[sv_cur(cat) - 1] = 0;
             } else {
-                sv_append_bytes(gcb, cat, s, len);
+                append(gcb, cat, s, len);
                 append_fill(gcb, cat, type == 'A' ? ' ' : 0, width - len);
             }
             break;
@@ -603,7 +777,7 @@ OP* pp_pack(PERLGCB* gcb)
                     store_int(bytes, std::bit_cast<uint32_t>(narrow_to_float(d)), 4, false);
                 else
                     store_int(bytes, std::bit_cast<uint64_t>(d), 8, false);
-                sv_append_bytes(gcb, cat, bytes, l.width);
+                append(gcb, cat, bytes, l.width);
             }
             break;
         case PK_UTF8:
@@ -630,10 +804,11 @@ OP* pp_pack(PERLGCB* gcb)
                     const char* s = (from->flags & SV_PUBLIC_OK) ? sv_text(gcb, from, &len)
                                                                 : sv_force_string(gcb, from, &len);
                     address = reinterpret_cast<uintptr_t>(s);
+                    remember_address(gcb, address, from);
                 }
                 char bytes[8];
                 store_int(bytes, address, 8, false);
-                sv_append_bytes(gcb, cat, bytes, 8);
+                append(gcb, cat, bytes, 8);
             }
             break;
         }
@@ -738,7 +913,7 @@ OP* pp_unpack(PERLGCB* gcb)
             star = true;
             p++;
             count = datalen > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(datalen);
-        } else if (is_digit(*p)) {
+        } else if (is_decimal_digit(*p)) {
             if (!read_count_digits(&p, patend, &count))
                 return die_error(gcb, "Repeat count in unpack overflows");
         } else {
@@ -860,8 +1035,16 @@ OP* pp_unpack(PERLGCB* gcb)
                         push_result(gcb, is_signed ? sv_new_from_int(gcb, static_cast<int64_t>(raw))
                                                    : sv_new_from_uint(gcb, raw));
                 } else if (l.kind == PK_POINTER) {
-                    const char* at = reinterpret_cast<const char*>(static_cast<uintptr_t>(raw));
-                    push_result(gcb, at ? sv_new_from_cstring(gcb, at, 0) : sv_new_undef(gcb, 0));
+                    // The string up to its first NUL, within the value's length.
+                    SV* from = value_at_address(gcb, static_cast<uintptr_t>(raw));
+                    if (from) {
+                        const char* at = sv_pv(from);
+                        const void* nul = std::memchr(at, 0, sv_cur(from));
+                        uint64_t n = nul ? static_cast<uint64_t>(static_cast<const char*>(nul) - at) : sv_cur(from);
+                        push_result(gcb, sv_new_from_bytes(gcb, at, n));
+                    } else {
+                        push_result(gcb, sv_new_undef(gcb, 0));
+                    }
                 } else {
                     double d = l.kind == PK_FLOAT ? static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(raw)))
                                                   : std::bit_cast<double>(raw);
@@ -875,9 +1058,13 @@ OP* pp_unpack(PERLGCB* gcb)
         }
         case PK_POINTER_BLOCK:
             if (left >= 8) {
-                const char* at = reinterpret_cast<const char*>(static_cast<uintptr_t>(load_int(s, 8, false, false)));
+                // count bytes, but none past the value's length.
+                SV* from = value_at_address(gcb, static_cast<uintptr_t>(load_int(s, 8, false, false)));
                 s += 8;
-                push_result(gcb, at ? sv_new_from_bytes(gcb, at, static_cast<uint64_t>(count)) : sv_new_undef(gcb, 0));
+                uint64_t n = static_cast<uint64_t>(count);
+                if (from && n > sv_cur(from))
+                    n = sv_cur(from);
+                push_result(gcb, from ? sv_new_from_bytes(gcb, sv_pv(from), n) : sv_new_undef(gcb, 0));
             }
             break;
         case PK_UTF8: {
@@ -906,29 +1093,28 @@ OP* pp_unpack(PERLGCB* gcb)
                     count--;
                     acc = 0;
                 } else if (++bytes >= 8) {
-                    // Past 56 bits the integer goes on as a decimal string.
-                    char digits[21];
-                    uint64_t v = acc;
-                    for (int32_t i = 19; i >= 0; i--) {
-                        digits[i] = static_cast<char>('0' + v % 10);
-                        v /= 10;
-                    }
-                    SV* sv = sv_new_from_bytes(gcb, digits, 20);
+                    // Past 56 bits the integer goes on as a decimal string:
+                    // up to four further 7-bit groups join it a pass.
+                    big_decimal big{nullptr, 0, 0};
+                    for (uint64_t v = acc; v; v /= LIMB_BASE)
+                        big_push(gcb, &big, static_cast<uint32_t>(v % LIMB_BASE));
                     while (s < strend) {
-                        uint8_t d = static_cast<uint8_t>(*s++);
-                        decimal_times_128_plus(gcb, sv, d & 0x7F);
-                        if (!(d & 0x80)) {
+                        uint32_t mul = 1, add = 0;
+                        bool ended = false;
+                        for (int32_t k = 0; k < 4 && s < strend && !ended; k++) {
+                            uint8_t d = static_cast<uint8_t>(*s++);
+                            mul <<= 7;
+                            add = (add << 7) | (d & 0x7F);
+                            ended = !(d & 0x80);
+                        }
+                        big_mul_add(gcb, &big, mul, add);
+                        if (ended) {
                             bytes = 0;
                             break;
                         }
                     }
-                    uint64_t len = 0;
-                    const char* t = sv_text(gcb, sv, &len);
-                    const char* last_digit = t + len - 1;
-                    while (t < last_digit && *t == '0')
-                        t++;
-                    sv_chop_front(gcb, sv, t);
-                    push_result(gcb, sv);
+                    push_result(gcb, big_to_value(gcb, &big));
+                    pool_free(gcb, big.limb);
                     count--;
                     acc = 0;
                 }
@@ -975,7 +1161,7 @@ OP* pp_unpack(PERLGCB* gcb)
                 type = p < patend ? *p++ : '\0';
                 if (p < patend && *p == '*')
                     p++;
-                if (p < patend && is_digit(*p))
+                if (p < patend && is_decimal_digit(*p))
                     return die_error(gcb, "/ cannot take a count");
                 SV* lenv = *gcb->arg_sp--;
                 int64_t n = (lenv->flags & SVf_IOK) ? sv_iv(lenv) : sv_to_int(gcb, lenv);

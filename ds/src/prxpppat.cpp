@@ -70,6 +70,12 @@ void apply_multiline(PERLGCB* gcb, const op_pattern* pm)
 // substitution does; the built value is released.
 void adopt_result(PERLGCB* gcb, SV* targ, SV* dstr)
 {
+    // An evaluated replacement may have made the target a reference or a
+    // glob, or left it without a string body.
+    if (targ->flags & SV_THINK_FIRST & ~SVf_UTF8)
+        sv_make_modifiable(gcb, targ);
+    if (sv_type(targ) < SVt_PV)
+        sv_upgrade_body(gcb, targ, SVt_PV);
     if (targ->flags & SVf_OOK)
         sv_undo_offset(gcb, targ);
     if (sv_len(targ))
@@ -138,6 +144,29 @@ cx_frame* push_subst(PERLGCB* gcb)
 }
 
 }  // namespace
+
+void cx_pop_subst(PERLGCB* gcb, cx_frame* cx)
+{
+    // Taken out first: releasing may run destructors, which push frames
+    // over this one.
+    uint64_t* saved = static_cast<uint64_t*>(cx->subst.rxres);
+    SV* dstr = cx->subst.dstr;
+    SV* targ = cx->subst.targ;
+    re_compiled* rx = cx->subst.rx;
+    cx->subst.rxres = nullptr;
+    cx->subst.dstr = nullptr;
+    cx->subst.targ = nullptr;
+    cx->subst.rx = nullptr;
+    if (saved) {
+        if (saved[RS_COPY])
+            pool_free(gcb, reinterpret_cast<void*>(saved[RS_COPY]));
+        pool_free(gcb, saved);
+    }
+    sv_release(gcb, dstr);
+    sv_release(gcb, targ);
+    if (rx)
+        gcb->re_hook_free(gcb, rx);
+}
 
 void re_offsets_save(PERLGCB* gcb, void** place, re_compiled* rx)
 {
@@ -457,15 +486,200 @@ OP* pp_match(PERLGCB* gcb)
     return op->op_next;
 }
 
+namespace {
+
+// What the phases of a substitution share once the first match is found.
+struct subst_run {
+    OP* op;
+    op_pattern* pm;       // the pattern op in use (the last successful one for an empty pattern)
+    op_pattern* rpm;      // the substitution's own op
+    re_compiled* rx;
+    SV* targ;
+    char* orig;           // start of the subject the offsets count from
+    char* s;              // where the search began
+    char* strend;
+    const char* c;        // a constant replacement, or none
+    uint64_t clen;
+    int32_t maxiters;
+    int32_t oldsave;
+    int32_t rxtainted;    // 1 the pattern, 2 the replacement
+    uint32_t r_flags;
+    bool once;
+    bool utf8;
+};
+
+// A constant replacement no longer than the shortest match, in a subject
+// that needs no copy: the target's string is edited in place.
+OP* subst_in_place(PERLGCB* gcb, subst_run& r)
+{
+    re_compiled* rx = r.rx;
+    SV* targ = r.targ;
+    const char* c = r.c;
+    uint64_t clen = r.clen;
+    char* orig = r.orig;
+    char* s = r.s;
+    char* strend = r.strend;
+    char* d = s;
+    char* m;
+    gcb->last_match_op = &r.pm->op;
+    targ->flags &= ~SVp_SCREAM;
+    if (r.once) {
+        if (rx->analysis_flags & REA_TAINTED)
+            r.rxtainted |= 1;
+        m = orig + rx->start_offsets[0];
+        d = orig + rx->end_offsets[0];
+        s = orig;
+        if (m - s > strend - d) {
+            // Shorter to move the tail down behind the replacement.
+            if (clen) {
+                std::memcpy(m, c, clen);
+                m += clen;
+            }
+            int64_t i = strend - d;
+            if (i > 0) {
+                std::memmove(m, d, static_cast<size_t>(i));
+                m += i;
+            }
+            *m = '\0';
+            sv_cur(targ) = static_cast<uint64_t>(m - s);
+        } else if (int64_t i = m - s) {
+            // Shorter to move the head up in front of the replacement;
+            // the string's start moves forward by the shortening.
+            d -= clen;
+            m = d;
+            sv_chop_front(gcb, targ, d - i);
+            s += i;
+            while (i--)
+                *--d = *--s;
+            if (clen)
+                std::memcpy(m, c, clen);
+        } else if (clen) {
+            d -= clen;
+            sv_chop_front(gcb, targ, d);
+            std::memcpy(d, c, clen);
+        } else {
+            sv_chop_front(gcb, targ, d);
+        }
+        if (r.rxtainted & 1)
+            gcb->tainted = 1;
+        pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
+    } else {
+        int32_t iters = 0;
+        do {
+            if (iters++ > r.maxiters)
+                return die_error(gcb, "Substitution loop");
+            if (rx->analysis_flags & REA_TAINTED)
+                r.rxtainted |= 1;
+            m = orig + rx->start_offsets[0];
+            if (int64_t i = m - s) {
+                if (s != d)
+                    std::memmove(d, s, static_cast<size_t>(i));
+                d += i;
+            }
+            if (clen) {
+                std::memcpy(d, c, clen);
+                d += clen;
+            }
+            s = orig + rx->end_offsets[0];
+        } while (gcb->re_hook_exec(gcb, rx, s, strend, orig, s == m ? 1 : 0, targ, nullptr,
+                                   REXEC_NOT_FIRST | REXEC_IGNORE_POS));
+        if (s != d) {
+            int64_t i = strend - s;
+            sv_cur(targ) = static_cast<uint64_t>(d - sv_pv(targ) + i);
+            std::memmove(d, s, static_cast<size_t>(i) + 1);
+        }
+        if (r.rxtainted & 1)
+            gcb->tainted = 1;
+        pp_push_one(gcb, pp_sp(gcb), sv_make_temporary(gcb, sv_new_from_int(gcb, iters)));
+    }
+    bool was_utf8 = (targ->flags & SVf_UTF8) != 0;
+    targ->flags &= ~(SV_VALUE_FLAGS & ~(SVf_POK | SVp_POK));
+    targ->flags |= SVf_POK | SVp_POK;
+    if (was_utf8)
+        targ->flags |= SVf_UTF8;
+    close_subst(gcb, targ, r.rxtainted, r.oldsave);
+    return r.op->op_next;
+}
+
+// An evaluated replacement: the substitution frame takes the state over and
+// the replacement's code runs next; pp_substcont goes on from there.
+// built holds the subject before the search's start.
+OP* subst_start_evaluated(PERLGCB* gcb, subst_run& r, SV* built)
+{
+    cx_frame* cx = push_subst(gcb);
+    cx->subst.iters = 0;
+    cx->subst.maxiters = r.maxiters;
+    cx->subst.rflags = static_cast<int32_t>(r.r_flags);
+    cx->subst.oldsave = r.oldsave;
+    cx->subst.once = r.once ? 1 : 0;
+    cx->subst.rxtainted = r.rxtainted;
+    cx->subst.orig = r.orig;
+    cx->subst.dstr = built;
+    // The frame holds the target and the pattern until it goes: the
+    // replacement's code may drop every other reference to them.
+    cx->subst.targ = sv_refinc(r.targ);
+    r.rx->ref_count++;
+    cx->subst.s = r.s;
+    cx->subst.m = r.orig;
+    cx->subst.strend = r.strend;
+    cx->subst.rx = r.rx;
+    re_offsets_save(gcb, &cx->subst.rxres, r.rx);
+    return r.rpm->op_pmreplroot;
+}
+
+// A constant replacement built into a new string, which the target takes
+// over at the end.
+OP* subst_built(PERLGCB* gcb, subst_run& r, SV* built)
+{
+    re_compiled* rx = r.rx;
+    char* orig = r.orig;
+    char* s = r.s;
+    char* strend = r.strend;
+    char* m;
+    uint32_t r_flags = r.r_flags | REXEC_IGNORE_POS | REXEC_NOT_FIRST;
+    int32_t iters = 0;
+    do {
+        if (iters++ > r.maxiters)
+            return die_error(gcb, "Substitution loop");
+        if (rx->analysis_flags & REA_TAINTED)
+            r.rxtainted |= 1;
+        if ((rx->analysis_flags & REA_COPY_DONE) && rx->subject_copy != orig) {
+            // The match ran on a copy of the subject: follow it.
+            m = s;
+            s = orig;
+            orig = rx->subject_copy;
+            s = orig + (m - s);
+            strend = s + (strend - m);
+        }
+        m = orig + rx->start_offsets[0];
+        sv_append_bytes(gcb, built, s, static_cast<uint64_t>(m - s));
+        s = orig + rx->end_offsets[0];
+        if (r.clen)
+            sv_append_bytes(gcb, built, r.c, r.clen);
+        if (r.once)
+            break;
+    } while (gcb->re_hook_exec(gcb, rx, s, strend, orig, s == m ? 1 : 0, r.targ, nullptr, r_flags));
+    sv_append_bytes(gcb, built, s, static_cast<uint64_t>(strend - s));
+    finish_subst(gcb, r.targ, built, r.rxtainted, iters, r.oldsave);
+    return r.op->op_next;
+}
+
+}  // namespace
+
+// The target is checked and its string taken; the first match decides the
+// way on: an edit in place, a new string built from a constant, or a frame
+// for a replacement that runs code.
 OP* pp_subst(PERLGCB* gcb)
 {
-    OP* op = gcb->op;
-    op_pattern* pm = op_as_pattern(op);
-    op_pattern* rpm = pm;
-    int32_t oldsave = gcb->savestack_ix;
+    subst_run r;
+    r.op = gcb->op;
+    r.pm = op_as_pattern(r.op);
+    r.rpm = r.pm;
+    r.oldsave = gcb->savestack_ix;
     SV** sp = pp_sp(gcb);
-    SV* dstr = (pm->op_pmflags & PMf_CONST) ? *sp-- : nullptr;
-    SV* targ = pattern_subject(gcb, op, sp);
+    SV* dstr = (r.pm->op_pmflags & PMf_CONST) ? *sp-- : nullptr;
+    SV* targ = pattern_subject(gcb, r.op, sp);
+    r.targ = targ;
     if ((targ->flags & SVf_FAKE) && (targ->flags & SVf_READONLY))
         sv_make_modifiable(gcb, targ);
     if ((targ->flags & SVf_READONLY) ||
@@ -475,190 +689,70 @@ OP* pp_subst(PERLGCB* gcb)
     uint64_t len = 0;
     char* s = sv_text(gcb, targ, &len);
     bool force_on_match = !(targ->flags & SVp_POK) || sv_type(targ) == SVt_PVGV;
-    int32_t rxtainted = ((pm->op_pmdynflags & PMdf_TAINTED) || (gcb->tainted && (pm->op_pmflags & PMf_RETAINT))) ? 1 : 0;
+    r.rxtainted = ((r.pm->op_pmdynflags & PMdf_TAINTED) || (gcb->tainted && (r.pm->op_pmflags & PMf_RETAINT))) ? 1 : 0;
     if (gcb->tainted)
-        rxtainted |= 2;
+        r.rxtainted |= 2;
     gcb->tainted = 0;
-    bool utf8 = pp_utf8_mode(gcb, targ);
-    re_compiled* rx = pm->op_pmregexp;
+    r.utf8 = pp_utf8_mode(gcb, targ);
+    r.rx = r.pm->op_pmregexp;
 
     for (;;) {  // restarted once when the subject must first become a string
         if (!s)
             return die_error(gcb, "panic: pp_subst");
-        char* strend = s + len;
-        uint64_t slen = utf8 ? utf8_length(gcb, reinterpret_cast<uint8_t*>(s), reinterpret_cast<uint8_t*>(strend)) : len;
-        int32_t maxiters = static_cast<int32_t>(2 * slen + 10);
-        if (!rx->pattern_length && gcb->last_match_op) {
-            pm = op_as_pattern(gcb->last_match_op);
-            rx = pm->op_pmregexp;
+        r.strend = s + len;
+        uint64_t slen = r.utf8 ? utf8_length(gcb, reinterpret_cast<uint8_t*>(s), reinterpret_cast<uint8_t*>(r.strend)) : len;
+        r.maxiters = static_cast<int32_t>(2 * slen + 10);
+        if (!r.rx->pattern_length && gcb->last_match_op) {
+            r.pm = op_as_pattern(gcb->last_match_op);
+            r.rx = r.pm->op_pmregexp;
         }
-        uint32_t r_flags = (rx->group_count || (targ->flags & SVs_TEMP) || gcb->match_variables_seen) ? static_cast<uint32_t>(REXEC_COPY) : 0u;
+        re_compiled* rx = r.rx;
+        r.r_flags = (rx->group_count || (targ->flags & SVs_TEMP) || gcb->match_variables_seen) ? static_cast<uint32_t>(REXEC_COPY) : 0u;
         if (targ->flags & SVp_SCREAM)
-            r_flags |= REXEC_STUDIED;
-        apply_multiline(gcb, pm);
-        char* orig = s;
-        char* m = s;
+            r.r_flags |= REXEC_STUDIED;
+        apply_multiline(gcb, r.pm);
+        r.orig = s;
         auto nope = [&]() {
             pp_push_one(gcb, pp_sp(gcb), &gcb->sv_no);
-            leave_scope(gcb, oldsave);
-            return op->op_next;
+            leave_scope(gcb, r.oldsave);
+            return r.op->op_next;
         };
         if ((rx->analysis_flags & REA_USE_FINDER)) {
-            s = const_cast<char*>(gcb->re_hook_guess(gcb, rx, targ, s, strend, r_flags, nullptr));
+            s = const_cast<char*>(gcb->re_hook_guess(gcb, rx, targ, s, r.strend, r.r_flags, nullptr));
             if (!s)
                 return nope();
         }
-        bool once = !(rpm->op_pmflags & PMf_GLOBAL);
-        uint64_t clen = 0;
-        const char* c = dstr ? sv_text(gcb, dstr, &clen) : nullptr;
-        int32_t iters = 0;
+        r.s = s;
+        r.once = !(r.rpm->op_pmflags & PMf_GLOBAL);
+        r.clen = 0;
+        r.c = dstr ? sv_text(gcb, dstr, &r.clen) : nullptr;
+        // An evaluated replacement may change or free the target's string:
+        // the matches of such a substitution read a copy of their own.
+        if (!r.c)
+            r.r_flags |= REXEC_COPY;
 
-        if (c && clen <= static_cast<uint64_t>(rx->min_length) && (once || !(r_flags & REXEC_COPY)) &&
-            !(rx->analysis_flags & REA_LOOKBEHIND_SEEN) && pp_utf8_mode(gcb, dstr) == utf8) {
-            if (!gcb->re_hook_exec(gcb, rx, s, strend, orig, 0, targ, nullptr, r_flags | REXEC_CHECKED))
-                return nope();
-            if (force_on_match) {
-                force_on_match = false;
-                s = sv_force_string(gcb, targ, &len);
-                continue;
-            }
-            char* d = s;
-            gcb->last_match_op = &pm->op;
-            targ->flags &= ~SVp_SCREAM;
-            if (once) {
-                if (rx->analysis_flags & REA_TAINTED)
-                    rxtainted |= 1;
-                m = orig + rx->start_offsets[0];
-                d = orig + rx->end_offsets[0];
-                s = orig;
-                if (m - s > strend - d) {
-                    // Shorter to move the tail down behind the replacement.
-                    if (clen) {
-                        std::memcpy(m, c, clen);
-                        m += clen;
-                    }
-                    int64_t i = strend - d;
-                    if (i > 0) {
-                        std::memmove(m, d, static_cast<size_t>(i));
-                        m += i;
-                    }
-                    *m = '\0';
-                    sv_cur(targ) = static_cast<uint64_t>(m - s);
-                } else if (int64_t i = m - s) {
-                    // Shorter to move the head up in front of the replacement;
-                    // the string's start moves forward by the shortening.
-                    d -= clen;
-                    m = d;
-                    sv_chop_front(gcb, targ, d - i);
-                    s += i;
-                    while (i--)
-                        *--d = *--s;
-                    if (clen)
-                        std::memcpy(m, c, clen);
-                } else if (clen) {
-                    d -= clen;
-                    sv_chop_front(gcb, targ, d);
-                    std::memcpy(d, c, clen);
-                } else {
-                    sv_chop_front(gcb, targ, d);
-                }
-                if (rxtainted & 1)
-                    gcb->tainted = 1;
-                pp_push_one(gcb, pp_sp(gcb), &gcb->sv_yes);
-            } else {
-                do {
-                    if (iters++ > maxiters)
-                        return die_error(gcb, "Substitution loop");
-                    if (rx->analysis_flags & REA_TAINTED)
-                        rxtainted |= 1;
-                    m = orig + rx->start_offsets[0];
-                    if (int64_t i = m - s) {
-                        if (s != d)
-                            std::memmove(d, s, static_cast<size_t>(i));
-                        d += i;
-                    }
-                    if (clen) {
-                        std::memcpy(d, c, clen);
-                        d += clen;
-                    }
-                    s = orig + rx->end_offsets[0];
-                } while (gcb->re_hook_exec(gcb, rx, s, strend, orig, s == m ? 1 : 0, targ, nullptr,
-                                           REXEC_NOT_FIRST | REXEC_IGNORE_POS));
-                if (s != d) {
-                    int64_t i = strend - s;
-                    sv_cur(targ) = static_cast<uint64_t>(d - sv_pv(targ) + i);
-                    std::memmove(d, s, static_cast<size_t>(i) + 1);
-                }
-                if (rxtainted & 1)
-                    gcb->tainted = 1;
-                pp_push_one(gcb, pp_sp(gcb), sv_make_temporary(gcb, sv_new_from_int(gcb, iters)));
-            }
-            bool was_utf8 = (targ->flags & SVf_UTF8) != 0;
-            targ->flags &= ~(SV_VALUE_FLAGS & ~(SVf_POK | SVp_POK));
-            targ->flags |= SVf_POK | SVp_POK;
-            if (was_utf8)
-                targ->flags |= SVf_UTF8;
-            close_subst(gcb, targ, rxtainted, oldsave);
-            return op->op_next;
-        }
-
-        if (!gcb->re_hook_exec(gcb, rx, s, strend, orig, 0, targ, nullptr, r_flags | REXEC_CHECKED))
+        bool in_place = r.c && r.clen <= static_cast<uint64_t>(rx->min_length) && (r.once || !(r.r_flags & REXEC_COPY)) &&
+                        !(rx->analysis_flags & REA_LOOKBEHIND_SEEN) && pp_utf8_mode(gcb, dstr) == r.utf8;
+        if (!gcb->re_hook_exec(gcb, rx, s, r.strend, r.orig, 0, targ, nullptr, r.r_flags | REXEC_CHECKED))
             return nope();
         if (force_on_match) {
             force_on_match = false;
             s = sv_force_string(gcb, targ, &len);
             continue;
         }
+        if (in_place)
+            return subst_in_place(gcb, r);
+
         if (rx->analysis_flags & REA_TAINTED)
-            rxtainted |= 1;
+            r.rxtainted |= 1;
         SV* built = sv_new_undef(gcb, len + 1);
-        sv_set_bytes(gcb, built, m, static_cast<uint64_t>(s - m));
-        if (utf8)
+        sv_set_bytes(gcb, built, r.orig, static_cast<uint64_t>(s - r.orig));
+        if (r.utf8)
             built->flags |= SVf_UTF8;
-        gcb->last_match_op = &pm->op;
-        if (!c) {
-            cx_frame* cx = push_subst(gcb);
-            cx->subst.iters = 0;
-            cx->subst.maxiters = maxiters;
-            cx->subst.rflags = static_cast<int32_t>(r_flags);
-            cx->subst.oldsave = oldsave;
-            cx->subst.once = once ? 1 : 0;
-            cx->subst.rxtainted = rxtainted;
-            cx->subst.orig = orig;
-            cx->subst.dstr = built;
-            cx->subst.targ = targ;
-            cx->subst.s = s;
-            cx->subst.m = m;
-            cx->subst.strend = strend;
-            cx->subst.rx = rx;
-            re_offsets_save(gcb, &cx->subst.rxres, rx);
-            return rpm->op_pmreplroot;
-        }
-        r_flags |= REXEC_IGNORE_POS | REXEC_NOT_FIRST;
-        do {
-            if (iters++ > maxiters)
-                return die_error(gcb, "Substitution loop");
-            if (rx->analysis_flags & REA_TAINTED)
-                rxtainted |= 1;
-            if ((rx->analysis_flags & REA_COPY_DONE) && rx->subject_copy != orig) {
-                // The match ran on a copy of the subject: follow it.
-                m = s;
-                s = orig;
-                orig = rx->subject_copy;
-                s = orig + (m - s);
-                strend = s + (strend - m);
-            }
-            m = orig + rx->start_offsets[0];
-            sv_append_bytes(gcb, built, s, static_cast<uint64_t>(m - s));
-            s = orig + rx->end_offsets[0];
-            if (clen)
-                sv_append_bytes(gcb, built, c, clen);
-            if (once)
-                break;
-        } while (gcb->re_hook_exec(gcb, rx, s, strend, orig, s == m ? 1 : 0, targ, nullptr, r_flags));
-        sv_append_bytes(gcb, built, s, static_cast<uint64_t>(strend - s));
-        finish_subst(gcb, targ, built, rxtainted, iters, oldsave);
-        return op->op_next;
+        gcb->last_match_op = &r.pm->op;
+        if (!r.c)
+            return subst_start_evaluated(gcb, r, built);
+        return subst_built(gcb, r, built);
     }
 }
 
@@ -694,16 +788,12 @@ OP* pp_substcont(PERLGCB* gcb)
             int32_t count = cx->subst.iters - 1;
             int32_t rxtainted = cx->subst.rxtainted;
             int32_t oldsave = cx->subst.oldsave;
+            cx->subst.dstr = nullptr;  // the target takes it over
             finish_subst(gcb, targ, dstr, rxtainted, count, oldsave);
-            // Pop the frame and free its capture state.
+            // Code that the finish ran may have pushed and popped frames.
             cx = cx_current(gcb);
             gcb->current_level->si_cxix--;
-            if (uint64_t* saved = static_cast<uint64_t*>(cx->subst.rxres)) {
-                if (saved[RS_COPY])
-                    pool_free(gcb, reinterpret_cast<void*>(saved[RS_COPY]));
-                pool_free(gcb, saved);
-                cx->subst.rxres = nullptr;
-            }
+            cx_pop_subst(gcb, cx);
             return pm->op.op_next;
         }
     }
@@ -729,72 +819,39 @@ OP* pp_substcont(PERLGCB* gcb)
     return pm->op_pmreplstart;
 }
 
-OP* pp_split(PERLGCB* gcb)
-{
-    OP* op = gcb->op;
-    SV** sp = pp_sp(gcb);
-    SV* limsv = *sp--;
-    int64_t limit = (limsv->flags & SVf_IOK) ? sv_iv(limsv) : sv_to_int(gcb, limsv);
-    SV* sv = *sp--;
-    uint64_t len = 0;
-    const char* s = sv_text(gcb, sv, &len);
-    bool utf8 = pp_utf8_mode(gcb, sv);
-    const char* strend = s + len;
-    op_pattern* pm = reinterpret_cast<op_pattern*>(*sp--);
-    pp_put_sp(gcb, sp);
-    if (!pm || !s)
-        return die_error(gcb, "panic: pp_split");
-    uint64_t slen = utf8 ? utf8_length(gcb, reinterpret_cast<const uint8_t*>(s), reinterpret_cast<const uint8_t*>(strend)) : len;
-    int64_t maxiters = static_cast<int64_t>(slen) + 10;
-    int64_t origlimit = limit;
-    re_compiled* rx = pm->op_pmregexp;
-    uint8_t gimme = pp_context(gcb, op);
-    int32_t oldsave = gcb->savestack_ix;
-    bool locale = (pm->op_pmflags & PMf_LOCALE) != 0;
-    if (locale && (pm->op_pmflags & (PMf_WHITE | PMf_SKIPWHITE)))
-        gcb->tainted = 1;
+namespace {
 
-    AV* ary = nullptr;
-    if (pm->op_pmreplroot) {
-        GV* gv = reinterpret_cast<GV*>(pm->op_pmreplroot);
-        ary = gv_gp(gv_ensure_array(gcb, gv))->gp_av;
-    } else if (gimme != CTX_LIST) {
-        GV* gv = gv_fetch_by_name(gcb, "_", GV_ADD, SVt_PVGV);
-        ary = gv_gp(gv_ensure_array(gcb, gv))->gp_av;
-    }
-    bool realarray = false;
-    bool mortal = true;
-    MAGIC* tie = nullptr;
-    AV* oldstack = gcb->current_arg_stack;
-    if (ary && (gimme != CTX_LIST || (pm->op_pmflags & PMf_ONCE))) {
-        realarray = true;
-        av_grow_to_index(gcb, ary, 0);
-        av_remove_all(gcb, ary);
-        sp = pp_sp(gcb);
-        if ((as_sv(ary)->flags & SVs_RMG) && (tie = mg_find_by_type(gcb, as_sv(ary), 'P'))) {
-            push_mark(gcb, sp);
-            sp = pp_push_one(gcb, sp, tie_object(gcb, as_sv(ary), tie));
-        } else {
-            PVAV* b = av_body(ary);
-            if (!(b->avflags & AVf_REAL)) {
-                b->avflags = static_cast<uint8_t>((b->avflags | AVf_REAL) & ~AVf_REIFY);
-                for (int32_t i = b->fill; i >= 0; i--)
-                    b->array[i] = &gcb->sv_undef;
-            }
-            // The fields land in the array itself: it is the argument stack
-            // until they are all pushed.
-            av_body(oldstack)->fill = static_cast<int32_t>(sp - gcb->arg_base);
-            b = av_body(ary);
-            gcb->arg_base = b->array;
-            gcb->arg_max = b->array + b->max;
-            gcb->arg_sp = sp = b->array + b->fill;
-            gcb->current_arg_stack = ary;
-            mortal = false;
-        }
-    }
-    sp = pp_sp(gcb);
-    int64_t base = sp - gcb->arg_base;
-    const char* orig = s;
+// The scan of split's subject: the position reached, the end, the start that
+// offsets count from, the stack the fields go to, the fields still allowed
+// (counted down before each one) and the iteration limit.
+struct split_scan {
+    const char* s;
+    const char* strend;
+    const char* orig;
+    SV** sp;
+    int64_t limit;
+    int64_t maxiters;
+    uint64_t slen;        // the subject's length in characters
+    bool mortal;
+    bool utf8;
+    bool locale;
+};
+
+// Pushes the fields before the last one, by the kind of pattern: white
+// space, line starts, a single fixed substring, or any pattern through the
+// matcher (with its groups). The rest of the subject from scan.s on is the
+// last field, which the caller takes.
+void split_fields(PERLGCB* gcb, op_pattern* pm, SV* sv, split_scan& scan)
+{
+    re_compiled* rx = pm->op_pmregexp;
+    const char* s = scan.s;
+    const char* strend = scan.strend;
+    const char* orig = scan.orig;
+    SV** sp = scan.sp;
+    int64_t limit = scan.limit;
+    bool mortal = scan.mortal;
+    bool utf8 = scan.utf8;
+    bool locale = scan.locale;
     auto is_blank = [&](char ch) {
         uint8_t b = static_cast<uint8_t>(ch);
         return host_is_space(b) && (!locale || b <= 0x7F);
@@ -802,12 +859,6 @@ OP* pp_split(PERLGCB* gcb)
     if (pm->op_pmflags & PMf_SKIPWHITE)
         while (s < strend && is_blank(*s))
             s++;
-    if (((pm->op_pmflags & PMf_MULTILINE) != 0) != (gcb->multiline != 0)) {
-        save_push_int(gcb, &gcb->multiline);
-        gcb->multiline = (pm->op_pmflags & PMf_MULTILINE) ? 1 : 0;
-    }
-    if (!limit)
-        limit = maxiters + 2;
 
     if (pm->op_pmflags & PMf_WHITE) {
         while (--limit) {
@@ -865,7 +916,7 @@ OP* pp_split(PERLGCB* gcb)
             }
         }
     } else {
-        maxiters += static_cast<int64_t>(slen) * rx->group_count;
+        scan.maxiters += static_cast<int64_t>(scan.slen) * rx->group_count;
         while (s < strend && --limit) {
             pp_put_sp(gcb, sp);
             if (!gcb->re_hook_exec(gcb, rx, s, strend, orig, 1, sv, nullptr, 0))
@@ -897,6 +948,101 @@ OP* pp_split(PERLGCB* gcb)
             s = orig + rx->end_offsets[0];
         }
     }
+    scan.s = s;
+    scan.strend = strend;
+    scan.sp = sp;
+}
+
+}  // namespace
+
+// In phases: the operands and the receiving array (emptied first), the
+// subject's text, the array set up as the argument stack, the fields
+// (split_fields), the last field or the trailing empty ones dropped, then
+// the fields delivered to the array, a tie, the list or a count.
+OP* pp_split(PERLGCB* gcb)
+{
+    OP* op = gcb->op;
+    SV** sp = pp_sp(gcb);
+    SV* limsv = *sp--;
+    int64_t limit = (limsv->flags & SVf_IOK) ? sv_iv(limsv) : sv_to_int(gcb, limsv);
+    SV* sv = *sp--;
+    op_pattern* pm = reinterpret_cast<op_pattern*>(*sp--);
+    pp_put_sp(gcb, sp);
+    if (!pm)
+        return die_error(gcb, "panic: pp_split");
+    // The subject may be an element of the target array, which is emptied
+    // first, and emptying it may run destructors: the subject is held for
+    // the statement and its text taken only afterwards.
+    tmps_push(gcb, sv_refinc(sv));
+    int64_t origlimit = limit;
+    uint8_t gimme = pp_context(gcb, op);
+    int32_t oldsave = gcb->savestack_ix;
+    bool locale = (pm->op_pmflags & PMf_LOCALE) != 0;
+    if (locale && (pm->op_pmflags & (PMf_WHITE | PMf_SKIPWHITE)))
+        gcb->tainted = 1;
+
+    AV* ary = nullptr;
+    if (pm->op_pmreplroot) {
+        GV* gv = reinterpret_cast<GV*>(pm->op_pmreplroot);
+        ary = gv_gp(gv_ensure_array(gcb, gv))->gp_av;
+    } else if (gimme != CTX_LIST) {
+        GV* gv = gv_fetch_by_name(gcb, "_", GV_ADD, SVt_PVGV);
+        ary = gv_gp(gv_ensure_array(gcb, gv))->gp_av;
+    }
+    bool realarray = ary && (gimme != CTX_LIST || (pm->op_pmflags & PMf_ONCE));
+    if (realarray) {
+        av_grow_to_index(gcb, ary, 0);
+        av_remove_all(gcb, ary);
+    }
+    // Any code the text runs (a tie's fetch, an overloaded conversion) runs
+    // before the array becomes the argument stack.
+    uint64_t len = 0;
+    const char* s = sv_text(gcb, sv, &len);
+    if (!s)
+        return die_error(gcb, "panic: pp_split");
+    bool utf8 = pp_utf8_mode(gcb, sv);
+    const char* strend = s + len;
+    uint64_t slen = utf8 ? utf8_length(gcb, reinterpret_cast<const uint8_t*>(s), reinterpret_cast<const uint8_t*>(strend)) : len;
+    int64_t maxiters = static_cast<int64_t>(slen) + 10;
+
+    bool mortal = true;
+    MAGIC* tie = nullptr;
+    AV* oldstack = gcb->current_arg_stack;
+    if (realarray) {
+        sp = pp_sp(gcb);
+        if ((as_sv(ary)->flags & SVs_RMG) && (tie = mg_find_by_type(gcb, as_sv(ary), 'P'))) {
+            push_mark(gcb, sp);
+            sp = pp_push_one(gcb, sp, tie_object(gcb, as_sv(ary), tie));
+        } else {
+            PVAV* b = av_body(ary);
+            if (!(b->avflags & AVf_REAL)) {
+                b->avflags = static_cast<uint8_t>((b->avflags | AVf_REAL) & ~AVf_REIFY);
+                for (int32_t i = b->fill; i >= 0; i--)
+                    b->array[i] = &gcb->sv_undef;
+            }
+            // The fields land in the array itself: it is the argument stack
+            // until they are all pushed.
+            av_body(oldstack)->fill = static_cast<int32_t>(sp - gcb->arg_base);
+            b = av_body(ary);
+            gcb->arg_base = b->array;
+            gcb->arg_max = b->array + b->max;
+            gcb->arg_sp = sp = b->array + b->fill;
+            gcb->current_arg_stack = ary;
+            mortal = false;
+        }
+    }
+    sp = pp_sp(gcb);
+    int64_t base = sp - gcb->arg_base;
+    if (((pm->op_pmflags & PMf_MULTILINE) != 0) != (gcb->multiline != 0)) {
+        save_push_int(gcb, &gcb->multiline);
+        gcb->multiline = (pm->op_pmflags & PMf_MULTILINE) ? 1 : 0;
+    }
+    split_scan scan = {s, strend, s, sp, limit ? limit : maxiters + 2, maxiters, slen, mortal, utf8, locale};
+    split_fields(gcb, pm, sv, scan);
+    s = scan.s;
+    strend = scan.strend;
+    sp = scan.sp;
+    maxiters = scan.maxiters;
     pp_put_sp(gcb, sp);
     leave_scope(gcb, oldsave);
     sp = pp_sp(gcb);

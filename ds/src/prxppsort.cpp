@@ -403,9 +403,8 @@ OP* pp_sort(PERLGCB* gcb)
                 OP* root = cv_body(cv)->root;
                 save_push_generic_ptr(gcb, reinterpret_cast<void**>(&root->op_ppaddr));
                 root->op_ppaddr = gcb->op_run_function_table[OP_NULL];
+                // The sub's pad becomes current with its frame, below.
                 save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->curpad));
-                AV* padlist = cv_body(cv)->padlist;
-                gcb->curpad = av_body(sv_as<AV>(av_body(padlist)->array[1]))->array;
             }
         }
     } else {
@@ -434,6 +433,10 @@ OP* pp_sort(PERLGCB* gcb)
         items[n++] = sv;
     }
     pp_put_sp(gcb, items + n - 1);
+    // Code that a comparison runs (a comparator, an overloaded operator, a
+    // warning hook) may free the items' owners.
+    if (n > 1)
+        tmps_hold(gcb, items, n);
 
     if (n > 1 && !code) {
         pp_put_sp(gcb, pp_extend(gcb, pp_sp(gcb), 20));
@@ -480,12 +483,16 @@ OP* pp_sort(PERLGCB* gcb)
             cx->sub.dfoutgv = nullptr;
             cx->sub.savearray = nullptr;
             cx->sub.argarray = nullptr;
-            cx->sub.olddepth = static_cast<uint16_t>(cv_body(cv)->depth);
-            cx->sub.hasargs = with_args;
+            cx->sub.hasargs = with_args && !native;  // @_ is swapped for code with a pad only
             cx->sub.lval = static_cast<uint8_t>(op->op_private & (OPpLVAL_INTRO | OPpENTERSUB_INARGS));
-            cx->sub.oldcurpad = native ? nullptr : gcb->curpad;
-            if (cv_body(cv)->depth == 0)
-                sv_refinc(as_sv(cv));  // dropped again when the frame goes
+            cx->sub.oldcurpad = nullptr;
+            // The sub is active while it compares: it cannot be undefined, and
+            // the frame holds a reference on it until it goes.
+            int32_t depth = cx_sub_enter_depth(gcb, cx, cv, !native);
+            if (!native) {
+                gcb->curpad = av_body(sv_as<AV>(av_body(cv_body(cv)->padlist)->array[depth]))->array;
+                cx->sub.oldcurpad = gcb->curpad;
+            }
             if (with_args && !native) {
                 AV* av = sv_as<AV>(gcb->curpad[0]);
                 GP* gp = gv_gp(gv_default_glob(gcb));
@@ -526,6 +533,7 @@ OP* pp_grepstart(PERLGCB* gcb)
         return op->op_next->op_next;
     }
     SV** first = gcb->arg_base + top_mark(gcb) + 1;
+    tmps_hold(gcb, first, static_cast<int32_t>(sp - first + 1));  // the block may free their owners
     push_mark(gcb, first);  // destination
     push_mark(gcb, first);  // source
     pp_scope_with_temps(gcb);

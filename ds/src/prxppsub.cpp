@@ -415,15 +415,9 @@ OP* do_goto(PERLGCB* gcb)
                 cx->sub.hasargs = 0;
             }
             cx->sub.cv = cv;
-            cx->sub.olddepth = static_cast<uint16_t>(body_of(cv)->depth);
-            int32_t depth = ++body_of(cv)->depth;
-            if (depth < 2) {
-                sv_refinc(as_sv(cv));
-            } else {
-                if (depth == 100 && warn_enabled(gcb, WARN_RECURSION))
-                    sub_deep_recursion_warn(gcb, cv);
-                pad_for_depth(gcb, cv, depth, cx->sub.hasargs != 0);
-            }
+            int32_t depth = cx_sub_enter_depth(gcb, cx, cv, true);
+            if (depth == 100 && warn_enabled(gcb, WARN_RECURSION))
+                sub_deep_recursion_warn(gcb, cv);
             enter_pad(gcb, cx, cv);
             if (cx->sub.hasargs)
                 install_args(gcb, cx, mark + 1, items);
@@ -565,6 +559,20 @@ void close_sub_frame(PERLGCB* gcb, cx_frame* cx, OP* newpm)
 
 // ---- shared helpers -------------------------------------------------------------
 
+int32_t cx_sub_enter_depth(PERLGCB* gcb, cx_frame* cx, CV* cv, bool own_pad)
+{
+    int32_t depth = body_of(cv)->depth;
+    cx->sub.olddepth = depth;
+    if (depth == INT32_MAX)
+        fatal_error(gcb, "Subroutine recursion too deep");
+    body_of(cv)->depth = ++depth;
+    if (depth == 1)
+        sv_refinc(as_sv(cv));
+    else if (own_pad)
+        pad_for_depth(gcb, cv, depth, true);
+    return depth;
+}
+
 void sub_deep_recursion_warn(PERLGCB* gcb, CV* cv)
 {
     if (body_of(cv)->cvflags & CVf_ANON) {
@@ -608,6 +616,7 @@ void elem_autovivify(PERLGCB* gcb, SV* sv, int32_t kind)
 
 OP* goto_find_label(PERLGCB* gcb, OP* o, const char* label, uint64_t len, OP** ops, OP** limit)
 {
+    stack_check(gcb);  // the walk is as deep as the op tree
     OP** start = ops;
     if (ops >= limit)
         fatal_error(gcb, "Target of goto is too deeply nested");
@@ -654,6 +663,12 @@ OP* pp_entersub(PERLGCB* gcb)
 
     if (!sv)
         return die_error(gcb, "Not a CODE reference");
+    // @_ aliases the arguments without holding them: they are held for the
+    // caller's statement, since the sub may free their owners.
+    if (hasargs) {
+        SV** first = gcb->arg_base + top_mark(gcb) + 1;
+        tmps_hold(gcb, first, static_cast<int32_t>(sp - first + 1));
+    }
     switch (sv_type(sv)) {
     case SVt_PVCV:
         cv = sv_as<CV>(sv);
@@ -682,11 +697,13 @@ OP* pp_entersub(PERLGCB* gcb)
                     pp_put_sp(gcb, gcb->arg_base + pop_mark(gcb));
                 return op->op_next;
             }
-            const char* sym;
+            // The sub's name: after get magic the private string only; an
+            // undefined value names none.
+            const char* sym = nullptr;
             if (sv->flags & SVs_GMG) {
                 mg_call_get(gcb, sv);
                 sym = (sv->flags & SVp_POK) ? sv_pv(sv) : nullptr;
-            } else {
+            } else if (sv_ok(sv)) {
                 uint64_t len = 0;
                 sym = sv_text(gcb, sv, &len);
             }
@@ -787,14 +804,9 @@ OP* pp_entersub(PERLGCB* gcb)
     cx->sub.dfoutgv = nullptr;
     cx->sub.savearray = nullptr;
     cx->sub.argarray = nullptr;
-    cx->sub.olddepth = static_cast<uint16_t>(body_of(cv)->depth);
     cx->sub.hasargs = hasargs;
     cx->sub.lval = static_cast<uint8_t>(op->op_private & (OPpLVAL_INTRO | OPpENTERSUB_INARGS));
-    int32_t depth = ++body_of(cv)->depth;
-    if (depth < 2)
-        sv_refinc(as_sv(cv));
-    else
-        pad_for_depth(gcb, cv, depth, true);
+    int32_t depth = cx_sub_enter_depth(gcb, cx, cv, true);
     enter_pad(gcb, cx, cv);
     if (hasargs)
         install_args(gcb, cx, mark + 1, static_cast<int32_t>(sp - mark));
@@ -1216,11 +1228,9 @@ OP* pp_dbstate(PERLGCB* gcb)
     cx->sub.dfoutgv = nullptr;
     cx->sub.savearray = nullptr;
     cx->sub.argarray = nullptr;
-    cx->sub.olddepth = static_cast<uint16_t>(body_of(cv)->depth);
     cx->sub.hasargs = 0;
     cx->sub.lval = static_cast<uint8_t>(op->op_private & (OPpLVAL_INTRO | OPpENTERSUB_INARGS));
-    if (++body_of(cv)->depth == 1)
-        sv_refinc(as_sv(cv));  // dropped when the depth returns to 0
+    cx_sub_enter_depth(gcb, cx, cv, false);  // the debugger runs in its first pad
     save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->curpad));
     gcb->curpad = av_body(sv_as<AV>(av_body(body_of(cv)->padlist)->array[1]))->array;
     cx->sub.oldcurpad = gcb->curpad;

@@ -1637,9 +1637,11 @@ re_compiled* emit_and_study(PERLGCB* gcb, re_compiled* rx, const char* exp, cons
     }
 
     // Switches at the top level stay in force to the end of the pattern:
-    // the op takes them as its own flags.
-    rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
+    // the op takes them as its own flags, and so does the pattern, whose
+    // caller sets the multi-line mode from them as the op's would (the
+    // optimiser marks the check substring's tail by them).
     pm->op_pmflags = static_cast<uint16_t>(gcb->re_cflags);
+    rx->analysis_flags = pm->op_pmflags & REA_PM_MASK;
     if (gcb->re_regflags & RE_REGF_UTF8)
         rx->analysis_flags |= REA_UTF8;
     // The naughty threshold: see parse_quantified for what the score means.

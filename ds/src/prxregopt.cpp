@@ -1051,6 +1051,11 @@ re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re
         r.max_count = RE_INFTY;
         body = scan + 1;
     } else if (kind == RE_PLUS || kind == RE_STAR) {
+        // The run ends before the repeat, and before the position moves: an
+        // empty run that ends before an end anchor stands where the anchor
+        // does, as in \B$\s+.
+        if (st->flags & STUDY_SUBSTRINGS)
+            re_commit_substr(gcb, data);
         if (kind == RE_PLUS && !zero_width_operand(scan + 1)) {
             // One repetition at least, of one character.
             if (st->flags & STUDY_SUBSTRINGS)
@@ -1060,7 +1065,6 @@ re_program_node* study_repeat(PERLGCB* gcb, Study* st, re_program_node* scan, re
         st->unbounded = st->unbounded_inside = true;
         re_program_node* after = next_of(gcb, scan);
         if (st->flags & STUDY_SUBSTRINGS) {
-            re_commit_substr(gcb, data);
             data->longest = data->longest_float;
             data->flags |= SCAN_UNBOUNDED;
         }

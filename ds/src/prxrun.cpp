@@ -12,6 +12,10 @@
 
 int32_t run_op_loop(PERLGCB* gcb)
 {
+    // Native code that runs interpreter code (sort comparators, ties,
+    // overloading, destructors, magic, hooks) nests run loops on the native
+    // stack: a nesting that input controls ends here with a trappable die.
+    stack_check(gcb);
     // The first op runs without a test: a run always starts at an op.
     gcb->op = gcb->op->op_ppaddr(gcb);
     while (gcb->op)
@@ -92,6 +96,11 @@ SV** tmps_stack_extend(PERLGCB* gcb, int32_t n)
     if (n < 128)
         n = gcb->temps_max < 512 ? 128 : 512;
     int32_t cap = gcb->temps_ix + n + 1;
+    // A statement may make millions of temporaries: past a few thousand the
+    // stack grows by half, so that its copies stay linear in their number.
+    int64_t grown = static_cast<int64_t>(gcb->temps_max) + gcb->temps_max / 2;
+    if (cap > gcb->temps_max && cap < grown)
+        cap = grown > INT32_MAX ? INT32_MAX : static_cast<int32_t>(grown);
     gcb->temps = static_cast<SV**>(pool_realloc(gcb, gcb->temps, static_cast<uint64_t>(cap) * sizeof(SV*)));
     gcb->temps_max = cap;
     return gcb->temps;
@@ -170,6 +179,7 @@ void stack_level_pop_to_mark(PERLGCB* gcb)
 
 void stack_unwind_for_exit(PERLGCB* gcb)
 {
+    gcb->localizing = 0;  // a set method that was under way never returns
     while (gcb->current_arg_stack != gcb->main_arg_stack) {
         if (gcb->current_level->si_cxix >= 0)
             cx_unwind(gcb, -1);

@@ -42,7 +42,7 @@ struct cx_sub {
     GV* dfoutgv;          // default output glob saved by a format call; one reference
     AV* savearray;        // saved argument array of the default variable (sub frame)
     AV* argarray;         // argument array of this call (sub frame)
-    uint16_t olddepth;    // recursion depth before the call
+    int32_t olddepth;     // recursion depth before the call
     uint8_t hasargs;      // 0 for a format call
     uint8_t lval;         // the calling op's private bits of an lvalue call
     SV** oldcurpad;       // current pad before the call
@@ -81,13 +81,13 @@ struct cx_subst {
     int32_t once;
     int32_t rxtainted;
     char* orig;           // start of the source string
-    SV* dstr;             // value being built
-    SV* targ;             // target value
+    SV* dstr;             // value being built; owned by the frame
+    SV* targ;             // target value; one reference
     char* s;              // current position
     char* m;              // start of the current match
     char* strend;         // end of the string
     void* rxres;          // saved capture state
-    re_compiled* rx;      // the compiled pattern
+    re_compiled* rx;      // the compiled pattern; one reference
 };
 
 struct cx_frame {
@@ -173,6 +173,16 @@ void stack_level_pop_to_mark(PERLGCB* gcb);
 
 // Pops every context frame above index (the run-time ops' unwinding).
 void cx_unwind(PERLGCB* gcb, int32_t index);
+// Takes the code value of the sub frame cx one recursion level deeper: the
+// frame keeps the depth before the call (cx_pop_sub puts it back), the
+// first level takes a reference on the code value (dropped when the depth
+// returns to 0), and with own_pad a deeper level gets its pad. Dies, with
+// the frame complete, when the depth cannot grow. Returns the new depth.
+int32_t cx_sub_enter_depth(PERLGCB* gcb, cx_frame* cx, CV* cv, bool own_pad);
+// Lets go of what a popped substitution frame holds: the value being built
+// (unless the target took it over), its references on the target and the
+// pattern, and the saved capture state with its subject copy.
+void cx_pop_subst(PERLGCB* gcb, cx_frame* cx);
 // Unwinds the context stack to the innermost eval and returns the op the run
 // loop resumes at; outside any eval it writes the message and exits.
 OP* die_return_to_eval(PERLGCB* gcb, const char* message, uint64_t length);
@@ -204,6 +214,26 @@ inline void tmps_push(PERLGCB* gcb, SV* sv)
     if (gcb->temps_ix >= gcb->temps_max - 1)
         tmps_stack_extend(gcb, 1);
     gcb->temps[++gcb->temps_ix] = sv;
+}
+
+// Takes one more reference on each of the n values at items for the
+// temporaries stack. The argument stack holds no references: an op that
+// runs code while its operands wait there (sort, foreach over a list, grep,
+// map) holds them so, to the end of the statement, since the code may drop
+// their owners' references.
+inline void tmps_hold(PERLGCB* gcb, SV** items, int32_t n)
+{
+    if (n <= 0)
+        return;
+    if (gcb->temps_ix + n >= gcb->temps_max)
+        tmps_stack_extend(gcb, n);
+    for (int32_t i = 0; i < n; i++) {
+        SV* sv = items[i];
+        if (sv) {
+            sv->refcnt++;
+            gcb->temps[++gcb->temps_ix] = sv;
+        }
+    }
 }
 
 // The next frame index of the current level, growing its context stack when

@@ -219,6 +219,280 @@ void scope_leave(PERLGCB* gcb)
     leave_scope(gcb, base);
 }
 
+namespace {
+
+// The undo steps of the larger kinds. Each is entered with the kind popped
+// and pops its own operands, newest first. "Held" below is a reference
+// that the entry took when it was pushed and that the step hands on or
+// drops.
+
+// SAVE_GLOB_BODY: the glob gets back its old body and string. The entry
+// holds the glob and the old body's reference; the current body's
+// reference is dropped, the old one goes back into the glob as it is.
+void undo_glob_body(PERLGCB* gcb)
+{
+    GP* gp = static_cast<GP*>(pop_ptr(gcb));
+    GV* gv = static_cast<GV*>(pop_ptr(gcb));
+    SV* gsv = as_sv(gv);
+    char* pv = static_cast<char*>(pop_ptr(gcb));
+    int64_t cur = pop_i64(gcb);
+    int64_t len = pop_i64(gcb);
+    // The entry owned the old string (the push set the glob's length to 0);
+    // a string the glob got since is its own.
+    if (sv_pv(gsv) && sv_len(gsv) > 0)
+        pool_free(gcb, sv_pv(gsv));
+    sv_pv(gsv) = pv;
+    sv_cur(gsv) = static_cast<uint64_t>(cur);
+    sv_len(gsv) = static_cast<uint64_t>(len);
+    gp_release(gcb, gv);
+    gv_gp(gv) = gp;
+    if (gp && gp->gp_cv && !gp->gp_cvgen)
+        gcb->method_cache_generation++;  // a method comes back into use
+    sv_release(gcb, gsv);
+}
+
+// SAVE_ARRAY_ELEMENT: the element is fetched (created) again and gets the
+// old value back. The entry holds the array and the old value: the array's
+// reference is dropped, the old value's passes to the slot (restore_value).
+// A tied array's slot is a temporary that the fetch made: it gets one more
+// reference, since the restore drops the slot's value. With no slot to
+// restore into, both held references are dropped.
+void undo_array_element(PERLGCB* gcb)
+{
+    SV* value = static_cast<SV*>(pop_ptr(gcb));
+    int32_t idx = pop_i32(gcb);
+    AV* av = static_cast<AV*>(pop_ptr(gcb));
+    SV** slot = av_fetch_element(gcb, av, idx, 1);
+    if (slot && *slot != &gcb->sv_undef) {
+        if (tied(gcb, as_sv(av)))
+            sv_refinc(*slot);
+        sv_release(gcb, as_sv(av));
+        restore_value(gcb, slot, value);
+    } else {
+        sv_release(gcb, as_sv(av));
+        sv_release(gcb, value);
+    }
+}
+
+// SAVE_HASH_ELEMENT: as the array element, with the hash and the key both
+// held by the entry and dropped.
+void undo_hash_element(PERLGCB* gcb)
+{
+    SV* value = static_cast<SV*>(pop_ptr(gcb));
+    SV* key = static_cast<SV*>(pop_ptr(gcb));
+    HV* hv = static_cast<HV*>(pop_ptr(gcb));
+    hash_entry* he = hv_fetch_sv(gcb, hv, key, 1, 0);
+    if (he && he->value && he->value != &gcb->sv_undef) {
+        if (tied(gcb, as_sv(hv)))
+            sv_refinc(he->value);
+        sv_release(gcb, as_sv(hv));
+        sv_release(gcb, key);
+        restore_value(gcb, &he->value, value);
+    } else {
+        sv_release(gcb, as_sv(hv));
+        sv_release(gcb, key);
+        sv_release(gcb, value);
+    }
+}
+
+// Undoes one entry whose kind was just popped.
+void undo_entry(PERLGCB* gcb, int32_t kind)
+{
+    switch (kind) {
+    // ---- values put back --------------------------------------------------
+    case SAVE_ITEM: {
+        // The target takes over the copy's body; the copy's head is freed
+        // (the entry held the copy's only reference). The target was never
+        // held: its owner keeps it alive.
+        SV* copy = static_cast<SV*>(pop_ptr(gcb));
+        SV* target = static_cast<SV*>(pop_ptr(gcb));
+        sv_replace(gcb, target, copy);
+        set_magic_localizing(gcb, target, 2);
+        break;
+    }
+    case SAVE_SCALAR: {
+        // The glob's scalar slot gets the old scalar, whose held reference
+        // passes to the slot; the local scalar's is dropped. The glob's held
+        // reference goes after the restore, which writes into its body.
+        SV* value = static_cast<SV*>(pop_ptr(gcb));
+        GV* gv = static_cast<GV*>(pop_ptr(gcb));
+        restore_value(gcb, &gv_gp(gv)->gp_sv, value);
+        sv_release(gcb, as_sv(gv));
+        break;
+    }
+    case SAVE_ARRAY:
+    case SAVE_HASH: {
+        // The old aggregate goes back into the glob's slot with the slot's
+        // reference it had before the local (the entry held it, not
+        // counted again); the local aggregate's is dropped. The glob is
+        // not held.
+        SV* old = static_cast<SV*>(pop_ptr(gcb));
+        GV* gv = static_cast<GV*>(pop_ptr(gcb));
+        SV** slot = kind == SAVE_ARRAY ? reinterpret_cast<SV**>(&gv_gp(gv)->gp_av)
+                                       : reinterpret_cast<SV**>(&gv_gp(gv)->gp_hv);
+        restore_aggregate(gcb, slot, old);
+        break;
+    }
+    case SAVE_SCALAR_BY_REF: {
+        // As SAVE_SCALAR, for a slot given by its address.
+        SV* value = static_cast<SV*>(pop_ptr(gcb));
+        SV** slot = static_cast<SV**>(pop_ptr(gcb));
+        restore_value(gcb, slot, value);
+        break;
+    }
+    case SAVE_VALUE_PTR_BY_REF: {
+        // The slot gets the old value back. The entry held one reference on
+        // it besides the slot's own: the slot takes it back without a count,
+        // the value there now loses the slot's reference, and the entry's
+        // extra one is dropped.
+        SV* value = static_cast<SV*>(pop_ptr(gcb));
+        SV** slot = static_cast<SV**>(pop_ptr(gcb));
+        SV* cur = *slot;
+        *slot = value;
+        if (cur)
+            sv_release(gcb, cur);
+        sv_release(gcb, value);
+        break;
+    }
+    case SAVE_ARRAY_ELEMENT:
+        undo_array_element(gcb);
+        break;
+    case SAVE_HASH_ELEMENT:
+        undo_hash_element(gcb);
+        break;
+    case SAVE_GLOB_BODY:
+        undo_glob_body(gcb);
+        break;
+
+    // ---- plain stores: no reference moves ----------------------------------
+    case SAVE_INT:
+    case SAVE_LONG:
+    case SAVE_I32: {
+        int32_t* addr = static_cast<int32_t*>(pop_ptr(gcb));
+        *addr = pop_i32(gcb);
+        break;
+    }
+    case SAVE_I16: {
+        int16_t* addr = static_cast<int16_t*>(pop_ptr(gcb));
+        *addr = static_cast<int16_t>(pop_i32(gcb));
+        break;
+    }
+    case SAVE_I8: {
+        int8_t* addr = static_cast<int8_t*>(pop_ptr(gcb));
+        *addr = static_cast<int8_t>(pop_i32(gcb));
+        break;
+    }
+    case SAVE_IV: {
+        int64_t* addr = static_cast<int64_t*>(pop_ptr(gcb));
+        *addr = pop_i64(gcb);
+        break;
+    }
+    case SAVE_VALUE_PTR:
+    case SAVE_ARRAY_PTR:
+    case SAVE_HASH_PTR:
+    case SAVE_STRING_PTR:
+    case SAVE_GENERIC_PTR: {
+        // The pointer goes back as it was: a value slot saved this way
+        // never held a reference of the entry's.
+        void** addr = static_cast<void**>(pop_ptr(gcb));
+        *addr = pop_ptr(gcb);
+        break;
+    }
+    case SAVE_OP:
+        gcb->op = static_cast<OP*>(pop_ptr(gcb));
+        break;
+    case SAVE_HINTS:
+        gcb->compile_hints = static_cast<uint32_t>(pop_i32(gcb));
+        break;
+    case SAVE_STACK_POS:
+        gcb->arg_sp = gcb->arg_base + pop_i32(gcb);
+        break;
+    case SAVE_COMPILE_PAD: {
+        AV* pad = static_cast<AV*>(pop_ptr(gcb));
+        gcb->comppad = pad;
+        gcb->curpad = pad ? av_body(pad)->array : nullptr;
+        break;
+    }
+    case SAVE_PAD_SLOT: {
+        int32_t idx = pop_i32(gcb);
+        SV** array = static_cast<SV**>(pop_ptr(gcb));
+        SV* value = static_cast<SV*>(pop_ptr(gcb));
+        if (array)
+            array[idx] = value;
+        break;
+    }
+
+    // ---- what the entry owns: released, freed or handed on ------------------
+    case SAVE_RELEASE:
+        // The entry's reference is dropped.
+        sv_release(gcb, static_cast<SV*>(pop_ptr(gcb)));
+        break;
+    case SAVE_MAKE_TEMPORARY:
+        // The entry's reference passes to the temporaries stack.
+        sv_make_temporary(gcb, static_cast<SV*>(pop_ptr(gcb)));
+        break;
+    case SAVE_FREE_OP: {
+        OP* op = static_cast<OP*>(pop_ptr(gcb));
+        if (gcb->comppad)
+            gcb->curpad = av_body(gcb->comppad)->array;
+        op_free_tree(gcb, op);
+        break;
+    }
+    case SAVE_FREE_BLOCK:
+        pool_free(gcb, pop_ptr(gcb));
+        break;
+    case SAVE_STRING_PTR_BY_REF: {
+        // A string the slot got since the save is the slot's own: freed.
+        char* old = static_cast<char*>(pop_ptr(gcb));
+        char** slot = static_cast<char**>(pop_ptr(gcb));
+        if (*slot != old) {
+            pool_free(gcb, *slot);
+            *slot = old;
+        }
+        break;
+    }
+    case SAVE_DELETE: {
+        // The key is deleted (its value discarded); the hash's held
+        // reference is dropped and the key string, owned by the entry, freed.
+        HV* hv = static_cast<HV*>(pop_ptr(gcb));
+        char* key = static_cast<char*>(pop_ptr(gcb));
+        int32_t klen = pop_i32(gcb);
+        hv_delete_str(gcb, hv, key, klen, 2);
+        sv_release(gcb, as_sv(hv));
+        pool_free(gcb, key);
+        break;
+    }
+    case SAVE_GLOB_CLEAR:
+        // The glob is emptied in place; no reference of the entry's.
+        sv_destroy_contents(gcb, static_cast<SV*>(pop_ptr(gcb)));
+        break;
+    case SAVE_CLEAR_PAD:
+        clear_pad_entry(gcb, pop_i32(gcb));
+        break;
+
+    // ---- calls and raw slots ------------------------------------------------------
+    case SAVE_DESTRUCTOR: {
+        void* arg = pop_ptr(gcb);
+        pop(gcb).fn(arg);
+        break;
+    }
+    case SAVE_DESTRUCTOR_X: {
+        void* arg = pop_ptr(gcb);
+        pop(gcb).fn_x(gcb, arg);
+        break;
+    }
+    case SAVE_CAPTURE_CONTEXT:
+    case SAVE_ALLOC: {
+        // Raw slots that their owner has read already.
+        int32_t count = pop_i32(gcb);
+        gcb->savestack_ix -= count;
+        break;
+    }
+    }
+}
+
+}  // namespace
+
 void leave_scope(PERLGCB* gcb, int32_t base)
 {
     if (base < -1)
@@ -226,218 +500,14 @@ void leave_scope(PERLGCB* gcb, int32_t base)
     // A base of -1 empties the stack and stops there.
     if (base < 0)
         base = 0;
+    // The index is read afresh each round: an undo step may push and pop
+    // entries of its own (set magic, destructors). A step that dies has
+    // taken its entry off already, so the next unwinding goes on below it.
     while (gcb->savestack_ix > base) {
         int32_t kind = pop_i32(gcb);
         if (static_cast<uint32_t>(kind) > SAVE_KIND_MAX)
             fatal_error(gcb, "panic: leave_scope inconsistency");
-        switch (kind) {
-        case SAVE_ITEM: {
-            SV* copy = static_cast<SV*>(pop_ptr(gcb));
-            SV* target = static_cast<SV*>(pop_ptr(gcb));
-            sv_replace(gcb, target, copy);
-            set_magic_localizing(gcb, target, 2);
-            break;
-        }
-        case SAVE_SCALAR: {
-            SV* value = static_cast<SV*>(pop_ptr(gcb));
-            GV* gv = static_cast<GV*>(pop_ptr(gcb));
-            // The glob goes after the restore, which writes into its body.
-            restore_value(gcb, &gv_gp(gv)->gp_sv, value);
-            sv_release(gcb, as_sv(gv));
-            break;
-        }
-        case SAVE_ARRAY: {
-            AV* av = static_cast<AV*>(pop_ptr(gcb));
-            GV* gv = static_cast<GV*>(pop_ptr(gcb));
-            restore_aggregate(gcb, reinterpret_cast<SV**>(&gv_gp(gv)->gp_av), as_sv(av));
-            break;
-        }
-        case SAVE_HASH: {
-            HV* hv = static_cast<HV*>(pop_ptr(gcb));
-            GV* gv = static_cast<GV*>(pop_ptr(gcb));
-            restore_aggregate(gcb, reinterpret_cast<SV**>(&gv_gp(gv)->gp_hv), as_sv(hv));
-            break;
-        }
-        case SAVE_INT:
-        case SAVE_LONG:
-        case SAVE_I32: {
-            int32_t* addr = static_cast<int32_t*>(pop_ptr(gcb));
-            *addr = pop_i32(gcb);
-            break;
-        }
-        case SAVE_IV: {
-            int64_t* addr = static_cast<int64_t*>(pop_ptr(gcb));
-            *addr = pop_i64(gcb);
-            break;
-        }
-        case SAVE_VALUE_PTR:
-        case SAVE_ARRAY_PTR:
-        case SAVE_HASH_PTR:
-        case SAVE_STRING_PTR:
-        case SAVE_GENERIC_PTR: {
-            void** addr = static_cast<void**>(pop_ptr(gcb));
-            *addr = pop_ptr(gcb);
-            break;
-        }
-        case SAVE_GLOB_CLEAR:
-            sv_destroy_contents(gcb, static_cast<SV*>(pop_ptr(gcb)));
-            break;
-        case SAVE_SCALAR_BY_REF: {
-            SV* value = static_cast<SV*>(pop_ptr(gcb));
-            SV** slot = static_cast<SV**>(pop_ptr(gcb));
-            restore_value(gcb, slot, value);
-            break;
-        }
-        case SAVE_GLOB_BODY: {
-            GP* gp = static_cast<GP*>(pop_ptr(gcb));
-            GV* gv = static_cast<GV*>(pop_ptr(gcb));
-            SV* gsv = as_sv(gv);
-            char* pv = static_cast<char*>(pop_ptr(gcb));
-            int64_t cur = pop_i64(gcb);
-            int64_t len = pop_i64(gcb);
-            if (sv_pv(gsv) && sv_len(gsv) > 0)
-                pool_free(gcb, sv_pv(gsv));
-            sv_pv(gsv) = pv;
-            sv_cur(gsv) = static_cast<uint64_t>(cur);
-            sv_len(gsv) = static_cast<uint64_t>(len);
-            gp_release(gcb, gv);
-            gv_gp(gv) = gp;
-            if (gp && gp->gp_cv && !gp->gp_cvgen)
-                gcb->method_cache_generation++;  // a method comes back into use
-            sv_release(gcb, gsv);
-            break;
-        }
-        case SAVE_RELEASE:
-            sv_release(gcb, static_cast<SV*>(pop_ptr(gcb)));
-            break;
-        case SAVE_FREE_OP: {
-            OP* op = static_cast<OP*>(pop_ptr(gcb));
-            if (gcb->comppad)
-                gcb->curpad = av_body(gcb->comppad)->array;
-            op_free_tree(gcb, op);
-            break;
-        }
-        case SAVE_FREE_BLOCK:
-            pool_free(gcb, pop_ptr(gcb));
-            break;
-        case SAVE_CLEAR_PAD:
-            clear_pad_entry(gcb, pop_i32(gcb));
-            break;
-        case SAVE_DELETE: {
-            HV* hv = static_cast<HV*>(pop_ptr(gcb));
-            char* key = static_cast<char*>(pop_ptr(gcb));
-            int32_t klen = pop_i32(gcb);
-            hv_delete_str(gcb, hv, key, klen, 2);
-            sv_release(gcb, as_sv(hv));
-            pool_free(gcb, key);
-            break;
-        }
-        case SAVE_DESTRUCTOR: {
-            void* arg = pop_ptr(gcb);
-            pop(gcb).fn(arg);
-            break;
-        }
-        case SAVE_CAPTURE_CONTEXT:
-        case SAVE_ALLOC: {
-            int32_t count = pop_i32(gcb);
-            gcb->savestack_ix -= count;
-            break;
-        }
-        case SAVE_STACK_POS:
-            gcb->arg_sp = gcb->arg_base + pop_i32(gcb);
-            break;
-        case SAVE_I16: {
-            int16_t* addr = static_cast<int16_t*>(pop_ptr(gcb));
-            *addr = static_cast<int16_t>(pop_i32(gcb));
-            break;
-        }
-        case SAVE_ARRAY_ELEMENT: {
-            SV* value = static_cast<SV*>(pop_ptr(gcb));
-            int32_t idx = pop_i32(gcb);
-            AV* av = static_cast<AV*>(pop_ptr(gcb));
-            SV** slot = av_fetch_element(gcb, av, idx, 1);
-            if (slot && *slot != &gcb->sv_undef) {
-                if (tied(gcb, as_sv(av)))
-                    sv_refinc(*slot);
-                sv_release(gcb, as_sv(av));
-                restore_value(gcb, slot, value);
-            } else {
-                sv_release(gcb, as_sv(av));
-                sv_release(gcb, value);
-            }
-            break;
-        }
-        case SAVE_HASH_ELEMENT: {
-            SV* value = static_cast<SV*>(pop_ptr(gcb));
-            SV* key = static_cast<SV*>(pop_ptr(gcb));
-            HV* hv = static_cast<HV*>(pop_ptr(gcb));
-            hash_entry* he = hv_fetch_sv(gcb, hv, key, 1, 0);
-            if (he && he->value && he->value != &gcb->sv_undef) {
-                if (tied(gcb, as_sv(hv)))
-                    sv_refinc(he->value);
-                sv_release(gcb, as_sv(hv));
-                sv_release(gcb, key);
-                restore_value(gcb, &he->value, value);
-            } else {
-                sv_release(gcb, as_sv(hv));
-                sv_release(gcb, key);
-                sv_release(gcb, value);
-            }
-            break;
-        }
-        case SAVE_OP:
-            gcb->op = static_cast<OP*>(pop_ptr(gcb));
-            break;
-        case SAVE_HINTS:
-            gcb->compile_hints = static_cast<uint32_t>(pop_i32(gcb));
-            break;
-        case SAVE_VALUE_PTR_BY_REF: {
-            SV* value = static_cast<SV*>(pop_ptr(gcb));
-            SV** slot = static_cast<SV**>(pop_ptr(gcb));
-            SV* cur = *slot;
-            *slot = value;
-            if (cur)
-                sv_release(gcb, cur);
-            sv_release(gcb, value);
-            break;
-        }
-        case SAVE_DESTRUCTOR_X: {
-            void* arg = pop_ptr(gcb);
-            pop(gcb).fn_x(gcb, arg);
-            break;
-        }
-        case SAVE_I8: {
-            int8_t* addr = static_cast<int8_t*>(pop_ptr(gcb));
-            *addr = static_cast<int8_t>(pop_i32(gcb));
-            break;
-        }
-        case SAVE_COMPILE_PAD: {
-            AV* pad = static_cast<AV*>(pop_ptr(gcb));
-            gcb->comppad = pad;
-            gcb->curpad = pad ? av_body(pad)->array : nullptr;
-            break;
-        }
-        case SAVE_STRING_PTR_BY_REF: {
-            char* old = static_cast<char*>(pop_ptr(gcb));
-            char** slot = static_cast<char**>(pop_ptr(gcb));
-            if (*slot != old) {
-                pool_free(gcb, *slot);
-                *slot = old;
-            }
-            break;
-        }
-        case SAVE_PAD_SLOT: {
-            int32_t idx = pop_i32(gcb);
-            SV** array = static_cast<SV**>(pop_ptr(gcb));
-            SV* value = static_cast<SV*>(pop_ptr(gcb));
-            if (array)
-                array[idx] = value;
-            break;
-        }
-        case SAVE_MAKE_TEMPORARY:
-            sv_make_temporary(gcb, static_cast<SV*>(pop_ptr(gcb)));
-            break;
-        }
+        undo_entry(gcb, kind);
     }
 }
 

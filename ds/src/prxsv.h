@@ -133,6 +133,17 @@ double sv_double_value(PERLGCB* gcb, SV* sv);
 // ---- string buffer and comparison -------------------------------------------
 
 char* sv_grow_buffer(PERLGCB* gcb, SV* sv, uint64_t size);
+// The size to grow a string to that is built up piece by piece (appends,
+// insertions, vec): what it needs, and once the value owns a buffer at
+// least half as much again, so that each byte is copied a bounded number
+// of times however many pieces come. sv_grow_buffer itself takes sizes as
+// they are asked.
+inline uint64_t sv_growth_size(SV* sv, uint64_t need)
+{
+    uint64_t owned = sv_type(sv) >= SVt_PV ? sv_len(sv) : 0;
+    uint64_t grown = owned + owned / 2;
+    return owned && grown > need ? grown : need;
+}
 int32_t sv_undo_offset(PERLGCB* gcb, SV* sv);
 void sv_chop_front(PERLGCB* gcb, SV* sv, const char* new_start);
 void sv_insert(PERLGCB* gcb, SV* sv, uint64_t offset, uint64_t len, const char* little, uint64_t littlelen);
@@ -162,6 +173,9 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                       int32_t svmax);
 void sv_format_set(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va_list* args, SV** svargs,
                    int32_t svmax);
+// Sets sv to the expansion of the pattern value's text over the values; the
+// pattern's literal text is UTF-8 when the pattern value is.
+void sv_format_values(PERLGCB* gcb, SV* sv, SV* pattern, SV** svargs, int32_t svmax);
 void sv_append_formatted(PERLGCB* gcb, SV* sv, const char* pat, ...);
 void sv_set_formatted(PERLGCB* gcb, SV* sv, const char* pat, ...);
 SV* sv_new_formatted(PERLGCB* gcb, const char* pat, ...);

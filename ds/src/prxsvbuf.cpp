@@ -42,7 +42,7 @@ void append_raw(PERLGCB* gcb, SV* sv, const char* ptr, uint64_t n, uint64_t move
     bool own = ptr >= start && ptr <= start + len;
     uint64_t rel = own ? static_cast<uint64_t>(ptr - start) : 0;
     if (sv_len(sv) < len + n + 1)
-        sv_grow_buffer(gcb, sv, len + n + 1);
+        sv_grow_buffer(gcb, sv, sv_growth_size(sv, len + n + 1));
     if (own)
         ptr = sv_pv(sv) + rel;
     char* pv = sv_pv(sv);
@@ -139,7 +139,7 @@ void sv_insert(PERLGCB* gcb, SV* sv, uint64_t offset, uint64_t len, const char* 
     if (d > 0) {
         uint64_t cur = sv_cur(sv);
         if (sv_len(sv) < cur + d + 1)
-            sv_grow_buffer(gcb, sv, cur + d + 1);
+            sv_grow_buffer(gcb, sv, sv_growth_size(sv, cur + d + 1));
         char* pv = sv_pv(sv);
         pv[cur + d] = 0;
         for (uint64_t i = cur; i > offset + len; i--)

@@ -131,10 +131,10 @@ struct Directive {
     uint64_t width = 0, precis = 0;
     const char* dotstr = ".";           // the vector's joiner
     uint64_t dotstrlen = 1;
+    bool dot_utf8 = false;              // the joiner is UTF-8
     const uint8_t* vecstr = nullptr;    // the vector's string, consumed element by element
     uint64_t veclen = 0;
     bool vec_utf8 = false;
-    bool is_utf8 = false;               // the result becomes UTF-8
 };
 
 // What a conversion produced, before padding: a sign or prefix, zeros from
@@ -145,7 +145,88 @@ struct Field {
     uint64_t zeros = 0;
     const char* text = nullptr;
     uint64_t len = 0;
+    bool utf8 = false;  // the text is UTF-8
 };
+
+// The value being appended to: whether its text is UTF-8 and the length it
+// had when this call began (for %n), both kept right when it is upgraded.
+struct Target {
+    SV* sv;
+    uint64_t origlen;
+    bool utf8;   // its text is UTF-8
+    bool bytes;  // under use bytes: no text counts as UTF-8, pieces go in as they are
+};
+
+uint64_t high_bytes(const char* s, uint64_t n)
+{
+    uint64_t k = 0;
+    for (uint64_t i = 0; i < n; i++)
+        k += static_cast<uint8_t>(s[i]) >= 0x80;
+    return k;
+}
+
+// UTF-8 text is about to join the target: the bytes it holds become UTF-8
+// first, so that the two kinds of text are never mixed.
+void upgrade(PERLGCB* gcb, Target& t)
+{
+    if (t.utf8 || t.bytes)
+        return;
+    t.origlen += high_bytes(sv_pv(t.sv), t.origlen);
+    sv_convert_to_utf8(gcb, t.sv);
+    t.sv->flags |= SVf_UTF8;
+    t.utf8 = true;
+}
+
+// Room for n more bytes and a terminator; returns where they go (the caller
+// sets the length). Many small pieces make a long text: the buffer grows by
+// half again at least, so that they cost time in proportion to their bytes.
+char* room(PERLGCB* gcb, SV* sv, uint64_t n)
+{
+    uint64_t cur = sv_cur(sv);
+    uint64_t need = cur + n + 1;
+    if (sv_len(sv) < need) {
+        uint64_t grown = sv_len(sv) + sv_len(sv) / 2;
+        sv_grow_buffer(gcb, sv, grown > need ? grown : need);
+    }
+    return sv_pv(sv) + cur;
+}
+
+// Bytes that n bytes of text (UTF-8 when utf8) take in the target.
+uint64_t text_size(const Target& t, const char* s, uint64_t n, bool utf8)
+{
+    return t.utf8 && !utf8 ? n + high_bytes(s, n) : n;
+}
+
+// Copies text (UTF-8 when utf8) to out as the target takes it: the high
+// bytes of byte text going into a UTF-8 target are encoded. Returns the end.
+char* put_text(char* out, const Target& t, const char* s, uint64_t n, bool utf8)
+{
+    if (!t.utf8 || utf8) {
+        std::memmove(out, s, n);
+        return out + n;
+    }
+    for (uint64_t i = 0; i < n; i++) {
+        uint8_t c = static_cast<uint8_t>(s[i]);
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+        } else {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// Appends a piece of text (UTF-8 when utf8) that lies outside the target.
+void append_text(PERLGCB* gcb, Target& t, const char* s, uint64_t n, bool utf8)
+{
+    if (utf8)
+        upgrade(gcb, t);
+    char* out = room(gcb, t.sv, text_size(t, s, n, utf8));
+    out = put_text(out, t, s, n, utf8);
+    *out = 0;
+    sv_cur(t.sv) = static_cast<uint64_t>(out - sv_pv(t.sv));
+}
 
 // Reads flags, width, precision, the vector's string and the size letter of
 // the directive at q (just after its "%"); returns the position of the
@@ -171,8 +252,7 @@ const char* read_directive(PERLGCB* gcb, ArgSource& src, const char* q, Directiv
                 uint64_t n;
                 d.dotstr = sv_text(gcb, joiner, &n);
                 d.dotstrlen = n;
-                if (utf8_value(gcb, joiner))
-                    d.is_utf8 = true;
+                d.dot_utf8 = utf8_value(gcb, joiner);
             }
             d.vectorize = true;
             q++;
@@ -238,16 +318,15 @@ const char* read_directive(PERLGCB* gcb, ArgSource& src, const char* q, Directiv
 
 // %c: a 32-bit signed code; a negative one is below 128 and gives its low
 // byte. Encoded into cbuf (16 bytes).
-void char_field(PERLGCB* gcb, SV* target, ArgSource& src, Directive& d, Field& f, uint8_t* cbuf)
+void char_field(PERLGCB* gcb, const Target& t, ArgSource& src, Field& f, uint8_t* cbuf)
 {
     int32_t code = next_i32(gcb, src);
-    bool target_utf8 = utf8_in_effect(gcb, target);
-    if ((code < 256 && (code < 128 || !target_utf8)) || bytes_hint(gcb)) {
+    if ((code < 256 && (code < 128 || !t.utf8)) || t.bytes) {
         cbuf[0] = static_cast<uint8_t>(code);
         f.len = 1;
     } else {
         f.len = static_cast<uint64_t>(utf8_encode(gcb, cbuf, static_cast<uint64_t>(code)) - cbuf);
-        d.is_utf8 = true;
+        f.utf8 = true;
     }
     f.text = reinterpret_cast<const char*>(cbuf);
 }
@@ -276,7 +355,7 @@ void string_field(PERLGCB* gcb, ArgSource& src, Directive& d, Field& f)
             }
             if (d.width)
                 d.width += f.len - utf8_length(gcb, s, s + f.len);
-            d.is_utf8 = true;
+            f.utf8 = true;
         }
     } else {
         f.text = "";
@@ -410,15 +489,18 @@ void integer_field(uint64_t uv, int base, char c, Directive& d, Field& f, char* 
 // Appends the field padded to the width: with the "0" flag the sign goes
 // before the fill, else after it; "-" pads on the right with blanks. Inside a
 // vector with elements left the joiner follows; returns whether one does.
-bool append_field(PERLGCB* gcb, SV* sv, Directive& d, const Field& f)
+// The width counts bytes of the field's own text; text that is not UTF-8
+// going into a UTF-8 target has its high bytes encoded.
+bool append_field(PERLGCB* gcb, Target& t, Directive& d, const Field& f)
 {
+    bool joiner = d.vectorize && d.veclen;
+    if (f.utf8 || (joiner && d.dot_utf8))
+        upgrade(gcb, t);
     uint64_t have = f.signlen + f.zeros + f.len;
-    uint64_t need = have > d.width ? have : d.width;
-    uint64_t gap = need - have;
-    uint64_t cur = sv_cur(sv);
-    if (sv_len(sv) < cur + need + d.dotstrlen + 1)
-        sv_grow_buffer(gcb, sv, cur + need + d.dotstrlen + 1);
-    char* out = sv_pv(sv) + cur;
+    uint64_t gap = have < d.width ? d.width - have : 0;
+    uint64_t size = f.signlen + f.zeros + gap + text_size(t, f.text, f.len, f.utf8) +
+                    (joiner ? text_size(t, d.dotstr, d.dotstrlen, d.dot_utf8) : 0);
+    char* out = room(gcb, t.sv, size);
     if (f.signlen && d.fill == '0') {
         std::memcpy(out, f.sign, f.signlen);
         out += f.signlen;
@@ -435,32 +517,24 @@ bool append_field(PERLGCB* gcb, SV* sv, Directive& d, const Field& f)
         std::memset(out, '0', f.zeros);
         out += f.zeros;
     }
-    if (f.len) {
-        std::memmove(out, f.text, f.len);
-        out += f.len;
-    }
+    if (f.len)
+        out = put_text(out, t, f.text, f.len, f.utf8);
     if (gap && d.left) {
         std::memset(out, ' ', gap);
         out += gap;
     }
-    if (d.vectorize) {
-        if (d.veclen) {
-            std::memcpy(out, d.dotstr, d.dotstrlen);
-            out += d.dotstrlen;
-        } else {
-            d.vectorize = false;
-        }
-    }
-    if (d.is_utf8)
-        sv->flags |= SVf_UTF8;
+    if (joiner)
+        out = put_text(out, t, d.dotstr, d.dotstrlen, d.dot_utf8);
+    else
+        d.vectorize = false;
     *out = 0;
-    sv_cur(sv) = static_cast<uint64_t>(out - sv_pv(sv));
+    sv_cur(t.sv) = static_cast<uint64_t>(out - sv_pv(t.sv));
     return d.vectorize;
 }
 
 // The patterns "%s" and "%_" alone append their argument's text whole;
 // false for any other pattern.
-bool append_whole_argument(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va_list* args, SV** svargs,
+bool append_whole_argument(PERLGCB* gcb, Target& t, const char* pat, uint64_t patlen, va_list* args, SV** svargs,
                            int32_t svmax)
 {
     if (patlen != 2 || pat[0] != '%')
@@ -468,35 +542,39 @@ bool append_whole_argument(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patle
     if (pat[1] == 's') {
         if (args) {
             const char* s = va_arg(*args, const char*);
-            sv_append_cstring(gcb, sv, s ? s : "(null)");
+            if (!s)
+                s = "(null)";
+            append_text(gcb, t, s, std::strlen(s), false);
         } else if (svmax > 0) {
-            sv_append_sv(gcb, sv, svargs[0]);
+            sv_append_sv(gcb, t.sv, svargs[0]);
             if (utf8_value(gcb, svargs[0]))
-                sv->flags |= SVf_UTF8;
+                t.sv->flags |= SVf_UTF8;
         }
         return true;
     }
     if (pat[1] == '_' && args) {
         SV* v = va_arg(*args, SV*);
-        sv_append_sv(gcb, sv, v);
+        sv_append_sv(gcb, t.sv, v);
         if (utf8_value(gcb, v))
-            sv->flags |= SVf_UTF8;
+            t.sv->flags |= SVf_UTF8;
         return true;
     }
     return false;
 }
 
-}  // namespace
-
-void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va_list* args, SV** svargs,
-                      int32_t svmax)
+// The formatter proper; the pattern's text is UTF-8 when pat_utf8.
+void format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, bool pat_utf8, va_list* args,
+                   SV** svargs, int32_t svmax)
 {
     uint64_t origlen;
     if ((sv->flags & (SV_THINK_FIRST | SVf_POK)) == SVf_POK)
         origlen = sv_cur(sv);
     else
         sv_force_string(gcb, sv, &origlen);
-    if (patlen == 0 || append_whole_argument(gcb, sv, pat, patlen, args, svargs, svmax))
+    Target t{sv, origlen, utf8_in_effect(gcb, sv), bytes_hint(gcb)};
+    if (t.bytes)
+        pat_utf8 = false;
+    if (patlen == 0 || append_whole_argument(gcb, t, pat, patlen, args, svargs, svmax))
         return;
 
     ArgSource src{args, svargs, svmax, 0};
@@ -507,7 +585,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         while (q < patend && *q != '%')
             q++;
         if (q > p)
-            sv_append_bytes(gcb, sv, p, static_cast<uint64_t>(q - p));
+            append_text(gcb, t, p, static_cast<uint64_t>(q - p), pat_utf8);
         if (q >= patend)
             break;
         const char* fmtstart = q++;
@@ -525,7 +603,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         char c = *q++;
         switch (c) {
         case 'c':
-            char_field(gcb, sv, src, d, f, cbuf);
+            char_field(gcb, t, src, f, cbuf);
             text = true;
             break;
         case 's':
@@ -540,8 +618,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             {
                 SV* v = va_arg(*args, SV*);
                 f.text = sv_text(gcb, v, &f.len);
-                if (utf8_value(gcb, v))
-                    d.is_utf8 = true;
+                f.utf8 = utf8_value(gcb, v);
             }
             text = true;
             break;
@@ -591,7 +668,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
             double_field(gcb, src, d, c, f);
             break;
         case 'n':
-            store_count(gcb, src, d.size, static_cast<int32_t>(sv_cur(sv) - origlen));
+            store_count(gcb, src, d.size, static_cast<int32_t>(sv_cur(sv) - t.origlen));
             p = q;
             continue;
         default:
@@ -606,7 +683,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
                 warn_invalid_conversion(gcb, c);
             if (c == 0)
                 q--;   // the directive ends before its NUL
-            sv_append_bytes(gcb, sv, fmtstart, static_cast<uint64_t>(q - fmtstart));
+            append_text(gcb, t, fmtstart, static_cast<uint64_t>(q - fmtstart), pat_utf8);
             if (c == 0)
                 q++;
             p = q;
@@ -648,7 +725,7 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         for (;;) {
             if (base)
                 integer_field(uv, base, c, d, f, ebuf + sizeof ebuf);
-            if (!append_field(gcb, sv, d, f))
+            if (!append_field(gcb, t, d, f))
                 break;
             f.signlen = 0;
             f.zeros = 0;
@@ -656,6 +733,22 @@ void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va
         }
         p = q;
     }
+}
+
+}  // namespace
+
+void sv_format_append(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va_list* args, SV** svargs,
+                      int32_t svmax)
+{
+    format_append(gcb, sv, pat, patlen, false, args, svargs, svmax);
+}
+
+void sv_format_values(PERLGCB* gcb, SV* sv, SV* pattern, SV** svargs, int32_t svmax)
+{
+    uint64_t patlen = 0;
+    const char* pat = sv_text(gcb, pattern, &patlen);
+    sv_set_bytes(gcb, sv, "", 0);
+    format_append(gcb, sv, pat, patlen, utf8_value(gcb, pattern), nullptr, svargs, svmax);
 }
 
 void sv_format_set(PERLGCB* gcb, SV* sv, const char* pat, uint64_t patlen, va_list* args, SV** svargs,

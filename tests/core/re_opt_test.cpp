@@ -49,6 +49,9 @@ TEST_F(Engine, SummaryLineAfterTheDump)
         // more pattern or as a line end under /m: never the whole match.
         {"\\Z1", "anchored `1' at 0 (checking anchored) minlen 1 \n", nullptr},
         {"a\\Z", "anchored `a'$ at 0 (checking anchored) minlen 1 \n", "ba\n"},
+        // An empty run before an end anchor stands where the anchor does,
+        // also when a repeat follows it.
+        {"(?m)\\B$\\s+", "anchored `'$ at 0 stclass `NBOUND' minlen 1 \n", nullptr},
     };
     for (const SummaryCase& c : cases) {
         SCOPED_TRACE(c.pattern);

@@ -149,6 +149,8 @@ TEST_F(RunStacks, TemporariesGrowth)
         {600, 599, 1, 1112},   // from 512 on: 512 more
         {512, 511, 1, 1024},
         {128, 127, 300, 428},  // a larger request is taken as it is
+        {4096, 4095, 1, 6144}, // a large stack grows by half
+        {4096, 4095, 3000, 7096},
     };
     for (const Case& c : cases) {
         gcb->temps = static_cast<SV**>(pool_realloc(gcb, gcb->temps, c.cap * sizeof(SV*)));

@@ -65,6 +65,37 @@ TEST_F(SvBuf, InsertReplacesRanges)
     }
 }
 
+// A string built by appends, insertions at its end or vec grows its buffer
+// by half at a time, not by the bytes each piece asks for: a million bytes
+// in pieces of one take a few dozen buffers, not a million.
+TEST_F(SvBuf, StringsBuiltPieceByPieceGrowGeometrically)
+{
+    struct Case {
+        const char* what;
+        void (*add)(PERLGCB* gcb, SV* sv, uint64_t i);
+    } cases[] = {
+        {"append", [](PERLGCB* gcb, SV* sv, uint64_t) { sv_append_bytes(gcb, sv, "x", 1); }},
+        {"append C string", [](PERLGCB* gcb, SV* sv, uint64_t) { sv_append_cstring(gcb, sv, "y"); }},
+        {"insert at the end", [](PERLGCB* gcb, SV* sv, uint64_t i) { sv_insert(gcb, sv, i + 2, 0, "z", 1); }},
+    };
+    for (const Case& c : cases) {
+        SV* sv = sv_new_from_bytes(gcb, "ab", 2);
+        int buffers = 0;
+        uint64_t last = sv_len(sv);
+        for (uint64_t i = 0; i < 1000000; i++) {
+            c.add(gcb, sv, i);
+            if (sv_len(sv) != last) {
+                buffers++;
+                last = sv_len(sv);
+            }
+        }
+        EXPECT_EQ(sv_cur(sv), 1000002u) << c.what;
+        EXPECT_LT(buffers, 60) << c.what;
+        EXPECT_LT(sv_len(sv), 3000000u) << c.what;
+        sv_release(gcb, sv);
+    }
+}
+
 TEST_F(SvBuf, GrowthOfAnOffsetStringAddsTenTimesTheRequest)
 {
     SV* sv = sv_new_head(gcb);

@@ -146,9 +146,10 @@ TEST_F(FaultText, GotoLeavesAnEvalBlock)
     }
 }
 
-// Each \Q quotes the \Q inside it again, doubling its backslashes: eight
-// open at once are taken, a ninth is refused at once instead of folding a
-// text of gigabytes. Closed ones do not count.
+// Each \Q quotes the \Q inside it again, doubling its backslashes: nested
+// ones are taken while the literal text they could build stays within 16
+// MiB, and a deeper one is refused at once instead of folding a text of
+// gigabytes. Closed ones do not count.
 TEST_F(FaultText, NestedQuoteModifiersAreBounded)
 {
     auto quotes = [](int n, const char* close) {
@@ -158,16 +159,22 @@ TEST_F(FaultText, NestedQuoteModifiersAreBounded)
         t += close;
         return t + "\"";
     };
-    prxtest::EvalResult eight = eval("length " + quotes(8, ""));
-    EXPECT_EQ(eight.error, "");
-    EXPECT_EQ(eight.value, "518");
+    struct Case {
+        int depth;
+        const char* length;
+    } cases[] = {{8, "518"}, {9, "1031"}, {11, "4105"}, {12, "8202"}};
+    for (const Case& c : cases) {
+        prxtest::EvalResult r = eval("length " + quotes(c.depth, ""));
+        EXPECT_EQ(r.error, "") << c.depth;
+        EXPECT_EQ(r.value, c.length) << c.depth;
+    }
     std::string closed;
     for (int i = 0; i < 20; i++)
         closed += "\\Qa.\\E";
     EXPECT_EQ(eval("\"" + closed + "\" eq 'a\\.' x 20 ? 'same' : 'differs'").value, "same");
-    prxtest::EvalResult nine = eval("my $x = 1; " + quotes(9, "") + "; $x");
-    EXPECT_EQ(nine.error.rfind("\\Q nested more than 8 deep", 0), 0u) << nine.error;
-    EXPECT_EQ(nine.value, "");
+    prxtest::EvalResult deep = eval("my $x = 1; " + quotes(40, "") + "; $x");
+    EXPECT_EQ(deep.error.rfind("\\Q nested 18 deep would quote more than 16777216 bytes", 0), 0u) << deep.error;
+    EXPECT_EQ(deep.value, "");
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST_F(StubsTest, EveryStubReachesItsGroupAndSlot)
         {0, 320, [] { xkTextToInteger(nullptr, 0, 0, nullptr, nullptr); }},
         {0, 330, [] { xkMbcsLower(nullptr, 0); }},
         {0, 331, [] { xkMbcsUpper(nullptr, 0); }},
-        {1, 2, [] { xkLinkageCall(nullptr, nullptr, nullptr, nullptr); }},
+        {1, 2, [] { xkGroup1Slot2(nullptr, nullptr, nullptr, nullptr); }},
         {1, 11, [] { xkTaskSwitch(nullptr, nullptr, nullptr); }},
         {39, 4, [] { xkFatal(1016, 0); }},
         {39, 34, [] { xkPoolRealloc(nullptr, nullptr, 0, 0, 0); }},

@@ -17,7 +17,7 @@ TEST_F(EntryTest, EntryKeepsTheHostRecords)
     EXPECT_EQ(std::string(l->name, 8), "matchmod");
     EXPECT_EQ(l->routine.handler, &prxmatch_describe);
     // The linkage record's task callback reaches host service group 1 slot 2.
-    h->over.xkLinkageCall = [](void* a, void*, void*, void*) -> int64_t { return a ? 11 : 12; };
+    h->over.xkGroup1Slot2 = [](void* a, void*, void*, void*) -> int64_t { return a ? 11 : 12; };
     auto cb = l->callback2;
     EXPECT_EQ(cb(h, nullptr, nullptr, nullptr), 11);
     EXPECT_EQ(h->calls.back().group, 1u);

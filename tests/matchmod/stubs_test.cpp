@@ -36,7 +36,7 @@ TEST_F(StubsTest, EveryStubReachesItsGroupAndSlot)
                                 host_task*) -> int32_t { return kind; };
     h->over.xkGroup39Slot108 = [](void*, int32_t b) -> int64_t { return 500 + b; };
     h->over.xkGroup39Slot138 = [](void*, int32_t b, int32_t c) -> int64_t { return b * 10 + c; };
-    h->over.xkLinkageCall = [](void*, void*, void*, void*) -> int64_t { return 77; };
+    h->over.xkGroup1Slot2 = [](void*, void*, void*, void*) -> int64_t { return 77; };
     h->over.xkGroup39Slot79 = [](void*, void*, void*, void*) -> int64_t { return 79; };
     h->over.xkGroup39Slot104 = [](void*, void*, void*, void*) -> int64_t { return 104; };
     h->over.xkGroup40Slot277 = [](void*, void*, void*, void*) -> int64_t { return 277; };
@@ -58,7 +58,7 @@ TEST_F(StubsTest, EveryStubReachesItsGroupAndSlot)
         {39, 56, [] { return int64_t{xkOptionString(nullptr, 4163, 0, 0, 0, nullptr, nullptr, 0, nullptr)}; }, 4163},
         {39, 108, [] { return xkGroup39Slot108(nullptr, -1); }, 499},
         {39, 138, [] { return xkGroup39Slot138(nullptr, 28, 1); }, 281},
-        {1, 2, [] { return xkLinkageCall(nullptr, nullptr, nullptr, nullptr); }, 77},
+        {1, 2, [] { return xkGroup1Slot2(nullptr, nullptr, nullptr, nullptr); }, 77},
         {39, 79, [] { return xkGroup39Slot79(nullptr, nullptr, nullptr, nullptr); }, 79},
         {39, 104, [] { return xkGroup39Slot104(nullptr, nullptr, nullptr, nullptr); }, 104},
         {40, 277, [] { return xkGroup40Slot277(nullptr, nullptr, nullptr, nullptr); }, 277},
