@@ -39,18 +39,9 @@ std::string upper8(const char* name8)
     return s;
 }
 
-void* pool_alloc_op(host_pool* pool, uint64_t size, uint32_t flags)
-{
-    Pool* p = reinterpret_cast<Pool*>(pool);
-    return p->host->pool_alloc(p, size, flags);
-}
-
-int32_t pool_free_op(host_pool* pool, void* block, uint64_t, uint32_t)
-{
-    Pool* p = reinterpret_cast<Pool*>(pool);
-    p->host->pool_free(p, block);
-    return 0;
-}
+// The pool operations the modules call; defined with the lean pools' blocks.
+void* pool_alloc_op(host_pool* pool, uint64_t size, uint32_t flags);
+int32_t pool_free_op(host_pool* pool, void* block, uint64_t, uint32_t);
 
 // A service the host does not offer: record it loudly and stop.
 [[noreturn]] void unoffered(unsigned g, unsigned s)
@@ -524,6 +515,7 @@ Host::Host()
 
     host_pool_ = new_pool("host", 0);
     host_pool_->shared = true;
+    host_pool_->lean = false;
     vec.allocator = &host_pool_->ops;
     add_task("MAIN");
     add_task("TASK1");
@@ -627,6 +619,7 @@ Pool* Host::new_pool(const std::string& owner, uint32_t flags)
     p->destroyed = false;
     p->shared = false;
     p->checked = checks;
+    p->lean = !checks;
     p->create_flags = flags;
     return p;
 }
@@ -682,7 +675,17 @@ struct PoolLock {
 BlockHead* head_of(void* block) { return static_cast<BlockHead*>(block) - 1; }
 SmallHead* small_head_of(void* block) { return static_cast<SmallHead*>(block) - 1; }
 bool is_small(void* block) { return small_head_of(block)->small != 0; }
-uint32_t size_class(uint64_t n) { return static_cast<uint32_t>((n + 15) / 16); }
+// Size classes of small blocks: 16-byte steps up to 1 KB, 256-byte steps
+// above, so that the free lists stay few.
+uint32_t size_class(uint64_t n)
+{
+    return n <= SMALL_FINE_MAX ? static_cast<uint32_t>((n + 15) / 16)
+                               : static_cast<uint32_t>(SMALL_FINE_MAX / 16 + (n - SMALL_FINE_MAX + 255) / 256);
+}
+size_t class_bytes(uint32_t cls)
+{
+    return cls <= SMALL_FINE_MAX / 16 ? size_t{cls} * 16 : SMALL_FINE_MAX + (size_t{cls} - SMALL_FINE_MAX / 16) * 256;
+}
 
 // Checks that the pool holds the block; a block it does not hold stops the
 // process, as freeing it would corrupt the allocator.
@@ -695,9 +698,31 @@ void check_held(Pool* p, void* block, const char* what)
     }
 }
 
+// Starts a new chunk for the pool's small blocks: one a destroyed pool left,
+// else a new one. False when none can be had.
+bool new_chunk(Host* h, Pool* p)
+{
+    void* chunk = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lock(h->mu);
+        if (!h->spare_chunks.empty()) {
+            chunk = h->spare_chunks.back();
+            h->spare_chunks.pop_back();
+        }
+    }
+    if (!chunk)
+        chunk = std::malloc(POOL_CHUNK);
+    if (!chunk)
+        return false;
+    p->chunks.push_back(chunk);
+    p->bump = static_cast<char*>(chunk);
+    p->bump_end = p->bump + POOL_CHUNK;
+    return true;
+}
+
 // A small block of a lean pool: from its size class's free list, else carved
 // from the newest chunk, else from a new chunk.
-void* small_alloc(Host* h, Pool* p, uint32_t n)
+inline void* small_alloc(Host* h, Pool* p, uint32_t n)
 {
     uint32_t cls = size_class(n);
     SmallHead* sh;
@@ -705,24 +730,9 @@ void* small_alloc(Host* h, Pool* p, uint32_t n)
         std::memcpy(&p->free_lists[cls], f, sizeof(void*));
         sh = small_head_of(f);
     } else {
-        size_t need = sizeof(SmallHead) + size_t{cls} * 16;
-        if (static_cast<size_t>(p->bump_end - p->bump) < need) {
-            void* chunk = nullptr;
-            {
-                std::lock_guard<std::recursive_mutex> lock(h->mu);
-                if (!h->spare_chunks.empty()) {
-                    chunk = h->spare_chunks.back();
-                    h->spare_chunks.pop_back();
-                }
-            }
-            if (!chunk)
-                chunk = std::malloc(POOL_CHUNK);
-            if (!chunk)
-                return nullptr;
-            p->chunks.push_back(chunk);
-            p->bump = static_cast<char*>(chunk);
-            p->bump_end = p->bump + POOL_CHUNK;
-        }
+        size_t need = sizeof(SmallHead) + class_bytes(cls);
+        if (static_cast<size_t>(p->bump_end - p->bump) < need && !new_chunk(h, p))
+            return nullptr;
         sh = reinterpret_cast<SmallHead*>(p->bump);
         p->bump += need;
         sh->small = 1;
@@ -737,6 +747,43 @@ void small_free(Pool* p, void* block)
     uint32_t cls = size_class(small_head_of(block)->size);
     std::memcpy(block, &p->free_lists[cls], sizeof(void*));
     p->free_lists[cls] = block;
+}
+
+// A lean pool of a task, as long as no failure knob is set, takes its small
+// blocks without the lock, the checks and the knobs: the path a production
+// allocator's small blocks take.
+bool lean_path(Pool* p) { return p->lean && !p->host->knobs_set(); }
+
+void* pool_alloc_op(host_pool* pool, uint64_t size, uint32_t flags)
+{
+    Pool* p = reinterpret_cast<Pool*>(pool);
+    if (size - 1 < SMALL_BLOCK_MAX && lean_path(p)) {
+        uint32_t n = static_cast<uint32_t>(size);
+        void* b = small_alloc(p->host, p, n);
+        if (!b)
+            return nullptr;
+        if (flags & POOL_ZERO)
+            std::memset(b, 0, n);
+        p->live.count_in();
+        p->live_bytes += n;
+        p->allocations++;
+        return b;
+    }
+    return p->host->pool_alloc(p, size, flags);
+}
+
+int32_t pool_free_op(host_pool* pool, void* block, uint64_t, uint32_t)
+{
+    Pool* p = reinterpret_cast<Pool*>(pool);
+    if (block && lean_path(p) && is_small(block)) {
+        check_held(p, block, "free");
+        p->live.count_out();
+        p->live_bytes -= small_head_of(block)->size;
+        small_free(p, block);
+        return 0;
+    }
+    p->host->pool_free(p, block);
+    return 0;
 }
 
 }  // namespace
@@ -911,6 +958,25 @@ void Host::destroy_pool(Pool* p)
     p->bump = p->bump_end = nullptr;
     p->live_bytes = 0;
     p->destroyed = true;
+    p->lean = false;
+}
+
+void Host::lean()
+{
+    std::lock_guard<std::recursive_mutex> lock(mu);
+    recording = false;
+    record_calls = false;
+    checks = false;
+    // A pool made with the checks on keeps its blocks on the ring, which its
+    // frees and its destruction still find; its new blocks take the lean
+    // path (the host's own pool, shared by the threads, keeps its lock).
+    for (auto& p : pools) {
+        if (p->destroyed)
+            continue;
+        p->checked = false;
+        p->known.clear();
+        p->lean = !p->shared;
+    }
 }
 
 size_t Host::live_pools() const

@@ -45,7 +45,9 @@ struct SmallHead {
     struct Pool* pool;
 };
 static_assert(sizeof(SmallHead) == 16 && offsetof(BlockHead, size) == sizeof(BlockHead) - sizeof(SmallHead));
-constexpr uint32_t SMALL_BLOCK_MAX = 8192;   // larger blocks are blocks of their own
+constexpr uint32_t SMALL_BLOCK_MAX = 16384;  // larger blocks are blocks of their own
+constexpr uint32_t SMALL_FINE_MAX = 1024;    // size classes step by 16 bytes up to here, by 256 above
+constexpr uint32_t SMALL_CLASSES = SMALL_FINE_MAX / 16 + (SMALL_BLOCK_MAX - SMALL_FINE_MAX) / 256 + 1;
 constexpr size_t POOL_CHUNK = 64 * 1024;     // what a lean pool carves its small blocks from
 
 // The live blocks of a pool, read as a map from block to size: size and empty
@@ -131,8 +133,9 @@ struct Pool {
     bool destroyed = false;                  // a destroyed record waits to be reused by the next pool made
     bool shared = false;                     // the host's own pool: operations take the host's lock
     bool checked = false;                    // made while the host's heavy checks were on
+    bool lean = false;                       // a task's lean pool, alive: small blocks take the short path
     std::unordered_set<void*> known;         // the live blocks, kept only when checked
-    void* free_lists[SMALL_BLOCK_MAX / 16 + 1]{};  // lean: freed small blocks by size class (16-byte steps)
+    void* free_lists[SMALL_CLASSES]{};       // lean: freed small blocks by size class
     char* bump = nullptr;                    // lean: the unused rest of the newest chunk
     char* bump_end = nullptr;
     std::vector<void*> chunks;               // lean: the chunks small blocks come from
@@ -301,13 +304,9 @@ struct Host {
     {
         return fail.fail_next || fail.fail_after >= 0 || fail.fail_once_after >= 0 || fail.byte_limit;
     }
-    // The programs' set-up: no recorders, no heavy pool checks.
-    void lean()
-    {
-        recording = false;
-        record_calls = false;
-        checks = false;
-    }
+    // The programs' set-up: no recorders, no heavy pool checks, also in the
+    // pools made before (the tasks' allocators, the host's own pool).
+    void lean();
 
     void record(unsigned g, unsigned s, const char* name);
     void event(const std::string& line);

@@ -378,6 +378,270 @@ void include_switch(PERLGCB* gcb, char* s, int32_t& argc, char**& argv)
     sv_append_bytes(gcb, gcb->include_switches, " ", 1);
 }
 
+// Where the command line stands: the arguments not yet read and the program
+// name once it is known.
+struct CommandLine {
+    int32_t argc;             // arguments left, the current one included
+    char** argv;              // the current argument
+    const char* scriptname;   // the program name; null until chosen (-V sets it early)
+};
+
+// The parse scope's first work: an empty line buffer and the -I collector,
+// which lives until that scope ends.
+void parse_scope_begin(PERLGCB* gcb)
+{
+    sv_set_bytes(gcb, gcb->line_buffer, "", 0);
+    gcb->include_switches = sv_new_from_bytes(gcb, "", 0);
+    save_push_release_value(gcb, gcb->include_switches);
+}
+
+// The -e switch of the main loop: the program text is the rest of the
+// argument or the next argument, followed by a newline.
+void e_switch(PERLGCB* gcb, char* s, CommandLine& line)
+{
+    if (gcb->euid != gcb->uid || gcb->egid != gcb->gid)
+        fatal_error(gcb, "No -e allowed in setuid scripts");
+    if (!gcb->e_program) {
+        gcb->e_program = sv_new_from_bytes(gcb, "", 0);
+        filter_add(gcb, &interp_read_e_script, nullptr);
+    }
+    if (*++s) {
+        sv_append_cstring(gcb, gcb->e_program, s);
+    } else if (line.argc > 1 && line.argv[1]) {
+        sv_append_cstring(gcb, gcb->e_program, line.argv[1]);
+        line.argc--;
+        line.argv++;
+    } else {
+        fatal_error(gcb, "No code specified for -e");
+    }
+    sv_append_bytes(gcb, gcb->e_program, "\n", 1);
+}
+
+// The switches: every argument after the program name that begins with "-"
+// and has more, cluster by cluster; "--" ends them and is consumed. Leaves
+// the line at the first argument that is not a switch.
+void read_switches(PERLGCB* gcb, CommandLine& line)
+{
+    for (; line.argc > 0; line.argc--, line.argv++) {
+        if (line.argv[0][0] != '-' || !line.argv[0][1])
+            return;
+        char* s = line.argv[0] + 1;
+        bool next_argument = false;
+        while (!next_argument) {
+            switch (*s) {
+            case 'C': case 'D': case 'F': case 'M': case 'U': case 'W': case 'X': case 'a': case 'c':
+            case 'd': case 'h': case 'i': case 'l': case 'm': case 'n': case 'p': case 's': case 'u':
+            case 'v': case 'w': case ' ': case '\r': case '0':
+                s = interp_parse_switch(gcb, s);
+                if (!s)
+                    next_argument = true;
+                break;
+            case 'T':
+                gcb->tainting = 1;
+                s++;
+                break;
+            case 'e':
+                e_switch(gcb, s, line);
+                next_argument = true;
+                break;
+            case 'I':
+                include_switch(gcb, s, line.argc, line.argv);
+                next_argument = true;
+                break;
+            case 'P':
+                forbid_setid(gcb, "-P");
+                gcb->preprocess = 1;
+                s++;
+                break;
+            case 'S':
+                forbid_setid(gcb, "-S");
+                gcb->search_path = 1;
+                s++;
+                break;
+            case 'V':
+                config_switch(gcb, s);
+                line.scriptname = BIT_BUCKET;
+                break;
+            case 'x':
+                gcb->extract = 1;
+                s++;
+                if (*s)
+                    gcb->extract_dir = pool_strdup(gcb, s);
+                next_argument = true;
+                break;
+            case 0:
+                next_argument = true;
+                break;
+            case '-':
+                if (!*++s || host_is_space(static_cast<uint8_t>(*s))) {
+                    line.argc--;
+                    line.argv++;
+                    return;
+                }
+                if (std::strcmp(s, "version") == 0) {
+                    s = const_cast<char*>("v");
+                    break;
+                }
+                if (std::strcmp(s, "help") == 0) {
+                    s = const_cast<char*>("h");
+                    break;
+                }
+                s--;
+                fatal_error(gcb, "Unrecognized switch: -%s  (-h will show valid options)", s);
+            default:
+                fatal_error(gcb, "Unrecognized switch: -%s  (-h will show valid options)", s);
+            }
+        }
+    }
+}
+
+// Switches from PERL5OPT, unless taint checking is on; the environment
+// substitute never finds it.
+void read_environment_switches(PERLGCB* gcb)
+{
+    if (gcb->tainting)
+        return;
+    const char* opt = env_lookup("PERL5OPT");
+    if (!opt)
+        return;
+    SV* copy = sv_new_from_cstring(gcb, opt, 0);
+    sv_make_temporary(gcb, copy);
+    char* s = sv_pv(copy);
+    while (host_is_space(static_cast<uint8_t>(*s)))
+        s++;
+    if (s[0] == '-' && s[1] == 'T') {
+        gcb->tainting = 1;
+        return;
+    }
+    while (s && *s) {
+        while (host_is_space(static_cast<uint8_t>(*s)))
+            s++;
+        if (*s == '-') {
+            s++;
+            if (host_is_space(static_cast<uint8_t>(*s)))
+                continue;
+        }
+        if (!*s)
+            break;
+        if (!prx_strchr("DIMUdmw", *s))
+            fatal_error(gcb, "Illegal switch in PERL5OPT: -%c", *s);
+        s = interp_parse_switch(gcb, s);
+    }
+}
+
+// The program name: the first argument after the switches. With an
+// e-script the program is the bit bucket and that argument goes to @ARGV
+// with the rest; with neither, the program is read from "-".
+void choose_program(PERLGCB* gcb, CommandLine& line)
+{
+    if (!line.scriptname)
+        line.scriptname = line.argc > 0 ? line.argv[0] : nullptr;
+    if (gcb->e_program) {
+        line.argc++;
+        line.argv--;
+        line.scriptname = BIT_BUCKET;
+    } else if (!line.scriptname) {
+        line.scriptname = "-";
+    }
+}
+
+// @INC after the -I directories: the environment's libraries (never set
+// here), the version directory twice, and "." unless taint checking is on.
+void build_include_path(PERLGCB* gcb)
+{
+    if (!gcb->tainting) {
+        if (const char* lib = env_lookup("PERL5LIB"))
+            interp_include_path_add(gcb, lib, 1, 1);
+        else
+            interp_include_path_add(gcb, env_lookup("PERLLIB"), 0, 0);
+    }
+    interp_include_path_add(gcb, VERSION_DIR, 0, 0);
+    interp_include_path_add(gcb, VERSION_DIR, 0, 0);
+    interp_include_path_add(gcb, nullptr, 0, 1);
+    if (!gcb->tainting)
+        interp_include_path_add(gcb, ".", 0, 0);
+}
+
+// An ignored CHLD signal is put back to its default.
+void default_child_signal(PERLGCB* gcb)
+{
+    if (signal_get(gcb, SIGCHLD_NUMBER) != reinterpret_cast<prx_sighandler>(1))
+        return;
+    if (warn_enabled_default(gcb, WARN_SIGNAL))
+        category_warning(gcb, WARN_SIGNAL, "Can't ignore signal CHLD, forcing to default");
+    signal_set(gcb, SIGCHLD_NUMBER, nullptr);
+}
+
+// The main code value, the built-in subs and the extensions.
+void boot_main_code(PERLGCB* gcb, interp_xsinit_fn xsinit)
+{
+    make_main_cv(gcb);
+    universal_boot(gcb);
+    if (xsinit)
+        xsinit(gcb);
+}
+
+// The program's compile: the lexer over the line buffer (the script handle
+// stays out of its set-up, so that the lexer starts on the line buffer
+// alone), then the grammar; any error ends the parse.
+void compile_program(PERLGCB* gcb)
+{
+    PrxStream handle = gcb->source_handle;
+    gcb->source_handle = 0;
+    lex_context_begin(gcb, gcb->line_buffer);
+    gcb->source_handle = handle;
+    SV* old_sub = gcb->sub_name;
+    gcb->sub_name = sv_new_from_bytes(gcb, "main", 4);
+    sv_release(gcb, old_sub);
+    gcb->errno_cell = 0;
+    gcb->error_count = 0;
+
+    if (grammar_parse(gcb) || gcb->error_count) {
+        if (gcb->check_syntax)
+            fatal_error(gcb, "%s had compilation errors.\n", gcb->program_file);
+        fatal_error(gcb, "Execution of %s aborted due to compilation errors.\n", gcb->program_file);
+    }
+}
+
+// After the compile: back to the main package, the e-script done with, the
+// -u dump, the used-once warnings, and the parse scope closed.
+void finish_program(PERLGCB* gcb)
+{
+    interp_compile_cop(gcb)->cop_line = 0;
+    gcb->current_package = gcb->main_stash;
+    gcb->preprocess = 0;
+    if (gcb->e_program) {
+        SV* e = gcb->e_program;
+        gcb->e_program = nullptr;
+        sv_release(gcb, e);
+    }
+    if (gcb->undump)
+        interp_abort(gcb);
+
+    // Names used only once, under -w.
+    if (gcb->warn_switch & (G_WARN_ON | G_WARN_ONCE)) {
+        COP* cop = interp_compile_cop(gcb);
+        GV* file = cop->cop_filegv;
+        uint16_t line = cop->cop_line;
+        gv_warn_used_once(gcb, gcb->main_stash);
+        cop->cop_filegv = file;
+        cop->cop_line = line;
+    }
+
+    // The input record separator becomes the newline separator once
+    // the parse scope is closed: the lexer's start saved the separator in
+    // that scope, and closing it puts the saved one back.
+    scope_leave(gcb);
+    tmps_free_to_floor(gcb);
+    SV* old_rs = gcb->rs;
+    gcb->rs = sv_refinc(gcb->newline_rs);
+    sv_release(gcb, old_rs);
+    sv_assign(gcb, gv_gp(gv_fetch_by_name(gcb, "/", GV_ADD, SVt_PV))->gp_sv, gcb->rs);
+    scope_enter(gcb);
+    gcb->restartop = nullptr;
+}
+
+
 }  // namespace
 
 void interp_setup_ids(PERLGCB* gcb)
@@ -715,237 +979,23 @@ char* interp_parse_switch(PERLGCB* gcb, char* s)
 
 void interp_parse_worker(PERLGCB* gcb, char** env, interp_xsinit_fn xsinit)
 {
-    // The -I collector lives until the parse scope ends.
-    sv_set_bytes(gcb, gcb->line_buffer, "", 0);
-    gcb->include_switches = sv_new_from_bytes(gcb, "", 0);
-    save_push_release_value(gcb, gcb->include_switches);
-
-    // The symbol tables and the special variables.
+    parse_scope_begin(gcb);
     main_stash_setup(gcb);
-
-    // The switches.
-    int32_t argc = gcb->startup_argc;
-    char** argv = gcb->startup_argv;
-    const char* scriptname = nullptr;
-    for (argc--, argv++; argc > 0; argc--, argv++) {
-        if (argv[0][0] != '-' || !argv[0][1])
-            break;
-        char* s = argv[0] + 1;
-        bool next_argument = false;
-        while (!next_argument) {
-            switch (*s) {
-            case 'C': case 'D': case 'F': case 'M': case 'U': case 'W': case 'X': case 'a': case 'c':
-            case 'd': case 'h': case 'i': case 'l': case 'm': case 'n': case 'p': case 's': case 'u':
-            case 'v': case 'w': case ' ': case '\r': case '0':
-                s = interp_parse_switch(gcb, s);
-                if (!s)
-                    next_argument = true;
-                break;
-            case 'T':
-                gcb->tainting = 1;
-                s++;
-                break;
-            case 'e':
-                if (gcb->euid != gcb->uid || gcb->egid != gcb->gid)
-                    fatal_error(gcb, "No -e allowed in setuid scripts");
-                if (!gcb->e_program) {
-                    gcb->e_program = sv_new_from_bytes(gcb, "", 0);
-                    filter_add(gcb, &interp_read_e_script, nullptr);
-                }
-                if (*++s) {
-                    sv_append_cstring(gcb, gcb->e_program, s);
-                } else if (argc > 1 && argv[1]) {
-                    sv_append_cstring(gcb, gcb->e_program, argv[1]);
-                    argc--;
-                    argv++;
-                } else {
-                    fatal_error(gcb, "No code specified for -e");
-                }
-                sv_append_bytes(gcb, gcb->e_program, "\n", 1);
-                next_argument = true;
-                break;
-            case 'I':
-                include_switch(gcb, s, argc, argv);
-                next_argument = true;
-                break;
-            case 'P':
-                forbid_setid(gcb, "-P");
-                gcb->preprocess = 1;
-                s++;
-                break;
-            case 'S':
-                forbid_setid(gcb, "-S");
-                gcb->search_path = 1;
-                s++;
-                break;
-            case 'V':
-                config_switch(gcb, s);
-                scriptname = BIT_BUCKET;
-                break;
-            case 'x':
-                gcb->extract = 1;
-                s++;
-                if (*s)
-                    gcb->extract_dir = pool_strdup(gcb, s);
-                next_argument = true;
-                break;
-            case 0:
-                next_argument = true;
-                break;
-            case '-':
-                if (!*++s || host_is_space(static_cast<uint8_t>(*s))) {
-                    argc--;
-                    argv++;
-                    goto switch_end;
-                }
-                if (std::strcmp(s, "version") == 0) {
-                    s = const_cast<char*>("v");
-                    break;
-                }
-                if (std::strcmp(s, "help") == 0) {
-                    s = const_cast<char*>("h");
-                    break;
-                }
-                s--;
-                fatal_error(gcb, "Unrecognized switch: -%s  (-h will show valid options)", s);
-            default:
-                fatal_error(gcb, "Unrecognized switch: -%s  (-h will show valid options)", s);
-            }
-        }
-    }
-switch_end:
-
-    // PERL5OPT: the environment substitute never finds it.
-    if (!gcb->tainting) {
-        if (const char* opt = env_lookup("PERL5OPT")) {
-            SV* copy = sv_new_from_cstring(gcb, opt, 0);
-            sv_make_temporary(gcb, copy);
-            char* s = sv_pv(copy);
-            while (host_is_space(static_cast<uint8_t>(*s)))
-                s++;
-            if (s[0] == '-' && s[1] == 'T') {
-                gcb->tainting = 1;
-            } else {
-                while (s && *s) {
-                    while (host_is_space(static_cast<uint8_t>(*s)))
-                        s++;
-                    if (*s == '-') {
-                        s++;
-                        if (host_is_space(static_cast<uint8_t>(*s)))
-                            continue;
-                    }
-                    if (!*s)
-                        break;
-                    if (!prx_strchr("DIMUdmw", *s))
-                        fatal_error(gcb, "Illegal switch in PERL5OPT: -%c", *s);
-                    s = interp_parse_switch(gcb, s);
-                }
-            }
-        }
-    }
-
-    // The program name.
-    if (!scriptname)
-        scriptname = argc > 0 ? argv[0] : nullptr;
-    if (gcb->e_program) {
-        argc++;
-        argv--;
-        scriptname = BIT_BUCKET;
-    } else if (!scriptname) {
-        scriptname = "-";
-    }
-
-    // The include path.
-    if (!gcb->tainting) {
-        if (const char* lib = env_lookup("PERL5LIB"))
-            interp_include_path_add(gcb, lib, 1, 1);
-        else
-            interp_include_path_add(gcb, env_lookup("PERLLIB"), 0, 0);
-    }
-    interp_include_path_add(gcb, VERSION_DIR, 0, 0);
-    interp_include_path_add(gcb, VERSION_DIR, 0, 0);
-    interp_include_path_add(gcb, nullptr, 0, 1);
-    if (!gcb->tainting)
-        interp_include_path_add(gcb, ".", 0, 0);
-
-    // The program source; set-id scripts cannot differ here.
-    open_program(gcb, scriptname);
-
-    // An ignored CHLD signal is put back to its default.
-    if (signal_get(gcb, SIGCHLD_NUMBER) == reinterpret_cast<prx_sighandler>(1)) {
-        if (warn_enabled_default(gcb, WARN_SIGNAL))
-            category_warning(gcb, WARN_SIGNAL, "Can't ignore signal CHLD, forcing to default");
-        signal_set(gcb, SIGCHLD_NUMBER, nullptr);
-    }
-
-    // -x: the program starts at its #! line.
+    CommandLine line{gcb->startup_argc - 1, gcb->startup_argv + 1, nullptr};
+    read_switches(gcb, line);
+    read_environment_switches(gcb);
+    choose_program(gcb, line);
+    build_include_path(gcb);
+    open_program(gcb, line.scriptname);
+    default_child_signal(gcb);
     if (gcb->extract)
         extract_script(gcb);
-
-    // The main code value, the built-in subs, the extensions.
-    make_main_cv(gcb);
-    universal_boot(gcb);
-    if (xsinit)
-        xsinit(gcb);
-
-    // The standard handles and @ARGV.
+    boot_main_code(gcb, xsinit);
     standard_handles(gcb);
     if (!gcb->undump)
-        interp_setup_argv(gcb, argc, argv, env);
-
-    // The lexer over the line buffer; the script handle stays out of
-    // the set-up so that the lexer starts on the line buffer alone.
-    PrxStream handle = gcb->source_handle;
-    gcb->source_handle = 0;
-    lex_context_begin(gcb, gcb->line_buffer);
-    gcb->source_handle = handle;
-    SV* old_sub = gcb->sub_name;
-    gcb->sub_name = sv_new_from_bytes(gcb, "main", 4);
-    sv_release(gcb, old_sub);
-    gcb->errno_cell = 0;
-    gcb->error_count = 0;
-
-    // The program's compile.
-    if (grammar_parse(gcb) || gcb->error_count) {
-        if (gcb->check_syntax)
-            fatal_error(gcb, "%s had compilation errors.\n", gcb->program_file);
-        fatal_error(gcb, "Execution of %s aborted due to compilation errors.\n", gcb->program_file);
-    }
-
-    // Back to the main package; the e-script is done with.
-    interp_compile_cop(gcb)->cop_line = 0;
-    gcb->current_package = gcb->main_stash;
-    gcb->preprocess = 0;
-    if (gcb->e_program) {
-        SV* e = gcb->e_program;
-        gcb->e_program = nullptr;
-        sv_release(gcb, e);
-    }
-    // -u: the dump.
-    if (gcb->undump)
-        interp_abort(gcb);
-
-    // Names used only once, under -w.
-    if (gcb->warn_switch & (G_WARN_ON | G_WARN_ONCE)) {
-        COP* cop = interp_compile_cop(gcb);
-        GV* file = cop->cop_filegv;
-        uint16_t line = cop->cop_line;
-        gv_warn_used_once(gcb, gcb->main_stash);
-        cop->cop_filegv = file;
-        cop->cop_line = line;
-    }
-
-    // The input record separator becomes the newline separator once
-    // the parse scope is closed: the lexer's start saved the separator in
-    // that scope, and closing it puts the saved one back.
-    scope_leave(gcb);
-    tmps_free_to_floor(gcb);
-    SV* old_rs = gcb->rs;
-    gcb->rs = sv_refinc(gcb->newline_rs);
-    sv_release(gcb, old_rs);
-    sv_assign(gcb, gv_gp(gv_fetch_by_name(gcb, "/", GV_ADD, SVt_PV))->gp_sv, gcb->rs);
-    scope_enter(gcb);
-    gcb->restartop = nullptr;
+        interp_setup_argv(gcb, line.argc, line.argv, env);
+    compile_program(gcb);
+    finish_program(gcb);
 }
 
 int32_t interp_parse(PERLGCB* gcb, interp_xsinit_fn xsinit, int32_t argc, char** argv, char** env)
