@@ -236,6 +236,17 @@ void free_dropped(PERLGCB* gcb, grammar_parse_record* rec)
     }
 }
 
+// Frees the values of the tokens the lexer queued for the parse and the
+// parse never read (a name and a prototype after "sub", the pieces of an
+// interpolated string): the parse is over, and the queue with it.
+void discard_queued(PERLGCB* gcb)
+{
+    while (gcb->queued_count > 0) {
+        int32_t n = --gcb->queued_count;
+        discard_value(gcb, token_kind(gcb->queued_types[n]), gcb->queued_values[n]);
+    }
+}
+
 // ---- stacks ---------------------------------------------------------------------
 
 struct Stacks {
@@ -283,8 +294,8 @@ bool push(PERLGCB* gcb, Stacks& s, int32_t state, token_val value)
     return true;
 }
 
-// Gives the parse up: frees what the stack and an unshifted lookahead own,
-// which no action has taken, and returns the parse's failure result.
+// Gives the parse up: frees what the stack, an unshifted lookahead and the
+// lexer's queue own, which no action has taken, and returns the parse's failure result.
 int32_t abandon(PERLGCB* gcb, Stacks& s)
 {
     free_dropped(gcb, s.rec);
@@ -293,6 +304,7 @@ int32_t abandon(PERLGCB* gcb, Stacks& s)
     if (gcb->parse_lookahead > 0)
         discard_value(gcb, token_kind(gcb->parse_lookahead), gcb->token_value);
     gcb->parse_lookahead = -1;
+    discard_queued(gcb);
     s.rec->owned_top = 0;
     s.rec->running = 0;
     return 1;
@@ -300,7 +312,7 @@ int32_t abandon(PERLGCB* gcb, Stacks& s)
 
 // Frees what a parse left by a jump still owns: the stack entries below the
 // running action's operands (or the whole stack, when the lexer jumped), a
-// lookahead the action ran with, and the values the error recovery dropped
+// lookahead the action ran with, the tokens the lexer queued, and the values the error recovery dropped
 // (the lexer that was filling one in is done with it now).
 void discard_owned(PERLGCB* gcb, grammar_parse_record* rec)
 {
@@ -313,6 +325,7 @@ void discard_owned(PERLGCB* gcb, grammar_parse_record* rec)
     if (gcb->parse_lookahead > 0)
         discard_value(gcb, token_kind(gcb->parse_lookahead), gcb->token_value);
     gcb->parse_lookahead = -1;
+    discard_queued(gcb);
 }
 
 }  // namespace

@@ -79,7 +79,8 @@ void gv_convert_to_glob(PERLGCB* gcb, GV* gv, HV* stash, const char* name, int32
     sv->flags &= ~(SVf_IOK | SVp_IOK | SVf_IsUV);
     scope_enter(gcb);
     start_sub_compile(gcb, 0, 0);
-    gp->gp_cv = gcb->compile_cv;
+    // The glob's own reference: the compilation's goes with the scope.
+    gp->gp_cv = sv_as<CV>(sv_refinc(as_sv(gcb->compile_cv)));
     scope_leave(gcb);
     gcb->method_cache_generation++;
     PVCV* cb = static_cast<PVCV*>(gp->gp_cv->any);

@@ -215,14 +215,7 @@ int32_t start_sub_compile(PERLGCB* gcb, int32_t is_format, uint32_t flags)
     save_push_i32(gcb, &gcb->sub_start_line);
     save_push_item(gcb, gcb->sub_name);
     save_push_i32(gcb, &gcb->padix);
-    if (gcb->comppad && gcb->curpad == av_body(gcb->comppad)->array) {
-        save_check(gcb, 2);
-        save_put_ptr(gcb, gcb->comppad);
-        save_put_i32(gcb, SAVE_COMPILE_PAD);
-    } else {
-        save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->curpad));
-        save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gcb->comppad));
-    }
+    save_compile_pad(gcb);
     save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gcb->comppad_name));
     save_push_value_ptr(gcb, reinterpret_cast<SV**>(&gcb->compile_cv));
     save_push_i32(gcb, &gcb->comppad_name_fill);
@@ -230,28 +223,19 @@ int32_t start_sub_compile(PERLGCB* gcb, int32_t is_format, uint32_t flags)
     save_push_i32(gcb, &gcb->max_intro_pending);
     save_push_i32(gcb, &gcb->pad_reset_pending);
 
+    // The new code value's one reference is the compilation's, held by this
+    // scope: whoever keeps the value (a glob, an anonymous sub's op, a
+    // format slot) takes a reference of its own, and a compilation that never
+    // gets that far (a syntax error, a die in a BEGIN block) lets it go with
+    // the scope.
     SV* cvsv = sv_new_head(gcb);
+    save_push_destructor(gcb, sub_compile_end, cvsv);
     sv_upgrade_body(gcb, cvsv, is_format ? SVt_PVFM : SVt_PVCV);
     CV* cv = sv_as<CV>(cvsv);
     cv_body(cv)->cvflags = static_cast<uint16_t>(cv_body(cv)->cvflags | flags);
     gcb->compile_cv = cv;
-
-    gcb->comppad = av_new_empty(gcb);
-    av_append(gcb, gcb->comppad, nullptr);
-    gcb->curpad = av_body(gcb->comppad)->array;
-
-    gcb->comppad_name = av_new_empty(gcb);
-    gcb->comppad_name_fill = 0;
-    gcb->min_intro_pending = 0;
-    gcb->padix = 0;
+    pad_new_for_code(gcb, cv);
     gcb->sub_start_line = gcb->current_statement ? gcb->current_statement->cop_line : 0;
-
-    // The pad list borrows both arrays; undefining the code value frees them.
-    AV* padlist = av_new_empty(gcb);
-    av_body(padlist)->avflags = static_cast<uint8_t>(av_body(padlist)->avflags & ~AVf_REAL);
-    av_store_element(gcb, padlist, 0, as_sv(gcb->comppad_name));
-    av_store_element(gcb, padlist, 1, as_sv(gcb->comppad));
-    cv_body(cv)->padlist = padlist;
     cv_body(cv)->outside = sv_as<CV>(sv_refinc(as_sv(outside)));
     return old_ix;
 }

@@ -258,6 +258,10 @@ void cv_undefine(PERLGCB* gcb, CV* cv);
 // fresh code value the one being compiled (compile_cv); returns the save-stack
 // index from before the call.
 int32_t start_sub_compile(PERLGCB* gcb, int32_t is_format, uint32_t flags);
+// The end of a sub's compilation, as start_sub_compile's scope runs it (arg
+// is the code value): an anonymous sub lets go of its count on the sub
+// around it (the pointer stays), and the compilation's reference goes.
+void sub_compile_end(PERLGCB* gcb, void* cv);
 
 // A native sub: called with the interpreter and its code value; works on
 // the arguments above the top mark.
@@ -402,6 +406,9 @@ OP* op_fold_constant_list(PERLGCB* gcb, OP* op);
 void op_peephole(PERLGCB* gcb, OP* first);
 
 // Subroutines, formats, use/no and anonymous constructors.
+// The sub being compiled (from start_sub_compile, whose scope holds its one
+// reference until floor) becomes the named sub, or is returned with a
+// reference for the caller when unnamed; consumes the ops, unwinds to floor.
 CV* sub_define(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);
 [[noreturn]] void sub_declare_my(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* body);
 CV* sub_define_constant(PERLGCB* gcb, HV* stash, const char* name, SV* sv);

@@ -243,7 +243,10 @@ void finish_body(PERLGCB* gcb, CV* cv, OP* body)
     }
 }
 
-// The common body of sub_define and sub_define_plain.
+// The common body of sub_define and sub_define_plain. The sub being
+// compiled is only borrowed: start_sub_compile's scope holds its reference
+// and lets it go when define unwinds to floor (or a die unwinds past it), so
+// every place that keeps it takes a reference of its own.
 CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP* body, bool with_attrs)
 {
     uint64_t name_len = 0;
@@ -282,7 +285,6 @@ CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP
         else
             sv_set_int(gcb, entry, -1);
         gcb->compile_cv = nullptr;
-        sv_release(gcb, as_sv(compcv));
         gcb->method_cache_generation++;
         goto done;
     }
@@ -297,7 +299,6 @@ CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP
             if (defined) {
                 if (!body && !attrs) {
                     // A repeated declaration of a defined sub.
-                    save_push_release_value(gcb, as_sv(compcv));
                     result = cv;
                     goto done;
                 }
@@ -312,12 +313,16 @@ CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP
                                              k ? "Constant subroutine %s redefined" : "Subroutine %s redefined",
                                              name, false);
                     }
-                    // The glob's reference goes; the new sub takes the slot below.
+                    // The glob's reference goes; the new sub takes the slot
+                    // below. The slot is emptied first: applying the new
+                    // sub's attributes may die before it is filled, and the
+                    // glob must not be left naming a freed sub.
+                    gp->gp_cv = nullptr;
+                    gcb->method_cache_generation++;
                     sv_release(gcb, as_sv(cv));
                     cv = nullptr;
                 } else {
                     sub_attach_attributes(gcb, attribute_package(gcb, cv), as_sv(cv), attrs);
-                    save_push_release_value(gcb, as_sv(compcv));
                     result = cv;
                     goto done;
                 }
@@ -337,7 +342,6 @@ CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP
             // A stub from an earlier declaration takes the new body, so that
             // references to it see the definition.
             if (!body) {
-                save_push_release_value(gcb, as_sv(compcv));
                 result = cv;
                 goto done;
             }
@@ -371,9 +375,9 @@ CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP
                 }
             }
             gcb->compile_cv = cv;
-            sv_release(gcb, as_sv(compcv));
         } else {
-            cv = compcv;
+            // The glob's reference, or for an unnamed sub the caller's.
+            cv = sv_as<CV>(sv_refinc(as_sv(compcv)));
             if (name) {
                 if (gp->gp_cv && gp->gp_cvgen)
                     sv_release(gcb, as_sv(gp->gp_cv));  // a cached method entry's reference
@@ -404,24 +408,16 @@ CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP
             }
         }
 
-        if (!body) {
-            // An unnamed sub never holds a counted reference to the sub
-            // around it, with or without a body.
-            if (!name && b->outside && (b->cvflags & CVf_ANON) && !(b->cvflags & CVf_CLONED))
-                sv_release(gcb, as_sv(b->outside));
+        // An anonymous sub, with or without a body, holds no counted
+        // reference to the sub around it once compiled: sub_compile_end
+        // drops it when the compilation's scope ends below.
+        if (!body)
             goto done;
-        }
 
         finish_body(gcb, cv, body);
 
-        if (!name) {
-            // The pointer stays: an anonymous prototype holds no counted
-            // reference to the sub around it.
-            if (b->outside)
-                sv_release(gcb, as_sv(b->outside));
-            if (!madeup)
-                goto done;
-        }
+        if (!name && !madeup)
+            goto done;
 
         if ((gcb->debugger_flags & 0x10) && sv_is_glob(as_sv(gv)))
             note_sub_lines(gcb, gv);
@@ -436,20 +432,6 @@ done:
     if (gcb->savestack_ix > floor)
         leave_scope(gcb, floor);
     return result;
-}
-
-// Saves the compile pad and its slot pointer: one entry when the pointer is
-// the pad's own slot array, else two.
-void save_compile_pad(PERLGCB* gcb)
-{
-    if (gcb->comppad && gcb->curpad == av_body(gcb->comppad)->array) {
-        save_check(gcb, 2);
-        save_put_ptr(gcb, gcb->comppad);
-        save_put_i32(gcb, SAVE_COMPILE_PAD);
-    } else {
-        save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->curpad));
-        save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->comppad));
-    }
 }
 
 // A const op that shares an attribute op's value.
@@ -509,6 +491,21 @@ CV* sub_define(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* attrs, OP* 
 CV* sub_define_plain(PERLGCB* gcb, int32_t floor, OP* name, OP* proto, OP* body)
 {
     return define(gcb, floor, name, proto, nullptr, body, false);
+}
+
+void sub_compile_end(PERLGCB* gcb, void* arg)
+{
+    // The count on the sub around an anonymous sub is only needed while it
+    // compiles; dropping it here rather than in define covers compilations
+    // that never reach a definition too.
+    SV* sv = static_cast<SV*>(arg);
+    uint32_t type = sv_type(sv);
+    if (type == SVt_PVCV || type == SVt_PVFM) {
+        PVCV* b = body_of(sv_as<CV>(sv));
+        if (b->outside && (b->cvflags & CVf_ANON) && !(b->cvflags & CVf_CLONED))
+            sv_release(gcb, as_sv(b->outside));
+    }
+    sv_release(gcb, sv);
 }
 
 void sub_declare_my(PERLGCB* gcb, int32_t, OP* name, OP* proto, OP* attrs, OP* body)
@@ -866,7 +863,8 @@ void format_define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* block)
         gp->gp_form = nullptr;
         sv_release(gcb, as_sv(old));
     }
-    CV* cv = gcb->compile_cv;
+    // The glob's reference; the compilation's goes with its scope.
+    CV* cv = sv_as<CV>(sv_refinc(as_sv(gcb->compile_cv)));
     gp->gp_form = cv;
     PVCV* b = body_of(cv);
     b->gv = gv;
@@ -1009,7 +1007,7 @@ OP* op_new_anon_hash(PERLGCB* gcb, OP* list)
 
 OP* op_new_anon_sub(PERLGCB* gcb, int32_t floor, OP* proto, OP* attrs, OP* block)
 {
-    // The op takes over the one reference the new code value was made with.
+    // The op takes over the reference the definition took for its caller.
     CV* cv = sub_define(gcb, floor, nullptr, proto, attrs, block);
     return op_new_unary(gcb, OP_REFGEN, 0, op_new_value(gcb, OP_ANONCODE, 0, as_sv(cv)));
 }

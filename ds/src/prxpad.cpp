@@ -14,6 +14,7 @@
 #include "prxop.h"
 #include "prxpool.h"
 #include "prxrun.h"
+#include "prxscope.h"
 #include "prxsv.h"
 
 namespace {
@@ -412,4 +413,41 @@ void pad_swipe(PERLGCB* gcb, uint32_t slot)
     gcb->curpad[slot] = fresh;
     if (static_cast<int32_t>(slot) < gcb->padix)
         gcb->padix = static_cast<int32_t>(slot) - 1;
+}
+
+void pad_new_for_code(PERLGCB* gcb, CV* cv)
+{
+    // The pad list borrows both arrays (it holds no reference on its
+    // elements); undefining the code value frees them. It is attached first
+    // and given its two slots before the arrays are made, so that running
+    // out of memory on the way leaves nothing that cv does not own.
+    AV* padlist = av_new_empty(gcb);
+    av_body(padlist)->avflags = static_cast<uint8_t>(av_body(padlist)->avflags & ~AVf_REAL);
+    cv_body(cv)->padlist = padlist;
+    av_grow_to_index(gcb, padlist, 1);
+    AV* names = av_new_empty(gcb);
+    av_store_element(gcb, padlist, 0, as_sv(names));
+    AV* pad = av_new_empty(gcb);
+    av_store_element(gcb, padlist, 1, as_sv(pad));
+    av_append(gcb, pad, nullptr);
+
+    gcb->comppad = pad;
+    gcb->curpad = av_body(pad)->array;
+    gcb->comppad_name = names;
+    gcb->comppad_name_fill = 0;
+    gcb->min_intro_pending = 0;
+    gcb->padix = 0;
+}
+
+void save_compile_pad(PERLGCB* gcb)
+{
+    if (gcb->comppad && gcb->curpad == av_body(gcb->comppad)->array) {
+        save_check(gcb, 2);
+        save_put_ptr(gcb, gcb->comppad);
+        save_put_i32(gcb, SAVE_COMPILE_PAD);
+    } else {
+        // Both are plain pointers: the entry holds no reference on the pad.
+        save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->curpad));
+        save_push_generic_ptr(gcb, reinterpret_cast<void**>(&gcb->comppad));
+    }
 }

@@ -53,3 +53,13 @@ void pad_leave_scope(PERLGCB* gcb, int32_t fill);
 void pad_free(PERLGCB* gcb, uint32_t slot);
 // Takes a temporary slot's value away from the pad.
 void pad_swipe(PERLGCB* gcb, uint32_t slot);
+
+// Gives cv a new pad list (a name pad and a value pad whose slot 0 is kept
+// free) and makes its pads the ones being compiled, with the name fill, the
+// pending introductions and the pad index started over. The code values of
+// subs, formats, string evals and the main program all get their pads here.
+void pad_new_for_code(PERLGCB* gcb, CV* cv);
+// Saves the compile pad and its slot pointer for the current scope: one
+// entry when the pointer is the pad's own slot array (it is worked out again
+// when the entry is undone), else the two pointers apart.
+void save_compile_pad(PERLGCB* gcb);

@@ -262,20 +262,7 @@ void make_main_cv(PERLGCB* gcb)
     cv_body(cv)->cvflags |= CVf_UNIQUE;
     gcb->main_cv = cv;
     gcb->compile_cv = cv;
-    AV* pad = av_new_empty(gcb);
-    av_append(gcb, pad, nullptr);
-    gcb->comppad = pad;
-    gcb->curpad = av_body(pad)->array;
-    AV* names = av_new_empty(gcb);
-    gcb->comppad_name = names;
-    gcb->comppad_name_fill = 0;
-    gcb->min_intro_pending = 0;
-    gcb->padix = 0;
-    AV* padlist = av_new_empty(gcb);
-    av_body(padlist)->avflags &= static_cast<uint8_t>(~AVf_REAL);
-    av_store_element(gcb, padlist, 0, as_sv(names));
-    av_store_element(gcb, padlist, 1, as_sv(pad));
-    cv_body(cv)->padlist = padlist;
+    pad_new_for_code(gcb, cv);
 }
 
 void set_standard_handle(GV* gv, PrxStream in, PrxStream out)

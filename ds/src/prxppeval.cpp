@@ -146,26 +146,10 @@ OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out)
     CV* cv = sv_as<CV>(cvsv);
     cv_body(cv)->cvflags |= CVf_UNIQUE;
     gcb->compile_cv = cv;
-    AV* pad = av_new_empty(gcb);
-    av_store_element(gcb, pad, 0, nullptr);
-    av_body(pad)->array[0] = nullptr;
-    gcb->comppad = pad;
-    gcb->curpad = av_body(pad)->array;
-    AV* names = av_new_empty(gcb);
-    gcb->comppad_name = names;
-    gcb->comppad_name_fill = 0;
+    pad_new_for_code(gcb, cv);
     gcb->comppad_name_floor = 0;
-    gcb->min_intro_pending = 0;
     gcb->max_intro_pending = 0;
-    gcb->padix = 0;
     gcb->padix_floor = 0;
-    AV* padlist = av_new_empty(gcb);
-    av_body(padlist)->avflags &= static_cast<uint8_t>(~AVf_REAL);
-    av_store_element(gcb, padlist, 0, as_sv(names));
-    av_store_element(gcb, padlist, 1, as_sv(pad));
-    cv_body(cv)->padlist = padlist;
-    // The pad list does not own its two arrays, which the code value's
-    // freeing releases with it.
     if (!require && !(saveop && saveop->op_type == OP_DOFILE))
         cv_body(cv)->outside = sv_as<CV>(sv_refinc(as_sv(caller)));
     save_push_make_temporary(gcb, cvsv);
