@@ -1265,6 +1265,7 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     if (++gcb->re_nesting > RE_NESTING_LIMIT + 1) {
         re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
     }
+    stack_check(gcb);  // a small native stack may end before the limit
 
     if (paren) {
         const char* end = gcb->re_xend;
@@ -1508,6 +1509,9 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     // A new compile: no half-built pattern of an earlier one is ours.
     gcb->re_emit = gcb->re_placeholder;
     gcb->re_rx = nullptr;
+    // The parser's and the optimiser's descent is bounded by the native
+    // stack of the thread the compile runs on.
+    gcb->stack_floor = prx_stack_floor();
     if (!exp) {
         gcb->re_precomp = nullptr;
         gcb->re_xend = nullptr;

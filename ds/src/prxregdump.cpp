@@ -183,6 +183,7 @@ namespace {
 re_program_node* dump_range(PERLGCB* gcb, re_program_node* start, re_program_node* node, re_program_node* last,
                             int32_t level)
 {
+    stack_check(gcb);  // one level per nested group
     uint8_t op = RE_EXACT;  // anything but END
     char buf[2048];
     while (op != RE_END && (!last || node < last)) {

@@ -32,7 +32,10 @@
 // the depth guard counts the activations of re_match_nodes open on this
 // thread (at most RE_DEPTH_LIMIT), and the work budget counts the units a
 // match has spent (re_work_left, set by the driver from the subject length).
-// Either trip ends in guard_trip: fatal_error with the error number 1100,
+// A thread whose native stack runs out before the depth limit (a host task
+// may have 1 MB, and sanitizer builds have large frames) trips the depth
+// guard early, at the stack floor the driver set for this thread: to the
+// caller it is the same condition. Every trip ends in guard_trip: fatal_error with the error number 1100,
 // the guard's mark, so that fatal_error runs no die handler, clears the mark
 // and jumps with code 4 to the environment that the match driver set around
 // the attempts. The driver gives back the nesting counter, the backtracking
@@ -791,6 +794,17 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
 
 [[noreturn]] void panic(PERLGCB* gcb, const char* message) { fatal_error(gcb, "%s", message); }
 
+// A node of no known type: the program is corrupt. Out of the node loop, so
+// that its buffer does not widen every activation's frame.
+[[noreturn, gnu::cold, gnu::noinline]] void bad_node(PERLGCB* gcb, const re_program_node* scan)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%lx %d\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(scan)),
+                  scan->type);
+    prx_stderr_write(gcb, text, std::strlen(text));
+    panic(gcb, "regexp memory corruption");
+}
+
 // The recursion-limit warning of a general repeat that reached the maximum.
 // Given once per match (RF_WARNED); it does not stop the match, unless the
 // category is fatal, when category_warning raises the error. Each
@@ -1009,9 +1023,10 @@ int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
     // The driver points re_depth at this thread's counter for the match.
     int32_t* counter = gcb->re_depth ? gcb->re_depth : &re_depth_guard;
     int32_t depth = *counter + 1;
-    // Both limits end the match the same way: a deep nesting is a stack
+    // The limits end the match the same way: a deep nesting is a stack
     // hazard, a long run of activations a time hazard.
-    if (depth > RE_DEPTH_LIMIT || --gcb->re_work_left < 0) [[unlikely]]
+    if (depth > RE_DEPTH_LIMIT || --gcb->re_work_left < 0 ||
+        reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < gcb->stack_floor) [[unlikely]]
         guard_trip(gcb, counter);
     *counter = depth;
     gcb->re_indent++;
@@ -1678,13 +1693,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 say("%*s  %scould match...%s\n", trace_margin(gcb), "", re_colour(gcb, 4), re_colour(gcb, 5));
             gcb->re_input = locinput;
             return 1;
-        default: {
-            char text[64];
-            std::snprintf(text, sizeof text, "%lx %d\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(scan)),
-                          scan->type);
-            prx_stderr_write(gcb, text, std::strlen(text));
-            panic(gcb, "regexp memory corruption");
-        }
+        default:
+            bad_node(gcb, scan);
         }
         scan = next;
         continue;

@@ -1184,6 +1184,7 @@ void finish_chain(Study* st, int32_t* deltap)
 int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                        ScanData* data, uint32_t flags)
 {
+    stack_check(gcb);  // the study recurses as deep as the groups nest
     Study st;
     re_program_node* scan = *scanp;
     st.data = data;
