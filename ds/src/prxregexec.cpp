@@ -104,6 +104,24 @@ void bt_reserve(PERLGCB* gcb, int32_t n)
     gcb->re_bt_max = static_cast<int32_t>(cap);
 }
 
+}  // namespace
+
+void re_free_work_buffers(PERLGCB* gcb)
+{
+    pool_free(gcb, gcb->re_bt);
+    gcb->re_bt = nullptr;
+    gcb->re_bt_ix = gcb->re_bt_max = 0;
+    pool_free(gcb, const_cast<char**>(gcb->re_open_at));
+    gcb->re_open_at = nullptr;
+    gcb->re_open_at_size = 0;
+    pool_free(gcb, gcb->re_position_cache);
+    gcb->re_position_cache = nullptr;
+    gcb->re_position_cache_size = 0;
+    re_opt_free_scratch(gcb);
+}
+
+namespace {
+
 inline void push_i(PERLGCB* gcb, int64_t v) { gcb->re_bt[gcb->re_bt_ix++] = static_cast<uint64_t>(v); }
 inline void push_p(PERLGCB* gcb, const void* p) { gcb->re_bt[gcb->re_bt_ix++] = reinterpret_cast<uintptr_t>(p); }
 inline int64_t pop_i(PERLGCB* gcb) { return static_cast<int64_t>(gcb->re_bt[--gcb->re_bt_ix]); }
