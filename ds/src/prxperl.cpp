@@ -456,18 +456,9 @@ void destruct_sweep_values(PERLGCB* gcb)
 // Frees the buffers, the stacks and the value arenas.
 void destruct_free_storage(PERLGCB* gcb)
 {
-    // The program file name, the engine's scratch, the op mask, the signal tables.
+    // The program file name, the engine's buffers, the op mask, the signal tables.
     free_field(gcb, &gcb->program_file);
-    if (gcb->re_open_at) {
-        pool_free(gcb, const_cast<char**>(gcb->re_open_at));
-        gcb->re_open_at = nullptr;
-        gcb->re_open_at_size = 0;
-    }
-    if (gcb->re_position_cache) {
-        pool_free(gcb, gcb->re_position_cache);
-        gcb->re_position_cache = nullptr;
-        gcb->re_position_cache_size = 0;
-    }
+    re_free_work_buffers(gcb);
     if (gcb->op_mask) {
         pool_free(gcb, gcb->op_mask);
         gcb->op_mask = nullptr;

@@ -312,6 +312,8 @@ void pattern_flag_add(PERLGCB* gcb, uint16_t* flags, int32_t letter);
 // ---- optimiser --------------------------------------------------------------------
 
 SV* re_check_substr(PERLGCB* gcb, re_compiled* rx);
+// Frees the optimiser's literal buffers that a failed run left behind.
+void re_opt_free_scratch(PERLGCB* gcb);
 
 // ---- freeing and debug output --------------------------------------------------------
 
@@ -341,6 +343,10 @@ int32_t re_try_at(PERLGCB* gcb, re_compiled* rx, const char* position);
 const char* re_scan_start_class(PERLGCB* gcb, re_compiled* rx, re_program_node* cls, const char* from,
                                 const char* to, const char* strbeg, int32_t check_only);
 int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node);
+// Frees the buffers the engine keeps in the interpreter from one compile or
+// match to the next (backtracking stack, group starts, super-linear cache,
+// the optimiser's scratch); the interpreter's destruction calls it.
+void re_free_work_buffers(PERLGCB* gcb);
 int32_t re_count_simple(PERLGCB* gcb, re_program_node* body, int32_t max);
 int32_t re_count_general(PERLGCB* gcb, re_program_node* body, int32_t max, int32_t* length);
 // Takes units of work from the match's budget; past it, the guard trips.

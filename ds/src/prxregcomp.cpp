@@ -1,6 +1,6 @@
 // The pattern compiler: the driver with its two passes, the compile-error
-// forms, the emitters and linkers, and the parser of branches, pieces,
-// atoms and groups.
+// forms, the emitters and linkers, the parser of branches, pieces, atoms
+// and groups, and the freeing of a compiled pattern.
 //
 // A program is an array of 4-byte units. A node is a head unit {flags,
 // type, next} followed by its argument units (re_arg_units) and, for the
@@ -1265,6 +1265,7 @@ re_program_node* re_parse_group(PERLGCB* gcb, int32_t paren, int32_t* flags_out)
     if (++gcb->re_nesting > RE_NESTING_LIMIT + 1) {
         re_fail_fmt(gcb, gcb->re_parse, "Groups nested more than %d deep", static_cast<int>(RE_NESTING_LIMIT));
     }
+    stack_check(gcb);  // a small native stack may end before the limit
 
     if (paren) {
         const char* end = gcb->re_xend;
@@ -1508,6 +1509,9 @@ re_compiled* re_compile_pattern(PERLGCB* gcb, const char* exp, const char* xend,
     // A new compile: no half-built pattern of an earlier one is ours.
     gcb->re_emit = gcb->re_placeholder;
     gcb->re_rx = nullptr;
+    // The parser's and the optimiser's descent is bounded by the native
+    // stack of the thread the compile runs on.
+    gcb->stack_floor = prx_stack_floor();
     if (!exp) {
         gcb->re_precomp = nullptr;
         gcb->re_xend = nullptr;
@@ -1758,4 +1762,80 @@ void re_save_match_state(PERLGCB* gcb)
     save_ptr(gcb, &gcb->current_statement);
     if (re_debug_on(gcb))
         save_ptr(gcb, &gcb->re_attempt_start);
+}
+
+// ---- freeing ------------------------------------------------------------------------------
+
+// Drops one reference on a compiled pattern; the last frees it with what it
+// owns: its texts, the substrings, the data array and the offset arrays.
+void pregfree(PERLGCB* gcb, re_compiled* rx)
+{
+    if (re_debug_on(gcb) && !gcb->re_colours_set)
+        re_init_colors(gcb);
+    if (!rx || --rx->ref_count > 0)
+        return;
+    if (re_debug_on(gcb) && rx->pattern_text)
+        prx_fprintf(PRX_STDERR, "%sFreeing REx:%s `%s%.60s%s%s'\n", re_colour(gcb, 4), re_colour(gcb, 5), re_colour(gcb, 0),
+                    rx->pattern_text, re_colour(gcb, 1), rx->pattern_length > 60 ? "..." : "");
+    pool_free(gcb, rx->pattern_text);
+    pool_free(gcb, rx->accel);
+    if (rx->analysis_flags & REA_COPY_DONE)
+        pool_free(gcb, rx->subject_copy);
+    if (rx->substrings) {
+        if (rx->substrings[RE_SUBSTR_ANCHORED].substr)
+            sv_release(gcb, rx->substrings[RE_SUBSTR_ANCHORED].substr);
+        if (rx->substrings[RE_SUBSTR_FLOATING].substr)
+            sv_release(gcb, rx->substrings[RE_SUBSTR_FLOATING].substr);
+        pool_free(gcb, rx->substrings);
+    }
+    if (re_data_array* d = rx->data) {
+        SV* pad = nullptr;
+        // Code blocks are refused, so no 'p' or 'o' entries are ever made.
+        for (uint32_t i = d->count; i-- > 0;) {
+            switch (d->what[i]) {
+            case 's':
+                sv_release(gcb, static_cast<SV*>(d->data[i]));
+                break;
+            case 'f':
+                pool_free(gcb, d->data[i]);
+                break;
+            case 'n':
+                break;
+            case 'p':
+                pad = static_cast<SV*>(d->data[i]);
+                break;
+            case 'o':
+                // An op tree is freed with its pad; this engine makes neither.
+                if (!pad)
+                    re_fail_plain(gcb, "panic: pregfree comppad");
+                op_free_tree(gcb, static_cast<OP*>(d->data[i]));
+                sv_release(gcb, pad);
+                pad = nullptr;
+                break;
+            default: {
+                char msg[64];
+                std::snprintf(msg, sizeof msg, "panic: regfree data code '%c'", d->what[i]);
+                re_fail_plain(gcb, msg);
+            }
+            }
+        }
+        if (gcb->re_data_in_use == d)
+            gcb->re_data_in_use = nullptr;
+        pool_free(gcb, d->what);
+        pool_free(gcb, d);
+    }
+    pool_free(gcb, rx->start_offsets);
+    pool_free(gcb, rx->end_offsets);
+    pool_free(gcb, rx);
+}
+
+// Frees a pattern that a failed compile left half-built.
+void re_free_on_unwind(PERLGCB* gcb, void* rx)
+{
+    // The compile is over: no later error may register the pattern again.
+    if (gcb->re_rx == rx) {
+        gcb->re_rx = nullptr;
+        gcb->re_emit = gcb->re_placeholder;
+    }
+    gcb->re_hook_free(gcb, static_cast<re_compiled*>(rx));
 }

@@ -1258,6 +1258,9 @@ int32_t re_exec(PERLGCB* gcb, re_compiled* rx, const char* start_arg, const char
             gcb->re_till++;
     gcb->re_call_frame = nullptr;
     gcb->re_depth = re_depth_counter();
+    // The matcher's depth is bounded by the native stack of the thread it
+    // runs on, which need not be the one that made the interpreter.
+    gcb->stack_floor = prx_stack_floor();
     const char* s = start_arg;
 
     if (rx->analysis_flags & REA_GPOS_SEEN) {

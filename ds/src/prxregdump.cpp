@@ -1,5 +1,5 @@
-// Freeing a compiled pattern, the trace colours, node descriptions and the
-// program dump with the optimiser's summary line.
+// The trace colours, node descriptions and the program dump with the
+// optimiser's summary line.
 #include <cstdio>
 #include <cstring>
 
@@ -183,6 +183,7 @@ namespace {
 re_program_node* dump_range(PERLGCB* gcb, re_program_node* start, re_program_node* node, re_program_node* last,
                             int32_t level)
 {
+    stack_check(gcb);  // one level per nested group
     uint8_t op = RE_EXACT;  // anything but END
     char buf[2048];
     while (op != RE_END && (!last || node < last)) {
@@ -324,75 +325,4 @@ void re_init_colors(PERLGCB* gcb)
         }
     }
     gcb->re_colours_set = 1;
-}
-
-void pregfree(PERLGCB* gcb, re_compiled* rx)
-{
-    if (re_debug_on(gcb) && !gcb->re_colours_set)
-        re_init_colors(gcb);
-    if (!rx || --rx->ref_count > 0)
-        return;
-    if (re_debug_on(gcb) && rx->pattern_text)
-        prx_fprintf(PRX_STDERR, "%sFreeing REx:%s `%s%.60s%s%s'\n", colour(gcb, 4), colour(gcb, 5), colour(gcb, 0),
-                    rx->pattern_text, colour(gcb, 1), rx->pattern_length > 60 ? "..." : "");
-    pool_free(gcb, rx->pattern_text);
-    pool_free(gcb, rx->accel);
-    if (rx->analysis_flags & REA_COPY_DONE)
-        pool_free(gcb, rx->subject_copy);
-    if (rx->substrings) {
-        if (rx->substrings[RE_SUBSTR_ANCHORED].substr)
-            sv_release(gcb, rx->substrings[RE_SUBSTR_ANCHORED].substr);
-        if (rx->substrings[RE_SUBSTR_FLOATING].substr)
-            sv_release(gcb, rx->substrings[RE_SUBSTR_FLOATING].substr);
-        pool_free(gcb, rx->substrings);
-    }
-    if (re_data_array* d = rx->data) {
-        SV* pad = nullptr;
-        // Code blocks are refused, so no 'p' or 'o' entries are ever made.
-        for (uint32_t i = d->count; i-- > 0;) {
-            switch (d->what[i]) {
-            case 's':
-                sv_release(gcb, static_cast<SV*>(d->data[i]));
-                break;
-            case 'f':
-                pool_free(gcb, d->data[i]);
-                break;
-            case 'n':
-                break;
-            case 'p':
-                pad = static_cast<SV*>(d->data[i]);
-                break;
-            case 'o':
-                // An op tree is freed with its pad; this engine makes neither.
-                if (!pad)
-                    re_fail_plain(gcb, "panic: pregfree comppad");
-                op_free_tree(gcb, static_cast<OP*>(d->data[i]));
-                sv_release(gcb, pad);
-                pad = nullptr;
-                break;
-            default: {
-                char msg[64];
-                std::snprintf(msg, sizeof msg, "panic: regfree data code '%c'", d->what[i]);
-                re_fail_plain(gcb, msg);
-            }
-            }
-        }
-        if (gcb->re_data_in_use == d)
-            gcb->re_data_in_use = nullptr;
-        pool_free(gcb, d->what);
-        pool_free(gcb, d);
-    }
-    pool_free(gcb, rx->start_offsets);
-    pool_free(gcb, rx->end_offsets);
-    pool_free(gcb, rx);
-}
-
-void re_free_on_unwind(PERLGCB* gcb, void* rx)
-{
-    // The compile is over: no later error may register the pattern again.
-    if (gcb->re_rx == rx) {
-        gcb->re_rx = nullptr;
-        gcb->re_emit = gcb->re_placeholder;
-    }
-    gcb->re_hook_free(gcb, static_cast<re_compiled*>(rx));
 }

@@ -32,7 +32,10 @@
 // the depth guard counts the activations of re_match_nodes open on this
 // thread (at most RE_DEPTH_LIMIT), and the work budget counts the units a
 // match has spent (re_work_left, set by the driver from the subject length).
-// Either trip ends in guard_trip: fatal_error with the error number 1100,
+// A thread whose native stack runs out before the depth limit (a host task
+// may have 1 MB, and sanitizer builds have large frames) trips the depth
+// guard early, at the stack floor the driver set for this thread: to the
+// caller it is the same condition. Every trip ends in guard_trip: fatal_error with the error number 1100,
 // the guard's mark, so that fatal_error runs no die handler, clears the mark
 // and jumps with code 4 to the environment that the match driver set around
 // the attempts. The driver gives back the nesting counter, the backtracking
@@ -100,6 +103,24 @@ void bt_reserve(PERLGCB* gcb, int32_t n)
     gcb->re_bt = static_cast<uint64_t*>(pool_realloc(gcb, gcb->re_bt, static_cast<uint64_t>(cap) * sizeof(uint64_t)));
     gcb->re_bt_max = static_cast<int32_t>(cap);
 }
+
+}  // namespace
+
+void re_free_work_buffers(PERLGCB* gcb)
+{
+    pool_free(gcb, gcb->re_bt);
+    gcb->re_bt = nullptr;
+    gcb->re_bt_ix = gcb->re_bt_max = 0;
+    pool_free(gcb, const_cast<char**>(gcb->re_open_at));
+    gcb->re_open_at = nullptr;
+    gcb->re_open_at_size = 0;
+    pool_free(gcb, gcb->re_position_cache);
+    gcb->re_position_cache = nullptr;
+    gcb->re_position_cache_size = 0;
+    re_opt_free_scratch(gcb);
+}
+
+namespace {
 
 inline void push_i(PERLGCB* gcb, int64_t v) { gcb->re_bt[gcb->re_bt_ix++] = static_cast<uint64_t>(v); }
 inline void push_p(PERLGCB* gcb, const void* p) { gcb->re_bt[gcb->re_bt_ix++] = reinterpret_cast<uintptr_t>(p); }
@@ -791,6 +812,17 @@ const char* utf8_fold_compare(PERLGCB* gcb, const char* s, const char* e, const 
 
 [[noreturn]] void panic(PERLGCB* gcb, const char* message) { fatal_error(gcb, "%s", message); }
 
+// A node of no known type: the program is corrupt. Out of the node loop, so
+// that its buffer does not widen every activation's frame.
+[[noreturn, gnu::cold, gnu::noinline]] void bad_node(PERLGCB* gcb, const re_program_node* scan)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%lx %d\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(scan)),
+                  scan->type);
+    prx_stderr_write(gcb, text, std::strlen(text));
+    panic(gcb, "regexp memory corruption");
+}
+
 // The recursion-limit warning of a general repeat that reached the maximum.
 // Given once per match (RF_WARNED); it does not stop the match, unless the
 // category is fatal, when category_warning raises the error. Each
@@ -1009,9 +1041,10 @@ int32_t re_match_nodes(PERLGCB* gcb, re_program_node* node)
     // The driver points re_depth at this thread's counter for the match.
     int32_t* counter = gcb->re_depth ? gcb->re_depth : &re_depth_guard;
     int32_t depth = *counter + 1;
-    // Both limits end the match the same way: a deep nesting is a stack
+    // The limits end the match the same way: a deep nesting is a stack
     // hazard, a long run of activations a time hazard.
-    if (depth > RE_DEPTH_LIMIT || --gcb->re_work_left < 0) [[unlikely]]
+    if (depth > RE_DEPTH_LIMIT || --gcb->re_work_left < 0 ||
+        reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < gcb->stack_floor) [[unlikely]]
         guard_trip(gcb, counter);
     *counter = depth;
     gcb->re_indent++;
@@ -1678,13 +1711,8 @@ int32_t match_body(PERLGCB* gcb, re_program_node* scan)
                 say("%*s  %scould match...%s\n", trace_margin(gcb), "", re_colour(gcb, 4), re_colour(gcb, 5));
             gcb->re_input = locinput;
             return 1;
-        default: {
-            char text[64];
-            std::snprintf(text, sizeof text, "%lx %d\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(scan)),
-                          scan->type);
-            prx_stderr_write(gcb, text, std::strlen(text));
-            panic(gcb, "regexp memory corruption");
-        }
+        default:
+            bad_node(gcb, scan);
         }
         scan = next;
         continue;

@@ -1184,6 +1184,7 @@ void finish_chain(Study* st, int32_t* deltap)
 int32_t re_study_nodes(PERLGCB* gcb, re_program_node** scanp, int32_t* deltap, re_program_node* last,
                        ScanData* data, uint32_t flags)
 {
+    stack_check(gcb);  // the study recurses as deep as the groups nest
     Study st;
     re_program_node* scan = *scanp;
     st.data = data;
@@ -1260,10 +1261,12 @@ void make_substr(PERLGCB* gcb, SV** slot, const Literal* l, bool tail)
     boyer_moore_prepare(gcb, *slot, tail ? BM_TAIL_FLAGS : 0);
 }
 
+}  // namespace
+
 // The literal buffers live in the interpreter between studies only so that
 // an error can leave them behind safely; each optimiser run starts and
-// ends by freeing them.
-void free_scratch(PERLGCB* gcb)
+// ends by freeing them, and so does the interpreter's destruction.
+void re_opt_free_scratch(PERLGCB* gcb)
 {
     for (char*& p : gcb->re_opt_text) {
         pool_free(gcb, p);
@@ -1272,6 +1275,8 @@ void free_scratch(PERLGCB* gcb)
     pool_free(gcb, gcb->re_opt_piece);
     gcb->re_opt_piece = nullptr;
 }
+
+namespace {
 
 // Copies a synthetic start class into the pattern's data array (code 'f',
 // freed with the pattern). The skip of a leading run (REA_SKIP) is
@@ -1646,7 +1651,7 @@ void mark_give_back(PERLGCB* gcb, re_compiled* rx)
 // (freed with it when a later step fails) or in the scratch slots.
 void re_optimize(PERLGCB* gcb, re_compiled* rx)
 {
-    free_scratch(gcb);
+    re_opt_free_scratch(gcb);
     re_program_node* program = reinterpret_cast<re_program_node*>(rx->program);
     re_program_node* scan = program + 1;
     re_program_node* end = program + gcb->re_size;
@@ -1819,7 +1824,7 @@ void re_optimize(PERLGCB* gcb, re_compiled* rx)
     rx->min_length = minlen;
     build_accel(gcb, rx);
     mark_give_back(gcb, rx);
-    free_scratch(gcb);
+    re_opt_free_scratch(gcb);
 }
 
 SV* re_check_substr(PERLGCB* gcb, re_compiled* rx)

@@ -2,6 +2,9 @@
 // stays inside the subject, forward and backward steps agree), and the work
 // guard that ends a match whose backtracking runs long, while long scans of
 // bounded work per position are never cut.
+#include <pthread.h>
+
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -225,6 +228,114 @@ TEST_F(Safety, WorkGuardLeavesHeavyShortMatchesAlone)
     EXPECT_EQ(match(rx, words, &code), 0);
     EXPECT_EQ(code, 0);
     pregfree(gcb, rx);
+}
+
+// Runs body on a thread of its own whose native stack has size bytes, as a
+// host task with a small stack runs the engine.
+void on_thread_with_stack(size_t size, const std::function<void()>& body)
+{
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, size), 0);
+    pthread_t thread;
+    auto run = [](void* arg) -> void* {
+        (*static_cast<const std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// Deep nesting of the matcher on a thread whose stack runs out before the
+// nesting guard's limit: the match ends as a guard trip (jump code 4, the
+// counter and the error mark given back), never by overflowing the stack;
+// the same thread then matches shallow patterns as before, and a thread
+// with a large stack matches the deep ones in full.
+TEST_F(Safety, NestingBoundedByTheNativeStack)
+{
+    struct Case {
+        const char* pattern;
+        std::string subject;
+        Span want;  // on a large stack
+    };
+    const Case cases[] = {
+        {"^(?:a|bc)*$", std::string(1000, 'a'), {0, 1000}},
+        {"^(a|bc)*$", std::string(1000, 'a'), {0, 1000}},
+        {"^(?:(a)|bc){1,2000}$", std::string(1000, 'a'), {0, 1000}},
+        {"^(?:a|b(?:c|d(?:e|f)))*$", std::string(999, 'a') + "bdf", {0, 1002}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        Span big{}, small{}, after{};
+        int32_t big_code = -1, small_code = -1, after_code = -1, depth = -1;
+        on_thread_with_stack(16 << 20, [&] { big = first_match(rx, c.subject, &big_code); });
+        on_thread_with_stack(192 << 10, [&] {
+            small = first_match(rx, c.subject, &small_code);
+            depth = *re_depth_counter();
+            after = first_match(rx, "bcaa", &after_code);
+        });
+        EXPECT_EQ(big_code, 0);
+        EXPECT_EQ(big, c.want);
+        EXPECT_EQ(small_code, 4);
+        EXPECT_EQ(small, (Span{-1, -1}));
+        EXPECT_EQ(depth, 0);
+        EXPECT_NE(gcb->errno_cell, 1100);
+        EXPECT_EQ(after_code, 0);
+        EXPECT_EQ(after.start, 0);
+        clear_err();
+        pregfree(gcb, rx);
+    }
+}
+
+// The parser and the optimiser descend one level per nested group: on a
+// thread whose stack ends before the nesting limit, a deep pattern is a
+// compile error an eval can trap, and the next compile on that thread works.
+TEST_F(Safety, CompileDepthBoundedByTheNativeStack)
+{
+    auto nested = [](const std::string& open, const std::string& close, int depth = 1000) {
+        std::string p;
+        for (int i = 0; i < depth; i++)
+            p += open;
+        p += "a";
+        for (int i = 0; i < depth; i++)
+            p += close;
+        return p;
+    };
+    // A conditional counts twice: its condition is a group of its own.
+    const std::string patterns[] = {nested("(", ")"), nested("(?>", ")+"), nested("(?(?=a)", "|b)", 499),
+                                    nested("(?:a|", ")*")};
+    for (const std::string& p : patterns) {
+        SCOPED_TRACE(p.substr(0, 12));
+        bool big = false;
+        int32_t small_code = -1;
+        std::string small_err;
+        bool after = false;
+        on_thread_with_stack(16 << 20, [&] {
+            re_compiled* rx = compile(p);
+            big = rx != nullptr;
+            if (rx)
+                pregfree(gcb, rx);
+        });
+        clear_err();
+        on_thread_with_stack(192 << 10, [&] {
+            re_compiled* rx = compile(p, "", &small_code);
+            small_err = err_text();
+            if (rx)
+                pregfree(gcb, rx);
+            rx = compile("(a)|b");
+            after = rx != nullptr;
+            if (rx)
+                pregfree(gcb, rx);
+        });
+        clear_err();
+        EXPECT_TRUE(big);
+        EXPECT_NE(small_code, 0);
+        EXPECT_NE(small_err.find("Nesting too deep for the native stack"), std::string::npos) << small_err;
+        EXPECT_TRUE(after);
+    }
 }
 
 }  // namespace
