@@ -7,12 +7,30 @@
 
 namespace {
 
+struct Case {
+    std::string text;
+    const char* value;
+    const char* error;
+};
+
 class LexText : public prxtest::EvalTest {
 protected:
     void SetUp() override
     {
         EvalTest::SetUp();
         ASSERT_TRUE(started()) << err_text();
+    }
+
+    // Each text gives its value or its $@, and the interpreter works on.
+    template <size_t N>
+    void expect_results(const Case (&cases)[N])
+    {
+        for (const Case& c : cases) {
+            prxtest::EvalResult r = eval(c.text);
+            EXPECT_EQ(r.error, c.error) << c.text.substr(0, 60);
+            EXPECT_EQ(r.value, c.value) << c.text.substr(0, 60);
+            EXPECT_EQ(eval("1 + 1").value, "2") << c.text.substr(0, 60);
+        }
     }
 };
 
@@ -23,12 +41,6 @@ std::string repeat(const char* piece, int n)
         t += piece;
     return t;
 }
-
-struct Case {
-    std::string text;
-    const char* value;
-    const char* error;
-};
 
 // Square brackets count as open brackets as curly ones do: a closing curly
 // bracket after many of them, or curly ones opened that deep, stay within
@@ -43,11 +55,7 @@ TEST_F(LexText, DeepBracketsStayWithinTheirStack)
         {"my $x = 0; " + repeat("{ ", 500) + "$x++;" + repeat(" }", 500) + " $x", "1", ""},
         {"my @a = (1); " + repeat("{ [", 130) + "$a[0]" + repeat("] }", 130) + "; 2", "2", ""},
     };
-    for (const Case& c : cases) {
-        prxtest::EvalResult r = eval(c.text);
-        EXPECT_EQ(r.error, c.error) << c.text.substr(0, 60);
-        EXPECT_EQ(r.value, c.value) << c.text.substr(0, 60);
-    }
+    expect_results(cases);
 }
 
 // A code point written with more hexadecimal digits than an integer holds
@@ -63,11 +71,7 @@ TEST_F(LexText, WideHexadecimalEscapesSaturate)
         {"ord \"\\x{7fffffff}\"", "2147483647", ""},
         {"ord \"\\x{10ffff}\"", "1114111", ""},
     };
-    for (const Case& c : cases) {
-        prxtest::EvalResult r = eval(c.text);
-        EXPECT_EQ(r.error, c.error) << c.text;
-        EXPECT_EQ(r.value, c.value) << c.text;
-    }
+    expect_results(cases);
 }
 
 // Only the code of an s///e takes its here-documents from the text after
@@ -82,12 +86,7 @@ TEST_F(LexText, HereDocumentsInReplacements)
         {"$_ = 'a'; s/a/<<E/e;\nxy\nE\n$_", "xy\n", ""},
         {"$_ = 'a'; s/a/<<E . <<F/e;\nxy\nE\nzw\nF\njoin '|', grep { length } split /\\n/", "xy|zw", ""},
     };
-    for (const Case& c : cases) {
-        prxtest::EvalResult r = eval(c.text);
-        EXPECT_EQ(r.error, c.error) << c.text;
-        EXPECT_EQ(r.value, c.value) << c.text;
-        EXPECT_EQ(eval("1 + 1").value, "2") << c.text;
-    }
+    expect_results(cases);
 }
 
 }  // namespace
