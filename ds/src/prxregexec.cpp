@@ -733,12 +733,29 @@ Guess line_search(Finder& f)
 
 // The start class ruled out the start at t: restart the search of the check
 // substring (`what` names it for the trace) one character later, unless the
-// check substring can no longer fit before the end.
+// check substring can no longer fit before the end. No match starts where
+// the class fails, so the restart moves on to the next place where it holds
+// (the scan ends there, and the next one begins past it: together they read
+// the subject once); none left is no match, since a match of some length
+// cannot start at the end. A common check substring (a
+// space) would otherwise cost a search and a class scan at each of its hits.
+// Under the trace the restart stays one character later, as its lines say.
 Guess hop_then_restart(Finder& f, const char* what)
 {
     PERLGCB* gcb = f.gcb;
     gcb->re_subject_end = f.strend;
     f.s = hop(gcb, f.t, 1);
+    if (f.rx->start_class && f.minlen > 0 && f.s < f.strend && !tracing(f)) {
+        re_compiled* rx = f.rx;
+        if (rx->analysis_flags & REA_UTF8) {
+            gcb->re_data = rx->data;
+            gcb->re_subject_begin = f.strbeg;
+        }
+        f.s = re_scan_start_class(gcb, rx, reinterpret_cast<re_program_node*>(rx->start_class), f.s, f.strend,
+                                  f.strbeg, 1);
+        if (!f.s)
+            return Guess::fail;
+    }
     if (f.s + f.start_shift + f.end_shift > f.strend) {
         if (tracing(f)) [[unlikely]]
             say("Could not match STCLASS...\n");
