@@ -90,6 +90,16 @@ int64_t pcre2_collect_all(int64_t n)
 }
 #endif
 
+// The n-th string (from 1) of the string range that starts at "a": "a" to
+// "z", then "aa" to "zz", and so on.
+std::string nth_string(int64_t n)
+{
+    std::string s;
+    for (; n > 0; n = (n - 1) / 26)
+        s.insert(s.begin(), static_cast<char>('a' + (n - 1) % 26));
+    return s;
+}
+
 const std::vector<Case>& cases()
 {
     static const std::vector<Case> all = {
@@ -123,6 +133,13 @@ const std::vector<Case>& cases()
         },
         {"sprintf-vd", 250000, [](int64_t n) { return "length sprintf('%vd', 'x' x " + num(n) + ")"; },
          [](int64_t n) { return num(4 * n - 1); }, nullptr},
+        // A range of constant ends is built once, when the text compiles.
+        {"string-range-folded", 250000,
+         [](int64_t n) { return "my @l = ('a' .. '" + nth_string(n) + "'); scalar @l"; },
+         [](int64_t n) { return num(n); }, nullptr},
+        {"string-range", 250000,
+         [](int64_t n) { return "my ($f, $t) = ('a', '" + nth_string(n) + "'); my @l = ($f .. $t); scalar @l"; },
+         [](int64_t n) { return num(n); }, nullptr},
         {"compile-nested-[", 10000, [](int64_t n) { return "scalar @{" + nested("[", "1", "]", n) + "}"; },
          [](int64_t) { return std::string("1"); }, nullptr},
         {"compile-nested-?:", 10000, [](int64_t n) { return nested("1 ? ", "7", " : 0", n); },

@@ -254,6 +254,10 @@ OP* pp_enteriter(PERLGCB* gcb)
         itervar = &gcb->curpad[op->op_targ];
         save_push_value_ptr(gcb, itervar);
     } else {
+        // A loop variable named through a reference ("for $$r (...)") may
+        // come out of the dereference as undef rather than a glob.
+        if (!sv_is_glob(*sp))
+            return die_error(gcb, "Can't use an undefined value as %s reference", "a symbol");
         GV* gv = sv_as<GV>(*sp--);
         pp_put_sp(gcb, sp);
         itervar = &gv_gp(gv)->gp_sv;

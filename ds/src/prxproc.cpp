@@ -35,8 +35,11 @@ void env_set(PERLGCB* gcb, const char* name, const char* value)
     if (!block)
         return;
     prx_sprintf(block, "%s=%s", n, v);
-    // The block stays with the environment until the pool goes.
-    prx_putenv(block);
+    // A putenv that took the block keeps it for the environment until the
+    // pool goes; one that refused it (the substitute always does) keeps
+    // nothing, and the block goes back now.
+    if (prx_putenv(block) != 0)
+        pool_free(gcb, block);
 }
 
 PrxStream pipe_open(PERLGCB* gcb, const char* cmd, const char* mode)

@@ -59,6 +59,13 @@ TEST_F(NativeStack, NestedRunLoopsDieWhereTheStackEnds)
         {"eval { our $d = 0; sub c2 { my @x = sort c2 2, 1 if $d++ < 1e6; $a <=> $b } my @s = sort c2 2, 1 }; "
          "$@ =~ /^Nesting too deep/ ? 'trapped' : $@",
          "trapped", ""},
+        // Tie constructors that tie again, without end.
+        {"sub TIESCALAR { my $y; tie $y, 'main'; bless {} } my $x; tie $x, 'main'; 1", "",
+         "Nesting too deep for the native stack.\n"},
+        {"sub TIEHANDLE { local *G; tie *G, 'main'; bless {} } tie *F, 'main'; 1", "",
+         "Nesting too deep for the native stack.\n"},
+        {"sub TIEARRAY { my @y; tie @y, 'main'; bless [] } eval { tie my @x, 'main' }; $@ =~ /^Nesting/ ? 't' : $@",
+         "t", ""},
         // A destructor that creates and drops another object, without end.
         {"package R; our $n = 0; sub DESTROY { my $x = bless {}, 'R' if $n++ < 50000 } package main; "
          "{ my $o = bless {}, 'R' } $R::n",
