@@ -9,6 +9,7 @@
 #include "prxmsg.h"
 #include "prxop.h"
 #include "prxpad.h"
+#include "prxscope.h"
 #include "prxsv.h"
 
 namespace {
@@ -190,6 +191,7 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
                     ok = kid->op_type == OP_RV2GV;
                     break;
                 default:
+                    save_push_free_op_tree(gcb, o);  // the unwinding frees the call, once the message is made
                     fatal_error(gcb, "Malformed prototype for %s: %s", sub_name(gcb, namegv), proto);
                 }
                 if (!ok)
@@ -198,6 +200,7 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
                 break;
             }
             default:
+                save_push_free_op_tree(gcb, o);
                 fatal_error(gcb, "Malformed prototype for %s: %s", sub_name(gcb, namegv), proto);
             }
         } else {
