@@ -271,6 +271,16 @@ TEST_F(CompilePool, ChecksThatDieGiveTheirOpBack)
         {"sub mp1 (\\x) { } mp1($x)", "Malformed prototype for main::mp1: \\x.\n"},
         {"sub mp2 ($\\[$@]) { } mp2(1, $x)", "Malformed prototype for main::mp2: $\\[$@].\n"},
         {"sub L w(", "syntax error near \"sub L w\"\n"},
+        // Attributes whose module is not there: the sub's body, the anonymous
+        // sub and the declared variables are dropped with the compile.
+        {"sub fa : bogus { my $q = 1; $q + 2 }", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                                                 "BEGIN failed--compilation aborted.\n"},
+        {"my $g = sub : lvalue { 1 }; 1", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                                          "BEGIN failed--compilation aborted.\n"},
+        {"my $v : bogus = 1", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                              "BEGIN failed--compilation aborted.\n"},
+        {"my ($v, @w) : bogus = 1", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                                    "BEGIN failed--compilation aborted.\n"},
     };
     for (const Case& c : cases) {
         std::vector<uint64_t> sizes;
