@@ -118,6 +118,12 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
             o->op_private |= OPpENTERSUB_DB;
     }
 
+    // The arguments' checks may die (a malformed prototype, a $[ that
+    // cannot be modified): the call, in no one's hands yet, goes with the
+    // unwinding then, once the message is made. Otherwise the entry is
+    // dropped unrun.
+    int32_t mark = gcb->savestack_ix;
+    save_push_free_op_tree(gcb, o);
     const char* p = proto;
     bool optional = false;
     int32_t arg = 0;
@@ -126,6 +132,7 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
             switch (*p) {
             case '\0':
                 op_compile_error(gcb, "Too many arguments for %s", sub_name(gcb, namegv));
+                gcb->savestack_ix = mark;
                 return o;
             case ';':
                 optional = true;
@@ -191,7 +198,6 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
                     ok = kid->op_type == OP_RV2GV;
                     break;
                 default:
-                    save_push_free_op_tree(gcb, o);  // the unwinding frees the call, once the message is made
                     fatal_error(gcb, "Malformed prototype for %s: %s", sub_name(gcb, namegv), proto);
                 }
                 if (!ok)
@@ -200,7 +206,6 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
                 break;
             }
             default:
-                save_push_free_op_tree(gcb, o);
                 fatal_error(gcb, "Malformed prototype for %s: %s", sub_name(gcb, namegv), proto);
             }
         } else {
@@ -215,5 +220,6 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
         p++;
     if (p && !optional && *p && *p != '@' && *p != '%' && *p != ';')
         op_compile_error(gcb, "Not enough arguments for %s", sub_name(gcb, namegv));
+    gcb->savestack_ix = mark;
     return o;
 }

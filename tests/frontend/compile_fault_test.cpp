@@ -271,6 +271,14 @@ TEST_F(CompilePool, ChecksThatDieGiveTheirOpBack)
         {"sub mp1 (\\x) { } mp1($x)", "Malformed prototype for main::mp1: \\x.\n"},
         {"sub mp2 ($\\[$@]) { } mp2(1, $x)", "Malformed prototype for main::mp2: $\\[$@].\n"},
         {"sub L w(", "syntax error near \"sub L w\"\n"},
+        // A call's argument that cannot be modified as the call needs.
+        {"u{$[}", "That use of $[ is unsupported.\n"},
+        {"sub u2 { } u2 $[", "That use of $[ is unsupported.\n"},
+        {"{0}u{()=();$[}join\"\"", "That use of $[ is unsupported.\n"},
+        {"< >", "Can't locate File/Glob.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                "BEGIN failed--compilation aborted.\n"},
+        {"2..sub:e{}", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                       "BEGIN failed--compilation aborted.\n"},
         // Attributes whose module is not there: the sub's body, the anonymous
         // sub and the declared variables are dropped with the compile.
         {"sub fa : bogus { my $q = 1; $q + 2 }", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
