@@ -631,9 +631,7 @@ struct PERLGCB {
     int32_t child_status;              // $?
     int32_t glob_index;                // index the next glob op compiled with an override gets
     int32_t srand_called;              // rand's generator has been seeded (by srand or the first rand)
-    uint8_t* bitcount_table;           // set bits of each byte value (pool, 256 bytes); null until unpack's first b or B checksum
     struct pack_address_table* pack_addresses;  // string addresses that pack's p and P handed out (pool); null until the first
-    int8_t uudecode_table[256];        // 6-bit value of each uuencoding character; entry 'M' is 0 until unpack's first u
     int32_t sort_cxix;                 // frame index of the running sort's pseudo-block; return ends a comparison there
     uint32_t eval_count;               // non-empty string evals so far; names "_<(eval N)"
     int32_t interp_count;              // interpolation counter of run-time patterns; 2147483647 marks the code safe

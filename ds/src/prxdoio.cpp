@@ -180,193 +180,204 @@ PrxStream open_file(OpenName* on, const char* mode, bool output, char* type)
     fatal_error(gcb, "Unknown open() mode '%.*s'", len, mode);
 }
 
-}  // namespace
+// What one open works with beside the handle: the type letter and direction
+// it settles on, and the name the newline warning inspects should it fail.
+struct OpenState {
+    char type;          // the handle's type letter: '<', '>', 'a', '+', '|', '-', 's', or what the mode began with
+    bool writing;       // the handle gets an output stream
+    uint8_t disc;       // the open op's discipline bits (OPpOPEN_*), 0 outside an open op
+    const char* fname;  // the file name the newline warning inspects
+    int32_t fname_len;
+};
 
-// ---- open ------------------------------------------------------------------------
+// A stream the handle held before this open, kept to be restored when the
+// open fails or reused when it succeeds.
+struct SavedStream {
+    PrxStream ifp;
+    PrxStream ofp;
+    char type;
+    int32_t fd;
+};
 
-int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int32_t as_raw, int32_t rawmode,
-                       int32_t rawperm, PrxStream supplied, SV* arg, int32_t argc)
+// Takes the handle's streams off it. One on a descriptor in the system range
+// (or a standard stream) is kept in *saved; any other is closed, with a
+// warning on the standard error when that fails. Only a descriptor above
+// the system range would be closed, and the fileno substitute answers -1.
+void set_aside_streams(PERLGCB* gcb, GV* gv, PVIO* b, SavedStream* saved)
 {
-    gv_ensure_handle(gcb, gv);
-    IO* io = gv_gp(gv)->gp_io;
-    PVIO* b = io_body(io);
-    gcb->forkprocess = 1;
-    uint8_t disc = 0;
-    if (gcb->op && gcb->op->op_type == OP_OPEN)
-        disc = gcb->op->op_private;
-    bool in_raw = disc & OPpOPEN_IN_RAW, in_crlf = disc & OPpOPEN_IN_CRLF;
-    bool out_raw = disc & OPpOPEN_OUT_RAW, out_crlf = disc & OPpOPEN_OUT_CRLF;
-
-    // A handle that holds a stream keeps it, to be restored when this open
-    // fails or reused when it succeeds; only a descriptor above the system
-    // range would be closed, and the fileno substitute answers -1.
-    PrxStream saveifp = 0, saveofp = 0;
-    char savetype = ' ';
-    int32_t savefd = -1;
-    if (b->ifp) {
-        int32_t fd = prx_fileno(b->ifp);
-        if (b->type == '-' || fd <= gcb->max_system_fd) {
-            saveifp = b->ifp;
-            saveofp = b->ofp;
-            savetype = b->type;
-            savefd = fd;
-        } else {
-            int32_t result;
-            if (b->type == '|')
-                result = pipe_close(gcb, b->ifp);
-            else if (b->ofp && b->ofp != b->ifp) {
-                close_stream(b->ofp);
-                result = close_stream(b->ifp);
-            } else
-                result = close_stream(b->ifp);
-            if (result == -1) {
-                PrxStream err = gcb->stderr_glob ? io_output_stream_of(gcb, gcb->stderr_glob) : 0;
-                prx_fprintf(err ? err : PRX_STDERR, "Warning: unable to close filehandle %s properly.\n",
-                            gv_body(gv)->name ? gv_body(gv)->name : "");
-            }
-        }
-        b->ifp = b->ofp = 0;
-    }
-
-    char type = ' ';
-    bool writing = false;
-    PrxStream fp = 0;
-    const char* fname = name;  // the file name the newline warning inspects
-    int32_t fname_len = len;
-    if (as_raw) {
-        int32_t access = rawmode & 3;
-        type = access == 0 ? '<' : access == 1 ? '>' : '+';
-        writing = access != 0;
-        int32_t fd = prx_open(name, rawmode, rawperm);
-        if (fd != -1) {
-            fp = prx_fdopen(fd, access == 0 ? "r" : access == 1 ? "w" : "r+");
-            if (!fp)
-                close_stream(fd);
-        }
+    if (!b->ifp)
+        return;
+    int32_t fd = prx_fileno(b->ifp);
+    if (b->type == '-' || fd <= gcb->max_system_fd) {
+        *saved = {b->ifp, b->ofp, b->type, fd};
     } else {
-        // The name text, copied; the scope frees the copy.
-        char* copy = pool_strndup(gcb, name, len);
-        save_push_free_block(gcb, copy);
-        const char* s = copy;
-        const char* end = copy + len;
-        if (argc == 0)
-            while (end > s && host_is_space(static_cast<uint8_t>(end[-1])))
-                end--;
-        const char* argname = nullptr;
-        uint64_t arglen = 0;
-        if (argc > 0) {
-            argname = sv_text(gcb, arg, &arglen);
-            fname = argname;
-            fname_len = static_cast<int32_t>(arglen);
-        }
-        char mode[8];
-        int32_t mn = 1;
-        mode[0] = 'r';
-        type = s < end ? *s : '\0';
-        if (s < end && *s == '+' && end - s > 1 && end[-1] != '|') {
-            mode[mn++] = '+';
-            s++;
-            writing = true;
-        }
-        const char* mode_start = copy;
-        int32_t mode_len = static_cast<int32_t>(end - copy);
-
-        if (s < end && *s == '|') {
-            // A command to write to.
-            s++;
-            if (argc > 0 && !is_only_dash(s, end))
-                unknown_mode(gcb, mode_start, mode_len);
-            s = skip_space(s, end);
-            char* cmdtext = argc > 0 ? piped_command(gcb, argname, argname + arglen, argc, true)
-                                     : piped_command(gcb, s, end, argc, true);
-            if (!cmdtext)
-                goto fail;
-            mode[0] = 'w';
-            mn = 1;
-            add_discipline(mode, &mn, out_raw, out_crlf);
-            writing = true;
-            fp = pipe_open(gcb, cmdtext, mode);
-        } else if (s < end && *s == '>') {
-            if (argc > 0 && !(end - s == 1 || (end - s == 2 && s[1] == '>')))
-                unknown_mode(gcb, mode_start, mode_len);
-            if (gcb->tainting)
-                taint_check_dependency(gcb, nullptr, "open");
-            s++;
-            if (s < end && *s == '>') {
-                mode[0] = type = 'a';
-                s++;
-            } else {
-                mode[0] = 'w';
-            }
-            writing = true;
-            add_discipline(mode, &mn, out_raw, out_crlf);
-            if (s < end && *s == '&') {
-                fp = open_duplicate(gcb, s + 1, end, mode, &type, supplied);
-            } else {
-                OpenName on{skip_space(s, end), end, argname, arglen, argc, &fname, &fname_len};
-                fp = open_file(&on, mode, true, &type);
-            }
-        } else if (s < end && *s == '<') {
-            if (argc > 0 && end - s != 1)
-                unknown_mode(gcb, mode_start, mode_len);
-            s = skip_space(s + 1, end);
-            mode[0] = 'r';
-            add_discipline(mode, &mn, in_raw, in_crlf);
-            if (s < end && *s == '&') {
-                fp = open_duplicate(gcb, s + 1, end, mode, &type, supplied);
-            } else {
-                OpenName on{s, end, argname, arglen, argc, &fname, &fname_len};
-                fp = open_file(&on, mode, false, &type);
-            }
-        } else if (end - s > 1 && end[-1] == '|') {
-            // A command to read from.
-            if (argc > 0 && !(end - s == 2 && s[0] == '-'))
-                unknown_mode(gcb, mode_start, mode_len);
-            end--;
-            while (end > s && host_is_space(static_cast<uint8_t>(end[-1])))
-                end--;
-            s = skip_space(s, end);
-            char* cmdtext = argc > 0 ? piped_command(gcb, argname, argname + arglen, argc, false)
-                                     : piped_command(gcb, s, end, argc, false);
-            if (!cmdtext)
-                goto fail;
-            mode[0] = 'r';
-            mn = 1;
-            add_discipline(mode, &mn, in_raw, in_crlf);
-            fp = pipe_open(gcb, cmdtext, mode);
-            type = '|';
-        } else {
-            if (argc > 0)
-                unknown_mode(gcb, mode_start, mode_len);
-            type = '<';
-            OpenName on{skip_space(s, end), end, nullptr, 0, 0, &fname, &fname_len};
-            fp = open_file(&on, "r", false, &type);
+        int32_t result;
+        if (b->type == '|')
+            result = pipe_close(gcb, b->ifp);
+        else if (b->ofp && b->ofp != b->ifp) {
+            close_stream(b->ofp);
+            result = close_stream(b->ifp);
+        } else
+            result = close_stream(b->ifp);
+        if (result == -1) {
+            PrxStream err = gcb->stderr_glob ? io_output_stream_of(gcb, gcb->stderr_glob) : 0;
+            prx_fprintf(err ? err : PRX_STDERR, "Warning: unable to close filehandle %s properly.\n",
+                        gv_body(gv)->name ? gv_body(gv)->name : "");
         }
     }
-    if (!fp)
-        goto fail;
+    b->ifp = b->ofp = 0;
+}
 
-    // A file: its descriptor must stat, which the substitutes refuse.
-    if (type && type != '|' && type != '-') {
+// The raw form: name is a path, rawmode the open flags (their low two bits
+// the access) and rawperm the permissions.
+PrxStream open_raw(const char* name, int32_t rawmode, int32_t rawperm, OpenState* st)
+{
+    int32_t access = rawmode & 3;
+    st->type = access == 0 ? '<' : access == 1 ? '>' : '+';
+    st->writing = access != 0;
+    int32_t fd = prx_open(name, rawmode, rawperm);
+    if (fd == -1)
+        return 0;
+    PrxStream fp = prx_fdopen(fd, access == 0 ? "r" : access == 1 ? "w" : "r+");
+    if (!fp)
+        close_stream(fd);
+    return fp;
+}
+
+// The mode form: the mode text (name, len) says the direction, a pipe or a
+// duplication, and, when argc is 0, also holds the file name or command;
+// with argc above 0 the name argument arg holds it and the mode text must be
+// the bare mode. Null when nothing was opened.
+PrxStream open_by_mode(PERLGCB* gcb, const char* name, int32_t len, PrxStream supplied, SV* arg, int32_t argc,
+                       OpenState* st)
+{
+    bool in_raw = st->disc & OPpOPEN_IN_RAW, in_crlf = st->disc & OPpOPEN_IN_CRLF;
+    bool out_raw = st->disc & OPpOPEN_OUT_RAW, out_crlf = st->disc & OPpOPEN_OUT_CRLF;
+    // The name text, copied; the scope frees the copy.
+    char* copy = pool_strndup(gcb, name, len);
+    save_push_free_block(gcb, copy);
+    const char* s = copy;
+    const char* end = copy + len;
+    if (argc == 0)
+        while (end > s && host_is_space(static_cast<uint8_t>(end[-1])))
+            end--;
+    const char* argname = nullptr;
+    uint64_t arglen = 0;
+    if (argc > 0) {
+        argname = sv_text(gcb, arg, &arglen);
+        st->fname = argname;
+        st->fname_len = static_cast<int32_t>(arglen);
+    }
+    char mode[8];
+    int32_t mn = 1;
+    mode[0] = 'r';
+    st->type = s < end ? *s : '\0';
+    if (s < end && *s == '+' && end - s > 1 && end[-1] != '|') {
+        mode[mn++] = '+';
+        s++;
+        st->writing = true;
+    }
+    const char* mode_start = copy;
+    int32_t mode_len = static_cast<int32_t>(end - copy);
+
+    if (s < end && *s == '|') {
+        // A command to write to.
+        s++;
+        if (argc > 0 && !is_only_dash(s, end))
+            unknown_mode(gcb, mode_start, mode_len);
+        s = skip_space(s, end);
+        char* cmdtext = argc > 0 ? piped_command(gcb, argname, argname + arglen, argc, true)
+                                 : piped_command(gcb, s, end, argc, true);
+        if (!cmdtext)
+            return 0;
+        mode[0] = 'w';
+        mn = 1;
+        add_discipline(mode, &mn, out_raw, out_crlf);
+        st->writing = true;
+        return pipe_open(gcb, cmdtext, mode);
+    }
+    if (s < end && *s == '>') {
+        if (argc > 0 && !(end - s == 1 || (end - s == 2 && s[1] == '>')))
+            unknown_mode(gcb, mode_start, mode_len);
+        if (gcb->tainting)
+            taint_check_dependency(gcb, nullptr, "open");
+        s++;
+        if (s < end && *s == '>') {
+            mode[0] = st->type = 'a';
+            s++;
+        } else {
+            mode[0] = 'w';
+        }
+        st->writing = true;
+        add_discipline(mode, &mn, out_raw, out_crlf);
+        if (s < end && *s == '&')
+            return open_duplicate(gcb, s + 1, end, mode, &st->type, supplied);
+        OpenName on{skip_space(s, end), end, argname, arglen, argc, &st->fname, &st->fname_len};
+        return open_file(&on, mode, true, &st->type);
+    }
+    if (s < end && *s == '<') {
+        if (argc > 0 && end - s != 1)
+            unknown_mode(gcb, mode_start, mode_len);
+        s = skip_space(s + 1, end);
+        mode[0] = 'r';
+        add_discipline(mode, &mn, in_raw, in_crlf);
+        if (s < end && *s == '&')
+            return open_duplicate(gcb, s + 1, end, mode, &st->type, supplied);
+        OpenName on{s, end, argname, arglen, argc, &st->fname, &st->fname_len};
+        return open_file(&on, mode, false, &st->type);
+    }
+    if (end - s > 1 && end[-1] == '|') {
+        // A command to read from.
+        if (argc > 0 && !(end - s == 2 && s[0] == '-'))
+            unknown_mode(gcb, mode_start, mode_len);
+        end--;
+        while (end > s && host_is_space(static_cast<uint8_t>(end[-1])))
+            end--;
+        s = skip_space(s, end);
+        char* cmdtext = argc > 0 ? piped_command(gcb, argname, argname + arglen, argc, false)
+                                 : piped_command(gcb, s, end, argc, false);
+        if (!cmdtext)
+            return 0;
+        mode[0] = 'r';
+        mn = 1;
+        add_discipline(mode, &mn, in_raw, in_crlf);
+        PrxStream fp = pipe_open(gcb, cmdtext, mode);
+        st->type = '|';
+        return fp;
+    }
+    if (argc > 0)
+        unknown_mode(gcb, mode_start, mode_len);
+    st->type = '<';
+    OpenName on{skip_space(s, end), end, nullptr, 0, 0, &st->fname, &st->fname_len};
+    return open_file(&on, "r", false, &st->type);
+}
+
+// Puts the opened stream fp on the handle: a file's descriptor must stat
+// (which the substitutes refuse); a kept stream takes the new descriptor's
+// place and stays the handle's stream; a socket gets its own output stream.
+// False, with fp closed, when the open fails after all.
+bool install_stream(PERLGCB* gcb, PVIO* b, PrxStream fp, const OpenState* st, const SavedStream* saved)
+{
+    if (st->type && st->type != '|' && st->type != '-') {
         int32_t fd = prx_fileno(fp);
         if (prx_fstat(fd, &gcb->stat_buf) < 0) {
             close_stream(fp);
-            goto fail;
+            return false;
         }
     }
-    if (saveifp) {
-        if (saveofp) {
-            prx_return_zero(saveofp);
-            if (saveofp != saveifp)
-                close_stream(saveofp);
+    if (saved->ifp) {
+        if (saved->ofp) {
+            prx_return_zero(saved->ofp);
+            if (saved->ofp != saved->ifp)
+                close_stream(saved->ofp);
         }
         int32_t fd = prx_fileno(fp);
-        if (fd != savefd) {
-            prx_dup2(fd, savefd);
+        if (fd != saved->fd) {
+            prx_dup2(fd, saved->fd);
             // The child process of the new descriptor now owns the old one.
             if (gcb->fdpid) {
                 SV** from = av_fetch_element(gcb, gcb->fdpid, fd, 1);
-                SV** to = av_fetch_element(gcb, gcb->fdpid, savefd, 1);
+                SV** to = av_fetch_element(gcb, gcb->fdpid, saved->fd, 1);
                 if (from && to) {
                     SV* moved = *from;
                     *from = *to;
@@ -375,35 +386,56 @@ int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int3
             }
             close_stream(fp);
         }
-        fp = saveifp;
+        fp = saved->ifp;
     }
     b->ifp = fp;
-    b->type = type;
+    b->type = st->type;
     b->ioflags &= static_cast<uint8_t>(~IOf_NOLINE);
-    if (writing) {
-        if (type == 's') {
+    if (st->writing) {
+        if (st->type == 's') {
             char omode[4] = {'w', 0, 0, 0};
             int32_t on = 1;
-            add_discipline(omode, &on, out_raw, out_crlf);
+            add_discipline(omode, &on, st->disc & OPpOPEN_OUT_RAW, st->disc & OPpOPEN_OUT_CRLF);
             b->ofp = prx_fdopen(prx_fileno(fp), omode);
             if (!b->ofp) {
                 close_stream(fp);
                 b->ifp = 0;
-                goto fail;
+                return false;
             }
         } else {
             b->ofp = fp;
         }
     }
-    return 1;
+    return true;
+}
 
-fail:
-    if (type == '<' && warn_enabled(gcb, WARN_NEWLINE) && fname &&
-        std::memchr(fname, '\n', static_cast<size_t>(fname_len)))
+}  // namespace
+
+// ---- open ------------------------------------------------------------------------
+
+int32_t do_open_worker(PERLGCB* gcb, GV* gv, const char* name, int32_t len, int32_t as_raw, int32_t rawmode,
+                       int32_t rawperm, PrxStream supplied, SV* arg, int32_t argc)
+{
+    gv_ensure_handle(gcb, gv);
+    PVIO* b = io_body(gv_gp(gv)->gp_io);
+    gcb->forkprocess = 1;
+    OpenState st{' ', false, 0, name, len};
+    if (gcb->op && gcb->op->op_type == OP_OPEN)
+        st.disc = gcb->op->op_private;
+    SavedStream saved{0, 0, ' ', -1};
+    set_aside_streams(gcb, gv, b, &saved);
+
+    PrxStream fp = as_raw ? open_raw(name, rawmode, rawperm, &st)
+                          : open_by_mode(gcb, name, len, supplied, arg, argc, &st);
+    if (fp && install_stream(gcb, b, fp, &st, &saved))
+        return 1;
+
+    if (st.type == '<' && warn_enabled(gcb, WARN_NEWLINE) && st.fname &&
+        std::memchr(st.fname, '\n', static_cast<size_t>(st.fname_len)))
         category_warning(gcb, WARN_NEWLINE, "Unsuccessful %s on filename containing newline", "open");
-    b->ifp = saveifp;
-    b->ofp = saveofp;
-    b->type = savetype;
+    b->ifp = saved.ifp;
+    b->ofp = saved.ofp;
+    b->type = saved.type;
     return 0;
 }
 

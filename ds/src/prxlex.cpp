@@ -1,6 +1,7 @@
 // The token reader: yylex with its states (queued tokens, interpolated text,
 // case modifiers, format lines), the resolution of identifiers, and the
 // normal scan's cases for punctuation, operators, sigils and literals.
+#include <bit>
 #include <cstring>
 
 #include "host/hostif.h"
@@ -164,9 +165,8 @@ int32_t string_piece(PERLGCB* gcb)
         gcb->lex_state = *s == '\\' ? LEX_INTERPCASEMOD : LEX_INTERPSTART_EXPR;
     }
     if (s != gcb->scan_pos) {
-        gcb->queued_values[gcb->queued_count] = gcb->token_value;
         gcb->expect = XTERM;
-        lex_push_token(gcb, TERM_OP);
+        lex_queue_op(gcb, TERM_OP, gcb->token_value.op);
         if (gcb->piece_count++)
             return concatenation(gcb, s);
         gcb->scan_pos = s;
@@ -324,6 +324,18 @@ void lex_lower_statement_line(PERLGCB* gcb)
         gcb->statement_line = line;
 }
 
+void lex_bracket_push(PERLGCB* gcb, char entry)
+{
+    // The stack starts with LEX_BRACKET_STACK bytes and doubles each time it
+    // is full, so its size follows from the depth: full at LEX_BRACKET_STACK
+    // times a power of two. Every deeper bracket comes through here.
+    uint32_t depth = static_cast<uint32_t>(gcb->bracket_depth);
+    if (depth >= LEX_BRACKET_STACK && depth % LEX_BRACKET_STACK == 0 && std::has_single_bit(depth / LEX_BRACKET_STACK))
+        gcb->bracket_stack = static_cast<char*>(pool_realloc(gcb, gcb->bracket_stack, uint64_t(depth) * 2));
+    gcb->bracket_stack[depth] = entry;
+    gcb->bracket_depth = static_cast<int32_t>(depth + 1);
+}
+
 int32_t lex_token(PERLGCB* gcb, char* s, int32_t token)
 {
     gcb->scan_pos = s;
@@ -368,10 +380,30 @@ int32_t lex_quoted_term(PERLGCB* gcb, char* s)
     return lex_quote_start(gcb);
 }
 
+namespace {
+
+// Queues a token of the value v. Every caller queues at most five tokens
+// between two reads; a sixth would write past the queue.
+void queue_token(PERLGCB* gcb, int32_t type, token_val v)
+{
+    if (gcb->queued_count >= 5)
+        fatal_error(gcb, "panic: yylex");
+    gcb->queued_values[gcb->queued_count] = v;
+    gcb->queued_types[gcb->queued_count++] = type;
+    if (gcb->lex_state != LEX_KNOWNEXT) {
+        gcb->deferred_state = gcb->lex_state;
+        gcb->deferred_expect = gcb->expect;
+        gcb->lex_state = LEX_KNOWNEXT;
+    }
+}
+
+}  // namespace
+
 void lex_queue_op(PERLGCB* gcb, int32_t token, OP* op)
 {
-    gcb->queued_values[gcb->queued_count].op = op;
-    lex_push_token(gcb, token);
+    token_val v;
+    v.op = op;
+    queue_token(gcb, token, v);
 }
 
 void lex_queue_int(PERLGCB* gcb, int32_t token, int32_t value)
@@ -379,22 +411,7 @@ void lex_queue_int(PERLGCB* gcb, int32_t token, int32_t value)
     token_val v;
     v.op = nullptr;
     v.ival = value;
-    gcb->queued_values[gcb->queued_count] = v;
-    lex_push_token(gcb, token);
-}
-
-void lex_push_token(PERLGCB* gcb, int32_t type)
-{
-    // Every caller pushes at most five tokens between two reads; a sixth
-    // would write past the stack.
-    if (gcb->queued_count >= 5)
-        fatal_error(gcb, "panic: yylex");
-    gcb->queued_types[gcb->queued_count++] = type;
-    if (gcb->lex_state != LEX_KNOWNEXT) {
-        gcb->deferred_state = gcb->lex_state;
-        gcb->deferred_expect = gcb->expect;
-        gcb->lex_state = LEX_KNOWNEXT;
-    }
+    queue_token(gcb, token, v);
 }
 
 int32_t lex_operator_or_assign(PERLGCB* gcb, int32_t token)
@@ -673,17 +690,12 @@ int32_t vertical_bar(PERLGCB* gcb, char* s)
 // The opening curly bracket; s is after it.
 int32_t open_curly(PERLGCB* gcb, char* s)
 {
-    if (gcb->bracket_depth > 100) {
-        gcb->bracket_stack =
-            static_cast<char*>(pool_realloc(gcb, gcb->bracket_stack, uint64_t(gcb->bracket_depth) + 1));
-    }
-    char* stack = gcb->bracket_stack;
     bool after_list_op = gcb->prev_prev_token_pos == gcb->last_list_op_pos;
     switch (gcb->expect) {
     case XTERM:
         if (gcb->format_bracket_depth)
             return lex_expecting(gcb, s - 1, KW_DO, XTERMBLOCK);
-        stack[gcb->bracket_depth++] = static_cast<char>(after_list_op ? XTERM : XOPERATOR);
+        lex_bracket_push(gcb, static_cast<char>(after_list_op ? XTERM : XOPERATOR));
         return lex_operator(gcb, s, ANON_HASH_OPEN);
     case XOPERATOR: {
         // A subscript: a lone word (or -word) inside is a quoted key.
@@ -714,24 +726,24 @@ int32_t open_curly(PERLGCB* gcb, char* s)
                     lex_queue_int(gcb, '-', 0);
             }
         }
-        stack[gcb->bracket_depth++] = static_cast<char>(XSTATE);
+        lex_bracket_push(gcb, static_cast<char>(XSTATE));
         gcb->expect = XSTATE;
         break;
     }
     case XATTRBLOCK:
     case XBLOCK:
-        stack[gcb->bracket_depth++] = static_cast<char>(XSTATE);
+        lex_bracket_push(gcb, static_cast<char>(XSTATE));
         gcb->expect = XSTATE;
         break;
     case XATTRTERM:
     case XTERMBLOCK:
-        stack[gcb->bracket_depth++] = static_cast<char>(XOPERATOR);
+        lex_bracket_push(gcb, static_cast<char>(XOPERATOR));
         gcb->expect = XSTATE;
         break;
     default: {
         // A reference or a statement: an anonymous hash or a block, told by
         // the first term inside.
-        stack[gcb->bracket_depth++] = static_cast<char>(after_list_op ? XTERM : XOPERATOR);
+        lex_bracket_push(gcb, static_cast<char>(after_list_op ? XTERM : XOPERATOR));
         s = lex_skip_whitespace(gcb, s);
         if (*s == '}')
             return lex_operator(gcb, s, ANON_HASH_OPEN);
@@ -785,7 +797,7 @@ int32_t open_curly(PERLGCB* gcb, char* s)
         if (gcb->expect == XREF) {
             gcb->expect = XTERM;
         } else {
-            stack[gcb->bracket_depth - 1] = static_cast<char>(XSTATE);
+            gcb->bracket_stack[gcb->bracket_depth - 1] = static_cast<char>(XSTATE);
             gcb->expect = XSTATE;
         }
         break;
@@ -1324,7 +1336,9 @@ int32_t scan_one(PERLGCB* gcb, char* s)
     case '%': return percent(gcb, s);
     case '^': return lex_assignable_operator(gcb, s + 1, BIT_OR_OP, OP_BIT_XOR);
     case '[':
-        gcb->bracket_depth++;
+        // The square bracket only counts, but has its entry all the same:
+        // a "}" that closes it by mistake pops a known byte.
+        lex_bracket_push(gcb, static_cast<char>(XOPERATOR));
         return lex_operator(gcb, s + 1, '[');
     case '~':
     case ',': return lex_operator(gcb, s + 1, *s);

@@ -40,6 +40,8 @@ void lex_save_text_state(PERLGCB* gcb)
     save_push_string_ptr(gcb, &gcb->last_unary_pos);
     save_push_string_ptr(gcb, &gcb->line_start);
     save_push_value_ptr(gcb, &gcb->line_buffer);
+    save_push_string_ptr(gcb, &gcb->outer_pos);
+    save_push_string_ptr(gcb, &gcb->outer_end);
     // The two stacks: the scope frees whichever block is current then (the
     // reader may have grown it) and puts the enclosing one back.
     save_push_string_ptr_by_ref(gcb, &gcb->bracket_stack);
@@ -92,6 +94,7 @@ void lex_context_begin(PERLGCB* gcb, SV* text)
     gcb->lex_sub_what = 0;
     gcb->multi_start_line = 0;
     gcb->multi_end_line = 0;
+    gcb->outer_pos = gcb->outer_end = nullptr;
 
     // The line buffer: the text itself, or a temporary copy when the text is
     // read-only or needs the closing "\n;". The temporaries own the copy; the

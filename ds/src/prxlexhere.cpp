@@ -163,7 +163,7 @@ char* scan_here_document(PERLGCB* gcb, char* s)
     gcb->open_delim = gcb->close_delim = '<';
 
     bool done = false;
-    if (gcb->quote_op_kind == OP_SUBST && gcb->in_eval && !gcb->source_handle) {
+    if (gcb->quote_op_kind == OP_SUBST && gcb->in_eval && !gcb->source_handle && gcb->outer_pos) {
         // Inside the code of an s///e: the document follows the line of the
         // s///e in the outer text, and is cut out of it.
         char* bufptr = gcb->outer_pos;
@@ -188,6 +188,7 @@ char* scan_here_document(PERLGCB* gcb, char* s)
         // The rebuilt outer text is shorter than before; a NUL ends it.
         std::memcpy(bufptr, sv_pv(herewas), sv_cur(herewas));
         bufptr[sv_cur(herewas)] = 0;
+        gcb->outer_end = bufptr + sv_cur(herewas);
         s = olds;
         done = true;
     } else if (!outer) {
@@ -359,15 +360,12 @@ char* scan_format(PERLGCB* gcb, char* s)
         gcb->expect = XTERM;
         if (needargs) {
             gcb->lex_state = LEX_NORMAL;
-            gcb->queued_values[gcb->queued_count].ival = 0;
-            lex_push_token(gcb, ',');
+            lex_queue_int(gcb, ',', 0);
         } else {
             gcb->lex_state = LEX_FORMLINE;
         }
-        gcb->queued_values[gcb->queued_count].op = op_new_value(gcb, OP_CONST, 0, stuff);
-        lex_push_token(gcb, TERM_OP);
-        gcb->queued_values[gcb->queued_count].ival = OP_FORMLINE;
-        lex_push_token(gcb, LIST_OP);
+        lex_queue_op(gcb, TERM_OP, op_new_value(gcb, OP_CONST, 0, stuff));
+        lex_queue_int(gcb, LIST_OP, OP_FORMLINE);
     } else {
         sv_release(gcb, stuff);
         gcb->format_bracket_depth = 0;

@@ -108,6 +108,9 @@ constexpr int32_t LEX_BRACKET_STACK = 120;
 constexpr int32_t LEX_CASE_STACK = 12;
 // Bracket-stack entry of a subscript opened inside a braced variable name.
 constexpr char LEX_BRACKET_IN_NAME = static_cast<char>(0x80);
+// Opens a bracket whose "}" or "]" restores the expectation entry (or
+// LEX_BRACKET_IN_NAME); the stack grows as needed.
+void lex_bracket_push(PERLGCB* gcb, char entry);
 
 // Compile hints of constant overloading beside HINT_NEW_RE: integer, float,
 // binary (hexadecimal, octal, binary) and string literals.
@@ -214,8 +217,6 @@ SV* lex_single_quoted(PERLGCB* gcb, SV* sv);
 // Token-reader routines that the scanners call (built with the reader).
 // Skips white space and comments, reading further lines where a handle allows.
 char* lex_skip_whitespace(PERLGCB* gcb, char* s);
-// Pushes a token whose value the caller stored in queued_values[queued_count].
-void lex_push_token(PERLGCB* gcb, int32_t type);
 // Whether the text at s continues an interpolated variable.
 bool lex_guess_subscript(PERLGCB* gcb, char* s);
 

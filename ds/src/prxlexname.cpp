@@ -196,12 +196,7 @@ char* scan_variable_name(PERLGCB* gcb, char* s, char* end, char* buf, int32_t si
                 category_warning(gcb, WARN_AMBIGUOUS, "Ambiguous use of %c{%s%s} resolved to %c%s%s", funny, buf,
                                  brack, funny, buf, brack);
             }
-            // Grown as the opening-bracket case grows it: the stack starts
-            // with room for a little over 100 open brackets.
-            if (gcb->bracket_depth > 100)
-                gcb->bracket_stack = static_cast<char*>(
-                    pool_realloc(gcb, gcb->bracket_stack, uint64_t(gcb->bracket_depth) + 1));
-            gcb->bracket_stack[gcb->bracket_depth++] = LEX_BRACKET_IN_NAME;
+            lex_bracket_push(gcb, LEX_BRACKET_IN_NAME);
             return s;
         }
     } else if (!is_word(*d) && !(host_cclass(static_cast<uint8_t>(*d)) & HC_PRINT) && is_word(*s)) {
@@ -239,8 +234,7 @@ void lex_push_identifier(PERLGCB* gcb, const char* name, int32_t kind)
     if (!name || !*name)
         return;
     OP* o = op_new_value(gcb, OP_CONST, 0, sv_new_from_bytes(gcb, name, std::strlen(name)));
-    gcb->queued_values[gcb->queued_count].op = o;
-    lex_push_token(gcb, BAREWORD);
+    lex_queue_op(gcb, BAREWORD, o);
     if (kind) {
         o->op_private = OPpCONST_ENTERED;
         uint32_t type = kind == '$' ? SVt_PV : kind == '@' ? SVt_PVAV : kind == '%' ? SVt_PVHV : SVt_PVGV;

@@ -184,6 +184,11 @@ int32_t lex_interpolation_begin(PERLGCB* gcb)
     gcb->quote_op_kind = gcb->lex_sub_what;
     int32_t kind = gcb->quote_op_kind;
     gcb->in_pattern = kind == OP_MATCH || kind == OP_QR || kind == OP_SUBST ? gcb->lex_sub_op : nullptr;
+    // The outer text stays known only to the code of an s///e (for its
+    // here-documents); every other construct, and what follows it, has none.
+    SV* repl = gcb->replacement_text;
+    if (kind != OP_SUBST || !repl || !(repl->flags & SVf_EVALED))
+        gcb->outer_pos = gcb->outer_end = nullptr;
     return '(';
 }
 
@@ -463,8 +468,10 @@ char* scan_escapes(PERLGCB* gcb, char* start)
                         s++;  // the text goes on after the brace, inserting nothing
                         continue;
                     }
+                    // A code point is an unsigned integer of the interpreter:
+                    // a bigger number stops at 0xFFFFFFFF.
                     uint64_t len = 1;
-                    uint64_t uv = static_cast<uint64_t>(scan_hexadecimal(gcb, s + 1, static_cast<uint64_t>(e - s - 1), &len));
+                    uint64_t uv = nv_to_uv(gcb, scan_hexadecimal(gcb, s + 1, static_cast<uint64_t>(e - s - 1), &len));
                     s = const_cast<char*>(e) + 1;
                     insert_number(uv, true);
                 } else {

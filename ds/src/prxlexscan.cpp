@@ -316,8 +316,7 @@ char* lex_push_version(PERLGCB* gcb, char* s)
             }
         }
     }
-    gcb->queued_values[gcb->queued_count].op = version;
-    lex_push_token(gcb, BAREWORD);
+    lex_queue_op(gcb, BAREWORD, version);
     return s;
 }
 

@@ -12,6 +12,7 @@
 #include "prxpad.h"
 #include "prxperl.h"
 #include "prxpool.h"
+#include "prxpp.h"
 #include "prxre.h"
 #include "prxrun.h"
 #include "prxscope.h"
@@ -456,9 +457,11 @@ void destruct_sweep_values(PERLGCB* gcb)
 // Frees the buffers, the stacks and the value arenas.
 void destruct_free_storage(PERLGCB* gcb)
 {
-    // The program file name, the engine's buffers, the op mask, the signal tables.
+    // The program file name, the engine's buffers, pack's address table, the
+    // op mask, the signal tables.
     free_field(gcb, &gcb->program_file);
     re_free_work_buffers(gcb);
+    pp_pack_free_addresses(gcb);
     if (gcb->op_mask) {
         pool_free(gcb, gcb->op_mask);
         gcb->op_mask = nullptr;

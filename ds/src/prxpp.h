@@ -421,3 +421,9 @@ void pp_argv_open_stdin(PERLGCB* gcb, GV* gv);
 // Warns (category io) that the handle, a glob or anything else, was opened
 // only for output, naming it when it is a glob with a name.
 void pp_warn_output_only(PERLGCB* gcb, SV* handle);
+
+// ---- pack -------------------------------------------------------------------------
+
+// Frees the table of the string addresses pack's "p" and "P" handed out;
+// the interpreter's destruction calls it.
+void pp_pack_free_addresses(PERLGCB* gcb);

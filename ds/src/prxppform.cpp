@@ -241,6 +241,217 @@ void form_parse(PERLGCB* gcb, SV* sv)
     sv->flags |= SVf_COMPILED;
 }
 
+namespace {
+
+// The field being filled and the line being built, as the format codes
+// leave them for the codes after.
+struct form_state {
+    SV* sv;                  // the value of the current field
+    const char* item;        // the measured item: sv's text
+    uint64_t item_len;       // the whole value's length in bytes
+    int64_t itemsize;        // what of the item goes in: characters when item_is_utf, else bytes
+    int64_t fieldsize;       // the field's width still to fill
+    const char* chophere;    // where a "^" field's value is cut after its line
+    uint64_t linemark;       // output position where the current line began
+    int32_t lines;           // lines output so far by this formline
+    bool gotsome;            // the current line holds something that is not blank
+    bool item_is_utf;        // the item has multi-byte characters
+};
+
+// The format target in use: the body target, or the top-of-page target
+// while a top-of-page format runs; made a string and a format body. *tlen
+// is its length.
+SV* format_target(PERLGCB* gcb, uint64_t* tlen)
+{
+    if (!gcb->format_target) {
+        if (!gcb->format_body_target)
+            gcb->format_body_target = sv_new_from_bytes(gcb, "", 0);
+        gcb->format_target = gcb->format_body_target;
+    }
+    SV* target = gcb->format_target;
+    sv_force_string(gcb, target, tlen);
+    if (sv_type(target) < SVt_PVFM)
+        sv_upgrade_body(gcb, target, SVt_PVFM);
+    return target;
+}
+
+// Measures the field's value: how much of it fits the field, up to a
+// newline for a plain field (FORM_CHECK_LINE), and for a "^" field
+// (FORM_CHECK_CHOP) up to a carriage return, or when it does not fit, up to
+// the last break character of chop_set within the field, where the value
+// will be cut.
+void measure_item(PERLGCB* gcb, form_state* fs, uint16_t code, const char* chop_set, bool chopspace)
+{
+    SV* sv = fs->sv;
+    const char* item = fs->item = sv_text(gcb, sv, &fs->item_len);
+    const char* s = item;
+    fs->item_is_utf = false;
+    int64_t itembytes = static_cast<int64_t>(fs->item_len);
+    int64_t chars = itembytes;
+    if (pp_utf8_mode(gcb, sv))
+        chars = static_cast<int64_t>(sv_char_length(gcb, sv));
+    if (chars != itembytes)
+        fs->item_is_utf = true;
+    bool fits = chars <= fs->fieldsize;
+    if (!fits) {
+        itembytes = fs->fieldsize;
+        if (fs->item_is_utf) {
+            int32_t o0 = 0, n = static_cast<int32_t>(fs->fieldsize);
+            sv_pos_char_to_byte(gcb, sv, &o0, &n);
+            itembytes = n;
+        }
+    }
+    const char* send = item + itembytes;
+    fs->chophere = send;
+    if (code == FORM_CHECK_LINE) {
+        while (s < send) {
+            uint8_t c = static_cast<uint8_t>(*s);
+            if (c >= 32)
+                fs->gotsome = true;
+            else if (c == '\n')
+                break;
+            s++;
+        }
+        fs->itemsize = s - item;
+    } else if (fits) {
+        fs->itemsize = itembytes;
+        while (s < send) {
+            if (*s == '\r') {
+                fs->itemsize = s - item;
+                break;
+            }
+            if (static_cast<uint8_t>(*s++) >= 32)
+                fs->gotsome = true;
+        }
+    } else {
+        const char* end = item + fs->item_len;
+        while (s < send || (s == send && s < end && is_space(static_cast<uint8_t>(*s)))) {
+            uint8_t c = static_cast<uint8_t>(*s);
+            if (is_space(c)) {
+                if (chopspace)
+                    fs->chophere = s;
+                if (c == '\r')
+                    break;
+            } else {
+                if (c >= 32)
+                    fs->gotsome = true;
+                if (c && std::strchr(chop_set, c))
+                    fs->chophere = s + 1;
+            }
+            s++;
+        }
+        fs->itemsize = fs->chophere - item;
+    }
+    if (fs->item_is_utf) {
+        int32_t n = static_cast<int32_t>(fs->itemsize);
+        sv_pos_b2u(gcb, sv, &n);
+        fs->itemsize = n;
+    }
+}
+
+// Copies the measured item into the field, control characters as spaces.
+void put_item(PERLGCB* gcb, form_output* o, const form_state* fs)
+{
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(fs->item);
+    const uint8_t* end = s + fs->item_len;
+    for (int64_t n = fs->itemsize; n > 0 && s < end; n--) {
+        if (fs->item_is_utf && *s >= 0x80) {
+            uint64_t skip = utf8_skip_table[*s];
+            if (skip > static_cast<uint64_t>(end - s))
+                skip = static_cast<uint64_t>(end - s);
+            ensure_room(gcb, o, skip);
+            xk_copy(s, out_at(o), static_cast<int32_t>(skip));
+            o->t += skip;
+            s += skip;
+        } else {
+            ensure_room(gcb, o, 1);
+            *out_at(o) = *s < 32 ? ' ' : static_cast<char>(*s);
+            o->t++;
+            s++;
+        }
+    }
+}
+
+// A "@*" field: the whole value, lines and all, but a final newline; each
+// inner newline counts a line.
+void put_line_glob(PERLGCB* gcb, form_output* o, form_state* fs, uint64_t fudge)
+{
+    const char* item = fs->item = sv_text(gcb, fs->sv, &fs->item_len);
+    fs->item_is_utf = false;
+    uint64_t n = fs->item_len;
+    if (!n)
+        return;
+    fs->gotsome = true;
+    for (uint64_t k = 0; k < fs->item_len; k++) {
+        if (item[k] == '\n') {
+            if (k + 1 == fs->item_len)
+                n--;
+            else
+                fs->lines++;
+        }
+    }
+    // The value may be the target itself: copy it through a
+    // block of its own.
+    char* copy = static_cast<char*>(pool_malloc(gcb, n + 1));
+    xk_copy(item, copy, static_cast<int32_t>(n));
+    ensure_room(gcb, o, n + fudge);
+    xk_copy(copy, out_at(o), static_cast<int32_t>(n));
+    o->t += n;
+    pool_free(gcb, copy);
+}
+
+// A numeric field: the value right-aligned in the field's width, with the
+// decimals flags asks for; a "^" field of an undefined value is blank.
+void put_number(PERLGCB* gcb, form_output* o, form_state* fs, uint16_t flags)
+{
+    if ((flags & NUMBER_CHOP) && !sv_ok(fs->sv)) {
+        put_spaces(gcb, o, fs->fieldsize);
+        return;
+    }
+    fs->gotsome = true;
+    double value = pp_double(gcb, fs->sv);
+    const char* text = (flags & NUMBER_DECIMALS) ? format_message(gcb, "%#*.*f", static_cast<int32_t>(fs->fieldsize),
+                                                                  static_cast<int32_t>(flags & 255), value)
+                                                 : format_message(gcb, "%*.0f", static_cast<int32_t>(fs->fieldsize), value);
+    // Only the first field-size characters of a wider number stay.
+    uint64_t n = std::strlen(text);
+    uint64_t width = static_cast<uint64_t>(fs->fieldsize);
+    ensure_room(gcb, o, width);
+    xk_copy(text, out_at(o), static_cast<int32_t>(n < width ? n : width));
+    if (n < width)
+        xk_fill(' ', out_at(o) + n, static_cast<int32_t>(width - n));
+    o->t += width;
+}
+
+// "..." at the field's end when a "^" field's value goes on past its cut:
+// the field is padded out first, and the dots replace the spaces before.
+void put_more_mark(PERLGCB* gcb, form_output* o, form_state* fs, bool chopspace)
+{
+    const char* s = fs->chophere;
+    const char* send = fs->item + fs->item_len;
+    if (chopspace)
+        while (s < send && is_space(static_cast<uint8_t>(*s)))
+            s++;
+    if (s >= send)
+        return;
+    int64_t arg = fs->fieldsize - fs->itemsize;
+    if (arg) {
+        fs->fieldsize -= arg;
+        put_spaces(gcb, o, arg);
+    }
+    ensure_room(gcb, o, 3);
+    char* b = sv_pv(o->target);
+    uint64_t at = o->t >= 3 ? o->t - 3 : 0;
+    if (o->t >= 3 && std::memcmp(b + at, "   ", 3) == 0)
+        while (at > 0 && is_space(static_cast<uint8_t>(b[at - 1])))
+            at--;
+    std::memcpy(b + at, "...", 3);
+    if (at + 3 > o->t)
+        o->t = at + 3;
+}
+
+}  // namespace
+
 OP* pp_formline(PERLGCB* gcb)
 {
     OP* op = gcb->op;
@@ -262,18 +473,8 @@ OP* pp_formline(PERLGCB* gcb)
     bool chopspace = std::strchr(chop_set, ' ') != nullptr;
     bool bytes_only = pp_bytes_hint(gcb);
 
-    // The target in use: the body target, or the top-of-page target while a
-    // top-of-page format runs.
-    if (!gcb->format_target) {
-        if (!gcb->format_body_target)
-            gcb->format_body_target = sv_new_from_bytes(gcb, "", 0);
-        gcb->format_target = gcb->format_body_target;
-    }
-    SV* target = gcb->format_target;
     uint64_t tlen = 0;
-    sv_force_string(gcb, target, &tlen);
-    if (sv_type(target) < SVt_PVFM)
-        sv_upgrade_body(gcb, target, SVt_PVFM);
+    SV* target = format_target(gcb, &tlen);
     int32_t& target_lines = static_cast<PVFM*>(target->any)->lines;
     uint64_t form_len = sv_cur(form);
     uint64_t fudge = form_len * (bytes_only ? 1 : 3) + 1;
@@ -289,24 +490,14 @@ OP* pp_formline(PERLGCB* gcb)
         return w;
     };
 
-    SV* sv = &gcb->sv_no;
-    const char* item = nullptr;   // the measured item
-    uint64_t item_len = 0;        // the whole value's length in bytes
-    int64_t itemsize = 0;         // characters when item_is_utf, else bytes
-    int64_t fieldsize = 0;
-    const char* chophere = nullptr;
-    uint64_t linemark = 0;
-    int32_t lines = 0;
-    bool gotsome = false;
-    bool item_is_utf = false;
-
+    form_state fs{&gcb->sv_no, nullptr, 0, 0, 0, nullptr, 0, 0, false, false};
     for (;;) {
         uint16_t code = next_word();
         switch (code) {
         case FORM_LINE_START:
-            linemark = o.t;
-            lines++;
-            gotsome = false;
+            fs.linemark = o.t;
+            fs.lines++;
+            fs.gotsome = false;
             break;
         case FORM_LITERAL: {
             uint16_t n = next_word();
@@ -322,185 +513,62 @@ OP* pp_formline(PERLGCB* gcb)
         case FORM_FETCH: {
             uint16_t n = next_word();
             f += n;
-            fieldsize = n;
+            fs.fieldsize = n;
             if (next_value <= last) {
-                sv = gcb->arg_base[next_value++];
+                fs.sv = gcb->arg_base[next_value++];
             } else {
-                sv = &gcb->sv_no;
+                fs.sv = &gcb->sv_no;
                 if (warn_enabled(gcb, WARN_SYNTAX))
                     category_warning(gcb, WARN_SYNTAX, "Not enough format arguments");
             }
             break;
         }
         case FORM_CHECK_LINE:
-        case FORM_CHECK_CHOP: {
-            item = sv_text(gcb, sv, &item_len);
-            const char* s = item;
-            item_is_utf = false;
-            int64_t itembytes = static_cast<int64_t>(item_len);
-            int64_t chars = itembytes;
-            if (pp_utf8_mode(gcb, sv))
-                chars = static_cast<int64_t>(sv_char_length(gcb, sv));
-            if (chars != itembytes)
-                item_is_utf = true;
-            bool fits = chars <= fieldsize;
-            if (!fits) {
-                itembytes = fieldsize;
-                if (item_is_utf) {
-                    int32_t o0 = 0, n = static_cast<int32_t>(fieldsize);
-                    sv_pos_char_to_byte(gcb, sv, &o0, &n);
-                    itembytes = n;
-                }
-            }
-            const char* send = item + itembytes;
-            chophere = send;
-            if (code == FORM_CHECK_LINE) {
-                while (s < send) {
-                    uint8_t c = static_cast<uint8_t>(*s);
-                    if (c >= 32)
-                        gotsome = true;
-                    else if (c == '\n')
-                        break;
-                    s++;
-                }
-                itemsize = s - item;
-            } else if (fits) {
-                itemsize = itembytes;
-                while (s < send) {
-                    if (*s == '\r') {
-                        itemsize = s - item;
-                        break;
-                    }
-                    if (static_cast<uint8_t>(*s++) >= 32)
-                        gotsome = true;
-                }
-            } else {
-                const char* end = item + item_len;
-                while (s < send || (s == send && s < end && is_space(static_cast<uint8_t>(*s)))) {
-                    uint8_t c = static_cast<uint8_t>(*s);
-                    if (is_space(c)) {
-                        if (chopspace)
-                            chophere = s;
-                        if (c == '\r')
-                            break;
-                    } else {
-                        if (c >= 32)
-                            gotsome = true;
-                        if (c && std::strchr(chop_set, c))
-                            chophere = s + 1;
-                    }
-                    s++;
-                }
-                itemsize = chophere - item;
-            }
-            if (item_is_utf) {
-                int32_t n = static_cast<int32_t>(itemsize);
-                sv_pos_b2u(gcb, sv, &n);
-                itemsize = n;
-            }
+        case FORM_CHECK_CHOP:
+            measure_item(gcb, &fs, code, chop_set, chopspace);
             break;
-        }
         case FORM_PAD_BEFORE: {
-            int64_t arg = fieldsize - itemsize;
+            int64_t arg = fs.fieldsize - fs.itemsize;
             if (arg) {
-                fieldsize -= arg;
+                fs.fieldsize -= arg;
                 put_spaces(gcb, &o, arg);
             }
             break;
         }
         case FORM_PAD_HALF: {
-            int64_t arg = fieldsize - itemsize;
+            int64_t arg = fs.fieldsize - fs.itemsize;
             if (arg) {
                 arg /= 2;
-                fieldsize -= arg;
+                fs.fieldsize -= arg;
                 put_spaces(gcb, &o, arg);
             }
             break;
         }
-        case FORM_ITEM: {
-            const uint8_t* s = reinterpret_cast<const uint8_t*>(item);
-            const uint8_t* end = reinterpret_cast<const uint8_t*>(item) + item_len;
-            for (int64_t n = itemsize; n > 0 && s < end; n--) {
-                if (item_is_utf && *s >= 0x80) {
-                    uint64_t skip = utf8_skip_table[*s];
-                    if (skip > static_cast<uint64_t>(end - s))
-                        skip = static_cast<uint64_t>(end - s);
-                    ensure_room(gcb, &o, skip);
-                    xk_copy(s, out_at(&o), static_cast<int32_t>(skip));
-                    o.t += skip;
-                    s += skip;
-                } else {
-                    ensure_room(gcb, &o, 1);
-                    *out_at(&o) = *s < 32 ? ' ' : static_cast<char>(*s);
-                    o.t++;
-                    s++;
-                }
-            }
+        case FORM_ITEM:
+            put_item(gcb, &o, &fs);
             break;
-        }
         case FORM_CHOP: {
-            const char* s = chophere;
-            const char* end = item + item_len;
+            const char* s = fs.chophere;
+            const char* end = fs.item + fs.item_len;
             if (chopspace)
                 while (s < end && is_space(static_cast<uint8_t>(*s)))
                     s++;
             // Nothing used leaves the value as it is (the "no" value of a
             // missing argument cannot be written).
-            if (s != item)
-                sv_chop_front(gcb, sv, s);
+            if (s != fs.item)
+                sv_chop_front(gcb, fs.sv, s);
             break;
         }
-        case FORM_LINE_GLOB: {
-            item = sv_text(gcb, sv, &item_len);
-            item_is_utf = false;
-            uint64_t n = item_len;
-            if (n) {
-                gotsome = true;
-                for (uint64_t k = 0; k < item_len; k++) {
-                    if (item[k] == '\n') {
-                        if (k + 1 == item_len)
-                            n--;
-                        else
-                            lines++;
-                    }
-                }
-                // The value may be the target itself: copy it through a
-                // block of its own.
-                char* copy = static_cast<char*>(pool_malloc(gcb, n + 1));
-                xk_copy(item, copy, static_cast<int32_t>(n));
-                ensure_room(gcb, &o, n + fudge);
-                xk_copy(copy, out_at(&o), static_cast<int32_t>(n));
-                o.t += n;
-                pool_free(gcb, copy);
-            }
+        case FORM_LINE_GLOB:
+            put_line_glob(gcb, &o, &fs, fudge);
             break;
-        }
-        case FORM_NUMBER: {
-            uint16_t flags = next_word();
-            if ((flags & NUMBER_CHOP) && !sv_ok(sv)) {
-                put_spaces(gcb, &o, fieldsize);
-                break;
-            }
-            gotsome = true;
-            double value = pp_double(gcb, sv);
-            const char* text = (flags & NUMBER_DECIMALS)
-                                   ? format_message(gcb, "%#*.*f", static_cast<int32_t>(fieldsize),
-                                                    static_cast<int32_t>(flags & 255), value)
-                                   : format_message(gcb, "%*.0f", static_cast<int32_t>(fieldsize), value);
-            // Only the first field-size characters of a wider number stay.
-            uint64_t n = std::strlen(text);
-            uint64_t width = static_cast<uint64_t>(fieldsize);
-            ensure_room(gcb, &o, width);
-            xk_copy(text, out_at(&o), static_cast<int32_t>(n < width ? n : width));
-            if (n < width)
-                xk_fill(' ', out_at(&o) + n, static_cast<int32_t>(width - n));
-            o.t += width;
+        case FORM_NUMBER:
+            put_number(gcb, &o, &fs, next_word());
             break;
-        }
         case FORM_NEWLINE: {
             f++;
             char* b = sv_pv(target);
-            while (o.t > linemark && b[o.t - 1] == ' ')
+            while (o.t > fs.linemark && b[o.t - 1] == ' ')
                 o.t--;
             ensure_room(gcb, &o, 1);
             *out_at(&o) = '\n';
@@ -509,55 +577,34 @@ OP* pp_formline(PERLGCB* gcb)
         }
         case FORM_BLANK_LINE: {
             uint16_t arg = next_word();
-            if (gotsome) {
+            if (fs.gotsome) {
                 if (arg) {
                     char* b = sv_pv(target);
                     b[o.t] = 0;
                     sv_cur(target) = o.t;
-                    lines += target_lines;
-                    if (lines == 200) {
-                        uint64_t n = o.t - linemark;
-                        if (linemark >= n && std::memcmp(b + linemark, b + linemark - n, n) == 0)
+                    fs.lines += target_lines;
+                    if (fs.lines == 200) {
+                        uint64_t n = o.t - fs.linemark;
+                        if (fs.linemark >= n && std::memcmp(b + fs.linemark, b + fs.linemark - n, n) == 0)
                             return die_error(gcb, "Runaway format");
                     }
-                    target_lines = lines;
+                    target_lines = fs.lines;
                     pp_put_sp(gcb, gcb->arg_base + mark);
                     return op_first_kid(op);
                 }
             } else {
-                o.t = linemark;
-                lines--;
+                o.t = fs.linemark;
+                fs.lines--;
             }
             break;
         }
-        case FORM_MORE: {
-            const char* s = chophere;
-            const char* send = item + item_len;
-            if (chopspace)
-                while (s < send && is_space(static_cast<uint8_t>(*s)))
-                    s++;
-            if (s < send) {
-                int64_t arg = fieldsize - itemsize;
-                if (arg) {
-                    fieldsize -= arg;
-                    put_spaces(gcb, &o, arg);
-                }
-                ensure_room(gcb, &o, 3);
-                char* b = sv_pv(target);
-                uint64_t at = o.t >= 3 ? o.t - 3 : 0;
-                if (o.t >= 3 && std::memcmp(b + at, "   ", 3) == 0)
-                    while (at > 0 && is_space(static_cast<uint8_t>(b[at - 1])))
-                        at--;
-                std::memcpy(b + at, "...", 3);
-                if (at + 3 > o.t)
-                    o.t = at + 3;
-            }
+        case FORM_MORE:
+            put_more_mark(gcb, &o, &fs, chopspace);
             break;
-        }
         case FORM_END: {
             sv_pv(target)[o.t] = 0;
             sv_cur(target) = o.t;
-            target_lines += lines;
+            target_lines += fs.lines;
             SV** sp = gcb->arg_base + mark;
             *++sp = &gcb->sv_yes;
             pp_put_sp(gcb, sp);

@@ -184,8 +184,9 @@ void append_fill(PERLGCB* gcb, SV* sv, char byte, uint64_t n)
 // whose buffer it was. unpack honours an address only while that value is
 // alive and its buffer still starts there, and reads no further than the
 // value's length; any other address is not read. Open addressing on the
-// address, in the interpreter's pool (dropped with it). Entries whose value
-// is gone are swept out whenever the table would fill past half.
+// address, in the interpreter's pool; its destruction frees the table.
+// Entries whose value is gone are swept out whenever the table would fill
+// past half.
 struct pack_address_table {
     struct entry {
         uintptr_t address;  // 0 for an empty slot
@@ -276,6 +277,16 @@ SV* value_at_address(PERLGCB* gcb, uintptr_t address)
     pack_address_table::entry* e = find_address(t, address);
     return e->address && still_at(e->sv, address) ? e->sv : nullptr;
 }
+
+}  // namespace
+
+void pp_pack_free_addresses(PERLGCB* gcb)
+{
+    pool_free(gcb, gcb->pack_addresses);
+    gcb->pack_addresses = nullptr;
+}
+
+namespace {
 
 // ---- long decimal numbers of "w" ---------------------------------------------
 
@@ -518,32 +529,147 @@ SV* take_value(PERLGCB* gcb, pack_values* pv)
     return sv;
 }
 
+// ---- pack's items --------------------------------------------------------------
+
+// An "a", "A" or "Z" field of from's text: count bytes wide, or for "*" the
+// text's length ("Z" one more, for its NUL); a short text is padded with
+// spaces ("A") or NULs, and "Z" ends the field with a NUL.
+void pack_string(PERLGCB* gcb, SV* cat, SV* from, char type, int32_t count, bool star)
+{
+    uint64_t len = 0;
+    const char* s = sv_text(gcb, from, &len);
+    uint64_t width = star ? len + (type == 'Z') : static_cast<uint64_t>(count);
+    if (len >= width) {
+        append(gcb, cat, s, width);
+        // A zero-width field writes nothing, so it has no last byte.
+        if (type == 'Z' && width > 0)
+            sv_pv(cat)[sv_cur(cat) - 1] = 0;
+    } else {
+        append(gcb, cat, s, len);
+        append_fill(gcb, cat, type == 'A' ? ' ' : 0, width - len);
+    }
+}
+
+// A bit string ("b", "B": the low bit of each character) or hex string
+// ("h", "H": a nybble of each character) of from's text, count units long
+// or for "*" the whole text; the letter's byte order says which end of a
+// byte comes first.
+void pack_bits_or_hex(PERLGCB* gcb, SV* cat, SV* from, const pack_letter& l, int32_t count, bool star)
+{
+    uint64_t len = 0;
+    const char* s = sv_text(gcb, from, &len);
+    uint64_t units = star ? len : static_cast<uint64_t>(count);
+    bool bits = l.kind == PK_BITS;
+    uint64_t nbytes = bits ? (units + 7) / 8 : (units + 1) / 2;
+    uint64_t used = units < len ? units : len;
+    // The source may be the target itself: read it before the growth
+    // can move it.
+    char* copy = nullptr;
+    if (from == cat) {
+        copy = static_cast<char*>(pool_malloc(gcb, used + 1));
+        xk_copy(s, copy, static_cast<int32_t>(used));
+        s = copy;
+    }
+    char* out = append_area(gcb, cat, nbytes);
+    xk_fill(0, out, static_cast<int32_t>(nbytes + 1));
+    bool high_first = l.flags & PF_BE;
+    for (uint64_t i = 0; i < used; i++) {
+        uint8_t c = static_cast<uint8_t>(s[i]);
+        if (bits) {
+            uint32_t shift = high_first ? 7 - static_cast<uint32_t>(i % 8) : static_cast<uint32_t>(i % 8);
+            out[i / 8] = static_cast<char>(out[i / 8] | ((c & 1) << shift));
+        } else {
+            uint32_t nyb = host_is_alpha(c) ? ((c & 15) + 9) & 15 : c & 15;
+            bool high = high_first == (i % 2 == 0);
+            out[i / 2] = static_cast<char>(out[i / 2] | (high ? nyb << 4 : nyb));
+        }
+    }
+    sv_cur(cat) += nbytes;
+    pool_free(gcb, copy);
+}
+
+// count "p" addresses, or for "P" one, of the next values' string buffers;
+// each is remembered for unpack, and undef packs a null address.
+void pack_pointers(PERLGCB* gcb, SV* cat, pack_values* values, const pack_letter& l, int32_t count)
+{
+    int32_t n = l.kind == PK_POINTER_BLOCK ? 1 : count;
+    for (int32_t i = 0; i < n; i++) {
+        SV* from = take_value(gcb, values);
+        uint64_t address = 0;
+        if (from != &gcb->sv_undef) {
+            if (warn_enabled(gcb, WARN_PACK) &&
+                ((from->flags & SVs_TEMP) || ((from->flags & SVs_PADTMP) && !(from->flags & SVf_READONLY))))
+                category_warning(gcb, WARN_PACK, "Attempt to pack pointer to temporary value");
+            uint64_t len = 0;
+            const char* s = (from->flags & SV_PUBLIC_OK) ? sv_text(gcb, from, &len) : sv_force_string(gcb, from, &len);
+            address = reinterpret_cast<uintptr_t>(s);
+            remember_address(gcb, address, from);
+        }
+        char bytes[8];
+        store_int(bytes, address, 8, false);
+        append(gcb, cat, bytes, 8);
+    }
+}
+
+// The uuencoding of from's text, in lines of count bytes (45 when count is
+// 2 or less).
+void pack_uuencode(PERLGCB* gcb, SV* cat, SV* from, int32_t count)
+{
+    uint64_t len = 0;
+    const char* s = sv_text(gcb, from, &len);
+    char* copy = nullptr;
+    if (from == cat) {
+        copy = static_cast<char*>(pool_malloc(gcb, len + 1));
+        xk_copy(s, copy, static_cast<int32_t>(len));
+        s = copy;
+    }
+    sv_grow_buffer(gcb, cat, sv_cur(cat) + len * 4 / 3 + len / 45 * 2 + 8);
+    // A line holds 3 to 63 bytes: the length character cannot
+    // express more, and fewer than 3 would leave no whole group.
+    uint32_t line = count <= 2 ? 45 : (count >= 63 ? 63 : static_cast<uint32_t>(count) / 3 * 3);
+    for (uint64_t done = 0; done < len;) {
+        uint32_t todo = len - done > line ? line : static_cast<uint32_t>(len - done);
+        append_uu_line(gcb, cat, reinterpret_cast<const uint8_t*>(s) + done, todo);
+        done += todo;
+    }
+    pool_free(gcb, copy);
+}
+
 // ---- unpack ---------------------------------------------------------------------
 
-// The bit-count table of the interpreter, built on first use.
-const uint8_t* bitcount_table(PERLGCB* gcb)
-{
-    if (!gcb->bitcount_table) {
-        uint8_t* t = static_cast<uint8_t*>(pool_malloc(gcb, 256));
-        for (uint32_t i = 0; i < 256; i++)
-            t[i] = static_cast<uint8_t>(std::popcount(i));
-        gcb->bitcount_table = t;
-    }
-    return gcb->bitcount_table;
-}
+// The set bits of each byte value, for the bit-string checksums.
+struct bitcount_table_t {
+    uint8_t count[256];
+};
 
-// The uudecode table of the interpreter, built on first use; the space
-// decodes like the grave accent.
-const int8_t* uudecode_table(PERLGCB* gcb)
+constexpr bitcount_table_t build_bitcount_table()
 {
-    int8_t* t = gcb->uudecode_table;
-    if (t[static_cast<uint8_t>('M')] == 0) {
-        for (uint32_t v = 0; v < 64; v++)
-            t[static_cast<uint8_t>(uu_char(v))] = static_cast<int8_t>(v);
-        t[static_cast<uint8_t>(' ')] = 0;
-    }
+    bitcount_table_t t{};
+    for (uint32_t i = 0; i < 256; i++)
+        t.count[i] = static_cast<uint8_t>(std::popcount(i));
     return t;
 }
+
+constexpr bitcount_table_t bitcounts = build_bitcount_table();
+static_assert(bitcounts.count[0xFF] == 8 && bitcounts.count[0x96] == 4);
+
+// The 6-bit value of each uuencoding character; the space decodes like the
+// grave accent, and a character outside the encoding decodes as 0.
+struct uudecode_table_t {
+    int8_t value[256];
+};
+
+constexpr uudecode_table_t build_uudecode_table()
+{
+    uudecode_table_t t{};
+    for (uint32_t v = 0; v < 64; v++)
+        t.value[static_cast<uint8_t>(uu_char(v))] = static_cast<int8_t>(v);
+    t.value[static_cast<uint8_t>(' ')] = 0;
+    return t;
+}
+
+constexpr uudecode_table_t uudecode = build_uudecode_table();
+static_assert(uudecode.value[static_cast<uint8_t>('`')] == 0 && uudecode.value[static_cast<uint8_t>('M')] == 45);
 
 inline bool is_uu_char(uint8_t c) { return c >= ' ' && c <= '`'; }
 
@@ -598,6 +724,198 @@ void push_checksum(PERLGCB* gcb, unpack_state* st, const pack_letter& l)
     if (width < 32)
         sum &= (1u << width) - 1;
     push_result(gcb, sv_new_from_uint(gcb, sum));
+}
+
+// ---- unpack's items ------------------------------------------------------------
+
+// An "a", "A" or "Z" field of the n bytes at s: "A" drops trailing spaces
+// and NULs, "Z" ends at the first NUL. Under a checksum the bytes are summed
+// instead.
+void unpack_string(PERLGCB* gcb, unpack_state* st, const char* s, uint64_t n, char type)
+{
+    if (st->checksum) {
+        for (uint64_t i = 0; i < n; i++)
+            st->sum_int += static_cast<uint8_t>(s[i]);
+        return;
+    }
+    uint64_t keep = n;
+    if (type == 'A') {
+        while (keep > 0 && (s[keep - 1] == 0 || is_space(s[keep - 1])))
+            keep--;
+    } else if (type == 'Z') {
+        const void* nul = std::memchr(s, 0, n);
+        if (nul)
+            keep = static_cast<uint64_t>(static_cast<const char*>(nul) - s);
+    }
+    push_result(gcb, sv_new_from_bytes(gcb, s, keep));
+}
+
+// A bit string ("b", "B") or hex string ("h", "H") of count units from the
+// left bytes at s, or for "*" of all of them; under a checksum the set bits
+// are counted instead. Returns the bytes read.
+uint64_t unpack_bits_or_hex(PERLGCB* gcb, unpack_state* st, const char* s, uint64_t left, const pack_letter& l,
+                            int32_t count, bool star)
+{
+    uint64_t per_byte = l.kind == PK_BITS ? 8 : 2;
+    uint64_t n = static_cast<uint64_t>(count);
+    if (star || n > left * per_byte)
+        n = left * per_byte;
+    bool high_first = l.flags & PF_BE;
+    const uint8_t* u = reinterpret_cast<const uint8_t*>(s);
+    if (l.kind == PK_BITS && st->checksum) {
+        uint64_t whole = n / 8;
+        for (uint64_t i = 0; i < whole; i++)
+            st->sum_int += bitcounts.count[u[i]];
+        uint32_t rest = static_cast<uint32_t>(n % 8);
+        if (rest) {
+            uint32_t bitsv = u[whole];
+            for (uint32_t i = 0; i < rest; i++)
+                if (bitsv & (high_first ? 0x80u >> i : 1u << i))
+                    st->sum_int++;
+        }
+    } else {
+        SV* sv = sv_new_undef(gcb, n + 1);
+        char* out = sv_pv(sv);
+        for (uint64_t i = 0; i < n; i++) {
+            uint8_t byte = u[i / per_byte];
+            if (l.kind == PK_BITS) {
+                uint32_t shift = high_first ? 7 - static_cast<uint32_t>(i % 8) : static_cast<uint32_t>(i % 8);
+                out[i] = static_cast<char>('0' + ((byte >> shift) & 1));
+            } else {
+                bool high = high_first == (i % 2 == 0);
+                out[i] = gcb->hex_digits[high ? byte >> 4 : byte & 15];
+            }
+        }
+        out[n] = 0;
+        sv_cur(sv) = n;
+        sv->flags |= SVf_POK | SVp_POK;
+        push_result(gcb, sv);
+    }
+    return (n + per_byte - 1) / per_byte;
+}
+
+// count fixed-width fields of an integer, floating or "p" letter from the
+// left bytes at s, as many as there are whole; under a checksum that
+// letter sums, they are summed instead. Returns the bytes read.
+uint64_t unpack_fields(PERLGCB* gcb, unpack_state* st, const char* s, uint64_t left, const pack_letter& l,
+                       int32_t count)
+{
+    uint64_t fields = left / l.width;
+    uint64_t n = static_cast<uint64_t>(count) > fields ? fields : static_cast<uint64_t>(count);
+    bool sums = st->checksum && (l.flags & (PF_SUM_INT | PF_SUM_WIDE | PF_SUM_FLOAT));
+    if (!sums)
+        gcb->arg_sp = pp_extend(gcb, gcb->arg_sp, static_cast<int32_t>(n));
+    for (uint64_t i = 0; i < n; i++, s += l.width) {
+        uint64_t raw = load_int(s, l.width, l.flags & PF_BE, l.flags & PF_SIGNED_OUT);
+        if (l.kind == PK_INT) {
+            bool is_signed = l.flags & PF_SIGNED_OUT;
+            if (sums)
+                add_to_sum(st, l, is_signed ? static_cast<double>(static_cast<int64_t>(raw)) : static_cast<double>(raw),
+                           raw);
+            else
+                push_result(gcb, is_signed ? sv_new_from_int(gcb, static_cast<int64_t>(raw))
+                                           : sv_new_from_uint(gcb, raw));
+        } else if (l.kind == PK_POINTER) {
+            // The string up to its first NUL, within the value's length.
+            SV* from = value_at_address(gcb, static_cast<uintptr_t>(raw));
+            if (from) {
+                const char* at = sv_pv(from);
+                const void* nul = std::memchr(at, 0, sv_cur(from));
+                uint64_t len = nul ? static_cast<uint64_t>(static_cast<const char*>(nul) - at) : sv_cur(from);
+                push_result(gcb, sv_new_from_bytes(gcb, at, len));
+            } else {
+                push_result(gcb, sv_new_undef(gcb, 0));
+            }
+        } else {
+            double d = l.kind == PK_FLOAT ? static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(raw)))
+                                          : std::bit_cast<double>(raw);
+            if (sums)
+                add_to_sum(st, l, d, 0);
+            else
+                push_result(gcb, sv_new_from_double(gcb, d));
+        }
+    }
+    return n * l.width;
+}
+
+// count BER integers from *sp up to end, *sp moved past them. An integer
+// past 56 bits goes on as a decimal string. False when the data ends
+// inside an integer.
+bool unpack_ber(PERLGCB* gcb, const char** sp, const char* end, int32_t count)
+{
+    const char* s = *sp;
+    uint64_t acc = 0;
+    uint32_t bytes = 0;
+    while (count > 0 && s < end) {
+        uint8_t c = static_cast<uint8_t>(*s++);
+        acc = (acc << 7) | (c & 0x7F);
+        if (!(c & 0x80)) {
+            bytes = 0;
+            push_result(gcb, sv_new_from_uint(gcb, acc));
+            count--;
+            acc = 0;
+        } else if (++bytes >= 8) {
+            // Past 56 bits the integer goes on as a decimal string:
+            // up to four further 7-bit groups join it a pass.
+            big_decimal big{nullptr, 0, 0};
+            for (uint64_t v = acc; v; v /= LIMB_BASE)
+                big_push(gcb, &big, static_cast<uint32_t>(v % LIMB_BASE));
+            while (s < end) {
+                uint32_t mul = 1, add = 0;
+                bool ended = false;
+                for (int32_t k = 0; k < 4 && s < end && !ended; k++) {
+                    uint8_t d = static_cast<uint8_t>(*s++);
+                    mul <<= 7;
+                    add = (add << 7) | (d & 0x7F);
+                    ended = !(d & 0x80);
+                }
+                big_mul_add(gcb, &big, mul, add);
+                if (ended) {
+                    bytes = 0;
+                    break;
+                }
+            }
+            push_result(gcb, big_to_value(gcb, &big));
+            pool_free(gcb, big.limb);
+            count--;
+            acc = 0;
+        }
+    }
+    *sp = s;
+    return !(s >= end && bytes);
+}
+
+// The uudecoded bytes of the lines from s up to end, pushed as one value.
+// Returns where the lines end.
+const char* unpack_uudecode(PERLGCB* gcb, const char* s, const char* end)
+{
+    const int8_t* map = uudecode.value;
+    uint64_t room = static_cast<uint64_t>(end - s) * 3 / 4;
+    SV* sv = sv_new_undef(gcb, room);
+    if (room) {
+        sv_pv(sv)[0] = 0;
+        sv->flags |= SVf_POK | SVp_POK;
+    }
+    const uint8_t* u = reinterpret_cast<const uint8_t*>(s);
+    const uint8_t* uend = reinterpret_cast<const uint8_t*>(end);
+    while (u < uend && *u > ' ' && *u <= '`') {
+        int32_t len = map[*u++] & 077;
+        while (len > 0) {
+            uint32_t g[4];
+            for (uint32_t& v : g)
+                v = (u < uend && is_uu_char(*u)) ? static_cast<uint32_t>(map[*u++] & 077) : 0;
+            char hunk[3] = {static_cast<char>((g[0] << 2) | (g[1] >> 4)), static_cast<char>((g[1] << 4) | (g[2] >> 2)),
+                            static_cast<char>((g[2] << 6) | g[3])};
+            sv_append_bytes(gcb, sv, hunk, len > 3 ? 3 : static_cast<uint64_t>(len));
+            len -= 3;
+        }
+        if (u < uend && *u == '\n')
+            u++;
+        else if (uend - u >= 2 && u[1] == '\n')
+            u += 2;
+    }
+    push_result(gcb, sv);
+    return reinterpret_cast<const char*>(u);
 }
 
 // The end of the first item of a template, for unpack outside list context:
@@ -698,57 +1016,13 @@ OP* pp_pack(PERLGCB* gcb)
         case PK_NUL:
             append_fill(gcb, cat, 0, static_cast<uint64_t>(count));
             break;
-        case PK_STRING: {
-            SV* from = take_value(gcb, &values);
-            uint64_t len = 0;
-            const char* s = sv_text(gcb, from, &len);
-            uint64_t width = star ? len + (type == 'Z') : static_cast<uint64_t>(count);
-            if (len >= width) {
-                append(gcb, cat, s, width);
-                // A zero-width field writes nothing, so it has no last byte.
-                if (type == 'Z' && width > 0)
-                    sv_pv(cat)[sv_cur(cat) - 1] = 0;
-            } else {
-                append(gcb, cat, s, len);
-                append_fill(gcb, cat, type == 'A' ? ' ' : 0, width - len);
-            }
+        case PK_STRING:
+            pack_string(gcb, cat, take_value(gcb, &values), type, count, star);
             break;
-        }
         case PK_BITS:
-        case PK_HEX: {
-            SV* from = take_value(gcb, &values);
-            uint64_t len = 0;
-            const char* s = sv_text(gcb, from, &len);
-            uint64_t units = star ? len : static_cast<uint64_t>(count);
-            bool bits = l.kind == PK_BITS;
-            uint64_t nbytes = bits ? (units + 7) / 8 : (units + 1) / 2;
-            uint64_t used = units < len ? units : len;
-            // The source may be the target itself: read it before the growth
-            // can move it.
-            char* copy = nullptr;
-            if (from == cat) {
-                copy = static_cast<char*>(pool_malloc(gcb, used + 1));
-                xk_copy(s, copy, static_cast<int32_t>(used));
-                s = copy;
-            }
-            char* out = append_area(gcb, cat, nbytes);
-            xk_fill(0, out, static_cast<int32_t>(nbytes + 1));
-            bool high_first = l.flags & PF_BE;
-            for (uint64_t i = 0; i < used; i++) {
-                uint8_t c = static_cast<uint8_t>(s[i]);
-                if (bits) {
-                    uint32_t shift = high_first ? 7 - static_cast<uint32_t>(i % 8) : static_cast<uint32_t>(i % 8);
-                    out[i / 8] = static_cast<char>(out[i / 8] | ((c & 1) << shift));
-                } else {
-                    uint32_t nyb = host_is_alpha(c) ? ((c & 15) + 9) & 15 : c & 15;
-                    bool high = high_first == (i % 2 == 0);
-                    out[i / 2] = static_cast<char>(out[i / 2] | (high ? nyb << 4 : nyb));
-                }
-            }
-            sv_cur(cat) += nbytes;
-            pool_free(gcb, copy);
+        case PK_HEX:
+            pack_bits_or_hex(gcb, cat, take_value(gcb, &values), l, count, star);
             break;
-        }
         case PK_INT: {
             char* out = append_area(gcb, cat, static_cast<uint64_t>(count) * l.width);
             for (int32_t i = 0; i < count; i++) {
@@ -791,27 +1065,9 @@ OP* pp_pack(PERLGCB* gcb)
             }
             break;
         case PK_POINTER:
-        case PK_POINTER_BLOCK: {
-            int32_t n = l.kind == PK_POINTER_BLOCK ? 1 : count;
-            for (int32_t i = 0; i < n; i++) {
-                SV* from = take_value(gcb, &values);
-                uint64_t address = 0;
-                if (from != &gcb->sv_undef) {
-                    if (warn_enabled(gcb, WARN_PACK) &&
-                        ((from->flags & SVs_TEMP) || ((from->flags & SVs_PADTMP) && !(from->flags & SVf_READONLY))))
-                        category_warning(gcb, WARN_PACK, "Attempt to pack pointer to temporary value");
-                    uint64_t len = 0;
-                    const char* s = (from->flags & SV_PUBLIC_OK) ? sv_text(gcb, from, &len)
-                                                                : sv_force_string(gcb, from, &len);
-                    address = reinterpret_cast<uintptr_t>(s);
-                    remember_address(gcb, address, from);
-                }
-                char bytes[8];
-                store_int(bytes, address, 8, false);
-                append(gcb, cat, bytes, 8);
-            }
+        case PK_POINTER_BLOCK:
+            pack_pointers(gcb, cat, &values, l, count);
             break;
-        }
         case PK_BER:
             for (int32_t i = 0; i < count; i++) {
                 switch (append_ber(gcb, cat, take_value(gcb, &values))) {
@@ -828,28 +1084,9 @@ OP* pp_pack(PERLGCB* gcb)
                 }
             }
             break;
-        case PK_UUENCODE: {
-            SV* from = take_value(gcb, &values);
-            uint64_t len = 0;
-            const char* s = sv_text(gcb, from, &len);
-            char* copy = nullptr;
-            if (from == cat) {
-                copy = static_cast<char*>(pool_malloc(gcb, len + 1));
-                xk_copy(s, copy, static_cast<int32_t>(len));
-                s = copy;
-            }
-            sv_grow_buffer(gcb, cat, sv_cur(cat) + len * 4 / 3 + len / 45 * 2 + 8);
-            // A line holds 3 to 63 bytes: the length character cannot
-            // express more, and fewer than 3 would leave no whole group.
-            uint32_t line = count <= 2 ? 45 : (count >= 63 ? 63 : static_cast<uint32_t>(count) / 3 * 3);
-            for (uint64_t done = 0; done < len;) {
-                uint32_t todo = len - done > line ? line : static_cast<uint32_t>(len - done);
-                append_uu_line(gcb, cat, reinterpret_cast<const uint8_t*>(s) + done, todo);
-                done += todo;
-            }
-            pool_free(gcb, copy);
+        case PK_UUENCODE:
+            pack_uuencode(gcb, cat, take_value(gcb, &values), count);
             break;
-        }
         case PK_CHECKSUM:
             return die_error(gcb, "%% may only be used in unpack");
         default:
@@ -955,107 +1192,20 @@ OP* pp_unpack(PERLGCB* gcb)
             break;
         case PK_STRING: {
             uint64_t n = static_cast<uint64_t>(count) > left ? left : static_cast<uint64_t>(count);
-            if (st.checksum) {
-                for (uint64_t i = 0; i < n; i++)
-                    st.sum_int += static_cast<uint8_t>(s[i]);
-            } else {
-                uint64_t keep = n;
-                if (type == 'A') {
-                    while (keep > 0 && (s[keep - 1] == 0 || is_space(s[keep - 1])))
-                        keep--;
-                } else if (type == 'Z') {
-                    const void* nul = std::memchr(s, 0, n);
-                    if (nul)
-                        keep = static_cast<uint64_t>(static_cast<const char*>(nul) - s);
-                }
-                push_result(gcb, sv_new_from_bytes(gcb, s, keep));
-            }
+            unpack_string(gcb, &st, s, n, type);
             s += n;
             break;
         }
         case PK_BITS:
-        case PK_HEX: {
-            uint64_t per_byte = l.kind == PK_BITS ? 8 : 2;
-            uint64_t n = static_cast<uint64_t>(count);
-            if (star || n > left * per_byte)
-                n = left * per_byte;
-            bool high_first = l.flags & PF_BE;
-            const uint8_t* u = reinterpret_cast<const uint8_t*>(s);
-            if (l.kind == PK_BITS && st.checksum) {
-                const uint8_t* counts = bitcount_table(gcb);
-                uint64_t whole = n / 8;
-                for (uint64_t i = 0; i < whole; i++)
-                    st.sum_int += counts[u[i]];
-                uint32_t rest = static_cast<uint32_t>(n % 8);
-                if (rest) {
-                    uint32_t bitsv = u[whole];
-                    for (uint32_t i = 0; i < rest; i++)
-                        if (bitsv & (high_first ? 0x80u >> i : 1u << i))
-                            st.sum_int++;
-                }
-            } else {
-                SV* sv = sv_new_undef(gcb, n + 1);
-                char* out = sv_pv(sv);
-                for (uint64_t i = 0; i < n; i++) {
-                    uint8_t byte = u[i / per_byte];
-                    if (l.kind == PK_BITS) {
-                        uint32_t shift = high_first ? 7 - static_cast<uint32_t>(i % 8) : static_cast<uint32_t>(i % 8);
-                        out[i] = static_cast<char>('0' + ((byte >> shift) & 1));
-                    } else {
-                        bool high = high_first == (i % 2 == 0);
-                        out[i] = gcb->hex_digits[high ? byte >> 4 : byte & 15];
-                    }
-                }
-                out[n] = 0;
-                sv_cur(sv) = n;
-                sv->flags |= SVf_POK | SVp_POK;
-                push_result(gcb, sv);
-            }
-            s += (n + per_byte - 1) / per_byte;
+        case PK_HEX:
+            s += unpack_bits_or_hex(gcb, &st, s, left, l, count, star);
             break;
-        }
         case PK_INT:
         case PK_FLOAT:
         case PK_DOUBLE:
-        case PK_POINTER: {
-            uint64_t fields = left / l.width;
-            uint64_t n = static_cast<uint64_t>(count) > fields ? fields : static_cast<uint64_t>(count);
-            bool sums = st.checksum && (l.flags & (PF_SUM_INT | PF_SUM_WIDE | PF_SUM_FLOAT));
-            if (!sums)
-                gcb->arg_sp = pp_extend(gcb, gcb->arg_sp, static_cast<int32_t>(n));
-            for (uint64_t i = 0; i < n; i++, s += l.width) {
-                uint64_t raw = load_int(s, l.width, l.flags & PF_BE, l.flags & PF_SIGNED_OUT);
-                if (l.kind == PK_INT) {
-                    bool is_signed = l.flags & PF_SIGNED_OUT;
-                    if (sums)
-                        add_to_sum(&st, l,
-                                   is_signed ? static_cast<double>(static_cast<int64_t>(raw)) : static_cast<double>(raw),
-                                   raw);
-                    else
-                        push_result(gcb, is_signed ? sv_new_from_int(gcb, static_cast<int64_t>(raw))
-                                                   : sv_new_from_uint(gcb, raw));
-                } else if (l.kind == PK_POINTER) {
-                    // The string up to its first NUL, within the value's length.
-                    SV* from = value_at_address(gcb, static_cast<uintptr_t>(raw));
-                    if (from) {
-                        const char* at = sv_pv(from);
-                        const void* nul = std::memchr(at, 0, sv_cur(from));
-                        uint64_t n = nul ? static_cast<uint64_t>(static_cast<const char*>(nul) - at) : sv_cur(from);
-                        push_result(gcb, sv_new_from_bytes(gcb, at, n));
-                    } else {
-                        push_result(gcb, sv_new_undef(gcb, 0));
-                    }
-                } else {
-                    double d = l.kind == PK_FLOAT ? static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(raw)))
-                                                  : std::bit_cast<double>(raw);
-                    if (sums)
-                        add_to_sum(&st, l, d, 0);
-                    else
-                        push_result(gcb, sv_new_from_double(gcb, d));
-                }
-            }
+        case PK_POINTER:
+            s += unpack_fields(gcb, &st, s, left, l, count);
             break;
-        }
         case PK_POINTER_BLOCK:
             if (left >= 8) {
                 // count bytes, but none past the value's length.
@@ -1081,79 +1231,13 @@ OP* pp_unpack(PERLGCB* gcb)
             }
             break;
         }
-        case PK_BER: {
-            uint64_t acc = 0;
-            uint32_t bytes = 0;
-            while (count > 0 && s < strend) {
-                uint8_t c = static_cast<uint8_t>(*s++);
-                acc = (acc << 7) | (c & 0x7F);
-                if (!(c & 0x80)) {
-                    bytes = 0;
-                    push_result(gcb, sv_new_from_uint(gcb, acc));
-                    count--;
-                    acc = 0;
-                } else if (++bytes >= 8) {
-                    // Past 56 bits the integer goes on as a decimal string:
-                    // up to four further 7-bit groups join it a pass.
-                    big_decimal big{nullptr, 0, 0};
-                    for (uint64_t v = acc; v; v /= LIMB_BASE)
-                        big_push(gcb, &big, static_cast<uint32_t>(v % LIMB_BASE));
-                    while (s < strend) {
-                        uint32_t mul = 1, add = 0;
-                        bool ended = false;
-                        for (int32_t k = 0; k < 4 && s < strend && !ended; k++) {
-                            uint8_t d = static_cast<uint8_t>(*s++);
-                            mul <<= 7;
-                            add = (add << 7) | (d & 0x7F);
-                            ended = !(d & 0x80);
-                        }
-                        big_mul_add(gcb, &big, mul, add);
-                        if (ended) {
-                            bytes = 0;
-                            break;
-                        }
-                    }
-                    push_result(gcb, big_to_value(gcb, &big));
-                    pool_free(gcb, big.limb);
-                    count--;
-                    acc = 0;
-                }
-            }
-            if (s >= strend && bytes)
+        case PK_BER:
+            if (!unpack_ber(gcb, &s, strend, count))
                 return die_error(gcb, "Unterminated compressed integer");
             break;
-        }
-        case PK_UUENCODE: {
-            const int8_t* map = uudecode_table(gcb);
-            uint64_t room = left * 3 / 4;
-            SV* sv = sv_new_undef(gcb, room);
-            if (room) {
-                sv_pv(sv)[0] = 0;
-                sv->flags |= SVf_POK | SVp_POK;
-            }
-            const uint8_t* u = reinterpret_cast<const uint8_t*>(s);
-            const uint8_t* uend = reinterpret_cast<const uint8_t*>(strend);
-            while (u < uend && *u > ' ' && *u <= '`') {
-                int32_t len = map[*u++] & 077;
-                while (len > 0) {
-                    uint32_t g[4];
-                    for (uint32_t& v : g)
-                        v = (u < uend && is_uu_char(*u)) ? static_cast<uint32_t>(map[*u++] & 077) : 0;
-                    char hunk[3] = {static_cast<char>((g[0] << 2) | (g[1] >> 4)),
-                                    static_cast<char>((g[1] << 4) | (g[2] >> 2)),
-                                    static_cast<char>((g[2] << 6) | g[3])};
-                    sv_append_bytes(gcb, sv, hunk, len > 3 ? 3 : static_cast<uint64_t>(len));
-                    len -= 3;
-                }
-                if (u < uend && *u == '\n')
-                    u++;
-                else if (uend - u >= 2 && u[1] == '\n')
-                    u += 2;
-            }
-            s = reinterpret_cast<const char*>(u);
-            push_result(gcb, sv);
+        case PK_UUENCODE:
+            s = unpack_uudecode(gcb, s, strend);
             break;
-        }
         default:
             if (type == '/') {
                 if (pushed_count(gcb, &st) <= 0)
