@@ -95,10 +95,11 @@ int32_t bridge_head_run(PERLGCB* gcb, Body&& body)
     // The entry runs on the caller's thread, whose stack bounds these are.
     gcb->stack_floor = prx_stack_floor();
     int32_t code = jump_run(gcb, head_env(gcb), false, body);
+    // Only the head's JumpEnv is ever written in the buffer.
     if (saved.must_catch)
         *head_env(gcb) = saved;
     else
-        xk_fill(0, gcb->jmpbuf, static_cast<int32_t>(sizeof gcb->jmpbuf));
+        *head_env(gcb) = JumpEnv{};
     return code;
 }
 

@@ -102,5 +102,42 @@ TEST_F(Engine, CaseBlindAlternativesGiveAStartClass)
     }
 }
 
+// Patterns whose check substring is common (a space, a short word) and whose
+// start class is rarer: when the class rules a start out, the finder goes on
+// from the next place the class holds. The answers are those of a plain
+// left-to-right try, with class positions before, between and after the
+// check substring's hits, and none at all.
+TEST_F(Engine, FinderRestartsWhereTheStartClassHolds)
+{
+    struct Case {
+        const char* pattern;
+        const char* subject;
+        int32_t start;
+    };
+    const Case cases[] = {
+        {"\\d{1,2}(st|nd|rd|th)? [A-Z][a-z]+,? \\d{4}", "on 3rd March, 1888 x", 3},
+        {"\\d{1,2}(st|nd|rd|th)? [A-Z][a-z]+,? \\d{4}", "no digits here at all, none", -1},
+        {"\\d{1,2}(st|nd|rd|th)? [A-Z][a-z]+,? \\d{4}", "12 x 3 March 1888", 5},
+        {"\\d{1,2}(st|nd|rd|th)? [A-Z][a-z]+,? \\d{4}", "1 a 2 b 3 c 4 May 1999", 12},
+        {"\\d{1,2}(st|nd|rd|th)? [A-Z][a-z]+,? \\d{4}", "a b c d e f 9", -1},
+        {"\\d+ apples", "a b c d 42 apples", 8},
+        {"\\d+ apples", "7 pears 8 plums 9", -1},
+        {"[xyz] q", "a q b q x q", 8},
+        {"[xyz] q", "x a y b z", -1},
+        {"\\bfoo ", "afoo bfoo foo ", 10},
+        {"\\Bfoo ", "foo  foo afoo ", 10},
+        {"[0-9] ", "a b c d", -1},
+        {"[0-9] ", "a b c 7 ", 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " on " + c.subject);
+        re_compiled* rx = compile(c.pattern);
+        ASSERT_NE(rx, nullptr) << err_text();
+        int32_t r = match(rx, c.subject);
+        EXPECT_EQ(r == 1 ? rx->start_offsets[0] : -1, c.start);
+        pregfree(gcb, rx);
+    }
+}
+
 }  // namespace
 }  // namespace prxtest
