@@ -8,6 +8,7 @@
 #include "prxop.h"
 #include "prxpad.h"
 #include "prxrun.h"
+#include "prxscope.h"
 #include "prxsv.h"
 
 OP* ck_entereval(PERLGCB* gcb, OP* o)
@@ -95,11 +96,17 @@ OP* ck_glob(PERLGCB* gcb, OP* o)
     if (!(gv && (gv_body(gv)->gvflags & GVf_IMPORT_CV)))
         gv = gv_fetch_by_name(gcb, "CORE::GLOBAL::glob", 0, SVt_PVCV);
     if (!gv) {
+        // A load that dies abandons the parse with this op in no one's
+        // hands: the save stack frees it then. When the load returns, the
+        // entry is dropped unrun.
+        int32_t mark = gcb->savestack_ix;
+        save_push_free_op_tree(gcb, o);
         scope_enter(gcb);
         module_load_va(gcb, 0, sv_new_from_cstring(gcb, "File::Glob", 0), nullptr,
                        sv_new_from_cstring(gcb, ":globally", 0), nullptr);
         gv = gv_fetch_by_name(gcb, "CORE::GLOBAL::glob", 0, SVt_PVCV);
         scope_leave(gcb);
+        gcb->savestack_ix = mark;
     }
 
     if (gv && (gv_body(gv)->gvflags & GVf_IMPORT_CV)) {

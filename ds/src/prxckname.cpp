@@ -11,6 +11,7 @@
 #include "prxmsg.h"
 #include "prxop.h"
 #include "prxpad.h"
+#include "prxscope.h"
 #include "prxsv.h"
 
 namespace {
@@ -80,16 +81,20 @@ OP* ck_rv2gv(PERLGCB* gcb, OP* o)
     if ((sv->flags & SVf_ROK) && (sv->flags & SVf_READONLY)) {
         // The value of a constant sub: the referent must suit the op.
         const char* bad = referent_mismatch(gcb, type, sv_rv(sv));
-        if (bad)
+        if (bad) {
+            save_push_free_op_tree(gcb, o);  // the unwinding frees it, once the message is made
             fatal_error(gcb, "Constant is not %s reference", bad);
+        }
         return o;
     }
     uint64_t len = 0;
     const char* name = sv_text(gcb, sv, &len);
     if ((gcb->compile_hints & HINT_STRICT_REFS) && (kid->op_private & OPpCONST_BARE)) {
         const char* what = type == OP_RV2SV ? "a SCALAR" : type == OP_RV2AV ? "an ARRAY" : type == OP_RV2HV ? "a HASH" : nullptr;
-        if (what)
+        if (what) {
+            save_push_free_op_tree(gcb, o);
             fatal_error(gcb, "Can't use bareword (\"%s\") as %s ref while \"strict refs\" in use", name, what);
+        }
     }
     bool entered = kid->op_private & CONST_ENTERED;
     int32_t flags = (entered ? 0 : GV_ADD) | (type == OP_RV2CV ? GV_ADDMULTI : 0);
@@ -138,12 +143,15 @@ OP* ck_exists(PERLGCB* gcb, OP* o)
     OP* kid = op_first_kid(o);
     if (kid->op_type == OP_ENTERSUB) {
         op_ref_context_one(gcb, kid, o->op_type);
-        if (kid->op_type != OP_RV2CV && !gcb->error_count)
+        if (kid->op_type != OP_RV2CV && !gcb->error_count) {
+            save_push_free_op_tree(gcb, o);
             fatal_error(gcb, "%s argument is not a subroutine name", op_desc_of(gcb, o->op_type));
+        }
         o->op_private |= EXISTS_SUB;
     } else if (kid->op_type == OP_AELEM) {
         o->op_flags |= OPf_SPECIAL;
     } else if (kid->op_type != OP_HELEM) {
+        save_push_free_op_tree(gcb, o);
         fatal_error(gcb, "%s argument is not a HASH or ARRAY element", op_desc_of(gcb, o->op_type));
     }
     op_nullify(gcb, kid);
@@ -171,6 +179,7 @@ OP* ck_delete(PERLGCB* gcb, OP* o)
     case OP_HELEM:
         break;
     default:
+        save_push_free_op_tree(gcb, o);
         fatal_error(gcb, "%s argument is not a HASH or ARRAY element or slice", op_desc_of(gcb, o->op_type));
     }
     op_nullify(gcb, kid);

@@ -9,6 +9,7 @@
 #include "prxmsg.h"
 #include "prxop.h"
 #include "prxpad.h"
+#include "prxscope.h"
 #include "prxsv.h"
 
 namespace {
@@ -117,6 +118,12 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
             o->op_private |= OPpENTERSUB_DB;
     }
 
+    // The arguments' checks may die (a malformed prototype, a $[ that
+    // cannot be modified): the call, in no one's hands yet, goes with the
+    // unwinding then, once the message is made. Otherwise the entry is
+    // dropped unrun.
+    int32_t mark = gcb->savestack_ix;
+    save_push_free_op_tree(gcb, o);
     const char* p = proto;
     bool optional = false;
     int32_t arg = 0;
@@ -125,6 +132,7 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
             switch (*p) {
             case '\0':
                 op_compile_error(gcb, "Too many arguments for %s", sub_name(gcb, namegv));
+                gcb->savestack_ix = mark;
                 return o;
             case ';':
                 optional = true;
@@ -212,5 +220,6 @@ OP* ck_entersub(PERLGCB* gcb, OP* o)
         p++;
     if (p && !optional && *p && *p != '@' && *p != '%' && *p != ';')
         op_compile_error(gcb, "Not enough arguments for %s", sub_name(gcb, namegv));
+    gcb->savestack_ix = mark;
     return o;
 }

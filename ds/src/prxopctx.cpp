@@ -724,9 +724,18 @@ OP* op_declare_my_with_attrs(PERLGCB* gcb, OP* o, OP* attrs)
 {
     if (o->op_flags & OPf_PARENS)
         op_list_context(gcb, o);
-    if (attrs)
+    if (attrs) {
         save_push_free_op_tree(gcb, attrs);
-    o = op_declare_kid(gcb, o, attrs);
+        // Applying them may die (their module may not load): the declared
+        // ops, in no one's hands yet, go with the unwinding then. When they
+        // are applied, the entry is dropped unrun.
+        int32_t mark = gcb->savestack_ix;
+        save_push_free_op_tree(gcb, o);
+        o = op_declare_kid(gcb, o, attrs);
+        gcb->savestack_ix = mark;
+    } else {
+        o = op_declare_kid(gcb, o, attrs);
+    }
     gcb->declaring = 0;
     gcb->declaring_package = nullptr;
     return o;

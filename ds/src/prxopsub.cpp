@@ -335,7 +335,13 @@ CV* define(PERLGCB* gcb, int32_t floor, OP* name_op, OP* proto_op, OP* attrs, OP
             HV* stash = gv_body(gv)->gvstash;
             if (!(name && stash && hv_body(stash)->name))
                 stash = gcb->current_package;
+            // Applying them may die (their module may not load): the body,
+            // in no one's hands yet, goes with the unwinding then. When they
+            // are applied, the entry is dropped unrun.
+            int32_t mark = gcb->savestack_ix;
+            save_push_free_op_tree(gcb, body);
             sub_attach_attributes(gcb, stash, as_sv(compcv), attrs);
+            gcb->savestack_ix = mark;
         }
 
         if (cv) {

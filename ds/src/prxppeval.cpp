@@ -164,7 +164,10 @@ OP* eval_compile(PERLGCB* gcb, uint8_t gimme, OP** start_out)
     save_push_release_value(gcb, as_sv(gcb->begin_queue));
     save_push_i32(gcb, &gcb->error_count);
 
+    // eval_start still names the start of the last text compiled, whose
+    // tree may be gone; the assignments of this parse set it afresh.
     gcb->eval_root = nullptr;
+    gcb->eval_start = nullptr;
     gcb->error_count = 0;
     gcb->current_statement = gcb->compiling_statement;
     gcb->compiling_statement->cop_arybase = 0;

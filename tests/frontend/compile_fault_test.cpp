@@ -4,9 +4,11 @@
 #include "support/eval_fixture.h"
 
 #include "ds/src/prxbridge.h"
+#include "ds/src/prxrun.h"
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -217,6 +219,88 @@ TEST_F(CompileFault, DeepNestingDiesTrappablyOrCompiles)
         else
             EXPECT_EQ(r.error, "Nesting too deep for the native stack.\n") << text.substr(0, 40);
         expect_still_working(text.substr(0, 40));
+    }
+}
+
+// Anonymous subs inside one another: each is a code value held by the op
+// tree of the one around it, freed with it, whatever the depth.
+TEST_F(CompileFault, DeeplyNestedSubsAreFreed)
+{
+    const int n = 100000;
+    const std::string texts[] = {
+        "my $f = " + repeat("sub { my $x = 1; ", n) + "$x" + repeat(" }", n) + "; 7",
+        "sub outer { " + repeat("sub { ", n) + "1" + repeat(" }", n) + " } undef &outer; 7",
+    };
+    for (const std::string& text : texts) {
+        prxtest::EvalResult r = eval(text);
+        EXPECT_EQ(r.error, "") << text.substr(0, 40);
+        EXPECT_EQ(r.value, "7") << text.substr(0, 40);
+        expect_still_working(text.substr(0, 40));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+class CompilePool : public CompileFault {
+protected:
+    // Live blocks of the interpreter's pool, once the temporaries the
+    // evaluations left are gone.
+    uint64_t live()
+    {
+        tmps_free_to_floor(gcb);
+        return reinterpret_cast<hostsim::Pool*>(gcb->pool)->live.size();
+    }
+};
+
+// A compile that dies in the middle of a check, with the op being checked in
+// no one's hands yet, gives that op back: the same failing text evaluated
+// again and again leaves the pool as it was.
+TEST_F(CompilePool, ChecksThatDieGiveTheirOpBack)
+{
+    const Case cases[] = {
+        // The glob op loads its module, which is not there.
+        {"my @x = glob('*.c'); 1", "Can't locate File/Glob.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                                    "BEGIN failed--compilation aborted.\n"},
+        {"my @y = <*.c>; 1", "Can't locate File/Glob.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                             "BEGIN failed--compilation aborted.\n"},
+        {"exists $x", "exists argument is not a HASH or ARRAY element.\n"},
+        {"exists &f()", "exists argument is not a subroutine name.\n"},
+        {"delete $x", "delete argument is not a HASH or ARRAY element or slice.\n"},
+        {"sub mp1 (\\x) { } mp1($x)", "Malformed prototype for main::mp1: \\x.\n"},
+        {"sub mp2 ($\\[$@]) { } mp2(1, $x)", "Malformed prototype for main::mp2: $\\[$@].\n"},
+        {"sub L w(", "syntax error near \"sub L w\"\n"},
+        // A call's argument that cannot be modified as the call needs.
+        {"u{$[}", "That use of $[ is unsupported.\n"},
+        {"sub u2 { } u2 $[", "That use of $[ is unsupported.\n"},
+        {"{0}u{()=();$[}join\"\"", "That use of $[ is unsupported.\n"},
+        {"< >", "Can't locate File/Glob.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                "BEGIN failed--compilation aborted.\n"},
+        {"2..sub:e{}", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                       "BEGIN failed--compilation aborted.\n"},
+        // Attributes whose module is not there: the sub's body, the anonymous
+        // sub and the declared variables are dropped with the compile.
+        {"sub fa : bogus { my $q = 1; $q + 2 }", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                                                 "BEGIN failed--compilation aborted.\n"},
+        {"my $g = sub : lvalue { 1 }; 1", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                                          "BEGIN failed--compilation aborted.\n"},
+        {"my $v : bogus = 1", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                              "BEGIN failed--compilation aborted.\n"},
+        {"my ($v, @w) : bogus = 1", "Can't locate attributes.pm in @INC (@INC contains: 5.6.1 5.6.1 .).\n"
+                                    "BEGIN failed--compilation aborted.\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint64_t> sizes;
+        // The first rounds may grow tables for good; later ones add nothing.
+        for (int i = 0; i < 8; i++) {
+            prxtest::EvalResult r = eval(c.text);
+            EXPECT_EQ(r.error, c.error) << c.text;
+            sizes.push_back(live());
+        }
+        for (size_t i = 5; i < sizes.size(); i++)
+            EXPECT_EQ(sizes[i], sizes[4]) << c.text << " round " << i;
+        expect_still_working(c.text);
     }
 }
 
