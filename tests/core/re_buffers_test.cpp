@@ -6,15 +6,11 @@
 #include "ds/src/prx.h"
 #include "ds/src/prxbridge.h"
 #include "hostsim/hostsim.h"
+#include "support/pool_leftovers.h"
 
 extern "C" const struct TOV_Image_Information* mcn_main(void* host, void* module);
 
 namespace {
-
-// Blocks destruction left to the pool, counted when the pool goes; the
-// block of the interpreter's table copies lives as long as its pool.
-size_t left_to_pool = 0;
-const void* table_block = nullptr;
 
 // Texts whose matches make the engine grow its buffers: the backtracking
 // stack (an alternation that captures), the group starts (many groups),
@@ -38,18 +34,7 @@ TEST(EngineBuffers, DestructionFreesWhatMatchesLeft)
         ASSERT_NE(gcb, nullptr);
         gcb->destruct_level = 2;  // destruction frees everything itself
         rexhost_eval_text(gcb, text, 0);
-        left_to_pool = 0;
-        table_block = gcb->op_run_function_table;
-        h.over.xkPoolDestroy = [](host_pool* pool) {
-            auto* p = reinterpret_cast<hostsim::Pool*>(pool);
-            for (const auto& kv : p->live)
-                if (kv.first != table_block)
-                    left_to_pool++;
-            p->host->destroy_pool(p);
-        };
-        rexhost_interp_destroy(gcb, task);
-        h.over.xkPoolDestroy = nullptr;
-        EXPECT_EQ(left_to_pool, 0u);
+        EXPECT_EQ(prxtest::destroy_counting_leftovers(h, gcb, task), 0u);
     }
 }
 
