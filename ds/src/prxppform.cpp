@@ -583,7 +583,12 @@ OP* pp_formline(PERLGCB* gcb)
                     b[o.t] = 0;
                     sv_cur(target) = o.t;
                     fs.lines += target_lines;
-                    if (fs.lines == 200) {
+                    // From the 200th line on, a repeating line that gives the
+                    // line before it again makes no headway. The count goes on
+                    // from the target's, which a write that died left behind,
+                    // so it may pass 200 between two checks: each line past it
+                    // is checked, or such a write would repeat forever.
+                    if (fs.lines >= 200) {
                         uint64_t n = o.t - fs.linemark;
                         if (fs.linemark >= n && std::memcmp(b + fs.linemark, b + fs.linemark - n, n) == 0)
                             return die_error(gcb, "Runaway format");

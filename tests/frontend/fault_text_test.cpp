@@ -3,6 +3,7 @@
 // describe only their own eval, and what a scope's end restores.
 #include "support/eval_fixture.h"
 
+#include <string>
 #include <vector>
 
 #include "ds/src/prxrun.h"
@@ -122,6 +123,22 @@ TEST_F(FaultText, RunawayHintStaysWithItsOwnEval)
     prxtest::EvalResult same = eval("$x = qq{a\nb\nc}; 1 )");
     EXPECT_EQ(same.error,
               "syntax error near \"1 )\n\"\n  (Might be a runaway multi-line {} string starting on line 1)\n");
+}
+
+// A repeating format line that makes no headway dies "Runaway format" even
+// when a write that died before left the accumulator's line count past the
+// point of the first check: a second, wider format of the same kind used to
+// repeat forever.
+TEST_F(FaultText, RunawayFormatAfterARunawayWrite)
+{
+    const char* const widths[] = {"^<<<<", "^<<<<<<", "^<<<<<<<<<<"};
+    for (const char* w : widths) {
+        SCOPED_TRACE(w);
+        std::string text = std::string("our $t = \"ab cd\"; format STDOUT =\n") + w + "~~\n*$t\n.\nwrite; 1";
+        prxtest::EvalResult r = eval(text.c_str());
+        EXPECT_EQ(r.error, "Runaway format.\n");
+    }
+    EXPECT_EQ(eval("1 + 1").value, "2");
 }
 
 // goto LABEL leaves an eval block for a label of the enclosing string eval
